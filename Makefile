@@ -1,0 +1,41 @@
+# The newcomer's commands: `make run` starts Farlink, `make test` runs every test.
+JOBS ?= $(shell nproc)
+CMAKE_FLAGS ?=
+CTEST = ctest --output-on-failure --timeout 600 -j $(JOBS)
+
+.PHONY: run test test-release test-asan test-tsan bench build deps clean
+
+deps:
+	bash scripts/install-deps
+
+build: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS)
+
+run: build
+	./build/farlink $(ARGS)
+
+test: test-release test-asan test-tsan
+
+test-release: build
+	cd build && $(CTEST)
+
+# The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
+test-asan: deps
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DFARLINK_SANITIZE=address $(CMAKE_FLAGS)
+	cmake --build build-asan -j $(JOBS)
+	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 $(CTEST)
+
+# The threaded tests (label "threads") under ThreadSanitizer.
+test-tsan: deps
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DFARLINK_SANITIZE=thread $(CMAKE_FLAGS)
+	cmake --build build-tsan -j $(JOBS)
+	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 $(CTEST) -L threads
+
+bench: deps
+	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DFARLINK_BENCH=ON $(CMAKE_FLAGS)
+	cmake --build build-bench -j $(JOBS)
+	bash bench/run build-bench
+
+clean:
+	rm -rf build build-asan build-tsan build-bench

@@ -1,0 +1,71 @@
+#include "platform/text.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+using platform::toUtf16;
+using platform::toUtf8;
+
+TEST(Text, RoundTripsEveryPlane) {
+    const std::u16string samples[] = {u"", u"plain", u"Grüße \u00e9t\u00e9", u"\u65e5\u672c\u8a9e",
+                                      u"emoji \U0001F600 end", u"\U0010FFFF"};
+    for (const auto& sample : samples) {
+        EXPECT_EQ(toUtf16(toUtf8(sample)), sample) << toUtf8(sample);
+    }
+    EXPECT_EQ(toUtf8(u"\U0001F600"), "\xF0\x9F\x98\x80");
+}
+
+TEST(Text, UnpairedSurrogatesBecomeReplacement) {
+    struct Case { std::u16string input; std::string expected; };
+    const Case cases[] = {
+        {std::u16string(1, char16_t(0xD800)), "\xEF\xBF\xBD"},
+        {std::u16string{char16_t(0xDC00), u'a'}, "\xEF\xBF\xBD" "a"},
+        {std::u16string{u'a', char16_t(0xD83D)}, "a\xEF\xBF\xBD"},
+        {std::u16string{char16_t(0xD83D), char16_t(0xD83D), char16_t(0xDE00)}, "\xEF\xBF\xBD\xF0\x9F\x98\x80"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(toUtf8(c.input), c.expected) << "case " << &c - cases;
+}
+
+TEST(Text, InvalidUtf8BecomesReplacement) {
+    struct Case { std::string input; std::u16string expected; };
+    const Case cases[] = {
+        {"\xFF", u"\uFFFD"},
+        {"a\x80" "b", u"a\uFFFDb"},
+        {"\xC0\xAF", u"\uFFFD\uFFFD"},          // overlong '/'
+        {"\xED\xA0\x80", u"\uFFFD"},  // encoded surrogate
+        {"\xE6\x97", u"\uFFFD"},                 // cut at the end
+        {"\xE6\x97" "x", u"\uFFFDx"},            // cut in the middle
+        {"\xF4\x90\x80\x80", u"\uFFFD"},         // above U+10FFFF
+        {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
+    };
+    for (const auto& c : cases) EXPECT_EQ(toUtf16(c.input), c.expected) << "input " << c.input;
+}
+
+TEST(Text, BoundedCopiesReportTruncationAndKeepCharactersWhole) {
+    char16_t wide[4];
+    EXPECT_TRUE(platform::copyBounded(wide, 4, u"abc"));
+    EXPECT_EQ(std::u16string(wide), u"abc");
+    EXPECT_FALSE(platform::copyBounded(wide, 4, u"abcd"));
+    EXPECT_EQ(std::u16string(wide), u"abc");
+    EXPECT_FALSE(platform::copyBounded(wide, 4, u"ab\U0001F600"));
+    EXPECT_EQ(std::u16string(wide), u"ab");
+
+    char narrow[4];
+    EXPECT_FALSE(platform::copyBounded(narrow, 4, "a\xC3\xA9\xC3\xA9"));
+    EXPECT_STREQ(narrow, "a\xC3\xA9");
+    EXPECT_FALSE(platform::copyBounded(narrow, 4, "ab\xC3\xA9"));
+    EXPECT_STREQ(narrow, "ab");
+    EXPECT_FALSE(platform::copyBounded(narrow, 1, "x"));
+    EXPECT_STREQ(narrow, "");
+    EXPECT_FALSE(platform::copyBounded(narrow, 0, "x"));
+}
+
+TEST(Text, BoundedViewStopsAtCapacityWithoutTerminator) {
+    const char16_t unterminated[3] = {u'a', u'b', u'c'};
+    EXPECT_EQ(platform::boundedView(unterminated, 3), u"abc");
+    const char terminated[5] = "ab";
+    EXPECT_EQ(platform::boundedView(terminated, 5), "ab");
+}
+
+}  // namespace
