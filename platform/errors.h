@@ -1,0 +1,33 @@
+// The platform's last error: one code per thread, set by every failing call of the
+// host layer and read by the views to describe the failure.
+#pragma once
+
+#include <cstdint>
+
+namespace platform {
+
+enum ErrorCode : std::uint32_t {
+    errorSuccess = 0,
+    errorFileNotFound = 2,
+    errorPathNotFound = 3,
+    errorTooManyOpenFiles = 4,
+    errorAccessDenied = 5,
+    errorInvalidHandle = 6,
+    errorNotEnoughMemory = 8,
+    errorOutOfMemory = 14,
+    errorNoMoreFiles = 18,
+    errorSharingViolation = 32,
+    errorFileExists = 80,
+    errorInvalidParameter = 87,
+    errorDiskFull = 112,
+    errorDirectoryNotEmpty = 145,
+    errorAlreadyExists = 183,
+    errorFilenameTooLong = 206,
+    errorMoreData = 234,
+    errorGeneric = 1359,  // an internal error with no closer code
+};
+
+std::uint32_t lastError();             // of the calling thread
+void setLastError(std::uint32_t code);  // of the calling thread
+
+}  // namespace platform

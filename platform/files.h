@@ -1,0 +1,84 @@
+// Files: the device's file system. It is one folder of the host (the device root, "/"
+// unless changed); device paths use '\' (a '/' is accepted too) and never reach above
+// the root. Every failure sets the calling thread's last error (platform/errors.h).
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+#include "platform/clock.h"
+
+namespace platform {
+
+inline constexpr std::size_t maxPath = 260;  // UTF-16 units, terminator included
+
+enum FileAttribute : std::uint32_t {
+    attributeReadOnly = 0x1,    // the user cannot write it
+    attributeHidden = 0x2,      // the name begins with '.'
+    attributeSystem = 0x4,      // devices, sockets, pipes
+    attributeFolder = 0x10,
+    attributeArchive = 0x20,    // regular files
+    attributeInRom = 0x40,      // never set on this host
+    attributeNormal = 0x80,
+    attributeTemporary = 0x100, // mount points directly under the root ("storage cards")
+};
+
+struct FindData {
+    std::uint32_t attributes = 0;
+    FileTime creationTime;
+    FileTime lastAccessTime;
+    FileTime lastWriteTime;
+    std::uint32_t sizeHigh = 0;
+    std::uint32_t sizeLow = 0;
+    char16_t name[maxPath] = {};
+    char16_t alternateName[14] = {};
+};
+
+struct FileAttributeData {
+    std::uint32_t attributes = 0;
+    FileTime creationTime;
+    FileTime lastAccessTime;
+    FileTime lastWriteTime;
+    std::uint32_t sizeHigh = 0;
+    std::uint32_t sizeLow = 0;
+};
+
+using FindHandle = std::uintptr_t;
+inline constexpr FindHandle invalidFindHandle = ~FindHandle(0);
+
+// The host folder that the device's "\" stands for. Defaults to "/"; the program sets
+// it from --root or FARLINK_ROOT at start-up, before any other thread runs.
+void setDeviceRoot(const std::string& hostFolder);
+const std::string& deviceRoot();
+
+// The host path of a device path: separators become '/', "." and ".." segments are
+// resolved and never climb above the root, runs of separators collapse. A relative
+// path is taken from the root.
+std::string toHostPath(std::u16string_view devicePath);
+// The device path of a host path inside the root ("\..." form); empty when outside.
+std::u16string toDevicePath(const std::string& hostPath);
+
+// Enumerates the entries of a folder that match the last segment of `pattern`:
+// "folder\*" and "folder\*.*" match every name, '*' and '?' are wildcards, any other
+// text matches that one name. "." and ".." are never returned. No match sets
+// errorFileNotFound, a missing folder errorPathNotFound; the end of the enumeration
+// sets errorNoMoreFiles. A handle is used by one thread at a time.
+FindHandle findFirstFile(std::u16string_view pattern, FindData& data);
+bool findNextFile(FindHandle handle, FindData& data);
+bool findClose(FindHandle handle);
+
+// Copies a file's bytes (and modification time). The copy is written beside the target
+// and renamed over it only when complete, so a failure never leaves a half-written
+// target in place of a good one. With failIfExists an existing target gives
+// errorFileExists.
+bool copyFile(std::u16string_view source, std::u16string_view target, bool failIfExists);
+// Moves or renames a file or folder; an existing target gives errorAlreadyExists.
+bool moveFile(std::u16string_view source, std::u16string_view target);
+bool deleteFile(std::u16string_view path);
+bool createFolder(std::u16string_view path);  // existing: errorAlreadyExists
+bool removeFolder(std::u16string_view path);  // must be empty: errorDirectoryNotEmpty
+bool getFileAttributes(std::u16string_view path, FileAttributeData& data);
+
+}  // namespace platform
