@@ -1,0 +1,271 @@
+#include "local/filters.h"
+
+#include <array>
+#include <cstring>
+#include <memory>
+#include <mutex>
+
+#include "local/device.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "platform/window/controls.h"
+#include "platform/window/dialog.h"
+#include "platform/window/message_box.h"
+#include "resources/commands.h"
+#include "resources/dialogs.h"
+#include "resources/menus.h"
+#include "resources/strings.h"
+#include "ui/help.h"
+#include "ui/soft_keys.h"
+
+namespace local {
+namespace {
+
+using platform::Window;
+
+constexpr std::array<BuiltInFilter, 13> builtIns = {{
+    {u"All Files", u"*"},
+    {u"Common Files Types", u"*.txt;*.htm;*.xml;*.lnk;*.bmp;*.jpg;*.gif;*.png;*.wma;*.wav;*.mp3;*.cab;*.exe"},
+    {u"Media Files", u"*.mp3;*.wma;*.wav;*.bmp;*.jpg;*.gif;*.png"},
+    {u"Audio Files", u"*.wma;*.wav;*.mp3"},
+    {u"Image Documents", u"*.bmp;*.jpg;*.gif;*.png"},
+    {u"Text Documents (*.txt)", u"*.txt"},
+    {u"HTML Documents (*.htm)", u"*.htm"},
+    {u"XML Documents (*.xml)", u"*.xml"},
+    {u"Jpeg Images", u"*.jpg"},
+    {u"MP3 Files", u"*.mp3"},
+    {u"Windows Media Files", u"*.wma"},
+    {u"CAB Files", u"*.cab"},
+    {u"Executable Files", u"*.exe"},
+}};
+
+// The slots in selector order; the first empty one ends the list.
+std::mutex listMutex;
+std::array<std::unique_ptr<FilterRecord>, maxFilters + 1> slots;
+
+int countLocked() {
+    int count = 0;
+    while (slots[count]) ++count;
+    return count;
+}
+
+FilterRecord* slotLocked(int index) {
+    if (index < 0 || index > maxFilters) return nullptr;
+    return slots[index].get();
+}
+
+void setText(char16_t* field, std::size_t capacity, std::u16string_view text) {
+    std::fill(field, field + capacity, u'\0');
+    platform::copyBounded(field, capacity, text);
+}
+
+// A stored record's texts end at their field's end at the latest.
+void terminateFields(FilterRecord& record) {
+    record.name[std::size(record.name) - 1] = u'\0';
+    record.pattern[std::size(record.pattern) - 1] = u'\0';
+    record.folder[std::size(record.folder) - 1] = u'\0';
+}
+
+FilterRecord makeFilter(std::u16string_view name, std::u16string_view pattern, bool trackLastFolder) {
+    FilterRecord record{};
+    setText(record.name, std::size(record.name), name);
+    setText(record.pattern, std::size(record.pattern), pattern);
+    setText(record.folder, std::size(record.folder), defaultFolder());
+    record.trackLastFolder = trackLastFolder ? 1 : 0;
+    record.isolatedFileSystem = 0;
+    return record;
+}
+
+std::u16string valueName(int index) { return platform::toUtf16(std::to_string(index)); }
+
+void freeLocked() {
+    for (auto& slot : slots) slot.reset();
+}
+
+// The "File Filter" dialog on a working copy; the dialog result.
+int runFilterDialog(Window owner, FilterRecord& working) {
+    return platform::dialogBox(
+        resources::filterDialog, owner,
+        [&working](Window dialog, platform::MessageId message, platform::WParam wParam,
+                   platform::LParam lParam) -> platform::LResult {
+            using platform::MessageId;
+            if (ui::handleDialogBackKey(dialog, message, wParam, lParam)) return 1;
+            switch (message) {
+            case MessageId::initDialog: {
+                if (!ui::initFullScreenDialog(dialog, resources::doneCancelBar, true)) {
+                    platform::endDialog(dialog, ui::keybarFailed);
+                    return 1;
+                }
+                platform::layoutDialogControls(dialog, platform::Font::label);
+                const Window name = platform::getDialogItem(dialog, resources::filterNameEdit);
+                platform::setWindowText(name, platform::boundedView(working.name, std::size(working.name)));
+                platform::setWindowText(platform::getDialogItem(dialog, resources::filterPatternEdit),
+                                        platform::boundedView(working.pattern, std::size(working.pattern)));
+                platform::checkBoxSetChecked(platform::getDialogItem(dialog, resources::filterIsolatedCheck),
+                                             working.isolatedFileSystem != 0);
+                platform::checkBoxSetChecked(platform::getDialogItem(dialog, resources::filterTrackFolderCheck),
+                                             working.trackLastFolder != 0);
+                platform::setFocus(name);
+                return 1;
+            }
+            case MessageId::command:
+                if (platform::commandId(wParam) != resources::commandDone) return 0;
+                setText(working.name, std::size(working.name),
+                        platform::getWindowText(platform::getDialogItem(dialog, resources::filterNameEdit)));
+                setText(working.pattern, std::size(working.pattern),
+                        platform::getWindowText(platform::getDialogItem(dialog, resources::filterPatternEdit)));
+                working.isolatedFileSystem =
+                    platform::checkBoxIsChecked(platform::getDialogItem(dialog, resources::filterIsolatedCheck));
+                working.trackLastFolder =
+                    platform::checkBoxIsChecked(platform::getDialogItem(dialog, resources::filterTrackFolderCheck));
+                platform::endDialog(dialog, resources::commandDone);
+                return 1;
+            case MessageId::help:
+                ui::openHelp(dialog, resources::stringFilterHelpTopic);
+                return 1;
+            default:
+                return 0;
+            }
+        });
+}
+
+}  // namespace
+
+std::span<const BuiltInFilter> builtInFilters() { return builtIns; }
+
+int loadFilterList() {
+    std::lock_guard lock(listMutex);
+    freeLocked();
+    int count = 0;
+    platform::RegistryKey key = platform::noKey;
+    if (platform::openKey(platform::currentUserKey, filtersKeyPath, key)) {
+        for (; count < maxFilters; ++count) {
+            const std::u16string name = valueName(count);
+            std::uint32_t size = 0;
+            if (!platform::queryValue(key, name, nullptr, nullptr, &size) || size != sizeof(FilterRecord)) break;
+            auto record = std::make_unique<FilterRecord>();
+            if (!platform::queryValue(key, name, nullptr, record.get(), &size) || size != sizeof(FilterRecord)) break;
+            terminateFields(*record);
+            if (record->trackLastFolder == 0) setText(record->folder, std::size(record->folder), defaultFolder());
+            slots[count] = std::move(record);
+        }
+        platform::closeKey(key);
+    }
+    // Stored filters take the places of the first built-in ones.
+    for (int position = count; position < static_cast<int>(builtIns.size()); ++position) {
+        slots[position] = std::make_unique<FilterRecord>(
+            makeFilter(builtIns[position].name, builtIns[position].pattern, false));
+    }
+    return 1;
+}
+
+int saveFilterList() {
+    std::lock_guard lock(listMutex);
+    platform::RegistryKey key = platform::noKey;
+    if (!platform::createKey(platform::currentUserKey, filtersKeyPath, key)) return 0;
+    const int count = countLocked();
+    for (int index = 0; index < count; ++index) {
+        platform::setValue(key, valueName(index), platform::registryBinary, slots[index].get(),
+                           sizeof(FilterRecord));
+    }
+    for (int index = count; platform::deleteValue(key, valueName(index)); ++index) {
+    }
+    platform::closeKey(key);
+    return 1;
+}
+
+int editFilter(int index, const explorer::OwnerRecord& owner) {
+    const Window ownerWindow{static_cast<std::uint32_t>(owner.ownerWindow)};
+    FilterRecord working{};
+    bool full = false;
+    {
+        std::lock_guard lock(listMutex);
+        const int count = countLocked();
+        if (index < 0 || index > count) return 0;
+        full = index == maxFilters;
+        if (const FilterRecord* existing = slotLocked(index)) {
+            working = *existing;
+            // The name field holds 127 units; the rest of a longer stored name is not offered.
+            working.name[resources::filterNameLimit] = u'\0';
+        } else {
+            working = makeFilter(u"My Filter", u"*;", true);
+        }
+    }
+    if (full) {
+        platform::messageBox(ownerWindow,
+                             u"The filter list is full: Farlink keeps at most 31 filters. Delete one before "
+                             u"adding another.",
+                             u"Edit Filter", platform::MessageBoxButtons::ok, platform::MessageBoxIcon::exclamation);
+        return 0;
+    }
+    const int result = runFilterDialog(ownerWindow, working);
+    if (result == ui::keybarFailed) {
+        ui::showKeybarError(ownerWindow, u"Edit Filter");
+        return 0;
+    }
+    if (result != resources::commandDone) return 0;
+    std::lock_guard lock(listMutex);
+    // The list cannot change while the dialog runs (only this thread changes it).
+    if (FilterRecord* existing = slotLocked(index)) {
+        *existing = working;
+    } else {
+        slots[index] = std::make_unique<FilterRecord>(working);
+    }
+    return 1;
+}
+
+int deleteFilter(int index) {
+    std::lock_guard lock(listMutex);
+    if (!slotLocked(index)) return 0;
+    for (int slot = index; slot < maxFilters; ++slot) slots[slot] = std::move(slots[slot + 1]);
+    return 1;
+}
+
+std::optional<std::u16string> getFilterName(int index) {
+    std::lock_guard lock(listMutex);
+    const FilterRecord* record = slotLocked(index);
+    if (!record) return std::nullopt;
+    return std::u16string(platform::boundedView(record->name, std::size(record->name)));
+}
+
+std::optional<std::u16string> getFilterPattern(int index) {
+    std::lock_guard lock(listMutex);
+    const FilterRecord* record = slotLocked(index);
+    if (!record) return std::nullopt;
+    return std::u16string(platform::boundedView(record->pattern, std::size(record->pattern)));
+}
+
+void freeFilters() {
+    std::lock_guard lock(listMutex);
+    freeLocked();
+}
+
+int filterCount() {
+    std::lock_guard lock(listMutex);
+    return countLocked();
+}
+
+std::optional<FilterRecord> filterAt(int index) {
+    std::lock_guard lock(listMutex);
+    const FilterRecord* record = slotLocked(index);
+    if (!record) return std::nullopt;
+    return *record;
+}
+
+bool getIsolatedFolder(int index, std::u16string& folder) {
+    std::lock_guard lock(listMutex);
+    const FilterRecord* record = slotLocked(index);
+    if (!record || !record->isolatedFileSystem) return false;
+    folder = platform::boundedView(record->folder, std::size(record->folder));
+    return true;
+}
+
+bool setIsolatedFolder(int index, std::u16string_view folder) {
+    std::lock_guard lock(listMutex);
+    FilterRecord* record = slotLocked(index);
+    if (!record || !record->isolatedFileSystem) return false;
+    setText(record->folder, std::size(record->folder), folder);
+    return true;
+}
+
+}  // namespace local

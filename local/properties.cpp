@@ -1,0 +1,234 @@
+#include "local/properties.h"
+
+#include <array>
+#include <cstdio>
+#include <memory>
+
+#include "explorer/url.h"
+#include "platform/files.h"
+#include "platform/shell.h"
+#include "platform/sync.h"
+#include "platform/text.h"
+#include "platform/window/dialog.h"
+#include "platform/window/drawing.h"
+#include "resources/dialogs.h"
+#include "resources/menus.h"
+#include "resources/strings.h"
+#include "ui/help.h"
+#include "ui/soft_keys.h"
+
+namespace local {
+namespace {
+
+using platform::Window;
+
+constexpr platform::MessageId walkDoneMessage = platform::userMessage(1);
+
+std::u16string printed(const char* format, double value) {
+    char text[64];
+    std::snprintf(text, sizeof text, format, value);
+    return platform::toUtf16(text);
+}
+
+std::u16string number(std::uint32_t value) { return platform::toUtf16(std::to_string(value)); }
+
+bool endsWithSeparator(std::u16string_view text) { return !text.empty() && explorer::isSeparator(text.back()); }
+
+std::u16string withSeparator(std::u16string_view folder) {
+    std::u16string result(folder);
+    if (!endsWithSeparator(result)) result += u'\\';
+    return result;
+}
+
+struct PropertiesState {
+    std::u16string path;
+    explorer::ViewProvider view;
+    std::shared_ptr<std::atomic<bool>> stop = std::make_shared<std::atomic<bool>>(false);
+    std::unique_ptr<FolderCounters> walked;
+};
+
+// Counts the folder on a worker thread and hands the counters to the dialog.
+void startWalk(Window dialog, const PropertiesState& state) {
+    auto counters = std::make_shared<FolderCounters>();
+    counters->path = state.path;
+    const explorer::ViewProvider view = state.view;
+    std::shared_ptr<std::atomic<bool>> stop = state.stop;
+    const bool started = platform::startThread(
+        [dialog, view, stop, counters] {
+            walkFolder(view, *counters, *stop);
+            if (!*stop) platform::postRecord(dialog, walkDoneMessage, 0, std::move(*counters));
+        },
+        true);
+    // Without a thread the screen still answers: with zero counts.
+    if (!started) platform::postRecord(dialog, walkDoneMessage, 0, FolderCounters{state.path});
+}
+
+void paintProperties(Window dialog, const PropertiesState& state) {
+    platform::FileAttributeData data{};
+    if (!state.view.GetAttributes(state.path, 0, data)) data = {};
+    platform::ShellFileInfo info{};
+    state.view.GetFileInfo(state.path, data.attributes, info,
+                           platform::shellSystemIconIndex | platform::shellTypeName | platform::shellDisplayName |
+                               platform::shellAttributes);
+    const platform::Rect client = platform::getClientRect(dialog);
+    platform::drawIcon(dialog, {1, 1}, static_cast<platform::IconId>(info.iconIndex));
+    const int textLeft = 2 + platform::iconCellWidth();
+    platform::drawText(dialog, {textLeft, 1, client.right - 1, client.bottom},
+                       propertiesText(state.view, state.path, state.walked.get()),
+                       platform::drawCenter | platform::drawWordBreak);
+}
+
+}  // namespace
+
+std::u16string formatSize(std::uint32_t low, std::uint32_t high) {
+    if (high == 0 && low < 1024) return number(low) + u" B";
+    double value = static_cast<double>((static_cast<std::uint64_t>(high) << 32) | low) * (1.0 / 1024);
+    if (value < 1024) return printed("%.1f KB", value);
+    value *= 0.0009765625;
+    if (value < 1024) return printed("%.2f MB", value);
+    value *= 0.0009765625;
+    if (value < 1024) return printed("%.3f GB", value);
+    return printed("%.4f TB", value * 0.0009765625);
+}
+
+std::u16string formatDate(platform::FileTime time) {
+    platform::SystemTime fields{};
+    platform::FileTime local{};
+    if (platform::fileTimeToLocalFileTime(time, local)) platform::fileTimeToSystemTime(local, fields);
+    return platform::formatShortDate(fields);
+}
+
+std::u16string attributeWords(std::uint32_t attributes) {
+    // The encrypted and in-ROM attributes share a bit, so a file in ROM shows both words.
+    static constexpr std::array<std::pair<std::uint32_t, std::u16string_view>, 14> words = {{
+        {0x20, u" ARC"},
+        {0x800, u" CMP"},
+        {0x10, u" DIR"},
+        {0x40, u" ENC"},
+        {0x2, u" HIDDEN"},
+        {0x40, u" INROM"},
+        {0x80, u" NORMAL"},
+        {0x1, u" R/O"},
+        {0x400, u" REP"},
+        {0x2000, u" ROMMOD"},
+        {0x1000, u" ROMST"},
+        {0x200, u" SPARSE"},
+        {0x4, u" SYS"},
+        {0x100, u" TMP"},
+    }};
+    std::u16string text;
+    for (const auto& [bit, word] : words) {
+        if (attributes & bit) text += word;
+    }
+    return text;
+}
+
+bool walkFolder(const explorer::ViewProvider& view, FolderCounters& counters, const std::atomic<bool>& stop) {
+    const std::u16string folder = withSeparator(counters.path);
+    counters.folders = counters.files = counters.allFolders = counters.allFiles = 0;
+    counters.size = counters.allSize = 0;
+    platform::FindData entry{};
+    const platform::FindHandle search = view.FindFirst(folder + u"*.*", entry);
+    if (search == platform::invalidFindHandle) return false;
+    do {
+        if (stop) break;
+        const std::u16string_view name = platform::boundedView(entry.name, std::size(entry.name));
+        if (name == u"." || name == u"..") continue;
+        if (entry.attributes & platform::attributeFolder) {
+            ++counters.folders;
+            FolderCounters child;
+            child.path = folder + std::u16string(name);
+            if (!endsWithSeparator(name)) child.path += u'\\';
+            // A path beyond the platform's buffers cannot be searched; deeper levels (and
+            // links that lead back up) end there.
+            if (child.path.size() + 3 >= platform::maxPath) continue;
+            walkFolder(view, child, stop);
+            counters.allFolders += child.allFolders;
+            counters.allFiles += child.allFiles;
+            counters.allSize += child.allSize;
+        } else {
+            ++counters.files;
+            counters.size += entry.sizeLow;
+        }
+    } while (view.FindNext(search, entry));
+    view.FindClose(search);
+    counters.allFolders += counters.folders;
+    counters.allFiles += counters.files;
+    counters.allSize += counters.size;
+    return true;
+}
+
+std::u16string propertiesText(const explorer::ViewProvider& view, std::u16string_view path,
+                              const FolderCounters* walked) {
+    platform::FileAttributeData data{};
+    if (!view.GetAttributes(path, 0, data)) data = {};
+    // Asked with the attributes just read, so that a folder is described as a folder.
+    platform::ShellFileInfo info{};
+    view.GetFileInfo(path, data.attributes, info,
+                     platform::shellSystemIconIndex | platform::shellTypeName | platform::shellDisplayName |
+                         platform::shellAttributes);
+    const std::u16string_view displayName = platform::boundedView(info.displayName, std::size(info.displayName));
+    const std::u16string_view typeName = platform::boundedView(info.typeName, std::size(info.typeName));
+    std::u16string canonical;
+    explorer::canonicalize(path, canonical);
+    const explorer::PathParts parts = explorer::split(canonical);
+
+    std::u16string text;
+    const bool folder = (data.attributes & platform::attributeFolder) != 0;
+    if (folder && walked) {
+        text = u"Folder: " + std::u16string(displayName) + u"\rType: " + std::u16string(typeName) + u"\rFolders: " +
+               number(walked->folders) + u", Files: " + number(walked->files) + u" Size: " +
+               formatSize(walked->size, 0) + u"\rAll Folders: " + number(walked->allFolders) + u", Files: " +
+               number(walked->allFiles) + u" Size: " + formatSize(walked->allSize, 0) + u"\r";
+    } else {
+        text = u"Filename: " + std::u16string(displayName) + u"." + parts.extension + u"\rFile Type: " +
+               std::u16string(typeName) + u"\rFile Size: " + formatSize(data.sizeLow, 0) + u"\r";
+        if (folder) text += u"\rDetermining Folder Size";
+    }
+    if (folder && !walked) return text;
+    text += u"Created: " + formatDate(data.creationTime) + u"\rAccessed: " + formatDate(data.lastAccessTime) +
+            u"\rModified: " + formatDate(data.lastWriteTime) + u"\r";
+    return text + attributeWords(data.attributes);
+}
+
+bool showProperties(const explorer::OwnerRecord& owner) {
+    PropertiesState state;
+    state.path = owner.path ? std::u16string(platform::boundedView(owner.path, platform::maxPath)) : u"";
+    state.view = *explorer::currentProvider;
+    const int result = platform::dialogBox(
+        resources::propertiesDialog, Window{static_cast<std::uint32_t>(owner.ownerWindow)},
+        [&state](Window dialog, platform::MessageId message, platform::WParam wParam,
+                 platform::LParam lParam) -> platform::LResult {
+            using platform::MessageId;
+            if (ui::handleDialogBackKey(dialog, message, wParam, lParam)) return 1;
+            switch (message) {
+            case MessageId::initDialog: {
+                if (!ui::initFullScreenDialog(dialog, resources::doneCancelBar, true)) {
+                    platform::endDialog(dialog, ui::keybarFailed);
+                    return 1;
+                }
+                platform::FileAttributeData data{};
+                if (state.view.GetAttributes(state.path, 0, data) && (data.attributes & platform::attributeFolder)) {
+                    startWalk(dialog, state);
+                }
+                return 1;
+            }
+            case walkDoneMessage:
+                state.walked = std::make_unique<FolderCounters>(*reinterpret_cast<const FolderCounters*>(lParam));
+                platform::invalidateWindow(dialog);
+                return 1;
+            case MessageId::paint:
+                paintProperties(dialog, state);
+                return 1;
+            case MessageId::help:
+                ui::openHelp(dialog, resources::stringPropertiesHelpTopic);
+                return 1;
+            default:
+                return 0;
+            }
+        });
+    *state.stop = true;
+    return result == 1;
+}
+
+}  // namespace local

@@ -1,0 +1,23 @@
+// The string table: texts the program loads by id (the title, the window class, the
+// "Help" item, and the help topics that dialogs open by their own ids).
+#pragma once
+
+#include <optional>
+#include <string_view>
+
+namespace resources {
+
+enum StringId : int {
+    stringTitle = 1,
+    stringWindowClass = 2,
+    stringMainHelpTopic = 102,
+    stringOptionsHelpTopic = 106,
+    stringPropertiesHelpTopic = 132,
+    stringFilterHelpTopic = 137,
+    stringHelp = 18905,
+};
+
+// The string with this id; nothing when the table has none.
+std::optional<std::u16string_view> loadString(int id);
+
+}  // namespace resources
