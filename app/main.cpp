@@ -1,6 +1,24 @@
-// Farlink's entry point: reads the command line and starts the program.
+// Farlink's entry point: reads the command line and the environment, keeps to one
+// instance per settings folder, and runs the main window in this terminal.
+#include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <string>
+#include <system_error>
+
+#include "app/instance_lock.h"
+#include "app/main_window.h"
+#include "explorer/population.h"
+#include "platform/files.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "platform/window/ncurses_terminal.h"
+#include "platform/window/terminal.h"
+#include "platform/window/window.h"
+#include "resources/menus.h"
+#include "ui/platform_type.h"
 
 namespace {
 
@@ -10,23 +28,103 @@ void printUsage(std::FILE* out) {
                "\n"
                "A keyboard-first FTP client for the terminal.\n"
                "  --root DIR       the folder shown as the device's file system (default /)\n"
-               "  --platform KIND  keypad (default) or touch\n",
+               "  --platform KIND  keypad (default) or touch\n"
+               "\n"
+               "Environment: FARLINK_ROOT (as --root), FARLINK_PLATFORM=PocketPC (as --platform touch),\n"
+               "FARLINK_HOME (the folder of the settings file).\n",
                out);
+}
+
+struct Options {
+    std::string root;
+    std::string platform;  // empty: FARLINK_PLATFORM or keypad
+};
+
+// 0 to run; otherwise the exit code (after --help, --version or a bad argument).
+int parseCommandLine(int argc, char** argv, Options& options, bool& exitNow) {
+    exitNow = false;
+    for (int i = 1; i < argc; ++i) {
+        const std::string argument = argv[i];
+        if (argument == "--version") {
+            std::printf("farlink %s\n", FARLINK_VERSION);
+            exitNow = true;
+            return 0;
+        }
+        if (argument == "--help") {
+            printUsage(stdout);
+            exitNow = true;
+            return 0;
+        }
+        if ((argument == "--root" || argument == "--platform") && i + 1 < argc) {
+            (argument == "--root" ? options.root : options.platform) = argv[++i];
+            continue;
+        }
+        std::fprintf(stderr, "farlink: unexpected argument '%s'\n", argument.c_str());
+        printUsage(stderr);
+        exitNow = true;
+        return 2;
+    }
+    if (!options.platform.empty() && options.platform != "keypad" && options.platform != "touch") {
+        std::fprintf(stderr, "farlink: --platform must be keypad or touch, not '%s'\n", options.platform.c_str());
+        exitNow = true;
+        return 2;
+    }
+    return 0;
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-    for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--version") == 0) {
-            std::printf("farlink %s\n", FARLINK_VERSION);
-            return 0;
-        }
-        if (std::strcmp(argv[i], "--help") == 0) {
-            printUsage(stdout);
-            return 0;
-        }
+    Options options;
+    bool exitNow = false;
+    const int parsed = parseCommandLine(argc, argv, options, exitNow);
+    if (exitNow) return parsed;
+
+    if (options.root.empty()) {
+        if (const char* root = std::getenv("FARLINK_ROOT"); root && *root) options.root = root;
     }
-    printUsage(stdout);
-    return 0;
+    if (!options.root.empty()) {
+        std::error_code error;
+        const std::filesystem::path root = std::filesystem::canonical(options.root, error);
+        if (error || !std::filesystem::is_directory(root, error)) {
+            std::fprintf(stderr, "farlink: the root '%s' is not a folder\n", options.root.c_str());
+            return 2;
+        }
+        platform::setDeviceRoot(root.string());
+    }
+    if (!options.platform.empty()) {
+        ui::setPlatformType(options.platform == "touch" ? ui::pocketPCPlatform : ui::keypadPlatform);
+    }
+
+    const std::string registryFile = platform::defaultRegistryFile();
+    int lock = -1;
+    switch (app::acquireInstanceLock(app::instanceLockFile(registryFile), lock)) {
+    case app::InstanceLockResult::heldByAnother:
+        std::puts("Farlink is already running.");
+        return 0;
+    case app::InstanceLockResult::unavailable:
+        std::fprintf(stderr, "farlink: cannot lock %s; not checking for another Farlink\n",
+                     app::instanceLockFile(registryFile).c_str());
+        break;
+    case app::InstanceLockResult::acquired:
+        break;
+    }
+    platform::useRegistryFile(registryFile);
+
+    const std::unique_ptr<platform::TerminalBackend> terminal = platform::openNcursesTerminal();
+    if (!terminal) {
+        std::fputs("farlink: standard input and output must be a terminal\n", stderr);
+        return 1;
+    }
+    int code = 0;
+    {
+        platform::SteadyClock clock;
+        platform::WindowSystemScope scope(*terminal, clock);
+        if (!app::createMainWindow()) return 0;
+        code = platform::runMessageLoop(resources::mainAccelerators());
+    }
+    // A listing still running is told to stop at shutdown; let it finish before the
+    // process goes.
+    explorer::waitForPopulations(std::chrono::seconds(2));
+    return code;
 }

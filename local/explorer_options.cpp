@@ -72,7 +72,7 @@ constexpr std::array<CheckBox, 3> checkBoxes = {{
 void layoutOptions(Window dialog) {
     const int width = platform::getClientRect(dialog).width();
     const Window network = platform::getDialogItem(dialog, resources::optionsNetworkList);
-    const Rect networkRect = platform::getWindowRect(network);
+    const platform::Rect networkRect = platform::getWindowRect(network);
     const int margin = networkRect.left - platform::getWindowRect(dialog).left;
     for (const Window child : platform::getChildren(dialog)) {
         const int id = platform::getWindowId(child);
@@ -85,8 +85,8 @@ void layoutOptions(Window dialog) {
             kind != platform::ControlKind::checkBox) {
             continue;
         }
-        const Rect screen = platform::getWindowRect(child);
-        const Rect dialogRect = platform::getWindowRect(dialog);
+        const platform::Rect screen = platform::getWindowRect(child);
+        const platform::Rect dialogRect = platform::getWindowRect(dialog);
         const int left = screen.left - dialogRect.left;
         const int top = screen.top - dialogRect.top;
         platform::moveWindow(child, {left, top, left + std::max(1, width - 2 * margin), top + networkRect.height()});

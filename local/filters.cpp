@@ -3,7 +3,6 @@
 #include <array>
 #include <cstring>
 #include <memory>
-#include <mutex>
 
 #include "local/device.h"
 #include "platform/registry.h"
@@ -40,18 +39,12 @@ constexpr std::array<BuiltInFilter, 13> builtIns = {{
 }};
 
 // The slots in selector order; the first empty one ends the list.
-std::mutex listMutex;
 std::array<std::unique_ptr<FilterRecord>, maxFilters + 1> slots;
 
-int countLocked() {
+int countFilters() {
     int count = 0;
     while (slots[count]) ++count;
     return count;
-}
-
-FilterRecord* slotLocked(int index) {
-    if (index < 0 || index > maxFilters) return nullptr;
-    return slots[index].get();
 }
 
 void setText(char16_t* field, std::size_t capacity, std::u16string_view text) {
@@ -77,10 +70,6 @@ FilterRecord makeFilter(std::u16string_view name, std::u16string_view pattern, b
 }
 
 std::u16string valueName(int index) { return platform::toUtf16(std::to_string(index)); }
-
-void freeLocked() {
-    for (auto& slot : slots) slot.reset();
-}
 
 // The "File Filter" dialog on a working copy; the dialog result.
 int runFilterDialog(Window owner, FilterRecord& working) {
@@ -133,9 +122,8 @@ int runFilterDialog(Window owner, FilterRecord& working) {
 
 std::span<const BuiltInFilter> builtInFilters() { return builtIns; }
 
-int loadFilterList() {
-    std::lock_guard lock(listMutex);
-    freeLocked();
+int loadFilters() {
+    freeFilters();
     int count = 0;
     platform::RegistryKey key = platform::noKey;
     if (platform::openKey(platform::currentUserKey, filtersKeyPath, key)) {
@@ -159,11 +147,10 @@ int loadFilterList() {
     return 1;
 }
 
-int saveFilterList() {
-    std::lock_guard lock(listMutex);
+int saveFilters() {
     platform::RegistryKey key = platform::noKey;
     if (!platform::createKey(platform::currentUserKey, filtersKeyPath, key)) return 0;
-    const int count = countLocked();
+    const int count = countFilters();
     for (int index = 0; index < count; ++index) {
         platform::setValue(key, valueName(index), platform::registryBinary, slots[index].get(),
                            sizeof(FilterRecord));
@@ -176,37 +163,29 @@ int saveFilterList() {
 
 int editFilter(int index, const explorer::OwnerRecord& owner) {
     const Window ownerWindow{static_cast<std::uint32_t>(owner.ownerWindow)};
-    FilterRecord working{};
-    bool full = false;
-    {
-        std::lock_guard lock(listMutex);
-        const int count = countLocked();
-        if (index < 0 || index > count) return 0;
-        full = index == maxFilters;
-        if (const FilterRecord* existing = slotLocked(index)) {
-            working = *existing;
-            // The name field holds 127 units; the rest of a longer stored name is not offered.
-            working.name[resources::filterNameLimit] = u'\0';
-        } else {
-            working = makeFilter(u"My Filter", u"*;", true);
-        }
-    }
-    if (full) {
+    if (index < 0 || index > countFilters()) return 0;
+    if (index == maxFilters) {
         platform::messageBox(ownerWindow,
                              u"The filter list is full: Farlink keeps at most 31 filters. Delete one before "
                              u"adding another.",
                              u"Edit Filter", platform::MessageBoxButtons::ok, platform::MessageBoxIcon::exclamation);
         return 0;
     }
+    FilterRecord working = makeFilter(u"My Filter", u"*;", true);
+    if (const FilterRecord* existing = filterAt(index)) {
+        working = *existing;
+        // The name field holds 127 units; the rest of a longer stored name is not offered.
+        working.name[resources::filterNameLimit] = u'\0';
+    }
     const int result = runFilterDialog(ownerWindow, working);
     if (result == ui::keybarFailed) {
         ui::showKeybarError(ownerWindow, u"Edit Filter");
         return 0;
     }
-    if (result != resources::commandDone) return 0;
-    std::lock_guard lock(listMutex);
-    // The list cannot change while the dialog runs (only this thread changes it).
-    if (FilterRecord* existing = slotLocked(index)) {
+    // Commands handled while the dialog ran may have changed the list: write only into a
+    // slot that is still there, or the one right after the last filter.
+    if (result != resources::commandDone || index > countFilters()) return 0;
+    if (FilterRecord* existing = filterAt(index)) {
         *existing = working;
     } else {
         slots[index] = std::make_unique<FilterRecord>(working);
@@ -215,57 +194,20 @@ int editFilter(int index, const explorer::OwnerRecord& owner) {
 }
 
 int deleteFilter(int index) {
-    std::lock_guard lock(listMutex);
-    if (!slotLocked(index)) return 0;
+    if (!filterAt(index)) return 0;
     for (int slot = index; slot < maxFilters; ++slot) slots[slot] = std::move(slots[slot + 1]);
     return 1;
 }
 
-std::optional<std::u16string> getFilterName(int index) {
-    std::lock_guard lock(listMutex);
-    const FilterRecord* record = slotLocked(index);
-    if (!record) return std::nullopt;
-    return std::u16string(platform::boundedView(record->name, std::size(record->name)));
-}
-
-std::optional<std::u16string> getFilterPattern(int index) {
-    std::lock_guard lock(listMutex);
-    const FilterRecord* record = slotLocked(index);
-    if (!record) return std::nullopt;
-    return std::u16string(platform::boundedView(record->pattern, std::size(record->pattern)));
-}
-
 void freeFilters() {
-    std::lock_guard lock(listMutex);
-    freeLocked();
+    for (auto& slot : slots) slot.reset();
 }
 
-int filterCount() {
-    std::lock_guard lock(listMutex);
-    return countLocked();
-}
+int filterCount() { return countFilters(); }
 
-std::optional<FilterRecord> filterAt(int index) {
-    std::lock_guard lock(listMutex);
-    const FilterRecord* record = slotLocked(index);
-    if (!record) return std::nullopt;
-    return *record;
-}
-
-bool getIsolatedFolder(int index, std::u16string& folder) {
-    std::lock_guard lock(listMutex);
-    const FilterRecord* record = slotLocked(index);
-    if (!record || !record->isolatedFileSystem) return false;
-    folder = platform::boundedView(record->folder, std::size(record->folder));
-    return true;
-}
-
-bool setIsolatedFolder(int index, std::u16string_view folder) {
-    std::lock_guard lock(listMutex);
-    FilterRecord* record = slotLocked(index);
-    if (!record || !record->isolatedFileSystem) return false;
-    setText(record->folder, std::size(record->folder), folder);
-    return true;
+FilterRecord* filterAt(int index) {
+    if (index < 0 || index > maxFilters) return nullptr;
+    return slots[index].get();
 }
 
 }  // namespace local

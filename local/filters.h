@@ -1,14 +1,11 @@
 // Filters of the Device view: the named pattern lists offered by the selector above the
 // list, each with its own notion of the current folder; their registry storage and the
-// "File Filter" dialog. Bound into the Device view's provider as LoadList, SaveList,
-// EditItem, DeleteItem, GetItem and GetItemPattern.
-//
-// The list may be read from the population thread (patterns, folders) while the UI
-// thread changes it, so every function here takes the list's lock and hands out copies.
+// "File Filter" dialog. They fill the Device view's LoadList, SaveList, EditItem and
+// DeleteItem, and GetItem, GetItemPattern and the current-folder rule read them.
+// UI thread only: a population takes what it needs from them when it is asked for.
 #pragma once
 
 #include <cstdint>
-#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -40,35 +37,25 @@ std::span<const BuiltInFilter> builtInFilters();
 inline constexpr std::u16string_view optionsKeyPath = u"\\Software\\Tarvik\\Ftp\\2.0";
 inline constexpr std::u16string_view filtersKeyPath = u"\\Software\\Tarvik\\Ftp\\2.0\\Filters";
 
-// The stored filters from value "0" on, up to the first missing value or one that is not
-// 1170 bytes (and at most 31), each completed by the built-in filters from position n on
-// (n = the number read). Filters that do not track their folder start at the default
-// folder. Returns 1. UI thread only.
-int loadFilterList();
+// Replaces the list by the stored filters from value "0" on, up to the first missing
+// value or one that is not 1170 bytes (and at most 31), completed by the built-in
+// filters from position n on (n = the number read). Filters that do not track their
+// folder start at the default folder. Returns 1.
+int loadFilters();
 // Writes every filter as value "0", "1", ... and deletes the values above, up to the
-// first that does not exist. 0 when the key cannot be created. UI thread only.
-int saveFilterList();
+// first that does not exist. 0 when the key cannot be created.
+int saveFilters();
 // Runs the "File Filter" dialog on the filter at the index, or on a new one when the index
 // is the filter count; 1 when the user confirmed and the filter was written. A full list
-// refuses a new filter with a message. UI thread only.
+// refuses a new filter with a message.
 int editFilter(int index, const explorer::OwnerRecord& owner);
-// Removes the filter at the index and closes the gap; 0 when there is none. UI thread only.
+// Removes the filter at the index and closes the gap; 0 when there is none.
 int deleteFilter(int index);
-// The name or the pattern list of the filter at the index; nothing past the end. Any thread.
-std::optional<std::u16string> getFilterName(int index);
-std::optional<std::u16string> getFilterPattern(int index);
-// Empties the list (the main window's end). UI thread only.
+// Empties the list (the main window's end).
 void freeFilters();
 
-int filterCount();  // Any thread.
-// A copy of the filter at the index; nothing past the end. Any thread.
-std::optional<FilterRecord> filterAt(int index);
-
-// The folder of the filter at the index when it keeps its own ("Isolated File System");
-// false when there is no such filter or it shares the view's folder. Any thread.
-bool getIsolatedFolder(int index, std::u16string& folder);
-// Stores the folder (at most 259 units) in the filter at the index when it keeps its own;
-// false otherwise. Any thread.
-bool setIsolatedFolder(int index, std::u16string_view folder);
+int filterCount();
+// The filter at the index, or null past the last one.
+FilterRecord* filterAt(int index);
 
 }  // namespace local

@@ -201,6 +201,11 @@ bool showProperties(const explorer::OwnerRecord& owner) {
                  platform::LParam lParam) -> platform::LResult {
             using platform::MessageId;
             if (ui::handleDialogBackKey(dialog, message, wParam, lParam)) return 1;
+            if (message == walkDoneMessage) {
+                state.walked = std::make_unique<FolderCounters>(*reinterpret_cast<const FolderCounters*>(lParam));
+                platform::invalidateWindow(dialog);
+                return 1;
+            }
             switch (message) {
             case MessageId::initDialog: {
                 if (!ui::initFullScreenDialog(dialog, resources::doneCancelBar, true)) {
@@ -213,10 +218,6 @@ bool showProperties(const explorer::OwnerRecord& owner) {
                 }
                 return 1;
             }
-            case walkDoneMessage:
-                state.walked = std::make_unique<FolderCounters>(*reinterpret_cast<const FolderCounters*>(lParam));
-                platform::invalidateWindow(dialog);
-                return 1;
             case MessageId::paint:
                 paintProperties(dialog, state);
                 return 1;

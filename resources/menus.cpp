@@ -1,6 +1,7 @@
 #include "resources/menus.h"
 
 #include <array>
+#include <utility>
 
 #include "resources/commands.h"
 
@@ -12,18 +13,20 @@ using platform::SoftKeyBarResource;
 
 namespace {
 
-const MenuItem separator{};
+MenuItem item(std::u16string_view text, int command) { return {text, command, {}}; }
+MenuItem subMenu(std::u16string_view text, std::vector<MenuItem> items) { return {text, 0, std::move(items)}; }
+MenuItem separator() { return {u"", 0, {}}; }
 
 MenuItem sortMenu() {
-    return {u"Sort", 0,
-            {{u"Name", commandSortName},
-             {u"Type", commandSortType},
-             {u"Size", commandSortSize},
-             {u"Date", commandSortDate},
-             {u"None", commandSortNone},
-             separator,
-             {u"Ascending", commandAscending},
-             {u"Decending", commandDescending}}};
+    return subMenu(u"Sort", {item(u"Name", commandSortName), item(u"Type", commandSortType),
+                             item(u"Size", commandSortSize), item(u"Date", commandSortDate),
+                             item(u"None", commandSortNone), separator(), item(u"Ascending", commandAscending),
+                             item(u"Decending", commandDescending)});
+}
+
+MenuItem viewMenu() {
+    return subMenu(u"View",
+                   {item(u"Large Icons", commandLargeIcons), item(u"Small Icons", commandSmallIcons), sortMenu()});
 }
 
 }  // namespace
@@ -31,102 +34,68 @@ MenuItem sortMenu() {
 const MenuResource deviceMenu{
     commandDeviceView,
     u"Device Menu",
-    {{u"Open", commandOpen},
-     {u"Properties", commandProperties},
-     separator,
-     {u"Edit", 0,
-      {{u"Cut", commandCut},
-       {u"Copy", commandCopy},
-       {u"Paste", commandPaste},
-       {u"Paste Shortcut", commandPasteShortcut},
-       separator,
-       {u"Rename", commandRename},
-       {u"Delete", commandDelete},
-       {u"New Folder", commandNewFolder}}},
-     {u"Go", 0,
-      {{u"Up Folder", commandUpFolder},
-       {u"Root Folder", commandRootFolder},
-       {u"My Documents", commandDocumentsFolder},
-       {u"Refresh", commandRefresh}}},
-     {u"View", 0,
-      {{u"Large Icons", commandLargeIcons}, {u"Small Icons", commandSmallIcons}, separator, sortMenu()}},
-     {u"Filter", 0,
-      {{u"New Filter", commandNewEntry},
-       {u"Edit Current", commandEditCurrent},
-       {u"Delete Current", commandDeleteCurrent}}},
-     {u"Send", 0,
-      {{u"Copy To Remote", commandCopyTo}, {u"Move To Remote", commandMoveTo}, {u"Send via", commandSendVia}}},
-     {u"Queue", commandQueueView},
-     {u"Settings", commandSettings},
-     separator,
-     {u"Exit", commandDone}}};
+    {item(u"Open", commandOpen),
+     item(u"Properties", commandProperties),
+     separator(),
+     subMenu(u"Edit", {item(u"Cut", commandCut), item(u"Copy", commandCopy), item(u"Paste", commandPaste),
+                       item(u"Paste Shortcut", commandPasteShortcut), separator(), item(u"Rename", commandRename),
+                       item(u"Delete", commandDelete), item(u"New Folder", commandNewFolder)}),
+     subMenu(u"Go", {item(u"Up Folder", commandUpFolder), item(u"Root Folder", commandRootFolder),
+                     item(u"My Documents", commandDocumentsFolder), item(u"Refresh", commandRefresh)}),
+     viewMenu(),
+     subMenu(u"Filter", {item(u"New Filter", commandNewEntry), item(u"Edit Current", commandEditCurrent),
+                         item(u"Delete Current", commandDeleteCurrent)}),
+     subMenu(u"Send", {item(u"Copy To Remote", commandCopyTo), item(u"Move To Remote", commandMoveTo),
+                       item(u"Send via", commandSendVia)}),
+     item(u"Queue", commandQueueView),
+     item(u"Settings", commandSettings),
+     separator(),
+     item(u"Exit", commandDone)}};
 
 const MenuResource remoteMenu{
     commandRemoteView,
     u"Remote Menu",
-    {{u"Open", commandOpen},
-     {u"Properties", commandProperties},
-     separator,
-     {u"Edit", 0,
-      {{u"Cut", commandCut},
-       {u"Copy", commandCopy},
-       {u"Paste", commandPaste},
-       separator,
-       {u"Rename", commandRename},
-       {u"Delete", commandDelete},
-       {u"New Folder", commandNewFolder}}},
-     {u"Go", 0,
-      {{u"Up Folder", commandUpFolder}, {u"Root Folder", commandRootFolder}, {u"Refresh", commandRefresh}}},
-     {u"View", 0,
-      {{u"Large Icons", commandLargeIcons}, {u"Small Icons", commandSmallIcons}, separator, sortMenu()}},
-     {u"Ftp Places", 0,
-      {{u"New Ftp Place", commandNewEntry},
-       {u"Edit Current", commandEditCurrent},
-       {u"Delete Current", commandDeleteCurrent}}},
-     {u"Send", 0,
-      {{u"Copy To Device", commandCopyTo},
-       {u"Move To Device", commandMoveTo},
-       {u"Put From Device", commandPutFromDevice}}},
-     {u"Queue", commandQueueView},
-     {u"Settings", commandSettings},
-     separator,
-     {u"Exit", commandDone}}};
+    {item(u"Open", commandOpen),
+     item(u"Properties", commandProperties),
+     separator(),
+     subMenu(u"Edit", {item(u"Cut", commandCut), item(u"Copy", commandCopy), item(u"Paste", commandPaste),
+                       separator(), item(u"Rename", commandRename), item(u"Delete", commandDelete),
+                       item(u"New Folder", commandNewFolder)}),
+     subMenu(u"Go", {item(u"Up Folder", commandUpFolder), item(u"Root Folder", commandRootFolder),
+                     item(u"Refresh", commandRefresh)}),
+     viewMenu(),
+     subMenu(u"Ftp Places", {item(u"New Ftp Place", commandNewEntry), item(u"Edit Current", commandEditCurrent),
+                             item(u"Delete Current", commandDeleteCurrent)}),
+     subMenu(u"Send", {item(u"Copy To Device", commandCopyTo), item(u"Move To Device", commandMoveTo),
+                       item(u"Put From Device", commandPutFromDevice)}),
+     item(u"Queue", commandQueueView),
+     item(u"Settings", commandSettings),
+     separator(),
+     item(u"Exit", commandDone)}};
 
-const MenuResource queueMenu{
-    commandQueueView,
-    u"Queue Menu",
-    {{u"Properties", commandProperties},
-     {u"Clear", commandClearQueue},
-     separator,
-     {u"Device", commandDeviceView},
-     {u"Remote", commandRemoteView},
-     separator,
-     {u"Exit", commandDone}}};
+const MenuResource queueMenu{commandQueueView,
+                             u"Queue Menu",
+                             {item(u"Properties", commandProperties), item(u"Clear", commandClearQueue), separator(),
+                              item(u"Device", commandDeviceView), item(u"Remote", commandRemoteView), separator(),
+                              item(u"Exit", commandDone)}};
 
 const MenuResource devicePopupMenu{
     129,
     u"Device Popup",
-    {{u"Device", 0,
-      {{u"Open", commandOpen},
-       {u"Properties", commandProperties},
-       separator,
-       {u"Cut", commandCut},
-       {u"Copy", commandCopy},
-       {u"Paste", commandPaste},
-       {u"Rename", commandRename},
-       {u"Delete", commandDelete},
-       separator,
-       {u"New Folder", commandNewFolder},
-       {u"Up Folder", commandUpFolder},
-       {u"Refresh", commandRefresh}}}}};
+    {subMenu(u"Device", {item(u"Open", commandOpen), item(u"Properties", commandProperties), separator(),
+                         item(u"Cut", commandCut), item(u"Copy", commandCopy), item(u"Paste", commandPaste),
+                         item(u"Rename", commandRename), item(u"Delete", commandDelete), separator(),
+                         item(u"New Folder", commandNewFolder), item(u"Up Folder", commandUpFolder),
+                         item(u"Refresh", commandRefresh)})}};
 
 const MenuResource renameMenu{102, u"Rename", {}};
 
-const SoftKeyBarResource deviceBar{501, {commandRemoteView, u"Remote"}, {0, u"Menu", &deviceMenu}};
-const SoftKeyBarResource remoteBar{502, {commandDeviceView, u"Device"}, {0, u"Menu", &remoteMenu}};
-const SoftKeyBarResource queueBar{503, {commandRefresh, u"Refresh"}, {0, u"Menu", &queueMenu}};
-const SoftKeyBarResource renameBar{131, {commandRenameDone, u"Rename"}, {commandRenameDiscard, u"Discard"}};
-const SoftKeyBarResource doneCancelBar{100, {commandDone, u"Done"}, {commandCancel, u"Cancel"}};
+const SoftKeyBarResource deviceBar{501, {commandRemoteView, u"Remote", nullptr}, {0, u"Menu", &deviceMenu}};
+const SoftKeyBarResource remoteBar{502, {commandDeviceView, u"Device", nullptr}, {0, u"Menu", &remoteMenu}};
+const SoftKeyBarResource queueBar{503, {commandRefresh, u"Refresh", nullptr}, {0, u"Menu", &queueMenu}};
+const SoftKeyBarResource renameBar{
+    131, {commandRenameDone, u"Rename", nullptr}, {commandRenameDiscard, u"Discard", nullptr}};
+const SoftKeyBarResource doneCancelBar{100, {commandDone, u"Done", nullptr}, {commandCancel, u"Cancel", nullptr}};
 
 const SoftKeyBarResource* findSoftKeyBar(int id) {
     for (const SoftKeyBarResource* bar : {&deviceBar, &remoteBar, &queueBar, &renameBar}) {

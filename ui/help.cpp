@@ -1,9 +1,7 @@
 #include "ui/help.h"
 
-#include <cstdlib>
 #include <fstream>
 #include <iterator>
-#include <sstream>
 
 #include "platform/shell.h"
 #include "platform/text.h"
@@ -11,18 +9,11 @@
 #include "platform/window/message_box.h"
 #include "resources/menus.h"
 #include "resources/strings.h"
+#include "ui/desktop.h"
 #include "ui/soft_keys.h"
 
 namespace ui {
 namespace {
-
-DesktopOpener desktopOpener = platform::openWithDesktop;
-
-bool graphicalSession() {
-    const char* x11 = std::getenv("DISPLAY");
-    const char* wayland = std::getenv("WAYLAND_DISPLAY");
-    return (x11 && *x11) || (wayland && *wayland);
-}
 
 bool readFile(const std::string& path, std::string& contents) {
     std::ifstream in(path, std::ios::binary);
@@ -139,12 +130,10 @@ void openHelp(platform::Window owner, int topicStringId) {
         return;
     }
     const std::string topicUtf8 = platform::toUtf8(topic);
-    if (graphicalSession() && desktopOpener("file://" + file + (topic.empty() ? "" : "#" + topicUtf8))) return;
+    if (openOnDesktop("file://" + file + (topic.empty() ? "" : "#" + topicUtf8))) return;
     std::u16string text = helpTopicText(html, topicUtf8);
     if (text.empty()) text = helpTopicText(html, "main");
     showTopicInTerminal(owner, text);
 }
-
-void setDesktopOpener(DesktopOpener opener) { desktopOpener = opener; }
 
 }  // namespace ui

@@ -20,8 +20,4 @@ void openHelp(platform::Window owner, int topicStringId);
 // items, lines separated by "\r". Empty when the file has no such topic.
 std::u16string helpTopicText(std::string_view html, std::string_view topic);
 
-// What opens a URL on the desktop; platform::openWithDesktop unless a test replaces it.
-using DesktopOpener = bool (*)(const std::string& url);
-void setDesktopOpener(DesktopOpener opener);
-
 }  // namespace ui

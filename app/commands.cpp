@@ -1,0 +1,424 @@
+#include "app/commands.h"
+
+#include <array>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "app/filter_control.h"
+#include "app/main_window.h"
+#include "app/recent_documents.h"
+#include "explorer/icons.h"
+#include "explorer/listwindow.h"
+#include "explorer/population.h"
+#include "explorer/provider.h"
+#include "explorer/rows.h"
+#include "explorer/url.h"
+#include "local/properties.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/shell.h"
+#include "platform/window/controls.h"
+#include "platform/window/list_view.h"
+#include "platform/window/menu.h"
+#include "platform/window/message_box.h"
+#include "resources/commands.h"
+#include "platform/text.h"
+#include "resources/menus.h"
+#include "ui/desktop.h"
+
+namespace app {
+namespace {
+
+using explorer::ViewProvider;
+using platform::Key;
+using platform::LParam;
+using platform::MessageId;
+using platform::WParam;
+using platform::Window;
+using namespace resources;
+
+ViewProvider& view() { return *explorer::currentProvider; }
+
+void postCommand(int command) { platform::postMessage(mainWindow.handle, MessageId::command, command); }
+void refresh() { explorer::Refresh(); }
+
+explorer::OwnerRecord ownerRecord(const char16_t* path = nullptr) {
+    return {16, mainWindow.handle.id, 0, path};
+}
+
+struct FocusedRow {
+    std::u16string path;
+    std::u16string displayName;
+    bool isFolder = false;
+    // The parent row ("..", also ".. (No Files)") stands for the folder above, not an entry.
+    bool isParent() const { return displayName == u".." || displayName.starts_with(u".. "); }
+};
+
+std::optional<FocusedRow> focusedRow() {
+    const int index = platform::listViewGetNextItem(mainWindow.listView, -1, platform::nextFocused);
+    const explorer::ExplorerItem* row = index < 0 ? nullptr : explorer::rowByListIndex(index);
+    if (!row) return std::nullopt;
+    return FocusedRow{std::u16string(platform::boundedView(row->path, std::size(row->path))),
+                      std::u16string(platform::boundedView(row->displayName, std::size(row->displayName))),
+                      index < explorer::folderRowCount()};
+}
+
+// The commands whose views and operations come with later versions.
+bool explainNotYetAvailable(int command) {
+    static constexpr std::array<std::pair<int, std::u16string_view>, 13> later = {{
+        {commandCut, u"Cut"},
+        {commandCopy, u"Copy"},
+        {commandPaste, u"Paste"},
+        {commandPasteShortcut, u"Paste Shortcut"},
+        {commandRename, u"Rename"},
+        {commandCopyTo, u"Copy To"},
+        {commandMoveTo, u"Move To"},
+        {commandPutFromDevice, u"Put From Device"},
+        {commandSendVia, u"Send via"},
+        {commandClearQueue, u"Clear"},
+        {commandRemoteView, u"The Remote view"},
+        {commandQueueView, u"The Queue view"},
+        {commandRenameDone, u"Rename"},
+    }};
+    for (const auto& [id, name] : later) {
+        if (id != command) continue;
+        platform::messageBox(mainWindow.handle,
+                             std::u16string(name) + u" is not available in this version of Farlink yet.", u"Farlink",
+                             platform::MessageBoxButtons::ok, platform::MessageBoxIcon::information);
+        return true;
+    }
+    return false;
+}
+
+// The view's context menu at the gesture's point, or at the bottom centre of the window
+// when the command came without one.
+void showPopupMenu(LParam lParam) {
+    const platform::MenuResource* resource = resources::findMenu(static_cast<int>(view().popupMenuId));
+    if (view().popupMenuId == 0 || !resource) return;
+    platform::Point point;
+    if (lParam != 0) {
+        point = reinterpret_cast<const platform::ContextGesture*>(lParam)->point;
+    } else {
+        const platform::Rect screen = platform::getWindowRect(mainWindow.handle);
+        point = {(screen.left + screen.right) / 2, screen.bottom};
+    }
+    const platform::Menu menu = platform::loadMenu(*resource);
+    platform::trackPopupMenu(platform::getSubMenu(menu, 0), platform::alignCenter | platform::alignBottom, point,
+                             mainWindow.handle);
+    platform::destroyMenu(menu);
+}
+
+void goToFolder(std::u16string_view folder) {
+    view().SetCurrentFolder(folder);
+    refresh();
+}
+
+void goUp() {
+    std::u16string folder = view().GetCurrentFolder();
+    // The folder being left comes up selected in its parent's listing.
+    std::u16string remembered = folder;
+    if (!remembered.empty() && explorer::isSeparator(remembered.back())) remembered.pop_back();
+    explorer::rememberPath(remembered);
+    std::size_t separator = folder.find_last_of(u"\\/");
+    if (separator != std::u16string::npos && folder.size() - separator == 1 && folder.size() > 1) {
+        folder.pop_back();
+        separator = folder.find_last_of(u"\\/");
+    }
+    if (separator != std::u16string::npos) folder.resize(separator + 1);
+    view().SetCurrentFolder(folder);
+    postCommand(commandRefresh);
+}
+
+void openFocused() {
+    if (mainWindow.softKeyLongPress) {
+        mainWindow.softKeyLongPress = false;
+        return;
+    }
+    const std::optional<FocusedRow> row = focusedRow();
+    if (!row) return;
+    if (!row->isFolder) {
+        addRecentDocument(row->path);
+        if (!ui::openOnDesktop(platform::toHostPath(row->path))) {
+            platform::messageBox(mainWindow.handle,
+                                 u"There is no program to open this file with: Farlink opens files with the "
+                                 u"desktop's opener (xdg-open) in a graphical session.",
+                                 u"Open", platform::MessageBoxButtons::ok, platform::MessageBoxIcon::exclamation);
+        }
+        return;
+    }
+    if (row->isParent()) {
+        postCommand(commandUpFolder);
+        return;
+    }
+    goToFolder(row->path + u"\\");
+}
+
+// Removes a folder and everything in it through the view; false at the first failure,
+// which the view's last error then describes.
+bool deleteTree(const ViewProvider& provider, const std::u16string& folder) {
+    platform::FindData entry{};
+    const platform::FindHandle search = provider.FindFirst(folder + u"\\*", entry);
+    if (search == platform::invalidFindHandle) {
+        const std::uint32_t code = platform::lastError();
+        if (code != platform::errorFileNotFound && code != platform::errorNoMoreFiles) return false;
+    } else {
+        bool ok = true;
+        do {
+            const std::u16string_view name = platform::boundedView(entry.name, std::size(entry.name));
+            if (name == u"." || name == u"..") continue;
+            const std::u16string child = folder + u"\\" + std::u16string(name);
+            // A cut path would name another entry: refuse instead.
+            if (child.size() >= platform::maxPath) {
+                platform::setLastError(platform::errorFilenameTooLong);
+                ok = false;
+            } else if (entry.attributes & platform::attributeFolder) {
+                // A link to a folder elsewhere goes as a file (only the link is removed);
+                // a real folder refuses that and is emptied first.
+                ok = provider.DeleteFile(child) || deleteTree(provider, child);
+            } else {
+                ok = provider.DeleteFile(child);
+            }
+        } while (ok && provider.FindNext(search, entry));
+        const std::uint32_t code = platform::lastError();
+        provider.FindClose(search);
+        if (!ok) {
+            platform::setLastError(code);
+            return false;
+        }
+    }
+    return provider.RemoveFolder(folder);
+}
+
+void deleteFocused() {
+    const std::optional<FocusedRow> row = focusedRow();
+    if (!row || row->isParent()) {
+        platform::messageBeep(platform::MessageBoxIcon::exclamation);
+        return;
+    }
+    if (!row->isFolder) {
+        if (view().DeleteFile(row->path)) refresh();
+        else view().ShowError(u"Delete Error");
+        return;
+    }
+    if (view().RemoveFolder(row->path)) {
+        refresh();
+        return;
+    }
+    const std::uint32_t code = platform::lastError();
+    if (code == platform::errorDirectoryNotEmpty) {
+        postCommand(commandDeleteTree);
+        return;
+    }
+    // A link to a folder is removed as a file.
+    if (view().DeleteFile(row->path)) {
+        refresh();
+        return;
+    }
+    platform::setLastError(code);
+    view().ShowError(u"Delete Error");
+}
+
+void deleteFocusedTree() {
+    const std::optional<FocusedRow> row = focusedRow();
+    if (!row || !row->isFolder || row->isParent()) return;
+    std::u16string question = u"The folder '" + row->path +
+                              u"' is not empty, would you like to delete all files and folders?";
+    if (question.size() > 1023) question.resize(1023);
+    if (platform::messageBox(mainWindow.handle, question, u"Confirm Delete", platform::MessageBoxButtons::yesNo,
+                             platform::MessageBoxIcon::question) != platform::MessageBoxResult::yes) {
+        return;
+    }
+    if (deleteTree(view(), row->path)) refresh();
+    else view().ShowError(u"Delete Error");
+}
+
+bool newFolder() {
+    const std::u16string folder = view().GetCurrentFolder();
+    std::u16string name = folder + u"New Folder";
+    bool created = false;
+    for (int n = 1; name.size() < platform::maxPath; ++n) {
+        if (view().CreateFolder(name)) {
+            created = true;
+            break;
+        }
+        const std::uint32_t code = platform::lastError();
+        if (n > 31 || (code != platform::errorAlreadyExists && code != platform::errorFileExists)) break;
+        name = folder + u"New Folder (" + platform::toUtf16(std::to_string(n)) + u")";
+    }
+    if (!created) {
+        if (name.size() >= platform::maxPath) platform::setLastError(platform::errorFilenameTooLong);
+        view().ShowError(u"New Folder Error");
+        return false;
+    }
+    // The new folder comes up selected once the listing has it.
+    explorer::rememberPath(name);
+    refresh();
+    return true;
+}
+
+void setListMode(bool large) {
+    platform::listViewSetMode(mainWindow.listView, large ? platform::ListViewMode::icon : platform::ListViewMode::report);
+    view().largeIcons = large ? 1 : 0;
+    explorer::dropImageList();
+    refresh();
+}
+
+void newEntry() {
+    const int count = platform::selectorGetCount(mainWindow.filterControl);
+    if (!view().EditItem(count, ownerRecord())) return;
+    view().filterIndex = static_cast<std::uint32_t>(count);
+    view().SaveList();
+    fillFilterControl();
+}
+
+void deleteCurrentEntry() {
+    view().DeleteItem(static_cast<int>(view().filterIndex));
+    // The entry after the last one is gone: the one before it becomes current.
+    while (view().filterIndex > 0 && !view().GetItem(static_cast<int>(view().filterIndex))) --view().filterIndex;
+    view().SaveList();
+    fillFilterControl();
+}
+
+void editCurrentEntry() {
+    if (!view().EditItem(static_cast<int>(view().filterIndex), ownerRecord())) return;
+    view().SaveList();
+    fillFilterControl();
+}
+
+void showFocusedProperties() {
+    const std::optional<FocusedRow> row = focusedRow();
+    if (!row) {
+        platform::messageBeep(platform::MessageBoxIcon::exclamation);
+        return;
+    }
+    local::showProperties(ownerRecord(row->path.c_str()));
+}
+
+void switchToDevice() {
+    if (mainWindow.softKeyLongPress) {
+        mainWindow.softKeyLongPress = false;
+        return;
+    }
+    switchBar(explorer::deviceProvider.menuBarId, true, true);
+    explorer::currentProvider = &explorer::deviceProvider;
+    fillFilterControl();
+}
+
+bool handleCommand(WParam wParam, LParam lParam) {
+    const int command = platform::commandId(wParam);
+    switch (command) {
+    case commandPopupMenu: showPopupMenu(lParam); return true;
+    case commandDocumentsFolder: goToFolder(platform::documentsFolder()); return true;
+    case commandDelete: deleteFocused(); return true;
+    case commandDeleteTree: deleteFocusedTree(); return true;
+    case commandSortName: view().sortKey = explorer::sortName; refresh(); return true;
+    case commandSortType: view().sortKey = explorer::sortType; refresh(); return true;
+    case commandSortSize: view().sortKey = explorer::sortSize; refresh(); return true;
+    case commandSortDate: view().sortKey = explorer::sortDate; refresh(); return true;
+    case commandSortNone: view().sortKey = explorer::sortNone; refresh(); return true;
+    case commandAscending: view().ascending = 1; refresh(); return true;
+    case commandDescending: view().ascending = 0; refresh(); return true;
+    case commandLargeIcons: setListMode(true); return true;
+    case commandSmallIcons: setListMode(false); return true;
+    case commandRootFolder: goToFolder(u"\\"); return true;
+    case commandUpFolder: goUp(); return true;
+    case commandOpen: openFocused(); return true;
+    case commandItemActivated: {
+        const std::optional<FocusedRow> row = focusedRow();
+        // A file offers its commands in the popup menu, at the bottom centre.
+        if (row && row->isFolder) postCommand(commandOpen);
+        else if (row) postCommand(commandPopupMenu);
+        return true;
+    }
+    case commandNewFolder: return newFolder();
+    case commandRefresh: refresh(); return true;
+    case commandSettings:
+        if (view().OptionsDialog(ownerRecord())) refresh();
+        return true;
+    case commandNewEntry: newEntry(); return true;
+    case commandDeleteCurrent: deleteCurrentEntry(); return true;
+    case commandEditCurrent: editCurrentEntry(); return true;
+    case commandProperties: showFocusedProperties(); return true;
+    case commandDeviceView: switchToDevice(); return true;
+    case commandRemoteView:
+        if (mainWindow.softKeyLongPress) {
+            mainWindow.softKeyLongPress = false;
+            return true;
+        }
+        return explainNotYetAvailable(command);
+    case filterControlId:
+        if (platform::commandCode(wParam) == platform::CommandCode::selectionChanged) {
+            const int selection = platform::selectorGetSelection(mainWindow.filterControl);
+            if (selection >= 0) {
+                view().filterIndex = static_cast<std::uint32_t>(selection);
+                refreshFilterLabel();
+            }
+        }
+        return true;
+    default:
+        return explainNotYetAvailable(command);
+    }
+}
+
+// Back, when the bar hands it over on release: it erases type-ahead text first, then
+// goes up folder by folder, and at the root leaves Farlink.
+void onBackReleased() {
+    if (mainWindow.renaming) {
+        platform::sendBackToFocusWindow();
+        return;
+    }
+    std::u16string typeAhead = explorer::typeAheadText();
+    if (!typeAhead.empty()) {
+        typeAhead.pop_back();
+        explorer::setTypeAheadText(typeAhead);
+        refreshFilterLabel();
+        return;
+    }
+    if (view().GetCurrentFolder().size() <= 1) {
+        platform::postMessage(mainWindow.handle, MessageId::close);
+        return;
+    }
+    postCommand(commandUpFolder);
+}
+
+bool handleListNotification(LParam lParam) {
+    const auto& header = platform::notification<platform::NotifyHeader>(lParam);
+    switch (header.code) {
+    case platform::NotifyCode::listItemActivate:
+        postCommand(commandItemActivated);
+        return true;
+    case platform::NotifyCode::contextGesture:
+        platform::postRecord(mainWindow.handle, MessageId::command, commandPopupMenu,
+                             platform::notification<platform::ContextGesture>(lParam));
+        return true;
+    default:
+        return explorer::handleListNotification(lParam) != 0;
+    }
+}
+
+}  // namespace
+
+bool routeMessage(Window, MessageId message, WParam wParam, LParam lParam) {
+    switch (message) {
+    case MessageId::notify:
+        if (static_cast<int>(wParam) == listViewId) return handleListNotification(lParam);
+        return false;
+    case MessageId::command:
+        return handleCommand(wParam, lParam);
+    case MessageId::hotKey:
+        if (static_cast<Key>(wParam) != Key::back) return false;
+        if (lParam & platform::hotKeyRelease) onBackReleased();
+        return true;
+    case MessageId::keyUp:
+        if (static_cast<Key>(wParam) != Key::back) return false;
+        if (view().GetCurrentFolder().size() == 1) platform::sendBackToFocusWindow();
+        postCommand(commandUpFolder);
+        return true;
+    default:
+        return false;
+    }
+}
+
+}  // namespace app

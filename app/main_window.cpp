@@ -1,0 +1,210 @@
+#include "app/main_window.h"
+
+#include "app/commands.h"
+#include "app/filter_control.h"
+#include "explorer/listwindow.h"
+#include "explorer/provider.h"
+#include "explorer/rows.h"
+#include "local/device.h"
+#include "platform/window/controls.h"
+#include "platform/window/list_view.h"
+#include "platform/window/message_box.h"
+#include "platform/window/soft_keys.h"
+#include "resources/commands.h"
+#include "resources/menus.h"
+#include "resources/strings.h"
+#include "ui/help.h"
+#include "ui/platform_type.h"
+#include "ui/soft_keys.h"
+
+namespace app {
+
+MainWindow mainWindow;
+
+namespace {
+
+using platform::Key;
+using platform::LParam;
+using platform::LResult;
+using platform::MessageId;
+using platform::WParam;
+using platform::Window;
+
+void overrideViewKeys(Window bar, bool back, bool softKeys) {
+    if (back) platform::softKeyBarOverrideKey(bar, Key::back, platform::overrideNoDefault | platform::overrideNotify);
+    if (softKeys) {
+        platform::softKeyBarOverrideKey(bar, Key::leftSoft, platform::overrideNotify);
+        platform::softKeyBarOverrideKey(bar, Key::down, platform::overrideNotify);
+    }
+}
+
+void layoutMainWindow() {
+    if (!mainWindow.renaming && mainWindow.filterControl) {
+        const platform::Rect client = platform::getClientRect(mainWindow.handle);
+        const int filterHeight = platform::getWindowRect(mainWindow.filterControl).height();
+        platform::moveWindow(mainWindow.filterControl, {0, 0, client.right, filterHeight});
+        if (mainWindow.spinner) platform::spinnerSetBuddy(mainWindow.spinner, mainWindow.filterControl);
+        platform::moveWindow(mainWindow.listView, {0, filterHeight, client.right, client.bottom});
+    }
+    const int focused = platform::listViewGetNextItem(mainWindow.listView, -1, platform::nextFocused);
+    if (focused >= 0) platform::listViewEnsureVisible(mainWindow.listView, focused);
+}
+
+void createControls(Window window) {
+    mainWindow.handle = window;
+    const platform::Rect client = platform::getClientRect(window);
+    // The Remote and Queue views keep the settings they were built with until their
+    // operations arrive.
+    local::setUpDeviceView();
+    createViewBar();
+    ui::detectPlatform();
+    if (ui::isPocketPC()) {
+        mainWindow.filterControl =
+            platform::createWindow({.kind = platform::ControlKind::dropDown,
+                                    .rect = {0, 0, client.right, 1},
+                                    .parent = window,
+                                    .id = resources::filterControlId});
+    } else {
+        mainWindow.filterControl =
+            platform::createWindow({.kind = platform::ControlKind::selector,
+                                    .rect = {0, 0, client.right, 1},
+                                    .parent = window,
+                                    .id = resources::filterControlId});
+        mainWindow.spinner = platform::createWindow({.kind = platform::ControlKind::spinner,
+                                                     .text = u"Select a Filter",
+                                                     .options = platform::spinnerWrap,
+                                                     .parent = window});
+        platform::spinnerSetBuddy(mainWindow.spinner, mainWindow.filterControl);
+    }
+    const int filterHeight = platform::getWindowRect(mainWindow.filterControl).height();
+    mainWindow.listView = platform::createWindow({.kind = platform::ControlKind::listView,
+                                                  .rect = {0, filterHeight, client.right, client.bottom},
+                                                  .parent = window,
+                                                  .id = resources::listViewId});
+    hookFilterAndListKeys();
+    explorer::attachExplorerWindows(window, mainWindow.listView, mainWindow.filterControl);
+    platform::listViewSetItemCount(mainWindow.listView, 0);
+
+    explorer::ViewProvider& view = *explorer::currentProvider;
+    view.largeIcons = 0;
+    if (!view.GetItem(static_cast<int>(view.filterIndex))) view.filterIndex = 0;
+    if (!view.GetItem(0)) platform::postMessage(window, MessageId::command, resources::commandNewEntry);
+    fillFilterControl();
+    platform::setFocus(mainWindow.listView);
+}
+
+void showAbout(Window window) {
+    platform::messageBox(window,
+                         u"Farlink " FARLINK_VERSION u"\r\rA keyboard-first FTP client for the terminal.",
+                         u"About Farlink", platform::MessageBoxButtons::ok, platform::MessageBoxIcon::information);
+}
+
+// The left soft key held down long enough: its own command must not run on release,
+// and the view's popup menu opens instead.
+void onLongPressTimer(Window window) {
+    platform::killTimer(window, longPressTimer);
+    if (!platform::isKeyDown(Key::leftSoft)) return;
+    mainWindow.softKeyLongPress = true;
+    platform::releaseKey(Key::leftSoft);
+    platform::postMessage(window, MessageId::command, resources::commandSoftKeyLongPress);
+}
+
+LResult mainWindowProcedure(Window window, MessageId message, WParam wParam, LParam lParam) {
+    switch (message) {
+    case MessageId::create:
+        ui::followInputPanel(window);
+        createControls(window);
+        layoutMainWindow();
+        return 0;
+    case MessageId::size:
+        if (mainWindow.listView) layoutMainWindow();
+        return 0;
+    case MessageId::activate:
+    case MessageId::enable:
+        if (wParam != 0 && mainWindow.listView) focusListOrFilter();
+        return 0;
+    case MessageId::paint:
+        return 0;
+    case MessageId::help:
+        ui::openHelp(window, resources::stringMainHelpTopic);
+        return 0;
+    case MessageId::command:
+        switch (platform::commandId(wParam)) {
+        case resources::commandDone:
+            if (!mainWindow.renaming) platform::sendMessage(window, MessageId::close);
+            return 0;
+        case resources::commandHelp:
+            ui::openHelp(window, resources::stringMainHelpTopic);
+            return 0;
+        case resources::commandAbout:
+            showAbout(window);
+            return 0;
+        case resources::commandSoftKeyLongPress:
+            // The popup menu opens at the bottom centre of the window.
+            platform::postMessage(window, MessageId::command, resources::commandPopupMenu);
+            return 0;
+        default:
+            break;
+        }
+        break;
+    case MessageId::timer:
+        if (static_cast<int>(wParam) == longPressTimer) {
+            onLongPressTimer(window);
+            return 0;
+        }
+        break;
+    case MessageId::hotKey:
+        if (static_cast<Key>(wParam) == Key::leftSoft && (lParam & platform::hotKeyPress)) {
+            platform::setTimer(window, longPressTimer, longPressMs);
+        }
+        break;
+    case MessageId::destroy:
+        explorer::abortPopulation = true;
+        local::freeFilters();
+        mainWindow = {};
+        platform::postQuitMessage(0);
+        return 0;
+    default:
+        break;
+    }
+    if (routeMessage(window, message, wParam, lParam)) return 1;
+    return platform::defaultWindowProcedure(window, message, wParam, lParam);
+}
+
+}  // namespace
+
+void createViewBar() {
+    const platform::SoftKeyBarResource* bar = resources::findSoftKeyBar(explorer::currentProvider->menuBarId);
+    mainWindow.softKeyBar = bar ? platform::createSoftKeyBar(mainWindow.handle, *bar) : Window{};
+    if (mainWindow.softKeyBar) overrideViewKeys(mainWindow.softKeyBar, true, true);
+}
+
+bool switchBar(int barId, bool overrideBack, bool overrideSoftKeys) {
+    if (mainWindow.softKeyBar) platform::destroyWindow(mainWindow.softKeyBar);
+    const platform::SoftKeyBarResource* bar = resources::findSoftKeyBar(barId);
+    mainWindow.softKeyBar = bar ? platform::createSoftKeyBar(mainWindow.handle, *bar) : Window{};
+    if (!mainWindow.softKeyBar) {
+        createViewBar();
+        return false;
+    }
+    ui::addHelpToSoftKeyMenu(mainWindow.handle, platform::SoftKey::right);
+    overrideViewKeys(mainWindow.softKeyBar, overrideBack, overrideSoftKeys);
+    return true;
+}
+
+void focusListOrFilter() {
+    platform::setFocus(platform::listViewGetItemCount(mainWindow.listView) > 0 ? mainWindow.listView
+                                                                               : mainWindow.filterControl);
+}
+
+Window createMainWindow() {
+    const std::u16string_view title = resources::loadString(resources::stringTitle).value_or(u"Farlink");
+    const Window window = platform::createWindow({.text = title, .procedure = mainWindowProcedure});
+    if (!window) return {};
+    ui::detectPlatform();
+    ui::addHelpToSoftKeyMenu(window, platform::SoftKey::right);
+    ui::followInputPanel(window);
+    return window;
+}
+
+}  // namespace app
