@@ -18,7 +18,7 @@ inline constexpr int labelId = 0xFFFF;
 struct DialogItem {
     int id = labelId;
     ControlKind kind = ControlKind::staticText;
-    std::u16string_view text;  // label text, check box label, initial edit text
+    std::u16string_view text{};  // label text, check box label, initial edit text
     int row = 0;               // in the dialog's client area (the line below the title is 0)
     int column = 0;
     int width = 0;             // 0: to the right edge of the dialog
@@ -31,8 +31,8 @@ struct DialogItem {
 
 struct DialogTemplate {
     int id = 0;
-    std::u16string_view title;
-    std::vector<DialogItem> items;
+    std::u16string_view title{};
+    std::vector<DialogItem> items{};
 };
 
 // The dialog procedure gets initDialog (lParam: initParam; create the soft-key bar and

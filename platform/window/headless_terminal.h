@@ -11,11 +11,9 @@
 //   EXPECT_EQ(terminal.screenText(), R"(...)");
 #pragma once
 
-#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <initializer_list>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -58,12 +56,9 @@ public:
     void setCursor(int row, int column, bool visible) override;
     void flush() override {}
     std::optional<InputEvent> readInput(int timeoutMs) override;
-    void wake() override;
+    void wake() override {}  // the script never waits: nothing to wake
     void bell() override { ++bells_; }
     bool unicode() override { return unicode_; }
-
-    // Waits in real time until wake() is called; false after timeoutMs. Any thread.
-    bool waitForWake(int timeoutMs);
 
 private:
     struct TimeStep {
@@ -80,9 +75,6 @@ private:
     std::deque<Step> script_;
     ManualClock clock_;
     int bells_ = 0;
-    std::mutex wakeMutex_;
-    std::condition_variable wakeSignal_;
-    bool woken_ = false;
 };
 
 }  // namespace platform

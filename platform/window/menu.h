@@ -15,15 +15,15 @@ namespace platform {
 // One item of a menu resource: a command, a separator (empty text, command 0, no
 // sub-items) or a sub-menu (sub-items).
 struct MenuItem {
-    std::u16string_view text;
+    std::u16string_view text{};
     int command = 0;
-    std::vector<MenuItem> subItems;
+    std::vector<MenuItem> subItems{};
 };
 
 struct MenuResource {
     int id = 0;
-    std::u16string_view name;
-    std::vector<MenuItem> items;
+    std::u16string_view name{};
+    std::vector<MenuItem> items{};
 };
 
 struct Menu {

@@ -14,14 +14,14 @@ namespace platform {
 // (whose items are the resource's items).
 struct SoftKeyResource {
     int command = 0;
-    std::u16string_view label;
+    std::u16string_view label{};
     const MenuResource* menu = nullptr;
 };
 
 struct SoftKeyBarResource {
     int id = 0;
-    SoftKeyResource left;
-    SoftKeyResource right;
+    SoftKeyResource left{};
+    SoftKeyResource right{};
 };
 
 enum class SoftKey { left, right };

@@ -113,7 +113,7 @@ Record& notification(LParam lParam) {
 
 // The context gesture (tap and hold on a phone): where a context menu belongs.
 struct ContextGesture : NotifyHeader {
-    Point point;  // screen cells
+    Point point{};  // screen cells
 };
 
 using WindowProcedure = std::function<LResult(Window, MessageId, WParam, LParam)>;
@@ -148,12 +148,12 @@ enum ControlOption : unsigned {
 
 struct CreateWindowArgs {
     ControlKind kind = ControlKind::window;
-    std::u16string_view text;      // title of a top-level window, label of a check box, ...
+    std::u16string_view text{};    // title of a top-level window, label of a check box, ...
     unsigned options = 0;          // ControlOption bits
-    Rect rect;                     // in the parent's client cells; top-level windows fill the screen
-    Window parent;                 // none: a top-level window
+    Rect rect{};                   // in the parent's client cells; top-level windows fill the screen
+    Window parent{};               // none: a top-level window
     int id = 0;                    // control id, reported in commands and notifications
-    WindowProcedure procedure;     // plain windows only; none gives defaultWindowProcedure
+    WindowProcedure procedure{};   // plain windows only; none gives defaultWindowProcedure
     LParam createParam = 0;        // passed with the create message
 };
 
