@@ -42,6 +42,8 @@ FileTime fileTimeNow();      // UTC
 bool systemTimeToFileTime(const SystemTime& time, FileTime& result);  // false for invalid fields
 bool fileTimeToSystemTime(FileTime time, SystemTime& result);          // false beyond year 30827
 bool fileTimeToLocalFileTime(FileTime utc, FileTime& local);
+// A local time that occurs twice (clocks going back) means the later instant; one that
+// never occurs (clocks going forward) is read with the offset after the change.
 bool localFileTimeToFileTime(FileTime local, FileTime& utc);
 
 // Local time minus UTC, in seconds, at the given UTC instant (time zone rules of the
@@ -49,7 +51,8 @@ bool localFileTimeToFileTime(FileTime local, FileTime& utc);
 long localOffsetSeconds(std::int64_t unixSeconds);
 
 // The user's short date format for a calendar date, without the time (for example
-// "12/06/2026" or "06.12.2026", as the host's locale writes dates).
+// "12/06/2026" or "06.12.2026"): the date format of the LC_TIME locale of the
+// environment, with four-digit years. Empty for invalid fields.
 std::u16string formatShortDate(const SystemTime& time);
 
 }  // namespace platform

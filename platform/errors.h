@@ -15,6 +15,7 @@ enum ErrorCode : std::uint32_t {
     errorInvalidHandle = 6,
     errorNotEnoughMemory = 8,
     errorOutOfMemory = 14,
+    errorNotSameDevice = 17,
     errorNoMoreFiles = 18,
     errorSharingViolation = 32,
     errorFileExists = 80,
@@ -24,10 +25,16 @@ enum ErrorCode : std::uint32_t {
     errorAlreadyExists = 183,
     errorFilenameTooLong = 206,
     errorMoreData = 234,
+    errorNotOwner = 288,  // a mutex released by a thread that does not own it
     errorGeneric = 1359,  // an internal error with no closer code
 };
 
 std::uint32_t lastError();             // of the calling thread
 void setLastError(std::uint32_t code);  // of the calling thread
+
+// The code that stands for a host errno value. ENOENT gives errorFileNotFound and
+// EEXIST errorAlreadyExists; callers that know better (a missing folder, a copy's
+// existing target) refine them.
+std::uint32_t errorFromErrno(int errnoValue);
 
 }  // namespace platform

@@ -1,6 +1,9 @@
 // Files: the device's file system. It is one folder of the host (the device root, "/"
-// unless changed); device paths use '\' (a '/' is accepted too) and never reach above
-// the root. Every failure sets the calling thread's last error (platform/errors.h).
+// unless changed); device paths use '\' (a '/' is accepted too), end at their first
+// NUL and never reach above the root by "..". The root is a view, not a sandbox: a
+// symbolic link inside it may point anywhere, and entries describe a link's target.
+// Every failure sets the calling thread's last error (platform/errors.h); a host path
+// too long for the host gives errorFilenameTooLong.
 #pragma once
 
 #include <cstddef>
@@ -61,24 +64,29 @@ std::string toHostPath(std::u16string_view devicePath);
 std::u16string toDevicePath(const std::string& hostPath);
 
 // Enumerates the entries of a folder that match the last segment of `pattern`:
-// "folder\*" and "folder\*.*" match every name, '*' and '?' are wildcards, any other
-// text matches that one name. "." and ".." are never returned. No match sets
-// errorFileNotFound, a missing folder errorPathNotFound; the end of the enumeration
-// sets errorNoMoreFiles. A handle is used by one thread at a time.
+// "folder\*" and "folder\*.*" match every name, '*' and '?' are wildcards (compared
+// with case, as the host's names are), any other text matches that one name. "." and
+// ".." are never returned. No match sets errorFileNotFound, a missing folder
+// errorPathNotFound; the end of the enumeration sets errorNoMoreFiles. A handle is
+// used by one thread at a time.
 FindHandle findFirstFile(std::u16string_view pattern, FindData& data);
 bool findNextFile(FindHandle handle, FindData& data);
 bool findClose(FindHandle handle);
 
-// Copies a file's bytes (and modification time). The copy is written beside the target
-// and renamed over it only when complete, so a failure never leaves a half-written
-// target in place of a good one. With failIfExists an existing target gives
-// errorFileExists.
+// Copies a file's bytes (and its permissions and modification time). The copy is
+// written beside the target, flushed, and renamed over it only when complete, so a
+// failure never leaves a half-written target in place of a good one. With failIfExists
+// an existing target gives errorFileExists; a source that is not a regular file, a
+// target that is a folder, or one the user cannot write, gives errorAccessDenied. A target that is a symbolic link
+// replaces the file it points at.
 bool copyFile(std::u16string_view source, std::u16string_view target, bool failIfExists);
-// Moves or renames a file or folder; an existing target gives errorAlreadyExists.
+// Moves or renames a file or folder; an existing target gives errorAlreadyExists. A
+// file moved to another host file system is copied, then removed; a folder cannot be
+// (errorNotSameDevice). The root itself is never moved (errorAccessDenied).
 bool moveFile(std::u16string_view source, std::u16string_view target);
-bool deleteFile(std::u16string_view path);
+bool deleteFile(std::u16string_view path);    // a folder: errorAccessDenied
 bool createFolder(std::u16string_view path);  // existing: errorAlreadyExists
-bool removeFolder(std::u16string_view path);  // must be empty: errorDirectoryNotEmpty
+bool removeFolder(std::u16string_view path);  // must be empty: errorDirectoryNotEmpty; never the root
 bool getFileAttributes(std::u16string_view path, FileAttributeData& data);
 
 }  // namespace platform

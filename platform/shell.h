@@ -53,11 +53,15 @@ std::string programFile();
 // Opens a host file or URL with the desktop's opener (xdg-open) without waiting for it.
 // False, with errorFileNotFound, when there is no opener.
 bool openWithDesktop(const std::string& hostPathOrUrl);
-// Starts a program with an argument vector (never through a shell), without waiting.
+// Starts a program (looked up on PATH unless it holds a '/') with an argument vector,
+// never through a shell, without waiting; errorFileNotFound when there is none. Started
+// programs get /dev/null as standard streams (the terminal is ours) and a session of
+// their own, and are reaped when they end.
 bool startProgram(const std::string& program, const std::vector<std::string>& arguments);
 
 // Writes a shortcut file at `shortcutPath` pointing at `target` (a device path, quoted
-// or not).
+// or not): the text `NN#"target"`, NN the byte length of the UTF-8 text after '#'. An
+// existing file is never replaced (errorFileExists).
 bool createShortcut(std::u16string_view shortcutPath, std::u16string_view target);
 
 }  // namespace platform

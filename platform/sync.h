@@ -28,7 +28,8 @@ WaitResult waitFor(SyncHandle object, std::uint32_t milliseconds);
 bool closeHandle(SyncHandle object);
 
 // Starts a detached thread; with belowNormalPriority the thread asks the host for a
-// lower scheduling priority where it allows. False when no thread could be started.
+// lower scheduling priority where it allows (nice + 4). False when no thread could be
+// started. `body` must not throw. A mutex still owned when its thread ends stays taken.
 bool startThread(std::function<void()> body, bool belowNormalPriority);
 
 }  // namespace platform

@@ -137,4 +137,12 @@ std::string_view boundedView(const char* text, std::size_t capacity) {
     return {text, length};
 }
 
+std::u16string lowerAscii(std::u16string_view text) {
+    std::u16string result(text);
+    for (auto& unit : result) {
+        if (unit >= u'A' && unit <= u'Z') unit = static_cast<char16_t>(unit - u'A' + u'a');
+    }
+    return result;
+}
+
 }  // namespace platform

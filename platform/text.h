@@ -25,4 +25,7 @@ bool copyBounded(char* target, std::size_t capacity, std::string_view source);
 std::u16string_view boundedView(const char16_t* text, std::size_t capacity);
 std::string_view boundedView(const char* text, std::size_t capacity);
 
+// `text` with the ASCII letters in lower case, for names that compare without case.
+std::u16string lowerAscii(std::u16string_view text);
+
 }  // namespace platform

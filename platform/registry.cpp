@@ -1,0 +1,479 @@
+#include "platform/registry.h"
+
+#include <fcntl.h>
+#include <pwd.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/host_files.h"
+#include "platform/text.h"
+
+// The store's file, one sample line of each kind:
+//
+//   REGEDIT4
+//
+//   [HKEY_CURRENT_USER\Software\Tarvik\Ftp\2.0]
+//   "Ascending"=hex(4):01
+//   "Say \"hi\""=hex(1):68,00,69,00,00,00
+//   @=hex(3):
+//   "Long"=hex(3):00,01,02,03,04,05,06,07,08,09,0a,0b,0c,0d,0e,0f,10,11,12,13,14,\ (ends here)
+//     15,16
+//
+// Every value is written as hex(type) with its bytes, so any type and data length
+// round-trips; '@' is the value with the empty name; a line ending in '\' continues
+// on the next, as the long value's first line does. Blank lines and lines starting with ';' are ignored.
+
+namespace platform {
+namespace {
+
+struct Value {
+    std::u16string name;
+    std::uint32_t type = registryNone;
+    std::vector<unsigned char> data;
+};
+
+struct Key {
+    std::u16string path;  // as first created: segments joined by '\', "" for the root
+    std::vector<Value> values;
+};
+
+// Names compare case-insensitively in ASCII, which every name of this program is.
+std::u16string folded(std::u16string_view text) { return lowerAscii(text); }
+
+struct Store {
+    std::mutex lock;
+    bool loaded = false;
+    bool writable = true;  // false when the file exists but could not be read or kept aside
+    std::string file;
+    std::map<std::u16string, Key> keys;  // by folded path
+    std::map<RegistryKey, std::u16string> handles;
+    RegistryKey nextHandle = currentUserKey + 1;
+};
+
+Store& store() {
+    static Store instance;
+    return instance;
+}
+
+bool fail(std::uint32_t code) {
+    setLastError(code);
+    return false;
+}
+
+bool isValidName(std::u16string_view name) {
+    for (const char16_t unit : name) {
+        if (unit < 0x20 || unit == 0x7F) return false;
+    }
+    return true;
+}
+
+// The segments of a key path; false for a name the file could not hold.
+bool splitKeyPath(std::u16string_view path, std::vector<std::u16string_view>& segments) {
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find(u'\\', start);
+        if (end == std::u16string_view::npos) end = path.size();
+        const std::u16string_view segment = path.substr(start, end - start);
+        if (!isValidName(segment)) return false;
+        if (!segment.empty()) segments.push_back(segment);
+        start = end + 1;
+    }
+    return true;
+}
+
+std::u16string childPath(const std::u16string& parent, std::u16string_view segment) {
+    return parent.empty() ? std::u16string(segment) : parent + u'\\' + std::u16string(segment);
+}
+
+// Adds the key at `path` and every missing key above it; true when any was added.
+bool addKey(Store& store, std::u16string_view path) {
+    std::vector<std::u16string_view> segments;
+    splitKeyPath(path, segments);
+    bool added = store.keys.try_emplace(u"", Key{}).second;
+    std::u16string current;
+    for (const auto segment : segments) {
+        current = childPath(current, segment);
+        added |= store.keys.try_emplace(folded(current), Key{current, {}}).second;
+    }
+    return added;
+}
+
+Value* findValue(Key& key, std::u16string_view name) {
+    const std::u16string wanted = folded(name);
+    for (auto& value : key.values) {
+        if (folded(value.name) == wanted) return &value;
+    }
+    return nullptr;
+}
+
+std::string escapedName(const std::u16string& name) {
+    if (name.empty()) return "@";
+    std::string result = "\"";
+    for (const char c : toUtf8(name)) {
+        if (c == '"' || c == '\\') result += '\\';
+        result += c;
+    }
+    return result + '"';
+}
+
+std::string serialize(const Store& store) {
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string text = "REGEDIT4\n";
+    for (const auto& [foldedPath, key] : store.keys) {
+        if (key.path.empty() && key.values.empty()) continue;
+        text += "\n[HKEY_CURRENT_USER";
+        if (!key.path.empty()) {
+            text += '\\';
+            text += toUtf8(key.path);
+        }
+        text += "]\n";
+        for (const auto& value : key.values) {
+            char type[16];
+            std::snprintf(type, sizeof type, "%x", value.type);
+            std::string line = escapedName(value.name) + "=hex(" + type + "):";
+            for (std::size_t i = 0; i < value.data.size(); ++i) {
+                line += digits[value.data[i] >> 4];
+                line += digits[value.data[i] & 0xF];
+                if (i + 1 == value.data.size()) break;
+                line += ',';
+                if (line.size() > 74) {
+                    text += line;
+                    text += "\\\n";
+                    line = "  ";
+                }
+            }
+            text += line + '\n';
+        }
+    }
+    return text;
+}
+
+int hexDigit(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    return -1;
+}
+
+// Parses `"name"=hex(N):bytes` or `@=hex(N):bytes`.
+std::optional<Value> parseValue(std::string_view line) {
+    Value value;
+    std::size_t at = 0;
+    if (line.starts_with('@')) {
+        at = 1;
+    } else if (line.starts_with('"')) {
+        std::string name;
+        for (at = 1; at < line.size() && line[at] != '"'; ++at) {
+            if (line[at] == '\\') ++at;
+            if (at == line.size()) return std::nullopt;
+            name += line[at];
+        }
+        if (at == line.size()) return std::nullopt;
+        ++at;
+        value.name = toUtf16(name);
+        if (value.name.empty() || !isValidName(value.name)) return std::nullopt;
+    } else {
+        return std::nullopt;
+    }
+    line.remove_prefix(at);
+    if (!line.starts_with("=hex(")) return std::nullopt;
+    line.remove_prefix(5);
+    std::uint64_t type = 0;
+    std::size_t typeDigits = 0;
+    for (; typeDigits < line.size() && hexDigit(line[typeDigits]) >= 0; ++typeDigits) {
+        type = type * 16 + static_cast<unsigned>(hexDigit(line[typeDigits]));
+    }
+    if (typeDigits == 0 || typeDigits > 8 || line.substr(typeDigits, 2) != "):") return std::nullopt;
+    value.type = static_cast<std::uint32_t>(type);
+    line.remove_prefix(typeDigits + 2);
+    while (!line.empty()) {
+        if (line.size() < 2 || hexDigit(line[0]) < 0 || hexDigit(line[1]) < 0) return std::nullopt;
+        value.data.push_back(static_cast<unsigned char>(hexDigit(line[0]) * 16 + hexDigit(line[1])));
+        line.remove_prefix(2);
+        if (line.empty()) break;
+        if (line[0] != ',' || line.size() == 1) return std::nullopt;
+        line.remove_prefix(1);
+    }
+    return value;
+}
+
+// Fills the store from the file's text; 0 on success, otherwise the number of the
+// first line that is not understood.
+std::size_t parse(std::string_view text, Store& store) {
+    std::vector<std::pair<std::size_t, std::string>> lines;  // logical lines with their first line number
+    std::size_t number = 0;
+    bool continued = false;
+    while (!text.empty()) {
+        std::size_t end = text.find('\n');
+        std::string_view line = text.substr(0, end);
+        text.remove_prefix(end == std::string_view::npos ? text.size() : end + 1);
+        ++number;
+        if (line.ends_with('\r')) line.remove_suffix(1);
+        if (continued) {
+            line.remove_prefix(std::min(line.find_first_not_of(" \t"), line.size()));
+            lines.back().second += line;
+        } else {
+            lines.emplace_back(number, std::string(line));
+        }
+        continued = lines.back().second.ends_with('\\');
+        if (continued) lines.back().second.pop_back();
+    }
+    if (continued) return number;
+
+    Key* key = nullptr;
+    bool sawHeader = false;
+    for (const auto& [lineNumber, line] : lines) {
+        if (line.empty() || line.starts_with(';')) continue;
+        if (!sawHeader) {
+            if (line != "REGEDIT4") return lineNumber;
+            sawHeader = true;
+        } else if (line.starts_with('[')) {
+            static constexpr std::string_view root = "[HKEY_CURRENT_USER";
+            if (!line.starts_with(root) || !line.ends_with(']')) return lineNumber;
+            const std::string_view rest = std::string_view(line).substr(root.size(), line.size() - root.size() - 1);
+            if (!rest.empty() && !rest.starts_with('\\')) return lineNumber;
+            const std::u16string path = toUtf16(rest);
+            std::vector<std::u16string_view> segments;
+            if (!splitKeyPath(path, segments)) return lineNumber;
+            std::u16string joined;
+            for (const auto segment : segments) joined = childPath(joined, segment);
+            addKey(store, joined);
+            key = &store.keys[folded(joined)];
+        } else {
+            std::optional<Value> value = parseValue(line);
+            if (key == nullptr || !value) return lineNumber;
+            if (Value* existing = findValue(*key, value->name)) {
+                *existing = std::move(*value);
+            } else {
+                key->values.push_back(std::move(*value));
+            }
+        }
+    }
+    return sawHeader || lines.empty() ? 0 : 1;
+}
+
+std::string folderOf(const std::string& path) {
+    const std::size_t slash = path.find_last_of('/');
+    if (slash == std::string::npos) return ".";
+    return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+bool createFolders(const std::string& folder) {
+    for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+        const std::string prefix = folder.substr(0, slash);
+        if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
+        if (slash == std::string::npos) return true;
+    }
+}
+
+// Moves a file that could not be parsed to "<file>.broken-<time>[-n]", never over
+// another file.
+bool keepAside(const std::string& path, std::string& keptAs) {
+    const std::string stem = path + ".broken-" + std::to_string(std::time(nullptr));
+    for (int attempt = 1; attempt < 100; ++attempt) {
+        keptAs = attempt == 1 ? stem : stem + "-" + std::to_string(attempt);
+        if (renameWithoutReplacing(path, keptAs)) return true;
+        if (errno != EEXIST) return false;
+    }
+    return false;
+}
+
+void load(Store& store, const std::string& path) {
+    store.keys.clear();
+    store.handles.clear();
+    store.file = path;
+    store.writable = true;
+    store.loaded = true;
+    std::string text;
+    if (!readWhole(path, text)) {
+        if (errno == ENOENT) return;
+        // Saving would replace settings that could not be read: refuse to save.
+        std::fprintf(stderr, "farlink: cannot read the settings file %s (%s); settings will not be saved\n",
+                     path.c_str(), std::strerror(errno));
+        store.writable = false;
+        return;
+    }
+    const std::size_t badLine = parse(text, store);
+    if (badLine == 0) return;
+    store.keys.clear();
+    std::string keptAs;
+    if (keepAside(path, keptAs)) {
+        std::fprintf(stderr, "farlink: the settings file %s is damaged at line %zu; kept as %s, starting afresh\n",
+                     path.c_str(), badLine, keptAs.c_str());
+    } else {
+        std::fprintf(stderr,
+                     "farlink: the settings file %s is damaged at line %zu and cannot be kept aside (%s); "
+                     "settings will not be saved\n",
+                     path.c_str(), badLine, std::strerror(errno));
+        store.writable = false;
+    }
+}
+
+Store& loadedStore() {
+    Store& instance = store();
+    if (!instance.loaded) load(instance, defaultRegistryFile());
+    return instance;
+}
+
+// Writes the whole store: a temporary file beside the store's, flushed, then renamed
+// over it, so a crash at any point leaves either the old file or the new one.
+bool save(Store& store) {
+    if (!store.writable) return fail(errorAccessDenied);
+    const std::string folder = folderOf(store.file);
+    if (!createFolders(folder)) return fail(errorFromErrno(errno));
+    std::string temporary = store.file + ".tmp-XXXXXX";
+    const int fd = mkostemp(temporary.data(), O_CLOEXEC);
+    if (fd < 0) return fail(errorFromErrno(errno));
+    const std::string text = serialize(store);
+    bool ok = fchmod(fd, 0600) == 0 && writeAll(fd, text.data(), text.size()) && fsync(fd) == 0;
+    ok = close(fd) == 0 && ok;
+    ok = ok && rename(temporary.c_str(), store.file.c_str()) == 0;
+    if (!ok) {
+        const int error = errno;
+        unlink(temporary.c_str());
+        return fail(errorFromErrno(error));
+    }
+    syncFolder(folder);
+    return true;
+}
+
+Key* keyOf(Store& store, RegistryKey handle) {
+    if (handle == currentUserKey) return &store.keys.try_emplace(u"", Key{}).first->second;
+    const auto found = store.handles.find(handle);
+    if (found == store.handles.end()) return nullptr;
+    const auto key = store.keys.find(found->second);
+    return key == store.keys.end() ? nullptr : &key->second;
+}
+
+bool openOrCreate(RegistryKey parent, std::u16string_view subKey, RegistryKey& key, bool create) {
+    Store& store = loadedStore();
+    const Key* parentKey = keyOf(store, parent);
+    if (parentKey == nullptr) return fail(errorInvalidHandle);
+    std::vector<std::u16string_view> segments;
+    if (!splitKeyPath(subKey, segments)) return fail(errorInvalidParameter);
+    std::u16string path = parentKey->path;
+    for (const auto segment : segments) path = childPath(path, segment);
+    const std::u16string foldedPath = folded(path);
+    if (!store.keys.contains(foldedPath)) {
+        if (!create) return fail(errorFileNotFound);
+        const auto before = store.keys;
+        addKey(store, path);
+        if (!save(store)) {
+            store.keys = before;
+            return false;
+        }
+    }
+    key = store.nextHandle++;
+    store.handles.emplace(key, foldedPath);
+    return true;
+}
+
+}  // namespace
+
+std::string defaultRegistryFile() {
+    if (const char* home = std::getenv("FARLINK_HOME"); home != nullptr && *home != '\0') {
+        return std::string(home) + "/registry.reg";
+    }
+    if (const char* config = std::getenv("XDG_CONFIG_HOME"); config != nullptr && *config == '/') {
+        return std::string(config) + "/farlink/registry.reg";
+    }
+    std::string home;
+    if (const char* variable = std::getenv("HOME"); variable != nullptr && *variable != '\0') {
+        home = variable;
+    } else {
+        passwd entry;
+        passwd* found = nullptr;
+        char buffer[4096];
+        if (getpwuid_r(getuid(), &entry, buffer, sizeof buffer, &found) == 0 && found != nullptr) home = found->pw_dir;
+    }
+    return home + "/.config/farlink/registry.reg";
+}
+
+void useRegistryFile(const std::string& path) {
+    Store& instance = store();
+    std::lock_guard guard(instance.lock);
+    load(instance, path);
+}
+
+bool createKey(RegistryKey parent, std::u16string_view subKey, RegistryKey& key) {
+    std::lock_guard guard(store().lock);
+    return openOrCreate(parent, subKey, key, true);
+}
+
+bool openKey(RegistryKey parent, std::u16string_view subKey, RegistryKey& key) {
+    std::lock_guard guard(store().lock);
+    return openOrCreate(parent, subKey, key, false);
+}
+
+void closeKey(RegistryKey key) {
+    std::lock_guard guard(store().lock);
+    store().handles.erase(key);
+}
+
+bool queryValue(RegistryKey key, std::u16string_view name, std::uint32_t* type, void* data, std::uint32_t* size) {
+    std::lock_guard guard(store().lock);
+    Key* found = keyOf(loadedStore(), key);
+    if (found == nullptr) return fail(errorInvalidHandle);
+    if (data != nullptr && size == nullptr) return fail(errorInvalidParameter);
+    const Value* value = findValue(*found, name);
+    if (value == nullptr) return fail(errorFileNotFound);
+    const auto length = static_cast<std::uint32_t>(value->data.size());
+    if (type != nullptr) *type = value->type;
+    if (data != nullptr && *size < length) {
+        *size = length;
+        return fail(errorMoreData);
+    }
+    if (data != nullptr && length > 0) std::memcpy(data, value->data.data(), length);
+    if (size != nullptr) *size = length;
+    return true;
+}
+
+bool setValue(RegistryKey key, std::u16string_view name, std::uint32_t type, const void* data, std::uint32_t size) {
+    std::lock_guard guard(store().lock);
+    Store& instance = loadedStore();
+    Key* found = keyOf(instance, key);
+    if (found == nullptr) return fail(errorInvalidHandle);
+    if ((data == nullptr && size > 0) || !isValidName(name)) return fail(errorInvalidParameter);
+    const auto bytes = static_cast<const unsigned char*>(data);
+    Value updated{std::u16string(name), type, std::vector<unsigned char>(bytes, bytes + size)};
+    Value* existing = findValue(*found, name);
+    if (existing != nullptr) {
+        updated.name = existing->name;
+        std::swap(*existing, updated);
+        if (save(instance)) return true;
+        std::swap(*existing, updated);
+        return false;
+    }
+    found->values.push_back(std::move(updated));
+    if (save(instance)) return true;
+    found->values.pop_back();
+    return false;
+}
+
+bool deleteValue(RegistryKey key, std::u16string_view name) {
+    std::lock_guard guard(store().lock);
+    Store& instance = loadedStore();
+    Key* found = keyOf(instance, key);
+    if (found == nullptr) return fail(errorInvalidHandle);
+    const Value* value = findValue(*found, name);
+    if (value == nullptr) return fail(errorFileNotFound);
+    const auto before = found->values;
+    found->values.erase(found->values.begin() + (value - found->values.data()));
+    if (save(instance)) return true;
+    found->values = before;
+    return false;
+}
+
+}  // namespace platform

@@ -1,0 +1,339 @@
+#include "platform/files.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/text.h"
+#include "helpers.h"
+
+namespace {
+
+using namespace platform;
+using platform_test::readFile;
+using platform_test::ScratchFolder;
+using platform_test::writeFile;
+
+template <typename Record>
+std::uint64_t sizeOf(const Record& record) {
+    return (std::uint64_t(record.sizeHigh) << 32) | record.sizeLow;
+}
+
+struct Failure { std::u16string source; std::u16string target; std::uint32_t error; };
+
+// Checks that a copy or move fails on each case with the case's last error.
+template <typename Operation>
+void expectFailures(Operation operation, std::initializer_list<Failure> cases) {
+    for (const auto& c : cases) {
+        const std::string what = toUtf8(c.source) + " -> " + toUtf8(c.target);
+        EXPECT_FALSE(operation(c.source, c.target)) << what;
+        EXPECT_EQ(lastError(), c.error) << what;
+    }
+}
+
+class Files : public ::testing::Test {
+protected:
+    void SetUp() override { setDeviceRoot(scratch.path()); }
+    void TearDown() override { setDeviceRoot("/"); }
+
+    // The names that a search for `pattern` returns, sorted; the last error when none.
+    std::vector<std::string> find(std::u16string_view pattern, std::uint32_t* error = nullptr) {
+        std::vector<std::string> names;
+        FindData data;
+        const FindHandle handle = findFirstFile(pattern, data);
+        if (handle == invalidFindHandle) {
+            if (error != nullptr) *error = lastError();
+            return names;
+        }
+        do {
+            names.push_back(toUtf8(boundedView(data.name, maxPath)));
+        } while (findNextFile(handle, data));
+        EXPECT_EQ(lastError(), errorNoMoreFiles);
+        EXPECT_TRUE(findClose(handle));
+        std::sort(names.begin(), names.end());
+        return names;
+    }
+
+    FindData findOne(std::u16string_view pattern) {
+        FindData data;
+        const FindHandle handle = findFirstFile(pattern, data);
+        EXPECT_NE(handle, invalidFindHandle) << toUtf8(pattern);
+        if (handle != invalidFindHandle) findClose(handle);
+        return data;
+    }
+
+    std::vector<std::string> leftovers() {
+        std::vector<std::string> names;
+        for (const auto& entry : std::filesystem::directory_iterator(scratch.path())) {
+            if (entry.path().filename().string().starts_with(".farlink-copy-")) names.push_back(entry.path());
+        }
+        return names;
+    }
+
+    ScratchFolder scratch;
+};
+
+TEST(DevicePaths, MapToHostPathsThatNeverLeaveTheRoot) {
+    setDeviceRoot("/srv/device");
+    struct Case { std::u16string device; std::string host; };
+    const Case cases[] = {
+        {u"\\", "/srv/device"},
+        {u"a/b\\c", "/srv/device/a/b/c"},
+        {u"\\\\a\\\\\\b\\", "/srv/device/a/b"},
+        {u"\\a\\.\\b\\..\\c", "/srv/device/a/c"},
+        {u"\\a\\..\\..\\..\\etc\\passwd", "/srv/device/etc/passwd"},
+        {u"\\a\\...\\b", "/srv/device/a/.../b"},
+        {std::u16string(u"\\a\0\\b", 5), "/srv/device/a"},
+        {u"\\Gr\u00fc\u00dfe\\\U0001F600", "/srv/device/Gr\xC3\xBC\xC3\x9F" "e/\xF0\x9F\x98\x80"},
+    };
+    for (const auto& c : cases) EXPECT_EQ(toHostPath(c.device), c.host) << "device path " << toUtf8(c.device);
+    setDeviceRoot("/");
+    EXPECT_EQ(toHostPath(u"\\..\\etc\\hosts"), "/etc/hosts");
+}
+
+TEST(DevicePaths, HostPathsInsideTheRootOnly) {
+    setDeviceRoot("/srv/device/");
+    EXPECT_EQ(deviceRoot(), "/srv/device");
+    struct Case { std::string host; std::u16string device; };
+    const Case cases[] = {
+        {"/srv/device/a/b", u"\\a\\b"},
+        {"/srv/device/", u"\\"},
+        {"/srv/devices/a", u""},
+        {"/srv/device/../other", u""},
+    };
+    for (const auto& c : cases) EXPECT_EQ(toDevicePath(c.host), c.device) << "host path " << c.host;
+    setDeviceRoot("/");
+}
+
+TEST_F(Files, WildcardsSelectNamesAndSkipDotEntries) {
+    for (const char* name : {"a.txt", "b.TXT", "noext", "x.tar.gz", "ab", ".hidden", "smile_\xF0\x9F\x98\x80.txt"}) {
+        writeFile(scratch / name, "");
+    }
+    mkdir((scratch / "folder").c_str(), 0755);
+    using Names = std::vector<std::string>;
+    const Names everything{".hidden", "a.txt", "ab", "b.TXT", "folder", "noext", "smile_\xF0\x9F\x98\x80.txt", "x.tar.gz"};
+    struct Case { std::u16string pattern; Names names; };
+    const Case cases[] = {
+        {u"\\*", everything},
+        {u"\\*.*", everything},
+        {u"/folder\\..\\*", everything},
+        {u"\\*.txt", {"a.txt", "smile_\xF0\x9F\x98\x80.txt"}},
+        {u"\\?.txt", {"a.txt"}},
+        {u"\\smile_?.txt", {"smile_\xF0\x9F\x98\x80.txt"}},
+        {u"\\*b", {"ab"}},
+        {u"\\*.*.*", {"x.tar.gz"}},
+        {u"\\noext", {"noext"}},
+    };
+    for (const auto& c : cases) EXPECT_EQ(find(c.pattern), c.names) << "pattern " << toUtf8(c.pattern);
+}
+
+TEST_F(Files, FailedSearchesSayWhatWasMissing) {
+    writeFile(scratch / "file", "x");
+    mkdir((scratch / "empty").c_str(), 0755);
+    struct Case { std::u16string pattern; std::uint32_t error; };
+    const Case cases[] = {
+        {u"\\nothing*", errorFileNotFound},
+        {u"\\empty\\*", errorFileNotFound},
+        {u"\\missing\\*", errorPathNotFound},
+        {u"\\file\\*", errorPathNotFound},
+    };
+    for (const auto& c : cases) {
+        std::uint32_t error = 0;
+        find(c.pattern, &error);
+        EXPECT_EQ(error, c.error) << "pattern " << toUtf8(c.pattern);
+    }
+    FindData data;
+    const FindHandle handle = findFirstFile(u"\\file", data);
+    ASSERT_NE(handle, invalidFindHandle);
+    EXPECT_FALSE(findNextFile(handle, data));
+    EXPECT_EQ(lastError(), errorNoMoreFiles);
+    EXPECT_TRUE(findClose(handle));
+    EXPECT_FALSE(findNextFile(handle, data));
+    EXPECT_EQ(lastError(), errorInvalidHandle);
+}
+
+TEST_F(Files, RecordsCarryAttributesSizesAndTimes) {
+    writeFile(scratch / "plain.txt", "12345");
+    writeFile(scratch / ".dotfile", "");
+    mkdir((scratch / "folder").c_str(), 0755);
+    mkfifo((scratch / "pipe").c_str(), 0600);
+    symlink("folder", (scratch / "link-to-folder").c_str());
+    symlink("gone", (scratch / "dangling").c_str());
+    // 5 GiB and 3 bytes, sparse: the high word of the size matters.
+    const int big = open((scratch / "big.bin").c_str(), O_CREAT | O_WRONLY, 0644);
+    ASSERT_EQ(ftruncate(big, (5LL << 30) + 3), 0);
+    close(big);
+
+    struct Case { std::u16string name; std::uint32_t attributes; std::uint64_t size; };
+    const Case cases[] = {
+        {u"plain.txt", attributeArchive, 5},
+        {u".dotfile", attributeArchive | attributeHidden, 0},
+        {u"folder", attributeFolder, 0},
+        {u"pipe", attributeSystem, 0},
+        {u"link-to-folder", attributeFolder, 0},
+        {u"dangling", attributeArchive, 0},
+        {u"big.bin", attributeArchive, (5ULL << 30) + 3},
+    };
+    for (const auto& c : cases) {
+        const FindData found = findOne(u"\\" + c.name);
+        EXPECT_EQ(found.attributes, c.attributes) << toUtf8(c.name);
+        EXPECT_EQ(sizeOf(found), c.size) << toUtf8(c.name);
+        FileAttributeData data;
+        ASSERT_TRUE(getFileAttributes(u"\\" + c.name, data)) << toUtf8(c.name);
+        EXPECT_EQ(data.attributes, c.attributes) << toUtf8(c.name);
+        EXPECT_EQ(sizeOf(data), c.size) << toUtf8(c.name);
+    }
+
+    // 2001-02-03 04:05:06.7 UTC and one second before 1970.
+    struct Stamp { std::int64_t seconds; long nanoseconds; std::uint64_t fileTime; };
+    const Stamp stamps[] = {{981173106, 700000000, 126256467067000000ULL}, {-1, 0, 116444735990000000ULL}};
+    for (const auto& stamp : stamps) {
+        const timespec times[2] = {{stamp.seconds, stamp.nanoseconds}, {stamp.seconds, stamp.nanoseconds}};
+        ASSERT_EQ(utimensat(AT_FDCWD, (scratch / "plain.txt").c_str(), times, 0), 0);
+        const FindData found = findOne(u"\\plain.txt");
+        EXPECT_EQ(toUint64(found.lastWriteTime), stamp.fileTime) << stamp.seconds;
+        EXPECT_EQ(toUint64(found.lastAccessTime), stamp.fileTime) << stamp.seconds;
+    }
+}
+
+TEST(FileAttributes, DevicesAndMountPointsUnderTheRoot) {
+    setDeviceRoot("/");
+    FileAttributeData data;
+    ASSERT_TRUE(getFileAttributes(u"\\dev\\null", data));
+    EXPECT_EQ(data.attributes & (attributeSystem | attributeArchive | attributeFolder), attributeSystem);
+    ASSERT_TRUE(getFileAttributes(u"\\proc", data));  // always a file system of its own
+    EXPECT_EQ(data.attributes & (attributeFolder | attributeTemporary), attributeFolder | attributeTemporary);
+    ASSERT_TRUE(getFileAttributes(u"\\proc\\self", data));
+    EXPECT_EQ(data.attributes & attributeTemporary, 0u) << "only folders directly under the root";
+}
+
+TEST_F(Files, CopyKeepsContentAndTimeAndRefusesToReplaceWhenAsked) {
+    writeFile(scratch / "source.txt", "fresh content");
+    const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
+    utimensat(AT_FDCWD, (scratch / "source.txt").c_str(), old, 0);
+    writeFile(scratch / "existing.txt", "keep me");
+
+    ASSERT_TRUE(copyFile(u"\\source.txt", u"\\copy.txt", true));
+    EXPECT_EQ(readFile(scratch / "copy.txt"), "fresh content");
+    FileAttributeData data;
+    ASSERT_TRUE(getFileAttributes(u"\\copy.txt", data));
+    EXPECT_EQ(toUint64(data.lastWriteTime), unixEpochAsFileTime + 1000000000ULL * 10000000ULL);
+
+    EXPECT_FALSE(copyFile(u"\\source.txt", u"\\existing.txt", true));
+    EXPECT_EQ(lastError(), errorFileExists);
+    EXPECT_EQ(readFile(scratch / "existing.txt"), "keep me");
+
+    ASSERT_TRUE(copyFile(u"\\source.txt", u"\\existing.txt", false));
+    EXPECT_EQ(readFile(scratch / "existing.txt"), "fresh content");
+
+    symlink("existing.txt", (scratch / "alias").c_str());
+    writeFile(scratch / "other.txt", "through the link");
+    ASSERT_TRUE(copyFile(u"\\other.txt", u"\\alias", false));
+    EXPECT_EQ(readFile(scratch / "existing.txt"), "through the link");
+    struct stat facts;
+    ASSERT_EQ(lstat((scratch / "alias").c_str(), &facts), 0);
+    EXPECT_TRUE(S_ISLNK(facts.st_mode)) << "the link stays a link";
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(Files, FailedCopyLeavesTheOldTargetAndNoTemporaryFile) {
+    writeFile(scratch / "target.txt", "precious");
+    writeFile(scratch / "source.txt", "data");
+    mkdir((scratch / "folder").c_str(), 0755);
+    mkfifo((scratch / "pipe").c_str(), 0600);
+    const auto replacingCopy = [](std::u16string_view source, std::u16string_view target) {
+        return copyFile(source, target, false);
+    };
+    expectFailures(replacingCopy, {
+        {u"\\missing.txt", u"\\target.txt", errorFileNotFound},
+        {u"\\nowhere\\missing.txt", u"\\target.txt", errorPathNotFound},
+        {u"\\folder", u"\\target.txt", errorAccessDenied},
+        {u"\\pipe", u"\\target.txt", errorAccessDenied},  // would wait for a writer
+        {u"\\source.txt", u"\\folder", errorAccessDenied},
+        {u"\\source.txt", u"\\nowhere\\target.txt", errorPathNotFound},
+    });
+    EXPECT_EQ(readFile(scratch / "target.txt"), "precious");
+    EXPECT_TRUE(std::filesystem::is_directory(scratch / "folder"));
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(Files, CopyThatFailsWhileReadingLeavesTheOldTarget) {
+    // The process's own memory file opens but fails to read at offset 0, even for root.
+    writeFile(scratch / "target.txt", "precious");
+    const std::u16string source = toUtf16(std::string("/proc/") + std::to_string(getpid()) + "/mem");
+    setDeviceRoot("/");
+    const std::u16string target = toDevicePath(scratch / "target.txt");
+    EXPECT_FALSE(copyFile(source, target, false));
+    EXPECT_NE(lastError(), errorSuccess);
+    EXPECT_EQ(readFile(scratch / "target.txt"), "precious");
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(Files, MoveNeverReplacesAnExistingTarget) {
+    writeFile(scratch / "a.txt", "a");
+    writeFile(scratch / "b.txt", "b");
+    mkdir((scratch / "folder").c_str(), 0755);
+
+    expectFailures(moveFile, {
+        {u"\\a.txt", u"\\b.txt", errorAlreadyExists},
+        {u"\\missing", u"\\x", errorFileNotFound},
+        {u"\\nowhere\\missing", u"\\x", errorPathNotFound},
+        {u"\\a.txt", u"\\nowhere\\a.txt", errorPathNotFound},
+        {u"\\a.txt", u"\\folder", errorAlreadyExists},
+        {u"\\", u"\\elsewhere", errorAccessDenied},
+    });
+    EXPECT_EQ(readFile(scratch / "b.txt"), "b");
+    ASSERT_TRUE(moveFile(u"\\a.txt", u"\\folder\\renamed.txt"));
+    ASSERT_TRUE(moveFile(u"\\folder", u"\\moved"));
+    EXPECT_EQ(readFile(scratch / "moved/renamed.txt"), "a");
+}
+
+TEST_F(Files, MoveToAnotherFileSystemCopiesThenRemoves) {
+    struct stat here;
+    struct stat shared;
+    if (stat(scratch.path().c_str(), &here) != 0 || stat("/dev/shm", &shared) != 0 || here.st_dev == shared.st_dev) {
+        GTEST_SKIP() << "no second file system at /dev/shm";
+    }
+    setDeviceRoot("/");
+    writeFile(scratch / "travel.txt", "across");
+    const std::string away = "/dev/shm/farlink-move-" + std::to_string(getpid());
+    ASSERT_TRUE(moveFile(toDevicePath(scratch / "travel.txt"), toDevicePath(away)));
+    EXPECT_EQ(readFile(away), "across");
+    EXPECT_FALSE(std::filesystem::exists(scratch / "travel.txt"));
+    unlink(away.c_str());
+}
+
+TEST_F(Files, FoldersAndDeletionReportThePlatformCodes) {
+    writeFile(scratch / "file", "x");
+    ASSERT_TRUE(createFolder(u"\\new"));
+    writeFile(scratch / "new/inside", "x");
+    struct Case { bool (*operation)(std::u16string_view); std::u16string path; std::uint32_t error; };
+    const Case cases[] = {
+        {createFolder, u"\\new", errorAlreadyExists},
+        {createFolder, u"\\file", errorAlreadyExists},
+        {createFolder, u"\\missing\\new", errorPathNotFound},
+        {removeFolder, u"\\new", errorDirectoryNotEmpty},
+        {removeFolder, u"\\gone", errorFileNotFound},
+        {removeFolder, u"\\", errorAccessDenied},
+        {deleteFile, u"\\gone", errorFileNotFound},
+        {deleteFile, u"\\missing\\gone", errorPathNotFound},
+        {deleteFile, u"\\new", errorAccessDenied},
+        {createFolder, u"\\" + std::u16string(300, u'x'), errorFilenameTooLong},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(c.operation(c.path)) << "case " << &c - cases << ": " << toUtf8(c.path);
+        EXPECT_EQ(lastError(), c.error) << "case " << &c - cases << ": " << toUtf8(c.path);
+    }
+    EXPECT_TRUE(deleteFile(u"\\new\\inside"));
+    EXPECT_TRUE(removeFolder(u"\\new"));
+    EXPECT_FALSE(std::filesystem::exists(scratch / "new"));
+}
+
+}  // namespace

@@ -1,0 +1,280 @@
+#include "platform/registry.h"
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "platform/errors.h"
+#include "platform/text.h"
+#include "helpers.h"
+
+namespace {
+
+using namespace platform;
+using platform_test::readFile;
+using platform_test::ScratchFolder;
+using platform_test::writeFile;
+using Bytes = std::vector<unsigned char>;
+
+Bytes bytesOf(std::u16string_view text) {
+    const auto* begin = reinterpret_cast<const unsigned char*>(text.data());
+    return Bytes(begin, begin + text.size() * sizeof(char16_t));
+}
+
+Bytes pattern(std::size_t size) {
+    Bytes bytes(size);
+    for (std::size_t i = 0; i < size; ++i) bytes[i] = static_cast<unsigned char>(i * 7 + 3);
+    return bytes;
+}
+
+class Registry : public ::testing::Test {
+protected:
+    void SetUp() override { useRegistryFile(file); }
+
+    // Opens a fresh key handle on the store as loaded from disk.
+    RegistryKey reopen(std::u16string_view path) {
+        useRegistryFile(file);
+        RegistryKey key = noKey;
+        EXPECT_TRUE(openKey(currentUserKey, path, key)) << toUtf8(path);
+        return key;
+    }
+
+    std::vector<std::string> brokenFiles() {
+        std::vector<std::string> names;
+        if (!std::filesystem::exists(folder)) return names;
+        for (const auto& entry : std::filesystem::directory_iterator(folder)) {
+            if (entry.path().filename().string().starts_with("registry.reg.broken-")) names.push_back(entry.path());
+        }
+        return names;
+    }
+
+    ScratchFolder scratch;
+    const std::string folder = scratch / "config";
+    const std::string file = folder + "/registry.reg";
+};
+
+TEST_F(Registry, EveryTypeAndLengthRoundTripsThroughTheFile) {
+    struct Case { std::u16string name; std::uint32_t type; Bytes data; };
+    const Case cases[] = {
+        {u"Ascending", registryDword, {1}},
+        {u"Filter", registryDword, {0x78, 0x56, 0x34, 0x12}},
+        {u"Empty", registryBinary, {}},
+        {u"Place", registryBinary, pattern(2492)},
+        {u"Text", registryString, bytesOf(std::u16string(u"Gr\u00fc\u00dfe \U0001F600", 9) + u'\0')},
+        {u"Recent", registryMultiString, bytesOf(std::u16string(u"\\a.txt\0\\b c.txt\0\0", 17))},
+        {u"Say \"hi\" \\ there", registryString, bytesOf(std::u16string(u"x\0", 2))},
+        {u"", registryBinary, {0xFF}},
+        {u"Odd type", 0xFFFFFFFF, {0, 1}},
+    };
+    RegistryKey key = noKey;
+    ASSERT_TRUE(createKey(currentUserKey, u"\\Software\\Tarvik\\Ftp\\2.0\\", key));
+    for (const auto& c : cases) {
+        ASSERT_TRUE(setValue(key, c.name, c.type, c.data.data(), static_cast<std::uint32_t>(c.data.size())))
+            << toUtf8(c.name);
+    }
+    closeKey(key);
+
+    key = reopen(u"software\\TARVIK\\ftp\\2.0");
+    for (const auto& c : cases) {
+        std::uint32_t type = 0;
+        std::uint32_t size = 0;
+        ASSERT_TRUE(queryValue(key, c.name, &type, nullptr, &size)) << toUtf8(c.name);
+        EXPECT_EQ(type, c.type) << toUtf8(c.name);
+        ASSERT_EQ(size, c.data.size()) << toUtf8(c.name);
+        Bytes data(size + 1, 0xEE);
+        ASSERT_TRUE(queryValue(key, c.name, nullptr, data.data(), &size)) << toUtf8(c.name);
+        data.pop_back();
+        EXPECT_EQ(data, c.data) << toUtf8(c.name);
+    }
+}
+
+TEST_F(Registry, ABufferTooSmallIsLeftAlone) {
+    RegistryKey key = noKey;
+    ASSERT_TRUE(createKey(currentUserKey, u"Software", key));
+    const std::uint32_t four = 0x01020304;
+    const unsigned char one = 1;
+    ASSERT_TRUE(setValue(key, u"Four", registryDword, &four, 4));
+    ASSERT_TRUE(setValue(key, u"One", registryDword, &one, 1));
+
+    unsigned char buffer[4] = {0xAA, 0xAA, 0xAA, 0xAA};
+    std::uint32_t size = 1;
+    std::uint32_t type = 0;
+    EXPECT_FALSE(queryValue(key, u"Four", &type, buffer, &size));
+    EXPECT_EQ(lastError(), errorMoreData);
+    EXPECT_EQ(size, 4u);
+    EXPECT_EQ(type, registryDword);
+    EXPECT_EQ(buffer[0], 0xAA);
+
+    size = 1;
+    ASSERT_TRUE(queryValue(key, u"One", &type, buffer, &size));  // a flag read into its one byte
+    EXPECT_EQ(size, 1u);
+    EXPECT_EQ(buffer[0], 1);
+    EXPECT_EQ(buffer[1], 0xAA);
+
+    EXPECT_TRUE(queryValue(key, u"one", nullptr, nullptr, nullptr));
+    EXPECT_FALSE(queryValue(key, u"Missing", nullptr, nullptr, nullptr));
+    EXPECT_EQ(lastError(), errorFileNotFound);
+}
+
+TEST_F(Registry, KeysAndValuesComeAndGoAsTheCallersExpect) {
+    RegistryKey key = noKey;
+    ASSERT_TRUE(createKey(currentUserKey, u"Software\\Tarvik\\Ftp\\2.0\\Places", key));
+    RegistryKey parent = noKey;
+    EXPECT_TRUE(openKey(currentUserKey, u"Software\\Tarvik", parent)) << "keys above are created too";
+    RegistryKey child = noKey;
+    EXPECT_TRUE(openKey(parent, u"FTP\\2.0\\places", child));
+
+    const std::uint32_t value = 7;
+    for (const char16_t* name : {u"0", u"1", u"2"}) ASSERT_TRUE(setValue(key, name, registryBinary, &value, 4));
+    // Saving a shorter list deletes values from its length on until a deletion fails.
+    EXPECT_TRUE(deleteValue(child, u"1"));
+    EXPECT_TRUE(deleteValue(child, u"2"));
+    EXPECT_FALSE(deleteValue(child, u"3"));
+    EXPECT_EQ(lastError(), errorFileNotFound);
+    closeKey(child);
+    EXPECT_FALSE(queryValue(child, u"0", nullptr, nullptr, nullptr));
+    EXPECT_EQ(lastError(), errorInvalidHandle);
+    key = reopen(u"Software\\Tarvik\\Ftp\\2.0\\Places");
+    EXPECT_TRUE(queryValue(key, u"0", nullptr, nullptr, nullptr));
+    EXPECT_FALSE(queryValue(key, u"1", nullptr, nullptr, nullptr));
+    EXPECT_FALSE(createKey(currentUserKey, u"Bad\nName", key));
+    EXPECT_EQ(lastError(), errorInvalidParameter);
+}
+
+TEST_F(Registry, FileIsPrivateAndReadable) {
+    RegistryKey key = noKey;
+    ASSERT_TRUE(createKey(currentUserKey, u"Software\\Tarvik\\Ftp\\2.0", key));
+    const unsigned char one = 1;
+    ASSERT_TRUE(setValue(key, u"Ascending", registryDword, &one, 1));
+    const std::u16string name = u"\\a.txt";
+    ASSERT_TRUE(setValue(key, u"Path \"x\"", registryString, name.data(), 14));
+
+    struct stat facts;
+    ASSERT_EQ(stat(file.c_str(), &facts), 0);
+    EXPECT_EQ(facts.st_mode & 0777, 0600u);
+    ASSERT_EQ(stat(folder.c_str(), &facts), 0);
+    EXPECT_EQ(facts.st_mode & 0777, 0700u);
+    const std::string text = readFile(file);
+    EXPECT_TRUE(text.starts_with("REGEDIT4\n")) << text;
+    EXPECT_TRUE(text.ends_with("[HKEY_CURRENT_USER\\Software\\Tarvik\\Ftp\\2.0]\n"
+                               "\"Ascending\"=hex(4):01\n"
+                               "\"Path \\\"x\\\"\"=hex(1):5c,00,61,00,2e,00,74,00,78,00,74,00,00,00\n"))
+        << text;
+}
+
+TEST_F(Registry, MalformedFileIsKeptAsideAndTheStoreStartsEmpty) {
+    const std::string cases[] = {
+        "not a registry file\n",
+        "REGEDIT4\n\"Orphan\"=hex(4):01\n",
+        "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"x\"=hex(4):zz\n",
+        "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"x=hex(4):01\n",
+        "REGEDIT4\n[HKEY_CURRENT_USER\\A]\n\"x\"=hex(3):01,02,\\\n",  // torn in a continuation
+    };
+    for (const auto& text : cases) {
+        std::filesystem::remove_all(folder);
+        std::filesystem::create_directories(folder);
+        writeFile(file, text);
+        testing::internal::CaptureStderr();
+        useRegistryFile(file);
+        const std::string report = testing::internal::GetCapturedStderr();
+        EXPECT_NE(report.find("damaged"), std::string::npos) << text;
+        RegistryKey key = noKey;
+        EXPECT_FALSE(openKey(currentUserKey, u"A", key)) << text;
+        const auto kept = brokenFiles();
+        ASSERT_EQ(kept.size(), 1u) << text;
+        EXPECT_EQ(readFile(kept[0]), text);
+        // The next change writes a new file and leaves the kept one alone.
+        ASSERT_TRUE(createKey(currentUserKey, u"B", key)) << text;
+        EXPECT_EQ(readFile(kept[0]), text);
+    }
+}
+
+TEST_F(Registry, AFileThatCannotBeReadIsNeverReplaced) {
+    std::filesystem::create_directories(file);  // a folder where the file should be
+    testing::internal::CaptureStderr();
+    useRegistryFile(file);
+    EXPECT_NE(testing::internal::GetCapturedStderr().find("cannot read"), std::string::npos);
+    RegistryKey key = noKey;
+    EXPECT_FALSE(createKey(currentUserKey, u"Software", key));
+    EXPECT_EQ(lastError(), errorAccessDenied);
+    EXPECT_TRUE(std::filesystem::is_directory(file));
+}
+
+TEST_F(Registry, KillingTheWriterMidSaveLeavesAReadableFile) {
+    RegistryKey key = noKey;
+    ASSERT_TRUE(createKey(currentUserKey, u"Software", key));
+    const Bytes big = pattern(256 * 1024);
+    ASSERT_TRUE(setValue(key, u"Big", registryBinary, big.data(), static_cast<std::uint32_t>(big.size())));
+
+    int progress[2];
+    ASSERT_EQ(pipe(progress), 0);
+    const pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        // Saves the whole store again and again until killed, reporting each save.
+        close(progress[0]);
+        for (std::uint32_t count = 1;; ++count) {
+            if (!setValue(key, u"Count", registryDword, &count, 4)) _exit(1);
+            if (write(progress[1], &count, sizeof count) != sizeof count) _exit(1);
+        }
+    }
+    close(progress[1]);
+    std::uint32_t saved = 0;
+    while (saved < 5) ASSERT_EQ(read(progress[0], &saved, sizeof saved), ssize_t(sizeof saved));
+    kill(writer, SIGKILL);
+    int status = 0;
+    waitpid(writer, &status, 0);
+    close(progress[0]);
+    ASSERT_TRUE(WIFSIGNALED(status));
+
+    testing::internal::CaptureStderr();
+    key = reopen(u"Software");
+    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
+    EXPECT_TRUE(brokenFiles().empty());
+    Bytes data(big.size());
+    std::uint32_t size = static_cast<std::uint32_t>(data.size());
+    ASSERT_TRUE(queryValue(key, u"Big", nullptr, data.data(), &size));
+    EXPECT_EQ(data, big);
+    std::uint32_t count = 0;
+    size = 4;
+    ASSERT_TRUE(queryValue(key, u"Count", nullptr, &count, &size));
+    EXPECT_GE(count, saved);
+}
+
+using RegistryThreads = Registry;
+
+TEST_F(RegistryThreads, ConcurrentWritersEachKeepTheirValues) {
+    std::vector<std::thread> writers;
+    for (int writer = 0; writer < 4; ++writer) {
+        writers.emplace_back([writer] {
+            RegistryKey key = noKey;
+            const std::u16string path = u"Writers\\" + toUtf16(std::to_string(writer));
+            ASSERT_TRUE(createKey(currentUserKey, path, key));
+            for (std::uint32_t value = 0; value < 20; ++value) {
+                const std::u16string name = toUtf16(std::to_string(value));
+                ASSERT_TRUE(setValue(key, name, registryDword, &value, 4));
+            }
+            closeKey(key);
+        });
+    }
+    for (auto& writer : writers) writer.join();
+    for (int writer = 0; writer < 4; ++writer) {
+        const RegistryKey key = reopen(u"Writers\\" + toUtf16(std::to_string(writer)));
+        for (std::uint32_t value = 0; value < 20; ++value) {
+            std::uint32_t stored = 99;
+            std::uint32_t size = 4;
+            EXPECT_TRUE(queryValue(key, toUtf16(std::to_string(value)), nullptr, &stored, &size));
+            EXPECT_EQ(stored, value) << "writer " << writer;
+        }
+    }
+}
+
+}  // namespace
