@@ -1,0 +1,285 @@
+// Menus and the popup that shows them (also the list of an open drop-down).
+#include "platform/window/menu.h"
+
+#include <algorithm>
+
+#include "platform/window/internal/system.h"
+
+namespace platform {
+
+namespace detail {
+
+namespace {
+
+MenuData* menuOf(Menu menu) {
+    State* s = state();
+    if (!s) return nullptr;
+    auto it = s->menus.find(menu.id);
+    return it == s->menus.end() ? nullptr : &it->second;
+}
+
+Menu newMenu(bool isSubMenu) {
+    State& s = *state();
+    Menu menu{s.nextMenuId++};
+    s.menus[menu.id].isSubMenu = isSubMenu;
+    return menu;
+}
+
+void fill(Menu menu, const std::vector<MenuItem>& items) {
+    for (const MenuItem& item : items) {
+        MenuEntry entry{std::u16string(item.text), item.command, 0};
+        if (!item.subItems.empty()) {
+            Menu sub = newMenu(true);
+            fill(sub, item.subItems);
+            entry.subMenu = sub.id;
+        }
+        menuOf(menu)->entries.push_back(std::move(entry));
+    }
+}
+
+void destroyTree(std::uint32_t id) {
+    MenuData* data = menuOf(Menu{id});
+    if (!data) return;
+    std::vector<MenuEntry> entries = std::move(data->entries);
+    state()->menus.erase(id);
+    for (const MenuEntry& entry : entries)
+        if (entry.subMenu) destroyTree(entry.subMenu);
+}
+
+bool isSeparator(const MenuEntry& entry) { return entry.text.empty() && entry.command == 0 && entry.subMenu == 0; }
+
+class PopupControl final : public Control {
+public:
+    struct Level {
+        std::vector<MenuEntry> entries;
+        int selected = 0;
+        int first = 0;
+        Rect box;
+    };
+
+    // Opens a level with `point` at the corner `align` names.
+    void open(std::vector<MenuEntry> entries, int selected, unsigned align, Point point, int minimumWidth = 0) {
+        TerminalSize size = state()->frame.size();
+        Level level;
+        level.entries = std::move(entries);
+        bool anySub = std::any_of(level.entries.begin(), level.entries.end(), [](const MenuEntry& e) { return e.subMenu != 0; });
+        int width = minimumWidth;
+        for (const MenuEntry& entry : level.entries) width = std::max(width, cellWidth(codePoints(entry.text)) + 4 + (anySub ? 2 : 0));
+        width = std::min(width, size.columns);
+        int visible = std::clamp(static_cast<int>(level.entries.size()), 1, std::max(1, size.rows - 3));
+        int height = visible + 2;
+        int x = (align & alignRight) ? point.x - width + 1 : (align & alignCenter) ? point.x - width / 2 : point.x;
+        int y = (align & alignBottom) ? point.y - height + 1 : point.y;
+        x = std::clamp(x, 0, std::max(0, size.columns - width));
+        y = std::clamp(y, 0, std::max(0, size.rows - 1 - height));
+        level.box = {x, y, x + width, y + height};
+        level.selected = std::clamp(selected, 0, static_cast<int>(level.entries.size()) - 1);
+        if (isSeparator(level.entries[static_cast<std::size_t>(level.selected)])) step(level, 1);
+        levels.push_back(std::move(level));
+        scrollToSelection(levels.back());
+        markDirty();
+    }
+
+    LResult handle(Window window, MessageId message, WParam wParam, LParam lParam) override {
+        if (message != MessageId::keyDown || levels.empty()) return Control::handle(window, message, wParam, lParam);
+        Level& level = levels.back();
+        const MenuEntry& entry = level.entries[static_cast<std::size_t>(level.selected)];
+        switch (static_cast<Key>(wParam)) {
+        case Key::up:
+            step(level, -1);
+            break;
+        case Key::down:
+            step(level, 1);
+            break;
+        case Key::home:
+            level.selected = static_cast<int>(level.entries.size()) - 1;
+            step(level, 1);
+            break;
+        case Key::end:
+            level.selected = 0;
+            step(level, -1);
+            break;
+        case Key::right:
+            if (entry.subMenu) openSubMenu(entry.subMenu);
+            break;
+        case Key::action:
+        case Key::leftSoft:
+            if (entry.subMenu) {
+                openSubMenu(entry.subMenu);
+            } else if (!isSeparator(entry)) {
+                chosen = entry.command;
+                done = true;
+            }
+            break;
+        case Key::left:
+        case Key::back:
+            levels.pop_back();
+            done = levels.empty();
+            break;
+        case Key::rightSoft:
+            done = true;
+            break;
+        default:
+            break;
+        }
+        if (!levels.empty()) scrollToSelection(levels.back());
+        markDirty();
+        return 0;
+    }
+
+    void draw(WindowData&, Canvas& canvas) override {
+        bool unicode = state()->terminal.unicode();
+        for (const Level& level : levels) {
+            const Rect& box = level.box;
+            int width = box.width();
+            char32_t horizontal = unicode ? U'\u2500' : U'-';
+            char32_t vertical = unicode ? U'\u2502' : U'|';
+            std::u32string line(static_cast<std::size_t>(std::max(0, width - 2)), horizontal);
+            canvas.text(box.left, box.top, (unicode ? U"\u250C" : U"+") + line + (unicode ? U"\u2510" : U"+"), CellStyle::frame);
+            canvas.text(box.left, box.bottom - 1, (unicode ? U"\u2514" : U"+") + line + (unicode ? U"\u2518" : U"+"), CellStyle::frame);
+            for (int row = 0; row < box.height() - 2; ++row) {
+                int index = level.first + row;
+                int y = box.top + 1 + row;
+                canvas.text(box.left, y, std::u32string(1, vertical), CellStyle::frame);
+                canvas.text(box.right - 1, y, std::u32string(1, vertical), CellStyle::frame);
+                if (index >= static_cast<int>(level.entries.size())) {
+                    canvas.fill({box.left + 1, y, box.right - 1, y + 1}, CellStyle::normal);
+                    continue;
+                }
+                const MenuEntry& entry = level.entries[static_cast<std::size_t>(index)];
+                if (isSeparator(entry)) {
+                    canvas.text(box.left, y, (unicode ? U"\u251C" : U"|") + line + (unicode ? U"\u2524" : U"|"), CellStyle::frame);
+                    continue;
+                }
+                CellStyle style = index == level.selected ? CellStyle::selected : CellStyle::normal;
+                canvas.fill({box.left + 1, y, box.right - 1, y + 1}, style);
+                canvas.text(box.left + 2, y, entry.text, style, width - 4 - (entry.subMenu ? 2 : 0));
+                if (entry.subMenu) canvas.text(box.right - 3, y, U">", style);
+            }
+        }
+    }
+
+    std::pair<std::u16string, std::u16string> softKeyLabels() const override { return {u"Select", u"Cancel"}; }
+
+    std::vector<Level> levels;
+    int chosen = 0;
+    bool done = false;
+
+private:
+    void step(Level& level, int direction) {
+        int count = static_cast<int>(level.entries.size());
+        for (int tries = 0; tries < count; ++tries) {
+            level.selected = (level.selected + direction + count) % count;
+            if (!isSeparator(level.entries[static_cast<std::size_t>(level.selected)])) return;
+        }
+    }
+
+    static void scrollToSelection(Level& level) {
+        int visible = level.box.height() - 2;
+        if (level.selected < level.first) level.first = level.selected;
+        if (level.selected >= level.first + visible) level.first = level.selected - visible + 1;
+    }
+
+    void openSubMenu(std::uint32_t id) {
+        MenuData* data = menuOf(Menu{id});
+        if (!data || data->entries.empty()) return;
+        const Level& parent = levels.back();
+        TerminalSize size = state()->frame.size();
+        int row = parent.box.top + 1 + parent.selected - parent.first;
+        bool fitsRight = parent.box.right + 8 <= size.columns;
+        open(data->entries, 0, fitsRight ? alignLeft : alignRight,
+             {fitsRight ? parent.box.right : parent.box.left - 1, std::max(0, row - 1)});
+    }
+};
+
+// Runs an open popup until the user chooses or closes it; the chosen command or 0.
+int runPopup(std::unique_ptr<PopupControl> control) {
+    TerminalSize size = state()->frame.size();
+    PopupControl* popup = control.get();
+    Window window = createWindowNow({.kind = ControlKind::popupMenu, .rect = {0, 0, size.columns, std::max(0, size.rows - 1)}},
+                                    std::move(control));
+    runModal({}, [&] { return !find(window) || popup->done; });
+    int chosen = find(window) ? popup->chosen : 0;
+    destroyWindow(window);
+    return chosen;
+}
+
+}  // namespace
+
+int trackChoiceList(const std::vector<std::u16string>& entries, int selected, Rect below, Window) {
+    std::vector<MenuEntry> choices;
+    for (std::size_t i = 0; i < entries.size(); ++i) choices.push_back({entries[i], static_cast<int>(i) + 1, 0});
+    auto popup = std::make_unique<PopupControl>();
+    TerminalSize size = state()->frame.size();
+    int height = std::min(static_cast<int>(choices.size()), size.rows - 3) + 2;
+    bool fitsBelow = below.bottom + height <= size.rows - 1;
+    popup->open(std::move(choices), selected, fitsBelow ? alignLeft : alignLeft | alignBottom,
+                {below.left, fitsBelow ? below.bottom : below.top - 1}, below.width());
+    return runPopup(std::move(popup)) - 1;
+}
+
+}  // namespace detail
+
+using namespace detail;
+
+Menu loadMenu(const MenuResource& resource) {
+    Menu menu = newMenu(false);
+    fill(menu, resource.items);
+    return menu;
+}
+
+Menu createPopupMenu() { return newMenu(false); }
+
+bool destroyMenu(Menu menu) {
+    MenuData* data = menuOf(menu);
+    if (!data || data->isSubMenu) return false;
+    destroyTree(menu.id);
+    return true;
+}
+
+Menu getSubMenu(Menu menu, int index) {
+    MenuData* data = menuOf(menu);
+    if (!data || index < 0 || index >= static_cast<int>(data->entries.size())) return {};
+    return Menu{data->entries[static_cast<std::size_t>(index)].subMenu};
+}
+
+int getMenuItemCount(Menu menu) {
+    MenuData* data = menuOf(menu);
+    return data ? static_cast<int>(data->entries.size()) : -1;
+}
+
+bool appendMenuItem(Menu menu, std::u16string_view text, int command) {
+    MenuData* data = menuOf(menu);
+    if (!data) return false;
+    data->entries.push_back({std::u16string(text), command, 0});
+    markDirty();
+    return true;
+}
+
+bool appendMenuSeparator(Menu menu) {
+    MenuData* data = menuOf(menu);
+    if (!data) return false;
+    data->entries.push_back({});
+    return true;
+}
+
+bool appendSubMenu(Menu menu, std::u16string_view text, Menu subMenu) {
+    MenuData* data = menuOf(menu);
+    MenuData* sub = menuOf(subMenu);
+    if (!data || !sub || sub->isSubMenu || menu == subMenu) return false;
+    sub->isSubMenu = true;
+    data->entries.push_back({std::u16string(text), 0, subMenu.id});
+    return true;
+}
+
+int trackPopupMenu(Menu menu, unsigned align, Point point, Window owner) {
+    MenuData* data = menuOf(menu);
+    if (!data || data->entries.empty() || !onUiThread()) return 0;
+    auto popup = std::make_unique<PopupControl>();
+    popup->open(data->entries, 0, align, point);
+    int chosen = runPopup(std::move(popup));
+    if (chosen) postMessage(owner, MessageId::command, makeCommandParam(chosen));
+    return chosen;
+}
+
+}  // namespace platform

@@ -1,0 +1,244 @@
+// The ncursesw backend. Keys come raw (so Ctrl+C is a key, not a signal); a pipe wakes
+// the loop when another thread posts. A crash signal restores the terminal with
+// async-signal-safe calls only: the saved terminal modes and a prepared escape string.
+#define NCURSES_WIDECHAR 1
+#include "platform/window/ncurses_terminal.h"
+
+#include <curses.h>
+#include <fcntl.h>
+#include <langinfo.h>
+#include <poll.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <clocale>
+#include <csignal>
+#include <cstring>
+
+#include "platform/window/internal/system.h"
+
+namespace platform {
+
+namespace {
+
+termios savedModes;
+char restoreSequence[128];
+std::size_t restoreLength = 0;
+constexpr int fatalSignals[] = {SIGSEGV, SIGABRT, SIGTERM, SIGINT};
+struct sigaction previousActions[std::size(fatalSignals)];
+
+void restoreOnSignal(int signal) {
+    ssize_t ignored = ::write(STDOUT_FILENO, restoreSequence, restoreLength);
+    (void)ignored;
+    tcsetattr(STDIN_FILENO, TCSANOW, &savedModes);
+    ::raise(signal);  // the handler was reset: the default action follows
+}
+
+void prepareRestore() {
+    restoreLength = 0;
+    for (const char* capability : {"rmcup", "cnorm", "sgr0"}) {
+        char* sequence = tigetstr(capability);
+        if (sequence == nullptr || sequence == reinterpret_cast<char*>(-1)) continue;
+        std::size_t length = std::strlen(sequence);
+        if (restoreLength + length >= sizeof restoreSequence) break;
+        std::memcpy(restoreSequence + restoreLength, sequence, length);
+        restoreLength += length;
+    }
+    struct sigaction action {};
+    action.sa_handler = restoreOnSignal;
+    action.sa_flags = static_cast<int>(SA_RESETHAND);
+    sigemptyset(&action.sa_mask);
+    for (std::size_t i = 0; i < std::size(fatalSignals); ++i) sigaction(fatalSignals[i], &action, &previousActions[i]);
+}
+
+void removeRestore() {
+    for (std::size_t i = 0; i < std::size(fatalSignals); ++i) sigaction(fatalSignals[i], &previousActions[i], nullptr);
+}
+
+enum Pair : short { pairTitle = 1, pairSoftKeys, pairSelected, pairField, pairFocusedField, pairFrame };
+
+constexpr int menuKeyCode = KEY_F(40);  // the Menu key, which terminfo does not name
+
+class NcursesTerminal final : public TerminalBackend {
+public:
+    NcursesTerminal() {
+        std::setlocale(LC_ALL, "");
+        unicode_ = std::strcmp(nl_langinfo(CODESET), "UTF-8") == 0;
+        tcgetattr(STDIN_FILENO, &savedModes);
+        if (pipe2(wakePipe_, O_NONBLOCK | O_CLOEXEC) != 0) wakePipe_[0] = wakePipe_[1] = -1;
+        initscr();
+        raw();
+        noecho();
+        nonl();
+        keypad(stdscr, TRUE);
+        nodelay(stdscr, TRUE);
+        set_escdelay(25);
+        curs_set(0);
+        define_key("\033[29~", menuKeyCode);
+        colours_ = has_colors();
+        if (colours_) {
+            start_color();
+            use_default_colors();
+            init_pair(pairTitle, COLOR_WHITE, COLOR_BLUE);
+            init_pair(pairSoftKeys, COLOR_BLACK, COLOR_CYAN);
+            init_pair(pairSelected, COLOR_WHITE, COLOR_BLUE);
+            init_pair(pairField, -1, -1);
+            init_pair(pairFocusedField, COLOR_BLACK, COLOR_WHITE);
+            init_pair(pairFrame, COLOR_CYAN, -1);
+        }
+        prepareRestore();
+    }
+
+    ~NcursesTerminal() override {
+        endwin();
+        removeRestore();
+        for (int fd : wakePipe_)
+            if (fd >= 0) close(fd);
+    }
+
+    TerminalSize size() override {
+        int rows = 0;
+        int columns = 0;
+        getmaxyx(stdscr, rows, columns);
+        return {columns, rows};
+    }
+
+    void write(int row, int column, std::span<const Cell> cells) override {
+        for (std::size_t i = 0; i < cells.size(); ++i) {
+            const Cell& cell = cells[i];
+            if (cell.character == 0) continue;  // drawn with the wide character before it
+            wchar_t text[3] = {static_cast<wchar_t>(cell.character), static_cast<wchar_t>(cell.combining), 0};
+            auto [attributes, pair] = look(cell.style);
+            cchar_t shown;
+            setcchar(&shown, text, attributes, pair, nullptr);
+            mvadd_wch(row, column + static_cast<int>(i), &shown);
+        }
+    }
+
+    void setCursor(int row, int column, bool visible) override {
+        cursorRow_ = row;
+        cursorColumn_ = column;
+        cursorVisible_ = visible;
+    }
+
+    void flush() override {
+        curs_set(cursorVisible_ ? 1 : 0);
+        move(cursorRow_, cursorColumn_);
+        refresh();
+    }
+
+    std::optional<InputEvent> readInput(int timeoutMs) override {
+        if (std::optional<InputEvent> event = readKey()) return event;
+        pollfd watched[2] = {{STDIN_FILENO, POLLIN, 0}, {wakePipe_[0], POLLIN, 0}};
+        if (poll(watched, wakePipe_[0] >= 0 ? 2 : 1, timeoutMs) <= 0) return std::nullopt;
+        if (watched[1].revents & POLLIN) {
+            char drain[64];
+            while (::read(wakePipe_[0], drain, sizeof drain) > 0) {
+            }
+        }
+        if (watched[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return InputEvent{InputEvent::Kind::endOfInput};
+        return readKey();
+    }
+
+    void wake() override {
+        if (wakePipe_[1] < 0) return;
+        ssize_t ignored = ::write(wakePipe_[1], "w", 1);
+        (void)ignored;
+    }
+
+    void bell() override { beep(); }
+    bool unicode() override { return unicode_; }
+
+private:
+    std::pair<attr_t, short> look(CellStyle style) const {
+        switch (style) {
+        case CellStyle::title:
+            return colours_ ? std::pair<attr_t, short>{A_BOLD, pairTitle} : std::pair<attr_t, short>{A_REVERSE | A_BOLD, 0};
+        case CellStyle::softKeys:
+            return colours_ ? std::pair<attr_t, short>{A_NORMAL, pairSoftKeys} : std::pair<attr_t, short>{A_REVERSE, 0};
+        case CellStyle::selected:
+            return colours_ ? std::pair<attr_t, short>{A_BOLD, pairSelected} : std::pair<attr_t, short>{A_REVERSE, 0};
+        case CellStyle::label:
+            return {A_BOLD, 0};
+        case CellStyle::focused:
+            return {A_UNDERLINE, 0};
+        case CellStyle::cut:
+        case CellStyle::disabled:
+            return {A_DIM, 0};
+        case CellStyle::field:
+            return {A_UNDERLINE, colours_ ? short{pairField} : short{0}};
+        case CellStyle::focusedField:
+            return colours_ ? std::pair<attr_t, short>{A_NORMAL, pairFocusedField} : std::pair<attr_t, short>{A_UNDERLINE | A_BOLD, 0};
+        case CellStyle::frame:
+            return {A_BOLD, colours_ ? short{pairFrame} : short{0}};
+        case CellStyle::normal:
+            break;
+        }
+        return {A_NORMAL, 0};
+    }
+
+    std::optional<InputEvent> readKey() {
+        wint_t code = 0;
+        int kind = get_wch(&code);
+        if (kind == ERR) return std::nullopt;
+        InputEvent event;
+        if (kind == KEY_CODE_YES) {
+            switch (code) {
+            case KEY_RESIZE:
+                return InputEvent{InputEvent::Kind::resize};
+            case KEY_F(1): event.key = Key::leftSoft; break;
+            case KEY_F(13): event.key = Key::leftSoft; event.modifiers = keyShift; break;  // Shift+F1
+            case KEY_F(2): event.key = Key::rightSoft; break;
+            case KEY_F(3): event.key = Key::help; break;
+            case KEY_F(22):  // Shift+F10
+            case menuKeyCode: event.key = Key::context; break;
+            case KEY_UP: event.key = Key::up; break;
+            case KEY_DOWN: event.key = Key::down; break;
+            case KEY_LEFT: event.key = Key::left; break;
+            case KEY_RIGHT: event.key = Key::right; break;
+            case KEY_PPAGE: event.key = Key::pageUp; break;
+            case KEY_NPAGE: event.key = Key::pageDown; break;
+            case KEY_HOME: event.key = Key::home; break;
+            case KEY_END: event.key = Key::end; break;
+            case KEY_BACKSPACE: event.key = Key::backspace; break;
+            case KEY_DC: event.key = Key::del; break;
+            case KEY_ENTER: event.key = Key::action; break;
+            case KEY_BTAB: event.key = Key::tab; event.modifiers = keyShift; break;
+            default: return std::nullopt;  // a key the phone does not have
+            }
+            return event;
+        }
+        switch (code) {
+        case 27: event.key = Key::back; return event;
+        case '\r':
+        case '\n': event.key = Key::action; return event;
+        case 127:
+        case 8: event.key = Key::backspace; return event;
+        case '\t': event.key = Key::tab; return event;
+        default: break;
+        }
+        if (code >= 1 && code <= 26) {
+            event.key = static_cast<Key>('A' + code - 1);
+            event.modifiers = keyControl;
+            return event;
+        }
+        if (code < 0x20) return std::nullopt;
+        return detail::characterInput(static_cast<char32_t>(code));
+    }
+
+    bool unicode_ = false;
+    bool colours_ = false;
+    int wakePipe_[2] = {-1, -1};
+    int cursorRow_ = 0;
+    int cursorColumn_ = 0;
+    bool cursorVisible_ = false;
+};
+
+}  // namespace
+
+std::unique_ptr<TerminalBackend> openNcursesTerminal() {
+    if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) return nullptr;
+    return std::make_unique<NcursesTerminal>();
+}
+
+}  // namespace platform
