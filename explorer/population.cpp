@@ -1,0 +1,313 @@
+#include "explorer/population.h"
+
+#include <condition_variable>
+#include <cwctype>
+#include <mutex>
+
+#include "explorer/listwindow.h"
+#include "explorer/url.h"
+#include "platform/errors.h"
+#include "platform/sync.h"
+#include "platform/text.h"
+
+namespace explorer {
+namespace {
+
+constexpr std::u16string_view noFilesText = u".. (No Files)";
+constexpr std::u16string_view noFilesErrorText = u".. (No Files Error)";
+constexpr std::u16string_view titleSuffix = u" - Farlink";
+// The list's count is raised with every row while the first page fills, then every
+// this many rows, so a long folder shows its first screen at once without a redraw
+// per row.
+constexpr int countStep = 25;
+
+// One request for a listing, taken on the UI thread by Refresh.
+struct Request {
+    Listing listing;
+    std::u16string folder;         // with its ".." steps resolved
+    std::u16string searchPattern;  // the folder as the view gave it, followed by "*"
+};
+
+std::u16string typeAhead;  // UI thread only
+
+std::mutex requestLock;
+Request latestRequest;  // guarded by requestLock
+
+std::mutex runningLock;
+std::condition_variable runningChanged;
+int runningPopulations = 0;  // guarded by runningLock
+
+platform::SyncHandle populationLock() {
+    static const platform::SyncHandle lock = platform::createMutex(u"VelvaneFileWorker", false);
+    return lock;
+}
+
+char16_t upperCase(char16_t c) {
+    if (c >= 0xD800 && c <= 0xDFFF) return c;
+    return static_cast<char16_t>(std::towupper(static_cast<wint_t>(c)));
+}
+
+bool isLetter(char16_t c) { return c < 0xD800 && std::iswalpha(static_cast<wint_t>(c)); }
+
+// What one population has shown so far, and which of its rows has the selection.
+struct Progress {
+    bool parentRow = false;
+    bool rememberedFound = false;
+    int selectedFileRow = -1;  // file-table index of the remembered row, if it is a file
+    int countPerPage = 0;
+    std::u16string errorText;  // the view's words for a failed enumeration
+};
+
+void selectNewRow(int listIndex, Selection selection, Progress& progress) {
+    if (selection == Selection::none) return;
+    if (selection == Selection::rememberedRow) progress.rememberedFound = true;
+    selectListIndex(listIndex);
+}
+
+void showFolderRow(const Listing& listing, std::u16string_view path, std::uint64_t size, platform::FileTime time,
+                   Progress& progress) {
+    Selection selection;
+    const int index = addFolderRow(listing, path, size, time, selection);
+    if (index < 0) return;
+    selectNewRow(index, selection, progress);
+    const int folders = folderRowCount();
+    if (folders < progress.countPerPage + 1) setListItemCount(folders + fileRowCount(), true);
+}
+
+void showFileRow(const Listing& listing, std::u16string_view path, std::uint64_t size, platform::FileTime time,
+                 Progress& progress) {
+    Selection selection;
+    const int index = addFileRow(listing, path, size, time, selection);
+    if (index < 0) return;
+    if (selection == Selection::rememberedRow) progress.selectedFileRow = fileRowCount() - 1;
+    selectNewRow(index, selection, progress);
+    const int total = folderRowCount() + fileRowCount();
+    if (total < progress.countPerPage + 1) {
+        setListItemCount(total, true);
+    } else if (total % countStep == 0) {
+        setListItemCount(total, false);
+    }
+}
+
+// Writes a text into folder row 0, adding that row first when the listing has none:
+// the parent row away from the top, otherwise a row that names the folder's "..".
+void showTextRow(const Listing& listing, const std::u16string& folder, std::u16string_view text, Progress& progress) {
+    if (folderRowCount() == 0) {
+        showFolderRow(listing, folder + u"..", 0, {}, progress);
+        progress.parentRow = true;
+    }
+    setFolderRowText(0, text);
+}
+
+enum class Outcome { listed, failed, aborted };
+
+Outcome populateFolder(const Request& request, Progress& progress) {
+    const Listing& listing = request.listing;
+    const ViewProvider& view = listing.view;
+    const std::u16string& folder = request.folder;
+    const bool atTop = folder.size() <= 1;
+    if (!atTop && view.showParent) {
+        showFolderRow(listing, folder.substr(0, platform::maxPath - 3) + u"..", 0, {}, progress);
+        progress.parentRow = true;
+    }
+    platform::FindData entry;
+    const platform::FindHandle search = view.FindFirst(request.searchPattern, entry);
+    if (search == platform::invalidFindHandle) {
+        const std::uint32_t code = platform::lastError();
+        // No entry to enumerate is an empty folder, not a failure.
+        if (code == platform::errorFileNotFound || code == platform::errorNoMoreFiles) return Outcome::listed;
+        progress.errorText = view.GetLastErrorText();
+        return Outcome::failed;
+    }
+    do {
+        if (abortPopulation.load()) {
+            view.FindClose(search);
+            return Outcome::aborted;
+        }
+        const std::u16string_view name = platform::boundedView(entry.name, platform::maxPath);
+        if (!nameMatchesTypeAhead(listing.typeAhead, name)) continue;
+        const bool isFolder = (entry.attributes & platform::attributeFolder) != 0;
+        if (isFolder && name == u"..") continue;
+        if (!isFolder && (!nameMatchesFilter(listing.patternList, name) ||
+                          !shownByAttributeMask(view.showFiles, entry.attributes))) {
+            continue;
+        }
+        // A row whose path would be cut could name another entry: such an entry is
+        // left out rather than shown under a wrong path.
+        const std::u16string path = folder + std::u16string(name);
+        if (path.size() >= platform::maxPath) continue;
+        const std::uint64_t size = (std::uint64_t(entry.sizeHigh) << 32) | entry.sizeLow;
+        if (isFolder) {
+            showFolderRow(listing, path, size, entry.lastWriteTime, progress);
+        } else {
+            showFileRow(listing, path, size, entry.lastWriteTime, progress);
+        }
+    } while (view.FindNext(search, entry));
+    view.FindClose(search);
+    return abortPopulation.load() ? Outcome::aborted : Outcome::listed;
+}
+
+int shownFolders(const Progress& progress) { return folderRowCount() - (progress.parentRow ? 1 : 0); }
+
+void startPopulation();
+
+void populationBody() {
+    if (platform::waitFor(populationLock(), 0) != platform::WaitResult::signaled) {
+        // The holder sees the flag, stops, and starts again with the latest request.
+        abortPopulation.store(true);
+        return;
+    }
+    abortPopulation.store(false);
+    Request request;
+    {
+        std::lock_guard lock(requestLock);
+        request = latestRequest;
+    }
+    const Listing& listing = request.listing;
+    clearRows();
+    setListItemCount(0, true);
+    setMainTitle(composeTitle(listing, request.folder, 0, 0));
+
+    Progress progress;
+    progress.countPerPage = listCountPerPage();
+    const Outcome outcome = populateFolder(request, progress);
+    // Only a text row at the top of the view leaves nothing to act on in the list.
+    const bool listHasRows = folderRowCount() + fileRowCount() > 0 || request.folder.size() > 1;
+    if (outcome == Outcome::failed) {
+        const bool atTop = request.folder.size() <= 1;
+        const std::u16string_view text = atTop && !progress.errorText.empty() ? progress.errorText : noFilesErrorText;
+        showTextRow(listing, request.folder, text, progress);
+    } else if (outcome == Outcome::listed && fileRowCount() == 0 && shownFolders(progress) == 0) {
+        showTextRow(listing, request.folder, noFilesText, progress);
+    }
+    const int total = folderRowCount() + fileRowCount();
+    setListItemCount(total, true);
+    // Later rows sorted in before the remembered file moved it down: follow it.
+    if (progress.selectedFileRow >= 0) selectListIndex(listIndexOfFileRow(progress.selectedFileRow));
+    if (outcome == Outcome::listed && progress.rememberedFound) forgetRememberedPath(listing.rememberedPath);
+    setMainTitle(composeTitle(listing, request.folder, shownFolders(progress), fileRowCount()));
+    focusAfterPopulation(listHasRows);
+
+    platform::releaseMutex(populationLock());
+    if (abortPopulation.load()) startPopulation();
+}
+
+void endRunning() {
+    std::lock_guard lock(runningLock);
+    --runningPopulations;
+    runningChanged.notify_all();
+}
+
+void startPopulation() {
+    {
+        std::lock_guard lock(runningLock);
+        ++runningPopulations;
+    }
+    const bool started = platform::startThread(
+        [] {
+            populationBody();
+            endRunning();
+        },
+        false);
+    if (!started) endRunning();
+}
+
+}  // namespace
+
+void Refresh() {
+    ViewProvider& view = *currentProvider;
+    Request request;
+    request.listing.view = view;
+    request.listing.typeAhead = typeAhead;
+    request.listing.patternList = view.GetItemPattern(static_cast<int>(view.filterIndex)).value_or(u"*");
+    request.listing.rememberedPath = rememberedPath();
+    const std::u16string folder = view.GetCurrentFolder();
+    request.searchPattern = folder.substr(0, platform::maxPath - 2) + u"*";
+    request.folder = withoutDotSegments(folder);
+    if (request.folder != folder) view.SetCurrentFolder(request.folder);
+    {
+        std::lock_guard lock(requestLock);
+        latestRequest = std::move(request);
+    }
+    abortPopulation.store(true);
+    startPopulation();
+}
+
+bool waitForPopulations(std::chrono::milliseconds limit) {
+    std::unique_lock lock(runningLock);
+    return runningChanged.wait_for(lock, limit, [] { return runningPopulations == 0; });
+}
+
+void setTypeAheadText(std::u16string_view text) { typeAhead.assign(text.substr(0, platform::maxPath - 1)); }
+
+const std::u16string& typeAheadText() { return typeAhead; }
+
+bool nameMatchesTypeAhead(std::u16string_view text, std::u16string_view name) {
+    if (text.empty()) return true;
+    std::u16string upper(name.substr(0, platform::maxPath));
+    for (char16_t& c : upper) c = upperCase(c);
+    if (isLetter(text[0])) return upper.find(text) != std::u16string::npos;
+    return upper.find_first_of(text) != std::u16string::npos;
+}
+
+bool nameMatchesFilter(std::u16string_view patternList, std::u16string_view name) {
+    std::size_t start = 0;
+    while (start <= patternList.size()) {
+        const std::size_t end = std::min(patternList.find(u';', start), patternList.size());
+        const std::u16string_view part = patternList.substr(start, end - start);
+        if (part == u"*" || part == u"*.*" || patternMatches(name, part)) return true;
+        start = end + 1;
+    }
+    return false;
+}
+
+bool patternMatches(std::u16string_view name, std::u16string_view pattern) {
+    if (!pattern.starts_with(u"*.")) return false;
+    return name.ends_with(pattern.substr(1));
+}
+
+bool shownByAttributeMask(std::uint32_t showFiles, std::uint32_t attributes) {
+    if (showFiles == 0) return true;
+    std::uint32_t needed = 0;
+    if (attributes & platform::attributeHidden) needed |= showHiddenFiles;
+    if (attributes & platform::attributeSystem) needed |= showSystemFiles;
+    if (attributes & platform::attributeInRom) needed |= showRomFiles;
+    if (needed == 0) needed = showStandardFiles;
+    return (showFiles & needed) == needed;
+}
+
+std::u16string withoutDotSegments(std::u16string_view folder) {
+    std::u16string result;
+    std::size_t i = 0;
+    while (i < folder.size() && isSeparator(folder[i])) result += folder[i++];
+    const std::size_t top = result.size();
+    while (i < folder.size()) {
+        std::size_t end = i;
+        while (end < folder.size() && !isSeparator(folder[end])) ++end;
+        const std::u16string_view segment = folder.substr(i, end - i);
+        if (segment == u"..") {
+            if (result.size() > top) {
+                const std::size_t previous = result.find_last_of(u"\\/", result.size() - 2);
+                result.resize(previous == std::u16string::npos || previous < top ? top : previous + 1);
+            }
+        } else if (segment != u".") {
+            result.append(segment);
+            if (end < folder.size()) result += folder[end];
+        }
+        i = end < folder.size() ? end + 1 : end;
+    }
+    return result;
+}
+
+std::u16string composeTitle(const Listing& listing, std::u16string_view folder, int folders, int files) {
+    std::u16string title(folder.substr(0, platform::maxPath));
+    if (listing.view.titleInfo & titleShowsFilter) title += listing.patternList;
+    if (listing.view.titleInfo & titleShowsCounts) {
+        title += platform::toUtf16(" D:" + std::to_string(std::max(folders, 0)) + " F:" + std::to_string(files));
+    }
+    title += titleSuffix;
+    if (title.size() >= platform::maxPath) title.resize(platform::maxPath - 1);
+    return title;
+}
+
+}  // namespace explorer

@@ -1,0 +1,122 @@
+// Row tables and sorted insertion, filled directly with a fake view (no windows).
+#include "explorer/rows.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/text.h"
+
+namespace {
+
+using namespace explorer;
+using platform::toUtf8;
+
+std::uintptr_t nameOnlyInfo(std::u16string_view path, std::uint32_t, platform::ShellFileInfo& info, std::uint32_t) {
+    platform::copyBounded(info.displayName, platform::maxPath, path.substr(path.find_last_of(u'\\') + 1));
+    info.iconIndex = static_cast<int>(platform::IconId::file);
+    return 1;
+}
+
+struct Entry {
+    std::u16string name;
+    std::uint64_t size;
+    std::uint64_t time;
+};
+
+constexpr std::uint64_t GiB = 1ULL << 30;
+// Listing order. Ties: a.html/a.txt by size, b.txt/a.txt by date and type, ...
+const std::vector<Entry> entries = {
+    {u"b.txt", 5, 0x2'00000001},       {u"a.html", 3, 0x1'FFFFFFFF}, {u"c", 5 * GiB, 0x2'00000000},
+    {u"a.txt", 3, 0x2'00000001},       {u"e.c", 1, 0x1'FFFFFFFF},     {u"f.bin", 3 * GiB, 0x2'00000000},
+};
+
+std::vector<std::string> listed(const Listing& listing) {
+    clearRows();
+    for (const Entry& entry : entries) {
+        Selection selection;
+        addFileRow(listing, u"\\d\\" + entry.name, entry.size, platform::toFileTime(entry.time), selection);
+    }
+    std::vector<std::string> names;
+    for (int i = 0; const ExplorerItem* row = rowByListIndex(i); ++i) names.push_back(toUtf8(row->displayName));
+    return names;
+}
+
+Listing fakeListing() {
+    Listing listing;
+    listing.view.GetFileInfo = nameOnlyInfo;
+    return listing;
+}
+
+TEST(Rows, EveryKeyInBothDirectionsKeepsListingOrderForTies) {
+    using Names = std::vector<std::string>;
+    struct Case { std::uint32_t key; bool ascending; Names expected; };
+    const Case cases[] = {
+        {sortNone, true, {"b.txt", "a.html", "c", "a.txt", "e.c", "f.bin"}},
+        {sortNone, false, {"b.txt", "a.html", "c", "a.txt", "e.c", "f.bin"}},
+        {sortName, true, {"a.html", "a.txt", "b.txt", "c", "e.c", "f.bin"}},
+        {sortName, false, {"f.bin", "e.c", "c", "b.txt", "a.txt", "a.html"}},
+        // A four-letter extension has no type text: a.html sorts with c.
+        {sortType, true, {"a.html", "c", "f.bin", "e.c", "b.txt", "a.txt"}},
+        {sortType, false, {"b.txt", "a.txt", "e.c", "f.bin", "a.html", "c"}},
+        {sortSize, true, {"e.c", "a.html", "a.txt", "b.txt", "f.bin", "c"}},
+        {sortSize, false, {"c", "f.bin", "b.txt", "a.html", "a.txt", "e.c"}},
+        {sortDate, true, {"a.html", "e.c", "c", "f.bin", "b.txt", "a.txt"}},
+        {sortDate, false, {"b.txt", "a.txt", "c", "f.bin", "a.html", "e.c"}},
+    };
+    Listing listing = fakeListing();
+    for (const Case& c : cases) {
+        listing.view.sortKey = c.key;
+        listing.view.ascending = c.ascending;
+        EXPECT_EQ(listed(listing), c.expected) << "key " << c.key << (c.ascending ? " ascending" : " descending");
+    }
+}
+
+TEST(Rows, KeepTheWholeSizeOfLargeFiles) {
+    Listing listing = fakeListing();
+    listing.view.sortKey = sortSize;
+    listed(listing);
+    EXPECT_EQ(rowByListIndex(5)->size, 5 * GiB);
+    EXPECT_EQ(rowByListIndex(4)->size, 3 * GiB);
+}
+
+TEST(Rows, TypeText) {
+    struct Case { std::u16string path, type; };
+    const Case cases[] = {{u"\\d\\a.txt", u".txt"}, {u"\\d\\a.html", u""}, {u"\\d\\b", u""},
+                          {u"\\d\\a.c", u".c"},     {u"a.c", u".c"},          {u"\\x.y\\readme", u""}};
+    for (const auto& c : cases) EXPECT_EQ(toUtf8(typeText(c.path)), toUtf8(c.type)) << toUtf8(c.path);
+}
+
+TEST(Rows, FirstRowOrTheRememberedOneTakesTheSelection) {
+    Listing listing = fakeListing();
+    listing.rememberedPath = u"\\d\\c";
+    clearRows();
+    std::vector<Selection> selections;
+    for (const Entry& entry : entries) {
+        Selection selection;
+        addFileRow(listing, u"\\d\\" + entry.name, entry.size, {}, selection);
+        selections.push_back(selection);
+    }
+    const std::vector<Selection> expected = {Selection::firstRow, Selection::none, Selection::rememberedRow,
+                                             Selection::none, Selection::none, Selection::none};
+    EXPECT_EQ(selections, expected);
+}
+
+TEST(Rows, TablesStopAtTheirLimitsAndAnAbortFillsNothing) {
+    Listing listing = fakeListing();
+    clearRows();
+    Selection selection;
+    for (int i = 0; i < maxFolderRows + 12; ++i) addFolderRow(listing, u"\\d\\f", 0, {}, selection);
+    for (int i = 0; i < maxFileRows + 10; ++i) addFileRow(listing, u"\\d\\x", 0, {}, selection);
+    EXPECT_EQ(folderRowCount(), maxFolderRows);
+    EXPECT_EQ(fileRowCount(), maxFileRows);
+    EXPECT_EQ(rowByListIndex(maxFolderRows + maxFileRows), nullptr);
+
+    clearRows();
+    abortPopulation = true;
+    EXPECT_EQ(addFileRow(listing, u"\\d\\x", 0, {}, selection), -1);
+    EXPECT_EQ(fileRowCount(), 0);
+    abortPopulation = false;
+}
+
+}  // namespace

@@ -1,0 +1,163 @@
+// The Device view's operations over a temporary device root, with its boxes answered
+// by scripted keys on the headless screen.
+#include "local/device.h"
+
+#include <gtest/gtest.h>
+
+#include "explorer/provider.h"
+#include "local/filters.h"
+#include "platform/errors.h"
+#include "platform/text.h"
+#include "platform/window/message_box.h"
+#include "tests/explorer/explorer_fixture.h"
+
+namespace {
+
+using explorer::deviceProvider;
+using explorer_test::DeviceRoot;
+using explorer_test::Screen;
+using platform::Key;
+using platform::toUtf8;
+
+class Device : public ::testing::Test {
+protected:
+    void SetUp() override {
+        local::setUpDeviceView();
+        saved = deviceProvider;
+    }
+    void TearDown() override { deviceProvider = saved; }
+
+    explorer::ViewProvider saved;
+    DeviceRoot root;
+};
+
+TEST(DeviceErrors, Descriptions) {
+    struct Case { std::uint32_t code; std::string text; };
+    const Case cases[] = {
+        {0, ""},
+        {2, "File Not Found."},
+        {3, "Path Not Found."},
+        {8, "Out of memory."},
+        {14, "Out of memory."},
+        {32, "Sharing Violation. The file or folder may be in use by another application."},
+        {80, "No description available."},
+    };
+    for (const Case& c : cases) EXPECT_EQ(toUtf8(local::errorDescription(c.code)), c.text) << "code " << c.code;
+}
+
+TEST_F(Device, AnAccessDeniedDeleteIsShownInTheFileSystemErrorBox) {
+    Screen screen(60, 14);
+    std::string shown;
+    screen.terminal.atIdle([&] { shown = screen.terminal.screenText(); });
+    screen.terminal.pressKey(Key::leftSoft);
+    platform::setLastError(platform::errorAccessDenied);
+    EXPECT_EQ(deviceProvider.ShowError(u"Delete Error"), static_cast<int>(platform::MessageBoxResult::ok));
+    EXPECT_EQ(toUtf8(local::fileSystemErrorText(u"Delete Error", 5)),
+              "An error ocured with the file operation.\r\rDelete Error (5)\rDescription:\r"
+              "Access Denied. The file or folder may be opened in another application, read-only or hidden.");
+    EXPECT_EQ(shown, " Farlink\n"
+                     " +- File System Error ------------------------------------+\n"
+                     " |                                                        |\n"
+                     " | (x) An error ocured with the file operation.           |\n"
+                     " |                                                        |\n"
+                     " |     Delete Error (5)                                   |\n"
+                     " |     Description:                                       |\n"
+                     " |     Access Denied. The file or folder may be opened in |\n"
+                     " |     another application, read-only or hidden.          |\n"
+                     " |                                                        |\n"
+                     " +--------------------------------------------------------+\n"
+                     "\n"
+                     "\n"
+                     " OK");
+    EXPECT_EQ(screen.terminal.bellCount(), 1);
+}
+
+TEST_F(Device, FileInformationWithoutTheObjectMarkNeverLooksAtTheFile) {
+    platform::ShellFileInfo info;
+    const std::uint32_t flags = platform::shellSystemIconIndex | platform::shellDisplayName;
+    EXPECT_NE(deviceProvider.GetFileInfo(u"\\missing\\song.mp3", 0, info, flags), 0u);
+    EXPECT_EQ(toUtf8(info.displayName), "song");
+    EXPECT_EQ(deviceProvider.GetFileInfo(u"\\missing\\song.mp3", explorer::infoFromObject, info, flags), 0u);
+}
+
+TEST_F(Device, TheCurrentFolderBelongsToAnIsolatedFilterOrIsShared) {
+    const std::u16string defaultFolder = local::defaultFolder();
+    ASSERT_FALSE(defaultFolder.empty());
+    EXPECT_EQ(defaultFolder.back(), u'\\');
+
+    EXPECT_TRUE(deviceProvider.SetCurrentFolder(u"\\shared\\"));
+    EXPECT_EQ(toUtf8(deviceProvider.GetCurrentFolder()), "\\shared\\");
+
+    local::filterAt(0)->isolatedFileSystem = 1;
+    EXPECT_TRUE(deviceProvider.SetCurrentFolder(u"\\own\\"));
+    EXPECT_EQ(toUtf8(platform::boundedView(local::filterAt(0)->folder, platform::maxPath)), "\\own\\");
+    local::filterAt(0)->isolatedFileSystem = 0;
+    EXPECT_EQ(toUtf8(deviceProvider.GetCurrentFolder()), "\\shared\\");
+
+    deviceProvider.filterIndex = 7;
+    EXPECT_EQ(toUtf8(deviceProvider.GetCurrentFolder()), "\\shared\\");
+    EXPECT_EQ(deviceProvider.filterIndex, 0u);
+    EXPECT_EQ(toUtf8(*deviceProvider.GetItem(0)), "All Files");
+    EXPECT_FALSE(deviceProvider.GetItem(1).has_value());
+}
+
+class FolderCopy : public Device {
+protected:
+    void SetUp() override {
+        Device::SetUp();
+        root.file("src/one.txt", "new one");
+        root.file("src/two.txt", "new two");
+        root.file("src/deep/er/three.txt", "new three");
+        root.file("dst/one.txt", "old one");
+        root.file("dst/two.txt", "old two");
+    }
+    // Answers each "Replace File?" box with the next key; returns the boxes seen.
+    int copyAnswering(std::initializer_list<Key> answers) {
+        int boxes = 0;
+        for (Key answer : answers) {
+            screen.terminal.atIdle([&] {
+                if (screen.terminal.screenText().find("Replace File?") != std::string::npos) ++boxes;
+            });
+            screen.terminal.pressKey(answer);
+        }
+        result = deviceProvider.CopyFolder(u"\\src", u"\\dst", 1);
+        platform::runUntilIdle();  // plays what no box asked for
+        return boxes;
+    }
+
+    Screen screen{60, 14};
+    int result = 0;
+};
+
+TEST_F(FolderCopy, YesOnceOverwritesEveryLaterFileWithoutAsking) {
+    EXPECT_EQ(copyAnswering({Key::leftSoft, Key::leftSoft}), 1);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(root.read("dst/one.txt"), "new one");
+    EXPECT_EQ(root.read("dst/two.txt"), "new two");
+    EXPECT_EQ(root.read("dst/deep/er/three.txt"), "new three");  // into sub-folders it made
+}
+
+TEST_F(FolderCopy, NoLeavesTheFileAndAsksAgainAtTheNext) {
+    EXPECT_EQ(copyAnswering({Key::rightSoft, Key::rightSoft}), 2);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(root.read("dst/one.txt"), "old one");
+    EXPECT_EQ(root.read("dst/two.txt"), "old two");
+    EXPECT_EQ(root.read("dst/deep/er/three.txt"), "new three");
+}
+
+TEST_F(FolderCopy, RefusesWhatCannotWork) {
+    struct Case { std::u16string source, destination; std::uint32_t error; };
+    const Case cases[] = {
+        {u"\\nowhere", u"\\dst2", platform::errorPathNotFound},
+        {u"\\src", u"\\src\\deep\\copy", platform::errorInvalidParameter},
+        {u"\\src", u"\\src", platform::errorInvalidParameter},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(deviceProvider.CopyFolder(c.source, c.destination, 1), 0) << toUtf8(c.destination);
+        EXPECT_EQ(platform::lastError(), c.error) << toUtf8(c.destination);
+    }
+    EXPECT_FALSE(std::filesystem::exists(root.at("dst2")));
+    EXPECT_FALSE(std::filesystem::exists(root.at("src/deep/copy")));
+}
+
+}  // namespace
