@@ -6,6 +6,7 @@
 #include "explorer/provider.h"
 #include "explorer/rows.h"
 #include "local/device.h"
+#include "local/filters.h"
 #include "platform/window/controls.h"
 #include "platform/window/list_view.h"
 #include "platform/window/message_box.h"

@@ -59,10 +59,18 @@ void terminateFields(FilterRecord& record) {
     record.folder[std::size(record.folder) - 1] = u'\0';
 }
 
+// A pattern list longer than its field ("Common Files Types" is) keeps the patterns that
+// fit whole: a pattern cut short would match other names.
+std::u16string_view wholePatternsThatFit(std::u16string_view patterns, std::size_t capacity) {
+    if (patterns.size() < capacity) return patterns;
+    const std::size_t lastSeparator = patterns.substr(0, capacity).find_last_of(u';');
+    return patterns.substr(0, lastSeparator == std::u16string_view::npos ? 0 : lastSeparator);
+}
+
 FilterRecord makeFilter(std::u16string_view name, std::u16string_view pattern, bool trackLastFolder) {
     FilterRecord record{};
     setText(record.name, std::size(record.name), name);
-    setText(record.pattern, std::size(record.pattern), pattern);
+    setText(record.pattern, std::size(record.pattern), wholePatternsThatFit(pattern, std::size(record.pattern)));
     setText(record.folder, std::size(record.folder), defaultFolder());
     record.trackLastFolder = trackLastFolder ? 1 : 0;
     record.isolatedFileSystem = 0;
