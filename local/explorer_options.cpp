@@ -2,7 +2,6 @@
 
 #include <array>
 
-#include "local/filters.h"
 #include "platform/registry.h"
 #include "platform/window/controls.h"
 #include "platform/window/dialog.h"

@@ -11,6 +11,8 @@
 
 namespace local {
 
+inline constexpr std::u16string_view optionsKeyPath = u"\\Software\\Tarvik\\Ftp\\2.0";
+
 // One stored option: its registry value name, its data length (4, or 1 for the one-byte
 // flags, both REG_DWORD) and the provider field it holds.
 struct StoredOption {

@@ -34,7 +34,6 @@ struct BuiltInFilter {
 // The thirteen filters a first run starts with, in selector order.
 std::span<const BuiltInFilter> builtInFilters();
 
-inline constexpr std::u16string_view optionsKeyPath = u"\\Software\\Tarvik\\Ftp\\2.0";
 inline constexpr std::u16string_view filtersKeyPath = u"\\Software\\Tarvik\\Ftp\\2.0\\Filters";
 
 // Replaces the list by the stored filters from value "0" on, up to the first missing

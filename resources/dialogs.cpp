@@ -104,7 +104,7 @@ std::vector<DialogItem> filterItems() {
 }  // namespace
 
 const DialogTemplate filterDialog{137, u"File Filter", filterItems()};
-const DialogTemplate optionsDialogKeypad{106, u"Ftp Options", withCheckBoxes(keypadOptionItems(), 9)};
+const DialogTemplate optionsDialogKeypad{106, u"Ftp Options", withCheckBoxes(keypadOptionItems(), 8)};
 const DialogTemplate optionsDialogTouch{142, u"Ftp Options", withCheckBoxes(touchOptionItems(), 5)};
 const DialogTemplate propertiesDialog{132, u"File Properties", {}};
 
