@@ -3,11 +3,12 @@
 #include <array>
 #include <cstdio>
 #include <memory>
+#include <system_error>
+#include <thread>
 
 #include "explorer/url.h"
 #include "platform/files.h"
 #include "platform/shell.h"
-#include "platform/sync.h"
 #include "platform/text.h"
 #include "platform/window/dialog.h"
 #include "platform/window/drawing.h"
@@ -43,24 +44,23 @@ std::u16string withSeparator(std::u16string_view folder) {
 struct PropertiesState {
     std::u16string path;
     explorer::ViewProvider view;
-    std::shared_ptr<std::atomic<bool>> stop = std::make_shared<std::atomic<bool>>(false);
     std::unique_ptr<FolderCounters> walked;
+    // The folder is counted on a thread of the dialog's own, joined when the dialog ends.
+    std::thread walker;
+    std::atomic<bool> stop{false};
 };
 
-// Counts the folder on a worker thread and hands the counters to the dialog.
-void startWalk(Window dialog, const PropertiesState& state) {
-    auto counters = std::make_shared<FolderCounters>();
-    counters->path = state.path;
-    const explorer::ViewProvider view = state.view;
-    std::shared_ptr<std::atomic<bool>> stop = state.stop;
-    const bool started = platform::startThread(
-        [dialog, view, stop, counters] {
-            walkFolder(view, *counters, *stop);
-            if (!*stop) platform::postRecord(dialog, walkDoneMessage, 0, std::move(*counters));
-        },
-        true);
-    // Without a thread the screen still answers: with zero counts.
-    if (!started) platform::postRecord(dialog, walkDoneMessage, 0, FolderCounters{state.path});
+void startWalk(Window dialog, PropertiesState& state) {
+    try {
+        state.walker = std::thread([dialog, &state] {
+            FolderCounters counters{state.path};
+            walkFolder(state.view, counters, state.stop);
+            if (!state.stop) platform::postRecord(dialog, walkDoneMessage, 0, std::move(counters));
+        });
+    } catch (const std::system_error&) {
+        // Without a thread the screen still answers: with zero counts.
+        state.walked = std::make_unique<FolderCounters>(FolderCounters{state.path});
+    }
 }
 
 void paintProperties(Window dialog, const PropertiesState& state) {
@@ -228,7 +228,8 @@ bool showProperties(const explorer::OwnerRecord& owner) {
                 return 0;
             }
         });
-    *state.stop = true;
+    state.stop = true;
+    if (state.walker.joinable()) state.walker.join();
     return result == 1;
 }
 

@@ -44,7 +44,8 @@ std::u16string propertiesText(const explorer::ViewProvider& view, std::u16string
                               const FolderCounters* walked);
 
 // Shows the screen for owner.path over the current view; true when closed with "Done".
-// A folder is counted on a worker thread while "Determining Folder Size" shows. UI thread only.
+// A folder is counted on a thread of its own while "Determining Folder Size" shows; the
+// screen waits for it to stop before it returns. UI thread only.
 bool showProperties(const explorer::OwnerRecord& owner);
 
 }  // namespace local
