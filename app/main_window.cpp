@@ -121,9 +121,16 @@ LResult mainWindowProcedure(Window window, MessageId message, WParam wParam, LPa
         if (mainWindow.listView) layoutMainWindow();
         return 0;
     case MessageId::activate:
-    case MessageId::enable:
-        if (wParam != 0 && mainWindow.listView) focusListOrFilter();
+    case MessageId::enable: {
+        // Coming back to the window: the focus goes to the list, or to the filter control
+        // when the list is empty; a focus already on either stays (the first activation
+        // comes while the first listing has no rows yet).
+        const Window focus = platform::getFocus();
+        if (wParam != 0 && mainWindow.listView && focus != mainWindow.listView && focus != mainWindow.filterControl) {
+            focusListOrFilter();
+        }
         return 0;
+    }
     case MessageId::paint:
         return 0;
     case MessageId::help:
