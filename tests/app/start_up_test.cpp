@@ -1,0 +1,50 @@
+// Start-up services: the single-instance lock and the shared recent-documents list.
+#include <gtest/gtest.h>
+
+#include "app/instance_lock.h"
+#include "app/recent_documents.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "tests/local/local_fixture.h"
+#include "tests/platform/helpers.h"
+
+namespace {
+
+TEST(InstanceLock, ASecondFarlinkFindsTheLockTakenUntilTheFirstEnds) {
+    platform_test::ScratchFolder folder;
+    const std::string lockFile = app::instanceLockFile(folder / "settings/registry.reg");
+    EXPECT_EQ(lockFile, folder / "settings/farlink.lock");
+    int first = -1;
+    int second = -1;
+    ASSERT_EQ(app::acquireInstanceLock(lockFile, first), app::InstanceLockResult::acquired);
+    EXPECT_EQ(app::acquireInstanceLock(lockFile, second), app::InstanceLockResult::heldByAnother);
+    app::releaseInstanceLock(first);
+    EXPECT_EQ(app::acquireInstanceLock(lockFile, second), app::InstanceLockResult::acquired);
+    app::releaseInstanceLock(second);
+    int unused = -1;
+    EXPECT_EQ(app::acquireInstanceLock("/proc/farlink/none.lock", unused), app::InstanceLockResult::unavailable);
+}
+
+TEST(RecentDocuments, NewestFirstWithoutDuplicatesAndBounded) {
+    local_test::TempRegistry registry;
+    app::addRecentDocument(u"\\a.txt");
+    app::addRecentDocument(u"\\b.txt");
+    app::addRecentDocument(u"\\a.txt");
+    EXPECT_EQ(app::recentDocuments(), (std::vector<std::u16string>{u"\\a.txt", u"\\b.txt"}));
+
+    platform::RegistryKey key = platform::noKey;
+    ASSERT_TRUE(platform::openKey(platform::currentUserKey, app::recentKeyPath, key));
+    std::uint32_t type = 0;
+    std::uint32_t size = 0;
+    ASSERT_TRUE(platform::queryValue(key, u"app_tests", &type, nullptr, &size));
+    platform::closeKey(key);
+    EXPECT_EQ(type, platform::registryMultiString);
+    EXPECT_EQ(size, (7u + 7u + 1u) * 2u) << "two strings with their zeros and the closing zero";
+
+    for (int i = 0; i < 60; ++i) app::addRecentDocument(platform::toUtf16("\\f" + std::to_string(i)));
+    const std::vector<std::u16string> list = app::recentDocuments();
+    ASSERT_EQ(list.size(), app::maxRecentDocuments);
+    EXPECT_EQ(list.front(), u"\\f59");
+}
+
+}  // namespace
