@@ -94,11 +94,11 @@ TEST_F(Device, TheCurrentFolderBelongsToAnIsolatedFilterOrIsShared) {
     local::filterAt(0)->isolatedFileSystem = 0;
     EXPECT_EQ(toUtf8(deviceProvider.GetCurrentFolder()), "\\shared\\");
 
-    deviceProvider.filterIndex = 7;
+    deviceProvider.filterIndex = 40;
     EXPECT_EQ(toUtf8(deviceProvider.GetCurrentFolder()), "\\shared\\");
     EXPECT_EQ(deviceProvider.filterIndex, 0u);
     EXPECT_EQ(toUtf8(*deviceProvider.GetItem(0)), "All Files");
-    EXPECT_FALSE(deviceProvider.GetItem(1).has_value());
+    EXPECT_FALSE(deviceProvider.GetItem(local::filterCount()).has_value());
 }
 
 class FolderCopy : public Device {
