@@ -151,10 +151,7 @@ int editDeviceOptions(ViewProvider& view, const explorer::OwnerRecord& owner) {
             const Window fileTypesList = platform::getDialogItem(dialog, resources::optionsFileTypesList);
             switch (message) {
             case MessageId::initDialog:
-                if (!ui::initFullScreenDialog(dialog, resources::doneCancelBar, true)) {
-                    platform::endDialog(dialog, ui::keybarFailed);
-                    return 1;
-                }
+                if (!ui::initFullScreenDialog(dialog, resources::doneCancelBar, true)) return 1;
                 platform::setWindowText(dialog, u"Explorer Options");
                 layoutOptions(dialog);
                 for (const ChoiceList& list : choiceLists) {

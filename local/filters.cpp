@@ -89,10 +89,7 @@ int runFilterDialog(Window owner, FilterRecord& working) {
             if (ui::handleDialogBackKey(dialog, message, wParam, lParam)) return 1;
             switch (message) {
             case MessageId::initDialog: {
-                if (!ui::initFullScreenDialog(dialog, resources::doneCancelBar, true)) {
-                    platform::endDialog(dialog, ui::keybarFailed);
-                    return 1;
-                }
+                if (!ui::initFullScreenDialog(dialog, resources::doneCancelBar, true)) return 1;
                 platform::layoutDialogControls(dialog, platform::Font::label);
                 const Window name = platform::getDialogItem(dialog, resources::filterNameEdit);
                 platform::setWindowText(name, platform::boundedView(working.name, std::size(working.name)));

@@ -208,10 +208,7 @@ bool showProperties(const explorer::OwnerRecord& owner) {
             }
             switch (message) {
             case MessageId::initDialog: {
-                if (!ui::initFullScreenDialog(dialog, resources::doneCancelBar, true)) {
-                    platform::endDialog(dialog, ui::keybarFailed);
-                    return 1;
-                }
+                if (!ui::initFullScreenDialog(dialog, resources::doneCancelBar, true)) return 1;
                 platform::FileAttributeData data{};
                 if (state.view.GetAttributes(state.path, 0, data) && (data.attributes & platform::attributeFolder)) {
                     startWalk(dialog, state);

@@ -40,40 +40,29 @@ DialogItem spinner(int id, int row) {
     return item;
 }
 
-struct OptionList {
-    std::u16string_view label;
-    int id;
-};
-
-// Keypad phones: each label on its line, the spinner list on the next.
-std::vector<DialogItem> keypadOptionItems() {
-    const OptionList lists[] = {{u"File Types:", optionsFileTypesList},
-                                {u"In Title:", optionsTitleList},
-                                {u"Confirmation:", optionsConfirmList},
-                                {u"Network:", optionsNetworkList}};
+// The four choice lists: on keypad phones each label on its line and the spinner list on
+// the next; on touch screens label and drop-down list side by side.
+std::vector<DialogItem> optionLists(bool touch) {
+    const struct {
+        std::u16string_view label;
+        int id;
+    } lists[] = {{u"File Types:", optionsFileTypesList},
+                 {u"In Title:", optionsTitleList},
+                 {touch ? u"Confirm:" : u"Confirmation:", optionsConfirmList},
+                 {u"Network:", optionsNetworkList}};
     std::vector<DialogItem> items;
     int row = 0;
-    for (const OptionList& list : lists) {
-        items.push_back(label(list.label, row, 1));
-        items.push_back(control(list.id, ControlKind::selector, u"", row + 1, 1));
-        items.push_back(spinner(list.id + 100, row + 1));
-        row += 2;
-    }
-    return items;
-}
-
-// Touch screens: label and drop-down list side by side.
-std::vector<DialogItem> touchOptionItems() {
-    const OptionList lists[] = {{u"File Types:", optionsFileTypesList},
-                                {u"In Title:", optionsTitleList},
-                                {u"Confirm:", optionsConfirmList},
-                                {u"Network:", optionsNetworkList}};
-    std::vector<DialogItem> items;
-    int row = 0;
-    for (const OptionList& list : lists) {
-        items.push_back(label(list.label, row, 1, 12));
-        items.push_back(control(list.id, ControlKind::dropDown, u"", row, 14));
-        ++row;
+    for (const auto& list : lists) {
+        if (touch) {
+            items.push_back(label(list.label, row, 1, 12));
+            items.push_back(control(list.id, ControlKind::dropDown, u"", row, 14));
+            row += 1;
+        } else {
+            items.push_back(label(list.label, row, 1));
+            items.push_back(control(list.id, ControlKind::selector, u"", row + 1, 1));
+            items.push_back(spinner(list.id + 100, row + 1));
+            row += 2;
+        }
     }
     return items;
 }
@@ -104,8 +93,8 @@ std::vector<DialogItem> filterItems() {
 }  // namespace
 
 const DialogTemplate filterDialog{137, u"File Filter", filterItems()};
-const DialogTemplate optionsDialogKeypad{106, u"Ftp Options", withCheckBoxes(keypadOptionItems(), 8)};
-const DialogTemplate optionsDialogTouch{142, u"Ftp Options", withCheckBoxes(touchOptionItems(), 5)};
+const DialogTemplate optionsDialogKeypad{106, u"Ftp Options", withCheckBoxes(optionLists(false), 8)};
+const DialogTemplate optionsDialogTouch{142, u"Ftp Options", withCheckBoxes(optionLists(true), 5)};
 const DialogTemplate propertiesDialog{132, u"File Properties", {}};
 
 }  // namespace resources

@@ -93,8 +93,9 @@ void showTopicInTerminal(platform::Window owner, const std::u16string& text) {
     platform::dialogBox(helpDialog, owner, [](platform::Window dialog, platform::MessageId message,
                                               platform::WParam, platform::LParam) -> platform::LResult {
         if (message != platform::MessageId::initDialog) return 0;
-        if (!initFullScreenDialog(dialog, resources::doneCancelBar, false)) platform::endDialog(dialog, keybarFailed);
-        platform::layoutDialogControls(dialog, platform::Font::normal);
+        if (initFullScreenDialog(dialog, resources::doneCancelBar, false)) {
+            platform::layoutDialogControls(dialog, platform::Font::normal);
+        }
         return 1;
     });
 }

@@ -11,14 +11,17 @@ namespace ui {
 
 using platform::Window;
 
-Window initFullScreenDialog(Window dialog, const platform::SoftKeyBarResource& bar, bool overrideBack) {
-    Window created = platform::createSoftKeyBar(dialog, bar);
-    if (!created) return {};
+bool initFullScreenDialog(Window dialog, const platform::SoftKeyBarResource& bar, bool overrideBack) {
+    const Window created = platform::createSoftKeyBar(dialog, bar);
+    if (!created) {
+        platform::endDialog(dialog, keybarFailed);
+        return false;
+    }
     if (overrideBack) {
         platform::softKeyBarOverrideKey(created, platform::Key::back,
                                         platform::overrideNoDefault | platform::overrideNotify);
     }
-    return created;
+    return true;
 }
 
 bool handleDialogBackKey(Window dialog, platform::MessageId message, platform::WParam wParam,

@@ -14,10 +14,9 @@ namespace ui {
 inline constexpr int keybarFailed = -10;
 
 // Gives a dialog its soft-key bar. With overrideBack, Back reaches the dialog as a hot
-// key (see handleDialogBackKey) instead of closing it. Returns the bar, or no window when
-// it could not be created: the caller then ends the dialog with keybarFailed. UI thread only.
-platform::Window initFullScreenDialog(platform::Window dialog, const platform::SoftKeyBarResource& bar,
-                                      bool overrideBack);
+// key (see handleDialogBackKey) instead of closing it. When the bar cannot be created the
+// dialog is ended with keybarFailed and the result is false. UI thread only.
+bool initFullScreenDialog(platform::Window dialog, const platform::SoftKeyBarResource& bar, bool overrideBack);
 
 // For a dialog set up with overrideBack: Back erases a character in a text field that has
 // text, and otherwise cancels the dialog (result 2) so that the user is never stuck.
