@@ -1,7 +1,7 @@
 // Menus: menu resources as plain C++ data, menus loaded from them, and popup menus
-// tracked at a point. In an open menu Up/Down move, Enter, F1 or Right on an item choose
-// it (Right and Enter open a sub-menu), Left and Back close one level, F2 closes all.
-// UI thread only.
+// tracked at a point. In an open menu Up/Down move (over separators, wrapping), Enter
+// and F1 choose the item or open its sub-menu, Right opens a sub-menu, Left and Back
+// close one level, F2 closes them all. UI thread only.
 #pragma once
 
 #include <string>
