@@ -77,8 +77,8 @@ bool findClose(FindHandle handle);
 // written beside the target, flushed, and renamed over it only when complete, so a
 // failure never leaves a half-written target in place of a good one. With failIfExists
 // an existing target gives errorFileExists; a source that is not a regular file, a
-// target that is a folder, or one the user cannot write, gives errorAccessDenied. A target that is a symbolic link
-// replaces the file it points at.
+// target that is a folder, or one the user cannot write, gives errorAccessDenied. A
+// target that is a symbolic link replaces the file it points at.
 bool copyFile(std::u16string_view source, std::u16string_view target, bool failIfExists);
 // Moves or renames a file or folder; an existing target gives errorAlreadyExists. A
 // file moved to another host file system is copied, then removed; a folder cannot be

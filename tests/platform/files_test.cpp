@@ -118,7 +118,8 @@ TEST_F(Files, WildcardsSelectNamesAndSkipDotEntries) {
     }
     mkdir((scratch / "folder").c_str(), 0755);
     using Names = std::vector<std::string>;
-    const Names everything{".hidden", "a.txt", "ab", "b.TXT", "folder", "noext", "smile_\xF0\x9F\x98\x80.txt", "x.tar.gz"};
+    const Names everything{".hidden", "a.txt", "ab", "b.TXT", "folder", "noext",
+                           "smile_\xF0\x9F\x98\x80.txt", "x.tar.gz"};
     struct Case { std::u16string pattern; Names names; };
     const Case cases[] = {
         {u"\\*", everything},
