@@ -170,7 +170,9 @@ void populationBody() {
 
     Progress progress;
     progress.countPerPage = listCountPerPage();
+    showBusy(true);
     const Outcome outcome = populateFolder(request, progress);
+    showBusy(false);
     // Only a text row at the top of the view leaves nothing to act on in the list.
     const bool listHasRows = folderRowCount() + fileRowCount() > 0 || request.folder.size() > 1;
     if (outcome == Outcome::failed) {
@@ -238,7 +240,10 @@ bool waitForPopulations(std::chrono::milliseconds limit) {
     return runningChanged.wait_for(lock, limit, [] { return runningPopulations == 0; });
 }
 
-void setTypeAheadText(std::u16string_view text) { typeAhead.assign(text.substr(0, platform::maxPath - 1)); }
+void setTypeAheadText(std::u16string_view text) {
+    typeAhead.assign(text.substr(0, platform::maxPath - 1));
+    for (char16_t& c : typeAhead) c = upperCase(c);
+}
 
 const std::u16string& typeAheadText() { return typeAhead; }
 

@@ -23,7 +23,7 @@ void Refresh();
 // and tests: nothing else waits for a population. Any thread but a population's.
 bool waitForPopulations(std::chrono::milliseconds limit);
 
-// The keypad type-ahead text; empty shows every name. UI thread only.
+// The keypad type-ahead text, kept in upper case; empty shows every name. UI thread only.
 void setTypeAheadText(std::u16string_view text);
 const std::u16string& typeAheadText();
 

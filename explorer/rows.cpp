@@ -1,6 +1,5 @@
 #include "explorer/rows.h"
 
-#include <algorithm>
 #include <mutex>
 
 #include "explorer/icons.h"
