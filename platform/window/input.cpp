@@ -97,6 +97,12 @@ void handleTerminalKey(const InputEvent& event) {
         hold.down = true;
         hold.releaseMs = now() + (shift ? s.keyTiming.shiftHoldMs : s.keyTiming.firstRepeatMs);
         deliverPress(key, event.modifiers & ~keyShift, 0);
+        // Only a bar that is told of the press waits for a long one; elsewhere (dialogs,
+        // boxes, menus) the key is released at once, so that quick presses all count.
+        if (hold.down && !s.pressRoutes[key].notify) {
+            hold.down = false;
+            deliverRelease(key, event.modifiers & ~keyShift);
+        }
         return;
     }
     unsigned flags = event.modifiers;

@@ -50,11 +50,13 @@ enum HotKeyFlag : unsigned {
 };
 
 // The left soft key (F1) is the one key whose release matters (a long press opens a
-// menu), so it is held down from its first report until its auto-repeat stops:
-// released `firstRepeatMs` after a single press, or `repeatGapMs` after the last repeat.
-// Holding F1 for 600 ms is therefore a long press on a terminal whose auto-repeat starts
-// within `firstRepeatMs`; Shift+F1 is a press held for `shiftHoldMs`, a long press at once
-// for terminals that do not repeat. Every other key is released as soon as it is pressed.
+// menu). When its press reaches a bar whose owner is told of it (overrideNotify), it is
+// held down from its first report until its auto-repeat stops: released `firstRepeatMs`
+// after a single press, or `repeatGapMs` after the last repeat, and its command comes
+// with the release. Holding F1 for 600 ms is therefore a long press on a terminal whose
+// auto-repeat starts within `firstRepeatMs`; Shift+F1 is a press held for `shiftHoldMs`,
+// a long press at once for terminals that do not repeat. Every other key, and F1
+// anywhere else, is released as soon as it is pressed.
 struct KeyTiming {
     int firstRepeatMs = 550;
     int repeatGapMs = 150;

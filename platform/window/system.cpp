@@ -488,7 +488,7 @@ Rect getWindowRect(Window window) {
 bool moveWindow(Window window, Rect rect) {
     return onUi<bool>([&] {
         WindowData* data = find(window);
-        if (!data || isFullScreen(data->kind) || data->kind == ControlKind::softKeyBar) return false;
+        if (!data || !data->parent) return false;  // top-level windows fill the screen
         data->rect = rect;
         markDirty();
         callProcedure(window, MessageId::size, static_cast<WParam>(rect.width()), rect.height());

@@ -1,1 +1,237 @@
+#include "platform/window/controls.h"
+
 #include "support.h"
+
+namespace windowtest {
+namespace {
+
+class ControlsTest : public WindowTest {
+protected:
+    void SetUp() override { createMainWithList(); }
+
+    Window control(ControlKind kind, int row, int id, std::u16string_view text = u"", unsigned options = 0, int width = 30) {
+        return createWindow({.kind = kind, .text = text, .options = options, .rect = {0, row, width, row + 1}, .parent = main, .id = id});
+    }
+
+    void type(std::u16string_view text) {
+        terminal.typeText(text);
+        runUntilIdle();
+    }
+};
+
+TEST_F(ControlsTest, EachControlDrawsItsState) {
+    destroyWindow(list);
+    Window selector = control(ControlKind::selector, 0, 1);
+    Window spinner = control(ControlKind::spinner, 0, 2);
+    spinnerSetBuddy(spinner, selector);
+    selectorAddString(selector, u"All Files");
+    selectorSetSelection(selector, 0);
+    Window dropDown = control(ControlKind::dropDown, 1, 3);
+    selectorAddString(dropDown, u"Path");
+    selectorSetSelection(dropDown, 0);
+    Window edit = control(ControlKind::edit, 2, 4, u"ftp.example.com");
+    control(ControlKind::edit, 3, 5, u"secret", editPassword);
+    Window check = control(ControlKind::checkBox, 4, 6, u"Anonymous");
+    checkBoxSetChecked(check, true);
+    control(ControlKind::checkBox, 5, 7, u"Passive");
+    Window label = createWindow({.kind = ControlKind::staticText, .text = u"Filters can have any name.\rSeparate types with ;",
+                                 .options = staticCenter, .rect = {0, 6, 20, 10}, .parent = main});
+    setWindowFont(label, Font::label);
+    setFocus(edit);
+    runUntilIdle();
+    EXPECT_EQ(terminal.screenText(),
+              " Main\n"
+              " < All Files                >\n"
+              " Path                       v\n"
+              " ftp.example.com\n"
+              " ******\n"
+              " [x] Anonymous\n"
+              " [ ] Passive\n"
+              "Filters can have any\n"
+              "       name.\n"
+              "Separate types with\n"
+              "         ;\n"
+              "");
+    EXPECT_EQ(terminal.styleAt(3, 29), CellStyle::focusedField);
+    EXPECT_EQ(terminal.styleAt(4, 29), CellStyle::field);
+    EXPECT_EQ(terminal.styleAt(7, 0), CellStyle::label);
+}
+
+TEST_F(ControlsTest, SpinnerStepsTheSelectorAndTellsTheParent) {
+    Window selector = control(ControlKind::selector, 0, 18503);
+    Window spinner = control(ControlKind::spinner, 0, 2);
+    for (auto text : {u"All Files", u"Media Files", u"Audio Files"}) selectorAddString(selector, text);
+    selectorSetSelection(selector, 0);
+    setFocus(selector);
+    struct Case {
+        bool attached;
+        unsigned options;
+        std::vector<Key> keys;
+        int selection;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {false, 0, {Key::right}, 0, {}},
+        {true, 0, {Key::right, Key::right}, 2, {"command 18503 code 1", "command 18503 code 1"}},
+        {true, 0, {Key::right}, 2, {}},  // the last entry without wrap
+        {true, spinnerWrap, {Key::right}, 0, {"command 18503 code 1"}},
+        {true, spinnerWrap, {Key::left}, 2, {"command 18503 code 1"}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(keyNames(c.keys) + (c.attached ? " with a spinner" : "") + (c.options ? " wrapping" : ""));
+        destroyWindow(spinner);
+        spinner = control(ControlKind::spinner, 0, 2, u"", c.options);
+        if (c.attached) spinnerSetBuddy(spinner, selector);
+        takeEvents();
+        script(c.keys);
+        runUntilIdle();
+        EXPECT_EQ(selectorGetSelection(selector), c.selection);
+        EXPECT_EQ(takeEvents(), c.expected);
+    }
+}
+
+TEST_F(ControlsTest, SelectorEntriesKeepTheSelectionOnTheSameEntry) {
+    Window selector = control(ControlKind::selector, 0, 1);
+    for (auto text : {u"a", u"b", u"c"}) selectorAddString(selector, text);
+    EXPECT_EQ(selectorSetSelection(selector, 1), 1);
+    EXPECT_EQ(selectorSetSelection(selector, 3), -1);  // refused: the selection stays
+    EXPECT_EQ(selectorGetSelection(selector), 1);
+    EXPECT_EQ(selectorInsertString(selector, 0, u"z"), 0);
+    EXPECT_EQ(selectorGetSelection(selector), 2);
+    EXPECT_EQ(selectorGetText(selector, 2), u"b");
+    EXPECT_EQ(selectorInsertString(selector, 9, u"y"), -1);
+    EXPECT_EQ(selectorDeleteString(selector, 0), 3);
+    EXPECT_EQ(selectorGetSelection(selector), 1);
+    EXPECT_EQ(selectorDeleteString(selector, 1), 2);  // the selected entry
+    EXPECT_EQ(selectorGetSelection(selector), -1);
+    EXPECT_EQ(selectorInsertString(selector, -1, u"end"), 2);
+    EXPECT_EQ(selectorGetCount(selector), 3);
+    EXPECT_TRUE(selectorReset(selector));
+    EXPECT_EQ(selectorGetCount(selector), 0);
+    EXPECT_EQ(selectorGetText(selector, 0), u"");
+}
+
+TEST_F(ControlsTest, DropDownOpensAListBelowAndChoosesFromIt) {
+    Window dropDown = control(ControlKind::dropDown, 0, 5001);
+    for (auto text : {u"Any File", u"Standard Files", u"Hidden Files"}) selectorAddString(dropDown, text);
+    selectorSetSelection(dropDown, 0);
+    setFocus(dropDown);
+    terminal.pressKey(Key::action);
+    terminal.atIdle([&] {
+        EXPECT_EQ(terminal.screenText(),
+                  " Main\n"
+                  " Any File                   v\n"
+                  "+----------------------------+\n"
+                  "| Any File                   |\n"
+                  "| Standard Files             |\n"
+                  "| Hidden Files               |\n"
+                  "+----------------------------+\n"
+                  "\n\n\n\n"
+                  " Select                          Cancel");
+    });
+    terminal.pressKeys({Key::down, Key::down, Key::action});
+    runUntilIdle();
+    EXPECT_EQ(selectorGetSelection(dropDown), 2);
+    EXPECT_EQ(takeEvents(), (std::vector<std::string>{"command 5001 code 1"}));
+    EXPECT_EQ(getFocus(), dropDown);
+}
+
+TEST_F(ControlsTest, EditTypingHonoursLimitDigitsReadOnlyAndSelection) {
+    Window edit = control(ControlKind::edit, 0, 1006);
+    setFocus(edit);
+    editSetLimit(edit, 5);
+    type(u"abcdefg");
+    EXPECT_EQ(getWindowText(edit), u"abcde");
+    EXPECT_EQ(terminal.bellCount(), 2);
+
+    editSetSelection(edit, 1, 3);
+    type(u"X");
+    EXPECT_EQ(getWindowText(edit), u"aXde");
+    EXPECT_EQ(editGetSelection(edit), (std::pair{2, 2}));
+
+    editSetOptions(edit, editDigits, editDigits);
+    setWindowText(edit, u"");
+    type(u"2a1");
+    EXPECT_EQ(getWindowText(edit), u"21");
+
+    editSetReadOnly(edit, true);
+    type(u"3");
+    script({Key::backspace});
+    runUntilIdle();
+    EXPECT_EQ(getWindowText(edit), u"21");
+
+    setWindowText(edit, u"a much longer text");
+    EXPECT_EQ(getWindowText(edit), u"a muc");  // the limit holds for the program's text too
+}
+
+TEST_F(ControlsTest, EditErasesWholeCharactersAndScrollsToTheCaret) {
+    Window edit = control(ControlKind::edit, 0, 1, u"", 0, 8);
+    setFocus(edit);
+    setWindowText(edit, u"ab\U0001F600c");  // a surrogate pair
+    struct Case {
+        std::vector<Key> keys;
+        std::u16string text;
+    };
+    const Case cases[] = {
+        {{Key::backspace}, u"ab\U0001F600"},
+        {{Key::backspace}, u"ab"},
+        {{Key::home, Key::del}, u"b"},
+        {{Key::back}, u"b"},  // nothing before the caret
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(keyNames(c.keys));
+        script(c.keys);
+        runUntilIdle();
+        EXPECT_EQ(getWindowText(edit), c.text);
+    }
+    setWindowText(edit, u"0123456789");
+    runUntilIdle();
+    EXPECT_EQ(terminal.rowText(1), " 56789");  // the caret after the end stays in view
+}
+
+TEST_F(ControlsTest, EditClearsWhenBackIsHeldIfAsked) {
+    Window edit = control(ControlKind::edit, 0, 1, u"hello");
+    setFocus(edit);
+    terminal.pressKey(Key::back);
+    terminal.advanceTime(40);
+    terminal.pressKey(Key::back);  // the terminal's repeat: held
+    runUntilIdle();
+    EXPECT_EQ(getWindowText(edit), u"hel");
+    editSetOptions(edit, editClearOnBackHeld, editClearOnBackHeld);
+    terminal.pressKey(Key::back);
+    terminal.advanceTime(40);
+    terminal.pressKey(Key::back);
+    runUntilIdle();
+    EXPECT_EQ(getWindowText(edit), u"");
+}
+
+TEST_F(ControlsTest, SpinnerStepsTheNumberInAnEditWithinItsRange) {
+    Window port = control(ControlKind::edit, 0, 1006, u"21", editDigits);
+    Window spinner = control(ControlKind::spinner, 0, 1007);
+    spinnerSetBuddy(spinner, port);
+    spinnerSetRange(spinner, 32767, 1);  // either order
+    setFocus(port);
+    script({Key::right, Key::right, Key::left});
+    runUntilIdle();
+    EXPECT_EQ(getWindowText(port), u"22");
+    setWindowText(port, u"32767");
+    script({Key::right});
+    runUntilIdle();
+    EXPECT_EQ(getWindowText(port), u"32767");
+    EXPECT_EQ(spinnerGetBuddy(spinner), port);
+}
+
+TEST_F(ControlsTest, CheckBoxTogglesOnEnterAndSpace) {
+    Window check = control(ControlKind::checkBox, 0, 150, u"Anonymous");
+    setFocus(check);
+    script({Key::action});
+    runUntilIdle();
+    EXPECT_TRUE(checkBoxIsChecked(check));
+    terminal.typeText(u" ");
+    runUntilIdle();
+    EXPECT_FALSE(checkBoxIsChecked(check));
+    EXPECT_EQ(takeEvents(), (std::vector<std::string>{"command 150", "command 150"}));
+}
+
+}  // namespace
+}  // namespace windowtest

@@ -1,1 +1,115 @@
+#include "platform/window/menu.h"
+
+#include "platform/window/soft_keys.h"
 #include "support.h"
+
+namespace windowtest {
+namespace {
+
+const MenuResource deviceMenu{18072, u"Device Menu", {
+    {u"Refresh", 32855},
+    {u"Sort By", 0, {{u"Name", 18066}, {u"Size", 18068}}},
+    {},
+    {u"Settings", 32872},
+}};
+const SoftKeyBarResource deviceBar{501, {34001, u"Remote"}, {0, u"Menu", &deviceMenu}};
+
+class MenuTest : public WindowTest {
+protected:
+    void SetUp() override {
+        rows = {{u"..", IconId::parentFolder}, {u"Projects", IconId::folder}, {u"notes.txt", IconId::text}};
+        createMainWithList();
+        bar = createSoftKeyBar(main, deviceBar);
+    }
+    Window bar;
+};
+
+TEST_F(MenuTest, TheRightSoftKeyOpensItsMenuUpwardsOverTheList) {
+    terminal.pressKeys({Key::rightSoft, Key::down});
+    terminal.atIdle([&] {
+        EXPECT_EQ(terminal.screenText(),
+                  " Main\n"
+                  " [..] ..\n"
+                  " [D]  Projects\n"
+                  " [T]  notes.txt\n"
+                  "\n"
+                  "                          +------------+\n"
+                  "                          | Refresh    |\n"
+                  "                          | Sort By  > |\n"
+                  "                          |------------|\n"
+                  "                          | Settings   |\n"
+                  "                          +------------+\n"
+                  " Select                          Cancel");
+        EXPECT_EQ(terminal.styleAt(7, 30), CellStyle::selected);
+    });
+    terminal.pressKey(Key::right);
+    terminal.atIdle([&] {
+        EXPECT_EQ(terminal.rowText(6), "                  +------+| Refresh    |");
+        EXPECT_EQ(terminal.rowText(7), "                  | Name || Sort By  > |");
+        EXPECT_EQ(terminal.rowText(8), "                  | Size ||------------|");
+    });
+    terminal.pressKeys({Key::down, Key::action});
+    runUntilIdle();
+    EXPECT_EQ(takeEvents(), (std::vector<std::string>{"command 18068"}));
+    EXPECT_EQ(terminal.rowText(11), " Remote                            Menu");
+    EXPECT_EQ(getFocus(), list);
+}
+
+TEST_F(MenuTest, KeysChooseOrClose) {
+    struct Case {
+        std::vector<Key> keys;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {{Key::rightSoft, Key::action}, {"command 32855"}},
+        {{Key::rightSoft, Key::down, Key::down, Key::leftSoft}, {"command 32872"}},  // over the separator
+        {{Key::rightSoft, Key::up, Key::action}, {"command 32872"}},                 // wraps to the last
+        {{Key::rightSoft, Key::down, Key::action, Key::action}, {"command 18066"}},   // Enter opens the sub-menu
+        {{Key::rightSoft, Key::down, Key::right, Key::back, Key::up, Key::action}, {"command 32855"}},
+        {{Key::rightSoft, Key::down, Key::right, Key::rightSoft}, {}},  // F2 closes every level
+        {{Key::rightSoft, Key::back}, {}},
+        {{Key::rightSoft, Key::left}, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(keyNames(c.keys));
+        script(c.keys);
+        runUntilIdle();
+        EXPECT_EQ(takeEvents(), c.expected);
+        EXPECT_EQ(getForegroundWindow(), main);
+    }
+}
+
+TEST_F(MenuTest, ItemsAppendedToTheBarMenuCanBeChosen) {
+    Menu menu = softKeyBarGetMenu(bar, SoftKey::right);
+    ASSERT_TRUE(menu);
+    EXPECT_TRUE(appendMenuItem(menu, u"Help", 18055));
+    EXPECT_EQ(getMenuItemCount(menu), 5);
+    script({Key::rightSoft, Key::up, Key::action});
+    runUntilIdle();
+    EXPECT_EQ(takeEvents(), (std::vector<std::string>{"command 18055"}));
+}
+
+TEST_F(MenuTest, APopupAtAPointStaysOnTheScreen) {
+    Menu menu = loadMenu(deviceMenu);
+    Menu sort = getSubMenu(menu, 1);
+    ASSERT_TRUE(sort);
+    EXPECT_FALSE(getSubMenu(menu, 0));
+    EXPECT_FALSE(destroyMenu(sort));  // it belongs to its menu
+    terminal.atIdle([&] {
+        EXPECT_EQ(terminal.rowText(7), "               +------+");
+        EXPECT_EQ(terminal.rowText(10), "               +------+");
+    });
+    terminal.pressKeys({Key::down, Key::action});
+    EXPECT_EQ(trackPopupMenu(sort, alignCenter | alignBottom, {19, 10}, main), 18068);
+    terminal.atIdle([&] { EXPECT_EQ(terminal.rowText(0), " Main                     +------------+"); });
+    terminal.pressKey(Key::back);
+    EXPECT_EQ(trackPopupMenu(menu, alignLeft, {35, -3}, main), 0);
+    runUntilIdle();
+    EXPECT_EQ(takeEvents(), (std::vector<std::string>{"command 18068"}));
+    EXPECT_TRUE(destroyMenu(menu));
+    EXPECT_FALSE(getSubMenu(menu, 1));
+    EXPECT_EQ(getMenuItemCount(sort), -1);
+}
+
+}  // namespace
+}  // namespace windowtest

@@ -1,1 +1,73 @@
+#include "platform/window/message_box.h"
+
 #include "support.h"
+
+namespace windowtest {
+namespace {
+
+class MessageBoxTest : public WindowTest {
+protected:
+    void SetUp() override {
+        rows = {{u"..", IconId::parentFolder}, {u"Projects", IconId::folder}};
+        createMainWithList();
+    }
+};
+
+TEST_F(MessageBoxTest, AFramedBoxWithItsCaptionAndTheButtonsOnTheSoftKeyLine) {
+    terminal.atIdle([&] {
+        EXPECT_EQ(terminal.screenText(),
+                  " Main\n"
+                  " +- Confirm Delete -------------------+\n"
+                  " |                                    |\n"
+                  " | (?) The folder '\\a\\b' is not       |\n"
+                  " |     empty, would you like to       |\n"
+                  " |     delete all?                    |\n"
+                  " |                                    |\n"
+                  " |     It cannot be undone.           |\n"
+                  " |                                    |\n"
+                  " +------------------------------------+\n"
+                  "\n"
+                  " Yes                                 No");
+    });
+    terminal.pressKey(Key::rightSoft);
+    EXPECT_EQ(messageBox(main, u"The folder '\\a\\b' is not empty, would you like to delete all?\r\rIt cannot be undone.",
+                         u"Confirm Delete", MessageBoxButtons::yesNo, MessageBoxIcon::question),
+              MessageBoxResult::no);
+    runUntilIdle();
+    EXPECT_EQ(terminal.rowText(11), "");  // no bar on the main window
+    EXPECT_EQ(getFocus(), list);
+    EXPECT_TRUE(isWindowEnabled(main));
+}
+
+TEST_F(MessageBoxTest, KeysAnswerTheBox) {
+    struct Case {
+        MessageBoxButtons buttons;
+        std::vector<Key> keys;
+        MessageBoxResult expected;
+    };
+    const Case cases[] = {
+        {MessageBoxButtons::yesNo, {Key::leftSoft}, MessageBoxResult::yes},
+        {MessageBoxButtons::yesNo, {Key::rightSoft}, MessageBoxResult::no},
+        {MessageBoxButtons::yesNo, {Key::action}, MessageBoxResult::yes},
+        {MessageBoxButtons::yesNo, {Key::back}, MessageBoxResult::no},
+        {MessageBoxButtons::yesNo, {keyFor('n')}, MessageBoxResult::no},
+        {MessageBoxButtons::yesNo, {Key::down, keyFor('y')}, MessageBoxResult::yes},
+        {MessageBoxButtons::ok, {Key::leftSoft}, MessageBoxResult::ok},
+        {MessageBoxButtons::ok, {Key::rightSoft, Key::back}, MessageBoxResult::ok},  // F2 is no button
+        {MessageBoxButtons::ok, {}, MessageBoxResult::none},  // the script ended: cancelled
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(keyNames(c.keys) + (c.buttons == MessageBoxButtons::ok ? " on OK" : " on Yes/No"));
+        script(c.keys);
+        EXPECT_EQ(messageBox(main, u"Text", u"Caption", c.buttons, MessageBoxIcon::none), c.expected);
+        EXPECT_TRUE(terminal.scriptDone());
+    }
+}
+
+TEST_F(MessageBoxTest, ABeepRingsTheBell) {
+    messageBeep(MessageBoxIcon::hand);
+    EXPECT_EQ(terminal.bellCount(), 1);
+}
+
+}  // namespace
+}  // namespace windowtest

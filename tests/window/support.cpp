@@ -74,6 +74,10 @@ WindowTest::WindowTest() = default;
 
 WindowTest::~WindowTest() { imageListDestroy(images); }
 
+void WindowTest::TearDown() {
+    while (Window window = getForegroundWindow()) destroyWindow(window);
+}
+
 void WindowTest::createMainWithList() {
     main = createWindow({.text = u"Main", .procedure = [this](Window window, MessageId message, WParam wParam, LParam lParam) -> LResult {
         if (std::string line = describe(message, wParam, lParam); !line.empty()) events.push_back(line);

@@ -32,6 +32,8 @@ class WindowTest : public ::testing::Test {
 protected:
     WindowTest();
     ~WindowTest() override;
+    // Destroys the windows while what their procedures use (here and in derived tests) lives.
+    void TearDown() override;
 
     // Creates the main window with the list (rows 0.. of its client area) and no bar.
     void createMainWithList();
@@ -42,7 +44,6 @@ protected:
     std::vector<std::string> takeEvents() { return std::exchange(events, {}); }
 
     HeadlessTerminal terminal{40, 12};
-    WindowSystemScope scope{terminal, terminal.clock()};
     std::vector<std::pair<std::u16string, IconId>> rows;
     std::vector<std::string> events;
     // Runs for every message of the main window once it is recorded; a nonzero result is
@@ -51,6 +52,8 @@ protected:
     Window main;
     Window list;
     ImageList images;
+    // Last, so that the windows go before what their procedures use.
+    WindowSystemScope scope{terminal, terminal.clock()};
 };
 
 }  // namespace windowtest
