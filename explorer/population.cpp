@@ -1,5 +1,6 @@
 #include "explorer/population.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cwctype>
 #include <mutex>
@@ -32,6 +33,9 @@ std::u16string typeAhead;  // UI thread only
 
 std::mutex requestLock;
 Request latestRequest;  // guarded by requestLock
+
+// Set by stopPopulations, cleared by Refresh and by the population that obeys it.
+std::atomic<bool> stopRequested{false};
 
 std::mutex runningLock;
 std::condition_variable runningChanged;
@@ -157,6 +161,10 @@ void populationBody() {
         abortPopulation.store(true);
         return;
     }
+    if (stopRequested.exchange(false)) {
+        platform::releaseMutex(populationLock());
+        return;
+    }
     abortPopulation.store(false);
     Request request;
     {
@@ -191,7 +199,7 @@ void populationBody() {
     focusAfterPopulation(listHasRows);
 
     platform::releaseMutex(populationLock());
-    if (abortPopulation.load()) startPopulation();
+    if (abortPopulation.load() && !stopRequested.exchange(false)) startPopulation();
 }
 
 void endRunning() {
@@ -231,8 +239,14 @@ void Refresh() {
         std::lock_guard lock(requestLock);
         latestRequest = std::move(request);
     }
+    stopRequested.store(false);
     abortPopulation.store(true);
     startPopulation();
+}
+
+void stopPopulations() {
+    stopRequested.store(true);
+    abortPopulation.store(true);
 }
 
 bool waitForPopulations(std::chrono::milliseconds limit) {

@@ -230,6 +230,19 @@ TEST_F(FakePopulation, AtTheTopAFailureShowsTheViewsErrorText) {
                           "Access Denied. The file or folder may be opened in another application, read-only or hidden."});
 }
 
+TEST_F(FakePopulation, AStoppedPopulationEndsWithoutRestarting) {
+    fake.names = {u"a", u"b", u"c", u"d"};
+    deviceProvider.FindNext = [](platform::FindHandle, platform::FindData& data) {
+        if (fake.next == 2) stopPopulations();
+        return nextFakeEntry(data);
+    };
+    ASSERT_TRUE(screen.refresh());
+    EXPECT_EQ(rows(), (std::vector<std::string>{"a", "b"}));
+    deviceProvider.FindNext = [](platform::FindHandle, platform::FindData& data) { return nextFakeEntry(data); };
+    ASSERT_TRUE(screen.refresh());
+    EXPECT_EQ(rows(), (std::vector<std::string>{"a", "b", "c", "d"}));
+}
+
 TEST_F(FakePopulation, TheSelectionFollowsTheRememberedFileAsRowsSortInBeforeIt) {
     fake.names = {u"m", u"z", u"a", u"b"};
     deviceProvider.sortKey = sortName;
