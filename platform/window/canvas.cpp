@@ -190,6 +190,22 @@ void Canvas::fill(Rect rect, CellStyle style, char32_t character) {
             if (inside(x, y)) frame_->put(origin_.x + x, origin_.y + y, character, style);
 }
 
+void Canvas::frame(Rect box, bool unicode) {
+    std::u32string line(static_cast<std::size_t>(std::max(0, box.width() - 2)), unicode ? U'\u2500' : U'-');
+    text(box.left, box.top, (unicode ? U"\u250C" : U"+") + line + (unicode ? U"\u2510" : U"+"), CellStyle::frame);
+    text(box.left, box.bottom - 1, (unicode ? U"\u2514" : U"+") + line + (unicode ? U"\u2518" : U"+"), CellStyle::frame);
+    std::u32string side(1, unicode ? U'\u2502' : U'|');
+    for (int y = box.top + 1; y < box.bottom - 1; ++y) {
+        text(box.left, y, side, CellStyle::frame);
+        text(box.right - 1, y, side, CellStyle::frame);
+    }
+}
+
+void Canvas::frameDivider(Rect box, int y, bool unicode) {
+    std::u32string line(static_cast<std::size_t>(std::max(0, box.width() - 2)), unicode ? U'\u2500' : U'-');
+    text(box.left, y, (unicode ? U"\u251C" : U"|") + line + (unicode ? U"\u2524" : U"|"), CellStyle::frame);
+}
+
 void Canvas::style(Rect rect, CellStyle style) {
     for (int y = rect.top; y < rect.bottom; ++y)
         for (int x = rect.left; x < rect.right; ++x)

@@ -54,6 +54,6 @@ bool endDialog(Window dialog, int result);
 // buddies. Any thread.
 inline constexpr int narrowMargin = 10;
 inline constexpr int wideGap = 3;
-void layoutDialogControls(Window dialog, Font labelFont = Font::label);
+void layoutDialogControls(Window dialog, Font labelFont = Font::label);  // Any thread.
 
 }  // namespace platform

@@ -20,16 +20,16 @@ enum DrawTextFlag : unsigned {
 
 // Draws text whose lines are separated by "\r" (or "\r\n", "\n") into the rectangle of
 // the client area; returns the number of lines it took (also those cut off at the bottom).
-int drawText(Window window, Rect rect, std::u16string_view text, unsigned flags = 0);
+int drawText(Window window, Rect rect, std::u16string_view text, unsigned flags = 0);  // UI thread only.
 // Draws an icon with its first cell at the point; returns the cells it took.
-int drawIcon(Window window, Point point, IconId icon);
+int drawIcon(Window window, Point point, IconId icon);  // UI thread only.
 // Clears the rectangle to blanks.
-void clearRect(Window window, Rect rect);
+void clearRect(Window window, Rect rect);  // UI thread only.
 
 // How an icon is written on this terminal: a symbol and a space, or an ASCII tag padded
 // to iconCellWidth(). Any thread (after the window system started).
 std::u16string iconText(IconId icon);
-int iconCellWidth();
+int iconCellWidth();  // Any thread.
 // How many cells a text takes (wide characters take two). Any thread.
 int textCellWidth(std::u16string_view text);
 

@@ -101,34 +101,34 @@ struct ListViewItem : NotifyHeader {
 // Each function below is Any thread: from another thread it is carried out on the UI
 // thread, in order. Indexes count from 0; -1 means "all" where stated.
 
-bool listViewSetItemCount(Window list, int count, unsigned flags = 0);  // ItemCountFlag bits
-int listViewGetItemCount(Window list);
+bool listViewSetItemCount(Window list, int count, unsigned flags = 0);  // ItemCountFlag bits. Any thread.
+int listViewGetItemCount(Window list);  // Any thread.
 // Sets the bits of `mask` to those of `state`, on one row or on all (-1). Rows beyond the
 // item count keep their states and show them once the count grows. Focusing a row takes
 // the focus from the one that had it. The parent gets listStateChanged.
-bool listViewSetItemState(Window list, int index, unsigned state, unsigned mask);
-unsigned listViewGetItemState(Window list, int index, unsigned mask);
+bool listViewSetItemState(Window list, int index, unsigned state, unsigned mask);  // Any thread.
+unsigned listViewGetItemState(Window list, int index, unsigned mask);  // Any thread.
 // The first row after `start` (-1: from the top) that has every state in `flags`; -1 none.
-int listViewGetNextItem(Window list, int start, unsigned flags);
+int listViewGetNextItem(Window list, int start, unsigned flags);  // Any thread.
 // Scrolls so that the row is visible.
-bool listViewEnsureVisible(Window list, int index);
-int listViewGetTopIndex(Window list);
+bool listViewEnsureVisible(Window list, int index);  // Any thread.
+int listViewGetTopIndex(Window list);  // Any thread.
 // How many rows fit on one page (report: lines; icon: the whole grid).
-int listViewGetCountPerPage(Window list);
-bool listViewSetMode(Window list, ListViewMode mode);
-ListViewMode listViewGetMode(Window list);
+int listViewGetCountPerPage(Window list);  // Any thread.
+bool listViewSetMode(Window list, ListViewMode mode);  // Any thread.
+ListViewMode listViewGetMode(Window list);  // Any thread.
 // Attaches an image list (replacing the one of that kind, which is not destroyed).
-bool listViewSetImageList(Window list, ImageList images, ImageListKind kind);
-ImageList listViewGetImageList(Window list, ImageListKind kind);
+bool listViewSetImageList(Window list, ImageList images, ImageListKind kind);  // Any thread.
+ImageList listViewGetImageList(Window list, ImageListKind kind);  // Any thread.
 // Redraws rows from..to (asks the owner again).
-bool listViewRedrawItems(Window list, int from, int to);
+bool listViewRedrawItems(Window list, int from, int to);  // Any thread.
 
 // Starts the in-place edit of a row's label: the parent gets listBeginLabelEdit and may
 // refuse it. Returns the edit control, or no window when refused. The edit ends with
 // listEndLabelEdit when it loses the focus or on Enter (with the text), or when Back
 // is pressed on an empty text (cancelled).
-Window listViewEditLabel(Window list, int index);
+Window listViewEditLabel(Window list, int index);  // Any thread.
 // The edit control of the open label edit; no window when none is open.
-Window listViewGetEditControl(Window list);
+Window listViewGetEditControl(Window list);  // Any thread.
 
 }  // namespace platform

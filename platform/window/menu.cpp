@@ -132,23 +132,17 @@ public:
         for (const Level& level : levels) {
             const Rect& box = level.box;
             int width = box.width();
-            char32_t horizontal = unicode ? U'\u2500' : U'-';
-            char32_t vertical = unicode ? U'\u2502' : U'|';
-            std::u32string line(static_cast<std::size_t>(std::max(0, width - 2)), horizontal);
-            canvas.text(box.left, box.top, (unicode ? U"\u250C" : U"+") + line + (unicode ? U"\u2510" : U"+"), CellStyle::frame);
-            canvas.text(box.left, box.bottom - 1, (unicode ? U"\u2514" : U"+") + line + (unicode ? U"\u2518" : U"+"), CellStyle::frame);
+            canvas.frame(box, unicode);
             for (int row = 0; row < box.height() - 2; ++row) {
                 int index = level.first + row;
                 int y = box.top + 1 + row;
-                canvas.text(box.left, y, std::u32string(1, vertical), CellStyle::frame);
-                canvas.text(box.right - 1, y, std::u32string(1, vertical), CellStyle::frame);
                 if (index >= static_cast<int>(level.entries.size())) {
                     canvas.fill({box.left + 1, y, box.right - 1, y + 1}, CellStyle::normal);
                     continue;
                 }
                 const MenuEntry& entry = level.entries[static_cast<std::size_t>(index)];
                 if (isSeparator(entry)) {
-                    canvas.text(box.left, y, (unicode ? U"\u251C" : U"|") + line + (unicode ? U"\u2524" : U"|"), CellStyle::frame);
+                    canvas.frameDivider(box, y, unicode);
                     continue;
                 }
                 CellStyle style = index == level.selected ? CellStyle::selected : CellStyle::normal;

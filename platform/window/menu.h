@@ -1,7 +1,7 @@
 // Menus: menu resources as plain C++ data, menus loaded from them, and popup menus
-// tracked at a point. In an open menu Up/Down move, Enter, F1 or Right on an item choose
-// it (Right and Enter open a sub-menu), Left and Back close one level, F2 closes all.
-// UI thread only.
+// tracked at a point. In an open menu Up/Down move (over separators, wrapping), Enter
+// and F1 choose the item or open its sub-menu, Right opens a sub-menu, Left and Back
+// close one level, F2 closes them all. UI thread only.
 #pragma once
 
 #include <string>
@@ -33,15 +33,15 @@ struct Menu {
 };
 
 // A menu holding the resource's items; its sub-menus belong to it.
-Menu loadMenu(const MenuResource& resource);
-Menu createPopupMenu();
+Menu loadMenu(const MenuResource& resource);  // UI thread only.
+Menu createPopupMenu();  // UI thread only.
 // Destroys the menu and its sub-menus; a sub-menu of another menu is not destroyed alone.
-bool destroyMenu(Menu menu);
-Menu getSubMenu(Menu menu, int index);  // no menu when the item has no sub-menu
-int getMenuItemCount(Menu menu);        // -1 for no menu
-bool appendMenuItem(Menu menu, std::u16string_view text, int command);
-bool appendMenuSeparator(Menu menu);
-bool appendSubMenu(Menu menu, std::u16string_view text, Menu subMenu);  // subMenu then belongs to menu
+bool destroyMenu(Menu menu);  // UI thread only.
+Menu getSubMenu(Menu menu, int index);  // no menu when the item has no sub-menu. UI thread only.
+int getMenuItemCount(Menu menu);        // -1 for no menu. UI thread only.
+bool appendMenuItem(Menu menu, std::u16string_view text, int command);  // UI thread only.
+bool appendMenuSeparator(Menu menu);  // UI thread only.
+bool appendSubMenu(Menu menu, std::u16string_view text, Menu subMenu);  // subMenu then belongs to menu. UI thread only.
 
 // Where the point is on the menu's box.
 enum MenuAlign : unsigned {
@@ -55,6 +55,6 @@ enum MenuAlign : unsigned {
 // Shows the menu modally with the point (screen cells) at its aligned corner, kept on
 // the screen. A chosen command is posted to the owner as command(id) and returned; 0
 // when the menu was closed without a choice.
-int trackPopupMenu(Menu menu, unsigned align, Point point, Window owner);
+int trackPopupMenu(Menu menu, unsigned align, Point point, Window owner);  // UI thread only.
 
 }  // namespace platform

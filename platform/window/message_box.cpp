@@ -81,16 +81,8 @@ public:
         bool unicode = state()->terminal.unicode();
         int width = window.rect.width();
         int height = window.rect.height();
-        char32_t horizontal = unicode ? U'\u2500' : U'-';
-        char32_t vertical = unicode ? U'\u2502' : U'|';
-        std::u32string line(static_cast<std::size_t>(std::max(0, width - 2)), horizontal);
         canvas.fill({0, 0, width, height}, CellStyle::normal);
-        canvas.text(0, 0, (unicode ? U"\u250C" : U"+") + line + (unicode ? U"\u2510" : U"+"), CellStyle::frame);
-        canvas.text(0, height - 1, (unicode ? U"\u2514" : U"+") + line + (unicode ? U"\u2518" : U"+"), CellStyle::frame);
-        for (int y = 1; y < height - 1; ++y) {
-            canvas.text(0, y, std::u32string(1, vertical), CellStyle::frame);
-            canvas.text(width - 1, y, std::u32string(1, vertical), CellStyle::frame);
-        }
+        canvas.frame({0, 0, width, height}, unicode);
         canvas.text(2, 0, U" " + caption_ + U" ", CellStyle::frame, width - 4);
         int indent = icon_ == MessageBoxIcon::none ? 0 : iconColumn;
         canvas.text(2, 2, iconTag(icon_), CellStyle::label);

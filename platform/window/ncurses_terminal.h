@@ -11,6 +11,6 @@
 namespace platform {
 
 // Takes over the terminal on stdin/stdout; no terminal when it is not one.
-std::unique_ptr<TerminalBackend> openNcursesTerminal();
+std::unique_ptr<TerminalBackend> openNcursesTerminal();  // UI thread only.
 
 }  // namespace platform

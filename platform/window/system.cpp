@@ -580,11 +580,9 @@ bool enqueue(QueuedMessage message) {
     State* s = state();
     if (!s) return false;
     if (onUiThread() && !message.call && !find(message.window)) return false;
-    {
-        std::lock_guard lock(s->queueMutex);
-        if (!s->accepting) return false;
-        s->queue.push_back(std::move(message));
-    }
+    std::lock_guard lock(s->queueMutex);  // signalled under the lock, as in onUi
+    if (!s->accepting) return false;
+    s->queue.push_back(std::move(message));
     s->queueSignal.notify_all();
     s->terminal.wake();
     return true;

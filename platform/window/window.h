@@ -204,7 +204,7 @@ LResult defaultWindowProcedure(Window window, MessageId message, WParam wParam, 
 
 // A pointer the program keeps with the window; the window system never touches it. Any thread.
 void setWindowData(Window window, void* data);
-void* getWindowData(Window window);
+void* getWindowData(Window window);  // Any thread.
 
 // Marks the window to be drawn again (with its children) before the loop next waits.
 // Any thread.
@@ -216,6 +216,7 @@ bool postMessage(Window window, MessageId message, WParam wParam = 0, LParam lPa
 // Queues a message whose lParam points to `record`; the record is kept alive until the
 // window's procedure has handled the message (or the message is dropped). Any thread.
 bool postMessage(Window window, MessageId message, WParam wParam, std::shared_ptr<const void> record);
+// The same with a record moved into the message. Any thread.
 template <class Record>
 bool postRecord(Window window, MessageId message, WParam wParam, Record record) {
     return postMessage(window, message, wParam, std::make_shared<const Record>(std::move(record)));

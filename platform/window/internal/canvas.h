@@ -48,6 +48,10 @@ public:
     int text(int x, int y, std::u32string_view text, CellStyle style, int maxWidth = 1 << 20);
     int text(int x, int y, std::u16string_view text, CellStyle style, int maxWidth = 1 << 20);
     void fill(Rect rect, CellStyle style, char32_t character = U' ');
+    // A frame along the edges of `box`, in box-drawing characters or ASCII.
+    void frame(Rect box, bool unicode);
+    // A horizontal line across a frame at row y, joined to its sides.
+    void frameDivider(Rect box, int y, bool unicode);
     void style(Rect rect, CellStyle style);
     // The same canvas clipped further to `area` (screen cells).
     Canvas within(Rect area) const { return Canvas(*frame_, origin_, intersect(clip_, area)); }

@@ -173,12 +173,14 @@ Result onUi(Call&& call, Result fallback) {
         promise->set_value(run ? call() : fallback);
     };
     {
+        // Signalled under the lock: once the window system has stopped accepting, no
+        // other thread touches its state any more.
         std::lock_guard lock(s->queueMutex);
         if (!s->accepting) return fallback;
         s->queue.push_back(std::move(message));
+        s->queueSignal.notify_all();
+        s->terminal.wake();
     }
-    s->queueSignal.notify_all();
-    s->terminal.wake();
     return future.get();
 }
 
