@@ -1,5 +1,7 @@
 #include "local/filters.h"
 
+#include <iterator>
+
 #include "local/device.h"
 #include "platform/text.h"
 
@@ -14,7 +16,7 @@ int filterCount = 0;
 int loadFilters() {
     allFiles = FilterRecord{};
     platform::copyBounded(allFiles.name, platform::maxPath, u"All Files");
-    platform::copyBounded(allFiles.pattern, 64, u"*");
+    platform::copyBounded(allFiles.pattern, std::size(allFiles.pattern), u"*");
     platform::copyBounded(allFiles.folder, platform::maxPath, defaultFolder());
     filterCount = 1;
     return 1;
