@@ -206,12 +206,6 @@ void Canvas::frameDivider(Rect box, int y, bool unicode) {
     text(box.left, y, (unicode ? U"\u251C" : U"|") + line + (unicode ? U"\u2524" : U"|"), CellStyle::frame);
 }
 
-void Canvas::style(Rect rect, CellStyle style) {
-    for (int y = rect.top; y < rect.bottom; ++y)
-        for (int x = rect.left; x < rect.right; ++x)
-            if (inside(x, y)) frame_->setStyle(origin_.x + x, origin_.y + y, style);
-}
-
 namespace {
 
 struct IconLook {

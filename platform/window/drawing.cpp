@@ -50,17 +50,4 @@ void clearRect(Window window, Rect rect) {
     if (Canvas* canvas = paintCanvasOf(window)) canvas->fill(rect, CellStyle::normal);
 }
 
-std::u16string iconText(IconId icon) {
-    State* s = state();
-    std::u32string cells = iconCells(icon, s && s->terminal.unicode());
-    return utf16Units(cells);
-}
-
-int iconCellWidth() {
-    State* s = state();
-    return iconWidth(s && s->terminal.unicode());
-}
-
-int textCellWidth(std::u16string_view text) { return cellWidth(codePoints(text)); }
-
 }  // namespace platform

@@ -1,10 +1,9 @@
 // Drawing on a window of one's own: while a window handles paint, these functions draw
 // into its client area (clipped to it), in cells. Called at other times they draw
-// nothing. Icons are one cell plus a space in a UTF-8 locale, a bracketed ASCII tag
-// such as "[D]" otherwise. UI thread only.
+// nothing. Icons are a symbol in a UTF-8 locale, a bracketed ASCII tag such as "[D]"
+// otherwise. UI thread only.
 #pragma once
 
-#include <string>
 #include <string_view>
 
 #include "platform/icons.h"
@@ -25,12 +24,5 @@ int drawText(Window window, Rect rect, std::u16string_view text, unsigned flags 
 int drawIcon(Window window, Point point, IconId icon);  // UI thread only.
 // Clears the rectangle to blanks.
 void clearRect(Window window, Rect rect);  // UI thread only.
-
-// How an icon is written on this terminal: a symbol and a space, or an ASCII tag padded
-// to iconCellWidth(). Any thread (after the window system started).
-std::u16string iconText(IconId icon);
-int iconCellWidth();  // Any thread.
-// How many cells a text takes (wide characters take two). Any thread.
-int textCellWidth(std::u16string_view text);
 
 }  // namespace platform

@@ -18,8 +18,8 @@ struct Journal {
             std::string line = name + " " + (id < std::size(names) ? names[id] : "user");
             if (message == MessageId::size || message == MessageId::activate || message == MessageId::enable ||
                 message == MessageId::timer || message >= MessageId::user)
-                line += " " + std::to_string(wParam);
-            if (message == MessageId::size) line += "x" + std::to_string(lParam);
+                line.append(" ").append(std::to_string(wParam));
+            if (message == MessageId::size) line.append("x").append(std::to_string(lParam));
             if (message != MessageId::paint) lines.push_back(line);
             return defaultWindowProcedure(window, message, wParam, lParam);
         };

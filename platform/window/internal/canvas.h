@@ -52,7 +52,6 @@ public:
     void frame(Rect box, bool unicode);
     // A horizontal line across a frame at row y, joined to its sides.
     void frameDivider(Rect box, int y, bool unicode);
-    void style(Rect rect, CellStyle style);
     // The same canvas clipped further to `area` (screen cells).
     Canvas within(Rect area) const { return Canvas(*frame_, origin_, intersect(clip_, area)); }
     Point origin() const { return origin_; }
