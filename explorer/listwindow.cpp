@@ -101,6 +101,10 @@ int listCountPerPage() {
     return list ? platform::listViewGetCountPerPage(list) : 0;
 }
 
+void showBusy(bool busy) {
+    if (window(mainWindowId)) platform::setWaitCursor(busy);
+}
+
 void setMainTitle(std::u16string_view title) {
     const platform::Window main = window(mainWindowId);
     if (main) platform::setWindowText(main, title);

@@ -28,8 +28,10 @@ void attachImageList(platform::ImageList images, platform::ImageListKind kind);
 // Selects and focuses one list index alone and scrolls it into view.
 void selectListIndex(int index);
 int listCountPerPage();
+// The busy sign of the title line, while a population reads a folder.
+void showBusy(bool busy);
 void setMainTitle(std::u16string_view title);
-// Replaces the text of folder row 0 on the UI thread, where the list reads it.
+// Replaces the text of a shown folder row, on the UI thread where the list reads it.
 void setFolderRowText(int row, std::u16string_view text);
 // Focus after a population: the list, unless it shows nothing to act on (then the
 // filter control) or the focus is in the filter control already.

@@ -1,5 +1,6 @@
 #include "explorer/population.h"
 
+#include <atomic>
 #include <condition_variable>
 #include <cwctype>
 #include <mutex>
@@ -32,6 +33,9 @@ std::u16string typeAhead;  // UI thread only
 
 std::mutex requestLock;
 Request latestRequest;  // guarded by requestLock
+
+// Set by stopPopulations, cleared by Refresh and by the population that obeys it.
+std::atomic<bool> stopRequested{false};
 
 std::mutex runningLock;
 std::condition_variable runningChanged;
@@ -157,6 +161,10 @@ void populationBody() {
         abortPopulation.store(true);
         return;
     }
+    if (stopRequested.exchange(false)) {
+        platform::releaseMutex(populationLock());
+        return;
+    }
     abortPopulation.store(false);
     Request request;
     {
@@ -170,7 +178,9 @@ void populationBody() {
 
     Progress progress;
     progress.countPerPage = listCountPerPage();
+    showBusy(true);
     const Outcome outcome = populateFolder(request, progress);
+    showBusy(false);
     // Only a text row at the top of the view leaves nothing to act on in the list.
     const bool listHasRows = folderRowCount() + fileRowCount() > 0 || request.folder.size() > 1;
     if (outcome == Outcome::failed) {
@@ -189,7 +199,7 @@ void populationBody() {
     focusAfterPopulation(listHasRows);
 
     platform::releaseMutex(populationLock());
-    if (abortPopulation.load()) startPopulation();
+    if (abortPopulation.load() && !stopRequested.exchange(false)) startPopulation();
 }
 
 void endRunning() {
@@ -229,8 +239,14 @@ void Refresh() {
         std::lock_guard lock(requestLock);
         latestRequest = std::move(request);
     }
+    stopRequested.store(false);
     abortPopulation.store(true);
     startPopulation();
+}
+
+void stopPopulations() {
+    stopRequested.store(true);
+    abortPopulation.store(true);
 }
 
 bool waitForPopulations(std::chrono::milliseconds limit) {
@@ -238,7 +254,10 @@ bool waitForPopulations(std::chrono::milliseconds limit) {
     return runningChanged.wait_for(lock, limit, [] { return runningPopulations == 0; });
 }
 
-void setTypeAheadText(std::u16string_view text) { typeAhead.assign(text.substr(0, platform::maxPath - 1)); }
+void setTypeAheadText(std::u16string_view text) {
+    typeAhead.assign(text.substr(0, platform::maxPath - 1));
+    for (char16_t& c : typeAhead) c = upperCase(c);
+}
 
 const std::u16string& typeAheadText() { return typeAhead; }
 

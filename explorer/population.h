@@ -19,11 +19,16 @@ namespace explorer {
 // folder with a ".." step is rewritten in the view first. UI thread only.
 void Refresh();
 
+// Stops the running population: it ends without listing further and without the
+// restart an abort makes; the next Refresh works as usual. For shutdown, before the
+// window system stops (then waitForPopulations). Any thread.
+void stopPopulations();
+
 // Waits until no population runs or `limit` passes; true when none runs. For shutdown
 // and tests: nothing else waits for a population. Any thread but a population's.
 bool waitForPopulations(std::chrono::milliseconds limit);
 
-// The keypad type-ahead text; empty shows every name. UI thread only.
+// The keypad type-ahead text, kept in upper case; empty shows every name. UI thread only.
 void setTypeAheadText(std::u16string_view text);
 const std::u16string& typeAheadText();
 

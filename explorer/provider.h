@@ -11,14 +11,13 @@
 
 #include "platform/files.h"
 #include "platform/shell.h"
+#include "platform/window/window.h"
 
 namespace explorer {
 
 // The owner of a dialog that a view runs (the filter or place editor, the options).
 struct OwnerRecord {
-    std::uint32_t size = 16;
-    std::uintptr_t ownerWindow = 0;
-    std::uintptr_t instance = 0;
+    platform::Window ownerWindow;
     const char16_t* path = nullptr;  // the focused row's path, for the properties dialog
 };
 

@@ -1,6 +1,5 @@
 #include "explorer/rows.h"
 
-#include <algorithm>
 #include <mutex>
 
 #include "explorer/icons.h"
@@ -25,7 +24,7 @@ std::u16string remembered;  // guarded by rememberedLock
 
 // Steps of a row fill after the abort check.
 Selection fillRow(const Listing& listing, ExplorerItem& row, std::u16string_view path, std::uint64_t size,
-             platform::FileTime lastWrite, bool isFolder) {
+                  platform::FileTime lastWrite, bool isFolder) {
     const std::u16string displayName = lookUpIcons(listing, path, isFolder, row);
     platform::copyBounded(row.path, platform::maxPath, path);
     // The shell drops a file's extension from its display name; with extensions shown

@@ -37,7 +37,8 @@ struct Listing {
     std::u16string rememberedPath;
 };
 
-// Set to stop a running population; read by every row fill. Any thread.
+// Set to cut a running population short (it then starts again with the latest
+// request); read by every row fill. Any thread.
 extern std::atomic<bool> abortPopulation;
 
 // Empties the tables (the rows are overwritten by the next listing). Population thread,
@@ -49,7 +50,8 @@ int folderRowCount();
 int fileRowCount();
 
 // The row shown at a list index (folders first, then files in sorted order), or null
-// when that index holds no published row. Any thread.
+// when that index holds no published row. Any thread; the row is rewritten once the
+// next population has emptied the list.
 const ExplorerItem* rowByListIndex(int index);
 
 // Whether a new row takes the selection: the first row of a listing does, and the row

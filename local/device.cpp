@@ -1,7 +1,7 @@
 #include "local/device.h"
 
-#include <array>
-#include <cstdio>
+#include <iterator>
+#include <string>
 
 #include "explorer/provider.h"
 #include "explorer/url.h"

@@ -11,6 +11,7 @@
 #include <fstream>
 #include <string>
 
+#include "explorer/icons.h"
 #include "explorer/listwindow.h"
 #include "explorer/population.h"
 #include "platform/files.h"
@@ -79,6 +80,7 @@ public:
         platform::selectorAddString(filter, u"All Files");
         platform::selectorSetSelection(filter, 0);
         explorer::attachExplorerWindows(main, list, filter);
+        explorer::dropImageList();  // the next population makes one for this list view
         platform::setFocus(list);
     }
     ~Screen() { explorer::attachExplorerWindows({}, {}, {}); }

@@ -9,6 +9,7 @@
 #include "explorer/provider.h"
 #include "local/device.h"
 #include "platform/errors.h"
+#include "platform/sync.h"
 #include "platform/text.h"
 #include "tests/explorer/explorer_fixture.h"
 
@@ -108,6 +109,19 @@ TEST_F(Population, TwoQuickRefreshesEndInOneCompleteListing) {
         ASSERT_EQ(toUtf8(rowByListIndex(i)->path).rfind("\\two\\t", 0), 0u) << "row " << i;
     }
     EXPECT_EQ(screen.title(), "\\two\\ - Farlink");
+}
+
+TEST_F(Population, ARefreshFindingTheLockTakenEndsWithoutWaiting) {
+    root.file("b/x");
+    openFolder(u"\\b\\");
+    const platform::SyncHandle lock = platform::createMutex(u"VelvaneFileWorker", false);
+    ASSERT_EQ(platform::waitFor(lock, 0), platform::WaitResult::signaled);
+    ASSERT_TRUE(screen.refresh());
+    EXPECT_EQ(screen.itemCount(), 0);
+    platform::releaseMutex(lock);
+    platform::closeHandle(lock);
+    ASSERT_TRUE(screen.refresh());
+    EXPECT_EQ(rows(), (std::vector<std::string>{"..", "x"}));
 }
 
 TEST_F(Population, AFolderThatCannotBeReadShowsTheErrorRow) {
@@ -214,6 +228,19 @@ TEST_F(FakePopulation, AtTheTopAFailureShowsTheViewsErrorText) {
     ASSERT_TRUE(screen.refresh());
     EXPECT_EQ(rows(), std::vector<std::string>{
                           "Access Denied. The file or folder may be opened in another application, read-only or hidden."});
+}
+
+TEST_F(FakePopulation, AStoppedPopulationEndsWithoutRestarting) {
+    fake.names = {u"a", u"b", u"c", u"d"};
+    deviceProvider.FindNext = [](platform::FindHandle, platform::FindData& data) {
+        if (fake.next == 2) stopPopulations();
+        return nextFakeEntry(data);
+    };
+    ASSERT_TRUE(screen.refresh());
+    EXPECT_EQ(rows(), (std::vector<std::string>{"a", "b"}));
+    deviceProvider.FindNext = [](platform::FindHandle, platform::FindData& data) { return nextFakeEntry(data); };
+    ASSERT_TRUE(screen.refresh());
+    EXPECT_EQ(rows(), (std::vector<std::string>{"a", "b", "c", "d"}));
 }
 
 TEST_F(FakePopulation, TheSelectionFollowsTheRememberedFileAsRowsSortInBeforeIt) {

@@ -72,50 +72,14 @@ TEST(Rows, EveryKeyInBothDirectionsKeepsListingOrderForTies) {
     }
 }
 
-TEST(Rows, KeepTheWholeSizeOfLargeFiles) {
+TEST(Rows, AnAbortedPopulationFillsAndCountsNothing) {
     Listing listing = fakeListing();
-    listing.view.sortKey = sortSize;
-    listed(listing);
-    EXPECT_EQ(rowByListIndex(5)->size, 5 * GiB);
-    EXPECT_EQ(rowByListIndex(4)->size, 3 * GiB);
-}
-
-TEST(Rows, TypeText) {
-    struct Case { std::u16string path, type; };
-    const Case cases[] = {{u"\\d\\a.txt", u".txt"}, {u"\\d\\a.html", u""}, {u"\\d\\b", u""},
-                          {u"\\d\\a.c", u".c"},     {u"a.c", u".c"},          {u"\\x.y\\readme", u""}};
-    for (const auto& c : cases) EXPECT_EQ(toUtf8(typeText(c.path)), toUtf8(c.type)) << toUtf8(c.path);
-}
-
-TEST(Rows, FirstRowOrTheRememberedOneTakesTheSelection) {
-    Listing listing = fakeListing();
-    listing.rememberedPath = u"\\d\\c";
-    clearRows();
-    std::vector<Selection> selections;
-    for (const Entry& entry : entries) {
-        Selection selection;
-        addFileRow(listing, u"\\d\\" + entry.name, entry.size, {}, selection);
-        selections.push_back(selection);
-    }
-    const std::vector<Selection> expected = {Selection::firstRow, Selection::none, Selection::rememberedRow,
-                                             Selection::none, Selection::none, Selection::none};
-    EXPECT_EQ(selections, expected);
-}
-
-TEST(Rows, TablesStopAtTheirLimitsAndAnAbortFillsNothing) {
-    Listing listing = fakeListing();
-    clearRows();
-    Selection selection;
-    for (int i = 0; i < maxFolderRows + 12; ++i) addFolderRow(listing, u"\\d\\f", 0, {}, selection);
-    for (int i = 0; i < maxFileRows + 10; ++i) addFileRow(listing, u"\\d\\x", 0, {}, selection);
-    EXPECT_EQ(folderRowCount(), maxFolderRows);
-    EXPECT_EQ(fileRowCount(), maxFileRows);
-    EXPECT_EQ(rowByListIndex(maxFolderRows + maxFileRows), nullptr);
-
     clearRows();
     abortPopulation = true;
+    Selection selection;
     EXPECT_EQ(addFileRow(listing, u"\\d\\x", 0, {}, selection), -1);
-    EXPECT_EQ(fileRowCount(), 0);
+    EXPECT_EQ(addFolderRow(listing, u"\\d\\f", 0, {}, selection), -1);
+    EXPECT_EQ(rowByListIndex(0), nullptr);
     abortPopulation = false;
 }
 
