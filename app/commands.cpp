@@ -45,7 +45,7 @@ void postCommand(int command) { platform::postMessage(mainWindow.handle, Message
 void refresh() { explorer::Refresh(); }
 
 explorer::OwnerRecord ownerRecord(const char16_t* path = nullptr) {
-    return {16, mainWindow.handle.id, 0, path};
+    return {mainWindow.handle, path};
 }
 
 struct FocusedRow {

@@ -4,7 +4,7 @@
 #include "app/filter_control.h"
 #include "explorer/listwindow.h"
 #include "explorer/provider.h"
-#include "explorer/rows.h"
+#include "explorer/population.h"
 #include "local/device.h"
 #include "local/filters.h"
 #include "platform/window/controls.h"
@@ -167,7 +167,7 @@ LResult mainWindowProcedure(Window window, MessageId message, WParam wParam, LPa
         }
         break;
     case MessageId::destroy:
-        explorer::abortPopulation = true;
+        explorer::stopPopulations();
         local::freeFilters();
         mainWindow = {};
         platform::postQuitMessage(0);

@@ -138,7 +138,7 @@ void saveDeviceOptions(const ViewProvider& view) {
 }
 
 int editDeviceOptions(ViewProvider& view, const explorer::OwnerRecord& owner) {
-    const Window ownerWindow{static_cast<std::uint32_t>(owner.ownerWindow)};
+    const Window ownerWindow = owner.ownerWindow;
     ui::detectPlatform();
     const platform::DialogTemplate& dialogTemplate =
         ui::isPocketPC() ? resources::optionsDialogTouch : resources::optionsDialogKeypad;

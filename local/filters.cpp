@@ -167,7 +167,7 @@ int saveFilters() {
 }
 
 int editFilter(int index, const explorer::OwnerRecord& owner) {
-    const Window ownerWindow{static_cast<std::uint32_t>(owner.ownerWindow)};
+    const Window ownerWindow = owner.ownerWindow;
     if (index < 0 || index > countFilters()) return 0;
     if (index == maxFilters) {
         platform::messageBox(ownerWindow,

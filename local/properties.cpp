@@ -71,8 +71,8 @@ void paintProperties(Window dialog, const PropertiesState& state) {
                            platform::shellSystemIconIndex | platform::shellTypeName | platform::shellDisplayName |
                                platform::shellAttributes);
     const platform::Rect client = platform::getClientRect(dialog);
-    platform::drawIcon(dialog, {1, 1}, static_cast<platform::IconId>(info.iconIndex));
-    const int textLeft = 2 + platform::iconCellWidth();
+    const int iconCells = platform::drawIcon(dialog, {1, 1}, static_cast<platform::IconId>(info.iconIndex));
+    const int textLeft = 3 + iconCells;  // a blank column after the icon
     platform::drawText(dialog, {textLeft, 1, client.right - 1, client.bottom},
                        propertiesText(state.view, state.path, state.walked.get()),
                        platform::drawCenter | platform::drawWordBreak);
@@ -196,7 +196,7 @@ bool showProperties(const explorer::OwnerRecord& owner) {
     state.path = owner.path ? std::u16string(platform::boundedView(owner.path, platform::maxPath)) : u"";
     state.view = *explorer::currentProvider;
     const int result = platform::dialogBox(
-        resources::propertiesDialog, Window{static_cast<std::uint32_t>(owner.ownerWindow)},
+        resources::propertiesDialog, owner.ownerWindow,
         [&state](Window dialog, platform::MessageId message, platform::WParam wParam,
                  platform::LParam lParam) -> platform::LResult {
             using platform::MessageId;

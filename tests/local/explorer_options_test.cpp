@@ -121,7 +121,7 @@ TEST_F(Options, SavingWritesTenDwordsWithTheirDataLengths) {
 class OptionsDialog : public Options {
 protected:
     void TearDown() override { ui::setPlatformType(ui::keypadPlatform); }
-    explorer::OwnerRecord owner() const { return {16, screen.main.id, 0, nullptr}; }
+    explorer::OwnerRecord owner() const { return {screen.main, nullptr}; }
 
     explorer_test::Screen screen{60, 18};
     ViewProvider view;

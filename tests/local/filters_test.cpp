@@ -180,7 +180,7 @@ TEST_F(Filters, SaveDeletesStaleValuesAfterTheList) {
 class FilterDialog : public Filters {
 protected:
     void SetUp() override { local::loadFilters(); }
-    explorer::OwnerRecord owner() const { return {16, screen.main.id, 0, nullptr}; }
+    explorer::OwnerRecord owner() const { return {screen.main, nullptr}; }
 
     explorer_test::Screen screen{60, 16};
 };

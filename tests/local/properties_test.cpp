@@ -217,7 +217,7 @@ TEST_F(Properties, AFolderIsCountedWhileTheScreenSaysSo) {
     });
     screen.terminal.atIdle([&] { counted = screen.terminal.screenText(); });
     screen.terminal.pressKey(Key::leftSoft);
-    EXPECT_TRUE(local::showProperties({16, screen.main.id, 0, u"\\docs\\Projects"}));
+    EXPECT_TRUE(local::showProperties({screen.main, u"\\docs\\Projects"}));
     EXPECT_EQ(first,
               " File Properties\n"
               "\n"
@@ -253,7 +253,7 @@ TEST_F(Properties, AFolderIsCountedWhileTheScreenSaysSo) {
 TEST_F(Properties, WithoutASoftKeyBarTheScreenEndsAtOnce) {
     explorer_test::Screen screen(50, 14);
     platform::setSoftKeyBarCreationFails(true);
-    const bool done = local::showProperties({16, screen.main.id, 0, u"\\"});
+    const bool done = local::showProperties({screen.main, u"\\"});
     platform::setSoftKeyBarCreationFails(false);
     EXPECT_FALSE(done);
     EXPECT_EQ(screen.terminal.screenText().find("File Properties"), std::string::npos);
