@@ -4,7 +4,6 @@
 #include <optional>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "app/filter_control.h"
 #include "app/main_window.h"
@@ -23,8 +22,8 @@
 #include "platform/window/list_view.h"
 #include "platform/window/menu.h"
 #include "platform/window/message_box.h"
-#include "resources/commands.h"
 #include "platform/text.h"
+#include "resources/commands.h"
 #include "resources/menus.h"
 #include "ui/desktop.h"
 
@@ -67,7 +66,7 @@ std::optional<FocusedRow> focusedRow() {
 
 // The commands whose views and operations come with later versions.
 bool explainNotYetAvailable(int command) {
-    static constexpr std::array<std::pair<int, std::u16string_view>, 13> later = {{
+    static constexpr std::array<std::pair<int, std::u16string_view>, 12> later = {{
         {commandCut, u"Cut"},
         {commandCopy, u"Copy"},
         {commandPaste, u"Paste"},
@@ -80,7 +79,6 @@ bool explainNotYetAvailable(int command) {
         {commandClearQueue, u"Clear"},
         {commandRemoteView, u"The Remote view"},
         {commandQueueView, u"The Queue view"},
-        {commandRenameDone, u"Rename"},
     }};
     for (const auto& [id, name] : later) {
         if (id != command) continue;
