@@ -99,6 +99,7 @@ RealFtpServer::RealFtpServer(FtpServerKind kind, const std::string& root) {
         return;
     }
     workFolder_ = pattern;
+    hostFolder_ = root + "/";
     if (kind == FtpServerKind::Pyftpdlib) {
         startPyftpdlib(root);
     } else {
@@ -143,7 +144,11 @@ void RealFtpServer::startVsftpd(const std::string& root) {
     user_ = "anonymous";
     password_ = "tester@";
     port_ = freePort();
-    chmod(root.c_str(), 0777);
+    chmod(root.c_str(), 0755);
+    remoteFolder_ = "/pub/";
+    hostFolder_ = root + "/pub/";
+    mkdir(hostFolder_.c_str(), 0777);
+    chmod(hostFolder_.c_str(), 0777);
     const std::string emptyFolder = workFolder_ + "/empty";
     mkdir(emptyFolder.c_str(), 0755);
     const std::string config = workFolder_ + "/vsftpd.conf";
@@ -153,7 +158,7 @@ void RealFtpServer::startVsftpd(const std::string& root) {
                   "anonymous_enable=YES\nlocal_enable=NO\nno_anon_password=YES\nanon_root=" + root +
                   "\nwrite_enable=YES\nanon_upload_enable=YES\nanon_mkdir_write_enable=YES\n"
                   "anon_other_write_enable=YES\nanon_world_readable_only=NO\nanon_umask=022\n"
-                  "allow_writeable_chroot=YES\npasv_promiscuous=YES\nport_promiscuous=YES\n"
+                  "pasv_promiscuous=YES\nport_promiscuous=YES\n"
                   "connect_from_port_20=NO\nsecure_chroot_dir=" + emptyFolder +
                   "\nxferlog_enable=NO\ndirmessage_enable=NO\nuse_localtime=NO\n");
     chmod(config.c_str(), 0600);

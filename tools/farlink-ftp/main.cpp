@@ -159,7 +159,9 @@ int copyBetweenServers(const FtpUrl& source, const FtpUrl& target) {
     Connection to;
     if (!from.open(source, false)) return fail(from.reason());
     if (!to.open(target, false)) return fail(to.reason());
-    const int result = ftp::serverToServer(from.session(), to.session(), source.path, target.path, 'I', 0);
+    // The source takes the passive side, so that the target hears STOR before any data
+    // can reach it (some servers drop a data connection that is early).
+    const int result = ftp::serverToServer(from.session(), to.session(), source.path, target.path, 'I', 1);
     from.settle(result);
     to.settle(result);
     if (result) return 0;
