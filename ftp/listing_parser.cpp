@@ -118,7 +118,7 @@ int parseVms(RemoteEntry* entry, const char* line, int length, int semicolon) {
     if (!cursor.numberUpTo(":", hour)) return 0;
     cursor.skipRun(':');
     const int minuteStart = cursor.pos;
-    cursor.advanceTo(": ");
+    cursor.advanceTo(": \r\n");  // the line's end too: a line is passed with its LF
     const Number minute = readNumber(line + minuteStart, cursor.pos - minuteStart);
 
     entry->timeKind = TimeKind::Minute;
