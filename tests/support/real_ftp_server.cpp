@@ -142,7 +142,7 @@ void RealFtpServer::startPyftpdlib(const std::string& root) {
 void RealFtpServer::startVsftpd(const std::string& root) {
     // Anonymous login chrooted into the root, so that no system account is needed.
     user_ = "anonymous";
-    password_ = "tester@";
+    password_ = "tester";
     port_ = freePort();
     chmod(root.c_str(), 0755);
     remoteFolder_ = "/pub/";
