@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 
 #include <cstddef>
+#include <optional>
 #include <string_view>
 
 namespace ftp::detail {
@@ -19,6 +20,19 @@ void setReply(FtpConnection* connection, const char* format, ...) __attribute__(
 // Refuses a text bound for a command line that holds CR, LF or NUL, which would let it
 // smuggle in commands of its own. Returns false after setting the control's reply.
 bool acceptCommandText(FtpConnection* control, std::string_view text);
+
+// One command line, "VERB" or "VERB argument", built without allocating.
+struct CommandLine {
+    char text[256];
+    std::size_t length = 0;
+
+    // False (and nothing built) when the line would take 256 characters or more.
+    bool set(std::string_view verb, std::optional<std::string_view> argument);
+    std::string_view view() const { return {text, length}; }
+};
+
+// Sends `text` and CR LF in one send; returns send's result.
+long sendLine(int socket, std::string_view text);
 
 // A TCP socket that is closed on exec and never descriptor 0 (0 means "no socket").
 int newSocket();

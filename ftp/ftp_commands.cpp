@@ -4,7 +4,6 @@
 
 #include "ftp/engine_internal.h"
 
-#include <string>
 
 namespace ftp {
 
@@ -17,10 +16,8 @@ int sendWithArgument(FtpSession& session, const char* verb, std::string_view arg
                      char expectedClass) {
     if (!session.control || argument.size() > limit) return 0;
     if (!acceptCommandText(session.control, argument)) return 0;
-    std::string command(verb);
-    command += ' ';
-    command += argument;
-    return sendCommand(command, expectedClass, session.control);
+    CommandLine command;
+    return command.set(verb, argument) && sendCommand(command.view(), expectedClass, session.control);
 }
 
 }  // namespace

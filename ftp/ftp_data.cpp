@@ -13,7 +13,6 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
-#include <string>
 
 namespace ftp {
 
@@ -54,8 +53,9 @@ int newDataSocket() {
 
 bool announceRestart(FtpConnection* control) {
     if (control->restartOffset == 0) return true;
-    const std::string command = "REST " + std::to_string(control->restartOffset);
-    return sendCommand(command, '3', control);
+    char command[32];
+    const int length = std::snprintf(command, sizeof command, "REST %lld", static_cast<long long>(control->restartOffset));
+    return sendCommand(std::string_view(command, std::size_t(length)), '3', control);
 }
 
 // A data record as the Data model gives it, or null after the debug line.
@@ -138,8 +138,7 @@ int openPassiveData(FtpConnection* control, FtpConnection** place, char type, Co
         closeSocket(socket);
         return 0;
     }
-    const std::string line = std::string(command) + "\r\n";
-    if (sendBytes(control->socket, line.data(), line.size()) <= 0) {
+    if (sendLine(control->socket, command) <= 0) {
         setReply(control, "Unable to issue STOR\n");
         closeSocket(socket);
         return 0;

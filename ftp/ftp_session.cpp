@@ -48,6 +48,30 @@ bool acceptCommandText(FtpConnection* control, std::string_view text) {
     return false;
 }
 
+bool CommandLine::set(std::string_view verb, std::optional<std::string_view> argument) {
+    const std::size_t needed = verb.size() + (argument ? 1 + argument->size() : 0);
+    if (needed >= sizeof text) return false;
+    verb.copy(text, verb.size());
+    if (argument) {
+        text[verb.size()] = ' ';
+        argument->copy(text + verb.size() + 1, argument->size());
+    }
+    length = needed;
+    return true;
+}
+
+long sendLine(int socket, std::string_view text) {
+    iovec parts[2] = {{const_cast<char*>(text.data()), text.size()}, {const_cast<char*>("\r\n"), 2}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = 2;
+    long sent;
+    do {
+        sent = sendmsg(socket, &message, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    return sent;
+}
+
 int keepOffDescriptorZero(int descriptor) {
     if (descriptor != 0) return descriptor;
     const int moved = fcntl(descriptor, F_DUPFD_CLOEXEC, 1);
@@ -236,7 +260,10 @@ int openControl(FtpSession& session, std::string_view hostText) {
 }
 
 int receiveLine(char* buffer, int capacity, FtpConnection* connection) {
-    if (!connection || !connection->buffer || connection->direction == ConnectionDirection::Write) return -1;
+    if (!connection || !connection->buffer || connection->socket <= 0 ||
+        connection->direction == ConnectionDirection::Write) {
+        return -1;
+    }
     if (capacity <= 0) return 0;
     int count = 0;
     bool endOfStream = false;
@@ -307,22 +334,15 @@ int readReply(char expectedClass, FtpConnection* connection) {
 int sendCommand(std::string_view command, char expectedClass, FtpConnection* connection) {
     if (!isControl(connection) || connection->socket == 0) return 0;
     if (!acceptCommandText(connection, command)) return 0;
-    // One send for the line and its CR LF, without copying the command.
-    iovec parts[2] = {{const_cast<char*>(command.data()), command.size()}, {const_cast<char*>("\r\n"), 2}};
-    msghdr message{};
-    message.msg_iov = parts;
-    message.msg_iovlen = 2;
-    long sent;
-    do {
-        sent = sendmsg(connection->socket, &message, MSG_NOSIGNAL);
-    } while (sent < 0 && errno == EINTR);
-    if (sent <= 0) {
+    if (sendLine(connection->socket, command) <= 0) {
         debugLine("FTP:: write");
         return 0;
     }
     if (connection->traceCallback) {
-        std::string line(command);  // the trace wants a NUL-terminated text
-        connection->traceCallback(line.c_str(), connection->callbackContext, 0);
+        char line[lineBufferSize];  // the trace wants a NUL-terminated text
+        const std::size_t length = command.copy(line, sizeof line - 1);
+        line[length] = '\0';
+        connection->traceCallback(line, connection->callbackContext, 0);
     }
     return readReply(expectedClass, connection);
 }

@@ -178,18 +178,14 @@ int openTransfer(std::optional<std::string_view> remotePath, TransferType type, 
         setReply(control, "Invalid open type %d\n", int(type));
         return 0;
     }
-    std::string line = command->verb;
-    if (remotePath) {
-        line += ' ';
-        line += *remotePath;
-    }
-    if (line.size() >= 256) return 0;
+    CommandLine line;
+    if (!line.set(command->verb, remotePath)) return 0;
 
     if (control->mode == ConnectionMode::Passive) {
-        return openPassiveData(control, place, typeCharacter, command->direction, line);
+        return openPassiveData(control, place, typeCharacter, command->direction, line.view());
     }
     if (control->mode != ConnectionMode::Active ||
-        !openActiveData(control, place, typeCharacter, command->direction, line)) {
+        !openActiveData(control, place, typeCharacter, command->direction, line.view())) {
         return 0;
     }
     if (!acceptData(*place, control)) {

@@ -5,7 +5,6 @@
 #include "ftp/ftp_data.h"
 
 #include <cstdio>
-#include <string>
 
 namespace ftp {
 
@@ -15,10 +14,8 @@ namespace {
 
 // "VERB path", sent expecting a 1xx; a line of 256 characters or more is not sent.
 int startTransfer(FtpConnection* control, const char* verb, std::string_view path) {
-    std::string line(verb);
-    line += ' ';
-    line += path;
-    return line.size() < 256 && sendCommand(line, '1', control);
+    CommandLine line;
+    return line.set(verb, path) && sendCommand(line.view(), '1', control);
 }
 
 }  // namespace
