@@ -251,20 +251,28 @@ int listToFile(FtpSession& session, std::string_view localPath, std::optional<st
     return transferFile(localPath, remotePath, session.control, TransferType::DirectoryList, 'A');
 }
 
-int download(FtpSession& session, std::string_view localPath, std::string_view remotePath, char typeCharacter,
-             std::int64_t offset) {
+namespace {
+
+// A file transfer from `offset` on: the whole file when it is 0, else resumed.
+int transferFrom(FtpSession& session, std::string_view localPath, std::string_view remotePath, char typeCharacter,
+                 std::int64_t offset, TransferType whole, TransferType resumed) {
     if (!session.control) return 0;
     session.control->restartOffset = offset;
-    const TransferType type = offset ? TransferType::DownloadAppend : TransferType::Download;
-    return transferFile(localPath, remotePath, session.control, type, typeCharacter);
+    return transferFile(localPath, remotePath, session.control, offset ? resumed : whole, typeCharacter);
+}
+
+}  // namespace
+
+int download(FtpSession& session, std::string_view localPath, std::string_view remotePath, char typeCharacter,
+             std::int64_t offset) {
+    return transferFrom(session, localPath, remotePath, typeCharacter, offset, TransferType::Download,
+                        TransferType::DownloadAppend);
 }
 
 int upload(FtpSession& session, std::string_view localPath, std::string_view remotePath, char typeCharacter,
            std::int64_t offset) {
-    if (!session.control) return 0;
-    session.control->restartOffset = offset;
-    const TransferType type = offset ? TransferType::UploadResume : TransferType::Upload;
-    return transferFile(localPath, remotePath, session.control, type, typeCharacter);
+    return transferFrom(session, localPath, remotePath, typeCharacter, offset, TransferType::Upload,
+                        TransferType::UploadResume);
 }
 
 }  // namespace ftp

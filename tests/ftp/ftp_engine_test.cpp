@@ -97,16 +97,23 @@ TEST_F(Engine, HostTextPortIsDecimalModulo65536AndHostNamesResolve) {
     EXPECT_EQ("", finish(server));
 }
 
-TEST_F(Engine, RefusedConnectionIsReported) {
-    const int probe = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
+// Binds `socket` to a free loopback port and returns that port's host text.
+std::string bindLoopback(int socket, sockaddr_in& address) {
+    address = {};
     address.sin_family = AF_INET;
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     socklen_t size = sizeof address;
-    bind(probe, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(probe, reinterpret_cast<sockaddr*>(&address), &size);
+    bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size);
+    return "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+}
+
+TEST_F(Engine, RefusedConnectionIsReported) {
+    const int probe = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address;
+    const std::string host = bindLoopback(probe, address);
     close(probe);  // nobody listens there now
-    EXPECT_EQ(0, openControl(session, "127.0.0.1:" + std::to_string(ntohs(address.sin_port))));
+    EXPECT_EQ(0, openControl(session, host));
     EXPECT_EQ("unable to connect to server.\n", reply());
 }
 
@@ -154,19 +161,15 @@ TEST_F(Engine, IdleCallbackBoundsTheWaitForASilentServer) {
 TEST_F(Engine, IdleCallbackBoundsTheConnect) {
     // A listener whose queue is full drops further connection attempts unanswered.
     const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
+    sockaddr_in address;
+    const std::string host = bindLoopback(listener, address);
     listen(listener, 0);
     const int queued = socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_EQ(0, connect(queued, reinterpret_cast<sockaddr*>(&address), sizeof address));
 
     IdleCounter counter;
     installIdleCallback(session.control, counter);
-    EXPECT_EQ(0, openControl(session, "127.0.0.1:" + std::to_string(ntohs(address.sin_port))));
+    EXPECT_EQ(0, openControl(session, host));
     EXPECT_EQ("unable to connect to server.\n", reply());
     EXPECT_EQ(3, counter.calls);
     close(queued);

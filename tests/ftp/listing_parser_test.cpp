@@ -43,21 +43,18 @@ struct Expected {
     std::string id = "";
 };
 
-std::string describe(const RemoteEntry& entry) {
-    std::ostringstream text;
-    text << "name='" << std::string(entry.name ? entry.name : "", std::size_t(entry.nameLength)) << "' folder "
-         << entry.mayBeFolder << " file " << entry.mayBeFile << " size " << int(entry.sizeKind) << "/" << entry.size
-         << " time " << int(entry.timeKind) << "/" << entry.time << " id " << entry.idKind << "/"
-         << std::string(entry.id ? entry.id : "", std::size_t(entry.idLength));
-    return text.str();
-}
-
 std::string describe(const Expected& entry) {
     std::ostringstream text;
     text << "name='" << entry.name << "' folder " << entry.mayBeFolder << " file " << entry.mayBeFile << " size "
-         << int(entry.sizeKind) << "/" << entry.size << " time " << int(entry.timeKind) << "/" << entry.time << " id "
-         << !entry.id.empty() << "/" << entry.id;
+         << int(entry.sizeKind) << "/" << entry.size << " time " << int(entry.timeKind) << "/" << entry.time << " id '"
+         << entry.id << "'";
     return text.str();
+}
+
+std::string describe(const RemoteEntry& entry) {
+    return describe({std::string(entry.name ? entry.name : "", std::size_t(entry.nameLength)), entry.mayBeFolder,
+                     entry.mayBeFile, entry.sizeKind, entry.size, entry.timeKind, entry.time,
+                     std::string(entry.id ? entry.id : "", std::size_t(entry.idLength))});
 }
 
 TEST(ListingParser, ReadsEachStyle) {
