@@ -4,6 +4,7 @@
 #include "ftp/engine_internal.h"
 
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -219,6 +220,8 @@ int acceptData(FtpConnection* data, FtpConnection* control, int waitSeconds) {
     in_addr controlPeer{};
     if (!peerAddress(control->socket, controlPeer)) return fail("Unknown Error");
 
+    // Non-blocking, so that a connection that is gone before accept() cannot stall it.
+    fcntl(data->socket, F_SETFL, fcntl(data->socket, F_GETFL) | O_NONBLOCK);
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::seconds(waitSeconds);
     for (;;) {
@@ -233,6 +236,7 @@ int acceptData(FtpConnection* data, FtpConnection* control, int waitSeconds) {
             socklen_t size = sizeof peer;
             const int accepted =
                 keepOffDescriptorZero(accept4(data->socket, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC));
+            if (accepted < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNABORTED)) continue;
             if (accepted < 0) return fail("Unknown Error");
             if (peer.sin_addr.s_addr != controlPeer.s_addr) {
                 // Someone else raced the server to our port: drop it and keep waiting.

@@ -430,19 +430,6 @@ TEST_F(Engine, ActiveAcceptGivesUpWhenTheServerNeverConnects) {
     EXPECT_EQ("", finish(server));
 }
 
-TEST_F(Engine, OpenersRefuseABadDirectionOrTypeBeforeSending) {
-    ScriptedFtpServer server(greeting);
-    open(server);
-    FtpConnection* data = nullptr;
-    EXPECT_EQ(0, openPassiveData(session.control, &data, 'I', ConnectionDirection(7), "RETR /f"));
-    EXPECT_EQ("Invalid direction 7\n", reply());
-    EXPECT_EQ(0, openActiveData(session.control, &data, 'E', ConnectionDirection::Read, "RETR /f"));
-    EXPECT_EQ("Invalid mode E\n", reply());
-    EXPECT_EQ(nullptr, data);
-    EXPECT_EQ(0, closeData(session.control));
-    EXPECT_EQ("", finish(server));
-}
-
 // --- server to server ---
 
 Script serverToServerOpening(const std::string& passiveReply) {

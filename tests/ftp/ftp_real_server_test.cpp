@@ -130,12 +130,6 @@ TEST_P(Pyftpdlib, ResumesADownloadAndAnUpload) {
     EXPECT_EQ(bytes, readFile(root / "partial"));
 }
 
-TEST_P(Pyftpdlib, MissingFileLeavesNothingBehind) {
-    EXPECT_EQ(0, download(session, local / "never", "/missing", 'I', 0));
-    EXPECT_EQ("550", reply().substr(0, 3));
-    EXPECT_TRUE(std::filesystem::is_empty(local.path()));
-}
-
 INSTANTIATE_TEST_SUITE_P(Modes, Pyftpdlib,
                          ::testing::Values(Setup{FtpServerKind::Pyftpdlib, ConnectionMode::Passive},
                                            Setup{FtpServerKind::Pyftpdlib, ConnectionMode::Active}),
