@@ -188,7 +188,13 @@ TEST_F(Engine, LogInFollowsTheClassOfEachReply) {
                                     expect("USER " + longest), send("331 password\r\n"), expect("PASS pw"),
                                     send("230 in\r\n")}}));
     open(server);
+    std::string trace;
+    session.control->traceCallback = [](const char* text, void* context, int received) {
+        *static_cast<std::string*>(context) += (received ? "S: " : "C: ") + std::string(text) + (received ? "" : "\n");
+    };
+    session.control->callbackContext = &trace;
     EXPECT_EQ(1, logIn(session, "open", "never sent"));
+    EXPECT_EQ("C: USER open\nS: 230 no password needed\r\n", trace);
     EXPECT_EQ(0, logIn(session, "acct", "pw"));
     EXPECT_EQ(0, logIn(session, "bad", "pw"));
     EXPECT_EQ("530 not allowed\n", reply());
