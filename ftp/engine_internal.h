@@ -1,0 +1,53 @@
+// Helpers shared by the engine's source files; not part of the engine's interface.
+#pragma once
+
+#include "ftp/ftp_session.h"
+
+#include <netinet/in.h>
+
+#include <cstddef>
+#include <optional>
+#include <string_view>
+
+namespace ftp::detail {
+
+// The engine's diagnostic lines ("FTP:: ..."). They go to standard error only when the
+// environment variable FARLINK_DEBUG is set, so they never reach a user's screen.
+void debugLine(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+void setReply(FtpConnection* connection, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// Refuses a text bound for a command line that holds CR, LF or NUL, which would let it
+// smuggle in commands of its own. Returns false after setting the control's reply.
+bool acceptCommandText(FtpConnection* control, std::string_view text);
+
+// One command line, "VERB" or "VERB argument", built without allocating.
+struct CommandLine {
+    char text[256];
+    std::size_t length = 0;
+
+    // False (and nothing built) when the line would take 256 characters or more.
+    bool set(std::string_view verb, std::optional<std::string_view> argument);
+    std::string_view view() const { return {text, length}; }
+};
+
+// Sends `text` and CR LF in one send; returns send's result.
+long sendLine(int socket, std::string_view text);
+
+// A TCP socket that is closed on exec and never descriptor 0 (0 means "no socket").
+int newSocket();
+int keepOffDescriptorZero(int descriptor);
+void closeSocket(int& socket);
+
+// send() that never raises SIGPIPE and retries after a signal.
+long sendBytes(int socket, const void* data, std::size_t length);
+
+// Connects `socket`; with an idle callback installed on `timing` the connect is
+// non-blocking and waited on as waitReady waits, so the caller can bound it.
+bool connectSocket(const FtpConnection& timing, int socket, const sockaddr_in& address);
+
+// Polls one socket for reading or writing; timeoutMs as poll(). Returns poll's result.
+int pollSocket(int socket, bool forWriting, int timeoutMs);
+int waitPeriodMs(const FtpConnection& connection);
+
+}  // namespace ftp::detail

@@ -1,0 +1,267 @@
+// Data connections in passive and active mode.
+#include "ftp/ftp_data.h"
+
+#include "ftp/engine_internal.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <new>
+
+namespace ftp {
+
+using namespace detail;
+
+namespace {
+
+// The checks both openers make before anything is sent.
+bool checkOpening(FtpConnection* control, char type, ConnectionDirection direction, std::string_view command) {
+    if (!control || control->direction != ConnectionDirection::Control) return false;
+    if (direction != ConnectionDirection::Read && direction != ConnectionDirection::Write) {
+        setReply(control, "Invalid direction %d\n", int(direction));
+        return false;
+    }
+    if (type != 'A' && type != 'I') {
+        setReply(control, "Invalid mode %c\n", type);
+        return false;
+    }
+    return acceptCommandText(control, command);
+}
+
+int newDataSocket() {
+    const int socket = newSocket();
+    if (socket < 0) {
+        debugLine("FTP:: socket");
+        return -1;
+    }
+    const int on = 1;
+    const linger noLinger{0, 0};
+    if (setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+        setsockopt(socket, SOL_SOCKET, SO_LINGER, &noLinger, sizeof noLinger) != 0) {
+        debugLine("FTP:: setsockopt");
+        close(socket);
+        return -1;
+    }
+    return socket;
+}
+
+bool announceRestart(FtpConnection* control) {
+    if (control->restartOffset == 0) return true;
+    char command[32];
+    const int length = std::snprintf(command, sizeof command, "REST %lld", static_cast<long long>(control->restartOffset));
+    return sendCommand(std::string_view(command, std::size_t(length)), '3', control);
+}
+
+// A data record as the Data model gives it, or null after the debug line.
+FtpConnection* newDataRecord(const FtpConnection* control, char type, ConnectionDirection direction) {
+    auto* data = new (std::nothrow) FtpConnection{};
+    if (!data) {
+        debugLine("FTP:: calloc");
+        return nullptr;
+    }
+    if (type == 'A') {
+        data->buffer = new (std::nothrow) char[lineBufferSize];
+        if (!data->buffer) {
+            debugLine("FTP:: calloc");
+            delete data;
+            return nullptr;
+        }
+    }
+    data->direction = direction;
+    data->idleSeconds = control->idleSeconds;
+    data->idleMicroseconds = control->idleMicroseconds;
+    if (data->idleSeconds || data->idleMicroseconds) data->idleCallback = control->idleCallback;
+    data->progressInterval = control->progressInterval;
+    if (data->progressInterval) data->progressCallback = control->progressCallback;
+    data->callbackContext = control->callbackContext;
+    return data;
+}
+
+void freeDataRecord(FtpConnection* data) {
+    delete[] data->buffer;
+    delete data;
+}
+
+bool peerAddress(int socket, in_addr& address) {
+    sockaddr_in peer{};
+    socklen_t size = sizeof peer;
+    if (getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &size) != 0) return false;
+    address = peer.sin_addr;
+    return true;
+}
+
+}  // namespace
+
+bool parsePassiveAddress(const char* reply, std::uint8_t passiveAddress[6]) {
+    const char* text = std::strchr(reply, '(');
+    if (!text) return false;
+    ++text;
+    std::uint8_t numbers[6];
+    for (int i = 0; i < 6; ++i) {
+        if (i > 0 && *text++ != ',') return false;
+        while (*text == ' ') ++text;  // as scanf's %hhu allows
+        unsigned value = 0;
+        int digits = 0;
+        for (; *text >= '0' && *text <= '9' && digits < 4; ++text, ++digits) value = value * 10 + unsigned(*text - '0');
+        if (digits == 0 || value > 255) return false;
+        numbers[i] = std::uint8_t(value);
+    }
+    passiveAddress[0] = numbers[4];
+    passiveAddress[1] = numbers[5];
+    std::memcpy(passiveAddress + 2, numbers, 4);
+    return true;
+}
+
+int openPassiveData(FtpConnection* control, FtpConnection** place, char type, ConnectionDirection direction,
+                    std::string_view command) {
+    if (!checkOpening(control, type, direction, command)) return 0;
+    if (!sendCommand("PASV", '2', control)) return 0;
+    std::uint8_t passiveAddress[6];
+    if (!parsePassiveAddress(control->reply, passiveAddress)) return 0;
+    if (control->usePeerAddress && !copyPeerAddress(control, passiveAddress)) return 0;
+    if (!announceRestart(control)) return 0;
+
+    int socket = newDataSocket();
+    if (socket < 0) return 0;
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    std::memcpy(&address.sin_port, passiveAddress, 2);
+    std::memcpy(&address.sin_addr.s_addr, passiveAddress + 2, 4);
+    if (!connectSocket(*control, socket, address)) {
+        setReply(control, "PASV Connect failed\n");
+        closeSocket(socket);
+        return 0;
+    }
+    if (sendLine(control->socket, command) <= 0) {
+        setReply(control, "Unable to issue STOR\n");
+        closeSocket(socket);
+        return 0;
+    }
+    if (!readReply('1', control)) {
+        closeSocket(socket);
+        return 0;
+    }
+    FtpConnection* data = newDataRecord(control, type, direction);
+    if (!data) {
+        setReply(control, "PASV Out of memory error\n");
+        closeSocket(socket);
+        return 0;
+    }
+    data->socket = socket;
+    data->owner = control;
+    *place = data;
+    return 1;
+}
+
+int openActiveData(FtpConnection* control, FtpConnection** place, char type, ConnectionDirection direction,
+                   std::string_view command) {
+    if (!checkOpening(control, type, direction, command)) return 0;
+    sockaddr_in local{};
+    socklen_t size = sizeof local;
+    if (getsockname(control->socket, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+        debugLine("FTP:: getsockname");
+        return 0;
+    }
+    int socket = newDataSocket();
+    if (socket < 0) return 0;
+    local.sin_port = 0;
+    if (bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+        debugLine("FTP:: bind");
+        closeSocket(socket);
+        return 0;
+    }
+    if (listen(socket, 1) != 0) {
+        debugLine("FTP:: listen");
+        closeSocket(socket);
+        return 0;
+    }
+    size = sizeof local;
+    if (getsockname(socket, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+        closeSocket(socket);
+        return 0;
+    }
+    const auto* host = reinterpret_cast<const std::uint8_t*>(&local.sin_addr.s_addr);
+    const auto* port = reinterpret_cast<const std::uint8_t*>(&local.sin_port);
+    char portCommand[64];
+    std::snprintf(portCommand, sizeof portCommand, "PORT %u,%u,%u,%u,%u,%u", host[0], host[1], host[2], host[3],
+                  port[0], port[1]);
+    if (!sendCommand(portCommand, '2', control) || !announceRestart(control)) {
+        closeSocket(socket);
+        return 0;
+    }
+    FtpConnection* data = newDataRecord(control, type, direction);
+    if (!data) {
+        closeSocket(socket);
+        return 0;
+    }
+    if (!sendCommand(command, '1', control)) {
+        closeSocket(socket);
+        freeDataRecord(data);
+        return 0;
+    }
+    data->socket = socket;
+    *place = data;
+    return 1;
+}
+
+int acceptData(FtpConnection* data, FtpConnection* control, int waitSeconds) {
+    auto fail = [&](const char* text) {
+        if (text) setReply(control, "%s", text);
+        closeSocket(data->socket);
+        return 0;
+    };
+    in_addr controlPeer{};
+    if (!peerAddress(control->socket, controlPeer)) return fail("Unknown Error");
+
+    // Non-blocking, so that a connection that is gone before accept() cannot stall it.
+    fcntl(data->socket, F_SETFL, fcntl(data->socket, F_GETFL) | O_NONBLOCK);
+    using Clock = std::chrono::steady_clock;
+    const auto deadline = Clock::now() + std::chrono::seconds(waitSeconds);
+    for (;;) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+        pollfd sockets[2] = {{data->socket, POLLIN, 0}, {control->socket, POLLIN, 0}};
+        const int ready = poll(sockets, 2, left > 0 ? int(left) : 0);
+        if (ready < 0 && errno == EINTR) continue;
+        if (ready < 0) return fail("Unknown Error");
+        if (ready == 0) return fail("timed out waiting for connection");
+        if (sockets[0].revents) {
+            sockaddr_in peer{};
+            socklen_t size = sizeof peer;
+            const int accepted =
+                keepOffDescriptorZero(accept4(data->socket, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC));
+            if (accepted < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNABORTED)) continue;
+            if (accepted < 0) return fail("Unknown Error");
+            if (peer.sin_addr.s_addr != controlPeer.s_addr) {
+                // Someone else raced the server to our port: drop it and keep waiting.
+                close(accepted);
+                continue;
+            }
+            closeSocket(data->socket);
+            data->socket = accepted;
+            data->owner = control;
+            return 1;
+        }
+        // The server answered instead of connecting: its line says why.
+        fail(nullptr);
+        readReply('2', control);
+        return 0;
+    }
+}
+
+int closeData(FtpConnection* data) {
+    if (!data || data->direction == ConnectionDirection::Control) return 0;
+    if (data->socket > 0) shutdown(data->socket, SHUT_RDWR);
+    closeSocket(data->socket);
+    FtpConnection* owner = data->owner;
+    freeDataRecord(data);
+    return owner ? readReply('2', owner) : 1;
+}
+
+}  // namespace ftp

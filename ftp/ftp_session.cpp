@@ -1,0 +1,399 @@
+// The control connection: session records, connect and greeting, line and reply
+// reading, command sending, translated writes and waits.
+#include "ftp/ftp_session.h"
+
+#include "ftp/engine_internal.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <sys/uio.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <string>
+
+namespace ftp {
+
+namespace detail {
+
+void debugLine(const char* format, ...) {
+    if (!std::getenv("FARLINK_DEBUG")) return;
+    char line[512];
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(line, sizeof line, format, arguments);
+    va_end(arguments);
+    const std::size_t length = std::strlen(line);
+    std::fprintf(stderr, length && line[length - 1] == '\n' ? "%s" : "%s\n", line);
+}
+
+void setReply(FtpConnection* connection, const char* format, ...) {
+    va_list arguments;
+    va_start(arguments, format);
+    std::vsnprintf(connection->reply, replySize, format, arguments);
+    va_end(arguments);
+}
+
+bool acceptCommandText(FtpConnection* control, std::string_view text) {
+    if (text.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos) return true;
+    setReply(control, "Invalid character in command argument\n");
+    return false;
+}
+
+bool CommandLine::set(std::string_view verb, std::optional<std::string_view> argument) {
+    const std::size_t needed = verb.size() + (argument ? 1 + argument->size() : 0);
+    if (needed >= sizeof text) return false;
+    verb.copy(text, verb.size());
+    if (argument) {
+        text[verb.size()] = ' ';
+        argument->copy(text + verb.size() + 1, argument->size());
+    }
+    length = needed;
+    return true;
+}
+
+long sendLine(int socket, std::string_view text) {
+    iovec parts[2] = {{const_cast<char*>(text.data()), text.size()}, {const_cast<char*>("\r\n"), 2}};
+    msghdr message{};
+    message.msg_iov = parts;
+    message.msg_iovlen = 2;
+    long sent;
+    do {
+        sent = sendmsg(socket, &message, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    return sent;
+}
+
+int keepOffDescriptorZero(int descriptor) {
+    if (descriptor != 0) return descriptor;
+    const int moved = fcntl(descriptor, F_DUPFD_CLOEXEC, 1);
+    close(descriptor);
+    return moved;
+}
+
+int newSocket() {
+    return keepOffDescriptorZero(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
+}
+
+void closeSocket(int& socket) {
+    if (socket > 0) close(socket);
+    socket = 0;
+}
+
+long sendBytes(int socket, const void* data, std::size_t length) {
+    long sent;
+    do {
+        sent = send(socket, data, length, MSG_NOSIGNAL);
+    } while (sent < 0 && errno == EINTR);
+    return sent;
+}
+
+int pollSocket(int socket, bool forWriting, int timeoutMs) {
+    pollfd entry{socket, short(forWriting ? POLLOUT : POLLIN), 0};
+    int result;
+    do {
+        result = poll(&entry, 1, timeoutMs);
+    } while (result < 0 && errno == EINTR);
+    return result;
+}
+
+int waitPeriodMs(const FtpConnection& connection) {
+    return connection.idleSeconds * 1000 + connection.idleMicroseconds / 1000;
+}
+
+bool connectSocket(const FtpConnection& timing, int socket, const sockaddr_in& address) {
+    const auto* target = reinterpret_cast<const sockaddr*>(&address);
+    if (!timing.idleCallback) return connect(socket, target, sizeof address) == 0;
+
+    const int flags = fcntl(socket, F_GETFL);
+    fcntl(socket, F_SETFL, flags | O_NONBLOCK);
+    bool connected = connect(socket, target, sizeof address) == 0;
+    if (!connected && errno == EINPROGRESS) {
+        for (;;) {
+            const int ready = pollSocket(socket, true, waitPeriodMs(timing));
+            if (ready < 0) break;
+            if (ready > 0) {
+                int error = 0;
+                socklen_t size = sizeof error;
+                connected = getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+                break;
+            }
+            if (!timing.idleCallback(timing.callbackContext)) break;
+        }
+    }
+    fcntl(socket, F_SETFL, flags);
+    return connected;
+}
+
+}  // namespace detail
+
+using namespace detail;
+
+namespace {
+
+void resetLineBuffer(FtpConnection* connection) {
+    connection->getPos = connection->putPos = connection->buffer;
+    connection->available = 0;
+    connection->spaceLeft = lineBufferSize;
+}
+
+bool isControl(const FtpConnection* connection) {
+    return connection && connection->direction == ConnectionDirection::Control;
+}
+
+enum class StageResult { Sent, GaveUp, ShortSend };
+
+// Sends the bytes staged by writeTranslated; `step` names the place in its diagnostics.
+StageResult sendStage(FtpConnection* connection, int length, int step) {
+    if (!waitReady(connection)) return StageResult::GaveUp;
+    const long sent = sendBytes(connection->socket, connection->buffer, std::size_t(length));
+    if (sent == length) return StageResult::Sent;
+    debugLine("write(%d) returned %ld, errno = %d\n", step, sent, errno);
+    return StageResult::ShortSend;
+}
+
+// Fails an open: closes the socket and leaves `text` as the reason.
+int failOpen(FtpConnection* control, const char* text, const char* debugText) {
+    setReply(control, "%s", text);
+    debugLine("%s", debugText);
+    closeSocket(control->socket);
+    return 0;
+}
+
+}  // namespace
+
+FtpSession createSession() {
+    FtpSession session;
+    auto* control = new (std::nothrow) FtpConnection{};
+    char* buffer = control ? new (std::nothrow) char[lineBufferSize] : nullptr;
+    if (!buffer) {
+        debugLine("FTP:: Memory Error");
+        delete control;
+        return session;
+    }
+    control->buffer = buffer;
+    session.control = control;
+    return session;
+}
+
+void release(FtpSession& session) {
+    if (!session.control) return;
+    closeSocket(session.control->socket);
+    delete[] session.control->buffer;
+    delete session.control;
+    session.control = nullptr;
+}
+
+void setConnectionMode(FtpSession& session, ConnectionMode mode) {
+    if (session.control) session.control->mode = mode;
+}
+
+const char* lastReply(const FtpSession& session) {
+    return isControl(session.control) ? session.control->reply : nullptr;
+}
+
+int openControl(FtpSession& session, std::string_view hostText) {
+    FtpConnection* control = session.control;
+    if (!control) return 0;
+    control->direction = ConnectionDirection::Control;
+    control->owner = nullptr;
+    control->transferred = 0;
+    control->sinceProgress = 0;
+    control->restartOffset = 0;
+    closeSocket(control->socket);
+    resetLineBuffer(control);
+
+    std::string host(hostText);
+    unsigned port = defaultPort;
+    if (const auto colon = host.find(':'); colon != std::string::npos) {
+        const char* digits = host.c_str() + colon + 1;
+        if (*digits < '0' || *digits > '9') {
+            return failOpen(control, "unable to get port number.\n", "FTP:: getservbyname");
+        }
+        port = 0;
+        for (; *digits >= '0' && *digits <= '9'; ++digits) port = (port * 10 + unsigned(*digits - '0')) % 65536;
+        host.resize(colon);
+    }
+
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(std::uint16_t(port));
+    address.sin_addr.s_addr = inet_addr(host.c_str());
+    if (address.sin_addr.s_addr == INADDR_NONE) {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = SOCK_STREAM;
+        hints.ai_protocol = IPPROTO_TCP;
+        addrinfo* found = nullptr;
+        if (getaddrinfo(host.c_str(), "21", &hints, &found) != 0 || !found) {
+            return failOpen(control, "unable to resolve host address.\n", "FTP:: getaddrinfo");
+        }
+        address.sin_addr = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
+        freeaddrinfo(found);
+    }
+
+    control->socket = newSocket();
+    if (control->socket < 0) {
+        control->socket = 0;
+        return failOpen(control, "unable to create socket.\n", "FTP:: socket");
+    }
+    const int on = 1;
+    if (setsockopt(control->socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+        return failOpen(control, "unable to set socket options.\n", "FTP:: setsockopt");
+    }
+    if (!connectSocket(*control, control->socket, address)) {
+        return failOpen(control, "unable to connect to server.\n", "FTP:: connect");
+    }
+    if (!readReply('2', control)) {
+        closeSocket(control->socket);
+        return 0;
+    }
+    return 1;
+}
+
+int receiveLine(char* buffer, int capacity, FtpConnection* connection) {
+    if (!connection || !connection->buffer || connection->socket <= 0 ||
+        connection->direction == ConnectionDirection::Write) {
+        return -1;
+    }
+    if (capacity <= 0) return 0;
+    int count = 0;
+    bool endOfStream = false;
+    buffer[0] = '\0';
+    for (;;) {
+        if (connection->available > 0) {
+            const int room = capacity - 1 - count;
+            const int limit = connection->available < room ? connection->available : room;
+            const auto* lineFeed = static_cast<const char*>(std::memchr(connection->getPos, '\n', std::size_t(limit)));
+            const int taken = lineFeed ? int(lineFeed - connection->getPos) + 1 : limit;
+            std::memcpy(buffer + count, connection->getPos, std::size_t(taken));
+            count += taken;
+            buffer[count] = '\0';
+            connection->getPos += taken;
+            connection->available -= taken;
+            if (lineFeed) break;
+        }
+        if (count == capacity - 1) return count;
+        if (connection->getPos == connection->putPos) resetLineBuffer(connection);
+        if (endOfStream) return count ? count : -1;
+        if (!waitReady(connection)) return count;
+
+        long received;
+        do {
+            received = recv(connection->socket, connection->putPos, std::size_t(connection->spaceLeft), 0);
+        } while (received < 0 && errno == EINTR);
+        if (received < 0) {
+            debugLine("FTP:: Readline Read Error");
+            return -1;
+        }
+        if (connection->direction == ConnectionDirection::Control && connection->traceCallback && received > 0) {
+            char chunk[lineBufferSize + 1];
+            std::memcpy(chunk, connection->putPos, std::size_t(received));
+            chunk[received] = '\0';
+            connection->traceCallback(chunk, connection->callbackContext, 1);
+        }
+        connection->putPos += received;
+        connection->available += int(received);
+        connection->spaceLeft -= int(received);
+        endOfStream = received == 0;
+    }
+    if (count >= 2 && buffer[count - 2] == '\r') {
+        buffer[count - 2] = '\n';
+        buffer[--count] = '\0';
+    }
+    return count;
+}
+
+int readReply(char expectedClass, FtpConnection* connection) {
+    if (!connection) return 0;
+    const int length = receiveLine(connection->reply, replySize, connection);
+    if (length == -1) {
+        debugLine("FTP:: Control socket read failed.");
+        return 0;
+    }
+    if (length >= 4 && connection->reply[3] == '-') {
+        const char endMarker[4] = {connection->reply[0], connection->reply[1], connection->reply[2], ' '};
+        do {
+            if (receiveLine(connection->reply, replySize, connection) == -1) {
+                debugLine("FTP:: Control socket read 2 failed.");
+                return 0;
+            }
+        } while (std::memcmp(connection->reply, endMarker, 4) != 0);
+    }
+    return connection->reply[0] == expectedClass;
+}
+
+int sendCommand(std::string_view command, char expectedClass, FtpConnection* connection) {
+    if (!isControl(connection) || connection->socket == 0) return 0;
+    if (!acceptCommandText(connection, command)) return 0;
+    if (sendLine(connection->socket, command) <= 0) {
+        debugLine("FTP:: write");
+        return 0;
+    }
+    if (connection->traceCallback) {
+        char line[lineBufferSize];  // the trace wants a NUL-terminated text
+        const std::size_t length = command.copy(line, sizeof line - 1);
+        line[length] = '\0';
+        connection->traceCallback(line, connection->callbackContext, 0);
+    }
+    return readReply(expectedClass, connection);
+}
+
+int writeTranslated(const char* data, int length, FtpConnection* connection) {
+    if (!connection || !connection->buffer || connection->direction != ConnectionDirection::Write) return -1;
+    if (length < 1) return length;
+    int staged = 0;
+    int sentInput = 0;  // input bytes whose translation has gone out
+    for (int i = 0; i < length; ++i) {
+        const bool needsCr = data[i] == '\n' && (i == 0 || data[i - 1] != '\r');
+        for (int part = needsCr ? 0 : 1; part < 2; ++part) {
+            if (staged == lineBufferSize) {
+                const StageResult result = sendStage(connection, staged, part == 0 ? 1 : 2);
+                if (result != StageResult::Sent) return result == StageResult::GaveUp ? sentInput : -1;
+                staged = 0;
+                sentInput = i;
+            }
+            connection->buffer[staged++] = part == 0 ? '\r' : data[i];
+        }
+    }
+    const StageResult result = sendStage(connection, staged, 3);
+    if (result != StageResult::Sent) return result == StageResult::GaveUp ? sentInput : -1;
+    return length;
+}
+
+int waitReady(FtpConnection* connection) {
+    if (!connection->idleCallback) return 1;
+    const bool forWriting = connection->direction == ConnectionDirection::Write;
+    for (;;) {
+        const int ready = pollSocket(connection->socket, forWriting, waitPeriodMs(*connection));
+        if (ready < 0) {
+            FtpConnection* control = connection->direction == ConnectionDirection::Control ? connection : connection->owner;
+            if (control) setReply(control, "Unknown Error");
+            return 0;
+        }
+        if (ready > 0) return 1;
+        if (!connection->idleCallback(connection->callbackContext)) return 0;
+    }
+}
+
+int copyPeerAddress(FtpConnection* control, std::uint8_t passiveAddress[6]) {
+    sockaddr_in peer{};
+    socklen_t size = sizeof peer;
+    if (getpeername(control->socket, reinterpret_cast<sockaddr*>(&peer), &size) != 0 || peer.sin_family != AF_INET) {
+        debugLine("FTP:: getpeername");
+        closeSocket(control->socket);
+        return 0;
+    }
+    std::memcpy(passiveAddress + 2, &peer.sin_addr.s_addr, 4);
+    return 1;
+}
+
+}  // namespace ftp

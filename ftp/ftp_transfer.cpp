@@ -1,0 +1,278 @@
+// Transfers between a local file and the server.
+#include "ftp/ftp_transfer.h"
+
+#include "ftp/engine_internal.h"
+#include "ftp/ftp_data.h"
+
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <random>
+#include <string>
+
+namespace ftp {
+
+using namespace detail;
+
+namespace {
+
+struct TransferCommand {
+    const char* verb;
+    ConnectionDirection direction;
+};
+
+bool isFileTransfer(TransferType type) {
+    return type == TransferType::Download || type == TransferType::Upload || type == TransferType::DownloadAppend ||
+           type == TransferType::UploadResume;
+}
+
+bool isUpload(TransferType type) { return type == TransferType::Upload || type == TransferType::UploadResume; }
+
+std::optional<TransferCommand> commandFor(TransferType type) {
+    switch (type) {
+        case TransferType::NameList: return TransferCommand{"NLST", ConnectionDirection::Read};
+        case TransferType::DirectoryList: return TransferCommand{"LIST -aL", ConnectionDirection::Read};
+        case TransferType::Download:
+        case TransferType::DownloadAppend: return TransferCommand{"RETR", ConnectionDirection::Read};
+        case TransferType::Upload:
+        case TransferType::UploadResume: return TransferCommand{"STOR", ConnectionDirection::Write};
+    }
+    return std::nullopt;
+}
+
+// Adds `count` moved bytes to the connection's accounting; false when the progress
+// callback cancels.
+bool accountProgress(FtpConnection* data, int count) {
+    data->transferred += count;
+    if (!data->progressCallback || !data->progressInterval) return true;
+    data->sinceProgress += count;
+    if (data->sinceProgress <= data->progressInterval) return true;
+    if (!data->progressCallback(data->transferred, data->callbackContext, data->progressInterval,
+                                data->sinceProgress)) {
+        return false;
+    }
+    data->sinceProgress = 0;
+    return true;
+}
+
+// readData's work: bytes read, 0 at the end of the data, -1 on an error or a cancel.
+// In type 'A' an error cannot be told from the end of the data.
+int readChunk(char* buffer, int capacity, FtpConnection* data) {
+    if (!data || data->direction != ConnectionDirection::Read) return -1;
+    long count;
+    if (data->buffer) {
+        count = receiveLine(buffer, capacity, data);
+        if (count < 0) return 0;
+    } else {
+        if (!waitReady(data)) return -1;
+        do {
+            count = recv(data->socket, buffer, std::size_t(capacity), 0);
+        } while (count < 0 && errno == EINTR);
+        if (count < 0) return -1;
+    }
+    if (count > 0 && !accountProgress(data, int(count))) return -1;
+    return int(count);
+}
+
+// The local end of a transfer. A Download writes into a temporary file beside the
+// target, so that a failure leaves the target as it was.
+struct LocalFile {
+    std::FILE* stream = nullptr;
+    std::string path;
+    std::string temporaryPath;
+};
+
+std::FILE* openTemporaryBeside(const std::string& target, std::string& temporaryPath) {
+    const auto slash = target.rfind('/');
+    const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
+    std::random_device random;
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        char name[32];
+        std::snprintf(name, sizeof name, ".farlink-%08x.part", unsigned(random()));
+        temporaryPath = folder + name;
+        const int descriptor = open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+        if (descriptor < 0 && errno == EEXIST) continue;
+        if (descriptor < 0) break;
+        struct stat existing {};
+        if (stat(target.c_str(), &existing) == 0) fchmod(descriptor, existing.st_mode & 07777);
+        if (std::FILE* stream = fdopen(descriptor, "wb")) return stream;
+        close(descriptor);
+        unlink(temporaryPath.c_str());
+        break;
+    }
+    temporaryPath.clear();
+    return nullptr;
+}
+
+LocalFile openLocalFile(std::string_view path, TransferType type, std::int64_t restartOffset) {
+    LocalFile file;
+    file.path = path;
+    switch (type) {
+        case TransferType::Download: file.stream = openTemporaryBeside(file.path, file.temporaryPath); break;
+        case TransferType::DownloadAppend: file.stream = std::fopen(file.path.c_str(), "ab"); break;
+        case TransferType::Upload:
+        case TransferType::UploadResume: file.stream = std::fopen(file.path.c_str(), "rb"); break;
+        default: file.stream = std::fopen(file.path.c_str(), "wb"); break;
+    }
+    if (file.stream && type == TransferType::UploadResume && fseeko(file.stream, restartOffset, SEEK_SET) != 0) {
+        std::fclose(file.stream);
+        file.stream = nullptr;
+    }
+    return file;
+}
+
+// Closes the file; false when its data did not all reach the disk. A temporary file
+// then replaces the target when `keep`, and is removed otherwise; false when the
+// target could not be replaced.
+bool finishLocalFile(LocalFile& file, bool keep) {
+    const bool written = std::fclose(file.stream) == 0;
+    if (file.temporaryPath.empty()) return written;
+    if (keep && written && std::rename(file.temporaryPath.c_str(), file.path.c_str()) == 0) return true;
+    unlink(file.temporaryPath.c_str());
+    return !keep;
+}
+
+// Copies the data connection into the file, or the file into it. Returns null when
+// every byte went through, else why the copy stopped early.
+const char* copyData(LocalFile& file, FtpConnection* data, bool upload) {
+    char buffer[transferStep];
+    for (;;) {
+        if (upload) {
+            const int count = int(std::fread(buffer, 1, sizeof buffer, file.stream));
+            if (count == 0) return std::ferror(file.stream) ? "Local file error\n" : nullptr;
+            const int written = writeData(buffer, count, data);
+            if (written < count) {
+                debugLine("short write: passed %d, wrote %d\n", count, written);
+                return "Transfer incomplete\n";
+            }
+        } else {
+            const int count = readChunk(buffer, sizeof buffer, data);
+            if (count == 0) return nullptr;
+            if (count < 0) return "Transfer incomplete\n";
+            if (std::fwrite(buffer, 1, std::size_t(count), file.stream) != std::size_t(count)) {
+                debugLine("FTP:: localfile write");
+                return "Local file error\n";
+            }
+        }
+    }
+}
+
+}  // namespace
+
+int openTransfer(std::optional<std::string_view> remotePath, TransferType type, char typeCharacter,
+                 FtpConnection* control, FtpConnection** place) {
+    if (!control) return 0;
+    if (!remotePath && isFileTransfer(type)) {
+        setReply(control, "Missing path argument for file transfer\n");
+        return 0;
+    }
+    if (remotePath && !acceptCommandText(control, *remotePath)) return 0;
+    const char typeCommand[] = {'T', 'Y', 'P', 'E', ' ', typeCharacter};
+    if (!sendCommand(std::string_view(typeCommand, sizeof typeCommand), '2', control)) return 0;
+    const auto command = commandFor(type);
+    if (!command) {
+        setReply(control, "Invalid open type %d\n", int(type));
+        return 0;
+    }
+    CommandLine line;
+    if (!line.set(command->verb, remotePath)) return 0;
+
+    if (control->mode == ConnectionMode::Passive) {
+        return openPassiveData(control, place, typeCharacter, command->direction, line.view());
+    }
+    if (control->mode != ConnectionMode::Active ||
+        !openActiveData(control, place, typeCharacter, command->direction, line.view())) {
+        return 0;
+    }
+    if (!acceptData(*place, control)) {
+        closeData(*place);
+        *place = nullptr;
+        return 0;
+    }
+    return 1;
+}
+
+int readData(char* buffer, int capacity, FtpConnection* data) {
+    const int count = readChunk(buffer, capacity, data);
+    return count > 0 ? count : 0;
+}
+
+int writeData(const char* buffer, int length, FtpConnection* data) {
+    if (!data || data->direction != ConnectionDirection::Write) return 0;
+    long written;
+    if (data->buffer) {
+        written = writeTranslated(buffer, length, data);
+    } else {
+        if (!waitReady(data)) return 0;
+        written = sendBytes(data->socket, buffer, std::size_t(length));
+    }
+    if (written <= 0) return 0;
+    if (!accountProgress(data, int(written))) return 0;
+    return int(written);
+}
+
+int transferFile(std::string_view localPath, std::optional<std::string_view> remotePath, FtpConnection* control,
+                 TransferType type, char typeCharacter) {
+    if (!control) return 0;
+    LocalFile file = openLocalFile(localPath, type, control->restartOffset);
+    debugLine("localfile: -%s-", file.path.c_str());
+    if (!file.stream) {
+        setReply(control, "Unknown Error");
+        return 0;
+    }
+    FtpConnection* data = nullptr;
+    if (!openTransfer(remotePath, type, typeCharacter, control, &data)) {
+        finishLocalFile(file, false);
+        return 0;
+    }
+    const char* stopped = copyData(file, data, isUpload(type));
+    if (std::fflush(file.stream) != 0 && !stopped) stopped = "Local file error\n";
+    // Closing reads the final reply even after an early stop, so that the control
+    // connection stays in step; the early stop still fails the transfer.
+    int result = closeData(data);
+    if (result && stopped) {
+        setReply(control, "%s", stopped);
+        result = 0;
+    }
+    if (!finishLocalFile(file, result == 1) && result) {
+        setReply(control, "Local file error\n");
+        result = 0;
+    }
+    return result;
+}
+
+int listToFile(FtpSession& session, std::string_view localPath, std::optional<std::string_view> remotePath) {
+    if (!session.control) return 0;
+    session.control->restartOffset = 0;
+    return transferFile(localPath, remotePath, session.control, TransferType::DirectoryList, 'A');
+}
+
+namespace {
+
+// A file transfer from `offset` on: the whole file when it is 0, else resumed.
+int transferFrom(FtpSession& session, std::string_view localPath, std::string_view remotePath, char typeCharacter,
+                 std::int64_t offset, TransferType whole, TransferType resumed) {
+    if (!session.control) return 0;
+    session.control->restartOffset = offset;
+    return transferFile(localPath, remotePath, session.control, offset ? resumed : whole, typeCharacter);
+}
+
+}  // namespace
+
+int download(FtpSession& session, std::string_view localPath, std::string_view remotePath, char typeCharacter,
+             std::int64_t offset) {
+    return transferFrom(session, localPath, remotePath, typeCharacter, offset, TransferType::Download,
+                        TransferType::DownloadAppend);
+}
+
+int upload(FtpSession& session, std::string_view localPath, std::string_view remotePath, char typeCharacter,
+           std::int64_t offset) {
+    return transferFrom(session, localPath, remotePath, typeCharacter, offset, TransferType::Upload,
+                        TransferType::UploadResume);
+}
+
+}  // namespace ftp

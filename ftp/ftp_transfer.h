@@ -1,0 +1,48 @@
+// Transfers: one listing or one file between the server and a local file, over a data
+// connection of its own, in steps of at most 1024 bytes. A transfer succeeds when the
+// server's final reply is 2xx and every byte reached its destination.
+#pragma once
+
+#include "ftp/ftp_session.h"
+
+#include <cstdint>
+#include <optional>
+#include <string_view>
+
+namespace ftp {
+
+enum class TransferType : std::int32_t {
+    NameList = 1,        // NLST into a new local file
+    DirectoryList = 2,   // "LIST -aL" into a new local file
+    Download = 3,        // RETR; replaces the local file only when the transfer succeeded
+    Upload = 4,          // STOR from the local file
+    DownloadAppend = 5,  // RETR appended to the local file (after REST)
+    UploadResume = 6,    // STOR from the local file's restartOffset (after REST)
+};
+
+inline constexpr int transferStep = 1024;
+
+// Sends TYPE, then opens the data connection for `type` in the control connection's
+// mode and stores it in *place. A null remote path sends the verb alone; it is refused
+// for file transfers.
+int openTransfer(std::optional<std::string_view> remotePath, TransferType type, char typeCharacter,
+                 FtpConnection* control, FtpConnection** place);
+// One line (type 'A') or one recv (type 'I'); 0 at the end, on an error or a cancel.
+int readData(char* buffer, int capacity, FtpConnection* data);
+// Returns the bytes written; 0 on an error or a cancel.
+int writeData(const char* buffer, int length, FtpConnection* data);
+
+// The whole transfer: local file, data connection, copy loop, final reply.
+int transferFile(std::string_view localPath, std::optional<std::string_view> remotePath, FtpConnection* control,
+                 TransferType type, char typeCharacter);
+// "LIST -aL" (with the remote path, if any) into the local file, type 'A'.
+int listToFile(FtpSession& session, std::string_view localPath, std::optional<std::string_view> remotePath);
+// With offset 0 the file arrives in a temporary file beside the target, renamed over it
+// only on success; otherwise it is appended to the local file from REST offset on.
+int download(FtpSession& session, std::string_view localPath, std::string_view remotePath, char typeCharacter,
+             std::int64_t offset);
+// Sends the local file from `offset` on, announcing the offset with REST when not 0.
+int upload(FtpSession& session, std::string_view localPath, std::string_view remotePath, char typeCharacter,
+           std::int64_t offset);
+
+}  // namespace ftp

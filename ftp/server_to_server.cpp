@@ -1,0 +1,61 @@
+// Server-to-server copy over two control connections.
+#include "ftp/server_to_server.h"
+
+#include "ftp/engine_internal.h"
+#include "ftp/ftp_data.h"
+
+#include <cstdio>
+
+namespace ftp {
+
+using namespace detail;
+
+namespace {
+
+// "VERB path", sent expecting a 1xx; a line of 256 characters or more is not sent.
+int startTransfer(FtpConnection* control, const char* verb, std::string_view path) {
+    CommandLine line;
+    return line.set(verb, path) && sendCommand(line.view(), '1', control);
+}
+
+}  // namespace
+
+int serverToServer(FtpSession& source, FtpSession& target, std::string_view sourcePath, std::string_view targetPath,
+                   char typeCharacter, int sourcePassive) {
+    FtpConnection* sourceControl = source.control;
+    FtpConnection* targetControl = target.control;
+    if (!sourceControl || !targetControl) return 0;
+    if (!acceptCommandText(sourceControl, sourcePath) || !acceptCommandText(targetControl, targetPath)) return 0;
+
+    const char typeCommand[] = {'T', 'Y', 'P', 'E', ' ', typeCharacter};
+    const std::string_view type(typeCommand, sizeof typeCommand);
+    if (!sendCommand(type, '2', targetControl) || !sendCommand(type, '2', sourceControl)) return 0;
+
+    FtpConnection* passive = sourcePassive ? sourceControl : targetControl;
+    FtpConnection* active = sourcePassive ? targetControl : sourceControl;
+    std::uint8_t address[6];
+    if (!sendCommand("PASV", '2', passive) || !parsePassiveAddress(passive->reply, address)) return 0;
+    if (passive->usePeerAddress && !copyPeerAddress(passive, address)) return 0;
+    char portCommand[64];
+    std::snprintf(portCommand, sizeof portCommand, "PORT %d,%d,%d,%d,%d,%d", address[2], address[3], address[4],
+                  address[5], address[0], address[1]);
+    if (!sendCommand(portCommand, '2', active)) return 0;
+
+    const bool firstStarted = sourcePassive ? startTransfer(targetControl, "STOR", targetPath)
+                                            : startTransfer(sourceControl, "RETR", sourcePath);
+    if (!firstStarted) return 0;
+    const bool secondStarted = sourcePassive ? startTransfer(sourceControl, "RETR", sourcePath)
+                                             : startTransfer(targetControl, "STOR", targetPath);
+    if (!secondStarted) {
+        // Stop the passive side listening, and collect the active side's report
+        // that its transfer did not start.
+        sendCommand("PASV", '2', passive);
+        readReply('4', active);
+        return 0;
+    }
+    const int sourceDone = readReply('2', sourceControl);
+    const int targetDone = readReply('2', targetControl);
+    return sourceDone && targetDone;
+}
+
+}  // namespace ftp

@@ -1,0 +1,177 @@
+// The engine and farlink-ftp against real servers on loopback: pyftpdlib for every
+// operation, vsftpd as a second implementation for both modes and server-to-server.
+#include "ftp/ftp_commands.h"
+#include "ftp/ftp_session.h"
+#include "ftp/ftp_transfer.h"
+#include "ftp/server_to_server.h"
+#include "tests/support/real_ftp_server.h"
+#include "tests/support/temporary_folder.h"
+
+#include <sys/wait.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <gtest/gtest.h>
+#include <memory>
+
+namespace {
+
+using namespace ftp;
+using namespace test_support;
+
+struct Setup {
+    FtpServerKind kind;
+    ConnectionMode mode;
+};
+
+std::string setupName(const ::testing::TestParamInfo<Setup>& info) {
+    return std::string(info.param.kind == FtpServerKind::Pyftpdlib ? "Pyftpdlib" : "Vsftpd") +
+           (info.param.mode == ConnectionMode::Passive ? "Passive" : "Active");
+}
+
+class RealServer : public ::testing::TestWithParam<Setup> {
+protected:
+    void SetUp() override {
+        server = std::make_unique<RealFtpServer>(GetParam().kind, root.path());
+        ASSERT_EQ("", server->error());
+        ASSERT_TRUE(connect(session));
+    }
+    void TearDown() override {
+        if (session.control && session.control->socket) quit(session, 0);
+        release(session);
+    }
+    bool connect(FtpSession& client) {
+        client = createSession();
+        if (!openControl(client, server->address()) || !logIn(client, server->user(), server->password())) {
+            ADD_FAILURE() << lastReply(client);
+            return false;
+        }
+        setConnectionMode(client, GetParam().mode);
+        client.control->usePeerAddress = GetParam().mode == ConnectionMode::Passive;
+        return true;
+    }
+    std::string reply() const { return lastReply(session); }
+
+    TemporaryFolder root;
+    TemporaryFolder local;
+    std::unique_ptr<RealFtpServer> server;
+    FtpSession session;
+};
+
+TEST_P(RealServer, FilesTravelByteExactBothWays) {
+    for (const std::size_t size : {std::size_t(0), std::size_t(1023), std::size_t((1 << 20) + 7)}) {
+        SCOPED_TRACE(size);
+        const std::string name = "file" + std::to_string(size);
+        const std::string bytes = patternBytes(size);
+        writeFile(local / name, bytes);
+        ASSERT_EQ(1, upload(session, local / name, server->remotePath(name), 'I', 0)) << reply();
+        EXPECT_TRUE(bytes == readFile(server->hostPath(name)));
+        ASSERT_EQ(1, download(session, local / (name + ".back"), server->remotePath(name), 'I', 0)) << reply();
+        EXPECT_TRUE(bytes == readFile(local / (name + ".back")));
+    }
+}
+
+// The side that receives must hear STOR before data can reach it: pyftpdlib closes a
+// passive data connection on which data arrives before the transfer command, which
+// the source's RETR, sent first when the target is passive, allows.
+TEST_P(RealServer, CopiesServerToServerBetweenTwoSessions) {
+    const std::string bytes = patternBytes((1 << 20) + 7);
+    writeFile(server->hostPath("source"), bytes);
+    FtpSession target;
+    ASSERT_TRUE(connect(target));
+    const bool targetMayBePassive = GetParam().kind == FtpServerKind::Vsftpd;
+    for (const int sourcePassive : {1, 0}) {
+        if (!sourcePassive && !targetMayBePassive) continue;
+        SCOPED_TRACE(sourcePassive);
+        const std::string copy = "copy" + std::to_string(sourcePassive);
+        EXPECT_EQ(1, serverToServer(session, target, server->remotePath("source"), server->remotePath(copy), 'I',
+                                    sourcePassive))
+            << reply() << lastReply(target);
+        EXPECT_TRUE(bytes == readFile(server->hostPath(copy)));
+    }
+    quit(target, 0);
+    release(target);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, RealServer,
+                         ::testing::Values(Setup{FtpServerKind::Pyftpdlib, ConnectionMode::Passive},
+                                           Setup{FtpServerKind::Pyftpdlib, ConnectionMode::Active},
+                                           Setup{FtpServerKind::Vsftpd, ConnectionMode::Passive},
+                                           Setup{FtpServerKind::Vsftpd, ConnectionMode::Active}),
+                         setupName);
+
+class Pyftpdlib : public RealServer {};
+
+TEST_P(Pyftpdlib, FolderAndFileCommandsChangeTheServersTree) {
+    writeFile(root / "old", "x");
+    EXPECT_EQ(1, makeFolder(session, "/made")) << reply();
+    EXPECT_TRUE(std::filesystem::is_directory(root / "made"));
+    EXPECT_EQ(1, changeFolder(session, "made")) << reply();
+    EXPECT_EQ(1, renamePath(session, "/old", "new")) << reply();
+    EXPECT_EQ("x", readFile(root / "made/new"));
+    EXPECT_EQ(1, deleteFile(session, "/made/new")) << reply();
+    EXPECT_EQ(0, deleteFile(session, "/made/new"));
+    EXPECT_EQ('5', reply()[0]);
+    EXPECT_EQ(1, changeFolder(session, "/")) << reply();
+    EXPECT_EQ(1, removeFolder(session, "/made")) << reply();
+    EXPECT_FALSE(std::filesystem::exists(root / "made"));
+    EXPECT_EQ(1, sendSimple(session, "NOOP")) << reply();
+}
+
+TEST_P(Pyftpdlib, ResumesADownloadAndAnUpload) {
+    const std::string bytes = patternBytes(300000);
+    writeFile(root / "whole", bytes);
+    writeFile(local / "part", bytes.substr(0, 123457));
+    EXPECT_EQ(1, download(session, local / "part", "/whole", 'I', 123457)) << reply();
+    EXPECT_EQ(bytes, readFile(local / "part"));
+
+    writeFile(root / "partial", bytes.substr(0, 99999));
+    EXPECT_EQ(1, upload(session, local / "part", "/partial", 'I', 99999)) << reply();
+    EXPECT_EQ(bytes, readFile(root / "partial"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Modes, Pyftpdlib,
+                         ::testing::Values(Setup{FtpServerKind::Pyftpdlib, ConnectionMode::Passive},
+                                           Setup{FtpServerKind::Pyftpdlib, ConnectionMode::Active}),
+                         setupName);
+
+// Runs farlink-ftp; returns its exit status, with its standard output and error.
+int runTool(const std::string& arguments, const TemporaryFolder& folder, std::string& output, std::string& errors) {
+    const int status = std::system((std::string(FARLINK_FTP_PROGRAM) + " " + arguments + " >" + (folder / "out") +
+                                    " 2>" + (folder / "err"))
+                                       .c_str());
+    output = readFile(folder / "out");
+    errors = readFile(folder / "err");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(FarlinkFtp, DecodesAddressesAndReportsTheServersReply) {
+    TemporaryFolder root;
+    TemporaryFolder local;
+    RealFtpServer server(FtpServerKind::Pyftpdlib, root.path());
+    ASSERT_EQ("", server.error());
+    std::filesystem::create_directory(root / "sub folder");
+    writeFile(local / "in", "payload");
+    std::string output, errors;
+
+    EXPECT_EQ(0, runTool("put " + (local / "in") + " " + server.url("/sub%20folder/f%C3%BCr%2Bme"), local, output, errors))
+        << errors;
+    EXPECT_EQ("payload", readFile(root / "sub folder/f\xC3\xBCr+me"));
+    EXPECT_EQ(0, runTool("--active get " + server.url("/sub%20folder/f%C3%BCr%2Bme") + " " + (local / "back"), local,
+                         output, errors))
+        << errors;
+    EXPECT_EQ("payload", readFile(local / "back"));
+    EXPECT_EQ(0, runTool("fxp " + server.url("/sub%20folder/f%C3%BCr%2Bme") + " " + server.url("/copy"), local, output,
+                         errors))
+        << errors;
+    EXPECT_EQ("payload", readFile(root / "copy"));
+    EXPECT_EQ(0, runTool("ls " + server.url("/sub%20folder/"), local, output, errors)) << errors;
+    EXPECT_NE(std::string::npos, output.find(" f\xC3\xBCr+me\n")) << output;
+
+    EXPECT_EQ(1, runTool("get " + server.url("/absent") + " " + (local / "absent"), local, output, errors));
+    EXPECT_EQ("550", errors.substr(0, 3)) << errors;
+    EXPECT_EQ(1, runTool("ls ftp://tester:wrong@" + server.address() + "/", local, output, errors));
+    EXPECT_EQ("530", errors.substr(0, 3)) << errors;
+}
+
+}  // namespace

@@ -1,0 +1,186 @@
+#include "tests/support/real_ftp_server.h"
+
+#include "tests/support/temporary_folder.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+extern char** environ;
+
+namespace test_support {
+
+namespace {
+
+constexpr const char* pyftpdlibScript = R"(
+import logging, os, sys
+from pyftpdlib.authorizers import DummyAuthorizer
+from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.servers import FTPServer
+root, user, password, port_file = sys.argv[1:5]
+logging.basicConfig(level=logging.WARNING)
+authorizer = DummyAuthorizer()
+authorizer.add_user(user, password, root, perm="elradfmwMT")
+FTPHandler.authorizer = authorizer
+FTPHandler.permit_foreign_addresses = True
+server = FTPServer(("127.0.0.1", 0), FTPHandler)
+with open(port_file + ".new", "w") as f:
+    f.write(str(server.address[1]))
+os.rename(port_file + ".new", port_file)
+server.serve_forever()
+)";
+
+sockaddr_in loopbackPort(int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(std::uint16_t(port));
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    return address;
+}
+
+// A port that was free a moment ago, for a server that cannot pick its own.
+int freePort() {
+    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = loopbackPort(0);
+    socklen_t size = sizeof address;
+    bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address);
+    getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size);
+    close(socket);
+    return ntohs(address.sin_port);
+}
+
+bool accepts(int port) {
+    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in address = loopbackPort(port);
+    const bool connected = connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+    close(socket);
+    return connected;
+}
+
+// Starts `arguments` in a process group of its own, all output (and, for vsftpd's
+// fatal errors, standard input) going to `logPath`.
+pid_t spawnServer(const std::vector<std::string>& arguments, const std::string& logPath) {
+    posix_spawn_file_actions_t files;
+    posix_spawn_file_actions_init(&files);
+    posix_spawn_file_actions_addopen(&files, 0, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
+    posix_spawn_file_actions_adddup2(&files, 0, 1);
+    posix_spawn_file_actions_adddup2(&files, 0, 2);
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
+    posix_spawnattr_setpgroup(&attributes, 0);
+    std::vector<char*> argv;
+    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, argv[0], &files, &attributes, argv.data(), environ) != 0) pid = -1;
+    posix_spawn_file_actions_destroy(&files);
+    posix_spawnattr_destroy(&attributes);
+    return pid;
+}
+
+}  // namespace
+
+RealFtpServer::RealFtpServer(FtpServerKind kind, const std::string& root) {
+    std::string pattern = "/tmp/farlink-ftpd-XXXXXX";
+    if (!mkdtemp(pattern.data())) {
+        error_ = "cannot create the server's work folder";
+        return;
+    }
+    workFolder_ = pattern;
+    hostFolder_ = root + "/";
+    if (kind == FtpServerKind::Pyftpdlib) {
+        startPyftpdlib(root);
+    } else {
+        startVsftpd(root);
+    }
+}
+
+RealFtpServer::~RealFtpServer() {
+    if (pid_ > 0) {
+        kill(-pid_, SIGTERM);
+        int status = 0;
+        for (int tries = 0; tries < 100 && waitpid(pid_, &status, WNOHANG) == 0; ++tries) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        if (kill(pid_, 0) == 0) {
+            kill(-pid_, SIGKILL);
+            waitpid(pid_, &status, 0);
+        }
+    }
+    if (!workFolder_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(workFolder_, ignored);
+    }
+}
+
+std::string RealFtpServer::url(const std::string& path) const {
+    return "ftp://" + user_ + ":" + password_ + "@" + address() + path;
+}
+
+std::string RealFtpServer::serverLog() const { return readFile(workFolder_ + "/server.log"); }
+
+void RealFtpServer::startPyftpdlib(const std::string& root) {
+    user_ = "tester";
+    password_ = "secret";
+    pid_ = spawnServer({"/usr/bin/python3", "-c", pyftpdlibScript, root, user_, password_, workFolder_ + "/port"},
+                       workFolder_ + "/server.log");
+    if (pid_ < 0 || !waitUntilListening()) error_ = "pyftpdlib did not start (/usr/bin/python3, python3-pyftpdlib): " + serverLog();
+}
+
+void RealFtpServer::startVsftpd(const std::string& root) {
+    // Anonymous login chrooted into the root, so that no system account is needed.
+    user_ = "anonymous";
+    password_ = "tester";
+    port_ = freePort();
+    chmod(root.c_str(), 0755);
+    remoteFolder_ = "/pub/";
+    hostFolder_ = root + "/pub/";
+    mkdir(hostFolder_.c_str(), 0777);
+    chmod(hostFolder_.c_str(), 0777);
+    const std::string emptyFolder = workFolder_ + "/empty";
+    mkdir(emptyFolder.c_str(), 0755);
+    const std::string config = workFolder_ + "/vsftpd.conf";
+    writeFile(config,
+              "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" + std::to_string(port_) +
+                  "\nbackground=NO\nseccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\n"
+                  "anonymous_enable=YES\nlocal_enable=NO\nno_anon_password=YES\nanon_root=" + root +
+                  "\nwrite_enable=YES\nanon_upload_enable=YES\nanon_mkdir_write_enable=YES\n"
+                  "anon_other_write_enable=YES\nanon_world_readable_only=NO\nanon_umask=022\n"
+                  "pasv_promiscuous=YES\nport_promiscuous=YES\n"
+                  "connect_from_port_20=NO\nsecure_chroot_dir=" + emptyFolder +
+                  "\nxferlog_enable=NO\ndirmessage_enable=NO\nuse_localtime=NO\n");
+    chmod(config.c_str(), 0600);
+    pid_ = spawnServer({"/usr/sbin/vsftpd", config}, workFolder_ + "/server.log");
+    if (pid_ < 0 || !waitUntilListening()) error_ = "vsftpd did not start (/usr/sbin/vsftpd): " + serverLog();
+}
+
+bool RealFtpServer::waitUntilListening() {
+    for (int tries = 0; tries < 200; ++tries) {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return false;
+        }
+        if (port_ == 0) {
+            const std::string port = readFile(workFolder_ + "/port");
+            if (port != "<missing>") port_ = std::stoi(port);
+        }
+        if (port_ != 0 && accepts(port_)) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+}  // namespace test_support

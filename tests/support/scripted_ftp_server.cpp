@@ -1,0 +1,194 @@
+#include "tests/support/scripted_ftp_server.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstring>
+
+namespace test_support {
+
+namespace {
+
+// Every wait of the server is bounded, so that a broken engine fails a test instead
+// of hanging it.
+constexpr int waitLimitMs = 10000;
+
+bool readable(int socket) {
+    pollfd entry{socket, POLLIN, 0};
+    return poll(&entry, 1, waitLimitMs) == 1;
+}
+
+sockaddr_in loopback(const std::string& host, int port) {
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_port = htons(std::uint16_t(port));
+    inet_pton(AF_INET, host.c_str(), &address.sin_addr);
+    return address;
+}
+
+int listenOnLoopback(int& port) {
+    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in address = loopback("127.0.0.1", 0);
+    socklen_t size = sizeof address;
+    if (bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(socket, 4) != 0 ||
+        getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
+        close(socket);
+        return -1;
+    }
+    port = ntohs(address.sin_port);
+    return socket;
+}
+
+int acceptFrom(int listener) {
+    return readable(listener) ? accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
+}
+
+bool sendAll(int socket, const std::string& bytes) {
+    return socket >= 0 && send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL) == long(bytes.size());
+}
+
+void closeIfOpen(int& socket) {
+    if (socket >= 0) close(socket);
+    socket = -1;
+}
+
+}  // namespace
+
+ScriptStep send(std::string bytes) { return {ScriptStep::Kind::Send, std::move(bytes)}; }
+ScriptStep expect(std::string line) { return {ScriptStep::Kind::Expect, std::move(line)}; }
+ScriptStep pause(int milliseconds) { return {ScriptStep::Kind::Pause, {}, milliseconds}; }
+ScriptStep closeControl() { return {ScriptStep::Kind::CloseControl, {}}; }
+ScriptStep replyPassive(std::string hostNumbers) { return {ScriptStep::Kind::ReplyPassive, std::move(hostNumbers)}; }
+ScriptStep acceptData() { return {ScriptStep::Kind::AcceptData, {}}; }
+ScriptStep connectData(std::string fromAddress) { return {ScriptStep::Kind::ConnectData, std::move(fromAddress)}; }
+ScriptStep sendData(std::string bytes) { return {ScriptStep::Kind::SendData, std::move(bytes)}; }
+ScriptStep receiveData() { return {ScriptStep::Kind::ReceiveData, {}}; }
+ScriptStep closeData() { return {ScriptStep::Kind::CloseData, {}}; }
+
+ScriptedFtpServer::ScriptedFtpServer(std::vector<ScriptStep> script) : script_(std::move(script)) {
+    listener_ = listenOnLoopback(port_);
+    thread_ = std::thread([this] { run(); });
+}
+
+ScriptedFtpServer::~ScriptedFtpServer() {
+    if (thread_.joinable()) thread_.join();
+    closeIfOpen(listener_);
+}
+
+std::string ScriptedFtpServer::address() const { return "127.0.0.1:" + std::to_string(port_); }
+
+std::string ScriptedFtpServer::finish() {
+    if (thread_.joinable()) thread_.join();
+    return problem_.empty() ? std::string() : problem_ + "\n--- conversation ---\n" + conversation_;
+}
+
+void ScriptedFtpServer::run() {
+    control_ = acceptFrom(listener_);
+    if (control_ < 0) {
+        problem_ = "no client connected";
+        return;
+    }
+    for (const ScriptStep& step : script_) {
+        if (!runStep(step)) break;
+    }
+    // Whatever the client sends after the script is a deviation.
+    std::string line;
+    while (problem_.empty() && control_ >= 0 && readLine(line)) problem_ = "unexpected line: " + line;
+    closeIfOpen(control_);
+    closeIfOpen(data_);
+    closeIfOpen(dataListener_);
+    for (int& stranger : strangers_) closeIfOpen(stranger);
+}
+
+bool ScriptedFtpServer::readLine(std::string& line) {
+    for (;;) {
+        if (const auto end = pending_.find("\r\n"); end != std::string::npos) {
+            line = pending_.substr(0, end);
+            pending_.erase(0, end + 2);
+            conversation_ += "C: " + line + "\n";
+            return true;
+        }
+        char chunk[4096];
+        const long received = readable(control_) ? recv(control_, chunk, sizeof chunk, 0) : -1;
+        if (received < 0) problem_ = "client neither sent a line nor closed";
+        if (received <= 0) {
+            if (!pending_.empty() && problem_.empty()) problem_ = "unterminated line: " + pending_;
+            return false;
+        }
+        pending_.append(chunk, std::size_t(received));
+    }
+}
+
+bool ScriptedFtpServer::runStep(const ScriptStep& step) {
+    using Kind = ScriptStep::Kind;
+    switch (step.kind) {
+        case Kind::Send:
+            conversation_ += "S: " + step.text;
+            sendAll(control_, step.text);
+            return true;
+        case Kind::Expect: {
+            std::string line;
+            if (!readLine(line)) {
+                if (problem_.empty()) problem_ = "connection closed; expected: " + step.text;
+                return false;
+            }
+            if (line.rfind("PORT ", 0) == 0) lastPort_ = line.substr(5);
+            const bool prefixOnly = !step.text.empty() && step.text.back() == '*';
+            if (prefixOnly ? line.rfind(step.text.substr(0, step.text.size() - 1), 0) == 0 : line == step.text) return true;
+            problem_ = "expected: " + step.text + "\n     got: " + line;
+            return false;
+        }
+        case Kind::Pause: std::this_thread::sleep_for(std::chrono::milliseconds(step.milliseconds)); return true;
+        case Kind::CloseControl: closeIfOpen(control_); return false;
+        case Kind::ReplyPassive: {
+            int port = 0;
+            dataListener_ = listenOnLoopback(port);
+            const std::string reply = "227 Entering Passive Mode (" + step.text + "," + std::to_string(port / 256) +
+                                      "," + std::to_string(port % 256) + ").\r\n";
+            conversation_ += "S: " + reply;
+            return sendAll(control_, reply);
+        }
+        case Kind::AcceptData:
+            data_ = acceptFrom(dataListener_);
+            closeIfOpen(dataListener_);
+            if (data_ < 0) problem_ = "client did not open the data connection";
+            return data_ >= 0;
+        case Kind::ConnectData: {
+            unsigned n[6];
+            if (std::sscanf(lastPort_.c_str(), "%u,%u,%u,%u,%u,%u", &n[0], &n[1], &n[2], &n[3], &n[4], &n[5]) != 6) {
+                problem_ = "no PORT command to connect to";
+                return false;
+            }
+            char host[32];
+            std::snprintf(host, sizeof host, "%u.%u.%u.%u", n[0], n[1], n[2], n[3]);
+            const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+            const sockaddr_in from = loopback(step.text, 0);
+            const sockaddr_in to = loopback(host, int(n[4] * 256 + n[5]));
+            if (bind(socket, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0 ||
+                connect(socket, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+                close(socket);
+                problem_ = "could not connect to the client's PORT address";
+                return false;
+            }
+            (step.text == "127.0.0.1" ? data_ : strangers_.emplace_back()) = socket;
+            return true;
+        }
+        case Kind::SendData: return sendAll(data_, step.text);
+        case Kind::ReceiveData: {
+            char chunk[65536];
+            long received;
+            while (data_ >= 0 && readable(data_) && (received = recv(data_, chunk, sizeof chunk, 0)) > 0) {
+                uploaded_.append(chunk, std::size_t(received));
+            }
+            return true;
+        }
+        case Kind::CloseData: closeIfOpen(data_); return true;
+    }
+    return false;
+}
+
+}  // namespace test_support

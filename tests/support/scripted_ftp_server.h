@@ -1,0 +1,76 @@
+// A scripted FTP server on 127.0.0.1 for protocol tests. It serves one client: plays
+// a script of expected command lines and canned replies (sent exactly as written, so a
+// reply can be split across writes or cut in the middle of a line), serves passive and
+// active data connections, and records the conversation, so that a test checks both
+// the engine's result and the exact dialogue.
+#pragma once
+
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace test_support {
+
+struct ScriptStep {
+    enum class Kind { Send, Expect, Pause, CloseControl, ReplyPassive, AcceptData, ConnectData, SendData,
+                      ReceiveData, CloseData };
+    Kind kind;
+    std::string text;
+    int milliseconds = 0;
+};
+
+// Bytes on the control connection, exactly as given (add "\r\n" to end a line).
+ScriptStep send(std::string bytes);
+// One command line from the client, given without its CR LF; a final '*' matches any
+// rest of the line.
+ScriptStep expect(std::string line);
+ScriptStep pause(int milliseconds);
+ScriptStep closeControl();
+// Listens for a data connection and replies "227 Entering Passive Mode (HOST,p1,p2).",
+// HOST being the given numbers (the listener itself is always on 127.0.0.1).
+ScriptStep replyPassive(std::string hostNumbers = "127,0,0,1");
+ScriptStep acceptData();
+// Connects to the address of the client's last PORT command, from `fromAddress`.
+ScriptStep connectData(std::string fromAddress = "127.0.0.1");
+ScriptStep sendData(std::string bytes);
+// Reads the data connection until the client closes it (see uploaded()).
+ScriptStep receiveData();
+ScriptStep closeData();
+
+class ScriptedFtpServer {
+public:
+    explicit ScriptedFtpServer(std::vector<ScriptStep> script);
+    ~ScriptedFtpServer();
+    ScriptedFtpServer(const ScriptedFtpServer&) = delete;
+    ScriptedFtpServer& operator=(const ScriptedFtpServer&) = delete;
+
+    // "127.0.0.1:PORT", as openControl takes it.
+    std::string address() const;
+    // Waits until the script has run and the client has closed its end. Returns "" when
+    // the client sent exactly the expected lines and nothing more; otherwise what went
+    // wrong, followed by the whole conversation.
+    std::string finish();
+    // After finish(): the bytes that receiveData steps got.
+    const std::string& uploaded() const { return uploaded_; }
+
+private:
+    void run();
+    bool runStep(const ScriptStep& step);
+    bool readLine(std::string& line);
+
+    std::vector<ScriptStep> script_;
+    int listener_ = -1;
+    int port_ = 0;
+    int control_ = -1;
+    int dataListener_ = -1;
+    int data_ = -1;
+    std::vector<int> strangers_;  // data connections from other addresses, kept open
+    std::string pending_;         // control bytes received beyond the last line
+    std::string lastPort_;        // arguments of the last PORT command
+    std::string conversation_;
+    std::string problem_;
+    std::string uploaded_;
+    std::thread thread_;
+};
+
+}  // namespace test_support

@@ -1,0 +1,28 @@
+// A temporary folder that is removed with everything in it, and whole-file helpers.
+#pragma once
+
+#include <string>
+
+namespace test_support {
+
+class TemporaryFolder {
+public:
+    TemporaryFolder();
+    ~TemporaryFolder();
+    TemporaryFolder(const TemporaryFolder&) = delete;
+    TemporaryFolder& operator=(const TemporaryFolder&) = delete;
+
+    const std::string& path() const { return path_; }
+    std::string operator/(const std::string& name) const { return path_ + "/" + name; }
+
+private:
+    std::string path_;
+};
+
+void writeFile(const std::string& path, const std::string& bytes);
+// The file's bytes; "<missing>" when it cannot be read.
+std::string readFile(const std::string& path);
+// `size` bytes that differ from one position to the next.
+std::string patternBytes(std::size_t size);
+
+}  // namespace test_support
