@@ -17,7 +17,7 @@
 #include "resources/menus.h"
 #include "tests/explorer/explorer_fixture.h"
 #include "tests/local/local_fixture.h"
-#include "tests/platform/helpers.h"
+#include "tests/support/scoped_variable.h"
 
 namespace app_test {
 
@@ -76,9 +76,9 @@ protected:
 
     local_test::TempRegistry registry;
     explorer_test::DeviceRoot root;
-    platform_test::ScopedVariable home{"HOME", root.path().string() + "/home/me"};
-    platform_test::ScopedVariable noDesktop{"DISPLAY", ""};
-    platform_test::ScopedVariable noWayland{"WAYLAND_DISPLAY", ""};
+    test_support::ScopedVariable home{"HOME", root.path().string() + "/home/me"};
+    test_support::ScopedVariable noDesktop{"DISPLAY", ""};
+    test_support::ScopedVariable noWayland{"WAYLAND_DISPLAY", ""};
     platform::HeadlessTerminal terminal{60, 16};
     platform::WindowSystemScope scope{terminal, terminal.clock()};
     platform::Window main;

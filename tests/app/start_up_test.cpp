@@ -6,12 +6,12 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "tests/local/local_fixture.h"
-#include "tests/platform/helpers.h"
+#include "tests/support/temporary_folder.h"
 
 namespace {
 
 TEST(InstanceLock, ASecondFarlinkFindsTheLockTakenUntilTheFirstEnds) {
-    platform_test::ScratchFolder folder;
+    test_support::TemporaryFolder folder;
     const std::string lockFile = app::instanceLockFile(folder / "settings/registry.reg");
     EXPECT_EQ(lockFile, folder / "settings/farlink.lock");
     int first = -1;

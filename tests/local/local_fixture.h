@@ -13,7 +13,7 @@
 #include "explorer/population.h"
 #include "platform/registry.h"
 #include "platform/window/window.h"
-#include "tests/platform/helpers.h"
+#include "tests/support/temporary_folder.h"
 
 namespace local_test {
 
@@ -24,7 +24,7 @@ public:
     std::string file() const { return folder_ / "registry.reg"; }
 
 private:
-    platform_test::ScratchFolder folder_;
+    test_support::TemporaryFolder folder_;
 };
 
 struct StoredValue {

@@ -16,6 +16,7 @@
 #include "platform/window/soft_keys.h"
 #include "tests/explorer/explorer_fixture.h"
 #include "tests/local/local_fixture.h"
+#include "tests/support/scoped_variable.h"
 
 namespace {
 
@@ -171,8 +172,8 @@ TEST_F(Properties, SumsAreUnsigned32BitAndWrap) {
 }
 
 TEST_F(Properties, TheTextOfAFile) {
-    platform_test::ScopedVariable timeZone("TZ", "UTC");
-    platform_test::ScopedVariable locale("LC_ALL", "C");
+    test_support::ScopedVariable timeZone("TZ", "UTC");
+    test_support::ScopedVariable locale("LC_ALL", "C");
     platform::FileAttributeData data;
     data.attributes = 0x21;
     data.sizeLow = 1536;
@@ -193,8 +194,8 @@ TEST_F(Properties, TheTextOfAFile) {
 }
 
 TEST_F(Properties, AFolderIsCountedWhileTheScreenSaysSo) {
-    platform_test::ScopedVariable timeZone("TZ", "UTC");
-    platform_test::ScopedVariable locale("LC_ALL", "C");
+    test_support::ScopedVariable timeZone("TZ", "UTC");
+    test_support::ScopedVariable locale("LC_ALL", "C");
     platform::FileAttributeData folder;
     folder.attributes = 0x10;
     tree.attributes[u"\\docs\\Projects"] = folder;

@@ -4,7 +4,7 @@
 
 #include <future>
 
-#include "helpers.h"
+#include "tests/platform/helpers.h"
 #include "platform/errors.h"
 
 namespace {

@@ -6,13 +6,13 @@
 #include <ctime>
 #include <string>
 
-#include "helpers.h"
+#include "tests/support/scoped_variable.h"
 #include "platform/text.h"
 
 namespace {
 
 using namespace platform;
-using platform_test::ScopedVariable;
+using test_support::ScopedVariable;
 
 constexpr std::uint64_t second = 10'000'000;
 

@@ -12,14 +12,14 @@
 
 #include "platform/errors.h"
 #include "platform/text.h"
-#include "helpers.h"
+#include "tests/support/temporary_folder.h"
 
 namespace {
 
 using namespace platform;
-using platform_test::readFile;
-using platform_test::ScratchFolder;
-using platform_test::writeFile;
+using test_support::readFile;
+using test_support::TemporaryFolder;
+using test_support::writeFile;
 
 template <typename Record>
 std::uint64_t sizeOf(const Record& record) {
@@ -77,7 +77,7 @@ protected:
         return names;
     }
 
-    ScratchFolder scratch;
+    TemporaryFolder scratch;
 };
 
 TEST(DevicePaths, MapToHostPathsThatNeverLeaveTheRoot) {

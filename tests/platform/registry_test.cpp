@@ -14,14 +14,14 @@
 
 #include "platform/errors.h"
 #include "platform/text.h"
-#include "helpers.h"
+#include "tests/support/temporary_folder.h"
 
 namespace {
 
 using namespace platform;
-using platform_test::readFile;
-using platform_test::ScratchFolder;
-using platform_test::writeFile;
+using test_support::readFile;
+using test_support::TemporaryFolder;
+using test_support::writeFile;
 using Bytes = std::vector<unsigned char>;
 
 Bytes bytesOf(std::u16string_view text) {
@@ -56,7 +56,7 @@ protected:
         return names;
     }
 
-    ScratchFolder scratch;
+    TemporaryFolder scratch;
     const std::string folder = scratch / "config";
     const std::string file = folder + "/registry.reg";
 };

@@ -11,15 +11,16 @@
 
 #include "platform/errors.h"
 #include "platform/text.h"
-#include "helpers.h"
+#include "tests/support/temporary_folder.h"
+#include "tests/support/scoped_variable.h"
 
 namespace {
 
 using namespace platform;
-using platform_test::readFile;
-using platform_test::ScopedVariable;
-using platform_test::ScratchFolder;
-using platform_test::writeFile;
+using test_support::readFile;
+using test_support::ScopedVariable;
+using test_support::TemporaryFolder;
+using test_support::writeFile;
 
 constexpr std::uint32_t everything = shellDisplayName | shellTypeName | shellSystemIconIndex | shellAttributes;
 
@@ -66,7 +67,7 @@ TEST(Shell, AnswersOnlyWhatTheFlagsAskAndKeepsBuffersBounded) {
 }
 
 TEST(Shell, LookingAtTheObjectNeedsItToExist) {
-    ScratchFolder scratch;
+    TemporaryFolder scratch;
     setDeviceRoot(scratch.path());
     mkdir((scratch / "Music").c_str(), 0755);
     writeFile(scratch / "Music/tune.ogg", "");
@@ -83,7 +84,7 @@ TEST(Shell, LookingAtTheObjectNeedsItToExist) {
 }
 
 TEST(Shell, DocumentsFolderIsTheXdgFolderOrHomeInsideTheRoot) {
-    ScratchFolder scratch;
+    TemporaryFolder scratch;
     setDeviceRoot(scratch.path());
     std::filesystem::create_directories(scratch / "home/me/Dokumente");
     std::filesystem::create_directories(scratch / "config");
@@ -104,7 +105,7 @@ TEST(Shell, DocumentsFolderIsTheXdgFolderOrHomeInsideTheRoot) {
 }
 
 TEST(Shell, ShortcutIsTheLengthThenTheQuotedTarget) {
-    ScratchFolder scratch;
+    TemporaryFolder scratch;
     setDeviceRoot(scratch.path());
     ASSERT_TRUE(createShortcut(u"\\Shortcut to a.lnk", u"\"\\My Documents\\a.txt"));
     EXPECT_EQ(readFile(scratch / "Shortcut to a.lnk"), "21#\"\\My Documents\\a.txt\"");
@@ -128,7 +129,7 @@ std::string readPipe(const std::string& path) {
 }
 
 TEST(ShellThreads, StartedProgramsGetTheirArgumentsUntouched) {
-    ScratchFolder scratch;
+    TemporaryFolder scratch;
     const std::string pipe = scratch / "pipe";
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     ASSERT_TRUE(startProgram("sh", {"-c", "printf '%s|' \"$@\" > \"$0\"", pipe, "a b", "$(false)", ";", "\"q\""}));
@@ -139,7 +140,7 @@ TEST(ShellThreads, StartedProgramsGetTheirArgumentsUntouched) {
 }
 
 TEST(ShellThreads, DesktopOpenerIsXdgOpenFromThePath) {
-    ScratchFolder scratch;
+    TemporaryFolder scratch;
     const std::string pipe = scratch / "pipe";
     ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
     std::filesystem::create_directories(scratch / "bin");

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "helpers.h"
+#include "tests/platform/helpers.h"
 #include "platform/errors.h"
 
 namespace {

@@ -11,7 +11,7 @@
 #include "platform/window/headless_terminal.h"
 #include "platform/window/terminal.h"
 #include "resources/strings.h"
-#include "tests/platform/helpers.h"
+#include "tests/support/scoped_variable.h"
 #include "ui/desktop.h"
 
 namespace {
@@ -59,8 +59,8 @@ bool refusingOpener(const std::string&) {
 }
 
 TEST(Help, InATerminalTheTopicIsShownFullScreen) {
-    platform_test::ScopedVariable noDesktop("DISPLAY", "");
-    platform_test::ScopedVariable noWayland("WAYLAND_DISPLAY", "");
+    test_support::ScopedVariable noDesktop("DISPLAY", "");
+    test_support::ScopedVariable noWayland("WAYLAND_DISPLAY", "");
     ui::setDesktopOpener(refusingOpener);
     platform::HeadlessTerminal terminal(70, 20);
     platform::WindowSystemScope scope(terminal, terminal.clock());

@@ -9,7 +9,7 @@
 #include "platform/window/terminal.h"
 #include "resources/menus.h"
 #include "resources/strings.h"
-#include "tests/platform/helpers.h"
+#include "tests/support/scoped_variable.h"
 #include "ui/platform_type.h"
 
 namespace {
@@ -33,7 +33,7 @@ TEST_F(PlatformType, ChosenAtStartOrByTheEnvironment) {
         {"", ui::pocketPCPlatform, true},
     };
     for (const Case& c : cases) {
-        platform_test::ScopedVariable variable("FARLINK_PLATFORM", c.environment);
+        test_support::ScopedVariable variable("FARLINK_PLATFORM", c.environment);
         ui::setPlatformType(c.chosen);
         ui::detectPlatform();
         EXPECT_EQ(ui::isPocketPC(), c.pocketPC) << c.environment << " " << c.chosen.size();
