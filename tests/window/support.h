@@ -37,8 +37,14 @@ protected:
 
     // Creates the main window with the list (rows 0.. of its client area) and no bar.
     void createMainWithList();
+    // Queues the keys for the next loop to read (a modal loop, for instance).
     void script(const std::vector<Key>& keys) {
         for (Key key : keys) terminal.pressKey(key);
+    }
+    // Presses the keys now: every message they cause is handled when this returns.
+    void play(const std::vector<Key>& keys) {
+        script(keys);
+        runUntilIdle();
     }
     // The recorded lines since the last call.
     std::vector<std::string> takeEvents() { return std::exchange(events, {}); }

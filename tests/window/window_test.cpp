@@ -147,8 +147,7 @@ TEST_F(WindowCoreTest, HiddenAndDisabledWindowsGetNoKeys) {
     createMainWithList();
     takeEvents();
     enableWindow(list, false);
-    script({Key::down});
-    runUntilIdle();
+    play({Key::down});
     EXPECT_EQ(takeEvents(), std::vector<std::string>{});
     enableWindow(list, true);
     showWindow(list, false);
@@ -169,8 +168,7 @@ TEST_F(WindowCoreTest, AReplacedProcedureSeesMessagesFirst) {
         return (*previous)(window, message, wParam, lParam);
     });
     takeEvents();
-    script({Key::up, Key::down});
-    runUntilIdle();
+    play({Key::up, Key::down});
     EXPECT_EQ(takeEvents(), (std::vector<std::string>{"swallowed up", "notify 11 keyDown down"}));
 }
 
