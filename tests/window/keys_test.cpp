@@ -74,84 +74,46 @@ TEST_F(KeysTest, HoldingTheLeftSoftKeyIsALongPress) {
     }
 }
 
-TEST_F(KeysTest, TheLeftSoftKeyIsDownWhileHeld) {
-    terminal.holdKey(Key::leftSoft, 500, 400, 50);
-    terminal.atIdle([] { EXPECT_TRUE(isKeyDown(Key::leftSoft)); });
-    terminal.advanceTime(200);  // the repeats stopped: released
-    terminal.atIdle([] { EXPECT_FALSE(isKeyDown(Key::leftSoft)); });
-    runUntilIdle();
-    EXPECT_TRUE(terminal.scriptDone());
-}
-
-TEST_F(KeysTest, OverriddenBackReachesTheBarOwnerOnly) {
-    script({Key::back});
-    runUntilIdle();
-    EXPECT_EQ(takeEvents(), (std::vector<std::string>{"notify 11 keyDown back"}));
-
-    softKeyBarOverrideKey(bar, Key::back, overrideNoDefault | overrideNotify);
-    script({Key::back});
-    runUntilIdle();
-    EXPECT_EQ(takeEvents(), (std::vector<std::string>{"hotKey back press", "hotKey back release"}));
-
-    softKeyBarOverrideKey(bar, Key::down, overrideNotify);  // and still reaches the list
-    script({Key::down});
-    runUntilIdle();
-    EXPECT_EQ(takeEvents(), (std::vector<std::string>{"hotKey down press", "notify 11 keyDown down", "hotKey down release"}));
-}
-
-TEST_F(KeysTest, SoftKeysWithoutNotifyActOnPress) {
-    softKeyBarOverrideKey(bar, Key::leftSoft, 0);
-    softKeyBarSetKey(bar, SoftKey::right, u"Refresh", 32855);
-    script({Key::leftSoft, Key::rightSoft});
-    runUntilIdle();
-    EXPECT_EQ(takeEvents(), (std::vector<std::string>{"command 34001", "command 32855"}));
-    EXPECT_FALSE(softKeyBarGetMenu(bar, SoftKey::right));  // the command replaced the menu
-    EXPECT_EQ(terminal.rowText(11), " Remote                         Refresh");
+TEST_F(KeysTest, AnOverrideDecidesWhoGetsTheKey) {
+    struct Case {
+        Key key;
+        unsigned flags;
+        std::vector<std::string> expected;
+    };
+    const Case cases[] = {
+        {Key::back, 0, {"notify 11 keyDown back"}},
+        {Key::back, overrideNoDefault | overrideNotify, {"hotKey back press", "hotKey back release"}},  // the owner only
+        {Key::down, overrideNotify, {"hotKey down press", "notify 11 keyDown down", "hotKey down release"}},
+        {Key::leftSoft, 0, {"command 34001"}},  // without notify a soft key acts on its press
+        {Key::help, 0, {"help"}},               // to the foreground window
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(keyName(c.key) + " with override flags " + std::to_string(c.flags));
+        softKeyBarOverrideKey(bar, c.key, c.flags);
+        play({c.key});
+        EXPECT_EQ(takeEvents(), c.expected);
+    }
 }
 
 TEST_F(KeysTest, AcceleratorsTurnKeysIntoCommandsExceptInAnEdit) {
     const Accelerator accelerators[] = {{keyFor('X'), keyControl, 18060}, {keyFor('C'), keyControl, 18061},
                                         {keyFor('V'), keyControl, 18062}, {Key::del, 0, 18064},
                                         {keyFor('A'), keyControl, 40002}};
-    struct Case {
-        Key key;
-        unsigned modifiers;
-        std::string expected;
-    };
-    const Case cases[] = {{keyFor('X'), keyControl, "command 18060"}, {keyFor('C'), keyControl, "command 18061"},
-                          {keyFor('V'), keyControl, "command 18062"}, {Key::del, 0, "command 18064"},
-                          {keyFor('A'), keyControl, "command 40002"}, {keyFor('A'), 0, "notify 11 keyDown A"}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(keyName(c.key) + (c.modifiers ? " with Ctrl" : ""));
-        terminal.pressKey(c.key, c.modifiers);
+    for (const Accelerator& accelerator : accelerators) {
+        SCOPED_TRACE(keyName(accelerator.key) + (accelerator.modifiers ? " with Ctrl" : ""));
+        terminal.pressKey(accelerator.key, accelerator.modifiers);
         EXPECT_EQ(runMessageLoop(accelerators), 0);
-        std::vector<std::string> got = takeEvents();
-        ASSERT_FALSE(got.empty());
-        EXPECT_EQ(got.front(), c.expected);
+        EXPECT_EQ(takeEvents(), std::vector<std::string>{"command " + std::to_string(accelerator.command)});
     }
+    terminal.pressKey(keyFor('A'));  // without Ctrl it is the list's
+    runMessageLoop(accelerators);
+    EXPECT_EQ(takeEvents(), (std::vector<std::string>{"notify 11 keyDown A", "notify 11 findItem a digit none"}));
     Window edit = createWindow({.kind = ControlKind::edit, .text = u"abc", .rect = {0, 0, 10, 1}, .parent = main, .id = 7});
     setFocus(edit);
     terminal.pressKeys({Key::home, Key::del});
     runMessageLoop(accelerators);
     EXPECT_EQ(takeEvents(), std::vector<std::string>{"command 7 code 2"});  // the edit changed
     EXPECT_EQ(getWindowText(edit), u"bc");
-}
-
-TEST_F(KeysTest, HelpKeyGoesToTheForegroundWindow) {
-    script({Key::help});
-    runUntilIdle();
-    EXPECT_EQ(takeEvents(), (std::vector<std::string>{"help"}));
-}
-
-TEST_F(KeysTest, BarCreationCanBeMadeToFail) {
-    setSoftKeyBarCreationFails(true);
-    EXPECT_FALSE(createSoftKeyBar(main, deviceBar));
-    setSoftKeyBarCreationFails(false);
-    EXPECT_EQ(findSoftKeyBar(main), bar);  // the old bar stays
-    Window replacement = createSoftKeyBar(main, deviceBar);
-    EXPECT_TRUE(replacement);
-    EXPECT_FALSE(isWindow(bar));
-    EXPECT_EQ(findSoftKeyBar(main), replacement);
 }
 
 }  // namespace
