@@ -64,10 +64,5 @@ TEST_F(MessageBoxTest, KeysAnswerTheBox) {
     }
 }
 
-TEST_F(MessageBoxTest, ABeepRingsTheBell) {
-    messageBeep(MessageBoxIcon::hand);
-    EXPECT_EQ(terminal.bellCount(), 1);
-}
-
 }  // namespace
 }  // namespace windowtest
