@@ -36,7 +36,6 @@ struct Answers {
 class DialogTest : public WindowTest {
 protected:
     void SetUp() override {
-        rows = {{u"a", IconId::file}};
         createMainWithList();
         createSoftKeyBar(main, mainBar);
     }

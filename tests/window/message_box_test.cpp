@@ -7,10 +7,7 @@ namespace {
 
 class MessageBoxTest : public WindowTest {
 protected:
-    void SetUp() override {
-        rows = {{u"..", IconId::parentFolder}, {u"Projects", IconId::folder}};
-        createMainWithList();
-    }
+    void SetUp() override { createMainWithList(); }
 };
 
 TEST_F(MessageBoxTest, AFramedBoxWithItsCaptionAndTheButtonsOnTheSoftKeyLine) {
