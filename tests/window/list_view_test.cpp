@@ -166,12 +166,12 @@ TEST_F(ListViewTest, LabelEditEndsWhenTheFocusLeavesOrIsCancelledByBackOnNothing
     Window edit = listViewEditLabel(list, 1);
     ASSERT_TRUE(edit);
     setFocus(list);  // the owner's "Rename" soft key does this
-    EXPECT_EQ(takeEvents().back(), "notify 11 endLabelEdit 1 \"Projects\"");
+    EXPECT_EQ(takeEvents(), (std::vector<std::string>{"notify 11 beginLabelEdit 1", "notify 11 endLabelEdit 1 \"Projects\""}));
 
     edit = listViewEditLabel(list, 1);
     setWindowText(edit, u"x");
     play({Key::back, Key::back});  // erases the x, then cancels
-    EXPECT_EQ(takeEvents().back(), "notify 11 endLabelEdit 1 cancelled");
+    EXPECT_EQ(takeEvents(), (std::vector<std::string>{"notify 11 beginLabelEdit 1", "notify 11 endLabelEdit 1 cancelled"}));
     EXPECT_FALSE(listViewGetEditControl(list));
 }
 
