@@ -130,35 +130,38 @@ TEST_F(ControlsTest, DropDownOpensAListBelowAndChoosesFromIt) {
     EXPECT_EQ(getFocus(), dropDown);
 }
 
-// Each row plays its input on a new focused edit and reads the text back.
-TEST_F(ControlsTest, EditKeysChangeTheTextWithinItsOptions) {
+// Each row prepares a new focused edit, types and presses keys, and reads the text back.
+TEST_F(ControlsTest, EditInputWithinItsOptions) {
     struct Case {
-        const char* input;
         unsigned options;
         std::u16string text;
-        std::function<void(Window edit, HeadlessTerminal&)> play;
+        std::function<void(Window edit)> prepare;
+        std::u16string typed;
+        std::vector<Key> keys;
         std::u16string expected;
         int bells = 0;
     };
     const Case cases[] = {
-        {"defg with a limit of 5", 0, u"abc", [](Window edit, HeadlessTerminal& t) { editSetLimit(edit, 5); t.typeText(u"defg"); }, u"abcde", 2},
-        {"the program's text over a limit", 0, u"", [](Window edit, HeadlessTerminal&) { editSetLimit(edit, 3); setWindowText(edit, u"abcde"); }, u"abc"},
-        {"XY over bcd", 0, u"abcde", [](Window edit, HeadlessTerminal& t) { editSetSelection(edit, 1, 4); t.typeText(u"XY"); }, u"aXYe"},
-        {"2a1 in digits", editDigits, u"", [](Window, HeadlessTerminal& t) { t.typeText(u"2a1"); }, u"21", 1},
-        {"3 Backspace read-only", editReadOnly, u"21", [](Window, HeadlessTerminal& t) { t.typeText(u"3"); t.pressKey(Key::backspace); }, u"21"},
-        {"Backspace after a surrogate pair", 0, u"ab\U0001F600", [](Window, HeadlessTerminal& t) { t.pressKey(Key::backspace); }, u"ab"},
-        {"Home Delete", 0, u"ab", [](Window, HeadlessTerminal& t) { t.pressKeys({Key::home, Key::del}); }, u"b"},
-        {"Home Back", 0, u"ab", [](Window, HeadlessTerminal& t) { t.pressKeys({Key::home, Key::back}); }, u"ab"},
-        {"Back held", 0, u"hello", [](Window, HeadlessTerminal& t) { t.holdKey(Key::back, 40, 40); }, u"hel"},  // a repeat erases again
-        {"Back held, clearing", editClearOnBackHeld, u"hello", [](Window, HeadlessTerminal& t) { t.holdKey(Key::back, 40, 40); }, u""},
+        {0, u"abc", [](Window edit) { editSetLimit(edit, 5); }, u"defg", {}, u"abcde", 2},  // a bell for each refused
+        {0, u"", [](Window edit) { editSetLimit(edit, 3); setWindowText(edit, u"abcde"); }, u"", {}, u"abc"},  // the limit holds for the program
+        {0, u"abcde", [](Window edit) { editSetSelection(edit, 1, 4); }, u"XY", {}, u"aXYe"},  // typing replaces the selection
+        {editDigits, u"", {}, u"2a1", {}, u"21", 1},
+        {editReadOnly, u"21", {}, u"3", {Key::backspace}, u"21"},
+        {0, u"ab\U0001F600", {}, u"", {Key::backspace}, u"ab"},  // a surrogate pair at once
+        {0, u"ab", {}, u"", {Key::home, Key::del}, u"b"},
+        {0, u"ab", {}, u"", {Key::home, Key::back}, u"ab"},  // nothing before the caret
+        {0, u"hello", {}, u"", {Key::back, Key::back}, u"hel"},
+        {editClearOnBackHeld, u"hello", {}, u"", {Key::back, Key::back}, u""},  // the second within the repeat gap: held
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.input);
+        SCOPED_TRACE("options " + std::to_string(c.options) + " on \"" + toUtf8(c.text) + "\": typed \"" + toUtf8(c.typed) +
+                     "\", keys " + keyNames(c.keys));
         Window edit = control(ControlKind::edit, 0, 1, c.text, c.options);
         setFocus(edit);
+        if (c.prepare) c.prepare(edit);
         int bellsBefore = terminal.bellCount();
-        c.play(edit, terminal);
-        runUntilIdle();
+        terminal.typeText(c.typed);
+        play(c.keys);
         EXPECT_EQ(getWindowText(edit), c.expected);
         EXPECT_EQ(terminal.bellCount() - bellsBefore, c.bells);
         destroyWindow(edit);

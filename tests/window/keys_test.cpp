@@ -84,7 +84,7 @@ TEST_F(KeysTest, AnOverrideDecidesWhoGetsTheKey) {
         {Key::back, 0, {"notify 11 keyDown back"}},
         {Key::back, overrideNoDefault | overrideNotify, {"hotKey back press", "hotKey back release"}},  // the owner only
         {Key::down, overrideNotify, {"hotKey down press", "notify 11 keyDown down", "hotKey down release"}},
-        {Key::leftSoft, 0, {"command 34001"}},  // without notify a soft key acts on its press
+        {Key::leftSoft, 0, {"command 34001"}},  // without notify: the command alone
         {Key::help, 0, {"help"}},               // to the foreground window
     };
     for (const Case& c : cases) {
