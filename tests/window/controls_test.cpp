@@ -143,7 +143,7 @@ TEST_F(ControlsTest, EditInputWithinItsOptions) {
     };
     const Case cases[] = {
         {0, u"abc", [](Window edit) { editSetLimit(edit, 5); }, u"defg", {}, u"abcde", 2},  // a bell for each refused
-        {0, u"", [](Window edit) { editSetLimit(edit, 3); setWindowText(edit, u"abcde"); }, u"", {}, u"abc"},  // the limit holds for the program
+        {0, u"", [](Window edit) { editSetLimit(edit, 3); setWindowText(edit, u"abcde"); }, u"", {}, u"abc"},  // the program's text too
         {0, u"abcde", [](Window edit) { editSetSelection(edit, 1, 4); }, u"XY", {}, u"aXYe"},  // typing replaces the selection
         {editDigits, u"", {}, u"2a1", {}, u"21", 1},
         {editReadOnly, u"21", {}, u"3", {Key::backspace}, u"21"},
