@@ -13,13 +13,12 @@
 
 #include "platform/errors.h"
 #include "platform/text.h"
-#include "tests/support/temporary_folder.h"
+#include "tests/platform/helpers.h"
 
 namespace {
 
 using namespace platform;
 using test_support::readFile;
-using test_support::TemporaryFolder;
 using test_support::writeFile;
 
 template <typename Record>
@@ -27,11 +26,8 @@ std::uint64_t sizeOf(const Record& record) {
     return (std::uint64_t(record.sizeHigh) << 32) | record.sizeLow;
 }
 
-class Files : public ::testing::Test {
+class Files : public platform_test::ScratchRoot {
 protected:
-    void SetUp() override { setDeviceRoot(scratch.path()); }
-    void TearDown() override { setDeviceRoot("/"); }
-
     // The names that a search for `pattern` returns, sorted; the last error when none.
     std::vector<std::string> find(std::u16string_view pattern, std::uint32_t* error = nullptr) {
         std::vector<std::string> names;
@@ -67,7 +63,6 @@ protected:
         return names;
     }
 
-    TemporaryFolder scratch;
 };
 
 TEST(DevicePaths, MapToHostPathsThatNeverLeaveTheRoot) {

@@ -11,7 +11,7 @@
 
 #include "platform/errors.h"
 #include "platform/text.h"
-#include "tests/support/temporary_folder.h"
+#include "tests/platform/helpers.h"
 #include "tests/support/scoped_variable.h"
 
 namespace {
@@ -66,9 +66,9 @@ TEST(Shell, AnswersOnlyWhatTheFlagsAskAndKeepsBuffersBounded) {
     EXPECT_EQ(type(info), "." + std::string(std::size(info.typeName) - 2, 'x'));
 }
 
-TEST(Shell, LookingAtTheObjectNeedsItToExist) {
-    TemporaryFolder scratch;
-    setDeviceRoot(scratch.path());
+using ShellInScratch = platform_test::ScratchRoot;
+
+TEST_F(ShellInScratch, LookingAtTheObjectNeedsItToExist) {
     mkdir((scratch / "Music").c_str(), 0755);
     writeFile(scratch / "Music/tune.ogg", "");
     ShellFileInfo info;
@@ -80,12 +80,9 @@ TEST(Shell, LookingAtTheObjectNeedsItToExist) {
     EXPECT_EQ(info.attributes, attributeArchive);
     EXPECT_EQ(getFileInfo(u"\\Music\\gone.ogg", 0, info, everything), 0u);
     EXPECT_EQ(lastError(), errorFileNotFound);
-    setDeviceRoot("/");
 }
 
-TEST(Shell, DocumentsFolderIsTheXdgFolderOrHomeInsideTheRoot) {
-    TemporaryFolder scratch;
-    setDeviceRoot(scratch.path());
+TEST_F(ShellInScratch, DocumentsFolderIsTheXdgFolderOrHomeInsideTheRoot) {
     std::filesystem::create_directories(scratch / "home/me/Dokumente");
     std::filesystem::create_directories(scratch / "config");
     const ScopedVariable home("HOME", scratch / "home/me");
@@ -101,12 +98,9 @@ TEST(Shell, DocumentsFolderIsTheXdgFolderOrHomeInsideTheRoot) {
 
     setDeviceRoot(scratch / "config");
     EXPECT_EQ(documentsFolder(), u"\\") << "home outside the root";
-    setDeviceRoot("/");
 }
 
-TEST(Shell, ShortcutIsTheLengthThenTheQuotedTarget) {
-    TemporaryFolder scratch;
-    setDeviceRoot(scratch.path());
+TEST_F(ShellInScratch, ShortcutIsTheLengthThenTheQuotedTarget) {
     ASSERT_TRUE(createShortcut(u"\\Shortcut to a.lnk", u"\"\\My Documents\\a.txt"));
     EXPECT_EQ(readFile(scratch / "Shortcut to a.lnk"), "21#\"\\My Documents\\a.txt\"");
     ASSERT_TRUE(createShortcut(u"\\b.lnk", u"\\\u00e9.txt"));
@@ -114,7 +108,6 @@ TEST(Shell, ShortcutIsTheLengthThenTheQuotedTarget) {
     EXPECT_FALSE(createShortcut(u"\\b.lnk", u"\\other"));
     EXPECT_EQ(lastError(), errorFileExists);
     EXPECT_EQ(readFile(scratch / "b.lnk"), "9#\"\\\xC3\xA9.txt\"");
-    setDeviceRoot("/");
 }
 
 // Reads what a started program writes into a named pipe: the read blocks until the
