@@ -101,26 +101,16 @@ TEST_F(Registry, ABufferTooSmallIsLeftAlone) {
     RegistryKey key = noKey;
     ASSERT_TRUE(createKey(currentUserKey, u"Software", key));
     const std::uint32_t four = 0x01020304;
-    const unsigned char one = 1;
     ASSERT_TRUE(setValue(key, u"Four", registryDword, &four, 4));
-    ASSERT_TRUE(setValue(key, u"One", registryDword, &one, 1));
 
     unsigned char buffer[4] = {0xAA, 0xAA, 0xAA, 0xAA};
-    std::uint32_t size = 1;
+    std::uint32_t size = 1;  // a one-byte flag's buffer
     std::uint32_t type = 0;
-    EXPECT_FALSE(queryValue(key, u"Four", &type, buffer, &size));
+    EXPECT_FALSE(queryValue(key, u"four", &type, buffer, &size));
     EXPECT_EQ(lastError(), errorMoreData);
     EXPECT_EQ(size, 4u);
     EXPECT_EQ(type, registryDword);
     EXPECT_EQ(buffer[0], 0xAA);
-
-    size = 1;
-    ASSERT_TRUE(queryValue(key, u"One", &type, buffer, &size));  // a flag read into its one byte
-    EXPECT_EQ(size, 1u);
-    EXPECT_EQ(buffer[0], 1);
-    EXPECT_EQ(buffer[1], 0xAA);
-
-    EXPECT_TRUE(queryValue(key, u"one", nullptr, nullptr, nullptr));
     EXPECT_FALSE(queryValue(key, u"Missing", nullptr, nullptr, nullptr));
     EXPECT_EQ(lastError(), errorFileNotFound);
 }
