@@ -130,8 +130,8 @@ INSTANTIATE_TEST_SUITE_P(Servers, ResumingServer, ::testing::Values(pyftpdlibPas
 
 // Runs farlink-ftp; returns its exit status, with its standard output and error.
 int runTool(const std::string& arguments, const TemporaryFolder& folder, std::string& output, std::string& errors) {
-    const int status = std::system(
-        (std::string(FARLINK_FTP_PROGRAM) + " " + arguments + " >" + (folder / "out") + " 2>" + (folder / "err")).c_str());
+    const std::string command = std::string(FARLINK_FTP_PROGRAM) + " " + arguments;
+    const int status = std::system((command + " >" + (folder / "out") + " 2>" + (folder / "err")).c_str());
     output = readFile(folder / "out");
     errors = readFile(folder / "err");
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;

@@ -81,7 +81,7 @@ TEST(DevicePaths, MapToHostPathsThatNeverLeaveTheRoot) {
     for (const auto& c : cases) EXPECT_EQ(toHostPath(c.device), c.host) << "device path " << toUtf8(c.device);
     // The way back: only host paths inside the root have a device path.
     const std::pair<std::string, std::u16string> hostCases[] = {
-        {"/srv/device/a/b", u"\\a\\b"}, {"/srv/device/", u"\\"}, {"/srv/devices/a", u""}, {"/srv/device/../other", u""}};
+        {"/srv/device/a/b", u"\\a\\b"}, {"/srv/device/", u"\\"}, {"/srv/devices/a", u""}, {"/srv/device/../x", u""}};
     for (const auto& [host, device] : hostCases) EXPECT_EQ(toDevicePath(host), device) << "host path " << host;
     setDeviceRoot("/");
     EXPECT_EQ(toHostPath(u"\\..\\etc\\hosts"), "/etc/hosts");
