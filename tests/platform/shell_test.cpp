@@ -110,32 +110,34 @@ TEST_F(ShellInScratch, ShortcutIsTheLengthThenTheQuotedTarget) {
     EXPECT_EQ(readFile(scratch / "b.lnk"), "9#\"\\\xC3\xA9.txt\"");
 }
 
-// Reads what a started program writes into a named pipe: the read blocks until the
-// program has opened and closed it, so no test waits for time.
-std::string readPipe(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY);
-    std::string text;
-    char buffer[256];
-    for (ssize_t count; (count = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, std::size_t(count));
-    close(fd);
-    return text;
-}
+// Started programs write into a named pipe: reading it blocks until the program has
+// opened and closed it, so no test waits for time.
+class ShellThreads : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0); }
 
-TEST(ShellThreads, StartedProgramsGetTheirArgumentsUntouched) {
+    std::string readPipe() {
+        const int fd = open(pipe.c_str(), O_RDONLY);
+        std::string text;
+        char buffer[256];
+        for (ssize_t count; (count = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, std::size_t(count));
+        close(fd);
+        return text;
+    }
+
     TemporaryFolder scratch;
     const std::string pipe = scratch / "pipe";
-    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+};
+
+TEST_F(ShellThreads, StartedProgramsGetTheirArgumentsUntouched) {
     ASSERT_TRUE(startProgram("sh", {"-c", "printf '%s|' \"$@\" > \"$0\"", pipe, "a b", "$(false)", ";", "\"q\""}));
-    EXPECT_EQ(readPipe(pipe), "a b|$(false)|;|\"q\"|");
+    EXPECT_EQ(readPipe(), "a b|$(false)|;|\"q\"|");
 
     EXPECT_FALSE(startProgram("farlink-no-such-program", {}));
     EXPECT_EQ(lastError(), errorFileNotFound);
 }
 
-TEST(ShellThreads, DesktopOpenerIsXdgOpenFromThePath) {
-    TemporaryFolder scratch;
-    const std::string pipe = scratch / "pipe";
-    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+TEST_F(ShellThreads, DesktopOpenerIsXdgOpenFromThePath) {
     std::filesystem::create_directories(scratch / "bin");
     writeFile(scratch / "bin/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > " + pipe + "\n");
     chmod((scratch / "bin/xdg-open").c_str(), 0755);
@@ -143,7 +145,7 @@ TEST(ShellThreads, DesktopOpenerIsXdgOpenFromThePath) {
     {
         const ScopedVariable path("PATH", scratch / "bin");
         ASSERT_TRUE(openWithDesktop("/home/me/My File.pdf"));
-        EXPECT_EQ(readPipe(pipe), "/home/me/My File.pdf");
+        EXPECT_EQ(readPipe(), "/home/me/My File.pdf");
     }
     const ScopedVariable path("PATH", scratch / "nothing-here");
     EXPECT_FALSE(openWithDesktop("/home/me/a.pdf"));
