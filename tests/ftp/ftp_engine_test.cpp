@@ -147,8 +147,8 @@ TEST_F(Engine, IdleCallbackBoundsTheConnectAndTheWaitForTheGreeting) {
 TEST_F(Engine, LogInFollowsTheClassOfEachReply) {
     const std::string longest(maxLoginLength, 'u');
     start({{expect("USER open"), send("230 no password needed\r\n"), expect("USER acct"), send("331 password\r\n"),
-              expect("PASS pw"), send("332 need account\r\n"), expect("USER bad"), send("530 not allowed\r\n"),
-              expect("USER " + longest), send("331 password\r\n"), expect("PASS pw"), send("230 in\r\n")}});
+            expect("PASS pw"), send("332 need account\r\n"), expect("USER bad"), send("530 not allowed\r\n"),
+            expect("USER " + longest), send("331 password\r\n"), expect("PASS pw"), send("230 in\r\n")}});
     std::string trace;
     session.control->traceCallback = [](const char* text, void* context, int received) {
         *static_cast<std::string*>(context) += (received ? "S: " : "C: ") + std::string(text) + (received ? "" : "\n");
@@ -277,9 +277,9 @@ TEST_F(Engine, FailedDownloadLeavesTheUsersFileAsItWas) {
 TEST_F(Engine, ListingsArriveWithLfLineEndsAndAnEmptyOneEmptiesTheFile) {
     const std::string listing = folder / "tmp.dir";
     start({passiveOpening("A", "LIST -aL"),
-             {sendData("-rw-r--r-- 1 a b 1 Jan  1  2020 one\r\nd"), sendData("rwxr-xr-x 2 a b 0 Jan  1  2020 two\r\n"),
-              closeData(), send("226 done\r\n")},
-             passiveOpening("A", "LIST -aL"), {closeData(), send("226 empty\r\n")}});
+           {sendData("-rw-r--r-- 1 a b 1 Jan  1  2020 one\r\nd"), sendData("rwxr-xr-x 2 a b 0 Jan  1  2020 two\r\n"),
+            closeData(), send("226 done\r\n")},
+           passiveOpening("A", "LIST -aL"), {closeData(), send("226 empty\r\n")}});
     EXPECT_EQ(1, listToFile(session, listing, std::nullopt)) << reply();
     EXPECT_EQ("-rw-r--r-- 1 a b 1 Jan  1  2020 one\ndrwxr-xr-x 2 a b 0 Jan  1  2020 two\n", readFile(listing));
     EXPECT_EQ(1, listToFile(session, listing, std::nullopt)) << reply();
@@ -314,7 +314,7 @@ TEST_F(Engine, UploadToAClosedDataConnectionFailsWithoutSigpipe) {
 TEST_F(Engine, ActiveDownloadTakesOnlyTheServersConnection) {
     // The stranger's connection is queued first, so the engine meets it first.
     start({activeOpening("RETR /f"),
-             {connectData("127.0.0.2"), connectData(), sendData("from server"), closeData(), send("226 done\r\n")}});
+           {connectData("127.0.0.2"), connectData(), sendData("from server"), closeData(), send("226 done\r\n")}});
     setConnectionMode(session, ConnectionMode::Active);
     EXPECT_EQ(1, download(session, folder / "f", "/f", 'I', 0)) << reply();
     EXPECT_EQ("from server", readFile(folder / "f"));
@@ -323,8 +323,8 @@ TEST_F(Engine, ActiveDownloadTakesOnlyTheServersConnection) {
 
 TEST_F(Engine, ActiveOpeningReportsTheServersRefusal) {
     start({{expect("TYPE I"), send("200 ok\r\n"), expect("PORT 127,0,0,1,*"), send("200 ok\r\n"),
-              expect("RETR /missing"), send("550 no such file\r\n")},
-             activeOpening("RETR /f"), {send("425 cannot open data connection\r\n")}});
+            expect("RETR /missing"), send("550 no such file\r\n")},
+           activeOpening("RETR /f"), {send("425 cannot open data connection\r\n")}});
     setConnectionMode(session, ConnectionMode::Active);
     EXPECT_EQ(0, download(session, folder / "a", "/missing", 'I', 0));
     EXPECT_EQ("550 no such file\n", reply());
@@ -356,11 +356,11 @@ TEST_F(Engine, ServerToServerNeedsBothFinalRepliesAndStopsAtEachRefusal) {
     const Script started = {expect("PORT 127,0,0,1,4,1"), send("200 ok\r\n"), expect("RETR /a"), send("150 go\r\n"),
                             expect("STOR /b"), send("150 go\r\n")};
     start({opening(passive), started, {send("226 sent\r\n226 stored\r\n")},
-             opening(passive), started, {send("226 sent\r\n426 aborted\r\n")},
-             opening("500 no passive\r\n"), opening("227 passive 127,0,0,1,4,1\r\n"), opening(passive),
-             {expect("PORT 127,0,0,1,4,1"), send("200 ok\r\n"), expect("RETR /a"), send("150 go\r\n"),
-              expect("STOR /b"), send("553 not allowed\r\n"), expect("PASV"), send("227 (127,0,0,1,4,2)\r\n"),
-              send("425 no data connection\r\n")}});
+           opening(passive), started, {send("226 sent\r\n426 aborted\r\n")},
+           opening("500 no passive\r\n"), opening("227 passive 127,0,0,1,4,1\r\n"), opening(passive),
+           {expect("PORT 127,0,0,1,4,1"), send("200 ok\r\n"), expect("RETR /a"), send("150 go\r\n"),
+            expect("STOR /b"), send("553 not allowed\r\n"), expect("PASV"), send("227 (127,0,0,1,4,2)\r\n"),
+            send("425 no data connection\r\n")}});
     EXPECT_EQ(1, serverToServer(session, session, "/a", "/b", 'I', 0)) << reply();
     EXPECT_EQ(0, serverToServer(session, session, "/a", "/b", 'I', 0));
     EXPECT_EQ("426 aborted\n", reply());
