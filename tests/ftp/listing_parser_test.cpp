@@ -114,20 +114,20 @@ TEST(ListingParser, RejectsWhatIsNoEntry) {
 }
 
 TEST(ListingParser, MonthNamesAndDays) {
-    EXPECT_EQ(0, monthIndex("Jan", 3));
-    EXPECT_EQ(4, monthIndex("mAY", 3));
-    EXPECT_EQ(11, monthIndex("DEC", 3));
-    EXPECT_EQ(-1, monthIndex("Ja", 2));
-    EXPECT_EQ(-1, monthIndex("June", 4));
-    EXPECT_EQ(-1, monthIndex("J@N", 3));
+    const std::pair<std::string, int> months[] = {{"Jan", 0},  {"mAY", 4},   {"DEC", 11},
+                                                  {"Ja", -1}, {"June", -1}, {"J@N", -1}};
+    for (const auto& [text, index] : months) EXPECT_EQ(index, monthIndex(text.data(), int(text.size()))) << text;
 
-    EXPECT_EQ(0, daysToSeconds(1970, 0, 1));
-    EXPECT_EQ(951782400, daysToSeconds(2000, 1, 29));    // a leap day of a 400-year
-    EXPECT_EQ(4107542400, daysToSeconds(2100, 2, 1));    // 2100 is no leap year
-    EXPECT_EQ(4107456000 + 2 * day, daysToSeconds(2100, 1, 30));
-    EXPECT_EQ(2147472000, daysToSeconds(2038, 0, 19));   // past 32 bits the next day
-    EXPECT_EQ(2147558400, daysToSeconds(2038, 0, 20));
-    EXPECT_EQ(-86400, daysToSeconds(1969, 11, 31));
+    struct Day { int year, month, dayOfMonth; std::int64_t seconds; };
+    const Day days[] = {
+        {1970, 0, 1, 0},           {2000, 1, 29, 951782400},  // a leap day of a 400-year
+        {2100, 2, 1, 4107542400},  {2100, 1, 30, 4107456000 + 2 * day},  // 2100 is no leap year
+        {2038, 0, 19, 2147472000}, {2038, 0, 20, 2147558400},  // past 32 bits the next day
+        {1969, 11, 31, -day},
+    };
+    for (const auto& [year, month, dayOfMonth, seconds] : days) {
+        EXPECT_EQ(seconds, daysToSeconds(year, month, dayOfMonth)) << year << " " << month << " " << dayOfMonth;
+    }
 }
 
 // A time of day comes without a year: the year is the one that puts the date less than

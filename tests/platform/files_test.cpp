@@ -8,17 +8,17 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <vector>
 
 #include "platform/errors.h"
 #include "platform/text.h"
-#include "tests/support/temporary_folder.h"
+#include "tests/platform/helpers.h"
 
 namespace {
 
 using namespace platform;
 using test_support::readFile;
-using test_support::TemporaryFolder;
 using test_support::writeFile;
 
 template <typename Record>
@@ -26,23 +26,8 @@ std::uint64_t sizeOf(const Record& record) {
     return (std::uint64_t(record.sizeHigh) << 32) | record.sizeLow;
 }
 
-struct Failure { std::u16string source; std::u16string target; std::uint32_t error; };
-
-// Checks that a copy or move fails on each case with the case's last error.
-template <typename Operation>
-void expectFailures(Operation operation, std::initializer_list<Failure> cases) {
-    for (const auto& c : cases) {
-        const std::string what = toUtf8(c.source) + " -> " + toUtf8(c.target);
-        EXPECT_FALSE(operation(c.source, c.target)) << what;
-        EXPECT_EQ(lastError(), c.error) << what;
-    }
-}
-
-class Files : public ::testing::Test {
+class Files : public platform_test::ScratchRoot {
 protected:
-    void SetUp() override { setDeviceRoot(scratch.path()); }
-    void TearDown() override { setDeviceRoot("/"); }
-
     // The names that a search for `pattern` returns, sorted; the last error when none.
     std::vector<std::string> find(std::u16string_view pattern, std::uint32_t* error = nullptr) {
         std::vector<std::string> names;
@@ -69,6 +54,7 @@ protected:
         return data;
     }
 
+    // The temporary files of copies that were left behind.
     std::vector<std::string> leftovers() {
         std::vector<std::string> names;
         for (const auto& entry : std::filesystem::directory_iterator(scratch.path())) {
@@ -77,11 +63,10 @@ protected:
         return names;
     }
 
-    TemporaryFolder scratch;
 };
 
 TEST(DevicePaths, MapToHostPathsThatNeverLeaveTheRoot) {
-    setDeviceRoot("/srv/device");
+    setDeviceRoot("/srv/device/");
     struct Case { std::u16string device; std::string host; };
     const Case cases[] = {
         {u"\\", "/srv/device"},
@@ -94,22 +79,12 @@ TEST(DevicePaths, MapToHostPathsThatNeverLeaveTheRoot) {
         {u"\\Gr\u00fc\u00dfe\\\U0001F600", "/srv/device/Gr\xC3\xBC\xC3\x9F" "e/\xF0\x9F\x98\x80"},
     };
     for (const auto& c : cases) EXPECT_EQ(toHostPath(c.device), c.host) << "device path " << toUtf8(c.device);
+    // The way back: only host paths inside the root have a device path.
+    const std::pair<std::string, std::u16string> hostCases[] = {
+        {"/srv/device/a/b", u"\\a\\b"}, {"/srv/device/", u"\\"}, {"/srv/devices/a", u""}, {"/srv/device/../x", u""}};
+    for (const auto& [host, device] : hostCases) EXPECT_EQ(toDevicePath(host), device) << "host path " << host;
     setDeviceRoot("/");
     EXPECT_EQ(toHostPath(u"\\..\\etc\\hosts"), "/etc/hosts");
-}
-
-TEST(DevicePaths, HostPathsInsideTheRootOnly) {
-    setDeviceRoot("/srv/device/");
-    EXPECT_EQ(deviceRoot(), "/srv/device");
-    struct Case { std::string host; std::u16string device; };
-    const Case cases[] = {
-        {"/srv/device/a/b", u"\\a\\b"},
-        {"/srv/device/", u"\\"},
-        {"/srv/devices/a", u""},
-        {"/srv/device/../other", u""},
-    };
-    for (const auto& c : cases) EXPECT_EQ(toDevicePath(c.host), c.device) << "host path " << c.host;
-    setDeviceRoot("/");
 }
 
 TEST_F(Files, WildcardsSelectNamesAndSkipDotEntries) {
@@ -153,8 +128,6 @@ TEST_F(Files, FailedSearchesSayWhatWasMissing) {
     FindData data;
     const FindHandle handle = findFirstFile(u"\\file", data);
     ASSERT_NE(handle, invalidFindHandle);
-    EXPECT_FALSE(findNextFile(handle, data));
-    EXPECT_EQ(lastError(), errorNoMoreFiles);
     EXPECT_TRUE(findClose(handle));
     EXPECT_FALSE(findNextFile(handle, data));
     EXPECT_EQ(lastError(), errorInvalidHandle);
@@ -215,11 +188,55 @@ TEST(FileAttributes, DevicesAndMountPointsUnderTheRoot) {
     EXPECT_EQ(data.attributes & attributeTemporary, 0u) << "only folders directly under the root";
 }
 
-TEST_F(Files, CopyKeepsContentAndTimeAndRefusesToReplaceWhenAsked) {
+TEST_F(Files, FailuresGiveThePlatformCodeAndChangeNothing) {
+    writeFile(scratch / "target.txt", "precious");
+    writeFile(scratch / "source.txt", "data");
+    mkfifo((scratch / "pipe").c_str(), 0600);
+    ASSERT_TRUE(createFolder(u"\\folder"));
+    writeFile(scratch / "folder/inside", "x");
+    struct Case { const char* what; std::function<bool()> operation; std::uint32_t error; };
+    const Case cases[] = {
+        {"copy from nothing", [] { return copyFile(u"\\missing.txt", u"\\target.txt", false); }, errorFileNotFound},
+        {"copy from nowhere", [] { return copyFile(u"\\no\\missing.txt", u"\\target.txt", false); }, errorPathNotFound},
+        {"copy a folder", [] { return copyFile(u"\\folder", u"\\target.txt", false); }, errorAccessDenied},
+        // A pipe would wait for a writer.
+        {"copy a pipe", [] { return copyFile(u"\\pipe", u"\\target.txt", false); }, errorAccessDenied},
+        {"copy onto a folder", [] { return copyFile(u"\\source.txt", u"\\folder", false); }, errorAccessDenied},
+        {"copy to nowhere", [] { return copyFile(u"\\source.txt", u"\\no\\target.txt", false); }, errorPathNotFound},
+        {"copy onto a file", [] { return copyFile(u"\\source.txt", u"\\target.txt", true); }, errorFileExists},
+        {"move onto a file", [] { return moveFile(u"\\source.txt", u"\\target.txt"); }, errorAlreadyExists},
+        {"move onto a folder", [] { return moveFile(u"\\source.txt", u"\\folder"); }, errorAlreadyExists},
+        {"move nothing", [] { return moveFile(u"\\missing", u"\\x"); }, errorFileNotFound},
+        {"move from nowhere", [] { return moveFile(u"\\no\\missing", u"\\x"); }, errorPathNotFound},
+        {"move to nowhere", [] { return moveFile(u"\\source.txt", u"\\no\\a.txt"); }, errorPathNotFound},
+        {"move the root", [] { return moveFile(u"\\", u"\\elsewhere"); }, errorAccessDenied},
+        {"create a folder twice", [] { return createFolder(u"\\folder"); }, errorAlreadyExists},
+        {"create a file's folder", [] { return createFolder(u"\\target.txt"); }, errorAlreadyExists},
+        {"create in nowhere", [] { return createFolder(u"\\no\\new"); }, errorPathNotFound},
+        {"create a long name", [] { return createFolder(u"\\" + std::u16string(300, u'x')); }, errorFilenameTooLong},
+        {"remove a full folder", [] { return removeFolder(u"\\folder"); }, errorDirectoryNotEmpty},
+        {"remove nothing", [] { return removeFolder(u"\\gone"); }, errorFileNotFound},
+        {"remove the root", [] { return removeFolder(u"\\"); }, errorAccessDenied},
+        {"delete nothing", [] { return deleteFile(u"\\gone"); }, errorFileNotFound},
+        {"delete in nowhere", [] { return deleteFile(u"\\no\\gone"); }, errorPathNotFound},
+        {"delete a folder", [] { return deleteFile(u"\\folder"); }, errorAccessDenied},
+    };
+    for (const auto& c : cases) {
+        EXPECT_FALSE(c.operation()) << c.what;
+        EXPECT_EQ(lastError(), c.error) << c.what;
+    }
+    EXPECT_EQ(readFile(scratch / "target.txt"), "precious");
+    EXPECT_EQ(readFile(scratch / "source.txt"), "data");
+    EXPECT_EQ(readFile(scratch / "folder/inside"), "x");
+    EXPECT_TRUE(leftovers().empty());
+}
+
+TEST_F(Files, CopyKeepsContentAndTimeAndWritesThroughALink) {
     writeFile(scratch / "source.txt", "fresh content");
     const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
     utimensat(AT_FDCWD, (scratch / "source.txt").c_str(), old, 0);
     writeFile(scratch / "existing.txt", "keep me");
+    symlink("existing.txt", (scratch / "alias").c_str());
 
     ASSERT_TRUE(copyFile(u"\\source.txt", u"\\copy.txt", true));
     EXPECT_EQ(readFile(scratch / "copy.txt"), "fresh content");
@@ -227,41 +244,11 @@ TEST_F(Files, CopyKeepsContentAndTimeAndRefusesToReplaceWhenAsked) {
     ASSERT_TRUE(getFileAttributes(u"\\copy.txt", data));
     EXPECT_EQ(toUint64(data.lastWriteTime), unixEpochAsFileTime + 1000000000ULL * 10000000ULL);
 
-    EXPECT_FALSE(copyFile(u"\\source.txt", u"\\existing.txt", true));
-    EXPECT_EQ(lastError(), errorFileExists);
-    EXPECT_EQ(readFile(scratch / "existing.txt"), "keep me");
-
-    ASSERT_TRUE(copyFile(u"\\source.txt", u"\\existing.txt", false));
+    ASSERT_TRUE(copyFile(u"\\source.txt", u"\\alias", false));
     EXPECT_EQ(readFile(scratch / "existing.txt"), "fresh content");
-
-    symlink("existing.txt", (scratch / "alias").c_str());
-    writeFile(scratch / "other.txt", "through the link");
-    ASSERT_TRUE(copyFile(u"\\other.txt", u"\\alias", false));
-    EXPECT_EQ(readFile(scratch / "existing.txt"), "through the link");
     struct stat facts;
     ASSERT_EQ(lstat((scratch / "alias").c_str(), &facts), 0);
     EXPECT_TRUE(S_ISLNK(facts.st_mode)) << "the link stays a link";
-    EXPECT_TRUE(leftovers().empty());
-}
-
-TEST_F(Files, FailedCopyLeavesTheOldTargetAndNoTemporaryFile) {
-    writeFile(scratch / "target.txt", "precious");
-    writeFile(scratch / "source.txt", "data");
-    mkdir((scratch / "folder").c_str(), 0755);
-    mkfifo((scratch / "pipe").c_str(), 0600);
-    const auto replacingCopy = [](std::u16string_view source, std::u16string_view target) {
-        return copyFile(source, target, false);
-    };
-    expectFailures(replacingCopy, {
-        {u"\\missing.txt", u"\\target.txt", errorFileNotFound},
-        {u"\\nowhere\\missing.txt", u"\\target.txt", errorPathNotFound},
-        {u"\\folder", u"\\target.txt", errorAccessDenied},
-        {u"\\pipe", u"\\target.txt", errorAccessDenied},  // would wait for a writer
-        {u"\\source.txt", u"\\folder", errorAccessDenied},
-        {u"\\source.txt", u"\\nowhere\\target.txt", errorPathNotFound},
-    });
-    EXPECT_EQ(readFile(scratch / "target.txt"), "precious");
-    EXPECT_TRUE(std::filesystem::is_directory(scratch / "folder"));
     EXPECT_TRUE(leftovers().empty());
 }
 
@@ -277,64 +264,25 @@ TEST_F(Files, CopyThatFailsWhileReadingLeavesTheOldTarget) {
     EXPECT_TRUE(leftovers().empty());
 }
 
-TEST_F(Files, MoveNeverReplacesAnExistingTarget) {
+TEST_F(Files, MovesRenameAndCrossFileSystems) {
     writeFile(scratch / "a.txt", "a");
-    writeFile(scratch / "b.txt", "b");
-    mkdir((scratch / "folder").c_str(), 0755);
-
-    expectFailures(moveFile, {
-        {u"\\a.txt", u"\\b.txt", errorAlreadyExists},
-        {u"\\missing", u"\\x", errorFileNotFound},
-        {u"\\nowhere\\missing", u"\\x", errorPathNotFound},
-        {u"\\a.txt", u"\\nowhere\\a.txt", errorPathNotFound},
-        {u"\\a.txt", u"\\folder", errorAlreadyExists},
-        {u"\\", u"\\elsewhere", errorAccessDenied},
-    });
-    EXPECT_EQ(readFile(scratch / "b.txt"), "b");
+    ASSERT_TRUE(createFolder(u"\\folder"));
     ASSERT_TRUE(moveFile(u"\\a.txt", u"\\folder\\renamed.txt"));
     ASSERT_TRUE(moveFile(u"\\folder", u"\\moved"));
     EXPECT_EQ(readFile(scratch / "moved/renamed.txt"), "a");
-}
 
-TEST_F(Files, MoveToAnotherFileSystemCopiesThenRemoves) {
+    // A file moved to another file system (the tmpfs at /dev/shm) is copied, then removed.
     struct stat here;
     struct stat shared;
-    if (stat(scratch.path().c_str(), &here) != 0 || stat("/dev/shm", &shared) != 0 || here.st_dev == shared.st_dev) {
-        GTEST_SKIP() << "no second file system at /dev/shm";
-    }
+    ASSERT_TRUE(stat(scratch.path().c_str(), &here) == 0 && stat("/dev/shm", &shared) == 0);
+    ASSERT_NE(here.st_dev, shared.st_dev) << "the scratch folder must not be on /dev/shm";
     setDeviceRoot("/");
-    writeFile(scratch / "travel.txt", "across");
-    const std::string away = "/dev/shm/farlink-move-" + std::to_string(getpid());
-    ASSERT_TRUE(moveFile(toDevicePath(scratch / "travel.txt"), toDevicePath(away)));
-    EXPECT_EQ(readFile(away), "across");
-    EXPECT_FALSE(std::filesystem::exists(scratch / "travel.txt"));
-    unlink(away.c_str());
-}
-
-TEST_F(Files, FoldersAndDeletionReportThePlatformCodes) {
-    writeFile(scratch / "file", "x");
-    ASSERT_TRUE(createFolder(u"\\new"));
-    writeFile(scratch / "new/inside", "x");
-    struct Case { bool (*operation)(std::u16string_view); std::u16string path; std::uint32_t error; };
-    const Case cases[] = {
-        {createFolder, u"\\new", errorAlreadyExists},
-        {createFolder, u"\\file", errorAlreadyExists},
-        {createFolder, u"\\missing\\new", errorPathNotFound},
-        {removeFolder, u"\\new", errorDirectoryNotEmpty},
-        {removeFolder, u"\\gone", errorFileNotFound},
-        {removeFolder, u"\\", errorAccessDenied},
-        {deleteFile, u"\\gone", errorFileNotFound},
-        {deleteFile, u"\\missing\\gone", errorPathNotFound},
-        {deleteFile, u"\\new", errorAccessDenied},
-        {createFolder, u"\\" + std::u16string(300, u'x'), errorFilenameTooLong},
-    };
-    for (const auto& c : cases) {
-        EXPECT_FALSE(c.operation(c.path)) << "case " << &c - cases << ": " << toUtf8(c.path);
-        EXPECT_EQ(lastError(), c.error) << "case " << &c - cases << ": " << toUtf8(c.path);
-    }
-    EXPECT_TRUE(deleteFile(u"\\new\\inside"));
-    EXPECT_TRUE(removeFolder(u"\\new"));
-    EXPECT_FALSE(std::filesystem::exists(scratch / "new"));
+    const std::u16string away = toUtf16("/dev/shm/farlink-move-" + std::to_string(getpid()));
+    ASSERT_TRUE(moveFile(toDevicePath(scratch / "moved/renamed.txt"), away));
+    EXPECT_EQ(readFile(toHostPath(away)), "a");
+    EXPECT_TRUE(deleteFile(away));
+    EXPECT_TRUE(removeFolder(toDevicePath(scratch / "moved")));
+    EXPECT_FALSE(std::filesystem::exists(scratch / "moved"));
 }
 
 }  // namespace

@@ -11,7 +11,7 @@
 
 #include "platform/errors.h"
 #include "platform/text.h"
-#include "tests/support/temporary_folder.h"
+#include "tests/platform/helpers.h"
 #include "tests/support/scoped_variable.h"
 
 namespace {
@@ -66,9 +66,9 @@ TEST(Shell, AnswersOnlyWhatTheFlagsAskAndKeepsBuffersBounded) {
     EXPECT_EQ(type(info), "." + std::string(std::size(info.typeName) - 2, 'x'));
 }
 
-TEST(Shell, LookingAtTheObjectNeedsItToExist) {
-    TemporaryFolder scratch;
-    setDeviceRoot(scratch.path());
+using ShellInScratch = platform_test::ScratchRoot;
+
+TEST_F(ShellInScratch, LookingAtTheObjectNeedsItToExist) {
     mkdir((scratch / "Music").c_str(), 0755);
     writeFile(scratch / "Music/tune.ogg", "");
     ShellFileInfo info;
@@ -80,12 +80,9 @@ TEST(Shell, LookingAtTheObjectNeedsItToExist) {
     EXPECT_EQ(info.attributes, attributeArchive);
     EXPECT_EQ(getFileInfo(u"\\Music\\gone.ogg", 0, info, everything), 0u);
     EXPECT_EQ(lastError(), errorFileNotFound);
-    setDeviceRoot("/");
 }
 
-TEST(Shell, DocumentsFolderIsTheXdgFolderOrHomeInsideTheRoot) {
-    TemporaryFolder scratch;
-    setDeviceRoot(scratch.path());
+TEST_F(ShellInScratch, DocumentsFolderIsTheXdgFolderOrHomeInsideTheRoot) {
     std::filesystem::create_directories(scratch / "home/me/Dokumente");
     std::filesystem::create_directories(scratch / "config");
     const ScopedVariable home("HOME", scratch / "home/me");
@@ -101,12 +98,9 @@ TEST(Shell, DocumentsFolderIsTheXdgFolderOrHomeInsideTheRoot) {
 
     setDeviceRoot(scratch / "config");
     EXPECT_EQ(documentsFolder(), u"\\") << "home outside the root";
-    setDeviceRoot("/");
 }
 
-TEST(Shell, ShortcutIsTheLengthThenTheQuotedTarget) {
-    TemporaryFolder scratch;
-    setDeviceRoot(scratch.path());
+TEST_F(ShellInScratch, ShortcutIsTheLengthThenTheQuotedTarget) {
     ASSERT_TRUE(createShortcut(u"\\Shortcut to a.lnk", u"\"\\My Documents\\a.txt"));
     EXPECT_EQ(readFile(scratch / "Shortcut to a.lnk"), "21#\"\\My Documents\\a.txt\"");
     ASSERT_TRUE(createShortcut(u"\\b.lnk", u"\\\u00e9.txt"));
@@ -114,35 +108,36 @@ TEST(Shell, ShortcutIsTheLengthThenTheQuotedTarget) {
     EXPECT_FALSE(createShortcut(u"\\b.lnk", u"\\other"));
     EXPECT_EQ(lastError(), errorFileExists);
     EXPECT_EQ(readFile(scratch / "b.lnk"), "9#\"\\\xC3\xA9.txt\"");
-    setDeviceRoot("/");
 }
 
-// Reads what a started program writes into a named pipe: the read blocks until the
-// program has opened and closed it, so no test waits for time.
-std::string readPipe(const std::string& path) {
-    const int fd = open(path.c_str(), O_RDONLY);
-    std::string text;
-    char buffer[256];
-    for (ssize_t count; (count = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, std::size_t(count));
-    close(fd);
-    return text;
-}
+// Started programs write into a named pipe: reading it blocks until the program has
+// opened and closed it, so no test waits for time.
+class ShellThreads : public ::testing::Test {
+protected:
+    void SetUp() override { ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0); }
 
-TEST(ShellThreads, StartedProgramsGetTheirArgumentsUntouched) {
+    std::string readPipe() {
+        const int fd = open(pipe.c_str(), O_RDONLY);
+        std::string text;
+        char buffer[256];
+        for (ssize_t count; (count = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, std::size_t(count));
+        close(fd);
+        return text;
+    }
+
     TemporaryFolder scratch;
     const std::string pipe = scratch / "pipe";
-    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+};
+
+TEST_F(ShellThreads, StartedProgramsGetTheirArgumentsUntouched) {
     ASSERT_TRUE(startProgram("sh", {"-c", "printf '%s|' \"$@\" > \"$0\"", pipe, "a b", "$(false)", ";", "\"q\""}));
-    EXPECT_EQ(readPipe(pipe), "a b|$(false)|;|\"q\"|");
+    EXPECT_EQ(readPipe(), "a b|$(false)|;|\"q\"|");
 
     EXPECT_FALSE(startProgram("farlink-no-such-program", {}));
     EXPECT_EQ(lastError(), errorFileNotFound);
 }
 
-TEST(ShellThreads, DesktopOpenerIsXdgOpenFromThePath) {
-    TemporaryFolder scratch;
-    const std::string pipe = scratch / "pipe";
-    ASSERT_EQ(mkfifo(pipe.c_str(), 0600), 0);
+TEST_F(ShellThreads, DesktopOpenerIsXdgOpenFromThePath) {
     std::filesystem::create_directories(scratch / "bin");
     writeFile(scratch / "bin/xdg-open", "#!/bin/sh\nprintf '%s' \"$1\" > " + pipe + "\n");
     chmod((scratch / "bin/xdg-open").c_str(), 0755);
@@ -150,7 +145,7 @@ TEST(ShellThreads, DesktopOpenerIsXdgOpenFromThePath) {
     {
         const ScopedVariable path("PATH", scratch / "bin");
         ASSERT_TRUE(openWithDesktop("/home/me/My File.pdf"));
-        EXPECT_EQ(readPipe(pipe), "/home/me/My File.pdf");
+        EXPECT_EQ(readPipe(), "/home/me/My File.pdf");
     }
     const ScopedVariable path("PATH", scratch / "nothing-here");
     EXPECT_FALSE(openWithDesktop("/home/me/a.pdf"));

@@ -42,7 +42,7 @@ TEST(Text, InvalidUtf8BecomesReplacement) {
     for (const auto& c : cases) EXPECT_EQ(toUtf16(c.input), c.expected) << "input " << c.input;
 }
 
-TEST(Text, BoundedCopiesReportTruncationAndKeepCharactersWhole) {
+TEST(Text, BoundedCopiesAndViewsStayInsideTheirBuffers) {
     char16_t wide[4];
     EXPECT_TRUE(platform::copyBounded(wide, 4, u"abc"));
     EXPECT_EQ(std::u16string(wide), u"abc");
@@ -59,9 +59,7 @@ TEST(Text, BoundedCopiesReportTruncationAndKeepCharactersWhole) {
     EXPECT_FALSE(platform::copyBounded(narrow, 1, "x"));
     EXPECT_STREQ(narrow, "");
     EXPECT_FALSE(platform::copyBounded(narrow, 0, "x"));
-}
 
-TEST(Text, BoundedViewStopsAtCapacityWithoutTerminator) {
     const char16_t unterminated[3] = {u'a', u'b', u'c'};
     EXPECT_EQ(platform::boundedView(unterminated, 3), u"abc");
     const char terminated[5] = "ab";

@@ -34,6 +34,7 @@ authorizer = DummyAuthorizer()
 authorizer.add_user(user, password, root, perm="elradfmwMT")
 FTPHandler.authorizer = authorizer
 FTPHandler.permit_foreign_addresses = True
+FTPHandler.auth_failed_timeout = 0
 server = FTPServer(("127.0.0.1", 0), FTPHandler)
 with open(port_file + ".new", "w") as f:
     f.write(str(server.address[1]))

@@ -60,7 +60,6 @@ void closeIfOpen(int& socket) {
 
 ScriptStep send(std::string bytes) { return {ScriptStep::Kind::Send, std::move(bytes)}; }
 ScriptStep expect(std::string line) { return {ScriptStep::Kind::Expect, std::move(line)}; }
-ScriptStep pause(int milliseconds) { return {ScriptStep::Kind::Pause, {}, milliseconds}; }
 ScriptStep closeControl() { return {ScriptStep::Kind::CloseControl, {}}; }
 ScriptStep replyPassive(std::string hostNumbers) { return {ScriptStep::Kind::ReplyPassive, std::move(hostNumbers)}; }
 ScriptStep acceptData() { return {ScriptStep::Kind::AcceptData, {}}; }
@@ -101,7 +100,7 @@ void ScriptedFtpServer::run() {
     closeIfOpen(control_);
     closeIfOpen(data_);
     closeIfOpen(dataListener_);
-    for (int& stranger : strangers_) closeIfOpen(stranger);
+    closeIfOpen(stranger_);
 }
 
 bool ScriptedFtpServer::readLine(std::string& line) {
@@ -142,7 +141,6 @@ bool ScriptedFtpServer::runStep(const ScriptStep& step) {
             problem_ = "expected: " + step.text + "\n     got: " + line;
             return false;
         }
-        case Kind::Pause: std::this_thread::sleep_for(std::chrono::milliseconds(step.milliseconds)); return true;
         case Kind::CloseControl: closeIfOpen(control_); return false;
         case Kind::ReplyPassive: {
             int port = 0;
@@ -174,7 +172,7 @@ bool ScriptedFtpServer::runStep(const ScriptStep& step) {
                 problem_ = "could not connect to the client's PORT address";
                 return false;
             }
-            (step.text == "127.0.0.1" ? data_ : strangers_.emplace_back()) = socket;
+            (step.text == "127.0.0.1" ? data_ : stranger_) = socket;
             return true;
         }
         case Kind::SendData: return sendAll(data_, step.text);

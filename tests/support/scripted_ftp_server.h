@@ -12,11 +12,10 @@
 namespace test_support {
 
 struct ScriptStep {
-    enum class Kind { Send, Expect, Pause, CloseControl, ReplyPassive, AcceptData, ConnectData, SendData,
-                      ReceiveData, CloseData };
+    enum class Kind { Send, Expect, CloseControl, ReplyPassive, AcceptData, ConnectData, SendData, ReceiveData,
+                      CloseData };
     Kind kind;
     std::string text;
-    int milliseconds = 0;
 };
 
 // Bytes on the control connection, exactly as given (add "\r\n" to end a line).
@@ -24,7 +23,6 @@ ScriptStep send(std::string bytes);
 // One command line from the client, given without its CR LF; a final '*' matches any
 // rest of the line.
 ScriptStep expect(std::string line);
-ScriptStep pause(int milliseconds);
 ScriptStep closeControl();
 // Listens for a data connection and replies "227 Entering Passive Mode (HOST,p1,p2).",
 // HOST being the given numbers (the listener itself is always on 127.0.0.1).
@@ -64,7 +62,7 @@ private:
     int control_ = -1;
     int dataListener_ = -1;
     int data_ = -1;
-    std::vector<int> strangers_;  // data connections from other addresses, kept open
+    int stranger_ = -1;           // a data connection from another address, kept open
     std::string pending_;         // control bytes received beyond the last line
     std::string lastPort_;        // arguments of the last PORT command
     std::string conversation_;
