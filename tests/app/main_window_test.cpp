@@ -190,9 +190,10 @@ TEST_F(MainWindow, SortCommandsReorderTheRows) {
 TEST_F(MainWindow, SettingsSurviveARestart) {
     start();
     std::string dialog;
-    // File Types: "Standard, Hidden"; In Title: "Path and Count"; Show Parent Folder off.
+    // File Types: "Standard, Hidden"; In Title: "Path and Count"; Show Parent Folder off;
+    // Show File Extentions on.
     terminal.pressKeys({Key::right, Key::right, Key::right, Key::down, Key::right, Key::right});
-    terminal.pressKeys({Key::down, Key::down, Key::down, Key::action});
+    terminal.pressKeys({Key::down, Key::down, Key::down, Key::action, Key::down, Key::action});
     capture(dialog);
     terminal.pressKey(Key::leftSoft);
     command(commandSettings);
@@ -208,15 +209,15 @@ TEST_F(MainWindow, SettingsSurviveARestart) {
               "  <                                                      >\n"
               "  [x] Start from Last Folder\n"
               "  [ ] Show Parent Folder\n"
-              "  [ ] Show File Extentions\n"
+              "  [x] Show File Extentions\n"
               "\n\n\n"
               " Done                                                Cancel");
     const std::string settled = " \\home\\me\\ D:1 F:3 - Farlink\n"
                                 " < All Files                                              >\n"
                                 " [D]  Projects\n"
-                                " [T]  notes\n"
-                                " [H]  page\n"
-                                " [I]  photo\n"
+                                " [T]  notes.txt\n"
+                                " [H]  page.htm\n"
+                                " [I]  photo.jpg\n"
                                 "\n\n\n\n\n\n\n\n\n"
                                 " Remote                                                Menu";
     EXPECT_EQ(terminal.screenText(), settled);
@@ -286,10 +287,15 @@ TEST_F(MainWindow, PropertiesOfAFolderShowItsCounts) {
     EXPECT_NE(shown.find("All Folders: 1, Files: 3 Size: 6 B"), std::string::npos) << shown;
 }
 
-TEST_F(MainWindow, DeletingAFolderThatIsNotEmptyAsksFirst) {
+TEST_F(MainWindow, DeletingTheParentRowBeepsAndAFolderThatIsNotEmptyAsksFirst) {
     root.file("elsewhere/keep.txt", "mine");
     std::filesystem::create_directory_symlink(root.at("elsewhere"), root.at("home/me/Projects/sub/link"));
     start();
+    terminal.pressKey(Key::del);
+    play();
+    EXPECT_EQ(terminal.bellCount(), 1);
+    EXPECT_TRUE(std::filesystem::exists(root.at("home/me")));
+
     std::string question;
     terminal.pressKeys({Key::down, Key::del});
     capture(question);
@@ -316,15 +322,6 @@ TEST_F(MainWindow, DeletingAFolderThatIsNotEmptyAsksFirst) {
     EXPECT_FALSE(std::filesystem::exists(root.at("home/me/Projects")));
     EXPECT_EQ(root.read("elsewhere/keep.txt"), "mine") << "a link is removed, not followed";
     EXPECT_EQ(rows(), " [..] ..\n [T]  notes\n [H]  page\n [I]  photo\n");
-}
-
-TEST_F(MainWindow, TheParentRowIsNeverDeleted) {
-    start();
-    const int bells = terminal.bellCount();
-    terminal.pressKey(Key::del);
-    play();
-    EXPECT_EQ(terminal.bellCount(), bells + 1);
-    EXPECT_TRUE(std::filesystem::exists(root.at("home/me")));
 }
 
 TEST_F(MainWindow, NewFolderTakesTheFirstFreeName) {

@@ -15,7 +15,6 @@
 #include "platform/errors.h"
 #include "platform/sync.h"
 #include "platform/text.h"
-#include "platform/window/controls.h"
 #include "platform/window/list_view.h"
 #include "resources/commands.h"
 #include "tests/support/view_fixtures.h"
@@ -34,7 +33,8 @@ platform::LResult mainProcedure(platform::Window window, platform::MessageId mes
     return platform::defaultWindowProcedure(window, message, wParam, lParam);
 }
 
-// The main window as the program lays it out: title line, filter line, list.
+// A main window with the title line and the list below it; the filter control is the
+// program's, not the explorer's.
 class Population : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -43,18 +43,11 @@ protected:
         currentProvider = &deviceProvider;
         setTypeAheadText(u"");
         rememberPath(u"");
-        const platform::Rect client = platform::getClientRect(screen.main);
-        const platform::Window filter = platform::createWindow({.kind = platform::ControlKind::selector,
-                                                                .rect = {0, 0, client.right, 1},
-                                                                .parent = screen.main,
-                                                                .id = resources::filterControlId});
         list = platform::createWindow({.kind = platform::ControlKind::listView,
-                                       .rect = {0, 1, client.right, client.bottom},
+                                       .rect = platform::getClientRect(screen.main),
                                        .parent = screen.main,
                                        .id = resources::listViewId});
-        platform::selectorAddString(filter, u"All Files");
-        platform::selectorSetSelection(filter, 0);
-        attachExplorerWindows(screen.main, list, filter);
+        attachExplorerWindows(screen.main, list, {});
         dropImageList();  // the next population makes one for this list view
         platform::setFocus(list);
     }
@@ -81,7 +74,7 @@ protected:
 
     ViewProvider saved;
     test_support::DeviceRoot root;
-    test_support::HeadlessScreen screen{40, 12, mainProcedure};
+    test_support::HeadlessScreen screen{40, 8, mainProcedure};
     platform::Window list;
 };
 
@@ -109,11 +102,10 @@ TEST_F(Population, TheRememberedPathTakesTheSelectionOnce) {
     ASSERT_TRUE(refresh());
     EXPECT_EQ(selectedIndex(), 2);
     EXPECT_EQ(screen.terminal.screenText(), " \\r\\ - Farlink\n"
-                                            " All Files\n"
                                             " [..] ..\n"
                                             " [T]  a\n"
                                             " [T]  b\n"
-                                            " [T]  c\n\n\n\n\n\n");
+                                            " [T]  c\n\n\n");
     ASSERT_TRUE(refresh());
     EXPECT_EQ(selectedIndex(), 0);
 }
@@ -180,21 +172,6 @@ TEST_F(Population, AParentStepInTheCurrentFolderIsResolved) {
     EXPECT_EQ(title(), "\\a\\ - Farlink");
     EXPECT_EQ(toUtf8(rowByListIndex(0)->path), "\\a\\..");
     EXPECT_EQ(rows().size(), 3u);
-}
-
-TEST_F(Population, FiltersHideFilesButNeverFolders) {
-    for (const char* name : {"a.txt", "b.doc", "c.TXT", "d.txt.bak"}) root.file(std::string("p/") + name);
-    root.folder("p/sub.bin");
-    deviceProvider.showParent = 0;
-    deviceProvider.sortKey = sortName;
-    deviceProvider.showExtensions = 1;
-    deviceProvider.GetItemPattern = [](int) { return std::optional<std::u16string>(u"*.txt;*.doc"); };
-    openFolder(u"\\p\\");
-    ASSERT_TRUE(refresh());
-    EXPECT_EQ(rows(), (Rows{"sub.bin", "a.txt", "b.doc"}));
-    deviceProvider.showExtensions = 0;
-    ASSERT_TRUE(refresh());
-    EXPECT_EQ(rows(), (Rows{"sub.bin", "a", "b"}));
 }
 
 TEST_F(Population, SortsSizesOf2GiBAndMoreAsWholeNumbers) {
