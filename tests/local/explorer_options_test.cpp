@@ -96,7 +96,7 @@ TEST_F(Options, TouchScreensGetDropDownListsBesideTheirLabelsAndBackCancels) {
               "  [ ] Show File Extentions\n"
               "\n"
               " Done                                                Cancel");
-    EXPECT_FALSE(storedValue(local::optionsKeyPath, u"Title Info").exists) << "Cancel saves nothing";
+    EXPECT_FALSE(storedValue(local::optionsKeyPath, u"Title Info").exists) << "a cancelled dialog saves nothing";
 }
 
 }  // namespace

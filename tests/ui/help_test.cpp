@@ -4,12 +4,10 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
 #include "platform/text.h"
 #include "resources/strings.h"
 #include "tests/support/scoped_variable.h"
+#include "tests/support/temporary_folder.h"
 #include "tests/support/view_fixtures.h"
 #include "ui/desktop.h"
 
@@ -17,19 +15,10 @@ namespace {
 
 using platform::toUtf8;
 
-std::string helpFile() {
-    std::ifstream in(ui::helpFilePath(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST(Help, TheFileBesideTheProgramHasEveryTopicTheProgramOpens) {
     EXPECT_TRUE(ui::helpFilePath().ends_with("/ui_tests.htm")) << ui::helpFilePath();
-    const std::string html = helpFile();
-    ASSERT_FALSE(html.empty());
-    struct Case {
-        int stringId;
-        const char* heading;
-    };
+    const std::string html = test_support::readFile(ui::helpFilePath());
+    struct Case { int stringId; const char* heading; };
     const Case cases[] = {
         {resources::stringMainHelpTopic, "Farlink\r\r"},
         {resources::stringOptionsHelpTopic, "Explorer Options\r\r"},

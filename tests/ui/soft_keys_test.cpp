@@ -13,12 +13,7 @@
 
 namespace {
 
-class PlatformType : public ::testing::Test {
-protected:
-    void TearDown() override { ui::setPlatformType(u""); }
-};
-
-TEST_F(PlatformType, ChosenAtStartOrByTheEnvironment) {
+TEST(PlatformType, ChosenAtStartOrByTheEnvironment) {
     struct Case {
         const char* environment;  // FARLINK_PLATFORM
         std::u16string_view chosen;
@@ -38,6 +33,7 @@ TEST_F(PlatformType, ChosenAtStartOrByTheEnvironment) {
         EXPECT_EQ(ui::isPocketPC(), c.pocketPC) << c.environment << " " << c.chosen.size();
         EXPECT_EQ(ui::isPocketPCLive(), c.pocketPC) << c.environment << " " << c.chosen.size();
     }
+    ui::setPlatformType(u"");
 }
 
 TEST(SoftKeys, SoftKeyTextComesFromTheStringTable) {
