@@ -3,10 +3,9 @@
 
 #include "app/instance_lock.h"
 #include "app/recent_documents.h"
-#include "platform/registry.h"
 #include "platform/text.h"
-#include "tests/local/local_fixture.h"
 #include "tests/support/temporary_folder.h"
+#include "tests/support/view_fixtures.h"
 
 namespace {
 
@@ -26,21 +25,11 @@ TEST(InstanceLock, ASecondFarlinkFindsTheLockTakenUntilTheFirstEnds) {
 }
 
 TEST(RecentDocuments, NewestFirstWithoutDuplicatesAndBounded) {
-    local_test::TempRegistry registry;
+    test_support::TemporaryRegistry registry;
     app::addRecentDocument(u"\\a.txt");
     app::addRecentDocument(u"\\b.txt");
     app::addRecentDocument(u"\\a.txt");
     EXPECT_EQ(app::recentDocuments(), (std::vector<std::u16string>{u"\\a.txt", u"\\b.txt"}));
-
-    platform::RegistryKey key = platform::noKey;
-    ASSERT_TRUE(platform::openKey(platform::currentUserKey, app::recentKeyPath, key));
-    std::uint32_t type = 0;
-    std::uint32_t size = 0;
-    ASSERT_TRUE(platform::queryValue(key, u"app_tests", &type, nullptr, &size));
-    platform::closeKey(key);
-    EXPECT_EQ(type, platform::registryMultiString);
-    EXPECT_EQ(size, (7u + 7u + 1u) * 2u) << "two strings with their zeros and the closing zero";
-
     for (int i = 0; i < 60; ++i) app::addRecentDocument(platform::toUtf16("\\f" + std::to_string(i)));
     const std::vector<std::u16string> list = app::recentDocuments();
     ASSERT_EQ(list.size(), app::maxRecentDocuments);

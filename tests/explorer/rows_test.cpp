@@ -72,15 +72,4 @@ TEST(Rows, EveryKeyInBothDirectionsKeepsListingOrderForTies) {
     }
 }
 
-TEST(Rows, AnAbortedPopulationFillsAndCountsNothing) {
-    Listing listing = fakeListing();
-    clearRows();
-    abortPopulation = true;
-    Selection selection;
-    EXPECT_EQ(addFileRow(listing, u"\\d\\x", 0, {}, selection), -1);
-    EXPECT_EQ(addFolderRow(listing, u"\\d\\f", 0, {}, selection), -1);
-    EXPECT_EQ(rowByListIndex(0), nullptr);
-    abortPopulation = false;
-}
-
 }  // namespace

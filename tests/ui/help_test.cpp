@@ -4,33 +4,21 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <iterator>
-
 #include "platform/text.h"
-#include "platform/window/headless_terminal.h"
-#include "platform/window/terminal.h"
 #include "resources/strings.h"
 #include "tests/support/scoped_variable.h"
+#include "tests/support/temporary_folder.h"
+#include "tests/support/view_fixtures.h"
 #include "ui/desktop.h"
 
 namespace {
 
 using platform::toUtf8;
 
-std::string helpFile() {
-    std::ifstream in(ui::helpFilePath(), std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), {});
-}
-
 TEST(Help, TheFileBesideTheProgramHasEveryTopicTheProgramOpens) {
     EXPECT_TRUE(ui::helpFilePath().ends_with("/ui_tests.htm")) << ui::helpFilePath();
-    const std::string html = helpFile();
-    ASSERT_FALSE(html.empty());
-    struct Case {
-        int stringId;
-        const char* heading;
-    };
+    const std::string html = test_support::readFile(ui::helpFilePath());
+    struct Case { int stringId; const char* heading; };
     const Case cases[] = {
         {resources::stringMainHelpTopic, "Farlink\r\r"},
         {resources::stringOptionsHelpTopic, "Explorer Options\r\r"},
@@ -62,13 +50,11 @@ TEST(Help, InATerminalTheTopicIsShownFullScreen) {
     test_support::ScopedVariable noDesktop("DISPLAY", "");
     test_support::ScopedVariable noWayland("WAYLAND_DISPLAY", "");
     ui::setDesktopOpener(refusingOpener);
-    platform::HeadlessTerminal terminal(70, 20);
-    platform::WindowSystemScope scope(terminal, terminal.clock());
-    const platform::Window main = platform::createWindow({.text = u"Farlink"});
+    test_support::HeadlessScreen screen(70, 8);
     std::string shown;
-    terminal.atIdle([&] { shown = terminal.screenText(); });
-    terminal.pressKey(platform::Key::leftSoft);
-    ui::openHelp(main, resources::stringFilterHelpTopic);
+    screen.terminal.atIdle([&] { shown = screen.terminal.screenText(); });
+    screen.terminal.pressKey(platform::Key::leftSoft);
+    ui::openHelp(screen.main, resources::stringFilterHelpTopic);
     EXPECT_FALSE(openerCalled) << "no desktop, no opener";
     EXPECT_EQ(shown.substr(0, shown.rfind("\n Done")),
               " Help\n"
@@ -77,18 +63,7 @@ TEST(Help, InATerminalTheTopicIsShownFullScreen) {
               " A filter shows only the files whose names match its patterns;\n"
               " folders are always shown. Write patterns such as *.txt and separate\n"
               " several with a semi-colon: *.txt;*.htm. A filter with the pattern *\n"
-              " shows every file.\n"
-              "\n"
-              " - Filter Name: the name shown in the filter line.\n"
-              " - Isolated File System: the filter remembers its own folder; other\n"
-              " filters share one.\n"
-              " - Track Last Folder: the filter's folder is kept from one run to the\n"
-              " next; otherwise it starts in your documents folder.\n"
-              "\n"
-              " Done keeps the filter, Cancel leaves it as it was. At most 31\n"
-              " filters can exist.\n"
-              "\n"
-              "\n");
+              " shows every file.");
 }
 
 }  // namespace

@@ -1,0 +1,56 @@
+#include "tests/support/view_fixtures.h"
+
+#include <chrono>
+#include <filesystem>
+
+#include "explorer/population.h"
+#include "platform/files.h"
+#include "platform/registry.h"
+
+namespace test_support {
+
+DeviceRoot::DeviceRoot() : previous_(platform::deviceRoot()) { platform::setDeviceRoot(path()); }
+
+DeviceRoot::~DeviceRoot() { platform::setDeviceRoot(previous_); }
+
+void DeviceRoot::folder(const std::string& relative) const { std::filesystem::create_directories(at(relative)); }
+
+void DeviceRoot::file(const std::string& relative, const std::string& content) const {
+    std::filesystem::create_directories(std::filesystem::path(at(relative)).parent_path());
+    writeFile(at(relative), content);
+}
+
+TemporaryRegistry::TemporaryRegistry() { platform::useRegistryFile(folder_ / "registry.reg"); }
+
+StoredValue storedValue(std::u16string_view keyPath, std::u16string_view name) {
+    StoredValue value;
+    platform::RegistryKey key = platform::noKey;
+    if (!platform::openKey(platform::currentUserKey, keyPath, key)) return value;
+    std::uint32_t size = 0;
+    if (platform::queryValue(key, name, &value.type, nullptr, &size)) {
+        value.data.resize(size);
+        value.exists = platform::queryValue(key, name, nullptr, value.data.data(), &size);
+    }
+    platform::closeKey(key);
+    return value;
+}
+
+bool settle() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+        platform::runUntilIdle();
+        if (explorer::waitForPopulations(std::chrono::milliseconds(0))) {
+            platform::runUntilIdle();
+            return true;
+        }
+        platform::waitForMessage(20);
+    }
+    return false;
+}
+
+HeadlessScreen::HeadlessScreen(int columns, int rows, platform::WindowProcedure procedure)
+    : terminal(columns, rows),
+      scope(terminal, terminal.clock()),
+      main(platform::createWindow({.text = u"Farlink", .procedure = std::move(procedure)})) {}
+
+}  // namespace test_support

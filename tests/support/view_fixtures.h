@@ -1,0 +1,69 @@
+// What the tests of the views and of the program share: a temporary folder as the
+// device's "\", a registry file of the test's own with reads of what is stored in it,
+// the loop run until populations end, and a headless screen with a main window.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/window/headless_terminal.h"
+#include "platform/window/terminal.h"
+#include "platform/window/window.h"
+#include "tests/support/temporary_folder.h"
+
+namespace test_support {
+
+// A fresh host folder that stands for the device's "\" while the object lives.
+class DeviceRoot {
+public:
+    DeviceRoot();
+    ~DeviceRoot();
+    DeviceRoot(const DeviceRoot&) = delete;
+    DeviceRoot& operator=(const DeviceRoot&) = delete;
+
+    const std::string& path() const { return folder_.path(); }
+    // The host path of a device path below "\", written with '/'.
+    std::string at(const std::string& relative) const { return folder_ / relative; }
+    void folder(const std::string& relative) const;
+    // Writes a file, making the folders above it.
+    void file(const std::string& relative, const std::string& content = "x") const;
+    std::string read(const std::string& relative) const { return readFile(at(relative)); }
+
+private:
+    TemporaryFolder folder_;
+    std::string previous_;
+};
+
+// Points the registry at an empty file of the test's own.
+class TemporaryRegistry {
+public:
+    TemporaryRegistry();
+
+private:
+    TemporaryFolder folder_;
+};
+
+struct StoredValue {
+    bool exists = false;
+    std::uint32_t type = 0;
+    std::vector<std::uint8_t> data;  // exactly as long as the stored data
+};
+StoredValue storedValue(std::u16string_view keyPath, std::u16string_view name);
+
+// Runs the window system's loop until no population runs and nothing is left to do;
+// false when that takes more than a generous bound.
+bool settle();
+
+// A headless terminal with the window system on it and a full-screen main window
+// titled "Farlink".
+struct HeadlessScreen {
+    HeadlessScreen(int columns, int rows, platform::WindowProcedure procedure = nullptr);
+
+    platform::HeadlessTerminal terminal;
+    platform::WindowSystemScope scope;
+    platform::Window main;
+};
+
+}  // namespace test_support
