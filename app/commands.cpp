@@ -18,11 +18,11 @@
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/shell.h"
+#include "platform/text.h"
 #include "platform/window/controls.h"
 #include "platform/window/list_view.h"
 #include "platform/window/menu.h"
 #include "platform/window/message_box.h"
-#include "platform/text.h"
 #include "resources/commands.h"
 #include "resources/menus.h"
 #include "ui/desktop.h"
@@ -34,8 +34,8 @@ using explorer::ViewProvider;
 using platform::Key;
 using platform::LParam;
 using platform::MessageId;
-using platform::WParam;
 using platform::Window;
+using platform::WParam;
 using namespace resources;
 
 ViewProvider& view() { return *explorer::currentProvider; }
@@ -43,9 +43,7 @@ ViewProvider& view() { return *explorer::currentProvider; }
 void postCommand(int command) { platform::postMessage(mainWindow.handle, MessageId::command, command); }
 void refresh() { explorer::Refresh(); }
 
-explorer::OwnerRecord ownerRecord(const char16_t* path = nullptr) {
-    return {mainWindow.handle, path};
-}
+explorer::OwnerRecord ownerRecord(const char16_t* path = nullptr) { return {mainWindow.handle, path}; }
 
 struct FocusedRow {
     std::u16string path;
@@ -257,7 +255,8 @@ bool newFolder() {
 }
 
 void setListMode(bool large) {
-    platform::listViewSetMode(mainWindow.listView, large ? platform::ListViewMode::icon : platform::ListViewMode::report);
+    platform::listViewSetMode(mainWindow.listView,
+                              large ? platform::ListViewMode::icon : platform::ListViewMode::report);
     view().largeIcons = large ? 1 : 0;
     explorer::dropImageList();
     refresh();
@@ -311,13 +310,34 @@ bool handleCommand(WParam wParam, LParam lParam) {
     case commandDocumentsFolder: goToFolder(platform::documentsFolder()); return true;
     case commandDelete: deleteFocused(); return true;
     case commandDeleteTree: deleteFocusedTree(); return true;
-    case commandSortName: view().sortKey = explorer::sortName; refresh(); return true;
-    case commandSortType: view().sortKey = explorer::sortType; refresh(); return true;
-    case commandSortSize: view().sortKey = explorer::sortSize; refresh(); return true;
-    case commandSortDate: view().sortKey = explorer::sortDate; refresh(); return true;
-    case commandSortNone: view().sortKey = explorer::sortNone; refresh(); return true;
-    case commandAscending: view().ascending = 1; refresh(); return true;
-    case commandDescending: view().ascending = 0; refresh(); return true;
+    case commandSortName:
+        view().sortKey = explorer::sortName;
+        refresh();
+        return true;
+    case commandSortType:
+        view().sortKey = explorer::sortType;
+        refresh();
+        return true;
+    case commandSortSize:
+        view().sortKey = explorer::sortSize;
+        refresh();
+        return true;
+    case commandSortDate:
+        view().sortKey = explorer::sortDate;
+        refresh();
+        return true;
+    case commandSortNone:
+        view().sortKey = explorer::sortNone;
+        refresh();
+        return true;
+    case commandAscending:
+        view().ascending = 1;
+        refresh();
+        return true;
+    case commandDescending:
+        view().ascending = 0;
+        refresh();
+        return true;
     case commandLargeIcons: setListMode(true); return true;
     case commandSmallIcons: setListMode(false); return true;
     case commandRootFolder: goToFolder(u"\\"); return true;
@@ -355,8 +375,7 @@ bool handleCommand(WParam wParam, LParam lParam) {
             }
         }
         return true;
-    default:
-        return explainNotYetAvailable(command);
+    default: return explainNotYetAvailable(command);
     }
 }
 
@@ -384,15 +403,12 @@ void onBackReleased() {
 bool handleListNotification(LParam lParam) {
     const auto& header = platform::notification<platform::NotifyHeader>(lParam);
     switch (header.code) {
-    case platform::NotifyCode::listItemActivate:
-        postCommand(commandItemActivated);
-        return true;
+    case platform::NotifyCode::listItemActivate: postCommand(commandItemActivated); return true;
     case platform::NotifyCode::contextGesture:
         platform::postRecord(mainWindow.handle, MessageId::command, commandPopupMenu,
                              platform::notification<platform::ContextGesture>(lParam));
         return true;
-    default:
-        return explorer::handleListNotification(lParam) != 0;
+    default: return explorer::handleListNotification(lParam) != 0;
     }
 }
 
@@ -403,8 +419,7 @@ bool routeMessage(Window, MessageId message, WParam wParam, LParam lParam) {
     case MessageId::notify:
         if (static_cast<int>(wParam) == listViewId) return handleListNotification(lParam);
         return false;
-    case MessageId::command:
-        return handleCommand(wParam, lParam);
+    case MessageId::command: return handleCommand(wParam, lParam);
     case MessageId::hotKey:
         if (static_cast<Key>(wParam) != Key::back) return false;
         if (lParam & platform::hotKeyRelease) onBackReleased();
@@ -414,8 +429,7 @@ bool routeMessage(Window, MessageId message, WParam wParam, LParam lParam) {
         if (view().GetCurrentFolder().size() == 1) platform::sendBackToFocusWindow();
         postCommand(commandUpFolder);
         return true;
-    default:
-        return false;
+    default: return false;
     }
 }
 

@@ -51,7 +51,8 @@ void hookFilterAndListKeys() {
                 const Key key = static_cast<Key>(wParam);
                 if (key == Key::up) return 0;
                 if (key == Key::down) {
-                    if (platform::listViewGetItemCount(mainWindow.listView) > 0) platform::setFocus(mainWindow.listView);
+                    if (platform::listViewGetItemCount(mainWindow.listView) > 0)
+                        platform::setFocus(mainWindow.listView);
                     return 0;
                 }
             }

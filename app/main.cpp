@@ -23,16 +23,17 @@
 namespace {
 
 void printUsage(std::FILE* out) {
-    std::fputs("Usage: farlink [--root DIR] [--platform keypad|touch]\n"
-               "       farlink --help | --version\n"
-               "\n"
-               "A keyboard-first FTP client for the terminal.\n"
-               "  --root DIR       the folder shown as the device's file system (default /)\n"
-               "  --platform KIND  keypad (default) or touch\n"
-               "\n"
-               "Environment: FARLINK_ROOT (as --root), FARLINK_PLATFORM=PocketPC (as --platform touch),\n"
-               "FARLINK_HOME (the folder of the settings file).\n",
-               out);
+    std::fputs(
+        "Usage: farlink [--root DIR] [--platform keypad|touch]\n"
+        "       farlink --help | --version\n"
+        "\n"
+        "A keyboard-first FTP client for the terminal.\n"
+        "  --root DIR       the folder shown as the device's file system (default /)\n"
+        "  --platform KIND  keypad (default) or touch\n"
+        "\n"
+        "Environment: FARLINK_ROOT (as --root), FARLINK_PLATFORM=PocketPC (as --platform touch),\n"
+        "FARLINK_HOME (the folder of the settings file).\n",
+        out);
 }
 
 struct Options {
@@ -99,15 +100,12 @@ int main(int argc, char** argv) {
     const std::string registryFile = platform::defaultRegistryFile();
     int lock = -1;
     switch (app::acquireInstanceLock(app::instanceLockFile(registryFile), lock)) {
-    case app::InstanceLockResult::heldByAnother:
-        std::puts("Farlink is already running.");
-        return 0;
+    case app::InstanceLockResult::heldByAnother: std::puts("Farlink is already running."); return 0;
     case app::InstanceLockResult::unavailable:
         std::fprintf(stderr, "farlink: cannot lock %s; not checking for another Farlink\n",
                      app::instanceLockFile(registryFile).c_str());
         break;
-    case app::InstanceLockResult::acquired:
-        break;
+    case app::InstanceLockResult::acquired: break;
     }
     platform::useRegistryFile(registryFile);
 

@@ -3,8 +3,8 @@
 #include "app/commands.h"
 #include "app/filter_control.h"
 #include "explorer/listwindow.h"
-#include "explorer/provider.h"
 #include "explorer/population.h"
+#include "explorer/provider.h"
 #include "local/device.h"
 #include "local/filters.h"
 #include "platform/window/controls.h"
@@ -28,8 +28,8 @@ using platform::Key;
 using platform::LParam;
 using platform::LResult;
 using platform::MessageId;
-using platform::WParam;
 using platform::Window;
+using platform::WParam;
 
 void overrideViewKeys(Window bar, bool back, bool softKeys) {
     if (back) platform::softKeyBarOverrideKey(bar, Key::back, platform::overrideNoDefault | platform::overrideNotify);
@@ -60,17 +60,15 @@ void createControls(Window window) {
     createViewBar();
     ui::detectPlatform();
     if (ui::isPocketPC()) {
-        mainWindow.filterControl =
-            platform::createWindow({.kind = platform::ControlKind::dropDown,
-                                    .rect = {0, 0, client.right, 1},
-                                    .parent = window,
-                                    .id = resources::filterControlId});
+        mainWindow.filterControl = platform::createWindow({.kind = platform::ControlKind::dropDown,
+                                                           .rect = {0, 0, client.right, 1},
+                                                           .parent = window,
+                                                           .id = resources::filterControlId});
     } else {
-        mainWindow.filterControl =
-            platform::createWindow({.kind = platform::ControlKind::selector,
-                                    .rect = {0, 0, client.right, 1},
-                                    .parent = window,
-                                    .id = resources::filterControlId});
+        mainWindow.filterControl = platform::createWindow({.kind = platform::ControlKind::selector,
+                                                           .rect = {0, 0, client.right, 1},
+                                                           .parent = window,
+                                                           .id = resources::filterControlId});
         mainWindow.spinner = platform::createWindow({.kind = platform::ControlKind::spinner,
                                                      .text = u"Select a Filter",
                                                      .options = platform::spinnerWrap,
@@ -95,8 +93,7 @@ void createControls(Window window) {
 }
 
 void showAbout(Window window) {
-    platform::messageBox(window,
-                         u"Farlink " FARLINK_VERSION u"\r\rA keyboard-first FTP client for the terminal.",
+    platform::messageBox(window, u"Farlink " FARLINK_VERSION u"\r\rA keyboard-first FTP client for the terminal.",
                          u"About Farlink", platform::MessageBoxButtons::ok, platform::MessageBoxIcon::information);
 }
 
@@ -131,28 +128,20 @@ LResult mainWindowProcedure(Window window, MessageId message, WParam wParam, LPa
         }
         return 0;
     }
-    case MessageId::paint:
-        return 0;
-    case MessageId::help:
-        ui::openHelp(window, resources::stringMainHelpTopic);
-        return 0;
+    case MessageId::paint: return 0;
+    case MessageId::help: ui::openHelp(window, resources::stringMainHelpTopic); return 0;
     case MessageId::command:
         switch (platform::commandId(wParam)) {
         case resources::commandDone:
             if (!mainWindow.renaming) platform::sendMessage(window, MessageId::close);
             return 0;
-        case resources::commandHelp:
-            ui::openHelp(window, resources::stringMainHelpTopic);
-            return 0;
-        case resources::commandAbout:
-            showAbout(window);
-            return 0;
+        case resources::commandHelp: ui::openHelp(window, resources::stringMainHelpTopic); return 0;
+        case resources::commandAbout: showAbout(window); return 0;
         case resources::commandSoftKeyLongPress:
             // The popup menu opens at the bottom centre of the window.
             platform::postMessage(window, MessageId::command, resources::commandPopupMenu);
             return 0;
-        default:
-            break;
+        default: break;
         }
         break;
     case MessageId::timer:
@@ -172,8 +161,7 @@ LResult mainWindowProcedure(Window window, MessageId message, WParam wParam, LPa
         mainWindow = {};
         platform::postQuitMessage(0);
         return 0;
-    default:
-        break;
+    default: break;
     }
     if (routeMessage(window, message, wParam, lParam)) return 1;
     return platform::defaultWindowProcedure(window, message, wParam, lParam);

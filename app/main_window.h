@@ -13,7 +13,7 @@ struct MainWindow {
     platform::Window handle;
     platform::Window softKeyBar;  // none when it could not be created
     platform::Window filterControl;
-    platform::Window spinner;     // keypad phones only
+    platform::Window spinner;  // keypad phones only
     platform::Window listView;
     bool renaming = false;          // an in-place rename is open
     bool softKeyLongPress = false;  // the left soft key's release must not act

@@ -36,7 +36,8 @@ std::u16string lookUpIcons(const Listing& listing, std::u16string_view path, boo
     const std::uint32_t attributes = isFolder ? infoFromObject : 0;
     platform::ShellFileInfo info;
     const std::uintptr_t found = listing.view.GetFileInfo(
-        path, attributes, info, platform::shellSystemIconIndex | platform::shellIcon | platform::shellDisplayName | iconSize);
+        path, attributes, info,
+        platform::shellSystemIconIndex | platform::shellIcon | platform::shellDisplayName | iconSize);
     row.iconIndex = 2 * info.iconIndex;
     placeIcon(list, row.iconIndex, info.iconIndex);
     std::u16string displayName(platform::boundedView(info.displayName, platform::maxPath));

@@ -56,8 +56,8 @@ platform::LResult handleListNotification(platform::LParam lParam) {
         auto& info = platform::notification<platform::ListViewDisplayInfo>(lParam);
         const ExplorerItem* row = rowByListIndex(info.item);
         if (info.mask & platform::displayText && info.text != nullptr && info.textCapacity > 0) {
-            const std::u16string_view text =
-                row != nullptr ? platform::boundedView(row->displayName, platform::maxPath) : std::u16string_view();
+            const std::u16string_view text = row != nullptr ? platform::boundedView(row->displayName, platform::maxPath)
+                                                            : std::u16string_view();
             platform::copyBounded(info.text, static_cast<std::size_t>(info.textCapacity), text);
         }
         if (info.subItem == 0 && info.mask & platform::displayImage) {

@@ -21,15 +21,15 @@ ViewProvider unboundProvider() {
         .CopyFolder = [](std::u16string_view, std::u16string_view, int) { return unsupported(); },
         .GetAttributes = [](std::u16string_view, int, platform::FileAttributeData&) { return unsupported(); },
         .CreateFolder = [](std::u16string_view) { return unsupported(); },
-        .FindFirst = [](std::u16string_view, platform::FindData&) {
-            unsupported();
-            return platform::invalidFindHandle;
-        },
+        .FindFirst =
+            [](std::u16string_view, platform::FindData&) {
+                unsupported();
+                return platform::invalidFindHandle;
+            },
         .FindNext = [](platform::FindHandle, platform::FindData&) { return unsupported(); },
         .FindClose = [](platform::FindHandle) { return unsupported(); },
-        .GetFileInfo = [](std::u16string_view, std::uint32_t, platform::ShellFileInfo&, std::uint32_t) {
-            return std::uintptr_t(unsupported());
-        },
+        .GetFileInfo = [](std::u16string_view, std::uint32_t, platform::ShellFileInfo&,
+                          std::uint32_t) { return std::uintptr_t(unsupported()); },
         .GetCurrentFolder = [] { return std::u16string(u"\\"); },
         .SetCurrentFolder = [](std::u16string_view) { return unsupported(); },
         .LoadList = [] { return unsupported(); },

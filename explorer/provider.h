@@ -57,8 +57,8 @@ struct ViewProvider {
     platform::FindHandle (*FindFirst)(std::u16string_view pattern, platform::FindData& data);
     int (*FindNext)(platform::FindHandle handle, platform::FindData& data);  // last error 18 at the end
     int (*FindClose)(platform::FindHandle handle);
-    std::uintptr_t (*GetFileInfo)(std::u16string_view path, std::uint32_t attributes,
-                                  platform::ShellFileInfo& info, std::uint32_t flags);
+    std::uintptr_t (*GetFileInfo)(std::u16string_view path, std::uint32_t attributes, platform::ShellFileInfo& info,
+                                  std::uint32_t flags);
     std::u16string (*GetCurrentFolder)();  // ends with a separator
     int (*SetCurrentFolder)(std::u16string_view path);
     int (*LoadList)();

@@ -29,8 +29,9 @@ Selection fillRow(const Listing& listing, ExplorerItem& row, std::u16string_view
     platform::copyBounded(row.path, platform::maxPath, path);
     // The shell drops a file's extension from its display name; with extensions shown
     // the file's own name is shown whole (a folder's display name is its name already).
-    const std::u16string_view shown =
-        listing.view.showExtensions && !isFolder ? path.substr(path.find_last_of(u"\\/") + 1) : displayName;
+    const std::u16string_view shown = listing.view.showExtensions && !isFolder
+                                          ? path.substr(path.find_last_of(u"\\/") + 1)
+                                          : displayName;
     platform::copyBounded(row.displayName, platform::maxPath, shown);
     row.size = size;
     row.lastWrite = lastWrite;
@@ -41,17 +42,15 @@ Selection fillRow(const Listing& listing, ExplorerItem& row, std::u16string_view
 
 int compareRows(std::uint32_t sortKey, const ExplorerItem& a, const ExplorerItem& b) {
     switch (sortKey) {
-        case sortName:
-            return platform::boundedView(a.path, platform::maxPath).compare(platform::boundedView(b.path, platform::maxPath));
-        case sortType:
-            return typeText(platform::boundedView(a.path, platform::maxPath))
-                .compare(typeText(platform::boundedView(b.path, platform::maxPath)));
-        case sortSize:
-            return a.size < b.size ? -1 : a.size > b.size ? 1 : 0;
-        case sortDate:
-            return platform::compareFileTime(a.lastWrite, b.lastWrite);
-        default:
-            return 0;
+    case sortName:
+        return platform::boundedView(a.path, platform::maxPath)
+            .compare(platform::boundedView(b.path, platform::maxPath));
+    case sortType:
+        return typeText(platform::boundedView(a.path, platform::maxPath))
+            .compare(typeText(platform::boundedView(b.path, platform::maxPath)));
+    case sortSize: return a.size < b.size ? -1 : a.size > b.size ? 1 : 0;
+    case sortDate: return platform::compareFileTime(a.lastWrite, b.lastWrite);
+    default: return 0;
     }
 }
 

@@ -32,8 +32,8 @@ inline constexpr int maxFileRows = 1024;
 // the settings as they were when the listing was asked for) and the narrowing texts.
 struct Listing {
     ViewProvider view;
-    std::u16string typeAhead;     // upper case; empty lists every name
-    std::u16string patternList;   // the current filter's patterns, "*" when it has none
+    std::u16string typeAhead;    // upper case; empty lists every name
+    std::u16string patternList;  // the current filter's patterns, "*" when it has none
     std::u16string rememberedPath;
 };
 

@@ -4,7 +4,6 @@
 
 #include "ftp/engine_internal.h"
 
-
 namespace ftp {
 
 using namespace detail;

@@ -55,7 +55,8 @@ int newDataSocket() {
 bool announceRestart(FtpConnection* control) {
     if (control->restartOffset == 0) return true;
     char command[32];
-    const int length = std::snprintf(command, sizeof command, "REST %lld", static_cast<long long>(control->restartOffset));
+    const int length = std::snprintf(command, sizeof command, "REST %lld",
+                                     static_cast<long long>(control->restartOffset));
     return sendCommand(std::string_view(command, std::size_t(length)), '3', control);
 }
 
@@ -234,8 +235,8 @@ int acceptData(FtpConnection* data, FtpConnection* control, int waitSeconds) {
         if (sockets[0].revents) {
             sockaddr_in peer{};
             socklen_t size = sizeof peer;
-            const int accepted =
-                keepOffDescriptorZero(accept4(data->socket, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC));
+            const int accepted = keepOffDescriptorZero(
+                accept4(data->socket, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC));
             if (accepted < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNABORTED)) continue;
             if (accepted < 0) return fail("Unknown Error");
             if (peer.sin_addr.s_addr != controlPeer.s_addr) {

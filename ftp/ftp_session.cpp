@@ -79,9 +79,7 @@ int keepOffDescriptorZero(int descriptor) {
     return moved;
 }
 
-int newSocket() {
-    return keepOffDescriptorZero(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP));
-}
+int newSocket() { return keepOffDescriptorZero(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP)); }
 
 void closeSocket(int& socket) {
     if (socket > 0) close(socket);
@@ -375,7 +373,8 @@ int waitReady(FtpConnection* connection) {
     for (;;) {
         const int ready = pollSocket(connection->socket, forWriting, waitPeriodMs(*connection));
         if (ready < 0) {
-            FtpConnection* control = connection->direction == ConnectionDirection::Control ? connection : connection->owner;
+            FtpConnection* control = connection->direction == ConnectionDirection::Control ? connection
+                                                                                           : connection->owner;
             if (control) setReply(control, "Unknown Error");
             return 0;
         }

@@ -45,8 +45,8 @@ struct FtpConnection {
     std::int64_t transferred = 0;
     std::int32_t progressInterval = 0;
     std::int32_t sinceProgress = 0;
-    char reply[replySize] = {};  // last reply line, or the engine's own failure text
-    std::int64_t restartOffset = 0;  // announced with REST before the next transfer
+    char reply[replySize] = {};       // last reply line, or the engine's own failure text
+    std::int64_t restartOffset = 0;   // announced with REST before the next transfer
     std::uint8_t usePeerAddress = 0;  // passive data goes to the control peer's address
 };
 

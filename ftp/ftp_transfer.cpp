@@ -34,12 +34,12 @@ bool isUpload(TransferType type) { return type == TransferType::Upload || type =
 
 std::optional<TransferCommand> commandFor(TransferType type) {
     switch (type) {
-        case TransferType::NameList: return TransferCommand{"NLST", ConnectionDirection::Read};
-        case TransferType::DirectoryList: return TransferCommand{"LIST -aL", ConnectionDirection::Read};
-        case TransferType::Download:
-        case TransferType::DownloadAppend: return TransferCommand{"RETR", ConnectionDirection::Read};
-        case TransferType::Upload:
-        case TransferType::UploadResume: return TransferCommand{"STOR", ConnectionDirection::Write};
+    case TransferType::NameList: return TransferCommand{"NLST", ConnectionDirection::Read};
+    case TransferType::DirectoryList: return TransferCommand{"LIST -aL", ConnectionDirection::Read};
+    case TransferType::Download:
+    case TransferType::DownloadAppend: return TransferCommand{"RETR", ConnectionDirection::Read};
+    case TransferType::Upload:
+    case TransferType::UploadResume: return TransferCommand{"STOR", ConnectionDirection::Write};
     }
     return std::nullopt;
 }
@@ -112,11 +112,11 @@ LocalFile openLocalFile(std::string_view path, TransferType type, std::int64_t r
     LocalFile file;
     file.path = path;
     switch (type) {
-        case TransferType::Download: file.stream = openTemporaryBeside(file.path, file.temporaryPath); break;
-        case TransferType::DownloadAppend: file.stream = std::fopen(file.path.c_str(), "ab"); break;
-        case TransferType::Upload:
-        case TransferType::UploadResume: file.stream = std::fopen(file.path.c_str(), "rb"); break;
-        default: file.stream = std::fopen(file.path.c_str(), "wb"); break;
+    case TransferType::Download: file.stream = openTemporaryBeside(file.path, file.temporaryPath); break;
+    case TransferType::DownloadAppend: file.stream = std::fopen(file.path.c_str(), "ab"); break;
+    case TransferType::Upload:
+    case TransferType::UploadResume: file.stream = std::fopen(file.path.c_str(), "rb"); break;
+    default: file.stream = std::fopen(file.path.c_str(), "wb"); break;
     }
     if (file.stream && type == TransferType::UploadResume && fseeko(file.stream, restartOffset, SEEK_SET) != 0) {
         std::fclose(file.stream);

@@ -64,22 +64,22 @@ int parseFacts(RemoteEntry* entry, const char* line, int length) {
         const int factLength = int(line + pos - fact);
         if (factLength > 0) {
             switch (fact[0]) {
-                case '/': entry->mayBeFolder = 1; break;
-                case 'r': entry->mayBeFile = 1; break;
-                case 's':
-                    entry->sizeKind = SizeKind::Exact;
-                    entry->size = std::int64_t(readNumber(fact + 1, factLength - 1));
-                    break;
-                case 'm':
-                    entry->timeKind = TimeKind::Second;
-                    entry->time = std::int64_t(readNumber(fact + 1, factLength - 1) + Number(localOffset()));
-                    break;
-                case 'i':
-                    entry->idKind = 1;
-                    entry->id = fact + 1;
-                    entry->idLength = factLength - 1;
-                    break;
-                default: break;
+            case '/': entry->mayBeFolder = 1; break;
+            case 'r': entry->mayBeFile = 1; break;
+            case 's':
+                entry->sizeKind = SizeKind::Exact;
+                entry->size = std::int64_t(readNumber(fact + 1, factLength - 1));
+                break;
+            case 'm':
+                entry->timeKind = TimeKind::Second;
+                entry->time = std::int64_t(readNumber(fact + 1, factLength - 1) + Number(localOffset()));
+                break;
+            case 'i':
+                entry->idKind = 1;
+                entry->id = fact + 1;
+                entry->idLength = factLength - 1;
+                break;
+            default: break;
             }
         }
         if (pos < length && line[pos] == ',') ++pos;
@@ -161,7 +161,8 @@ int parseMsDos(RemoteEntry* entry, const char* line, int length) {
     entry->name = line + cursor.pos;
     entry->nameLength = length - cursor.pos;
     entry->timeKind = TimeKind::Minute;
-    entry->time = localTime(daysToSeconds(std::int64_t(year), std::int64_t(month) - 1, std::int64_t(day)), hour, minute);
+    entry->time = localTime(daysToSeconds(std::int64_t(year), std::int64_t(month) - 1, std::int64_t(day)), hour,
+                            minute);
     return 1;
 }
 
@@ -193,46 +194,46 @@ int parseUnix(RemoteEntry* entry, const char* line, int length) {
         while (pos < length && line[pos] != ' ') ++pos;
         const int fieldLength = int(line + pos - field);
         switch (state) {
-            case 1: state = 2; break;
-            case 2: state = fieldLength == 6 && field[0] == 'f' ? 4 : 3; break;
-            case 3: state = 4; break;
-            case 4:
+        case 1: state = 2; break;
+        case 2: state = fieldLength == 6 && field[0] == 'f' ? 4 : 3; break;
+        case 3: state = 4; break;
+        case 4:
+            lastNumber = readNumber(field, fieldLength);
+            state = 5;
+            break;
+        case 5:
+            month = monthIndex(field, fieldLength);
+            if (month >= 0) {
+                size = lastNumber;
+                state = 6;
+            } else {
                 lastNumber = readNumber(field, fieldLength);
-                state = 5;
-                break;
-            case 5:
-                month = monthIndex(field, fieldLength);
-                if (month >= 0) {
-                    size = lastNumber;
-                    state = 6;
-                } else {
-                    lastNumber = readNumber(field, fieldLength);
-                }
-                break;
-            case 6:
-                day = readNumber(field, fieldLength);
-                state = 7;
-                break;
-            default:
-                if (fieldLength == 4 && field[1] == ':') {
-                    hour = readNumber(field, 1);
-                    minute = readNumber(field + 2, 2);
-                    entry->timeKind = TimeKind::Minute;
-                } else if (fieldLength == 5 && field[2] == ':') {
-                    hour = readNumber(field, 2);
-                    minute = readNumber(field + 3, 2);
-                    entry->timeKind = TimeKind::Minute;
-                } else if (fieldLength >= 4) {
-                    year = readNumber(field, fieldLength);
-                    entry->timeKind = TimeKind::Day;
-                } else {
-                    return 0;
-                }
-                if (pos >= length) return 0;  // no blank, so no name
-                entry->name = line + pos + 1;
-                entry->nameLength = length - pos - 1;
-                state = 8;
-                break;
+            }
+            break;
+        case 6:
+            day = readNumber(field, fieldLength);
+            state = 7;
+            break;
+        default:
+            if (fieldLength == 4 && field[1] == ':') {
+                hour = readNumber(field, 1);
+                minute = readNumber(field + 2, 2);
+                entry->timeKind = TimeKind::Minute;
+            } else if (fieldLength == 5 && field[2] == ':') {
+                hour = readNumber(field, 2);
+                minute = readNumber(field + 3, 2);
+                entry->timeKind = TimeKind::Minute;
+            } else if (fieldLength >= 4) {
+                year = readNumber(field, fieldLength);
+                entry->timeKind = TimeKind::Day;
+            } else {
+                return 0;
+            }
+            if (pos >= length) return 0;  // no blank, so no name
+            entry->name = line + pos + 1;
+            entry->nameLength = length - pos - 1;
+            state = 8;
+            break;
         }
     }
     entry->sizeKind = SizeKind::Exact;
@@ -311,15 +312,15 @@ int parseListingLine(RemoteEntry* entry, const char* line, int length) {
     *entry = RemoteEntry{};
     if (length < 2) return 0;
     switch (line[0]) {
-        case '+': return parseFacts(entry, line, length);
-        case '-':
-        case 'b':
-        case 'c':
-        case 'd':
-        case 'l':
-        case 'p':
-        case 's': return parseUnix(entry, line, length);
-        default: break;
+    case '+': return parseFacts(entry, line, length);
+    case '-':
+    case 'b':
+    case 'c':
+    case 'd':
+    case 'l':
+    case 'p':
+    case 's': return parseUnix(entry, line, length);
+    default: break;
     }
     if (const auto* semicolon = static_cast<const char*>(std::memchr(line, ';', std::size_t(length)))) {
         return parseVms(entry, line, length, int(semicolon - line));

@@ -19,7 +19,7 @@ struct RemoteEntry {
     SizeKind sizeKind = SizeKind::None;
     std::int64_t size = 0;
     TimeKind timeKind = TimeKind::None;
-    std::int64_t time = 0;  // seconds since 1970-01-01 00:00, device local time
+    std::int64_t time = 0;    // seconds since 1970-01-01 00:00, device local time
     std::int32_t idKind = 0;  // 1: the server gave a unique identifier
     const char* id = nullptr;
     std::int32_t idLength = 0;

@@ -65,7 +65,9 @@ char16_t* currentFolderBuffer() {
     return globalCurrentFolder;
 }
 
-std::u16string getCurrentFolder() { return std::u16string(platform::boundedView(currentFolderBuffer(), platform::maxPath)); }
+std::u16string getCurrentFolder() {
+    return std::u16string(platform::boundedView(currentFolderBuffer(), platform::maxPath));
+}
 
 int setCurrentFolder(std::u16string_view path) {
     if (path.size() >= platform::maxPath) {
@@ -90,8 +92,9 @@ std::optional<std::u16string> getItemPattern(int index) {
 // Asks whether an existing file may be overwritten. Any thread: on a worker the UI
 // thread shows the box while the worker waits.
 bool askReplaceFile() {
-    return platform::messageBox(platform::getForegroundWindow(), u"The file already exists, would you like to overwrite?",
-                                u"Replace File?", platform::MessageBoxButtons::yesNo,
+    return platform::messageBox(platform::getForegroundWindow(),
+                                u"The file already exists, would you like to overwrite?", u"Replace File?",
+                                platform::MessageBoxButtons::yesNo,
                                 platform::MessageBoxIcon::question) == platform::MessageBoxResult::yes;
 }
 
@@ -197,18 +200,18 @@ int showFileSystemError(std::u16string_view caption) {
 
 std::u16string_view errorDescription(std::uint32_t code) {
     switch (code) {
-        case platform::errorSuccess: return u"";
-        case platform::errorFileNotFound: return u"File Not Found.";
-        case platform::errorPathNotFound: return u"Path Not Found.";
-        case platform::errorTooManyOpenFiles: return u"Too Many Open Files.";
-        case platform::errorAccessDenied:
-            return u"Access Denied. The file or folder may be opened in another application, read-only or hidden.";
-        case platform::errorInvalidHandle: return u"Invalid Handle.";
-        case platform::errorNotEnoughMemory:
-        case platform::errorOutOfMemory: return u"Out of memory.";
-        case platform::errorSharingViolation:
-            return u"Sharing Violation. The file or folder may be in use by another application.";
-        default: return u"No description available.";
+    case platform::errorSuccess: return u"";
+    case platform::errorFileNotFound: return u"File Not Found.";
+    case platform::errorPathNotFound: return u"Path Not Found.";
+    case platform::errorTooManyOpenFiles: return u"Too Many Open Files.";
+    case platform::errorAccessDenied:
+        return u"Access Denied. The file or folder may be opened in another application, read-only or hidden.";
+    case platform::errorInvalidHandle: return u"Invalid Handle.";
+    case platform::errorNotEnoughMemory:
+    case platform::errorOutOfMemory: return u"Out of memory.";
+    case platform::errorSharingViolation:
+        return u"Sharing Violation. The file or folder may be in use by another application.";
+    default: return u"No description available.";
     }
 }
 

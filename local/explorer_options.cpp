@@ -33,17 +33,17 @@ constexpr std::array<StoredOption, 10> options = {{
 }};
 
 constexpr std::array<std::u16string_view, 15> fileTypes = {
-    u"Any File",       u"Standard Files",         u"Hidden Files",          u"Standard, Hidden",
-    u"System Files",   u"Standard, System",       u"Hidden, System",        u"Standard, Hidden, System",
-    u"ROM Files",      u"Standard, ROM",          u"Hidden, ROM",           u"Standard, Hidden, ROM",
-    u"System, ROM",    u"Standard, System, ROM",  u"Hidden, System, ROM",
+    u"Any File",     u"Standard Files",        u"Hidden Files",        u"Standard, Hidden",
+    u"System Files", u"Standard, System",      u"Hidden, System",      u"Standard, Hidden, System",
+    u"ROM Files",    u"Standard, ROM",         u"Hidden, ROM",         u"Standard, Hidden, ROM",
+    u"System, ROM",  u"Standard, System, ROM", u"Hidden, System, ROM",
 };
 constexpr std::array<std::u16string_view, 6> confirmations = {
-    u"Never (Automatic)", u"Any Overwrite & Delete", u"Delete Files & Folder",
-    u"Overwrite",         u"Delete File",            u"Delete Folder",
+    u"Never (Automatic)", u"Any Overwrite & Delete", u"Delete Files & Folder", u"Overwrite",
+    u"Delete File",       u"Delete Folder",
 };
-constexpr std::array<std::u16string_view, 4> titles = {
-    u"Path", u"Path and Filter", u"Path and Count", u"Path, Filter, and Count"};
+constexpr std::array<std::u16string_view, 4> titles = {u"Path", u"Path and Filter", u"Path and Count",
+                                                       u"Path, Filter, and Count"};
 
 struct ChoiceList {
     int id;
@@ -140,8 +140,8 @@ void saveDeviceOptions(const ViewProvider& view) {
 int editDeviceOptions(ViewProvider& view, const explorer::OwnerRecord& owner) {
     const Window ownerWindow = owner.ownerWindow;
     ui::detectPlatform();
-    const platform::DialogTemplate& dialogTemplate =
-        ui::isPocketPC() ? resources::optionsDialogTouch : resources::optionsDialogKeypad;
+    const platform::DialogTemplate& dialogTemplate = ui::isPocketPC() ? resources::optionsDialogTouch
+                                                                      : resources::optionsDialogKeypad;
     const int result = platform::dialogBox(
         dialogTemplate, ownerWindow,
         [&view](Window dialog, platform::MessageId message, platform::WParam wParam,
@@ -181,11 +181,8 @@ int editDeviceOptions(ViewProvider& view, const explorer::OwnerRecord& owner) {
                 }
                 platform::endDialog(dialog, resources::commandDone);
                 return 1;
-            case MessageId::help:
-                ui::openHelp(dialog, resources::stringOptionsHelpTopic);
-                return 1;
-            default:
-                return 0;
+            case MessageId::help: ui::openHelp(dialog, resources::stringOptionsHelpTopic); return 1;
+            default: return 0;
             }
         });
     if (result == ui::keybarFailed) {

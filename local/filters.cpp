@@ -108,17 +108,14 @@ int runFilterDialog(Window owner, FilterRecord& working) {
                         platform::getWindowText(platform::getDialogItem(dialog, resources::filterNameEdit)));
                 setText(working.pattern, std::size(working.pattern),
                         platform::getWindowText(platform::getDialogItem(dialog, resources::filterPatternEdit)));
-                working.isolatedFileSystem =
-                    platform::checkBoxIsChecked(platform::getDialogItem(dialog, resources::filterIsolatedCheck));
-                working.trackLastFolder =
-                    platform::checkBoxIsChecked(platform::getDialogItem(dialog, resources::filterTrackFolderCheck));
+                working.isolatedFileSystem = platform::checkBoxIsChecked(
+                    platform::getDialogItem(dialog, resources::filterIsolatedCheck));
+                working.trackLastFolder = platform::checkBoxIsChecked(
+                    platform::getDialogItem(dialog, resources::filterTrackFolderCheck));
                 platform::endDialog(dialog, resources::commandDone);
                 return 1;
-            case MessageId::help:
-                ui::openHelp(dialog, resources::stringFilterHelpTopic);
-                return 1;
-            default:
-                return 0;
+            case MessageId::help: ui::openHelp(dialog, resources::stringFilterHelpTopic); return 1;
+            default: return 0;
             }
         });
 }
@@ -157,11 +154,9 @@ int saveFilters() {
     if (!platform::createKey(platform::currentUserKey, filtersKeyPath, key)) return 0;
     const int count = countFilters();
     for (int index = 0; index < count; ++index) {
-        platform::setValue(key, valueName(index), platform::registryBinary, slots[index].get(),
-                           sizeof(FilterRecord));
+        platform::setValue(key, valueName(index), platform::registryBinary, slots[index].get(), sizeof(FilterRecord));
     }
-    for (int index = count; platform::deleteValue(key, valueName(index)); ++index) {
-    }
+    for (int index = count; platform::deleteValue(key, valueName(index)); ++index) {}
     platform::closeKey(key);
     return 1;
 }

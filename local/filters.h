@@ -16,10 +16,10 @@ namespace local {
 
 // One filter; the same 1170 bytes in memory and as its registry value.
 struct FilterRecord {
-    char16_t name[260];             // shown in the selector
-    char16_t pattern[64];           // name patterns separated by ';'
-    char16_t folder[260];           // the filter's own current folder
-    std::uint8_t trackLastFolder;   // 1 keeps the folder across runs
+    char16_t name[260];               // shown in the selector
+    char16_t pattern[64];             // name patterns separated by ';'
+    char16_t folder[260];             // the filter's own current folder
+    std::uint8_t trackLastFolder;     // 1 keeps the folder across runs
     std::uint8_t isolatedFileSystem;  // 1 the filter has its own current folder
 };
 static_assert(sizeof(FilterRecord) == 1170, "FilterRecord is stored byte for byte");

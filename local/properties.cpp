@@ -215,14 +215,9 @@ bool showProperties(const explorer::OwnerRecord& owner) {
                 }
                 return 1;
             }
-            case MessageId::paint:
-                paintProperties(dialog, state);
-                return 1;
-            case MessageId::help:
-                ui::openHelp(dialog, resources::stringPropertiesHelpTopic);
-                return 1;
-            default:
-                return 0;
+            case MessageId::paint: paintProperties(dialog, state); return 1;
+            case MessageId::help: ui::openHelp(dialog, resources::stringPropertiesHelpTopic); return 1;
+            default: return 0;
             }
         });
     state.stop = true;

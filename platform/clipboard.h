@@ -10,7 +10,7 @@ namespace platform {
 
 bool openClipboard();
 bool closeClipboard();
-bool emptyClipboard();                          // only while open
+bool emptyClipboard();                            // only while open
 bool setClipboardText(std::u16string_view text);  // only while open; replaces the slot
 bool getClipboardText(std::u16string& text);      // only while open; false when empty
 // Calls by a thread that has not opened it fail with errorAccessDenied.

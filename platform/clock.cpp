@@ -1,9 +1,9 @@
 #include "platform/clock.h"
 
-#include <chrono>
-#include <ctime>
 #include <langinfo.h>
 #include <locale.h>
+#include <chrono>
+#include <ctime>
 
 #include "platform/errors.h"
 #include "platform/text.h"

@@ -37,10 +37,10 @@ int compareFileTime(FileTime first, FileTime second);
 // Milliseconds since an arbitrary start, wrapping at 2^32. Any thread.
 std::uint32_t tickCount();
 
-SystemTime systemTimeNow();  // UTC
-FileTime fileTimeNow();      // UTC
+SystemTime systemTimeNow();                                           // UTC
+FileTime fileTimeNow();                                               // UTC
 bool systemTimeToFileTime(const SystemTime& time, FileTime& result);  // false for invalid fields
-bool fileTimeToSystemTime(FileTime time, SystemTime& result);          // false beyond year 30827
+bool fileTimeToSystemTime(FileTime time, SystemTime& result);         // false beyond year 30827
 bool fileTimeToLocalFileTime(FileTime utc, FileTime& local);
 // A local time that occurs twice (clocks going back) means the later instant; one that
 // never occurs (clocks going forward) is read with the offset after the change.

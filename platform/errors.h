@@ -29,7 +29,7 @@ enum ErrorCode : std::uint32_t {
     errorGeneric = 1359,  // an internal error with no closer code
 };
 
-std::uint32_t lastError();             // of the calling thread
+std::uint32_t lastError();              // of the calling thread
 void setLastError(std::uint32_t code);  // of the calling thread
 
 // The code that stands for a host errno value. ENOENT gives errorFileNotFound and

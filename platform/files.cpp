@@ -95,8 +95,7 @@ bool earlier(const statx_timestamp& first, const statx_timestamp& second) {
 // it as the platform does. A symbolic link describes its target; a dangling one itself.
 // `underRoot` says that the entry sits directly in the device root, where a folder on
 // another file system is a storage card. Sets errno on failure.
-bool describe(int folderFd, const char* name, std::string_view displayName, bool underRoot,
-              FileAttributeData& data) {
+bool describe(int folderFd, const char* name, std::string_view displayName, bool underRoot, FileAttributeData& data) {
     struct statx facts;
     const unsigned mask = STATX_BASIC_STATS | STATX_BTIME;
     if (statx(folderFd, name, AT_STATX_SYNC_AS_STAT, mask, &facts) != 0) {
@@ -115,8 +114,7 @@ bool describe(int folderFd, const char* name, std::string_view displayName, bool
     if (!displayName.empty() && displayName.front() == '.') attributes |= attributeHidden;
     if (S_ISDIR(mode) && underRoot) {
         struct stat root;
-        if (stat(currentRoot.c_str(), &root) == 0 &&
-            root.st_dev != makedev(facts.stx_dev_major, facts.stx_dev_minor)) {
+        if (stat(currentRoot.c_str(), &root) == 0 && root.st_dev != makedev(facts.stx_dev_major, facts.stx_dev_minor)) {
             attributes |= attributeTemporary;
         }
     }
@@ -135,8 +133,8 @@ bool describe(int folderFd, const char* name, std::string_view displayName, bool
 // '*' matches any run of characters, '?' exactly one (a surrogate pair counts as one).
 bool matchesWildcard(std::u16string_view name, std::u16string_view pattern) {
     auto step = [](std::u16string_view text, std::size_t at) {
-        const bool pair = at + 1 < text.size() && text[at] >= 0xD800 && text[at] <= 0xDBFF &&
-                          text[at + 1] >= 0xDC00 && text[at + 1] <= 0xDFFF;
+        const bool pair = at + 1 < text.size() && text[at] >= 0xD800 && text[at] <= 0xDBFF && text[at + 1] >= 0xDC00 &&
+                          text[at + 1] <= 0xDFFF;
         return pair ? 2 : 1;
     };
     std::size_t n = 0;

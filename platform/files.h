@@ -18,14 +18,14 @@ namespace platform {
 inline constexpr std::size_t maxPath = 260;  // UTF-16 units, terminator included
 
 enum FileAttribute : std::uint32_t {
-    attributeReadOnly = 0x1,    // the user cannot write it
-    attributeHidden = 0x2,      // the name begins with '.'
-    attributeSystem = 0x4,      // devices, sockets, pipes
+    attributeReadOnly = 0x1,  // the user cannot write it
+    attributeHidden = 0x2,    // the name begins with '.'
+    attributeSystem = 0x4,    // devices, sockets, pipes
     attributeFolder = 0x10,
-    attributeArchive = 0x20,    // regular files
-    attributeInRom = 0x40,      // never set on this host
+    attributeArchive = 0x20,  // regular files
+    attributeInRom = 0x40,    // never set on this host
     attributeNormal = 0x80,
-    attributeTemporary = 0x100, // mount points directly under the root ("storage cards")
+    attributeTemporary = 0x100,  // mount points directly under the root ("storage cards")
 };
 
 struct FindData {

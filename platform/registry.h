@@ -41,10 +41,8 @@ void closeKey(RegistryKey key);
 // value larger than *size fails with errorMoreData, sets *size to the value's size
 // and leaves the buffer untouched. `type` and `size` may be null when not wanted
 // (size null with data null asks for nothing but existence).
-bool queryValue(RegistryKey key, std::u16string_view name, std::uint32_t* type, void* data,
-                std::uint32_t* size);
-bool setValue(RegistryKey key, std::u16string_view name, std::uint32_t type, const void* data,
-              std::uint32_t size);
+bool queryValue(RegistryKey key, std::u16string_view name, std::uint32_t* type, void* data, std::uint32_t* size);
+bool setValue(RegistryKey key, std::u16string_view name, std::uint32_t type, const void* data, std::uint32_t size);
 bool deleteValue(RegistryKey key, std::u16string_view name);
 
 }  // namespace platform

@@ -7,8 +7,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <csignal>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
 #include <future>
 #include <system_error>
@@ -142,8 +142,7 @@ Description describe(std::u16string_view path, std::uint32_t attributes) {
     const std::size_t dot = extensionDot(name);
     if (dot == std::u16string_view::npos) return {std::u16string(name), u"File", IconId::file};
     const std::u16string_view extension = name.substr(dot + 1);
-    Description result{std::u16string(name.substr(0, dot)), u"." + std::u16string(extension) + u" File",
-                       IconId::file};
+    Description result{std::u16string(name.substr(0, dot)), u"." + std::u16string(extension) + u" File", IconId::file};
     const std::u16string lower = lowerAscii(extension);
     for (const auto& kind : extensionKinds) {
         if (kind.extension == lower) {
@@ -212,8 +211,7 @@ bool spawnDetached(const std::vector<std::string>& arguments) {
             outcome.set_value(error);
             if (error != 0) return;
             int status = 0;
-            while (waitpid(child, &status, 0) < 0 && errno == EINTR) {
-            }
+            while (waitpid(child, &status, 0) < 0 && errno == EINTR) {}
         }).detach();
     } catch (const std::system_error&) {
         setLastError(errorNotEnoughMemory);

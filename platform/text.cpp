@@ -38,11 +38,17 @@ char32_t decodeUtf8(std::string_view text, std::size_t pos, std::size_t& length)
     char32_t code;
     char32_t minimum;
     if (lead >= 0xC2 && lead <= 0xDF) {
-        needed = 1; code = lead & 0x1F; minimum = 0x80;
+        needed = 1;
+        code = lead & 0x1F;
+        minimum = 0x80;
     } else if (lead >= 0xE0 && lead <= 0xEF) {
-        needed = 2; code = lead & 0x0F; minimum = 0x800;
+        needed = 2;
+        code = lead & 0x0F;
+        minimum = 0x800;
     } else if (lead >= 0xF0 && lead <= 0xF4) {
-        needed = 3; code = lead & 0x07; minimum = 0x10000;
+        needed = 3;
+        code = lead & 0x07;
+        minimum = 0x10000;
     } else {
         return replacementCharacter;
     }

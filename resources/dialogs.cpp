@@ -75,9 +75,10 @@ std::vector<DialogItem> withCheckBoxes(std::vector<DialogItem> items, int row) {
 }
 
 std::vector<DialogItem> filterItems() {
-    DialogItem help = label(u"Filter's can have any name and multiple file match types. To add more than one type, "
-                            u"use a semi-colon.",
-                            8, 1, 0, 3);
+    DialogItem help = label(
+        u"Filter's can have any name and multiple file match types. To add more than one type, "
+        u"use a semi-colon.",
+        8, 1, 0, 3);
     help.id = filterHelpText;  // an id of its own keeps it out of the bold label font
     return {
         label(u"Filter Name:", 0, 1),

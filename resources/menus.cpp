@@ -18,10 +18,10 @@ MenuItem subMenu(std::u16string_view text, std::vector<MenuItem> items) { return
 MenuItem separator() { return {u"", 0, {}}; }
 
 MenuItem sortMenu() {
-    return subMenu(u"Sort", {item(u"Name", commandSortName), item(u"Type", commandSortType),
-                             item(u"Size", commandSortSize), item(u"Date", commandSortDate),
-                             item(u"None", commandSortNone), separator(), item(u"Ascending", commandAscending),
-                             item(u"Decending", commandDescending)});
+    return subMenu(u"Sort",
+                   {item(u"Name", commandSortName), item(u"Type", commandSortType), item(u"Size", commandSortSize),
+                    item(u"Date", commandSortDate), item(u"None", commandSortNone), separator(),
+                    item(u"Ascending", commandAscending), item(u"Decending", commandDescending)});
 }
 
 MenuItem viewMenu() {
@@ -34,9 +34,7 @@ MenuItem viewMenu() {
 const MenuResource deviceMenu{
     commandDeviceView,
     u"Device Menu",
-    {item(u"Open", commandOpen),
-     item(u"Properties", commandProperties),
-     separator(),
+    {item(u"Open", commandOpen), item(u"Properties", commandProperties), separator(),
      subMenu(u"Edit", {item(u"Cut", commandCut), item(u"Copy", commandCopy), item(u"Paste", commandPaste),
                        item(u"Paste Shortcut", commandPasteShortcut), separator(), item(u"Rename", commandRename),
                        item(u"Delete", commandDelete), item(u"New Folder", commandNewFolder)}),
@@ -47,20 +45,15 @@ const MenuResource deviceMenu{
                          item(u"Delete Current", commandDeleteCurrent)}),
      subMenu(u"Send", {item(u"Copy To Remote", commandCopyTo), item(u"Move To Remote", commandMoveTo),
                        item(u"Send via", commandSendVia)}),
-     item(u"Queue", commandQueueView),
-     item(u"Settings", commandSettings),
-     separator(),
-     item(u"Exit", commandDone)}};
+     item(u"Queue", commandQueueView), item(u"Settings", commandSettings), separator(), item(u"Exit", commandDone)}};
 
 const MenuResource remoteMenu{
     commandRemoteView,
     u"Remote Menu",
-    {item(u"Open", commandOpen),
-     item(u"Properties", commandProperties),
-     separator(),
-     subMenu(u"Edit", {item(u"Cut", commandCut), item(u"Copy", commandCopy), item(u"Paste", commandPaste),
-                       separator(), item(u"Rename", commandRename), item(u"Delete", commandDelete),
-                       item(u"New Folder", commandNewFolder)}),
+    {item(u"Open", commandOpen), item(u"Properties", commandProperties), separator(),
+     subMenu(u"Edit",
+             {item(u"Cut", commandCut), item(u"Copy", commandCopy), item(u"Paste", commandPaste), separator(),
+              item(u"Rename", commandRename), item(u"Delete", commandDelete), item(u"New Folder", commandNewFolder)}),
      subMenu(u"Go", {item(u"Up Folder", commandUpFolder), item(u"Root Folder", commandRootFolder),
                      item(u"Refresh", commandRefresh)}),
      viewMenu(),
@@ -68,25 +61,22 @@ const MenuResource remoteMenu{
                              item(u"Delete Current", commandDeleteCurrent)}),
      subMenu(u"Send", {item(u"Copy To Device", commandCopyTo), item(u"Move To Device", commandMoveTo),
                        item(u"Put From Device", commandPutFromDevice)}),
-     item(u"Queue", commandQueueView),
-     item(u"Settings", commandSettings),
-     separator(),
-     item(u"Exit", commandDone)}};
+     item(u"Queue", commandQueueView), item(u"Settings", commandSettings), separator(), item(u"Exit", commandDone)}};
 
-const MenuResource queueMenu{commandQueueView,
-                             u"Queue Menu",
-                             {item(u"Properties", commandProperties), item(u"Clear", commandClearQueue), separator(),
-                              item(u"Device", commandDeviceView), item(u"Remote", commandRemoteView), separator(),
-                              item(u"Exit", commandDone)}};
+const MenuResource queueMenu{
+    commandQueueView,
+    u"Queue Menu",
+    {item(u"Properties", commandProperties), item(u"Clear", commandClearQueue), separator(),
+     item(u"Device", commandDeviceView), item(u"Remote", commandRemoteView), separator(), item(u"Exit", commandDone)}};
 
 const MenuResource devicePopupMenu{
     129,
     u"Device Popup",
-    {subMenu(u"Device", {item(u"Open", commandOpen), item(u"Properties", commandProperties), separator(),
-                         item(u"Cut", commandCut), item(u"Copy", commandCopy), item(u"Paste", commandPaste),
-                         item(u"Rename", commandRename), item(u"Delete", commandDelete), separator(),
-                         item(u"New Folder", commandNewFolder), item(u"Up Folder", commandUpFolder),
-                         item(u"Refresh", commandRefresh)})}};
+    {subMenu(u"Device",
+             {item(u"Open", commandOpen), item(u"Properties", commandProperties), separator(), item(u"Cut", commandCut),
+              item(u"Copy", commandCopy), item(u"Paste", commandPaste), item(u"Rename", commandRename),
+              item(u"Delete", commandDelete), separator(), item(u"New Folder", commandNewFolder),
+              item(u"Up Folder", commandUpFolder), item(u"Refresh", commandRefresh)})}};
 
 const MenuResource renameMenu{102, u"Rename", {}};
 

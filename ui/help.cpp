@@ -88,16 +88,16 @@ std::string plainText(std::string_view html) {
 }
 
 void showTopicInTerminal(platform::Window owner, const std::u16string& text) {
-    const platform::DialogTemplate helpDialog{
-        0, u"Help", {{.text = text, .row = 0, .column = 1, .height = 200}}};
-    platform::dialogBox(helpDialog, owner, [](platform::Window dialog, platform::MessageId message,
-                                              platform::WParam, platform::LParam) -> platform::LResult {
-        if (message != platform::MessageId::initDialog) return 0;
-        if (initFullScreenDialog(dialog, resources::doneCancelBar, false)) {
-            platform::layoutDialogControls(dialog, platform::Font::normal);
-        }
-        return 1;
-    });
+    const platform::DialogTemplate helpDialog{0, u"Help", {{.text = text, .row = 0, .column = 1, .height = 200}}};
+    platform::dialogBox(helpDialog, owner,
+                        [](platform::Window dialog, platform::MessageId message, platform::WParam,
+                           platform::LParam) -> platform::LResult {
+                            if (message != platform::MessageId::initDialog) return 0;
+                            if (initFullScreenDialog(dialog, resources::doneCancelBar, false)) {
+                                platform::layoutDialogControls(dialog, platform::Font::normal);
+                            }
+                            return 1;
+                        });
 }
 
 }  // namespace

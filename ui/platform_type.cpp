@@ -13,9 +13,7 @@ std::u16string chosenType;  // empty: not chosen
 bool pocketPCFlag = false;
 
 // The platform names compare over their first 64 characters.
-bool namesPocketPC(std::u16string_view name) {
-    return name.substr(0, 64) == pocketPCPlatform.substr(0, 64);
-}
+bool namesPocketPC(std::u16string_view name) { return name.substr(0, 64) == pocketPCPlatform.substr(0, 64); }
 
 }  // namespace
 

@@ -24,8 +24,7 @@ bool initFullScreenDialog(Window dialog, const platform::SoftKeyBarResource& bar
     return true;
 }
 
-bool handleDialogBackKey(Window dialog, platform::MessageId message, platform::WParam wParam,
-                         platform::LParam lParam) {
+bool handleDialogBackKey(Window dialog, platform::MessageId message, platform::WParam wParam, platform::LParam lParam) {
     if (message != platform::MessageId::hotKey || static_cast<platform::Key>(wParam) != platform::Key::back) {
         return false;
     }

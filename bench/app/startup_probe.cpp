@@ -82,12 +82,12 @@ int main(int argc, char** argv) {
         _exit(127);
     }
     std::string output;
-    const bool painted =
-        readUntil(terminal, output, start + std::chrono::seconds(10),
-                  [&](const std::string& text) { return text.find(marker) != std::string::npos; });
+    const bool painted = readUntil(terminal, output, start + std::chrono::seconds(10),
+                                   [&](const std::string& text) { return text.find(marker) != std::string::npos; });
     const auto firstPaint = std::chrono::duration_cast<std::chrono::microseconds>(Clock::now() - start).count();
     // Let the program settle, then quit as a user would.
-    readUntil(terminal, output, Clock::now() + std::chrono::milliseconds(500), [](const std::string&) { return false; });
+    readUntil(terminal, output, Clock::now() + std::chrono::milliseconds(500),
+              [](const std::string&) { return false; });
     for (const std::string& key : quitKeys) {
         if (write(terminal, key.data(), key.size()) < 0) break;
         readUntil(terminal, output, Clock::now() + std::chrono::milliseconds(200),

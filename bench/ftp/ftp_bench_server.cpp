@@ -29,7 +29,6 @@ int main(int argc, char** argv) {
     close(file);
     std::cout << server.url(server.remotePath("")) << ' ' << server.hostPath("") << std::endl;
     char ignored[64];
-    while (read(0, ignored, sizeof ignored) > 0) {
-    }
+    while (read(0, ignored, sizeof ignored) > 0) {}
     return 0;
 }

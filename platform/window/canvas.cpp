@@ -21,10 +21,9 @@ constexpr Range zeroWidth[] = {
 };
 
 constexpr Range wide[] = {
-    {0x1100, 0x115F},   {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},
-    {0x4E00, 0x9FFF},   {0xA000, 0xA4CF},   {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},
-    {0xFE30, 0xFE4F},   {0xFF00, 0xFF60},   {0xFFE0, 0xFFE6},   {0x1F300, 0x1F64F},
-    {0x1F900, 0x1F9FF}, {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
+    {0x1100, 0x115F}, {0x2E80, 0x303E},   {0x3041, 0x33FF},   {0x3400, 0x4DBF},   {0x4E00, 0x9FFF},
+    {0xA000, 0xA4CF}, {0xAC00, 0xD7A3},   {0xF900, 0xFAFF},   {0xFE30, 0xFE4F},   {0xFF00, 0xFF60},
+    {0xFFE0, 0xFFE6}, {0x1F300, 0x1F64F}, {0x1F900, 0x1F9FF}, {0x20000, 0x2FFFD}, {0x30000, 0x3FFFD},
 };
 
 template <std::size_t N>
@@ -33,9 +32,7 @@ bool within(const Range (&ranges)[N], char32_t c) {
 }
 
 // Control characters would be commands to the terminal: never let one through.
-char32_t printable(char32_t c) {
-    return c < 0x20 || (c >= 0x7F && c < 0xA0) ? U'?' : c;
-}
+char32_t printable(char32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0) ? U'?' : c; }
 
 bool isBlank(char32_t c) { return c == U' '; }
 
@@ -104,7 +101,9 @@ std::vector<std::u32string> layoutLines(std::u16string_view text, int width, boo
                     ++cut;
                 }
                 if (cut < line.size() && isBlank(line[cut])) lastBlank = cut;
-                std::size_t take = lastBlank != std::u32string_view::npos && lastBlank > 0 ? lastBlank : std::max<std::size_t>(cut, 1);
+                std::size_t take = lastBlank != std::u32string_view::npos && lastBlank > 0
+                                       ? lastBlank
+                                       : std::max<std::size_t>(cut, 1);
                 lines.emplace_back(line.substr(0, take));
                 line.remove_prefix(take);
                 while (!line.empty() && isBlank(line.front())) line.remove_prefix(1);
@@ -173,8 +172,7 @@ int Canvas::text(int x, int y, std::u32string_view text, CellStyle style, int ma
         // A wide character must fit whole inside the clip.
         if (inside(x + used, y) && (width < 2 || inside(x + used + 1, y)))
             frame_->put(origin_.x + x + used, origin_.y + y, c, style);
-        else if (width == 2 && inside(x + used, y))
-            frame_->put(origin_.x + x + used, origin_.y + y, U' ', style);
+        else if (width == 2 && inside(x + used, y)) frame_->put(origin_.x + x + used, origin_.y + y, U' ', style);
         used += width;
     }
     return used;
@@ -193,7 +191,8 @@ void Canvas::fill(Rect rect, CellStyle style, char32_t character) {
 void Canvas::frame(Rect box, bool unicode) {
     std::u32string line(static_cast<std::size_t>(std::max(0, box.width() - 2)), unicode ? U'\u2500' : U'-');
     text(box.left, box.top, (unicode ? U"\u250C" : U"+") + line + (unicode ? U"\u2510" : U"+"), CellStyle::frame);
-    text(box.left, box.bottom - 1, (unicode ? U"\u2514" : U"+") + line + (unicode ? U"\u2518" : U"+"), CellStyle::frame);
+    text(box.left, box.bottom - 1, (unicode ? U"\u2514" : U"+") + line + (unicode ? U"\u2518" : U"+"),
+         CellStyle::frame);
     std::u32string side(1, unicode ? U'\u2502' : U'|');
     for (int y = box.top + 1; y < box.bottom - 1; ++y) {
         text(box.left, y, side, CellStyle::frame);
@@ -214,7 +213,7 @@ struct IconLook {
 };
 
 constexpr std::array<IconLook, static_cast<std::size_t>(IconId::count)> iconLooks{{
-    {U' ', U""},       // none
+    {U' ', U""},           // none
     {U'\u25A0', U"[D]"},   // folder
     {U'\u21B0', U"[..]"},  // parentFolder
     {U'\u25A1', U"[F]"},   // file
@@ -243,7 +242,8 @@ int iconWidth(bool unicode) { return unicode ? 2 : 4; }
 std::u32string iconCells(IconId icon, bool unicode) {
     auto index = static_cast<std::size_t>(icon);
     if (index >= iconLooks.size()) index = 0;
-    std::u32string cells = unicode ? std::u32string(1, iconLooks[index].symbol) : std::u32string(iconLooks[index].ascii);
+    std::u32string cells = unicode ? std::u32string(1, iconLooks[index].symbol)
+                                   : std::u32string(iconLooks[index].ascii);
     cells.resize(static_cast<std::size_t>(iconWidth(unicode)), U' ');
     return cells;
 }

@@ -109,12 +109,14 @@ int dialogBox(const DialogTemplate& dialogTemplate, Window owner, DialogProcedur
 }
 
 bool endDialog(Window dialog, int result) {
-    return onUi<bool>([&] {
-        WindowData* data = find(dialog);
-        if (!data || data->kind != ControlKind::dialog) return false;
-        data->endResult = result;
-        return true;
-    }, false);
+    return onUi<bool>(
+        [&] {
+            WindowData* data = find(dialog);
+            if (!data || data->kind != ControlKind::dialog) return false;
+            data->endResult = result;
+            return true;
+        },
+        false);
 }
 
 void layoutDialogControls(Window dialog, Font labelFont) {

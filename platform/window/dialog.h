@@ -19,13 +19,13 @@ struct DialogItem {
     int id = labelId;
     ControlKind kind = ControlKind::staticText;
     std::u16string_view text{};  // label text, check box label, initial edit text
-    int row = 0;               // in the dialog's client area (the line below the title is 0)
+    int row = 0;                 // in the dialog's client area (the line below the title is 0)
     int column = 0;
-    int width = 0;             // 0: to the right edge of the dialog
+    int width = 0;  // 0: to the right edge of the dialog
     int height = 1;
-    int limit = 0;             // edit: the length limit in UTF-16 units (0 none)
-    unsigned options = 0;      // ControlOption bits
-    int rangeLow = 0;          // spinner: its range; its buddy is the item before it
+    int limit = 0;         // edit: the length limit in UTF-16 units (0 none)
+    unsigned options = 0;  // ControlOption bits
+    int rangeLow = 0;      // spinner: its range; its buddy is the item before it
     int rangeHigh = 0;
 };
 

@@ -24,7 +24,8 @@ int drawText(Window window, Rect rect, std::u16string_view text, unsigned flags)
     Canvas* canvas = paintCanvasOf(window);
     if (!canvas) return static_cast<int>(lines.size());
     Point origin = canvas->origin();
-    Rect area = intersect(canvas->clip(), {origin.x + rect.left, origin.y + rect.top, origin.x + rect.right, origin.y + rect.bottom});
+    Rect area = intersect(canvas->clip(),
+                          {origin.x + rect.left, origin.y + rect.top, origin.x + rect.right, origin.y + rect.bottom});
     Canvas target = canvas->within(area);
     CellStyle style = (flags & drawBold) ? CellStyle::label : CellStyle::normal;
     for (std::size_t row = 0; row < lines.size(); ++row) {

@@ -47,17 +47,10 @@ public:
     LResult handle(Window window, MessageId message, WParam wParam, LParam lParam) override {
         WindowData* data = find(window);
         switch (message) {
-        case MessageId::keyDown:
-            key(*data, static_cast<Key>(wParam), static_cast<unsigned>(lParam));
-            return 0;
-        case MessageId::character:
-            type(*data, static_cast<char16_t>(wParam));
-            return 0;
-        case MessageId::killFocus:
-            endLabelEdit(false);
-            return 0;
-        default:
-            return Control::handle(window, message, wParam, lParam);
+        case MessageId::keyDown: key(*data, static_cast<Key>(wParam), static_cast<unsigned>(lParam)); return 0;
+        case MessageId::character: type(*data, static_cast<char16_t>(wParam)); return 0;
+        case MessageId::killFocus: endLabelEdit(false); return 0;
+        default: return Control::handle(window, message, wParam, lParam);
         }
     }
 
@@ -92,9 +85,10 @@ public:
         for (int unit = 0; unit < static_cast<int>(window.text.size());) {
             int next = nextBoundary(window.text, unit);
             std::u32string shown = (window.options & editPassword)
-                ? std::u32string(U"*")
-                : codePoints(std::u16string_view(window.text).substr(static_cast<std::size_t>(unit),
-                                                                     static_cast<std::size_t>(next - unit)));
+                                       ? std::u32string(U"*")
+                                       : codePoints(std::u16string_view(window.text)
+                                                        .substr(static_cast<std::size_t>(unit),
+                                                                static_cast<std::size_t>(next - unit)));
             int width = cellWidth(shown);
             if (cell >= scroll_ && cell + width <= scroll_ + visible) {
                 CellStyle cellStyle = unit >= from && unit < to ? CellStyle::selected : style;
@@ -119,7 +113,8 @@ private:
 
     int caretCell(const WindowData& window) const {
         std::u16string_view before = std::u16string_view(window.text).substr(0, static_cast<std::size_t>(cursor));
-        return (window.options & editPassword) ? static_cast<int>(codePoints(before).size()) : cellWidth(codePoints(before));
+        return (window.options & editPassword) ? static_cast<int>(codePoints(before).size())
+                                               : cellWidth(codePoints(before));
     }
 
     void endLabelEdit(bool cancelled) {
@@ -153,18 +148,12 @@ private:
                 spinnerStep(spinner, key == Key::right ? 1 : -1);
                 return;
             }
-            if (anchor != cursor)
-                cursor = key == Key::left ? std::min(anchor, cursor) : std::max(anchor, cursor);
-            else
-                cursor = key == Key::left ? previousBoundary(window.text, cursor) : nextBoundary(window.text, cursor);
+            if (anchor != cursor) cursor = key == Key::left ? std::min(anchor, cursor) : std::max(anchor, cursor);
+            else cursor = key == Key::left ? previousBoundary(window.text, cursor) : nextBoundary(window.text, cursor);
             anchor = cursor;
             break;
-        case Key::home:
-            anchor = cursor = 0;
-            break;
-        case Key::end:
-            anchor = cursor = size;
-            break;
+        case Key::home: anchor = cursor = 0; break;
+        case Key::end: anchor = cursor = size; break;
         case Key::back:
         case Key::backspace:
             if (key == Key::back && window.text.empty() && labelEditEnd) {
@@ -192,11 +181,8 @@ private:
             }
             changed(window);
             return;
-        case Key::action:
-            endLabelEdit(false);
-            return;
-        default:
-            return;
+        case Key::action: endLabelEdit(false); return;
+        default: return;
         }
         markDirty();
     }
@@ -235,40 +221,46 @@ void setLabelEditEnd(Window edit, std::function<void(bool)> end) {
 using namespace detail;
 
 bool editSetLimit(Window edit, int maxUnits) {
-    return onUi<bool>([&] {
-        auto* control = controlOf<EditControl>(edit, ControlKind::edit);
-        if (!control) return false;
-        control->limit = std::max(0, maxUnits);
-        control->textSet(*find(edit));
-        markDirty();
-        return true;
-    }, false);
+    return onUi<bool>(
+        [&] {
+            auto* control = controlOf<EditControl>(edit, ControlKind::edit);
+            if (!control) return false;
+            control->limit = std::max(0, maxUnits);
+            control->textSet(*find(edit));
+            markDirty();
+            return true;
+        },
+        false);
 }
 
 bool editSetSelection(Window edit, int from, int to) {
-    return onUi<bool>([&] {
-        auto* control = controlOf<EditControl>(edit, ControlKind::edit);
-        if (!control) return false;
-        const std::u16string& text = find(edit)->text;
-        int size = static_cast<int>(text.size());
-        if (to < 0 || to > size) to = size;
-        from = std::clamp(from, 0, size);
-        // Keep both ends on character boundaries.
-        if (from > 0 && from < size && isLowSurrogate(text[static_cast<std::size_t>(from)])) --from;
-        if (to > 0 && to < size && isLowSurrogate(text[static_cast<std::size_t>(to)])) ++to;
-        control->anchor = from;
-        control->cursor = to;
-        markDirty();
-        return true;
-    }, false);
+    return onUi<bool>(
+        [&] {
+            auto* control = controlOf<EditControl>(edit, ControlKind::edit);
+            if (!control) return false;
+            const std::u16string& text = find(edit)->text;
+            int size = static_cast<int>(text.size());
+            if (to < 0 || to > size) to = size;
+            from = std::clamp(from, 0, size);
+            // Keep both ends on character boundaries.
+            if (from > 0 && from < size && isLowSurrogate(text[static_cast<std::size_t>(from)])) --from;
+            if (to > 0 && to < size && isLowSurrogate(text[static_cast<std::size_t>(to)])) ++to;
+            control->anchor = from;
+            control->cursor = to;
+            markDirty();
+            return true;
+        },
+        false);
 }
 
 std::pair<int, int> editGetSelection(Window edit) {
-    return onUi<std::pair<int, int>>([&] {
-        auto* control = controlOf<EditControl>(edit, ControlKind::edit);
-        if (!control) return std::pair{0, 0};
-        return std::pair{std::min(control->anchor, control->cursor), std::max(control->anchor, control->cursor)};
-    }, std::pair{0, 0});
+    return onUi<std::pair<int, int>>(
+        [&] {
+            auto* control = controlOf<EditControl>(edit, ControlKind::edit);
+            if (!control) return std::pair{0, 0};
+            return std::pair{std::min(control->anchor, control->cursor), std::max(control->anchor, control->cursor)};
+        },
+        std::pair{0, 0});
 }
 
 bool editSetReadOnly(Window edit, bool readOnly) {
@@ -276,13 +268,15 @@ bool editSetReadOnly(Window edit, bool readOnly) {
 }
 
 bool editSetOptions(Window edit, unsigned options, unsigned mask) {
-    return onUi<bool>([&] {
-        WindowData* data = find(edit);
-        if (!data || data->kind != ControlKind::edit) return false;
-        data->options = (data->options & ~mask) | (options & mask);
-        markDirty();
-        return true;
-    }, false);
+    return onUi<bool>(
+        [&] {
+            WindowData* data = find(edit);
+            if (!data || data->kind != ControlKind::edit) return false;
+            data->options = (data->options & ~mask) | (options & mask);
+            markDirty();
+            return true;
+        },
+        false);
 }
 
 }  // namespace platform

@@ -51,7 +51,8 @@ void deliverPress(Key key, unsigned flags, char32_t character) {
     bool printable = character >= 0x20 && character != 0x7F && (flags & keyControl) == 0;
     if (!printable) return;
     LParam producer = isDigitKey(key) ? static_cast<LParam>(key) : 0;
-    for (char16_t unit : utf16Units(std::u32string_view(&character, 1))) callProcedure(target, MessageId::character, unit, producer);
+    for (char16_t unit : utf16Units(std::u32string_view(&character, 1)))
+        callProcedure(target, MessageId::character, unit, producer);
 }
 
 void deliverRelease(Key key, unsigned flags) {
@@ -78,8 +79,7 @@ InputEvent characterInput(char32_t character) {
     InputEvent event{InputEvent::Kind::key, Key::other, character, 0};
     if ((character >= U'0' && character <= U'9') || (character >= U'A' && character <= U'Z'))
         event.key = static_cast<Key>(character);
-    else if (character >= U'a' && character <= U'z')
-        event.key = static_cast<Key>(character - U'a' + U'A');
+    else if (character >= U'a' && character <= U'z') event.key = static_cast<Key>(character - U'a' + U'A');
     return event;
 }
 
@@ -140,10 +140,12 @@ using namespace detail;
 void setKeyTiming(const KeyTiming& timing) { state()->keyTiming = timing; }
 
 bool isKeyDown(Key key) {
-    return onUi<bool>([&] {
-        State& s = *state();
-        return key == Key::leftSoft ? s.leftSoftHold.down : s.keyBeingPressed == key;
-    }, false);
+    return onUi<bool>(
+        [&] {
+            State& s = *state();
+            return key == Key::leftSoft ? s.leftSoftHold.down : s.keyBeingPressed == key;
+        },
+        false);
 }
 
 void releaseKey(Key key) {

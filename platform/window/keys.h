@@ -24,11 +24,11 @@ enum class Key : std::uint16_t {
     home,
     end,
     backspace,
-    del,               // Delete
+    del,  // Delete
     tab,
-    context,           // Shift+F10 or the Menu key: the context gesture
-    help,              // F3
-    other,             // a printable character without a key of its own (its character follows)
+    context,  // Shift+F10 or the Menu key: the context gesture
+    help,     // F3
+    other,    // a printable character without a key of its own (its character follows)
 };
 
 constexpr Key keyFor(char letterOrDigit) {

@@ -35,17 +35,10 @@ class ListViewControl final : public Control {
 public:
     LResult handle(Window window, MessageId message, WParam wParam, LParam lParam) override {
         switch (message) {
-        case MessageId::keyDown:
-            key(window, static_cast<Key>(wParam));
-            return 0;
-        case MessageId::character:
-            find(window, static_cast<char16_t>(wParam), static_cast<Key>(lParam));
-            return 0;
-        case MessageId::size:
-            clampTop(window);
-            return 0;
-        default:
-            return Control::handle(window, message, wParam, lParam);
+        case MessageId::keyDown: key(window, static_cast<Key>(wParam)); return 0;
+        case MessageId::character: find(window, static_cast<char16_t>(wParam), static_cast<Key>(lParam)); return 0;
+        case MessageId::size: clampTop(window); return 0;
+        default: return Control::handle(window, message, wParam, lParam);
         }
     }
 
@@ -94,7 +87,8 @@ public:
     }
 
     unsigned stateOf(int index) const {
-        return index >= 0 && static_cast<std::size_t>(index) < states.size() ? states[static_cast<std::size_t>(index)] : 0;
+        return index >= 0 && static_cast<std::size_t>(index) < states.size() ? states[static_cast<std::size_t>(index)]
+                                                                             : 0;
     }
 
     void setState(Window window, int index, unsigned state, unsigned mask) {
@@ -217,18 +211,10 @@ private:
         case Key::right:
             if (mode == ListViewMode::icon) moveTo(window, current + 1);
             break;
-        case Key::pageUp:
-            moveTo(window, current - page);
-            break;
-        case Key::pageDown:
-            moveTo(window, current < 0 ? page - 1 : current + page);
-            break;
-        case Key::home:
-            moveTo(window, 0);
-            break;
-        case Key::end:
-            moveTo(window, count - 1);
-            break;
+        case Key::pageUp: moveTo(window, current - page); break;
+        case Key::pageDown: moveTo(window, current < 0 ? page - 1 : current + page); break;
+        case Key::home: moveTo(window, 0); break;
+        case Key::end: moveTo(window, count - 1); break;
         case Key::action:
             if (current >= 0) {
                 ListViewItem item;
@@ -248,8 +234,7 @@ private:
             sendNotify(window, gesture);
             break;
         }
-        default:
-            break;
+        default: break;
         }
     }
 
@@ -346,141 +331,190 @@ IconId imageListGetIcon(ImageList list, int index) {
 }
 
 bool listViewSetItemCount(Window list, int count, unsigned flags) {
-    return onUi<bool>([&] {
-        ListViewControl* control = listOf(list);
-        if (!control || count < 0) return false;
-        if (count < control->count && static_cast<std::size_t>(count) < control->states.size())
-            control->states.resize(static_cast<std::size_t>(count));
-        control->count = count;
-        if (!(flags & countNoScroll)) control->clampTop(list);
-        control->top = std::min(control->top, std::max(0, count - 1));
-        if (!(flags & countNoInvalidate)) markDirty();
-        return true;
-    }, false);
+    return onUi<bool>(
+        [&] {
+            ListViewControl* control = listOf(list);
+            if (!control || count < 0) return false;
+            if (count < control->count && static_cast<std::size_t>(count) < control->states.size())
+                control->states.resize(static_cast<std::size_t>(count));
+            control->count = count;
+            if (!(flags & countNoScroll)) control->clampTop(list);
+            control->top = std::min(control->top, std::max(0, count - 1));
+            if (!(flags & countNoInvalidate)) markDirty();
+            return true;
+        },
+        false);
 }
 
 int listViewGetItemCount(Window list) {
-    return onUi<int>([&] { ListViewControl* control = listOf(list); return control ? control->count : 0; }, 0);
+    return onUi<int>(
+        [&] {
+            ListViewControl* control = listOf(list);
+            return control ? control->count : 0;
+        },
+        0);
 }
 
 bool listViewSetItemState(Window list, int index, unsigned state, unsigned mask) {
-    return onUi<bool>([&] {
-        ListViewControl* control = listOf(list);
-        if (!control || index < -1) return false;
-        control->setState(list, index, state, mask);
-        return true;
-    }, false);
+    return onUi<bool>(
+        [&] {
+            ListViewControl* control = listOf(list);
+            if (!control || index < -1) return false;
+            control->setState(list, index, state, mask);
+            return true;
+        },
+        false);
 }
 
 unsigned listViewGetItemState(Window list, int index, unsigned mask) {
-    return onUi<unsigned>([&] {
-        ListViewControl* control = listOf(list);
-        return control ? control->stateOf(index) & mask : 0u;
-    }, 0u);
+    return onUi<unsigned>(
+        [&] {
+            ListViewControl* control = listOf(list);
+            return control ? control->stateOf(index) & mask : 0u;
+        },
+        0u);
 }
 
 int listViewGetNextItem(Window list, int start, unsigned flags) {
-    return onUi<int>([&] {
-        ListViewControl* control = listOf(list);
-        if (!control) return -1;
-        for (int i = std::max(start + 1, 0); i < control->count; ++i)
-            if ((control->stateOf(i) & flags) == flags) return i;
-        return -1;
-    }, -1);
+    return onUi<int>(
+        [&] {
+            ListViewControl* control = listOf(list);
+            if (!control) return -1;
+            for (int i = std::max(start + 1, 0); i < control->count; ++i)
+                if ((control->stateOf(i) & flags) == flags) return i;
+            return -1;
+        },
+        -1);
 }
 
 bool listViewEnsureVisible(Window list, int index) {
-    return onUi<bool>([&] {
-        ListViewControl* control = listOf(list);
-        if (!control || index < 0 || index >= control->count) return false;
-        control->ensureVisible(*find(list), index);
-        return true;
-    }, false);
+    return onUi<bool>(
+        [&] {
+            ListViewControl* control = listOf(list);
+            if (!control || index < 0 || index >= control->count) return false;
+            control->ensureVisible(*find(list), index);
+            return true;
+        },
+        false);
 }
 
 int listViewGetTopIndex(Window list) {
-    return onUi<int>([&] { ListViewControl* control = listOf(list); return control ? control->top : 0; }, 0);
+    return onUi<int>(
+        [&] {
+            ListViewControl* control = listOf(list);
+            return control ? control->top : 0;
+        },
+        0);
 }
 
 int listViewGetCountPerPage(Window list) {
-    return onUi<int>([&] { ListViewControl* control = listOf(list); return control ? control->countPerPage(*find(list)) : 0; }, 0);
+    return onUi<int>(
+        [&] {
+            ListViewControl* control = listOf(list);
+            return control ? control->countPerPage(*find(list)) : 0;
+        },
+        0);
 }
 
 bool listViewSetMode(Window list, ListViewMode mode) {
-    return onUi<bool>([&] {
-        ListViewControl* control = listOf(list);
-        if (!control) return false;
-        control->mode = mode;
-        control->clampTop(list);
-        markDirty();
-        return true;
-    }, false);
+    return onUi<bool>(
+        [&] {
+            ListViewControl* control = listOf(list);
+            if (!control) return false;
+            control->mode = mode;
+            control->clampTop(list);
+            markDirty();
+            return true;
+        },
+        false);
 }
 
 ListViewMode listViewGetMode(Window list) {
-    return onUi<ListViewMode>([&] { ListViewControl* control = listOf(list); return control ? control->mode : ListViewMode::report; },
-                              ListViewMode::report);
+    return onUi<ListViewMode>(
+        [&] {
+            ListViewControl* control = listOf(list);
+            return control ? control->mode : ListViewMode::report;
+        },
+        ListViewMode::report);
 }
 
 bool listViewSetImageList(Window list, ImageList images, ImageListKind kind) {
-    return onUi<bool>([&] {
-        ListViewControl* control = listOf(list);
-        if (!control) return false;
-        control->images[kind == ImageListKind::small ? 0 : 1] = images;
-        markDirty();
-        return true;
-    }, false);
+    return onUi<bool>(
+        [&] {
+            ListViewControl* control = listOf(list);
+            if (!control) return false;
+            control->images[kind == ImageListKind::small ? 0 : 1] = images;
+            markDirty();
+            return true;
+        },
+        false);
 }
 
 ImageList listViewGetImageList(Window list, ImageListKind kind) {
-    return onUi<ImageList>([&] {
-        ListViewControl* control = listOf(list);
-        return control ? control->images[kind == ImageListKind::small ? 0 : 1] : ImageList{};
-    }, ImageList{});
+    return onUi<ImageList>(
+        [&] {
+            ListViewControl* control = listOf(list);
+            return control ? control->images[kind == ImageListKind::small ? 0 : 1] : ImageList{};
+        },
+        ImageList{});
 }
 
 bool listViewRedrawItems(Window list, int, int) {
-    return onUi<bool>([&] { markDirty(); return listOf(list) != nullptr; }, false);
+    return onUi<bool>(
+        [&] {
+            markDirty();
+            return listOf(list) != nullptr;
+        },
+        false);
 }
 
 Window listViewEditLabel(Window list, int index) {
-    return onUi<Window>([&] {
-        ListViewControl* control = listOf(list);
-        if (!control || index < 0 || index >= control->count) return Window{};
-        if (control->labelEdit) endLabelEdit(list, false);
-        WindowData* data = find(list);
-        control->ensureVisible(*data, index);
-        int slot = index - control->top;
-        int left = 2 + iconWidth(state()->terminal.unicode());
-        Rect rect = control->mode == ListViewMode::report
-                        ? Rect{left, slot, data->rect.width(), slot + 1}
-                        : Rect{(slot % control->columns(*data)) * tileWidth, (slot / control->columns(*data)) * tileHeight + 1,
-                               (slot % control->columns(*data) + 1) * tileWidth, (slot / control->columns(*data)) * tileHeight + 2};
-        Window edit = createWindowNow({.kind = ControlKind::edit, .text = control->display(index).text, .rect = rect, .parent = list});
-        control->labelEdit = edit;
-        control->labelEditItem = index;
-        ListViewLabelEdit begin;
-        begin.code = NotifyCode::listBeginLabelEdit;
-        begin.item = index;
-        WindowData* parent = find(data->parent);
-        begin.from = list;
-        begin.controlId = data->id;
-        LResult refused = parent ? callProcedure(parent->handle, MessageId::notify, static_cast<WParam>(data->id),
-                                                 reinterpret_cast<LParam>(&begin))
-                                 : 0;
-        if (refused || !find(edit) || control->labelEdit != edit) {
-            if (control->labelEdit == edit) control->labelEdit = {};
-            destroyWindow(edit);
-            return Window{};
-        }
-        setLabelEditEnd(edit, [list](bool cancelled) { endLabelEdit(list, cancelled); });
-        setFocusNow(edit);
-        return edit;
-    }, Window{});
+    return onUi<Window>(
+        [&] {
+            ListViewControl* control = listOf(list);
+            if (!control || index < 0 || index >= control->count) return Window{};
+            if (control->labelEdit) endLabelEdit(list, false);
+            WindowData* data = find(list);
+            control->ensureVisible(*data, index);
+            int slot = index - control->top;
+            int left = 2 + iconWidth(state()->terminal.unicode());
+            Rect rect = control->mode == ListViewMode::report ? Rect{left, slot, data->rect.width(), slot + 1}
+                                                              : Rect{(slot % control->columns(*data)) * tileWidth,
+                                                                     (slot / control->columns(*data)) * tileHeight + 1,
+                                                                     (slot % control->columns(*data) + 1) * tileWidth,
+                                                                     (slot / control->columns(*data)) * tileHeight + 2};
+            Window edit = createWindowNow(
+                {.kind = ControlKind::edit, .text = control->display(index).text, .rect = rect, .parent = list});
+            control->labelEdit = edit;
+            control->labelEditItem = index;
+            ListViewLabelEdit begin;
+            begin.code = NotifyCode::listBeginLabelEdit;
+            begin.item = index;
+            WindowData* parent = find(data->parent);
+            begin.from = list;
+            begin.controlId = data->id;
+            LResult refused = parent ? callProcedure(parent->handle, MessageId::notify, static_cast<WParam>(data->id),
+                                                     reinterpret_cast<LParam>(&begin))
+                                     : 0;
+            if (refused || !find(edit) || control->labelEdit != edit) {
+                if (control->labelEdit == edit) control->labelEdit = {};
+                destroyWindow(edit);
+                return Window{};
+            }
+            setLabelEditEnd(edit, [list](bool cancelled) { endLabelEdit(list, cancelled); });
+            setFocusNow(edit);
+            return edit;
+        },
+        Window{});
 }
 
 Window listViewGetEditControl(Window list) {
-    return onUi<Window>([&] { ListViewControl* control = listOf(list); return control ? control->labelEdit : Window{}; }, Window{});
+    return onUi<Window>(
+        [&] {
+            ListViewControl* control = listOf(list);
+            return control ? control->labelEdit : Window{};
+        },
+        Window{});
 }
 
 }  // namespace platform

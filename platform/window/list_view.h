@@ -20,12 +20,12 @@ struct ImageList {
     friend bool operator==(ImageList, ImageList) = default;
 };
 
-ImageList imageListCreate(int count = 0);               // every image IconId::none. Any thread.
-bool imageListDestroy(ImageList list);                   // Any thread.
-bool imageListSetImageCount(ImageList list, int count);  // grows with IconId::none. Any thread.
-int imageListGetImageCount(ImageList list);              // -1 for no list. Any thread.
+ImageList imageListCreate(int count = 0);                       // every image IconId::none. Any thread.
+bool imageListDestroy(ImageList list);                          // Any thread.
+bool imageListSetImageCount(ImageList list, int count);         // grows with IconId::none. Any thread.
+int imageListGetImageCount(ImageList list);                     // -1 for no list. Any thread.
 bool imageListReplace(ImageList list, int index, IconId icon);  // false outside the count. Any thread.
-IconId imageListGetIcon(ImageList list, int index);      // none outside the count. Any thread.
+IconId imageListGetIcon(ImageList list, int index);             // none outside the count. Any thread.
 
 enum class ListViewMode { report, icon };
 enum class ImageListKind { small, normal };  // small: report mode, normal: icon mode
@@ -61,10 +61,10 @@ struct ListViewDisplayInfo : NotifyHeader {
     int item = 0;
     int subItem = 0;
     unsigned mask = 0;
-    unsigned state = 0;           // the row's ListItemState bits, for the owner to read
+    unsigned state = 0;  // the row's ListItemState bits, for the owner to read
     char16_t* text = nullptr;
-    int textCapacity = 0;         // units, terminating zero included
-    int image = -1;               // index in the image list; -1 draws no icon
+    int textCapacity = 0;  // units, terminating zero included
+    int image = -1;        // index in the image list; -1 draws no icon
 };
 
 struct ListViewStateChange : NotifyHeader {
@@ -102,24 +102,24 @@ struct ListViewItem : NotifyHeader {
 // thread, in order. Indexes count from 0; -1 means "all" where stated.
 
 bool listViewSetItemCount(Window list, int count, unsigned flags = 0);  // ItemCountFlag bits. Any thread.
-int listViewGetItemCount(Window list);  // Any thread.
+int listViewGetItemCount(Window list);                                  // Any thread.
 // Sets the bits of `mask` to those of `state`, on one row or on all (-1). Rows beyond the
 // item count keep their states and show them once the count grows. Focusing a row takes
 // the focus from the one that had it. The parent gets listStateChanged.
 bool listViewSetItemState(Window list, int index, unsigned state, unsigned mask);  // Any thread.
-unsigned listViewGetItemState(Window list, int index, unsigned mask);  // Any thread.
+unsigned listViewGetItemState(Window list, int index, unsigned mask);              // Any thread.
 // The first row after `start` (-1: from the top) that has every state in `flags`; -1 none.
 int listViewGetNextItem(Window list, int start, unsigned flags);  // Any thread.
 // Scrolls so that the row is visible.
 bool listViewEnsureVisible(Window list, int index);  // Any thread.
-int listViewGetTopIndex(Window list);  // Any thread.
+int listViewGetTopIndex(Window list);                // Any thread.
 // How many rows fit on one page (report: lines; icon: the whole grid).
-int listViewGetCountPerPage(Window list);  // Any thread.
+int listViewGetCountPerPage(Window list);              // Any thread.
 bool listViewSetMode(Window list, ListViewMode mode);  // Any thread.
-ListViewMode listViewGetMode(Window list);  // Any thread.
+ListViewMode listViewGetMode(Window list);             // Any thread.
 // Attaches an image list (replacing the one of that kind, which is not destroyed).
 bool listViewSetImageList(Window list, ImageList images, ImageListKind kind);  // Any thread.
-ImageList listViewGetImageList(Window list, ImageListKind kind);  // Any thread.
+ImageList listViewGetImageList(Window list, ImageListKind kind);               // Any thread.
 // Redraws rows from..to (asks the owner again).
 bool listViewRedrawItems(Window list, int from, int to);  // Any thread.
 

@@ -62,9 +62,11 @@ public:
         TerminalSize size = state()->frame.size();
         Level level;
         level.entries = std::move(entries);
-        bool anySub = std::any_of(level.entries.begin(), level.entries.end(), [](const MenuEntry& e) { return e.subMenu != 0; });
+        bool anySub = std::any_of(level.entries.begin(), level.entries.end(),
+                                  [](const MenuEntry& e) { return e.subMenu != 0; });
         int width = minimumWidth;
-        for (const MenuEntry& entry : level.entries) width = std::max(width, cellWidth(codePoints(entry.text)) + 4 + (anySub ? 2 : 0));
+        for (const MenuEntry& entry : level.entries)
+            width = std::max(width, cellWidth(codePoints(entry.text)) + 4 + (anySub ? 2 : 0));
         width = std::min(width, size.columns);
         int visible = std::clamp(static_cast<int>(level.entries.size()), 1, std::max(1, size.rows - 3));
         int height = visible + 2;
@@ -85,12 +87,8 @@ public:
         Level& level = levels.back();
         const MenuEntry& entry = level.entries[static_cast<std::size_t>(level.selected)];
         switch (static_cast<Key>(wParam)) {
-        case Key::up:
-            step(level, -1);
-            break;
-        case Key::down:
-            step(level, 1);
-            break;
+        case Key::up: step(level, -1); break;
+        case Key::down: step(level, 1); break;
         case Key::home:
             level.selected = static_cast<int>(level.entries.size()) - 1;
             step(level, 1);
@@ -116,11 +114,8 @@ public:
             levels.pop_back();
             done = levels.empty();
             break;
-        case Key::rightSoft:
-            done = true;
-            break;
-        default:
-            break;
+        case Key::rightSoft: done = true; break;
+        default: break;
         }
         if (!levels.empty()) scrollToSelection(levels.back());
         markDirty();
@@ -190,8 +185,8 @@ private:
 int runPopup(std::unique_ptr<PopupControl> control) {
     TerminalSize size = state()->frame.size();
     PopupControl* popup = control.get();
-    Window window = createWindowNow({.kind = ControlKind::popupMenu, .rect = {0, 0, size.columns, std::max(0, size.rows - 1)}},
-                                    std::move(control));
+    Window window = createWindowNow(
+        {.kind = ControlKind::popupMenu, .rect = {0, 0, size.columns, std::max(0, size.rows - 1)}}, std::move(control));
     runModal({}, [&] { return !find(window) || popup->done; });
     int chosen = find(window) ? popup->chosen : 0;
     destroyWindow(window);

@@ -34,13 +34,13 @@ struct Menu {
 
 // A menu holding the resource's items; its sub-menus belong to it.
 Menu loadMenu(const MenuResource& resource);  // UI thread only.
-Menu createPopupMenu();  // UI thread only.
+Menu createPopupMenu();                       // UI thread only.
 // Destroys the menu and its sub-menus; a sub-menu of another menu is not destroyed alone.
-bool destroyMenu(Menu menu);  // UI thread only.
+bool destroyMenu(Menu menu);            // UI thread only.
 Menu getSubMenu(Menu menu, int index);  // no menu when the item has no sub-menu. UI thread only.
 int getMenuItemCount(Menu menu);        // -1 for no menu. UI thread only.
 bool appendMenuItem(Menu menu, std::u16string_view text, int command);  // UI thread only.
-bool appendMenuSeparator(Menu menu);  // UI thread only.
+bool appendMenuSeparator(Menu menu);                                    // UI thread only.
 bool appendSubMenu(Menu menu, std::u16string_view text, Menu subMenu);  // subMenu then belongs to menu. UI thread only.
 
 // Where the point is on the menu's box.

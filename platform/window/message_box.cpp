@@ -15,30 +15,27 @@ constexpr int iconColumn = 4;  // "(?) "
 
 std::u32string_view iconTag(MessageBoxIcon icon) {
     switch (icon) {
-    case MessageBoxIcon::hand:
-        return U"(x)";
-    case MessageBoxIcon::question:
-        return U"(?)";
-    case MessageBoxIcon::exclamation:
-        return U"(!)";
-    case MessageBoxIcon::information:
-        return U"(i)";
-    case MessageBoxIcon::none:
-        break;
+    case MessageBoxIcon::hand: return U"(x)";
+    case MessageBoxIcon::question: return U"(?)";
+    case MessageBoxIcon::exclamation: return U"(!)";
+    case MessageBoxIcon::information: return U"(i)";
+    case MessageBoxIcon::none: break;
     }
     return U"";
 }
 
 class MessageBoxControl final : public Control {
 public:
-    MessageBoxControl(std::u16string_view caption, std::u16string_view text, MessageBoxButtons buttons, MessageBoxIcon icon)
+    MessageBoxControl(std::u16string_view caption, std::u16string_view text, MessageBoxButtons buttons,
+                      MessageBoxIcon icon)
         : caption_(codePoints(caption)), text_(text), buttons_(buttons), icon_(icon) {}
 
     // The box's place on a screen of this size.
     Rect layout(TerminalSize size) {
         int indent = icon_ == MessageBoxIcon::none ? 0 : iconColumn;
         int widest = 0;
-        for (const std::u32string& line : layoutLines(text_, 1 << 20, false)) widest = std::max(widest, cellWidth(line));
+        for (const std::u32string& line : layoutLines(text_, 1 << 20, false))
+            widest = std::max(widest, cellWidth(line));
         int width = std::max({24, cellWidth(caption_) + 8, widest + indent + 4});
         width = std::min(width, std::max(8, size.columns - 2));
         lines_ = layoutLines(text_, width - 4 - indent, true);
@@ -55,17 +52,12 @@ public:
         if (message == MessageId::keyDown) {
             switch (static_cast<Key>(wParam)) {
             case Key::leftSoft:
-            case Key::action:
-                result = positive;
-                break;
+            case Key::action: result = positive; break;
             case Key::rightSoft:
                 if (yesNo) result = MessageBoxResult::no;
                 break;
-            case Key::back:
-                result = negative;
-                break;
-            default:
-                break;
+            case Key::back: result = negative; break;
+            default: break;
             }
             return 0;
         }
@@ -87,7 +79,8 @@ public:
         int indent = icon_ == MessageBoxIcon::none ? 0 : iconColumn;
         canvas.text(2, 2, iconTag(icon_), CellStyle::label);
         for (int row = 0; row < static_cast<int>(lines_.size()) && row < height - 4; ++row)
-            canvas.text(2 + indent, 2 + row, lines_[static_cast<std::size_t>(row)], CellStyle::normal, width - 4 - indent);
+            canvas.text(2 + indent, 2 + row, lines_[static_cast<std::size_t>(row)], CellStyle::normal,
+                        width - 4 - indent);
     }
 
     std::pair<std::u16string, std::u16string> softKeyLabels() const override {
@@ -111,18 +104,21 @@ private:
 
 using namespace detail;
 
-MessageBoxResult messageBox(Window owner, std::u16string_view text, std::u16string_view caption, MessageBoxButtons buttons,
-                            MessageBoxIcon icon) {
-    return onUi<MessageBoxResult>([&] {
-        auto control = std::make_unique<MessageBoxControl>(caption, text, buttons, icon);
-        MessageBoxControl* box = control.get();
-        Rect rect = box->layout(state()->frame.size());
-        Window window = createWindowNow({.kind = ControlKind::messageBox, .text = caption, .rect = rect}, std::move(control));
-        runModal(owner, [&] { return !find(window) || box->result != MessageBoxResult::none; });
-        MessageBoxResult result = find(window) ? box->result : MessageBoxResult::none;
-        destroyWindow(window);
-        return result;
-    }, MessageBoxResult::none);
+MessageBoxResult messageBox(Window owner, std::u16string_view text, std::u16string_view caption,
+                            MessageBoxButtons buttons, MessageBoxIcon icon) {
+    return onUi<MessageBoxResult>(
+        [&] {
+            auto control = std::make_unique<MessageBoxControl>(caption, text, buttons, icon);
+            MessageBoxControl* box = control.get();
+            Rect rect = box->layout(state()->frame.size());
+            Window window = createWindowNow({.kind = ControlKind::messageBox, .text = caption, .rect = rect},
+                                            std::move(control));
+            runModal(owner, [&] { return !find(window) || box->result != MessageBoxResult::none; });
+            MessageBoxResult result = find(window) ? box->result : MessageBoxResult::none;
+            destroyWindow(window);
+            return result;
+        },
+        MessageBoxResult::none);
 }
 
 void messageBeep(MessageBoxIcon) {

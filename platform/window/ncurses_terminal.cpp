@@ -133,8 +133,7 @@ public:
         if (poll(watched, wakePipe_[0] >= 0 ? 2 : 1, timeoutMs) <= 0) return std::nullopt;
         if (watched[1].revents & POLLIN) {
             char drain[64];
-            while (::read(wakePipe_[0], drain, sizeof drain) > 0) {
-            }
+            while (::read(wakePipe_[0], drain, sizeof drain) > 0) {}
         }
         if (watched[0].revents & (POLLHUP | POLLERR | POLLNVAL)) return InputEvent{InputEvent::Kind::endOfInput};
         return readKey();
@@ -153,26 +152,22 @@ private:
     std::pair<attr_t, short> look(CellStyle style) const {
         switch (style) {
         case CellStyle::title:
-            return colours_ ? std::pair<attr_t, short>{A_BOLD, pairTitle} : std::pair<attr_t, short>{A_REVERSE | A_BOLD, 0};
+            return colours_ ? std::pair<attr_t, short>{A_BOLD, pairTitle}
+                            : std::pair<attr_t, short>{A_REVERSE | A_BOLD, 0};
         case CellStyle::softKeys:
             return colours_ ? std::pair<attr_t, short>{A_NORMAL, pairSoftKeys} : std::pair<attr_t, short>{A_REVERSE, 0};
         case CellStyle::selected:
             return colours_ ? std::pair<attr_t, short>{A_BOLD, pairSelected} : std::pair<attr_t, short>{A_REVERSE, 0};
-        case CellStyle::label:
-            return {A_BOLD, 0};
-        case CellStyle::focused:
-            return {A_UNDERLINE, 0};
+        case CellStyle::label: return {A_BOLD, 0};
+        case CellStyle::focused: return {A_UNDERLINE, 0};
         case CellStyle::cut:
-        case CellStyle::disabled:
-            return {A_DIM, 0};
-        case CellStyle::field:
-            return {A_UNDERLINE, colours_ ? short{pairField} : short{0}};
+        case CellStyle::disabled: return {A_DIM, 0};
+        case CellStyle::field: return {A_UNDERLINE, colours_ ? short{pairField} : short{0}};
         case CellStyle::focusedField:
-            return colours_ ? std::pair<attr_t, short>{A_NORMAL, pairFocusedField} : std::pair<attr_t, short>{A_UNDERLINE | A_BOLD, 0};
-        case CellStyle::frame:
-            return {A_BOLD, colours_ ? short{pairFrame} : short{0}};
-        case CellStyle::normal:
-            break;
+            return colours_ ? std::pair<attr_t, short>{A_NORMAL, pairFocusedField}
+                            : std::pair<attr_t, short>{A_UNDERLINE | A_BOLD, 0};
+        case CellStyle::frame: return {A_BOLD, colours_ ? short{pairFrame} : short{0}};
+        case CellStyle::normal: break;
         }
         return {A_NORMAL, 0};
     }
@@ -184,10 +179,12 @@ private:
         InputEvent event;
         if (kind == KEY_CODE_YES) {
             switch (code) {
-            case KEY_RESIZE:
-                return InputEvent{InputEvent::Kind::resize};
+            case KEY_RESIZE: return InputEvent{InputEvent::Kind::resize};
             case KEY_F(1): event.key = Key::leftSoft; break;
-            case KEY_F(13): event.key = Key::leftSoft; event.modifiers = keyShift; break;  // Shift+F1
+            case KEY_F(13):
+                event.key = Key::leftSoft;
+                event.modifiers = keyShift;
+                break;  // Shift+F1
             case KEY_F(2): event.key = Key::rightSoft; break;
             case KEY_F(3): event.key = Key::help; break;
             case KEY_F(22):  // Shift+F10
@@ -203,7 +200,10 @@ private:
             case KEY_BACKSPACE: event.key = Key::backspace; break;
             case KEY_DC: event.key = Key::del; break;
             case KEY_ENTER: event.key = Key::action; break;
-            case KEY_BTAB: event.key = Key::tab; event.modifiers = keyShift; break;
+            case KEY_BTAB:
+                event.key = Key::tab;
+                event.modifiers = keyShift;
+                break;
             default: return std::nullopt;  // a key the phone does not have
             }
             return event;

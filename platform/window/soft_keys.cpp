@@ -86,10 +86,8 @@ void drawSoftKeyLine(Frame& frame, Window foreground) {
     WindowData* window = find(foreground);
     if (!window) return;
     std::pair<std::u16string, std::u16string> labels;
-    if (SoftKeyBarControl* bar = barOf(window->softKeyBar))
-        labels = {bar->keys[0].label, bar->keys[1].label};
-    else if (window->control)
-        labels = window->control->softKeyLabels();
+    if (SoftKeyBarControl* bar = barOf(window->softKeyBar)) labels = {bar->keys[0].label, bar->keys[1].label};
+    else if (window->control) labels = window->control->softKeyLabels();
     int rightWidth = cellWidth(codePoints(labels.second));
     int leftWidth = canvas.text(1, 0, labels.first, CellStyle::softKeys, size.columns / 2 - 1);
     int rightStart = std::max(leftWidth + 2, size.columns - 1 - rightWidth);
@@ -101,58 +99,72 @@ void drawSoftKeyLine(Frame& frame, Window foreground) {
 using namespace detail;
 
 Window createSoftKeyBar(Window owner, const SoftKeyBarResource& resource) {
-    return onUi<Window>([&] {
-        WindowData* ownerData = find(owner);
-        if (barCreationFails.load() || !ownerData || ownerData->parent) return Window{};
-        if (ownerData->softKeyBar) destroyWindow(ownerData->softKeyBar);
-        Window bar = createWindowNow({.kind = ControlKind::softKeyBar});
-        find(bar)->owner = owner;
-        find(owner)->softKeyBar = bar;
-        SoftKeyBarControl* control = barOf(bar);
-        const SoftKeyResource* keys[2] = {&resource.left, &resource.right};
-        for (int i = 0; i < 2; ++i) {
-            control->keys[i].label = keys[i]->label;
-            control->keys[i].command = keys[i]->command;
-            if (keys[i]->menu) control->keys[i].menu = loadMenu(*keys[i]->menu);
-        }
-        markDirty();
-        return bar;
-    }, Window{});
+    return onUi<Window>(
+        [&] {
+            WindowData* ownerData = find(owner);
+            if (barCreationFails.load() || !ownerData || ownerData->parent) return Window{};
+            if (ownerData->softKeyBar) destroyWindow(ownerData->softKeyBar);
+            Window bar = createWindowNow({.kind = ControlKind::softKeyBar});
+            find(bar)->owner = owner;
+            find(owner)->softKeyBar = bar;
+            SoftKeyBarControl* control = barOf(bar);
+            const SoftKeyResource* keys[2] = {&resource.left, &resource.right};
+            for (int i = 0; i < 2; ++i) {
+                control->keys[i].label = keys[i]->label;
+                control->keys[i].command = keys[i]->command;
+                if (keys[i]->menu) control->keys[i].menu = loadMenu(*keys[i]->menu);
+            }
+            markDirty();
+            return bar;
+        },
+        Window{});
 }
 
 Window findSoftKeyBar(Window owner) {
-    return onUi<Window>([&] { WindowData* data = find(owner); return data ? data->softKeyBar : Window{}; }, Window{});
+    return onUi<Window>(
+        [&] {
+            WindowData* data = find(owner);
+            return data ? data->softKeyBar : Window{};
+        },
+        Window{});
 }
 
 bool softKeyBarSetKey(Window bar, SoftKey key, std::u16string_view label, int command) {
-    return onUi<bool>([&] {
-        SoftKeyState* softKey = keyOf(bar, key);
-        if (!softKey) return false;
-        softKey->label = label;
-        if (command) {
-            destroyMenu(softKey->menu);
-            softKey->menu = {};
-            softKey->command = command;
-        }
-        markDirty();
-        return true;
-    }, false);
+    return onUi<bool>(
+        [&] {
+            SoftKeyState* softKey = keyOf(bar, key);
+            if (!softKey) return false;
+            softKey->label = label;
+            if (command) {
+                destroyMenu(softKey->menu);
+                softKey->menu = {};
+                softKey->command = command;
+            }
+            markDirty();
+            return true;
+        },
+        false);
 }
 
 Menu softKeyBarGetMenu(Window bar, SoftKey key) {
-    return onUi<Menu>([&] { SoftKeyState* softKey = keyOf(bar, key); return softKey ? softKey->menu : Menu{}; }, Menu{});
+    return onUi<Menu>(
+        [&] {
+            SoftKeyState* softKey = keyOf(bar, key);
+            return softKey ? softKey->menu : Menu{};
+        },
+        Menu{});
 }
 
 bool softKeyBarOverrideKey(Window bar, Key key, unsigned flags) {
-    return onUi<bool>([&] {
-        SoftKeyBarControl* control = barOf(bar);
-        if (!control) return false;
-        if (flags)
-            control->overrides[key] = flags;
-        else
-            control->overrides.erase(key);
-        return true;
-    }, false);
+    return onUi<bool>(
+        [&] {
+            SoftKeyBarControl* control = barOf(bar);
+            if (!control) return false;
+            if (flags) control->overrides[key] = flags;
+            else control->overrides.erase(key);
+            return true;
+        },
+        false);
 }
 
 void setSoftKeyBarCreationFails(bool fails) { barCreationFails.store(fails); }

@@ -106,10 +106,8 @@ bool dispatchOne(State& s) {
         message = std::move(s.queue.front());
         s.queue.pop_front();
     }
-    if (message.call)
-        message.call(true);
-    else
-        callProcedure(message.window, message.message, message.wParam, message.lParam);
+    if (message.call) message.call(true);
+    else callProcedure(message.window, message.message, message.wParam, message.lParam);
     return true;
 }
 
@@ -321,10 +319,8 @@ Window createWindowNow(const CreateWindowArgs& args, std::unique_ptr<Control> co
     }
     bool topLevel = isTopLevel(*data);
     s.windows.emplace(window.id, std::move(data));
-    if (WindowData* parent = find(args.parent))
-        parent->children.push_back(window);
-    else if (topLevel)
-        s.topLevels.push_back(window);
+    if (WindowData* parent = find(args.parent)) parent->children.push_back(window);
+    else if (topLevel) s.topLevels.push_back(window);
     if (WindowData* created = find(window); created && created->control) created->control->textSet(*created);
 
     callProcedure(window, MessageId::create, 0, args.createParam);
@@ -348,14 +344,9 @@ bool runLoop(const std::function<bool()>& done) {
         std::optional<InputEvent> event = s.terminal.readInput(waitTimeout(s));
         if (!event) continue;
         switch (event->kind) {
-        case InputEvent::Kind::endOfInput:
-            return false;
-        case InputEvent::Kind::resize:
-            handleResize(s);
-            break;
-        case InputEvent::Kind::key:
-            handleTerminalKey(*event);
-            break;
+        case InputEvent::Kind::endOfInput: return false;
+        case InputEvent::Kind::resize: handleResize(s); break;
+        case InputEvent::Kind::key: handleTerminalKey(*event); break;
         }
     }
 }
@@ -423,115 +414,160 @@ bool isWindow(Window window) {
 }
 
 Window getParent(Window window) {
-    return onUi<Window>([&] { WindowData* data = find(window); return data ? data->parent : Window{}; }, Window{});
+    return onUi<Window>(
+        [&] {
+            WindowData* data = find(window);
+            return data ? data->parent : Window{};
+        },
+        Window{});
 }
 
 std::vector<Window> getChildren(Window window) {
-    return onUi<std::vector<Window>>([&] {
-        WindowData* data = find(window);
-        return data ? data->children : std::vector<Window>{};
-    }, {});
+    return onUi<std::vector<Window>>(
+        [&] {
+            WindowData* data = find(window);
+            return data ? data->children : std::vector<Window>{};
+        },
+        {});
 }
 
 ControlKind getWindowKind(Window window) {
-    return onUi<ControlKind>([&] { WindowData* data = find(window); return data ? data->kind : ControlKind::window; },
-                             ControlKind::window);
+    return onUi<ControlKind>(
+        [&] {
+            WindowData* data = find(window);
+            return data ? data->kind : ControlKind::window;
+        },
+        ControlKind::window);
 }
 
 int getWindowId(Window window) {
-    return onUi<int>([&] { WindowData* data = find(window); return data ? data->id : 0; }, 0);
+    return onUi<int>(
+        [&] {
+            WindowData* data = find(window);
+            return data ? data->id : 0;
+        },
+        0);
 }
 
 Window getDialogItem(Window parent, int id) {
-    return onUi<Window>([&] {
-        std::function<Window(Window)> search = [&](Window at) -> Window {
-            WindowData* data = find(at);
-            if (!data) return {};
-            for (Window child : data->children) {
-                if (WindowData* c = find(child); c && c->id == id) return child;
-                if (Window found = search(child)) return found;
-            }
-            return {};
-        };
-        return search(parent);
-    }, Window{});
+    return onUi<Window>(
+        [&] {
+            std::function<Window(Window)> search = [&](Window at) -> Window {
+                WindowData* data = find(at);
+                if (!data) return {};
+                for (Window child : data->children) {
+                    if (WindowData* c = find(child); c && c->id == id) return child;
+                    if (Window found = search(child)) return found;
+                }
+                return {};
+            };
+            return search(parent);
+        },
+        Window{});
 }
 
 bool setWindowText(Window window, std::u16string_view text) {
-    return onUi<bool>([&] {
-        WindowData* data = find(window);
-        if (!data) return false;
-        data->text = text;
-        if (data->control) data->control->textSet(*data);
-        markDirty();
-        return true;
-    }, false);
+    return onUi<bool>(
+        [&] {
+            WindowData* data = find(window);
+            if (!data) return false;
+            data->text = text;
+            if (data->control) data->control->textSet(*data);
+            markDirty();
+            return true;
+        },
+        false);
 }
 
 std::u16string getWindowText(Window window) {
-    return onUi<std::u16string>([&] { WindowData* data = find(window); return data ? data->text : std::u16string(); }, {});
+    return onUi<std::u16string>(
+        [&] {
+            WindowData* data = find(window);
+            return data ? data->text : std::u16string();
+        },
+        {});
 }
 
 Rect getClientRect(Window window) {
-    return onUi<Rect>([&] {
-        WindowData* data = find(window);
-        if (!data) return Rect{};
-        Rect area = screenClientRect(*data);
-        return Rect{0, 0, area.width(), area.height()};
-    }, Rect{});
+    return onUi<Rect>(
+        [&] {
+            WindowData* data = find(window);
+            if (!data) return Rect{};
+            Rect area = screenClientRect(*data);
+            return Rect{0, 0, area.width(), area.height()};
+        },
+        Rect{});
 }
 
 Rect getWindowRect(Window window) {
-    return onUi<Rect>([&] { WindowData* data = find(window); return data ? screenClientRect(*data) : Rect{}; }, Rect{});
+    return onUi<Rect>(
+        [&] {
+            WindowData* data = find(window);
+            return data ? screenClientRect(*data) : Rect{};
+        },
+        Rect{});
 }
 
 bool moveWindow(Window window, Rect rect) {
-    return onUi<bool>([&] {
-        WindowData* data = find(window);
-        if (!data || !data->parent) return false;  // top-level windows fill the screen
-        data->rect = rect;
-        markDirty();
-        callProcedure(window, MessageId::size, static_cast<WParam>(rect.width()), rect.height());
-        return true;
-    }, false);
+    return onUi<bool>(
+        [&] {
+            WindowData* data = find(window);
+            if (!data || !data->parent) return false;  // top-level windows fill the screen
+            data->rect = rect;
+            markDirty();
+            callProcedure(window, MessageId::size, static_cast<WParam>(rect.width()), rect.height());
+            return true;
+        },
+        false);
 }
 
 bool showWindow(Window window, bool visible) {
-    return onUi<bool>([&] {
-        WindowData* data = find(window);
-        if (!data) return false;
-        bool was = data->visible;
-        data->visible = visible;
-        if (!visible && isInside(state()->focus, window) && data->parent) setFocusNow(data->parent);
-        if (isTopLevel(*data)) setForegroundAfterChange();
-        markDirty();
-        return was;
-    }, false);
+    return onUi<bool>(
+        [&] {
+            WindowData* data = find(window);
+            if (!data) return false;
+            bool was = data->visible;
+            data->visible = visible;
+            if (!visible && isInside(state()->focus, window) && data->parent) setFocusNow(data->parent);
+            if (isTopLevel(*data)) setForegroundAfterChange();
+            markDirty();
+            return was;
+        },
+        false);
 }
 
 bool isWindowVisible(Window window) {
-    return onUi<bool>([&] {
-        for (WindowData* data = find(window); data; data = find(data->parent))
-            if (!data->visible) return false;
-        return find(window) != nullptr;
-    }, false);
+    return onUi<bool>(
+        [&] {
+            for (WindowData* data = find(window); data; data = find(data->parent))
+                if (!data->visible) return false;
+            return find(window) != nullptr;
+        },
+        false);
 }
 
 bool enableWindow(Window window, bool enabled) {
-    return onUi<bool>([&] {
-        WindowData* data = find(window);
-        if (!data) return false;
-        bool was = data->enabled;
-        if (was == enabled) return was;
-        data->enabled = enabled;
-        markDirty();
-        callProcedure(window, MessageId::enable, enabled ? 1 : 0, 0);
-        return was;
-    }, false);
+    return onUi<bool>(
+        [&] {
+            WindowData* data = find(window);
+            if (!data) return false;
+            bool was = data->enabled;
+            if (was == enabled) return was;
+            data->enabled = enabled;
+            markDirty();
+            callProcedure(window, MessageId::enable, enabled ? 1 : 0, 0);
+            return was;
+        },
+        false);
 }
 
 bool isWindowEnabled(Window window) {
-    return onUi<bool>([&] { WindowData* data = find(window); return data && data->enabled; }, false);
+    return onUi<bool>(
+        [&] {
+            WindowData* data = find(window);
+            return data && data->enabled;
+        },
+        false);
 }
 
 Window setFocus(Window window) {
@@ -547,12 +583,14 @@ Window getForegroundWindow() {
 }
 
 WindowProcedure setWindowProcedure(Window window, WindowProcedure procedure) {
-    return onUi<WindowProcedure>([&] {
-        WindowData* data = find(window);
-        if (!data) return WindowProcedure{};
-        std::swap(data->procedure, procedure);
-        return procedure;
-    }, WindowProcedure{});
+    return onUi<WindowProcedure>(
+        [&] {
+            WindowData* data = find(window);
+            if (!data) return WindowProcedure{};
+            std::swap(data->procedure, procedure);
+            return procedure;
+        },
+        WindowProcedure{});
 }
 
 LResult defaultWindowProcedure(Window window, MessageId message, WParam, LParam) {
@@ -567,7 +605,12 @@ void setWindowData(Window window, void* value) {
 }
 
 void* getWindowData(Window window) {
-    return onUi<void*>([&] { WindowData* data = find(window); return data ? data->data : nullptr; }, nullptr);
+    return onUi<void*>(
+        [&] {
+            WindowData* data = find(window);
+            return data ? data->data : nullptr;
+        },
+        nullptr);
 }
 
 void invalidateWindow(Window) {
@@ -604,12 +647,14 @@ LResult sendMessage(Window window, MessageId message, WParam wParam, LParam lPar
 }
 
 bool setTimer(Window window, int timerId, int intervalMs) {
-    return onUi<bool>([&] {
-        if (!find(window)) return false;
-        intervalMs = std::max(intervalMs, 1);
-        state()->timers[{window.id, timerId}] = Timer{intervalMs, now() + intervalMs};
-        return true;
-    }, false);
+    return onUi<bool>(
+        [&] {
+            if (!find(window)) return false;
+            intervalMs = std::max(intervalMs, 1);
+            state()->timers[{window.id, timerId}] = Timer{intervalMs, now() + intervalMs};
+            return true;
+        },
+        false);
 }
 
 bool killTimer(Window window, int timerId) {
@@ -636,10 +681,8 @@ void postQuitMessage(int code) {
         state()->quit = true;
         state()->quitCode = code;
     };
-    if (onUiThread())
-        message.call(true);
-    else
-        enqueue(std::move(message));
+    if (onUiThread()) message.call(true);
+    else enqueue(std::move(message));
 }
 
 void runUntilIdle() {

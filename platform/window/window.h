@@ -121,40 +121,40 @@ using WindowProcedure = std::function<LResult(Window, MessageId, WParam, LParam)
 // The kinds of windows. Controls bring their own procedure; replace it with
 // setWindowProcedure and pass what you do not handle to the one it returns.
 enum class ControlKind {
-    window,       // a plain window; a top-level one fills the screen with its title line
-    listView,     // list_view.h
-    selector,     // controls.h: one-line list box
-    dropDown,     // controls.h: one-line list that opens a list below it
-    spinner,      // controls.h: arrows that step the selector or number beside them
-    edit,         // controls.h
-    checkBox,     // controls.h
-    staticText,   // controls.h
-    dialog,       // dialog.h; created by dialogBox
-    softKeyBar,   // soft_keys.h; created by createSoftKeyBar
-    messageBox,   // message_box.h; created by messageBox
-    popupMenu,    // menu.h; created while a menu or drop-down list is open
+    window,      // a plain window; a top-level one fills the screen with its title line
+    listView,    // list_view.h
+    selector,    // controls.h: one-line list box
+    dropDown,    // controls.h: one-line list that opens a list below it
+    spinner,     // controls.h: arrows that step the selector or number beside them
+    edit,        // controls.h
+    checkBox,    // controls.h
+    staticText,  // controls.h
+    dialog,      // dialog.h; created by dialogBox
+    softKeyBar,  // soft_keys.h; created by createSoftKeyBar
+    messageBox,  // message_box.h; created by messageBox
+    popupMenu,   // menu.h; created while a menu or drop-down list is open
 };
 
 // Options of createWindow, by kind.
 enum ControlOption : unsigned {
-    optionHidden = 1u << 0,        // any: create hidden
-    editPassword = 1u << 1,        // edit: shows '*' for each character
-    editDigits = 1u << 2,          // edit: accepts only the digits 0-9
-    editReadOnly = 1u << 3,        // edit: shows the text but refuses changes
-    editClearOnBackHeld = 1u << 4, // edit: holding Back clears the whole text
-    staticCenter = 1u << 5,        // static text: each line centred
-    spinnerWrap = 1u << 6,         // spinner: stepping past an end goes to the other end
+    optionHidden = 1u << 0,         // any: create hidden
+    editPassword = 1u << 1,         // edit: shows '*' for each character
+    editDigits = 1u << 2,           // edit: accepts only the digits 0-9
+    editReadOnly = 1u << 3,         // edit: shows the text but refuses changes
+    editClearOnBackHeld = 1u << 4,  // edit: holding Back clears the whole text
+    staticCenter = 1u << 5,         // static text: each line centred
+    spinnerWrap = 1u << 6,          // spinner: stepping past an end goes to the other end
 };
 
 struct CreateWindowArgs {
     ControlKind kind = ControlKind::window;
-    std::u16string_view text{};    // title of a top-level window, label of a check box, ...
-    unsigned options = 0;          // ControlOption bits
-    Rect rect{};                   // in the parent's client cells; top-level windows fill the screen
-    Window parent{};               // none: a top-level window
-    int id = 0;                    // control id, reported in commands and notifications
-    WindowProcedure procedure{};   // plain windows only; none gives defaultWindowProcedure
-    LParam createParam = 0;        // passed with the create message
+    std::u16string_view text{};   // title of a top-level window, label of a check box, ...
+    unsigned options = 0;         // ControlOption bits
+    Rect rect{};                  // in the parent's client cells; top-level windows fill the screen
+    Window parent{};              // none: a top-level window
+    int id = 0;                   // control id, reported in commands and notifications
+    WindowProcedure procedure{};  // plain windows only; none gives defaultWindowProcedure
+    LParam createParam = 0;       // passed with the create message
 };
 
 // Creates a window and sends it create, then size. A top-level window becomes the
@@ -165,10 +165,10 @@ Window createWindow(const CreateWindowArgs& args);
 bool destroyWindow(Window window);
 bool isWindow(Window window);  // Any thread.
 
-Window getParent(Window window);             // Any thread.
+Window getParent(Window window);                 // Any thread.
 std::vector<Window> getChildren(Window window);  // in creation order. Any thread.
-ControlKind getWindowKind(Window window);    // Any thread.
-int getWindowId(Window window);             // Any thread.
+ControlKind getWindowKind(Window window);        // Any thread.
+int getWindowId(Window window);                  // Any thread.
 // The child with this control id, searched in the whole tree below the window. Any thread.
 Window getDialogItem(Window parent, int id);
 
@@ -192,7 +192,7 @@ bool isWindowEnabled(Window window);  // Any thread.
 // Gives the keyboard focus to the window; sends killFocus to the old and setFocus to the
 // new one. Returns the window that had it. Any thread.
 Window setFocus(Window window);
-Window getFocus();              // Any thread.
+Window getFocus();  // Any thread.
 // The top-level window the user sees: the topmost main window, dialog or box. Any thread.
 Window getForegroundWindow();
 

@@ -212,14 +212,15 @@ TEST_F(MainWindow, SettingsSurviveARestart) {
               "  [x] Show File Extentions\n"
               "\n\n\n"
               " Done                                                Cancel");
-    const std::string settled = " \\home\\me\\ D:1 F:3 - Farlink\n"
-                                " < All Files                                              >\n"
-                                " [D]  Projects\n"
-                                " [T]  notes.txt\n"
-                                " [H]  page.htm\n"
-                                " [I]  photo.jpg\n"
-                                "\n\n\n\n\n\n\n\n\n"
-                                " Remote                                                Menu";
+    const std::string settled =
+        " \\home\\me\\ D:1 F:3 - Farlink\n"
+        " < All Files                                              >\n"
+        " [D]  Projects\n"
+        " [T]  notes.txt\n"
+        " [H]  page.htm\n"
+        " [I]  photo.jpg\n"
+        "\n\n\n\n\n\n\n\n\n"
+        " Remote                                                Menu";
     EXPECT_EQ(terminal.screenText(), settled);
 
     platform::destroyWindow(main);

@@ -11,7 +11,11 @@ using platform::toUtf8;
 
 // Whether a name passes the type-ahead text or the filter's pattern list.
 TEST(Matching, TypeAheadAndFilterPatterns) {
-    struct Case { bool (*passes)(std::u16string_view, std::u16string_view); std::u16string text, name; bool expected; };
+    struct Case {
+        bool (*passes)(std::u16string_view, std::u16string_view);
+        std::u16string text, name;
+        bool expected;
+    };
     const Case cases[] = {
         {nameMatchesTypeAhead, u"", u"anything", true},
         {nameMatchesTypeAhead, u"AB", u"cab.txt", true},
@@ -34,7 +38,10 @@ TEST(Matching, TypeAheadAndFilterPatterns) {
 
 TEST(Matching, AttributeMask) {
     using namespace platform;
-    struct Case { std::uint32_t mask, attributes; bool shown; };
+    struct Case {
+        std::uint32_t mask, attributes;
+        bool shown;
+    };
     const Case cases[] = {
         {0, attributeHidden | attributeSystem, true},
         {1, attributeArchive, true},
@@ -51,7 +58,9 @@ TEST(Matching, AttributeMask) {
 }
 
 TEST(Matching, DotSegmentsOfTheCurrentFolder) {
-    struct Case { std::u16string folder, expected; };
+    struct Case {
+        std::u16string folder, expected;
+    };
     const Case cases[] = {
         {u"\\a\\b\\c\\..\\..\\", u"\\a\\"},
         {u"\\..\\", u"\\"},

@@ -101,11 +101,12 @@ TEST_F(Population, TheRememberedPathTakesTheSelectionOnce) {
     rememberPath(u"\\r\\b.txt");
     ASSERT_TRUE(refresh());
     EXPECT_EQ(selectedIndex(), 2);
-    EXPECT_EQ(screen.terminal.screenText(), " \\r\\ - Farlink\n"
-                                            " [..] ..\n"
-                                            " [T]  a\n"
-                                            " [T]  b\n"
-                                            " [T]  c\n\n\n");
+    EXPECT_EQ(screen.terminal.screenText(),
+              " \\r\\ - Farlink\n"
+              " [..] ..\n"
+              " [T]  a\n"
+              " [T]  b\n"
+              " [T]  c\n\n\n");
     ASSERT_TRUE(refresh());
     EXPECT_EQ(selectedIndex(), 0);
 }
@@ -142,7 +143,10 @@ TEST_F(Population, ARefreshFindingTheLockTakenEndsWithoutWaiting) {
 TEST_F(Population, AListingWithNothingToShowSaysWhy) {
     root.folder("empty");
     root.file("typed/zebra");
-    struct Case { std::u16string folder, typeAhead; std::string row; };
+    struct Case {
+        std::u16string folder, typeAhead;
+        std::string row;
+    };
     const Case cases[] = {
         {u"\\empty\\", u"", ".. (No Files)"},
         {u"\\typed\\", u"AB", ".. (No Files)"},

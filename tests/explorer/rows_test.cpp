@@ -27,8 +27,8 @@ struct Entry {
 constexpr std::uint64_t GiB = 1ULL << 30;
 // Listing order. Ties: a.html/a.txt by size, b.txt/a.txt by date and type, ...
 const std::vector<Entry> entries = {
-    {u"b.txt", 5, 0x2'00000001},       {u"a.html", 3, 0x1'FFFFFFFF}, {u"c", 5 * GiB, 0x2'00000000},
-    {u"a.txt", 3, 0x2'00000001},       {u"e.c", 1, 0x1'FFFFFFFF},     {u"f.bin", 3 * GiB, 0x2'00000000},
+    {u"b.txt", 5, 0x2'00000001}, {u"a.html", 3, 0x1'FFFFFFFF}, {u"c", 5 * GiB, 0x2'00000000},
+    {u"a.txt", 3, 0x2'00000001}, {u"e.c", 1, 0x1'FFFFFFFF},    {u"f.bin", 3 * GiB, 0x2'00000000},
 };
 
 std::vector<std::string> listed(const Listing& listing) {
@@ -50,7 +50,11 @@ Listing fakeListing() {
 
 TEST(Rows, EveryKeyInBothDirectionsKeepsListingOrderForTies) {
     using Names = std::vector<std::string>;
-    struct Case { std::uint32_t key; bool ascending; Names expected; };
+    struct Case {
+        std::uint32_t key;
+        bool ascending;
+        Names expected;
+    };
     const Case cases[] = {
         {sortNone, true, {"b.txt", "a.html", "c", "a.txt", "e.c", "f.bin"}},
         {sortNone, false, {"b.txt", "a.html", "c", "a.txt", "e.c", "f.bin"}},

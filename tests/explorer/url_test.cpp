@@ -13,7 +13,9 @@ using explorer::compose;
 using platform::toUtf8;
 
 TEST(Url, ComposeWithAndWithoutExtension) {
-    struct Case { std::u16string scheme, folder, name, extension, expected; };
+    struct Case {
+        std::u16string scheme, folder, name, extension, expected;
+    };
     const Case cases[] = {
         {u"file", u"\\Temp\\", u"a", u"txt", u"file://\\Temp\\a.txt"},
         {u"file", u"\\Temp\\", u"a", u"", u"file://\\Temp\\a"},
@@ -31,7 +33,9 @@ TEST(Url, Canonicalize) {
     view.GetCurrentFolder = [] { return std::u16string(u"\\home\\me\\"); };
     explorer::ViewProvider* previous = explorer::currentProvider;
     explorer::currentProvider = &view;
-    struct Case { std::u16string input, expected; };
+    struct Case {
+        std::u16string input, expected;
+    };
     const Case cases[] = {
         {u"docs\\..\\..\\x.txt", u"\\home\\x.txt"},  // relative: from the current folder
         {u"/pub//dir/./x.txt", u"\\pub\\dir\\x.txt"},
@@ -64,7 +68,10 @@ TEST(Url, WhatWouldNotFitAPathIsRefusedNotCut) {
 }
 
 TEST(Url, Split) {
-    struct Case { std::u16string path; std::string parts; };  // scheme|folder|name|extension
+    struct Case {
+        std::u16string path;
+        std::string parts;
+    };  // scheme|folder|name|extension
     const Case cases[] = {
         {u"file://\\My Documents\\a.txt", "file:|//\\My Documents\\|a|txt"},
         {u"\\x\\a.tar.gz", "|\\x\\|a.tar|gz"},

@@ -13,9 +13,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
 #include <cstring>
 #include <filesystem>
-#include <gtest/gtest.h>
 #include <optional>
 
 namespace {
@@ -26,13 +26,13 @@ using Script = std::vector<ScriptStep>;
 
 // The server's side of a transfer's opening, up to its 1xx reply.
 Script passiveOpening(const std::string& type, const std::string& command, const std::string& pasvHost = "127,0,0,1") {
-    return {expect("TYPE " + type), send("200 ok\r\n"), expect("PASV"), replyPassive(pasvHost), acceptData(),
-            expect(command), send("150 opening\r\n")};
+    return {expect("TYPE " + type), send("200 ok\r\n"), expect("PASV"),         replyPassive(pasvHost),
+            acceptData(),           expect(command),    send("150 opening\r\n")};
 }
 
 Script activeOpening(const std::string& command) {
-    return {expect("TYPE I"), send("200 ok\r\n"), expect("PORT 127,0,0,1,*"), send("200 ok\r\n"), expect(command),
-            send("150 opening\r\n")};
+    return {expect("TYPE I"),   send("200 ok\r\n"), expect("PORT 127,0,0,1,*"),
+            send("200 ok\r\n"), expect(command),    send("150 opening\r\n")};
 }
 
 // Binds `socket` to a free loopback port and returns that port's host text.
@@ -169,7 +169,8 @@ TEST_F(Engine, OverlongArgumentsAndARefusedRenameSendNothingMore) {
     const std::string path250(250, 'p');
     start({{expect("MKD " + path250), send("257 made\r\n"), expect("RNFR /missing"), send("550 no such file\r\n"),
             expect("NOOP" + std::string(251, ' ')), send("200 ok\r\n"), expect("TYPE I"), send("200 ok\r\n")},
-           passiveOpening("I", "RETR " + path250), {closeData(), send("226 done\r\n")}});
+           passiveOpening("I", "RETR " + path250),
+           {closeData(), send("226 done\r\n")}});
     EXPECT_EQ(1, makeFolder(session, path250));
     EXPECT_EQ(0, makeFolder(session, path250 + "p"));
     EXPECT_EQ("257 made\n", reply());
@@ -190,11 +191,18 @@ TEST_F(Engine, LineBreaksInArgumentsAreRefusedBeforeAnythingIsSent) {
     const std::string bad[] = {"a\r\nDELE x", "a\nb", std::string("a\0b", 3)};
     for (const std::string& text : bad) {
         SCOPED_TRACE(text);
-        const int results[] = {logIn(session, text, "pw"), logIn(session, "user", text), makeFolder(session, text),
-                               changeFolder(session, text), removeFolder(session, text), deleteFile(session, text),
-                               renamePath(session, "/a", text), sendSimple(session, text),
-                               download(session, local, text, 'I', 0), download(session, local, text, 'I', 5),
-                               upload(session, local, text, 'I', 0), listToFile(session, local + ".list", text),
+        const int results[] = {logIn(session, text, "pw"),
+                               logIn(session, "user", text),
+                               makeFolder(session, text),
+                               changeFolder(session, text),
+                               removeFolder(session, text),
+                               deleteFile(session, text),
+                               renamePath(session, "/a", text),
+                               sendSimple(session, text),
+                               download(session, local, text, 'I', 0),
+                               download(session, local, text, 'I', 5),
+                               upload(session, local, text, 'I', 0),
+                               listToFile(session, local + ".list", text),
                                serverToServer(session, sameServer, text, "/b", 'I', 0)};
         for (int result : results) EXPECT_EQ(0, result);
         EXPECT_EQ("Invalid character in command argument\n", reply());
@@ -219,8 +227,12 @@ TEST(PassiveAddress, ReadsSixNumbersAfterTheParenthesis) {
     ASSERT_TRUE(parsePassiveAddress("227 Entering Passive Mode (192,168,1,10,19,137).", address));
     EXPECT_EQ((std::vector<int>{19, 137, 192, 168, 1, 10}), std::vector<int>(address, address + 6));
     EXPECT_TRUE(parsePassiveAddress("227 =( 10, 0, 0, 1, 4, 1)", address));
-    const char* refused[] = {"227 Entering Passive Mode 127,0,0,1,4,1", "227 (127,0,0,1,4)", "227 (127,0,0,1,4,256)",
-                             "227 (127,0,0,1,4,)", "227 (127,0,0,1,-4,1)", "227 (127,0,0,1,40000,1)"};
+    const char* refused[] = {"227 Entering Passive Mode 127,0,0,1,4,1",
+                             "227 (127,0,0,1,4)",
+                             "227 (127,0,0,1,4,256)",
+                             "227 (127,0,0,1,4,)",
+                             "227 (127,0,0,1,-4,1)",
+                             "227 (127,0,0,1,40000,1)"};
     for (const char* reply : refused) EXPECT_FALSE(parsePassiveAddress(reply, address)) << reply;
 }
 
@@ -256,9 +268,12 @@ TEST_F(Engine, FailedDownloadLeavesTheUsersFileAsItWas) {
     writeFile(existing, "precious");
     start({{expect("TYPE I"), send("200 ok\r\n"), expect("PASV"), replyPassive(), acceptData(), expect("RETR /gone"),
             send("550 no such file\r\n")},
-           passiveOpening("I", "RETR /cut"), {sendData("partial"), closeData(), send("426 connection lost\r\n")},
-           passiveOpening("I", "RETR /new"), {sendData("x"), closeData(), send("451 local error\r\n")},
-           passiveOpening("I", "RETR /cancelled"), {sendData("data"), closeData(), send("226 done\r\n")}});
+           passiveOpening("I", "RETR /cut"),
+           {sendData("partial"), closeData(), send("426 connection lost\r\n")},
+           passiveOpening("I", "RETR /new"),
+           {sendData("x"), closeData(), send("451 local error\r\n")},
+           passiveOpening("I", "RETR /cancelled"),
+           {sendData("data"), closeData(), send("226 done\r\n")}});
     EXPECT_EQ(0, download(session, existing, "/gone", 'I', 0));
     EXPECT_EQ("550 no such file\n", reply());
     EXPECT_EQ(0, download(session, existing, "/cut", 'I', 0));
@@ -279,7 +294,8 @@ TEST_F(Engine, ListingsArriveWithLfLineEndsAndAnEmptyOneEmptiesTheFile) {
     start({passiveOpening("A", "LIST -aL"),
            {sendData("-rw-r--r-- 1 a b 1 Jan  1  2020 one\r\nd"), sendData("rwxr-xr-x 2 a b 0 Jan  1  2020 two\r\n"),
             closeData(), send("226 done\r\n")},
-           passiveOpening("A", "LIST -aL"), {closeData(), send("226 empty\r\n")}});
+           passiveOpening("A", "LIST -aL"),
+           {closeData(), send("226 empty\r\n")}});
     EXPECT_EQ(1, listToFile(session, listing, std::nullopt)) << reply();
     EXPECT_EQ("-rw-r--r-- 1 a b 1 Jan  1  2020 one\ndrwxr-xr-x 2 a b 0 Jan  1  2020 two\n", readFile(listing));
     EXPECT_EQ(1, listToFile(session, listing, std::nullopt)) << reply();
@@ -324,7 +340,8 @@ TEST_F(Engine, ActiveDownloadTakesOnlyTheServersConnection) {
 TEST_F(Engine, ActiveOpeningReportsTheServersRefusal) {
     start({{expect("TYPE I"), send("200 ok\r\n"), expect("PORT 127,0,0,1,*"), send("200 ok\r\n"),
             expect("RETR /missing"), send("550 no such file\r\n")},
-           activeOpening("RETR /f"), {send("425 cannot open data connection\r\n")}});
+           activeOpening("RETR /f"),
+           {send("425 cannot open data connection\r\n")}});
     setConnectionMode(session, ConnectionMode::Active);
     EXPECT_EQ(0, download(session, folder / "a", "/missing", 'I', 0));
     EXPECT_EQ("550 no such file\n", reply());
@@ -349,17 +366,23 @@ TEST_F(Engine, ActiveAcceptGivesUpWhenTheServerNeverConnects) {
 
 TEST_F(Engine, ServerToServerNeedsBothFinalRepliesAndStopsAtEachRefusal) {
     const auto opening = [](const std::string& passiveReply) {
-        return Script{expect("TYPE I"), send("200 ok\r\n"), expect("TYPE I"), send("200 ok\r\n"), expect("PASV"),
-                      send(passiveReply)};
+        return Script{expect("TYPE I"),   send("200 ok\r\n"), expect("TYPE I"),
+                      send("200 ok\r\n"), expect("PASV"),     send(passiveReply)};
     };
     const std::string passive = "227 Entering Passive Mode (127,0,0,1,4,1).\r\n";
-    const Script started = {expect("PORT 127,0,0,1,4,1"), send("200 ok\r\n"), expect("RETR /a"), send("150 go\r\n"),
-                            expect("STOR /b"), send("150 go\r\n")};
-    start({opening(passive), started, {send("226 sent\r\n226 stored\r\n")},
-           opening(passive), started, {send("226 sent\r\n426 aborted\r\n")},
-           opening("500 no passive\r\n"), opening("227 passive 127,0,0,1,4,1\r\n"), opening(passive),
-           {expect("PORT 127,0,0,1,4,1"), send("200 ok\r\n"), expect("RETR /a"), send("150 go\r\n"),
-            expect("STOR /b"), send("553 not allowed\r\n"), expect("PASV"), send("227 (127,0,0,1,4,2)\r\n"),
+    const Script started = {expect("PORT 127,0,0,1,4,1"), send("200 ok\r\n"), expect("RETR /a"),
+                            send("150 go\r\n"),           expect("STOR /b"),  send("150 go\r\n")};
+    start({opening(passive),
+           started,
+           {send("226 sent\r\n226 stored\r\n")},
+           opening(passive),
+           started,
+           {send("226 sent\r\n426 aborted\r\n")},
+           opening("500 no passive\r\n"),
+           opening("227 passive 127,0,0,1,4,1\r\n"),
+           opening(passive),
+           {expect("PORT 127,0,0,1,4,1"), send("200 ok\r\n"), expect("RETR /a"), send("150 go\r\n"), expect("STOR /b"),
+            send("553 not allowed\r\n"), expect("PASV"), send("227 (127,0,0,1,4,2)\r\n"),
             send("425 no data connection\r\n")}});
     EXPECT_EQ(1, serverToServer(session, session, "/a", "/b", 'I', 0)) << reply();
     EXPECT_EQ(0, serverToServer(session, session, "/a", "/b", 'I', 0));

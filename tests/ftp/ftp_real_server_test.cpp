@@ -9,9 +9,9 @@
 
 #include <sys/wait.h>
 
+#include <gtest/gtest.h>
 #include <cstdlib>
 #include <filesystem>
-#include <gtest/gtest.h>
 
 namespace {
 

@@ -1,10 +1,10 @@
 // The listing parser: tables of lines with the entries they must give, the year guess
 // against today's date, real listings of pyftpdlib and vsftpd compared with the file
 // system, and random and cut-off lines that must never be read past their end.
+#include "ftp/listing_parser.h"
 #include "ftp/ftp_commands.h"
 #include "ftp/ftp_session.h"
 #include "ftp/ftp_transfer.h"
-#include "ftp/listing_parser.h"
 #include "tests/support/real_ftp_server.h"
 #include "tests/support/temporary_folder.h"
 
@@ -12,10 +12,10 @@
 #include <sys/time.h>
 #include <unistd.h>
 
+#include <gtest/gtest.h>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
-#include <gtest/gtest.h>
 #include <map>
 #include <memory>
 #include <random>
@@ -61,7 +61,8 @@ TEST(ListingParser, ReadsEachStyle) {
     const std::pair<std::string, Expected> cases[] = {
         {"-rw-r--r--   1 owner    group        1234 Mar 15  2005 notes.txt\n",
          {"notes.txt\n", 0, 1, SizeKind::Exact, 1234, TimeKind::Day, at(2005, 3, 15)}},
-        {"drwxr-xr-x 2 u g 4096 Jan 3 2005 sub\n", {"sub\n", 1, 0, SizeKind::Exact, 4096, TimeKind::Day, at(2005, 1, 3)}},
+        {"drwxr-xr-x 2 u g 4096 Jan 3 2005 sub\n",
+         {"sub\n", 1, 0, SizeKind::Exact, 4096, TimeKind::Day, at(2005, 1, 3)}},
         {"lrwxrwxrwx 1 u g 7 Jan 3 2005 link -> target\n",
          {"link", 1, 1, SizeKind::Exact, 7, TimeKind::Day, at(2005, 1, 3)}},
         {"-rw-r--r-- 1 owner 1234 Jan 3 2005 only owner\n",
@@ -98,13 +99,20 @@ TEST(ListingParser, ReadsEachStyle) {
 
 TEST(ListingParser, RejectsWhatIsNoEntry) {
     const std::string lines[] = {
-        "", "x", "\n", "total 12\n", "220 banner line\n",
-        "-rw-r--r-- 1 u g 12 Jan 3\n",         // ends before its time field
-        "-rw-r--r-- 1 u g 12 Jan 3 2005",      // ends without a name
-        "-rw-r--r-- 1 u g 12 Jan 3 123 name\n",  // a year field of three characters
+        "",
+        "x",
+        "\n",
+        "total 12\n",
+        "220 banner line\n",
+        "-rw-r--r-- 1 u g 12 Jan 3\n",            // ends before its time field
+        "-rw-r--r-- 1 u g 12 Jan 3 2005",         // ends without a name
+        "-rw-r--r-- 1 u g 12 Jan 3 123 name\n",   // a year field of three characters
         "-rw-r--r-- 1 u g 12 Jab 3 2005 name\n",  // no month at all
-        "A.TXT;1 1 5-XYZ-2002 13:28\n", "A.TXT;1 1 5-JUL-2002\n",
-        "04-27-00  09:09PM       <DIR>\n", "04-27-00  09:09\n", "12-31-99\n",
+        "A.TXT;1 1 5-XYZ-2002 13:28\n",
+        "A.TXT;1 1 5-JUL-2002\n",
+        "04-27-00  09:09PM       <DIR>\n",
+        "04-27-00  09:09\n",
+        "12-31-99\n",
         "+/,m1,s4\n",  // facts without a TAB
     };
     for (const std::string& line : lines) {
@@ -114,15 +122,18 @@ TEST(ListingParser, RejectsWhatIsNoEntry) {
 }
 
 TEST(ListingParser, MonthNamesAndDays) {
-    const std::pair<std::string, int> months[] = {{"Jan", 0},  {"mAY", 4},   {"DEC", 11},
+    const std::pair<std::string, int> months[] = {{"Jan", 0}, {"mAY", 4},   {"DEC", 11},
                                                   {"Ja", -1}, {"June", -1}, {"J@N", -1}};
     for (const auto& [text, index] : months) EXPECT_EQ(index, monthIndex(text.data(), int(text.size()))) << text;
 
-    struct Day { int year, month, dayOfMonth; std::int64_t seconds; };
+    struct Day {
+        int year, month, dayOfMonth;
+        std::int64_t seconds;
+    };
     const Day days[] = {
-        {1970, 0, 1, 0},           {2000, 1, 29, 951782400},  // a leap day of a 400-year
+        {1970, 0, 1, 0},           {2000, 1, 29, 951782400},             // a leap day of a 400-year
         {2100, 2, 1, 4107542400},  {2100, 1, 30, 4107456000 + 2 * day},  // 2100 is no leap year
-        {2038, 0, 19, 2147472000}, {2038, 0, 20, 2147558400},  // past 32 bits the next day
+        {2038, 0, 19, 2147472000}, {2038, 0, 20, 2147558400},            // past 32 bits the next day
         {1969, 11, 31, -day},
     };
     for (const auto& [year, month, dayOfMonth, seconds] : days) {
@@ -208,7 +219,10 @@ TEST_P(RealListing, MatchesTheFileSystem) {
     std::filesystem::create_directory(folder);
     writeFile(folder + "/plain.txt", std::string(1234, 'p'));
     writeFile(folder + "/with  two spaces.txt", "s");
-    writeFile(folder + "/\xC3\xBCnic\xC3\xB8" "de \xE6\x97\xA5.txt", std::string(70000, 'u'));
+    writeFile(folder +
+                  "/\xC3\xBCnic\xC3\xB8"
+                  "de \xE6\x97\xA5.txt",
+              std::string(70000, 'u'));
     writeFile(folder + "/old.txt", "old");
     std::filesystem::create_directory(folder + "/sub folder");
     std::filesystem::create_symlink("plain.txt", folder + "/link");
@@ -248,9 +262,14 @@ TEST_P(RealListing, MatchesTheFileSystem) {
         EXPECT_EQ(name == "old.txt" ? TimeKind::Day : TimeKind::Minute, entry.timeKind);
         EXPECT_EQ(status.st_mtime - status.st_mtime % precision, entry.time - localOffset());
     }
-    EXPECT_EQ((std::map<std::string, int>{{"plain.txt", 1}, {"with  two spaces.txt", 1},
-                                          {"\xC3\xBCnic\xC3\xB8" "de \xE6\x97\xA5.txt", 1}, {"old.txt", 1},
-                                          {"sub folder", 1}, {"link", 1}}),
+    EXPECT_EQ((std::map<std::string, int>{{"plain.txt", 1},
+                                          {"with  two spaces.txt", 1},
+                                          {"\xC3\xBCnic\xC3\xB8"
+                                           "de \xE6\x97\xA5.txt",
+                                           1},
+                                          {"old.txt", 1},
+                                          {"sub folder", 1},
+                                          {"link", 1}}),
               seen);
 }
 

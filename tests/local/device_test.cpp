@@ -38,19 +38,20 @@ TEST_F(Device, AnAccessDeniedDeleteIsShownInTheFileSystemErrorBox) {
     screen.terminal.pressKey(Key::leftSoft);
     platform::setLastError(platform::errorAccessDenied);
     EXPECT_EQ(deviceProvider.ShowError(u"Delete Error"), static_cast<int>(platform::MessageBoxResult::ok));
-    EXPECT_EQ(shown, " Farlink\n"
-                     " +- File System Error ------------------------------------+\n"
-                     " |                                                        |\n"
-                     " | (x) An error ocured with the file operation.           |\n"
-                     " |                                                        |\n"
-                     " |     Delete Error (5)                                   |\n"
-                     " |     Description:                                       |\n"
-                     " |     Access Denied. The file or folder may be opened in |\n"
-                     " |     another application, read-only or hidden.          |\n"
-                     " |                                                        |\n"
-                     " +--------------------------------------------------------+\n"
-                     "\n"
-                     " OK");
+    EXPECT_EQ(shown,
+              " Farlink\n"
+              " +- File System Error ------------------------------------+\n"
+              " |                                                        |\n"
+              " | (x) An error ocured with the file operation.           |\n"
+              " |                                                        |\n"
+              " |     Delete Error (5)                                   |\n"
+              " |     Description:                                       |\n"
+              " |     Access Denied. The file or folder may be opened in |\n"
+              " |     another application, read-only or hidden.          |\n"
+              " |                                                        |\n"
+              " +--------------------------------------------------------+\n"
+              "\n"
+              " OK");
     EXPECT_EQ(screen.terminal.bellCount(), 1);
 }
 
@@ -121,7 +122,10 @@ TEST_F(FolderCopy, NoLeavesTheFileAndAsksAgainAtTheNext) {
 }
 
 TEST_F(FolderCopy, RefusesWhatCannotWork) {
-    struct Case { std::u16string source, destination; std::uint32_t error; };
+    struct Case {
+        std::u16string source, destination;
+        std::uint32_t error;
+    };
     const Case cases[] = {
         {u"\\nowhere", u"\\dst2", platform::errorPathNotFound},
         {u"\\src", u"\\src\\deep\\copy", platform::errorInvalidParameter},  // it would copy itself

@@ -36,11 +36,16 @@ TEST_F(Options, SavingWritesTenDwordsWithTheirDataLengthsAndLoadingReadsThemBack
     view.confirm = 5;
     view.titleInfo = 3;
     local::saveDeviceOptions(view);
-    struct Expected { const char16_t* name; std::uint32_t size; std::uint32_t value; };
+    struct Expected {
+        const char16_t* name;
+        std::uint32_t size;
+        std::uint32_t value;
+    };
     const Expected expected[] = {
-        {u"Filter", 4, 2},      {u"Sort", 4, 4},       {u"Ascending", 1, 0},     {u"Large Icon", 1, 1},
-        {u"Save Folder", 1, 0}, {u"Show Extentions", 1, 1}, {u"Show Parent", 1, 0}, {u"Show Files", 4, 3},
-        {u"Confirm", 4, 5},     {u"Title Info", 4, 3},
+        {u"Filter", 4, 2},      {u"Sort", 4, 4},        {u"Ascending", 1, 0},
+        {u"Large Icon", 1, 1},  {u"Save Folder", 1, 0}, {u"Show Extentions", 1, 1},
+        {u"Show Parent", 1, 0}, {u"Show Files", 4, 3},  {u"Confirm", 4, 5},
+        {u"Title Info", 4, 3},
     };
     for (const Expected& e : expected) {
         const test_support::StoredValue value = storedValue(local::optionsKeyPath, e.name);
@@ -79,7 +84,7 @@ TEST_F(Options, TouchScreensGetDropDownListsBesideTheirLabelsAndBackCancels) {
     view.titleInfo = 3;
     std::string shown;
     screen.terminal.atIdle([&] { shown = screen.terminal.screenText(); });
-    screen.terminal.pressKey(platform::Key::back);     // outside a text field Back cancels
+    screen.terminal.pressKey(platform::Key::back);      // outside a text field Back cancels
     screen.terminal.pressKey(platform::Key::leftSoft);  // Done, were the dialog still open
     const int result = local::editDeviceOptions(view, {screen.main, nullptr});
     ui::setPlatformType(ui::keypadPlatform);

@@ -21,15 +21,13 @@ using platform::Key;
 using platform::toUtf8;
 
 TEST(FormatSize, EachUnitBeginsAt1024OfTheOneBelow) {
-    struct Case { std::uint32_t low, high; const char* text; };
+    struct Case {
+        std::uint32_t low, high;
+        const char* text;
+    };
     const Case cases[] = {
-        {1023, 0, "1023 B"},
-        {1024, 0, "1.0 KB"},
-        {1048575, 0, "1024.0 KB"},
-        {1048576, 0, "1.00 MB"},
-        {1073741824, 0, "1.000 GB"},
-        {0, 1, "4.000 GB"},
-        {0, 256, "1.0000 TB"},
+        {1023, 0, "1023 B"},         {1024, 0, "1.0 KB"}, {1048575, 0, "1024.0 KB"}, {1048576, 0, "1.00 MB"},
+        {1073741824, 0, "1.000 GB"}, {0, 1, "4.000 GB"},  {0, 256, "1.0000 TB"},
     };
     for (const Case& c : cases) {
         EXPECT_EQ(toUtf8(local::formatSize(c.low, c.high)), c.text) << c.low << " " << c.high;
@@ -129,7 +127,7 @@ TEST_F(Properties, AFolderIsCountedWhileTheScreenSaysSo) {
     folder.attributes = 0x10;
     tree.attributes[u"\\docs\\Projects"] = folder;
     tree.folders[u"\\docs\\Projects\\"] = {entry(u".", 0x10), entry(u"..", 0x10), entry(u"a.txt", 0x20, 10),
-                                          entry(u"b.txt", 0x20, 20), entry(u"sub", 0x10)};
+                                           entry(u"b.txt", 0x20, 20), entry(u"sub", 0x10)};
     tree.folders[u"\\docs\\Projects\\sub\\"] = {entry(u"c", 0x20, 1), entry(u"d", 0x20, 2), entry(u"e", 0x20, 3)};
     explorer::ViewProvider view = fakeView();
     explorer::currentProvider = &view;

@@ -4,8 +4,8 @@
 
 #include <future>
 
-#include "tests/platform/helpers.h"
 #include "platform/errors.h"
+#include "tests/platform/helpers.h"
 
 namespace {
 

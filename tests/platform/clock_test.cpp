@@ -6,8 +6,8 @@
 #include <ctime>
 #include <string>
 
-#include "tests/support/scoped_variable.h"
 #include "platform/text.h"
+#include "tests/support/scoped_variable.h"
 
 namespace {
 
@@ -36,7 +36,10 @@ std::uint64_t fileTimeOfUtc(int year, int month, int day, int hour, int minute, 
 }
 
 TEST(Clock, CalendarAndFileTimesAgreeAcrossTheEpochs) {
-    struct Case { SystemTime time; std::uint64_t fileTime; };
+    struct Case {
+        SystemTime time;
+        std::uint64_t fileTime;
+    };
     const Case cases[] = {
         {{1601, 1, 1, 1, 0, 0, 0, 0}, 0},
         {{1970, 1, 4, 1, 0, 0, 0, 0}, unixEpochAsFileTime},
@@ -72,8 +75,8 @@ TEST(Clock, EveryFourHundredYearCycleDayRoundTrips) {
 
 TEST(Clock, InvalidCalendarFieldsAreRefused) {
     const SystemTime cases[] = {
-        {1600, 12, 0, 31, 0, 0, 0, 0}, {2024, 13, 0, 1, 0, 0, 0, 0}, {2024, 1, 0, 0, 0, 0, 0, 0},
-        {1900, 2, 0, 29, 0, 0, 0, 0},  {2024, 4, 0, 31, 0, 0, 0, 0}, {2024, 1, 0, 1, 24, 0, 0, 0},
+        {1600, 12, 0, 31, 0, 0, 0, 0},  {2024, 13, 0, 1, 0, 0, 0, 0}, {2024, 1, 0, 0, 0, 0, 0, 0},
+        {1900, 2, 0, 29, 0, 0, 0, 0},   {2024, 4, 0, 31, 0, 0, 0, 0}, {2024, 1, 0, 1, 24, 0, 0, 0},
         {2024, 1, 0, 1, 0, 0, 0, 1000},
     };
     for (const auto& time : cases) {
@@ -94,7 +97,12 @@ TEST(Clock, LocalTimeFollowsDaylightSavingAtEachInstant) {
     const ScopedVariable zone("TZ", "Europe/Berlin");
     // The local times of the last hour of summer time occur again in winter time; the
     // way back gives the winter one (below).
-    struct Case { const char* what; std::uint64_t utc; std::uint64_t local; bool localTimeIsUnique; };
+    struct Case {
+        const char* what;
+        std::uint64_t utc;
+        std::uint64_t local;
+        bool localTimeIsUnique;
+    };
     const Case cases[] = {
         {"winter", fileTimeOfUtc(2026, 1, 15, 12, 0, 0), fileTimeOfUtc(2026, 1, 15, 13, 0, 0), true},
         {"last second of winter time", fileTimeOfUtc(2026, 3, 29, 0, 59, 59), fileTimeOfUtc(2026, 3, 29, 1, 59, 59),

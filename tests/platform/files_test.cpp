@@ -62,12 +62,14 @@ protected:
         }
         return names;
     }
-
 };
 
 TEST(DevicePaths, MapToHostPathsThatNeverLeaveTheRoot) {
     setDeviceRoot("/srv/device/");
-    struct Case { std::u16string device; std::string host; };
+    struct Case {
+        std::u16string device;
+        std::string host;
+    };
     const Case cases[] = {
         {u"\\", "/srv/device"},
         {u"a/b\\c", "/srv/device/a/b/c"},
@@ -76,7 +78,9 @@ TEST(DevicePaths, MapToHostPathsThatNeverLeaveTheRoot) {
         {u"\\a\\..\\..\\..\\etc\\passwd", "/srv/device/etc/passwd"},
         {u"\\a\\...\\b", "/srv/device/a/.../b"},
         {std::u16string(u"\\a\0\\b", 5), "/srv/device/a"},
-        {u"\\Gr\u00fc\u00dfe\\\U0001F600", "/srv/device/Gr\xC3\xBC\xC3\x9F" "e/\xF0\x9F\x98\x80"},
+        {u"\\Gr\u00fc\u00dfe\\\U0001F600",
+         "/srv/device/Gr\xC3\xBC\xC3\x9F"
+         "e/\xF0\x9F\x98\x80"},
     };
     for (const auto& c : cases) EXPECT_EQ(toHostPath(c.device), c.host) << "device path " << toUtf8(c.device);
     // The way back: only host paths inside the root have a device path.
@@ -93,9 +97,12 @@ TEST_F(Files, WildcardsSelectNamesAndSkipDotEntries) {
     }
     mkdir((scratch / "folder").c_str(), 0755);
     using Names = std::vector<std::string>;
-    const Names everything{".hidden", "a.txt", "ab", "b.TXT", "folder", "noext",
-                           "smile_\xF0\x9F\x98\x80.txt", "x.tar.gz"};
-    struct Case { std::u16string pattern; Names names; };
+    const Names everything{".hidden", "a.txt", "ab", "b.TXT", "folder", "noext", "smile_\xF0\x9F\x98\x80.txt",
+                           "x.tar.gz"};
+    struct Case {
+        std::u16string pattern;
+        Names names;
+    };
     const Case cases[] = {
         {u"\\*", everything},
         {u"\\*.*", everything},
@@ -113,7 +120,10 @@ TEST_F(Files, WildcardsSelectNamesAndSkipDotEntries) {
 TEST_F(Files, FailedSearchesSayWhatWasMissing) {
     writeFile(scratch / "file", "x");
     mkdir((scratch / "empty").c_str(), 0755);
-    struct Case { std::u16string pattern; std::uint32_t error; };
+    struct Case {
+        std::u16string pattern;
+        std::uint32_t error;
+    };
     const Case cases[] = {
         {u"\\nothing*", errorFileNotFound},
         {u"\\empty\\*", errorFileNotFound},
@@ -145,7 +155,11 @@ TEST_F(Files, RecordsCarryAttributesSizesAndTimes) {
     ASSERT_EQ(ftruncate(big, (5LL << 30) + 3), 0);
     close(big);
 
-    struct Case { std::u16string name; std::uint32_t attributes; std::uint64_t size; };
+    struct Case {
+        std::u16string name;
+        std::uint32_t attributes;
+        std::uint64_t size;
+    };
     const Case cases[] = {
         {u"plain.txt", attributeArchive, 5},
         {u".dotfile", attributeArchive | attributeHidden, 0},
@@ -166,7 +180,11 @@ TEST_F(Files, RecordsCarryAttributesSizesAndTimes) {
     }
 
     // 2001-02-03 04:05:06.7 UTC and one second before 1970.
-    struct Stamp { std::int64_t seconds; long nanoseconds; std::uint64_t fileTime; };
+    struct Stamp {
+        std::int64_t seconds;
+        long nanoseconds;
+        std::uint64_t fileTime;
+    };
     const Stamp stamps[] = {{981173106, 700000000, 126256467067000000ULL}, {-1, 0, 116444735990000000ULL}};
     for (const auto& stamp : stamps) {
         const timespec times[2] = {{stamp.seconds, stamp.nanoseconds}, {stamp.seconds, stamp.nanoseconds}};
@@ -194,7 +212,11 @@ TEST_F(Files, FailuresGiveThePlatformCodeAndChangeNothing) {
     mkfifo((scratch / "pipe").c_str(), 0600);
     ASSERT_TRUE(createFolder(u"\\folder"));
     writeFile(scratch / "folder/inside", "x");
-    struct Case { const char* what; std::function<bool()> operation; std::uint32_t error; };
+    struct Case {
+        const char* what;
+        std::function<bool()> operation;
+        std::uint32_t error;
+    };
     const Case cases[] = {
         {"copy from nothing", [] { return copyFile(u"\\missing.txt", u"\\target.txt", false); }, errorFileNotFound},
         {"copy from nowhere", [] { return copyFile(u"\\no\\missing.txt", u"\\target.txt", false); }, errorPathNotFound},

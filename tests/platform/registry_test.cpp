@@ -55,7 +55,11 @@ protected:
 };
 
 TEST_F(Registry, EveryTypeAndLengthRoundTripsThroughAPrivateFile) {
-    struct Case { std::u16string name; std::uint32_t type; std::string data; };
+    struct Case {
+        std::u16string name;
+        std::uint32_t type;
+        std::string data;
+    };
     const Case cases[] = {
         {u"Ascending", registryDword, "\x01"},
         {u"Filter", registryDword, "\x78\x56\x34\x12"},

@@ -28,7 +28,13 @@ std::string display(const ShellFileInfo& info) { return toUtf8(boundedView(info.
 std::string type(const ShellFileInfo& info) { return toUtf8(boundedView(info.typeName, std::size(info.typeName))); }
 
 TEST(Shell, NameAndAttributesAloneGiveTypeIconAndDisplayName) {
-    struct Case { std::u16string path; std::uint32_t attributes; const char* display; const char* type; IconId icon; };
+    struct Case {
+        std::u16string path;
+        std::uint32_t attributes;
+        const char* display;
+        const char* type;
+        IconId icon;
+    };
     const Case cases[] = {
         {u"\\a\\photo.JPG", attributeArchive, "photo", "JPEG Image", IconId::image},
         {u"\\a\\x.tar.gz", 0, "x.tar", "Gzip Archive", IconId::archive},

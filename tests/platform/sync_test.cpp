@@ -12,8 +12,8 @@
 #include <thread>
 #include <vector>
 
-#include "tests/platform/helpers.h"
 #include "platform/errors.h"
+#include "tests/platform/helpers.h"
 
 namespace {
 

@@ -8,8 +8,8 @@ using platform::toUtf16;
 using platform::toUtf8;
 
 TEST(Text, RoundTripsEveryPlane) {
-    const std::u16string samples[] = {u"", u"plain", u"Grüße \u00e9t\u00e9", u"\u65e5\u672c\u8a9e",
-                                      u"emoji \U0001F600 end", u"\U0010FFFF"};
+    const std::u16string samples[] = {
+        u"", u"plain", u"Grüße \u00e9t\u00e9", u"\u65e5\u672c\u8a9e", u"emoji \U0001F600 end", u"\U0010FFFF"};
     for (const auto& sample : samples) {
         EXPECT_EQ(toUtf16(toUtf8(sample)), sample) << toUtf8(sample);
     }
@@ -17,10 +17,15 @@ TEST(Text, RoundTripsEveryPlane) {
 }
 
 TEST(Text, UnpairedSurrogatesBecomeReplacement) {
-    struct Case { std::u16string input; std::string expected; };
+    struct Case {
+        std::u16string input;
+        std::string expected;
+    };
     const Case cases[] = {
         {std::u16string(1, char16_t(0xD800)), "\xEF\xBF\xBD"},
-        {std::u16string{char16_t(0xDC00), u'a'}, "\xEF\xBF\xBD" "a"},
+        {std::u16string{char16_t(0xDC00), u'a'},
+         "\xEF\xBF\xBD"
+         "a"},
         {std::u16string{u'a', char16_t(0xD83D)}, "a\xEF\xBF\xBD"},
         {std::u16string{char16_t(0xD83D), char16_t(0xD83D), char16_t(0xDE00)}, "\xEF\xBF\xBD\xF0\x9F\x98\x80"},
     };
@@ -28,15 +33,22 @@ TEST(Text, UnpairedSurrogatesBecomeReplacement) {
 }
 
 TEST(Text, InvalidUtf8BecomesReplacement) {
-    struct Case { std::string input; std::u16string expected; };
+    struct Case {
+        std::string input;
+        std::u16string expected;
+    };
     const Case cases[] = {
         {"\xFF", u"\uFFFD"},
-        {"a\x80" "b", u"a\uFFFDb"},
-        {"\xC0\xAF", u"\uFFFD\uFFFD"},          // overlong '/'
-        {"\xED\xA0\x80", u"\uFFFD"},  // encoded surrogate
-        {"\xE6\x97", u"\uFFFD"},                 // cut at the end
-        {"\xE6\x97" "x", u"\uFFFDx"},            // cut in the middle
-        {"\xF4\x90\x80\x80", u"\uFFFD"},         // above U+10FFFF
+        {"a\x80"
+         "b",
+         u"a\uFFFDb"},
+        {"\xC0\xAF", u"\uFFFD\uFFFD"},  // overlong '/'
+        {"\xED\xA0\x80", u"\uFFFD"},    // encoded surrogate
+        {"\xE6\x97", u"\uFFFD"},        // cut at the end
+        {"\xE6\x97"
+         "x",
+         u"\uFFFDx"},                     // cut in the middle
+        {"\xF4\x90\x80\x80", u"\uFFFD"},  // above U+10FFFF
         {std::string("a\0b", 3), std::u16string(u"a\0b", 3)},
     };
     for (const auto& c : cases) EXPECT_EQ(toUtf16(c.input), c.expected) << "input " << c.input;

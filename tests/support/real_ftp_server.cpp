@@ -137,7 +137,8 @@ void RealFtpServer::startPyftpdlib(const std::string& root) {
     password_ = "secret";
     pid_ = spawnServer({"/usr/bin/python3", "-c", pyftpdlibScript, root, user_, password_, workFolder_ + "/port"},
                        workFolder_ + "/server.log");
-    if (pid_ < 0 || !waitUntilListening()) error_ = "pyftpdlib did not start (/usr/bin/python3, python3-pyftpdlib): " + serverLog();
+    if (pid_ < 0 || !waitUntilListening())
+        error_ = "pyftpdlib did not start (/usr/bin/python3, python3-pyftpdlib): " + serverLog();
 }
 
 void RealFtpServer::startVsftpd(const std::string& root) {
@@ -153,15 +154,15 @@ void RealFtpServer::startVsftpd(const std::string& root) {
     const std::string emptyFolder = workFolder_ + "/empty";
     mkdir(emptyFolder.c_str(), 0755);
     const std::string config = workFolder_ + "/vsftpd.conf";
-    writeFile(config,
-              "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" + std::to_string(port_) +
-                  "\nbackground=NO\nseccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\n"
-                  "anonymous_enable=YES\nlocal_enable=NO\nno_anon_password=YES\nanon_root=" + root +
-                  "\nwrite_enable=YES\nanon_upload_enable=YES\nanon_mkdir_write_enable=YES\n"
-                  "anon_other_write_enable=YES\nanon_world_readable_only=NO\nanon_umask=022\n"
-                  "pasv_promiscuous=YES\nport_promiscuous=YES\n"
-                  "connect_from_port_20=NO\nsecure_chroot_dir=" + emptyFolder +
-                  "\nxferlog_enable=NO\ndirmessage_enable=NO\nuse_localtime=NO\n");
+    writeFile(config, "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" + std::to_string(port_) +
+                          "\nbackground=NO\nseccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\n"
+                          "anonymous_enable=YES\nlocal_enable=NO\nno_anon_password=YES\nanon_root=" +
+                          root +
+                          "\nwrite_enable=YES\nanon_upload_enable=YES\nanon_mkdir_write_enable=YES\n"
+                          "anon_other_write_enable=YES\nanon_world_readable_only=NO\nanon_umask=022\n"
+                          "pasv_promiscuous=YES\nport_promiscuous=YES\n"
+                          "connect_from_port_20=NO\nsecure_chroot_dir=" +
+                          emptyFolder + "\nxferlog_enable=NO\ndirmessage_enable=NO\nuse_localtime=NO\n");
     chmod(config.c_str(), 0600);
     pid_ = spawnServer({"/usr/sbin/vsftpd", config}, workFolder_ + "/server.log");
     if (pid_ < 0 || !waitUntilListening()) error_ = "vsftpd did not start (/usr/sbin/vsftpd): " + serverLog();

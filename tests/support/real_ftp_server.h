@@ -7,8 +7,8 @@
 // start, error() says why, and the caller must fail with that text.
 #pragma once
 
-#include <string>
 #include <sys/types.h>
+#include <string>
 
 namespace test_support {
 

@@ -43,9 +43,7 @@ int listenOnLoopback(int& port) {
     return socket;
 }
 
-int acceptFrom(int listener) {
-    return readable(listener) ? accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1;
-}
+int acceptFrom(int listener) { return readable(listener) ? accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1; }
 
 bool sendAll(int socket, const std::string& bytes) {
     return socket >= 0 && send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL) == long(bytes.size());
@@ -125,66 +123,66 @@ bool ScriptedFtpServer::readLine(std::string& line) {
 bool ScriptedFtpServer::runStep(const ScriptStep& step) {
     using Kind = ScriptStep::Kind;
     switch (step.kind) {
-        case Kind::Send:
-            conversation_ += "S: " + step.text;
-            sendAll(control_, step.text);
-            return true;
-        case Kind::Expect: {
-            std::string line;
-            if (!readLine(line)) {
-                if (problem_.empty()) problem_ = "connection closed; expected: " + step.text;
-                return false;
-            }
-            if (line.rfind("PORT ", 0) == 0) lastPort_ = line.substr(5);
-            const bool prefixOnly = !step.text.empty() && step.text.back() == '*';
-            if (prefixOnly ? line.rfind(step.text.substr(0, step.text.size() - 1), 0) == 0 : line == step.text) return true;
-            problem_ = "expected: " + step.text + "\n     got: " + line;
+    case Kind::Send:
+        conversation_ += "S: " + step.text;
+        sendAll(control_, step.text);
+        return true;
+    case Kind::Expect: {
+        std::string line;
+        if (!readLine(line)) {
+            if (problem_.empty()) problem_ = "connection closed; expected: " + step.text;
             return false;
         }
-        case Kind::CloseControl: closeIfOpen(control_); return false;
-        case Kind::ReplyPassive: {
-            int port = 0;
-            dataListener_ = listenOnLoopback(port);
-            const std::string reply = "227 Entering Passive Mode (" + step.text + "," + std::to_string(port / 256) +
-                                      "," + std::to_string(port % 256) + ").\r\n";
-            conversation_ += "S: " + reply;
-            return sendAll(control_, reply);
+        if (line.rfind("PORT ", 0) == 0) lastPort_ = line.substr(5);
+        const bool prefixOnly = !step.text.empty() && step.text.back() == '*';
+        if (prefixOnly ? line.rfind(step.text.substr(0, step.text.size() - 1), 0) == 0 : line == step.text) return true;
+        problem_ = "expected: " + step.text + "\n     got: " + line;
+        return false;
+    }
+    case Kind::CloseControl: closeIfOpen(control_); return false;
+    case Kind::ReplyPassive: {
+        int port = 0;
+        dataListener_ = listenOnLoopback(port);
+        const std::string reply = "227 Entering Passive Mode (" + step.text + "," + std::to_string(port / 256) + "," +
+                                  std::to_string(port % 256) + ").\r\n";
+        conversation_ += "S: " + reply;
+        return sendAll(control_, reply);
+    }
+    case Kind::AcceptData:
+        data_ = acceptFrom(dataListener_);
+        closeIfOpen(dataListener_);
+        if (data_ < 0) problem_ = "client did not open the data connection";
+        return data_ >= 0;
+    case Kind::ConnectData: {
+        unsigned n[6];
+        if (std::sscanf(lastPort_.c_str(), "%u,%u,%u,%u,%u,%u", &n[0], &n[1], &n[2], &n[3], &n[4], &n[5]) != 6) {
+            problem_ = "no PORT command to connect to";
+            return false;
         }
-        case Kind::AcceptData:
-            data_ = acceptFrom(dataListener_);
-            closeIfOpen(dataListener_);
-            if (data_ < 0) problem_ = "client did not open the data connection";
-            return data_ >= 0;
-        case Kind::ConnectData: {
-            unsigned n[6];
-            if (std::sscanf(lastPort_.c_str(), "%u,%u,%u,%u,%u,%u", &n[0], &n[1], &n[2], &n[3], &n[4], &n[5]) != 6) {
-                problem_ = "no PORT command to connect to";
-                return false;
-            }
-            char host[32];
-            std::snprintf(host, sizeof host, "%u.%u.%u.%u", n[0], n[1], n[2], n[3]);
-            const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-            const sockaddr_in from = loopback(step.text, 0);
-            const sockaddr_in to = loopback(host, int(n[4] * 256 + n[5]));
-            if (bind(socket, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0 ||
-                connect(socket, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
-                close(socket);
-                problem_ = "could not connect to the client's PORT address";
-                return false;
-            }
-            (step.text == "127.0.0.1" ? data_ : stranger_) = socket;
-            return true;
+        char host[32];
+        std::snprintf(host, sizeof host, "%u.%u.%u.%u", n[0], n[1], n[2], n[3]);
+        const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const sockaddr_in from = loopback(step.text, 0);
+        const sockaddr_in to = loopback(host, int(n[4] * 256 + n[5]));
+        if (bind(socket, reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0 ||
+            connect(socket, reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0) {
+            close(socket);
+            problem_ = "could not connect to the client's PORT address";
+            return false;
         }
-        case Kind::SendData: return sendAll(data_, step.text);
-        case Kind::ReceiveData: {
-            char chunk[65536];
-            long received;
-            while (data_ >= 0 && readable(data_) && (received = recv(data_, chunk, sizeof chunk, 0)) > 0) {
-                uploaded_.append(chunk, std::size_t(received));
-            }
-            return true;
+        (step.text == "127.0.0.1" ? data_ : stranger_) = socket;
+        return true;
+    }
+    case Kind::SendData: return sendAll(data_, step.text);
+    case Kind::ReceiveData: {
+        char chunk[65536];
+        long received;
+        while (data_ >= 0 && readable(data_) && (received = recv(data_, chunk, sizeof chunk, 0)) > 0) {
+            uploaded_.append(chunk, std::size_t(received));
         }
-        case Kind::CloseData: closeIfOpen(data_); return true;
+        return true;
+    }
+    case Kind::CloseData: closeIfOpen(data_); return true;
     }
     return false;
 }

@@ -12,8 +12,17 @@
 namespace test_support {
 
 struct ScriptStep {
-    enum class Kind { Send, Expect, CloseControl, ReplyPassive, AcceptData, ConnectData, SendData, ReceiveData,
-                      CloseData };
+    enum class Kind {
+        Send,
+        Expect,
+        CloseControl,
+        ReplyPassive,
+        AcceptData,
+        ConnectData,
+        SendData,
+        ReceiveData,
+        CloseData
+    };
     Kind kind;
     std::string text;
 };
@@ -62,9 +71,9 @@ private:
     int control_ = -1;
     int dataListener_ = -1;
     int data_ = -1;
-    int stranger_ = -1;           // a data connection from another address, kept open
-    std::string pending_;         // control bytes received beyond the last line
-    std::string lastPort_;        // arguments of the last PORT command
+    int stranger_ = -1;     // a data connection from another address, kept open
+    std::string pending_;   // control bytes received beyond the last line
+    std::string lastPort_;  // arguments of the last PORT command
     std::string conversation_;
     std::string problem_;
     std::string uploaded_;

@@ -20,9 +20,7 @@ TemporaryFolder::~TemporaryFolder() {
     std::filesystem::remove_all(path_, ignored);
 }
 
-void writeFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+void writeFile(const std::string& path, const std::string& bytes) { std::ofstream(path, std::ios::binary) << bytes; }
 
 std::string readFile(const std::string& path) {
     std::ifstream file(path, std::ios::binary);

@@ -18,7 +18,10 @@ using platform::toUtf8;
 TEST(Help, TheFileBesideTheProgramHasEveryTopicTheProgramOpens) {
     EXPECT_TRUE(ui::helpFilePath().ends_with("/ui_tests.htm")) << ui::helpFilePath();
     const std::string html = test_support::readFile(ui::helpFilePath());
-    struct Case { int stringId; const char* heading; };
+    struct Case {
+        int stringId;
+        const char* heading;
+    };
     const Case cases[] = {
         {resources::stringMainHelpTopic, "Farlink\r\r"},
         {resources::stringOptionsHelpTopic, "Explorer Options\r\r"},

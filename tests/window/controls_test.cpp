@@ -9,8 +9,14 @@ class ControlsTest : public WindowTest {
 protected:
     void SetUp() override { createMainWithList(); }
 
-    Window control(ControlKind kind, int row, int id, std::u16string_view text = u"", unsigned options = 0, int width = 30) {
-        return createWindow({.kind = kind, .text = text, .options = options, .rect = {0, row, width, row + 1}, .parent = main, .id = id});
+    Window control(ControlKind kind, int row, int id, std::u16string_view text = u"", unsigned options = 0,
+                   int width = 30) {
+        return createWindow({.kind = kind,
+                             .text = text,
+                             .options = options,
+                             .rect = {0, row, width, row + 1},
+                             .parent = main,
+                             .id = id});
     }
 };
 
@@ -29,8 +35,11 @@ TEST_F(ControlsTest, EachControlDrawsItsState) {
     Window check = control(ControlKind::checkBox, 4, 6, u"Anonymous");
     checkBoxSetChecked(check, true);
     control(ControlKind::checkBox, 5, 7, u"Passive");
-    Window label = createWindow({.kind = ControlKind::staticText, .text = u"Filters can have any name.\rSeparate types with ;",
-                                 .options = staticCenter, .rect = {0, 6, 20, 10}, .parent = main});
+    Window label = createWindow({.kind = ControlKind::staticText,
+                                 .text = u"Filters can have any name.\rSeparate types with ;",
+                                 .options = staticCenter,
+                                 .rect = {0, 6, 20, 10},
+                                 .parent = main});
     setWindowFont(label, Font::label);
     setFocus(edit);
     runUntilIdle();
@@ -143,19 +152,29 @@ TEST_F(ControlsTest, EditInputWithinItsOptions) {
     };
     const Case cases[] = {
         {0, u"abc", [](Window edit) { editSetLimit(edit, 5); }, u"defg", {}, u"abcde", 2},  // a bell for each refused
-        {0, u"", [](Window edit) { editSetLimit(edit, 3); setWindowText(edit, u"abcde"); }, u"", {}, u"abc"},  // the program's text too
-        {0, u"abcde", [](Window edit) { editSetSelection(edit, 1, 4); }, u"XY", {}, u"aXYe"},  // typing replaces the selection
+        {0,
+         u"",
+         [](Window edit) {
+             editSetLimit(edit, 3);
+             setWindowText(edit, u"abcde");
+         },
+         u"",
+         {},
+         u"abc"},                                                                              // the program's text too
+        {0, u"abcde", [](Window edit) { editSetSelection(edit, 1, 4); }, u"XY", {}, u"aXYe"},  // typing replaces the
+                                                                                               // selection
         {editDigits, u"", {}, u"2a1", {}, u"21", 1},
         {editReadOnly, u"21", {}, u"3", {Key::backspace}, u"21"},
         {0, u"ab\U0001F600", {}, u"", {Key::backspace}, u"ab"},  // a surrogate pair at once
         {0, u"ab", {}, u"", {Key::home, Key::del}, u"b"},
         {0, u"ab", {}, u"", {Key::home, Key::back}, u"ab"},  // nothing before the caret
         {0, u"hello", {}, u"", {Key::back, Key::back}, u"hel"},
-        {editClearOnBackHeld, u"hello", {}, u"", {Key::back, Key::back}, u""},  // the second within the repeat gap: held
+        {editClearOnBackHeld, u"hello", {}, u"", {Key::back, Key::back}, u""},  // the second within the repeat gap:
+                                                                                // held
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE("options " + std::to_string(c.options) + " on \"" + toUtf8(c.text) + "\": typed \"" + toUtf8(c.typed) +
-                     "\", keys " + keyNames(c.keys));
+        SCOPED_TRACE("options " + std::to_string(c.options) + " on \"" + toUtf8(c.text) + "\": typed \"" +
+                     toUtf8(c.typed) + "\", keys " + keyNames(c.keys));
         Window edit = control(ControlKind::edit, 0, 1, c.text, c.options);
         setFocus(edit);
         if (c.prepare) c.prepare(edit);

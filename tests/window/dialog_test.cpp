@@ -16,15 +16,29 @@ const SoftKeyBarResource doneCancel{700, {1, u"Done"}, {2, u"Cancel"}};
 const MenuResource mainMenu{18072, u"Menu", {{u"Refresh", 32855}}};
 const SoftKeyBarResource mainBar{501, {34001, u"Remote"}, {0, u"Menu", &mainMenu}};
 
-const DialogTemplate filterDialog{137, u"File Filter", {
-    {.text = u"Filter Name:", .row = 0, .column = 1, .width = 20},
-    {.id = nameId, .kind = ControlKind::edit, .text = u"My Filter", .row = 1, .column = 1, .width = 20, .limit = 127},
-    {.text = u"File Types:", .row = 2, .column = 1, .width = 20},
-    {.id = typesId, .kind = ControlKind::selector, .row = 3, .column = 1, .width = 20},
-    {.id = typesId + 1, .kind = ControlKind::spinner},
-    {.id = trackId, .kind = ControlKind::checkBox, .text = u"Track Last Folder", .row = 4, .column = 1, .width = 20},
-    {.text = u"Use ; between types.", .row = 6, .column = 12, .width = 10},
-}};
+const DialogTemplate filterDialog{
+    137,
+    u"File Filter",
+    {
+        {.text = u"Filter Name:", .row = 0, .column = 1, .width = 20},
+        {.id = nameId,
+         .kind = ControlKind::edit,
+         .text = u"My Filter",
+         .row = 1,
+         .column = 1,
+         .width = 20,
+         .limit = 127},
+        {.text = u"File Types:", .row = 2, .column = 1, .width = 20},
+        {.id = typesId, .kind = ControlKind::selector, .row = 3, .column = 1, .width = 20},
+        {.id = typesId + 1, .kind = ControlKind::spinner},
+        {.id = trackId,
+         .kind = ControlKind::checkBox,
+         .text = u"Track Last Folder",
+         .row = 4,
+         .column = 1,
+         .width = 20},
+        {.text = u"Use ; between types.", .row = 6, .column = 12, .width = 10},
+    }};
 
 // What the dialog read back when it was confirmed.
 struct Answers {
@@ -41,42 +55,46 @@ protected:
     }
 
     int runFilterDialog(bool overrideBack = false) {
-        return dialogBox(filterDialog, main, [&, overrideBack](Window dialog, MessageId message, WParam wParam, LParam lParam) -> LResult {
-            if (std::string line = describe(message, wParam, lParam); !line.empty()) dialogEvents.push_back(line);
-            switch (message) {
-            case MessageId::initDialog: {
-                dialogEvents.push_back("init");
-                Window bar = createSoftKeyBar(dialog, doneCancel);
-                if (!bar) {
-                    endDialog(dialog, -10);
-                    return 1;
-                }
-                if (overrideBack) softKeyBarOverrideKey(bar, Key::back, overrideNoDefault | overrideNotify);
-                Window types = getDialogItem(dialog, typesId);
-                for (auto text : {u"Any File", u"Standard Files", u"Hidden Files"}) selectorAddString(types, text);
-                selectorSetSelection(types, 0);
-                layoutDialogControls(dialog);
-                return 1;
-            }
-            case MessageId::activate:
-                dialogEvents.push_back("activate " + std::to_string(wParam));
-                return 1;
-            case MessageId::hotKey:
-                if (static_cast<Key>(wParam) == Key::back && lParam == hotKeyRelease) sendBackToFocusWindow();
-                return 1;
-            case MessageId::command:
-                if (commandId(wParam) == 1) {
-                    answers.name = getWindowText(getDialogItem(dialog, nameId));
-                    answers.types = selectorGetSelection(getDialogItem(dialog, typesId));
-                    answers.track = checkBoxIsChecked(getDialogItem(dialog, trackId));
-                    endDialog(dialog, 1);
-                    return 1;
-                }
-                return 0;
-            default:
-                return 0;
-            }
-        });
+        return dialogBox(filterDialog, main,
+                         [&, overrideBack](Window dialog, MessageId message, WParam wParam, LParam lParam) -> LResult {
+                             if (std::string line = describe(message, wParam, lParam); !line.empty())
+                                 dialogEvents.push_back(line);
+                             switch (message) {
+                             case MessageId::initDialog: {
+                                 dialogEvents.push_back("init");
+                                 Window bar = createSoftKeyBar(dialog, doneCancel);
+                                 if (!bar) {
+                                     endDialog(dialog, -10);
+                                     return 1;
+                                 }
+                                 if (overrideBack)
+                                     softKeyBarOverrideKey(bar, Key::back, overrideNoDefault | overrideNotify);
+                                 Window types = getDialogItem(dialog, typesId);
+                                 for (auto text : {u"Any File", u"Standard Files", u"Hidden Files"})
+                                     selectorAddString(types, text);
+                                 selectorSetSelection(types, 0);
+                                 layoutDialogControls(dialog);
+                                 return 1;
+                             }
+                             case MessageId::activate:
+                                 dialogEvents.push_back("activate " + std::to_string(wParam));
+                                 return 1;
+                             case MessageId::hotKey:
+                                 if (static_cast<Key>(wParam) == Key::back && lParam == hotKeyRelease)
+                                     sendBackToFocusWindow();
+                                 return 1;
+                             case MessageId::command:
+                                 if (commandId(wParam) == 1) {
+                                     answers.name = getWindowText(getDialogItem(dialog, nameId));
+                                     answers.types = selectorGetSelection(getDialogItem(dialog, typesId));
+                                     answers.track = checkBoxIsChecked(getDialogItem(dialog, trackId));
+                                     endDialog(dialog, 1);
+                                     return 1;
+                                 }
+                                 return 0;
+                             default: return 0;
+                             }
+                         });
     }
 
     Answers answers;
@@ -117,11 +135,15 @@ TEST_F(DialogTest, ScriptedKeysEndTheDialog) {
     };
     const Case cases[] = {
         {{Key::leftSoft}, 1, u"My Filter", 0, false},
-        {{Key::backspace, Key::down, Key::right, Key::right, Key::down, Key::action, Key::leftSoft}, 1, u"My Filte", 2, true},
+        {{Key::backspace, Key::down, Key::right, Key::right, Key::down, Key::action, Key::leftSoft},
+         1,
+         u"My Filte",
+         2,
+         true},
         {{Key::down, Key::up, Key::up, Key::action, Key::leftSoft}, 1, u"My Filter", 0, true},  // Up wraps to the last
         {{Key::rightSoft}, 2, u"", -1, false},
-        {{Key::down, Key::back}, 2, u"", -1, false},             // Back outside an edit cancels
-        {{Key::back, Key::leftSoft}, 1, u"My Filte", 0, false},  // in an edit it erases
+        {{Key::down, Key::back}, 2, u"", -1, false},                             // Back outside an edit cancels
+        {{Key::back, Key::leftSoft}, 1, u"My Filte", 0, false},                  // in an edit it erases
         {{Key::back, Key::back, Key::leftSoft}, 1, u"My Filt", 0, false, true},  // overridden: handed to the edit
     };
     for (const Case& c : cases) {
@@ -158,7 +180,8 @@ TEST_F(DialogTest, ABoxOverTheDialogGivesItBackItsFocusAndActivation) {
         Window dialog = getForegroundWindow();
         Window name = getFocus();
         terminal.pressKey(Key::action);
-        EXPECT_EQ(messageBox(dialog, u"Sure?", u"Filter", MessageBoxButtons::ok, MessageBoxIcon::none), MessageBoxResult::ok);
+        EXPECT_EQ(messageBox(dialog, u"Sure?", u"Filter", MessageBoxButtons::ok, MessageBoxIcon::none),
+                  MessageBoxResult::ok);
         EXPECT_EQ(getFocus(), name);
         terminal.pressKey(Key::rightSoft);
     });
@@ -175,7 +198,8 @@ TEST_F(DialogTest, LayoutStretchesControlsByTheirLeftEdge) {
     const Case cases[] = {{0, 40}, {4, 36}, {10, 30}, {11, 37}, {20, 37}};
     for (const Case& c : cases) {
         SCOPED_TRACE("left edge " + std::to_string(c.left));
-        Window child = createWindow({.kind = ControlKind::edit, .rect = {c.left, 0, c.left + 2, 1}, .parent = main, .id = labelId});
+        Window child = createWindow(
+            {.kind = ControlKind::edit, .rect = {c.left, 0, c.left + 2, 1}, .parent = main, .id = labelId});
         layoutDialogControls(main);
         EXPECT_EQ(getWindowRect(child).right, c.right);
         EXPECT_EQ(getWindowFont(child), Font::label);

@@ -52,15 +52,33 @@ TEST_F(KeysTest, HoldingTheLeftSoftKeyIsALongPress) {
         std::function<void(HeadlessTerminal&)> play;
         std::vector<std::string> expected;
     };
-    const std::vector<std::string> longPressEvents = {
-        "hotKey leftSoft press", "timer 112", "hotKey leftSoft release", "command 34001",
-        "long press: command ignored", "command 32839"};
+    const std::vector<std::string> longPressEvents = {"hotKey leftSoft press",       "timer 112",
+                                                      "hotKey leftSoft release",     "command 34001",
+                                                      "long press: command ignored", "command 32839"};
     const Case cases[] = {
-        {"F1 tapped", [](HeadlessTerminal& t) { t.pressKey(Key::leftSoft); t.advanceTime(1000); },
+        {"F1 tapped",
+         [](HeadlessTerminal& t) {
+             t.pressKey(Key::leftSoft);
+             t.advanceTime(1000);
+         },
          {"hotKey leftSoft press", "hotKey leftSoft release", "command 34001", "timer 112"}},
-        {"F1 held 800 ms", [](HeadlessTerminal& t) { t.holdKey(Key::leftSoft, 800); t.advanceTime(1000); }, longPressEvents},
-        {"Shift+F1", [](HeadlessTerminal& t) { t.pressKey(Key::leftSoft, keyShift); t.advanceTime(1000); }, longPressEvents},
-        {"F1 held 300 ms", [](HeadlessTerminal& t) { t.holdKey(Key::leftSoft, 300, 200); t.advanceTime(1000); },
+        {"F1 held 800 ms",
+         [](HeadlessTerminal& t) {
+             t.holdKey(Key::leftSoft, 800);
+             t.advanceTime(1000);
+         },
+         longPressEvents},
+        {"Shift+F1",
+         [](HeadlessTerminal& t) {
+             t.pressKey(Key::leftSoft, keyShift);
+             t.advanceTime(1000);
+         },
+         longPressEvents},
+        {"F1 held 300 ms",
+         [](HeadlessTerminal& t) {
+             t.holdKey(Key::leftSoft, 300, 200);
+             t.advanceTime(1000);
+         },
          {"hotKey leftSoft press", "hotKey leftSoft release", "command 34001", "timer 112"}},
     };
     for (const Case& c : cases) {
@@ -82,7 +100,9 @@ TEST_F(KeysTest, AnOverrideDecidesWhoGetsTheKey) {
     };
     const Case cases[] = {
         {Key::back, 0, {"notify 11 keyDown back"}},
-        {Key::back, overrideNoDefault | overrideNotify, {"hotKey back press", "hotKey back release"}},  // the owner only
+        {Key::back,
+         overrideNoDefault | overrideNotify,
+         {"hotKey back press", "hotKey back release"}},  // the owner only
         {Key::down, overrideNotify, {"hotKey down press", "notify 11 keyDown down", "hotKey down release"}},
         {Key::leftSoft, 0, {"command 34001"}},  // without notify: the command alone
         {Key::help, 0, {"help"}},               // to the foreground window
@@ -96,8 +116,10 @@ TEST_F(KeysTest, AnOverrideDecidesWhoGetsTheKey) {
 }
 
 TEST_F(KeysTest, AcceleratorsTurnKeysIntoCommandsExceptInAnEdit) {
-    const Accelerator accelerators[] = {{keyFor('X'), keyControl, 18060}, {keyFor('C'), keyControl, 18061},
-                                        {keyFor('V'), keyControl, 18062}, {Key::del, 0, 18064},
+    const Accelerator accelerators[] = {{keyFor('X'), keyControl, 18060},
+                                        {keyFor('C'), keyControl, 18061},
+                                        {keyFor('V'), keyControl, 18062},
+                                        {Key::del, 0, 18064},
                                         {keyFor('A'), keyControl, 40002}};
     for (const Accelerator& accelerator : accelerators) {
         SCOPED_TRACE(keyName(accelerator.key) + (accelerator.modifiers ? " with Ctrl" : ""));
@@ -108,7 +130,8 @@ TEST_F(KeysTest, AcceleratorsTurnKeysIntoCommandsExceptInAnEdit) {
     terminal.pressKey(keyFor('A'));  // without Ctrl it is the list's
     runMessageLoop(accelerators);
     EXPECT_EQ(takeEvents(), (std::vector<std::string>{"notify 11 keyDown A", "notify 11 findItem a digit none"}));
-    Window edit = createWindow({.kind = ControlKind::edit, .text = u"abc", .rect = {0, 0, 10, 1}, .parent = main, .id = 7});
+    Window edit = createWindow(
+        {.kind = ControlKind::edit, .text = u"abc", .rect = {0, 0, 10, 1}, .parent = main, .id = 7});
     setFocus(edit);
     terminal.pressKeys({Key::home, Key::del});
     runMessageLoop(accelerators);

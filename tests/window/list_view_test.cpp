@@ -131,7 +131,8 @@ TEST_F(ListViewTest, ScrollsToKeepTheFocusedRowVisible) {
 
 TEST_F(ListViewTest, TheOwnerCanRefuseALabelEdit) {
     hook = [](Window, MessageId message, WParam, LParam lParam) -> LResult {
-        return message == MessageId::notify && notification<NotifyHeader>(lParam).code == NotifyCode::listBeginLabelEdit;
+        return message == MessageId::notify &&
+               notification<NotifyHeader>(lParam).code == NotifyCode::listBeginLabelEdit;
     };
     EXPECT_FALSE(listViewEditLabel(list, 0));
     EXPECT_FALSE(listViewGetEditControl(list));
@@ -156,7 +157,8 @@ TEST_F(ListViewTest, LabelEditFilledByTheOwnerEndsWithTheTypedText) {
     terminal.atIdle([&] { EXPECT_EQ(terminal.rowText(3), " [T]   \\docs\\memo.txt"); });
     terminal.pressKey(Key::action);
     runUntilIdle();
-    EXPECT_EQ(takeEvents(), (std::vector<std::string>{"notify 11 beginLabelEdit 2", "notify 11 endLabelEdit 2 \"\\docs\\memo.txt\""}));
+    EXPECT_EQ(takeEvents(), (std::vector<std::string>{"notify 11 beginLabelEdit 2",
+                                                      "notify 11 endLabelEdit 2 \"\\docs\\memo.txt\""}));
     EXPECT_EQ(getFocus(), list);
     EXPECT_FALSE(isWindow(edit));
     EXPECT_EQ(terminal.rowText(3), " [T]  notes.txt");
@@ -166,12 +168,14 @@ TEST_F(ListViewTest, LabelEditEndsWhenTheFocusLeavesOrIsCancelledByBackOnNothing
     Window edit = listViewEditLabel(list, 1);
     ASSERT_TRUE(edit);
     setFocus(list);  // the owner's "Rename" soft key does this
-    EXPECT_EQ(takeEvents(), (std::vector<std::string>{"notify 11 beginLabelEdit 1", "notify 11 endLabelEdit 1 \"Projects\""}));
+    EXPECT_EQ(takeEvents(),
+              (std::vector<std::string>{"notify 11 beginLabelEdit 1", "notify 11 endLabelEdit 1 \"Projects\""}));
 
     edit = listViewEditLabel(list, 1);
     setWindowText(edit, u"x");
     play({Key::back, Key::back});  // erases the x, then cancels
-    EXPECT_EQ(takeEvents(), (std::vector<std::string>{"notify 11 beginLabelEdit 1", "notify 11 endLabelEdit 1 cancelled"}));
+    EXPECT_EQ(takeEvents(),
+              (std::vector<std::string>{"notify 11 beginLabelEdit 1", "notify 11 endLabelEdit 1 cancelled"}));
     EXPECT_FALSE(listViewGetEditControl(list));
 }
 

@@ -6,12 +6,14 @@
 namespace windowtest {
 namespace {
 
-const MenuResource deviceMenu{18072, u"Device Menu", {
-    {u"Refresh", 32855},
-    {u"Sort By", 0, {{u"Name", 18066}, {u"Size", 18068}}},
-    {},
-    {u"Settings", 32872},
-}};
+const MenuResource deviceMenu{18072,
+                              u"Device Menu",
+                              {
+                                  {u"Refresh", 32855},
+                                  {u"Sort By", 0, {{u"Name", 18066}, {u"Size", 18068}}},
+                                  {},
+                                  {u"Settings", 32872},
+                              }};
 const SoftKeyBarResource deviceBar{501, {34001, u"Remote"}, {0, u"Menu", &deviceMenu}};
 
 class MenuTest : public WindowTest {
@@ -64,7 +66,7 @@ TEST_F(MenuTest, KeysChooseOrClose) {
         {{Key::rightSoft, Key::action}, {"command 32855"}},
         {{Key::rightSoft, Key::down, Key::down, Key::leftSoft}, {"command 32872"}},  // over the separator
         {{Key::rightSoft, Key::up, Key::action}, {"command 32872"}},                 // wraps to the last
-        {{Key::rightSoft, Key::down, Key::action, Key::action}, {"command 18066"}},   // Enter opens the sub-menu
+        {{Key::rightSoft, Key::down, Key::action, Key::action}, {"command 18066"}},  // Enter opens the sub-menu
         {{Key::rightSoft, Key::down, Key::right, Key::back, Key::up, Key::action}, {"command 32855"}},
         {{Key::rightSoft, Key::down, Key::right, Key::rightSoft}, {}},  // F2 closes every level
         {{Key::rightSoft, Key::back}, {}},

@@ -27,9 +27,10 @@ TEST_F(MessageBoxTest, AFramedBoxWithItsCaptionAndTheButtonsOnTheSoftKeyLine) {
                   " Yes                                 No");
     });
     terminal.pressKey(Key::rightSoft);
-    EXPECT_EQ(messageBox(main, u"The folder '\\a\\b' is not empty, would you like to delete all?\r\rIt cannot be undone.",
-                         u"Confirm Delete", MessageBoxButtons::yesNo, MessageBoxIcon::question),
-              MessageBoxResult::no);
+    EXPECT_EQ(
+        messageBox(main, u"The folder '\\a\\b' is not empty, would you like to delete all?\r\rIt cannot be undone.",
+                   u"Confirm Delete", MessageBoxButtons::yesNo, MessageBoxIcon::question),
+        MessageBoxResult::no);
     runUntilIdle();
     EXPECT_EQ(terminal.rowText(11), "");  // no bar on the main window
     EXPECT_EQ(getFocus(), list);
@@ -51,7 +52,7 @@ TEST_F(MessageBoxTest, KeysAnswerTheBox) {
         {MessageBoxButtons::yesNo, {Key::down, keyFor('y')}, MessageBoxResult::yes},
         {MessageBoxButtons::ok, {Key::leftSoft}, MessageBoxResult::ok},
         {MessageBoxButtons::ok, {Key::rightSoft, Key::back}, MessageBoxResult::ok},  // F2 is no button
-        {MessageBoxButtons::ok, {}, MessageBoxResult::none},  // the script ended: cancelled
+        {MessageBoxButtons::ok, {}, MessageBoxResult::none},                         // the script ended: cancelled
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(keyNames(c.keys) + (c.buttons == MessageBoxButtons::ok ? " on OK" : " on Yes/No"));

@@ -32,8 +32,8 @@ protected:
 TEST_F(ThreadsTest, AMessageBoxAskedOnAWorkerIsAnsweredByTheUser) {
     std::optional<MessageBoxResult> answer;
     std::thread worker([&] {
-        answer = messageBox(Window{}, u"The connection to Home has been disconnected.\r\rRe-connect?", u"Connect - Farlink",
-                            MessageBoxButtons::yesNo, MessageBoxIcon::question);
+        answer = messageBox(Window{}, u"The connection to Home has been disconnected.\r\rRe-connect?",
+                            u"Connect - Farlink", MessageBoxButtons::yesNo, MessageBoxIcon::question);
     });
     terminal.atIdle([&] {
         EXPECT_EQ(terminal.rowText(3), " | (?) The connection to Home has     |");
@@ -75,7 +75,8 @@ TEST_F(ThreadsTest, CallsFromAWorkerTakeEffectInTheOrderMade) {
         if (message == userMessage(1) || message == userMessage(2)) {
             std::string title = toUtf8(getWindowText(window));
             seen.push_back("user " + std::to_string(wParam) + ": count " + std::to_string(listViewGetItemCount(list)) +
-                           ", focused " + std::to_string(listViewGetNextItem(list, -1, nextFocused)) + ", title " + title);
+                           ", focused " + std::to_string(listViewGetNextItem(list, -1, nextFocused)) + ", title " +
+                           title);
         }
         return 0;
     };

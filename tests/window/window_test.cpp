@@ -10,10 +10,10 @@ struct Journal {
     std::vector<std::string> lines;
     WindowProcedure procedure(const std::string& name) {
         return [this, name](Window window, MessageId message, WParam wParam, LParam lParam) -> LResult {
-            static const char* const names[] = {"",        "create",   "destroy", "close",   "size",     "activate",
-                                                "enable",  "paint",    "setFocus", "killFocus", "keyDown", "keyUp",
-                                                "character", "command", "notify",  "hotKey",  "timer",    "help",
-                                                "initDialog"};
+            static const char* const names[] = {"",         "create", "destroy",   "close",     "size",
+                                                "activate", "enable", "paint",     "setFocus",  "killFocus",
+                                                "keyDown",  "keyUp",  "character", "command",   "notify",
+                                                "hotKey",   "timer",  "help",      "initDialog"};
             auto id = static_cast<std::size_t>(message);
             std::string line = name + " " + (id < std::size(names) ? names[id] : "user");
             if (message == MessageId::size || message == MessageId::activate || message == MessageId::enable ||
@@ -40,9 +40,9 @@ TEST_F(WindowCoreTest, CreateSizeActivateAndDestroyInOrder) {
     setFocus(child);
     Window second = createWindow({.text = u"Second", .procedure = journal.procedure("second")});
     EXPECT_EQ(getForegroundWindow(), second);
-    EXPECT_EQ(journal.take(), (std::vector<std::string>{"first killFocus", "child setFocus", "second create", "second size 40x10",
-                                                        "child killFocus", "second setFocus", "first activate 0",
-                                                        "second activate 1"}));
+    EXPECT_EQ(journal.take(), (std::vector<std::string>{"first killFocus", "child setFocus", "second create",
+                                                        "second size 40x10", "child killFocus", "second setFocus",
+                                                        "first activate 0", "second activate 1"}));
     destroyWindow(second);
     EXPECT_EQ(getFocus(), child);  // the focus comes back where it was
     journal.take();
@@ -110,10 +110,11 @@ TEST_F(WindowCoreTest, TimersFireOnTheInjectedClock) {
 }
 
 TEST_F(WindowCoreTest, QuitEndsTheLoopWithItsCode) {
-    Window window = createWindow({.procedure = [](Window window, MessageId message, WParam wParam, LParam lParam) -> LResult {
-        if (message == MessageId::destroy) postQuitMessage(3);
-        return defaultWindowProcedure(window, message, wParam, lParam);
-    }});
+    Window window = createWindow(
+        {.procedure = [](Window window, MessageId message, WParam wParam, LParam lParam) -> LResult {
+            if (message == MessageId::destroy) postQuitMessage(3);
+            return defaultWindowProcedure(window, message, wParam, lParam);
+        }});
     terminal.atIdle([&] { postMessage(window, MessageId::close); });
     EXPECT_EQ(runMessageLoop(), 3);
     EXPECT_FALSE(isWindow(window));
@@ -159,13 +160,14 @@ TEST_F(WindowCoreTest, AReplacedProcedureSeesMessagesFirst) {
     rows = {{u"a", IconId::file}, {u"b", IconId::file}};
     createMainWithList();
     auto previous = std::make_shared<WindowProcedure>();
-    *previous = setWindowProcedure(list, [this, previous](Window window, MessageId message, WParam wParam, LParam lParam) -> LResult {
-        if (message == MessageId::keyDown && static_cast<Key>(wParam) == Key::up) {
-            events.push_back("swallowed up");
-            return 0;
-        }
-        return (*previous)(window, message, wParam, lParam);
-    });
+    *previous = setWindowProcedure(
+        list, [this, previous](Window window, MessageId message, WParam wParam, LParam lParam) -> LResult {
+            if (message == MessageId::keyDown && static_cast<Key>(wParam) == Key::up) {
+                events.push_back("swallowed up");
+                return 0;
+            }
+            return (*previous)(window, message, wParam, lParam);
+        });
     takeEvents();
     play({Key::up, Key::down});
     EXPECT_EQ(takeEvents(), (std::vector<std::string>{"swallowed up", "notify 11 keyDown down"}));

@@ -42,34 +42,41 @@ struct Row {
 };
 
 const std::vector<Row> rows = {
-    {u"..", IconId::parentFolder}, {u"Projects", IconId::folder},     {u"Music", IconId::folder},
-    {u"notes.txt", IconId::text},  {u"holiday.jpg", IconId::image},   {u"song.mp3", IconId::audio},
-    {u"backup.zip", IconId::archive}, {u"setup.exe", IconId::program}, {u"readme.htm", IconId::web},
-    {u"東京.txt", IconId::text},    {u"report.doc", IconId::document}, {u"link.lnk", IconId::link},
+    {u"..", IconId::parentFolder},    {u"Projects", IconId::folder},     {u"Music", IconId::folder},
+    {u"notes.txt", IconId::text},     {u"holiday.jpg", IconId::image},   {u"song.mp3", IconId::audio},
+    {u"backup.zip", IconId::archive}, {u"setup.exe", IconId::program},   {u"readme.htm", IconId::web},
+    {u"東京.txt", IconId::text},      {u"report.doc", IconId::document}, {u"link.lnk", IconId::link},
 };
 
 const MenuResource sortMenu{200, u"Sort", {{u"Name", commandOpen}, {u"Size", commandOpen}}};
-const MenuResource mainMenu{201, u"Menu", {
-    {u"Message Box", commandMessage},
-    {u"Dialog", commandDialog},
-    {u"View", 0, {{u"Large Icons", commandLarge}, {u"Small Icons", commandSmall}}},
-    {},
-    {u"Exit", commandExit},
-}};
+const MenuResource mainMenu{201,
+                            u"Menu",
+                            {
+                                {u"Message Box", commandMessage},
+                                {u"Dialog", commandDialog},
+                                {u"View", 0, {{u"Large Icons", commandLarge}, {u"Small Icons", commandSmall}}},
+                                {},
+                                {u"Exit", commandExit},
+                            }};
 const MenuResource contextMenu{202, u"Context", {{u"Open", commandOpen}, {u"Properties", commandDialog}}};
 const SoftKeyBarResource mainBar{501, {commandDialog, u"Dialog"}, {0, u"Menu", &mainMenu}};
 const SoftKeyBarResource dialogBar{502, {commandDone, u"Done"}, {commandCancel, u"Cancel"}};
 
-const DialogTemplate settingsDialog{300, u"Demo Settings", {
-    {.text = u"Name:", .row = 0, .column = 1},
-    {.id = nameId, .kind = ControlKind::edit, .text = u"My Connection", .row = 1, .column = 1, .limit = 40},
-    {.text = u"Kind:", .row = 2, .column = 1},
-    {.id = kindId, .kind = ControlKind::selector, .row = 3, .column = 1},
-    {.id = kindId + 1, .kind = ControlKind::spinner, .options = spinnerWrap},
-    {.id = hiddenId, .kind = ControlKind::checkBox, .text = u"Show hidden files", .row = 5, .column = 1},
-    {.text = u"Up and Down move between the fields; Left and Right change the kind.", .row = 7, .column = 1,
-     .height = 2},
-}};
+const DialogTemplate settingsDialog{
+    300,
+    u"Demo Settings",
+    {
+        {.text = u"Name:", .row = 0, .column = 1},
+        {.id = nameId, .kind = ControlKind::edit, .text = u"My Connection", .row = 1, .column = 1, .limit = 40},
+        {.text = u"Kind:", .row = 2, .column = 1},
+        {.id = kindId, .kind = ControlKind::selector, .row = 3, .column = 1},
+        {.id = kindId + 1, .kind = ControlKind::spinner, .options = spinnerWrap},
+        {.id = hiddenId, .kind = ControlKind::checkBox, .text = u"Show hidden files", .row = 5, .column = 1},
+        {.text = u"Up and Down move between the fields; Left and Right change the kind.",
+         .row = 7,
+         .column = 1,
+         .height = 2},
+    }};
 
 Window filter;
 Window list;
@@ -90,7 +97,8 @@ LResult settingsProcedure(Window dialog, MessageId message, WParam wParam, LPara
     }
     if (message == MessageId::command && commandId(wParam) == commandDone) {
         std::u16string summary = u"Name: " + getWindowText(getDialogItem(dialog, nameId)) + u"\rKind: " +
-                                 selectorGetText(getDialogItem(dialog, kindId), selectorGetSelection(getDialogItem(dialog, kindId)));
+                                 selectorGetText(getDialogItem(dialog, kindId),
+                                                 selectorGetSelection(getDialogItem(dialog, kindId)));
         messageBox(dialog, summary, u"Saved", MessageBoxButtons::ok, MessageBoxIcon::information);
         endDialog(dialog, 1);
         return 1;
@@ -104,12 +112,16 @@ LResult mainProcedure(Window window, MessageId message, WParam wParam, LParam lP
     switch (message) {
     case MessageId::create: {
         Rect client = getClientRect(window);
-        filter = createWindow({.kind = ControlKind::selector, .rect = {0, 0, client.right, 1}, .parent = window, .id = filterId});
+        filter = createWindow(
+            {.kind = ControlKind::selector, .rect = {0, 0, client.right, 1}, .parent = window, .id = filterId});
         Window spinner = createWindow({.kind = ControlKind::spinner, .options = spinnerWrap, .parent = window});
         spinnerSetBuddy(spinner, filter);
         for (const char16_t* name : {u"All Files", u"Text Files", u"Images"}) selectorAddString(filter, name);
         selectorSetSelection(filter, 0);
-        list = createWindow({.kind = ControlKind::listView, .rect = {0, 1, client.right, client.bottom}, .parent = window, .id = listId});
+        list = createWindow({.kind = ControlKind::listView,
+                             .rect = {0, 1, client.right, client.bottom},
+                             .parent = window,
+                             .id = listId});
         images = imageListCreate(static_cast<int>(IconId::count));
         for (int i = 0; i < static_cast<int>(IconId::count); ++i) imageListReplace(images, i, static_cast<IconId>(i));
         listViewSetImageList(list, images, ImageListKind::small);
@@ -160,7 +172,8 @@ LResult mainProcedure(Window window, MessageId message, WParam wParam, LParam lP
                 return 0;
             }
             if (dialogBox(settingsDialog, window, settingsProcedure) == -10)
-                messageBox(window, u"Unable to create Keybar.", u"Demo Settings", MessageBoxButtons::ok, MessageBoxIcon::hand);
+                messageBox(window, u"Unable to create Keybar.", u"Demo Settings", MessageBoxButtons::ok,
+                           MessageBoxIcon::hand);
             return 0;
         case commandContextMenu: {
             Rect client = getWindowRect(window);
@@ -171,8 +184,9 @@ LResult mainProcedure(Window window, MessageId message, WParam wParam, LParam lP
         }
         case commandMessage:
             messageBeep(MessageBoxIcon::question);
-            messageBox(window, u"This is a message box.\r\rIts lines are separated by a lone carriage return "
-                               u"and long ones are wrapped to the box.",
+            messageBox(window,
+                       u"This is a message box.\r\rIts lines are separated by a lone carriage return "
+                       u"and long ones are wrapped to the box.",
                        u"Farlink", MessageBoxButtons::ok, MessageBoxIcon::information);
             return 0;
         case commandOpen: {
@@ -182,23 +196,13 @@ LResult mainProcedure(Window window, MessageId message, WParam wParam, LParam lP
             messageBox(window, text, u"Open", MessageBoxButtons::yesNo, MessageBoxIcon::question);
             return 0;
         }
-        case commandLarge:
-            listViewSetMode(list, ListViewMode::icon);
-            return 0;
-        case commandSmall:
-            listViewSetMode(list, ListViewMode::report);
-            return 0;
-        case commandExit:
-            destroyWindow(window);
-            return 0;
-        default:
-            return 0;
+        case commandLarge: listViewSetMode(list, ListViewMode::icon); return 0;
+        case commandSmall: listViewSetMode(list, ListViewMode::report); return 0;
+        case commandExit: destroyWindow(window); return 0;
+        default: return 0;
         }
-    case MessageId::destroy:
-        postQuitMessage(0);
-        return 0;
-    default:
-        return defaultWindowProcedure(window, message, wParam, lParam);
+    case MessageId::destroy: postQuitMessage(0); return 0;
+    default: return defaultWindowProcedure(window, message, wParam, lParam);
     }
 }
 
@@ -213,7 +217,8 @@ int main() {
     SteadyClock clock;
     WindowSystemScope scope(*terminal, clock);
     createWindow({.text = u"\\home\\me\\Documents\\ - Farlink", .procedure = mainProcedure});
-    const Accelerator accelerators[] = {{keyFor('A'), keyControl, commandMessage}, {keyFor('Q'), keyControl, commandExit}};
+    const Accelerator accelerators[] = {{keyFor('A'), keyControl, commandMessage},
+                                        {keyFor('Q'), keyControl, commandExit}};
     int code = runMessageLoop(accelerators);
     imageListDestroy(images);
     return code;

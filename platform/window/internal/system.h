@@ -62,8 +62,8 @@ struct WindowData {
     WindowProcedure procedure;
     void* data = nullptr;
     std::unique_ptr<Control> control;
-    Window softKeyBar;  // top-level windows
-    Window lastFocus;   // top-level windows: where the focus returns when it is in front again
+    Window softKeyBar;             // top-level windows
+    Window lastFocus;              // top-level windows: where the focus returns when it is in front again
     std::optional<int> endResult;  // dialogs: the result once endDialog was called
 };
 
@@ -103,9 +103,9 @@ struct KeyHold {
 
 // Where a key press went, so that its release goes the same way.
 struct PressRoute {
-    Window bar;            // the bar that took the press, if any
-    bool notify = false;   // the bar's owner gets hotKey for the release
-    bool toFocus = true;   // the focused window gets keyUp
+    Window bar;               // the bar that took the press, if any
+    bool notify = false;      // the bar's owner gets hotKey for the release
+    bool toFocus = true;      // the focused window gets keyUp
     int deferredCommand = 0;  // a soft key's command carried out on release
 };
 
@@ -186,7 +186,12 @@ Result onUi(Call&& call, Result fallback) {
 
 template <class Call>
 void onUiVoid(Call&& call) {
-    onUi<bool>([&] { call(); return true; }, false);
+    onUi<bool>(
+        [&] {
+            call();
+            return true;
+        },
+        false);
 }
 
 // The control of a window of the given kind, or null.
