@@ -3,32 +3,41 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 CTEST = ctest --output-on-failure --timeout 600 -j $(JOBS)
 
-.PHONY: run test test-release test-asan test-tsan bench build deps clean
+.PHONY: run test test-release test-asan test-tsan check-format bench build deps clean
 
 deps:
 	bash scripts/install-deps
 
 build: deps
-	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(CMAKE_FLAGS)
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DFARLINK_WERROR=OFF $(CMAKE_FLAGS)
 	cmake --build build -j $(JOBS)
 
 run: build
 	./build/farlink $(ARGS)
 
-test: test-release test-asan test-tsan
+# The tests build with warnings as errors; `make run` does not, so a newer compiler's
+# new warning never stops a newcomer from starting Farlink.
+TEST_FLAGS = -DFARLINK_WERROR=ON $(CMAKE_FLAGS)
 
-test-release: build
+test: check-format test-release test-asan test-tsan
+
+check-format: deps
+	bash scripts/check-format
+
+test-release: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(TEST_FLAGS)
+	cmake --build build -j $(JOBS)
 	cd build && $(CTEST)
 
 # The same suite built with AddressSanitizer and UndefinedBehaviorSanitizer.
 test-asan: deps
-	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DFARLINK_SANITIZE=address $(CMAKE_FLAGS)
+	cmake -S . -B build-asan -DCMAKE_BUILD_TYPE=Debug -DFARLINK_SANITIZE=address $(TEST_FLAGS)
 	cmake --build build-asan -j $(JOBS)
 	cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 $(CTEST)
 
 # The threaded tests (label "threads") under ThreadSanitizer.
 test-tsan: deps
-	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DFARLINK_SANITIZE=thread $(CMAKE_FLAGS)
+	cmake -S . -B build-tsan -DCMAKE_BUILD_TYPE=Debug -DFARLINK_SANITIZE=thread $(TEST_FLAGS)
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 $(CTEST) -L threads
 
