@@ -21,6 +21,7 @@ enum ErrorCode : std::uint32_t {
     errorFileExists = 80,
     errorInvalidParameter = 87,
     errorDiskFull = 112,
+    errorInvalidName = 123,
     errorDirectoryNotEmpty = 145,
     errorAlreadyExists = 183,
     errorFilenameTooLong = 206,

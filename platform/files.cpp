@@ -92,14 +92,18 @@ bool earlier(const statx_timestamp& first, const statx_timestamp& second) {
 }
 
 // Looks up `name` (relative to `folderFd`, or a whole path with AT_FDCWD) and describes
-// it as the platform does. A symbolic link describes its target; a dangling one itself.
-// `underRoot` says that the entry sits directly in the device root, where a folder on
-// another file system is a storage card. Sets errno on failure.
-bool describe(int folderFd, const char* name, std::string_view displayName, bool underRoot, FileAttributeData& data) {
+// it as the platform does. A symbolic link describes its target, with attributeLink; a
+// dangling one itself. `underRoot` says that the entry sits directly in the device root,
+// where a folder on another file system is a storage card. Sets errno on failure.
+bool describe(int folderFd, const char* name, std::string_view displayName, bool underRoot, FileAttributeData& data,
+              std::uint64_t* volumeId = nullptr, std::uint64_t* fileId = nullptr) {
     struct statx facts;
     const unsigned mask = STATX_BASIC_STATS | STATX_BTIME;
-    if (statx(folderFd, name, AT_STATX_SYNC_AS_STAT, mask, &facts) != 0) {
-        if (errno != ENOENT || statx(folderFd, name, AT_SYMLINK_NOFOLLOW, mask, &facts) != 0) return false;
+    if (statx(folderFd, name, AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT, mask, &facts) != 0) return false;
+    const bool link = S_ISLNK(facts.stx_mode);
+    if (link) {
+        struct statx target;
+        if (statx(folderFd, name, AT_STATX_SYNC_AS_STAT, mask, &target) == 0) facts = target;
     }
     const mode_t mode = facts.stx_mode;
     std::uint32_t attributes = 0;
@@ -118,7 +122,10 @@ bool describe(int folderFd, const char* name, std::string_view displayName, bool
             attributes |= attributeTemporary;
         }
     }
+    if (link) attributes |= attributeLink;
     data.attributes = attributes;
+    if (volumeId != nullptr) *volumeId = makedev(facts.stx_dev_major, facts.stx_dev_minor);
+    if (fileId != nullptr) *fileId = facts.stx_ino;
     const std::uint64_t size = S_ISREG(mode) ? facts.stx_size : 0;
     data.sizeHigh = static_cast<std::uint32_t>(size >> 32);
     data.sizeLow = static_cast<std::uint32_t>(size);
@@ -183,15 +190,16 @@ bool readNextMatch(Search& search, FindData& data) {
         if (entry == nullptr) return false;
         const std::string_view name = entry->d_name;
         if (name == "." || name == "..") continue;
-        const std::u16string wideName = toUtf16(name);
+        const std::u16string wideName = nameFromHost(name);
         if (!search.everyName && !matchesWildcard(wideName, search.pattern)) continue;
         FileAttributeData facts;
-        if (!describe(dirfd(search.folder), entry->d_name, name, search.inRoot, facts)) {
+        data = {};
+        if (!describe(dirfd(search.folder), entry->d_name, name, search.inRoot, facts, &data.volumeId, &data.fileId)) {
             if (errno == ENOENT) continue;  // removed since the folder was read
             facts = {};
             facts.attributes = entry->d_type == DT_DIR ? attributeFolder : attributeArchive;
+            if (entry->d_type == DT_LNK) facts.attributes |= attributeLink;
         }
-        data = {};
         data.attributes = facts.attributes;
         data.creationTime = facts.creationTime;
         data.lastAccessTime = facts.lastAccessTime;
@@ -316,6 +324,10 @@ const std::string& deviceRoot() { return currentRoot; }
 
 std::string toHostPath(std::u16string_view devicePath) {
     devicePath = devicePath.substr(0, devicePath.find(u'\0'));
+    if (!hasByteForm(devicePath)) {
+        setLastError(errorInvalidName);
+        return {};
+    }
     std::vector<std::u16string_view> segments;
     std::size_t start = 0;
     while (start <= devicePath.size()) {
@@ -358,11 +370,15 @@ std::u16string toDevicePath(const std::string& hostPath) {
         std::free(resolved);
         if (!found) return {};
     }
-    std::u16string device = toUtf16(rest);
-    for (auto& unit : device) {
-        if (unit == u'/') unit = u'\\';
+    std::u16string device;
+    std::size_t start = 0;
+    while (start < rest.size()) {
+        std::size_t end = rest.find('/', start);
+        if (end == std::string::npos) end = rest.size();
+        if (end > start) device += u'\\' + nameFromHost(std::string_view(rest).substr(start, end - start));
+        start = end + 1;
     }
-    return device.empty() || device == u"\\" ? u"\\" : device;
+    return device.empty() ? u"\\" : device;
 }
 
 FindHandle findFirstFile(std::u16string_view pattern, FindData& data) {
@@ -370,6 +386,10 @@ FindHandle findFirstFile(std::u16string_view pattern, FindData& data) {
     std::size_t split = pattern.size();
     while (split > 0 && !isSeparator(pattern[split - 1])) --split;
     const std::string folder = toHostPath(pattern.substr(0, split));
+    if (folder.empty() || !hasByteForm(pattern)) {
+        setLastError(errorInvalidName);
+        return invalidFindHandle;
+    }
     auto search = std::make_unique<Search>();
     search->pattern = pattern.substr(split);
     search->everyName = search->pattern == u"*" || search->pattern == u"*.*";
@@ -403,12 +423,16 @@ bool findClose(FindHandle handle) {
 }
 
 bool copyFile(std::u16string_view source, std::u16string_view target, bool failIfExists) {
-    return copyHostFile(toHostPath(source), toHostPath(target), failIfExists);
+    const std::string from = toHostPath(source);
+    const std::string to = toHostPath(target);
+    if (from.empty() || to.empty()) return false;
+    return copyHostFile(from, to, failIfExists);
 }
 
 bool moveFile(std::u16string_view source, std::u16string_view target) {
     const std::string from = toHostPath(source);
     const std::string to = toHostPath(target);
+    if (from.empty() || to.empty()) return false;
     if (isRoot(from) || isRoot(to)) return fail(errorAccessDenied);
     struct stat sourceFacts;
     if (lstat(from.c_str(), &sourceFacts) != 0) {
@@ -433,6 +457,7 @@ bool moveFile(std::u16string_view source, std::u16string_view target) {
 
 bool deleteFile(std::u16string_view path) {
     const std::string host = toHostPath(path);
+    if (host.empty()) return false;
     if (unlink(host.c_str()) == 0) return true;
     failWithErrno(errno, host);
     return false;
@@ -440,6 +465,7 @@ bool deleteFile(std::u16string_view path) {
 
 bool createFolder(std::u16string_view path) {
     const std::string host = toHostPath(path);
+    if (host.empty()) return false;
     if (mkdir(host.c_str(), 0777) == 0) return true;
     failWithErrno(errno, host);
     return false;
@@ -447,6 +473,7 @@ bool createFolder(std::u16string_view path) {
 
 bool removeFolder(std::u16string_view path) {
     const std::string host = toHostPath(path);
+    if (host.empty()) return false;
     if (isRoot(host)) return fail(errorAccessDenied);
     if (rmdir(host.c_str()) == 0) return true;
     if (errno == ENOTEMPTY || errno == EEXIST) return fail(errorDirectoryNotEmpty);
@@ -456,6 +483,7 @@ bool removeFolder(std::u16string_view path) {
 
 bool getFileAttributes(std::u16string_view path, FileAttributeData& data) {
     const std::string host = toHostPath(path);
+    if (host.empty()) return false;
     const std::string name = isRoot(host) ? std::string() : lastSegmentOf(host);
     if (!describe(AT_FDCWD, host.c_str(), name, !isRoot(host) && isRoot(parentOf(host)), data)) {
         failWithErrno(errno, host);

@@ -1,7 +1,11 @@
 // Files: the device's file system. It is one folder of the host (the device root, "/"
 // unless changed); device paths use '\' (a '/' is accepted too), end at their first
-// NUL and never reach above the root by "..". The root is a view, not a sandbox: a
-// symbolic link inside it may point anywhere, and entries describe a link's target.
+// NUL and never reach above the root by "..". Host names become device names through
+// nameFromHost (platform/text.h), so a name holding '\' or bytes that are not UTF-8
+// still names its own entry; a device path that has no host form (an unpaired
+// surrogate that is no name escape) fails with errorInvalidName. The root is a view,
+// not a sandbox: a symbolic link inside it may point anywhere, and entries describe a
+// link's target, with attributeLink set.
 // Every failure sets the calling thread's last error (platform/errors.h); a host path
 // too long for the host gives errorFilenameTooLong.
 #pragma once
@@ -26,6 +30,7 @@ enum FileAttribute : std::uint32_t {
     attributeInRom = 0x40,    // never set on this host
     attributeNormal = 0x80,
     attributeTemporary = 0x100,  // mount points directly under the root ("storage cards")
+    attributeLink = 0x400,       // a symbolic link (the platform's reparse point); a walk never enters one
 };
 
 struct FindData {
@@ -37,6 +42,10 @@ struct FindData {
     std::uint32_t sizeLow = 0;
     char16_t name[maxPath] = {};
     char16_t alternateName[14] = {};
+    // Which object this is (the host's device and inode), so that a walk can tell a
+    // folder it has been through already; both 0 where a view cannot tell.
+    std::uint64_t volumeId = 0;
+    std::uint64_t fileId = 0;
 };
 
 struct FileAttributeData {
@@ -57,10 +66,12 @@ void setDeviceRoot(const std::string& hostFolder);
 const std::string& deviceRoot();
 
 // The host path of a device path: separators become '/', "." and ".." segments are
-// resolved and never climb above the root, runs of separators collapse. A relative
-// path is taken from the root.
+// resolved and never climb above the root, runs of separators collapse, name escapes
+// become their bytes. A relative path is taken from the root. Empty (with the last
+// error errorInvalidName) when the path has no host form.
 std::string toHostPath(std::u16string_view devicePath);
-// The device path of a host path inside the root ("\..." form); empty when outside.
+// The device path of a host path inside the root ("\..." form, each name through
+// nameFromHost); empty when outside.
 std::u16string toDevicePath(const std::string& hostPath);
 
 // Enumerates the entries of a folder that match the last segment of `pattern`:

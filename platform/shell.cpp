@@ -299,6 +299,7 @@ bool createShortcut(std::u16string_view shortcutPath, std::u16string_view target
     content += '#';
     content += quoted;
     const std::string host = toHostPath(shortcutPath);
+    if (host.empty()) return false;
     const Descriptor file(open(host.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
     if (file.fd < 0) {
         setLastError(errno == ENOENT ? errorPathNotFound : errno == EEXIST ? errorFileExists : errorFromErrno(errno));

@@ -27,9 +27,12 @@ bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool isLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 bool isContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
 
+// What decodeUtf8 gives for bytes that are no UTF-8 character.
+constexpr char32_t notUtf8 = 0xFFFFFFFF;
+
 // Decodes one UTF-8 character at `text[pos]`; sets `length` to the bytes it takes.
 // Overlong forms, surrogates, values above U+10FFFF and cut sequences decode as
-// U+FFFD taking the bytes that were examined (at least one).
+// notUtf8 taking the bytes that were examined (at least one).
 char32_t decodeUtf8(std::string_view text, std::size_t pos, std::size_t& length) {
     const auto lead = static_cast<unsigned char>(text[pos]);
     length = 1;
@@ -50,18 +53,18 @@ char32_t decodeUtf8(std::string_view text, std::size_t pos, std::size_t& length)
         code = lead & 0x07;
         minimum = 0x10000;
     } else {
-        return replacementCharacter;
+        return notUtf8;
     }
     for (std::size_t i = 1; i <= needed; ++i) {
         if (pos + i >= text.size() || !isContinuation(static_cast<unsigned char>(text[pos + i]))) {
             length = i;
-            return replacementCharacter;
+            return notUtf8;
         }
         code = (code << 6) | (static_cast<unsigned char>(text[pos + i]) & 0x3F);
     }
     length = needed + 1;
     if (code < minimum || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) {
-        return replacementCharacter;
+        return notUtf8;
     }
     return code;
 }
@@ -77,6 +80,8 @@ std::string toUtf8(std::u16string_view text) {
             const char32_t code = 0x10000 + ((char32_t(unit) - 0xD800) << 10) + (text[i + 1] - 0xDC00);
             appendUtf8(out, code);
             ++i;
+        } else if (isNameEscape(unit)) {
+            out += escapedByte(unit);
         } else if (isHighSurrogate(unit) || isLowSurrogate(unit)) {
             appendUtf8(out, replacementCharacter);
         } else {
@@ -92,7 +97,8 @@ std::u16string toUtf16(std::string_view text) {
     std::size_t pos = 0;
     while (pos < text.size()) {
         std::size_t length;
-        const char32_t code = decodeUtf8(text, pos, length);
+        char32_t code = decodeUtf8(text, pos, length);
+        if (code == notUtf8) code = replacementCharacter;
         pos += length;
         if (code >= 0x10000) {
             out += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
@@ -102,6 +108,49 @@ std::u16string toUtf16(std::string_view text) {
         }
     }
     return out;
+}
+
+bool isNameEscape(char16_t unit) {
+    if (unit < 0xDC01 || unit > 0xDCFF) return false;
+    const auto byte = static_cast<unsigned char>(escapedByte(unit));
+    return byte >= 0x80 || byte < 0x20 || byte == 0x7F || byte == '\\';
+}
+
+std::u16string nameFromHost(std::string_view name) {
+    std::u16string out;
+    out.reserve(name.size());
+    std::size_t pos = 0;
+    while (pos < name.size()) {
+        const auto byte = static_cast<unsigned char>(name[pos]);
+        std::size_t length;
+        const char32_t code = decodeUtf8(name, pos, length);
+        // Only the first byte of a bad sequence is escaped: the next may begin a good one.
+        const bool escaped = code == notUtf8 || byte == '\\' || byte < 0x20 || byte == 0x7F;
+        if (escaped) {
+            out += static_cast<char16_t>(0xDC00 + byte);
+            ++pos;
+            continue;
+        }
+        pos += length;
+        if (code >= 0x10000) {
+            out += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+            out += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+        } else {
+            out += static_cast<char16_t>(code);
+        }
+    }
+    return out;
+}
+
+bool hasByteForm(std::u16string_view text) {
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (isHighSurrogate(text[i]) && i + 1 < text.size() && isLowSurrogate(text[i + 1])) {
+            ++i;
+        } else if ((isHighSurrogate(text[i]) || isLowSurrogate(text[i])) && !isNameEscape(text[i])) {
+            return false;
+        }
+    }
+    return true;
 }
 
 bool copyBounded(char16_t* target, std::size_t capacity, std::u16string_view source) {

@@ -1,6 +1,7 @@
 // Text: the user interface works in UTF-16, the FTP engine and the host in UTF-8.
 // These conversions stand in for the platform's code-page conversions; they never
-// fail: unpaired surrogates and invalid bytes become U+FFFD.
+// fail: invalid bytes become U+FFFD, and so do unpaired surrogates, except the name
+// escapes below, which toUtf8 turns back into their bytes.
 #pragma once
 
 #include <cstddef>
@@ -13,6 +14,21 @@ inline constexpr char16_t replacementCharacter = 0xFFFD;
 
 std::string toUtf8(std::u16string_view text);
 std::u16string toUtf16(std::string_view text);
+
+// A file name from the host or a server, as device text. The device path syntax gives
+// '\\' a meaning, and bytes that are not UTF-8 have no UTF-16 form, so either would let
+// one name stand for another entry. Here each '\\', each control character and each
+// byte that is not part of a valid UTF-8 character becomes the unpaired surrogate
+// U+DC00 + byte (a name escape), which no valid UTF-8 decodes to: the mapping is
+// reversible (toUtf8 gives the bytes back) and no name can hold a separator.
+std::u16string nameFromHost(std::string_view name);
+// True for a unit that only a name escape produces.
+bool isNameEscape(char16_t unit);
+// The byte a name escape stands for.
+inline char escapedByte(char16_t unit) { return static_cast<char>(unit - 0xDC00); }
+// False when `text` holds an unpaired surrogate that is no name escape: such text has
+// no byte form, and converting it would alias it with a real "\uFFFD" name.
+bool hasByteForm(std::u16string_view text);
 
 // Copies `source` into a buffer of `capacity` units and terminates it. Returns false
 // when the source did not fit; the copy is then cut at a character boundary (never

@@ -1,6 +1,8 @@
 // The frame of cells, text measuring and wrapping, and the icons as cells.
 #include "platform/window/internal/canvas.h"
 
+#include "platform/text.h"
+
 #include <algorithm>
 #include <array>
 #include <utility>
@@ -51,6 +53,11 @@ std::u32string codePoints(std::u16string_view text) {
         if (unit >= 0xD800 && unit < 0xDC00 && i + 1 < text.size() && text[i + 1] >= 0xDC00 && text[i + 1] < 0xE000) {
             result += static_cast<char32_t>(0x10000 + ((unit - 0xD800) << 10) + (text[i + 1] - 0xDC00));
             ++i;
+        } else if (isNameEscape(unit)) {
+            // A name's own byte: '\\' and control characters as themselves (printable()
+            // masks the latter), a byte that is no UTF-8 as the replacement character.
+            const auto byte = static_cast<unsigned char>(escapedByte(unit));
+            result += byte < 0x80 ? char32_t(byte) : U'\uFFFD';
         } else if (unit >= 0xD800 && unit < 0xE000) {
             result += U'\uFFFD';
         } else {

@@ -165,8 +165,8 @@ TEST_F(Files, RecordsCarryAttributesSizesAndTimes) {
         {u".dotfile", attributeArchive | attributeHidden, 0},
         {u"folder", attributeFolder, 0},
         {u"pipe", attributeSystem, 0},
-        {u"link-to-folder", attributeFolder, 0},
-        {u"dangling", attributeArchive, 0},
+        {u"link-to-folder", attributeFolder | attributeLink, 0},
+        {u"dangling", attributeArchive | attributeLink, 0},
         {u"big.bin", attributeArchive, (5ULL << 30) + 3},
     };
     for (const auto& c : cases) {
@@ -193,6 +193,42 @@ TEST_F(Files, RecordsCarryAttributesSizesAndTimes) {
         EXPECT_EQ(toUint64(found.lastWriteTime), stamp.fileTime) << stamp.seconds;
         EXPECT_EQ(toUint64(found.lastAccessTime), stamp.fileTime) << stamp.seconds;
     }
+}
+
+// Names are legal on the host that the device path syntax would read as paths, or that
+// have no UTF-16 form: each listed name must act on its own entry and nothing else.
+TEST_F(Files, EveryListedNameActsOnItsOwnEntryOnly) {
+    mkdir((scratch / "elsewhere").c_str(), 0755);
+    mkdir((scratch / "Projects").c_str(), 0755);
+    const std::string keep[] = {"victim.txt", "elsewhere/keep.txt", "Projects/a\xEF\xBF\xBD", "Projects/b"};
+    for (const auto& name : keep) writeFile(scratch / name, "keep");
+    const std::string doomed[] = {"..\\victim.txt", "..\\..\\..\\elsewhere\\keep.txt", "a\xFF", "\x1B[2Jb", "b\\"};
+    for (const auto& name : doomed) writeFile(scratch / ("Projects/" + name), "doomed");
+
+    // Delete every listed entry but the real ones, by the name the listing gave.
+    std::vector<std::u16string> listed;
+    FindData data;
+    const FindHandle handle = findFirstFile(u"\\Projects\\*", data);
+    ASSERT_NE(handle, invalidFindHandle);
+    do {
+        listed.emplace_back(boundedView(data.name, maxPath));
+    } while (findNextFile(handle, data));
+    findClose(handle);
+    ASSERT_EQ(listed.size(), 7u);
+    for (const auto& name : listed) {
+        if (name == u"a\uFFFD" || name == u"b") continue;
+        EXPECT_EQ(name.find(u'\\'), std::u16string::npos) << toUtf8(name);
+        EXPECT_TRUE(deleteFile(u"\\Projects\\" + name)) << toUtf8(name);
+    }
+    for (const auto& name : keep) EXPECT_EQ(readFile(scratch / name), "keep") << name;
+    for (const auto& name : doomed) EXPECT_FALSE(std::filesystem::exists(scratch / ("Projects/" + name))) << name;
+
+    // Device text without a byte form is refused, never read as a real U+FFFD name.
+    EXPECT_FALSE(deleteFile(u"\\Projects\\a" + std::u16string(1, char16_t(0xD800))));
+    EXPECT_EQ(lastError(), errorInvalidName);
+    EXPECT_EQ(readFile(scratch / "Projects/a\xEF\xBF\xBD"), "keep");
+    // The way back from a host path gives the same escaped names.
+    EXPECT_EQ(toDevicePath(scratch / "Projects/a\xFF"), u"\\Projects\\a" + std::u16string(1, char16_t(0xDCFF)));
 }
 
 TEST(FileAttributes, DevicesAndMountPointsUnderTheRoot) {

@@ -54,6 +54,45 @@ TEST(Text, InvalidUtf8BecomesReplacement) {
     for (const auto& c : cases) EXPECT_EQ(toUtf16(c.input), c.expected) << "input " << c.input;
 }
 
+// A host name and its device form map one to one, and no device form holds a separator.
+TEST(Text, HostNamesEscapeWhatCouldNameAnotherEntry) {
+    using platform::nameFromHost;
+    const auto escape = [](unsigned char byte) { return std::u16string(1, char16_t(0xDC00 + byte)); };
+    struct Case {
+        std::string host;
+        std::u16string device;
+    };
+    const Case cases[] = {
+        {"plain name.txt", u"plain name.txt"},
+        {"Gr\xC3\xBC\xC3\x9F"
+         "e \xF0\x9F\x98\x80",
+         u"Grüße \U0001F600"},
+        {"..\\victim.txt", u".." + escape('\\') + u"victim.txt"},
+        {"a\xFF", u"a" + escape(0xFF)},
+        {"a\xEF\xBF\xBD", u"a\uFFFD"},
+        {"\xED\xA0\x80", escape(0xED) + escape(0xA0) + escape(0x80)},  // an encoded surrogate, byte by byte
+        {"\xE6\x97x", escape(0xE6) + escape(0x97) + u"x"},             // a cut character before a good one
+        {"\x1B[2J\x7F", escape(0x1B) + u"[2J" + escape(0x7F)},
+    };
+    for (const auto& c : cases) {
+        EXPECT_EQ(nameFromHost(c.host), c.device) << c.host;
+        EXPECT_EQ(toUtf8(c.device), c.host) << c.host;
+        EXPECT_TRUE(platform::hasByteForm(c.device)) << c.host;
+    }
+    // Every byte string comes back whole.
+    std::string bytes;
+    for (int i = 1; i < 256; ++i) bytes += static_cast<char>(i);
+    for (std::size_t cut = 0; cut < bytes.size(); cut += 7) {
+        const std::string name = bytes.substr(cut) + bytes.substr(0, cut);
+        EXPECT_EQ(toUtf8(nameFromHost(name)), name) << cut;
+        EXPECT_EQ(nameFromHost(name).find(u'\\'), std::u16string::npos) << cut;
+    }
+    // Surrogates that no name escape makes have no byte form.
+    EXPECT_FALSE(platform::hasByteForm(u"a" + std::u16string(1, char16_t(0xD800))));
+    EXPECT_FALSE(platform::hasByteForm(escape('/')));
+    EXPECT_FALSE(platform::hasByteForm(escape('.')));
+}
+
 TEST(Text, BoundedCopiesAndViewsStayInsideTheirBuffers) {
     char16_t wide[4];
     EXPECT_TRUE(platform::copyBounded(wide, 4, u"abc"));
