@@ -476,4 +476,39 @@ bool deleteValue(RegistryKey key, std::u16string_view name) {
     return false;
 }
 
+void batchSetValue(RegistryBatch& batch, std::u16string_view name, std::uint32_t type, const void* data,
+                   std::uint32_t size) {
+    const auto bytes = static_cast<const unsigned char*>(data);
+    batch.steps.push_back({std::u16string(name), false, type, std::vector<unsigned char>(bytes, bytes + size)});
+}
+
+void batchDeleteValue(RegistryBatch& batch, std::u16string_view name) {
+    batch.steps.push_back({std::u16string(name), true, registryNone, {}});
+}
+
+bool applyBatch(RegistryKey key, const RegistryBatch& batch) {
+    std::lock_guard guard(store().lock);
+    Store& instance = loadedStore();
+    Key* found = keyOf(instance, key);
+    if (found == nullptr) return fail(errorInvalidHandle);
+    for (const RegistryBatch::Step& step : batch.steps) {
+        if (!isValidName(step.name)) return fail(errorInvalidParameter);
+    }
+    std::vector<Value> before = found->values;
+    for (const RegistryBatch::Step& step : batch.steps) {
+        Value* existing = findValue(*found, step.name);
+        if (step.remove) {
+            if (existing != nullptr) found->values.erase(found->values.begin() + (existing - found->values.data()));
+        } else if (existing != nullptr) {
+            existing->type = step.type;
+            existing->data = step.data;
+        } else {
+            found->values.push_back({step.name, step.type, step.data});
+        }
+    }
+    if (save(instance)) return true;
+    found->values = std::move(before);
+    return false;
+}
+
 }  // namespace platform

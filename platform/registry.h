@@ -1,7 +1,8 @@
 // Registry: the HKEY_CURRENT_USER store, kept in one text file in the .reg format
 // (every value written as hex(type):bytes, so every type and data length round-trips).
 // Key and value names compare case-insensitively; leading and trailing '\' in a key
-// path are ignored. Every change is written to disk at once, atomically, mode 0600.
+// path are ignored. Every change (or batch of changes) is written to disk at once,
+// atomically, mode 0600.
 // Any thread: calls are serialised inside. Failures set the last error
 // (platform/errors.h): errorFileNotFound for a missing key or value, errorMoreData
 // for a buffer too small.
@@ -10,6 +11,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -44,5 +46,25 @@ void closeKey(RegistryKey key);
 bool queryValue(RegistryKey key, std::u16string_view name, std::uint32_t* type, void* data, std::uint32_t* size);
 bool setValue(RegistryKey key, std::u16string_view name, std::uint32_t type, const void* data, std::uint32_t size);
 bool deleteValue(RegistryKey key, std::u16string_view name);
+
+// Changes to the values of one key that reach the file together: a whole list and the
+// deletion of its stale values is one write, so an interrupted save leaves the old list
+// or the new one, never a mix.
+struct RegistryBatch {
+    struct Step {
+        std::u16string name;
+        bool remove = false;  // else set
+        std::uint32_t type = registryNone;
+        std::vector<unsigned char> data;
+    };
+    std::vector<Step> steps;
+};
+void batchSetValue(RegistryBatch& batch, std::u16string_view name, std::uint32_t type, const void* data,
+                   std::uint32_t size);
+// Deleting a value that does not exist is no failure: the value is gone either way.
+void batchDeleteValue(RegistryBatch& batch, std::u16string_view name);
+// Applies the steps in order and writes the file once. On failure neither the file nor
+// the store has changed.
+bool applyBatch(RegistryKey key, const RegistryBatch& batch);
 
 }  // namespace platform

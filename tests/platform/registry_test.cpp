@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <thread>
@@ -221,6 +222,84 @@ TEST_F(Registry, KillingTheWriterMidSaveLeavesAReadableFile) {
     size = 4;
     ASSERT_TRUE(queryValue(key, u"Count", nullptr, &count, &size));
     EXPECT_GE(count, saved);
+}
+
+// Five values "0".."4" of `text`, or, as a save of a shorter list does, three of
+// `text` with "3" and "4" deleted.
+RegistryBatch listBatch(const std::string& text, bool shorter) {
+    RegistryBatch batch;
+    for (int index = 0; index < 5; ++index) {
+        const std::u16string name = toUtf16(std::to_string(index));
+        if (shorter && index >= 3) {
+            batchDeleteValue(batch, name);
+        } else {
+            batchSetValue(batch, name, registryBinary, text.data(), static_cast<std::uint32_t>(text.size()));
+        }
+    }
+    return batch;
+}
+
+// The values "0", "1", ... up to the first missing one, each as text.
+std::vector<std::string> storedList(RegistryKey key) {
+    std::vector<std::string> list;
+    for (int index = 0;; ++index) {
+        std::string data(64 * 1024, '\0');
+        std::uint32_t size = static_cast<std::uint32_t>(data.size());
+        if (!queryValue(key, toUtf16(std::to_string(index)), nullptr, data.data(), &size)) return list;
+        list.push_back(data.substr(0, size));
+    }
+}
+
+TEST_F(Registry, KillingTheWriterMidBatchLeavesTheOldListOrTheNewOneWhole) {
+    RegistryKey key = noKey;
+    ASSERT_TRUE(createKey(currentUserKey, u"List", key));
+    const std::string oldText = patternBytes(20 * 1024);
+    const std::string newText(10 * 1024, 'n');
+    ASSERT_TRUE(applyBatch(key, listBatch(oldText, false)));
+
+    int progress[2];
+    ASSERT_EQ(pipe(progress), 0);
+    const pid_t writer = fork();
+    ASSERT_GE(writer, 0);
+    if (writer == 0) {
+        // Saves the short list and the long one in turn until killed, reporting each save.
+        close(progress[0]);
+        for (std::uint32_t count = 1;; ++count) {
+            const bool shorter = count % 2 == 1;
+            if (!applyBatch(key, listBatch(shorter ? newText : oldText, shorter))) _exit(1);
+            if (write(progress[1], &count, sizeof count) != sizeof count) _exit(1);
+        }
+    }
+    close(progress[1]);
+    std::uint32_t saved = 0;
+    while (saved < 3) ASSERT_EQ(read(progress[0], &saved, sizeof saved), ssize_t(sizeof saved));
+    // Not right after a report, which would find the writer between two batches.
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    kill(writer, SIGKILL);
+    int status = 0;
+    waitpid(writer, &status, 0);
+    close(progress[0]);
+    ASSERT_TRUE(WIFSIGNALED(status));
+
+    const std::vector<std::string> list = storedList(reopen(u"List"));
+    const std::vector<std::string> longList(5, oldText);
+    const std::vector<std::string> shortList(3, newText);
+    EXPECT_TRUE(list == longList || list == shortList) << list.size() << " values";
+}
+
+TEST_F(Registry, AFailedBatchChangesNeitherTheFileNorTheStore) {
+    RegistryKey key = noKey;
+    ASSERT_TRUE(createKey(currentUserKey, u"List", key));
+    ASSERT_TRUE(applyBatch(key, listBatch("old", false)));
+    const std::string before = readFile(file);
+    // A file where the settings folder should be: the write cannot even begin.
+    std::filesystem::rename(folder, folder + ".away");
+    writeFile(folder, "");
+    EXPECT_FALSE(applyBatch(key, listBatch("new", true)));
+    std::filesystem::remove(folder);
+    std::filesystem::rename(folder + ".away", folder);
+    EXPECT_EQ(storedList(key), std::vector<std::string>(5, "old"));
+    EXPECT_EQ(readFile(file), before);
 }
 
 using RegistryThreads = Registry;
