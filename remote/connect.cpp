@@ -1,0 +1,216 @@
+#include "remote/connect.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <utility>
+
+#include "ftp/ftp_commands.h"
+#include "platform/connection_manager.h"
+#include "platform/text.h"
+#include "platform/window/message_box.h"
+#include "platform/window/window.h"
+
+namespace remote {
+namespace {
+
+constexpr std::uint32_t recheckIntervalMs = 10000;
+constexpr std::uint32_t readyWaitMs = 5000;
+constexpr std::uint32_t establishWaitMs = 30000;
+constexpr std::uint32_t replyWaitFloorMs = 60000;
+constexpr std::uint32_t maxTimeoutMs = 32767;
+
+// The process-wide network state; one thread at a time asks the Connection Manager.
+struct NetworkState {
+    std::mutex lock;
+    platform::NetworkConnection connection = platform::noNetworkConnection;
+    std::uint32_t lastCheck = 0;
+    TickSource ticks = platform::tickCount;
+};
+NetworkState network;
+
+std::atomic<EditPlaceHook> editPlaceHook{nullptr};
+
+// Set by the idle callback when a wait of this thread gave up.
+thread_local bool waitGaveUp = false;
+
+int giveUp(void*) {
+    waitGaveUp = true;
+    return 0;
+}
+
+// The engine calls giveUp after `milliseconds` without progress on a socket.
+void limitWaits(ftp::FtpSession& session, std::uint32_t milliseconds) {
+    if (!session.control) return;
+    session.control->idleSeconds = std::int32_t(milliseconds / 1000);
+    session.control->idleMicroseconds = std::int32_t(milliseconds % 1000 * 1000);
+    session.control->idleCallback = giveUp;
+}
+
+// The place's time-out: 1 to 32767 ms; an unset one (0) is the default.
+std::uint32_t connectWaitMs(const FtpPlace& place) {
+    if (place.timeout == 0) return defaultTimeoutMs;
+    return std::min(place.timeout, maxTimeoutMs);
+}
+
+std::uint32_t replyWaitMs(const FtpPlace& place) { return std::max(replyWaitFloorMs, connectWaitMs(place)); }
+
+void setError(FtpPlace& place, std::u16string_view tag, std::string_view text) {
+    place.errorTag = tag;
+    place.errorText = text;
+}
+
+template <std::size_t N>
+std::u16string_view textOf(const char16_t (&field)[N]) {
+    return platform::boundedView(field, N);
+}
+
+// Creates the place's session when it has none and probes it.
+bool answers(FtpPlace& place) {
+    if (!place.session) place.session = std::make_unique<ftp::FtpSession>(ftp::createSession());
+    return ftp::sendSimple(*place.session, "NOOP");
+}
+
+// Asks whether to re-connect, with the place unlocked so that the UI thread, which shows
+// the box, is never held up by it.
+bool userWantsReconnect(PlaceUse& use) {
+    const FtpPlace& place = *use.place;
+    const std::u16string text = u"The connection to " + std::u16string(textOf(place.name)) +
+                                u" has been disconnected would you like to re-connect?\r\r" +
+                                std::u16string(textOf(place.host));
+    platform::setWaitCursor(false);
+    use.lock.unlock();
+    const platform::MessageBoxResult answer = platform::messageBox(
+        platform::getForegroundWindow(), text, u"Connect - Farlink", platform::MessageBoxButtons::yesNo,
+        platform::MessageBoxIcon::question);
+    use.lock.lock();
+    return answer == platform::MessageBoxResult::yes;
+}
+
+void offerNewPlace() {
+    const platform::Window owner = platform::getForegroundWindow();
+    const platform::MessageBoxResult answer = platform::messageBox(
+        owner, u"No Ftp Places exist, would you like to add a new Ftp Place?", u"Farlink",
+        platform::MessageBoxButtons::yesNo, platform::MessageBoxIcon::question);
+    const EditPlaceHook edit = editPlaceHook.load();
+    if (answer == platform::MessageBoxResult::yes && edit && edit(0, {owner})) savePlaces();
+}
+
+std::string formatPeriod(std::int32_t seconds, std::int32_t microseconds) {
+    if (microseconds == 0) return std::to_string(seconds) + " s";
+    return std::to_string(seconds * 1000 + microseconds / 1000) + " ms";
+}
+
+}  // namespace
+
+void startNetworkClock(TickSource ticks) {
+    std::lock_guard guard(network.lock);
+    network.ticks = ticks;
+    network.lastCheck = ticks();
+}
+
+int bringUpNetwork(FtpPlace& place) {
+    std::lock_guard guard(network.lock);
+    platform::ConnectionManager& manager = platform::connectionManager();
+    const std::uint32_t now = network.ticks();
+    if (now - network.lastCheck <= recheckIntervalMs) return 1;
+    network.lastCheck = now;
+    if (network.connection != platform::noNetworkConnection) {
+        if (manager.connectionStatus(network.connection) & platform::connectionStatusConnected) return 1;
+        manager.release(network.connection, true);
+        network.connection = platform::noNetworkConnection;
+    }
+    if (manager.waitReady(readyWaitMs) == platform::WaitResult::timeout) {
+        setError(place, u"(KVT-CTN-1)", "Connection Manager Not Ready.");
+        return 0;
+    }
+    std::u16string url = u"ftp://" + std::u16string(textOf(place.host)) + u":" +
+                         platform::toUtf16(std::to_string(place.port)) + u"/";
+    url.resize(std::min<std::size_t>(url.size(), 1023));
+    platform::ConnectionRequest request;
+    request.destination = manager.mapUrl(url);
+    std::uint32_t status = 0;
+    const int established = manager.establish(request, network.connection, establishWaitMs, status);
+    network.lastCheck = network.ticks();
+    if (!established) {
+        setError(place, u"(KVT-CTN-2)", "Unable to establish an Internet connection.");
+        return 0;
+    }
+    return 1;
+}
+
+int connectPlace(FtpPlace& place, ftp::FtpSession& session) {
+    const std::string host = platform::toUtf8(textOf(place.host)) + ":" + std::to_string(place.port);
+    const std::string user = platform::toUtf8(textOf(place.userName));
+    const std::string password = platform::toUtf8(textOf(place.password));
+    bringUpNetwork(place);  // the attempt goes on either way: the server may be reachable
+
+    limitWaits(session, connectWaitMs(place));
+    waitGaveUp = false;
+    if (!ftp::openControl(session, host)) {
+        setError(place, u"(KVT-FC-1)", failureText(session));
+        return 0;
+    }
+    limitWaits(session, replyWaitMs(place));
+    waitGaveUp = false;
+    if (!ftp::logIn(session, user, password)) {
+        const bool silent = waitGaveUp;
+        const std::string text = failureText(session);
+        ftp::quit(session, silent ? 1 : 0);  // a server that stopped answering is not waited for again
+        setError(place, u"(KVT-FC-2)", text);
+        return 0;
+    }
+    if (place.passive) {
+        ftp::setConnectionMode(session, ftp::ConnectionMode::Passive);
+        session.control->usePeerAddress = 1;  // data goes where the control connection went
+    } else {
+        ftp::setConnectionMode(session, ftp::ConnectionMode::Active);
+        session.control->usePeerAddress = 0;
+    }
+    return 1;
+}
+
+void setEditPlaceHook(EditPlaceHook hook) { editPlaceHook.store(hook); }
+
+int ensureConnected(PlaceUse& use) {
+    waitGaveUp = false;
+    if (!use.place) {
+        if (use.index == 0) offerNewPlace();
+        return 0;
+    }
+    FtpPlace& place = *use.place;
+    if (answers(place)) return 1;
+    // A connection still open that does not answer was lost; a session without one has
+    // never connected, or its last attempt failed: it connects without a question.
+    if (sessionIsOpen(*place.session)) {
+        if (!place.autoReconnect) {
+            if (!userWantsReconnect(use)) return 0;
+            // While the question was open another thread may have re-connected the
+            // place, or an edit may have dropped its session.
+            if (answers(place)) return 1;
+        }
+        if (sessionIsOpen(*place.session)) ftp::quit(*place.session, 1);
+    }
+    return connectPlace(place, *place.session);
+}
+
+std::string failureText(const ftp::FtpSession& session) {
+    if (std::exchange(waitGaveUp, false) && session.control) {
+        return "The server did not answer within " +
+               formatPeriod(session.control->idleSeconds, session.control->idleMicroseconds) + "; gave up waiting.\n";
+    }
+    const char* reply = ftp::lastReply(session);
+    return reply ? reply : "";
+}
+
+int shutdownRemote() {
+    while (removePlace(0)) {}
+    std::lock_guard guard(network.lock);
+    if (network.connection != platform::noNetworkConnection) {
+        platform::connectionManager().release(network.connection, true);
+        network.connection = platform::noNetworkConnection;
+    }
+    return 1;
+}
+
+}  // namespace remote

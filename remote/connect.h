@@ -1,0 +1,56 @@
+// Connecting a place: the network through the Connection Manager, the control
+// connection and login of the place's session, the keep-alive probe with re-connection,
+// and the end of the Remote view. Every wait on a server is bounded: connecting gives
+// up after the place's time-out, a reply or a transfer after 60 s without progress.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "explorer/provider.h"
+#include "ftp/ftp_session.h"
+#include "platform/clock.h"
+#include "remote/places.h"
+
+namespace remote {
+
+// Milliseconds, wrapping at 2^32.
+using TickSource = std::uint32_t (*)();
+
+// The start of the Remote view: the network is taken as checked now, so the first
+// check comes 10 s later. Tests give their own clock. Any thread.
+void startNetworkClock(TickSource ticks = platform::tickCount);
+
+// Makes sure an Internet connection is believed to exist, asking the Connection
+// Manager at most every 10 s. 0 with the place's error set ("(KVT-CTN-1)" when the
+// service is not ready within 5 s, "(KVT-CTN-2)" when no connection came within 30 s).
+// Pre: the place's lock is held. Any thread.
+int bringUpNetwork(FtpPlace& place);
+
+// Opens `session` (the place's own or a separate one) to the place, logs in and sets
+// the place's data connection mode; installs the give-up rule on the session's waits.
+// 0 with the place's error set: "(KVT-FC-1)" connection, "(KVT-FC-2)" login (the
+// server was told QUIT). Pre: the place's lock is held. Any thread.
+int connectPlace(FtpPlace& place, ftp::FtpSession& session);
+
+// Runs the editor of a new place at `index`; non-zero when the user confirmed it and
+// the place was added. Set at start-up (null: there is no editor).
+using EditPlaceHook = int (*)(int index, const explorer::OwnerRecord& owner);
+void setEditPlaceHook(EditPlaceHook hook);
+
+// Makes sure the place of `use` answers (NOOP), connecting its session when new and
+// re-connecting it when lost: unless the place re-connects automatically, the user is
+// asked first ("Connect - Farlink"). With no place at index 0 the user is offered to
+// add one, and the result is 0 either way. Questions are asked with the place unlocked;
+// on return `use` holds the lock again. Any thread.
+int ensureConnected(PlaceUse& use);
+
+// The reason of the last failure on `session` in this thread: a sentence saying so when
+// a wait gave up, else the server's last reply or the engine's text. Any thread.
+std::string failureText(const ftp::FtpSession& session);
+
+// Drops every place (quitting their sessions) and the network connection. Pre: no
+// remote operation runs any more. UI thread only.
+int shutdownRemote();
+
+}  // namespace remote

@@ -1,0 +1,266 @@
+#include "remote/places.h"
+
+#include <algorithm>
+#include <vector>
+
+#include "ftp/ftp_commands.h"
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "platform/window/message_box.h"
+
+namespace remote {
+namespace {
+
+// Offsets of the stored form.
+constexpr std::size_t nameOffset = 0;
+constexpr std::size_t filterPatternOffset = 520;
+constexpr std::size_t hostOffset = 648;
+constexpr std::size_t userNameOffset = 1168;
+constexpr std::size_t passwordOffset = 1296;
+constexpr std::size_t currentFolderOffset = 1424;
+constexpr std::size_t startupFolderOffset = 1944;
+constexpr std::size_t passiveOffset = 2464;
+constexpr std::size_t rememberFolderOffset = 2465;
+constexpr std::size_t portOffset = 2468;
+constexpr std::size_t timeoutOffset = 2472;
+constexpr std::size_t autoReconnectOffset = 2476;
+
+// The list in selector order; the first empty slot ends it. Guarded by listLock.
+std::array<std::shared_ptr<FtpPlace>, maxPlaces + 1> slots;
+std::mutex listLock;
+
+int countLocked() {
+    int count = 0;
+    while (slots[count]) ++count;
+    return count;
+}
+
+template <std::size_t N>
+void putText(PlaceBytes& bytes, std::size_t offset, const char16_t (&field)[N]) {
+    for (std::size_t i = 0; i < N; ++i) {
+        bytes[offset + 2 * i] = std::uint8_t(field[i]);
+        bytes[offset + 2 * i + 1] = std::uint8_t(field[i] >> 8);
+    }
+}
+
+void putWord(PlaceBytes& bytes, std::size_t offset, std::uint32_t value) {
+    for (std::size_t i = 0; i < 4; ++i) bytes[offset + i] = std::uint8_t(value >> (8 * i));
+}
+
+template <std::size_t N>
+void getText(const PlaceBytes& bytes, std::size_t offset, char16_t (&field)[N]) {
+    for (std::size_t i = 0; i < N; ++i) {
+        field[i] = char16_t(bytes[offset + 2 * i] | (bytes[offset + 2 * i + 1] << 8));
+    }
+    field[N - 1] = u'\0';
+}
+
+std::uint32_t getWord(const PlaceBytes& bytes, std::size_t offset) {
+    std::uint32_t value = 0;
+    for (std::size_t i = 0; i < 4; ++i) value |= std::uint32_t(bytes[offset + i]) << (8 * i);
+    return value;
+}
+
+template <std::size_t N>
+void setText(char16_t (&field)[N], std::u16string_view text) {
+    std::fill(field, field + N, u'\0');
+    platform::copyBounded(field, N, text);
+}
+
+template <std::size_t N>
+std::u16string_view textOf(const char16_t (&field)[N]) {
+    return platform::boundedView(field, N);
+}
+
+void fillFromDialog(FtpPlace& place, const PlaceDialogData& data) {
+    setText(place.name, textOf(data.name));
+    setText(place.host, textOf(data.host));
+    setText(place.userName, textOf(data.userName));
+    setText(place.password, textOf(data.password));
+    setText(place.currentFolder, textOf(data.currentFolder));
+    setText(place.startupFolder, textOf(data.startupFolder));
+    setText(place.filterPattern, u"*");
+    place.rememberFolder = data.rememberFolder;
+    place.port = data.port;
+    place.passive = data.passive;
+    place.timeout = data.timeout;
+    place.autoReconnect = data.autoReconnect;
+}
+
+std::u16string valueName(int index) { return platform::toUtf16(std::to_string(index)); }
+
+// The one place that writes the list: every record, then the values after the last go.
+bool writePlaceValues(platform::RegistryKey key, const std::vector<PlaceBytes>& records) {
+    bool written = true;
+    for (std::size_t index = 0; index < records.size(); ++index) {
+        written &= platform::setValue(key, valueName(int(index)), platform::registryBinary, records[index].data(),
+                                      placeRecordSize);
+    }
+    for (int index = int(records.size()); platform::deleteValue(key, valueName(index)); ++index) {}
+    return written;
+}
+
+}  // namespace
+
+PlaceBytes encodePlace(const FtpPlace& place) {
+    PlaceBytes bytes{};
+    putText(bytes, nameOffset, place.name);
+    putText(bytes, filterPatternOffset, place.filterPattern);
+    putText(bytes, hostOffset, place.host);
+    putText(bytes, userNameOffset, place.userName);
+    putText(bytes, passwordOffset, place.password);
+    putText(bytes, currentFolderOffset, place.currentFolder);
+    putText(bytes, startupFolderOffset, place.startupFolder);
+    bytes[passiveOffset] = place.passive;
+    bytes[rememberFolderOffset] = place.rememberFolder;
+    putWord(bytes, portOffset, place.port);
+    putWord(bytes, timeoutOffset, place.timeout);
+    bytes[autoReconnectOffset] = place.autoReconnect;
+    return bytes;
+}
+
+void decodePlace(const PlaceBytes& bytes, FtpPlace& place) {
+    getText(bytes, nameOffset, place.name);
+    getText(bytes, filterPatternOffset, place.filterPattern);
+    getText(bytes, hostOffset, place.host);
+    getText(bytes, userNameOffset, place.userName);
+    getText(bytes, passwordOffset, place.password);
+    getText(bytes, currentFolderOffset, place.currentFolder);
+    getText(bytes, startupFolderOffset, place.startupFolder);
+    place.passive = bytes[passiveOffset];
+    place.rememberFolder = bytes[rememberFolderOffset];
+    place.port = getWord(bytes, portOffset);
+    place.timeout = getWord(bytes, timeoutOffset);
+    place.autoReconnect = bytes[autoReconnectOffset];
+}
+
+std::optional<PlaceDialogData> placeDialogData(int index, platform::Window owner) {
+    const int count = placeCount();
+    if (index < 0 || index > count) return std::nullopt;
+    if (index == maxPlaces) {
+        platform::messageBox(owner,
+                             u"The list of Ftp Places is full: Farlink keeps at most 31 places. Delete one before "
+                             u"adding another.",
+                             u"Edit Ftp Place", platform::MessageBoxButtons::ok, platform::MessageBoxIcon::exclamation);
+        return std::nullopt;
+    }
+    PlaceDialogData data;
+    if (const std::shared_ptr<FtpPlace> place = placeAt(index)) {
+        setText(data.name, textOf(place->name));
+        setText(data.host, textOf(place->host));
+        setText(data.userName, textOf(place->userName));
+        setText(data.password, textOf(place->password));
+        setText(data.startupFolder, textOf(place->startupFolder));
+        setText(data.currentFolder, textOf(place->currentFolder));
+        data.rememberFolder = place->rememberFolder;
+        data.port = place->port;
+        data.passive = place->passive;
+        data.timeout = place->timeout;
+        data.autoReconnect = place->autoReconnect;
+        return data;
+    }
+    setText(data.host, placeholderHost);
+    setText(data.name, u"My " + std::u16string(placeholderHost) + u" Connection");
+    setText(data.startupFolder, u"/");
+    setText(data.currentFolder, u"/");
+    data.timeout = defaultTimeoutMs;
+    data.rememberFolder = 1;
+    data.port = ftp::defaultPort;
+    data.passive = 1;
+    data.autoReconnect = 1;
+    return data;
+}
+
+int applyPlaceDialogData(int index, const PlaceDialogData& data) {
+    std::shared_ptr<FtpPlace> place;
+    {
+        std::lock_guard guard(listLock);
+        if (index < 0 || index >= maxPlaces || index > countLocked()) return 0;
+        if (!slots[index]) {
+            auto created = std::make_shared<FtpPlace>();
+            fillFromDialog(*created, data);
+            slots[index] = std::move(created);
+            return 1;
+        }
+        place = slots[index];
+    }
+    PlaceLock held(place->lock);
+    fillFromDialog(*place, data);
+    dropSession(*place);
+    return 1;
+}
+
+int loadPlaces() {
+    while (removePlace(0)) {}
+    platform::RegistryKey key = platform::noKey;
+    if (!platform::openKey(platform::currentUserKey, placesKeyPath, key)) return 1;
+    std::lock_guard guard(listLock);
+    for (int index = 0; index < maxPlaces; ++index) {
+        const std::u16string name = valueName(index);
+        PlaceBytes bytes;
+        std::uint32_t size = placeRecordSize;
+        if (!platform::queryValue(key, name, nullptr, nullptr, &size) || size != placeRecordSize) break;
+        if (!platform::queryValue(key, name, nullptr, bytes.data(), &size) || size != placeRecordSize) break;
+        auto place = std::make_shared<FtpPlace>();
+        decodePlace(bytes, *place);
+        if (!place->rememberFolder) setText(place->currentFolder, textOf(place->startupFolder));
+        setText(place->filterPattern, u"*");
+        slots[index] = std::move(place);
+    }
+    platform::closeKey(key);
+    return 1;
+}
+
+int savePlaces() {
+    platform::RegistryKey key = platform::noKey;
+    if (!platform::createKey(platform::currentUserKey, placesKeyPath, key)) return 0;
+    std::vector<PlaceBytes> records;
+    {
+        std::lock_guard guard(listLock);
+        for (int index = 0; slots[index]; ++index) records.push_back(encodePlace(*slots[index]));
+    }
+    const bool written = writePlaceValues(key, records);
+    platform::closeKey(key);
+    return written ? 1 : 0;
+}
+
+int removePlace(int index) {
+    std::shared_ptr<FtpPlace> place;
+    {
+        std::lock_guard guard(listLock);
+        if (index < 0 || index >= maxPlaces || !slots[index]) return 0;
+        place = std::move(slots[index]);
+        std::move(slots.begin() + index + 1, slots.end(), slots.begin() + index);
+    }
+    PlaceLock held(place->lock);
+    dropSession(*place);
+    return 1;
+}
+
+int placeCount() {
+    std::lock_guard guard(listLock);
+    return countLocked();
+}
+
+std::shared_ptr<FtpPlace> placeAt(int index) {
+    std::lock_guard guard(listLock);
+    if (index < 0 || index > maxPlaces) return nullptr;
+    return slots[index];
+}
+
+PlaceUse usePlace(int index) {
+    PlaceUse use{index, placeAt(index), {}};
+    if (use.place) use.lock = PlaceLock(use.place->lock);
+    return use;
+}
+
+bool sessionIsOpen(const ftp::FtpSession& session) { return session.control && session.control->socket > 0; }
+
+void dropSession(FtpPlace& place) {
+    if (!place.session) return;
+    if (sessionIsOpen(*place.session)) ftp::quit(*place.session, 1);
+    ftp::release(*place.session);
+    place.session.reset();
+}
+
+}  // namespace remote

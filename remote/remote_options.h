@@ -1,0 +1,30 @@
+// The Remote view's display options: their registry values under
+// "\Software\Tarvik\Ftp\2.0" (next to the Device view's, under the same names), their
+// defaults, and the choice lists of the "Ftp Options" dialog. Bound into the Remote
+// view's provider as LoadOptions.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include "explorer/provider.h"
+
+namespace remote {
+
+inline constexpr std::u16string_view remoteOptionsKeyPath = u"\\Software\\Tarvik\\Ftp\\2.0";
+
+// Sets the Remote view's settings as the view starts with them: its menu bar 502, no
+// popup menu, standard files shown, every other option 0. UI thread only.
+void setRemoteDefaults(explorer::ViewProvider& view);
+// Sets the defaults that stored values replace (place 0, no sort key, ascending, start
+// from the last folder, small icons), then reads the eleven values into
+// explorer::remoteProvider; a missing value, or one longer than its field, leaves the
+// field as it was. UI thread only.
+void loadRemoteOptions();
+// Writes the eleven values of `view`; nothing when the key cannot be created. UI thread only.
+void saveRemoteOptions(const explorer::ViewProvider& view);
+
+// The "Network:" choices; the index is the stored value.
+std::span<const std::u16string_view> networkPromptChoices();
+
+}  // namespace remote

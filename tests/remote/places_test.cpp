@@ -1,0 +1,217 @@
+// Ftp Places: the stored form byte for byte, and the list as the registry keeps it.
+#include "remote/places.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/registry.h"
+#include "platform/text.h"
+#include "remote/connect.h"
+#include "tests/support/view_fixtures.h"
+
+namespace {
+
+using platform::toUtf8;
+using remote::FtpPlace;
+using remote::PlaceBytes;
+using remote::placesKeyPath;
+using test_support::storedValue;
+
+// `text` in UTF-16 little-endian, padded with zeros to `size` bytes.
+std::vector<std::uint8_t> utf16Field(std::u16string_view text, std::size_t size) {
+    std::vector<std::uint8_t> bytes(size, 0);
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        bytes[2 * i] = std::uint8_t(text[i]);
+        bytes[2 * i + 1] = std::uint8_t(text[i] >> 8);
+    }
+    return bytes;
+}
+
+void storeRaw(int index, const std::vector<std::uint8_t>& bytes) {
+    platform::RegistryKey key = platform::noKey;
+    ASSERT_TRUE(platform::createKey(platform::currentUserKey, placesKeyPath, key));
+    ASSERT_TRUE(platform::setValue(key, platform::toUtf16(std::to_string(index)), platform::registryBinary,
+                                   bytes.data(), std::uint32_t(bytes.size())));
+    platform::closeKey(key);
+}
+
+// A place named `name` with its remembered folder `current`, stored as value `index`.
+void storePlace(int index, std::u16string_view name, std::u16string_view current = u"/",
+                std::uint8_t rememberFolder = 1) {
+    FtpPlace place;
+    platform::copyBounded(place.name, 260, name);
+    platform::copyBounded(place.startupFolder, 260, u"/start");
+    platform::copyBounded(place.currentFolder, 260, current);
+    place.rememberFolder = rememberFolder;
+    const PlaceBytes bytes = remote::encodePlace(place);
+    storeRaw(index, {bytes.begin(), bytes.end()});
+}
+
+std::string nameAt(int index) { return toUtf8(platform::boundedView(remote::placeAt(index)->name, 260)); }
+
+class Places : public ::testing::Test {
+protected:
+    void TearDown() override { remote::shutdownRemote(); }
+
+    test_support::TemporaryRegistry registry;
+};
+
+TEST_F(Places, TheStoredFormFollowsTheTable) {
+    FtpPlace place;
+    platform::copyBounded(place.name, 260, u"Office");
+    platform::copyBounded(place.filterPattern, 64, u"*");
+    platform::copyBounded(place.host, 260, u"ftp.example.org");
+    platform::copyBounded(place.userName, 64, u"me");
+    platform::copyBounded(place.password, 64, u"pw");
+    platform::copyBounded(place.currentFolder, 260, u"/pub/\u00e9t\u00e9");
+    platform::copyBounded(place.startupFolder, 260, u"/pub");
+    place.passive = 1;
+    place.rememberFolder = 1;
+    place.port = 2121;
+    place.timeout = 0x01020304;
+    place.autoReconnect = 1;
+    place.errorTag = u"(KVT-FC-1)";  // in memory only
+    place.session = std::make_unique<ftp::FtpSession>();
+
+    struct Field {
+        const char* name;
+        std::size_t offset;
+        std::vector<std::uint8_t> bytes;
+    };
+    const std::vector<Field> table = {
+        {"name", 0, utf16Field(u"Office", 520)},
+        {"filterPattern", 520, utf16Field(u"*", 128)},
+        {"host", 648, utf16Field(u"ftp.example.org", 520)},
+        {"userName", 1168, utf16Field(u"me", 128)},
+        {"password", 1296, utf16Field(u"pw", 128)},
+        {"currentFolder", 1424, utf16Field(u"/pub/\u00e9t\u00e9", 520)},
+        {"startupFolder", 1944, utf16Field(u"/pub", 520)},
+        {"passive", 2464, {1}},
+        {"rememberFolder", 2465, {1}},
+        {"padding", 2466, {0, 0}},
+        {"port", 2468, {0x49, 0x08, 0, 0}},
+        {"timeout", 2472, {4, 3, 2, 1}},
+        {"autoReconnect", 2476, {1}},
+        {"padding", 2477, {0, 0, 0}},
+        {"session, errorTag, errorText", 2480, std::vector<std::uint8_t>(12, 0)},
+    };
+    const PlaceBytes bytes = remote::encodePlace(place);
+    std::size_t covered = 0;
+    for (const Field& field : table) {
+        ASSERT_EQ(field.offset, covered) << field.name;
+        EXPECT_EQ(
+            std::vector<std::uint8_t>(bytes.begin() + field.offset, bytes.begin() + field.offset + field.bytes.size()),
+            field.bytes)
+            << field.name;
+        covered += field.bytes.size();
+    }
+    EXPECT_EQ(covered, remote::placeRecordSize);
+
+    FtpPlace read;
+    remote::decodePlace(bytes, read);
+    EXPECT_EQ(remote::encodePlace(read), bytes);
+}
+
+TEST_F(Places, SavingThreeOverFiveLeavesThree) {
+    for (int i = 0; i < 5; ++i) storePlace(i, platform::toUtf16("place " + std::to_string(i)));
+    remote::loadPlaces();
+    ASSERT_EQ(remote::placeCount(), 5);
+    ASSERT_EQ(remote::removePlace(1), 1);
+    ASSERT_EQ(remote::removePlace(3), 1);  // the former place 4
+    EXPECT_EQ(remote::removePlace(3), 0);
+    ASSERT_EQ(remote::savePlaces(), 1);
+
+    for (const char16_t* name : {u"0", u"1", u"2"}) {
+        const test_support::StoredValue value = storedValue(placesKeyPath, name);
+        EXPECT_TRUE(value.exists);
+        EXPECT_EQ(value.type, platform::registryBinary);
+        EXPECT_EQ(value.data.size(), remote::placeRecordSize);
+    }
+    EXPECT_FALSE(storedValue(placesKeyPath, u"3").exists);
+    EXPECT_FALSE(storedValue(placesKeyPath, u"4").exists);
+    remote::loadPlaces();
+    ASSERT_EQ(remote::placeCount(), 3);
+    EXPECT_EQ(nameAt(0), "place 0");
+    EXPECT_EQ(nameAt(1), "place 2");
+    EXPECT_EQ(nameAt(2), "place 3");
+}
+
+TEST_F(Places, LoadingEndsAtAValueOfAnotherSizeAndAfter31) {
+    struct Case {
+        std::size_t size;
+        int loaded;
+    };
+    for (const Case& test : {Case{2491, 1}, Case{2493, 1}, Case{4, 1}, Case{remote::placeRecordSize, 31}}) {
+        for (int i = 0; i < 32; ++i) storePlace(i, u"p");
+        storeRaw(1, std::vector<std::uint8_t>(test.size, 0));
+        remote::loadPlaces();
+        EXPECT_EQ(remote::placeCount(), test.loaded) << test.size;
+        EXPECT_FALSE(remote::placeAt(test.loaded)) << test.size;
+    }
+}
+
+TEST_F(Places, AFolderNotRememberedIsTheStartupFolder) {
+    storePlace(0, u"forgets", u"/deep/down", 0);
+    storePlace(1, u"remembers", u"/deep/down", 1);
+    remote::loadPlaces();
+    EXPECT_EQ(toUtf8(platform::boundedView(remote::placeAt(0)->currentFolder, 260)), "/start");
+    EXPECT_EQ(toUtf8(platform::boundedView(remote::placeAt(1)->currentFolder, 260)), "/deep/down");
+}
+
+// A damaged value: texts that fill their fields without a terminator, and pointer words.
+TEST_F(Places, AStoredPlaceIsReadOnlyInsideItsFields) {
+    std::vector<std::uint8_t> bytes(remote::placeRecordSize, 0);
+    for (std::size_t i = 0; i < 520; i += 2) bytes[i] = 'A';      // name
+    for (std::size_t i = 520; i < 648; i += 2) bytes[i] = 'P';    // filterPattern
+    for (std::size_t i = 648; i < 1168; i += 2) bytes[i] = 'H';   // host
+    for (std::size_t i = 1944; i < 2464; i += 2) bytes[i] = 'S';  // startupFolder
+    for (std::size_t i = 2480; i < 2492; ++i) bytes[i] = 0xFF;    // session, errorTag, errorText
+    storeRaw(0, bytes);
+    remote::loadPlaces();
+    ASSERT_EQ(remote::placeCount(), 1);
+    const std::shared_ptr<FtpPlace> place = remote::placeAt(0);
+    EXPECT_EQ(toUtf8(platform::boundedView(place->name, 260)), std::string(259, 'A'));
+    EXPECT_EQ(toUtf8(platform::boundedView(place->host, 260)), std::string(259, 'H'));
+    EXPECT_EQ(toUtf8(platform::boundedView(place->currentFolder, 260)), std::string(259, 'S'));
+    EXPECT_EQ(toUtf8(platform::boundedView(place->filterPattern, 64)), "*");
+    EXPECT_FALSE(place->session);
+    EXPECT_TRUE(place->errorTag.empty());
+    EXPECT_TRUE(place->errorText.empty());
+}
+
+TEST_F(Places, ANewPlaceConfirmedUnchangedGetsTheDefaults) {
+    const std::optional<remote::PlaceDialogData> data = remote::placeDialogData(0, {});
+    ASSERT_TRUE(data);
+    ASSERT_EQ(remote::applyPlaceDialogData(0, *data), 1);
+    const std::shared_ptr<FtpPlace> place = remote::placeAt(0);
+    EXPECT_EQ(toUtf8(platform::boundedView(place->name, 260)), "My ftp.example.com Connection");
+    EXPECT_EQ(toUtf8(platform::boundedView(place->host, 260)), "ftp.example.com");
+    EXPECT_EQ(toUtf8(platform::boundedView(place->userName, 64)), "");
+    EXPECT_EQ(toUtf8(platform::boundedView(place->startupFolder, 260)), "/");
+    EXPECT_EQ(toUtf8(platform::boundedView(place->currentFolder, 260)), "/");
+    EXPECT_EQ(toUtf8(platform::boundedView(place->filterPattern, 64)), "*");
+    EXPECT_EQ(place->port, 21u);
+    EXPECT_EQ(place->timeout, 3000u);
+    EXPECT_EQ(place->passive, 1);
+    EXPECT_EQ(place->rememberFolder, 1);
+    EXPECT_EQ(place->autoReconnect, 1);
+    EXPECT_EQ(remote::applyPlaceDialogData(2, *data), 0);  // no gap in the list
+}
+
+TEST_F(Places, AFullListRefusesA32ndPlace) {
+    for (int i = 0; i < 32; ++i) storePlace(i, u"p");
+    remote::loadPlaces();
+    ASSERT_EQ(remote::placeCount(), 31);
+    test_support::HeadlessScreen screen{70, 12};
+    std::string shown;
+    screen.terminal.atIdle([&] { shown = screen.terminal.screenText(); });
+    screen.terminal.pressKey(platform::Key::leftSoft);
+    EXPECT_FALSE(remote::placeDialogData(31, screen.main));
+    EXPECT_NE(shown.find("The list of Ftp Places is full"), std::string::npos) << shown;
+    EXPECT_EQ(remote::applyPlaceDialogData(31, *remote::placeDialogData(0, screen.main)), 0);
+    EXPECT_EQ(remote::placeCount(), 31);
+}
+
+}  // namespace
