@@ -89,15 +89,19 @@ void fillFromDialog(FtpPlace& place, const PlaceDialogData& data) {
 
 std::u16string valueName(int index) { return platform::toUtf16(std::to_string(index)); }
 
-// The one place that writes the list: every record, then the values after the last go.
+// Writes the records and deletes the values after the last in one write, so that an
+// interrupted save leaves the old list or the new one, never a mix.
 bool writePlaceValues(platform::RegistryKey key, const std::vector<PlaceBytes>& records) {
-    bool written = true;
+    platform::RegistryBatch batch;
     for (std::size_t index = 0; index < records.size(); ++index) {
-        written &= platform::setValue(key, valueName(int(index)), platform::registryBinary, records[index].data(),
-                                      placeRecordSize);
+        platform::batchSetValue(batch, valueName(int(index)), platform::registryBinary, records[index].data(),
+                                placeRecordSize);
     }
-    for (int index = int(records.size()); platform::deleteValue(key, valueName(index)); ++index) {}
-    return written;
+    for (int index = int(records.size()); platform::queryValue(key, valueName(index), nullptr, nullptr, nullptr);
+         ++index) {
+        platform::batchDeleteValue(batch, valueName(index));
+    }
+    return platform::applyBatch(key, batch);
 }
 
 }  // namespace
