@@ -7,11 +7,8 @@
 #include "platform/window/dialog.h"
 #include "resources/commands.h"
 #include "resources/dialogs.h"
-#include "resources/menus.h"
 #include "resources/strings.h"
-#include "ui/help.h"
-#include "ui/platform_type.h"
-#include "ui/soft_keys.h"
+#include "ui/dialog_runner.h"
 
 namespace local {
 namespace {
@@ -138,31 +135,29 @@ void saveDeviceOptions(const ViewProvider& view) {
 }
 
 int editDeviceOptions(ViewProvider& view, const explorer::OwnerRecord& owner) {
-    const Window ownerWindow = owner.ownerWindow;
-    ui::detectPlatform();
-    const platform::DialogTemplate& dialogTemplate = ui::isPocketPC() ? resources::optionsDialogTouch
-                                                                      : resources::optionsDialogKeypad;
-    const int result = platform::dialogBox(
-        dialogTemplate, ownerWindow,
-        [&view](Window dialog, platform::MessageId message, platform::WParam wParam,
-                platform::LParam lParam) -> platform::LResult {
+    const ui::FullScreenDialog dialog{.keypadTemplate = &resources::optionsDialogKeypad,
+                                      .touchTemplate = &resources::optionsDialogTouch,
+                                      .keybarCaption = u"Explorer Options",
+                                      .helpTopic = resources::stringOptionsHelpTopic};
+    const int result = ui::runDialog(
+        dialog, owner.ownerWindow,
+        [&view](Window window, platform::MessageId message, platform::WParam wParam,
+                platform::LParam) -> platform::LResult {
             using platform::MessageId;
-            if (ui::handleDialogBackKey(dialog, message, wParam, lParam)) return 1;
-            const Window fileTypesList = platform::getDialogItem(dialog, resources::optionsFileTypesList);
+            const Window fileTypesList = platform::getDialogItem(window, resources::optionsFileTypesList);
             switch (message) {
             case MessageId::initDialog:
-                if (!ui::initFullScreenDialog(dialog, resources::doneCancelBar, true)) return 1;
-                platform::setWindowText(dialog, u"Explorer Options");
-                layoutOptions(dialog);
+                platform::setWindowText(window, u"Explorer Options");
+                layoutOptions(window);
                 for (const ChoiceList& list : choiceLists) {
-                    const Window control = platform::getDialogItem(dialog, list.id);
+                    const Window control = platform::getDialogItem(window, list.id);
                     for (std::u16string_view choice : list.choices) platform::selectorAddString(control, choice);
                     platform::selectorSetSelection(control, static_cast<int>(view.*list.field));
                 }
                 // The Device view has no network to ask about.
-                platform::enableWindow(platform::getDialogItem(dialog, resources::optionsNetworkList), false);
+                platform::enableWindow(platform::getDialogItem(window, resources::optionsNetworkList), false);
                 for (const CheckBox& box : checkBoxes) {
-                    platform::checkBoxSetChecked(platform::getDialogItem(dialog, box.id), view.*box.field != 0);
+                    platform::checkBoxSetChecked(platform::getDialogItem(window, box.id), view.*box.field != 0);
                 }
                 platform::setFocus(fileTypesList);
                 return 1;
@@ -173,22 +168,17 @@ int editDeviceOptions(ViewProvider& view, const explorer::OwnerRecord& owner) {
                 if (platform::commandId(wParam) != resources::commandDone) return 0;
                 for (const ChoiceList& list : choiceLists) {
                     // A stored value outside the list selects nothing; it then stays as it was.
-                    const int selection = platform::selectorGetSelection(platform::getDialogItem(dialog, list.id));
+                    const int selection = platform::selectorGetSelection(platform::getDialogItem(window, list.id));
                     if (selection >= 0) view.*list.field = static_cast<std::uint32_t>(selection);
                 }
                 for (const CheckBox& box : checkBoxes) {
-                    view.*box.field = platform::checkBoxIsChecked(platform::getDialogItem(dialog, box.id)) ? 1 : 0;
+                    view.*box.field = platform::checkBoxIsChecked(platform::getDialogItem(window, box.id)) ? 1 : 0;
                 }
-                platform::endDialog(dialog, resources::commandDone);
+                platform::endDialog(window, resources::commandDone);
                 return 1;
-            case MessageId::help: ui::openHelp(dialog, resources::stringOptionsHelpTopic); return 1;
             default: return 0;
             }
         });
-    if (result == ui::keybarFailed) {
-        ui::showKeybarError(ownerWindow, u"Explorer Options");
-        return 0;
-    }
     if (result != resources::commandDone) return 0;
     saveDeviceOptions(view);
     return 1;

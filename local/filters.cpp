@@ -12,10 +12,8 @@
 #include "platform/window/message_box.h"
 #include "resources/commands.h"
 #include "resources/dialogs.h"
-#include "resources/menus.h"
 #include "resources/strings.h"
-#include "ui/help.h"
-#include "ui/soft_keys.h"
+#include "ui/dialog_runner.h"
 
 namespace local {
 namespace {
@@ -81,40 +79,36 @@ std::u16string valueName(int index) { return platform::toUtf16(std::to_string(in
 
 // The "File Filter" dialog on a working copy; the dialog result.
 int runFilterDialog(Window owner, FilterRecord& working) {
-    return platform::dialogBox(
-        resources::filterDialog, owner,
-        [&working](Window dialog, platform::MessageId message, platform::WParam wParam,
-                   platform::LParam lParam) -> platform::LResult {
+    const ui::FullScreenDialog dialog{.keypadTemplate = &resources::filterDialog,
+                                      .keybarCaption = u"Edit Filter",
+                                      .helpTopic = resources::stringFilterHelpTopic};
+    return ui::runDialog(
+        dialog, owner,
+        [&working](Window window, platform::MessageId message, platform::WParam wParam,
+                   platform::LParam) -> platform::LResult {
             using platform::MessageId;
-            if (ui::handleDialogBackKey(dialog, message, wParam, lParam)) return 1;
+            const auto item = [window](int id) { return platform::getDialogItem(window, id); };
             switch (message) {
-            case MessageId::initDialog: {
-                if (!ui::initFullScreenDialog(dialog, resources::doneCancelBar, true)) return 1;
-                platform::layoutDialogControls(dialog, platform::Font::label);
-                const Window name = platform::getDialogItem(dialog, resources::filterNameEdit);
-                platform::setWindowText(name, platform::boundedView(working.name, std::size(working.name)));
-                platform::setWindowText(platform::getDialogItem(dialog, resources::filterPatternEdit),
+            case MessageId::initDialog:
+                platform::layoutDialogControls(window, platform::Font::label);
+                platform::setWindowText(item(resources::filterNameEdit),
+                                        platform::boundedView(working.name, std::size(working.name)));
+                platform::setWindowText(item(resources::filterPatternEdit),
                                         platform::boundedView(working.pattern, std::size(working.pattern)));
-                platform::checkBoxSetChecked(platform::getDialogItem(dialog, resources::filterIsolatedCheck),
-                                             working.isolatedFileSystem != 0);
-                platform::checkBoxSetChecked(platform::getDialogItem(dialog, resources::filterTrackFolderCheck),
-                                             working.trackLastFolder != 0);
-                platform::setFocus(name);
+                platform::checkBoxSetChecked(item(resources::filterIsolatedCheck), working.isolatedFileSystem != 0);
+                platform::checkBoxSetChecked(item(resources::filterTrackFolderCheck), working.trackLastFolder != 0);
+                platform::setFocus(item(resources::filterNameEdit));
                 return 1;
-            }
             case MessageId::command:
                 if (platform::commandId(wParam) != resources::commandDone) return 0;
                 setText(working.name, std::size(working.name),
-                        platform::getWindowText(platform::getDialogItem(dialog, resources::filterNameEdit)));
+                        platform::getWindowText(item(resources::filterNameEdit)));
                 setText(working.pattern, std::size(working.pattern),
-                        platform::getWindowText(platform::getDialogItem(dialog, resources::filterPatternEdit)));
-                working.isolatedFileSystem = platform::checkBoxIsChecked(
-                    platform::getDialogItem(dialog, resources::filterIsolatedCheck));
-                working.trackLastFolder = platform::checkBoxIsChecked(
-                    platform::getDialogItem(dialog, resources::filterTrackFolderCheck));
-                platform::endDialog(dialog, resources::commandDone);
+                        platform::getWindowText(item(resources::filterPatternEdit)));
+                working.isolatedFileSystem = platform::checkBoxIsChecked(item(resources::filterIsolatedCheck));
+                working.trackLastFolder = platform::checkBoxIsChecked(item(resources::filterTrackFolderCheck));
+                platform::endDialog(window, resources::commandDone);
                 return 1;
-            case MessageId::help: ui::openHelp(dialog, resources::stringFilterHelpTopic); return 1;
             default: return 0;
             }
         });
@@ -178,10 +172,6 @@ int editFilter(int index, const explorer::OwnerRecord& owner) {
         working.name[resources::filterNameLimit] = u'\0';
     }
     const int result = runFilterDialog(ownerWindow, working);
-    if (result == ui::keybarFailed) {
-        ui::showKeybarError(ownerWindow, u"Edit Filter");
-        return 0;
-    }
     // Commands handled while the dialog ran may have changed the list: write only into a
     // slot that is still there, or the one right after the last filter.
     if (result != resources::commandDone || index > countFilters()) return 0;

@@ -1,0 +1,105 @@
+// The dialog runner: Help from the menu and from the help key, and a dialog whose soft-key
+// bar cannot be made. Filling, Back and the templates are tried through the dialogs that
+// use the runner, in the Device view's and the program's tests.
+#include "ui/dialog_runner.h"
+
+#include <gtest/gtest.h>
+
+#include "resources/dialogs.h"
+#include "resources/strings.h"
+#include "tests/support/scoped_variable.h"
+#include "tests/support/view_fixtures.h"
+#include "ui/desktop.h"
+#include "ui/platform_type.h"
+#include "ui/soft_keys.h"
+
+namespace {
+
+using platform::Key;
+
+const platform::MenuResource advancedMenu{900, u"Menu", {{u"Advanced", 901}}};
+const platform::SoftKeyBarResource advancedBar{900, {1, u"Done", nullptr}, {0, u"Menu", &advancedMenu}};
+
+bool refusingOpener(const std::string&) { return false; }
+
+class DialogRunner : public ::testing::Test {
+protected:
+    void SetUp() override { ui::setDesktopOpener(refusingOpener); }
+    void TearDown() override { ui::setPlatformType(u""); }
+
+    // Runs the filter template with the runner; counts what the procedure was given.
+    int run(const ui::FullScreenDialog& dialog) {
+        return ui::runDialog(dialog, screen.main,
+                             [this](platform::Window, platform::MessageId message, platform::WParam,
+                                    platform::LParam) -> platform::LResult {
+                                 if (message == platform::MessageId::initDialog) ++initialized;
+                                 if (message == platform::MessageId::help) ++helpSeen;
+                                 return 0;
+                             });
+    }
+    void capture(std::string& shown) {
+        screen.terminal.atIdle([&] { shown = screen.terminal.screenText(); });
+    }
+
+    // In a terminal the help topic shows full-screen.
+    test_support::ScopedVariable noDisplay{"DISPLAY", ""};
+    test_support::ScopedVariable noWayland{"WAYLAND_DISPLAY", ""};
+    test_support::HeadlessScreen screen{60, 8};
+    int initialized = 0;
+    int helpSeen = 0;
+};
+
+TEST_F(DialogRunner, TheHelpItemOnKeypadsAndTheHelpKeyOpenTheDialogsTopic) {
+    const ui::FullScreenDialog dialog{.keypadTemplate = &resources::filterDialog,
+                                      .keybarCaption = u"Edit Filter",
+                                      .helpTopic = resources::stringFilterHelpTopic,
+                                      .bar = &advancedBar};
+    std::string menu;
+    std::string fromMenu;
+    std::string fromKey;
+    screen.terminal.pressKey(Key::rightSoft);
+    capture(menu);
+    screen.terminal.pressKeys({Key::down, Key::action});
+    capture(fromMenu);
+    screen.terminal.pressKeys({Key::leftSoft, Key::help});
+    capture(fromKey);
+    screen.terminal.pressKeys({Key::leftSoft, Key::leftSoft});
+    EXPECT_EQ(run(dialog), 1);
+    EXPECT_NE(menu.find("| Advanced |\n"), std::string::npos) << menu;
+    EXPECT_NE(menu.find("| Help     |\n"), std::string::npos) << menu;
+    const std::string topic = " Help\n Filters\n";
+    EXPECT_TRUE(fromMenu.starts_with(topic)) << fromMenu;
+    EXPECT_TRUE(fromKey.starts_with(topic)) << fromKey;
+    EXPECT_EQ(helpSeen, 0) << "the runner answers the help key itself";
+
+    ui::setPlatformType(ui::pocketPCPlatform);  // touch screens have help of their own
+    screen.terminal.pressKey(Key::rightSoft);
+    capture(menu);
+    screen.terminal.pressKeys({Key::back, Key::leftSoft});
+    EXPECT_EQ(run(dialog), 1);
+    EXPECT_EQ(menu.find("Help"), std::string::npos) << menu;
+}
+
+TEST_F(DialogRunner, WithoutItsBarTheDialogEndsAtOnceAndSaysSoUnderTheCallersCaption) {
+    struct Case {
+        std::u16string_view caption;
+        bool boxShown;
+    };
+    for (const Case c : {Case{u"Edit Filter", true}, Case{u"", false}}) {
+        std::string shown = "nothing";
+        capture(shown);
+        screen.terminal.pressKey(Key::leftSoft);  // OK, when there is a box
+        platform::setSoftKeyBarCreationFails(true);
+        const int result = run({.keypadTemplate = &resources::filterDialog, .keybarCaption = c.caption});
+        platform::setSoftKeyBarCreationFails(false);
+        platform::runUntilIdle();
+        EXPECT_EQ(result, ui::keybarFailed);
+        EXPECT_EQ(initialized, 0) << "the procedure fills nothing without a bar";
+        EXPECT_EQ(shown.find("Unable to create Keybar.") != std::string::npos, c.boxShown) << shown;
+        if (c.boxShown) {
+            EXPECT_NE(shown.find("- Edit Filter -"), std::string::npos) << shown;
+        }
+    }
+}
+
+}  // namespace
