@@ -21,12 +21,6 @@ using explorer::deviceProvider;
 // The folder shared by every filter that does not keep its own.
 char16_t globalCurrentFolder[platform::maxPath] = u"\\";
 
-std::u16string withSeparator(std::u16string_view folder) {
-    std::u16string text(folder);
-    if (text.empty() || !explorer::isSeparator(text.back())) text += u'\\';
-    return text;
-}
-
 int move(std::u16string_view source, std::u16string_view destination) {
     return platform::moveFile(source, destination);
 }
@@ -70,11 +64,12 @@ std::u16string getCurrentFolder() {
 }
 
 int setCurrentFolder(std::u16string_view path) {
-    if (path.size() >= platform::maxPath) {
+    const std::u16string folder = withSeparator(path);
+    if (folder.size() >= platform::maxPath) {
         platform::setLastError(platform::errorFilenameTooLong);
         return 0;
     }
-    return platform::copyBounded(currentFolderBuffer(), platform::maxPath, path);
+    return platform::copyBounded(currentFolderBuffer(), platform::maxPath, folder);
 }
 
 std::optional<std::u16string> getItem(int index) {
@@ -227,7 +222,18 @@ std::u16string fileSystemErrorText(std::u16string_view caption, std::uint32_t co
     return box;
 }
 
-std::u16string defaultFolder() { return withSeparator(platform::documentsFolder()); }
+std::u16string withSeparator(std::u16string_view folder) {
+    std::u16string text(folder);
+    if (text.empty() || !explorer::isSeparator(text.back())) text += u'\\';
+    return text;
+}
+
+std::u16string defaultFolder() {
+    std::u16string folder = withSeparator(platform::documentsFolder());
+    // Cut to a path buffer it would lose its separator and name another folder.
+    if (folder.size() >= platform::maxPath) folder = u"\\";
+    return folder;
+}
 
 void setUpDeviceView() {
     explorer::ViewProvider& view = deviceProvider;

@@ -57,6 +57,18 @@ void terminateFields(FilterRecord& record) {
     record.folder[std::size(record.folder) - 1] = u'\0';
 }
 
+// A filter that does not track its folder starts at the default folder. A tracked one
+// missing its final separator (a damaged file) gets one, or the default folder when the
+// field has no room for it.
+void loadFolder(FilterRecord& record) {
+    std::u16string folder = defaultFolder();
+    if (record.trackLastFolder != 0) {
+        const std::u16string stored = withSeparator(platform::boundedView(record.folder, std::size(record.folder)));
+        if (stored.size() < std::size(record.folder)) folder = stored;
+    }
+    setText(record.folder, std::size(record.folder), folder);
+}
+
 // A pattern list longer than its field ("Common Files Types" is) keeps the patterns that
 // fit whole: a pattern cut short would match other names.
 std::u16string_view wholePatternsThatFit(std::u16string_view patterns, std::size_t capacity) {
@@ -130,7 +142,7 @@ int loadFilters() {
             auto record = std::make_unique<FilterRecord>();
             if (!platform::queryValue(key, name, nullptr, record.get(), &size) || size != sizeof(FilterRecord)) break;
             terminateFields(*record);
-            if (record->trackLastFolder == 0) setText(record->folder, std::size(record->folder), defaultFolder());
+            loadFolder(*record);
             slots[count] = std::move(record);
         }
         platform::closeKey(key);

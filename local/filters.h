@@ -39,7 +39,8 @@ inline constexpr std::u16string_view filtersKeyPath = u"\\Software\\Tarvik\\Ftp\
 // Replaces the list by the stored filters from value "0" on, up to the first missing
 // value or one that is not 1170 bytes (and at most 31), completed by the built-in
 // filters from position n on (n = the number read). Filters that do not track their
-// folder start at the default folder. Returns 1.
+// folder start at the default folder, and a stored folder always ends with a separator.
+// Returns 1.
 int loadFilters();
 // Writes every filter as value "0", "1", ... and deletes the values above, up to the
 // first that does not exist. 0 when the key cannot be created.

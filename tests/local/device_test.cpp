@@ -9,6 +9,7 @@
 #include "explorer/provider.h"
 #include "local/filters.h"
 #include "platform/errors.h"
+#include "platform/registry.h"
 #include "platform/text.h"
 #include "platform/window/message_box.h"
 #include "tests/support/view_fixtures.h"
@@ -74,6 +75,46 @@ TEST_F(Device, TheCurrentFolderBelongsToAnIsolatedFilterOrIsShared) {
     deviceProvider.filterIndex = 40;
     EXPECT_EQ(toUtf8(deviceProvider.GetCurrentFolder()), "\\shared\\");
     EXPECT_EQ(deviceProvider.filterIndex, 0u);
+}
+
+// A damaged settings file can hold a folder without its final separator: "\home\me"
+// would list "\home\me*" and name the rows "\home\meme", "\home\meother.txt" ...
+TEST_F(Device, ACurrentFolderAlwaysEndsWithItsSeparator) {
+    test_support::TemporaryRegistry registry;
+    root.file("home/me/mine.txt");
+    root.file("home/meme/other.txt");
+    local::FilterRecord damaged{};
+    platform::copyBounded(damaged.name, std::size(damaged.name), u"Mine");
+    platform::copyBounded(damaged.pattern, std::size(damaged.pattern), u"*");
+    platform::copyBounded(damaged.folder, std::size(damaged.folder), u"\\home\\me");
+    damaged.trackLastFolder = 1;
+    damaged.isolatedFileSystem = 1;
+    platform::RegistryKey key = platform::noKey;
+    ASSERT_TRUE(platform::createKey(platform::currentUserKey, local::filtersKeyPath, key));
+    ASSERT_TRUE(platform::setValue(key, u"0", platform::registryBinary, &damaged, sizeof damaged));
+    platform::closeKey(key);
+    local::loadFilters();
+
+    const auto listed = [] {
+        std::vector<std::string> names;
+        platform::FindData entry;
+        const platform::FindHandle search = deviceProvider.FindFirst(deviceProvider.GetCurrentFolder() + u"*", entry);
+        if (search == platform::invalidFindHandle) return names;
+        do names.push_back(toUtf8(platform::boundedView(entry.name, platform::maxPath)));
+        while (deviceProvider.FindNext(search, entry));
+        deviceProvider.FindClose(search);
+        return names;
+    };
+    const std::vector<std::string> mine{"mine.txt"};
+    deviceProvider.filterIndex = 0;  // the filter's own folder, as loaded
+    EXPECT_EQ(toUtf8(deviceProvider.GetCurrentFolder()), "\\home\\me\\");
+    EXPECT_EQ(listed(), mine);
+    for (const std::uint32_t filter : {0u, 1u}) {  // its own folder, the shared one
+        deviceProvider.filterIndex = filter;
+        ASSERT_TRUE(deviceProvider.SetCurrentFolder(u"\\home\\me")) << filter;
+        EXPECT_EQ(toUtf8(deviceProvider.GetCurrentFolder()), "\\home\\me\\") << filter;
+        EXPECT_EQ(listed(), mine) << filter;
+    }
 }
 
 class FolderCopy : public Device {
