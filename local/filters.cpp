@@ -158,11 +158,17 @@ int loadFilters() {
 int saveFilters() {
     platform::RegistryKey key = platform::noKey;
     if (!platform::createKey(platform::currentUserKey, filtersKeyPath, key)) return 0;
+    // One write for the list and its stale values: an interrupted save keeps the old list whole.
+    platform::RegistryBatch batch;
     const int count = countFilters();
     for (int index = 0; index < count; ++index) {
-        platform::setValue(key, valueName(index), platform::registryBinary, slots[index].get(), sizeof(FilterRecord));
+        platform::batchSetValue(batch, valueName(index), platform::registryBinary, slots[index].get(),
+                                sizeof(FilterRecord));
     }
-    for (int index = count; platform::deleteValue(key, valueName(index)); ++index) {}
+    for (int index = count; platform::queryValue(key, valueName(index), nullptr, nullptr, nullptr); ++index) {
+        platform::batchDeleteValue(batch, valueName(index));
+    }
+    platform::applyBatch(key, batch);
     platform::closeKey(key);
     return 1;
 }

@@ -43,7 +43,8 @@ inline constexpr std::u16string_view filtersKeyPath = u"\\Software\\Tarvik\\Ftp\
 // Returns 1.
 int loadFilters();
 // Writes every filter as value "0", "1", ... and deletes the values above, up to the
-// first that does not exist. 0 when the key cannot be created.
+// first that does not exist, all in one write of the settings file. 0 when the key
+// cannot be created; a failed write is not reported and leaves the stored list as it was.
 int saveFilters();
 // Runs the "File Filter" dialog on the filter at the index, or on a new one when the index
 // is the filter count; 1 when the user confirmed and the filter was written. A full list
