@@ -3,6 +3,11 @@
 // and one place used from two threads.
 #include "remote/connect.h"
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -187,6 +192,29 @@ TEST_F(Connect, AServerThatNeverGreetsIsGivenUpAfterThePlacesTimeOut) {
     EXPECT_GE(waited, std::chrono::milliseconds(300));
     EXPECT_LT(waited, std::chrono::seconds(3));
     EXPECT_EQ(server.finish(), "");
+}
+
+// Only a connection that is still open can have been lost: a failed attempt is simply
+// made again.
+TEST_F(Connect, AFailedConnectionIsTriedAgainWithoutAQuestion) {
+    const int closed = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    ASSERT_EQ(bind(closed, reinterpret_cast<sockaddr*>(&address), size), 0);
+    ASSERT_EQ(getsockname(closed, reinterpret_cast<sockaddr*>(&address), &size), 0);
+    close(closed);  // nothing listens there now
+    addPlace("127.0.0.1:" + std::to_string(ntohs(address.sin_port)), "me", "pw", 0);
+
+    HeadlessScreen screen{70, 12};
+    std::string shown;
+    screen.terminal.atIdle([&] { shown = screen.terminal.screenText(); });
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        EXPECT_EQ(ensureConnected(0), 0);
+        EXPECT_EQ(errorOf(0), "(KVT-FC-1) unable to connect to server.\n") << attempt;
+    }
+    EXPECT_EQ(shown, "");
 }
 
 // Data connections go where the control connection went, whatever address PASV names.
