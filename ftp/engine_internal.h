@@ -46,6 +46,19 @@ long sendBytes(int socket, const void* data, std::size_t length);
 // non-blocking and waited on as waitReady waits, so the caller can bound it.
 bool connectSocket(const FtpConnection& timing, int socket, const sockaddr_in& address);
 
+// How a call of readLinePiece ended.
+enum class LineEnd {
+    Whole,        // a line with its LF
+    Piece,        // the caller's buffer filled up first: the rest of the line follows
+    EndOfStream,  // the stream ended (after the bytes stored, if any; else the result is -1)
+    Failed,       // a receive error (-1)
+    GaveUp,       // waitReady gave up (the bytes stored so far)
+};
+
+// receiveLine's work, saying how it ended: a caller that must tell the end of the data
+// from a failure looks at `end`, since the count alone cannot say.
+int readLinePiece(char* buffer, int capacity, FtpConnection* connection, LineEnd& end);
+
 // Polls one socket for reading or writing; timeoutMs as poll(). Returns poll's result.
 int pollSocket(int socket, bool forWriting, int timeoutMs);
 int waitPeriodMs(const FtpConnection& connection);

@@ -226,12 +226,15 @@ int acceptData(FtpConnection* data, FtpConnection* control, int waitSeconds) {
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::seconds(waitSeconds);
     for (;;) {
+        // A reply already read into the line buffer (it came in one segment with the
+        // 1xx) is as ready as one still in the socket.
+        const bool replyBuffered = control->available > 0;
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         pollfd sockets[2] = {{data->socket, POLLIN, 0}, {control->socket, POLLIN, 0}};
-        const int ready = poll(sockets, 2, left > 0 ? int(left) : 0);
+        const int ready = poll(sockets, 2, replyBuffered || left <= 0 ? 0 : int(left));
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return fail("Unknown Error");
-        if (ready == 0) return fail("timed out waiting for connection");
+        if (ready == 0 && !replyBuffered) return fail("timed out waiting for connection");
         if (sockets[0].revents) {
             sockaddr_in peer{};
             socklen_t size = sizeof peer;

@@ -257,11 +257,15 @@ int openControl(FtpSession& session, std::string_view hostText) {
     return 1;
 }
 
-int receiveLine(char* buffer, int capacity, FtpConnection* connection) {
+namespace detail {
+
+int readLinePiece(char* buffer, int capacity, FtpConnection* connection, LineEnd& end) {
+    end = LineEnd::Failed;
     if (!connection || !connection->buffer || connection->socket <= 0 ||
         connection->direction == ConnectionDirection::Write) {
         return -1;
     }
+    end = LineEnd::Piece;
     if (capacity <= 0) return 0;
     int count = 0;
     bool endOfStream = false;
@@ -281,8 +285,14 @@ int receiveLine(char* buffer, int capacity, FtpConnection* connection) {
         }
         if (count == capacity - 1) return count;
         if (connection->getPos == connection->putPos) resetLineBuffer(connection);
-        if (endOfStream) return count ? count : -1;
-        if (!waitReady(connection)) return count;
+        if (endOfStream) {
+            end = LineEnd::EndOfStream;
+            return count ? count : -1;
+        }
+        if (!waitReady(connection)) {
+            end = LineEnd::GaveUp;
+            return count;
+        }
 
         long received;
         do {
@@ -290,6 +300,7 @@ int receiveLine(char* buffer, int capacity, FtpConnection* connection) {
         } while (received < 0 && errno == EINTR);
         if (received < 0) {
             debugLine("FTP:: Readline Read Error");
+            end = LineEnd::Failed;
             return -1;
         }
         if (connection->direction == ConnectionDirection::Control && connection->traceCallback && received > 0) {
@@ -303,6 +314,7 @@ int receiveLine(char* buffer, int capacity, FtpConnection* connection) {
         connection->spaceLeft -= int(received);
         endOfStream = received == 0;
     }
+    end = LineEnd::Whole;
     if (count >= 2 && buffer[count - 2] == '\r') {
         buffer[count - 2] = '\n';
         buffer[--count] = '\0';
@@ -310,9 +322,36 @@ int receiveLine(char* buffer, int capacity, FtpConnection* connection) {
     return count;
 }
 
+}  // namespace detail
+
+int receiveLine(char* buffer, int capacity, FtpConnection* connection) {
+    LineEnd end;
+    return readLinePiece(buffer, capacity, connection, end);
+}
+
+namespace {
+
+// Reads one reply line into `reply`. A line longer than `reply` keeps its first piece,
+// which holds the code; the rest is dropped through its LF, or it would be read as the
+// next line (or the next command's reply). Returns the length, or -1 when no line came.
+int readReplyLine(FtpConnection* connection) {
+    LineEnd end;
+    const int length = readLinePiece(connection->reply, replySize, connection, end);
+    LineEnd restEnd = end;
+    for (char rest[replySize]; restEnd == LineEnd::Piece;) readLinePiece(rest, sizeof rest, connection, restEnd);
+    if (end == LineEnd::GaveUp || restEnd == LineEnd::GaveUp) {
+        // Half a line must not pass for a reply.
+        setReply(connection, "timed out waiting for the server's reply\n");
+        return -1;
+    }
+    return length;
+}
+
+}  // namespace
+
 int readReply(char expectedClass, FtpConnection* connection) {
     if (!connection) return 0;
-    const int length = receiveLine(connection->reply, replySize, connection);
+    const int length = readReplyLine(connection);
     if (length == -1) {
         debugLine("FTP:: Control socket read failed.");
         return 0;
@@ -320,7 +359,7 @@ int readReply(char expectedClass, FtpConnection* connection) {
     if (length >= 4 && connection->reply[3] == '-') {
         const char endMarker[4] = {connection->reply[0], connection->reply[1], connection->reply[2], ' '};
         do {
-            if (receiveLine(connection->reply, replySize, connection) == -1) {
+            if (readReplyLine(connection) == -1) {
                 debugLine("FTP:: Control socket read 2 failed.");
                 return 0;
             }

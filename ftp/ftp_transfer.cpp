@@ -59,13 +59,16 @@ bool accountProgress(FtpConnection* data, int count) {
     return true;
 }
 
-// readData's work: bytes read, 0 at the end of the data, -1 on an error or a cancel.
-// In type 'A' an error cannot be told from the end of the data.
+// readData's work: bytes read, 0 at the end of the data, -1 on an error, a wait that
+// gave up or a cancel.
 int readChunk(char* buffer, int capacity, FtpConnection* data) {
     if (!data || data->direction != ConnectionDirection::Read) return -1;
     long count;
     if (data->buffer) {
-        count = receiveLine(buffer, capacity, data);
+        LineEnd end;
+        count = readLinePiece(buffer, capacity, data, end);
+        // A listing cut by a reset is not a complete one, whatever the server says next.
+        if (end == LineEnd::Failed || end == LineEnd::GaveUp) return -1;
         if (count < 0) return 0;
     } else {
         if (!waitReady(data)) return -1;
@@ -86,7 +89,26 @@ struct LocalFile {
     std::string temporaryPath;
 };
 
-std::FILE* openTemporaryBeside(const std::string& target, std::string& temporaryPath) {
+// The file a plain open of `path` would write: `path` followed through symbolic links
+// (a link's relative target is taken from the link's folder). It need not exist.
+std::string followLinks(std::string path) {
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat info {};
+        if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
+        char target[4096];
+        const long length = readlink(path.c_str(), target, sizeof target);
+        if (length <= 0 || length == long(sizeof target)) break;
+        const std::string_view link(target, std::size_t(length));
+        const auto slash = path.rfind('/');
+        path = link[0] == '/' || slash == std::string::npos ? std::string(link)
+                                                            : path.substr(0, slash + 1) + std::string(link);
+    }
+    return path;
+}
+
+// A new file beside `target` with the mode of `existing` (when given); null when the
+// folder takes no new file.
+std::FILE* openTemporaryBeside(const std::string& target, const struct stat* existing, std::string& temporaryPath) {
     const auto slash = target.rfind('/');
     const std::string folder = slash == std::string::npos ? std::string() : target.substr(0, slash + 1);
     std::random_device random;
@@ -97,8 +119,7 @@ std::FILE* openTemporaryBeside(const std::string& target, std::string& temporary
         const int descriptor = open(temporaryPath.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (descriptor < 0 && errno == EEXIST) continue;
         if (descriptor < 0) break;
-        struct stat existing {};
-        if (stat(target.c_str(), &existing) == 0) fchmod(descriptor, existing.st_mode & 07777);
+        if (existing) fchmod(descriptor, existing->st_mode & 07777);
         if (std::FILE* stream = fdopen(descriptor, "wb")) return stream;
         close(descriptor);
         unlink(temporaryPath.c_str());
@@ -108,11 +129,32 @@ std::FILE* openTemporaryBeside(const std::string& target, std::string& temporary
     return nullptr;
 }
 
+// A Download's file: a temporary file beside the file the target names, to be renamed
+// over it on success, so that a link stays a link. What a plain open could not write
+// fails as that open would; what is not a regular file, or what no temporary file can
+// be made beside, is written in place as that open would.
+std::FILE* openDownloadTarget(LocalFile& file) {
+    const std::string resolved = followLinks(file.path);
+    struct stat existing {};
+    const bool exists = stat(resolved.c_str(), &existing) == 0;
+    if (exists && !S_ISREG(existing.st_mode)) return std::fopen(file.path.c_str(), "wb");
+    if (exists) {
+        const int probe = open(resolved.c_str(), O_WRONLY | O_CLOEXEC);
+        if (probe < 0) return nullptr;
+        close(probe);
+    }
+    if (std::FILE* stream = openTemporaryBeside(resolved, exists ? &existing : nullptr, file.temporaryPath)) {
+        file.path = resolved;
+        return stream;
+    }
+    return std::fopen(file.path.c_str(), "wb");
+}
+
 LocalFile openLocalFile(std::string_view path, TransferType type, std::int64_t restartOffset) {
     LocalFile file;
     file.path = path;
     switch (type) {
-    case TransferType::Download: file.stream = openTemporaryBeside(file.path, file.temporaryPath); break;
+    case TransferType::Download: file.stream = openDownloadTarget(file); break;
     case TransferType::DownloadAppend: file.stream = std::fopen(file.path.c_str(), "ab"); break;
     case TransferType::Upload:
     case TransferType::UploadResume: file.stream = std::fopen(file.path.c_str(), "rb"); break;

@@ -37,8 +37,10 @@ int transferFile(std::string_view localPath, std::optional<std::string_view> rem
                  TransferType type, char typeCharacter);
 // "LIST -aL" (with the remote path, if any) into the local file, type 'A'.
 int listToFile(FtpSession& session, std::string_view localPath, std::optional<std::string_view> remotePath);
-// With offset 0 the file arrives in a temporary file beside the target, renamed over it
-// only on success; otherwise it is appended to the local file from REST offset on.
+// With offset 0 the file arrives in a temporary file beside the target (beside the file
+// it names, for a link), renamed over it only on success; a target that is no regular
+// file, or beside which no file can be made, is written in place. With an offset the
+// data is appended to the local file from REST offset on.
 int download(FtpSession& session, std::string_view localPath, std::string_view remotePath, char typeCharacter,
              std::int64_t offset);
 // Sends the local file from `offset` on, announcing the offset with REST when not 0.

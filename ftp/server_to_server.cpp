@@ -12,11 +12,12 @@ using namespace detail;
 
 namespace {
 
-// "VERB path", sent expecting a 1xx; a line of 256 characters or more is not sent.
-int startTransfer(FtpConnection* control, const char* verb, std::string_view path) {
-    CommandLine line;
-    return line.set(verb, path) && sendCommand(line.view(), '1', control);
-}
+// One server's transfer command: RETR on the source or STOR on the target.
+struct TransferStart {
+    FtpConnection* control;
+    const char* verb;
+    std::string_view path;
+};
 
 }  // namespace
 
@@ -41,12 +42,18 @@ int serverToServer(FtpSession& source, FtpSession& target, std::string_view sour
                   address[5], address[0], address[1]);
     if (!sendCommand(portCommand, '2', active)) return 0;
 
-    const bool firstStarted = sourcePassive ? startTransfer(targetControl, "STOR", targetPath)
-                                            : startTransfer(sourceControl, "RETR", sourcePath);
-    if (!firstStarted) return 0;
-    const bool secondStarted = sourcePassive ? startTransfer(sourceControl, "RETR", sourcePath)
-                                             : startTransfer(targetControl, "STOR", targetPath);
-    if (!secondStarted) {
+    const TransferStart retrieve{sourceControl, "RETR", sourcePath};
+    const TransferStart store{targetControl, "STOR", targetPath};
+    const TransferStart& first = sourcePassive ? store : retrieve;
+    const TransferStart& second = sourcePassive ? retrieve : store;
+    // Each line is built just before it goes out; one of 256 characters or more ends
+    // the copy there.
+    CommandLine line;
+    if (!line.set(first.verb, first.path) || !sendCommand(line.view(), '1', first.control)) return 0;
+    // The second line never went out, so there is no refusal to clean up after, and no
+    // report from the active side to wait for.
+    if (!line.set(second.verb, second.path)) return 0;
+    if (!sendCommand(line.view(), '1', second.control)) {
         // Stop the passive side listening, and collect the active side's report
         // that its transfer did not start.
         sendCommand("PASV", '2', passive);

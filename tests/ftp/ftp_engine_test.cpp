@@ -9,13 +9,18 @@
 #include "tests/support/temporary_folder.h"
 
 #include <arpa/inet.h>
+#include <grp.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <optional>
 
 namespace {
@@ -46,6 +51,23 @@ std::string bindLoopback(int socket, sockaddr_in& address) {
     return "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
 }
 
+// Runs `work` without root's right to write any file: as nobody in a child process
+// when the tests run as root. Returns work's result (0-255), or -1. The child holds
+// the scripted server's sockets too, so a server that gives up cannot end its wait:
+// an alarm does.
+int withoutRootRights(const std::function<int()>& work) {
+    if (geteuid() != 0) return work();
+    const pid_t child = fork();
+    if (child == 0) {
+        alarm(10);
+        const bool dropped = setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0;
+        _exit(dropped ? work() : 99);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 class Engine : public ::testing::Test {
 protected:
     void TearDown() override { release(session); }
@@ -62,11 +84,13 @@ protected:
         return server->finish();
     }
     std::string reply() const { return lastReply(session); }
-    std::vector<std::string> folderNames() const {
+    // The names in the test's folder (or a folder in it), sorted.
+    std::vector<std::string> folderNames(const std::string& subfolder = ".") const {
         std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(folder.path())) {
+        for (const auto& entry : std::filesystem::directory_iterator(folder / subfolder)) {
             names.push_back(entry.path().filename());
         }
+        std::sort(names.begin(), names.end());
         return names;
     }
 
@@ -126,7 +150,7 @@ TEST_F(Engine, IdleCallbackBoundsTheConnectAndTheWaitForTheGreeting) {
     listen(listener, 0);
     const int queued = socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_EQ(0, ::connect(queued, reinterpret_cast<sockaddr*>(&address), sizeof address));
-    server.emplace(Script{});  // accepts and never greets
+    server.emplace(Script{send("22")});  // half a greeting, then silence
 
     int calls = 0;
     session.control->idleCallback = [](void* context) { return int(++*static_cast<int*>(context) < 3); };
@@ -137,6 +161,7 @@ TEST_F(Engine, IdleCallbackBoundsTheConnectAndTheWaitForTheGreeting) {
         EXPECT_EQ(0, openControl(session, host)) << host;
         EXPECT_EQ(3, calls) << host;
     }
+    EXPECT_EQ("timed out waiting for the server's reply\n", reply());
     EXPECT_EQ("", finish());
     close(queued);
     close(listener);
@@ -220,6 +245,22 @@ TEST_F(Engine, QuitClosesEvenAConnectionTheServerDropped) {
     EXPECT_EQ("", finish());
 }
 
+TEST_F(Engine, ALongReplyLineKeepsItsFirstPieceAndDropsTheRest) {
+    const std::string made = "257 \"" + std::string(300, 'm') + "\" created";
+    // The tail of a long continuation line must not end the reply early.
+    const std::string continued = "250-" + std::string(251, 'c') + "250 not the end\r\n250 changed\r\n";
+    start({{expect("MKD m"), send(made + "\r\n"), expect("CWD m"), send(continued), expect("NOOP"),
+            send("200 " + std::string(400, 'n') + "\r\n"), expect("DELE m"), send("550 no such file\r\n")}});
+    EXPECT_EQ(1, makeFolder(session, "m"));
+    EXPECT_EQ(made.substr(0, replySize - 1), reply());
+    EXPECT_EQ(1, changeFolder(session, "m")) << reply();
+    EXPECT_EQ("250 changed\n", reply());
+    EXPECT_EQ(1, sendSimple(session, "NOOP"));
+    EXPECT_EQ(0, deleteFile(session, "m"));
+    EXPECT_EQ("550 no such file\n", reply());
+    EXPECT_EQ("", finish());
+}
+
 // --- data connections and transfers ---
 
 TEST(PassiveAddress, ReadsSixNumbersAfterTheParenthesis) {
@@ -289,6 +330,39 @@ TEST_F(Engine, FailedDownloadLeavesTheUsersFileAsItWas) {
     EXPECT_EQ("", finish());
 }
 
+TEST_F(Engine, DownloadWritesWhereAPlainOpenWouldAndNoWhereElse) {
+    std::filesystem::permissions(folder.path(), std::filesystem::perms::all);
+    std::filesystem::create_directory(folder / "real");
+    writeFile(folder / "real/file", "old");
+    std::filesystem::create_symlink("real/file", folder / "link");
+    const std::string readOnly = folder / "read-only";
+    writeFile(readOnly, "protected");
+    chmod(readOnly.c_str(), 0444);
+    std::filesystem::create_directory(folder / "locked");
+    writeFile(folder / "locked/file", "old");
+    chmod((folder / "locked/file").c_str(), 0666);
+    chmod((folder / "locked").c_str(), 0555);
+    start({passiveOpening("I", "RETR /a"),
+           {sendData("through the link"), closeData(), send("226 done\r\n")},
+           passiveOpening("I", "RETR /b"),
+           {sendData("in place"), closeData(), send("226 done\r\n")}});
+
+    EXPECT_EQ(1, download(session, folder / "link", "/a", 'I', 0)) << reply();
+    EXPECT_TRUE(std::filesystem::is_symlink(folder / "link"));
+    EXPECT_EQ("through the link", readFile(folder / "real/file"));
+    EXPECT_EQ(std::vector<std::string>{"file"}, folderNames("real"));
+    // A file its user may not write is refused before the server is asked anything.
+    EXPECT_EQ(0, withoutRootRights([&] { return download(session, readOnly, "/never", 'I', 0); }));
+    EXPECT_EQ("protected", readFile(readOnly));
+    // A writable file in a folder that takes no temporary file is written in place.
+    EXPECT_EQ(1, withoutRootRights([&] { return download(session, folder / "locked/file", "/b", 'I', 0); }));
+    EXPECT_EQ("in place", readFile(folder / "locked/file"));
+    EXPECT_EQ(std::vector<std::string>{"file"}, folderNames("locked"));
+    EXPECT_EQ((std::vector<std::string>{"link", "locked", "read-only", "real"}), folderNames());
+    chmod((folder / "locked").c_str(), 0755);  // so that the folder can go
+    EXPECT_EQ("", finish());
+}
+
 TEST_F(Engine, ListingsArriveWithLfLineEndsAndAnEmptyOneEmptiesTheFile) {
     const std::string listing = folder / "tmp.dir";
     start({passiveOpening("A", "LIST -aL"),
@@ -317,6 +391,19 @@ TEST_F(Engine, AsciiUploadTurnsLfIntoCrLfAcrossStagingBlocks) {
     EXPECT_EQ(expected, server->uploaded());
 }
 
+TEST_F(Engine, ADataConnectionCutByAResetFailsTheTransferWhateverTheServerSays) {
+    start({passiveOpening("A", "LIST -aL"),
+           {sendData("-rw-r--r-- 1 a b 1 Jan  1  2020 one\r\n"), resetData(), send("226 done\r\n")},
+           passiveOpening("I", "RETR /f"),
+           {sendData("abc"), resetData(), send("226 done\r\n")}});
+    EXPECT_EQ(0, listToFile(session, folder / "tmp.dir", std::nullopt));
+    EXPECT_EQ("Transfer incomplete\n", reply());
+    EXPECT_EQ(0, download(session, folder / "f", "/f", 'I', 0));
+    EXPECT_EQ("Transfer incomplete\n", reply());
+    EXPECT_EQ(std::vector<std::string>{"tmp.dir"}, folderNames());
+    EXPECT_EQ("", finish());
+}
+
 TEST_F(Engine, UploadToAClosedDataConnectionFailsWithoutSigpipe) {
     writeFile(folder / "big", patternBytes(1 << 20));
     start({passiveOpening("I", "STOR /big"), {closeData(), send("426 connection closed\r\n")}});
@@ -338,15 +425,19 @@ TEST_F(Engine, ActiveDownloadTakesOnlyTheServersConnection) {
 }
 
 TEST_F(Engine, ActiveOpeningReportsTheServersRefusal) {
+    // The refusal comes in one segment with the 150: it is read at once, not after the
+    // wait for a connection, and is not left for the next command.
     start({{expect("TYPE I"), send("200 ok\r\n"), expect("PORT 127,0,0,1,*"), send("200 ok\r\n"),
-            expect("RETR /missing"), send("550 no such file\r\n")},
-           activeOpening("RETR /f"),
-           {send("425 cannot open data connection\r\n")}});
+            expect("RETR /missing"), send("550 no such file\r\n"), expect("TYPE I"), send("200 ok\r\n"),
+            expect("PORT 127,0,0,1,*"), send("200 ok\r\n"), expect("RETR /f"),
+            send("150 opening\r\n425 cannot open data connection\r\n"), expect("NOOP"), send("200 ok\r\n")}});
     setConnectionMode(session, ConnectionMode::Active);
     EXPECT_EQ(0, download(session, folder / "a", "/missing", 'I', 0));
     EXPECT_EQ("550 no such file\n", reply());
     EXPECT_EQ(0, download(session, folder / "b", "/f", 'I', 0));
     EXPECT_EQ("425 cannot open data connection\n", reply());
+    EXPECT_EQ(1, sendSimple(session, "NOOP"));
+    EXPECT_EQ("200 ok\n", reply());
     EXPECT_TRUE(folderNames().empty());
     EXPECT_EQ("", finish());
 }
@@ -383,7 +474,9 @@ TEST_F(Engine, ServerToServerNeedsBothFinalRepliesAndStopsAtEachRefusal) {
            opening(passive),
            {expect("PORT 127,0,0,1,4,1"), send("200 ok\r\n"), expect("RETR /a"), send("150 go\r\n"), expect("STOR /b"),
             send("553 not allowed\r\n"), expect("PASV"), send("227 (127,0,0,1,4,2)\r\n"),
-            send("425 no data connection\r\n")}});
+            send("425 no data connection\r\n")},
+           opening(passive),
+           {expect("PORT 127,0,0,1,4,1"), send("200 ok\r\n"), expect("RETR /a"), send("150 go\r\n")}});
     EXPECT_EQ(1, serverToServer(session, session, "/a", "/b", 'I', 0)) << reply();
     EXPECT_EQ(0, serverToServer(session, session, "/a", "/b", 'I', 0));
     EXPECT_EQ("426 aborted\n", reply());
@@ -393,6 +486,8 @@ TEST_F(Engine, ServerToServerNeedsBothFinalRepliesAndStopsAtEachRefusal) {
     EXPECT_EQ("227 passive 127,0,0,1,4,1\n", reply());
     EXPECT_EQ(0, serverToServer(session, session, "/a", "/b", 'I', 0));
     EXPECT_EQ("425 no data connection\n", reply());
+    // A second command too long to send ends the copy there: nothing to clean up after.
+    EXPECT_EQ(0, serverToServer(session, session, "/a", "/" + std::string(250, 'b'), 'I', 0));
     EXPECT_EQ("", finish());
 }
 

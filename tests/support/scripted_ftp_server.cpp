@@ -65,6 +65,7 @@ ScriptStep connectData(std::string fromAddress) { return {ScriptStep::Kind::Conn
 ScriptStep sendData(std::string bytes) { return {ScriptStep::Kind::SendData, std::move(bytes)}; }
 ScriptStep receiveData() { return {ScriptStep::Kind::ReceiveData, {}}; }
 ScriptStep closeData() { return {ScriptStep::Kind::CloseData, {}}; }
+ScriptStep resetData() { return {ScriptStep::Kind::ResetData, {}}; }
 
 ScriptedFtpServer::ScriptedFtpServer(std::vector<ScriptStep> script) : script_(std::move(script)) {
     listener_ = listenOnLoopback(port_);
@@ -183,6 +184,12 @@ bool ScriptedFtpServer::runStep(const ScriptStep& step) {
         return true;
     }
     case Kind::CloseData: closeIfOpen(data_); return true;
+    case Kind::ResetData: {
+        const linger abort{1, 0};  // closing then sends RST, not FIN
+        if (data_ >= 0) setsockopt(data_, SOL_SOCKET, SO_LINGER, &abort, sizeof abort);
+        closeIfOpen(data_);
+        return true;
+    }
     }
     return false;
 }

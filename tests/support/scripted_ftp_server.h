@@ -21,7 +21,8 @@ struct ScriptStep {
         ConnectData,
         SendData,
         ReceiveData,
-        CloseData
+        CloseData,
+        ResetData
     };
     Kind kind;
     std::string text;
@@ -43,6 +44,8 @@ ScriptStep sendData(std::string bytes);
 // Reads the data connection until the client closes it (see uploaded()).
 ScriptStep receiveData();
 ScriptStep closeData();
+// Aborts the data connection with a reset instead of an orderly close.
+ScriptStep resetData();
 
 class ScriptedFtpServer {
 public:
