@@ -8,6 +8,7 @@
 #include "app/filter_control.h"
 #include "app/main_window.h"
 #include "app/recent_documents.h"
+#include "explorer/folder_walk.h"
 #include "explorer/icons.h"
 #include "explorer/listwindow.h"
 #include "explorer/population.h"
@@ -151,42 +152,6 @@ void openFocused() {
     goToFolder(row->path + u"\\");
 }
 
-// Removes a folder and everything in it through the view; false at the first failure,
-// which the view's last error then describes.
-bool deleteTree(const ViewProvider& provider, const std::u16string& folder) {
-    platform::FindData entry{};
-    const platform::FindHandle search = provider.FindFirst(folder + u"\\*", entry);
-    if (search == platform::invalidFindHandle) {
-        const std::uint32_t code = platform::lastError();
-        if (code != platform::errorFileNotFound && code != platform::errorNoMoreFiles) return false;
-    } else {
-        bool ok = true;
-        do {
-            const std::u16string_view name = platform::boundedView(entry.name, std::size(entry.name));
-            if (name == u"." || name == u"..") continue;
-            const std::u16string child = folder + u"\\" + std::u16string(name);
-            // A cut path would name another entry: refuse instead.
-            if (child.size() >= platform::maxPath) {
-                platform::setLastError(platform::errorFilenameTooLong);
-                ok = false;
-            } else if (entry.attributes & platform::attributeFolder) {
-                // A link to a folder elsewhere goes as a file (only the link is removed);
-                // a real folder refuses that and is emptied first.
-                ok = provider.DeleteFile(child) || deleteTree(provider, child);
-            } else {
-                ok = provider.DeleteFile(child);
-            }
-        } while (ok && provider.FindNext(search, entry));
-        const std::uint32_t code = platform::lastError();
-        provider.FindClose(search);
-        if (!ok) {
-            platform::setLastError(code);
-            return false;
-        }
-    }
-    return provider.RemoveFolder(folder);
-}
-
 void deleteFocused() {
     const std::optional<FocusedRow> row = focusedRow();
     if (!row || row->isParent()) {
@@ -226,7 +191,7 @@ void deleteFocusedTree() {
                              platform::MessageBoxIcon::question) != platform::MessageBoxResult::yes) {
         return;
     }
-    if (deleteTree(view(), row->path)) refresh();
+    if (explorer::deleteTree(view(), row->path)) refresh();
     else view().ShowError(u"Delete Error");
 }
 

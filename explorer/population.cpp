@@ -5,6 +5,7 @@
 #include <cwctype>
 #include <mutex>
 
+#include "explorer/folder_walk.h"
 #include "explorer/listwindow.h"
 #include "explorer/url.h"
 #include "platform/errors.h"
@@ -34,7 +35,7 @@ std::u16string typeAhead;  // UI thread only
 std::mutex requestLock;
 Request latestRequest;  // guarded by requestLock
 
-// Set by stopPopulations, cleared by Refresh and by the population that obeys it.
+// Set by stopPopulations, cleared by Refresh: a stopped population touches no window.
 std::atomic<bool> stopRequested{false};
 
 std::mutex runningLock;
@@ -105,50 +106,47 @@ void showTextRow(const Listing& listing, const std::u16string& folder, std::u16s
 
 enum class Outcome { listed, failed, aborted };
 
+void showParentRow(const Request& request, Progress& progress) {
+    const std::u16string& folder = request.folder;
+    if (folder.size() <= 1 || !request.listing.view.showParent) return;
+    showFolderRow(request.listing, folder.substr(0, platform::maxPath - 3) + u"..", 0, {}, progress);
+    progress.parentRow = true;
+}
+
 Outcome populateFolder(const Request& request, Progress& progress) {
     const Listing& listing = request.listing;
     const ViewProvider& view = listing.view;
-    const std::u16string& folder = request.folder;
-    const bool atTop = folder.size() <= 1;
-    if (!atTop && view.showParent) {
-        showFolderRow(listing, folder.substr(0, platform::maxPath - 3) + u"..", 0, {}, progress);
-        progress.parentRow = true;
-    }
-    platform::FindData entry;
-    const platform::FindHandle search = view.FindFirst(request.searchPattern, entry);
-    if (search == platform::invalidFindHandle) {
-        const std::uint32_t code = platform::lastError();
-        // No entry to enumerate is an empty folder, not a failure.
-        if (code == platform::errorFileNotFound || code == platform::errorNoMoreFiles) return Outcome::listed;
+    showParentRow(request, progress);
+    // Entries whose path a row would cut are left out: it would name another entry.
+    const ListingResult result = listFolder(view, request.searchPattern, request.folder, [&](const FolderEntry& entry) {
+        if (abortPopulation.load()) return false;
+        if (!nameMatchesTypeAhead(listing.typeAhead, entry.name)) return true;
+        if (!entry.isFolder() && (!nameMatchesFilter(listing.patternList, entry.name) ||
+                                  !shownByAttributeMask(view.showFiles, entry.data.attributes))) {
+            return true;
+        }
+        const std::uint64_t size = (std::uint64_t(entry.data.sizeHigh) << 32) | entry.data.sizeLow;
+        if (entry.isFolder()) {
+            showFolderRow(listing, entry.path, size, entry.data.lastWriteTime, progress);
+        } else {
+            showFileRow(listing, entry.path, size, entry.data.lastWriteTime, progress);
+        }
+        return true;
+    });
+    if (abortPopulation.load()) return Outcome::aborted;
+    if (result.end == ListingEnd::failed) {
         progress.errorText = view.GetLastErrorText();
+        // A listing cut off in the middle must not pass for the folder: its rows go, and
+        // the folder shows as one that cannot be listed.
+        if (folderRowCount() + fileRowCount() > (progress.parentRow ? 1 : 0)) {
+            setListItemCount(0, true);
+            clearRows();
+            progress = Progress{.countPerPage = progress.countPerPage, .errorText = progress.errorText};
+            showParentRow(request, progress);
+        }
         return Outcome::failed;
     }
-    do {
-        if (abortPopulation.load()) {
-            view.FindClose(search);
-            return Outcome::aborted;
-        }
-        const std::u16string_view name = platform::boundedView(entry.name, platform::maxPath);
-        if (!nameMatchesTypeAhead(listing.typeAhead, name)) continue;
-        const bool isFolder = (entry.attributes & platform::attributeFolder) != 0;
-        if (isFolder && name == u"..") continue;
-        if (!isFolder && (!nameMatchesFilter(listing.patternList, name) ||
-                          !shownByAttributeMask(view.showFiles, entry.attributes))) {
-            continue;
-        }
-        // A row whose path would be cut could name another entry: such an entry is
-        // left out rather than shown under a wrong path.
-        const std::u16string path = folder + std::u16string(name);
-        if (path.size() >= platform::maxPath) continue;
-        const std::uint64_t size = (std::uint64_t(entry.sizeHigh) << 32) | entry.sizeLow;
-        if (isFolder) {
-            showFolderRow(listing, path, size, entry.lastWriteTime, progress);
-        } else {
-            showFileRow(listing, path, size, entry.lastWriteTime, progress);
-        }
-    } while (view.FindNext(search, entry));
-    view.FindClose(search);
-    return abortPopulation.load() ? Outcome::aborted : Outcome::listed;
+    return result.end == ListingEnd::stopped ? Outcome::aborted : Outcome::listed;
 }
 
 int shownFolders(const Progress& progress) { return folderRowCount() - (progress.parentRow ? 1 : 0); }
@@ -161,7 +159,7 @@ void populationBody() {
         abortPopulation.store(true);
         return;
     }
-    if (stopRequested.exchange(false)) {
+    if (stopRequested.load()) {
         platform::releaseMutex(populationLock());
         return;
     }
@@ -180,6 +178,11 @@ void populationBody() {
     progress.countPerPage = listCountPerPage();
     showBusy(true);
     const Outcome outcome = populateFolder(request, progress);
+    if (stopRequested.load()) {
+        // Shutdown: the windows may be going; a stopped population touches none of them.
+        platform::releaseMutex(populationLock());
+        return;
+    }
     showBusy(false);
     // Only a text row at the top of the view leaves nothing to act on in the list.
     const bool listHasRows = folderRowCount() + fileRowCount() > 0 || request.folder.size() > 1;
@@ -199,7 +202,7 @@ void populationBody() {
     focusAfterPopulation(listHasRows);
 
     platform::releaseMutex(populationLock());
-    if (abortPopulation.load() && !stopRequested.exchange(false)) startPopulation();
+    if (abortPopulation.load() && !stopRequested.load()) startPopulation();
 }
 
 void endRunning() {
@@ -208,21 +211,24 @@ void endRunning() {
     runningChanged.notify_all();
 }
 
-void startPopulation() {
+void startPopulation() { startListingThread(populationBody); }
+
+}  // namespace
+
+bool startListingThread(std::function<void()> body) {
     {
         std::lock_guard lock(runningLock);
         ++runningPopulations;
     }
     const bool started = platform::startThread(
-        [] {
-            populationBody();
+        [body = std::move(body)] {
+            body();
             endRunning();
         },
         false);
     if (!started) endRunning();
+    return started;
 }
-
-}  // namespace
 
 void Refresh() {
     ViewProvider& view = *currentProvider;

@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -19,13 +20,19 @@ namespace explorer {
 // folder with a ".." step is rewritten in the view first. UI thread only.
 void Refresh();
 
-// Stops the running population: it ends without listing further and without the
-// restart an abort makes; the next Refresh works as usual. For shutdown, before the
-// window system stops (then waitForPopulations). Any thread.
+// Stops the running population: it ends without listing further, without the restart
+// an abort makes, and without touching a window from then on; the next Refresh works as
+// usual. For shutdown, before the window system stops (then waitForPopulations). Any
+// thread.
 void stopPopulations();
 
-// Waits until no population runs or `limit` passes; true when none runs. For shutdown
-// and tests: nothing else waits for a population. Any thread but a population's.
+// Runs `body` on a thread counted with the populations, for the other listings made for
+// the screen (the properties count), so that waitForPopulations covers them too. False
+// when no thread could be started. Any thread.
+bool startListingThread(std::function<void()> body);
+
+// Waits until no population (nor other listing thread) runs or `limit` passes; true when
+// none runs. For shutdown and tests: nothing else waits for one. Any thread but theirs.
 bool waitForPopulations(std::chrono::milliseconds limit);
 
 // The keypad type-ahead text, kept in upper case; empty shows every name. UI thread only.

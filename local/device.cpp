@@ -1,8 +1,11 @@
 #include "local/device.h"
 
+#include <filesystem>
 #include <iterator>
 #include <string>
+#include <system_error>
 
+#include "explorer/folder_walk.h"
 #include "explorer/provider.h"
 #include "explorer/url.h"
 #include "local/explorer_options.h"
@@ -98,6 +101,7 @@ bool askReplaceFile() {
 struct TreeCopy {
     bool failIfExists;
     std::uint32_t firstError = platform::errorSuccess;
+    explorer::VisitedFolders visited{};
 };
 
 void noteFailure(TreeCopy& walk, std::uint32_t code) {
@@ -118,49 +122,43 @@ void copyTreeFile(const std::u16string& source, const std::u16string& destinatio
     if (!platform::copyFile(source, destination, false)) noteFailure(walk, platform::lastError());
 }
 
-// Copies the entries of folder `source` into folder `destination`, creating it when
-// missing. False only when `source` cannot be listed or `destination` not made.
-bool copyTree(std::u16string_view source, std::u16string_view destination, TreeCopy& walk) {
+// Copies the entries of folder `source` into folder `destination`, which is made once the
+// source could be listed. A link to a file is copied as the file it points at, which is
+// what the user sees in the folder; a link to a folder is left out, since its tree lies
+// elsewhere or is this one (two links to "." would copy until the disk is full).
+void copyTree(std::u16string_view source, std::u16string_view destination, TreeCopy& walk) {
     const std::u16string sourceFolder = withSeparator(source);
     const std::u16string destinationFolder = withSeparator(destination);
-    platform::FindData entry;
-    const platform::FindHandle search = platform::findFirstFile(sourceFolder + u"*", entry);
-    if (search == platform::invalidFindHandle) {
-        const std::uint32_t code = platform::lastError();
-        // An empty folder has nothing to enumerate; it is still copied.
-        if (code != platform::errorFileNotFound && code != platform::errorNoMoreFiles) {
-            noteFailure(walk, code);
-            return false;
-        }
-    }
-    if (!platform::createFolder(destination) && platform::lastError() != platform::errorAlreadyExists) {
-        noteFailure(walk, platform::lastError());
-        if (search != platform::invalidFindHandle) platform::findClose(search);
-        return false;
-    }
-    if (search == platform::invalidFindHandle) return true;
-    do {
-        const std::u16string_view name = platform::boundedView(entry.name, platform::maxPath);
-        const std::u16string childSource = sourceFolder + std::u16string(name);
-        const std::u16string childDestination = destinationFolder + std::u16string(name);
-        if (childSource.size() >= platform::maxPath || childDestination.size() >= platform::maxPath) {
-            noteFailure(walk, platform::errorFilenameTooLong);
-        } else if (entry.attributes & platform::attributeFolder) {
-            copyTree(childSource, childDestination, walk);
-        } else {
-            copyTreeFile(childSource, childDestination, walk);
-        }
-    } while (platform::findNextFile(search, entry));
-    if (platform::lastError() != platform::errorNoMoreFiles) noteFailure(walk, platform::lastError());
-    platform::findClose(search);
-    return true;
+    bool made = false;
+    const auto makeDestination = [&] {
+        made = platform::createFolder(destination) || platform::lastError() == platform::errorAlreadyExists;
+        if (!made) noteFailure(walk, platform::lastError());
+        return made;
+    };
+    const explorer::ListingResult listing = explorer::listFolder(
+        deviceProvider, sourceFolder + u"*", sourceFolder, [&](const explorer::FolderEntry& entry) {
+            if (!made && !makeDestination()) return false;
+            const std::u16string target = destinationFolder + std::u16string(entry.name);
+            if (target.size() >= platform::maxPath) {
+                noteFailure(walk, platform::errorFilenameTooLong);
+            } else if (entry.isRealFolder()) {
+                if (explorer::firstVisit(walk.visited, entry.data)) copyTree(entry.path, target, walk);
+            } else if (!entry.isFolder()) {
+                copyTreeFile(entry.path, target, walk);
+            }
+            return true;
+        });
+    if (listing.end == explorer::ListingEnd::failed) noteFailure(walk, platform::lastError());
+    if (listing.leftOut > 0) noteFailure(walk, platform::errorFilenameTooLong);
+    if (listing.end == explorer::ListingEnd::complete && !made) makeDestination();
 }
 
-// True when `destination` is `source` itself or lies inside it: copying there would
-// feed the copy back into the walk.
+// True when `destination` is `source` itself or lies inside it, also by way of a link:
+// copying there would feed the copy back into the walk.
 bool isInside(std::u16string_view destination, std::u16string_view source) {
-    const std::string outer = platform::toHostPath(source);
-    const std::string inner = platform::toHostPath(destination);
+    std::error_code ignored;
+    const std::string outer = std::filesystem::weakly_canonical(platform::toHostPath(source), ignored).string();
+    const std::string inner = std::filesystem::weakly_canonical(platform::toHostPath(destination), ignored).string();
     if (inner == outer) return true;
     return inner.starts_with(outer.ends_with('/') ? outer : outer + '/');
 }
@@ -172,13 +170,13 @@ int copyFolder(std::u16string_view source, std::u16string_view destination, int 
         platform::setLastError(platform::errorInvalidParameter);
         return 0;
     }
-    TreeCopy walk{.failIfExists = failIfExists != 0};
-    const bool listed = copyTree(source, destination, walk);
+    TreeCopy walk{.failIfExists = failIfExists != 0, .visited = {}};
+    copyTree(source, destination, walk);
     if (walk.firstError != platform::errorSuccess) {
         platform::setLastError(walk.firstError);
         return 0;
     }
-    return listed;
+    return 1;
 }
 
 std::u16string lastErrorText() { return std::u16string(errorDescription(platform::lastError())); }

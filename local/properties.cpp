@@ -1,11 +1,11 @@
 #include "local/properties.h"
 
 #include <array>
+#include <atomic>
 #include <cstdio>
 #include <memory>
-#include <system_error>
-#include <thread>
 
+#include "explorer/population.h"
 #include "explorer/url.h"
 #include "platform/files.h"
 #include "platform/shell.h"
@@ -33,34 +33,32 @@ std::u16string printed(const char* format, double value) {
 
 std::u16string number(std::uint32_t value) { return platform::toUtf16(std::to_string(value)); }
 
-bool endsWithSeparator(std::u16string_view text) { return !text.empty() && explorer::isSeparator(text.back()); }
-
-std::u16string withSeparator(std::u16string_view folder) {
-    std::u16string result(folder);
-    if (!endsWithSeparator(result)) result += u'\\';
-    return result;
-}
+// The count of one folder, shared by the screen and its listing thread: the thread holds
+// it until it ends, so the screen can close without waiting for a listing.
+struct FolderCount {
+    std::u16string path;
+    explorer::ViewProvider view;
+    std::atomic<bool> stop{false};
+};
 
 struct PropertiesState {
     std::u16string path;
     explorer::ViewProvider view;
-    std::unique_ptr<FolderCounters> walked;
-    // The folder is counted on a thread of the dialog's own, joined when the dialog ends.
-    std::thread walker;
-    std::atomic<bool> stop{false};
+    std::unique_ptr<explorer::FolderCounters> walked;
+    std::shared_ptr<FolderCount> count;  // while a folder is counted
 };
 
 void startWalk(Window dialog, PropertiesState& state) {
-    try {
-        state.walker = std::thread([dialog, &state] {
-            FolderCounters counters{state.path};
-            walkFolder(state.view, counters, state.stop);
-            if (!state.stop) platform::postRecord(dialog, walkDoneMessage, 0, std::move(counters));
-        });
-    } catch (const std::system_error&) {
-        // Without a thread the screen still answers: with zero counts.
-        state.walked = std::make_unique<FolderCounters>(FolderCounters{state.path});
-    }
+    state.count = std::make_shared<FolderCount>();
+    state.count->path = state.path;
+    state.count->view = state.view;
+    const bool started = explorer::startListingThread([dialog, count = state.count] {
+        explorer::FolderCounters counters{count->path};
+        explorer::walkFolder(count->view, counters, count->stop);
+        if (!count->stop) platform::postRecord(dialog, walkDoneMessage, 0, std::move(counters));
+    });
+    // Without a thread the screen still answers: with zero counts.
+    if (!started) state.walked = std::make_unique<explorer::FolderCounters>(explorer::FolderCounters{state.path});
 }
 
 void paintProperties(Window dialog, const PropertiesState& state) {
@@ -123,43 +121,8 @@ std::u16string attributeWords(std::uint32_t attributes) {
     return text;
 }
 
-bool walkFolder(const explorer::ViewProvider& view, FolderCounters& counters, const std::atomic<bool>& stop) {
-    const std::u16string folder = withSeparator(counters.path);
-    counters.folders = counters.files = counters.allFolders = counters.allFiles = 0;
-    counters.size = counters.allSize = 0;
-    platform::FindData entry{};
-    const platform::FindHandle search = view.FindFirst(folder + u"*.*", entry);
-    if (search == platform::invalidFindHandle) return false;
-    do {
-        if (stop) break;
-        const std::u16string_view name = platform::boundedView(entry.name, std::size(entry.name));
-        if (name == u"." || name == u"..") continue;
-        if (entry.attributes & platform::attributeFolder) {
-            ++counters.folders;
-            FolderCounters child;
-            child.path = folder + std::u16string(name);
-            if (!endsWithSeparator(name)) child.path += u'\\';
-            // A path beyond the platform's buffers cannot be searched; deeper levels (and
-            // links that lead back up) end there.
-            if (child.path.size() + 3 >= platform::maxPath) continue;
-            walkFolder(view, child, stop);
-            counters.allFolders += child.allFolders;
-            counters.allFiles += child.allFiles;
-            counters.allSize += child.allSize;
-        } else {
-            ++counters.files;
-            counters.size += entry.sizeLow;
-        }
-    } while (view.FindNext(search, entry));
-    view.FindClose(search);
-    counters.allFolders += counters.folders;
-    counters.allFiles += counters.files;
-    counters.allSize += counters.size;
-    return true;
-}
-
 std::u16string propertiesText(const explorer::ViewProvider& view, std::u16string_view path,
-                              const FolderCounters* walked) {
+                              const explorer::FolderCounters* walked) {
     platform::FileAttributeData data{};
     if (!view.GetAttributes(path, 0, data)) data = {};
     // Asked with the attributes just read, so that a folder is described as a folder.
@@ -202,7 +165,8 @@ bool showProperties(const explorer::OwnerRecord& owner) {
             using platform::MessageId;
             if (ui::handleDialogBackKey(dialog, message, wParam, lParam)) return 1;
             if (message == walkDoneMessage) {
-                state.walked = std::make_unique<FolderCounters>(*reinterpret_cast<const FolderCounters*>(lParam));
+                state.walked = std::make_unique<explorer::FolderCounters>(
+                    *reinterpret_cast<const explorer::FolderCounters*>(lParam));
                 platform::invalidateWindow(dialog);
                 return 1;
             }
@@ -220,8 +184,7 @@ bool showProperties(const explorer::OwnerRecord& owner) {
             default: return 0;
             }
         });
-    state.stop = true;
-    if (state.walker.joinable()) state.walker.join();
+    if (state.count) state.count->stop = true;
     return result == 1;
 }
 

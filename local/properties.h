@@ -3,11 +3,11 @@
 // the whole tree below it. Also the size and date formatting it uses.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <string>
 #include <string_view>
 
+#include "explorer/folder_walk.h"
 #include "explorer/provider.h"
 #include "platform/clock.h"
 
@@ -20,32 +20,16 @@ std::u16string formatDate(platform::FileTime time);
 // " ARC CMP DIR ..." for the attribute bits that are set, in a fixed order.
 std::u16string attributeWords(std::uint32_t attributes);
 
-// What a folder holds, directly and in the whole tree below it. Sizes are the sums of the
-// files' low 32 bits; counts and sums are unsigned 32-bit and wrap.
-struct FolderCounters {
-    std::u16string path;
-    std::uint32_t folders = 0;
-    std::uint32_t files = 0;
-    std::uint32_t allFolders = 0;
-    std::uint32_t allFiles = 0;
-    std::uint32_t size = 0;
-    std::uint32_t allSize = 0;
-};
-
-// Counts the folder's tree through the view's find operations; false when the folder
-// itself cannot be searched. Stops early, with what it has, when `stop` becomes true.
-// Any thread the view's find operations allow.
-bool walkFolder(const explorer::ViewProvider& view, FolderCounters& counters, const std::atomic<bool>& stop);
-
 // The screen's text for a path: the file lines (or, once walked, the folder lines), the
 // three dates and the attribute words, lines separated by "\r". `walked` is null while
 // a folder is still being counted.
 std::u16string propertiesText(const explorer::ViewProvider& view, std::u16string_view path,
-                              const FolderCounters* walked);
+                              const explorer::FolderCounters* walked);
 
 // Shows the screen for owner.path over the current view; true when closed with "Done".
-// A folder is counted on a thread of its own while "Determining Folder Size" shows; the
-// screen waits for it to stop before it returns. UI thread only.
+// A folder is counted on a listing thread while "Determining Folder Size" shows; closing
+// the screen tells the count to stop and never waits for it (it may be blocked in the
+// view), so the count holds only what it owns. UI thread only.
 bool showProperties(const explorer::OwnerRecord& owner);
 
 }  // namespace local

@@ -237,6 +237,18 @@ TEST_F(FakePopulation, AStoppedPopulationEndsWithoutRestarting) {
     EXPECT_EQ(rows(), (Rows{"a", "b", "c", "d"}));
 }
 
+// A listing cut off in the middle (a dropped connection) must not pass for the folder.
+TEST_F(FakePopulation, AListingThatFailsInTheMiddleShowsTheFailureAlone) {
+    fake.names = {u"a", u"b", u"c", u"d"};
+    deviceProvider.FindNext = [](platform::FindHandle, platform::FindData& data) {
+        if (fake.next < 2) return nextFakeEntry(data);
+        platform::setLastError(platform::errorAccessDenied);
+        return 0;
+    };
+    ASSERT_TRUE(refresh());
+    EXPECT_EQ(rows(), Rows{toUtf8(local::errorDescription(platform::errorAccessDenied))});
+}
+
 TEST_F(FakePopulation, TheSelectionFollowsTheRememberedFileAsRowsSortInBeforeIt) {
     fake.names = {u"m", u"z", u"a", u"b"};
     deviceProvider.sortKey = sortName;

@@ -162,7 +162,22 @@ TEST_F(FolderCopy, NoLeavesTheFileAndAsksAgainAtTheNext) {
     EXPECT_EQ(root.read("dst/deep/er/three.txt"), "new three");
 }
 
+// Links to "." and ".." would copy until the disk is full: a link to a folder is left
+// out, and a link to a file gives the file it points at.
+TEST_F(FolderCopy, CopiesWhatALinkToAFilePointsAtAndNeverGoesIntoALinkToAFolder) {
+    std::filesystem::create_symlink(".", root.at("src/self"));
+    std::filesystem::create_symlink("..", root.at("src/deep/up"));
+    std::filesystem::create_symlink("one.txt", root.at("src/alias"));
+    EXPECT_EQ(deviceProvider.CopyFolder(u"\\src", u"\\fresh", 1), 1);
+    EXPECT_EQ(root.read("fresh/alias"), "new one");
+    EXPECT_FALSE(std::filesystem::is_symlink(root.at("fresh/alias")));
+    EXPECT_EQ(root.read("fresh/deep/er/three.txt"), "new three");
+    EXPECT_FALSE(std::filesystem::exists(root.at("fresh/self")));
+    EXPECT_FALSE(std::filesystem::exists(root.at("fresh/deep/up")));
+}
+
 TEST_F(FolderCopy, RefusesWhatCannotWork) {
+    std::filesystem::create_symlink(root.at("src"), root.at("alias"));
     struct Case {
         std::u16string source, destination;
         std::uint32_t error;
@@ -171,6 +186,7 @@ TEST_F(FolderCopy, RefusesWhatCannotWork) {
         {u"\\nowhere", u"\\dst2", platform::errorPathNotFound},
         {u"\\src", u"\\src\\deep\\copy", platform::errorInvalidParameter},  // it would copy itself
         {u"\\src", u"\\src", platform::errorInvalidParameter},
+        {u"\\src", u"\\alias\\copy", platform::errorInvalidParameter},  // inside it by way of a link
     };
     for (const Case& c : cases) {
         EXPECT_EQ(deviceProvider.CopyFolder(c.source, c.destination, 1), 0) << toUtf8(c.destination);

@@ -4,10 +4,13 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <future>
 #include <map>
+#include <thread>
 #include <vector>
 
+#include "explorer/population.h"
 #include "local/device.h"
 #include "local/filters.h"
 #include "platform/errors.h"
@@ -168,6 +171,32 @@ TEST_F(Properties, AFolderIsCountedWhileTheScreenSaysSo) {
               "                 Modified: 01/01/1601\n"
               "                          DIR\n"
               " Done                                      Cancel");
+}
+
+// The count may hang in the view (a server that stopped answering): Done closes the
+// screen at once and the count ends on its own later.
+TEST_F(Properties, ClosingTheScreenNeverWaitsForTheCount) {
+    platform::FileAttributeData folder;
+    folder.attributes = 0x10;
+    tree.attributes[u"\\slow"] = folder;
+    tree.folders[u"\\slow\\"] = {entry(u"a", 0x20, 1)};
+    explorer::ViewProvider view = fakeView();
+    explorer::currentProvider = &view;
+    std::promise<void> open;
+    tree.gate = open.get_future().share();
+    // Without this the test would hang in the screen's wait.
+    std::thread late([&] {
+        std::this_thread::sleep_for(std::chrono::seconds(3));
+        open.set_value();
+    });
+
+    test_support::HeadlessScreen screen(50, 11);
+    screen.terminal.pressKey(Key::leftSoft);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_TRUE(local::showProperties({screen.main, u"\\slow"}));
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(1));
+    late.join();
+    EXPECT_TRUE(explorer::waitForPopulations(std::chrono::seconds(5)));
 }
 
 }  // namespace

@@ -1,0 +1,200 @@
+// Folder walks over real folders through the Device view, wrapped in a view that makes
+// chosen operations fail the way a read-only folder or a dropped connection does, and
+// over a server-like listing whose names are not all names.
+#include "explorer/folder_walk.h"
+
+#include <gtest/gtest.h>
+#include <sys/mount.h>
+
+#include <filesystem>
+#include <vector>
+
+#include "local/device.h"
+#include "platform/errors.h"
+#include "platform/text.h"
+#include "tests/support/view_fixtures.h"
+
+namespace {
+
+using namespace explorer;
+using platform::toUtf8;
+
+struct Faults {
+    bool linksResistDelete = false;  // as in a read-only folder, for a user who is not root
+    int failListingAfter = -1;       // FindNext fails (error 5) once this many entries came
+    int entries = 0;
+    int opened = 0;
+    int closed = 0;
+};
+Faults faults;
+ViewProvider device;  // the Device view as bound
+
+ViewProvider faultyView() {
+    ViewProvider view = device;
+    view.DeleteFile = [](std::u16string_view path) -> int {
+        if (faults.linksResistDelete && std::filesystem::is_symlink(platform::toHostPath(path))) {
+            platform::setLastError(platform::errorAccessDenied);
+            return 0;
+        }
+        return device.DeleteFile(path);
+    };
+    view.FindFirst = [](std::u16string_view pattern, platform::FindData& data) {
+        const platform::FindHandle search = device.FindFirst(pattern, data);
+        if (search != platform::invalidFindHandle) ++faults.opened;
+        faults.entries = 1;
+        return search;
+    };
+    view.FindNext = [](platform::FindHandle search, platform::FindData& data) -> int {
+        if (faults.entries == faults.failListingAfter) {
+            platform::setLastError(platform::errorAccessDenied);
+            return 0;
+        }
+        if (!device.FindNext(search, data)) return 0;
+        ++faults.entries;
+        return 1;
+    };
+    view.FindClose = [](platform::FindHandle search) {
+        ++faults.closed;
+        return device.FindClose(search);
+    };
+    return view;
+}
+
+class FolderWalk : public ::testing::Test {
+protected:
+    void SetUp() override {
+        local::setUpDeviceView();
+        device = deviceProvider;
+        faults = {};
+    }
+    void link(const std::string& target, const std::string& at) {
+        std::filesystem::create_symlink(target, root.at(at));
+    }
+
+    test_support::TemporaryRegistry registry;
+    test_support::DeviceRoot root;
+};
+
+TEST_F(FolderWalk, AListingEndsCompleteStoppedOrFailedAndIsAlwaysClosed) {
+    for (const char* name : {"a", "b", "c"}) root.file(std::string("list/") + name);
+    root.folder("empty");
+    struct Case {
+        std::u16string folder;
+        int failAfter, stopAfter;
+        ListingEnd end;
+        int visited;
+        std::uint32_t error;
+    };
+    const Case cases[] = {
+        {u"\\list\\", -1, -1, ListingEnd::complete, 3, platform::errorNoMoreFiles},
+        {u"\\list\\", 2, -1, ListingEnd::failed, 2, platform::errorAccessDenied},
+        {u"\\list\\", -1, 1, ListingEnd::stopped, 1, platform::errorSuccess},
+        {u"\\empty\\", -1, -1, ListingEnd::complete, 0, platform::errorFileNotFound},
+        {u"\\gone\\", -1, -1, ListingEnd::failed, 0, platform::errorPathNotFound},
+    };
+    for (const Case& c : cases) {
+        faults = {.failListingAfter = c.failAfter};
+        int visited = 0;
+        platform::setLastError(platform::errorSuccess);
+        const ListingResult result = listFolder(faultyView(), c.folder + u"*", c.folder, [&](const FolderEntry& entry) {
+            EXPECT_EQ(entry.path, c.folder + std::u16string(entry.name));
+            if (++visited == c.stopAfter) platform::setLastError(platform::errorSuccess);
+            return visited != c.stopAfter;
+        });
+        const std::string row = toUtf8(c.folder) + " fail " + std::to_string(c.failAfter);
+        EXPECT_EQ(result.end, c.end) << row;
+        EXPECT_EQ(visited, c.visited) << row;
+        EXPECT_EQ(platform::lastError(), c.error) << row;
+        EXPECT_EQ(faults.closed, faults.opened) << row;
+    }
+}
+
+TEST_F(FolderWalk, ATreeDeleteNeverGoesIntoALinkAndFailsWhenItsListingIsCutOff) {
+    struct Case {
+        Faults faults;
+        std::uint32_t error;
+    };
+    const Case cases[] = {
+        {{.linksResistDelete = true}, platform::errorAccessDenied},
+        {{.failListingAfter = 2}, platform::errorAccessDenied},
+    };
+    for (const Case& c : cases) {
+        root.file("elsewhere/keep.txt", "mine");
+        root.file("Projects/a.txt");
+        root.file("Projects/ro/b.txt");
+        root.file("Projects/ro/c.txt");
+        link(root.at("elsewhere"), "Projects/ro/link");
+        faults = c.faults;
+        EXPECT_FALSE(deleteTree(faultyView(), u"\\Projects"));
+        EXPECT_EQ(platform::lastError(), c.error);
+        EXPECT_EQ(root.read("elsewhere/keep.txt"), "mine");
+        EXPECT_TRUE(std::filesystem::exists(root.at("Projects")));
+        EXPECT_EQ(faults.closed, faults.opened);
+        std::filesystem::remove_all(root.at("Projects"));
+    }
+}
+
+// Two links to folders above and a bind mount of the folder inside itself: each link
+// counts as a file, and the mounted folder is gone into once.
+TEST_F(FolderWalk, TheCountNeverGoesIntoALinkAndIntoARepeatedFolderOnce) {
+    root.file("loop/a.txt", "aaa");
+    root.file("loop/sub/x", "xx");
+    link(".", "loop/self");
+    link("..", "loop/sub/back");
+    const std::atomic<bool> stop{false};
+    FolderCounters counters{u"\\loop"};
+    EXPECT_TRUE(walkFolder(deviceProvider, counters, stop));
+    EXPECT_EQ(std::vector<std::uint32_t>({counters.folders, counters.files, counters.size, counters.allFolders,
+                                          counters.allFiles, counters.allSize}),
+              std::vector<std::uint32_t>({1, 2, 3, 1, 4, 5}));
+
+    root.folder("loop/sub/bound");
+    if (mount(root.at("loop").c_str(), root.at("loop/sub/bound").c_str(), nullptr, MS_BIND, nullptr) != 0) {
+        GTEST_SKIP() << "no bind mounts here";
+    }
+    counters = {u"\\loop"};
+    const bool complete = walkFolder(deviceProvider, counters, stop);
+    umount2(root.at("loop/sub/bound").c_str(), MNT_DETACH);
+    EXPECT_TRUE(complete);
+    // \loop\sub\bound is \loop once more: its "sub" is counted there but not entered.
+    EXPECT_EQ(counters.allFolders, 3u);
+    EXPECT_EQ(counters.allFiles, 6u);
+}
+
+// A server's listing is data: a name that is not one name of the folder never becomes a
+// path, for any walk.
+std::vector<std::u16string> listedNames;
+std::size_t nextName = 0;
+std::vector<std::u16string> deletedPaths;
+
+int nextListed(platform::FindData& data) {
+    if (nextName >= listedNames.size()) {
+        platform::setLastError(platform::errorNoMoreFiles);
+        return 0;
+    }
+    data = {};
+    data.attributes = platform::attributeArchive;
+    platform::copyBounded(data.name, platform::maxPath, listedNames[nextName++]);
+    return 1;
+}
+
+TEST_F(FolderWalk, NamesThatAreNotOneNameOfTheFolderAreLeftOut) {
+    listedNames = {u".", u"..", u"..\\..\\etc", u"a/b", u"", u"ok", std::u16string(300, u'n')};
+    ViewProvider server = deviceProvider;
+    server.FindFirst = [](std::u16string_view, platform::FindData& data) {
+        nextName = 0;
+        return nextListed(data) ? platform::FindHandle(1) : platform::invalidFindHandle;
+    };
+    server.FindNext = [](platform::FindHandle, platform::FindData& data) { return nextListed(data); };
+    server.FindClose = [](platform::FindHandle) { return 1; };
+    server.GetAttributes = [](std::u16string_view, int, platform::FileAttributeData&) { return 0; };
+    server.DeleteFile = [](std::u16string_view path) {
+        deletedPaths.emplace_back(path);
+        return 1;
+    };
+    EXPECT_FALSE(deleteTree(server, u"/f"));
+    EXPECT_EQ(deletedPaths, std::vector<std::u16string>{u"/f\\ok"});
+    EXPECT_EQ(platform::lastError(), platform::errorFilenameTooLong);
+}
+
+}  // namespace
