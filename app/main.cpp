@@ -10,7 +10,6 @@
 
 #include "app/instance_lock.h"
 #include "app/main_window.h"
-#include "explorer/population.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -109,20 +108,27 @@ int main(int argc, char** argv) {
     }
     platform::useRegistryFile(registryFile);
 
-    const std::unique_ptr<platform::TerminalBackend> terminal = platform::openNcursesTerminal();
+    std::unique_ptr<platform::TerminalBackend> terminal = platform::openNcursesTerminal();
     if (!terminal) {
         std::fputs("farlink: standard input and output must be a terminal\n", stderr);
         return 1;
     }
     int code = 0;
+    bool listingsEnded = true;
     {
         platform::SteadyClock clock;
         platform::WindowSystemScope scope(*terminal, clock);
-        if (!app::createMainWindow()) return 0;
-        code = platform::runMessageLoop(resources::mainAccelerators());
+        if (app::createMainWindow()) code = platform::runMessageLoop(resources::mainAccelerators());
+        // Listings call the windows: they end, or are made unable to, before the windows go.
+        listingsEnded = app::finishListings(std::chrono::seconds(2));
     }
-    // A listing still running is told to stop at shutdown; let it finish before the
-    // process goes.
-    explorer::waitForPopulations(std::chrono::seconds(2));
+    if (!listingsEnded) {
+        // A listing is blocked in the file system (a hung mount, say). It touches no window
+        // when it wakes, but static destructors would pull its state away: leave without
+        // them. The settings are written whole at every change; the terminal is restored.
+        terminal.reset();
+        std::fflush(nullptr);
+        std::_Exit(code);
+    }
     return code;
 }

@@ -193,6 +193,32 @@ void focusListOrFilter() {
                                                                                : mainWindow.filterControl);
 }
 
+bool finishListings(std::chrono::milliseconds limit) {
+    if (mainWindow.handle) platform::destroyWindow(mainWindow.handle);
+    explorer::stopPopulations();
+    explorer::attachExplorerWindows({}, {}, {});
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    const auto finished = [deadline] {
+        return explorer::waitForPopulations(std::chrono::milliseconds(0)) ||
+               std::chrono::steady_clock::now() >= deadline;
+    };
+    // A listing's window call waits for this thread: the loop answers it, and a hidden
+    // window's timer ends the loop once the listings have ended or time is up.
+    const Window waiter = platform::createWindow(
+        {.options = platform::optionHidden,
+         .procedure = [finished](Window self, MessageId message, WParam wParam, LParam lParam) {
+             if (message == MessageId::timer && finished()) platform::postQuitMessage(0);
+             return platform::defaultWindowProcedure(self, message, wParam, lParam);
+         }});
+    platform::setTimer(waiter, 1, 10);
+    while (!finished()) {
+        platform::runMessageLoop();  // at the end of input it returns at once
+        if (!finished()) platform::waitForMessage(10);
+    }
+    platform::destroyWindow(waiter);
+    return explorer::waitForPopulations(std::chrono::milliseconds(0));
+}
+
 Window createMainWindow() {
     const std::u16string_view title = resources::loadString(resources::stringTitle).value_or(u"Farlink");
     const Window window = platform::createWindow({.text = title, .procedure = mainWindowProcedure});

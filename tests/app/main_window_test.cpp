@@ -5,12 +5,17 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <filesystem>
+#include <mutex>
 #include <string>
 
 #include "explorer/icons.h"
+#include "explorer/population.h"
 #include "explorer/provider.h"
 #include "local/filters.h"
+#include "platform/errors.h"
 #include "platform/registry.h"
 #include "platform/window/controls.h"
 #include "platform/window/headless_terminal.h"
@@ -347,6 +352,92 @@ TEST_F(MainWindow, OnTouchScreensTheFilterIsADropDownListAndTheMenuHasNoHelp) {
     play();
     EXPECT_NE(menu.find("| Settings"), std::string::npos) << menu;
     EXPECT_EQ(menu.find("Help"), std::string::npos) << menu;
+}
+
+// Shutdown while a listing runs. A listing's window calls wait for the UI thread, so
+// the shutdown answers them; a listing blocked in the view is left unable to touch a
+// window, even one of a window system made later (window ids start again there).
+struct Gate {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool entered = false;
+    bool open = false;
+};
+Gate callGate;  // one for each test: the listings hold on to them
+Gate viewGate;
+
+void waitAt(Gate& gate) {
+    std::unique_lock lock(gate.lock);
+    gate.entered = true;
+    gate.changed.notify_all();
+    gate.changed.wait(lock, [&] { return gate.open; });
+}
+// Answers the listing's window calls until it waits at the gate.
+bool waitUntilEntered(Gate& gate) {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
+    while (std::chrono::steady_clock::now() < deadline) {
+        platform::runUntilIdle();
+        {
+            std::lock_guard lock(gate.lock);
+            if (gate.entered) return true;
+        }
+        platform::waitForMessage(10);
+    }
+    return false;
+}
+void openGate(Gate& gate) {
+    std::lock_guard lock(gate.lock);
+    gate.open = true;
+    gate.changed.notify_all();
+}
+
+TEST_F(MainWindow, ShutdownAnswersTheWindowCallsOfAListing) {
+    start();
+    explorer::deviceProvider.FindNext = [](platform::FindHandle, platform::FindData&) {
+        waitAt(callGate);
+        platform::isWindow(platform::Window{1});  // waits for the UI thread
+        platform::setLastError(platform::errorNoMoreFiles);
+        return 0;
+    };
+    explorer::Refresh();
+    ASSERT_TRUE(waitUntilEntered(callGate));
+    openGate(callGate);
+    const auto begin = std::chrono::steady_clock::now();
+    EXPECT_TRUE(app::finishListings(std::chrono::seconds(5)));
+    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
+}
+
+TEST(Shutdown, AListingBlockedInTheViewTouchesNoWindowAfterwards) {
+    test_support::TemporaryRegistry registry;
+    test_support::DeviceRoot root;
+    root.file("home/me/a.txt");
+    test_support::ScopedVariable home{"HOME", root.path() + "/home/me"};
+    const explorer::ViewProvider pristine = explorer::deviceProvider;
+    explorer::dropImageList();
+    {
+        platform::HeadlessTerminal terminal{60, 16};
+        platform::WindowSystemScope scope{terminal, terminal.clock()};
+        ASSERT_TRUE(app::createMainWindow());
+        ASSERT_TRUE(test_support::settle());
+        explorer::deviceProvider.FindNext = [](platform::FindHandle, platform::FindData&) {
+            waitAt(viewGate);
+            platform::setLastError(platform::errorNoMoreFiles);
+            return 0;
+        };
+        explorer::Refresh();
+        ASSERT_TRUE(waitUntilEntered(viewGate));
+        const auto begin = std::chrono::steady_clock::now();
+        EXPECT_FALSE(app::finishListings(std::chrono::milliseconds(300)));
+        EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
+    }
+    platform::HeadlessTerminal terminal{60, 16};
+    platform::WindowSystemScope scope{terminal, terminal.clock()};
+    const platform::Window other = platform::createWindow({.text = u"Other"});
+    openGate(viewGate);
+    EXPECT_TRUE(test_support::settle());
+    EXPECT_EQ(platform::getWindowText(other), u"Other");
+    explorer::deviceProvider = pristine;
+    explorer::currentProvider = &explorer::deviceProvider;
 }
 
 }  // namespace
