@@ -1,0 +1,92 @@
+// FTP addresses: scheme, user information, host and port, path.
+#include "ftp/ftp_url.h"
+
+#include <cctype>
+#include <optional>
+
+namespace ftp {
+
+namespace {
+
+int hexValue(char digit) {
+    if (digit >= '0' && digit <= '9') return digit - '0';
+    if (digit >= 'a' && digit <= 'f') return digit - 'a' + 10;
+    if (digit >= 'A' && digit <= 'F') return digit - 'A' + 10;
+    return -1;
+}
+
+std::optional<std::string> percentDecode(std::string_view text) {
+    std::string decoded;
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '%') {
+            decoded += text[i];
+            continue;
+        }
+        if (i + 2 >= text.size() || hexValue(text[i + 1]) < 0 || hexValue(text[i + 2]) < 0) return std::nullopt;
+        decoded += char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+        i += 2;
+    }
+    return decoded;
+}
+
+bool startsWithScheme(std::string_view text) {
+    constexpr std::string_view scheme = "ftp://";
+    if (text.size() < scheme.size()) return false;
+    for (std::size_t i = 0; i < scheme.size(); ++i) {
+        if (std::tolower(static_cast<unsigned char>(text[i])) != scheme[i]) return false;
+    }
+    return true;
+}
+
+int refuse(std::string& error, const char* reason) {
+    error = reason;
+    return 0;
+}
+
+}  // namespace
+
+int parseFtpUrl(std::string_view text, FtpUrl& url, std::string& error) {
+    if (!startsWithScheme(text)) return refuse(error, "not an ftp:// address");
+    text.remove_prefix(6);
+    const auto slash = text.find('/');
+    std::string_view authority = text.substr(0, slash);
+    FtpUrl parsed;
+    // The last '@' ends the user information: a password may hold '@' unescaped.
+    if (const auto at = authority.rfind('@'); at != std::string_view::npos) {
+        const std::string_view userInfo = authority.substr(0, at);
+        const auto colon = userInfo.find(':');
+        const auto user = percentDecode(userInfo.substr(0, colon));
+        const auto password = percentDecode(colon == std::string_view::npos ? "" : userInfo.substr(colon + 1));
+        if (!user || !password) return refuse(error, "bad %-escape in the user or password");
+        if (user->empty()) return refuse(error, "empty user name before '@'");
+        parsed.user = *user;
+        parsed.password = *password;  // a named user without a password has an empty one
+        authority.remove_prefix(at + 1);
+    }
+    if (authority.starts_with('[')) return refuse(error, "IPv6 addresses are not supported");
+    if (const auto colon = authority.find(':'); colon != std::string_view::npos) {
+        const std::string_view digits = authority.substr(colon + 1);
+        authority = authority.substr(0, colon);
+        if (!digits.empty()) {  // "host:" means the default port
+            int port = 0;
+            for (const char digit : digits) {
+                if (digit < '0' || digit > '9') return refuse(error, "the port is not a number");
+                port = port * 10 + (digit - '0');
+                if (port > 65535) break;
+            }
+            if (port < 1 || port > 65535) return refuse(error, "the port is outside 1-65535");
+            parsed.port = port;
+        }
+    }
+    if (authority.empty()) return refuse(error, "no host in the address");
+    parsed.host = authority;
+    if (slash != std::string_view::npos) {
+        const auto path = percentDecode(text.substr(slash));
+        if (!path) return refuse(error, "bad %-escape in the path");
+        parsed.path = *path;
+    }
+    url = std::move(parsed);
+    return 1;
+}
+
+}  // namespace ftp

@@ -1,0 +1,73 @@
+// farlink-ftp as a user runs it: addresses decoded against pyftpdlib, the server's reply
+// on failure, and the time-out against scripted servers that stop talking.
+#include "tests/support/real_ftp_server.h"
+#include "tests/support/scripted_ftp_server.h"
+#include "tests/support/temporary_folder.h"
+
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+#include <chrono>
+#include <cstdlib>
+#include <filesystem>
+
+namespace {
+
+using namespace test_support;
+
+// Runs farlink-ftp; returns its exit status, with its standard output and error.
+int runTool(const std::string& arguments, const TemporaryFolder& folder, std::string& output, std::string& errors) {
+    const std::string command = std::string(FARLINK_FTP_PROGRAM) + " " + arguments;
+    const int status = std::system((command + " >" + (folder / "out") + " 2>" + (folder / "err")).c_str());
+    output = readFile(folder / "out");
+    errors = readFile(folder / "err");
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(FarlinkFtp, DecodesAddressesAndReportsTheServersReply) {
+    TemporaryFolder root;
+    TemporaryFolder local;
+    RealFtpServer server(FtpServerKind::Pyftpdlib, root.path());
+    ASSERT_EQ("", server.error());
+    std::filesystem::create_directory(root / "sub folder");
+    writeFile(local / "in", "payload");
+    const std::string file = server.url("/sub%20folder/f%C3%BCr%2Bme");
+    std::string output, errors;
+
+    EXPECT_EQ(0, runTool("put " + (local / "in") + " " + file, local, output, errors)) << errors;
+    EXPECT_EQ("payload", readFile(root / "sub folder/f\xC3\xBCr+me"));
+    EXPECT_EQ(0, runTool("--active get " + file + " " + (local / "back"), local, output, errors)) << errors;
+    EXPECT_EQ("payload", readFile(local / "back"));
+    EXPECT_EQ(0, runTool("fxp " + file + " " + server.url("/copy"), local, output, errors)) << errors;
+    EXPECT_EQ("payload", readFile(root / "copy"));
+    EXPECT_EQ(0, runTool("ls " + server.url("/sub%20folder/"), local, output, errors)) << errors;
+    EXPECT_NE(std::string::npos, output.find(" f\xC3\xBCr+me\n")) << output;
+
+    EXPECT_EQ(1, runTool("get " + server.url("/absent") + " " + (local / "absent"), local, output, errors));
+    EXPECT_EQ("550", errors.substr(0, 3)) << errors;
+    EXPECT_EQ(1, runTool("ls ftp://tester:wrong@" + server.address() + "/", local, output, errors));
+    EXPECT_EQ("530", errors.substr(0, 3)) << errors;
+}
+
+TEST(FarlinkFtp, GivesUpOnAServerThatStopsTalking) {
+    TemporaryFolder local;
+    ScriptedFtpServer silent({});  // accepts and never greets
+    ScriptedFtpServer stalling({send("220 ready\r\n"), expect("USER anonymous"), send("331 password\r\n"),
+                                expect("PASS farlink@"), send("230 in\r\n"), expect("TYPE I"), send("200 ok\r\n"),
+                                expect("PASV"), replyPassive(), acceptData(), expect("RETR /f"),
+                                send("150 opening\r\n"), sendData("the first part"), expect("QUIT")});
+    std::string output, errors;
+    for (ScriptedFtpServer* server : {&silent, &stalling}) {
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(1,
+                  runTool("--timeout 1 get ftp://" + server->address() + "/f " + (local / "f"), local, output, errors));
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(5));
+        EXPECT_EQ("timed out: nothing moved for 1 s (--timeout)", errors.substr(0, errors.find('\n'))) << errors;
+        EXPECT_EQ("", server->finish());
+    }
+    EXPECT_FALSE(std::filesystem::exists(local / "f"));
+    EXPECT_EQ(1, runTool("--timeout 0 ls ftp://127.0.0.1/", local, output, errors));
+    EXPECT_EQ("--timeout takes a number of seconds from 1 to 86400: 0\n", errors);
+}
+
+}  // namespace

@@ -1,0 +1,62 @@
+// FTP addresses: what each part becomes, and the addresses refused with their reason.
+#include "ftp/ftp_url.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+struct Case {
+    const char* text;
+    const char* error;  // null: accepted as below
+    const char* user = "anonymous";
+    const char* password = "farlink@";
+    const char* host = "h";
+    int port = 21;
+    const char* path = "/";
+};
+
+TEST(FtpUrl, ReadsEachPartOrSaysWhatIsWrong) {
+    const Case cases[] = {
+        {"ftp://h", nullptr},
+        {"FTP://u:p@h:2121/a%20b/f%C3%BCr", nullptr, "u", "p", "h", 2121, "/a b/f\xC3\xBCr"},
+        {"ftp://u%40x:p%3Aw@h/", nullptr, "u@x", "p:w"},
+        {"ftp://u:p@ss@h/", nullptr, "u", "p@ss"},  // the last '@' ends the password
+        {"ftp://bob@h/f", nullptr, "bob", "", "h", 21, "/f"},
+        {"ftp://10.0.0.1:/f", nullptr, "anonymous", "farlink@", "10.0.0.1", 21, "/f"},
+        {"ftp://h:65535", nullptr, "anonymous", "farlink@", "h", 65535},
+        {"ftp://h:65536/", "the port is outside 1-65535"},
+        {"ftp://h:0/", "the port is outside 1-65535"},
+        {"ftp://h:99999999999999999999/", "the port is outside 1-65535"},
+        {"ftp://h:21x/", "the port is not a number"},
+        {"ftp://[::1]:21/", "IPv6 addresses are not supported"},
+        {"ftp://u:p@/f", "no host in the address"},
+        {"ftp:///f", "no host in the address"},
+        {"ftp://@h/", "empty user name before '@'"},
+        {"ftp://u:%4@h/", "bad %-escape in the user or password"},
+        {"ftp://h/a%zz", "bad %-escape in the path"},
+        {"ftp://h/a%4", "bad %-escape in the path"},
+        {"http://h/", "not an ftp:// address"},
+        {"ftp:/h/", "not an ftp:// address"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text);
+        ftp::FtpUrl url;
+        url.host = "unchanged";
+        std::string error;
+        const int result = ftp::parseFtpUrl(c.text, url, error);
+        if (c.error) {
+            EXPECT_EQ(0, result);
+            EXPECT_EQ(c.error, error);
+            EXPECT_EQ("unchanged", url.host);
+            continue;
+        }
+        ASSERT_EQ(1, result) << error;
+        EXPECT_EQ(c.user, url.user);
+        EXPECT_EQ(c.password, url.password);
+        EXPECT_EQ(c.host, url.host);
+        EXPECT_EQ(c.port, url.port);
+        EXPECT_EQ(c.path, url.path);
+    }
+}
+
+}  // namespace
