@@ -39,8 +39,20 @@ int newSocket();
 int keepOffDescriptorZero(int descriptor);
 void closeSocket(int& socket);
 
-// send() that never raises SIGPIPE and retries after a signal.
-long sendBytes(int socket, const void* data, std::size_t length);
+// send() that never raises SIGPIPE and retries after a signal; `flags` are added.
+long sendBytes(int socket, const void* data, std::size_t length, int flags = 0);
+
+// What receiveWaiting and sendWaiting return when waitReady gave up.
+inline constexpr long gaveUpWaiting = -2;
+
+// One recv on the connection's socket, waiting as waitReady waits. With an idle callback
+// the receive is tried without blocking first and waited on only when it would block,
+// so data already there costs no poll. Returns recv's result (0 at the end of the
+// stream, -1 on an error) or gaveUpWaiting.
+long receiveWaiting(FtpConnection* connection, void* buffer, std::size_t capacity);
+// Sends all `length` bytes, waiting the same way whenever the socket takes no more.
+// Returns `length`, -1 on an error (errno says which) or gaveUpWaiting.
+long sendWaiting(FtpConnection* connection, const void* data, std::size_t length);
 
 // Connects `socket`; with an idle callback installed on `timing` the connect is
 // non-blocking and waited on as waitReady waits, so the caller can bound it.

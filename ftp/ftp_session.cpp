@@ -86,12 +86,47 @@ void closeSocket(int& socket) {
     socket = 0;
 }
 
-long sendBytes(int socket, const void* data, std::size_t length) {
+long sendBytes(int socket, const void* data, std::size_t length, int flags) {
     long sent;
     do {
-        sent = send(socket, data, length, MSG_NOSIGNAL);
+        sent = send(socket, data, length, flags | MSG_NOSIGNAL);
     } while (sent < 0 && errno == EINTR);
     return sent;
+}
+
+namespace {
+
+bool wouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
+
+}  // namespace
+
+long receiveWaiting(FtpConnection* connection, void* buffer, std::size_t capacity) {
+    const int flags = connection->idleCallback ? MSG_DONTWAIT : 0;
+    for (;;) {
+        const long received = recv(connection->socket, buffer, capacity, flags);
+        if (received >= 0) return received;
+        if (errno == EINTR) continue;
+        if (!flags || !wouldBlock()) return -1;
+        if (!waitReady(connection)) return gaveUpWaiting;
+    }
+}
+
+long sendWaiting(FtpConnection* connection, const void* data, std::size_t length) {
+    // A blocking send of a large buffer could stall on a peer that stops reading, past
+    // any wait period: with an idle callback every send takes only what fits.
+    const int flags = connection->idleCallback ? MSG_DONTWAIT : 0;
+    std::size_t sent = 0;
+    while (sent < length) {
+        const long result = sendBytes(connection->socket, static_cast<const char*>(data) + sent, length - sent, flags);
+        if (result > 0) {
+            sent += std::size_t(result);
+        } else if (result < 0 && flags && wouldBlock()) {
+            if (!waitReady(connection)) return gaveUpWaiting;
+        } else {
+            return -1;
+        }
+    }
+    return long(sent);
 }
 
 int pollSocket(int socket, bool forWriting, int timeoutMs) {
@@ -151,9 +186,9 @@ enum class StageResult { Sent, GaveUp, ShortSend };
 
 // Sends the bytes staged by writeTranslated; `step` names the place in its diagnostics.
 StageResult sendStage(FtpConnection* connection, int length, int step) {
-    if (!waitReady(connection)) return StageResult::GaveUp;
-    const long sent = sendBytes(connection->socket, connection->buffer, std::size_t(length));
+    const long sent = sendWaiting(connection, connection->buffer, std::size_t(length));
     if (sent == length) return StageResult::Sent;
+    if (sent == gaveUpWaiting) return StageResult::GaveUp;
     debugLine("write(%d) returned %ld, errno = %d\n", step, sent, errno);
     return StageResult::ShortSend;
 }
@@ -289,15 +324,11 @@ int readLinePiece(char* buffer, int capacity, FtpConnection* connection, LineEnd
             end = LineEnd::EndOfStream;
             return count ? count : -1;
         }
-        if (!waitReady(connection)) {
+        const long received = receiveWaiting(connection, connection->putPos, std::size_t(connection->spaceLeft));
+        if (received == gaveUpWaiting) {
             end = LineEnd::GaveUp;
             return count;
         }
-
-        long received;
-        do {
-            received = recv(connection->socket, connection->putPos, std::size_t(connection->spaceLeft), 0);
-        } while (received < 0 && errno == EINTR);
         if (received < 0) {
             debugLine("FTP:: Readline Read Error");
             end = LineEnd::Failed;

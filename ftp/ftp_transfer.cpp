@@ -5,12 +5,13 @@
 #include "ftp/ftp_data.h"
 
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <cstdio>
+#include <memory>
+#include <new>
 #include <random>
 #include <string>
 
@@ -71,10 +72,7 @@ int readChunk(char* buffer, int capacity, FtpConnection* data) {
         if (end == LineEnd::Failed || end == LineEnd::GaveUp) return -1;
         if (count < 0) return 0;
     } else {
-        if (!waitReady(data)) return -1;
-        do {
-            count = recv(data->socket, buffer, std::size_t(capacity), 0);
-        } while (count < 0 && errno == EINTR);
+        count = receiveWaiting(data, buffer, std::size_t(capacity));
         if (count < 0) return -1;
     }
     if (count > 0 && !accountProgress(data, int(count))) return -1;
@@ -179,12 +177,17 @@ bool finishLocalFile(LocalFile& file, bool keep) {
 }
 
 // Copies the data connection into the file, or the file into it. Returns null when
-// every byte went through, else why the copy stopped early.
+// every byte went through, else why the copy stopped early. Type 'I' moves in large
+// steps, falling back to small ones when no large buffer can be had; type 'A' keeps
+// its small steps, whose bounds its line handling follows.
 const char* copyData(LocalFile& file, FtpConnection* data, bool upload) {
-    char buffer[transferStep];
+    char small[transferStep];
+    const std::unique_ptr<char[]> large(data->buffer ? nullptr : new (std::nothrow) char[binaryTransferStep]);
+    char* const buffer = large ? large.get() : small;
+    const int capacity = large ? binaryTransferStep : transferStep;
     for (;;) {
         if (upload) {
-            const int count = int(std::fread(buffer, 1, sizeof buffer, file.stream));
+            const int count = int(std::fread(buffer, 1, std::size_t(capacity), file.stream));
             if (count == 0) return std::ferror(file.stream) ? "Local file error\n" : nullptr;
             const int written = writeData(buffer, count, data);
             if (written < count) {
@@ -192,7 +195,7 @@ const char* copyData(LocalFile& file, FtpConnection* data, bool upload) {
                 return "Transfer incomplete\n";
             }
         } else {
-            const int count = readChunk(buffer, sizeof buffer, data);
+            const int count = readChunk(buffer, capacity, data);
             if (count == 0) return nullptr;
             if (count < 0) return "Transfer incomplete\n";
             if (std::fwrite(buffer, 1, std::size_t(count), file.stream) != std::size_t(count)) {
@@ -249,8 +252,7 @@ int writeData(const char* buffer, int length, FtpConnection* data) {
     if (data->buffer) {
         written = writeTranslated(buffer, length, data);
     } else {
-        if (!waitReady(data)) return 0;
-        written = sendBytes(data->socket, buffer, std::size_t(length));
+        written = sendWaiting(data, buffer, std::size_t(length));
     }
     if (written <= 0) return 0;
     if (!accountProgress(data, int(written))) return 0;

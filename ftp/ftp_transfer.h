@@ -1,6 +1,7 @@
 // Transfers: one listing or one file between the server and a local file, over a data
-// connection of its own, in steps of at most 1024 bytes. A transfer succeeds when the
-// server's final reply is 2xx and every byte reached its destination.
+// connection of its own, in steps of at most 1024 bytes for type 'A' and of up to
+// binaryTransferStep bytes for type 'I'. A transfer succeeds when the server's final
+// reply is 2xx and every byte reached its destination.
 #pragma once
 
 #include "ftp/ftp_session.h"
@@ -21,6 +22,8 @@ enum class TransferType : std::int32_t {
 };
 
 inline constexpr int transferStep = 1024;
+// A type 'I' step: large enough that system calls cost little per byte.
+inline constexpr int binaryTransferStep = 256 * 1024;
 
 // Sends TYPE, then opens the data connection for `type` in the control connection's
 // mode and stores it in *place. A null remote path sends the verb alone; it is refused

@@ -412,6 +412,33 @@ TEST_F(Engine, UploadToAClosedDataConnectionFailsWithoutSigpipe) {
     EXPECT_EQ("", finish());
 }
 
+// Sends are bounded by the wait periods as receives are: a server that stops reading
+// in the middle of an upload ends it once the idle callback gives up, and the control
+// connection stays in step.
+TEST_F(Engine, UploadToAServerThatStopsReadingGivesUpAfterTheWaitPeriods) {
+    writeFile(folder / "big", patternBytes(16 << 20));  // more than the socket buffers hold
+    const std::string types[] = {"I", "A"};
+    Script script;
+    for (const std::string& type : types) {
+        script.insert(script.end(), {expect("TYPE " + type), send("200 ok\r\n"), expect("PASV"), replyPassive(),
+                                     acceptData(), expect("STOR /big"), send("150 opening\r\n"),
+                                     send("426 stalled\r\n"), expect("NOOP"), closeData(), send("200 ok\r\n")});
+    }
+    start({script});
+    int calls = 0;
+    session.control->idleCallback = [](void* context) { return int(++*static_cast<int*>(context) < 3); };
+    session.control->callbackContext = &calls;
+    session.control->idleMicroseconds = 20000;
+    for (const std::string& type : types) {
+        calls = 0;
+        EXPECT_EQ(0, upload(session, folder / "big", "/big", type[0], 0)) << type;
+        EXPECT_EQ(3, calls) << type;
+        EXPECT_EQ("426 stalled\n", reply()) << type;
+        EXPECT_EQ(1, sendSimple(session, "NOOP")) << type << reply();
+    }
+    EXPECT_EQ("", finish());
+}
+
 // --- active mode ---
 
 TEST_F(Engine, ActiveDownloadTakesOnlyTheServersConnection) {

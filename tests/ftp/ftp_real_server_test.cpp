@@ -68,6 +68,21 @@ TEST_P(RealServer, FilesTravelByteExactBothWays) {
     }
 }
 
+// With an idle callback every step is tried without blocking and waited on only when
+// it would block; a send then often takes part of a step, and a receive finds nothing.
+TEST_P(RealServer, FilesTravelByteExactThroughIdleWaits) {
+    int periods = 0;
+    session.control->idleCallback = [](void* context) { return int(++*static_cast<int*>(context) < 20000); };
+    session.control->callbackContext = &periods;
+    session.control->idleMicroseconds = 1000;
+    const std::string bytes = patternBytes((4 << 20) + 7);
+    writeFile(local / "file", bytes);
+    ASSERT_EQ(1, upload(session, local / "file", server.remotePath("file"), 'I', 0)) << reply();
+    EXPECT_TRUE(bytes == readFile(server.hostPath("file")));
+    ASSERT_EQ(1, download(session, local / "back", server.remotePath("file"), 'I', 0)) << reply();
+    EXPECT_TRUE(bytes == readFile(local / "back"));
+}
+
 // The side that receives must hear STOR before data can reach it: pyftpdlib closes a
 // passive data connection on which data arrives before the transfer command, which
 // the source's RETR, sent first when the target is passive, allows.
