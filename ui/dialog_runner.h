@@ -8,6 +8,7 @@
 #include "platform/window/dialog.h"
 #include "platform/window/soft_keys.h"
 #include "resources/menus.h"
+#include "ui/soft_keys.h"
 
 namespace ui {
 
@@ -22,12 +23,11 @@ struct FullScreenDialog {
 };
 
 // Runs the dialog modally over `owner`, in the layout for the platform as detected
-// afresh, and returns its result. The procedure gets
-// initDialog only once the bar exists (it fills the controls and sets the focus there)
-// and every message the runner does not answer itself: the help key and the Help item
-// open the topic; Back erases in a text field that has text and cancels elsewhere.
-// Without its bar the dialog ends at once with keybarFailed (-10), after the box.
-// UI thread only.
+// afresh, and returns its result. The procedure gets initDialog only once the bar exists
+// (it fills the controls and sets the focus there) and every message the runner does not
+// answer itself: the help key and the Help item open the topic; Back erases in a text
+// field that has text and cancels elsewhere. Without its bar the dialog ends at once
+// with keybarFailed (-10), after the box. UI thread only.
 int runDialog(const FullScreenDialog& dialog, platform::Window owner, const platform::DialogProcedure& procedure);
 
 }  // namespace ui
