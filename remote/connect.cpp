@@ -67,7 +67,7 @@ std::u16string_view textOf(const char16_t (&field)[N]) {
 
 // Creates the place's session when it has none and probes it.
 bool answers(FtpPlace& place) {
-    if (!place.session) place.session = std::make_unique<ftp::FtpSession>(ftp::createSession());
+    if (!place.session) place.session.reset(new ftp::FtpSession(ftp::createSession()));
     return ftp::sendSimple(*place.session, "NOOP");
 }
 

@@ -190,7 +190,7 @@ int applyPlaceDialogData(int index, const PlaceDialogData& data) {
     }
     PlaceLock held(place->lock);
     fillFromDialog(*place, data);
-    dropSession(*place);
+    place->session.reset();
     return 1;
 }
 
@@ -237,7 +237,7 @@ int removePlace(int index) {
         std::move(slots.begin() + index + 1, slots.end(), slots.begin() + index);
     }
     PlaceLock held(place->lock);
-    dropSession(*place);
+    place->session.reset();
     return 1;
 }
 
@@ -260,11 +260,10 @@ PlaceUse usePlace(int index) {
 
 bool sessionIsOpen(const ftp::FtpSession& session) { return session.control && session.control->socket > 0; }
 
-void dropSession(FtpPlace& place) {
-    if (!place.session) return;
-    if (sessionIsOpen(*place.session)) ftp::quit(*place.session, 1);
-    ftp::release(*place.session);
-    place.session.reset();
+void SessionDrop::operator()(ftp::FtpSession* session) const {
+    if (sessionIsOpen(*session)) ftp::quit(*session, 1);
+    ftp::release(*session);
+    delete session;
 }
 
 }  // namespace remote

@@ -26,6 +26,13 @@ inline constexpr std::u16string_view anonymousUser = u"anonymous";
 inline constexpr std::u16string_view anonymousPassword = u"anonymous@example.com";
 inline constexpr std::uint32_t defaultTimeoutMs = 3000;
 
+// Owns a place's session: when it goes, a connection still open is quit at once
+// (without waiting for the server) and the session is released.
+struct SessionDrop {
+    void operator()(ftp::FtpSession* session) const;
+};
+using PlaceSession = std::unique_ptr<ftp::FtpSession, SessionDrop>;
+
 // One place. The stored fields are written on the UI thread only, under `lock`, and
 // read under `lock` or on the UI thread. `session`, `errorTag` and `errorText` are used
 // under `lock` only.
@@ -44,7 +51,7 @@ struct FtpPlace {
     std::uint8_t autoReconnect = 0;
 
     // In memory only: a loaded place starts without them.
-    std::unique_ptr<ftp::FtpSession> session;
+    PlaceSession session;
     std::u16string errorTag;  // for example "(KVT-FC-1)"
     std::string errorText;    // the server's reply or a sentence of our own
     std::mutex lock;          // held for each whole use of `session`
@@ -114,8 +121,5 @@ PlaceUse usePlace(int index);
 // True while the session's control connection is open. Pre: the session is not in use
 // by another thread.
 bool sessionIsOpen(const ftp::FtpSession& session);
-// Quits (at once, without waiting for the server) and frees the place's session.
-// Pre: the place's lock is held.
-void dropSession(FtpPlace& place);
 
 }  // namespace remote

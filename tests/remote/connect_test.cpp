@@ -172,6 +172,23 @@ TEST_F(Connect, TheNetworkIsCheckedAtMostEvery10Seconds) {
     EXPECT_EQ(manager.takeCalls(), std::vector<std::string>{"release 8 cached"});
 }
 
+// Whatever the host's interfaces, a server on this host is always reachable.
+TEST(HostConnectionManager, ALoopbackDestinationIsAlwaysConnected) {
+    platform::ConnectionManager& host = platform::connectionManager();
+    for (const char16_t* url :
+         {u"ftp://127.0.0.1:21/", u"ftp://127.4.5.6:2121/", u"ftp://localhost:21/", u"ftp://LocalHost:65535/"}) {
+        platform::ConnectionRequest request;
+        request.destination = host.mapUrl(url);
+        platform::NetworkConnection connection = platform::noNetworkConnection;
+        std::uint32_t status = 0;
+        EXPECT_EQ(host.establish(request, connection, 30000, status), 1) << toUtf8(url);
+        EXPECT_EQ(status, platform::connectionStatusConnected) << toUtf8(url);
+        EXPECT_EQ(host.connectionStatus(connection), platform::connectionStatusConnected) << toUtf8(url);
+    }
+    EXPECT_NE(host.mapUrl(u"ftp://128.0.0.1:21/"), host.mapUrl(u"ftp://127.0.0.1:21/"));
+    EXPECT_NE(host.mapUrl(u"ftp://localhost.example.com:21/"), host.mapUrl(u"ftp://localhost:21/"));
+}
+
 TEST_F(Connect, ARefusedLoginShowsTheServersWordsAndQuits) {
     ScriptedFtpServer server({send("220 hello\r\n"), expect("USER me"), send("331 password please\r\n"),
                               expect("PASS wrong"), send("530 Login incorrect.\r\n"), expect("QUIT"),

@@ -73,7 +73,7 @@ TEST_F(Places, TheStoredFormFollowsTheTable) {
     place.timeout = 0x01020304;
     place.autoReconnect = 1;
     place.errorTag = u"(KVT-FC-1)";  // in memory only
-    place.session = std::make_unique<ftp::FtpSession>();
+    place.session.reset(new ftp::FtpSession{});
 
     struct Field {
         const char* name;
