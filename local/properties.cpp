@@ -13,10 +13,8 @@
 #include "platform/window/dialog.h"
 #include "platform/window/drawing.h"
 #include "resources/dialogs.h"
-#include "resources/menus.h"
 #include "resources/strings.h"
-#include "ui/help.h"
-#include "ui/soft_keys.h"
+#include "ui/dialog_runner.h"
 
 namespace local {
 namespace {
@@ -158,29 +156,29 @@ bool showProperties(const explorer::OwnerRecord& owner) {
     PropertiesState state;
     state.path = owner.path ? std::u16string(platform::boundedView(owner.path, platform::maxPath)) : u"";
     state.view = *explorer::currentProvider;
-    const int result = platform::dialogBox(
-        resources::propertiesDialog, owner.ownerWindow,
-        [&state](Window dialog, platform::MessageId message, platform::WParam wParam,
+    // Without its bar the screen ends at once and says nothing.
+    const ui::FullScreenDialog dialog{.keypadTemplate = &resources::propertiesDialog,
+                                      .helpTopic = resources::stringPropertiesHelpTopic};
+    const int result = ui::runDialog(
+        dialog, owner.ownerWindow,
+        [&state](Window window, platform::MessageId message, platform::WParam,
                  platform::LParam lParam) -> platform::LResult {
             using platform::MessageId;
-            if (ui::handleDialogBackKey(dialog, message, wParam, lParam)) return 1;
             if (message == walkDoneMessage) {
                 state.walked = std::make_unique<explorer::FolderCounters>(
                     *reinterpret_cast<const explorer::FolderCounters*>(lParam));
-                platform::invalidateWindow(dialog);
+                platform::invalidateWindow(window);
                 return 1;
             }
             switch (message) {
             case MessageId::initDialog: {
-                if (!ui::initFullScreenDialog(dialog, resources::doneCancelBar, true)) return 1;
                 platform::FileAttributeData data{};
                 if (state.view.GetAttributes(state.path, 0, data) && (data.attributes & platform::attributeFolder)) {
-                    startWalk(dialog, state);
+                    startWalk(window, state);
                 }
                 return 1;
             }
-            case MessageId::paint: paintProperties(dialog, state); return 1;
-            case MessageId::help: ui::openHelp(dialog, resources::stringPropertiesHelpTopic); return 1;
+            case MessageId::paint: paintProperties(window, state); return 1;
             default: return 0;
             }
         });
