@@ -3,32 +3,18 @@
 // into the Device view's provider as LoadOptions and OptionsDialog.
 #pragma once
 
-#include <cstdint>
 #include <span>
 #include <string_view>
 
 #include "explorer/provider.h"
+#include "explorer/view_options.h"
 
 namespace local {
 
 inline constexpr std::u16string_view optionsKeyPath = u"\\Software\\Tarvik\\Ftp\\2.0";
 
-// One stored option: its registry value name, its data length (4, or 1 for the one-byte
-// flags, both REG_DWORD) and the provider field it holds.
-struct StoredOption {
-    std::u16string_view name;
-    std::uint32_t explorer::ViewProvider::*wide = nullptr;   // set for 4-byte values
-    std::uint8_t explorer::ViewProvider::*narrow = nullptr;  // set for 1-byte values
-    std::uint32_t size() const { return wide ? 4 : 1; }
-};
 // The ten options of the Device view, in the order they are read and written.
-std::span<const StoredOption> deviceOptions();
-
-// The choices of the dialog's lists; the index is the stored value (for "File Types" also
-// the mask of the file classes shown).
-std::span<const std::u16string_view> fileTypeChoices();
-std::span<const std::u16string_view> confirmChoices();
-std::span<const std::u16string_view> titleChoices();
+std::span<const explorer::StoredOption> deviceOptions();
 
 // Sets the defaults the stored values replace (current filter 0, no sort key, ascending,
 // start from the last folder, small icons), then reads every stored value into its field;

@@ -1,23 +1,18 @@
 #include "remote/remote_options.h"
 
 #include <array>
-#include <cstdint>
 
-#include "platform/registry.h"
+#include "resources/commands.h"
+#include "resources/dialogs.h"
+#include "resources/strings.h"
+#include "ui/dialog_runner.h"
 
 namespace remote {
 namespace {
 
+using explorer::StoredOption;
 using explorer::ViewProvider;
-
-// One stored option: its registry value name and the provider field it holds, 4 bytes
-// wide or a 1-byte flag (both REG_DWORD).
-struct StoredOption {
-    std::u16string_view name;
-    std::uint32_t ViewProvider::*wide = nullptr;
-    std::uint8_t ViewProvider::*narrow = nullptr;
-    std::uint32_t size() const { return wide ? 4 : 1; }
-};
+using platform::Window;
 
 constexpr StoredOption filter{u"Filter", &ViewProvider::filterIndex};
 constexpr StoredOption sort{u"Sort", &ViewProvider::sortKey};
@@ -43,6 +38,18 @@ constexpr std::array<std::u16string_view, 7> networkPrompts = {
     u"Server Connection", u"Server Re-Connect",     u"Network & Server",
 };
 
+const std::array<explorer::OptionList, 4> choiceLists = {{
+    {resources::optionsFileTypesList, explorer::fileTypeChoices(), &ViewProvider::showFiles},
+    {resources::optionsTitleList, explorer::titleChoices(), &ViewProvider::titleInfo},
+    {resources::optionsConfirmList, explorer::confirmChoices(), &ViewProvider::confirm},
+    {resources::optionsNetworkList, networkPrompts, &ViewProvider::networkPrompt},
+}};
+constexpr std::array<explorer::OptionCheck, 3> checkBoxes = {{
+    {resources::optionsSaveFolderCheck, &ViewProvider::saveFolder},
+    {resources::optionsShowParentCheck, &ViewProvider::showParent},
+    {resources::optionsShowExtensionsCheck, &ViewProvider::showExtensions},
+}};
+
 }  // namespace
 
 void setRemoteDefaults(ViewProvider& view) {
@@ -61,37 +68,41 @@ void setRemoteDefaults(ViewProvider& view) {
     view.sortKey = explorer::sortNone;
 }
 
-void loadRemoteOptions() {
-    ViewProvider& view = explorer::remoteProvider;
-    view.filterIndex = 0;
-    view.sortKey = explorer::sortNone;
-    view.ascending = 1;
-    view.saveFolder = 1;
-    view.largeIcons = 0;
-    platform::RegistryKey key = platform::noKey;
-    if (!platform::openKey(platform::currentUserKey, remoteOptionsKeyPath, key)) return;
-    for (const StoredOption& option : loadOrder) {
-        // A buffer of the field's size, cleared: a shorter value leaves no stale bytes.
-        std::uint32_t wide = 0;
-        std::uint8_t narrow = 0;
-        std::uint32_t size = option.size();
-        void* buffer = option.wide ? static_cast<void*>(&wide) : static_cast<void*>(&narrow);
-        if (!platform::queryValue(key, option.name, nullptr, buffer, &size)) continue;
-        if (option.wide) view.*option.wide = wide;
-        else view.*option.narrow = narrow;
-    }
-    platform::closeKey(key);
-}
+void loadRemoteOptions() { explorer::loadStoredOptions(remoteOptionsKeyPath, loadOrder, explorer::remoteProvider); }
 
-void saveRemoteOptions(const ViewProvider& view) {
-    platform::RegistryKey key = platform::noKey;
-    if (!platform::createKey(platform::currentUserKey, remoteOptionsKeyPath, key)) return;
-    for (const StoredOption& option : saveOrder) {
-        const void* data = option.wide ? static_cast<const void*>(&(view.*option.wide))
-                                       : static_cast<const void*>(&(view.*option.narrow));
-        platform::setValue(key, option.name, platform::registryDword, data, option.size());
-    }
-    platform::closeKey(key);
+void saveRemoteOptions(const ViewProvider& view) { explorer::saveStoredOptions(remoteOptionsKeyPath, saveOrder, view); }
+
+int editRemoteOptions(ViewProvider& view, const explorer::OwnerRecord& owner) {
+    const ui::FullScreenDialog dialog{.keypadTemplate = &resources::optionsDialogKeypad,
+                                      .touchTemplate = &resources::optionsDialogTouch,
+                                      .keybarCaption = u"Ftp Options",
+                                      .helpTopic = resources::stringOptionsHelpTopic};
+    const int result = ui::runDialog(
+        dialog, owner.ownerWindow,
+        [&view](Window window, platform::MessageId message, platform::WParam wParam,
+                platform::LParam) -> platform::LResult {
+            using platform::MessageId;
+            const Window fileTypesList = platform::getDialogItem(window, resources::optionsFileTypesList);
+            switch (message) {
+            case MessageId::initDialog:
+                explorer::layoutOptionControls(window, platform::getDialogItem(window, resources::optionsNetworkList));
+                explorer::showOptionControls(window, choiceLists, checkBoxes, view);
+                platform::setFocus(fileTypesList);
+                return 1;
+            case MessageId::activate:
+                if (wParam != 0) platform::setFocus(fileTypesList);
+                return 1;
+            case MessageId::command:
+                if (platform::commandId(wParam) != resources::commandDone) return 0;
+                explorer::readOptionControls(window, choiceLists, checkBoxes, view);
+                platform::endDialog(window, resources::commandDone);
+                return 1;
+            default: return 0;
+            }
+        });
+    if (result != resources::commandDone) return 0;
+    saveRemoteOptions(view);
+    return 1;
 }
 
 std::span<const std::u16string_view> networkPromptChoices() { return networkPrompts; }

@@ -1,13 +1,14 @@
 // The Remote view's display options: their registry values under
 // "\Software\Tarvik\Ftp\2.0" (next to the Device view's, under the same names), their
-// defaults, and the choice lists of the "Ftp Options" dialog. Bound into the Remote
-// view's provider as LoadOptions.
+// defaults, and the "Ftp Options" dialog that edits them. Bound into the Remote view's
+// provider as LoadOptions and OptionsDialog.
 #pragma once
 
 #include <span>
 #include <string_view>
 
 #include "explorer/provider.h"
+#include "explorer/view_options.h"
 
 namespace remote {
 
@@ -23,6 +24,10 @@ void setRemoteDefaults(explorer::ViewProvider& view);
 void loadRemoteOptions();
 // Writes the eleven values of `view`; nothing when the key cannot be created. UI thread only.
 void saveRemoteOptions(const explorer::ViewProvider& view);
+
+// The "Ftp Options" dialog on the view's settings; the values are written only when the
+// user confirms it (Done), and then the result is 1. UI thread only.
+int editRemoteOptions(explorer::ViewProvider& view, const explorer::OwnerRecord& owner);
 
 // The "Network:" choices; the index is the stored value.
 std::span<const std::u16string_view> networkPromptChoices();
