@@ -46,6 +46,7 @@ enum Command : int {
     commandEditCurrent = 32879,
     commandPutFromDevice = 32880,
     commandClearQueue = 32881,
+    commandAdvanced = 32882,  // "Advanced" in the menu of the place dialog
     commandRemoteView = 34001,
     commandQueueView = 34002,
     commandAbout = 40002,

@@ -40,6 +40,67 @@ DialogItem spinner(int id, int row) {
     return item;
 }
 
+DialogItem numberSpinner(int id, std::u16string_view text, int row, int column, bool touch) {
+    DialogItem item = control(id, ControlKind::spinner, text, row, column);
+    // The phone's up-down control counts down with Up unless its ends are given swapped on
+    // keypad phones; here Right counts up either way, and the data keeps the phone's form.
+    item.rangeLow = touch ? placeSpinnerLow : placeSpinnerHigh;
+    item.rangeHigh = touch ? placeSpinnerHigh : placeSpinnerLow;
+    return item;
+}
+
+// One field with its label: on keypad phones the label on its line and the field on the
+// next; on touch screens side by side. Returns the row after it.
+int addField(std::vector<DialogItem>& items, std::u16string_view text, DialogItem field, int row, bool touch) {
+    constexpr int touchFieldColumn = 18;
+    if (touch) {
+        items.push_back(label(text, row, 1, touchFieldColumn - 2));
+        field.row = row;
+        field.column = touchFieldColumn;
+        items.push_back(field);
+        return row + 1;
+    }
+    items.push_back(label(text, row, 1));
+    field.row = row + 1;
+    items.push_back(field);
+    return row + 2;
+}
+
+DialogItem limitedEdit(int id, int limit, unsigned options = 0) {
+    DialogItem item = edit(id, 0, limit);
+    item.options = options;
+    return item;
+}
+
+std::vector<DialogItem> placeItems(bool touch) {
+    std::vector<DialogItem> items;
+    int row = addField(items, u"Connection Name:", limitedEdit(placeNameEdit, placeNameLimit), 0, touch);
+    row = addField(items, u"Host Name:", limitedEdit(placeHostEdit, placeHostLimit), row, touch);
+    items.push_back(control(placeAnonymousCheck, ControlKind::checkBox, u"Anonymous", row++, 1));
+    row = addField(items, u"User Name:", limitedEdit(placeUserEdit, placeUserLimit), row, touch);
+    addField(items, u"Password:", limitedEdit(placePasswordEdit, placePasswordLimit, platform::editPassword), row,
+             touch);
+    return items;
+}
+
+std::vector<DialogItem> advancedPlaceItems(bool touch) {
+    std::vector<DialogItem> items;
+    int row = addField(items, u"Startup Folder:", limitedEdit(placeStartupFolderEdit, placeStartupFolderLimit), 0,
+                       touch);
+    const int portRow = touch ? row : row + 1;
+    row = addField(items, u"Port:", limitedEdit(placePortEdit, placeNumberLimit, platform::editDigits), row, touch);
+    items.push_back(numberSpinner(placePortSpinner, u"Ftp Server Port", portRow, items.back().column, touch));
+    const int timeoutRow = touch ? row : row + 1;
+    row = addField(items, u"Timeout:", limitedEdit(placeTimeoutEdit, placeNumberLimit, platform::editDigits), row,
+                   touch);
+    items.push_back(
+        numberSpinner(placeTimeoutSpinner, u"Ftp Connection Timeout", timeoutRow, items.back().column, touch));
+    items.push_back(control(placePassiveCheck, ControlKind::checkBox, u"Enable Passive Mode", row++, 1));
+    items.push_back(control(placeRememberFolderCheck, ControlKind::checkBox, u"Remember Current Folder", row++, 1));
+    items.push_back(control(placeAutoReconnectCheck, ControlKind::checkBox, u"Automatically Reconnect", row, 1));
+    return items;
+}
+
 // The four choice lists: on keypad phones each label on its line and the spinner list on
 // the next; on touch screens label and drop-down list side by side.
 std::vector<DialogItem> optionLists(bool touch) {
@@ -96,6 +157,10 @@ std::vector<DialogItem> filterItems() {
 const DialogTemplate filterDialog{137, u"File Filter", filterItems()};
 const DialogTemplate optionsDialogKeypad{106, u"Ftp Options", withCheckBoxes(optionLists(false), 8)};
 const DialogTemplate optionsDialogTouch{142, u"Ftp Options", withCheckBoxes(optionLists(true), 5)};
+const DialogTemplate placeDialogKeypad{136, u"Ftp Connection", placeItems(false)};
+const DialogTemplate placeDialogTouch{138, u"Ftp Connection", placeItems(true)};
+const DialogTemplate advancedPlaceDialogKeypad{141, u"Ftp Connection", advancedPlaceItems(false)};
+const DialogTemplate advancedPlaceDialogTouch{140, u"Ftp Connection", advancedPlaceItems(true)};
 const DialogTemplate propertiesDialog{132, u"File Properties", {}};
 
 }  // namespace resources

@@ -1,5 +1,7 @@
-// Dialog templates: "File Filter", "Ftp Options" (a keypad layout with spinner lists and
-// a compact touch-screen layout with drop-down lists) and "File Properties".
+// Dialog templates: "File Filter", "Ftp Options", the two "Ftp Connection" dialogs of a
+// place and "File Properties". Where layouts differ there is one for keypad phones (a
+// label above each field, spinner lists) and a compact one for touch screens (label and
+// field side by side, drop-down lists).
 #pragma once
 
 #include "platform/window/dialog.h"
@@ -30,6 +32,40 @@ enum OptionsDialogControl : int {
 };
 extern const platform::DialogTemplate optionsDialogKeypad;
 extern const platform::DialogTemplate optionsDialogTouch;
+
+// "Ftp Connection" (136 keypad, 138 touch screen): a place's name, host and login.
+enum PlaceDialogControl : int {
+    placeAnonymousCheck = 150,
+    placeHostEdit = 1001,
+    placeUserEdit = 1002,
+    placePasswordEdit = 1003,
+    placeNameEdit = 18109,
+};
+inline constexpr int placeNameLimit = 127;  // units, so that the texts fit the dialog's data
+inline constexpr int placeHostLimit = 127;
+inline constexpr int placeUserLimit = 63;
+inline constexpr int placePasswordLimit = 63;
+extern const platform::DialogTemplate placeDialogKeypad;
+extern const platform::DialogTemplate placeDialogTouch;
+
+// "Ftp Connection", advanced (141 keypad, 140 touch screen): folder, port, time-out and
+// the connection choices.
+enum AdvancedPlaceDialogControl : int {
+    placeAutoReconnectCheck = 152,
+    placePassiveCheck = 1004,
+    placePortEdit = 1006,
+    placePortSpinner = 1007,
+    placeTimeoutEdit = 1008,
+    placeTimeoutSpinner = 1009,
+    placeRememberFolderCheck = 1010,
+    placeStartupFolderEdit = 18701,
+};
+inline constexpr int placeStartupFolderLimit = 259;
+inline constexpr int placeNumberLimit = 10;  // digits of an unsigned 32-bit number
+inline constexpr int placeSpinnerLow = 1;
+inline constexpr int placeSpinnerHigh = 32767;
+extern const platform::DialogTemplate advancedPlaceDialogKeypad;
+extern const platform::DialogTemplate advancedPlaceDialogTouch;
 
 // "File Properties" (132): no controls; the dialog paints its text.
 extern const platform::DialogTemplate propertiesDialog;

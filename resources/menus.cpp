@@ -87,6 +87,10 @@ const SoftKeyBarResource renameBar{
     131, {commandRenameDone, u"Rename", nullptr}, {commandRenameDiscard, u"Discard", nullptr}};
 const SoftKeyBarResource doneCancelBar{100, {commandDone, u"Done", nullptr}, {commandCancel, u"Cancel", nullptr}};
 
+const MenuResource placeDialogMenu{
+    136, u"Ftp Connection", {item(u"Advanced", commandAdvanced), item(u"Cancel", commandCancel)}};
+const SoftKeyBarResource placeDialogBar{136, {commandDone, u"Done", nullptr}, {0, u"Menu", &placeDialogMenu}};
+
 const SoftKeyBarResource* findSoftKeyBar(int id) {
     for (const SoftKeyBarResource* bar : {&deviceBar, &remoteBar, &queueBar, &renameBar}) {
         if (bar->id == id) return bar;

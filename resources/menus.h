@@ -24,6 +24,8 @@ extern const platform::SoftKeyBarResource queueBar;   // 503
 extern const platform::SoftKeyBarResource renameBar;  // 131
 // "Done" (command 1) / "Cancel" (command 2), the bar of every dialog.
 extern const platform::SoftKeyBarResource doneCancelBar;
+// "Done" / a menu of "Advanced" and "Cancel": the bar of the "Ftp Connection" dialog.
+extern const platform::SoftKeyBarResource placeDialogBar;
 
 // The soft-key bar resource with this id (501, 502, 503, 131); null for any other.
 const platform::SoftKeyBarResource* findSoftKeyBar(int id);

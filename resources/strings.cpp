@@ -7,13 +7,15 @@ namespace resources {
 
 std::optional<std::u16string_view> loadString(int id) {
     // The help topics are the anchors of the sections of farlink.htm.
-    static constexpr std::array<std::pair<int, std::u16string_view>, 7> table = {{
+    static constexpr std::array<std::pair<int, std::u16string_view>, 9> table = {{
         {stringTitle, u"Farlink"},
         {stringWindowClass, u"FARLINK"},
         {stringMainHelpTopic, u"main"},
         {stringOptionsHelpTopic, u"options"},
         {stringPropertiesHelpTopic, u"properties"},
+        {stringPlaceHelpTopic, u"places"},
         {stringFilterHelpTopic, u"filters"},
+        {stringAdvancedPlaceHelpTopic, u"advanced-place"},
         {stringHelp, u"Help"},
     }};
     for (const auto& [stringId, text] : table) {

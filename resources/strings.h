@@ -13,7 +13,9 @@ enum StringId : int {
     stringMainHelpTopic = 102,
     stringOptionsHelpTopic = 106,
     stringPropertiesHelpTopic = 132,
+    stringPlaceHelpTopic = 136,
     stringFilterHelpTopic = 137,
+    stringAdvancedPlaceHelpTopic = 141,
     stringHelp = 18905,
 };
 

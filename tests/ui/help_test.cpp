@@ -27,6 +27,8 @@ TEST(Help, TheFileBesideTheProgramHasEveryTopicTheProgramOpens) {
         {resources::stringOptionsHelpTopic, "Explorer Options\r\r"},
         {resources::stringPropertiesHelpTopic, "File Properties\r\r"},
         {resources::stringFilterHelpTopic, "Filters\r\r"},
+        {resources::stringPlaceHelpTopic, "Ftp Places\r\r"},
+        {resources::stringAdvancedPlaceHelpTopic, "Ftp Place: Advanced\r\r"},
     };
     for (const Case& c : cases) {
         const std::string topic = toUtf8(*resources::loadString(c.stringId));

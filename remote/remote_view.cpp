@@ -1,0 +1,81 @@
+#include "remote/remote_view.h"
+
+#include <atomic>
+
+#include "explorer/provider.h"
+#include "platform/text.h"
+#include "remote/connect.h"
+#include "remote/place_dialog.h"
+#include "remote/places.h"
+#include "remote/remote_options.h"
+
+namespace remote {
+namespace {
+
+using platform::LParam;
+using platform::MessageId;
+using platform::Window;
+using platform::WParam;
+
+// The message that asks the editor window to run the place editor: wParam the index,
+// lParam the OwnerRecord.
+constexpr MessageId editPlaceMessage = platform::userMessage(1);
+
+// A hidden child of the main window. Sending it a message runs the procedure on the UI
+// thread, whichever thread sends; the sender waits for the answer.
+std::atomic<Window> editorWindow;
+
+int editPlaceOnUiThread(int index, const explorer::OwnerRecord& owner) {
+    // Any thread: sendMessage runs the dialog on the UI thread and waits for the user
+    // there; it answers 0 when the window system stops meanwhile.
+    return static_cast<int>(platform::sendMessage(editorWindow.load(), editPlaceMessage, static_cast<WParam>(index),
+                                                  reinterpret_cast<LParam>(&owner)));
+}
+
+// The stored fields change on the UI thread only, so it reads them without the place's
+// lock, which a remote operation on another thread may hold for long. UI thread only.
+std::optional<std::u16string> placeName(int index) {
+    const std::shared_ptr<FtpPlace> place = placeAt(index);
+    if (!place) return std::nullopt;
+    return std::u16string(platform::boundedView(place->name, std::size(place->name)));
+}
+
+std::optional<std::u16string> placePattern(int index) {  // UI thread only.
+    const std::shared_ptr<FtpPlace> place = placeAt(index);
+    if (!place) return std::nullopt;
+    return std::u16string(platform::boundedView(place->filterPattern, std::size(place->filterPattern)));
+}
+
+}  // namespace
+
+int initRemoteView(Window mainWindow) {
+    explorer::ViewProvider& view = explorer::remoteProvider;
+    setRemoteDefaults(view);
+    view.LoadList = loadPlaces;
+    view.SaveList = savePlaces;
+    view.EditItem = editPlace;
+    view.DeleteItem = removePlace;
+    view.GetItem = placeName;
+    view.GetItemPattern = placePattern;
+    view.OptionsDialog = [](const explorer::OwnerRecord& owner) {
+        return editRemoteOptions(explorer::remoteProvider, owner);
+    };
+    view.LoadOptions = loadRemoteOptions;
+    view.LoadOptions();
+    view.LoadList();
+    startNetworkClock();
+
+    editorWindow = platform::createWindow(
+        {.options = platform::optionHidden,
+         .parent = mainWindow,
+         .procedure = [](Window self, MessageId message, WParam wParam, LParam lParam) -> platform::LResult {
+             if (message == editPlaceMessage) {
+                 return editPlace(static_cast<int>(wParam), *reinterpret_cast<const explorer::OwnerRecord*>(lParam));
+             }
+             return platform::defaultWindowProcedure(self, message, wParam, lParam);
+         }});
+    setEditPlaceHook(editPlaceOnUiThread);
+    return 1;
+}
+
+}  // namespace remote

@@ -1,0 +1,283 @@
+// The "Ftp Connection" dialogs and "Ftp Options" as the user meets them: their screens on
+// keypad phones and touch screens, a new place confirmed as offered, the name that
+// follows the host, "Anonymous", the number spinners, a missing soft-key bar, and the
+// options written on Done.
+#include "remote/place_dialog.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "platform/text.h"
+#include "platform/window/controls.h"
+#include "platform/window/soft_keys.h"
+#include "remote/connect.h"
+#include "remote/places.h"
+#include "remote/remote_options.h"
+#include "resources/dialogs.h"
+#include "tests/support/view_fixtures.h"
+#include "ui/platform_type.h"
+
+namespace {
+
+using platform::Key;
+using platform::toUtf8;
+using remote::PlaceDialogData;
+
+template <std::size_t N>
+std::string text(const char16_t (&field)[N]) {
+    return toUtf8(platform::boundedView(field, N));
+}
+
+class PlaceDialog : public ::testing::Test {
+protected:
+    ~PlaceDialog() override {
+        ui::setPlatformType(ui::keypadPlatform);
+        remote::shutdownRemote();
+    }
+    // The screen as the dialog shows it once the keys given so far are handled.
+    void capture(std::string& into) {
+        screen.terminal.atIdle([this, &into] { into = screen.terminal.screenText(); });
+    }
+    int editNewPlace() { return remote::editPlace(remote::placeCount(), {screen.main}); }
+
+    test_support::TemporaryRegistry registry;
+    test_support::HeadlessScreen screen{60, 14};
+};
+
+TEST_F(PlaceDialog, KeypadAndTouchScreensShowTheirOwnLayouts) {
+    struct Case {
+        bool touch;
+        bool advanced;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {false, false,
+         " Ftp Connection\n"
+         " Connection Name:\n"
+         "  My ftp.example.com Connection\n"
+         " Host Name:\n"
+         "  ftp.example.com\n"
+         "  [ ] Anonymous\n"
+         " User Name:\n"
+         "  joe\n"
+         " Password:                                      +----------+\n"
+         "  ****                                          | Advanced |\n"
+         "                                                | Cancel   |\n"
+         "                                                | Help     |\n"
+         "                                                +----------+\n"
+         " Select                                              Cancel"},
+        {true, false,
+         " Ftp Connection\n"
+         " Connection Name:  My ftp.example.com Connection\n"
+         " Host Name:        ftp.example.com\n"
+         "  [ ] Anonymous\n"
+         " User Name:        joe\n"
+         " Password:         ****\n"
+         "\n\n\n"
+         "                                                +----------+\n"
+         "                                                | Advanced |\n"
+         "                                                | Cancel   |\n"
+         "                                                +----------+\n"
+         " Select                                              Cancel"},
+        {false, true,
+         " Ftp Connection\n"
+         " Startup Folder:\n"
+         "  /\n"
+         " Port:\n"
+         "  < 21                                                   >\n"
+         " Timeout:\n"
+         "  < 3000                                                 >\n"
+         "  [x] Enable Passive Mode\n"
+         "  [x] Remember Current Folder\n"
+         "  [x] Automatically Reconnect\n"
+         "\n\n\n"
+         " Done                                                Cancel"},
+        {true, true,
+         " Ftp Connection\n"
+         " Startup Folder:   /\n"
+         " Port:             < 21                                >\n"
+         " Timeout:          < 3000                              >\n"
+         "  [x] Enable Passive Mode\n"
+         "  [x] Remember Current Folder\n"
+         "  [x] Automatically Reconnect\n"
+         "\n\n\n\n\n\n"
+         " Done                                                Cancel"},
+    };
+    for (const Case& c : cases) {
+        ui::setPlatformType(c.touch ? ui::pocketPCPlatform : ui::keypadPlatform);
+        PlaceDialogData data = *remote::placeDialogData(0, screen.main);
+        platform::copyBounded(data.userName, 64, u"joe");
+        platform::copyBounded(data.password, 64, u"pass");
+        std::string shown;
+        if (c.advanced) {
+            capture(shown);
+            screen.terminal.pressKey(Key::rightSoft);
+        } else {
+            // Cancel is the second item of the right soft key's menu.
+            screen.terminal.pressKey(Key::rightSoft);
+            capture(shown);
+            screen.terminal.pressKeys({Key::down, Key::action});
+        }
+        const int result = c.advanced ? remote::runAdvancedPlaceDialog(data, screen.main)
+                                      : remote::runPlaceDialog(data, screen.main);
+        EXPECT_EQ(result, 2);
+        EXPECT_EQ(shown, c.expected) << "touch " << c.touch << " advanced " << c.advanced;
+    }
+}
+
+TEST_F(PlaceDialog, ANewPlaceConfirmedAsOfferedIsStoredWithTheDefaults) {
+    std::pair<int, int> selection;
+    screen.terminal.atIdle([&] { selection = platform::editGetSelection(platform::getFocus()); });
+    screen.terminal.pressKey(Key::leftSoft);
+    ASSERT_EQ(editNewPlace(), 1);
+    // The host's middle part is offered for typing over.
+    EXPECT_EQ(selection, std::make_pair(4, 11));
+    ASSERT_EQ(remote::savePlaces(), 1);
+    const test_support::StoredValue stored = test_support::storedValue(remote::placesKeyPath, u"0");
+    ASSERT_EQ(stored.data.size(), remote::placeRecordSize);
+    remote::PlaceBytes bytes;
+    std::memcpy(bytes.data(), stored.data.data(), bytes.size());
+    remote::FtpPlace place;
+    remote::decodePlace(bytes, place);
+    EXPECT_EQ(text(place.name), "My ftp.example.com Connection");
+    EXPECT_EQ(text(place.host), "ftp.example.com");
+    EXPECT_EQ(text(place.userName), "");
+    EXPECT_EQ(text(place.startupFolder), "/");
+    EXPECT_EQ(text(place.filterPattern), "*");
+    EXPECT_EQ(place.port, 21u);
+    EXPECT_EQ(place.passive, 1);
+    EXPECT_EQ(place.autoReconnect, 1);
+    EXPECT_EQ(place.rememberFolder, 1);
+}
+
+TEST_F(PlaceDialog, ANameMadeFromTheHostFollowsItAndAnotherNameStays) {
+    struct Case {
+        const char16_t* name;
+        const char* expectedName;
+    };
+    const Case cases[] = {
+        {nullptr, "My ftp.localhost.com Connection"},  // the new place's own name
+        {u"Work server", "Work server"},
+    };
+    for (const Case& c : cases) {
+        ASSERT_EQ(remote::loadPlaces(), 1);      // an empty list again
+        screen.terminal.typeText(u"localhost");  // types over "example"
+        if (c.name) {
+            screen.terminal.pressKey(Key::up);
+            // Back erases the name that followed the host; once more would cancel.
+            for (std::size_t i = 0; i < std::strlen(cases[0].expectedName); ++i) screen.terminal.pressKey(Key::back);
+            screen.terminal.typeText(c.name);
+        }
+        screen.terminal.pressKey(Key::leftSoft);
+        ASSERT_EQ(editNewPlace(), 1);
+        EXPECT_EQ(text(remote::placeAt(0)->host), "ftp.localhost.com");
+        EXPECT_EQ(text(remote::placeAt(0)->name), c.expectedName);
+    }
+}
+
+TEST_F(PlaceDialog, AnonymousLocksTheLoginAndLogsInAsAnonymous) {
+    screen.terminal.pressKeys({Key::down, Key::action, Key::down});  // Anonymous on, then the user field
+    screen.terminal.typeText(u"joe");                                // refused: read-only
+    screen.terminal.pressKey(Key::leftSoft);
+    ASSERT_EQ(editNewPlace(), 1);
+    EXPECT_EQ(text(remote::placeAt(0)->userName), "anonymous");
+    EXPECT_EQ(text(remote::placeAt(0)->password), "anonymous@example.com");
+
+    // Edited again, the box starts checked, and unchecking it gives the fields back.
+    bool checked = false;
+    screen.terminal.atIdle([&] {
+        checked = platform::checkBoxIsChecked(
+            platform::getDialogItem(platform::getForegroundWindow(), resources::placeAnonymousCheck));
+    });
+    screen.terminal.pressKeys({Key::down, Key::action, Key::down});
+    for (int i = 0; i < 9; ++i) screen.terminal.pressKey(Key::back);
+    screen.terminal.typeText(u"joe");
+    screen.terminal.pressKey(Key::leftSoft);
+    ASSERT_EQ(remote::editPlace(0, {screen.main}), 1);
+    EXPECT_TRUE(checked);
+    EXPECT_EQ(text(remote::placeAt(0)->userName), "joe");
+}
+
+TEST_F(PlaceDialog, TheSpinnersStepThePortAndTimeOutWithinTheirRange) {
+    struct Case {
+        std::uint32_t port;
+        std::initializer_list<Key> keys;
+        std::uint32_t expected;
+    };
+    const Case cases[] = {
+        {21, {Key::right, Key::right}, 23},
+        {21, {Key::left}, 20},
+        {32767, {Key::right}, 32767},
+        {1, {Key::left}, 1},
+    };
+    for (const Case& c : cases) {
+        PlaceDialogData data = *remote::placeDialogData(0, screen.main);
+        data.port = c.port;
+        data.timeout = c.port;
+        screen.terminal.pressKey(Key::down);  // the port
+        screen.terminal.pressKeys(c.keys);
+        screen.terminal.pressKey(Key::down);  // the time-out
+        screen.terminal.pressKeys(c.keys);
+        screen.terminal.pressKey(Key::leftSoft);
+        ASSERT_EQ(remote::runAdvancedPlaceDialog(data, screen.main), 1);
+        EXPECT_EQ(data.port, c.expected) << c.port;
+        EXPECT_EQ(data.timeout, c.expected) << c.port;
+    }
+}
+
+TEST_F(PlaceDialog, WithoutASoftKeyBarTheEditEndsAndSaysSo) {
+    std::string shown;
+    capture(shown);
+    screen.terminal.pressKey(Key::leftSoft);  // OK
+    platform::setSoftKeyBarCreationFails(true);
+    const int result = editNewPlace();
+    platform::setSoftKeyBarCreationFails(false);
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(remote::placeCount(), 0);
+    EXPECT_NE(shown.find("Edit Ftp Place"), std::string::npos) << shown;
+    EXPECT_NE(shown.find("Unable to create Keybar."), std::string::npos) << shown;
+}
+
+TEST_F(PlaceDialog, FtpOptionsAreWrittenOnDoneOnly) {
+    explorer::ViewProvider view;
+    remote::setRemoteDefaults(view);
+    std::string shown;
+    // File Types: 14 steps back from "Standard Files" wraps to "Hidden, System, ROM";
+    // In Title: three steps on to "Path, Filter, and Count".
+    screen.terminal.pressKeys({Key::left, Key::left});
+    screen.terminal.pressKeys({Key::down, Key::right, Key::right, Key::right});
+    capture(shown);
+    screen.terminal.pressKey(Key::leftSoft);
+    ASSERT_EQ(remote::editRemoteOptions(view, {screen.main}), 1);
+    EXPECT_EQ(shown,
+              " Ftp Options\n"
+              " File Types:\n"
+              "  < Hidden, System, ROM                                  >\n"
+              " In Title:\n"
+              "  < Path, Filter, and Count                              >\n"
+              " Confirmation:\n"
+              "  < Never (Automatic)                                    >\n"
+              " Network:\n"
+              "  < Never (Automatic)                                    >\n"
+              "  [ ] Start from Last Folder\n"
+              "  [ ] Show Parent Folder\n"
+              "  [ ] Show File Extentions\n"
+              "\n"
+              " Done                                                Cancel");
+    const auto storedWord = [](std::u16string_view name) {
+        const test_support::StoredValue value = test_support::storedValue(remote::remoteOptionsKeyPath, name);
+        std::uint32_t word = 0;
+        if (value.data.size() == 4) std::memcpy(&word, value.data.data(), 4);
+        return value.exists ? word : 0xFFFFFFFFu;
+    };
+    EXPECT_EQ(storedWord(u"Show Files"), 14u);
+    EXPECT_EQ(storedWord(u"Title Info"), 3u);
+
+    screen.terminal.pressKeys({Key::right, Key::rightSoft});  // a change, then Cancel
+    EXPECT_EQ(remote::editRemoteOptions(view, {screen.main}), 0);
+    EXPECT_EQ(storedWord(u"Show Files"), 14u);
+}
+
+}  // namespace
