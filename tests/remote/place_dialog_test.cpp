@@ -180,8 +180,14 @@ TEST_F(PlaceDialog, ANameMadeFromTheHostFollowsItAndAnotherNameStays) {
 TEST_F(PlaceDialog, AnonymousLocksTheLoginAndLogsInAsAnonymous) {
     screen.terminal.pressKeys({Key::down, Key::action, Key::down});  // Anonymous on, then the user field
     screen.terminal.typeText(u"joe");                                // refused: read-only
+    std::u16string typed = u"?";
+    screen.terminal.atIdle([&] {
+        typed = platform::getWindowText(
+            platform::getDialogItem(platform::getForegroundWindow(), resources::placeUserEdit));
+    });
     screen.terminal.pressKey(Key::leftSoft);
     ASSERT_EQ(editNewPlace(), 1);
+    EXPECT_EQ(typed, u"");
     EXPECT_EQ(text(remote::placeAt(0)->userName), "anonymous");
     EXPECT_EQ(text(remote::placeAt(0)->password), "anonymous@example.com");
 
