@@ -65,7 +65,7 @@ std::optional<FocusedRow> focusedRow() {
 
 // The commands whose views and operations come with later versions.
 bool explainNotYetAvailable(int command) {
-    static constexpr std::array<std::pair<int, std::u16string_view>, 12> later = {{
+    static constexpr std::array<std::pair<int, std::u16string_view>, 11> later = {{
         {commandCut, u"Cut"},
         {commandCopy, u"Copy"},
         {commandPaste, u"Paste"},
@@ -76,7 +76,6 @@ bool explainNotYetAvailable(int command) {
         {commandPutFromDevice, u"Put From Device"},
         {commandSendVia, u"Send via"},
         {commandClearQueue, u"Clear"},
-        {commandRemoteView, u"The Remote view"},
         {commandQueueView, u"The Queue view"},
     }};
     for (const auto& [id, name] : later) {
@@ -268,6 +267,24 @@ void switchToDevice() {
     fillFilterControl();
 }
 
+// The Remote view works on a place: without any the user is offered to add one.
+void switchToRemote() {
+    if (mainWindow.softKeyLongPress) {
+        mainWindow.softKeyLongPress = false;
+        return;
+    }
+    switchBar(explorer::remoteProvider.menuBarId, true, true);
+    explorer::currentProvider = &explorer::remoteProvider;
+    if (!view().GetItem(static_cast<int>(view().filterIndex))) view().filterIndex = 0;
+    fillFilterControl();
+    if (view().GetItem(0)) return;
+    if (platform::messageBox(mainWindow.handle, u"No Ftp Places exist, would you like to add a new Ftp Place?",
+                             u"Farlink", platform::MessageBoxButtons::yesNo,
+                             platform::MessageBoxIcon::question) == platform::MessageBoxResult::yes) {
+        postCommand(commandNewEntry);
+    }
+}
+
 bool handleCommand(WParam wParam, LParam lParam) {
     const int command = platform::commandId(wParam);
     switch (command) {
@@ -325,12 +342,7 @@ bool handleCommand(WParam wParam, LParam lParam) {
     case commandEditCurrent: editCurrentEntry(); return true;
     case commandProperties: showFocusedProperties(); return true;
     case commandDeviceView: switchToDevice(); return true;
-    case commandRemoteView:
-        if (mainWindow.softKeyLongPress) {
-            mainWindow.softKeyLongPress = false;
-            return true;
-        }
-        return explainNotYetAvailable(command);
+    case commandRemoteView: switchToRemote(); return true;
     case filterControlId:
         if (platform::commandCode(wParam) == platform::CommandCode::selectionChanged) {
             const int selection = platform::selectorGetSelection(mainWindow.filterControl);

@@ -16,6 +16,7 @@
 #include "platform/window/ncurses_terminal.h"
 #include "platform/window/terminal.h"
 #include "platform/window/window.h"
+#include "remote/connect.h"
 #include "resources/menus.h"
 #include "ui/platform_type.h"
 
@@ -121,6 +122,9 @@ int main(int argc, char** argv) {
         if (app::createMainWindow()) code = platform::runMessageLoop(resources::mainAccelerators());
         // Listings call the windows: they end, or are made unable to, before the windows go.
         listingsEnded = app::finishListings(std::chrono::seconds(2));
+        // The places and their connections go once nothing lists them any more; a listing
+        // still blocked may hold one, and the program then leaves without waiting for it.
+        if (listingsEnded) remote::shutdownRemote();
     }
     if (!listingsEnded) {
         // A listing is blocked in the file system (a hung mount, say). It touches no window

@@ -11,6 +11,7 @@
 #include "platform/window/list_view.h"
 #include "platform/window/message_box.h"
 #include "platform/window/soft_keys.h"
+#include "remote/remote_view.h"
 #include "resources/commands.h"
 #include "resources/menus.h"
 #include "resources/strings.h"
@@ -54,9 +55,9 @@ void layoutMainWindow() {
 void createControls(Window window) {
     mainWindow.handle = window;
     const platform::Rect client = platform::getClientRect(window);
-    // The Remote and Queue views keep the settings they were built with until their
-    // operations arrive.
+    // The Queue view keeps the settings it was built with until its operations arrive.
     local::setUpDeviceView();
+    remote::initRemoteView(window);
     createViewBar();
     ui::detectPlatform();
     if (ui::isPocketPC()) {

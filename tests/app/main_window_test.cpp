@@ -5,11 +5,13 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
 #include <string>
+#include <thread>
 
 #include "explorer/icons.h"
 #include "explorer/population.h"
@@ -21,6 +23,8 @@
 #include "platform/window/headless_terminal.h"
 #include "platform/window/list_view.h"
 #include "platform/window/terminal.h"
+#include "remote/connect.h"
+#include "remote/places.h"
 #include "resources/commands.h"
 #include "resources/menus.h"
 #include "tests/support/scoped_variable.h"
@@ -57,7 +61,9 @@ protected:
     ~MainWindow() override {
         if (platform::isWindow(main)) platform::destroyWindow(main);
         test_support::settle();
+        remote::shutdownRemote();
         explorer::deviceProvider = pristine;
+        explorer::remoteProvider = pristineRemote;
         explorer::currentProvider = &explorer::deviceProvider;
     }
 
@@ -102,6 +108,7 @@ protected:
     platform::Window main;
     // The Device view as built, before any test changed its settings.
     explorer::ViewProvider pristine = explorer::deviceProvider;
+    explorer::ViewProvider pristineRemote = explorer::remoteProvider;
 };
 
 TEST_F(MainWindow, StartsInTheDocumentsFolderAndBackGoesUpThenLeaves) {
@@ -160,14 +167,15 @@ TEST_F(MainWindow, TheRightSoftKeyOpensTheMenuAHeldLeftOneThePopupAndAShortOneIt
               "                                            +--------------+\n"
               " Select                                              Cancel");
 
-    // A short press runs the key's own command; the Remote view comes with a later version.
+    // A short press runs the key's own command: the Remote view, which has no place yet.
     std::string remote;
     terminal.pressKey(Key::leftSoft);
     terminal.advanceTime(550);  // no auto-repeat came: the key was let go
     capture(remote);
-    terminal.pressKey(Key::leftSoft);
+    terminal.pressKey(Key::rightSoft);  // No
     play();
-    EXPECT_NE(remote.find("The Remote view is not available in this version"), std::string::npos) << remote;
+    EXPECT_NE(remote.find("No Ftp Places exist"), std::string::npos) << remote;
+    command(commandDeviceView);
 
     std::string popup;
     terminal.holdKey(Key::leftSoft, 700);
@@ -274,6 +282,72 @@ TEST_F(MainWindow, ANewFilterForTextFilesShowsOnlyThem) {
     command(commandDeleteCurrent);
     EXPECT_EQ(terminal.rowText(1), " < Executable Files                                       >");
     EXPECT_FALSE(test_support::storedValue(local::filtersKeyPath, u"13").exists);
+}
+
+TEST_F(MainWindow, TheRemoteViewOffersAPlaceWhenThereIsNoneAndDeleteCurrentRemovesIt) {
+    start();
+    std::string question;
+    terminal.pressKey(Key::leftSoft);
+    terminal.advanceTime(550);
+    capture(question);
+    terminal.pressKey(Key::leftSoft);  // Yes: the new place's dialog
+    terminal.typeText(u"localhost");
+    terminal.pressKey(Key::leftSoft);  // Done
+    play();
+    // The question comes before the first listing of the Remote view.
+    EXPECT_EQ(question,
+              " \\home\\me\\ - Farlink\n"
+              " <                                                        >\n"
+              " [..] ..\n"
+              " [D]  Projects\n"
+              " +- Farlink ----------------------------------------------+\n"
+              " |                                                        |\n"
+              " | (?) No Ftp Places exist, would you like to add a new   |\n"
+              " |     Ftp Place?                                         |\n"
+              " |                                                        |\n"
+              " +--------------------------------------------------------+\n"
+              "\n\n\n\n\n"
+              " Yes                                                     No");
+    EXPECT_EQ(terminal.rowText(1), " < My ftp.localhost.com Connection                        >");
+    EXPECT_EQ(terminal.rowText(15), " Device                                                Menu");
+    EXPECT_EQ(explorer::remoteProvider.filterIndex, 0u);
+    EXPECT_EQ(test_support::storedValue(remote::placesKeyPath, u"0").data.size(), remote::placeRecordSize);
+
+    command(commandDeleteCurrent);
+    EXPECT_EQ(remote::placeCount(), 0);
+    EXPECT_FALSE(test_support::storedValue(remote::placesKeyPath, u"0").exists);
+    EXPECT_EQ(terminal.rowText(1), " <                                                        >");
+}
+
+// Connecting with no place, from a thread that is not the UI thread: the question and
+// the new place's dialog are shown by the UI thread while that thread waits.
+TEST_F(MainWindow, APlaceOfferedWhileConnectingFromAnotherThreadIsEditedOnTheUiThread) {
+    start();
+    std::thread connecting;
+    std::atomic<int> connected{-1};
+    // The thread's window calls are answered between the steps of the script: a few
+    // waits let it come to the question, and then to the editor.
+    const auto letTheThreadGoOn = [this] {
+        for (int i = 0; i < 4; ++i) terminal.atIdle([] { platform::waitForMessage(100); });
+    };
+    std::string dialog;
+    terminal.atIdle([&] {
+        connecting = std::thread([&] {
+            remote::PlaceUse use = remote::usePlace(0);
+            connected = remote::ensureConnected(use);
+        });
+    });
+    letTheThreadGoOn();
+    terminal.pressKey(Key::leftSoft);  // Yes
+    letTheThreadGoOn();
+    capture(dialog);
+    terminal.pressKey(Key::leftSoft);  // Done
+    play();
+    connecting.join();
+    EXPECT_EQ(connected, 0) << "the operation that asked is not carried out";
+    EXPECT_NE(dialog.find(" Ftp Connection"), std::string::npos) << dialog;
+    ASSERT_EQ(remote::placeCount(), 1);
+    EXPECT_TRUE(test_support::storedValue(remote::placesKeyPath, u"0").exists);
 }
 
 TEST_F(MainWindow, PropertiesOfAFolderShowItsCounts) {
