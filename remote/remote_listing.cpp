@@ -406,7 +406,10 @@ std::uintptr_t remoteFileInfo(std::u16string_view path, std::uint32_t attributes
 
 std::u16string remoteCurrentFolder() {
     if (const std::shared_ptr<FtpPlace> place = currentPlace()) {
-        return std::u16string(platform::boundedView(place->currentFolder, platform::maxPath));
+        // A stored folder may come without its separator.
+        std::u16string folder(platform::boundedView(place->currentFolder, platform::maxPath));
+        if (folder.empty() || folder.back() != u'/') folder += u'/';
+        return folder;
     }
     return std::u16string(platform::boundedView(fallbackFolder, platform::maxPath));
 }

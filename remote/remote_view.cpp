@@ -3,10 +3,10 @@
 #include <atomic>
 
 #include "explorer/provider.h"
-#include "platform/text.h"
 #include "remote/connect.h"
 #include "remote/place_dialog.h"
 #include "remote/places.h"
+#include "remote/remote_listing.h"
 #include "remote/remote_options.h"
 
 namespace remote {
@@ -32,20 +32,6 @@ int editPlaceOnUiThread(int index, const explorer::OwnerRecord& owner) {
                                                   reinterpret_cast<LParam>(&owner)));
 }
 
-// The stored fields change on the UI thread only, so it reads them without the place's
-// lock, which a remote operation on another thread may hold for long. UI thread only.
-std::optional<std::u16string> placeName(int index) {
-    const std::shared_ptr<FtpPlace> place = placeAt(index);
-    if (!place) return std::nullopt;
-    return std::u16string(platform::boundedView(place->name, std::size(place->name)));
-}
-
-std::optional<std::u16string> placePattern(int index) {  // UI thread only.
-    const std::shared_ptr<FtpPlace> place = placeAt(index);
-    if (!place) return std::nullopt;
-    return std::u16string(platform::boundedView(place->filterPattern, std::size(place->filterPattern)));
-}
-
 }  // namespace
 
 int initRemoteView(Window mainWindow) {
@@ -55,8 +41,7 @@ int initRemoteView(Window mainWindow) {
     view.SaveList = savePlaces;
     view.EditItem = editPlace;
     view.DeleteItem = removePlace;
-    view.GetItem = placeName;
-    view.GetItemPattern = placePattern;
+    bindRemoteListing(view);
     view.OptionsDialog = [](const explorer::OwnerRecord& owner) {
         return editRemoteOptions(explorer::remoteProvider, owner);
     };
