@@ -10,11 +10,13 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 #include "ftp/ftp_commands.h"
@@ -42,9 +44,44 @@ struct Listing {
     std::string stash;  // empty: nothing to put back
 };
 
+// Held from each FindFirst to its FindClose, so that one thread at a time lists; the
+// thread that holds it may open a listing inside its own.
+class ListingLock {
+public:
+    // False when another thread held it for 60 s.
+    bool acquire() {
+        std::unique_lock guard(mutex_);
+        const std::thread::id self = std::this_thread::get_id();
+        if (!changed_.wait_for(guard, cacheWait, [&] { return depth_ == 0 || owner_ == self; })) return false;
+        owner_ = self;
+        ++depth_;
+        return true;
+    }
+    void release() {
+        std::lock_guard guard(mutex_);
+        if (--depth_ > 0) return;
+        owner_ = {};
+        changed_.notify_all();
+    }
+
+private:
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    std::thread::id owner_;
+    int depth_ = 0;
+};
+
+// One hold of the listing lock, given back at the end of the scope unless kept.
+struct ListingHold {
+    ListingLock& lock;
+    bool held = lock.acquire();
+    ~ListingHold() {
+        if (held) lock.release();
+    }
+};
+
 struct ListingCache {
-    // Held from each FindFirst to its FindClose, so one thread at a time lists.
-    std::recursive_timed_mutex use;
+    ListingLock use;
     std::vector<std::unique_ptr<Listing>> open;  // innermost last; under `use`
     unsigned stashCount = 0;                     // under `use`
 
@@ -279,8 +316,8 @@ void removeListingCache() {
 }
 
 platform::FindHandle remoteFindFirst(std::u16string_view pattern, platform::FindData& data) {
-    std::unique_lock cacheUse(cache.use, std::defer_lock);
-    if (!cacheUse.try_lock_for(cacheWait)) {
+    ListingHold hold{cache.use};
+    if (!hold.held) {
         PlaceUse use = usePlace(currentPlaceIndex());
         return failListing(use.place.get(), "Another listing did not end within 60 s; gave up waiting.\n",
                            platform::errorGeneric);
@@ -341,15 +378,14 @@ platform::FindHandle remoteFindFirst(std::u16string_view pattern, platform::Find
         return failListing(&place, problem, platform::errorGeneric);
     }
     cache.open.push_back(std::move(listing));
-    cacheUse.release();  // held until FindClose
+    hold.held = false;  // held until FindClose
     return platform::FindHandle(cache.open.back().get());
 }
 
 int remoteFindNext(platform::FindHandle handle, platform::FindData& data) {
-    std::unique_lock cacheUse(cache.use, std::defer_lock);
+    ListingHold hold{cache.use};
     // Only the innermost listing reads: the others' rests are put aside until it ends.
-    if (!cacheUse.try_lock_for(cacheWait) || cache.open.empty() ||
-        platform::FindHandle(cache.open.back().get()) != handle) {
+    if (!hold.held || cache.open.empty() || platform::FindHandle(cache.open.back().get()) != handle) {
         platform::setLastError(platform::errorInvalidHandle);
         return 0;
     }
@@ -366,8 +402,8 @@ int remoteFindNext(platform::FindHandle handle, platform::FindData& data) {
 }
 
 int remoteFindClose(platform::FindHandle handle) {
-    std::unique_lock cacheUse(cache.use, std::defer_lock);
-    if (!cacheUse.try_lock_for(cacheWait)) {
+    ListingHold hold{cache.use};
+    if (!hold.held) {
         platform::setLastError(platform::errorInvalidHandle);
         return 0;
     }
@@ -385,7 +421,7 @@ int remoteFindClose(platform::FindHandle handle) {
         inner.stash = (*found)->stash;
     }
     cache.open.erase(found);
-    cache.use.unlock();  // the hold of its FindFirst
+    cache.use.release();  // the hold of its FindFirst
     return 1;
 }
 
