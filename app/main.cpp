@@ -17,6 +17,7 @@
 #include "platform/window/terminal.h"
 #include "platform/window/window.h"
 #include "remote/connect.h"
+#include "remote/remote_listing.h"
 #include "resources/menus.h"
 #include "ui/platform_type.h"
 
@@ -124,7 +125,10 @@ int main(int argc, char** argv) {
         listingsEnded = app::finishListings(std::chrono::seconds(2));
         // The places and their connections go once nothing lists them any more; a listing
         // still blocked may hold one, and the program then leaves without waiting for it.
-        if (listingsEnded) remote::shutdownRemote();
+        if (listingsEnded) {
+            remote::shutdownRemote();
+            remote::removeListingCache();
+        }
     }
     if (!listingsEnded) {
         // A listing is blocked in the file system (a hung mount, say). It touches no window
