@@ -2,6 +2,7 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/sendfile.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -103,9 +104,46 @@ std::string cacheRoot() {
     return {};
 }
 
+// Removes a cache folder and the files in it (never anything below a link or a folder).
+void removeCacheFolder(const std::string& folder) {
+    if (DIR* listing = opendir(folder.c_str())) {
+        while (const dirent* entry = readdir(listing)) {
+            const std::string_view name = entry->d_name;
+            if (name != "." && name != "..") unlinkat(dirfd(listing), entry->d_name, 0);
+        }
+        closedir(listing);
+    }
+    rmdir(folder.c_str());
+}
+
+// A Farlink that was killed leaves its cache folder behind: remove the folders whose
+// process ("<tag>-<pid>-XXXXXX") no longer runs.
+void removeAbandonedCacheFolders(const std::string& parent) {
+    DIR* listing = opendir(parent.c_str());
+    if (listing == nullptr) return;
+    while (const dirent* entry = readdir(listing)) {
+        const std::string_view name = entry->d_name;
+        const std::size_t first = name.find('-');
+        const std::size_t second = first == std::string_view::npos ? first : name.find('-', first + 1);
+        if (second == std::string_view::npos || name.size() != second + 7) continue;
+        const std::string pidText(name.substr(first + 1, second - first - 1));
+        if (pidText.empty() || pidText.find_first_not_of("0123456789") != std::string::npos || pidText.size() > 9) {
+            continue;
+        }
+        const pid_t pid = static_cast<pid_t>(std::stol(pidText));
+        struct stat facts;
+        const std::string path = parent + "/" + std::string(name);
+        if (kill(pid, 0) == 0 || errno != ESRCH) continue;
+        if (lstat(path.c_str(), &facts) != 0 || !S_ISDIR(facts.st_mode) || facts.st_uid != geteuid()) continue;
+        removeCacheFolder(path);
+    }
+    closedir(listing);
+}
+
 std::string makeCacheFolder() {
     const std::string root = cacheRoot();
     if (root.empty() || !makePrivateFolder(root) || !makePrivateFolder(root + "/farlink")) return {};
+    removeAbandonedCacheFolders(root + "/farlink");
     std::string settings = platform::defaultRegistryFile();
     settings.resize(settings.rfind('/') == std::string::npos ? 0 : settings.rfind('/'));
     char tag[32];
@@ -304,14 +342,7 @@ std::string listingCacheFolder() {
 void removeListingCache() {
     std::lock_guard guard(cache.folderLock);
     if (cache.folder.empty()) return;
-    if (DIR* folder = opendir(cache.folder.c_str())) {
-        while (const dirent* entry = readdir(folder)) {
-            const std::string_view name = entry->d_name;
-            if (name != "." && name != "..") unlink(cacheFile(cache.folder, name).c_str());
-        }
-        closedir(folder);
-    }
-    rmdir(cache.folder.c_str());
+    removeCacheFolder(cache.folder);
     cache.folder.clear();
 }
 

@@ -5,6 +5,7 @@
 #include "remote/remote_listing.h"
 
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -245,8 +246,18 @@ TEST_F(RemoteListing, AListingOpenedInsideAnotherLeavesItWhole) {
         login + listing("/a/", unixLine('d', "0", "sub") + unixLine('-', "1", "x") + unixLine('-', "2", "y")) + probe +
         listing("/a/sub/", unixLine('-', "3", "z")) + bye);
     addPlace(server.address());
+    // The cache folders of a Farlink that was killed go; those of a running one stay.
+    const pid_t ended = fork();
+    if (ended == 0) _exit(0);
+    waitpid(ended, nullptr, 0);
+    const std::string abandoned = cacheHome.path() + "/farlink/0123456789abcdef-" + std::to_string(ended) + "-aBcDeF";
+    const std::string running = cacheHome.path() + "/farlink/0123456789abcdef-" + std::to_string(getpid()) + "-aBcDeF";
+    for (const std::string& folder : {cacheHome.path() + "/farlink", abandoned, running}) mkdir(folder.c_str(), 0700);
+    test_support::writeFile(abandoned + "/tmp.dir", "left behind");
     platform::FindData data;
     const platform::FindHandle outer = remote::remoteFindFirst(u"/a/*", data);
+    EXPECT_NE(access(abandoned.c_str(), F_OK), 0);
+    EXPECT_EQ(access(running.c_str(), F_OK), 0);
     ASSERT_NE(outer, platform::invalidFindHandle) << errorOf(0);
     EXPECT_EQ(describe(data), "sub 20000010 0");
     struct stat status {};
