@@ -458,10 +458,13 @@ int remoteFindClose(platform::FindHandle handle) {
 
 std::uintptr_t remoteFileInfo(std::u16string_view path, std::uint32_t attributes, platform::ShellFileInfo& info,
                               std::uint32_t flags) {
-    if ((attributes & remoteMarker) == 0) flags |= platform::shellUseFileAttributes;
+    // Always from the name and the attributes: asked about "the object itself", the shell
+    // would describe a device file that happens to have the server path's name (and a
+    // remote folder would get no folder icon).
+    flags |= platform::shellUseFileAttributes;
     std::u16string devicePath(path.substr(0, platform::maxPath - 1));
     std::replace(devicePath.begin(), devicePath.end(), u'/', u'\\');
-    const std::uintptr_t result = platform::getFileInfo(devicePath, attributes, info, flags);
+    const std::uintptr_t result = platform::getFileInfo(devicePath, attributes & ~remoteMarker, info, flags);
     // A name under the root that begins with a dot ("\..", "\.profile") is its own
     // display name: it has no extension to drop. The answer comes from the name alone,
     // never from a local file of that name.

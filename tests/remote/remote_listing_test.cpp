@@ -22,6 +22,8 @@
 #include "ftp/ftp_commands.h"
 #include "ftp/ftp_transfer.h"
 #include "platform/errors.h"
+#include "platform/icons.h"
+#include "platform/shell.h"
 #include "platform/text.h"
 #include "remote/connect.h"
 #include "remote/places.h"
@@ -308,6 +310,30 @@ TEST_F(RemoteListing, AnotherThreadsListingWaitsForTheOpenOneToClose) {
     EXPECT_EQ(other, std::vector<std::string>{"c 0 1"});
     remote::shutdownRemote();
     EXPECT_EQ(server.finish(), "");
+}
+
+// A server's path is never looked up on the device: a remote folder is a folder, a
+// remote file is what its name says, whatever the device holds under that path.
+TEST_F(RemoteListing, IconsAndTypesComeFromTheNameAndAttributesAlone) {
+    struct Case {
+        std::u16string path;
+        std::uint32_t attributes;
+        platform::IconId icon;
+        std::u16string displayName;
+    };
+    const Case cases[] = {
+        {u"/pub/docs", 0x20000010, platform::IconId::folder, u"docs"},
+        {u"/pub/notes.txt", 0, platform::IconId::text, u"notes"},
+        {u"/tmp", 0, platform::IconId::file, u"tmp"},  // a folder on this machine, a file on the server
+        {u"/.profile", 0, platform::IconId::file, u".profile"},
+    };
+    for (const Case& c : cases) {
+        platform::ShellFileInfo info;
+        explorer::remoteProvider.GetFileInfo(c.path, c.attributes, info,
+                                             platform::shellSystemIconIndex | platform::shellDisplayName);
+        EXPECT_EQ(static_cast<platform::IconId>(info.iconIndex), c.icon) << toUtf8(c.path);
+        EXPECT_EQ(platform::boundedView(info.displayName, platform::maxPath), c.displayName) << toUtf8(c.path);
+    }
 }
 
 TEST_F(RemoteListing, TheCurrentFolderIsStoredWithSlashesAndRememberedAtOnce) {
