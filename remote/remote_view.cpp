@@ -6,6 +6,7 @@
 #include "remote/connect.h"
 #include "remote/place_dialog.h"
 #include "remote/places.h"
+#include "remote/remote_files.h"
 #include "remote/remote_listing.h"
 #include "remote/remote_options.h"
 
@@ -42,6 +43,7 @@ int initRemoteView(Window mainWindow) {
     view.EditItem = editPlace;
     view.DeleteItem = removePlace;
     bindRemoteListing(view);
+    bindRemoteFiles(view);
     view.OptionsDialog = [](const explorer::OwnerRecord& owner) {
         return editRemoteOptions(explorer::remoteProvider, owner);
     };

@@ -59,6 +59,8 @@ void closeIfOpen(int& socket) {
 ScriptStep send(std::string bytes) { return {ScriptStep::Kind::Send, std::move(bytes)}; }
 ScriptStep expect(std::string line) { return {ScriptStep::Kind::Expect, std::move(line)}; }
 ScriptStep closeControl() { return {ScriptStep::Kind::CloseControl, {}}; }
+ScriptStep acceptControl() { return {ScriptStep::Kind::AcceptControl, {}}; }
+ScriptStep useControl(int index) { return {ScriptStep::Kind::UseControl, std::to_string(index)}; }
 ScriptStep replyPassive(std::string hostNumbers) { return {ScriptStep::Kind::ReplyPassive, std::move(hostNumbers)}; }
 ScriptStep acceptData() { return {ScriptStep::Kind::AcceptData, {}}; }
 ScriptStep connectData(std::string fromAddress) { return {ScriptStep::Kind::ConnectData, std::move(fromAddress)}; }
@@ -97,6 +99,7 @@ void ScriptedFtpServer::run() {
     std::string line;
     while (problem_.empty() && control_ >= 0 && readLine(line)) problem_ = "unexpected line: " + line;
     closeIfOpen(control_);
+    for (auto& parked : parked_) closeIfOpen(parked.first);
     closeIfOpen(data_);
     closeIfOpen(dataListener_);
     closeIfOpen(stranger_);
@@ -141,6 +144,20 @@ bool ScriptedFtpServer::runStep(const ScriptStep& step) {
         return false;
     }
     case Kind::CloseControl: closeIfOpen(control_); return false;
+    case Kind::AcceptControl:
+        parked_.emplace_back(control_, std::move(pending_));
+        pending_.clear();
+        control_ = acceptFrom(listener_);
+        conversation_ += "-- next control connection --\n";
+        if (control_ < 0) problem_ = "no further client connected";
+        return control_ >= 0;
+    case Kind::UseControl: {
+        auto& parked = parked_.at(std::stoul(step.text));
+        std::swap(control_, parked.first);
+        std::swap(pending_, parked.second);
+        conversation_ += "-- parked control connection " + step.text + " --\n";
+        return true;
+    }
     case Kind::ReplyPassive: {
         int port = 0;
         dataListener_ = listenOnLoopback(port);

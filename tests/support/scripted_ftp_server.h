@@ -7,6 +7,7 @@
 
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 namespace test_support {
@@ -16,6 +17,8 @@ struct ScriptStep {
         Send,
         Expect,
         CloseControl,
+        AcceptControl,
+        UseControl,
         ReplyPassive,
         AcceptData,
         ConnectData,
@@ -34,6 +37,11 @@ ScriptStep send(std::string bytes);
 // rest of the line.
 ScriptStep expect(std::string line);
 ScriptStep closeControl();
+// Accepts another control connection and goes on with it; the current one is parked,
+// open, as parked connection number 0, 1, ... in the order parked.
+ScriptStep acceptControl();
+// Goes on with parked connection `index`, which the current one takes the place of.
+ScriptStep useControl(int index);
 // Listens for a data connection and replies "227 Entering Passive Mode (HOST,p1,p2).",
 // HOST being the given numbers (the listener itself is always on 127.0.0.1).
 ScriptStep replyPassive(std::string hostNumbers = "127,0,0,1");
@@ -72,6 +80,7 @@ private:
     int listener_ = -1;
     int port_ = 0;
     int control_ = -1;
+    std::vector<std::pair<int, std::string>> parked_;  // control connections and their pending bytes
     int dataListener_ = -1;
     int data_ = -1;
     int stranger_ = -1;     // a data connection from another address, kept open

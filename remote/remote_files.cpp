@@ -1,0 +1,471 @@
+#include "remote/remote_files.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <optional>
+#include <vector>
+
+#include "explorer/folder_walk.h"
+#include "ftp/ftp_commands.h"
+#include "ftp/ftp_transfer.h"
+#include "ftp/server_to_server.h"
+#include "platform/errors.h"
+#include "platform/text.h"
+#include "platform/window/message_box.h"
+#include "remote/connect.h"
+#include "remote/places.h"
+#include "remote/remote_listing.h"
+
+namespace remote {
+namespace {
+
+constexpr std::size_t maxServerPathBytes = 319;
+// "RETR " or "STOR " and the path must stay under 256 characters.
+constexpr std::size_t maxTransferPathLength = 250;
+constexpr std::size_t maxMessageLength = 1023;
+constexpr int copyLogKind = 1;
+
+std::atomic<CopyLogHook> copyLogHook{nullptr};
+
+int currentIndex() { return int(explorer::remoteProvider.filterIndex); }
+
+// The place whose error the box shows: the current one, else place 0.
+int errorPlaceIndex() { return placeAt(currentIndex()) ? currentIndex() : 0; }
+
+void setError(FtpPlace& place, std::u16string_view tag, std::string_view text) {
+    place.errorTag = tag;
+    place.errorText = text;
+}
+
+// Every failure also leaves a last error of its own, so that a stale "access denied"
+// never reads as an existing target.
+int failed() {
+    platform::setLastError(platform::errorGeneric);
+    return 0;
+}
+
+bool isDevicePath(std::u16string_view path) { return path.starts_with(devicePrefix); }
+bool isServerPath(std::u16string_view path) { return !path.empty() && (path[0] == u'/' || path[0] == u'\\'); }
+std::u16string_view devicePart(std::u16string_view path) { return path.substr(devicePrefix.size()); }
+
+// The bytes a server gets for `path` ('\' turned into '/'), or none with the place's
+// error set: a path that would be cut, or that holds a line break, never reaches it.
+std::optional<std::string> serverPath(FtpPlace& place, std::u16string_view path, std::size_t limit,
+                                      std::u16string_view tag) {
+    std::u16string slashed(path);
+    std::replace(slashed.begin(), slashed.end(), u'\\', u'/');
+    if (!platform::hasByteForm(slashed)) {
+        setError(place, tag, "The path has no form the server can be sent.\n");
+        return std::nullopt;
+    }
+    std::string bytes = platform::toUtf8(slashed);
+    limit = std::min(limit, maxServerPathBytes);
+    if (bytes.size() > limit) {
+        setError(place, tag,
+                 "The path is too long for the server: " + std::to_string(bytes.size()) + " bytes, at most " +
+                     std::to_string(limit) + ".\n");
+        return std::nullopt;
+    }
+    if (std::any_of(bytes.begin(), bytes.end(), [](char c) { return static_cast<unsigned char>(c) < 0x20; })) {
+        setError(place, tag, "The path holds a control character.\n");
+        return std::nullopt;
+    }
+    return bytes;
+}
+
+// The host file of a device path, or none with the place's error set.
+std::optional<std::string> hostPath(FtpPlace& place, std::u16string_view devicePath, std::u16string_view tag) {
+    if (devicePath.size() >= platform::maxPath) {
+        setError(place, tag, "The device path is too long: at most 259 characters.\n");
+        return std::nullopt;
+    }
+    std::string host = platform::toHostPath(devicePath);
+    if (host.empty()) {
+        setError(place, tag, "The device path has no form on this system.\n");
+        return std::nullopt;
+    }
+    return host;
+}
+
+using PathCommand = int (*)(ftp::FtpSession& session, std::string_view path);
+
+// One command on one path over the place's own session.
+int runOnPath(std::u16string_view path, PathCommand command, std::size_t limit, std::u16string_view tag) {
+    PlaceUse use = usePlace(currentIndex());
+    if (!ensureConnected(use)) return failed();
+    FtpPlace& place = *use.place;
+    const std::optional<std::string> remotePath = serverPath(place, path, limit, tag);
+    if (!remotePath) return failed();
+    if (command(*place.session, *remotePath)) return 1;
+    setError(place, tag, failureText(*place.session));
+    return failed();
+}
+
+PlaceSession newSession() { return PlaceSession(new ftp::FtpSession(ftp::createSession())); }
+
+// A name of our own beside `target` for a download to go into, made empty and
+// exclusively; empty when none could be made.
+std::string partialFileFor(const std::string& target) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        const std::string name = target + ".part-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
+        const int made = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
+        if (made >= 0) {
+            close(made);
+            return name;
+        }
+        if (errno != EEXIST) break;
+    }
+    return {};
+}
+
+// A download or upload on a session of its own, with the place unlocked while the data
+// moves so that browsing goes on. A download goes into a file of its own that replaces
+// the target only once complete: a failure never destroys what the device had.
+int transferOnOwnSession(PlaceUse& use, bool upload, std::u16string_view devicePath, std::u16string_view remote) {
+    FtpPlace& place = *use.place;
+    const std::u16string_view tag = upload ? u"(KVT-CF-1)" : u"(KVT-CF-2)";
+    const std::optional<std::string> local = hostPath(place, devicePath, tag);
+    if (!local) return failed();
+    const std::optional<std::string> remotePath = serverPath(place, remote, maxTransferPathLength, tag);
+    if (!remotePath) return failed();
+    const std::string partial = upload ? std::string() : partialFileFor(*local);
+    if (!upload && partial.empty()) {
+        setError(place, tag, "Unable to create a file beside the destination.\n");
+        return failed();
+    }
+
+    PlaceSession session = newSession();
+    if (!connectPlace(place, *session)) {
+        if (!partial.empty()) unlink(partial.c_str());
+        place.errorTag = tag;  // the connection's text stays
+        return failed();
+    }
+    ftp::sendSimple(*session, "NOOP");
+    use.lock.unlock();
+    bool done = upload ? ftp::upload(*session, *local, *remotePath, 'I', 0)
+                       : ftp::download(*session, partial, *remotePath, 'I', 0);
+    std::string text = done ? std::string() : failureText(*session);
+    if (done && !upload && rename(partial.c_str(), local->c_str()) != 0) {
+        text = std::string("Unable to replace the destination file: ") + std::strerror(errno) + "\n";
+        done = false;
+    }
+    if (!partial.empty() && !done) unlink(partial.c_str());
+    if (done) ftp::quit(*session, 0);
+    session.reset();  // a failed transfer's connection is dropped at once
+    use.lock.lock();
+    if (done) return 1;
+    setError(place, tag, text);
+    return failed();
+}
+
+// A copy within the server: the data goes between two control connections to it, the
+// place's own and one of its own, since one connection cannot carry both ends.
+int copyWithinServer(PlaceUse& use, std::u16string_view source, std::u16string_view destination) {
+    FtpPlace& place = *use.place;
+    constexpr std::u16string_view tag = u"(KVT-CF-3)";
+    const std::optional<std::string> from = serverPath(place, source, maxTransferPathLength, tag);
+    const std::optional<std::string> to = serverPath(place, destination, maxTransferPathLength, tag);
+    if (!from || !to) return failed();
+    PlaceSession target = newSession();
+    if (connectPlace(place, *target) && ftp::serverToServer(*place.session, *target, *from, *to, 'I', 0)) {
+        ftp::quit(*target, 0);
+        return 1;
+    }
+    // Replies of the aborted transfer may still be on their way: the next operation
+    // connects afresh rather than read them as its own.
+    if (sessionIsOpen(*place.session)) ftp::quit(*place.session, 1);
+    setError(place, tag, "Fxp Error");
+    return failed();
+}
+
+void logCopy(std::u16string_view source, std::u16string_view destination, bool succeeded) {
+    if (const CopyLogHook hook = copyLogHook.load()) {
+        hook(copyLogKind, source, destination, succeeded ? CopyLogList::successful : CopyLogList::failed);
+    }
+}
+
+void setCurrentError(std::u16string_view tag, std::string_view text) {
+    PlaceUse use = usePlace(currentIndex());
+    if (use.place) setError(*use.place, tag, text);
+}
+
+void setCurrentTag(std::u16string_view tag) {
+    PlaceUse use = usePlace(currentIndex());
+    if (use.place) use.place->errorTag = tag;
+}
+
+std::string currentErrorText() {
+    PlaceUse use = usePlace(currentIndex());
+    return use.place ? use.place->errorText : std::string();
+}
+
+// The find entries of either side, for listFolder.
+explorer::ViewProvider findsOf(bool device) {
+    explorer::ViewProvider finds{};
+    if (device) {
+        finds.FindFirst = platform::findFirstFile;
+        finds.FindNext = [](platform::FindHandle handle, platform::FindData& data) {
+            return int(platform::findNextFile(handle, data));
+        };
+        finds.FindClose = [](platform::FindHandle handle) { return int(platform::findClose(handle)); };
+    } else {
+        finds.FindFirst = remoteFindFirst;
+        finds.FindNext = remoteFindNext;
+        finds.FindClose = remoteFindClose;
+    }
+    return finds;
+}
+
+struct TreeEntry {
+    std::u16string name;
+    std::uint32_t attributes = 0;
+};
+
+// A name the other side would take for something else: an escaped '\' (a separator on
+// many servers and on the device) or control character (a line break ends a command).
+// Escapes of bytes that are merely not UTF-8 name their own entry and are kept.
+bool isHostileName(std::u16string_view name) {
+    return std::any_of(name.begin(), name.end(), [](char16_t unit) {
+        if (!platform::isNameEscape(unit)) return unit < 0x20 || unit == 0x7F;
+        const unsigned char byte = static_cast<unsigned char>(platform::escapedByte(unit));
+        return byte == '\\' || byte < 0x20 || byte == 0x7F;
+    });
+}
+
+struct FolderCopy {
+    bool failIfExists;
+    bool anyFailed = false;
+};
+
+bool copyTree(std::u16string_view source, std::u16string_view destination, FolderCopy walk);
+
+// Makes the destination folder; a remote one that exists already (550) is used as it is.
+bool makeDestination(std::u16string_view destination) {
+    if (isDevicePath(destination)) {
+        const std::u16string_view folder = devicePart(destination);
+        if (folder.size() + 2 >= platform::maxPath ||
+            (!platform::createFolder(folder) && platform::lastError() != platform::errorAlreadyExists)) {
+            setCurrentError(u"(KVT-CP-1)", "Unable to create the destination folder.");
+            return false;
+        }
+        return true;
+    }
+    if (remoteCreateFolder(destination)) return true;
+    if (currentErrorText().starts_with("550")) return true;
+    setCurrentTag(u"(KVT-CP-2)");
+    return false;
+}
+
+// Asks whether an existing file may be overwritten. Any thread: on a worker the UI
+// thread shows the box while the worker waits.
+bool askReplaceFile() {
+    return platform::messageBox(platform::getForegroundWindow(),
+                                u"The file already exists, would you like to overwrite?", u"Replace File?",
+                                platform::MessageBoxButtons::yesNo,
+                                platform::MessageBoxIcon::question) == platform::MessageBoxResult::yes;
+}
+
+// The device target of a copy that may not replace what is there: access denied, as
+// the phone reports it.
+bool refusesExistingTarget(std::u16string_view destination, bool failIfExists) {
+    platform::FileAttributeData existing{};
+    if (!failIfExists || !isDevicePath(destination) || !platform::getFileAttributes(devicePart(destination), existing))
+        return false;
+    setCurrentError(u"(KVT-CF-2)", "The file already exists.\n");
+    platform::setLastError(platform::errorAccessDenied);
+    return true;
+}
+
+void copyTreeFile(const std::u16string& source, const std::u16string& destination, FolderCopy& walk) {
+    if (!refusesExistingTarget(destination, walk.failIfExists) && remoteCopyFile(source, destination, 0)) {
+        logCopy(source, destination, true);
+        return;
+    }
+    if (platform::lastError() == platform::errorAccessDenied) {
+        if (!askReplaceFile()) {
+            logCopy(source, destination, false);
+            return;
+        }
+        walk.failIfExists = false;
+        if (remoteCopyFile(source, destination, 0)) {
+            logCopy(source, destination, true);
+            return;
+        }
+    }
+    setCurrentTag(u"(KVT-CP-4)");
+    logCopy(source, destination, false);
+    walk.anyFailed = true;
+}
+
+// Copies `source` into `destination` (made first). The folder's entries are read whole
+// before any is copied, since a sub-folder's listing takes the listing cache. A link is
+// never gone into: a device link to a folder is left out as the Device view leaves it,
+// and a server's entry that may be a link is copied as a file, or fails as one.
+bool copyTree(std::u16string_view source, std::u16string_view destination, FolderCopy walk) {
+    const bool fromDevice = isDevicePath(source);
+    const char16_t separator = fromDevice ? u'\\' : u'/';
+    const char16_t targetSeparator = isDevicePath(destination) ? u'\\' : u'/';
+    if (!makeDestination(destination)) return false;
+
+    const std::u16string folder = std::u16string(fromDevice ? devicePart(source) : source) + separator;
+    std::vector<TreeEntry> entries;
+    const explorer::ListingResult listing = explorer::listFolder(
+        findsOf(fromDevice), folder + u"*", folder, [&](const explorer::FolderEntry& entry) {
+            entries.push_back({std::u16string(entry.name), entry.data.attributes});
+            return true;
+        });
+    if (listing.end != explorer::ListingEnd::complete) {
+        setCurrentError(u"(KVT-CP-3)", "Unable to find files in the source folder.");
+        return false;
+    }
+    if (listing.leftOut > 0) {
+        setCurrentError(u"(KVT-CP-4)",
+                        std::to_string(listing.leftOut) + " entries have names that cannot be copied as they are.\n");
+        walk.anyFailed = true;
+    }
+    for (const TreeEntry& entry : entries) {
+        const std::u16string from = std::u16string(source) + separator + entry.name;
+        const std::u16string to = std::u16string(destination) + targetSeparator + entry.name;
+        const bool isFolder = entry.attributes & platform::attributeFolder;
+        const bool isLink = entry.attributes & platform::attributeLink;
+        if (isHostileName(entry.name)) {
+            setCurrentError(u"(KVT-CP-4)", "'" + platform::toUtf8(entry.name) +
+                                               "' is no name the other side can use; it was not copied.\n");
+            logCopy(from, to, false);
+            walk.anyFailed = true;
+        } else if (isFolder && !isLink) {
+            const bool copied = copyTree(from, to, walk);
+            logCopy(from, to, copied);
+            walk.anyFailed |= !copied;
+        } else if (!isFolder || !fromDevice) {
+            copyTreeFile(from, to, walk);
+        }
+    }
+    return !walk.anyFailed;
+}
+
+}  // namespace
+
+void setCopyLogHook(CopyLogHook hook) { copyLogHook.store(hook); }
+
+int remoteDeleteFile(std::u16string_view path) {
+    return runOnPath(path, ftp::deleteFile, ftp::maxFilePathLength, u"(KVT-DF-1)");
+}
+
+int remoteRemoveFolder(std::u16string_view path) {
+    return runOnPath(path, ftp::removeFolder, ftp::maxFolderPathLength, u"(KVT-RF-1)");
+}
+
+int remoteCreateFolder(std::u16string_view path) {
+    return runOnPath(path, ftp::makeFolder, ftp::maxFolderPathLength, u"(KVT-CF-1)");
+}
+
+int remoteCopyFile(std::u16string_view source, std::u16string_view destination, int) {
+    PlaceUse use = usePlace(currentIndex());
+    if (!ensureConnected(use)) return failed();
+    const bool fromDevice = isDevicePath(source);
+    const bool toDevice = isDevicePath(destination);
+    if (fromDevice && toDevice) {
+        setError(*use.place, u"(KVT-CF-1)", "Both paths are on the device; the Device view copies them.\n");
+        return failed();
+    }
+    if (!fromDevice && !toDevice) return copyWithinServer(use, source, destination);
+    if (fromDevice) return transferOnOwnSession(use, true, devicePart(source), destination);
+    return transferOnOwnSession(use, false, devicePart(destination), source);
+}
+
+int remoteMove(std::u16string_view source, std::u16string_view destination) {
+    constexpr std::u16string_view tag = u"(KVT-MF-1)";
+    if (isServerPath(source) && isServerPath(destination)) {
+        PlaceUse use = usePlace(currentIndex());
+        if (!ensureConnected(use)) return failed();
+        FtpPlace& place = *use.place;
+        const std::optional<std::string> from = serverPath(place, source, ftp::maxFilePathLength, tag);
+        const std::optional<std::string> to = serverPath(place, destination, ftp::maxFilePathLength, tag);
+        if (!from || !to) return failed();
+        if (ftp::renamePath(*place.session, *from, *to)) return 1;
+        setError(place, tag, failureText(*place.session));
+        return failed();
+    }
+    // The source goes only once its copy exists.
+    if (!remoteCopyFile(source, destination, 1)) {
+        setCurrentTag(tag);
+        return failed();
+    }
+    if (isDevicePath(source)) platform::deleteFile(devicePart(source));
+    else remoteDeleteFile(source);
+    return 1;
+}
+
+int remoteCopyFolder(std::u16string_view source, std::u16string_view destination, int failIfExists) {
+    // A row's folder may come with its separator; each entry adds one of its own.
+    const auto trimmed = [](std::u16string_view path) {
+        while (!path.empty() && (path.back() == u'/' || path.back() == u'\\')) path.remove_suffix(1);
+        return path;
+    };
+    if (!copyTree(trimmed(source), trimmed(destination), FolderCopy{.failIfExists = failIfExists != 0}))
+        return failed();
+    return 1;
+}
+
+int remoteGetAttributes(std::u16string_view path, int, platform::FileAttributeData& data) {
+    platform::FindData found{};
+    const platform::FindHandle handle = remoteFindFirst(path, found);
+    if (handle == platform::invalidFindHandle) {
+        setCurrentTag(u"(KVT-FAE-1)");
+        return failed();
+    }
+    remoteFindClose(handle);
+    data.attributes = found.attributes;
+    data.creationTime = found.creationTime;
+    data.lastAccessTime = found.lastAccessTime;
+    data.lastWriteTime = found.lastWriteTime;
+    data.sizeHigh = found.sizeHigh;
+    data.sizeLow = found.sizeLow;
+    return 1;
+}
+
+int showRemoteError(std::u16string_view caption) {
+    std::u16string text;
+    {
+        const PlaceUse use = usePlace(errorPlaceIndex());
+        if (!use.place) return -1;
+        const FtpPlace& place = *use.place;
+        text = u"An error ocured with '" + std::u16string(platform::boundedView(place.name, platform::maxPath)) +
+               u"'.\r\r" + std::u16string(caption) + u" " + place.errorTag + u"\rDescription:\r" +
+               platform::toUtf16(place.errorText);
+    }
+    text.resize(std::min(text.size(), maxMessageLength));
+    // The box waits for the user with no place locked.
+    platform::messageBeep(platform::MessageBoxIcon::hand);
+    return static_cast<int>(platform::messageBox(platform::getForegroundWindow(), text, u"Ftp Error",
+                                                 platform::MessageBoxButtons::ok, platform::MessageBoxIcon::hand));
+}
+
+std::u16string remoteLastErrorText() {
+    const PlaceUse use = usePlace(errorPlaceIndex());
+    if (!use.place || use.place->errorTag.empty()) return {};
+    std::u16string text = use.place->errorTag + u" " + platform::toUtf16(use.place->errorText);
+    text.resize(std::min(text.size(), maxMessageLength));
+    return text;
+}
+
+void bindRemoteFiles(explorer::ViewProvider& view) {
+    view.Move = remoteMove;
+    view.DeleteFile = remoteDeleteFile;
+    view.RemoveFolder = remoteRemoveFolder;
+    view.CopyFile = remoteCopyFile;
+    view.CopyFolder = remoteCopyFolder;
+    view.GetAttributes = remoteGetAttributes;
+    view.CreateFolder = remoteCreateFolder;
+    view.ShowError = showRemoteError;
+    view.GetLastErrorText = remoteLastErrorText;
+}
+
+}  // namespace remote

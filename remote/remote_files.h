@@ -1,0 +1,48 @@
+// The Remote view's file operations on the current place: copy (download and upload on
+// a session of their own, a copy within the server over two sessions), move and rename,
+// delete, new and removed folders, the recursive folder copy, the attribute query, and
+// the "Ftp Error" box with the place's error tag and text.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+#include "explorer/provider.h"
+#include "platform/files.h"
+
+namespace remote {
+
+// A phone path inside a remote operation: "file://" followed by the device path.
+inline constexpr std::u16string_view devicePrefix = u"file://";
+
+// Where the recursive copy logs each file and folder it handled. The queue sets it;
+// null logs nothing. Any thread.
+enum class CopyLogList { successful, failed };
+using CopyLogHook = void (*)(int kind, std::u16string_view source, std::u16string_view destination, CopyLogList list);
+void setCopyLogHook(CopyLogHook hook);
+
+// Each operation returns non-zero for success; a failure leaves the current place's
+// error tag and text (and a last error) for ShowError and GetLastErrorText. Any thread;
+// the caller holds no place's lock and no open remote listing.
+int remoteMove(std::u16string_view source, std::u16string_view destination);
+int remoteDeleteFile(std::u16string_view path);
+int remoteRemoveFolder(std::u16string_view path);
+int remoteCreateFolder(std::u16string_view path);
+// An existing target is replaced: `failIfExists` has no effect here.
+int remoteCopyFile(std::u16string_view source, std::u16string_view destination, int failIfExists);
+// Copies a folder tree between the server and the device, either way. Every entry is
+// tried; 0 when one of them failed or could not be named safely on the other side.
+int remoteCopyFolder(std::u16string_view source, std::u16string_view destination, int failIfExists);
+// The first entry listed in the folder `path`.
+int remoteGetAttributes(std::u16string_view path, int informationLevel, platform::FileAttributeData& data);
+
+// The "Ftp Error" box for the current place (else place 0) under `caption`; -1 without
+// a box when there is no place. Any thread: the UI thread shows it.
+int showRemoteError(std::u16string_view caption);
+// "TAG TEXT" of the current place (else place 0); empty when it has no error. Any thread.
+std::u16string remoteLastErrorText();
+
+// Binds the operations above into the Remote view's provider.
+void bindRemoteFiles(explorer::ViewProvider& view);
+
+}  // namespace remote

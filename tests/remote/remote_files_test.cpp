@@ -1,0 +1,327 @@
+// The Remote view's file operations: the exact conversations of the edge cases with a
+// scripted server (copies on connections of their own, the copy within the server over
+// two, the folder copy's listing and names), the error box, and whole copies, moves and
+// deletes against real servers on loopback, compared byte for byte.
+#include "remote/remote_files.h"
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "explorer/folder_walk.h"
+#include "platform/text.h"
+#include "platform/window/message_box.h"
+#include "remote/connect.h"
+#include "remote/places.h"
+#include "remote/remote_listing.h"
+#include "tests/support/real_ftp_server.h"
+#include "tests/support/scoped_variable.h"
+#include "tests/support/scripted_ftp_server.h"
+#include "tests/support/temporary_folder.h"
+#include "tests/support/view_fixtures.h"
+
+namespace {
+
+using platform::toUtf16;
+using platform::toUtf8;
+using namespace test_support;
+using Script = std::vector<ScriptStep>;
+
+Script operator+(Script first, const Script& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+const Script login = {send("220 hello\r\n"), expect("USER anonymous"), send("230 in\r\n")};
+const Script probe = {expect("NOOP"), send("200 ok\r\n")};
+const Script bye = {expect("QUIT")};  // the place is dropped at the end
+
+// A download (its probe of the place aside) on connection number `earlier` + 1 of its own, then back to the place's.
+Script download(const std::string& path, const std::string& bytes, int earlier,
+                const std::string& finalReply = "226 done\r\n") {
+    const bool fails = finalReply[0] != '2';
+    Script steps = Script{acceptControl()} + login + probe + Script{expect("TYPE I"), send("200 ok\r\n"),
+                                                                    expect("PASV"),   replyPassive(),
+                                                                    acceptData(),     expect("RETR " + path)};
+    if (fails) steps = steps + Script{send(finalReply), closeData()};
+    else steps = steps + Script{send("150 here\r\n"), sendData(bytes), closeData(), send(finalReply)};
+    return steps + Script{expect("QUIT")} + (fails ? Script{} : Script{send("221 bye\r\n")}) +
+           Script{useControl(earlier)};
+}
+
+// The listing of `folder` on the place's connection.
+Script listing(const std::string& folder, const std::string& lines) {
+    return {expect("CWD " + folder), send("250 ok\r\n"), expect("TYPE A"), send("200 ok\r\n"),
+            expect("PASV"),          replyPassive(),     acceptData(),     expect("LIST -aL"),
+            send("150 here\r\n"),    sendData(lines),    closeData(),      send("226 done\r\n"),
+            expect("CWD /"),         send("250 ok\r\n")};
+}
+
+std::string unixLine(char type, const std::string& name) {
+    return std::string(1, type) + "rw-r--r-- 1 me us 5 Jan  1  2000 " + name + "\r\n";
+}
+
+std::vector<std::string> copyLog;
+void recordCopy(int kind, std::u16string_view source, std::u16string_view destination, remote::CopyLogList list) {
+    copyLog.push_back(std::to_string(kind) + (list == remote::CopyLogList::successful ? " ok " : " failed ") +
+                      toUtf8(source) + " -> " + toUtf8(destination));
+}
+
+class RemoteFiles : public ::testing::Test {
+protected:
+    void SetUp() override {
+        remote::startNetworkClock();
+        remote::bindRemoteListing(explorer::remoteProvider);
+        remote::bindRemoteFiles(explorer::remoteProvider);
+        explorer::remoteProvider.filterIndex = 0;
+        copyLog.clear();
+        remote::setCopyLogHook(recordCopy);
+    }
+    void TearDown() override {
+        remote::setCopyLogHook(nullptr);
+        remote::shutdownRemote();
+        remote::removeListingCache();
+    }
+
+    static void addPlace(const std::string& address, const std::string& user = "anonymous",
+                         const std::string& password = "", std::uint8_t passive = 1) {
+        const int index = remote::placeCount();
+        remote::PlaceDialogData data = *remote::placeDialogData(index, {});
+        const std::size_t colon = address.rfind(':');
+        platform::copyBounded(data.host, 128, toUtf16(address.substr(0, colon)));
+        data.port = std::uint32_t(std::stoul(address.substr(colon + 1)));
+        platform::copyBounded(data.userName, 64, toUtf16(user));
+        platform::copyBounded(data.password, 64, toUtf16(password));
+        data.passive = passive;
+        ASSERT_EQ(remote::applyPlaceDialogData(index, data), 1);
+    }
+    static std::string lastError() { return toUtf8(remote::remoteLastErrorText()); }
+    static bool placeConnected() {
+        const remote::PlaceUse use = remote::usePlace(0);
+        return use.place->session && remote::sessionIsOpen(*use.place->session);
+    }
+
+    ScopedVariable timeZone{"TZ", "UTC"};
+    TemporaryFolder cacheHome;
+    ScopedVariable cacheVariable{"XDG_CACHE_HOME", cacheHome.path()};
+    TemporaryRegistry registry;
+    DeviceRoot device;
+};
+
+// Operations on one path or two: each case's whole conversation, result and error.
+TEST_F(RemoteFiles, EachOperationSaysExactlyWhatItShould) {
+    struct Case {
+        const char* what;
+        Script script;
+        std::function<int()> run;
+        int result;
+        std::string error;
+    };
+    const Case cases[] = {
+        {"a rename is RNFR and RNTO only",
+         login + Script{expect("RNFR /a"), send("350 go on\r\n"), expect("RNTO /b"), send("250 done\r\n")} + bye,
+         [] { return remote::remoteMove(u"/a", u"\\b"); }, 1, ""},
+        {"a refused rename sends no RNTO", login + Script{expect("RNFR /a"), send("550 no such\r\n")} + bye,
+         [] { return remote::remoteMove(u"/a", u"/b"); }, 0, "(KVT-MF-1) 550 no such\n"},
+        {"a refused delete keeps the reply", login + Script{expect("DELE /x"), send("550 denied\r\n")} + bye,
+         [] { return remote::remoteDeleteFile(u"/x"); }, 0, "(KVT-DF-1) 550 denied\n"},
+        {"a path the engine would refuse fails before it is sent", login + bye,
+         [] { return remote::remoteCreateFolder(u"/" + std::u16string(250, u'd')); }, 0,
+         "(KVT-CF-1) The path is too long for the server: 251 bytes, at most 250.\n"},
+        {"a download goes over a connection of its own", login + download("/pub/a.txt", "hello", 0) + bye,
+         [] { return remote::remoteCopyFile(u"/pub/a.txt", u"file://\\a.txt", 0); }, 1, ""},
+        {"a failed download leaves the device's file as it was",
+         login + download("/pub/old.txt", "", 0, "550 gone\r\n") + bye,
+         [] { return remote::remoteCopyFile(u"/pub/old.txt", u"file://\\old.txt", 0); }, 0, "(KVT-CF-2) 550 gone\n"},
+        {"a copy within the server uses a second connection; its failure is an Fxp Error",
+         login + Script{acceptControl()} + login +
+             Script{expect("TYPE I"),        send("200 ok\r\n"),
+                    useControl(0),           expect("TYPE I"),
+                    send("200 ok\r\n"),      useControl(0),
+                    expect("PASV"),          send("227 Entering Passive Mode (127,0,0,1,4,1).\r\n"),
+                    useControl(0),           expect("PORT 127,0,0,1,4,1"),
+                    send("200 ok\r\n"),      expect("RETR /a"),
+                    send("150 sending\r\n"), useControl(0),
+                    expect("STOR /b"),       send("553 refused\r\n"),
+                    expect("PASV"),          send("227 Entering Passive Mode (127,0,0,1,4,2).\r\n"),
+                    useControl(0),           send("426 aborted\r\n"),
+                    expect("QUIT"),          useControl(0),
+                    expect("QUIT")},
+         [] { return remote::remoteCopyFile(u"/a", u"/b", 0); }, 0, "(KVT-CF-3) Fxp Error"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        device.file("old.txt", "kept");
+        ScriptedFtpServer server(test.script);
+        addPlace(server.address());
+        EXPECT_EQ(test.run(), test.result);
+        EXPECT_EQ(lastError(), test.error);
+        remote::removePlace(0);
+        EXPECT_EQ(server.finish(), "");
+    }
+    EXPECT_EQ(device.read("a.txt"), "hello");
+    EXPECT_EQ(device.read("old.txt"), "kept");
+}
+
+// A download leaves the place's own connection open for browsing.
+TEST_F(RemoteFiles, ADownloadLeavesThePlaceConnected) {
+    ScriptedFtpServer server(login + download("/a", "x", 0) + Script{expect("QUIT")});
+    addPlace(server.address());
+    ASSERT_EQ(remote::remoteCopyFile(u"/a", u"file://\\a", 0), 1) << lastError();
+    EXPECT_TRUE(placeConnected());
+    remote::removePlace(0);
+    EXPECT_EQ(server.finish(), "");
+}
+
+// A server's folder: "." and ".." are no entries, a first sub-folder does not hide the
+// later entries, a name holding a line break is never made on the device, and one
+// failing file fails the copy while the others arrive.
+TEST_F(RemoteFiles, AFolderFromTheServerCopiesEveryNameableEntry) {
+    const std::string top = unixLine('d', ".") + unixLine('d', "..") + unixLine('d', "sub") + unixLine('-', "a") +
+                            unixLine('-', "bad\x01name") + unixLine('-', "b");
+    ScriptedFtpServer server(login + listing("/src/", top) + probe + listing("/src/sub/", unixLine('-', "c")) + probe +
+                             download("/src/sub/c", "ccc", 0) + probe + download("/src/a", "aaa", 1) + probe +
+                             download("/src/b", "", 2, "550 unreadable\r\n") + Script{expect("QUIT")});
+    addPlace(server.address());
+    EXPECT_EQ(remote::remoteCopyFolder(u"/src/", u"file://\\dst", 0), 0);
+    EXPECT_EQ(lastError(), "(KVT-CP-4) 550 unreadable\n");
+    remote::removePlace(0);
+    EXPECT_EQ(server.finish(), "");
+    EXPECT_EQ(device.read("dst/sub/c"), "ccc");
+    EXPECT_EQ(device.read("dst/a"), "aaa");
+    std::vector<std::string> left;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(device.at("dst")))
+        left.push_back(entry.path().filename().string());
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::string>{"a", "c", "sub"}));
+    EXPECT_EQ(copyLog, (std::vector<std::string>{
+                           "1 ok /src/sub/c -> file://\\dst\\sub\\c",
+                           "1 ok /src/sub -> file://\\dst\\sub",
+                           "1 ok /src/a -> file://\\dst\\a",
+                           "1 failed /src/bad\x01name -> file://\\dst\\bad\x01name",
+                           "1 failed /src/b -> file://\\dst\\b",
+                       }));
+}
+
+// A folder that exists on the server (MKD 550) is copied into.
+TEST_F(RemoteFiles, AFolderCopyGoesIntoAnExistingServerFolder) {
+    device.file("src/one", "1");
+    ScriptedFtpServer server(login + Script{expect("MKD /dst"), send("550 exists\r\n")} + probe +
+                             Script{acceptControl()} + login + probe +
+                             Script{expect("TYPE I"), send("200 ok\r\n"), expect("PASV"), replyPassive(), acceptData(),
+                                    expect("STOR /dst/one"), send("150 go\r\n"), receiveData(), send("226 done\r\n"),
+                                    expect("QUIT"), send("221 bye\r\n"), useControl(0), expect("QUIT")});
+    addPlace(server.address());
+    EXPECT_EQ(remote::remoteCopyFolder(u"file://\\src", u"/dst", 1), 1) << lastError();
+    remote::removePlace(0);
+    EXPECT_EQ(server.finish(), "");
+    EXPECT_EQ(server.uploaded(), "1");
+}
+
+TEST_F(RemoteFiles, TheErrorBoxNamesThePlaceTheCaptionAndTheFailure) {
+    EXPECT_EQ(remote::showRemoteError(u"Delete Error"), -1);
+    EXPECT_EQ(lastError(), "");
+
+    addPlace("127.0.0.1:1");
+    {
+        remote::PlaceUse use = remote::usePlace(0);
+        use.place->errorTag = u"(KVT-DF-1)";
+        use.place->errorText = "550 denied";
+    }
+    HeadlessScreen screen(60, 14);
+    std::string shown;
+    screen.terminal.atIdle([&] { shown = screen.terminal.screenText(); });
+    screen.terminal.pressKey(platform::Key::leftSoft);
+    EXPECT_EQ(remote::showRemoteError(u"Delete Error"), int(platform::MessageBoxResult::ok));
+    EXPECT_EQ(shown,
+              " Farlink\n"
+              " +- Ftp Error --------------------------------------------+\n"
+              " |                                                        |\n"
+              " | (x) An error ocured with 'My ftp.example.com           |\n"
+              " |     Connection'.                                       |\n"
+              " |                                                        |\n"
+              " |     Delete Error (KVT-DF-1)                            |\n"
+              " |     Description:                                       |\n"
+              " |     550 denied                                         |\n"
+              " |                                                        |\n"
+              " +--------------------------------------------------------+\n"
+              "\n"
+              "\n"
+              " OK");
+    EXPECT_EQ(lastError(), "(KVT-DF-1) 550 denied");
+}
+
+struct RealSetup {
+    const char* name;
+    FtpServerKind kind;
+    std::uint8_t passive;
+};
+
+class RealServerFiles : public RemoteFiles, public ::testing::WithParamInterface<RealSetup> {};
+
+std::string treeOf(const std::string& root) {
+    std::vector<std::string> lines;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        const std::string relative = std::filesystem::relative(entry.path(), root).string();
+        lines.push_back(entry.is_directory() ? relative + "/" : relative + " " + readFile(entry.path().string()));
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return text;
+}
+
+TEST_P(RealServerFiles, CopiesMovesAndDeletesArriveWhole) {
+    TemporaryFolder root;
+    RealFtpServer server(GetParam().kind, root.path());
+    ASSERT_EQ(server.error(), "");
+    addPlace(server.address(), server.user(), server.password(), GetParam().passive);
+    const auto remotePath = [&](const std::string& name) { return toUtf16(server.remotePath(name)); };
+
+    std::string big(1024 * 1024 + 7, '\0');
+    for (std::size_t i = 0; i < big.size(); ++i) big[i] = char(i * 7919 % 251);
+    device.file("big.bin", big);
+    ASSERT_EQ(remote::remoteCopyFile(u"file://\\big.bin", remotePath("big.bin"), 0), 1) << lastError();
+    EXPECT_EQ(readFile(server.hostPath("big.bin")), big);
+    ASSERT_EQ(remote::remoteCopyFile(remotePath("big.bin"), u"file://\\back.bin", 0), 1) << lastError();
+    EXPECT_EQ(device.read("back.bin"), big);
+    EXPECT_TRUE(placeConnected());
+
+    ASSERT_EQ(remote::remoteCopyFile(remotePath("big.bin"), remotePath("copy.bin"), 0), 1) << lastError();
+    EXPECT_EQ(readFile(server.hostPath("copy.bin")), big);
+    ASSERT_EQ(remote::remoteMove(remotePath("copy.bin"), remotePath("renamed.bin")), 1) << lastError();
+    EXPECT_FALSE(std::filesystem::exists(server.hostPath("copy.bin")));
+    EXPECT_TRUE(std::filesystem::exists(server.hostPath("renamed.bin")));
+
+    device.file("moved.txt", "moved");
+    ASSERT_EQ(remote::remoteMove(u"file://\\moved.txt", remotePath("moved.txt")), 1) << lastError();
+    EXPECT_EQ(readFile(server.hostPath("moved.txt")), "moved");
+    EXPECT_FALSE(std::filesystem::exists(device.at("moved.txt")));
+
+    device.file("tree/sub/deep/one", "1");
+    device.file("tree/sub/two", "22");
+    device.file("tree/three", "333");
+    device.folder("tree/empty");
+    ASSERT_EQ(remote::remoteCopyFolder(u"file://\\tree", remotePath("tree"), 0), 1) << lastError();
+    EXPECT_EQ(treeOf(server.hostPath("tree")), treeOf(device.at("tree")));
+    ASSERT_EQ(remote::remoteCopyFolder(remotePath("tree"), u"file://\\again", 0), 1) << lastError();
+    EXPECT_EQ(treeOf(device.at("again")), treeOf(device.at("tree")));
+
+    std::u16string folder = remotePath("tree");
+    EXPECT_TRUE(explorer::deleteTree(explorer::remoteProvider, folder)) << lastError();
+    EXPECT_FALSE(std::filesystem::exists(server.hostPath("tree")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, RealServerFiles,
+                         ::testing::Values(RealSetup{"PyftpdlibPassive", FtpServerKind::Pyftpdlib, 1},
+                                           RealSetup{"VsftpdActive", FtpServerKind::Vsftpd, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+}  // namespace
