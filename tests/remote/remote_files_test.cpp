@@ -163,11 +163,11 @@ TEST_F(RemoteFiles, EachOperationSaysExactlyWhatItShould) {
         addPlace(server.address());
         EXPECT_EQ(test.run(), test.result);
         EXPECT_EQ(lastError(), test.error);
+        EXPECT_EQ(device.read("old.txt"), "kept");
         remote::removePlace(0);
         EXPECT_EQ(server.finish(), "");
     }
     EXPECT_EQ(device.read("a.txt"), "hello");
-    EXPECT_EQ(device.read("old.txt"), "kept");
 }
 
 // A download leaves the place's own connection open for browsing.
