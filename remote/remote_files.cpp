@@ -173,7 +173,11 @@ int copyWithinServer(PlaceUse& use, std::u16string_view source, std::u16string_v
     const std::optional<std::string> to = serverPath(place, destination, maxTransferPathLength, tag);
     if (!from || !to) return failed();
     PlaceSession target = newSession();
-    if (connectPlace(place, *target) && ftp::serverToServer(*place.session, *target, *from, *to, 'I', 0)) {
+    // The source takes the passive side, so the target's STOR goes out first and the
+    // target, connecting out, waits for the data. With the target passive the source
+    // would send at its RETR, before the target has its STOR, and a server that closes
+    // a data connection that nothing waits for yet (pyftpdlib) loses the copy.
+    if (connectPlace(place, *target) && ftp::serverToServer(*place.session, *target, *from, *to, 'I', 1)) {
         ftp::quit(*target, 0);
         return 1;
     }
