@@ -461,10 +461,13 @@ std::uintptr_t remoteFileInfo(std::u16string_view path, std::uint32_t attributes
     // Always from the name and the attributes: asked about "the object itself", the shell
     // would describe a device file that happens to have the server path's name (and a
     // remote folder would get no folder icon).
+    // The marker comes only with folders (the listing's entries that may be folders, and
+    // the list's folder rows, which ask with the marker alone).
     flags |= platform::shellUseFileAttributes;
+    if (attributes & remoteMarker) attributes = (attributes & ~remoteMarker) | platform::attributeFolder;
     std::u16string devicePath(path.substr(0, platform::maxPath - 1));
     std::replace(devicePath.begin(), devicePath.end(), u'/', u'\\');
-    const std::uintptr_t result = platform::getFileInfo(devicePath, attributes & ~remoteMarker, info, flags);
+    const std::uintptr_t result = platform::getFileInfo(devicePath, attributes, info, flags);
     // A name under the root that begins with a dot ("\..", "\.profile") is its own
     // display name: it has no extension to drop. The answer comes from the name alone,
     // never from a local file of that name.
