@@ -50,6 +50,7 @@ struct FocusedRow {
     std::u16string path;
     std::u16string displayName;
     bool isFolder = false;
+    std::uint32_t attributes = 0;  // as the row's listing gave them
     // The parent row ("..", also ".. (No Files)") stands for the folder above, not an entry.
     bool isParent() const { return displayName == u".." || displayName.starts_with(u".. "); }
 };
@@ -60,7 +61,7 @@ std::optional<FocusedRow> focusedRow() {
     if (!row) return std::nullopt;
     return FocusedRow{std::u16string(platform::boundedView(row->path, std::size(row->path))),
                       std::u16string(platform::boundedView(row->displayName, std::size(row->displayName))),
-                      index < explorer::folderRowCount()};
+                      index < explorer::folderRowCount(), row->attributes};
 }
 
 // The commands whose views and operations come with later versions.
@@ -166,18 +167,15 @@ void deleteFocused() {
         refresh();
         return;
     }
-    const std::uint32_t code = platform::lastError();
-    if (code == platform::errorDirectoryNotEmpty) {
+    // A link to a folder is removed as a file and never emptied. Any other refusal asks
+    // about the whole tree: a server's refusal of a folder that is not empty carries no
+    // code of its own.
+    if (!(row->attributes & platform::attributeLink)) {
         postCommand(commandDeleteTree);
         return;
     }
-    // A link to a folder is removed as a file.
-    if (view().DeleteFile(row->path)) {
-        refresh();
-        return;
-    }
-    platform::setLastError(code);
-    view().ShowError(u"Delete Error");
+    if (view().DeleteFile(row->path)) refresh();
+    else view().ShowError(u"Delete Error");
 }
 
 void deleteFocusedTree() {
@@ -190,7 +188,7 @@ void deleteFocusedTree() {
                              platform::MessageBoxIcon::question) != platform::MessageBoxResult::yes) {
         return;
     }
-    if (explorer::deleteTree(view(), row->path)) refresh();
+    if (explorer::deleteTree(view(), row->path, row->attributes)) refresh();
     else view().ShowError(u"Delete Error");
 }
 

@@ -114,12 +114,8 @@ bool firstVisit(VisitedFolders& visited, const platform::FindData& folder) {
     return visited.seen.emplace(folder.volumeId, folder.fileId).second;
 }
 
-bool deleteTree(const ViewProvider& view, std::u16string_view folder) {
-    // A link to a folder goes as a link, whatever its row looked like.
-    platform::FileAttributeData top{};
-    if (view.GetAttributes(folder, 0, top) && (top.attributes & platform::attributeLink)) {
-        return view.DeleteFile(folder) != 0;
-    }
+bool deleteTree(const ViewProvider& view, std::u16string_view folder, std::uint32_t rowAttributes) {
+    if (rowAttributes & platform::attributeLink) return view.DeleteFile(folder) != 0;
     VisitedFolders visited;
     return deleteTreeWalk(view, folder, visited);
 }

@@ -70,9 +70,9 @@ void selectNewRow(int listIndex, Selection selection, Progress& progress) {
 }
 
 void showFolderRow(const Listing& listing, std::u16string_view path, std::uint64_t size, platform::FileTime time,
-                   Progress& progress) {
+                   std::uint32_t attributes, Progress& progress) {
     Selection selection;
-    const int index = addFolderRow(listing, path, size, time, selection);
+    const int index = addFolderRow(listing, path, size, time, attributes, selection);
     if (index < 0) return;
     selectNewRow(index, selection, progress);
     const int folders = folderRowCount();
@@ -80,9 +80,9 @@ void showFolderRow(const Listing& listing, std::u16string_view path, std::uint64
 }
 
 void showFileRow(const Listing& listing, std::u16string_view path, std::uint64_t size, platform::FileTime time,
-                 Progress& progress) {
+                 std::uint32_t attributes, Progress& progress) {
     Selection selection;
-    const int index = addFileRow(listing, path, size, time, selection);
+    const int index = addFileRow(listing, path, size, time, attributes, selection);
     if (index < 0) return;
     if (selection == Selection::rememberedRow) progress.selectedFileRow = fileRowCount() - 1;
     selectNewRow(index, selection, progress);
@@ -98,7 +98,7 @@ void showFileRow(const Listing& listing, std::u16string_view path, std::uint64_t
 // the parent row away from the top, otherwise a row that names the folder's "..".
 void showTextRow(const Listing& listing, const std::u16string& folder, std::u16string_view text, Progress& progress) {
     if (folderRowCount() == 0) {
-        showFolderRow(listing, folder + u"..", 0, {}, progress);
+        showFolderRow(listing, folder + u"..", 0, {}, 0, progress);
         progress.parentRow = true;
     }
     setFolderRowText(0, text);
@@ -109,7 +109,7 @@ enum class Outcome { listed, failed, aborted };
 void showParentRow(const Request& request, Progress& progress) {
     const std::u16string& folder = request.folder;
     if (folder.size() <= 1 || !request.listing.view.showParent) return;
-    showFolderRow(request.listing, folder.substr(0, platform::maxPath - 3) + u"..", 0, {}, progress);
+    showFolderRow(request.listing, folder.substr(0, platform::maxPath - 3) + u"..", 0, {}, 0, progress);
     progress.parentRow = true;
 }
 
@@ -127,9 +127,9 @@ Outcome populateFolder(const Request& request, Progress& progress) {
         }
         const std::uint64_t size = (std::uint64_t(entry.data.sizeHigh) << 32) | entry.data.sizeLow;
         if (entry.isFolder()) {
-            showFolderRow(listing, entry.path, size, entry.data.lastWriteTime, progress);
+            showFolderRow(listing, entry.path, size, entry.data.lastWriteTime, entry.data.attributes, progress);
         } else {
-            showFileRow(listing, entry.path, size, entry.data.lastWriteTime, progress);
+            showFileRow(listing, entry.path, size, entry.data.lastWriteTime, entry.data.attributes, progress);
         }
         return true;
     });

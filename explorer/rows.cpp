@@ -24,7 +24,7 @@ std::u16string remembered;  // guarded by rememberedLock
 
 // Steps of a row fill after the abort check.
 Selection fillRow(const Listing& listing, ExplorerItem& row, std::u16string_view path, std::uint64_t size,
-                  platform::FileTime lastWrite, bool isFolder) {
+                  platform::FileTime lastWrite, std::uint32_t attributes, bool isFolder) {
     const std::u16string displayName = lookUpIcons(listing, path, isFolder, row);
     platform::copyBounded(row.path, platform::maxPath, path);
     // The shell drops a file's extension from its display name; with extensions shown
@@ -35,6 +35,7 @@ Selection fillRow(const Listing& listing, ExplorerItem& row, std::u16string_view
     platform::copyBounded(row.displayName, platform::maxPath, shown);
     row.size = size;
     row.lastWrite = lastWrite;
+    row.attributes = attributes;
     const bool first = folderCount.load(std::memory_order_relaxed) + fileCount.load(std::memory_order_relaxed) == 0;
     if (!listing.rememberedPath.empty() && path == listing.rememberedPath) return Selection::rememberedRow;
     return first ? Selection::firstRow : Selection::none;
@@ -75,22 +76,22 @@ const ExplorerItem* rowByListIndex(int index) {
 }
 
 int addFolderRow(const Listing& listing, std::u16string_view path, std::uint64_t size, platform::FileTime lastWrite,
-                 Selection& selection) {
+                 std::uint32_t attributes, Selection& selection) {
     selection = Selection::none;
     const int index = folderCount.load(std::memory_order_relaxed);
     if (index >= maxFolderRows || abortPopulation.load()) return -1;
-    selection = fillRow(listing, folderRows[index], path, size, lastWrite, true);
+    selection = fillRow(listing, folderRows[index], path, size, lastWrite, attributes, true);
     folderCount.store(index + 1, std::memory_order_release);
     return index;
 }
 
 int addFileRow(const Listing& listing, std::u16string_view path, std::uint64_t size, platform::FileTime lastWrite,
-               Selection& selection) {
+               std::uint32_t attributes, Selection& selection) {
     selection = Selection::none;
     const int tableIndex = fileCount.load(std::memory_order_relaxed);
     if (tableIndex >= maxFileRows || abortPopulation.load()) return -1;
     ExplorerItem& row = fileRows[tableIndex];
-    selection = fillRow(listing, row, path, size, lastWrite, false);
+    selection = fillRow(listing, row, path, size, lastWrite, attributes, false);
     const int position = sortedPosition(listing, row);
     for (int p = tableIndex; p > position; --p) {
         fileOrder[p].store(fileOrder[p - 1].load(std::memory_order_relaxed), std::memory_order_release);

@@ -21,6 +21,7 @@ struct ExplorerItem {
     char16_t displayName[platform::maxPath];  // the text shown
     std::uint64_t size;                       // 0 for the parent row
     platform::FileTime lastWrite;             // zero for the parent row
+    std::uint32_t attributes;                 // as the listing gave them; 0 for the parent row
     int iconIndex;                            // in the private image list
     int selectedIconIndex;                    // drawn while the row is selected or focused
 };
@@ -62,9 +63,9 @@ enum class Selection { none, firstRow, rememberedRow };
 // table is full (a 49th folder or a 1025th file is not shown) or the population was
 // aborted. Population thread.
 int addFolderRow(const Listing& listing, std::u16string_view path, std::uint64_t size, platform::FileTime lastWrite,
-                 Selection& selection);
+                 std::uint32_t attributes, Selection& selection);
 int addFileRow(const Listing& listing, std::u16string_view path, std::uint64_t size, platform::FileTime lastWrite,
-               Selection& selection);
+               std::uint32_t attributes, Selection& selection);
 
 // Replaces the display text of a published folder row. UI thread only: the display
 // callback reads rows there (see setFolderRowText).

@@ -12,6 +12,7 @@
 #include <mutex>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "explorer/icons.h"
 #include "explorer/population.h"
@@ -19,6 +20,7 @@
 #include "local/filters.h"
 #include "platform/errors.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 #include "platform/window/controls.h"
 #include "platform/window/headless_terminal.h"
 #include "platform/window/list_view.h"
@@ -28,6 +30,7 @@
 #include "resources/commands.h"
 #include "resources/menus.h"
 #include "tests/support/scoped_variable.h"
+#include "tests/support/scripted_ftp_server.h"
 #include "tests/support/view_fixtures.h"
 #include "ui/platform_type.h"
 
@@ -35,6 +38,43 @@ namespace {
 
 using platform::Key;
 using namespace resources;
+using test_support::expect;
+using test_support::ScriptStep;
+using test_support::send;
+using Script = std::vector<ScriptStep>;
+
+Script operator+(Script first, const Script& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+const Script login = {send("220 hello\r\n"), expect("USER anonymous"), send("230 in\r\n")};
+
+// The Remote view's listing of `folder` and the change back to "/".
+Script listing(const std::string& folder, const std::string& lines) {
+    using namespace test_support;
+    return {expect("CWD " + folder), send("250 ok\r\n"), expect("TYPE A"), send("200 ok\r\n"),
+            expect("PASV"),          replyPassive(),     acceptData(),     expect("LIST -aL"),
+            send("150 here\r\n"),    sendData(lines),    closeData(),      send("226 done\r\n"),
+            expect("CWD /"),         send("250 ok\r\n")};
+}
+
+std::string unixLine(char type, const std::string& name) {
+    return std::string(1, type) + "rwxr-xr-x 1 me us 5 Jan  1  2000 " + name + "\r\n";
+}
+
+// Saves a place for the server at "127.0.0.1:PORT", as the place dialog would.
+void savePlace(const std::string& address, const std::string& user = "anonymous", const std::string& password = "") {
+    const int index = remote::placeCount();
+    remote::PlaceDialogData data = *remote::placeDialogData(index, {});
+    const std::size_t colon = address.rfind(':');
+    platform::copyBounded(data.host, 128, platform::toUtf16(address.substr(0, colon)));
+    data.port = std::uint32_t(std::stoul(address.substr(colon + 1)));
+    platform::copyBounded(data.userName, 64, platform::toUtf16(user));
+    platform::copyBounded(data.password, 64, platform::toUtf16(password));
+    ASSERT_EQ(remote::applyPlaceDialogData(index, data), 1);
+    ASSERT_EQ(remote::savePlaces(), 1);
+}
 
 // The program on the headless screen: a device root of its own with a documents folder,
 // an empty registry, no desktop, and the main window as Farlink starts it.
@@ -406,6 +446,39 @@ TEST_F(MainWindow, DeletingTheParentRowBeepsAndAFolderThatIsNotEmptyAsksFirst) {
     EXPECT_FALSE(std::filesystem::exists(root.at("home/me/Projects")));
     EXPECT_EQ(root.read("elsewhere/keep.txt"), "mine") << "a link is removed, not followed";
     EXPECT_EQ(rows(), " [..] ..\n [T]  notes\n [H]  page\n [I]  photo\n");
+}
+
+// A server refuses to remove a folder that is not empty with words only: the question
+// comes all the same. A link to a folder goes as a link, never emptied through it.
+TEST_F(MainWindow, ARemoteFolderThatIsNotEmptyAsksFirstAndALinkGoesAsALink) {
+    const std::string root = unixLine('d', "full") + unixLine('l', "ln -> /keep");
+    // Each operation after the first listing probes the connection first.
+    const auto probed = [](Script steps) { return Script{expect("NOOP"), send("200 ok\r\n")} + steps; };
+    const auto reply = [&](const std::string& command, const std::string& words) {
+        return probed({expect(command), send(words + "\r\n")});
+    };
+    test_support::ScriptedFtpServer server(
+        login + listing("/", root) + reply("RMD /full", "550 Directory not empty.") +
+        probed(listing("/full/", unixLine('-', "a.txt") + unixLine('d', "sub"))) + reply("DELE /full/a.txt", "250 ok") +
+        probed(listing("/full/sub/", "")) + reply("RMD /full/sub", "250 ok") + reply("RMD /full", "250 ok") +
+        probed(listing("/", unixLine('l', "ln -> /keep"))) + reply("RMD /ln", "550 Not a directory.") +
+        reply("DELE /ln", "250 ok") + probed(listing("/", "")) + Script{expect("QUIT")});
+    savePlace(server.address());
+    start();
+    command(commandRemoteView);
+    EXPECT_EQ(rows(), " [D]  full\n [D]  ln\n");
+    std::string question;
+    terminal.pressKey(Key::del);
+    capture(question);
+    terminal.pressKey(Key::leftSoft);  // Yes
+    play();
+    EXPECT_NE(question.find("The folder '/full' is not empty"), std::string::npos) << question;
+    EXPECT_EQ(rows(), " [D]  ln\n");
+    terminal.pressKey(Key::del);
+    play();
+    EXPECT_EQ(rows(), " [..] .. (No Files)\n");
+    remote::shutdownRemote();
+    EXPECT_EQ(server.finish(), "");
 }
 
 TEST_F(MainWindow, NewFolderTakesTheFirstFreeName) {

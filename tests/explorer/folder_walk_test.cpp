@@ -125,7 +125,7 @@ TEST_F(FolderWalk, ATreeDeleteNeverGoesIntoALinkAndFailsWhenItsListingIsCutOff) 
         root.file("Projects/ro/c.txt");
         link(root.at("elsewhere"), "Projects/ro/link");
         faults = c.faults;
-        EXPECT_FALSE(deleteTree(faultyView(), u"\\Projects"));
+        EXPECT_FALSE(deleteTree(faultyView(), u"\\Projects", platform::attributeFolder));
         EXPECT_EQ(platform::lastError(), c.error);
         EXPECT_EQ(root.read("elsewhere/keep.txt"), "mine");
         EXPECT_TRUE(std::filesystem::exists(root.at("Projects")));
@@ -178,7 +178,7 @@ int nextListed(platform::FindData& data) {
     return 1;
 }
 
-TEST_F(FolderWalk, NamesThatAreNotOneNameOfTheFolderAreLeftOut) {
+TEST_F(FolderWalk, NamesThatAreNotOneNameOfTheFolderAreLeftOutAndALinkRowIsNotEntered) {
     listedNames = {u".", u"..", u"..\\..\\etc", u"a/b", u"", u"ok", std::u16string(300, u'n')};
     ViewProvider server = deviceProvider;
     server.FindFirst = [](std::u16string_view, platform::FindData& data) {
@@ -192,9 +192,15 @@ TEST_F(FolderWalk, NamesThatAreNotOneNameOfTheFolderAreLeftOut) {
         deletedPaths.emplace_back(path);
         return 1;
     };
-    EXPECT_FALSE(deleteTree(server, u"/f"));
+    EXPECT_FALSE(deleteTree(server, u"/f", platform::attributeFolder));
     EXPECT_EQ(deletedPaths, std::vector<std::u16string>{u"/f\\ok"});
     EXPECT_EQ(platform::lastError(), platform::errorFilenameTooLong);
+
+    // A row its listing marked as a link goes as a link: what the view lists under its
+    // path is the target's.
+    deletedPaths.clear();
+    EXPECT_TRUE(deleteTree(server, u"/ln", platform::attributeFolder | platform::attributeLink));
+    EXPECT_EQ(deletedPaths, std::vector<std::u16string>{u"/ln"});
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ std::vector<std::string> listed(const Listing& listing) {
     clearRows();
     for (const Entry& entry : entries) {
         Selection selection;
-        addFileRow(listing, u"\\d\\" + entry.name, entry.size, platform::toFileTime(entry.time), selection);
+        addFileRow(listing, u"\\d\\" + entry.name, entry.size, platform::toFileTime(entry.time), 0, selection);
     }
     std::vector<std::string> names;
     for (int i = 0; const ExplorerItem* row = rowByListIndex(i); ++i) names.push_back(toUtf8(row->displayName));

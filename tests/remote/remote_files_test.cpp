@@ -327,7 +327,7 @@ TEST_P(RealServerFiles, CopiesMovesAndDeletesArriveWhole) {
     EXPECT_EQ(treeOf(device.at("again")), treeOf(device.at("tree")));
 
     std::u16string folder = remotePath("tree");
-    EXPECT_TRUE(explorer::deleteTree(explorer::remoteProvider, folder)) << lastError();
+    EXPECT_TRUE(explorer::deleteTree(explorer::remoteProvider, folder, platform::attributeFolder)) << lastError();
     EXPECT_FALSE(std::filesystem::exists(server.hostPath("tree")));
 }
 
