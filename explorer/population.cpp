@@ -170,6 +170,11 @@ void populationBody() {
         request = latestRequest;
     }
     const Listing& listing = request.listing;
+    // The view's operations read this copy's settings, not the UI thread's record.
+    struct ThreadViewScope {
+        explicit ThreadViewScope(const ViewProvider& copy) { setThreadView(&copy); }
+        ~ThreadViewScope() { setThreadView(nullptr); }
+    } threadViewScope(listing.view);
     clearRows();
     setListItemCount(0, true);
     setMainTitle(composeTitle(listing, request.folder, 0, 0));

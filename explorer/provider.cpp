@@ -63,4 +63,15 @@ ViewProvider queueProvider = withSettings(503, 0, 0, 0);
 
 ViewProvider* currentProvider = &deviceProvider;
 
+namespace {
+thread_local const ViewProvider* viewOfThread = nullptr;
+}  // namespace
+
+void setThreadView(const ViewProvider* copy) { viewOfThread = copy; }
+
+const ViewProvider& threadView(const ViewProvider& view) {
+    // A view's operations are bound once at start-up: the same FindFirst is the same view.
+    return viewOfThread != nullptr && viewOfThread->FindFirst == view.FindFirst ? *viewOfThread : view;
+}
+
 }  // namespace explorer

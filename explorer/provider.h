@@ -97,4 +97,12 @@ extern ViewProvider queueProvider;
 // The view on screen; starts at the Device view. UI thread only.
 extern ViewProvider* currentProvider;
 
+// A thread that works on a copy of a view (a population's, taken when it was asked for)
+// names it for the length of its work, so that the view's own operations read the
+// settings of that copy (the Remote view's place index) rather than the record that the
+// UI thread changes meanwhile. Each thread has its own; null ends it. Any thread.
+void setThreadView(const ViewProvider* copy);
+// The calling thread's copy of `view` when it works on one of that view, else `view`.
+const ViewProvider& threadView(const ViewProvider& view);
+
 }  // namespace explorer

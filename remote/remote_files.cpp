@@ -33,7 +33,7 @@ constexpr int copyLogKind = 1;
 
 std::atomic<CopyLogHook> copyLogHook{nullptr};
 
-int currentIndex() { return int(explorer::remoteProvider.filterIndex); }
+int currentIndex() { return int(explorer::threadView(explorer::remoteProvider).filterIndex); }
 
 // The place whose error the box shows: the current one, else place 0.
 int errorPlaceIndex() { return placeAt(currentIndex()) ? currentIndex() : 0; }

@@ -321,13 +321,16 @@ std::vector<std::unique_ptr<Listing>>::iterator findListing(platform::FindHandle
                         [handle](const auto& listing) { return platform::FindHandle(listing.get()) == handle; });
 }
 
-int currentPlaceIndex() { return int(explorer::remoteProvider.filterIndex); }
+// The place a listing was asked for, or on the UI thread the selected one.
+int currentPlaceIndex() { return int(explorer::threadView(explorer::remoteProvider).filterIndex); }
 
 // The place whose folder is current: the selected one, else place 0 (the selection
-// then moves there), else none.
+// then moves there, unless a listing works on a copy of the view), else none.
 std::shared_ptr<FtpPlace> currentPlace() {
     if (std::shared_ptr<FtpPlace> place = placeAt(currentPlaceIndex())) return place;
-    explorer::remoteProvider.filterIndex = 0;
+    if (&explorer::threadView(explorer::remoteProvider) == &explorer::remoteProvider) {
+        explorer::remoteProvider.filterIndex = 0;
+    }
     return placeAt(0);
 }
 

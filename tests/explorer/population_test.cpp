@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <future>
 #include <vector>
 
 #include "explorer/icons.h"
@@ -247,6 +248,28 @@ TEST_F(FakePopulation, AListingThatFailsInTheMiddleShowsTheFailureAlone) {
     };
     ASSERT_TRUE(refresh());
     EXPECT_EQ(rows(), Rows{toUtf8(local::errorDescription(platform::errorAccessDenied))});
+}
+
+// The user may step the selector (the Remote view's place) while a listing runs: the
+// listing's operations read the view as it was when the listing was asked for.
+TEST_F(FakePopulation, TheListingsOperationsReadTheViewAsItWasAskedFor) {
+    static std::promise<void> stepped;
+    static std::uint32_t seen;
+    stepped = {};
+    fake.names = {u"a"};
+    deviceProvider.FindFirst = [](std::u16string_view, platform::FindData& data) {
+        stepped.get_future().wait();
+        seen = threadView(deviceProvider).filterIndex;
+        fake.next = 0;
+        return nextFakeEntry(data) ? platform::FindHandle(1) : platform::invalidFindHandle;
+    };
+    deviceProvider.filterIndex = 3;
+    Refresh();
+    deviceProvider.filterIndex = 5;
+    stepped.set_value();
+    ASSERT_TRUE(test_support::settle());
+    EXPECT_EQ(seen, 3u);
+    EXPECT_EQ(&threadView(deviceProvider), &deviceProvider);  // the UI thread reads its own record
 }
 
 TEST_F(FakePopulation, TheSelectionFollowsTheRememberedFileAsRowsSortInBeforeIt) {
