@@ -136,6 +136,11 @@ Outcome populateFolder(const Request& request, Progress& progress) {
     if (abortPopulation.load()) return Outcome::aborted;
     if (result.end == ListingEnd::failed) {
         progress.errorText = view.GetLastErrorText();
+        // The text shows in one row: a server reply's line end is no part of its words.
+        while (!progress.errorText.empty() &&
+               (progress.errorText.back() == u'\n' || progress.errorText.back() == u'\r')) {
+            progress.errorText.pop_back();
+        }
         // A listing cut off in the middle must not pass for the folder: its rows go, and
         // the folder shows as one that cannot be listed.
         if (folderRowCount() + fileRowCount() > (progress.parentRow ? 1 : 0)) {
