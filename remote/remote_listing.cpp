@@ -338,7 +338,11 @@ std::shared_ptr<FtpPlace> currentPlace() {
 
 std::string listingCacheFolder() {
     std::lock_guard guard(cache.folderLock);
-    if (cache.folder.empty()) cache.folder = makeCacheFolder();
+    // A temporary-files cleaner may have removed it meanwhile: make a new one.
+    struct stat facts;
+    if (cache.folder.empty() || lstat(cache.folder.c_str(), &facts) != 0 || !S_ISDIR(facts.st_mode)) {
+        cache.folder = makeCacheFolder();
+    }
     return cache.folder;
 }
 

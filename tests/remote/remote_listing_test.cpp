@@ -246,7 +246,7 @@ TEST_F(RemoteListing, AFailedListingIsAnErrorAndNeverAShorterFolder) {
 TEST_F(RemoteListing, AListingOpenedInsideAnotherLeavesItWhole) {
     ScriptedFtpServer server(
         login + listing("/a/", unixLine('d', "0", "sub") + unixLine('-', "1", "x") + unixLine('-', "2", "y")) + probe +
-        listing("/a/sub/", unixLine('-', "3", "z")) + bye);
+        listing("/a/sub/", unixLine('-', "3", "z")) + probe + listing("/a/sub/", unixLine('-', "3", "z")) + bye);
     addPlace(server.address());
     // The cache folders of a Farlink that was killed go; those of a running one stay.
     const pid_t ended = fork();
@@ -278,7 +278,11 @@ TEST_F(RemoteListing, AListingOpenedInsideAnotherLeavesItWhole) {
     EXPECT_EQ(platform::lastError(), platform::errorNoMoreFiles);
     EXPECT_EQ(remote::remoteFindClose(outer), 1);
 
-    const std::string folder = remote::listingCacheFolder();
+    // A folder removed behind the program's back is made anew.
+    std::string folder = remote::listingCacheFolder();
+    rmdir(folder.c_str());
+    EXPECT_EQ(listAll(u"/a/sub/*"), std::vector<std::string>{"z 0 3"});
+    folder = remote::listingCacheFolder();
     remote::removeListingCache();
     EXPECT_NE(access(folder.c_str(), F_OK), 0);
     remote::shutdownRemote();
