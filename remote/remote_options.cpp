@@ -2,17 +2,11 @@
 
 #include <array>
 
-#include "resources/commands.h"
-#include "resources/dialogs.h"
-#include "resources/strings.h"
-#include "ui/dialog_runner.h"
-
 namespace remote {
 namespace {
 
 using explorer::StoredOption;
 using explorer::ViewProvider;
-using platform::Window;
 
 constexpr StoredOption filter{u"Filter", &ViewProvider::filterIndex};
 constexpr StoredOption sort{u"Sort", &ViewProvider::sortKey};
@@ -38,18 +32,6 @@ constexpr std::array<std::u16string_view, 7> networkPrompts = {
     u"Server Connection", u"Server Re-Connect",     u"Network & Server",
 };
 
-const std::array<explorer::OptionList, 4> choiceLists = {{
-    {resources::optionsFileTypesList, explorer::fileTypeChoices(), &ViewProvider::showFiles},
-    {resources::optionsTitleList, explorer::titleChoices(), &ViewProvider::titleInfo},
-    {resources::optionsConfirmList, explorer::confirmChoices(), &ViewProvider::confirm},
-    {resources::optionsNetworkList, networkPrompts, &ViewProvider::networkPrompt},
-}};
-constexpr std::array<explorer::OptionCheck, 3> checkBoxes = {{
-    {resources::optionsSaveFolderCheck, &ViewProvider::saveFolder},
-    {resources::optionsShowParentCheck, &ViewProvider::showParent},
-    {resources::optionsShowExtensionsCheck, &ViewProvider::showExtensions},
-}};
-
 }  // namespace
 
 void setRemoteDefaults(ViewProvider& view) {
@@ -73,34 +55,7 @@ void loadRemoteOptions() { explorer::loadStoredOptions(remoteOptionsKeyPath, loa
 void saveRemoteOptions(const ViewProvider& view) { explorer::saveStoredOptions(remoteOptionsKeyPath, saveOrder, view); }
 
 int editRemoteOptions(ViewProvider& view, const explorer::OwnerRecord& owner) {
-    const ui::FullScreenDialog dialog{.keypadTemplate = &resources::optionsDialogKeypad,
-                                      .touchTemplate = &resources::optionsDialogTouch,
-                                      .keybarCaption = u"Ftp Options",
-                                      .helpTopic = resources::stringOptionsHelpTopic};
-    const int result = ui::runDialog(
-        dialog, owner.ownerWindow,
-        [&view](Window window, platform::MessageId message, platform::WParam wParam,
-                platform::LParam) -> platform::LResult {
-            using platform::MessageId;
-            const Window fileTypesList = platform::getDialogItem(window, resources::optionsFileTypesList);
-            switch (message) {
-            case MessageId::initDialog:
-                explorer::layoutOptionControls(window, platform::getDialogItem(window, resources::optionsNetworkList));
-                explorer::showOptionControls(window, choiceLists, checkBoxes, view);
-                platform::setFocus(fileTypesList);
-                return 1;
-            case MessageId::activate:
-                if (wParam != 0) platform::setFocus(fileTypesList);
-                return 1;
-            case MessageId::command:
-                if (platform::commandId(wParam) != resources::commandDone) return 0;
-                explorer::readOptionControls(window, choiceLists, checkBoxes, view);
-                platform::endDialog(window, resources::commandDone);
-                return 1;
-            default: return 0;
-            }
-        });
-    if (result != resources::commandDone) return 0;
+    if (!explorer::runOptionsDialog(u"Ftp Options", networkPrompts, view, owner)) return 0;
     saveRemoteOptions(view);
     return 1;
 }
