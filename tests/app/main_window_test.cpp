@@ -29,6 +29,7 @@
 #include "remote/places.h"
 #include "resources/commands.h"
 #include "resources/menus.h"
+#include "tests/support/place_fixtures.h"
 #include "tests/support/scoped_variable.h"
 #include "tests/support/scripted_ftp_server.h"
 #include "tests/support/view_fixtures.h"
@@ -64,15 +65,8 @@ std::string unixLine(char type, const std::string& name) {
 }
 
 // Saves a place for the server at "127.0.0.1:PORT", as the place dialog would.
-void savePlace(const std::string& address, const std::string& user = "anonymous", const std::string& password = "") {
-    const int index = remote::placeCount();
-    remote::PlaceDialogData data = *remote::placeDialogData(index, {});
-    const std::size_t colon = address.rfind(':');
-    platform::copyBounded(data.host, 128, platform::toUtf16(address.substr(0, colon)));
-    data.port = std::uint32_t(std::stoul(address.substr(colon + 1)));
-    platform::copyBounded(data.userName, 64, platform::toUtf16(user));
-    platform::copyBounded(data.password, 64, platform::toUtf16(password));
-    ASSERT_EQ(remote::applyPlaceDialogData(index, data), 1);
+void savePlace(const std::string& address, const test_support::PlaceLogin& login = {}) {
+    test_support::addPlace(address, login);
     ASSERT_EQ(remote::savePlaces(), 1);
 }
 

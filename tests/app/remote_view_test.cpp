@@ -18,6 +18,7 @@
 #include "remote/remote_listing.h"
 #include "resources/commands.h"
 #include "resources/menus.h"
+#include "tests/support/place_fixtures.h"
 #include "tests/support/real_ftp_server.h"
 #include "tests/support/scoped_variable.h"
 #include "tests/support/temporary_folder.h"
@@ -62,13 +63,7 @@ protected:
 
     // Saves the place "Box" for the server, as the place dialog would.
     void savePlace(const std::string& password) {
-        remote::PlaceDialogData data = *remote::placeDialogData(0, {});
-        platform::copyBounded(data.name, 128, u"Box");
-        platform::copyBounded(data.host, 128, u"127.0.0.1");
-        data.port = std::uint32_t(std::stoul(server.address().substr(server.address().rfind(':') + 1)));
-        platform::copyBounded(data.userName, 64, platform::toUtf16(server.user()));
-        platform::copyBounded(data.password, 64, platform::toUtf16(password));
-        ASSERT_EQ(remote::applyPlaceDialogData(0, data), 1);
+        test_support::addPlace(server.address(), {.user = server.user(), .password = password, .name = u"Box"});
         ASSERT_EQ(remote::savePlaces(), 1);
     }
     void start() {

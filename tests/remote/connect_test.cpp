@@ -22,12 +22,16 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "remote/places.h"
+#include "tests/support/place_fixtures.h"
 #include "tests/support/real_ftp_server.h"
 #include "tests/support/scripted_ftp_server.h"
 #include "tests/support/temporary_folder.h"
 #include "tests/support/view_fixtures.h"
 
 namespace {
+
+using test_support::addPlace;
+using test_support::placeError;
 
 using platform::Key;
 using platform::toUtf16;
@@ -87,25 +91,6 @@ protected:
         platform::setConnectionManager(nullptr);
     }
 
-    // Adds a place for "HOST:PORT"; returns its index.
-    static int addPlace(const std::string& address, const std::string& user, const std::string& password,
-                        std::uint8_t autoReconnect = 1, std::uint32_t timeout = 3000) {
-        const int index = remote::placeCount();
-        remote::PlaceDialogData data = *remote::placeDialogData(index, {});
-        const std::size_t colon = address.rfind(':');
-        platform::copyBounded(data.host, 128, toUtf16(address.substr(0, colon)));
-        data.port = std::uint32_t(std::stoul(address.substr(colon + 1)));
-        platform::copyBounded(data.userName, 64, toUtf16(user));
-        platform::copyBounded(data.password, 64, toUtf16(password));
-        data.autoReconnect = autoReconnect;
-        data.timeout = timeout;
-        EXPECT_EQ(remote::applyPlaceDialogData(index, data), 1);
-        return index;
-    }
-    static std::string errorOf(int index) {
-        const PlaceUse use = remote::usePlace(index);
-        return toUtf8(use.place->errorTag) + " " + use.place->errorText;
-    }
     static int ensureConnected(int index) {
         PlaceUse use = remote::usePlace(index);
         return remote::ensureConnected(use);
@@ -117,7 +102,7 @@ protected:
 
 // The network is asked at most every 10 s, from the start on, whatever the last answer was.
 TEST_F(Connect, TheNetworkIsCheckedAtMostEvery10Seconds) {
-    addPlace("ftp.example.com:2121", "me", "pw");
+    addPlace("ftp.example.com:2121", {.user = "me", .password = "pw"});
     const std::uint32_t start = now;
     struct Step {
         std::uint32_t at;  // ms after the start
@@ -193,19 +178,19 @@ TEST_F(Connect, ARefusedLoginShowsTheServersWordsAndQuits) {
     ScriptedFtpServer server({send("220 hello\r\n"), expect("USER me"), send("331 password please\r\n"),
                               expect("PASS wrong"), send("530 Login incorrect.\r\n"), expect("QUIT"),
                               send("221 bye\r\n")});
-    addPlace(server.address(), "me", "wrong");
+    addPlace(server.address(), {.user = "me", .password = "wrong"});
     EXPECT_EQ(ensureConnected(0), 0);
-    EXPECT_EQ(errorOf(0), "(KVT-FC-2) 530 Login incorrect.\n");
+    EXPECT_EQ(placeError(0), "(KVT-FC-2) 530 Login incorrect.\n");
     EXPECT_EQ(server.finish(), "");
 }
 
 TEST_F(Connect, AServerThatNeverGreetsIsGivenUpAfterThePlacesTimeOut) {
     ScriptedFtpServer server({});
-    addPlace(server.address(), "me", "pw", 1, 300);
+    addPlace(server.address(), {.user = "me", .password = "pw", .timeout = 300});
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(ensureConnected(0), 0);
     const auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(errorOf(0), "(KVT-FC-1) The server did not answer within 300 ms; gave up waiting.\n");
+    EXPECT_EQ(placeError(0), "(KVT-FC-1) The server did not answer within 300 ms; gave up waiting.\n");
     EXPECT_GE(waited, std::chrono::milliseconds(300));
     EXPECT_LT(waited, std::chrono::seconds(3));
     EXPECT_EQ(server.finish(), "");
@@ -222,14 +207,15 @@ TEST_F(Connect, AFailedConnectionIsTriedAgainWithoutAQuestion) {
     ASSERT_EQ(bind(closed, reinterpret_cast<sockaddr*>(&address), size), 0);
     ASSERT_EQ(getsockname(closed, reinterpret_cast<sockaddr*>(&address), &size), 0);
     close(closed);  // nothing listens there now
-    addPlace("127.0.0.1:" + std::to_string(ntohs(address.sin_port)), "me", "pw", 0);
+    addPlace("127.0.0.1:" + std::to_string(ntohs(address.sin_port)),
+             {.user = "me", .password = "pw", .autoReconnect = 0});
 
     HeadlessScreen screen{70, 12};
     std::string shown;
     screen.terminal.atIdle([&] { shown = screen.terminal.screenText(); });
     for (int attempt = 0; attempt < 2; ++attempt) {
         EXPECT_EQ(ensureConnected(0), 0);
-        EXPECT_EQ(errorOf(0), "(KVT-FC-1) unable to connect to server.\n") << attempt;
+        EXPECT_EQ(placeError(0), "(KVT-FC-1) unable to connect to server.\n") << attempt;
     }
     EXPECT_EQ(shown, "");
 }
@@ -240,7 +226,7 @@ TEST_F(Connect, APassivePlaceTakesDataFromThePeerAddress) {
                               send("200 ok\r\n"), expect("PASV"), replyPassive("127,0,0,2"), acceptData(),
                               expect("RETR /f"), send("150 opening\r\n"), sendData("abc"), closeData(),
                               send("226 done\r\n"), expect("QUIT")});
-    addPlace(server.address(), "anonymous", "");
+    addPlace(server.address());
     TemporaryFolder folder;
     {
         PlaceUse use = remote::usePlace(0);
@@ -260,8 +246,8 @@ TEST_F(Connect, EditingTheConnectedPlaceConnectsAnewWithTheNewSettings) {
     };
     ScriptedFtpServer first(login("220 first\r\n"));
     ScriptedFtpServer second(login("220 second\r\n"));
-    addPlace(first.address(), "me", "pw");
-    ASSERT_EQ(ensureConnected(0), 1) << errorOf(0);
+    addPlace(first.address(), {.user = "me", .password = "pw"});
+    ASSERT_EQ(ensureConnected(0), 1) << placeError(0);
 
     remote::PlaceDialogData data = *remote::placeDialogData(0, {});
     data.port = std::uint32_t(std::stoul(second.address().substr(second.address().rfind(':') + 1)));
@@ -269,7 +255,7 @@ TEST_F(Connect, EditingTheConnectedPlaceConnectsAnewWithTheNewSettings) {
     EXPECT_FALSE(remote::placeAt(0)->session);
     EXPECT_EQ(first.finish(), "");  // told QUIT
 
-    ASSERT_EQ(ensureConnected(0), 1) << errorOf(0);
+    ASSERT_EQ(ensureConnected(0), 1) << placeError(0);
     EXPECT_STREQ(ftp::lastReply(*remote::placeAt(0)->session), "230 in\n");
     remote::shutdownRemote();
     EXPECT_EQ(second.finish(), "");
@@ -287,7 +273,7 @@ TEST_F(Connect, TwoThreadsTakeTurnsOnAPlacesSession) {
     }
     script.push_back(expect("QUIT"));
     ScriptedFtpServer server(std::move(script));
-    addPlace(server.address(), "anonymous", "");
+    addPlace(server.address());
     std::atomic<int> failures{0};
     const auto work = [&failures] {
         for (int i = 0; i < rounds; ++i) {
@@ -370,15 +356,15 @@ protected:
 };
 
 TEST_P(RealServerConnect, ADroppedConnectionIsMadeAgainWithoutAQuestion) {
-    addPlace(server.address(), server.user(), server.password());
-    ASSERT_EQ(ensureConnected(0), 1) << errorOf(0);
+    addPlace(server.address(), {.user = server.user(), .password = server.password()});
+    ASSERT_EQ(ensureConnected(0), 1) << placeError(0);
     ASSERT_TRUE(download(0));
     dropFromTheServerSide(0);
 
     HeadlessScreen screen{70, 12};
     std::string shown;
     screen.terminal.atIdle([&] { shown = screen.terminal.screenText(); });
-    ASSERT_EQ(ensureConnected(0), 1) << errorOf(0);
+    ASSERT_EQ(ensureConnected(0), 1) << placeError(0);
     EXPECT_EQ(shown, "");
     EXPECT_TRUE(download(0));
 }
@@ -391,18 +377,18 @@ INSTANTIATE_TEST_SUITE_P(Servers, RealServerConnect, ::testing::Values(FtpServer
 class AskingServerConnect : public RealServerConnect {};
 
 TEST_P(AskingServerConnect, ADroppedConnectionIsMadeAgainOnlyWhenTheUserSaysSo) {
-    addPlace(server.address(), server.user(), server.password(), 0);
-    ASSERT_EQ(ensureConnected(0), 1) << errorOf(0);
+    addPlace(server.address(), {.user = server.user(), .password = server.password(), .autoReconnect = 0});
+    ASSERT_EQ(ensureConnected(0), 1) << placeError(0);
     for (const Key answer : {Key::rightSoft, Key::leftSoft}) {
         dropFromTheServerSide(0);
         HeadlessScreen screen{70, 12};
         std::string shown;
         screen.terminal.atIdle([&] { shown = screen.terminal.screenText(); });
         screen.terminal.pressKey(answer);
-        EXPECT_EQ(ensureConnected(0), answer == Key::leftSoft ? 1 : 0) << errorOf(0);
+        EXPECT_EQ(ensureConnected(0), answer == Key::leftSoft ? 1 : 0) << placeError(0);
         EXPECT_NE(shown.find("Connect - Farlink"), std::string::npos) << shown;
         EXPECT_NE(shown.find("disconnected would you like to re-connect?"), std::string::npos) << shown;
-        EXPECT_EQ(errorOf(0), " ");  // a No is no failure to report
+        EXPECT_EQ(placeError(0), " ");  // a No is no failure to report
     }
     EXPECT_TRUE(download(0));
 }

@@ -21,6 +21,7 @@
 #include "remote/connect.h"
 #include "remote/places.h"
 #include "remote/remote_listing.h"
+#include "tests/support/place_fixtures.h"
 #include "tests/support/real_ftp_server.h"
 #include "tests/support/scoped_variable.h"
 #include "tests/support/scripted_ftp_server.h"
@@ -28,6 +29,9 @@
 #include "tests/support/view_fixtures.h"
 
 namespace {
+
+using test_support::addPlace;
+using test_support::placeError;
 
 using platform::toUtf16;
 using platform::toUtf8;
@@ -90,18 +94,6 @@ protected:
         remote::removeListingCache();
     }
 
-    static void addPlace(const std::string& address, const std::string& user = "anonymous",
-                         const std::string& password = "", std::uint8_t passive = 1) {
-        const int index = remote::placeCount();
-        remote::PlaceDialogData data = *remote::placeDialogData(index, {});
-        const std::size_t colon = address.rfind(':');
-        platform::copyBounded(data.host, 128, toUtf16(address.substr(0, colon)));
-        data.port = std::uint32_t(std::stoul(address.substr(colon + 1)));
-        platform::copyBounded(data.userName, 64, toUtf16(user));
-        platform::copyBounded(data.password, 64, toUtf16(password));
-        data.passive = passive;
-        ASSERT_EQ(remote::applyPlaceDialogData(index, data), 1);
-    }
     static std::string lastError() { return toUtf8(remote::remoteLastErrorText()); }
     static bool placeConnected() {
         const remote::PlaceUse use = remote::usePlace(0);
@@ -294,7 +286,7 @@ TEST_P(RealServerFiles, CopiesMovesAndDeletesArriveWhole) {
     TemporaryFolder root;
     RealFtpServer server(GetParam().kind, root.path());
     ASSERT_EQ(server.error(), "");
-    addPlace(server.address(), server.user(), server.password(), GetParam().passive);
+    addPlace(server.address(), {.user = server.user(), .password = server.password(), .passive = GetParam().passive});
     const auto remotePath = [&](const std::string& name) { return toUtf16(server.remotePath(name)); };
 
     std::string big(1024 * 1024 + 7, '\0');

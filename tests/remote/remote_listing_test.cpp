@@ -27,6 +27,7 @@
 #include "platform/text.h"
 #include "remote/connect.h"
 #include "remote/places.h"
+#include "tests/support/place_fixtures.h"
 #include "tests/support/real_ftp_server.h"
 #include "tests/support/scoped_variable.h"
 #include "tests/support/scripted_ftp_server.h"
@@ -34,6 +35,9 @@
 #include "tests/support/view_fixtures.h"
 
 namespace {
+
+using test_support::addPlace;
+using test_support::placeError;
 
 using platform::toUtf16;
 using platform::toUtf8;
@@ -82,22 +86,6 @@ protected:
         remote::removeListingCache();
     }
 
-    static void addPlace(const std::string& address, const std::string& user = "anonymous",
-                         const std::string& password = "", std::uint8_t passive = 1) {
-        const int index = remote::placeCount();
-        remote::PlaceDialogData data = *remote::placeDialogData(index, {});
-        const std::size_t colon = address.rfind(':');
-        platform::copyBounded(data.host, 128, toUtf16(address.substr(0, colon)));
-        data.port = std::uint32_t(std::stoul(address.substr(colon + 1)));
-        platform::copyBounded(data.userName, 64, toUtf16(user));
-        platform::copyBounded(data.password, 64, toUtf16(password));
-        data.passive = passive;
-        ASSERT_EQ(remote::applyPlaceDialogData(index, data), 1);
-    }
-    static std::string errorOf(int index) {
-        const remote::PlaceUse use = remote::usePlace(index);
-        return toUtf8(use.place->errorTag) + " " + use.place->errorText;
-    }
     // Every entry of the folder, and the last error the listing ended with.
     static std::vector<std::string> listAll(std::u16string_view pattern, std::uint32_t* endCode = nullptr) {
         std::vector<std::string> rows;
@@ -164,7 +152,7 @@ TEST_F(RemoteListing, TimesCountFrom1601In100NanosecondSteps) {
     addPlace(server.address());
     platform::FindData data;
     const platform::FindHandle handle = remote::remoteFindFirst(u"/*", data);
-    ASSERT_NE(handle, platform::invalidFindHandle) << errorOf(0);
+    ASSERT_NE(handle, platform::invalidFindHandle) << placeError(0);
     for (int row = 0; row < 2; ++row) {  // 2000-01-01 00:00:00 UTC, given exactly and by date
         SCOPED_TRACE(row);
         EXPECT_EQ((std::uint64_t(data.lastWriteTime.high) << 32) | data.lastWriteTime.low, 125911584000000000ULL);
@@ -232,7 +220,7 @@ TEST_F(RemoteListing, AFailedListingIsAnErrorAndNeverAShorterFolder) {
         EXPECT_EQ(remote::remoteFindFirst(test.pattern, data), platform::invalidFindHandle);
         EXPECT_NE(platform::lastError(), platform::errorNoMoreFiles);
         EXPECT_NE(platform::lastError(), platform::errorFileNotFound);
-        EXPECT_EQ(errorOf(0), test.error);
+        EXPECT_EQ(placeError(0), test.error);
         if (test.script.size() <= 2) {
             EXPECT_EQ(readFile(cacheFile(remote::listingFileName)), "kept");
         }
@@ -260,7 +248,7 @@ TEST_F(RemoteListing, AListingOpenedInsideAnotherLeavesItWhole) {
     const platform::FindHandle outer = remote::remoteFindFirst(u"/a/*", data);
     EXPECT_NE(access(abandoned.c_str(), F_OK), 0);
     EXPECT_EQ(access(running.c_str(), F_OK), 0);
-    ASSERT_NE(outer, platform::invalidFindHandle) << errorOf(0);
+    ASSERT_NE(outer, platform::invalidFindHandle) << placeError(0);
     EXPECT_EQ(describe(data), "sub 20000010 0");
     struct stat status {};
     ASSERT_EQ(stat(remote::listingCacheFolder().c_str(), &status), 0);
@@ -296,7 +284,7 @@ TEST_F(RemoteListing, AnotherThreadsListingWaitsForTheOpenOneToClose) {
     addPlace(server.address());
     platform::FindData data;
     const platform::FindHandle first = remote::remoteFindFirst(u"/one/*", data);
-    ASSERT_NE(first, platform::invalidFindHandle) << errorOf(0);
+    ASSERT_NE(first, platform::invalidFindHandle) << placeError(0);
     std::atomic<bool> closed{false};
     std::vector<std::string> other;
     bool waited = false;
@@ -392,7 +380,7 @@ TEST_P(RealServerListing, EveryListedNameFetchesItsOwnFile) {
     if (GetParam().listsRawBytes) names.push_back("bad\xff\xfe");
     ASSERT_EQ(mkdir(server.hostPath("names").c_str(), 0755), 0);
     for (const std::string& name : names) writeFile(server.hostPath("names/" + name), "content of " + name);
-    addPlace(server.address(), server.user(), server.password(), GetParam().passive);
+    addPlace(server.address(), {.user = server.user(), .password = server.password(), .passive = GetParam().passive});
 
     std::vector<std::string> listed;
     const explorer::ListingResult result = explorer::listFolder(explorer::remoteProvider,
@@ -401,7 +389,7 @@ TEST_P(RealServerListing, EveryListedNameFetchesItsOwnFile) {
                                                                     listed.push_back(toUtf8(entry.name));
                                                                     return true;
                                                                 });
-    ASSERT_EQ(result.end, explorer::ListingEnd::complete) << errorOf(0);
+    ASSERT_EQ(result.end, explorer::ListingEnd::complete) << placeError(0);
     EXPECT_EQ(result.leftOut, 0);
     std::sort(listed.begin(), listed.end());
     std::vector<std::string> expected = names;
