@@ -23,6 +23,15 @@ void appendUtf8(std::string& out, char32_t code) {
     }
 }
 
+void appendUtf16(std::u16string& out, char32_t code) {
+    if (code >= 0x10000) {
+        out += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
+        out += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
+    } else {
+        out += static_cast<char16_t>(code);
+    }
+}
+
 bool isHighSurrogate(char16_t unit) { return unit >= 0xD800 && unit <= 0xDBFF; }
 bool isLowSurrogate(char16_t unit) { return unit >= 0xDC00 && unit <= 0xDFFF; }
 bool isContinuation(unsigned char byte) { return (byte & 0xC0) == 0x80; }
@@ -100,12 +109,7 @@ std::u16string toUtf16(std::string_view text) {
         char32_t code = decodeUtf8(text, pos, length);
         if (code == notUtf8) code = replacementCharacter;
         pos += length;
-        if (code >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(code);
-        }
+        appendUtf16(out, code);
     }
     return out;
 }
@@ -132,12 +136,7 @@ std::u16string nameFromHost(std::string_view name) {
             continue;
         }
         pos += length;
-        if (code >= 0x10000) {
-            out += static_cast<char16_t>(0xD800 + ((code - 0x10000) >> 10));
-            out += static_cast<char16_t>(0xDC00 + ((code - 0x10000) & 0x3FF));
-        } else {
-            out += static_cast<char16_t>(code);
-        }
+        appendUtf16(out, code);
     }
     return out;
 }
