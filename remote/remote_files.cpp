@@ -1,13 +1,8 @@
 #include "remote/remote_files.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <cstdio>
-#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -109,24 +104,9 @@ int runOnPath(std::u16string_view path, PathCommand command, std::size_t limit, 
 
 PlaceSession newSession() { return PlaceSession(new ftp::FtpSession(ftp::createSession())); }
 
-// A name of our own beside `target` for a download to go into, made empty and
-// exclusively; empty when none could be made.
-std::string partialFileFor(const std::string& target) {
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string name = target + ".part-" + std::to_string(getpid()) + "-" + std::to_string(attempt);
-        const int made = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0666);
-        if (made >= 0) {
-            close(made);
-            return name;
-        }
-        if (errno != EEXIST) break;
-    }
-    return {};
-}
-
 // A download or upload on a session of its own, with the place unlocked while the data
-// moves so that browsing goes on. A download goes into a file of its own that replaces
-// the target only once complete: a failure never destroys what the device had.
+// moves so that browsing goes on. The engine downloads into a file beside the target that
+// replaces it only once complete, so a failure never destroys what the device had.
 int transferOnOwnSession(PlaceUse& use, bool upload, std::u16string_view devicePath, std::u16string_view remote) {
     FtpPlace& place = *use.place;
     const std::u16string_view tag = upload ? u"(KVT-CF-1)" : u"(KVT-CF-2)";
@@ -134,28 +114,17 @@ int transferOnOwnSession(PlaceUse& use, bool upload, std::u16string_view deviceP
     if (!local) return failed();
     const std::optional<std::string> remotePath = serverPath(place, remote, maxTransferPathLength, tag);
     if (!remotePath) return failed();
-    const std::string partial = upload ? std::string() : partialFileFor(*local);
-    if (!upload && partial.empty()) {
-        setError(place, tag, "Unable to create a file beside the destination.\n");
-        return failed();
-    }
 
     PlaceSession session = newSession();
     if (!connectPlace(place, *session)) {
-        if (!partial.empty()) unlink(partial.c_str());
         place.errorTag = tag;  // the connection's text stays
         return failed();
     }
     ftp::sendSimple(*session, "NOOP");
     use.lock.unlock();
-    bool done = upload ? ftp::upload(*session, *local, *remotePath, 'I', 0)
-                       : ftp::download(*session, partial, *remotePath, 'I', 0);
-    std::string text = done ? std::string() : failureText(*session);
-    if (done && !upload && rename(partial.c_str(), local->c_str()) != 0) {
-        text = std::string("Unable to replace the destination file: ") + std::strerror(errno) + "\n";
-        done = false;
-    }
-    if (!partial.empty() && !done) unlink(partial.c_str());
+    const bool done = upload ? ftp::upload(*session, *local, *remotePath, 'I', 0)
+                             : ftp::download(*session, *local, *remotePath, 'I', 0);
+    const std::string text = done ? std::string() : failureText(*session);
     if (done) ftp::quit(*session, 0);
     session.reset();  // a failed transfer's connection is dropped at once
     use.lock.lock();
