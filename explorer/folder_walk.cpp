@@ -18,12 +18,6 @@ bool isOneSegment(std::u16string_view name) {
     return true;
 }
 
-std::u16string withSeparator(std::u16string_view folder) {
-    std::u16string result(folder);
-    if (result.empty() || !isSeparator(result.back())) result += u'\\';
-    return result;
-}
-
 bool deleteTreeWalk(const ViewProvider& view, std::u16string_view folder, VisitedFolders& visited) {
     const std::u16string prefix = std::u16string(folder) + u"\\";
     bool deleted = true;

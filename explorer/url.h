@@ -37,4 +37,13 @@ PathParts split(std::u16string_view path);
 
 inline bool isSeparator(char16_t c) { return c == u'\\' || c == u'/'; }
 
+// The folder with a final '\\' unless it ends with a separator already; "\\" for an empty
+// one. A current folder always ends so: without it "\\home\\me" would list "\\home\\me*"
+// and make row paths like "\\home\\meme" that name other entries. Any thread.
+inline std::u16string withSeparator(std::u16string_view folder) {
+    std::u16string result(folder);
+    if (result.empty() || !isSeparator(result.back())) result += u'\\';
+    return result;
+}
+
 }  // namespace explorer

@@ -67,7 +67,7 @@ std::u16string getCurrentFolder() {
 }
 
 int setCurrentFolder(std::u16string_view path) {
-    const std::u16string folder = withSeparator(path);
+    const std::u16string folder = explorer::withSeparator(path);
     if (folder.size() >= platform::maxPath) {
         platform::setLastError(platform::errorFilenameTooLong);
         return 0;
@@ -127,8 +127,8 @@ void copyTreeFile(const std::u16string& source, const std::u16string& destinatio
 // what the user sees in the folder; a link to a folder is left out, since its tree lies
 // elsewhere or is this one (two links to "." would copy until the disk is full).
 void copyTree(std::u16string_view source, std::u16string_view destination, TreeCopy& walk) {
-    const std::u16string sourceFolder = withSeparator(source);
-    const std::u16string destinationFolder = withSeparator(destination);
+    const std::u16string sourceFolder = explorer::withSeparator(source);
+    const std::u16string destinationFolder = explorer::withSeparator(destination);
     bool made = false;
     const auto makeDestination = [&] {
         made = platform::createFolder(destination) || platform::lastError() == platform::errorAlreadyExists;
@@ -220,14 +220,8 @@ std::u16string fileSystemErrorText(std::u16string_view caption, std::uint32_t co
     return box;
 }
 
-std::u16string withSeparator(std::u16string_view folder) {
-    std::u16string text(folder);
-    if (text.empty() || !explorer::isSeparator(text.back())) text += u'\\';
-    return text;
-}
-
 std::u16string defaultFolder() {
-    std::u16string folder = withSeparator(platform::documentsFolder());
+    std::u16string folder = explorer::withSeparator(platform::documentsFolder());
     // Cut to a path buffer it would lose its separator and name another folder.
     if (folder.size() >= platform::maxPath) folder = u"\\";
     return folder;

@@ -21,11 +21,6 @@ std::u16string_view errorDescription(std::uint32_t code);
 // The text of the "File System Error" box for a failed operation. Any thread.
 std::u16string fileSystemErrorText(std::u16string_view caption, std::uint32_t code);
 
-// The folder with a final '\' unless it ends with a separator already; "\" for an empty
-// one. A current folder always ends so: without it "\home\me" would list "\home\me*"
-// and make row paths like "\home\meme" that name other entries. Any thread.
-std::u16string withSeparator(std::u16string_view folder);
-
 // Where a filter starts: the user's documents folder, ending with '\'; the root when
 // that does not fit a path buffer. Any thread.
 std::u16string defaultFolder();

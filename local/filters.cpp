@@ -4,6 +4,7 @@
 #include <cstring>
 #include <memory>
 
+#include "explorer/url.h"
 #include "local/device.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -63,7 +64,8 @@ void terminateFields(FilterRecord& record) {
 void loadFolder(FilterRecord& record) {
     std::u16string folder = defaultFolder();
     if (record.trackLastFolder != 0) {
-        const std::u16string stored = withSeparator(platform::boundedView(record.folder, std::size(record.folder)));
+        const std::u16string stored = explorer::withSeparator(
+            platform::boundedView(record.folder, std::size(record.folder)));
         if (stored.size() < std::size(record.folder)) folder = stored;
     }
     setText(record.folder, std::size(record.folder), folder);
