@@ -38,8 +38,10 @@ Request latestRequest;  // guarded by requestLock
 // Set by stopPopulations, cleared by Refresh: a stopped population touches no window.
 std::atomic<bool> stopRequested{false};
 
-std::mutex runningLock;
-std::condition_variable runningChanged;
+// Never destroyed: a listing that outlived the bounded wait at shutdown still ends
+// through them while the process exits.
+std::mutex& runningLock = *new std::mutex;
+std::condition_variable& runningChanged = *new std::condition_variable;
 int runningPopulations = 0;  // guarded by runningLock
 
 platform::SyncHandle populationLock() {

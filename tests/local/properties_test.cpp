@@ -100,6 +100,8 @@ protected:
         fakeTree = &tree;
     }
     void TearDown() override {
+        // A count still walking reads the fake tree: it ends before the tree goes.
+        EXPECT_TRUE(explorer::waitForPopulations(std::chrono::seconds(5)));
         explorer::deviceProvider = saved;
         explorer::currentProvider = &explorer::deviceProvider;
         local::freeFilters();
