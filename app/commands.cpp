@@ -24,6 +24,7 @@
 #include "platform/window/list_view.h"
 #include "platform/window/menu.h"
 #include "platform/window/message_box.h"
+#include "queue/operation_queue.h"
 #include "resources/commands.h"
 #include "resources/menus.h"
 #include "ui/desktop.h"
@@ -66,18 +67,14 @@ std::optional<FocusedRow> focusedRow() {
 
 // The commands whose views and operations come with later versions.
 bool explainNotYetAvailable(int command) {
-    static constexpr std::array<std::pair<int, std::u16string_view>, 11> later = {{
+    static constexpr std::array<std::pair<int, std::u16string_view>, 7> later = {{
         {commandCut, u"Cut"},
         {commandCopy, u"Copy"},
         {commandPaste, u"Paste"},
         {commandPasteShortcut, u"Paste Shortcut"},
         {commandRename, u"Rename"},
-        {commandCopyTo, u"Copy To"},
-        {commandMoveTo, u"Move To"},
         {commandPutFromDevice, u"Put From Device"},
         {commandSendVia, u"Send via"},
-        {commandClearQueue, u"Clear"},
-        {commandQueueView, u"The Queue view"},
     }};
     for (const auto& [id, name] : later) {
         if (id != command) continue;
@@ -283,6 +280,57 @@ void switchToRemote() {
     }
 }
 
+void tellCopyRefused(std::u16string_view text) {
+    platform::messageBox(mainWindow.handle, text, u"Farlink", platform::MessageBoxButtons::ok,
+                         platform::MessageBoxIcon::exclamation);
+}
+
+// Copy To and Move To: the focused row goes on the queue, to the Remote view's folder
+// from the Device view and to the Device view's folder from the Remote view.
+void queueFocusedRow(bool move) {
+    const std::optional<FocusedRow> row = focusedRow();
+    const bool fromDevice = &view() == &explorer::deviceProvider;
+    if (!row || row->isParent() || (!fromDevice && &view() != &explorer::remoteProvider)) {
+        platform::messageBeep(platform::MessageBoxIcon::exclamation);
+        return;
+    }
+    if (move && (row->attributes & platform::attributeLink)) {
+        tellCopyRefused(u"'" + row->path + u"' is a link: Farlink moves no links. Copy it, then delete the link.");
+        return;
+    }
+    std::u16string canonical;
+    std::u16string source;
+    std::u16string destination;
+    bool composed = explorer::canonicalize(row->path, canonical);
+    if (composed) {
+        const explorer::PathParts parts = explorer::split(canonical);
+        if (fromDevice) {
+            composed = explorer::compose(source, u"file", parts.folder, parts.name, parts.extension) &&
+                       explorer::compose(destination, u"", explorer::remoteProvider.GetCurrentFolder(), parts.name,
+                                         parts.extension);
+        } else {
+            source = canonical;
+            composed = explorer::compose(destination, u"file", explorer::deviceProvider.GetCurrentFolder(), parts.name,
+                                         parts.extension);
+        }
+    }
+    // A path cut to fit would name another file.
+    if (!composed) {
+        tellCopyRefused(u"The path of '" + row->path + u"' on the other side would be too long to copy.");
+        return;
+    }
+    const int queued = move            ? queue::queueMove(source, destination, row->isFolder)
+                       : row->isFolder ? queue::queueCopyFolder(source, destination)
+                                       : queue::queueCopyFile(source, destination);
+    if (!queued) tellCopyRefused(u"The copy of '" + row->path + u"' could not be queued.");
+}
+
+void switchToQueue() {
+    switchBar(explorer::queueProvider.menuBarId, true, true);
+    explorer::currentProvider = &explorer::queueProvider;
+    fillFilterControl();
+}
+
 bool handleCommand(WParam wParam, LParam lParam) {
     const int command = platform::commandId(wParam);
     switch (command) {
@@ -341,6 +389,13 @@ bool handleCommand(WParam wParam, LParam lParam) {
     case commandProperties: showFocusedProperties(); return true;
     case commandDeviceView: switchToDevice(); return true;
     case commandRemoteView: switchToRemote(); return true;
+    case commandQueueView: switchToQueue(); return true;
+    case commandCopyTo: queueFocusedRow(false); return true;
+    case commandMoveTo: queueFocusedRow(true); return true;
+    case commandClearQueue:
+        queue::clearQueue();
+        refresh();
+        return true;
     case filterControlId:
         if (platform::commandCode(wParam) == platform::CommandCode::selectionChanged) {
             const int selection = platform::selectorGetSelection(mainWindow.filterControl);

@@ -2,6 +2,7 @@
 
 #include "app/commands.h"
 #include "app/filter_control.h"
+#include "app/queue_progress.h"
 #include "explorer/listwindow.h"
 #include "explorer/population.h"
 #include "explorer/provider.h"
@@ -11,6 +12,8 @@
 #include "platform/window/list_view.h"
 #include "platform/window/message_box.h"
 #include "platform/window/soft_keys.h"
+#include "queue/operation_queue.h"
+#include "queue/queue_view.h"
 #include "remote/remote_view.h"
 #include "resources/commands.h"
 #include "resources/menus.h"
@@ -55,9 +58,10 @@ void layoutMainWindow() {
 void createControls(Window window) {
     mainWindow.handle = window;
     const platform::Rect client = platform::getClientRect(window);
-    // The Queue view keeps the settings it was built with until its operations arrive.
     local::setUpDeviceView();
     remote::initRemoteView(window);
+    queue::initQueueView();
+    bindQueue(window);
     createViewBar();
     ui::detectPlatform();
     if (ui::isPocketPC()) {
@@ -146,6 +150,7 @@ LResult mainWindowProcedure(Window window, MessageId message, WParam wParam, LPa
         }
         break;
     case MessageId::timer:
+        if (handleQueueMessage(message, wParam)) return 0;
         if (static_cast<int>(wParam) == longPressTimer) {
             onLongPressTimer(window);
             return 0;
@@ -157,12 +162,17 @@ LResult mainWindowProcedure(Window window, MessageId message, WParam wParam, LPa
         }
         break;
     case MessageId::destroy:
+        // A running copy is asked to stop while its place still exists.
+        queue::stopQueue();
+        endQueueDisplay();
         explorer::stopPopulations();
         local::freeFilters();
         mainWindow = {};
         platform::postQuitMessage(0);
         return 0;
-    default: break;
+    default:
+        if (handleQueueMessage(message, wParam)) return 0;
+        break;
     }
     if (routeMessage(window, message, wParam, lParam)) return 1;
     return platform::defaultWindowProcedure(window, message, wParam, lParam);

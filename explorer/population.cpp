@@ -119,8 +119,10 @@ Outcome populateFolder(const Request& request, Progress& progress) {
     const Listing& listing = request.listing;
     const ViewProvider& view = listing.view;
     showParentRow(request, progress);
-    // Entries whose path a row would cut are left out: it would name another entry.
-    const ListingResult result = listFolder(view, request.searchPattern, request.folder, [&](const FolderEntry& entry) {
+    // Entries whose path a row would cut are left out: it would name another entry. A
+    // folder that is no path ("Queue") still gets a separator, so that rows show names.
+    const std::u16string rowFolder = withSeparator(request.folder);
+    const ListingResult result = listFolder(view, request.searchPattern, rowFolder, [&](const FolderEntry& entry) {
         if (abortPopulation.load()) return false;
         if (!nameMatchesTypeAhead(listing.typeAhead, entry.name)) return true;
         if (!entry.isFolder() && (!nameMatchesFilter(listing.patternList, entry.name) ||

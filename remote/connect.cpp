@@ -194,6 +194,44 @@ int ensureConnected(PlaceUse& use) {
     return connectPlace(place, *place.session);
 }
 
+namespace {
+
+constexpr std::uint32_t watchPeriodMs = 250;
+constexpr std::int32_t watchProgressBytes = 64 * 1024;
+
+int onWatchedProgress(std::int64_t transferred, void* context, std::int32_t, std::int32_t) {
+    auto& state = *static_cast<WatchedTransfer*>(context);
+    state.watch->done.store(transferred);
+    state.silentMs = 0;
+    return state.watch->stop.load() ? 0 : 1;
+}
+
+int onWatchedIdle(void* context) {
+    auto& state = *static_cast<WatchedTransfer*>(context);
+    if (state.watch->stop.load()) return 0;
+    state.silentMs += watchPeriodMs;
+    if (state.silentMs < state.silenceLimitMs) return 1;
+    // The failure text tells the whole silence, not one short period.
+    waitGaveUp = true;
+    limitWaits(*state.session, state.silenceLimitMs);
+    return 0;
+}
+
+}  // namespace
+
+void watchTransfer(const FtpPlace& place, ftp::FtpSession& session, explorer::TransferWatch& watch,
+                   WatchedTransfer& state) {
+    if (!session.control) return;
+    state = {&watch, &session, replyWaitMs(place), 0};
+    ftp::FtpConnection& control = *session.control;
+    control.idleSeconds = 0;
+    control.idleMicroseconds = std::int32_t(watchPeriodMs * 1000);
+    control.idleCallback = onWatchedIdle;
+    control.progressCallback = onWatchedProgress;
+    control.progressInterval = watchProgressBytes;
+    control.callbackContext = &state;
+}
+
 std::string failureText(const ftp::FtpSession& session) {
     if (std::exchange(waitGaveUp, false) && session.control) {
         return "The server did not answer within " +

@@ -45,6 +45,21 @@ void setEditPlaceHook(EditPlaceHook hook);
 // on return `use` holds the lock again. Any thread.
 int ensureConnected(PlaceUse& use);
 
+// How a transfer on a worker is watched: see watchTransfer. Lives as long as the transfer.
+struct WatchedTransfer {
+    explorer::TransferWatch* watch = nullptr;
+    ftp::FtpSession* session = nullptr;
+    std::uint32_t silenceLimitMs = 0;
+    std::uint32_t silentMs = 0;  // since the data last moved
+};
+
+// Lets `watch` see the bytes of the next transfer on `session` and stop it: the engine
+// reports its progress, and its waits run in short periods so that a stop is heard
+// within a quarter of a second, while silence still gives up after the place's usual
+// limit. Pre: connectPlace opened the session. Any thread.
+void watchTransfer(const FtpPlace& place, ftp::FtpSession& session, explorer::TransferWatch& watch,
+                   WatchedTransfer& state);
+
 // The reason of the last failure on `session` in this thread: a sentence saying so when
 // a wait gave up, else the server's last reply or the engine's text. Any thread.
 std::string failureText(const ftp::FtpSession& session);

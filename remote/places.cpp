@@ -87,6 +87,12 @@ void fillFromDialog(FtpPlace& place, const PlaceDialogData& data) {
     place.autoReconnect = data.autoReconnect;
 }
 
+// What says which server and account a place reaches.
+std::u16string accountOf(const FtpPlace& place) {
+    return std::u16string(textOf(place.host)) + u'\n' + std::u16string(textOf(place.userName)) + u'\n' +
+           std::u16string(textOf(place.password)) + u'\n' + platform::toUtf16(std::to_string(place.port));
+}
+
 std::u16string valueName(int index) { return platform::toUtf16(std::to_string(index)); }
 
 // Writes the records and deletes the values after the last in one write, so that an
@@ -189,7 +195,9 @@ int applyPlaceDialogData(int index, const PlaceDialogData& data) {
         place = slots[index];
     }
     PlaceLock held(place->lock);
+    const std::u16string before = accountOf(*place);
     fillFromDialog(*place, data);
+    if (accountOf(*place) != before) ++place->revision;
     place->session.reset();
     return 1;
 }
@@ -256,6 +264,53 @@ PlaceUse usePlace(int index) {
     PlaceUse use{index, placeAt(index), {}};
     if (use.place) use.lock = PlaceLock(use.place->lock);
     return use;
+}
+
+namespace {
+thread_local std::shared_ptr<FtpPlace> pinnedPlace;
+
+int indexOfLocked(const FtpPlace* place) {
+    for (int index = 0; index < maxPlaces && slots[index]; ++index) {
+        if (slots[index].get() == place) return index;
+    }
+    return -1;
+}
+}  // namespace
+
+void pinPlaceForThread(std::shared_ptr<FtpPlace> place) { pinnedPlace = std::move(place); }
+
+PlaceUse useViewPlace(int index) {
+    if (!pinnedPlace) return usePlace(index);
+    PlaceUse use{-1, pinnedPlace, PlaceLock(pinnedPlace->lock)};
+    std::lock_guard guard(listLock);
+    use.index = indexOfLocked(use.place.get());
+    return use;
+}
+
+PlaceTicket placeTicket(int index) {
+    const std::shared_ptr<FtpPlace> place = placeAt(index);
+    if (!place) return {};
+    PlaceLock held(place->lock);
+    return {place, place->revision};
+}
+
+std::shared_ptr<FtpPlace> redeemPlaceTicket(const PlaceTicket& ticket, std::u16string& reason) {
+    std::shared_ptr<FtpPlace> place = ticket.place.lock();
+    bool listed = false;
+    if (place) {
+        std::lock_guard guard(listLock);
+        listed = indexOfLocked(place.get()) >= 0;
+    }
+    if (!listed) {
+        reason = u"The Ftp Place this was queued for has been deleted.";
+        return nullptr;
+    }
+    PlaceLock held(place->lock);
+    if (place->revision != ticket.revision) {
+        reason = u"The Ftp Place this was queued for now names another server or user.";
+        return nullptr;
+    }
+    return place;
 }
 
 bool sessionIsOpen(const ftp::FtpSession& session) { return session.control && session.control->socket > 0; }

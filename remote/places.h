@@ -55,6 +55,9 @@ struct FtpPlace {
     std::u16string errorTag;  // for example "(KVT-FC-1)"
     std::string errorText;    // the server's reply or a sentence of our own
     std::mutex lock;          // held for each whole use of `session`
+    // Counts the edits that point the place at another server or account (host, port,
+    // user, password), so that a copy queued before such an edit is not sent there.
+    std::uint32_t revision = 0;
 };
 
 using PlaceBytes = std::array<std::uint8_t, placeRecordSize>;
@@ -117,6 +120,25 @@ struct PlaceUse {
 };
 // Blocks until the place is free. Any thread.
 PlaceUse usePlace(int index);
+
+// A queued copy runs against the place it was queued for, whichever place is current
+// when it runs: its worker pins that place for the thread, and the Remote view's
+// operations on that thread use it. Null ends the pin. Any thread.
+void pinPlaceForThread(std::shared_ptr<FtpPlace> place);
+// The place the Remote view's operations of this thread use, locked as by usePlace: the
+// pinned one (its index in the list, -1 when it has left it), else the one at `index`.
+// Any thread.
+PlaceUse useViewPlace(int index);
+
+// A place as it stood when a copy was queued for it.
+struct PlaceTicket {
+    std::weak_ptr<FtpPlace> place;
+    std::uint32_t revision = 0;
+};
+PlaceTicket placeTicket(int index);  // Any thread.
+// The ticket's place while it is still in the list and still points at the same server
+// and account; else null with the reason in `reason`. Any thread.
+std::shared_ptr<FtpPlace> redeemPlaceTicket(const PlaceTicket& ticket, std::u16string& reason);
 
 // True while the session's control connection is open. Pre: the session is not in use
 // by another thread.

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <optional>
 #include <vector>
 
@@ -92,7 +94,7 @@ using PathCommand = int (*)(ftp::FtpSession& session, std::string_view path);
 
 // One command on one path over the place's own session.
 int runOnPath(std::u16string_view path, PathCommand command, std::size_t limit, std::u16string_view tag) {
-    PlaceUse use = usePlace(currentIndex());
+    PlaceUse use = useViewPlace(currentIndex());
     if (!ensureConnected(use)) return failed();
     FtpPlace& place = *use.place;
     const std::optional<std::string> remotePath = serverPath(place, path, limit, tag);
@@ -100,6 +102,22 @@ int runOnPath(std::u16string_view path, PathCommand command, std::size_t limit, 
     if (command(*place.session, *remotePath)) return 1;
     setError(place, tag, failureText(*place.session));
     return failed();
+}
+
+std::int64_t deviceFileSize(std::u16string_view devicePath) {
+    platform::FileAttributeData data{};
+    if (!platform::getFileAttributes(devicePath, data)) return -1;
+    return std::int64_t(data.sizeHigh) << 32 | data.sizeLow;
+}
+
+// The size the server gives for `path` in binary mode, or -1.
+std::int64_t serverFileSize(ftp::FtpSession& session, const std::string& path) {
+    if (!ftp::sendSimple(session, "TYPE I") || !ftp::sendSimple(session, "SIZE " + path)) return -1;
+    const char* reply = ftp::lastReply(session);
+    if (!reply || std::strncmp(reply, "213 ", 4) != 0) return -1;
+    char* end = nullptr;
+    const long long size = std::strtoll(reply + 4, &end, 10);
+    return end != reply + 4 && size >= 0 ? size : -1;
 }
 
 PlaceSession newSession() { return PlaceSession(new ftp::FtpSession(ftp::createSession())); }
@@ -121,6 +139,12 @@ int transferOnOwnSession(PlaceUse& use, bool upload, std::u16string_view deviceP
         return failed();
     }
     ftp::sendSimple(*session, "NOOP");
+    WatchedTransfer watched;
+    if (explorer::TransferWatch* watch = explorer::threadTransferWatch()) {
+        watch->done.store(0);
+        watch->total.store(upload ? deviceFileSize(devicePath) : serverFileSize(*session, *remotePath));
+        watchTransfer(place, *session, *watch, watched);
+    }
     use.lock.unlock();
     const bool done = upload ? ftp::upload(*session, *local, *remotePath, 'I', 0)
                              : ftp::download(*session, *local, *remotePath, 'I', 0);
@@ -164,17 +188,17 @@ void logCopy(std::u16string_view source, std::u16string_view destination, bool s
 }
 
 void setCurrentError(std::u16string_view tag, std::string_view text) {
-    PlaceUse use = usePlace(currentIndex());
+    PlaceUse use = useViewPlace(currentIndex());
     if (use.place) setError(*use.place, tag, text);
 }
 
 void setCurrentTag(std::u16string_view tag) {
-    PlaceUse use = usePlace(currentIndex());
+    PlaceUse use = useViewPlace(currentIndex());
     if (use.place) use.place->errorTag = tag;
 }
 
 std::string currentErrorText() {
-    PlaceUse use = usePlace(currentIndex());
+    PlaceUse use = useViewPlace(currentIndex());
     return use.place ? use.place->errorText : std::string();
 }
 
@@ -340,7 +364,7 @@ int remoteCreateFolder(std::u16string_view path) {
 }
 
 int remoteCopyFile(std::u16string_view source, std::u16string_view destination, int) {
-    PlaceUse use = usePlace(currentIndex());
+    PlaceUse use = useViewPlace(currentIndex());
     if (!ensureConnected(use)) return failed();
     const bool fromDevice = isDevicePath(source);
     const bool toDevice = isDevicePath(destination);
@@ -356,7 +380,7 @@ int remoteCopyFile(std::u16string_view source, std::u16string_view destination, 
 int remoteMove(std::u16string_view source, std::u16string_view destination) {
     constexpr std::u16string_view tag = u"(KVT-MF-1)";
     if (isServerPath(source) && isServerPath(destination)) {
-        PlaceUse use = usePlace(currentIndex());
+        PlaceUse use = useViewPlace(currentIndex());
         if (!ensureConnected(use)) return failed();
         FtpPlace& place = *use.place;
         const std::optional<std::string> from = serverPath(place, source, ftp::maxFilePathLength, tag);
@@ -407,7 +431,7 @@ int remoteGetAttributes(std::u16string_view path, int, platform::FileAttributeDa
 int showRemoteError(std::u16string_view caption) {
     std::u16string text;
     {
-        const PlaceUse use = usePlace(errorPlaceIndex());
+        const PlaceUse use = useViewPlace(errorPlaceIndex());
         if (!use.place) return -1;
         const FtpPlace& place = *use.place;
         text = u"An error ocured with '" + std::u16string(platform::boundedView(place.name, platform::maxPath)) +
@@ -422,7 +446,7 @@ int showRemoteError(std::u16string_view caption) {
 }
 
 std::u16string remoteLastErrorText() {
-    const PlaceUse use = usePlace(errorPlaceIndex());
+    const PlaceUse use = useViewPlace(errorPlaceIndex());
     if (!use.place || use.place->errorTag.empty()) return {};
     std::u16string text = use.place->errorTag + u" " + platform::toUtf16(use.place->errorText);
     text.resize(std::min(text.size(), maxMessageLength));

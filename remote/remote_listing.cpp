@@ -356,11 +356,11 @@ void removeListingCache() {
 platform::FindHandle remoteFindFirst(std::u16string_view pattern, platform::FindData& data) {
     ListingHold hold{cache.use};
     if (!hold.held) {
-        PlaceUse use = usePlace(currentPlaceIndex());
+        PlaceUse use = useViewPlace(currentPlaceIndex());
         return failListing(use.place.get(), "Another listing did not end within 60 s; gave up waiting.\n",
                            platform::errorGeneric);
     }
-    PlaceUse use = usePlace(currentPlaceIndex());
+    PlaceUse use = useViewPlace(currentPlaceIndex());
     if (!use.place) return failListing(nullptr, {}, platform::errorGeneric);
     if (!ensureConnected(use)) return failListing(nullptr, {}, platform::errorGeneric);
     FtpPlace& place = *use.place;
@@ -434,7 +434,7 @@ int remoteFindNext(platform::FindHandle handle, platform::FindData& data) {
     case Read::end: platform::setLastError(platform::errorNoMoreFiles); return 0;
     case Read::failed: break;
     }
-    PlaceUse use = usePlace(currentPlaceIndex());
+    PlaceUse use = useViewPlace(currentPlaceIndex());
     failListing(use.place.get(), problem, platform::errorGeneric);
     return 0;
 }
@@ -502,7 +502,7 @@ int setRemoteCurrentFolder(std::u16string_view path) {
     if (folder.size() >= platform::maxPath) {
         // Cut, it would name another folder.
         if (place) {
-            PlaceUse use = usePlace(currentPlaceIndex());
+            PlaceUse use = useViewPlace(currentPlaceIndex());
             if (use.place) setError(*use.place, "The folder path is too long: at most 259 characters.\n");
         }
         platform::setLastError(platform::errorFilenameTooLong);
@@ -514,7 +514,7 @@ int setRemoteCurrentFolder(std::u16string_view path) {
     }
     bool remember = false;
     {
-        PlaceUse use = usePlace(currentPlaceIndex());
+        PlaceUse use = useViewPlace(currentPlaceIndex());
         if (!use.place) return 0;
         platform::copyBounded(use.place->currentFolder, platform::maxPath, folder);
         remember = use.place->rememberFolder != 0;

@@ -35,6 +35,25 @@ int editPlaceOnUiThread(int index, const explorer::OwnerRecord& owner) {
 
 }  // namespace
 
+std::shared_ptr<const void> currentPlaceToken() {
+    PlaceTicket ticket = placeTicket(static_cast<int>(explorer::remoteProvider.filterIndex));
+    if (ticket.place.expired()) return nullptr;
+    return std::make_shared<const PlaceTicket>(std::move(ticket));
+}
+
+bool enterPlaceToken(const std::shared_ptr<const void>& token, std::u16string& reason) {
+    if (!token) {
+        reason = u"No Ftp Place was selected when this was queued.";
+        return false;
+    }
+    std::shared_ptr<FtpPlace> place = redeemPlaceTicket(*static_cast<const PlaceTicket*>(token.get()), reason);
+    if (!place) return false;
+    pinPlaceForThread(std::move(place));
+    return true;
+}
+
+void leavePlaceToken() { pinPlaceForThread(nullptr); }
+
 int initRemoteView(Window mainWindow) {
     explorer::ViewProvider& view = explorer::remoteProvider;
     setRemoteDefaults(view);

@@ -3,6 +3,9 @@
 // no-places question of connecting runs.
 #pragma once
 
+#include <memory>
+#include <string>
+
 #include "platform/window/window.h"
 
 namespace remote {
@@ -13,5 +16,14 @@ namespace remote {
 // the places and starts the network clock. `mainWindow` carries the place editor when a
 // thread other than the UI thread asks for it. Returns 1. UI thread only.
 int initRemoteView(platform::Window mainWindow);
+
+// For the queue, which holds a place without knowing it: the place selected now, as a
+// token (null when there is none). UI thread only.
+std::shared_ptr<const void> currentPlaceToken();
+// Makes the token's place the one the Remote view's operations of this thread use,
+// until leavePlaceToken; false with the reason when it was deleted, or now points at
+// another server or account. Any thread.
+bool enterPlaceToken(const std::shared_ptr<const void>& token, std::u16string& reason);
+void leavePlaceToken();
 
 }  // namespace remote

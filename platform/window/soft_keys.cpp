@@ -1,8 +1,10 @@
 // Soft-key bars: their keys, their overrides and the soft-key line.
 #include "platform/window/soft_keys.h"
 
+#include <algorithm>
 #include <atomic>
 #include <map>
+#include <string>
 
 #include "platform/window/internal/system.h"
 
@@ -13,6 +15,7 @@ namespace detail {
 namespace {
 
 std::atomic<bool> barCreationFails{false};
+std::u16string softKeyStatus;  // UI thread only
 
 struct SoftKeyState {
     std::u16string label;
@@ -92,6 +95,13 @@ void drawSoftKeyLine(Frame& frame, Window foreground) {
     int leftWidth = canvas.text(1, 0, labels.first, CellStyle::softKeys, size.columns / 2 - 1);
     int rightStart = std::max(leftWidth + 2, size.columns - 1 - rightWidth);
     canvas.text(rightStart, 0, labels.second, CellStyle::softKeys, size.columns - 1 - rightStart);
+    // The status goes between the labels, centred, with a cell of space either side.
+    const int room = rightStart - leftWidth - 4;
+    const int statusWidth = std::min(room, cellWidth(codePoints(softKeyStatus)));
+    if (statusWidth > 0) {
+        const int start = std::max(leftWidth + 3, (size.columns - statusWidth) / 2);
+        canvas.text(std::min(start, rightStart - 1 - statusWidth), 0, softKeyStatus, CellStyle::softKeys, statusWidth);
+    }
 }
 
 }  // namespace detail
@@ -162,6 +172,17 @@ bool softKeyBarOverrideKey(Window bar, Key key, unsigned flags) {
             if (!control) return false;
             if (flags) control->overrides[key] = flags;
             else control->overrides.erase(key);
+            return true;
+        },
+        false);
+}
+
+void setSoftKeyStatus(std::u16string_view text) {
+    onUi<bool>(
+        [&] {
+            if (softKeyStatus == text) return true;
+            softKeyStatus = text;
+            markDirty();
             return true;
         },
         false);

@@ -50,6 +50,10 @@ enum KeyOverride : unsigned {
 // press can be told apart); otherwise soft keys act on press. Any thread.
 bool softKeyBarOverrideKey(Window bar, Key key, unsigned flags);
 
+// A short text drawn between the two labels of every bar (for example the progress of
+// a background copy); empty draws nothing. Any thread.
+void setSoftKeyStatus(std::u16string_view text);
+
 // A test switch: while on, createSoftKeyBar fails, so that the paths for a missing bar
 // can be tested. Any thread.
 void setSoftKeyBarCreationFails(bool fails);

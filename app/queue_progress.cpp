@@ -1,0 +1,111 @@
+#include "app/queue_progress.h"
+
+#include <algorithm>
+#include <atomic>
+#include <string>
+
+#include "local/properties.h"
+#include "platform/text.h"
+#include "platform/window/soft_keys.h"
+#include "remote/remote_files.h"
+#include "remote/remote_view.h"
+
+namespace app {
+namespace {
+
+constexpr platform::MessageId queueChangedMessage = platform::userMessage(20);
+constexpr int progressTimer = 113;
+constexpr int progressIntervalMs = 500;
+
+std::atomic<platform::Window> progressWindow;
+bool timerRunning = false;
+
+std::u16string number(std::uint64_t value) { return platform::toUtf16(std::to_string(value)); }
+
+std::u16string sizeText(std::int64_t bytes) {
+    const auto value = static_cast<std::uint64_t>(bytes);
+    return local::formatSize(static_cast<std::uint32_t>(value), static_cast<std::uint32_t>(value >> 32));
+}
+
+std::u16string durationText(std::uint64_t seconds) {
+    const std::u16string secondsText = (seconds % 60 < 10 ? u"0" : u"") + number(seconds % 60);
+    if (seconds < 3600) return number(seconds / 60) + u":" + secondsText;
+    const std::uint64_t minutes = seconds / 60 % 60;
+    return number(seconds / 3600) + u":" + (minutes < 10 ? u"0" : u"") + number(minutes) + u":" + secondsText;
+}
+
+void refreshDisplay() {
+    const platform::Window window = progressWindow.load();
+    const queue::QueueProgress progress = queue::queueProgress();
+    platform::setSoftKeyStatus(progressText(progress));
+    const bool busy = progress.active || progress.pending > 0;
+    if (busy && !timerRunning) timerRunning = platform::setTimer(window, progressTimer, progressIntervalMs);
+    if (!busy && timerRunning) {
+        platform::killTimer(window, progressTimer);
+        timerRunning = false;
+    }
+}
+
+// Any thread: the worker tells of a record that starts or ends.
+void onQueueChanged() {
+    if (const platform::Window window = progressWindow.load()) platform::postMessage(window, queueChangedMessage);
+}
+
+}  // namespace
+
+std::u16string progressText(const queue::QueueProgress& progress) {
+    std::u16string text;
+    if (progress.active) {
+        text = sizeText(progress.done);
+        if (progress.total > 0) {
+            const std::int64_t done = std::min(progress.done, progress.total);
+            text += u" of " + sizeText(progress.total) + u" " + number(std::uint64_t(done * 100 / progress.total)) +
+                    u"%";
+        }
+        if (progress.elapsedMs >= 1000 && progress.done > 0) {
+            const std::uint64_t rate = std::uint64_t(progress.done) * 1000 / progress.elapsedMs;
+            text += u" " + sizeText(std::int64_t(rate)) + u"/s";
+            if (progress.total > progress.done && rate > 0) {
+                text += u" " + durationText(std::uint64_t(progress.total - progress.done) / rate) + u" left";
+            }
+        }
+    }
+    if (progress.pending > 0) {
+        if (!text.empty()) text += u", ";
+        text += number(std::uint64_t(progress.pending)) + u" waiting";
+    }
+    return text;
+}
+
+void bindQueue(platform::Window window) {
+    progressWindow = window;
+    queue::QueueBindings bindings;
+    bindings.currentPlace = remote::currentPlaceToken;
+    bindings.enterPlace = remote::enterPlaceToken;
+    bindings.leavePlace = remote::leavePlaceToken;
+    bindings.changed = onQueueChanged;
+    queue::bindQueue(bindings);
+    // The Remote view's folder copies log each file they handled.
+    remote::setCopyLogHook([](int kind, std::u16string_view source, std::u16string_view destination,
+                              remote::CopyLogList list) {
+        queue::addOperation(static_cast<std::uint32_t>(kind), source, destination,
+                            list == remote::CopyLogList::successful ? queue::listSuccessful : queue::listFailed);
+    });
+}
+
+void endQueueDisplay() {
+    progressWindow = platform::Window{};
+    timerRunning = false;
+    platform::setSoftKeyStatus(u"");
+}
+
+bool handleQueueMessage(platform::MessageId message, platform::WParam wParam) {
+    if (message == queueChangedMessage ||
+        (message == platform::MessageId::timer && static_cast<int>(wParam) == progressTimer)) {
+        refreshDisplay();
+        return true;
+    }
+    return false;
+}
+
+}  // namespace app

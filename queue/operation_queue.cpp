@@ -1,0 +1,422 @@
+#include "queue/operation_queue.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <utility>
+
+#include "explorer/folder_walk.h"
+#include "explorer/provider.h"
+#include "platform/clock.h"
+#include "platform/errors.h"
+#include "platform/files.h"
+#include "platform/window/message_box.h"
+#include "platform/window/window.h"
+
+namespace queue {
+namespace {
+
+constexpr std::int32_t firstIdleTimeoutMs = 100;
+constexpr std::int32_t idleStepMs = 1000;
+constexpr std::int32_t lastIdleTimeoutMs = 30000;
+constexpr auto stopWait = std::chrono::seconds(5);
+constexpr std::u16string_view devicePrefix = u"file://";
+
+struct List {
+    FileOperation* head = nullptr;
+};
+
+// The four lists and the worker's handles. `lists` and every record's `next` belong to
+// the "FileOpWorker" mutex. The handles, `running` and the decision of the worker to end
+// belong to `lifeLock`, taken before the mutex: so an Add never meets a worker that has
+// decided to end, and Stop never frees what a live worker holds.
+struct Queue {
+    List lists[4];  // Pending, Active, Successful, Failed
+    platform::SyncHandle mutex = platform::noSyncHandle;
+    platform::SyncHandle event = platform::noSyncHandle;
+    std::atomic<std::int32_t> idleTimeout{firstIdleTimeoutMs};
+
+    std::mutex lifeLock;
+    std::condition_variable ended;
+    bool running = false;   // a worker thread exists; under lifeLock
+    bool stopping = false;  // Stop asked the worker to end; under lifeLock
+
+    QueueBindings bindings;
+    explorer::TransferWatch watch;  // the active record's transfer
+    std::atomic<std::uint32_t> activeSince{0};
+    // Per-file records the current copy logged into Failed; worker thread only.
+    int failedLogs = 0;
+};
+Queue& state() {
+    // Never destroyed: a worker that outlived Stop's wait still ends through it.
+    static Queue& queue = *new Queue;
+    return queue;
+}
+
+List& listOf(int list) {
+    switch (list) {
+    case listActive: return state().lists[1];
+    case listSuccessful: return state().lists[2];
+    case listFailed: return state().lists[3];
+    default: return state().lists[0];
+    }
+}
+
+std::uint64_t now() {
+    return state().bindings.now ? state().bindings.now() : platform::toUint64(platform::fileTimeNow());
+}
+
+void notifyChanged() {
+    if (state().bindings.changed) state().bindings.changed();
+}
+
+void copyPath(char16_t (&field)[pathCapacity], std::u16string_view path) {
+    const std::size_t length = std::min(path.size(), pathCapacity - 1);
+    std::copy_n(path.begin(), length, field);
+    field[length] = 0;
+}
+
+std::u16string_view textOf(const char16_t (&field)[pathCapacity]) {
+    return std::u16string_view(field, std::find(field, field + pathCapacity, u'\0') - field);
+}
+
+// List surgery; the caller holds the mutex.
+void append(List& list, FileOperation* record) {
+    record->next = nullptr;
+    FileOperation** tail = &list.head;
+    while (*tail) tail = &(*tail)->next;
+    *tail = record;
+}
+
+void unlink(List& list, FileOperation* record) {
+    for (FileOperation** link = &list.head; *link; link = &(*link)->next) {
+        if (*link != record) continue;
+        *link = record->next;
+        record->next = nullptr;
+        return;
+    }
+}
+
+void freeList(List& list) {
+    while (FileOperation* record = list.head) {
+        list.head = record->next;
+        delete record;
+    }
+}
+
+// Holds the "FileOpWorker" mutex, when there is one, for a scope.
+struct ListLock {
+    explicit ListLock(platform::SyncHandle mutex) : mutex(mutex) {
+        if (mutex) platform::waitFor(mutex, platform::waitForever);
+    }
+    ~ListLock() {
+        if (mutex) platform::releaseMutex(mutex);
+    }
+    platform::SyncHandle mutex;
+};
+
+// What the worker took: the head of Pending, moved to Active. Null when Pending is empty
+// and the worker should wait again; `end` when it should end instead (decided under
+// both locks, so that no Add is lost in between).
+FileOperation* takeNext(bool& end) {
+    Queue& queue = state();
+    std::lock_guard life(queue.lifeLock);
+    ListLock held(queue.mutex);
+    FileOperation* record = queue.lists[0].head;
+    if (!record) {
+        const std::int32_t timeout = queue.idleTimeout.fetch_add(idleStepMs) + idleStepMs;
+        end = timeout > lastIdleTimeoutMs;
+        return nullptr;
+    }
+    queue.idleTimeout.store(firstIdleTimeoutMs);
+    queue.lists[0].head = record->next;
+    append(queue.lists[1], record);
+    return record;
+}
+
+void endWorker() {
+    Queue& queue = state();
+    std::lock_guard life(queue.lifeLock);
+    platform::closeHandle(queue.event);
+    platform::closeHandle(queue.mutex);
+    queue.event = platform::noSyncHandle;
+    queue.mutex = platform::noSyncHandle;
+    queue.running = false;
+    queue.ended.notify_all();
+}
+
+bool isDevicePath(std::u16string_view path) { return path.starts_with(devicePrefix); }
+
+// A failed copy's box, from the worker: the UI thread shows it while the worker waits.
+void showCopyError(std::u16string_view caption, const std::u16string& reason) {
+    {
+        std::lock_guard life(state().lifeLock);
+        if (state().stopping) return;  // the windows are going
+    }
+    if (reason.empty()) {
+        explorer::remoteProvider.ShowError(caption);
+        return;
+    }
+    platform::messageBox(platform::getForegroundWindow(), reason, caption, platform::MessageBoxButtons::ok,
+                         platform::MessageBoxIcon::hand);
+}
+
+// Removes the source of a move once its copy is complete: on the device, or on the
+// record's place. A folder goes as a tree that never follows a link.
+bool deleteSource(const std::u16string& path, bool folder) {
+    if (isDevicePath(path)) {
+        const std::u16string device = path.substr(devicePrefix.size());
+        platform::FileAttributeData data{};
+        if (!platform::getFileAttributes(device, data)) return false;
+        if (data.attributes & platform::attributeFolder) {
+            return explorer::deleteTree(explorer::deviceProvider, device, data.attributes);
+        }
+        return explorer::deviceProvider.DeleteFile(device) != 0;
+    }
+    if (folder) return explorer::deleteTree(explorer::remoteProvider, path, platform::attributeFolder);
+    return explorer::remoteProvider.DeleteFile(path) != 0;
+}
+
+// The copy just before a delete record, as the worker saw it end.
+struct LastCopy {
+    std::uint32_t kind = 0;
+    std::uint32_t state = 0;
+    std::u16string source;
+    int failedLogs = 0;
+};
+
+std::uint32_t runCopy(const FileOperation& record, std::u16string_view caption) {
+    const std::u16string source(textOf(record.source));
+    const std::u16string destination(textOf(record.destination));
+    const explorer::ViewProvider& remote = explorer::remoteProvider;
+    const int done = record.kind == kindCopyFile ? remote.CopyFile(source, destination, 1)
+                                                 : remote.CopyFolder(source, destination, 1);
+    if (done) return stateSucceeded;
+    showCopyError(caption, {});
+    return stateFailed;
+}
+
+std::uint32_t runDelete(const FileOperation& record, const LastCopy& last, std::u16string& why) {
+    const std::u16string path(textOf(record.destination));
+    const bool copied = (last.kind == kindCopyFile || last.kind == kindCopyFolder) && last.state == stateSucceeded &&
+                        last.source == path && last.failedLogs == 0;
+    if (!copied) {
+        why = u"The source was kept: its copy did not succeed whole.";
+        return stateFailed;
+    }
+    if (deleteSource(path, last.kind == kindCopyFolder)) return stateSucceeded;
+    why = u"The copy succeeded, but the source could not be deleted.";
+    const explorer::ViewProvider& view = isDevicePath(path) ? explorer::deviceProvider : explorer::remoteProvider;
+    {
+        std::lock_guard life(state().lifeLock);
+        if (state().stopping) return stateFailed;
+    }
+    view.ShowError(u"Delete Error");
+    return stateFailed;
+}
+
+std::uint32_t run(const FileOperation& record, const LastCopy& last, std::u16string& why) {
+    const QueueBindings& bindings = state().bindings;
+    const bool copy = record.kind == kindCopyFile || record.kind == kindCopyFolder;
+    const bool remoteSide = copy || !isDevicePath(textOf(record.destination));
+    if (record.kind != kindCopyFile && record.kind != kindCopyFolder && record.kind != kindDelete) {
+        return stateActive;  // no such operation: it passes through as it was
+    }
+    const std::u16string_view caption = record.kind == kindCopyFolder ? u"Copy Folder Error" : u"Copy File Error";
+    std::u16string reason;
+    if (remoteSide && bindings.enterPlace && !bindings.enterPlace(record.place, reason)) {
+        why = reason;
+        if (copy) showCopyError(caption, reason);
+        return stateFailed;
+    }
+    const std::uint32_t result = copy ? runCopy(record, caption) : runDelete(record, last, why);
+    if (remoteSide && bindings.leavePlace) bindings.leavePlace();
+    return result;
+}
+
+// The record's fields are copied out by the Queue view under the mutex: they change
+// under it too.
+void start(FileOperation* record) {
+    ListLock held(state().mutex);
+    record->started = now();
+    record->state = stateActive;
+}
+
+void finish(FileOperation* record, std::uint32_t result, std::u16string why) {
+    Queue& queue = state();
+    ListLock held(queue.mutex);
+    record->state = result;
+    record->why = std::move(why);
+    record->finished = now();
+    unlink(queue.lists[1], record);
+    append(result == stateSucceeded ? queue.lists[2] : queue.lists[3], record);
+}
+
+void workerBody() {
+    Queue& queue = state();
+    explorer::setThreadTransferWatch(&queue.watch);
+    LastCopy last;
+    for (;;) {
+        queue.bindings.waitForWork(queue.event, static_cast<std::uint32_t>(queue.idleTimeout.load()));
+        bool end = false;
+        FileOperation* record = takeNext(end);
+        if (end) break;
+        if (!record) continue;
+        queue.failedLogs = 0;
+        queue.watch.done.store(0);
+        queue.watch.total.store(-1);
+        queue.activeSince.store(platform::tickCount());
+        start(record);
+        notifyChanged();
+        // Kind, paths and place are not changed while a record lives: read without the lock.
+        std::u16string why;
+        const std::uint32_t result = run(*record, last, why);
+        last = {record->kind, result, std::u16string(textOf(record->source)), queue.failedLogs};
+        finish(record, result, std::move(why));
+        notifyChanged();
+    }
+    explorer::setThreadTransferWatch(nullptr);
+    endWorker();
+    notifyChanged();
+}
+
+// Under lifeLock: a worker with fresh handles, when none exists.
+bool ensureWorker() {
+    Queue& queue = state();
+    if (queue.mutex) return true;
+    queue.mutex = platform::createMutex(u"FileOpWorker", false);
+    queue.event = platform::createEvent(u"FileOpEvent", false, false);
+    queue.idleTimeout.store(firstIdleTimeoutMs);
+    queue.watch.stop.store(false);
+    queue.stopping = false;
+    queue.running = queue.mutex && queue.event && platform::startThread(workerBody, true);
+    if (queue.running) return true;
+    platform::closeHandle(queue.event);
+    platform::closeHandle(queue.mutex);
+    queue.event = platform::noSyncHandle;
+    queue.mutex = platform::noSyncHandle;
+    return false;
+}
+
+}  // namespace
+
+void bindQueue(const QueueBindings& bindings) { state().bindings = bindings; }
+
+int addOperation(std::uint32_t kind, std::u16string_view source, std::u16string_view destination, int list) {
+    // A path cut to fit would name another file.
+    if (source.size() >= pathCapacity || destination.size() >= pathCapacity) {
+        platform::setLastError(platform::errorFilenameTooLong);
+        return 0;
+    }
+    auto* record = new (std::nothrow) FileOperation;
+    if (!record) return 0;
+    record->kind = kind;
+    record->state = statePending;
+    copyPath(record->source, source);
+    copyPath(record->destination, destination);
+    record->queued = now();
+    const bool onWorker = explorer::threadTransferWatch() == &state().watch;
+    if (list != listActive && list != listSuccessful && list != listFailed) {
+        list = listPending;
+        // A copy queued from the UI runs on the place current now; the worker's own log
+        // records need none.
+        if (state().bindings.currentPlace && !onWorker) record->place = state().bindings.currentPlace();
+    }
+    if (onWorker && list == listFailed) ++state().failedLogs;
+    Queue& queue = state();
+    {
+        std::lock_guard life(queue.lifeLock);
+        if (!ensureWorker()) {
+            delete record;
+            return 0;
+        }
+        ListLock held(queue.mutex);
+        append(listOf(list), record);
+        platform::setEvent(queue.event);
+    }
+    notifyChanged();
+    return 1;
+}
+
+int queueCopyFile(std::u16string_view source, std::u16string_view destination) {
+    return addOperation(kindCopyFile, source, destination, listPending);
+}
+
+int queueCopyFolder(std::u16string_view source, std::u16string_view destination) {
+    return addOperation(kindCopyFolder, source, destination, listPending);
+}
+
+int queueMove(std::u16string_view source, std::u16string_view destination, bool folder) {
+    if (!addOperation(folder ? kindCopyFolder : kindCopyFile, source, destination, listPending)) return 0;
+    return addOperation(kindDelete, u"", source, listPending);
+}
+
+int queueDelete(std::u16string_view path) { return addOperation(kindDelete, u"", path, listPending); }
+
+int clearQueue() {
+    Queue& queue = state();
+    std::lock_guard life(queue.lifeLock);
+    if (!queue.mutex) return 0;
+    ListLock held(queue.mutex);
+    freeList(queue.lists[2]);
+    freeList(queue.lists[3]);
+    return 1;
+}
+
+int stopQueue() {
+    Queue& queue = state();
+    std::unique_lock life(queue.lifeLock);
+    if (!queue.running) return 1;
+    queue.stopping = true;
+    {
+        ListLock held(queue.mutex);
+        freeList(queue.lists[0]);  // the worker takes no more
+        queue.idleTimeout.store(lastIdleTimeoutMs + 1);
+        queue.watch.stop.store(true);
+        platform::setEvent(queue.event);
+    }
+    // The worker ends once its record has stopped; a worker stuck beyond the wait keeps
+    // what it holds, and the process ends around it.
+    if (!queue.ended.wait_for(life, stopWait, [&] { return !queue.running; })) return 1;
+    for (List& list : queue.lists) freeList(list);
+    return 1;
+}
+
+std::vector<FileOperation> listRecords(int list) {
+    Queue& queue = state();
+    std::lock_guard life(queue.lifeLock);
+    ListLock held(queue.mutex);
+    std::vector<FileOperation> records;
+    for (const FileOperation* record = listOf(list).head; record; record = record->next) {
+        records.push_back(*record);
+        records.back().next = nullptr;
+    }
+    return records;
+}
+
+QueueProgress queueProgress() {
+    Queue& queue = state();
+    QueueProgress progress;
+    std::lock_guard life(queue.lifeLock);
+    ListLock held(queue.mutex);
+    for (const FileOperation* record = queue.lists[0].head; record; record = record->next) ++progress.pending;
+    if (const FileOperation* active = queue.lists[1].head) {
+        progress.active = true;
+        progress.destination = textOf(active->destination);
+        progress.done = queue.watch.done.load();
+        progress.total = queue.watch.total.load();
+        progress.elapsedMs = platform::tickCount() - queue.activeSince.load();
+    }
+    return progress;
+}
+
+bool workerRunning() {
+    std::lock_guard life(state().lifeLock);
+    return state().running;
+}
+
+std::int32_t idleTimeout() { return state().idleTimeout.load(); }
+
+}  // namespace queue

@@ -1,0 +1,96 @@
+// The background operation queue: copies between the device and a server wait in
+// Pending and are carried out one at a time, oldest first, by a worker thread that the
+// first record starts and that ends after a long idle spell. Each record then stays in
+// Successful or Failed until Clear. The queue knows nothing of FTP: it hands each record
+// to the Remote view's CopyFile and CopyFolder, on the place the record was queued for.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "platform/sync.h"
+
+namespace queue {
+
+enum OperationKind : std::uint32_t { kindCopyFile = 1, kindDelete = 3, kindCopyFolder = 6 };
+enum OperationState : std::uint32_t { statePending = 1, stateActive = 2, stateSucceeded = 3, stateFailed = 4 };
+// Add takes any value: those other than active, successful and failed mean pending.
+enum QueueList : int { listPending = 1, listActive = 2, listSuccessful = 3, listFailed = 4 };
+
+inline constexpr std::size_t pathCapacity = 260;
+
+// The place a record was queued for, as the Remote view gives it (opaque here).
+using PlaceToken = std::shared_ptr<const void>;
+
+// One operation. In a list, `next` belongs to the queue's lock.
+struct FileOperation {
+    FileOperation* next = nullptr;
+    std::uint32_t kind = 0;
+    std::uint32_t state = 0;
+    std::uint64_t queued = 0;  // file times, UTC; zero until they happen
+    std::uint64_t started = 0;
+    std::uint64_t finished = 0;
+    char16_t source[pathCapacity] = {};  // "file://" + a device path, or a server path
+    char16_t destination[pathCapacity] = {};
+    PlaceToken place;    // the Remote view's place when it was queued
+    std::u16string why;  // why a record failed without a box of its own
+};
+
+// What the worker needs besides the records, bound once at start-up (tests bind fakes).
+struct QueueBindings {
+    // UI thread: the place a record queued now is for.
+    PlaceToken (*currentPlace)() = nullptr;
+    // Worker: makes `place` the place of this thread's remote operations until
+    // leavePlace; false with the reason when it was deleted or changed since.
+    bool (*enterPlace)(const PlaceToken& place, std::u16string& reason) = nullptr;
+    void (*leavePlace)() = nullptr;
+    // The worker's wait for work and the clock of the time stamps.
+    platform::WaitResult (*waitForWork)(platform::SyncHandle event, std::uint32_t milliseconds) = platform::waitFor;
+    std::uint64_t (*now)() = nullptr;  // null: the system clock
+    // Told when a record starts or ends on the worker, and when a record is added. Any thread.
+    void (*changed)() = nullptr;
+};
+void bindQueue(const QueueBindings& bindings);  // before the first Add
+
+// Adds a record to `list`, starting a worker when none exists. 0 when the record could
+// not be made, or when a path is longer than 259 units (cut, it would name another
+// file). Any thread.
+int addOperation(std::uint32_t kind, std::u16string_view source, std::u16string_view destination, int list);
+// The queue entries: each adds to Pending. A move is a copy record, then a delete
+// record (empty source, the moved path as destination) that the worker carries out only
+// when the copy before it succeeded whole. Any thread.
+int queueCopyFile(std::u16string_view source, std::u16string_view destination);
+int queueCopyFolder(std::u16string_view source, std::u16string_view destination);
+int queueMove(std::u16string_view source, std::u16string_view destination, bool folder);
+int queueDelete(std::u16string_view path);
+
+// Frees the records of Successful and Failed; 0, clearing nothing, when no worker
+// exists. UI thread only.
+int clearQueue();
+// At shutdown, before the places go: asks a running copy to stop, waits (bounded) for
+// the worker to end, and frees every record the worker no longer uses. UI thread only.
+int stopQueue();
+
+// Copies of the records of a list, oldest first, taken under the lock while the worker
+// may relink them. Any thread.
+std::vector<FileOperation> listRecords(int list);
+
+// What runs now, for the progress display. Any thread.
+struct QueueProgress {
+    bool active = false;
+    std::u16string destination;
+    std::int64_t done = 0;
+    std::int64_t total = -1;      // -1 when unknown
+    std::uint32_t elapsedMs = 0;  // since the record started
+    int pending = 0;
+};
+QueueProgress queueProgress();
+
+bool workerRunning();  // Any thread.
+// The worker's wait for work, in milliseconds, before its next wake-up. Any thread.
+std::int32_t idleTimeout();
+
+}  // namespace queue

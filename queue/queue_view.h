@@ -1,0 +1,18 @@
+// The Queue view: the operation queue shown in the explorer list as if each of its four
+// lists were a folder and each record a file named by its destination.
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace queue {
+
+// Binds the Queue view's operations into explorer::queueProvider. UI thread only, once
+// at start-up, after the Device view (whose icon lookup it borrows).
+void initQueueView();
+
+// A record's destination as a row's name: a name holds no separator, so '\' and '/'
+// become the look-alikes U+29F5 and U+2215. Any thread.
+std::u16string rowNameOf(std::u16string_view destination);
+
+}  // namespace queue
