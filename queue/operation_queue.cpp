@@ -368,7 +368,11 @@ int clearQueue() {
 int stopQueue() {
     Queue& queue = state();
     std::unique_lock life(queue.lifeLock);
-    if (!queue.running) return 1;
+    if (!queue.running) {
+        ListLock held(queue.mutex);
+        for (List& list : queue.lists) freeList(list);
+        return 1;
+    }
     queue.stopping = true;
     {
         ListLock held(queue.mutex);

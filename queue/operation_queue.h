@@ -71,7 +71,8 @@ int queueDelete(std::u16string_view path);
 // exists. UI thread only.
 int clearQueue();
 // At shutdown, before the places go: asks a running copy to stop, waits (bounded) for
-// the worker to end, and frees every record the worker no longer uses. UI thread only.
+// the worker to end, and frees every record the worker no longer uses; with no worker
+// it frees every record at once. UI thread only.
 int stopQueue();
 
 // Copies of the records of a list, oldest first, taken under the lock while the worker

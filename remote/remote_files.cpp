@@ -302,7 +302,7 @@ void copyTreeFile(const std::u16string& source, const std::u16string& destinatio
 
 // Copies `source` into `destination` (made first). The folder's entries are read whole
 // before any is copied, since a sub-folder's listing takes the listing cache. A link is
-// never gone into: a device link to a folder is left out as the Device view leaves it,
+// never gone into: a device link to a folder is left out as the Device view leaves it (and logged as not copied),
 // and a server's entry that may be a link is copied as a file, or fails as one.
 bool copyTree(std::u16string_view source, std::u16string_view destination, FolderCopy walk) {
     const bool fromDevice = isDevicePath(source);
@@ -342,6 +342,9 @@ bool copyTree(std::u16string_view source, std::u16string_view destination, Folde
             walk.anyFailed |= !copied;
         } else if (!isFolder || !fromDevice) {
             copyTreeFile(from, to, walk);
+        } else {
+            // Left out, yet logged as not copied: a move must not delete it with its folder.
+            logCopy(from, to, false);
         }
     }
     return !walk.anyFailed;

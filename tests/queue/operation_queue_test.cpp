@@ -1,0 +1,291 @@
+// The operation queue: the worker's life on an injected wait (the idle time-outs, its end
+// and a fresh worker), the records and lists with fake copies, the place each record
+// keeps, moves that delete their source only after a whole copy, Clear, Stop during a
+// copy, and Adds racing the worker's end (these also run under ThreadSanitizer).
+#include "queue/operation_queue.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "explorer/provider.h"
+#include "local/device.h"
+#include "platform/errors.h"
+#include "platform/text.h"
+#include "queue/queue_view.h"
+#include "tests/support/view_fixtures.h"
+
+namespace {
+
+using platform::toUtf16;
+using platform::toUtf8;
+using namespace queue;
+
+// What the fakes saw, and how they answer.
+struct Fakes {
+    std::mutex lock;
+    std::vector<std::string> calls;  // "copy SRC>DST@PLACE", "box CAPTION", "delete PATH"
+    std::vector<std::uint32_t> waits;
+    std::string currentPlace = "A";
+    bool copiesSucceed = true;
+    bool logFailedFile = false;  // a folder copy logs one file as not copied
+    std::atomic<bool> holdCopies{false};
+    std::atomic<bool> copyStarted{false};
+    bool fastWaits = true;  // the idle wait returns at once, as a time-out
+};
+Fakes* fakes = nullptr;
+thread_local std::string placeOfThread;
+
+void note(const std::string& call) {
+    std::lock_guard guard(fakes->lock);
+    fakes->calls.push_back(call);
+}
+
+int fakeCopy(std::u16string_view source, std::u16string_view destination, bool folder) {
+    note(std::string(folder ? "folder " : "copy ") + toUtf8(source) + ">" + toUtf8(destination) + "@" + placeOfThread);
+    fakes->copyStarted = true;
+    // A copy that runs until the watch asks it to stop, as a transfer does.
+    while (fakes->holdCopies && !explorer::threadTransferWatch()->stop) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    if (folder && fakes->logFailedFile) addOperation(kindCopyFile, u"in/one", u"out/one", listFailed);
+    return fakes->copiesSucceed && !explorer::threadTransferWatch()->stop ? 1 : 0;
+}
+
+class OperationQueue : public ::testing::Test {
+protected:
+    void SetUp() override {
+        fakes = &seen;
+        saved = explorer::remoteProvider;
+        explorer::ViewProvider& remote = explorer::remoteProvider;
+        remote.CopyFile = [](std::u16string_view s, std::u16string_view d, int) { return fakeCopy(s, d, false); };
+        remote.CopyFolder = [](std::u16string_view s, std::u16string_view d, int) { return fakeCopy(s, d, true); };
+        remote.ShowError = [](std::u16string_view caption) {
+            note("box " + toUtf8(caption));
+            return 1;
+        };
+        remote.DeleteFile = [](std::u16string_view path) {
+            note("delete " + toUtf8(path) + "@" + placeOfThread);
+            return 1;
+        };
+        QueueBindings bindings;
+        bindings.currentPlace = [] { return PlaceToken(std::make_shared<const std::string>(fakes->currentPlace)); };
+        bindings.enterPlace = [](const PlaceToken& token, std::u16string& reason) {
+            placeOfThread = *static_cast<const std::string*>(token.get());
+            if (placeOfThread != "gone") return true;
+            reason = u"The place was deleted.";
+            return false;
+        };
+        bindings.leavePlace = [] { placeOfThread.clear(); };
+        bindings.waitForWork = [](platform::SyncHandle event, std::uint32_t milliseconds) {
+            {
+                std::lock_guard guard(fakes->lock);
+                fakes->waits.push_back(milliseconds);
+            }
+            return fakes->fastWaits ? platform::waitFor(event, 0) : platform::waitFor(event, milliseconds);
+        };
+        bindings.now = [] { return std::uint64_t(1000); };
+        bindQueue(bindings);
+    }
+    void TearDown() override {
+        stopQueue();
+        bindQueue({});
+        explorer::remoteProvider = saved;
+        fakes = nullptr;
+    }
+
+    // Waits (bounded) until the worker has ended on its own.
+    static bool workerEnds() {
+        for (int i = 0; i < 5000 && workerRunning(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        return !workerRunning();
+    }
+    // Waits (bounded) until nothing is pending or active.
+    static bool queueDrains() {
+        for (int i = 0; i < 5000; ++i) {
+            if (listRecords(listPending).empty() && listRecords(listActive).empty()) return true;
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        return false;
+    }
+    static std::vector<std::string> destinations(int list) {
+        std::vector<std::string> names;
+        for (const FileOperation& record : listRecords(list)) {
+            names.push_back(toUtf8(record.destination) + " " + std::to_string(record.kind) + "/" +
+                            std::to_string(record.state));
+        }
+        return names;
+    }
+    std::vector<std::string> calls() {
+        std::lock_guard guard(seen.lock);
+        return seen.calls;
+    }
+
+    Fakes seen;
+    explorer::ViewProvider saved;
+};
+
+TEST_F(OperationQueue, AnIdleWorkerWaitsLongerEachTimeAndEndsOnItsThirtiethEmptyWakeUp) {
+    // A log record straight into Successful starts the worker and keeps state 1, zero times.
+    ASSERT_EQ(addOperation(kindCopyFile, u"/a", u"file://\\a", listSuccessful), 1);
+    EXPECT_TRUE(workerRunning());
+    platform::setLastError(0);
+    platform::closeHandle(platform::createMutex(u"FileOpWorker", false));
+    EXPECT_EQ(platform::lastError(), platform::errorAlreadyExists);  // the worker's mutex
+
+    ASSERT_TRUE(workerEnds());
+    std::vector<std::uint32_t> expected;
+    for (std::uint32_t wait = 100; wait <= 29100; wait += 1000) expected.push_back(wait);
+    EXPECT_EQ(seen.waits, expected);
+    platform::setLastError(0);
+    platform::closeHandle(platform::createMutex(u"FileOpWorker", false));
+    EXPECT_EQ(platform::lastError(), 0u);  // released with the worker
+
+    const std::vector<FileOperation> logged = listRecords(listSuccessful);
+    ASSERT_EQ(logged.size(), 1u);
+    EXPECT_EQ(logged[0].state, statePending);
+    EXPECT_EQ(logged[0].queued, 1000u);
+    EXPECT_EQ(logged[0].started, 0u);
+    EXPECT_EQ(logged[0].finished, 0u);
+    // Clear without a worker clears nothing; a new record starts a fresh worker.
+    EXPECT_EQ(clearQueue(), 0);
+    EXPECT_EQ(listRecords(listSuccessful).size(), 1u);
+    seen.fastWaits = false;
+    ASSERT_EQ(queueCopyFile(u"/b", u"file://\\b"), 1);
+    ASSERT_TRUE(queueDrains());
+    EXPECT_TRUE(workerRunning());
+    EXPECT_EQ(clearQueue(), 1);
+    EXPECT_TRUE(listRecords(listSuccessful).empty());
+}
+
+TEST_F(OperationQueue, EachRecordRunsOnThePlaceItWasQueuedForAndEndsInItsList) {
+    seen.fastWaits = false;
+    seen.holdCopies = true;  // both are queued before the first runs
+    ASSERT_EQ(queueCopyFile(u"/x.txt", u"file://\\x.txt"), 1);
+    seen.currentPlace = "B";
+    ASSERT_EQ(queueCopyFolder(u"file://\\tree", u"/tree"), 1);
+    seen.currentPlace = "gone";
+    ASSERT_EQ(queueCopyFile(u"/y.txt", u"file://\\y.txt"), 1);
+    // A path that a record would have to cut is refused, not shortened.
+    EXPECT_EQ(queueCopyFile(u"/" + std::u16string(300, u'n'), u"file://\\n"), 0);
+    seen.holdCopies = false;
+    ASSERT_TRUE(queueDrains());
+
+    // The record of the deleted place never reached a copy (its box tells the reason).
+    EXPECT_EQ(calls(), (std::vector<std::string>{"copy /x.txt>file://\\x.txt@A", "folder file://\\tree>/tree@B"}));
+    EXPECT_EQ(destinations(listSuccessful), (std::vector<std::string>{"file://\\x.txt 1/3", "/tree 6/3"}));
+    const std::vector<FileOperation> failed = listRecords(listFailed);
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_EQ(failed[0].state, stateFailed);
+    EXPECT_EQ(toUtf8(failed[0].why), "The place was deleted.");
+    EXPECT_GE(listRecords(listSuccessful)[0].finished, listRecords(listSuccessful)[0].started);
+
+    // A copy that fails shows one box under its caption and ends in Failed.
+    seen.copiesSucceed = false;
+    seen.currentPlace = "A";
+    seen.calls.clear();
+    ASSERT_EQ(queueCopyFolder(u"/z", u"file://\\z"), 1);
+    ASSERT_TRUE(queueDrains());
+    EXPECT_EQ(calls(), (std::vector<std::string>{"folder /z>file://\\z@A", "box Copy Folder Error"}));
+}
+
+// A move deletes its source only when its copy succeeded whole: a failed copy, or a folder
+// copy that logged one file as not copied, keeps it.
+TEST_F(OperationQueue, AMoveDeletesItsSourceOnlyAfterAWholeCopy) {
+    test_support::DeviceRoot device;
+    test_support::TemporaryRegistry registry;
+    local::setUpDeviceView();
+    seen.fastWaits = false;
+    device.file("kept/one", "1");
+    device.file("moved/one", "1");
+    device.file("moved/sub/two", "2");
+
+    seen.logFailedFile = true;
+    ASSERT_EQ(queueMove(u"file://\\kept", u"/kept", true), 1);
+    ASSERT_TRUE(queueDrains());
+    EXPECT_TRUE(std::filesystem::exists(device.at("kept/one")));
+    seen.logFailedFile = false;
+    seen.copiesSucceed = false;
+    ASSERT_EQ(queueMove(u"/remote.txt", u"file://\\remote.txt", false), 1);
+    ASSERT_TRUE(queueDrains());
+    seen.copiesSucceed = true;
+    ASSERT_EQ(queueMove(u"file://\\moved", u"/moved", true), 1);
+    ASSERT_EQ(queueMove(u"/remote.txt", u"file://\\remote.txt", false), 1);
+    ASSERT_TRUE(queueDrains());
+
+    EXPECT_FALSE(std::filesystem::exists(device.at("moved")));
+    EXPECT_EQ(destinations(listFailed), (std::vector<std::string>{"out/one 1/1", "file://\\kept 3/4",
+                                                                  "file://\\remote.txt 1/4", "/remote.txt 3/4"}));
+    EXPECT_EQ(destinations(listSuccessful), (std::vector<std::string>{"/kept 6/3", "/moved 6/3", "file://\\moved 3/3",
+                                                                      "file://\\remote.txt 1/3", "/remote.txt 3/3"}));
+    const std::vector<std::string> seenCalls = calls();
+    EXPECT_EQ(std::count(seenCalls.begin(), seenCalls.end(), "delete /remote.txt@A"), 1);  // on its place
+    EXPECT_EQ(toUtf8(listRecords(listFailed)[1].why), "The source was kept: its copy did not succeed whole.");
+}
+
+TEST_F(OperationQueue, StopDuringACopyStopsItEndsTheWorkerAndShowsNoBox) {
+    seen.fastWaits = false;
+    seen.holdCopies = true;
+    ASSERT_EQ(queueCopyFile(u"/big", u"file://\\big"), 1);
+    ASSERT_EQ(queueCopyFile(u"/next", u"file://\\next"), 1);
+    for (int i = 0; i < 5000 && !seen.copyStarted; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    ASSERT_TRUE(seen.copyStarted);
+    EXPECT_TRUE(queueProgress().active);
+    EXPECT_EQ(queueProgress().pending, 1);
+
+    EXPECT_EQ(stopQueue(), 1);
+    EXPECT_FALSE(workerRunning());
+    EXPECT_EQ(calls(), std::vector<std::string>{"copy /big>file://\\big@A"});  // no box, no next copy
+    for (int list = listPending; list <= listFailed; ++list) EXPECT_TRUE(listRecords(list).empty());
+}
+
+// Records added while the worker keeps deciding to end are never lost: each ends up in
+// Successful, run by whichever worker was alive.
+TEST_F(OperationQueue, AddsRacingTheWorkersEndAreNeverLost) {
+    constexpr int count = 300;
+    std::thread adder([] {
+        for (int i = 0; i < count; ++i) {
+            queueCopyFile(u"/f", u"file://\\f" + toUtf16(std::to_string(i)));
+            if (i % 7 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+        }
+    });
+    adder.join();
+    for (int i = 0; i < 5000 && listRecords(listSuccessful).size() < count; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    EXPECT_EQ(listRecords(listSuccessful).size(), std::size_t(count));
+}
+
+TEST_F(OperationQueue, TheQueueViewListsARecordsDestinationAndTimes) {
+    initQueueView();
+    explorer::ViewProvider& view = explorer::queueProvider;
+    EXPECT_EQ(view.GetItem(3).value_or(u""), u"Failed Operations");
+    EXPECT_FALSE(view.GetItem(4));
+    EXPECT_EQ(view.GetCurrentFolder(), u"Queue");
+    for (const char16_t* name : {u"/pub/a.txt", u"/pub/b.txt", u"/pub/c.txt"}) {
+        addOperation(kindCopyFile, u"file://\\x", name, listSuccessful);
+    }
+    view.filterIndex = 2;
+    platform::FindData data;
+    const platform::FindHandle handle = view.FindFirst(u"*", data);
+    ASSERT_NE(handle, platform::invalidFindHandle);
+    std::vector<std::u16string> names{data.name};
+    while (view.FindNext(handle, data)) names.push_back(data.name);
+    EXPECT_EQ(platform::lastError(), platform::errorNoMoreFiles);
+    view.FindClose(handle);
+    // A row's name holds no separator: it cannot name another entry.
+    EXPECT_EQ(names,
+              (std::vector<std::u16string>{u"\u2215pub\u2215a.txt", u"\u2215pub\u2215b.txt", u"\u2215pub\u2215c.txt"}));
+    EXPECT_EQ(platform::toUint64(data.creationTime), 1000u);
+    EXPECT_EQ(platform::toUint64(data.lastWriteTime), 0u);  // logged, never started
+    view.filterIndex = 0;
+    EXPECT_EQ(view.FindFirst(u"*", data), platform::invalidFindHandle);
+}
+
+}  // namespace
