@@ -278,8 +278,8 @@ void workerBody() {
         notifyChanged();
     }
     explorer::setThreadTransferWatch(nullptr);
+    notifyChanged();  // the last use of the bindings: Stop may change them once the worker has ended
     endWorker();
-    notifyChanged();
 }
 
 // Under lifeLock: a worker with fresh handles, when none exists.
