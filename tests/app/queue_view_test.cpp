@@ -1,0 +1,130 @@
+// The Queue view as a user meets it: two files queued from the Remote view of a real
+// server, one copied and one that could not be, then the Successful and Failed lists.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <thread>
+
+#include "app/main_window.h"
+#include "explorer/icons.h"
+#include "explorer/provider.h"
+#include "platform/registry.h"
+#include "platform/window/headless_terminal.h"
+#include "platform/window/terminal.h"
+#include "queue/operation_queue.h"
+#include "remote/connect.h"
+#include "remote/places.h"
+#include "remote/remote_listing.h"
+#include "resources/commands.h"
+#include "resources/menus.h"
+#include "tests/support/place_fixtures.h"
+#include "tests/support/real_ftp_server.h"
+#include "tests/support/scoped_variable.h"
+#include "tests/support/temporary_folder.h"
+#include "tests/support/view_fixtures.h"
+
+namespace {
+
+using platform::Key;
+using namespace resources;
+
+class QueueView : public ::testing::Test {
+protected:
+    QueueView() {
+        std::filesystem::create_directories(served.path() + "/box");
+        std::ofstream(served.path() + "/box/a.txt") << "text";
+        std::ofstream(served.path() + "/box/b.txt") << "text";
+        root.folder("b.txt");  // the copy of b.txt cannot replace a folder
+        explorer::dropImageList();
+        remote::removeListingCache();
+    }
+    ~QueueView() override {
+        if (platform::isWindow(main)) platform::destroyWindow(main);
+        test_support::settle();
+        remote::shutdownRemote();
+        explorer::deviceProvider = pristine;
+        explorer::remoteProvider = pristineRemote;
+        explorer::queueProvider = pristineQueue;
+        explorer::currentProvider = &explorer::deviceProvider;
+    }
+
+    void play() {
+        platform::runMessageLoop(resources::mainAccelerators());
+        ASSERT_TRUE(test_support::settle());
+    }
+    void command(int id) {
+        platform::sendMessage(main, platform::MessageId::command, id);
+        play();
+    }
+    // Runs the loop until the queue has carried out every record (a failure's box ends
+    // with the input).
+    void drainQueue() {
+        for (int i = 0; i < 1000; ++i) {
+            play();
+            const queue::QueueProgress progress = queue::queueProgress();
+            if (!progress.active && progress.pending == 0) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        FAIL() << "the queue did not finish";
+    }
+
+    test_support::TemporaryRegistry registry;
+    test_support::DeviceRoot root;
+    test_support::TemporaryFolder served;
+    test_support::RealFtpServer server{test_support::FtpServerKind::Pyftpdlib, served.path()};
+    test_support::ScopedVariable home{"HOME", root.path()};
+    test_support::ScopedVariable noDesktop{"DISPLAY", ""};
+    test_support::ScopedVariable noWayland{"WAYLAND_DISPLAY", ""};
+    platform::HeadlessTerminal terminal{60, 8};
+    platform::WindowSystemScope scope{terminal, terminal.clock()};
+    platform::Window main;
+    explorer::ViewProvider pristine = explorer::deviceProvider;
+    explorer::ViewProvider pristineRemote = explorer::remoteProvider;
+    explorer::ViewProvider pristineQueue = explorer::queueProvider;
+};
+
+TEST_F(QueueView, ShowsWhatWasCopiedAndWhatFailed) {
+    ASSERT_EQ(server.error(), "");
+    test_support::addPlace(server.address(), {.user = server.user(), .password = server.password(), .name = u"Box"});
+    ASSERT_EQ(remote::savePlaces(), 1);
+    main = app::createMainWindow();
+    ASSERT_TRUE(main);
+    command(commandRemoteView);
+    terminal.pressKeys({Key::down, Key::action});  // into "box", on "a"
+    play();
+    command(commandCopyTo);
+    terminal.pressKey(Key::down);  // "b"
+    play();
+    command(commandCopyTo);
+    drainQueue();
+    EXPECT_EQ(root.read("a.txt"), "text");
+
+    command(commandQueueView);
+    std::string successful;
+    std::string failed;
+    terminal.pressKeys({Key::up, Key::right, Key::right});  // the selector above the list
+    play();
+    successful = terminal.screenText();
+    terminal.pressKey(Key::right);
+    play();
+    failed = terminal.screenText();
+    EXPECT_EQ(successful,
+              " Queue - Farlink\n"
+              " < Successful Operations                                  >\n"
+              " [T]  file:\xE2\x88\x95\xE2\x88\x95\xE2\xA7\xB5"
+              "a\n"
+              "\n\n\n\n"
+              " Refresh                                               Menu");
+    EXPECT_EQ(failed,
+              " Queue - Farlink\n"
+              " < Failed Operations                                      >\n"
+              " [T]  file:\xE2\x88\x95\xE2\x88\x95\xE2\xA7\xB5"
+              "b\n"
+              "\n\n\n\n"
+              " Refresh                                               Menu");
+}
+
+}  // namespace
