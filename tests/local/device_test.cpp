@@ -145,26 +145,21 @@ protected:
     int result = 0;
 };
 
-// The host reports an existing target as "file exists" (80): that asks too. Yes once
-// overwrites every later file without asking; No leaves the file and asks again.
-TEST_F(FolderCopy, EachReplaceAnswerActsOnTheFilesItCovers) {
-    struct Case {
-        Key answer;
-        int boxes;
-        const char* one;
-        const char* two;
-    };
-    for (const Case& c :
-         {Case{Key::leftSoft, 1, "new one", "new two"}, Case{Key::rightSoft, 2, "old one", "old two"}}) {
-        root.file("dst/one.txt", "old one");
-        root.file("dst/two.txt", "old two");
-        std::filesystem::remove_all(root.at("dst/deep"));
-        EXPECT_EQ(copyAnswering({c.answer, c.answer}), c.boxes);
-        EXPECT_EQ(result, 1);
-        EXPECT_EQ(root.read("dst/one.txt"), c.one);
-        EXPECT_EQ(root.read("dst/two.txt"), c.two);
-        EXPECT_EQ(root.read("dst/deep/er/three.txt"), "new three");  // into sub-folders it made
-    }
+// The host reports an existing target as "file exists" (80): that asks too.
+TEST_F(FolderCopy, YesOnceOverwritesEveryLaterFileWithoutAsking) {
+    EXPECT_EQ(copyAnswering({Key::leftSoft, Key::leftSoft}), 1);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(root.read("dst/one.txt"), "new one");
+    EXPECT_EQ(root.read("dst/two.txt"), "new two");
+    EXPECT_EQ(root.read("dst/deep/er/three.txt"), "new three");  // into sub-folders it made
+}
+
+TEST_F(FolderCopy, NoLeavesTheFileAndAsksAgainAtTheNext) {
+    EXPECT_EQ(copyAnswering({Key::rightSoft, Key::rightSoft}), 2);
+    EXPECT_EQ(result, 1);
+    EXPECT_EQ(root.read("dst/one.txt"), "old one");
+    EXPECT_EQ(root.read("dst/two.txt"), "old two");
+    EXPECT_EQ(root.read("dst/deep/er/three.txt"), "new three");
 }
 
 // Links to "." and ".." would copy until the disk is full: a link to a folder is left
