@@ -93,6 +93,18 @@ TEST_F(ControlsTest, SpinnerStepsTheSelectorAndTellsTheParent) {
     }
 }
 
+TEST_F(ControlsTest, SelectorRefusesIndexesOutsideItsEntries) {
+    Window selector = control(ControlKind::selector, 0, 1);
+    for (auto text : {u"a", u"b", u"c"}) selectorAddString(selector, text);
+    EXPECT_EQ(selectorSetSelection(selector, 1), 1);
+    EXPECT_EQ(selectorSetSelection(selector, 3), -1);  // the selection stays
+    EXPECT_EQ(selectorGetSelection(selector), 1);
+    EXPECT_EQ(selectorInsertString(selector, 9, u"y"), -1);
+    EXPECT_EQ(selectorDeleteString(selector, 3), -1);
+    EXPECT_EQ(selectorGetText(selector, 3), u"");
+    EXPECT_EQ(selectorGetCount(selector), 3);
+}
+
 TEST_F(ControlsTest, DropDownOpensAListBelowAndChoosesFromIt) {
     Window dropDown = control(ControlKind::dropDown, 0, 5001);
     for (auto text : {u"Any File", u"Standard Files", u"Hidden Files"}) selectorAddString(dropDown, text);
