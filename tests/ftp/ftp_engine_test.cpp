@@ -293,17 +293,6 @@ TEST_F(Engine, MalformedPassiveRepliesConnectNowhere) {
     EXPECT_EQ("", finish());
 }
 
-TEST_F(Engine, PassiveDownloadGoesToTheControlPeerAndReplacesTheTarget) {
-    const std::string target = folder / "file";
-    writeFile(target, "old contents");
-    start({passiveOpening("I", "RETR /file", "10,1,2,3"), {sendData("new"), closeData(), send("226 done\r\n")}});
-    session.control->usePeerAddress = 1;
-    EXPECT_EQ(1, download(session, target, "/file", 'I', 0)) << reply();
-    EXPECT_EQ("new", readFile(target));
-    EXPECT_EQ(std::vector<std::string>{"file"}, folderNames());
-    EXPECT_EQ("", finish());
-}
-
 TEST_F(Engine, FailedDownloadLeavesTheUsersFileAsItWas) {
     const std::string existing = folder / "existing";
     writeFile(existing, "precious");

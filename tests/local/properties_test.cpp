@@ -119,13 +119,13 @@ TEST_F(Properties, TheTextOfAFile) {
     platform::FileAttributeData data;
     data.attributes = 0x61;  // in ROM (or encrypted: one bit, two words), archive, read-only
     data.sizeLow = 1536;
-    data.creationTime = platform::toFileTime(platform::unixEpochAsFileTime + 10000000ULL * 86400 * 365);
+    data.creationTime = platform::toFileTime(platform::unixEpochAsFileTime + 10000000ULL * 86400 * (365 + 40));
     data.lastAccessTime = data.creationTime;
     data.lastWriteTime = data.creationTime;
     tree.attributes[u"\\docs\\readme"] = data;
     EXPECT_EQ(toUtf8(local::propertiesText(fakeView(), u"\\docs\\readme", nullptr)),
               "Filename: readme.\rFile Type: File\rFile Size: 1.5 KB\r"
-              "Created: 01/01/1971\rAccessed: 01/01/1971\rModified: 01/01/1971\r ARC ENC INROM R/O");
+              "Created: 02/10/1971\rAccessed: 02/10/1971\rModified: 02/10/1971\r ARC ENC INROM R/O");
 }
 
 TEST_F(Properties, AFolderIsCountedWhileTheScreenSaysSo) {

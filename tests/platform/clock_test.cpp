@@ -6,7 +6,6 @@
 #include <ctime>
 #include <string>
 
-#include "platform/text.h"
 #include "tests/support/scoped_variable.h"
 
 namespace {
@@ -137,13 +136,6 @@ TEST(Clock, LocalTimeFollowsDaylightSavingAtEachInstant) {
     EXPECT_EQ(toUint64(utc), fileTimeOfUtc(2026, 3, 29, 1, 30, 0));
 
     EXPECT_FALSE(localFileTimeToFileTime(toFileTime(0), utc)) << "before 1601 in UTC";
-}
-
-TEST(Clock, ShortDateHasTheLocaleOrderAndAFourDigitYear) {
-    const ScopedVariable locale("LC_ALL", "C");
-    EXPECT_EQ(toUtf8(formatShortDate({2026, 12, 0, 6, 23, 59, 0, 0})), "12/06/2026");
-    EXPECT_EQ(toUtf8(formatShortDate({1999, 1, 0, 2, 0, 0, 0, 0})), "01/02/1999");
-    EXPECT_EQ(formatShortDate({}), u"") << "the zero date of a failed conversion";
 }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "platform/registry.h"
 
 #include <signal.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -183,47 +184,6 @@ TEST_F(Registry, AFileThatCannotBeReadIsNeverReplaced) {
     EXPECT_TRUE(std::filesystem::is_directory(file));
 }
 
-TEST_F(Registry, KillingTheWriterMidSaveLeavesAReadableFile) {
-    RegistryKey key = noKey;
-    ASSERT_TRUE(createKey(currentUserKey, u"Software", key));
-    const std::string big = patternBytes(256 * 1024);
-    ASSERT_TRUE(setValue(key, u"Big", registryBinary, big.data(), static_cast<std::uint32_t>(big.size())));
-
-    int progress[2];
-    ASSERT_EQ(pipe(progress), 0);
-    const pid_t writer = fork();
-    ASSERT_GE(writer, 0);
-    if (writer == 0) {
-        // Saves the whole store again and again until killed, reporting each save.
-        close(progress[0]);
-        for (std::uint32_t count = 1;; ++count) {
-            if (!setValue(key, u"Count", registryDword, &count, 4)) _exit(1);
-            if (write(progress[1], &count, sizeof count) != sizeof count) _exit(1);
-        }
-    }
-    close(progress[1]);
-    std::uint32_t saved = 0;
-    while (saved < 5) ASSERT_EQ(read(progress[0], &saved, sizeof saved), ssize_t(sizeof saved));
-    kill(writer, SIGKILL);
-    int status = 0;
-    waitpid(writer, &status, 0);
-    close(progress[0]);
-    ASSERT_TRUE(WIFSIGNALED(status));
-
-    testing::internal::CaptureStderr();
-    key = reopen(u"Software");
-    EXPECT_EQ(testing::internal::GetCapturedStderr(), "");
-    EXPECT_TRUE(brokenFiles().empty());
-    std::string data(big.size(), '\0');
-    std::uint32_t size = static_cast<std::uint32_t>(data.size());
-    ASSERT_TRUE(queryValue(key, u"Big", nullptr, data.data(), &size));
-    EXPECT_EQ(data, big);
-    std::uint32_t count = 0;
-    size = 4;
-    ASSERT_TRUE(queryValue(key, u"Count", nullptr, &count, &size));
-    EXPECT_GE(count, saved);
-}
-
 // Five values "0".."4" of `text`, or, as a save of a shorter list does, three of
 // `text` with "3" and "4" deleted.
 RegistryBatch listBatch(const std::string& text, bool shorter) {
@@ -287,18 +247,30 @@ TEST_F(Registry, KillingTheWriterMidBatchLeavesTheOldListOrTheNewOneWhole) {
     EXPECT_TRUE(list == longList || list == shortList) << list.size() << " values";
 }
 
+// A write that cannot begin, and one cut short half way (as a full disk does): either
+// leaves the old file whole and the store as it was.
 TEST_F(Registry, AFailedBatchChangesNeitherTheFileNorTheStore) {
     RegistryKey key = noKey;
     ASSERT_TRUE(createKey(currentUserKey, u"List", key));
-    ASSERT_TRUE(applyBatch(key, listBatch("old", false)));
+    ASSERT_TRUE(applyBatch(key, listBatch(patternBytes(1024), false)));
     const std::string before = readFile(file);
-    // A file where the settings folder should be: the write cannot even begin.
+    // A file where the settings folder should be.
     std::filesystem::rename(folder, folder + ".away");
     writeFile(folder, "");
     EXPECT_FALSE(applyBatch(key, listBatch("new", true)));
     std::filesystem::remove(folder);
     std::filesystem::rename(folder + ".away", folder);
-    EXPECT_EQ(storedList(key), std::vector<std::string>(5, "old"));
+    // A file size limit below the new file's size.
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit;
+    getrlimit(RLIMIT_FSIZE, &limit);
+    const rlimit lowered{before.size() + 512, limit.rlim_max};
+    setrlimit(RLIMIT_FSIZE, &lowered);
+    const bool applied = applyBatch(key, listBatch(patternBytes(4096), false));
+    setrlimit(RLIMIT_FSIZE, &limit);
+    signal(SIGXFSZ, SIG_DFL);
+    EXPECT_FALSE(applied);
+    EXPECT_EQ(storedList(key), std::vector<std::string>(5, patternBytes(1024)));
     EXPECT_EQ(readFile(file), before);
 }
 

@@ -58,17 +58,9 @@ TEST(Shell, NameAndAttributesAloneGiveTypeIconAndDisplayName) {
         EXPECT_EQ(info.iconIndex, static_cast<int>(c.icon)) << toUtf8(c.path);
         EXPECT_EQ(info.attributes, c.attributes) << toUtf8(c.path);
     }
-}
-
-TEST(Shell, AnswersOnlyWhatTheFlagsAskAndKeepsBuffersBounded) {
+    // An extension longer than the type name's buffer is cut to fit it.
     ShellFileInfo info;
-    ASSERT_EQ(getFileInfo(u"\\a.txt", 0, info, shellDisplayName | shellUseFileAttributes), 1u);
-    EXPECT_EQ(display(info), "a");
-    EXPECT_EQ(type(info), "");
-    EXPECT_EQ(info.iconIndex, 0);
-
-    const std::u16string longExtension(200, u'x');
-    ASSERT_NE(getFileInfo(u"\\a." + longExtension, 0, info, everything | shellUseFileAttributes), 0u);
+    ASSERT_NE(getFileInfo(u"\\a." + std::u16string(200, u'x'), 0, info, everything | shellUseFileAttributes), 0u);
     EXPECT_EQ(type(info), "." + std::string(std::size(info.typeName) - 2, 'x'));
 }
 

@@ -190,23 +190,6 @@ TEST_F(DialogTest, ABoxOverTheDialogGivesItBackItsFocusAndActivation) {
               (std::vector<std::string>{"init", "activate 1", "activate 0", "activate 1", "command 2", "activate 0"}));
 }
 
-TEST_F(DialogTest, LayoutStretchesControlsByTheirLeftEdge) {
-    struct Case {
-        int left;
-        int right;
-    };
-    const Case cases[] = {{0, 40}, {4, 36}, {10, 30}, {11, 37}, {20, 37}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE("left edge " + std::to_string(c.left));
-        Window child = createWindow(
-            {.kind = ControlKind::edit, .rect = {c.left, 0, c.left + 2, 1}, .parent = main, .id = labelId});
-        layoutDialogControls(main);
-        EXPECT_EQ(getWindowRect(child).right, c.right);
-        EXPECT_EQ(getWindowFont(child), Font::label);
-        destroyWindow(child);
-    }
-}
-
 TEST_F(DialogTest, ADialogCanPaintItsOwnText) {
     const DialogTemplate properties{132, u"File Properties", {}};
     terminal.atIdle([&] {

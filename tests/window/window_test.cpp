@@ -5,63 +5,7 @@
 namespace windowtest {
 namespace {
 
-// A window that records every message it gets, by name.
-struct Journal {
-    std::vector<std::string> lines;
-    WindowProcedure procedure(const std::string& name) {
-        return [this, name](Window window, MessageId message, WParam wParam, LParam lParam) -> LResult {
-            static const char* const names[] = {"",         "create", "destroy",   "close",     "size",
-                                                "activate", "enable", "paint",     "setFocus",  "killFocus",
-                                                "keyDown",  "keyUp",  "character", "command",   "notify",
-                                                "hotKey",   "timer",  "help",      "initDialog"};
-            auto id = static_cast<std::size_t>(message);
-            std::string line = name + " " + (id < std::size(names) ? names[id] : "user");
-            if (message == MessageId::size || message == MessageId::activate || message == MessageId::enable ||
-                message == MessageId::timer || message >= MessageId::user)
-                line.append(" ").append(std::to_string(wParam));
-            if (message == MessageId::size) line.append("x").append(std::to_string(lParam));
-            if (message != MessageId::paint) lines.push_back(line);
-            return defaultWindowProcedure(window, message, wParam, lParam);
-        };
-    }
-    std::vector<std::string> take() { return std::exchange(lines, {}); }
-};
-
-class WindowCoreTest : public WindowTest {
-protected:
-    Journal journal;
-};
-
-TEST_F(WindowCoreTest, CreateSizeActivateAndDestroyInOrder) {
-    Window first = createWindow({.text = u"First", .procedure = journal.procedure("first")});
-    Window child = createWindow({.rect = {0, 0, 10, 2}, .parent = first, .procedure = journal.procedure("child")});
-    EXPECT_EQ(journal.take(), (std::vector<std::string>{"first create", "first size 40x10", "first setFocus",
-                                                        "first activate 1", "child create", "child size 10x2"}));
-    setFocus(child);
-    Window second = createWindow({.text = u"Second", .procedure = journal.procedure("second")});
-    EXPECT_EQ(getForegroundWindow(), second);
-    EXPECT_EQ(journal.take(), (std::vector<std::string>{"first killFocus", "child setFocus", "second create",
-                                                        "second size 40x10", "child killFocus", "second setFocus",
-                                                        "first activate 0", "second activate 1"}));
-    destroyWindow(second);
-    EXPECT_EQ(getFocus(), child);  // the focus comes back where it was
-    journal.take();
-    destroyWindow(first);
-    EXPECT_EQ(journal.take(), (std::vector<std::string>{"child destroy", "first activate 0", "first destroy"}));
-    EXPECT_FALSE(isWindow(child));
-    EXPECT_FALSE(getForegroundWindow());
-}
-
-TEST_F(WindowCoreTest, RectanglesAreCellsOfTheParentsClientArea) {
-    Window top = createWindow({.text = u"Top"});
-    Window child = createWindow({.rect = {2, 3, 12, 5}, .parent = top});
-    EXPECT_EQ(getWindowRect(top), (Rect{0, 1, 40, 11}));  // below the title, above the soft keys
-    EXPECT_EQ(getWindowRect(child), (Rect{2, 4, 12, 6}));
-    EXPECT_EQ(getClientRect(child), (Rect{0, 0, 10, 2}));
-    EXPECT_TRUE(moveWindow(child, {0, 0, 4, 1}));
-    EXPECT_EQ(getWindowRect(child), (Rect{0, 1, 4, 2}));
-    EXPECT_FALSE(moveWindow(top, {0, 0, 4, 1}));
-}
+using WindowCoreTest = WindowTest;
 
 TEST_F(WindowCoreTest, APostedRecordLivesUntilItIsHandled) {
     struct Gesture {
@@ -95,18 +39,17 @@ TEST_F(WindowCoreTest, APostedRecordLivesUntilItIsHandled) {
 }
 
 TEST_F(WindowCoreTest, TimersFireOnTheInjectedClock) {
-    Window window = createWindow({.procedure = journal.procedure("w")});
-    journal.take();
-    setTimer(window, 112, 600);
-    setTimer(window, 7, 250);
+    createMainWithList();
+    setTimer(main, 112, 600);
+    setTimer(main, 7, 250);
     terminal.advanceTime(1300);
-    terminal.atIdle([&] { killTimer(window, 7); });
+    terminal.atIdle([&] { killTimer(main, 7); });
     terminal.advanceTime(1000);
     runUntilIdle();
-    EXPECT_EQ(journal.take(), (std::vector<std::string>{"w timer 7", "w timer 7", "w timer 112", "w timer 7",
-                                                        "w timer 7", "w timer 112", "w timer 7", "w timer 112"}));
-    destroyWindow(window);
-    EXPECT_FALSE(killTimer(window, 112));  // went with its window
+    EXPECT_EQ(takeEvents(), (std::vector<std::string>{"timer 7", "timer 7", "timer 112", "timer 7", "timer 7",
+                                                      "timer 112", "timer 7", "timer 112"}));
+    destroyWindow(main);
+    EXPECT_FALSE(killTimer(main, 112));  // went with its window
 }
 
 TEST_F(WindowCoreTest, QuitEndsTheLoopWithItsCode) {
@@ -133,12 +76,16 @@ TEST_F(WindowCoreTest, TheTitleLineShowsTheTextAndTheWaitSign) {
 }
 
 TEST_F(WindowCoreTest, AResizedTerminalResizesTheTopLevelWindows) {
-    Window window = createWindow({.text = u"Main", .procedure = journal.procedure("main")});
-    journal.take();
+    createMainWithList();
+    hook = [this](Window, MessageId message, WParam wParam, LParam lParam) -> LResult {
+        if (message == MessageId::size)
+            events.push_back("size " + std::to_string(wParam) + "x" + std::to_string(lParam));
+        return 0;
+    };
     terminal.resize(30, 8);
     runUntilIdle();
-    EXPECT_EQ(journal.take(), (std::vector<std::string>{"main size 30x6"}));
-    EXPECT_EQ(getClientRect(window), (Rect{0, 0, 30, 6}));
+    EXPECT_EQ(takeEvents(), (std::vector<std::string>{"size 30x6"}));
+    EXPECT_EQ(getClientRect(main), (Rect{0, 0, 30, 6}));
     EXPECT_EQ(terminal.screenText(), " Main\n\n\n\n\n\n\n");
 }
 

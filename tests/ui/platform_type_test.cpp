@@ -1,15 +1,9 @@
-// Platform detection and the soft keys' labels. The menu's Help item, Back in dialogs and
-// dialogs without their bar are tried where they are used, in the program's and the
-// Device view's tests.
-#include "ui/soft_keys.h"
+// Platform detection: chosen at start or by the environment.
+#include "ui/platform_type.h"
 
 #include <gtest/gtest.h>
 
-#include "resources/menus.h"
-#include "resources/strings.h"
 #include "tests/support/scoped_variable.h"
-#include "tests/support/view_fixtures.h"
-#include "ui/platform_type.h"
 
 namespace {
 
@@ -34,15 +28,6 @@ TEST(PlatformType, ChosenAtStartOrByTheEnvironment) {
         EXPECT_EQ(ui::isPocketPCLive(), c.pocketPC) << c.environment << " " << c.chosen.size();
     }
     ui::setPlatformType(u"");
-}
-
-TEST(SoftKeys, SoftKeyTextComesFromTheStringTable) {
-    test_support::HeadlessScreen screen(40, 3);
-    ASSERT_TRUE(platform::createSoftKeyBar(screen.main, resources::deviceBar));
-    EXPECT_TRUE(ui::setSoftKeyText(screen.main, platform::SoftKey::left, 18055, resources::stringHelp));
-    EXPECT_FALSE(ui::setSoftKeyText(screen.main, platform::SoftKey::left, 18055, 4242));
-    platform::runUntilIdle();
-    EXPECT_EQ(screen.terminal.rowText(2), " Help                              Menu");
 }
 
 }  // namespace
