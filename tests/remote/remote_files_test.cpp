@@ -10,8 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -121,17 +123,17 @@ TEST_F(RemoteFiles, EachOperationSaysExactlyWhatItShould) {
          login + Script{expect("RNFR /a"), send("350 go on\r\n"), expect("RNTO /b"), send("250 done\r\n")} + bye,
          [] { return remote::remoteMove(u"/a", u"\\b"); }, 1, ""},
         {"a refused rename sends no RNTO", login + Script{expect("RNFR /a"), send("550 no such\r\n")} + bye,
-         [] { return remote::remoteMove(u"/a", u"/b"); }, 0, "(KVT-MF-1) 550 no such\n"},
+         [] { return remote::remoteMove(u"/a", u"/b"); }, 0, "(KVT-MF-1) 550 no such"},
         {"a refused delete keeps the reply", login + Script{expect("DELE /x"), send("550 denied\r\n")} + bye,
-         [] { return remote::remoteDeleteFile(u"/x"); }, 0, "(KVT-DF-1) 550 denied\n"},
+         [] { return remote::remoteDeleteFile(u"/x"); }, 0, "(KVT-DF-1) 550 denied"},
         {"a path the engine would refuse fails before it is sent", login + bye,
          [] { return remote::remoteCreateFolder(u"/" + std::u16string(250, u'd')); }, 0,
-         "(KVT-CF-1) The path is too long for the server: 251 bytes, at most 250.\n"},
+         "(KVT-CF-1) The path is too long for the server: 251 bytes, at most 250."},
         {"a download goes over a connection of its own", login + download("/pub/a.txt", "hello", 0) + bye,
          [] { return remote::remoteCopyFile(u"/pub/a.txt", u"file://\\a.txt", 0); }, 1, ""},
         {"a failed download leaves the device's file as it was",
          login + download("/pub/old.txt", "", 0, "550 gone\r\n") + bye,
-         [] { return remote::remoteCopyFile(u"/pub/old.txt", u"file://\\old.txt", 0); }, 0, "(KVT-CF-2) 550 gone\n"},
+         [] { return remote::remoteCopyFile(u"/pub/old.txt", u"file://\\old.txt", 0); }, 0, "(KVT-CF-2) 550 gone"},
         {"a copy within the server uses a second connection, the target's command going first; its failure is "
          "an Fxp Error",
          login + Script{acceptControl()} + login +
@@ -174,6 +176,45 @@ TEST_F(RemoteFiles, EachOperationSaysExactlyWhatItShould) {
     EXPECT_EQ(device.read("a.txt"), "hello");
 }
 
+// A file cannot be listed by itself: its folder's listing describes it, 64-bit size and
+// time included, and a folder the same way.
+TEST_F(RemoteFiles, AttributesComeFromTheEntryInItsFolder) {
+    const std::string lines = "-rw-r--r-- 1 me us 5368709121 Jan  1  2000 a.txt\r\n" + unixLine('d', "sub");
+    struct Case {
+        std::u16string path;
+        Script script;
+        std::string described;  // attributes, size, last-write time; or the error
+    };
+    const Case cases[] = {
+        {u"\\pub\\a.txt", listing("/pub/", lines), "0 5368709121 125911584000000000"},
+        {u"/pub/sub/", listing("/pub/", lines), "20000010 5 125911584000000000"},
+        {u"/pub/gone", listing("/pub/", lines), "(KVT-FAE-1) 'gone' is not listed in its folder."},
+        {u"/no/a.txt", {expect("CWD /no/"), send("550 No such folder.\r\n")}, "(KVT-FAE-1) 550 No such folder."},
+        {u"/", {}, "10 0 0"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(toUtf8(test.path));
+        // The root is answered without a server: nothing listens at port 1.
+        std::optional<ScriptedFtpServer> server;
+        if (!test.script.empty()) server.emplace(login + test.script + bye);
+        addPlace(server ? server->address() : "127.0.0.1:1");
+        platform::FileAttributeData data{};
+        if (remote::remoteGetAttributes(test.path, 0, data)) {
+            char described[64];
+            std::snprintf(described, sizeof described, "%x %llu %llu", data.attributes,
+                          (static_cast<unsigned long long>(data.sizeHigh) << 32) | data.sizeLow,
+                          (static_cast<unsigned long long>(data.lastWriteTime.high) << 32) | data.lastWriteTime.low);
+            EXPECT_EQ(described, test.described);
+        } else {
+            EXPECT_EQ(lastError(), test.described);
+        }
+        remote::removePlace(0);
+        if (server) {
+            EXPECT_EQ(server->finish(), "");
+        }
+    }
+}
+
 // A download leaves the place's own connection open for browsing.
 TEST_F(RemoteFiles, ADownloadLeavesThePlaceConnected) {
     ScriptedFtpServer server(login + download("/a", "x", 0) + Script{expect("QUIT")});
@@ -195,7 +236,7 @@ TEST_F(RemoteFiles, AFolderFromTheServerCopiesEveryNameableEntry) {
                              download("/src/b", "", 2, "550 unreadable\r\n") + Script{expect("QUIT")});
     addPlace(server.address());
     EXPECT_EQ(remote::remoteCopyFolder(u"/src/", u"file://\\dst", 0), 0);
-    EXPECT_EQ(lastError(), "(KVT-CP-4) 550 unreadable\n");
+    EXPECT_EQ(lastError(), "(KVT-CP-4) 550 unreadable");
     remote::removePlace(0);
     EXPECT_EQ(server.finish(), "");
     EXPECT_EQ(device.read("dst/sub/c"), "ccc");
@@ -237,7 +278,7 @@ TEST_F(RemoteFiles, TheErrorBoxNamesThePlaceTheCaptionAndTheFailure) {
     {
         remote::PlaceUse use = remote::usePlace(0);
         use.place->errorTag = u"(KVT-DF-1)";
-        use.place->errorText = "550 denied";
+        use.place->errorText = "550 denied\n";  // a reply keeps its line break
     }
     HeadlessScreen screen(60, 14);
     std::string shown;
