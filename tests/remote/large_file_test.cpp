@@ -13,14 +13,9 @@
 #include "explorer/folder_walk.h"
 #include "local/properties.h"
 #include "platform/text.h"
-#include "remote/connect.h"
 #include "remote/remote_files.h"
-#include "remote/remote_listing.h"
 #include "tests/support/place_fixtures.h"
 #include "tests/support/real_ftp_server.h"
-#include "tests/support/scoped_variable.h"
-#include "tests/support/temporary_folder.h"
-#include "tests/support/view_fixtures.h"
 
 namespace {
 
@@ -68,18 +63,11 @@ std::string differences(const std::string& path) {
 }
 
 TEST(LargeFile, PastFourGibibytesTheSizeAndEveryByteComeThrough) {
-    ScopedVariable timeZone{"TZ", "UTC"};
-    TemporaryFolder cacheHome;
-    ScopedVariable cacheVariable{"XDG_CACHE_HOME", cacheHome.path()};
-    TemporaryRegistry registry;
+    RemoteViewScope scope;
     DeviceRoot device;
     TemporaryFolder served;
     RealFtpServer server(FtpServerKind::Pyftpdlib, served.path());
     ASSERT_EQ(server.error(), "");
-    remote::startNetworkClock();
-    remote::bindRemoteListing(explorer::remoteProvider);
-    remote::bindRemoteFiles(explorer::remoteProvider);
-    explorer::remoteProvider.filterIndex = 0;
     addPlace(server.address(), {.user = server.user(), .password = server.password()});
     makeSparseFile(server.hostPath("big.bin"));
     const std::string whole = std::to_string(fileSize);
@@ -102,8 +90,6 @@ TEST(LargeFile, PastFourGibibytesTheSizeAndEveryByteComeThrough) {
     ASSERT_EQ(remote::remoteCopyFile(u"file://\\up.bin", u"/up.bin", 0), 1) << placeError(0);
     EXPECT_EQ(differences(server.hostPath("up.bin")), whole);
     unlink(server.hostPath("up.bin").c_str());
-    remote::shutdownRemote();
-    remote::removeListingCache();
 }
 
 }  // namespace

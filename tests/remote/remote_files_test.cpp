@@ -25,53 +25,25 @@
 #include "remote/remote_listing.h"
 #include "tests/support/place_fixtures.h"
 #include "tests/support/real_ftp_server.h"
-#include "tests/support/scoped_variable.h"
-#include "tests/support/scripted_ftp_server.h"
-#include "tests/support/temporary_folder.h"
-#include "tests/support/view_fixtures.h"
 
 namespace {
-
-using test_support::addPlace;
-using test_support::placeError;
 
 using platform::toUtf16;
 using platform::toUtf8;
 using namespace test_support;
-using Script = std::vector<ScriptStep>;
-
-Script operator+(Script first, const Script& second) {
-    first.insert(first.end(), second.begin(), second.end());
-    return first;
-}
-
-const Script login = {send("220 hello\r\n"), expect("USER anonymous"), send("230 in\r\n")};
-const Script probe = {expect("NOOP"), send("200 ok\r\n")};
-const Script bye = {expect("QUIT")};  // the place is dropped at the end
+using namespace test_support::conversation;
 
 // A download (its probe of the place aside) on connection number `earlier` + 1 of its own, then back to the place's.
 Script download(const std::string& path, const std::string& bytes, int earlier,
                 const std::string& finalReply = "226 done\r\n") {
     const bool fails = finalReply[0] != '2';
-    Script steps = Script{acceptControl()} + login + probe + Script{expect("TYPE I"), send("200 ok\r\n"),
-                                                                    expect("PASV"),   replyPassive(),
-                                                                    acceptData(),     expect("RETR " + path)};
+    Script steps = Script{acceptControl()} + login() + probe() + Script{expect("TYPE I"), send("200 ok\r\n"),
+                                                                        expect("PASV"),   replyPassive(),
+                                                                        acceptData(),     expect("RETR " + path)};
     if (fails) steps = steps + Script{send(finalReply), closeData()};
     else steps = steps + Script{send("150 here\r\n"), sendData(bytes), closeData(), send(finalReply)};
     return steps + Script{expect("QUIT")} + (fails ? Script{} : Script{send("221 bye\r\n")}) +
            Script{useControl(earlier)};
-}
-
-// The listing of `folder` on the place's connection.
-Script listing(const std::string& folder, const std::string& lines) {
-    return {expect("CWD " + folder), send("250 ok\r\n"), expect("TYPE A"), send("200 ok\r\n"),
-            expect("PASV"),          replyPassive(),     acceptData(),     expect("LIST -aL"),
-            send("150 here\r\n"),    sendData(lines),    closeData(),      send("226 done\r\n"),
-            expect("CWD /"),         send("250 ok\r\n")};
-}
-
-std::string unixLine(char type, const std::string& name) {
-    return std::string(1, type) + "rw-r--r-- 1 me us 5 Jan  1  2000 " + name + "\r\n";
 }
 
 std::vector<std::string> copyLog;
@@ -82,30 +54,15 @@ void recordCopy(int kind, std::u16string_view source, std::u16string_view destin
 
 class RemoteFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        remote::startNetworkClock();
-        remote::bindRemoteListing(explorer::remoteProvider);
-        remote::bindRemoteFiles(explorer::remoteProvider);
-        explorer::remoteProvider.filterIndex = 0;
+    RemoteFiles() {
         copyLog.clear();
         remote::setCopyLogHook(recordCopy);
     }
-    void TearDown() override {
-        remote::setCopyLogHook(nullptr);
-        remote::shutdownRemote();
-        remote::removeListingCache();
-    }
+    ~RemoteFiles() override { remote::setCopyLogHook(nullptr); }
 
     static std::string lastError() { return toUtf8(remote::remoteLastErrorText()); }
-    static bool placeConnected() {
-        const remote::PlaceUse use = remote::usePlace(0);
-        return use.place->session && remote::sessionIsOpen(*use.place->session);
-    }
 
-    ScopedVariable timeZone{"TZ", "UTC"};
-    TemporaryFolder cacheHome;
-    ScopedVariable cacheVariable{"XDG_CACHE_HOME", cacheHome.path()};
-    TemporaryRegistry registry;
+    RemoteViewScope scope;
     DeviceRoot device;
 };
 
@@ -120,23 +77,23 @@ TEST_F(RemoteFiles, EachOperationSaysExactlyWhatItShould) {
     };
     const Case cases[] = {
         {"a rename is RNFR and RNTO only",
-         login + Script{expect("RNFR /a"), send("350 go on\r\n"), expect("RNTO /b"), send("250 done\r\n")} + bye,
+         login() + Script{expect("RNFR /a"), send("350 go on\r\n"), expect("RNTO /b"), send("250 done\r\n")} + bye(),
          [] { return remote::remoteMove(u"/a", u"\\b"); }, 1, ""},
-        {"a refused rename sends no RNTO", login + Script{expect("RNFR /a"), send("550 no such\r\n")} + bye,
+        {"a refused rename sends no RNTO", login() + Script{expect("RNFR /a"), send("550 no such\r\n")} + bye(),
          [] { return remote::remoteMove(u"/a", u"/b"); }, 0, "(KVT-MF-1) 550 no such"},
-        {"a refused delete keeps the reply", login + Script{expect("DELE /x"), send("550 denied\r\n")} + bye,
+        {"a refused delete keeps the reply", login() + Script{expect("DELE /x"), send("550 denied\r\n")} + bye(),
          [] { return remote::remoteDeleteFile(u"/x"); }, 0, "(KVT-DF-1) 550 denied"},
-        {"a path the engine would refuse fails before it is sent", login + bye,
+        {"a path the engine would refuse fails before it is sent", login() + bye(),
          [] { return remote::remoteCreateFolder(u"/" + std::u16string(250, u'd')); }, 0,
          "(KVT-CF-1) The path is too long for the server: 251 bytes, at most 250."},
-        {"a download goes over a connection of its own", login + download("/pub/a.txt", "hello", 0) + bye,
+        {"a download goes over a connection of its own", login() + download("/pub/a.txt", "hello", 0) + bye(),
          [] { return remote::remoteCopyFile(u"/pub/a.txt", u"file://\\a.txt", 0); }, 1, ""},
         {"a failed download leaves the device's file as it was",
-         login + download("/pub/old.txt", "", 0, "550 gone\r\n") + bye,
+         login() + download("/pub/old.txt", "", 0, "550 gone\r\n") + bye(),
          [] { return remote::remoteCopyFile(u"/pub/old.txt", u"file://\\old.txt", 0); }, 0, "(KVT-CF-2) 550 gone"},
         {"a copy within the server uses a second connection, the target's command going first; its failure is "
          "an Fxp Error",
-         login + Script{acceptControl()} + login +
+         login() + Script{acceptControl()} + login() +
              Script{expect("TYPE I"),
                     send("200 ok\r\n"),
                     useControl(0),
@@ -196,7 +153,7 @@ TEST_F(RemoteFiles, AttributesComeFromTheEntryInItsFolder) {
         SCOPED_TRACE(toUtf8(test.path));
         // The root is answered without a server: nothing listens at port 1.
         std::optional<ScriptedFtpServer> server;
-        if (!test.script.empty()) server.emplace(login + test.script + bye);
+        if (!test.script.empty()) server.emplace(login() + test.script + bye());
         addPlace(server ? server->address() : "127.0.0.1:1");
         platform::FileAttributeData data{};
         if (remote::remoteGetAttributes(test.path, 0, data)) {
@@ -215,25 +172,15 @@ TEST_F(RemoteFiles, AttributesComeFromTheEntryInItsFolder) {
     }
 }
 
-// A download leaves the place's own connection open for browsing.
-TEST_F(RemoteFiles, ADownloadLeavesThePlaceConnected) {
-    ScriptedFtpServer server(login + download("/a", "x", 0) + Script{expect("QUIT")});
-    addPlace(server.address());
-    ASSERT_EQ(remote::remoteCopyFile(u"/a", u"file://\\a", 0), 1) << lastError();
-    EXPECT_TRUE(placeConnected());
-    remote::removePlace(0);
-    EXPECT_EQ(server.finish(), "");
-}
-
 // A server's folder: "." and ".." are no entries, a first sub-folder does not hide the
 // later entries, a name holding a line break is never made on the device, and one
 // failing file fails the copy while the others arrive.
 TEST_F(RemoteFiles, AFolderFromTheServerCopiesEveryNameableEntry) {
     const std::string top = unixLine('d', ".") + unixLine('d', "..") + unixLine('d', "sub") + unixLine('-', "a") +
                             unixLine('-', "bad\x01name") + unixLine('-', "b");
-    ScriptedFtpServer server(login + listing("/src/", top) + probe + listing("/src/sub/", unixLine('-', "c")) + probe +
-                             download("/src/sub/c", "ccc", 0) + probe + download("/src/a", "aaa", 1) + probe +
-                             download("/src/b", "", 2, "550 unreadable\r\n") + Script{expect("QUIT")});
+    ScriptedFtpServer server(login() + listing("/src/", top) + probe() + listing("/src/sub/", unixLine('-', "c")) +
+                             probe() + download("/src/sub/c", "ccc", 0) + probe() + download("/src/a", "aaa", 1) +
+                             probe() + download("/src/b", "", 2, "550 unreadable\r\n") + Script{expect("QUIT")});
     addPlace(server.address());
     EXPECT_EQ(remote::remoteCopyFolder(u"/src/", u"file://\\dst", 0), 0);
     EXPECT_EQ(lastError(), "(KVT-CP-4) 550 unreadable");
@@ -258,8 +205,8 @@ TEST_F(RemoteFiles, AFolderFromTheServerCopiesEveryNameableEntry) {
 // A folder that exists on the server (MKD 550) is copied into.
 TEST_F(RemoteFiles, AFolderCopyGoesIntoAnExistingServerFolder) {
     device.file("src/one", "1");
-    ScriptedFtpServer server(login + Script{expect("MKD /dst"), send("550 exists\r\n")} + probe +
-                             Script{acceptControl()} + login + probe +
+    ScriptedFtpServer server(login() + Script{expect("MKD /dst"), send("550 exists\r\n")} + probe() +
+                             Script{acceptControl()} + login() + probe() +
                              Script{expect("TYPE I"), send("200 ok\r\n"), expect("PASV"), replyPassive(), acceptData(),
                                     expect("STOR /dst/one"), send("150 go\r\n"), receiveData(), send("226 done\r\n"),
                                     expect("QUIT"), send("221 bye\r\n"), useControl(0), expect("QUIT")});
@@ -337,7 +284,10 @@ TEST_P(RealServerFiles, CopiesMovesAndDeletesArriveWhole) {
     EXPECT_EQ(readFile(server.hostPath("big.bin")), big);
     ASSERT_EQ(remote::remoteCopyFile(remotePath("big.bin"), u"file://\\back.bin", 0), 1) << lastError();
     EXPECT_EQ(device.read("back.bin"), big);
-    EXPECT_TRUE(placeConnected());
+    {
+        const remote::PlaceUse use = remote::usePlace(0);  // a download leaves it open for browsing
+        EXPECT_TRUE(use.place->session && remote::sessionIsOpen(*use.place->session));
+    }
 
     ASSERT_EQ(remote::remoteCopyFile(remotePath("big.bin"), remotePath("copy.bin"), 0), 1) << lastError();
     EXPECT_EQ(readFile(server.hostPath("copy.bin")), big);
