@@ -37,13 +37,11 @@ using namespace test_support::conversation;
 Script download(const std::string& path, const std::string& bytes, int earlier,
                 const std::string& finalReply = "226 done\r\n") {
     const bool fails = finalReply[0] != '2';
-    Script steps = Script{acceptControl()} + login() + probe() + Script{expect("TYPE I"), send("200 ok\r\n"),
-                                                                        expect("PASV"),   replyPassive(),
-                                                                        acceptData(),     expect("RETR " + path)};
-    if (fails) steps = steps + Script{send(finalReply), closeData()};
-    else steps = steps + Script{send("150 here\r\n"), sendData(bytes), closeData(), send(finalReply)};
-    return steps + Script{expect("QUIT")} + (fails ? Script{} : Script{send("221 bye\r\n")}) +
-           Script{useControl(earlier)};
+    const Script start = Script{acceptControl()} + login() + probe() + ask("TYPE I", "200 ok") + expect("PASV") +
+                         replyPassive() + acceptData() + expect("RETR " + path);
+    if (fails) return start + send(finalReply) + closeData() + expect("QUIT") + useControl(earlier);
+    return start + send("150 here\r\n") + sendData(bytes) + closeData() + send(finalReply) + ask("QUIT", "221 bye") +
+           useControl(earlier);
 }
 
 std::vector<std::string> copyLog;
@@ -76,12 +74,11 @@ TEST_F(RemoteFiles, EachOperationSaysExactlyWhatItShould) {
         std::string error;
     };
     const Case cases[] = {
-        {"a rename is RNFR and RNTO only",
-         login() + Script{expect("RNFR /a"), send("350 go on\r\n"), expect("RNTO /b"), send("250 done\r\n")} + bye(),
+        {"a rename is RNFR and RNTO only", login() + ask("RNFR /a", "350 go on") + ask("RNTO /b", "250 done") + bye(),
          [] { return remote::remoteMove(u"/a", u"\\b"); }, 1, ""},
-        {"a refused rename sends no RNTO", login() + Script{expect("RNFR /a"), send("550 no such\r\n")} + bye(),
+        {"a refused rename sends no RNTO", login() + ask("RNFR /a", "550 no such") + bye(),
          [] { return remote::remoteMove(u"/a", u"/b"); }, 0, "(KVT-MF-1) 550 no such"},
-        {"a refused delete keeps the reply", login() + Script{expect("DELE /x"), send("550 denied\r\n")} + bye(),
+        {"a refused delete keeps the reply", login() + ask("DELE /x", "550 denied") + bye(),
          [] { return remote::remoteDeleteFile(u"/x"); }, 0, "(KVT-DF-1) 550 denied"},
         {"a path the engine would refuse fails before it is sent", login() + bye(),
          [] { return remote::remoteCreateFolder(u"/" + std::u16string(250, u'd')); }, 0,
@@ -93,30 +90,11 @@ TEST_F(RemoteFiles, EachOperationSaysExactlyWhatItShould) {
          [] { return remote::remoteCopyFile(u"/pub/old.txt", u"file://\\old.txt", 0); }, 0, "(KVT-CF-2) 550 gone"},
         {"a copy within the server uses a second connection, the target's command going first; its failure is "
          "an Fxp Error",
-         login() + Script{acceptControl()} + login() +
-             Script{expect("TYPE I"),
-                    send("200 ok\r\n"),
-                    useControl(0),
-                    expect("TYPE I"),
-                    send("200 ok\r\n"),
-                    expect("PASV"),
-                    send("227 Entering Passive Mode (127,0,0,1,4,1).\r\n"),
-                    useControl(0),
-                    expect("PORT 127,0,0,1,4,1"),
-                    send("200 ok\r\n"),
-                    expect("STOR /b"),
-                    send("150 waiting\r\n"),
-                    useControl(0),
-                    expect("RETR /a"),
-                    send("550 gone\r\n"),
-                    expect("PASV"),
-                    send("227 Entering Passive Mode (127,0,0,1,4,2).\r\n"),
-                    useControl(0),
-                    send("426 aborted\r\n"),
-                    useControl(0),
-                    expect("QUIT"),
-                    useControl(0),
-                    expect("QUIT")},
+         login() + acceptControl() + login() + ask("TYPE I", "200 ok") + useControl(0) + ask("TYPE I", "200 ok") +
+             ask("PASV", "227 Entering Passive Mode (127,0,0,1,4,1).") + useControl(0) +
+             ask("PORT 127,0,0,1,4,1", "200 ok") + ask("STOR /b", "150 waiting") + useControl(0) +
+             ask("RETR /a", "550 gone") + ask("PASV", "227 Entering Passive Mode (127,0,0,1,4,2).") + useControl(0) +
+             send("426 aborted\r\n") + useControl(0) + expect("QUIT") + useControl(0) + expect("QUIT"),
          [] { return remote::remoteCopyFile(u"/a", u"/b", 0); }, 0, "(KVT-CF-3) Fxp Error"},
     };
     for (const Case& test : cases) {
@@ -146,7 +124,7 @@ TEST_F(RemoteFiles, AttributesComeFromTheEntryInItsFolder) {
         {u"\\pub\\a.txt", listing("/pub/", lines), "0 5368709121 125911584000000000"},
         {u"/pub/sub/", listing("/pub/", lines), "20000010 5 125911584000000000"},
         {u"/pub/gone", listing("/pub/", lines), "(KVT-FAE-1) 'gone' is not listed in its folder."},
-        {u"/no/a.txt", {expect("CWD /no/"), send("550 No such folder.\r\n")}, "(KVT-FAE-1) 550 No such folder."},
+        {u"/no/a.txt", ask("CWD /no/", "550 No such folder."), "(KVT-FAE-1) 550 No such folder."},
         {u"/", {}, "10 0 0"},
     };
     for (const Case& test : cases) {
@@ -180,7 +158,7 @@ TEST_F(RemoteFiles, AFolderFromTheServerCopiesEveryNameableEntry) {
                             unixLine('-', "bad\x01name") + unixLine('-', "b");
     ScriptedFtpServer server(login() + listing("/src/", top) + probe() + listing("/src/sub/", unixLine('-', "c")) +
                              probe() + download("/src/sub/c", "ccc", 0) + probe() + download("/src/a", "aaa", 1) +
-                             probe() + download("/src/b", "", 2, "550 unreadable\r\n") + Script{expect("QUIT")});
+                             probe() + download("/src/b", "", 2, "550 unreadable\r\n") + bye());
     addPlace(server.address());
     EXPECT_EQ(remote::remoteCopyFolder(u"/src/", u"file://\\dst", 0), 0);
     EXPECT_EQ(lastError(), "(KVT-CP-4) 550 unreadable");
@@ -205,11 +183,10 @@ TEST_F(RemoteFiles, AFolderFromTheServerCopiesEveryNameableEntry) {
 // A folder that exists on the server (MKD 550) is copied into.
 TEST_F(RemoteFiles, AFolderCopyGoesIntoAnExistingServerFolder) {
     device.file("src/one", "1");
-    ScriptedFtpServer server(login() + Script{expect("MKD /dst"), send("550 exists\r\n")} + probe() +
-                             Script{acceptControl()} + login() + probe() +
-                             Script{expect("TYPE I"), send("200 ok\r\n"), expect("PASV"), replyPassive(), acceptData(),
-                                    expect("STOR /dst/one"), send("150 go\r\n"), receiveData(), send("226 done\r\n"),
-                                    expect("QUIT"), send("221 bye\r\n"), useControl(0), expect("QUIT")});
+    ScriptedFtpServer server(login() + ask("MKD /dst", "550 exists") + probe() + acceptControl() + login() + probe() +
+                             ask("TYPE I", "200 ok") + expect("PASV") + replyPassive() + acceptData() +
+                             ask("STOR /dst/one", "150 go") + receiveData() + send("226 done\r\n") +
+                             ask("QUIT", "221 bye") + useControl(0) + expect("QUIT"));
     addPlace(server.address());
     EXPECT_EQ(remote::remoteCopyFolder(u"file://\\src", u"/dst", 1), 1) << lastError();
     remote::removePlace(0);

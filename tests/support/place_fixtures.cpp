@@ -51,8 +51,15 @@ Script operator+(Script first, const Script& second) {
     return first;
 }
 
-Script login() { return {send("220 hello\r\n"), expect("USER anonymous"), send("230 in\r\n")}; }
-Script probe() { return {expect("NOOP"), send("200 ok\r\n")}; }
+Script operator+(Script first, ScriptStep step) {
+    first.push_back(std::move(step));
+    return first;
+}
+
+Script ask(const std::string& command, const std::string& reply) { return {expect(command), send(reply + "\r\n")}; }
+
+Script login() { return Script{send("220 hello\r\n")} + ask("USER anonymous", "230 in"); }
+Script probe() { return ask("NOOP", "200 ok"); }
 Script bye() { return {expect("QUIT")}; }
 
 Script listing(const std::string& folder, const std::string& lines, ScriptStep ending, const std::string& finalReply) {

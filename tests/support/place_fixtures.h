@@ -47,6 +47,9 @@ namespace conversation {
 
 using Script = std::vector<ScriptStep>;
 Script operator+(Script first, const Script& second);
+Script operator+(Script first, ScriptStep step);
+// A command line the client must send and the server's reply to it ("\r\n" added).
+Script ask(const std::string& command, const std::string& reply);
 // The greeting and an anonymous login.
 Script login();
 // The keep-alive probe before each use of a connected place.
