@@ -134,13 +134,7 @@ TEST_F(PlaceDialog, ANewPlaceConfirmedAsOfferedIsStoredWithTheDefaults) {
     ASSERT_EQ(editNewPlace(), 1);
     // The host's middle part is offered for typing over.
     EXPECT_EQ(selection, std::make_pair(4, 11));
-    ASSERT_EQ(remote::savePlaces(), 1);
-    const test_support::StoredValue stored = test_support::storedValue(remote::placesKeyPath, u"0");
-    ASSERT_EQ(stored.data.size(), remote::placeRecordSize);
-    remote::PlaceBytes bytes;
-    std::memcpy(bytes.data(), stored.data.data(), bytes.size());
-    remote::FtpPlace place;
-    remote::decodePlace(bytes, place);
+    const remote::FtpPlace& place = *remote::placeAt(0);
     EXPECT_EQ(text(place.name) + "|" + text(place.host) + "|" + text(place.userName) + "|" + text(place.startupFolder) +
                   "|" + text(place.filterPattern) + "|" + std::to_string(place.port) + " " +
                   std::to_string(place.passive) + std::to_string(place.autoReconnect) +
