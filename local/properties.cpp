@@ -165,6 +165,7 @@ bool showProperties(const explorer::OwnerRecord& owner) {
     // Without its bar the screen ends at once and says nothing.
     const ui::FullScreenDialog dialog{.keypadTemplate = &resources::propertiesDialog,
                                       .helpTopic = resources::stringPropertiesHelpTopic};
+    if (!state.view.GetAttributes(state.path, 0, state.data)) state.data = {};
     const int result = ui::runDialog(dialog, owner.ownerWindow,
                                      [&state](Window window, platform::MessageId message, platform::WParam,
                                               platform::LParam lParam) -> platform::LResult {
@@ -176,11 +177,11 @@ bool showProperties(const explorer::OwnerRecord& owner) {
                                              return 1;
                                          }
                                          switch (message) {
-                                         case MessageId::initDialog:
-                                             if (!state.view.GetAttributes(state.path, 0, state.data)) state.data = {};
+                                         case MessageId::initDialog: {
                                              if (state.data.attributes & platform::attributeFolder)
                                                  startWalk(window, state);
                                              return 1;
+                                         }
                                          case MessageId::paint: paintProperties(window, state); return 1;
                                          default: return 0;
                                          }
