@@ -63,11 +63,11 @@ bool firstVisit(VisitedFolders& visited, const platform::FindData& folder);
 
 // Removes `folder` (a row's path, without a final separator) and everything in it through
 // the view: files and links through DeleteFile, real folders emptied first, then
-// RemoveFolder. `rowAttributes` are the ones the folder's own listing gave its row: a row
-// marked as a link goes through DeleteFile and is never emptied (a view cannot always
-// describe a folder path itself: the Remote view's attributes of a folder describe its
-// first entry). False at the first failure, which the view's last error then describes;
-// a listing that fails in the middle, or holds an entry no path can name, fails it too.
+// RemoveFolder. `rowAttributes` are the ones the folder's own listing gave its row (asking
+// the view again would cost the Remote view another listing): a row marked as a link goes
+// through DeleteFile and is never emptied. False at the first failure, which the view's
+// last error then describes; a listing that fails in the middle, or holds an entry no
+// path can name, fails it too.
 bool deleteTree(const ViewProvider& view, std::u16string_view folder, std::uint32_t rowAttributes);
 
 // What a folder holds, directly and in the whole tree below it. Sizes are the sums of the

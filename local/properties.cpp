@@ -42,6 +42,9 @@ struct FolderCount {
 struct PropertiesState {
     std::u16string path;
     explorer::ViewProvider view;
+    // Asked once: a view may take a listing to answer, and a paint never waits for the
+    // folder count's listings.
+    platform::FileAttributeData data{};
     std::unique_ptr<explorer::FolderCounters> walked;
     std::shared_ptr<FolderCount> count;  // while a folder is counted
 };
@@ -60,17 +63,15 @@ void startWalk(Window dialog, PropertiesState& state) {
 }
 
 void paintProperties(Window dialog, const PropertiesState& state) {
-    platform::FileAttributeData data{};
-    if (!state.view.GetAttributes(state.path, 0, data)) data = {};
     platform::ShellFileInfo info{};
-    state.view.GetFileInfo(state.path, data.attributes, info,
+    state.view.GetFileInfo(state.path, state.data.attributes, info,
                            platform::shellSystemIconIndex | platform::shellTypeName | platform::shellDisplayName |
                                platform::shellAttributes);
     const platform::Rect client = platform::getClientRect(dialog);
     const int iconCells = platform::drawIcon(dialog, {1, 1}, static_cast<platform::IconId>(info.iconIndex));
     const int textLeft = 3 + iconCells;  // a blank column after the icon
     platform::drawText(dialog, {textLeft, 1, client.right - 1, client.bottom},
-                       propertiesText(state.view, state.path, state.walked.get()),
+                       propertiesText(state.view, state.path, state.data, state.walked.get()),
                        platform::drawCenter | platform::drawWordBreak);
 }
 
@@ -123,6 +124,11 @@ std::u16string propertiesText(const explorer::ViewProvider& view, std::u16string
                               const explorer::FolderCounters* walked) {
     platform::FileAttributeData data{};
     if (!view.GetAttributes(path, 0, data)) data = {};
+    return propertiesText(view, path, data, walked);
+}
+
+std::u16string propertiesText(const explorer::ViewProvider& view, std::u16string_view path,
+                              const platform::FileAttributeData& data, const explorer::FolderCounters* walked) {
     // Asked with the attributes just read, so that a folder is described as a folder.
     platform::ShellFileInfo info{};
     view.GetFileInfo(path, data.attributes, info,
@@ -143,7 +149,7 @@ std::u16string propertiesText(const explorer::ViewProvider& view, std::u16string
                number(walked->allFiles) + u" Size: " + formatSize(walked->allSize, 0) + u"\r";
     } else {
         text = u"Filename: " + std::u16string(displayName) + u"." + parts.extension + u"\rFile Type: " +
-               std::u16string(typeName) + u"\rFile Size: " + formatSize(data.sizeLow, 0) + u"\r";
+               std::u16string(typeName) + u"\rFile Size: " + formatSize(data.sizeLow, data.sizeHigh) + u"\r";
         if (folder) text += u"\rDetermining Folder Size";
     }
     if (folder && !walked) return text;
@@ -159,29 +165,27 @@ bool showProperties(const explorer::OwnerRecord& owner) {
     // Without its bar the screen ends at once and says nothing.
     const ui::FullScreenDialog dialog{.keypadTemplate = &resources::propertiesDialog,
                                       .helpTopic = resources::stringPropertiesHelpTopic};
-    const int result = ui::runDialog(
-        dialog, owner.ownerWindow,
-        [&state](Window window, platform::MessageId message, platform::WParam,
-                 platform::LParam lParam) -> platform::LResult {
-            using platform::MessageId;
-            if (message == walkDoneMessage) {
-                state.walked = std::make_unique<explorer::FolderCounters>(
-                    *reinterpret_cast<const explorer::FolderCounters*>(lParam));
-                platform::invalidateWindow(window);
-                return 1;
-            }
-            switch (message) {
-            case MessageId::initDialog: {
-                platform::FileAttributeData data{};
-                if (state.view.GetAttributes(state.path, 0, data) && (data.attributes & platform::attributeFolder)) {
-                    startWalk(window, state);
-                }
-                return 1;
-            }
-            case MessageId::paint: paintProperties(window, state); return 1;
-            default: return 0;
-            }
-        });
+    if (!state.view.GetAttributes(state.path, 0, state.data)) state.data = {};
+    const int result = ui::runDialog(dialog, owner.ownerWindow,
+                                     [&state](Window window, platform::MessageId message, platform::WParam,
+                                              platform::LParam lParam) -> platform::LResult {
+                                         using platform::MessageId;
+                                         if (message == walkDoneMessage) {
+                                             state.walked = std::make_unique<explorer::FolderCounters>(
+                                                 *reinterpret_cast<const explorer::FolderCounters*>(lParam));
+                                             platform::invalidateWindow(window);
+                                             return 1;
+                                         }
+                                         switch (message) {
+                                         case MessageId::initDialog: {
+                                             if (state.data.attributes & platform::attributeFolder)
+                                                 startWalk(window, state);
+                                             return 1;
+                                         }
+                                         case MessageId::paint: paintProperties(window, state); return 1;
+                                         default: return 0;
+                                         }
+                                     });
     if (state.count) state.count->stop = true;
     return result == 1;
 }

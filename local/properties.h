@@ -10,6 +10,7 @@
 #include "explorer/folder_walk.h"
 #include "explorer/provider.h"
 #include "platform/clock.h"
+#include "platform/files.h"
 
 namespace local {
 
@@ -20,9 +21,12 @@ std::u16string formatDate(platform::FileTime time);
 // " ARC CMP DIR ..." for the attribute bits that are set, in a fixed order.
 std::u16string attributeWords(std::uint32_t attributes);
 
-// The screen's text for a path: the file lines (or, once walked, the folder lines), the
-// three dates and the attribute words, lines separated by "\r". `walked` is null while
-// a folder is still being counted.
+// The screen's text for a path whose attributes are `data`: the file lines (or, once
+// walked, the folder lines), the three dates and the attribute words, lines separated by
+// "\r". `walked` is null while a folder is still being counted.
+std::u16string propertiesText(const explorer::ViewProvider& view, std::u16string_view path,
+                              const platform::FileAttributeData& data, const explorer::FolderCounters* walked);
+// The same with the attributes asked of the view (zeros when it cannot tell).
 std::u16string propertiesText(const explorer::ViewProvider& view, std::u16string_view path,
                               const explorer::FolderCounters* walked);
 

@@ -181,6 +181,13 @@ int copyWithinServer(PlaceUse& use, std::u16string_view source, std::u16string_v
     return failed();
 }
 
+// A place's error text as the user reads it: a reply keeps its final line break, which
+// would end the box or the row with an empty line.
+std::u16string describedText(std::string_view text) {
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.remove_suffix(1);
+    return platform::toUtf16(text);
+}
+
 void logCopy(std::u16string_view source, std::u16string_view destination, bool succeeded) {
     if (const CopyLogHook hook = copyLogHook.load()) {
         hook(copyLogKind, source, destination, succeeded ? CopyLogList::successful : CopyLogList::failed);
@@ -415,20 +422,40 @@ int remoteCopyFolder(std::u16string_view source, std::u16string_view destination
 }
 
 int remoteGetAttributes(std::u16string_view path, int, platform::FileAttributeData& data) {
-    platform::FindData found{};
-    const platform::FindHandle handle = remoteFindFirst(path, found);
-    if (handle == platform::invalidFindHandle) {
-        setCurrentTag(u"(KVT-FAE-1)");
+    std::u16string entry(path);
+    std::replace(entry.begin(), entry.end(), u'\\', u'/');
+    while (entry.size() > 1 && entry.back() == u'/') entry.pop_back();
+    const std::size_t cut = entry.rfind(u'/');
+    if (cut == std::u16string::npos) {
+        setCurrentError(u"(KVT-FAE-1)", "The path is no server path: it does not begin with '/'.\n");
         return failed();
     }
-    remoteFindClose(handle);
-    data.attributes = found.attributes;
-    data.creationTime = found.creationTime;
-    data.lastAccessTime = found.lastAccessTime;
-    data.lastWriteTime = found.lastWriteTime;
-    data.sizeHigh = found.sizeHigh;
-    data.sizeLow = found.sizeLow;
-    return 1;
+    data = {};
+    // No folder lists the root.
+    if (entry == u"/") {
+        data.attributes = platform::attributeFolder;
+        return 1;
+    }
+    // A folder lists its entries with their own facts; a file cannot be listed by itself.
+    const std::u16string folder = entry.substr(0, cut + 1);
+    const std::u16string_view name = std::u16string_view(entry).substr(cut + 1);
+    bool found = false;
+    const explorer::ListingResult listing = explorer::listFolder(findsOf(false), folder + u"*", folder,
+                                                                 [&](const explorer::FolderEntry& listed) {
+                                                                     if (listed.name != name) return true;
+                                                                     data.attributes = listed.data.attributes;
+                                                                     data.creationTime = listed.data.creationTime;
+                                                                     data.lastAccessTime = listed.data.lastAccessTime;
+                                                                     data.lastWriteTime = listed.data.lastWriteTime;
+                                                                     data.sizeHigh = listed.data.sizeHigh;
+                                                                     data.sizeLow = listed.data.sizeLow;
+                                                                     found = true;
+                                                                     return false;
+                                                                 });
+    if (found) return 1;
+    if (listing.end == explorer::ListingEnd::failed) setCurrentTag(u"(KVT-FAE-1)");  // the listing's text stays
+    else setCurrentError(u"(KVT-FAE-1)", "'" + platform::toUtf8(name) + "' is not listed in its folder.\n");
+    return failed();
 }
 
 int showRemoteError(std::u16string_view caption) {
@@ -439,7 +466,7 @@ int showRemoteError(std::u16string_view caption) {
         const FtpPlace& place = *use.place;
         text = u"An error ocured with '" + std::u16string(platform::boundedView(place.name, platform::maxPath)) +
                u"'.\r\r" + std::u16string(caption) + u" " + place.errorTag + u"\rDescription:\r" +
-               platform::toUtf16(place.errorText);
+               describedText(place.errorText);
     }
     text.resize(std::min(text.size(), maxMessageLength));
     // The box waits for the user with no place locked.
@@ -451,7 +478,7 @@ int showRemoteError(std::u16string_view caption) {
 std::u16string remoteLastErrorText() {
     const PlaceUse use = useViewPlace(errorPlaceIndex());
     if (!use.place || use.place->errorTag.empty()) return {};
-    std::u16string text = use.place->errorTag + u" " + platform::toUtf16(use.place->errorText);
+    std::u16string text = use.place->errorTag + u" " + describedText(use.place->errorText);
     text.resize(std::min(text.size(), maxMessageLength));
     return text;
 }

@@ -33,7 +33,8 @@ int remoteCopyFile(std::u16string_view source, std::u16string_view destination, 
 // Copies a folder tree between the server and the device, either way. Every entry is
 // tried; 0 when one of them failed or could not be named safely on the other side.
 int remoteCopyFolder(std::u16string_view source, std::u16string_view destination, int failIfExists);
-// The first entry listed in the folder `path`.
+// The entry `path` names, as its folder lists it (the root is a folder); a path its
+// folder does not list fails with "(KVT-FAE-1)".
 int remoteGetAttributes(std::u16string_view path, int informationLevel, platform::FileAttributeData& data);
 
 // The "Ftp Error" box for the current place (else place 0) under `caption`; -1 without

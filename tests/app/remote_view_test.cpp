@@ -2,6 +2,7 @@
 // refused login, deleting a folder that is not empty, and a remote file's properties.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -133,14 +134,14 @@ TEST_F(RemoteView, ARefusedLoginShowsTheServersWords) {
     EXPECT_EQ(box,
               " / - Farlink\n"
               " < Box                                                    >\n"
-              " [..] (KVT-F+- Ftp Error ---------------------+\n"
+              " [..] (KVT-FC-2) 530 Authentication failed.\n"
+              "            +- Ftp Error ---------------------+\n"
               "            |                                 |\n"
               "            | (x) An error ocured with 'Box'. |\n"
               "            |                                 |\n"
               "            |     New Folder Error (KVT-FC-2) |\n"
               "            |     Description:                |\n"
               "            |     530 Authentication failed.  |\n"
-              "            |                                 |\n"
               "            |                                 |\n"
               "            +---------------------------------+\n"
               "\n\n\n"
@@ -177,23 +178,26 @@ TEST_F(RemoteView, PropertiesOfAFile) {
     savePlace(server.password());
     start();
     openBox();
+    // Noon UTC, 2001-02-03: the same local date within 11 hours of UTC.
+    const auto noon = std::filesystem::file_time_type::clock::from_sys(
+        std::chrono::sys_seconds{std::chrono::seconds{981201600}});
+    std::filesystem::last_write_time(served.path() + "/box/a b.txt", noon);
     std::string shown;
     terminal.pressKeys({Key::down, Key::down});
     play();
     capture(shown);
     terminal.pressKey(Key::leftSoft);
     command(commandProperties);
-    // A server answers the attribute query for folders only: a file shows its name and
-    // type, with zeros for the rest.
+    // The folder's listing describes the file: its size and time.
     EXPECT_EQ(shown,
               " File Properties\n"
               "\n"
               " [T]                    Filename: a b.txt\n"
               "                    File Type: Text Document\n"
-              "                         File Size: 0 B\n"
+              "                         File Size: 4 B\n"
               "                       Created: 01/01/1601\n"
-              "                      Accessed: 01/01/1601\n"
-              "                      Modified: 01/01/1601\n"
+              "                      Accessed: 02/03/2001\n"
+              "                      Modified: 02/03/2001\n"
               "\n\n\n\n\n\n\n"
               " Done                                                Cancel");
 }

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -19,25 +20,18 @@
 #include "ftp/ftp_commands.h"
 #include "ftp/ftp_transfer.h"
 #include "platform/connection_manager.h"
-#include "platform/registry.h"
 #include "platform/text.h"
 #include "remote/places.h"
 #include "tests/support/place_fixtures.h"
 #include "tests/support/real_ftp_server.h"
-#include "tests/support/scripted_ftp_server.h"
-#include "tests/support/temporary_folder.h"
-#include "tests/support/view_fixtures.h"
 
 namespace {
 
-using test_support::addPlace;
-using test_support::placeError;
-
 using platform::Key;
-using platform::toUtf16;
 using platform::toUtf8;
 using remote::PlaceUse;
 using namespace test_support;
+using namespace test_support::conversation;
 
 // Records every call as a line and answers as told.
 class FakeConnectionManager final : public platform::ConnectionManager {
@@ -67,7 +61,6 @@ public:
     void release(platform::NetworkConnection connection, bool cache) override {
         calls.push_back("release " + std::to_string(connection) + (cache ? " cached" : ""));
     }
-    std::vector<std::string> takeCalls() { return std::exchange(calls, {}); }
 
     std::vector<std::string> calls;
     platform::WaitResult ready = platform::WaitResult::signaled;
@@ -78,6 +71,33 @@ public:
 
 std::atomic<std::uint32_t> now{0};
 std::uint32_t fakeTicks() { return now.load(); }
+
+int ensureConnected(int index) {
+    PlaceUse use = remote::usePlace(index);
+    return remote::ensureConnected(use);
+}
+
+// A loopback port where nothing listens.
+std::string closedAddress() {
+    const int closed = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t size = sizeof address;
+    bind(closed, reinterpret_cast<sockaddr*>(&address), size);
+    getsockname(closed, reinterpret_cast<sockaddr*>(&address), &size);
+    close(closed);
+    return "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
+}
+
+// The screen whenever the loop is idle: any question asked shows in it.
+struct Watched {
+    HeadlessScreen screen{70, 12};
+    std::string shown;
+    Watched() {
+        screen.terminal.atIdle([this] { shown = screen.terminal.screenText(); });
+    }
+};
 
 class Connect : public ::testing::Test {
 protected:
@@ -91,11 +111,6 @@ protected:
         platform::setConnectionManager(nullptr);
     }
 
-    static int ensureConnected(int index) {
-        PlaceUse use = remote::usePlace(index);
-        return remote::ensureConnected(use);
-    }
-
     TemporaryRegistry registry;
     FakeConnectionManager manager;
 };
@@ -104,44 +119,35 @@ protected:
 TEST_F(Connect, TheNetworkIsCheckedAtMostEvery10Seconds) {
     addPlace("ftp.example.com:2121", {.user = "me", .password = "pw"});
     const std::uint32_t start = now;
-    struct Step {
+    using platform::WaitResult;
+    const std::vector<std::string> request = {
+        "waitReady 5000", "mapUrl ftp://ftp.example.com:2121/",
+        "establish size 64 parameters 1 flags 15 priority 32768 destination 9 within 30000"};
+    const std::uint32_t connected = platform::connectionStatusConnected;
+    const std::uint32_t disconnected = platform::connectionStatusDisconnected;
+    const struct Step {
         std::uint32_t at;  // ms after the start
-        platform::WaitResult ready;
+        WaitResult ready;
         std::uint32_t status;
         int established;
         std::vector<std::string> calls;
-        int result;
-        std::string error;  // tag and text, " " for none
-    };
-    using platform::WaitResult;
-    const std::string request =
-        "mapUrl ftp://ftp.example.com:2121/|establish size 64 parameters 1 flags 15 priority 32768 destination 9 "
-        "within 30000";
-    const auto lines = [](const std::string& text) {
-        std::vector<std::string> result;
-        for (std::size_t begin = 0, end; begin <= text.size(); begin = end + 1) {
-            end = std::min(text.find('|', begin), text.size());
-            result.push_back(text.substr(begin, end - begin));
-        }
-        return result;
-    };
-    const Step steps[] = {
-        {10000, WaitResult::signaled, 0, 1, {}, 1, " "},
-        {10001, WaitResult::signaled, 0, 0, lines("waitReady 5000|" + request), 0,
-         "(KVT-CTN-2) Unable to establish an Internet connection."},
-        {20001, WaitResult::signaled, 0, 1, {}, 1, " "},  // a failed check is not repeated at once either
-        {20002, WaitResult::failed, 0, 1, lines("waitReady 5000|" + request), 1, " "},  // only a time-out stops
-        {30003, WaitResult::signaled, platform::connectionStatusConnected, 1, {"status 7"}, 1, " "},
+        std::string error;  // tag and text; " " for none, and then the result is 1
+    } steps[] = {
+        {10000, WaitResult::signaled, 0, 1, {}, " "},
+        {10001, WaitResult::signaled, 0, 0, request, "(KVT-CTN-2) Unable to establish an Internet connection."},
+        {20001, WaitResult::signaled, 0, 1, {}, " "},     // a failed check is not repeated at once either
+        {20002, WaitResult::failed, 0, 1, request, " "},  // only a time-out stops
+        {30003, WaitResult::signaled, connected, 1, {"status 7"}, " "},
         {40004,
          WaitResult::timeout,
-         platform::connectionStatusDisconnected,
+         disconnected,
          1,
          {"status 7", "release 7 cached", "waitReady 5000"},
-         0,
          "(KVT-CTN-1) Connection Manager Not Ready."},
-        {50005, WaitResult::signaled, 0, 1, lines("waitReady 5000|" + request), 1, " "},
+        {50005, WaitResult::signaled, 0, 1, request, " "},
     };
     for (const Step& step : steps) {
+        SCOPED_TRACE(step.at);
         now = start + step.at;
         manager.ready = step.ready;
         manager.status = step.status;
@@ -149,12 +155,12 @@ TEST_F(Connect, TheNetworkIsCheckedAtMostEvery10Seconds) {
         PlaceUse use = remote::usePlace(0);
         use.place->errorTag.clear();
         use.place->errorText.clear();
-        EXPECT_EQ(remote::bringUpNetwork(*use.place), step.result) << step.at;
-        EXPECT_EQ(manager.takeCalls(), step.calls) << step.at;
-        EXPECT_EQ(toUtf8(use.place->errorTag) + " " + use.place->errorText, step.error) << step.at;
+        EXPECT_EQ(remote::bringUpNetwork(*use.place), step.error == " " ? 1 : 0);
+        EXPECT_EQ(std::exchange(manager.calls, {}), step.calls);
+        EXPECT_EQ(toUtf8(use.place->errorTag) + " " + use.place->errorText, step.error);
     }
     remote::shutdownRemote();
-    EXPECT_EQ(manager.takeCalls(), std::vector<std::string>{"release 8 cached"});
+    EXPECT_EQ(manager.calls, std::vector<std::string>{"release 8 cached"});
 }
 
 // Whatever the host's interfaces, a server on this host is always reachable.
@@ -174,58 +180,48 @@ TEST(HostConnectionManager, ALoopbackDestinationIsAlwaysConnected) {
     EXPECT_NE(host.mapUrl(u"ftp://localhost.example.com:21/"), host.mapUrl(u"ftp://localhost:21/"));
 }
 
-TEST_F(Connect, ARefusedLoginShowsTheServersWordsAndQuits) {
-    ScriptedFtpServer server({send("220 hello\r\n"), expect("USER me"), send("331 password please\r\n"),
-                              expect("PASS wrong"), send("530 Login incorrect.\r\n"), expect("QUIT"),
-                              send("221 bye\r\n")});
-    addPlace(server.address(), {.user = "me", .password = "wrong"});
-    EXPECT_EQ(ensureConnected(0), 0);
-    EXPECT_EQ(placeError(0), "(KVT-FC-2) 530 Login incorrect.\n");
-    EXPECT_EQ(server.finish(), "");
-}
-
-TEST_F(Connect, AServerThatNeverGreetsIsGivenUpAfterThePlacesTimeOut) {
-    ScriptedFtpServer server({});
-    addPlace(server.address(), {.user = "me", .password = "pw", .timeout = 300});
-    const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(ensureConnected(0), 0);
-    const auto waited = std::chrono::steady_clock::now() - start;
-    EXPECT_EQ(placeError(0), "(KVT-FC-1) The server did not answer within 300 ms; gave up waiting.\n");
-    EXPECT_GE(waited, std::chrono::milliseconds(300));
-    EXPECT_LT(waited, std::chrono::seconds(3));
-    EXPECT_EQ(server.finish(), "");
-}
-
-// Only a connection that is still open can have been lost: a failed attempt is simply
-// made again.
-TEST_F(Connect, AFailedConnectionIsTriedAgainWithoutAQuestion) {
-    const int closed = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    ASSERT_EQ(bind(closed, reinterpret_cast<sockaddr*>(&address), size), 0);
-    ASSERT_EQ(getsockname(closed, reinterpret_cast<sockaddr*>(&address), &size), 0);
-    close(closed);  // nothing listens there now
-    addPlace("127.0.0.1:" + std::to_string(ntohs(address.sin_port)),
-             {.user = "me", .password = "pw", .autoReconnect = 0});
-
-    HeadlessScreen screen{70, 12};
-    std::string shown;
-    screen.terminal.atIdle([&] { shown = screen.terminal.screenText(); });
-    for (int attempt = 0; attempt < 2; ++attempt) {
-        EXPECT_EQ(ensureConnected(0), 0);
-        EXPECT_EQ(placeError(0), "(KVT-FC-1) unable to connect to server.\n") << attempt;
+// A refused login quits with the server's words; a server that never greets is given up
+// after the place's time-out; a connection that failed (only an open one can be lost)
+// is simply tried again. None of them asks anything.
+TEST_F(Connect, AFailedConnectionSaysWhyAndAsksNothing) {
+    const struct Case {
+        const char* what;
+        std::optional<Script> script;  // none: nothing listens
+        std::string error;
+    } cases[] = {
+        {"refused login",
+         Script{send("220 hello\r\n")} + ask("USER me", "331 password please") +
+             ask("PASS pw", "530 Login incorrect.") + ask("QUIT", "221 bye"),
+         "(KVT-FC-2) 530 Login incorrect.\n"},
+        {"no greeting", Script{}, "(KVT-FC-1) The server did not answer within 300 ms; gave up waiting.\n"},
+        {"nothing listens", std::nullopt, "(KVT-FC-1) unable to connect to server.\n"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        std::optional<ScriptedFtpServer> server;
+        if (test.script) server.emplace(*test.script);
+        addPlace(server ? server->address() : closedAddress(),
+                 {.user = "me", .password = "pw", .autoReconnect = 0, .timeout = 300});
+        Watched watched;
+        const auto start = std::chrono::steady_clock::now();
+        for (int attempt = 0; attempt < (server ? 1 : 2); ++attempt) {
+            EXPECT_EQ(ensureConnected(0), 0);
+            EXPECT_EQ(placeError(0), test.error);
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+        EXPECT_EQ(watched.shown, "");
+        if (server) {
+            EXPECT_EQ(server->finish(), "");
+        }
+        remote::removePlace(0);
     }
-    EXPECT_EQ(shown, "");
 }
 
 // Data connections go where the control connection went, whatever address PASV names.
 TEST_F(Connect, APassivePlaceTakesDataFromThePeerAddress) {
-    ScriptedFtpServer server({send("220 hello\r\n"), expect("USER anonymous"), send("230 in\r\n"), expect("TYPE I"),
-                              send("200 ok\r\n"), expect("PASV"), replyPassive("127,0,0,2"), acceptData(),
-                              expect("RETR /f"), send("150 opening\r\n"), sendData("abc"), closeData(),
-                              send("226 done\r\n"), expect("QUIT")});
+    ScriptedFtpServer server(login() + ask("TYPE I", "200 ok") + expect("PASV") + replyPassive("127,0,0,2") +
+                             acceptData() + ask("RETR /f", "150 opening") + sendData("abc") + closeData() +
+                             send("226 done\r\n") + expect("QUIT"));
     addPlace(server.address());
     TemporaryFolder folder;
     {
@@ -241,8 +237,8 @@ TEST_F(Connect, APassivePlaceTakesDataFromThePeerAddress) {
 
 TEST_F(Connect, EditingTheConnectedPlaceConnectsAnewWithTheNewSettings) {
     const auto login = [](const std::string& greeting) {
-        return std::vector<ScriptStep>{send(greeting),    expect("USER me"),  send("331 password please\r\n"),
-                                       expect("PASS pw"), send("230 in\r\n"), expect("QUIT")};
+        return Script{send(greeting)} + ask("USER me", "331 password please") + ask("PASS pw", "230 in") +
+               expect("QUIT");
     };
     ScriptedFtpServer first(login("220 first\r\n"));
     ScriptedFtpServer second(login("220 second\r\n"));
@@ -265,12 +261,9 @@ TEST_F(Connect, EditingTheConnectedPlaceConnectsAnewWithTheNewSettings) {
 // connection and the script would break.
 TEST_F(Connect, TwoThreadsTakeTurnsOnAPlacesSession) {
     constexpr int rounds = 20;
-    std::vector<ScriptStep> script = {send("220 hello\r\n"), expect("USER anonymous"), send("230 in\r\n")};
+    Script script = login();
     // Each use sends its own NOOP; every ensureConnected but the first probes with one.
-    for (int i = 0; i < 4 * rounds - 1; ++i) {
-        script.push_back(expect("NOOP"));
-        script.push_back(send("200 ok\r\n"));
-    }
+    for (int i = 0; i < 4 * rounds - 1; ++i) script = script + probe();
     script.push_back(expect("QUIT"));
     ScriptedFtpServer server(std::move(script));
     addPlace(server.address());
@@ -289,14 +282,6 @@ TEST_F(Connect, TwoThreadsTakeTurnsOnAPlacesSession) {
     EXPECT_EQ(server.finish(), "");
 }
 
-struct NoPlacesCase {
-    int index;
-    Key answer;
-    int hookResult;
-    bool asked;
-    bool saved;
-};
-
 int hookCalls = 0;
 int hookResult = 0;
 int addPlaceHook(int index, const explorer::OwnerRecord&) {
@@ -307,93 +292,84 @@ int addPlaceHook(int index, const explorer::OwnerRecord&) {
 
 TEST_F(Connect, WithoutPlacesTheUserIsOfferedANewOne) {
     remote::setEditPlaceHook(addPlaceHook);
-    const NoPlacesCase table[] = {
+    const struct Case {
+        int index;
+        Key answer;
+        int hookResult;
+        bool asked;
+        bool saved;
+    } table[] = {
         {0, Key::rightSoft, 1, true, false},  // No
         {0, Key::leftSoft, 0, true, false},   // Yes, then the editor is cancelled
         {1, Key::leftSoft, 1, false, false},  // another index: no question
         {0, Key::leftSoft, 1, true, true},    // Yes, and a place is made and saved
     };
-    for (const NoPlacesCase& test : table) {
+    for (const Case& test : table) {
+        SCOPED_TRACE(test.index);
         remote::shutdownRemote();
-        HeadlessScreen screen{70, 12};
-        std::string shown;
-        screen.terminal.atIdle([&] { shown = screen.terminal.screenText(); });
-        screen.terminal.pressKey(test.answer);
+        Watched watched;
+        watched.screen.terminal.pressKey(test.answer);
         hookCalls = 0;
         hookResult = test.hookResult;
         EXPECT_EQ(ensureConnected(test.index), 0);
-        EXPECT_EQ(shown.find("No Ftp Places exist, would you like to add a new Ftp Place?") != std::string::npos,
-                  test.asked)
-            << shown;
-        EXPECT_EQ(hookCalls, test.asked && test.answer == Key::leftSoft ? 1 : 0) << test.index;
-        EXPECT_EQ(storedValue(remote::placesKeyPath, u"0").exists, test.saved) << test.index;
+        EXPECT_EQ(
+            watched.shown.find("No Ftp Places exist, would you like to add a new Ftp Place?") != std::string::npos,
+            test.asked)
+            << watched.shown;
+        EXPECT_EQ(hookCalls, test.asked && test.answer == Key::leftSoft ? 1 : 0);
+        EXPECT_EQ(storedValue(remote::placesKeyPath, u"0").exists, test.saved);
     }
     remote::setEditPlaceHook(nullptr);
 }
 
-// Real servers end the connection after QUIT, as they do after an idle time-out.
-void dropFromTheServerSide(int index) {
-    PlaceUse use = remote::usePlace(index);
-    ftp::sendCommand("QUIT", '2', use.place->session->control);
-}
-
-class RealServerConnect : public Connect, public ::testing::WithParamInterface<FtpServerKind> {
-protected:
-    void SetUp() override {
-        Connect::SetUp();
-        ASSERT_EQ(server.error(), "");
-        writeFile(server.hostPath("f"), "content");
-    }
-    int download(int index) {
-        PlaceUse use = remote::usePlace(index);
-        return ftp::download(*use.place->session, folder / "copy", server.remotePath("f"), 'I', 0) &&
-               readFile(folder / "copy") == "content";
-    }
-
-    TemporaryFolder root;
-    TemporaryFolder folder;
-    RealFtpServer server{GetParam(), root.path()};
+struct DropSetup {
+    const char* name;
+    FtpServerKind kind;
+    std::uint8_t autoReconnect;
 };
 
-TEST_P(RealServerConnect, ADroppedConnectionIsMadeAgainWithoutAQuestion) {
-    addPlace(server.address(), {.user = server.user(), .password = server.password()});
+class RealServerConnect : public Connect, public ::testing::WithParamInterface<DropSetup> {};
+
+// A connection the server dropped (as after an idle time-out) is made again: at once
+// when the place reconnects by itself, else only when the user says so ("No" is no
+// failure to report).
+TEST_P(RealServerConnect, ADroppedConnectionIsMadeAgain) {
+    TemporaryFolder root;
+    TemporaryFolder folder;
+    RealFtpServer server{GetParam().kind, root.path()};
+    ASSERT_EQ(server.error(), "");
+    writeFile(server.hostPath("f"), "content");
+    const auto download = [&] {
+        PlaceUse use = remote::usePlace(0);
+        return ftp::download(*use.place->session, folder / "copy", server.remotePath("f"), 'I', 0) &&
+               readFile(folder / "copy") == "content";
+    };
+    const bool asks = !GetParam().autoReconnect;
+    addPlace(server.address(),
+             {.user = server.user(), .password = server.password(), .autoReconnect = GetParam().autoReconnect});
     ASSERT_EQ(ensureConnected(0), 1) << placeError(0);
-    ASSERT_TRUE(download(0));
-    dropFromTheServerSide(0);
-
-    HeadlessScreen screen{70, 12};
-    std::string shown;
-    screen.terminal.atIdle([&] { shown = screen.terminal.screenText(); });
-    ASSERT_EQ(ensureConnected(0), 1) << placeError(0);
-    EXPECT_EQ(shown, "");
-    EXPECT_TRUE(download(0));
-}
-
-INSTANTIATE_TEST_SUITE_P(Servers, RealServerConnect, ::testing::Values(FtpServerKind::Pyftpdlib, FtpServerKind::Vsftpd),
-                         [](const auto& info) {
-                             return std::string(info.param == FtpServerKind::Pyftpdlib ? "Pyftpdlib" : "Vsftpd");
-                         });
-
-class AskingServerConnect : public RealServerConnect {};
-
-TEST_P(AskingServerConnect, ADroppedConnectionIsMadeAgainOnlyWhenTheUserSaysSo) {
-    addPlace(server.address(), {.user = server.user(), .password = server.password(), .autoReconnect = 0});
-    ASSERT_EQ(ensureConnected(0), 1) << placeError(0);
-    for (const Key answer : {Key::rightSoft, Key::leftSoft}) {
-        dropFromTheServerSide(0);
-        HeadlessScreen screen{70, 12};
-        std::string shown;
-        screen.terminal.atIdle([&] { shown = screen.terminal.screenText(); });
-        screen.terminal.pressKey(answer);
-        EXPECT_EQ(ensureConnected(0), answer == Key::leftSoft ? 1 : 0) << placeError(0);
-        EXPECT_NE(shown.find("Connect - Farlink"), std::string::npos) << shown;
-        EXPECT_NE(shown.find("disconnected would you like to re-connect?"), std::string::npos) << shown;
-        EXPECT_EQ(placeError(0), " ");  // a No is no failure to report
+    for (const Key answer : asks ? std::vector<Key>{Key::rightSoft, Key::leftSoft} : std::vector<Key>{Key::action}) {
+        {
+            PlaceUse use = remote::usePlace(0);
+            ftp::sendCommand("QUIT", '2', use.place->session->control);  // the server ends the connection
+        }
+        Watched watched;
+        if (asks) watched.screen.terminal.pressKey(answer);
+        EXPECT_EQ(ensureConnected(0), answer == Key::rightSoft ? 0 : 1) << placeError(0);
+        if (asks) {
+            EXPECT_NE(watched.shown.find("disconnected would you like to re-connect?"), std::string::npos);
+        } else {
+            EXPECT_EQ(watched.shown, "");
+        }
+        EXPECT_EQ(placeError(0), " ");
     }
-    EXPECT_TRUE(download(0));
+    EXPECT_TRUE(download());
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, AskingServerConnect, ::testing::Values(FtpServerKind::Pyftpdlib),
-                         [](const auto&) { return std::string("Pyftpdlib"); });
+INSTANTIATE_TEST_SUITE_P(Servers, RealServerConnect,
+                         ::testing::Values(DropSetup{"Pyftpdlib", FtpServerKind::Pyftpdlib, 1},
+                                           DropSetup{"Vsftpd", FtpServerKind::Vsftpd, 1},
+                                           DropSetup{"PyftpdlibAsking", FtpServerKind::Pyftpdlib, 0}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -134,22 +134,12 @@ TEST_F(PlaceDialog, ANewPlaceConfirmedAsOfferedIsStoredWithTheDefaults) {
     ASSERT_EQ(editNewPlace(), 1);
     // The host's middle part is offered for typing over.
     EXPECT_EQ(selection, std::make_pair(4, 11));
-    ASSERT_EQ(remote::savePlaces(), 1);
-    const test_support::StoredValue stored = test_support::storedValue(remote::placesKeyPath, u"0");
-    ASSERT_EQ(stored.data.size(), remote::placeRecordSize);
-    remote::PlaceBytes bytes;
-    std::memcpy(bytes.data(), stored.data.data(), bytes.size());
-    remote::FtpPlace place;
-    remote::decodePlace(bytes, place);
-    EXPECT_EQ(text(place.name), "My ftp.example.com Connection");
-    EXPECT_EQ(text(place.host), "ftp.example.com");
-    EXPECT_EQ(text(place.userName), "");
-    EXPECT_EQ(text(place.startupFolder), "/");
-    EXPECT_EQ(text(place.filterPattern), "*");
-    EXPECT_EQ(place.port, 21u);
-    EXPECT_EQ(place.passive, 1);
-    EXPECT_EQ(place.autoReconnect, 1);
-    EXPECT_EQ(place.rememberFolder, 1);
+    const remote::FtpPlace& place = *remote::placeAt(0);
+    EXPECT_EQ(text(place.name) + "|" + text(place.host) + "|" + text(place.userName) + "|" + text(place.startupFolder) +
+                  "|" + text(place.filterPattern) + "|" + std::to_string(place.port) + " " +
+                  std::to_string(place.passive) + std::to_string(place.autoReconnect) +
+                  std::to_string(place.rememberFolder),
+              "My ftp.example.com Connection|ftp.example.com||/|*|21 111");
 }
 
 TEST_F(PlaceDialog, ANameMadeFromTheHostFollowsItAndAnotherNameStays) {
@@ -274,16 +264,14 @@ TEST_F(PlaceDialog, FtpOptionsAreWrittenOnDoneOnly) {
               " Done                                                Cancel");
     const auto storedWord = [](std::u16string_view name) {
         const test_support::StoredValue value = test_support::storedValue(remote::remoteOptionsKeyPath, name);
-        std::uint32_t word = 0;
-        if (value.data.size() == 4) std::memcpy(&word, value.data.data(), 4);
-        return value.exists ? word : 0xFFFFFFFFu;
+        return value.data.size() == 4 ? value.data[0] | value.data[1] << 8 : -1;
     };
-    EXPECT_EQ(storedWord(u"Show Files"), 14u);
-    EXPECT_EQ(storedWord(u"Title Info"), 3u);
+    EXPECT_EQ(storedWord(u"Show Files"), 14);
+    EXPECT_EQ(storedWord(u"Title Info"), 3);
 
     screen.terminal.pressKeys({Key::right, Key::rightSoft});  // a change, then Cancel
     EXPECT_EQ(remote::editRemoteOptions(view, {screen.main}), 0);
-    EXPECT_EQ(storedWord(u"Show Files"), 14u);
+    EXPECT_EQ(storedWord(u"Show Files"), 14);
 }
 
 }  // namespace

@@ -138,26 +138,19 @@ TEST_F(Places, SavingThreeOverFiveLeavesThree) {
     EXPECT_EQ(nameAt(2), "place 3");
 }
 
+// Loading stops at a value of another size and after 31 places; a place that does not
+// remember its folder starts in its startup folder.
 TEST_F(Places, LoadingEndsAtAValueOfAnotherSizeAndAfter31) {
-    struct Case {
-        std::size_t size;
-        int loaded;
-    };
-    for (const Case& test : {Case{2491, 1}, Case{2493, 1}, Case{4, 1}, Case{remote::placeRecordSize, 31}}) {
-        for (int i = 0; i < 32; ++i) storePlace(i, u"p");
-        storeRaw(1, std::vector<std::uint8_t>(test.size, 0));
+    for (const auto& [size, loaded] :
+         {std::pair<std::size_t, int>{2491, 1}, {2493, 1}, {4, 1}, {remote::placeRecordSize, 31}}) {
+        for (int i = 0; i < 32; ++i) storePlace(i, u"p", u"/deep/down", std::uint8_t(i % 2));
+        storeRaw(1, std::vector<std::uint8_t>(size, 0));
         remote::loadPlaces();
-        EXPECT_EQ(remote::placeCount(), test.loaded) << test.size;
-        EXPECT_FALSE(remote::placeAt(test.loaded)) << test.size;
+        EXPECT_EQ(remote::placeCount(), loaded) << size;
+        EXPECT_FALSE(remote::placeAt(loaded)) << size;
     }
-}
-
-TEST_F(Places, AFolderNotRememberedIsTheStartupFolder) {
-    storePlace(0, u"forgets", u"/deep/down", 0);
-    storePlace(1, u"remembers", u"/deep/down", 1);
-    remote::loadPlaces();
     EXPECT_EQ(toUtf8(platform::boundedView(remote::placeAt(0)->currentFolder, 260)), "/start");
-    EXPECT_EQ(toUtf8(platform::boundedView(remote::placeAt(1)->currentFolder, 260)), "/deep/down");
+    EXPECT_EQ(toUtf8(platform::boundedView(remote::placeAt(3)->currentFolder, 260)), "/deep/down");
 }
 
 // A damaged value: texts that fill their fields without a terminator, and pointer words.
@@ -181,16 +174,15 @@ TEST_F(Places, AStoredPlaceIsReadOnlyInsideItsFields) {
     EXPECT_TRUE(place->errorText.empty());
 }
 
-TEST_F(Places, DialogDataGoesToAPlaceOrRightAfterTheLastOne) {
+// Dialog data goes to a place or right after the last one, and a full list refuses a 32nd.
+TEST_F(Places, ANewPlaceGoesRightAfterTheLastOneUpTo31) {
     const std::optional<remote::PlaceDialogData> data = remote::placeDialogData(0, {});
     ASSERT_TRUE(data);
     EXPECT_EQ(remote::applyPlaceDialogData(1, *data), 0);  // no gap in the list
     ASSERT_EQ(remote::applyPlaceDialogData(0, *data), 1);
     EXPECT_EQ(remote::placeAt(0)->timeout, 3000u);
     EXPECT_EQ(remote::placeCount(), 1);
-}
 
-TEST_F(Places, AFullListRefusesA32ndPlace) {
     for (int i = 0; i < 32; ++i) storePlace(i, u"p");
     remote::loadPlaces();
     ASSERT_EQ(remote::placeCount(), 31);

@@ -10,8 +10,10 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -23,53 +25,23 @@
 #include "remote/remote_listing.h"
 #include "tests/support/place_fixtures.h"
 #include "tests/support/real_ftp_server.h"
-#include "tests/support/scoped_variable.h"
-#include "tests/support/scripted_ftp_server.h"
-#include "tests/support/temporary_folder.h"
-#include "tests/support/view_fixtures.h"
 
 namespace {
-
-using test_support::addPlace;
-using test_support::placeError;
 
 using platform::toUtf16;
 using platform::toUtf8;
 using namespace test_support;
-using Script = std::vector<ScriptStep>;
-
-Script operator+(Script first, const Script& second) {
-    first.insert(first.end(), second.begin(), second.end());
-    return first;
-}
-
-const Script login = {send("220 hello\r\n"), expect("USER anonymous"), send("230 in\r\n")};
-const Script probe = {expect("NOOP"), send("200 ok\r\n")};
-const Script bye = {expect("QUIT")};  // the place is dropped at the end
+using namespace test_support::conversation;
 
 // A download (its probe of the place aside) on connection number `earlier` + 1 of its own, then back to the place's.
 Script download(const std::string& path, const std::string& bytes, int earlier,
                 const std::string& finalReply = "226 done\r\n") {
     const bool fails = finalReply[0] != '2';
-    Script steps = Script{acceptControl()} + login + probe + Script{expect("TYPE I"), send("200 ok\r\n"),
-                                                                    expect("PASV"),   replyPassive(),
-                                                                    acceptData(),     expect("RETR " + path)};
-    if (fails) steps = steps + Script{send(finalReply), closeData()};
-    else steps = steps + Script{send("150 here\r\n"), sendData(bytes), closeData(), send(finalReply)};
-    return steps + Script{expect("QUIT")} + (fails ? Script{} : Script{send("221 bye\r\n")}) +
-           Script{useControl(earlier)};
-}
-
-// The listing of `folder` on the place's connection.
-Script listing(const std::string& folder, const std::string& lines) {
-    return {expect("CWD " + folder), send("250 ok\r\n"), expect("TYPE A"), send("200 ok\r\n"),
-            expect("PASV"),          replyPassive(),     acceptData(),     expect("LIST -aL"),
-            send("150 here\r\n"),    sendData(lines),    closeData(),      send("226 done\r\n"),
-            expect("CWD /"),         send("250 ok\r\n")};
-}
-
-std::string unixLine(char type, const std::string& name) {
-    return std::string(1, type) + "rw-r--r-- 1 me us 5 Jan  1  2000 " + name + "\r\n";
+    const Script start = Script{acceptControl()} + login() + probe() + ask("TYPE I", "200 ok") + expect("PASV") +
+                         replyPassive() + acceptData() + expect("RETR " + path);
+    if (fails) return start + send(finalReply) + closeData() + expect("QUIT") + useControl(earlier);
+    return start + send("150 here\r\n") + sendData(bytes) + closeData() + send(finalReply) + ask("QUIT", "221 bye") +
+           useControl(earlier);
 }
 
 std::vector<std::string> copyLog;
@@ -80,30 +52,15 @@ void recordCopy(int kind, std::u16string_view source, std::u16string_view destin
 
 class RemoteFiles : public ::testing::Test {
 protected:
-    void SetUp() override {
-        remote::startNetworkClock();
-        remote::bindRemoteListing(explorer::remoteProvider);
-        remote::bindRemoteFiles(explorer::remoteProvider);
-        explorer::remoteProvider.filterIndex = 0;
+    RemoteFiles() {
         copyLog.clear();
         remote::setCopyLogHook(recordCopy);
     }
-    void TearDown() override {
-        remote::setCopyLogHook(nullptr);
-        remote::shutdownRemote();
-        remote::removeListingCache();
-    }
+    ~RemoteFiles() override { remote::setCopyLogHook(nullptr); }
 
     static std::string lastError() { return toUtf8(remote::remoteLastErrorText()); }
-    static bool placeConnected() {
-        const remote::PlaceUse use = remote::usePlace(0);
-        return use.place->session && remote::sessionIsOpen(*use.place->session);
-    }
 
-    ScopedVariable timeZone{"TZ", "UTC"};
-    TemporaryFolder cacheHome;
-    ScopedVariable cacheVariable{"XDG_CACHE_HOME", cacheHome.path()};
-    TemporaryRegistry registry;
+    RemoteViewScope scope;
     DeviceRoot device;
 };
 
@@ -117,47 +74,27 @@ TEST_F(RemoteFiles, EachOperationSaysExactlyWhatItShould) {
         std::string error;
     };
     const Case cases[] = {
-        {"a rename is RNFR and RNTO only",
-         login + Script{expect("RNFR /a"), send("350 go on\r\n"), expect("RNTO /b"), send("250 done\r\n")} + bye,
+        {"a rename is RNFR and RNTO only", login() + ask("RNFR /a", "350 go on") + ask("RNTO /b", "250 done") + bye(),
          [] { return remote::remoteMove(u"/a", u"\\b"); }, 1, ""},
-        {"a refused rename sends no RNTO", login + Script{expect("RNFR /a"), send("550 no such\r\n")} + bye,
-         [] { return remote::remoteMove(u"/a", u"/b"); }, 0, "(KVT-MF-1) 550 no such\n"},
-        {"a refused delete keeps the reply", login + Script{expect("DELE /x"), send("550 denied\r\n")} + bye,
-         [] { return remote::remoteDeleteFile(u"/x"); }, 0, "(KVT-DF-1) 550 denied\n"},
-        {"a path the engine would refuse fails before it is sent", login + bye,
+        {"a refused rename sends no RNTO", login() + ask("RNFR /a", "550 no such") + bye(),
+         [] { return remote::remoteMove(u"/a", u"/b"); }, 0, "(KVT-MF-1) 550 no such"},
+        {"a refused delete keeps the reply", login() + ask("DELE /x", "550 denied") + bye(),
+         [] { return remote::remoteDeleteFile(u"/x"); }, 0, "(KVT-DF-1) 550 denied"},
+        {"a path the engine would refuse fails before it is sent", login() + bye(),
          [] { return remote::remoteCreateFolder(u"/" + std::u16string(250, u'd')); }, 0,
-         "(KVT-CF-1) The path is too long for the server: 251 bytes, at most 250.\n"},
-        {"a download goes over a connection of its own", login + download("/pub/a.txt", "hello", 0) + bye,
+         "(KVT-CF-1) The path is too long for the server: 251 bytes, at most 250."},
+        {"a download goes over a connection of its own", login() + download("/pub/a.txt", "hello", 0) + bye(),
          [] { return remote::remoteCopyFile(u"/pub/a.txt", u"file://\\a.txt", 0); }, 1, ""},
         {"a failed download leaves the device's file as it was",
-         login + download("/pub/old.txt", "", 0, "550 gone\r\n") + bye,
-         [] { return remote::remoteCopyFile(u"/pub/old.txt", u"file://\\old.txt", 0); }, 0, "(KVT-CF-2) 550 gone\n"},
+         login() + download("/pub/old.txt", "", 0, "550 gone\r\n") + bye(),
+         [] { return remote::remoteCopyFile(u"/pub/old.txt", u"file://\\old.txt", 0); }, 0, "(KVT-CF-2) 550 gone"},
         {"a copy within the server uses a second connection, the target's command going first; its failure is "
          "an Fxp Error",
-         login + Script{acceptControl()} + login +
-             Script{expect("TYPE I"),
-                    send("200 ok\r\n"),
-                    useControl(0),
-                    expect("TYPE I"),
-                    send("200 ok\r\n"),
-                    expect("PASV"),
-                    send("227 Entering Passive Mode (127,0,0,1,4,1).\r\n"),
-                    useControl(0),
-                    expect("PORT 127,0,0,1,4,1"),
-                    send("200 ok\r\n"),
-                    expect("STOR /b"),
-                    send("150 waiting\r\n"),
-                    useControl(0),
-                    expect("RETR /a"),
-                    send("550 gone\r\n"),
-                    expect("PASV"),
-                    send("227 Entering Passive Mode (127,0,0,1,4,2).\r\n"),
-                    useControl(0),
-                    send("426 aborted\r\n"),
-                    useControl(0),
-                    expect("QUIT"),
-                    useControl(0),
-                    expect("QUIT")},
+         login() + acceptControl() + login() + ask("TYPE I", "200 ok") + useControl(0) + ask("TYPE I", "200 ok") +
+             ask("PASV", "227 Entering Passive Mode (127,0,0,1,4,1).") + useControl(0) +
+             ask("PORT 127,0,0,1,4,1", "200 ok") + ask("STOR /b", "150 waiting") + useControl(0) +
+             ask("RETR /a", "550 gone") + ask("PASV", "227 Entering Passive Mode (127,0,0,1,4,2).") + useControl(0) +
+             send("426 aborted\r\n") + useControl(0) + expect("QUIT") + useControl(0) + expect("QUIT"),
          [] { return remote::remoteCopyFile(u"/a", u"/b", 0); }, 0, "(KVT-CF-3) Fxp Error"},
     };
     for (const Case& test : cases) {
@@ -174,14 +111,43 @@ TEST_F(RemoteFiles, EachOperationSaysExactlyWhatItShould) {
     EXPECT_EQ(device.read("a.txt"), "hello");
 }
 
-// A download leaves the place's own connection open for browsing.
-TEST_F(RemoteFiles, ADownloadLeavesThePlaceConnected) {
-    ScriptedFtpServer server(login + download("/a", "x", 0) + Script{expect("QUIT")});
-    addPlace(server.address());
-    ASSERT_EQ(remote::remoteCopyFile(u"/a", u"file://\\a", 0), 1) << lastError();
-    EXPECT_TRUE(placeConnected());
-    remote::removePlace(0);
-    EXPECT_EQ(server.finish(), "");
+// A file cannot be listed by itself: its folder's listing describes it, 64-bit size and
+// time included, and a folder the same way.
+TEST_F(RemoteFiles, AttributesComeFromTheEntryInItsFolder) {
+    const std::string lines = "-rw-r--r-- 1 me us 5368709121 Jan  1  2000 a.txt\r\n" + unixLine('d', "sub");
+    struct Case {
+        std::u16string path;
+        Script script;
+        std::string described;  // attributes, size, last-write time; or the error
+    };
+    const Case cases[] = {
+        {u"\\pub\\a.txt", listing("/pub/", lines), "0 5368709121 125911584000000000"},
+        {u"/pub/sub/", listing("/pub/", lines), "20000010 5 125911584000000000"},
+        {u"/pub/gone", listing("/pub/", lines), "(KVT-FAE-1) 'gone' is not listed in its folder."},
+        {u"/no/a.txt", ask("CWD /no/", "550 No such folder."), "(KVT-FAE-1) 550 No such folder."},
+        {u"/", {}, "10 0 0"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(toUtf8(test.path));
+        // The root is answered without a server: nothing listens at port 1.
+        std::optional<ScriptedFtpServer> server;
+        if (!test.script.empty()) server.emplace(login() + test.script + bye());
+        addPlace(server ? server->address() : "127.0.0.1:1");
+        platform::FileAttributeData data{};
+        if (remote::remoteGetAttributes(test.path, 0, data)) {
+            char described[64];
+            std::snprintf(described, sizeof described, "%x %llu %llu", data.attributes,
+                          (static_cast<unsigned long long>(data.sizeHigh) << 32) | data.sizeLow,
+                          (static_cast<unsigned long long>(data.lastWriteTime.high) << 32) | data.lastWriteTime.low);
+            EXPECT_EQ(described, test.described);
+        } else {
+            EXPECT_EQ(lastError(), test.described);
+        }
+        remote::removePlace(0);
+        if (server) {
+            EXPECT_EQ(server->finish(), "");
+        }
+    }
 }
 
 // A server's folder: "." and ".." are no entries, a first sub-folder does not hide the
@@ -190,12 +156,12 @@ TEST_F(RemoteFiles, ADownloadLeavesThePlaceConnected) {
 TEST_F(RemoteFiles, AFolderFromTheServerCopiesEveryNameableEntry) {
     const std::string top = unixLine('d', ".") + unixLine('d', "..") + unixLine('d', "sub") + unixLine('-', "a") +
                             unixLine('-', "bad\x01name") + unixLine('-', "b");
-    ScriptedFtpServer server(login + listing("/src/", top) + probe + listing("/src/sub/", unixLine('-', "c")) + probe +
-                             download("/src/sub/c", "ccc", 0) + probe + download("/src/a", "aaa", 1) + probe +
-                             download("/src/b", "", 2, "550 unreadable\r\n") + Script{expect("QUIT")});
+    ScriptedFtpServer server(login() + listing("/src/", top) + probe() + listing("/src/sub/", unixLine('-', "c")) +
+                             probe() + download("/src/sub/c", "ccc", 0) + probe() + download("/src/a", "aaa", 1) +
+                             probe() + download("/src/b", "", 2, "550 unreadable\r\n") + bye());
     addPlace(server.address());
     EXPECT_EQ(remote::remoteCopyFolder(u"/src/", u"file://\\dst", 0), 0);
-    EXPECT_EQ(lastError(), "(KVT-CP-4) 550 unreadable\n");
+    EXPECT_EQ(lastError(), "(KVT-CP-4) 550 unreadable");
     remote::removePlace(0);
     EXPECT_EQ(server.finish(), "");
     EXPECT_EQ(device.read("dst/sub/c"), "ccc");
@@ -217,11 +183,10 @@ TEST_F(RemoteFiles, AFolderFromTheServerCopiesEveryNameableEntry) {
 // A folder that exists on the server (MKD 550) is copied into.
 TEST_F(RemoteFiles, AFolderCopyGoesIntoAnExistingServerFolder) {
     device.file("src/one", "1");
-    ScriptedFtpServer server(login + Script{expect("MKD /dst"), send("550 exists\r\n")} + probe +
-                             Script{acceptControl()} + login + probe +
-                             Script{expect("TYPE I"), send("200 ok\r\n"), expect("PASV"), replyPassive(), acceptData(),
-                                    expect("STOR /dst/one"), send("150 go\r\n"), receiveData(), send("226 done\r\n"),
-                                    expect("QUIT"), send("221 bye\r\n"), useControl(0), expect("QUIT")});
+    ScriptedFtpServer server(login() + ask("MKD /dst", "550 exists") + probe() + acceptControl() + login() + probe() +
+                             ask("TYPE I", "200 ok") + expect("PASV") + replyPassive() + acceptData() +
+                             ask("STOR /dst/one", "150 go") + receiveData() + send("226 done\r\n") +
+                             ask("QUIT", "221 bye") + useControl(0) + expect("QUIT"));
     addPlace(server.address());
     EXPECT_EQ(remote::remoteCopyFolder(u"file://\\src", u"/dst", 1), 1) << lastError();
     remote::removePlace(0);
@@ -237,7 +202,7 @@ TEST_F(RemoteFiles, TheErrorBoxNamesThePlaceTheCaptionAndTheFailure) {
     {
         remote::PlaceUse use = remote::usePlace(0);
         use.place->errorTag = u"(KVT-DF-1)";
-        use.place->errorText = "550 denied";
+        use.place->errorText = "550 denied\n";  // a reply keeps its line break
     }
     HeadlessScreen screen(60, 14);
     std::string shown;
@@ -296,7 +261,10 @@ TEST_P(RealServerFiles, CopiesMovesAndDeletesArriveWhole) {
     EXPECT_EQ(readFile(server.hostPath("big.bin")), big);
     ASSERT_EQ(remote::remoteCopyFile(remotePath("big.bin"), u"file://\\back.bin", 0), 1) << lastError();
     EXPECT_EQ(device.read("back.bin"), big);
-    EXPECT_TRUE(placeConnected());
+    {
+        const remote::PlaceUse use = remote::usePlace(0);  // a download leaves it open for browsing
+        EXPECT_TRUE(use.place->session && remote::sessionIsOpen(*use.place->session));
+    }
 
     ASSERT_EQ(remote::remoteCopyFile(remotePath("big.bin"), remotePath("copy.bin"), 0), 1) << lastError();
     EXPECT_EQ(readFile(server.hostPath("copy.bin")), big);

@@ -13,184 +13,107 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstdio>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include "explorer/folder_walk.h"
-#include "ftp/ftp_commands.h"
 #include "ftp/ftp_transfer.h"
 #include "platform/errors.h"
 #include "platform/icons.h"
-#include "platform/shell.h"
 #include "platform/text.h"
 #include "remote/connect.h"
 #include "remote/places.h"
 #include "tests/support/place_fixtures.h"
 #include "tests/support/real_ftp_server.h"
-#include "tests/support/scoped_variable.h"
-#include "tests/support/scripted_ftp_server.h"
-#include "tests/support/temporary_folder.h"
-#include "tests/support/view_fixtures.h"
 
 namespace {
-
-using test_support::addPlace;
-using test_support::placeError;
 
 using platform::toUtf16;
 using platform::toUtf8;
 using namespace test_support;
-using Script = std::vector<ScriptStep>;
+using namespace test_support::conversation;
 
-Script operator+(Script first, const Script& second) {
-    first.insert(first.end(), second.begin(), second.end());
-    return first;
-}
+constexpr std::uint64_t year2000 = 125911584000000000ULL;  // 100 ns steps since 1601
 
-const Script login = {send("220 hello\r\n"), expect("USER anonymous"), send("230 in\r\n")};
-
-// A listing of `folder` whose data ends with `ending` (a close or a reset), answered
-// with `finalReply`, and the change back to "/".
-Script listing(const std::string& folder, const std::string& lines, ScriptStep ending = closeData(),
-               const std::string& finalReply = "226 done\r\n") {
-    return {expect("CWD " + folder), send("250 ok\r\n"), expect("TYPE A"), send("200 ok\r\n"),
-            expect("PASV"),          replyPassive(),     acceptData(),     expect("LIST -aL"),
-            send("150 here\r\n"),    sendData(lines),    ending,           send(finalReply),
-            expect("CWD /"),         send("250 ok\r\n")};
-}
-const Script probe = {expect("NOOP"), send("200 ok\r\n")};
-const Script bye = {expect("QUIT")};  // the place is dropped at the end
-
-std::string unixLine(char type, const std::string& size, const std::string& name) {
-    return std::string(1, type) + "rw-r--r-- 1 me us " + size + " Jan  1  2000 " + name + "\r\n";
-}
-
+// "NAME ATTRIBUTES SIZE", the last-write time in seconds after 2000 when it is another,
+// and "<sep>" for a name the view would show with a separator in it.
 std::string describe(const platform::FindData& data) {
-    const std::uint64_t size = (std::uint64_t(data.sizeHigh) << 32) | data.sizeLow;
-    char attributes[16];
-    std::snprintf(attributes, sizeof attributes, "%x", data.attributes);
-    return toUtf8(platform::boundedView(data.name, platform::maxPath)) + " " + attributes + " " + std::to_string(size);
+    const std::u16string_view name = platform::boundedView(data.name, platform::maxPath);
+    const std::uint64_t time = (std::uint64_t(data.lastWriteTime.high) << 32) | data.lastWriteTime.low;
+    char facts[64];
+    std::snprintf(facts, sizeof facts, " %x %llu", data.attributes,
+                  (static_cast<unsigned long long>(data.sizeHigh) << 32) | data.sizeLow);
+    return toUtf8(name) + facts + (time == year2000 ? "" : " @" + std::to_string((time - year2000) / 10000000)) +
+           (name.find(u'\\') == std::u16string_view::npos ? "" : " <sep>");
+}
+
+std::string cacheFile(std::string_view name) { return remote::listingCacheFolder() + "/" + std::string(name); }
+
+// Every entry of the folder; each listing ends with "no more files".
+std::vector<std::string> listAll(std::u16string_view pattern) {
+    std::vector<std::string> rows;
+    platform::FindData data;
+    const platform::FindHandle handle = remote::remoteFindFirst(pattern, data);
+    if (handle != platform::invalidFindHandle) {
+        do rows.push_back(describe(data));
+        while (remote::remoteFindNext(handle, data));
+    }
+    EXPECT_EQ(platform::lastError(), platform::errorNoMoreFiles) << placeError(0);
+    if (handle != platform::invalidFindHandle) {
+        EXPECT_EQ(remote::remoteFindClose(handle), 1);
+    }
+    return rows;
 }
 
 class RemoteListing : public ::testing::Test {
 protected:
-    void SetUp() override {
-        remote::startNetworkClock();
-        remote::bindRemoteListing(explorer::remoteProvider);
-        explorer::remoteProvider.filterIndex = 0;
-    }
-    void TearDown() override {
-        remote::shutdownRemote();
-        remote::removeListingCache();
-    }
-
-    // Every entry of the folder, and the last error the listing ended with.
-    static std::vector<std::string> listAll(std::u16string_view pattern, std::uint32_t* endCode = nullptr) {
-        std::vector<std::string> rows;
-        platform::FindData data;
-        const platform::FindHandle handle = remote::remoteFindFirst(pattern, data);
-        if (handle != platform::invalidFindHandle) {
-            do rows.push_back(describe(data));
-            while (remote::remoteFindNext(handle, data));
-        }
-        if (endCode) *endCode = platform::lastError();
-        if (handle != platform::invalidFindHandle) {
-            EXPECT_EQ(remote::remoteFindClose(handle), 1);
-        }
-        return rows;
-    }
-    static std::string cacheFile(std::string_view name) {
-        return remote::listingCacheFolder() + "/" + std::string(name);
-    }
-
-    ScopedVariable timeZone{"TZ", "UTC"};
-    TemporaryFolder cacheHome;
-    ScopedVariable cacheVariable{"XDG_CACHE_HOME", cacheHome.path()};
-    TemporaryRegistry registry;
+    RemoteViewScope scope;
 };
 
 TEST_F(RemoteListing, EntriesAreTakenFromTheListingAsTheViewShowsThem) {
-    std::string longPiece = unixLine('-', "1", "");
+    std::string longPiece = unixLine('-', "", "1");
     longPiece.resize(longPiece.size() - 2);
     longPiece.resize(2047, 'x');  // the reader's limit: the next byte starts a line of its own
+    std::string hostile;          // names a command would take for another entry: no rows
+    for (const std::string& name : {std::string("a/b"), std::string("nul\0x", 5), std::string(), std::string("../..")})
+        hostile += unixLine('-', name, "1");
     struct Case {
         const char* what;
         std::string lines;
         std::vector<std::string> rows;
-        std::uint32_t endCode;
     };
     const Case cases[] = {
-        {"a summary line is no entry", "total 8\r\n" + unixLine('-', "12", "first"), {"first 0 12"}, 18},
-        {"only . and ..", unixLine('d', "0", ".") + unixLine('d', "0", ".."), {".. 20000010 0"}, 18},
-        {"a folder's name ends before the newline", unixLine('d', "4096", "pub"), {"pub 20000010 4096"}, 18},
-        {"5 GiB fill both size words", unixLine('-', "5368709120", "big"), {"big 0 5368709120"}, 18},
+        {"a summary line is no entry", "total 8\r\n" + unixLine('-', "first", "12"), {"first 0 12"}},
+        {"only . and ..", unixLine('d', ".") + unixLine('d', ".."), {".. 20000010 5"}},
+        {"a folder's name ends before the newline", unixLine('d', "pub", "4096"), {"pub 20000010 4096"}},
+        {"5 GiB fill both size words", unixLine('-', "big", "5368709120"), {"big 0 5368709120"}},
         {"a link may be a folder but is marked a link",
          "lrwxrwxrwx 1 me us 3 Jan  1  2000 up -> ..\r\n",
-         {"up 20000410 3"},
-         18},
-        {"a line over 2047 bytes comes in pieces", longPiece + unixLine('d', "0", "tail"), {"tail 20000010 0"}, 18},
-        {"an empty folder fails as no more files", "", {}, 18},
-        {"a folder holding only itself is empty", unixLine('d', "0", "."), {}, 18},
+         {"up 20000410 3"}},
+        {"a line over 2047 bytes comes in pieces", longPiece + unixLine('d', "tail"), {"tail 20000010 5"}},
+        {"times count from 1601 in 100 ns steps, given exactly or by date",
+         "+m946684801,r,s1,\tnew\r\n" + unixLine('-', "old"),
+         {"new 0 1 @1", "old 0 5"}},
+        {"odd names keep their bytes; a '\\' is no separator",
+         hostile + unixLine('-', "back\\slash") + unixLine('-', "bell\x07") + unixLine('-', "latin\xe9"),
+         {"back\\slash 0 5", "bell\x07 0 5", "latin\xe9 0 5"}},
+        {"an empty folder fails as no more files", "", {}},
+        {"a folder holding only itself is empty", unixLine('d', "."), {}},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.what);
-        ScriptedFtpServer server(login + listing("/pub/", test.lines) + bye);
+        ScriptedFtpServer server(login() + listing("/pub/", test.lines) + bye());
         addPlace(server.address());
-        std::uint32_t endCode = 0;
-        EXPECT_EQ(listAll(u"\\pub\\*", &endCode), test.rows);
-        EXPECT_EQ(endCode, test.endCode);
+        EXPECT_EQ(listAll(u"\\pub\\*"), test.rows);
         EXPECT_NE(access(cacheFile(remote::listingFileName).c_str(), F_OK), 0) << "left behind";
         remote::shutdownRemote();
         EXPECT_EQ(server.finish(), "");
     }
 }
 
-TEST_F(RemoteListing, TimesCountFrom1601In100NanosecondSteps) {
-    ScriptedFtpServer server(login + listing("/", "+m946684800,r,s1,\tnew\r\n" + unixLine('-', "1", "old")) + bye);
-    addPlace(server.address());
-    platform::FindData data;
-    const platform::FindHandle handle = remote::remoteFindFirst(u"/*", data);
-    ASSERT_NE(handle, platform::invalidFindHandle) << placeError(0);
-    for (int row = 0; row < 2; ++row) {  // 2000-01-01 00:00:00 UTC, given exactly and by date
-        SCOPED_TRACE(row);
-        EXPECT_EQ((std::uint64_t(data.lastWriteTime.high) << 32) | data.lastWriteTime.low, 125911584000000000ULL);
-        EXPECT_EQ(data.lastAccessTime.low, data.lastWriteTime.low);
-        EXPECT_EQ(data.creationTime.low | data.creationTime.high, 0u);
-        if (row == 0) {
-            EXPECT_EQ(remote::remoteFindNext(handle, data), 1);
-        }
-    }
-    EXPECT_EQ(remote::remoteFindClose(handle), 1);
-    remote::shutdownRemote();
-    EXPECT_EQ(server.finish(), "");
-}
-
-// A server's name is data: one that a command would take for another entry (a path, a
-// NUL, nothing, the folder itself) is no row; the others come back as their bytes.
-TEST_F(RemoteListing, HostileNamesAreNoRowsAndOddOnesKeepTheirBytes) {
-    const std::string odd[] = {"back\\slash", "bell\x07", "latin\xe9", "-dash", "sp ace"};
-    std::string lines = unixLine('-', "1", "a/b") + unixLine('-', "1", std::string("nul\0x", 5)) +
-                        unixLine('-', "1", "") + unixLine('d', "1", ".") + unixLine('d', "1", "../..");
-    for (const std::string& name : odd) lines += unixLine('-', "1", name);
-    ScriptedFtpServer server(login + listing("/in/", lines) + bye);
-    addPlace(server.address());
-    std::vector<std::string> names;
-    for (const std::string& row : listAll(u"/in/*")) names.push_back(row.substr(0, row.rfind(" 0 1")));
-    ASSERT_EQ(names.size(), std::size(odd));
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        const std::u16string shown = platform::nameFromHost(names[i]);
-        EXPECT_EQ(shown.find(u'\\'), std::u16string::npos) << odd[i];
-        EXPECT_EQ(names[i], odd[i]);  // toUtf8 of the row's name: the server's bytes
-    }
-    remote::shutdownRemote();
-    EXPECT_EQ(server.finish(), "");
-}
-
 TEST_F(RemoteListing, AFailedListingIsAnErrorAndNeverAShorterFolder) {
-    const std::string entries = unixLine('-', "1", "one") + unixLine('-', "1", "two");
-    const std::string path320 = "/" + std::string(318, 'p') + "/";
+    const std::string entries = unixLine('-', "one") + unixLine('-', "two");
     struct Case {
         const char* what;
         std::u16string pattern;
@@ -207,13 +130,13 @@ TEST_F(RemoteListing, AFailedListingIsAnErrorAndNeverAShorterFolder) {
         {"a final reply that is no success", u"/pub/*", listing("/pub/", entries, closeData(), "451 local error\r\n"),
          "(KVT-FFF-1) 451 local error\n"},
         {"a path a 320-byte buffer would cut",
-         toUtf16(path320) + u"*",
+         u"/" + std::u16string(318, u'p') + u"/*",
          {},
          "(KVT-FFF-1) The folder path is too long: 320 bytes, at most 319.\n"},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.what);
-        ScriptedFtpServer server(login + test.script + bye);
+        ScriptedFtpServer server(login() + test.script + bye());
         addPlace(server.address());
         writeFile(cacheFile(remote::listingFileName), "kept");  // as a listing that is open would
         platform::FindData data;
@@ -230,47 +153,45 @@ TEST_F(RemoteListing, AFailedListingIsAnErrorAndNeverAShorterFolder) {
 }
 
 // A walk lists a sub-folder before it has read its own folder to the end: the folder's
-// rest waits aside and is read after the sub-folder's listing closes.
+// rest waits aside and is read after the sub-folder's listing closes. The cache folder
+// is private, made anew when it went, and those of a Farlink that was killed go.
 TEST_F(RemoteListing, AListingOpenedInsideAnotherLeavesItWhole) {
     ScriptedFtpServer server(
-        login + listing("/a/", unixLine('d', "0", "sub") + unixLine('-', "1", "x") + unixLine('-', "2", "y")) + probe +
-        listing("/a/sub/", unixLine('-', "3", "z")) + probe + listing("/a/sub/", unixLine('-', "3", "z")) + bye);
+        login() + listing("/a/", unixLine('d', "sub") + unixLine('-', "x", "1") + unixLine('-', "y", "2")) + probe() +
+        listing("/a/sub/", unixLine('-', "z")) + probe() + listing("/a/sub/", unixLine('-', "z")) + bye());
     addPlace(server.address());
-    // The cache folders of a Farlink that was killed go; those of a running one stay.
     const pid_t ended = fork();
     if (ended == 0) _exit(0);
     waitpid(ended, nullptr, 0);
-    const std::string abandoned = cacheHome.path() + "/farlink/0123456789abcdef-" + std::to_string(ended) + "-aBcDeF";
-    const std::string running = cacheHome.path() + "/farlink/0123456789abcdef-" + std::to_string(getpid()) + "-aBcDeF";
-    for (const std::string& folder : {cacheHome.path() + "/farlink", abandoned, running}) mkdir(folder.c_str(), 0700);
-    test_support::writeFile(abandoned + "/tmp.dir", "left behind");
+    const std::string parent = scope.cacheHome.path() + "/farlink/0123456789abcdef-";
+    const std::string abandoned = parent + std::to_string(ended) + "-aBcDeF";
+    const std::string running = parent + std::to_string(getpid()) + "-aBcDeF";
+    for (const std::string& folder : {scope.cacheHome.path() + "/farlink", abandoned, running})
+        mkdir(folder.c_str(), 0700);
+    writeFile(abandoned + "/tmp.dir", "left behind");
+
     platform::FindData data;
     const platform::FindHandle outer = remote::remoteFindFirst(u"/a/*", data);
+    ASSERT_NE(outer, platform::invalidFindHandle) << placeError(0);
     EXPECT_NE(access(abandoned.c_str(), F_OK), 0);
     EXPECT_EQ(access(running.c_str(), F_OK), 0);
-    ASSERT_NE(outer, platform::invalidFindHandle) << placeError(0);
-    EXPECT_EQ(describe(data), "sub 20000010 0");
+    EXPECT_EQ(describe(data), "sub 20000010 5");
     struct stat status {};
     ASSERT_EQ(stat(remote::listingCacheFolder().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0700u);
     ASSERT_EQ(stat(cacheFile(remote::listingFileName).c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);
-    EXPECT_EQ(remote::listingCacheFolder().rfind(cacheHome.path() + "/farlink/", 0), 0u);
 
-    EXPECT_EQ(listAll(u"/a/sub/*"), std::vector<std::string>{"z 0 3"});
-    EXPECT_EQ(remote::remoteFindNext(outer, data), 1);
-    EXPECT_EQ(describe(data), "x 0 1");
-    EXPECT_EQ(remote::remoteFindNext(outer, data), 1);
-    EXPECT_EQ(describe(data), "y 0 2");
-    EXPECT_EQ(remote::remoteFindNext(outer, data), 0);
+    EXPECT_EQ(listAll(u"/a/sub/*"), std::vector<std::string>{"z 0 5"});
+    std::vector<std::string> rest;
+    while (remote::remoteFindNext(outer, data)) rest.push_back(describe(data));
+    EXPECT_EQ(rest, (std::vector<std::string>{"x 0 1", "y 0 2"}));
     EXPECT_EQ(platform::lastError(), platform::errorNoMoreFiles);
     EXPECT_EQ(remote::remoteFindClose(outer), 1);
 
-    // A folder removed behind the program's back is made anew.
-    std::string folder = remote::listingCacheFolder();
-    rmdir(folder.c_str());
-    EXPECT_EQ(listAll(u"/a/sub/*"), std::vector<std::string>{"z 0 3"});
-    folder = remote::listingCacheFolder();
+    rmdir(remote::listingCacheFolder().c_str());
+    EXPECT_EQ(listAll(u"/a/sub/*"), std::vector<std::string>{"z 0 5"});
+    const std::string folder = remote::listingCacheFolder();
     remote::removeListingCache();
     EXPECT_NE(access(folder.c_str(), F_OK), 0);
     remote::shutdownRemote();
@@ -279,8 +200,8 @@ TEST_F(RemoteListing, AListingOpenedInsideAnotherLeavesItWhole) {
 
 // Without the cache's lock the second thread would list into the first one's files.
 TEST_F(RemoteListing, AnotherThreadsListingWaitsForTheOpenOneToClose) {
-    ScriptedFtpServer server(login + listing("/one/", unixLine('-', "1", "a") + unixLine('-', "1", "b")) + probe +
-                             listing("/two/", unixLine('-', "1", "c")) + bye);
+    ScriptedFtpServer server(login() + listing("/one/", unixLine('-', "a") + unixLine('-', "b")) + probe() +
+                             listing("/two/", unixLine('-', "c")) + bye());
     addPlace(server.address());
     platform::FindData data;
     const platform::FindHandle first = remote::remoteFindFirst(u"/one/*", data);
@@ -294,12 +215,12 @@ TEST_F(RemoteListing, AnotherThreadsListingWaitsForTheOpenOneToClose) {
     });
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_EQ(remote::remoteFindNext(first, data), 1);
-    EXPECT_EQ(describe(data), "b 0 1");
+    EXPECT_EQ(describe(data), "b 0 5");
     closed = true;
     EXPECT_EQ(remote::remoteFindClose(first), 1);
     second.join();
     EXPECT_TRUE(waited);
-    EXPECT_EQ(other, std::vector<std::string>{"c 0 1"});
+    EXPECT_EQ(other, std::vector<std::string>{"c 0 5"});
     remote::shutdownRemote();
     EXPECT_EQ(server.finish(), "");
 }
@@ -330,20 +251,13 @@ TEST_F(RemoteListing, IconsAndTypesComeFromTheNameAndAttributesAlone) {
 }
 
 TEST_F(RemoteListing, TheCurrentFolderIsStoredWithSlashesAndRememberedAtOnce) {
-    EXPECT_EQ(remote::remoteCurrentFolder(), u"\\");  // no place yet
-    EXPECT_EQ(remote::setRemoteCurrentFolder(u"\\pub"), 1);
+    EXPECT_EQ(remote::setRemoteCurrentFolder(u"\\pub"), 1);  // no place yet
     EXPECT_EQ(remote::remoteCurrentFolder(), u"/pub/");
 
     addPlace("127.0.0.1:21");
     EXPECT_EQ(remote::setRemoteCurrentFolder(u"\\pub\\incoming\\"), 1);
+    remote::loadPlaces();  // new places remember their folder: it was saved
     EXPECT_EQ(remote::remoteCurrentFolder(), u"/pub/incoming/");
-    const StoredValue stored = storedValue(remote::placesKeyPath, u"0");
-    ASSERT_TRUE(stored.exists);  // new places remember their folder
-    remote::FtpPlace saved;
-    remote::PlaceBytes bytes{};
-    std::copy(stored.data.begin(), stored.data.end(), bytes.begin());
-    remote::decodePlace(bytes, saved);
-    EXPECT_EQ(platform::boundedView(saved.currentFolder, platform::maxPath), u"/pub/incoming/");
 
     EXPECT_EQ(remote::setRemoteCurrentFolder(u"/" + std::u16string(258, u'd')), 0);  // with its '/', 260
     EXPECT_EQ(platform::lastError(), platform::errorFilenameTooLong);
@@ -383,8 +297,8 @@ TEST_P(RealServerListing, EveryListedNameFetchesItsOwnFile) {
     addPlace(server.address(), {.user = server.user(), .password = server.password(), .passive = GetParam().passive});
 
     std::vector<std::string> listed;
-    const explorer::ListingResult result = explorer::listFolder(explorer::remoteProvider,
-                                                                toUtf16(server.remotePath("names/")) + u"*", u"/names/",
+    const std::u16string folder = toUtf16(server.remotePath("names/"));
+    const explorer::ListingResult result = explorer::listFolder(explorer::remoteProvider, folder + u"*", folder,
                                                                 [&](const explorer::FolderEntry& entry) {
                                                                     listed.push_back(toUtf8(entry.name));
                                                                     return true;
@@ -392,9 +306,8 @@ TEST_P(RealServerListing, EveryListedNameFetchesItsOwnFile) {
     ASSERT_EQ(result.end, explorer::ListingEnd::complete) << placeError(0);
     EXPECT_EQ(result.leftOut, 0);
     std::sort(listed.begin(), listed.end());
-    std::vector<std::string> expected = names;
-    std::sort(expected.begin(), expected.end());
-    ASSERT_EQ(listed, expected);
+    std::sort(names.begin(), names.end());
+    ASSERT_EQ(listed, names);
 
     remote::PlaceUse use = remote::usePlace(0);
     for (const std::string& name : listed) {

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/registry.h"
@@ -14,6 +15,29 @@ namespace {
 
 using explorer::remoteProvider;
 
+struct Field {
+    std::u16string_view name;
+    std::uint32_t value;
+    std::size_t storedSize;  // one-byte flags are stored as 1-byte DWORDs
+};
+
+// The stored options of the view, in the order the registry keeps them.
+std::vector<Field> fields(const explorer::ViewProvider& view) {
+    return {{u"Filter", view.filterIndex, 4},     {u"Sort", view.sortKey, 4},
+            {u"Ascending", view.ascending, 1},    {u"Show Extentions", view.showExtensions, 1},
+            {u"Show Parent", view.showParent, 1}, {u"Save Folder", view.saveFolder, 1},
+            {u"Large Icon", view.largeIcons, 1},  {u"Network Prompt", view.networkPrompt, 4},
+            {u"Show Files", view.showFiles, 4},   {u"Confirm", view.confirm, 4},
+            {u"Title Info", view.titleInfo, 4}};
+}
+
+std::string options(const explorer::ViewProvider& view) {
+    std::string text;
+    for (const Field& field : fields(view))
+        text += platform::toUtf8(field.name) + "=" + std::to_string(field.value) + " ";
+    return text;
+}
+
 class RemoteOptions : public ::testing::Test {
 protected:
     void SetUp() override { remote::setRemoteDefaults(remoteProvider); }
@@ -21,37 +45,46 @@ protected:
     test_support::TemporaryRegistry registry;
 };
 
-TEST_F(RemoteOptions, AFreshRegistryGivesTheDefaults) {
+TEST_F(RemoteOptions, DefaultsAndSavedValuesComeBackInTheirSizes) {
     remote::loadRemoteOptions();
     EXPECT_EQ(remoteProvider.menuBarId, 502u);
     EXPECT_EQ(remoteProvider.popupMenuId, 0u);
-    EXPECT_EQ(remoteProvider.filterIndex, 0u);
-    EXPECT_EQ(remoteProvider.sortKey, explorer::sortNone);
-    EXPECT_EQ(remoteProvider.ascending, 1);
-    EXPECT_EQ(remoteProvider.showFiles, explorer::showStandardFiles);
-    EXPECT_EQ(remoteProvider.largeIcons, 0);
-    EXPECT_EQ(remoteProvider.showParent, 0);
-    EXPECT_EQ(remoteProvider.showExtensions, 0);
-    EXPECT_EQ(remoteProvider.titleInfo, 0u);
-    EXPECT_EQ(remoteProvider.saveFolder, 1);
-    EXPECT_EQ(remoteProvider.networkPrompt, 0u);
-    EXPECT_EQ(remoteProvider.confirm, 0u);
+    EXPECT_EQ(options(remoteProvider),
+              "Filter=0 Sort=0 Ascending=1 Show Extentions=0 Show Parent=0 Save Folder=1 "
+              "Large Icon=0 Network Prompt=0 Show Files=1 Confirm=0 Title Info=0 ");
+
+    explorer::ViewProvider saved = remoteProvider;
+    saved.filterIndex = saved.sortKey = 4;
+    saved.ascending = saved.saveFolder = 0;
+    saved.showExtensions = saved.showParent = saved.largeIcons = 1;
+    saved.networkPrompt = 5;
+    saved.showFiles = 14;
+    saved.confirm = 2;
+    saved.titleInfo = 3;
+    remote::saveRemoteOptions(saved);
+    remote::setRemoteDefaults(remoteProvider);
+    remote::loadRemoteOptions();
+    EXPECT_EQ(options(remoteProvider), options(saved));
+    for (const Field& field : fields(saved)) {
+        const test_support::StoredValue stored = test_support::storedValue(remote::remoteOptionsKeyPath, field.name);
+        EXPECT_EQ(stored.type, platform::registryDword) << platform::toUtf8(field.name);
+        EXPECT_EQ(stored.data.size(), field.storedSize) << platform::toUtf8(field.name);
+    }
 }
 
 TEST_F(RemoteOptions, AValueIsReadOnlyInItsOwnSize) {
-    struct Case {
+    const struct Case {
         std::u16string_view name;
         std::vector<std::uint8_t> data;
-        std::uint32_t expected;
-    };
-    const Case table[] = {
-        {u"Show Parent", {1, 0, 0, 0}, 0},  // a 4-byte flag does not fit the 1-byte field
-        {u"Show Parent", {1}, 1},
-        {u"Large Icon", {1}, 1},
-        {u"Title Info", {3, 0, 0, 0}, 3},
-        {u"Network Prompt", {6, 0, 0, 0}, 6},
-        {u"Filter", {0x0C, 0x01, 0, 0}, 0x10C},
-        {u"Filter", {7}, 7},  // a shorter value fills the low byte of a cleared field
+        std::string read;
+    } table[] = {
+        {u"Show Parent", {1, 0, 0, 0}, "Show Parent=0"},  // a 4-byte flag does not fit the 1-byte field
+        {u"Show Parent", {1}, "Show Parent=1"},
+        {u"Large Icon", {1}, "Large Icon=1"},
+        {u"Title Info", {3, 0, 0, 0}, "Title Info=3"},
+        {u"Network Prompt", {6, 0, 0, 0}, "Network Prompt=6"},
+        {u"Filter", {0x0C, 0x01, 0, 0}, "Filter=268"},
+        {u"Filter", {7}, "Filter=7"},  // a shorter value fills the low byte of a cleared field
     };
     for (const Case& test : table) {
         remote::setRemoteDefaults(remoteProvider);
@@ -63,55 +96,9 @@ TEST_F(RemoteOptions, AValueIsReadOnlyInItsOwnSize) {
         remote::loadRemoteOptions();
         platform::deleteValue(key, test.name);
         platform::closeKey(key);
-        const std::uint32_t read = test.name == u"Show Parent"      ? remoteProvider.showParent
-                                   : test.name == u"Large Icon"     ? remoteProvider.largeIcons
-                                   : test.name == u"Title Info"     ? remoteProvider.titleInfo
-                                   : test.name == u"Network Prompt" ? remoteProvider.networkPrompt
-                                                                    : remoteProvider.filterIndex;
-        EXPECT_EQ(read, test.expected) << platform::toUtf8(test.name) << " of " << test.data.size() << " bytes";
+        EXPECT_NE(options(remoteProvider).find(test.read + " "), std::string::npos)
+            << platform::toUtf8(test.name) << " of " << test.data.size() << " bytes";
     }
-}
-
-TEST_F(RemoteOptions, SavedValuesKeepTheirSizesAndComeBack) {
-    remoteProvider.filterIndex = 4;
-    remoteProvider.sortKey = explorer::sortDate;
-    remoteProvider.ascending = 0;
-    remoteProvider.showExtensions = 1;
-    remoteProvider.showParent = 1;
-    remoteProvider.saveFolder = 0;
-    remoteProvider.largeIcons = 1;
-    remoteProvider.networkPrompt = 5;
-    remoteProvider.showFiles = 14;
-    remoteProvider.confirm = 2;
-    remoteProvider.titleInfo = 3;
-    remote::saveRemoteOptions(remoteProvider);
-    const explorer::ViewProvider saved = remoteProvider;
-
-    struct Stored {
-        std::u16string_view name;
-        std::size_t size;
-    };
-    for (const Stored& value :
-         {Stored{u"Filter", 4}, Stored{u"Sort", 4}, Stored{u"Ascending", 1}, Stored{u"Show Extentions", 1},
-          Stored{u"Show Parent", 1}, Stored{u"Save Folder", 1}, Stored{u"Large Icon", 1}, Stored{u"Network Prompt", 4},
-          Stored{u"Show Files", 4}, Stored{u"Confirm", 4}, Stored{u"Title Info", 4}}) {
-        const test_support::StoredValue stored = test_support::storedValue(remote::remoteOptionsKeyPath, value.name);
-        EXPECT_EQ(stored.type, platform::registryDword) << platform::toUtf8(value.name);
-        EXPECT_EQ(stored.data.size(), value.size) << platform::toUtf8(value.name);
-    }
-    remote::setRemoteDefaults(remoteProvider);
-    remote::loadRemoteOptions();
-    EXPECT_EQ(remoteProvider.filterIndex, saved.filterIndex);
-    EXPECT_EQ(remoteProvider.sortKey, saved.sortKey);
-    EXPECT_EQ(remoteProvider.ascending, saved.ascending);
-    EXPECT_EQ(remoteProvider.showExtensions, saved.showExtensions);
-    EXPECT_EQ(remoteProvider.showParent, saved.showParent);
-    EXPECT_EQ(remoteProvider.saveFolder, saved.saveFolder);
-    EXPECT_EQ(remoteProvider.largeIcons, saved.largeIcons);
-    EXPECT_EQ(remoteProvider.networkPrompt, saved.networkPrompt);
-    EXPECT_EQ(remoteProvider.showFiles, saved.showFiles);
-    EXPECT_EQ(remoteProvider.confirm, saved.confirm);
-    EXPECT_EQ(remoteProvider.titleInfo, saved.titleInfo);
 }
 
 }  // namespace

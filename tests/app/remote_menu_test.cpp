@@ -1,0 +1,151 @@
+// The Remote view's soft keys and "Remote Menu" driven by keys as a user drives them:
+// each entry sends the command that the routing table gives for its text, so an entry
+// wired to another id, or one left out of the table, shows.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/main_window.h"
+#include "explorer/icons.h"
+#include "explorer/provider.h"
+#include "platform/text.h"
+#include "platform/window/headless_terminal.h"
+#include "platform/window/terminal.h"
+#include "remote/connect.h"
+#include "remote/places.h"
+#include "resources/commands.h"
+#include "resources/menus.h"
+#include "tests/support/place_fixtures.h"
+#include "tests/support/scoped_variable.h"
+#include "tests/support/view_fixtures.h"
+
+namespace {
+
+using platform::Key;
+
+// The keys that reach the entry `path` (menu texts, outermost first) from the opened
+// menu, or none when it has no such entry. The platform adds "Help" at the end.
+std::vector<Key> keysTo(std::vector<std::u16string_view> path) {
+    std::vector<platform::MenuItem> items = resources::remoteMenu.items;
+    items.push_back({u"Help", resources::commandHelp, {}});
+    std::vector<Key> keys;
+    for (std::size_t depth = 0; depth < path.size(); ++depth) {
+        const std::vector<platform::MenuItem>* found = nullptr;
+        for (const platform::MenuItem& item : items) {
+            if (item.text == path[depth]) {
+                found = &item.subItems;
+                break;
+            }
+            if (!item.text.empty()) keys.push_back(Key::down);  // separators are stepped over
+        }
+        if (!found) return {};
+        keys.push_back(depth + 1 < path.size() ? Key::right : Key::action);
+        items = std::vector<platform::MenuItem>(*found);  // `found` lies inside `items`
+    }
+    return keys;
+}
+
+int leafCount(const std::vector<platform::MenuItem>& items) {
+    int count = 0;
+    for (const platform::MenuItem& item : items) {
+        count += item.subItems.empty() ? (item.text.empty() ? 0 : 1) : leafCount(item.subItems);
+    }
+    return count;
+}
+
+TEST(RemoteMenu, EachEntrySendsTheCommandOfItsText) {
+    test_support::TemporaryRegistry registry;
+    test_support::DeviceRoot root;
+    test_support::ScopedVariable home{"HOME", root.path()};
+    platform::HeadlessTerminal terminal{60, 24};
+    platform::WindowSystemScope scope{terminal, terminal.clock()};
+    explorer::dropImageList();
+    const explorer::ViewProvider pristine = explorer::deviceProvider;
+    const explorer::ViewProvider pristineRemote = explorer::remoteProvider;
+    const platform::Window main = app::createMainWindow();
+    ASSERT_TRUE(main);
+    test_support::addPlace("127.0.0.1:1");  // nothing listens: the view shows its error row
+    platform::sendMessage(main, platform::MessageId::command, resources::commandRemoteView);
+    ASSERT_TRUE(test_support::settle());
+    ASSERT_EQ(explorer::currentProvider, &explorer::remoteProvider);
+
+    // The window records each command instead of carrying it out.
+    std::vector<int> sent;
+    platform::WindowProcedure own;
+    own = platform::setWindowProcedure(main,
+                                       [&](platform::Window window, platform::MessageId message,
+                                           platform::WParam wParam, platform::LParam lParam) -> platform::LResult {
+                                           if (message != platform::MessageId::command)
+                                               return own(window, message, wParam, lParam);
+                                           sent.push_back(platform::commandId(wParam));
+                                           return 1;
+                                       });
+
+    struct Entry {
+        std::vector<std::u16string_view> path;
+        int command;
+    };
+    const std::vector<Entry> table = {
+        {{u"Open"}, 32838},
+        {{u"Properties"}, 18074},
+        {{u"Edit", u"Cut"}, 18060},
+        {{u"Edit", u"Copy"}, 18061},
+        {{u"Edit", u"Paste"}, 18062},
+        {{u"Edit", u"Rename"}, 18063},
+        {{u"Edit", u"Delete"}, 18064},
+        {{u"Edit", u"New Folder"}, 32849},
+        {{u"Go", u"Up Folder"}, 32779},
+        {{u"Go", u"Root Folder"}, 32778},
+        {{u"Go", u"Refresh"}, 32855},
+        {{u"View", u"Large Icons"}, 32774},
+        {{u"View", u"Small Icons"}, 32775},
+        {{u"View", u"Sort", u"Name"}, 18066},
+        {{u"View", u"Sort", u"Type"}, 32819},
+        {{u"View", u"Sort", u"Size"}, 18068},
+        {{u"View", u"Sort", u"Date"}, 18067},
+        {{u"View", u"Sort", u"None"}, 32869},
+        {{u"View", u"Sort", u"Ascending"}, 32835},
+        {{u"View", u"Sort", u"Decending"}, 32836},
+        {{u"Ftp Places", u"New Ftp Place"}, 32877},
+        {{u"Ftp Places", u"Edit Current"}, 32879},
+        {{u"Ftp Places", u"Delete Current"}, 32878},
+        {{u"Send", u"Copy To Device"}, 32847},
+        {{u"Send", u"Move To Device"}, 32848},
+        {{u"Send", u"Put From Device"}, 32880},
+        {{u"Queue"}, 34002},
+        {{u"Settings"}, 32872},
+        {{u"Exit"}, 1},
+        {{u"Help"}, 18055},
+    };
+    // Every entry of the menu is in the table (Help is the platform's).
+    EXPECT_EQ(leafCount(resources::remoteMenu.items) + 1, int(table.size()));
+    for (const Entry& entry : table) {
+        std::string name;
+        for (const std::u16string_view text : entry.path) name += "/" + platform::toUtf8(text);
+        SCOPED_TRACE(name);
+        const std::vector<Key> keys = keysTo(entry.path);
+        ASSERT_FALSE(keys.empty()) << "no such entry";
+        sent.clear();
+        terminal.pressKey(Key::rightSoft);
+        for (const Key key : keys) terminal.pressKey(key);
+        platform::runMessageLoop(resources::mainAccelerators());
+        EXPECT_EQ(sent, std::vector<int>{entry.command});
+    }
+    // The left soft key, let go at once, goes to the Device view.
+    sent.clear();
+    terminal.pressKey(Key::leftSoft);
+    terminal.advanceTime(550);
+    platform::runMessageLoop(resources::mainAccelerators());
+    EXPECT_EQ(sent, std::vector<int>{18072});
+
+    platform::setWindowProcedure(main, own);
+    platform::destroyWindow(main);
+    test_support::settle();
+    remote::shutdownRemote();
+    explorer::deviceProvider = pristine;
+    explorer::remoteProvider = pristineRemote;
+    explorer::currentProvider = &explorer::deviceProvider;
+}
+
+}  // namespace
