@@ -20,6 +20,7 @@
 #include "remote/remote_listing.h"
 #include "tests/support/place_fixtures.h"
 #include "tests/support/real_ftp_server.h"
+#include "tests/support/scripted_ftp_server.h"
 #include "tests/support/temporary_folder.h"
 #include "tests/support/view_fixtures.h"
 
@@ -135,6 +136,41 @@ INSTANTIATE_TEST_SUITE_P(Servers, QueuedCopies,
                          ::testing::Values(RealSetup{"PyftpdlibPassive", FtpServerKind::Pyftpdlib, 1},
                                            RealSetup{"VsftpdActive", FtpServerKind::Vsftpd, 0}),
                          [](const auto& info) { return std::string(info.param.name); });
+
+// A queued download reports its bytes and the size the server gave while it runs; Stop
+// ends it half-way through the engine's short waits, and the device keeps its older file.
+TEST(QueuedDownload, ShowsItsProgressAndAStopKeepsTheOlderFile) {
+    using namespace conversation;
+    RemoteViewScope scope;
+    DeviceRoot device;
+    device.file("big", "older");
+    ScriptedFtpServer server(login() + acceptControl() + login() + probe() + ask("TYPE I", "200 ok") +
+                             ask("SIZE /pub/big", "213 1000000") + ask("TYPE I", "200 ok") + expect("PASV") +
+                             replyPassive() + acceptData() + expect("RETR /pub/big") + send("150 here\r\n") +
+                             sendData(std::string(100 * 1024, 'n')) + expect("QUIT") + useControl(0) + expect("QUIT"));
+    addPlace(server.address());
+    app::bindQueue(platform::Window{});
+
+    queue::queueCopyFile(u"/pub/big", u"file://\\big");
+    queue::QueueProgress progress;
+    for (int i = 0; i < 1000 && progress.done < 64 * 1024; ++i) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        progress = queue::queueProgress();
+    }
+    EXPECT_TRUE(progress.active);
+    EXPECT_GE(progress.done, 64 * 1024);
+    EXPECT_EQ(progress.total, 1000000);
+    EXPECT_EQ(toUtf8(progress.destination), "file://\\big");
+
+    queue::stopQueue();
+    EXPECT_FALSE(queue::workerRunning());
+    remote::setCopyLogHook(nullptr);
+    queue::bindQueue({});
+    remote::shutdownRemote();
+    EXPECT_EQ(device.read("big"), "older");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(device.path()), {}), 1);  // no part file left
+    EXPECT_EQ(server.finish(), "");
+}
 
 // The progress line: bytes, share, rate and time left while a copy runs, and what waits.
 TEST(QueueProgress, TheStatusSaysWhatRunsAndWhatWaits) {
