@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 CTEST = ctest --output-on-failure --timeout 600 -j $(JOBS)
 
-.PHONY: run test test-release test-asan test-tsan check-format bench build deps clean
+.PHONY: run demo test test-release test-asan test-tsan check-format bench build deps clean
 
 deps:
 	bash scripts/install-deps
@@ -14,6 +14,12 @@ build: deps
 
 run: build
 	./build/farlink $(ARGS)
+
+# A sample server on loopback with a place for it, and Farlink on it; quitting stops both.
+demo: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DFARLINK_WERROR=OFF $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS) --target farlink farlink-place
+	bash scripts/demo build
 
 # The tests build with warnings as errors; `make run` does not, so a newer compiler's
 # new warning never stops a newcomer from starting Farlink.

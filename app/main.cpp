@@ -18,6 +18,7 @@
 #include "platform/window/window.h"
 #include "remote/connect.h"
 #include "remote/remote_listing.h"
+#include "resources/commands.h"
 #include "resources/menus.h"
 #include "ui/platform_type.h"
 
@@ -25,12 +26,13 @@ namespace {
 
 void printUsage(std::FILE* out) {
     std::fputs(
-        "Usage: farlink [--root DIR] [--platform keypad|touch]\n"
+        "Usage: farlink [--root DIR] [--platform keypad|touch] [--remote]\n"
         "       farlink --help | --version\n"
         "\n"
         "A keyboard-first FTP client for the terminal.\n"
         "  --root DIR       the folder shown as the device's file system (default /)\n"
         "  --platform KIND  keypad (default) or touch\n"
+        "  --remote         open on the Remote view (as the Remote soft key would)\n"
         "\n"
         "Environment: FARLINK_ROOT (as --root), FARLINK_PLATFORM=PocketPC (as --platform touch),\n"
         "FARLINK_HOME (the folder of the settings file).\n",
@@ -40,6 +42,7 @@ void printUsage(std::FILE* out) {
 struct Options {
     std::string root;
     std::string platform;  // empty: FARLINK_PLATFORM or keypad
+    bool remote = false;
 };
 
 // 0 to run; otherwise the exit code (after --help, --version or a bad argument).
@@ -56,6 +59,10 @@ int parseCommandLine(int argc, char** argv, Options& options, bool& exitNow) {
             printUsage(stdout);
             exitNow = true;
             return 0;
+        }
+        if (argument == "--remote") {
+            options.remote = true;
+            continue;
         }
         if ((argument == "--root" || argument == "--platform") && i + 1 < argc) {
             (argument == "--root" ? options.root : options.platform) = argv[++i];
@@ -120,7 +127,11 @@ int main(int argc, char** argv) {
     {
         platform::SteadyClock clock;
         platform::WindowSystemScope scope(*terminal, clock);
-        if (app::createMainWindow()) code = platform::runMessageLoop(resources::mainAccelerators());
+        if (const platform::Window window = app::createMainWindow()) {
+            if (options.remote)
+                platform::postMessage(window, platform::MessageId::command, resources::commandRemoteView);
+            code = platform::runMessageLoop(resources::mainAccelerators());
+        }
         // Listings call the windows: they end, or are made unable to, before the windows go.
         listingsEnded = app::finishListings(std::chrono::seconds(2));
         // The places and their connections go once nothing lists them any more; a listing
