@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 CTEST = ctest --output-on-failure --timeout 600 -j $(JOBS)
 
-.PHONY: run demo test test-release test-asan test-tsan check-format bench build deps clean
+.PHONY: run demo install test test-release test-asan test-tsan check-format bench build deps clean
 
 deps:
 	bash scripts/install-deps
@@ -14,6 +14,13 @@ build: deps
 
 run: build
 	./build/farlink $(ARGS)
+
+# Installs under PREFIX (default /usr/local): bin/, share/farlink/, share/man/man1/.
+PREFIX ?= /usr/local
+install: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release -DFARLINK_WERROR=OFF $(CMAKE_FLAGS)
+	cmake --build build -j $(JOBS) --target farlink farlink-ftp farlink-place
+	cmake --install build --prefix $(PREFIX)
 
 # A sample server on loopback with a place for it, and Farlink on it; quitting stops both.
 demo: deps

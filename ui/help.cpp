@@ -1,5 +1,6 @@
 #include "ui/help.h"
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 
@@ -107,7 +108,13 @@ std::string helpFilePath() {
     const std::size_t slash = path.rfind('/');
     const std::size_t dot = path.rfind('.');
     if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) path.resize(dot);
-    return path + ".htm";
+    const std::string beside = path + ".htm";
+    // Installed, the program is in PREFIX/bin and its help in PREFIX/share/farlink.
+    if (slash == std::string::npos || std::filesystem::exists(beside)) return beside;
+    const std::filesystem::path program(path);
+    const std::filesystem::path shared = program.parent_path().parent_path() / "share" / "farlink" /
+                                         (program.filename().string() + ".htm");
+    return std::filesystem::exists(shared) ? shared.string() : beside;
 }
 
 std::u16string helpTopicText(std::string_view html, std::string_view topic) {
