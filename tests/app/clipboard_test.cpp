@@ -168,6 +168,26 @@ TEST_F(Clipboard, CopyThenPasteInTheSameViewCopiesAtOnceAndKeepsTheClipboard) {
     EXPECT_EQ(queue::listRecords(queue::listPending).size(), 0u);
 }
 
+TEST_F(Clipboard, PasteShortcutMakesALinkToTheCopiedFileAndRefusesAServerPath) {
+    root.file("box/a.txt", "alpha");
+    root.folder("other");
+    start();
+    goTo(explorer::deviceProvider, u"\\box\\");
+    focus(u"a");
+    command(commandCopy);
+    goTo(explorer::deviceProvider, u"\\other\\");
+    terminal.pressKey(Key::leftSoft);  // ends what the rename posted after it opens
+    command(commandPasteShortcut);
+    EXPECT_EQ(root.read("other/Shortcut to a.lnk"), "12#\"\\box\\a.txt\"");
+
+    setClipboardText(u"/pub/a.txt");
+    std::string screen;
+    terminal.atIdle([&] { screen = terminal.screenText(); });
+    terminal.pressKey(Key::leftSoft);
+    command(commandPasteShortcut);
+    EXPECT_NE(screen.find("is on the server"), std::string::npos) << screen;
+}
+
 // A pasted text is data: whatever it holds, it never becomes a path that names
 // something else than it says.
 TEST_F(Clipboard, APastedTextThatIsNoUsablePathIsRefusedSayingWhy) {
