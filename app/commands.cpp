@@ -5,8 +5,10 @@
 #include <string>
 #include <utility>
 
+#include "app/clipboard.h"
 #include "app/filter_control.h"
 #include "app/main_window.h"
+#include "app/put_from_device.h"
 #include "app/recent_documents.h"
 #include "explorer/folder_walk.h"
 #include "explorer/icons.h"
@@ -56,8 +58,10 @@ struct FocusedRow {
     bool isParent() const { return displayName == u".." || displayName.starts_with(u".. "); }
 };
 
+int focusedIndex() { return platform::listViewGetNextItem(mainWindow.listView, -1, platform::nextFocused); }
+
 std::optional<FocusedRow> focusedRow() {
-    const int index = platform::listViewGetNextItem(mainWindow.listView, -1, platform::nextFocused);
+    const int index = focusedIndex();
     const explorer::ExplorerItem* row = index < 0 ? nullptr : explorer::rowByListIndex(index);
     if (!row) return std::nullopt;
     return FocusedRow{std::u16string(platform::boundedView(row->path, std::size(row->path))),
@@ -67,14 +71,8 @@ std::optional<FocusedRow> focusedRow() {
 
 // The commands whose views and operations come with later versions.
 bool explainNotYetAvailable(int command) {
-    static constexpr std::array<std::pair<int, std::u16string_view>, 7> later = {{
-        {commandCut, u"Cut"},
-        {commandCopy, u"Copy"},
-        {commandPaste, u"Paste"},
-        {commandPasteShortcut, u"Paste Shortcut"},
+    static constexpr std::array<std::pair<int, std::u16string_view>, 1> later = {{
         {commandRename, u"Rename"},
-        {commandPutFromDevice, u"Put From Device"},
-        {commandSendVia, u"Send via"},
     }};
     for (const auto& [id, name] : later) {
         if (id != command) continue;
@@ -392,6 +390,26 @@ bool handleCommand(WParam wParam, LParam lParam) {
     case commandQueueView: switchToQueue(); return true;
     case commandCopyTo: queueFocusedRow(false); return true;
     case commandMoveTo: queueFocusedRow(true); return true;
+    case commandCut:
+    case commandCopy: {
+        const std::optional<FocusedRow> row = focusedRow();
+        if (!row || row->isParent()) platform::messageBeep(platform::MessageBoxIcon::exclamation);
+        else putOnClipboard(row->path, command == commandCut, focusedIndex());
+        return true;
+    }
+    case commandPaste: pasteFromClipboard(); return true;
+    case commandPutFromDevice: putFromDevice(); return true;
+    case commandSendVia: {
+        // Only a file of the device can be attached.
+        const std::optional<FocusedRow> row = focusedRow();
+        if (!row || row->isFolder || &view() != &explorer::deviceProvider) {
+            platform::messageBeep(platform::MessageBoxIcon::exclamation);
+        } else {
+            ui::sendFileByMail(mainWindow.handle, row->path);
+        }
+        return true;
+    }
+    case commandPasteShortcut: pasteShortcut(); return true;
     case commandClearQueue:
         queue::clearQueue();
         refresh();

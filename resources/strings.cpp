@@ -7,7 +7,7 @@ namespace resources {
 
 std::optional<std::u16string_view> loadString(int id) {
     // The help topics are the anchors of the sections of farlink.htm.
-    static constexpr std::array<std::pair<int, std::u16string_view>, 9> table = {{
+    static constexpr std::array<std::pair<int, std::u16string_view>, 12> table = {{
         {stringTitle, u"Farlink"},
         {stringWindowClass, u"FARLINK"},
         {stringMainHelpTopic, u"main"},
@@ -17,6 +17,9 @@ std::optional<std::u16string_view> loadString(int id) {
         {stringFilterHelpTopic, u"filters"},
         {stringAdvancedPlaceHelpTopic, u"advanced-place"},
         {stringHelp, u"Help"},
+        {stringUpFolder, u"Up Folder"},
+        {stringExpand, u"Expand"},
+        {stringSelect, u"Select"},
     }};
     for (const auto& [stringId, text] : table) {
         if (stringId == id) return text;

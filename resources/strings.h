@@ -17,6 +17,9 @@ enum StringId : int {
     stringFilterHelpTopic = 137,
     stringAdvancedPlaceHelpTopic = 141,
     stringHelp = 18905,
+    stringUpFolder = 18906,  // the left soft key of the "Select" picker, by the focused row
+    stringExpand = 18907,
+    stringSelect = 18908,
 };
 
 // The string with this id; nothing when the table has none.

@@ -2,7 +2,9 @@
 
 #include <cstdlib>
 
+#include "platform/files.h"
 #include "platform/shell.h"
+#include "platform/window/message_box.h"
 
 namespace ui {
 namespace {
@@ -18,6 +20,16 @@ bool graphicalSession() {
 }  // namespace
 
 bool openOnDesktop(const std::string& hostPathOrUrl) { return graphicalSession() && desktopOpener(hostPathOrUrl); }
+
+void sendFileByMail(platform::Window owner, std::u16string_view devicePath) {
+    // A host path is absolute, so it never reads as one of xdg-email's options.
+    const std::string hostPath = platform::toHostPath(devicePath);
+    if (!hostPath.empty() && graphicalSession() && platform::startProgram("xdg-email", {"--attach", hostPath})) return;
+    platform::messageBox(owner,
+                         u"There is no mail program to send this file with: Farlink attaches files in the "
+                         u"desktop's mail composer (xdg-email) in a graphical session.",
+                         u"Send via", platform::MessageBoxButtons::ok, platform::MessageBoxIcon::exclamation);
+}
 
 void setDesktopOpener(DesktopOpener opener) { desktopOpener = opener; }
 

@@ -1,0 +1,332 @@
+// Cut, Copy and Paste as a user meets them: within the Device view, between the Device
+// view and a real server in both directions, Put From Device through the picker, what a
+// pasted text that is no usable path gets, and Send via with and without a mail program.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <thread>
+
+#include "app/main_window.h"
+#include "explorer/icons.h"
+#include "explorer/provider.h"
+#include "explorer/rows.h"
+#include "platform/clipboard.h"
+#include "platform/text.h"
+#include "platform/window/headless_terminal.h"
+#include "platform/window/list_view.h"
+#include "platform/window/terminal.h"
+#include "queue/operation_queue.h"
+#include "remote/connect.h"
+#include "remote/places.h"
+#include "remote/remote_listing.h"
+#include "resources/commands.h"
+#include "resources/menus.h"
+#include "tests/support/place_fixtures.h"
+#include "tests/support/real_ftp_server.h"
+#include "tests/support/scoped_variable.h"
+#include "tests/support/temporary_folder.h"
+#include "tests/support/view_fixtures.h"
+
+namespace {
+
+using platform::Key;
+using test_support::FtpServerKind;
+using namespace resources;
+
+namespace fs = std::filesystem;
+
+std::optional<std::u16string> clipboardText() {
+    std::u16string text;
+    if (!platform::openClipboard()) return std::nullopt;
+    const bool held = platform::getClipboardText(text);
+    platform::closeClipboard();
+    return held ? std::optional(text) : std::nullopt;
+}
+
+void setClipboardText(std::u16string_view text) {
+    ASSERT_TRUE(platform::openClipboard());
+    platform::emptyClipboard();
+    platform::setClipboardText(text);
+    platform::closeClipboard();
+}
+
+// Farlink on a headless screen with a device root of its own, starting in "\".
+class Clipboard : public ::testing::Test {
+protected:
+    Clipboard() {
+        explorer::dropImageList();
+        remote::removeListingCache();
+        setClipboardText(u"");
+    }
+    ~Clipboard() override {
+        if (platform::isWindow(main)) platform::destroyWindow(main);
+        test_support::settle();
+        remote::shutdownRemote();
+        explorer::deviceProvider = pristine;
+        explorer::remoteProvider = pristineRemote;
+        explorer::queueProvider = pristineQueue;
+        explorer::currentProvider = &explorer::deviceProvider;
+    }
+
+    void start() {
+        main = app::createMainWindow();
+        ASSERT_TRUE(main);
+        play();
+        command(commandSortName);
+    }
+    void play() {
+        platform::runMessageLoop(resources::mainAccelerators());
+        ASSERT_TRUE(test_support::settle());
+    }
+    void command(int id) {
+        platform::sendMessage(main, platform::MessageId::command, id);
+        play();
+    }
+    void goTo(explorer::ViewProvider& view, std::u16string_view folder) {
+        view.SetCurrentFolder(folder);
+        command(commandRefresh);
+    }
+    // Focuses the row whose text is `name`, as the arrow keys would.
+    void focus(std::u16string_view name) {
+        const int count = platform::listViewGetItemCount(app::mainWindow.listView);
+        for (int index = 0; index < count; ++index) {
+            const explorer::ExplorerItem* row = explorer::rowByListIndex(index);
+            if (!row || platform::boundedView(row->displayName, platform::maxPath) != name) continue;
+            const unsigned both = platform::itemSelected | platform::itemFocused;
+            platform::listViewSetItemState(app::mainWindow.listView, -1, 0, both);
+            platform::listViewSetItemState(app::mainWindow.listView, index, both, both);
+            play();
+            return;
+        }
+        FAIL() << "no row " << platform::toUtf8(name);
+    }
+    // Runs the loop until the queue has carried out every record.
+    void drainQueue() {
+        for (int i = 0; i < 1000; ++i) {
+            play();
+            const queue::QueueProgress progress = queue::queueProgress();
+            if (!progress.active && progress.pending == 0) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+        FAIL() << "the queue did not finish";
+    }
+
+    test_support::TemporaryRegistry registry;
+    test_support::DeviceRoot root;
+    test_support::ScopedVariable home{"HOME", root.path()};
+    test_support::ScopedVariable noDesktop{"DISPLAY", ""};
+    test_support::ScopedVariable noWayland{"WAYLAND_DISPLAY", ""};
+    platform::HeadlessTerminal terminal{60, 7};
+    platform::WindowSystemScope scope{terminal, terminal.clock()};
+    platform::Window main;
+    explorer::ViewProvider pristine = explorer::deviceProvider;
+    explorer::ViewProvider pristineRemote = explorer::remoteProvider;
+    explorer::ViewProvider pristineQueue = explorer::queueProvider;
+};
+
+TEST_F(Clipboard, CutThenPasteInAnotherFolderMovesAndEmptiesTheClipboard) {
+    root.file("box/a.txt", "alpha");
+    root.folder("other");
+    start();
+    goTo(explorer::deviceProvider, u"\\box\\");
+    focus(u"a");
+    command(commandCut);
+    goTo(explorer::deviceProvider, u"\\other\\");
+    command(commandPaste);
+
+    EXPECT_EQ(root.read("other/a.txt"), "alpha");
+    EXPECT_FALSE(fs::exists(root.at("box/a.txt")));
+    EXPECT_EQ(clipboardText(), std::nullopt);
+    EXPECT_EQ(terminal.screenText(),
+              " \\other\\ - Farlink\n"
+              " < All Files                                              >\n"
+              " [..] ..\n"
+              " [T]  a\n"
+              "\n\n"
+              " Remote                                                Menu");
+    const int bells = terminal.bellCount();
+    command(commandPaste);
+    EXPECT_EQ(terminal.bellCount(), bells + 1);
+}
+
+TEST_F(Clipboard, CopyThenPasteInTheSameViewCopiesAtOnceAndKeepsTheClipboard) {
+    root.file("box/a.txt", "alpha");
+    root.folder("other");
+    start();
+    goTo(explorer::deviceProvider, u"\\box\\");
+    focus(u"a");
+    command(commandCopy);
+    goTo(explorer::deviceProvider, u"\\other\\");
+    command(commandPaste);
+
+    EXPECT_EQ(root.read("other/a.txt"), "alpha");
+    EXPECT_EQ(root.read("box/a.txt"), "alpha");
+    EXPECT_EQ(clipboardText(), u"\\box\\a.txt");
+    EXPECT_EQ(queue::listRecords(queue::listPending).size(), 0u);
+}
+
+TEST_F(Clipboard, PasteShortcutMakesALinkToTheCopiedFileAndRefusesAServerPath) {
+    root.file("box/a.txt", "alpha");
+    root.folder("other");
+    start();
+    goTo(explorer::deviceProvider, u"\\box\\");
+    focus(u"a");
+    command(commandCopy);
+    goTo(explorer::deviceProvider, u"\\other\\");
+    terminal.pressKey(Key::leftSoft);  // ends what the rename posted after it opens
+    command(commandPasteShortcut);
+    EXPECT_EQ(root.read("other/Shortcut to a.lnk"), "12#\"\\box\\a.txt\"");
+
+    setClipboardText(u"/pub/a.txt");
+    std::string screen;
+    terminal.atIdle([&] { screen = terminal.screenText(); });
+    terminal.pressKey(Key::leftSoft);
+    command(commandPasteShortcut);
+    EXPECT_NE(screen.find("is on the server"), std::string::npos) << screen;
+}
+
+// A pasted text is data: whatever it holds, it never becomes a path that names
+// something else than it says.
+TEST_F(Clipboard, APastedTextThatIsNoUsablePathIsRefusedSayingWhy) {
+    root.file("box/a.txt", "alpha");
+    root.file("box/a", "short");
+    root.folder("other");
+    const struct {
+        std::u16string text;
+        std::string said;
+    } cases[] = {
+        {std::u16string(u"\\box\\a\0.txt", 11), "Farlink pastes no"},
+        {u"\\box\\a.txt\n", "Farlink pastes no"},
+        {u"\\box\\" + std::u16string(260, u'n'), "The path is too long"},
+        {u"box\\a.txt", "The clipboard holds no"},
+        {u"\\box\\..", "The path names no"},
+    };
+    start();
+    goTo(explorer::deviceProvider, u"\\other\\");
+    for (const auto& [text, said] : cases) {
+        setClipboardText(text);
+        std::string screen;
+        terminal.atIdle([&] { screen = terminal.screenText(); });
+        terminal.pressKey(Key::leftSoft);
+        command(commandPaste);
+        EXPECT_NE(screen.find("Paste Error"), std::string::npos) << screen;
+        EXPECT_NE(screen.find(said), std::string::npos) << said << "\n" << screen;
+        EXPECT_TRUE(fs::is_empty(root.at("other"))) << platform::toUtf8(text);
+    }
+}
+
+TEST_F(Clipboard, SendViaStartsTheMailComposerWithTheFileAttachedOrSaysThereIsNone) {
+    root.file("box/a.txt", "alpha");
+    root.folder("box/sub");
+    test_support::TemporaryFolder programs;
+    const std::string recorded = programs / "arguments";
+    test_support::writeFile(programs / "xdg-email", "#!/bin/sh\nprintf '%s\\n' \"$@\" > " + recorded + ".part\nmv " +
+                                                        recorded + ".part " + recorded + "\n");
+    fs::permissions(programs / "xdg-email", fs::perms::owner_all);
+    start();
+    goTo(explorer::deviceProvider, u"\\box\\");
+
+    std::string noComposer;
+    {
+        test_support::ScopedVariable path{"PATH", programs.path() + "/none"};
+        test_support::ScopedVariable display{"DISPLAY", ":0"};
+        focus(u"a");
+        terminal.atIdle([&] { noComposer = terminal.screenText(); });
+        terminal.pressKey(Key::leftSoft);
+        command(commandSendVia);
+    }
+    EXPECT_NE(noComposer.find("Send via"), std::string::npos) << noComposer;
+    EXPECT_NE(noComposer.find("There is no mail program"), std::string::npos) << noComposer;
+
+    test_support::ScopedVariable path{"PATH", programs.path() + ":/usr/bin:/bin"};
+    test_support::ScopedVariable display{"DISPLAY", ":0"};
+    const int bells = terminal.bellCount();
+    focus(u"sub");
+    command(commandSendVia);
+    EXPECT_EQ(terminal.bellCount(), bells + 1);  // a folder is no attachment
+    focus(u"a");
+    command(commandSendVia);
+    for (int i = 0; i < 500 && !fs::exists(recorded); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    EXPECT_EQ(test_support::readFile(recorded), "--attach\n" + root.at("box/a.txt") + "\n");
+}
+
+// The same program with a real server as its one place, the Remote view in the
+// server's writable folder.
+class ClipboardBetweenViews : public Clipboard, public ::testing::WithParamInterface<FtpServerKind> {
+protected:
+    void startWithPlace() {
+        ASSERT_EQ(server.error(), "");
+        test_support::addPlace(server.address(),
+                               {.user = server.user(), .password = server.password(), .name = u"Box"});
+        ASSERT_EQ(remote::savePlaces(), 1);
+        start();
+        command(commandRemoteView);
+        command(commandSortName);
+        goTo(explorer::remoteProvider, platform::toUtf16(server.remotePath("")));
+    }
+
+    test_support::TemporaryFolder served;
+    test_support::RealFtpServer server{GetParam(), served.path()};
+};
+
+TEST_P(ClipboardBetweenViews, CopyInTheDeviceViewAndPasteInTheRemoteViewUploads) {
+    root.file("box/up.txt", test_support::patternBytes(70000));
+    startWithPlace();
+    command(commandDeviceView);
+    goTo(explorer::deviceProvider, u"\\box\\");
+    focus(u"up");
+    command(commandCopy);
+    command(commandRemoteView);
+    command(commandPaste);
+    drainQueue();
+
+    EXPECT_EQ(test_support::readFile(server.hostPath("up.txt")), test_support::patternBytes(70000));
+    EXPECT_EQ(root.read("box/up.txt"), test_support::patternBytes(70000));
+    EXPECT_EQ(clipboardText(), u"\\box\\up.txt");
+}
+
+TEST_P(ClipboardBetweenViews, CutInTheRemoteViewAndPasteInTheDeviceViewDownloadsThenRemovesTheSource) {
+    root.folder("box");
+    startWithPlace();
+    test_support::writeFile(server.hostPath("down.txt"), "download me");
+    command(commandRefresh);
+    focus(u"down");
+    command(commandCut);
+    command(commandDeviceView);
+    goTo(explorer::deviceProvider, u"\\box\\");
+    command(commandPaste);
+    drainQueue();
+
+    EXPECT_EQ(root.read("box/down.txt"), "download me");
+    EXPECT_FALSE(fs::exists(server.hostPath("down.txt")));
+    EXPECT_EQ(clipboardText(), std::nullopt);
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, ClipboardBetweenViews,
+                         ::testing::Values(FtpServerKind::Pyftpdlib, FtpServerKind::Vsftpd), [](const auto& info) {
+                             return std::string(info.param == FtpServerKind::Pyftpdlib ? "Pyftpdlib" : "Vsftpd");
+                         });
+
+class PutFromDevice : public ClipboardBetweenViews {};
+
+// "notes." keeps its dot: a name is taken whole, not split and joined again.
+TEST_P(PutFromDevice, ThroughThePickerUploadsTheChosenFile) {
+    root.file("box/a.txt", "not this");
+    root.file("box/notes.", "these notes");
+    startWithPlace();
+    explorer::deviceProvider.SetCurrentFolder(u"\\box\\");
+    terminal.pressKeys({Key::down, Key::down, Key::leftSoft});  // "..", "a.txt", "notes."
+    command(commandPutFromDevice);
+    drainQueue();
+
+    EXPECT_EQ(test_support::readFile(server.hostPath("notes.")), "these notes");
+    EXPECT_FALSE(fs::exists(server.hostPath("a.txt")));
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, PutFromDevice, ::testing::Values(FtpServerKind::Pyftpdlib),
+                         [](const auto&) { return std::string("Pyftpdlib"); });
+
+}  // namespace
