@@ -149,12 +149,14 @@ void endWorker() {
 
 bool isDevicePath(std::u16string_view path) { return path.starts_with(devicePrefix); }
 
+bool stopping() {
+    std::lock_guard life(state().lifeLock);
+    return state().stopping;
+}
+
 // A failed copy's box, from the worker: the UI thread shows it while the worker waits.
 void showCopyError(std::u16string_view caption, const std::u16string& reason) {
-    {
-        std::lock_guard life(state().lifeLock);
-        if (state().stopping) return;  // the windows are going
-    }
+    if (stopping()) return;  // the windows are going
     if (reason.empty()) {
         explorer::remoteProvider.ShowError(caption);
         return;
@@ -187,9 +189,28 @@ struct LastCopy {
     int failedLogs = 0;
 };
 
-std::uint32_t runCopy(const FileOperation& record, std::u16string_view caption) {
+// A queued file never replaces one silently: the user is asked, as a folder copy asks
+// for each of its files. On the server the Remote view looks the target up.
+bool mayWrite(const std::u16string& destination) {
+    platform::FileAttributeData existing{};
+    const bool exists = isDevicePath(destination)
+                            ? platform::getFileAttributes(destination.substr(devicePrefix.size()), existing)
+                            : explorer::remoteProvider.GetAttributes(destination, 0, existing) != 0;
+    if (!exists) return true;
+    if (stopping()) return false;
+    return platform::messageBox(platform::getForegroundWindow(),
+                                u"The file already exists, would you like to overwrite?", u"Replace File?",
+                                platform::MessageBoxButtons::yesNo,
+                                platform::MessageBoxIcon::question) == platform::MessageBoxResult::yes;
+}
+
+std::uint32_t runCopy(const FileOperation& record, std::u16string_view caption, std::u16string& why) {
     const std::u16string source(textOf(record.source));
     const std::u16string destination(textOf(record.destination));
+    if (record.kind == kindCopyFile && !mayWrite(destination)) {
+        why = u"The file already exists and was kept.";
+        return stateFailed;
+    }
     const explorer::ViewProvider& remote = explorer::remoteProvider;
     const int done = record.kind == kindCopyFile ? remote.CopyFile(source, destination, 1)
                                                  : remote.CopyFolder(source, destination, 1);
@@ -209,10 +230,7 @@ std::uint32_t runDelete(const FileOperation& record, const LastCopy& last, std::
     if (deleteSource(path, last.kind == kindCopyFolder)) return stateSucceeded;
     why = u"The copy succeeded, but the source could not be deleted.";
     const explorer::ViewProvider& view = isDevicePath(path) ? explorer::deviceProvider : explorer::remoteProvider;
-    {
-        std::lock_guard life(state().lifeLock);
-        if (state().stopping) return stateFailed;
-    }
+    if (stopping()) return stateFailed;
     view.ShowError(u"Delete Error");
     return stateFailed;
 }
@@ -231,7 +249,7 @@ std::uint32_t run(const FileOperation& record, const LastCopy& last, std::u16str
         if (copy) showCopyError(caption, reason);
         return stateFailed;
     }
-    const std::uint32_t result = copy ? runCopy(record, caption) : runDelete(record, last, why);
+    const std::uint32_t result = copy ? runCopy(record, caption, why) : runDelete(record, last, why);
     if (remoteSide && bindings.leavePlace) bindings.leavePlace();
     return result;
 }

@@ -227,6 +227,13 @@ TEST_F(OperationQueue, AMoveDeletesItsSourceOnlyAfterAWholeCopy) {
     const std::vector<std::string> seenCalls = calls();
     EXPECT_EQ(std::count(seenCalls.begin(), seenCalls.end(), "delete /remote.txt@A"), 1);  // on its place
     EXPECT_EQ(toUtf8(listRecords(listFailed)[1].why), "The source was kept: its copy did not succeed whole.");
+
+    // A file in the way is never replaced unasked (here no one answers the question).
+    seen.calls.clear();
+    ASSERT_EQ(queueCopyFile(u"/one", u"file://\\kept\\one"), 1);
+    ASSERT_TRUE(queueDrains());
+    EXPECT_TRUE(calls().empty());
+    EXPECT_EQ(toUtf8(listRecords(listFailed).back().why), "The file already exists and was kept.");
 }
 
 TEST_F(OperationQueue, StopDuringACopyStopsItEndsTheWorkerAndShowsNoBox) {
