@@ -77,18 +77,6 @@ protected:
     TemporaryRegistry registry;
 };
 
-std::string treeOf(const std::string& root) {
-    std::vector<std::string> lines;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-        const std::string relative = std::filesystem::relative(entry.path(), root).string();
-        lines.push_back(entry.is_directory() ? relative + "/" : relative + " " + readFile(entry.path().string()));
-    }
-    std::sort(lines.begin(), lines.end());
-    std::string text;
-    for (const std::string& line : lines) text += line + "\n";
-    return text;
-}
-
 TEST_P(QueuedCopies, FilesAndTreesArriveWholeAndAMoveKeepsASourceNotCopiedWhole) {
     TemporaryFolder root;
     RealFtpServer server(GetParam().kind, root.path());
@@ -121,12 +109,12 @@ TEST_P(QueuedCopies, FilesAndTreesArriveWholeAndAMoveKeepsASourceNotCopiedWhole)
 
     EXPECT_TRUE(readFile(server.hostPath("big.bin")) == big);
     EXPECT_TRUE(device.read("back.bin") == big);
-    EXPECT_EQ(treeOf(server.hostPath("tree")), treeOf(device.at("tree")));
-    EXPECT_EQ(treeOf(device.at("again")), treeOf(device.at("tree")));
-    EXPECT_EQ(treeOf(server.hostPath("moving")), "one 1\nsub/\nsub/two 2\n");
+    EXPECT_EQ(treeText(server.hostPath("tree")), treeText(device.at("tree")));
+    EXPECT_EQ(treeText(device.at("again")), treeText(device.at("tree")));
+    EXPECT_EQ(treeText(server.hostPath("moving")), "one 1\nsub/\nsub/two 2\n");
     EXPECT_FALSE(std::filesystem::exists(device.at("moving")));
     // One file could not be copied: the moved folder stays whole on the device.
-    EXPECT_EQ(treeOf(device.at("stuck")), "clash not copied\none 1\n");
+    EXPECT_EQ(treeText(device.at("stuck")), "clash not copied\none 1\n");
     EXPECT_EQ(ended(queue::listFailed),
               (std::vector<std::string>{"1 " + server.remotePath("stuck/clash"), "3 file://\\stuck",
                                         "6 " + server.remotePath("stuck")}));

@@ -235,18 +235,6 @@ struct RealSetup {
 
 class RealServerFiles : public RemoteFiles, public ::testing::WithParamInterface<RealSetup> {};
 
-std::string treeOf(const std::string& root) {
-    std::vector<std::string> lines;
-    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-        const std::string relative = std::filesystem::relative(entry.path(), root).string();
-        lines.push_back(entry.is_directory() ? relative + "/" : relative + " " + readFile(entry.path().string()));
-    }
-    std::sort(lines.begin(), lines.end());
-    std::string text;
-    for (const std::string& line : lines) text += line + "\n";
-    return text;
-}
-
 TEST_P(RealServerFiles, CopiesMovesAndDeletesArriveWhole) {
     TemporaryFolder root;
     RealFtpServer server(GetParam().kind, root.path());
@@ -282,9 +270,9 @@ TEST_P(RealServerFiles, CopiesMovesAndDeletesArriveWhole) {
     device.file("tree/three", "333");
     device.folder("tree/empty");
     ASSERT_EQ(remote::remoteCopyFolder(u"file://\\tree", remotePath("tree"), 0), 1) << lastError();
-    EXPECT_EQ(treeOf(server.hostPath("tree")), treeOf(device.at("tree")));
+    EXPECT_EQ(treeText(server.hostPath("tree")), treeText(device.at("tree")));
     ASSERT_EQ(remote::remoteCopyFolder(remotePath("tree"), u"file://\\again", 0), 1) << lastError();
-    EXPECT_EQ(treeOf(device.at("again")), treeOf(device.at("tree")));
+    EXPECT_EQ(treeText(device.at("again")), treeText(device.at("tree")));
 
     std::u16string folder = remotePath("tree");
     EXPECT_TRUE(explorer::deleteTree(explorer::remoteProvider, folder, platform::attributeFolder)) << lastError();

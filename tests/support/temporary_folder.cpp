@@ -1,10 +1,12 @@
 #include "tests/support/temporary_folder.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <vector>
 
 namespace test_support {
 
@@ -34,6 +36,18 @@ std::string patternBytes(std::size_t size) {
     std::string bytes(size, '\0');
     for (std::size_t i = 0; i < size; ++i) bytes[i] = char((i * 7 + i / 251) & 0xFF);
     return bytes;
+}
+
+std::string treeText(const std::string& root) {
+    std::vector<std::string> lines;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+        const std::string relative = std::filesystem::relative(entry.path(), root).string();
+        lines.push_back(entry.is_directory() ? relative + "/" : relative + " " + readFile(entry.path().string()));
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return text;
 }
 
 }  // namespace test_support

@@ -22,6 +22,9 @@ private:
 void writeFile(const std::string& path, const std::string& bytes);
 // The file's bytes; "<missing>" when it cannot be read.
 std::string readFile(const std::string& path);
+// A folder's tree, one sorted line per entry: "sub/" for a folder, "name BYTES" for a
+// file, paths relative to `root`; for comparing two trees.
+std::string treeText(const std::string& root);
 // `size` bytes that differ from one position to the next.
 std::string patternBytes(std::size_t size);
 
