@@ -26,13 +26,24 @@ std::string setupName(const ::testing::TestParamInfo<ServerSetup>& info) {
            (info.param.passive ? "Passive" : "Active");
 }
 
+std::string boxCaption(const std::string& screen) {
+    // The box's top line: "+- Caption ---...---+".
+    const std::size_t top = screen.find("+- ");
+    if (top == std::string::npos) return "";
+    std::string caption = screen.substr(top + 3, screen.find('\n', top) - top - 3);
+    while (!caption.empty() && (caption.back() == '+' || caption.back() == '-')) caption.pop_back();
+    while (!caption.empty() && caption.back() == ' ') caption.pop_back();
+    return caption;
+}
+
 std::optional<platform::InputEvent> BoxCountingTerminal::readInput(int timeoutMs) {
     std::optional<platform::InputEvent> event = screen_.readInput(timeoutMs);
     // The end of the script ends the innermost loop: a box on the screen now is closed by it.
     if (event && event->kind == platform::InputEvent::Kind::endOfInput) {
         std::string shown = screen_.screenText();
-        if (shown.find("+- Ftp Error -") != std::string::npos) {
-            ++ftpErrorBoxes_;
+        std::string caption = boxCaption(shown);
+        if (!caption.empty()) {
+            closedBoxes_.push_back(std::move(caption));
             lastBoxScreen_ = std::move(shown);
         }
     }
@@ -106,6 +117,16 @@ void Journey::command(int id) {
 
 void Journey::capture(std::string& into) {
     terminal.atIdle([this, &into] { into = terminal.screenText(); });
+}
+
+void Journey::waitForBox(const std::string& caption) {
+    // Each step waits a tenth of a second for the other thread's call, at most 50 times;
+    // those left once the box is open pass at once.
+    for (int step = 0; step < 50; ++step) {
+        terminal.atIdle([this, caption] {
+            if (boxCaption(terminal.screenText()) != caption) platform::waitForMessage(100);
+        });
+    }
 }
 
 void Journey::drainQueue() {

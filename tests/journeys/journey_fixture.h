@@ -6,8 +6,10 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "explorer/provider.h"
 #include "platform/window/headless_terminal.h"
@@ -33,13 +35,14 @@ inline constexpr ServerSetup everySetup[] = {
     {test_support::FtpServerKind::Vsftpd, false},
 };
 
-// The headless terminal as the window system sees it, counting the "Ftp Error" boxes that
-// the end of the script closes (every box of a journey that nobody answers by key), and
+// The headless terminal as the window system sees it, keeping the boxes that the end of
+// the script closes (every box of a journey that no key answers): their captions, and
 // the whole screen under the last of them.
 class BoxCountingTerminal final : public platform::TerminalBackend {
 public:
     explicit BoxCountingTerminal(platform::HeadlessTerminal& screen) : screen_(screen) {}
-    int ftpErrorBoxes() const { return ftpErrorBoxes_; }
+    const std::vector<std::string>& closedBoxes() const { return closedBoxes_; }
+    int ftpErrorBoxes() const { return int(std::count(closedBoxes_.begin(), closedBoxes_.end(), "Ftp Error")); }
     const std::string& lastBoxScreen() const { return lastBoxScreen_; }
 
     platform::TerminalSize size() override { return screen_.size(); }
@@ -55,9 +58,12 @@ public:
 
 private:
     platform::HeadlessTerminal& screen_;
-    int ftpErrorBoxes_ = 0;
+    std::vector<std::string> closedBoxes_;
     std::string lastBoxScreen_;
 };
+
+// The caption of the message box on `screen`, "" when none is open.
+std::string boxCaption(const std::string& screen);
 
 // Farlink with settings, a device root and a server of the journey's own; the server's
 // writable folder holds what the journey puts there before start().
@@ -79,6 +85,9 @@ protected:
     void command(int id);
     // The screen as the keys reach this point (for modal boxes and dialogs).
     void capture(std::string& into);
+    // Lets the keys that follow wait (a bounded while) for the box of that caption, which
+    // another thread asks the UI thread for.
+    void waitForBox(const std::string& caption);
     // Runs the loop until the queue has carried out every record.
     void drainQueue();
     // The Remote view, in the server's writable folder.

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -91,6 +92,20 @@ pid_t spawnServer(const std::vector<std::string>& arguments, const std::string& 
     return pid;
 }
 
+// The processes whose parent is `parent`, from /proc ("PID (NAME) STATE PPID ...").
+std::vector<pid_t> childrenOf(pid_t parent) {
+    std::vector<pid_t> children;
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry("/proc", error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::string stat = readFile(entry->path() / "stat");
+        const std::size_t nameEnd = stat.rfind(')');
+        if (nameEnd == std::string::npos || stat.size() < nameEnd + 4) continue;
+        if (std::atoi(stat.c_str() + nameEnd + 4) == parent) children.push_back(std::atoi(stat.c_str()));
+    }
+    return children;
+}
+
 }  // namespace
 
 RealFtpServer::RealFtpServer(FtpServerKind kind, const std::string& root) : kind_(kind), root_(root) {
@@ -118,6 +133,8 @@ RealFtpServer::~RealFtpServer() {
 
 void RealFtpServer::stop() {
     if (pid_ > 0) {
+        // vsftpd serves each connection in a session of its own: they go with the server.
+        for (const pid_t session : childrenOf(pid_)) kill(-session, SIGKILL);
         kill(-pid_, SIGTERM);
         int status = 0;
         for (int tries = 0; tries < 100 && waitpid(pid_, &status, WNOHANG) == 0; ++tries) {
