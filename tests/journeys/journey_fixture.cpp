@@ -92,7 +92,7 @@ void Journey::start() {
     ASSERT_TRUE(test_support::settle());
 }
 
-void Journey::restart() {
+void Journey::quit() {
     platform::destroyWindow(main);
     play();
     remote::shutdownRemote();
@@ -101,6 +101,9 @@ void Journey::restart() {
     explorer::queueProvider = pristineQueue;
     explorer::currentProvider = &explorer::deviceProvider;
     explorer::dropImageList();  // the new list view has a new image list
+}
+
+void Journey::startAgain() {
     platform::useRegistryFile(settingsFile());
     start();
 }

@@ -77,8 +77,10 @@ protected:
     test_support::PlaceLogin serverLogin() const;
     // Starts Farlink and waits for its first listing.
     void start();
-    // Destroys the main window and starts Farlink again on the settings file as stored.
-    void restart();
+    // Farlink ends (its main window destroyed), and starts again on the settings file as
+    // stored then.
+    void quit();
+    void startAgain();
     // Plays the keys given so far in the program's loop and waits for the listings.
     void play();
     // Carries out a menu command; a dialog or box it opens plays the keys meanwhile.
