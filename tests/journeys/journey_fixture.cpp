@@ -36,7 +36,7 @@ std::string boxCaption(const std::string& screen) {
     return caption;
 }
 
-std::optional<platform::InputEvent> BoxCountingTerminal::readInput(int timeoutMs) {
+std::optional<platform::InputEvent> BoxWatchingTerminal::readInput(int timeoutMs) {
     std::optional<platform::InputEvent> event = screen_.readInput(timeoutMs);
     // The end of the script ends the innermost loop: a box on the screen now is closed by it.
     if (event && event->kind == platform::InputEvent::Kind::endOfInput) {

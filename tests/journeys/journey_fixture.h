@@ -38,9 +38,9 @@ inline constexpr ServerSetup everySetup[] = {
 // The headless terminal as the window system sees it, keeping the boxes that the end of
 // the script closes (every box of a journey that no key answers): their captions, and
 // the whole screen under the last of them.
-class BoxCountingTerminal final : public platform::TerminalBackend {
+class BoxWatchingTerminal final : public platform::TerminalBackend {
 public:
-    explicit BoxCountingTerminal(platform::HeadlessTerminal& screen) : screen_(screen) {}
+    explicit BoxWatchingTerminal(platform::HeadlessTerminal& screen) : screen_(screen) {}
     const std::vector<std::string>& closedBoxes() const { return closedBoxes_; }
     int ftpErrorBoxes() const { return int(std::count(closedBoxes_.begin(), closedBoxes_.end(), "Ftp Error")); }
     const std::string& lastBoxScreen() const { return lastBoxScreen_; }
@@ -119,7 +119,7 @@ protected:
     test_support::ScopedVariable cacheVariable{"XDG_CACHE_HOME", cacheHome.path()};
     static constexpr int screenRows = 14;
     platform::HeadlessTerminal terminal{60, screenRows};
-    BoxCountingTerminal boxes{terminal};
+    BoxWatchingTerminal boxes{terminal};
     platform::WindowSystemScope scope{boxes, terminal.clock()};
     platform::Window main;
     explorer::ViewProvider pristine = explorer::deviceProvider;
