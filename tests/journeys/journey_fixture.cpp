@@ -2,7 +2,6 @@
 
 #include <chrono>
 #include <filesystem>
-#include <thread>
 
 #include "app/main_window.h"
 #include "explorer/icons.h"

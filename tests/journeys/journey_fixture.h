@@ -7,7 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <memory>
+#include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
