@@ -370,7 +370,11 @@ int remoteRemoveFolder(std::u16string_view path) {
 }
 
 int remoteCreateFolder(std::u16string_view path) {
-    return runOnPath(path, ftp::makeFolder, ftp::maxFolderPathLength, u"(KVT-CF-1)");
+    if (runOnPath(path, ftp::makeFolder, ftp::maxFolderPathLength, u"(KVT-CF-1)")) return 1;
+    // Servers refuse a name that exists with 550, as a folder copy takes it: New Folder
+    // then goes on to "New Folder (1)" rather than stop at the first name.
+    if (currentErrorText().starts_with("550")) platform::setLastError(platform::errorAlreadyExists);
+    return 0;
 }
 
 int remoteCopyFile(std::u16string_view source, std::u16string_view destination, int) {

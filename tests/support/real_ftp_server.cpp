@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -28,14 +29,14 @@ import logging, os, sys
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
-root, user, password, port_file = sys.argv[1:5]
+root, user, password, port_file, port = sys.argv[1:6]
 logging.basicConfig(level=logging.WARNING)
 authorizer = DummyAuthorizer()
 authorizer.add_user(user, password, root, perm="elradfmwMT")
 FTPHandler.authorizer = authorizer
 FTPHandler.permit_foreign_addresses = True
 FTPHandler.auth_failed_timeout = 0
-server = FTPServer(("127.0.0.1", 0), FTPHandler)
+server = FTPServer(("127.0.0.1", int(port)), FTPHandler)
 with open(port_file + ".new", "w") as f:
     f.write(str(server.address[1]))
 os.rename(port_file + ".new", port_file)
@@ -91,9 +92,23 @@ pid_t spawnServer(const std::vector<std::string>& arguments, const std::string& 
     return pid;
 }
 
+// The processes whose parent is `parent`, from /proc ("PID (NAME) STATE PPID ...").
+std::vector<pid_t> childrenOf(pid_t parent) {
+    std::vector<pid_t> children;
+    std::error_code error;
+    for (std::filesystem::directory_iterator entry("/proc", error), end; !error && entry != end;
+         entry.increment(error)) {
+        const std::string stat = readFile(entry->path() / "stat");
+        const std::size_t nameEnd = stat.rfind(')');
+        if (nameEnd == std::string::npos || stat.size() < nameEnd + 4) continue;
+        if (std::atoi(stat.c_str() + nameEnd + 4) == parent) children.push_back(std::atoi(stat.c_str()));
+    }
+    return children;
+}
+
 }  // namespace
 
-RealFtpServer::RealFtpServer(FtpServerKind kind, const std::string& root) {
+RealFtpServer::RealFtpServer(FtpServerKind kind, const std::string& root) : kind_(kind), root_(root) {
     std::string pattern = "/tmp/farlink-ftpd-XXXXXX";
     if (!mkdtemp(pattern.data())) {
         error_ = "cannot create the server's work folder";
@@ -102,14 +117,24 @@ RealFtpServer::RealFtpServer(FtpServerKind kind, const std::string& root) {
     workFolder_ = pattern;
     hostFolder_ = root + "/";
     if (kind == FtpServerKind::Pyftpdlib) {
-        startPyftpdlib(root);
+        startPyftpdlib();
     } else {
-        startVsftpd(root);
+        startVsftpd();
     }
 }
 
 RealFtpServer::~RealFtpServer() {
+    stop();
+    if (!workFolder_.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(workFolder_, ignored);
+    }
+}
+
+void RealFtpServer::stop() {
     if (pid_ > 0) {
+        // vsftpd serves each connection in a session of its own: they go with the server.
+        for (const pid_t session : childrenOf(pid_)) kill(-session, SIGKILL);
         kill(-pid_, SIGTERM);
         int status = 0;
         for (int tries = 0; tries < 100 && waitpid(pid_, &status, WNOHANG) == 0; ++tries) {
@@ -119,10 +144,18 @@ RealFtpServer::~RealFtpServer() {
             kill(-pid_, SIGKILL);
             waitpid(pid_, &status, 0);
         }
+        pid_ = -1;
     }
-    if (!workFolder_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(workFolder_, ignored);
+}
+
+void RealFtpServer::restart() {
+    stop();
+    error_.clear();
+    if (kind_ == FtpServerKind::Pyftpdlib) {
+        startPyftpdlib();
+    } else {
+        pid_ = spawnServer({"/usr/sbin/vsftpd", workFolder_ + "/vsftpd.conf"}, workFolder_ + "/server.log");
+        if (pid_ < 0 || !waitUntilListening()) error_ = "vsftpd did not restart: " + serverLog();
     }
 }
 
@@ -132,16 +165,19 @@ std::string RealFtpServer::url(const std::string& path) const {
 
 std::string RealFtpServer::serverLog() const { return readFile(workFolder_ + "/server.log"); }
 
-void RealFtpServer::startPyftpdlib(const std::string& root) {
+// Picks a port of its own the first time, and takes the same one when restarted.
+void RealFtpServer::startPyftpdlib() {
     user_ = "tester";
     password_ = "secret";
-    pid_ = spawnServer({"/usr/bin/python3", "-c", pyftpdlibScript, root, user_, password_, workFolder_ + "/port"},
+    pid_ = spawnServer({"/usr/bin/python3", "-c", pyftpdlibScript, root_, user_, password_, workFolder_ + "/port",
+                        std::to_string(port_)},
                        workFolder_ + "/server.log");
     if (pid_ < 0 || !waitUntilListening())
         error_ = "pyftpdlib did not start (/usr/bin/python3, python3-pyftpdlib): " + serverLog();
 }
 
-void RealFtpServer::startVsftpd(const std::string& root) {
+void RealFtpServer::startVsftpd() {
+    const std::string& root = root_;
     // Anonymous login chrooted into the root, so that no system account is needed.
     user_ = "anonymous";
     password_ = "tester";

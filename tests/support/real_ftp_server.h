@@ -3,8 +3,10 @@
 // each serving a root folder the caller gives. vsftpd refuses an anonymous root that
 // its user can write, so files go into a writable subfolder there: tests name files
 // with remotePath() and hostPath(), which hold for both servers. The server runs as a child process
-// group from construction until destruction, which stops it by its id. When it cannot
-// start, error() says why, and the caller must fail with that text.
+// group from construction until destruction, which stops it by its id; stop() and
+// restart() take it down and bring it back on the same port, as a server restarted under
+// a connected client. When it cannot start, error() says why, and the caller must fail
+// with that text.
 #pragma once
 
 #include <sys/types.h>
@@ -22,6 +24,11 @@ public:
     RealFtpServer(const RealFtpServer&) = delete;
     RealFtpServer& operator=(const RealFtpServer&) = delete;
 
+    // The port then refuses connections; those open are cut.
+    void stop();
+    // The same server again, on the same port and root; error() says when it did not start.
+    void restart();
+
     const std::string& error() const { return error_; }
     std::string address() const { return "127.0.0.1:" + std::to_string(port_); }
     const std::string& user() const { return user_; }
@@ -33,11 +40,13 @@ public:
     std::string hostPath(const std::string& name) const { return hostFolder_ + name; }
 
 private:
-    void startPyftpdlib(const std::string& root);
-    void startVsftpd(const std::string& root);
+    void startPyftpdlib();
+    void startVsftpd();
     bool waitUntilListening();
     std::string serverLog() const;
 
+    FtpServerKind kind_;
+    std::string root_;
     std::string error_;
     std::string user_;
     std::string password_;

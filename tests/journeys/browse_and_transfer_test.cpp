@@ -1,0 +1,211 @@
+// The everyday journeys: a new user's first place made through the dialogs and a folder
+// tree browsed down and back; files and trees copied and moved each way; a new folder and
+// a tree deleted on the server.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <memory>
+#include <numeric>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/text.h"
+#include "platform/window/keys.h"
+#include "queue/operation_queue.h"
+#include "remote/places.h"
+#include "resources/commands.h"
+#include "tests/journeys/journey_fixture.h"
+
+namespace journeys {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::Key;
+using namespace resources;
+using test_support::FtpServerKind;
+using test_support::patternBytes;
+using test_support::readFile;
+
+// Every byte value, and line ends of both kinds: a text-mode transfer would change it.
+std::string everyByte() {
+    std::string bytes;
+    for (int round = 0; round < 40; ++round) {
+        for (int value = 0; value < 256; ++value) bytes += char(value);
+        bytes += "line\r\nline\n";
+    }
+    return bytes;
+}
+
+std::string sortedLines(const std::string& text) {
+    std::vector<std::string> lines;
+    std::istringstream stream(text);
+    for (std::string line; std::getline(stream, line);) lines.push_back(line + "\n");
+    std::sort(lines.begin(), lines.end());
+    return std::accumulate(lines.begin(), lines.end(), std::string());
+}
+
+using Everyday = Journey;
+
+TEST_P(Everyday, ANewUsersFirstPlaceThroughTheDialogsThenThreeLevelsDownAndBackToTheRoot) {
+    serve("one/two/three/leaf.txt", "leaf");
+    const bool vsftpd = GetParam().kind == FtpServerKind::Vsftpd;
+    start();
+    std::string question;
+    terminal.pressKey(Key::leftSoft);  // Remote
+    terminal.advanceTime(550);
+    capture(question);
+    terminal.pressKey(Key::leftSoft);  // Yes: the new place's dialog, in the host field
+    terminal.pressKey(Key::end);
+    for (int i = 0; i < 15; ++i) terminal.pressKey(Key::back);  // "ftp.example.com"
+    terminal.typeText(u"127.0.0.1");
+    terminal.pressKeys({Key::up, Key::end});
+    for (int i = 0; i < 14; ++i) terminal.pressKey(Key::back);  // "My  Connection"
+    terminal.typeText(u"Box");
+    terminal.pressKeys({Key::down, Key::down});  // "Anonymous"
+    if (vsftpd) {
+        terminal.pressKey(Key::action);
+    } else {
+        terminal.pressKey(Key::down);
+        terminal.typeText(platform::toUtf16(server.user()));
+        terminal.pressKey(Key::down);
+        terminal.typeText(platform::toUtf16(server.password()));
+    }
+    terminal.pressKeys({Key::rightSoft, Key::action});                // Menu, "Advanced"
+    terminal.pressKeys({Key::down, Key::end, Key::back, Key::back});  // the port's "21"
+    const std::string port = server.address().substr(server.address().rfind(':') + 1);
+    terminal.typeText(platform::toUtf16(port));
+    terminal.pressKeys({Key::down, Key::down});  // "Enable Passive Mode"
+    if (!GetParam().passive) terminal.pressKey(Key::action);
+    terminal.pressKeys({Key::leftSoft, Key::leftSoft});  // Done, Done
+    play();
+    EXPECT_NE(question.find("| (?) No Ftp Places exist, would you like to add a new   |"), std::string::npos)
+        << question;
+    const std::shared_ptr<remote::FtpPlace> place = remote::placeAt(0);
+    ASSERT_NE(place, nullptr);
+    EXPECT_EQ(std::to_string(place->port) + " passive " + std::to_string(place->passive),
+              port + " passive " + (GetParam().passive ? "1" : "0"));
+
+    const std::string rootScreen = terminal.screenText();
+    EXPECT_EQ(rootScreen, std::string(" / - Farlink\n"
+                                      " < Box                                                    >\n") +
+                              (vsftpd ? " [D]  pub\n" : " [D]  one\n") +
+                              "\n\n\n\n\n\n\n\n\n\n"
+                              " Device                                                Menu");
+    const std::string top = vsftpd ? "/pub/" : "/";
+    if (vsftpd) open("pub");
+    for (const char* folder : {"one", "two", "three"}) open(folder);
+    EXPECT_EQ(terminal.screenText(), " " + top +
+                                         "one/two/three/ - Farlink\n"
+                                         " < Box                                                    >\n"
+                                         " [T]  leaf\n"
+                                         "\n\n\n\n\n\n\n\n\n\n"
+                                         " Device                                                Menu");
+    for (int level = vsftpd ? 4 : 3; level > 0; --level) {
+        terminal.pressKey(Key::back);
+        play();
+    }
+    EXPECT_EQ(terminal.screenText(), rootScreen);
+}
+
+TEST_P(Everyday, CopyToDeviceAndToRemoteKeepEveryByteOfFilesAndTrees) {
+    serve("files/report.txt", everyByte());
+    serve("files/tree/a.bin", patternBytes(70000));
+    serve("files/tree/sub/b.txt", "line\r\nline\n");
+    serve("files/tree/sub/deeper/c.bin", patternBytes(3));
+    serveFolder("files/tree/empty");
+    root.file("local.bin", patternBytes(100000));
+    root.file("localtree/x.bin", everyByte());
+    root.file("localtree/inner/y.txt", "y\r\n");
+    root.folder("localtree/void");
+    savePlace(serverLogin());
+    start();
+    openRemote();
+    open("files");
+    focus("report");
+    command(commandCopyTo);
+    focus("tree");
+    command(commandCopyTo);
+    drainQueue();
+    EXPECT_EQ(bytesDiffer(everyByte(), root.read("report.txt")), "");
+    EXPECT_EQ(treeDifferences(served("files/tree"), root.at("tree")), "");
+
+    command(commandDeviceView);
+    focus("local");
+    command(commandCopyTo);
+    focus("localtree");
+    command(commandCopyTo);
+    drainQueue();
+    EXPECT_EQ(bytesDiffer(patternBytes(100000), readFile(served("files/local.bin"))), "");
+    EXPECT_EQ(treeDifferences(root.at("localtree"), served("files/localtree")), "");
+    EXPECT_EQ(queue::listRecords(queue::listFailed).size(), 0u);
+    EXPECT_EQ(boxes.ftpErrorBoxes(), 0) << boxes.lastBoxScreen();
+}
+
+TEST_P(Everyday, AMovedFileLeavesItsSideOnlyOnceItsCopyExists) {
+    serve("files/down.bin", patternBytes(50000));
+    serve("files/stays.bin", "stays");
+    root.folder("stays.bin");  // the download cannot replace a folder
+    root.file("up.bin", patternBytes(40000));
+    root.file("kept.bin", "kept");
+    serveFolder("files/kept.bin");  // nor the upload
+    savePlace(serverLogin());
+    start();
+    openRemote();
+    open("files");
+    focus("down");
+    command(commandMoveTo);
+    focus("stays");
+    command(commandMoveTo);
+    drainQueue();
+    EXPECT_EQ(bytesDiffer(patternBytes(50000), root.read("down.bin")), "");
+    EXPECT_FALSE(fs::exists(served("files/down.bin")));
+    EXPECT_EQ(readFile(served("files/stays.bin")), "stays");
+
+    command(commandDeviceView);
+    focus("up");
+    command(commandMoveTo);
+    focus("kept");
+    command(commandMoveTo);
+    drainQueue();
+    EXPECT_EQ(bytesDiffer(patternBytes(40000), readFile(served("files/up.bin"))), "");
+    EXPECT_FALSE(fs::exists(root.at("up.bin")));
+    EXPECT_EQ(root.read("kept.bin"), "kept");
+    EXPECT_EQ(boxes.ftpErrorBoxes(), 2) << boxes.lastBoxScreen();
+}
+
+TEST_P(Everyday, NewFoldersAndATreeDeletedAfterTheQuestionWithoutFollowingItsLink) {
+    serve("doomed/a.txt", "a");
+    serve("doomed/sub/b.txt", "b");
+    serve("doomed/sub/deeper/c.txt", "c");
+    serveFolder("doomed/empty");
+    serve("keep/precious.txt", "precious");
+    fs::create_symlink("../keep", served("doomed/link"));
+    savePlace(serverLogin());
+    start();
+    openRemote();
+    command(commandNewFolder);
+    command(commandNewFolder);
+    EXPECT_TRUE(fs::is_directory(served("New Folder")));
+    EXPECT_TRUE(fs::is_directory(served("New Folder (1)")));
+
+    focus("doomed");
+    std::string question;
+    terminal.pressKey(Key::del);
+    capture(question);
+    terminal.pressKey(Key::leftSoft);  // Yes
+    play();
+    const std::string folder = GetParam().kind == FtpServerKind::Vsftpd ? "/pub/doomed" : "/doomed";
+    EXPECT_NE(question.find("The folder '" + folder + "' is not empty"), std::string::npos) << question;
+    EXPECT_FALSE(fs::exists(served("doomed")));
+    EXPECT_EQ(readFile(served("keep/precious.txt")), "precious");
+    // Folders keep the server's listing order.
+    EXPECT_EQ(sortedLines(rows()), " [D]  New Folder\n [D]  New Folder (1)\n [D]  keep\n");
+    EXPECT_EQ(boxes.ftpErrorBoxes(), 0) << boxes.lastBoxScreen();
+}
+
+INSTANTIATE_TEST_SUITE_P(Servers, Everyday, ::testing::ValuesIn(everySetup), setupName);
+
+}  // namespace
+}  // namespace journeys

@@ -1,0 +1,235 @@
+#include "tests/journeys/journey_fixture.h"
+
+#include <chrono>
+#include <filesystem>
+
+#include "app/main_window.h"
+#include "explorer/icons.h"
+#include "platform/registry.h"
+#include "platform/window/list_view.h"
+#include "queue/operation_queue.h"
+#include "remote/connect.h"
+#include "remote/places.h"
+#include "remote/remote_listing.h"
+#include "resources/commands.h"
+#include "resources/menus.h"
+
+namespace journeys {
+
+namespace fs = std::filesystem;
+using platform::Key;
+using test_support::FtpServerKind;
+
+std::string setupName(const ::testing::TestParamInfo<ServerSetup>& info) {
+    return std::string(info.param.kind == FtpServerKind::Pyftpdlib ? "Pyftpdlib" : "Vsftpd") +
+           (info.param.passive ? "Passive" : "Active");
+}
+
+std::string boxCaption(const std::string& screen) {
+    // The box's top line: "+- Caption ---...---+".
+    const std::size_t top = screen.find("+- ");
+    if (top == std::string::npos) return "";
+    std::string caption = screen.substr(top + 3, screen.find('\n', top) - top - 3);
+    while (!caption.empty() && (caption.back() == '+' || caption.back() == '-')) caption.pop_back();
+    while (!caption.empty() && caption.back() == ' ') caption.pop_back();
+    return caption;
+}
+
+std::optional<platform::InputEvent> BoxWatchingTerminal::readInput(int timeoutMs) {
+    std::optional<platform::InputEvent> event = screen_.readInput(timeoutMs);
+    // The end of the script ends the innermost loop: a box on the screen now is closed by it.
+    if (event && event->kind == platform::InputEvent::Kind::endOfInput) {
+        std::string shown = screen_.screenText();
+        std::string caption = boxCaption(shown);
+        if (!caption.empty()) {
+            closedBoxes_.push_back(std::move(caption));
+            lastBoxScreen_ = std::move(shown);
+        }
+    }
+    return event;
+}
+
+Journey::Journey() {
+    platform::useRegistryFile(settingsFile());
+    // Folders come in listing order, which differs between servers: sorted by name, the
+    // screens are alike on both.
+    platform::RegistryKey key = platform::noKey;
+    platform::createKey(platform::currentUserKey, u"\\Software\\Tarvik\\Ftp\\2.0", key);
+    const std::uint32_t byName = explorer::sortName;
+    platform::setValue(key, u"Sort", platform::registryDword, &byName, 4);
+    platform::closeKey(key);
+    explorer::dropImageList();
+    remote::removeListingCache();
+}
+
+Journey::~Journey() {
+    if (platform::isWindow(main)) platform::destroyWindow(main);
+    test_support::settle();
+    remote::shutdownRemote();
+    explorer::deviceProvider = pristine;
+    explorer::remoteProvider = pristineRemote;
+    explorer::queueProvider = pristineQueue;
+    explorer::currentProvider = &explorer::deviceProvider;
+}
+
+test_support::PlaceLogin Journey::serverLogin() const {
+    return {.user = server.user(),
+            .password = server.password(),
+            .passive = std::uint8_t(GetParam().passive ? 1 : 0),
+            .name = u"Box"};
+}
+
+void Journey::savePlace(const test_support::PlaceLogin& login) {
+    test_support::addPlace(server.address(), login);
+    ASSERT_EQ(remote::savePlaces(), 1);
+}
+
+void Journey::start() {
+    ASSERT_EQ(server.error(), "");
+    main = app::createMainWindow();
+    ASSERT_TRUE(main);
+    ASSERT_TRUE(test_support::settle());
+}
+
+void Journey::quit() {
+    platform::destroyWindow(main);
+    play();
+    remote::shutdownRemote();
+    explorer::deviceProvider = pristine;
+    explorer::remoteProvider = pristineRemote;
+    explorer::queueProvider = pristineQueue;
+    explorer::currentProvider = &explorer::deviceProvider;
+    explorer::dropImageList();  // the new list view has a new image list
+}
+
+void Journey::startAgain() {
+    platform::useRegistryFile(settingsFile());
+    start();
+}
+
+void Journey::play() {
+    platform::runMessageLoop(resources::mainAccelerators());
+    ASSERT_TRUE(test_support::settle());
+}
+
+void Journey::command(int id) {
+    platform::sendMessage(main, platform::MessageId::command, id);
+    play();
+}
+
+void Journey::capture(std::string& into) {
+    terminal.atIdle([this, &into] { into = terminal.screenText(); });
+}
+
+void Journey::waitForBox(const std::string& caption) {
+    // Each step waits a tenth of a second for the other thread's call, at most 50 times;
+    // those left once the box is open pass at once.
+    for (int step = 0; step < 50; ++step) {
+        terminal.atIdle([this, caption] {
+            if (boxCaption(terminal.screenText()) != caption) platform::waitForMessage(100);
+        });
+    }
+}
+
+void Journey::drainQueue() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (std::chrono::steady_clock::now() < deadline) {
+        play();
+        const queue::QueueProgress progress = queue::queueProgress();
+        if (!progress.active && progress.pending == 0) {
+            play();  // the last record's box and refresh
+            return;
+        }
+        platform::waitForMessage(20);
+    }
+    FAIL() << "the queue did not finish within 30 s";
+}
+
+void Journey::openRemote() {
+    command(resources::commandRemoteView);
+    if (GetParam().kind == FtpServerKind::Vsftpd) open("pub");
+}
+
+void Journey::focus(const std::string& name) {
+    int wanted = -1;
+    for (int row = 2; row < screenRows - 1 && wanted < 0; ++row) {
+        const std::string line = terminal.rowText(row);
+        if (line.size() > 6 && line.substr(6) == name) wanted = row - 2;
+    }
+    ASSERT_GE(wanted, 0) << "no row '" << name << "' on\n" << terminal.screenText();
+    // Down takes the focus from the filter line to the list, as a user does.
+    if (platform::getFocus() != app::mainWindow.listView) {
+        terminal.pressKey(Key::down);
+        play();
+    }
+    int focused = platform::listViewGetNextItem(app::mainWindow.listView, -1, platform::nextFocused);
+    if (focused < 0) {
+        terminal.pressKey(Key::down);  // a fresh listing has no focused row: Down focuses the first
+        focused = 0;
+    }
+    for (int step = focused; step < wanted; ++step) terminal.pressKey(Key::down);
+    for (int step = focused; step > wanted; --step) terminal.pressKey(Key::up);
+    play();
+}
+
+void Journey::open(const std::string& name) {
+    focus(name);
+    terminal.pressKey(Key::action);
+    play();
+}
+
+std::string Journey::rows() const {
+    std::string text;
+    for (int row = 2; row < screenRows - 1; ++row) {
+        const std::string line = terminal.rowText(row);
+        if (!line.empty()) text += line + "\n";
+    }
+    return text;
+}
+
+void Journey::serveFolder(const std::string& relative) const {
+    fs::create_directories(served(relative));
+    for (fs::path folder = relative; !folder.empty(); folder = folder.parent_path())
+        fs::permissions(served(folder.string()), fs::perms::all);
+}
+
+void Journey::serve(const std::string& relative, const std::string& bytes) const {
+    const fs::path folder = fs::path(relative).parent_path();
+    if (!folder.empty()) serveFolder(folder.string());
+    test_support::writeFile(served(relative), bytes);
+    fs::permissions(served(relative), fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read |
+                                          fs::perms::group_write | fs::perms::others_read | fs::perms::others_write);
+}
+
+std::string bytesDiffer(const std::string& expected, const std::string& actual) {
+    if (expected == actual) return "";
+    if (actual == "<missing>") return "missing";
+    std::size_t at = 0;
+    while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
+    return std::to_string(actual.size()) + " bytes, expected " + std::to_string(expected.size()) +
+           ", first difference at " + std::to_string(at);
+}
+
+std::string treeDifferences(const std::string& expected, const std::string& actual) {
+    std::string differences;
+    std::error_code error;
+    for (fs::recursive_directory_iterator entry(expected, error), end; !error && entry != end; entry.increment(error)) {
+        const fs::path relative = fs::relative(entry->path(), expected);
+        const fs::path copy = fs::path(actual) / relative;
+        if (entry->is_directory()) {
+            if (!fs::is_directory(copy)) differences += "missing folder " + relative.string() + "\n";
+        } else if (const std::string how = bytesDiffer(test_support::readFile(entry->path()),
+                                                       test_support::readFile(copy));
+                   !how.empty()) {
+            differences += relative.string() + ": " + how + "\n";
+        }
+    }
+    for (fs::recursive_directory_iterator entry(actual, error), end; !error && entry != end; entry.increment(error)) {
+        if (!fs::exists(fs::path(expected) / fs::relative(entry->path(), actual)))
+            differences += "extra: " + fs::relative(entry->path(), actual).string() + "\n";
+    }
+    if (error) differences += "cannot list: " + error.message() + "\n";
+    return differences;
+}
+
+}  // namespace journeys
