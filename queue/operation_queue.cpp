@@ -196,7 +196,8 @@ bool mayWrite(const std::u16string& destination) {
     const bool exists = isDevicePath(destination)
                             ? platform::getFileAttributes(destination.substr(devicePrefix.size()), existing)
                             : explorer::remoteProvider.GetAttributes(destination, 0, existing) != 0;
-    if (!exists) return true;
+    // A folder in the way is no file to replace: the copy fails on it and says so.
+    if (!exists || (existing.attributes & platform::attributeFolder)) return true;
     if (stopping()) return false;
     return platform::messageBox(platform::getForegroundWindow(),
                                 u"The file already exists, would you like to overwrite?", u"Replace File?",
