@@ -8,6 +8,7 @@
 #include "app/filter_control.h"
 #include "app/main_window.h"
 #include "app/recent_documents.h"
+#include "app/type_ahead.h"
 #include "explorer/folder_walk.h"
 #include "explorer/icons.h"
 #include "explorer/listwindow.h"
@@ -416,13 +417,7 @@ void onBackReleased() {
         platform::sendBackToFocusWindow();
         return;
     }
-    std::u16string typeAhead = explorer::typeAheadText();
-    if (!typeAhead.empty()) {
-        typeAhead.pop_back();
-        explorer::setTypeAheadText(typeAhead);
-        refreshFilterLabel();
-        return;
-    }
+    if (eraseTypeAhead()) return;
     if (view().GetCurrentFolder().size() <= 1) {
         platform::postMessage(mainWindow.handle, MessageId::close);
         return;

@@ -7,6 +7,7 @@
 
 #include "explorer/folder_walk.h"
 #include "explorer/listwindow.h"
+#include "explorer/type_ahead.h"
 #include "explorer/url.h"
 #include "platform/errors.h"
 #include "platform/sync.h"
@@ -53,8 +54,6 @@ char16_t upperCase(char16_t c) {
     if (c >= 0xD800 && c <= 0xDFFF) return c;
     return static_cast<char16_t>(std::towupper(static_cast<wint_t>(c)));
 }
-
-bool isLetter(char16_t c) { return c < 0xD800 && std::iswalpha(static_cast<wint_t>(c)); }
 
 // What one population has shown so far, and which of its rows has the selection.
 struct Progress {
@@ -285,7 +284,7 @@ bool nameMatchesTypeAhead(std::u16string_view text, std::u16string_view name) {
     if (text.empty()) return true;
     std::u16string upper(name.substr(0, platform::maxPath));
     for (char16_t& c : upper) c = upperCase(c);
-    if (isLetter(text[0])) return upper.find(text) != std::u16string::npos;
+    if (!isKeypadGroup(text)) return upper.find(text) != std::u16string::npos;
     return upper.find_first_of(text) != std::u16string::npos;
 }
 

@@ -1,0 +1,138 @@
+// Typing in the list as a user meets it in the Device view on a folder of real files.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "app/main_window.h"
+#include "explorer/icons.h"
+#include "explorer/population.h"
+#include "explorer/provider.h"
+#include "platform/registry.h"
+#include "platform/window/controls.h"
+#include "platform/window/headless_terminal.h"
+#include "platform/window/list_view.h"
+#include "platform/window/terminal.h"
+#include "resources/commands.h"
+#include "resources/menus.h"
+#include "tests/support/scoped_variable.h"
+#include "tests/support/view_fixtures.h"
+
+namespace {
+
+using platform::Key;
+using namespace resources;
+
+class TypeAheadAndRename : public ::testing::Test {
+protected:
+    TypeAheadAndRename() {
+        root.folder("home/me/Projects");
+        for (const char* name : {"about.txt", "cab.txt", "dog.txt", "fig.txt", "hat.txt"})
+            root.file(std::string("home/me/") + name);
+        platform::RegistryKey key = platform::noKey;
+        platform::createKey(platform::currentUserKey, u"\\Software\\Tarvik\\Ftp\\2.0", key);
+        const std::uint32_t byName = explorer::sortName;
+        platform::setValue(key, u"Sort", platform::registryDword, &byName, 4);
+        platform::closeKey(key);
+        explorer::dropImageList();
+        explorer::setTypeAheadText(u"");
+    }
+    ~TypeAheadAndRename() override {
+        if (platform::isWindow(main)) platform::destroyWindow(main);
+        test_support::settle();
+        explorer::setTypeAheadText(u"");
+        explorer::deviceProvider = pristine;
+        explorer::currentProvider = &explorer::deviceProvider;
+    }
+
+    void start() {
+        main = app::createMainWindow();
+        ASSERT_TRUE(main);
+        ASSERT_TRUE(test_support::settle());
+    }
+    void play() {
+        platform::runMessageLoop(resources::mainAccelerators());
+        ASSERT_TRUE(test_support::settle());
+    }
+    void command(int id) {
+        platform::sendMessage(main, platform::MessageId::command, id);
+        play();
+    }
+    void capture(std::string& into) {
+        terminal.atIdle([this, &into] { into = terminal.screenText(); });
+    }
+    // Replaces the text of the open rename, as the user would by erasing and typing.
+    void editRenameText(std::u16string text) {
+        terminal.atIdle(
+            [text] { platform::setWindowText(platform::listViewGetEditControl(app::mainWindow.listView), text); });
+    }
+    std::string rows() const {
+        std::string text;
+        for (int row = 2; row < 15; ++row) {
+            const std::string line = terminal.rowText(row);
+            if (!line.empty()) text += line + "\n";
+        }
+        return text;
+    }
+    std::string label() const { return terminal.rowText(1); }
+    bool exists(const std::string& relative) const { return std::filesystem::exists(root.at(relative)); }
+    int focusedRow() const {
+        return platform::listViewGetNextItem(app::mainWindow.listView, -1, platform::nextFocused);
+    }
+
+    test_support::TemporaryRegistry registry;
+    test_support::DeviceRoot root;
+    test_support::ScopedVariable home{"HOME", root.path() + "/home/me"};
+    test_support::ScopedVariable noDesktop{"DISPLAY", ""};
+    test_support::ScopedVariable noWayland{"WAYLAND_DISPLAY", ""};
+    platform::HeadlessTerminal terminal{60, 16};
+    platform::WindowSystemScope scope{terminal, terminal.clock()};
+    platform::Window main;
+    explorer::ViewProvider pristine = explorer::deviceProvider;
+};
+
+TEST_F(TypeAheadAndRename, DigitsChooseTheirKeypadGroupAndLettersBuildAWord) {
+    start();
+    terminal.typeText(u"2");
+    play();
+    EXPECT_EQ(label(), " < All Files (2ABC)                                       >");
+    EXPECT_EQ(rows(), " [..] ..\n [D]  Projects\n [T]  about\n [T]  cab\n [T]  hat\n");
+    terminal.typeText(u"3");
+    play();
+    EXPECT_EQ(label(), " < All Files (3DEF)                                       >");
+    EXPECT_EQ(rows(), " [..] ..\n [D]  Projects\n [T]  dog\n [T]  fig\n");
+
+    // A keypad group goes at once; a word loses one letter.
+    terminal.pressKey(Key::backspace);
+    terminal.typeText(u"ab");
+    play();
+    EXPECT_EQ(label(), " < All Files (AB)                                         >");
+    EXPECT_EQ(rows(), " [..] ..\n [T]  about\n [T]  cab\n");
+    terminal.pressKey(Key::backspace);
+    play();
+    EXPECT_EQ(label(), " < All Files (A)                                          >");
+    EXPECT_EQ(rows(), " [..] ..\n [T]  about\n [T]  cab\n [T]  hat\n");
+}
+
+TEST_F(TypeAheadAndRename, LeftAndRightStepTheFiltersAndStopAtTheEnds) {
+    start();
+    terminal.typeText(u"ab");
+    terminal.pressKey(Key::left);  // the first filter: nothing before it
+    play();
+    EXPECT_EQ(explorer::deviceProvider.filterIndex, 0u);
+    EXPECT_EQ(label(), " < All Files (AB)                                         >");
+    terminal.pressKey(Key::right);
+    play();
+    ASSERT_EQ(explorer::deviceProvider.filterIndex, 1u);
+    // The bracket moves with the selection: the filter left behind shows its name alone.
+    EXPECT_EQ(platform::selectorGetText(app::mainWindow.filterControl, 0), u"All Files");
+    EXPECT_EQ(platform::selectorGetText(app::mainWindow.filterControl, 1).ends_with(u" (AB)"), true);
+
+    const int last = platform::selectorGetCount(app::mainWindow.filterControl) - 1;
+    for (int i = 1; i < last + 2; ++i) terminal.pressKey(Key::right);
+    play();
+    EXPECT_EQ(explorer::deviceProvider.filterIndex, static_cast<std::uint32_t>(last));
+    EXPECT_EQ(label(), " < Executable Files (AB)                                  >");
+}
+
+}  // namespace
