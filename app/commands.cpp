@@ -8,6 +8,7 @@
 #include "app/filter_control.h"
 #include "app/main_window.h"
 #include "app/recent_documents.h"
+#include "app/rename.h"
 #include "app/type_ahead.h"
 #include "explorer/folder_walk.h"
 #include "explorer/icons.h"
@@ -68,12 +69,11 @@ std::optional<FocusedRow> focusedRow() {
 
 // The commands whose views and operations come with later versions.
 bool explainNotYetAvailable(int command) {
-    static constexpr std::array<std::pair<int, std::u16string_view>, 7> later = {{
+    static constexpr std::array<std::pair<int, std::u16string_view>, 6> later = {{
         {commandCut, u"Cut"},
         {commandCopy, u"Copy"},
         {commandPaste, u"Paste"},
         {commandPasteShortcut, u"Paste Shortcut"},
-        {commandRename, u"Rename"},
         {commandPutFromDevice, u"Put From Device"},
         {commandSendVia, u"Send via"},
     }};
@@ -208,9 +208,8 @@ bool newFolder() {
         view().ShowError(u"New Folder Error");
         return false;
     }
-    // The new folder comes up selected once the listing has it.
-    explorer::rememberPath(name);
-    refresh();
+    // The new folder comes up selected once the listing has it, to be named at once.
+    explorer::RefreshThenRename(name);
     return true;
 }
 
@@ -338,6 +337,9 @@ bool handleCommand(WParam wParam, LParam lParam) {
     case commandPopupMenu: showPopupMenu(lParam); return true;
     case commandDocumentsFolder: goToFolder(platform::documentsFolder()); return true;
     case commandDelete: deleteFocused(); return true;
+    case commandRename: beginRename(); return true;
+    case commandRenameDone: endRename(false); return true;
+    case commandRenameDiscard: endRename(true); return true;
     case commandDeleteTree: deleteFocusedTree(); return true;
     case commandSortName:
         view().sortKey = explorer::sortName;

@@ -3,6 +3,7 @@
 #include "app/commands.h"
 #include "app/filter_control.h"
 #include "app/queue_progress.h"
+#include "app/rename.h"
 #include "app/type_ahead.h"
 #include "explorer/listwindow.h"
 #include "explorer/population.h"
@@ -136,9 +137,10 @@ LResult mainWindowProcedure(Window window, MessageId message, WParam wParam, LPa
     }
     case MessageId::paint: return 0;
     case MessageId::notify: {
-        // Its answers are results of their own (-1: no row found), not a handled flag.
+        // Their answers are results of their own (-1: no row found), not a handled flag.
         LResult result = 0;
-        if (static_cast<int>(wParam) == resources::listViewId && handleTypeAheadNotification(lParam, result)) {
+        if (static_cast<int>(wParam) == resources::listViewId &&
+            (handleTypeAheadNotification(lParam, result) || handleRenameNotification(lParam, result))) {
             return result;
         }
         break;

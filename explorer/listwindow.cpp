@@ -114,6 +114,11 @@ void setFolderRowText(int row, std::u16string_view text) {
     runOnUi([row, text] { writeFolderRowText(row, text); });
 }
 
+void postMainCommand(int command) {
+    const platform::Window main = window(mainWindowId);
+    if (main) platform::postMessage(main, platform::MessageId::command, command);
+}
+
 void focusAfterPopulation(bool listHasRows) {
     const platform::Window main = window(mainWindowId);
     const platform::Window filter = window(filterControlId);

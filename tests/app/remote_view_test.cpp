@@ -12,7 +12,9 @@
 #include "explorer/provider.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "platform/window/controls.h"
 #include "platform/window/headless_terminal.h"
+#include "platform/window/list_view.h"
 #include "platform/window/terminal.h"
 #include "remote/connect.h"
 #include "remote/places.h"
@@ -200,6 +202,54 @@ TEST_F(RemoteView, PropertiesOfAFile) {
               "                      Modified: 02/03/2001\n"
               "\n\n\n\n\n\n\n"
               " Done                                                Cancel");
+}
+
+TEST_F(RemoteView, RenameMovesOnTheServerOnlyWithAFullPath) {
+    savePlace(server.password());
+    start();
+    openBox();
+    const auto setRenameText = [this](std::u16string text) {
+        terminal.atIdle(
+            [text] { platform::setWindowText(platform::listViewGetEditControl(app::mainWindow.listView), text); });
+    };
+    terminal.pressKeys({Key::down, Key::down});  // "a b.txt"
+    play();
+    std::string open;
+    capture(open);
+    terminal.typeText(u"c d");         // replaces the selected name part
+    terminal.pressKey(Key::leftSoft);  // Rename
+    command(commandRename);
+    EXPECT_EQ(open,
+              " /box/ - Farlink\n"
+              " < Box                                                    >\n"
+              " [D]  sub\n"
+              " [T]  -dash\n"
+              " [T]   /box/a b.txt\n"
+              " [T]  \xC3\xBC"
+              "ber\n"
+              "\n\n\n\n\n\n\n\n\n"
+              " Rename                                             Discard");
+    EXPECT_TRUE(std::filesystem::exists(served.path() + "/box/c d.txt"));
+    EXPECT_FALSE(std::filesystem::exists(served.path() + "/box/a b.txt"));
+    EXPECT_EQ(terminal.rowText(4), " [T]  c d");
+
+    setRenameText(u"/box/sub/c d.txt");
+    terminal.pressKey(Key::leftSoft);
+    command(commandRename);
+    EXPECT_TRUE(std::filesystem::exists(served.path() + "/box/sub/c d.txt"));
+
+    // A bare name with '/' inside would move the entry on the server: it is refused.
+    terminal.pressKeys({Key::home, Key::down});  // "-dash.txt"
+    play();
+    setRenameText(u"sub/x.txt");
+    terminal.pressKey(Key::leftSoft);
+    std::string box;
+    capture(box);
+    terminal.pressKey(Key::leftSoft);  // OK
+    command(commandRename);
+    EXPECT_NE(box.find("Rename Error"), std::string::npos) << box;
+    EXPECT_TRUE(std::filesystem::exists(served.path() + "/box/-dash.txt"));
+    EXPECT_FALSE(std::filesystem::exists(served.path() + "/box/sub/x.txt"));
 }
 
 }  // namespace

@@ -1,10 +1,12 @@
-// Typing in the list as a user meets it in the Device view on a folder of real files.
+// Typing in the list, the in-place rename and the Back key's order, as a user meets
+// them in the Device view on a folder of real files.
 #include <gtest/gtest.h>
 
 #include <filesystem>
 #include <string>
 
 #include "app/main_window.h"
+#include "app/rename.h"
 #include "explorer/icons.h"
 #include "explorer/population.h"
 #include "explorer/provider.h"
@@ -133,6 +135,142 @@ TEST_F(TypeAheadAndRename, LeftAndRightStepTheFiltersAndStopAtTheEnds) {
     play();
     EXPECT_EQ(explorer::deviceProvider.filterIndex, static_cast<std::uint32_t>(last));
     EXPECT_EQ(label(), " < Executable Files (AB)                                  >");
+}
+
+TEST_F(TypeAheadAndRename, ARenameOpensWithTheNamePartSelectedAndABareNameStaysInItsFolder) {
+    start();
+    terminal.pressKeys({Key::down, Key::down, Key::down});  // cab
+    play();
+    std::string open;
+    capture(open);
+    terminal.typeText(u"cub");         // replaces the selected "cab"
+    terminal.pressKey(Key::leftSoft);  // Rename
+    command(commandRename);
+    EXPECT_EQ(open,
+              " \\home\\me\\ - Farlink\n"
+              " < All Files                                              >\n"
+              " [..] ..\n"
+              " [D]  Projects\n"
+              " [T]  about\n"
+              " [T]   \\home\\me\\cab.txt\n"
+              " [T]  dog\n"
+              " [T]  fig\n"
+              " [T]  hat\n"
+              "\n\n\n\n\n\n"
+              " Rename                                             Discard");
+    EXPECT_TRUE(exists("home/me/cub.txt"));
+    EXPECT_FALSE(exists("home/me/cab.txt"));
+    EXPECT_EQ(rows(), " [..] ..\n [D]  Projects\n [T]  about\n [T]  cub\n [T]  dog\n [T]  fig\n [T]  hat\n");
+    EXPECT_EQ(focusedRow(), 3) << "the renamed row comes up selected";
+    EXPECT_EQ(terminal.rowText(15), " Remote                                                Menu");
+}
+
+TEST_F(TypeAheadAndRename, AFullPathMovesTheEntryAndDiscardOrTheParentRowChangeNothing) {
+    start();
+    terminal.pressKeys({Key::down, Key::down});  // about
+    play();
+    editRenameText(u"\\home\\me\\Projects\\about.txt");
+    terminal.pressKey(Key::leftSoft);
+    command(commandRename);
+    EXPECT_TRUE(exists("home/me/Projects/about.txt"));
+    EXPECT_FALSE(exists("home/me/about.txt"));
+
+    terminal.pressKeys({Key::home, Key::down, Key::down});  // cab
+    play();
+    terminal.typeText(u"gone");
+    terminal.pressKey(Key::rightSoft);  // Discard
+    command(commandRename);
+    EXPECT_TRUE(exists("home/me/cab.txt"));
+    EXPECT_EQ(terminal.rowText(15), " Remote                                                Menu");
+
+    const int bells = terminal.bellCount();
+    terminal.pressKey(Key::home);
+    play();
+    command(commandRename);
+    EXPECT_FALSE(platform::listViewGetEditControl(app::mainWindow.listView)) << "the parent row keeps its name";
+    EXPECT_EQ(terminal.bellCount(), bells + 1);
+    EXPECT_EQ(terminal.rowText(15), " Remote                                                Menu");
+}
+
+TEST_F(TypeAheadAndRename, ANameHoldingASeparatorIsRefusedWithRenameError) {
+    start();
+    terminal.pressKeys({Key::down, Key::down, Key::down});  // cab
+    play();
+    editRenameText(u"Projects\\cab.txt");
+    terminal.pressKey(Key::leftSoft);
+    std::string box;
+    capture(box);
+    terminal.pressKey(Key::leftSoft);  // OK
+    command(commandRename);
+    EXPECT_NE(box.find("Rename Error"), std::string::npos) << box;
+    EXPECT_NE(box.find("beginning with '\\'"), std::string::npos) << box;
+    EXPECT_TRUE(exists("home/me/cab.txt"));
+    EXPECT_FALSE(exists("home/me/Projects/cab.txt"));
+}
+
+TEST_F(TypeAheadAndRename, ATextIsRefusedWhenItWouldNameAnotherEntry) {
+    struct Case {
+        std::u16string text;
+        std::u16string path;  // empty: refused
+    };
+    const Case cases[] = {
+        {u"new.txt", u"\\a\\new.txt"},
+        {u"\\b\\new.txt", u"\\b\\new.txt"},
+        {u"/box/new.txt", u"/box/new.txt"},
+        {u"b\\new.txt", u""},
+        {u"b/new.txt", u""},
+        {std::u16string(u"new\0.txt", 8), u""},  // the name would end at the NUL
+        {std::u16string(u"\\b\\new\0.txt", 11), u""},
+        {std::u16string(300, u'n'), u""},
+    };
+    for (const Case& c : cases) {
+        const app::RenameTarget target = app::renameTarget(c.text, u"\\a\\");
+        EXPECT_EQ(target.path, c.path) << c.text.size();
+        EXPECT_EQ(target.refusal.empty(), !c.path.empty()) << c.text.size();
+    }
+}
+
+TEST_F(TypeAheadAndRename, NewFolderEndsInTheRenameOfTheFolderItMade) {
+    start();
+    // Folders come in listing order: the screen is searched for the edit's line.
+    command(commandNewFolder);
+    EXPECT_NE(terminal.screenText().find(" [D]   \\home\\me\\New Folder\n"), std::string::npos)
+        << terminal.screenText();
+    terminal.pressKey(Key::action);  // keeps the name
+    command(commandNewFolder);
+    EXPECT_NE(terminal.screenText().find(" [D]   \\home\\me\\New Folder (1)\n"), std::string::npos)
+        << terminal.screenText();
+    EXPECT_EQ(terminal.rowText(15), " Rename                                             Discard");
+    terminal.typeText(u"Music");
+    terminal.pressKey(Key::action);
+    play();
+    EXPECT_TRUE(exists("home/me/New Folder"));
+    EXPECT_TRUE(exists("home/me/Music"));
+}
+
+TEST_F(TypeAheadAndRename, BackErasesTheRenameThenTheTypeAheadThenGoesUp) {
+    start();
+    terminal.pressKeys({Key::down, Key::down, Key::down});  // cab
+    play();
+    command(commandRename);
+    terminal.pressKey(Key::back);  // erases the selected "cab"
+    play();
+    EXPECT_EQ(terminal.rowText(5), " [T]   \\home\\me\\.txt");
+    EXPECT_EQ(terminal.rowText(0), " \\home\\me\\ - Farlink");
+    command(commandRenameDiscard);
+
+    terminal.typeText(u"ab");
+    terminal.pressKey(Key::back);
+    play();
+    EXPECT_EQ(label(), " < All Files (A)                                          >");
+    terminal.typeText(u"2");
+    terminal.pressKey(Key::back);  // a keypad group goes at once
+    play();
+    EXPECT_EQ(label(), " < All Files                                              >");
+    EXPECT_EQ(terminal.rowText(0), " \\home\\me\\ - Farlink");
+    terminal.pressKey(Key::back);
+    play();
+    EXPECT_EQ(terminal.rowText(0), " \\home\\ - Farlink");
 }
 
 }  // namespace
