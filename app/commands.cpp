@@ -5,6 +5,7 @@
 #include <string>
 #include <utility>
 
+#include "app/confirm.h"
 #include "app/filter_control.h"
 #include "app/main_window.h"
 #include "app/recent_documents.h"
@@ -156,6 +157,7 @@ void deleteFocused() {
         platform::messageBeep(platform::MessageBoxIcon::exclamation);
         return;
     }
+    if (!confirmDelete(view(), row->path, row->isFolder)) return;
     if (!row->isFolder) {
         if (view().DeleteFile(row->path)) refresh();
         else view().ShowError(u"Delete Error");
@@ -301,6 +303,7 @@ void queueFocusedRow(bool move) {
     std::u16string canonical;
     std::u16string source;
     std::u16string destination;
+    std::u16string destinationPath;  // the destination as the other view names it
     bool composed = explorer::canonicalize(row->path, canonical);
     if (composed) {
         const explorer::PathParts parts = explorer::split(canonical);
@@ -308,9 +311,12 @@ void queueFocusedRow(bool move) {
             composed = explorer::compose(source, u"file", parts.folder, parts.name, parts.extension) &&
                        explorer::compose(destination, u"", explorer::remoteProvider.GetCurrentFolder(), parts.name,
                                          parts.extension);
+            destinationPath = destination;
         } else {
             source = canonical;
             composed = explorer::compose(destination, u"file", explorer::deviceProvider.GetCurrentFolder(), parts.name,
+                                         parts.extension) &&
+                       explorer::compose(destinationPath, u"", explorer::deviceProvider.GetCurrentFolder(), parts.name,
                                          parts.extension);
         }
     }
@@ -319,6 +325,8 @@ void queueFocusedRow(bool move) {
         tellCopyRefused(u"The path of '" + row->path + u"' on the other side would be too long to copy.");
         return;
     }
+    const ViewProvider& destinationView = fromDevice ? explorer::remoteProvider : explorer::deviceProvider;
+    if (!confirmReplace(view(), destinationView, destinationPath)) return;
     const int queued = move            ? queue::queueMove(source, destination, row->isFolder)
                        : row->isFolder ? queue::queueCopyFolder(source, destination)
                                        : queue::queueCopyFile(source, destination);

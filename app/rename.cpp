@@ -1,5 +1,6 @@
 #include "app/rename.h"
 
+#include "app/confirm.h"
 #include "app/main_window.h"
 #include "explorer/population.h"
 #include "explorer/provider.h"
@@ -61,6 +62,7 @@ void onEndLabelEdit(const platform::ListViewLabelEdit& end) {
         return;
     }
     if (target.path == source) return;
+    if (!confirmReplace(view(), view(), target.path)) return;
     if (!view().Move(source, target.path)) {
         view().ShowError(u"Rename Error");
         return;

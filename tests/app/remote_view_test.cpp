@@ -1,5 +1,6 @@
 // The Remote view as a user meets it on a real server: a folder's screen, the box of a
-// refused login, deleting a folder that is not empty, and a remote file's properties.
+// refused login, deleting a folder that is not empty, a remote file's properties, and
+// renaming and moving on the server.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -16,6 +17,7 @@
 #include "platform/window/headless_terminal.h"
 #include "platform/window/list_view.h"
 #include "platform/window/terminal.h"
+#include "queue/operation_queue.h"
 #include "remote/connect.h"
 #include "remote/places.h"
 #include "remote/remote_listing.h"
@@ -204,7 +206,7 @@ TEST_F(RemoteView, PropertiesOfAFile) {
               " Done                                                Cancel");
 }
 
-TEST_F(RemoteView, RenameMovesOnTheServerOnlyWithAFullPath) {
+TEST_F(RemoteView, RenameMovesOnlyWithAFullPathAndAReplaceAsksWhenTheOptionSaysSo) {
     savePlace(server.password());
     start();
     openBox();
@@ -250,6 +252,28 @@ TEST_F(RemoteView, RenameMovesOnTheServerOnlyWithAFullPath) {
     EXPECT_NE(box.find("Rename Error"), std::string::npos) << box;
     EXPECT_TRUE(std::filesystem::exists(served.path() + "/box/-dash.txt"));
     EXPECT_FALSE(std::filesystem::exists(served.path() + "/box/sub/x.txt"));
+
+    // With "Overwrite" in the Confirm option, renaming onto an existing name asks first.
+    explorer::remoteProvider.confirm = 3;
+    setRenameText(u"\u00fcber.txt");
+    terminal.pressKey(Key::leftSoft);
+    std::string question;
+    capture(question);
+    terminal.pressKey(Key::rightSoft);  // No
+    command(commandRename);
+    EXPECT_NE(question.find("Confirm Replace"), std::string::npos) << question;
+    EXPECT_TRUE(std::filesystem::exists(served.path() + "/box/-dash.txt"));
+
+    // So does a copy to the device onto a file that is there; No queues nothing.
+    root.file("-dash.txt", "mine");
+    question.clear();
+    capture(question);
+    terminal.pressKey(Key::rightSoft);  // No
+    command(commandCopyTo);
+    EXPECT_NE(question.find("'\\-dash.txt' already exists"), std::string::npos) << question;
+    EXPECT_EQ(queue::queueProgress().pending, 0);
+    EXPECT_FALSE(queue::queueProgress().active);
+    EXPECT_EQ(root.read("-dash.txt"), "mine");
 }
 
 }  // namespace

@@ -1,5 +1,5 @@
-// Typing in the list, the in-place rename and the Back key's order, as a user meets
-// them in the Device view on a folder of real files.
+// Typing in the list, the in-place rename, the Back key's order and the "Confirm"
+// option, as a user meets them in the Device view on a folder of real files.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -271,6 +271,50 @@ TEST_F(TypeAheadAndRename, BackErasesTheRenameThenTheTypeAheadThenGoesUp) {
     terminal.pressKey(Key::back);
     play();
     EXPECT_EQ(terminal.rowText(0), " \\home\\ - Farlink");
+}
+
+TEST_F(TypeAheadAndRename, TheConfirmOptionAsksBeforeTheDeletesItNames) {
+    // The choices in the order of their list, and whether deleting a file and an empty
+    // folder asks first.
+    struct Case {
+        std::uint32_t confirm;
+        bool asksForFile;
+        bool asksForFolder;
+    };
+    const Case cases[] = {{0, false, false}, {1, true, true},  {2, true, true},
+                          {3, false, false}, {4, true, false}, {5, false, true}};
+    start();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.confirm);
+        root.file("home/me/a.txt");
+        root.folder("home/me/Empty");
+        explorer::deviceProvider.confirm = c.confirm;
+        command(commandRefresh);
+        // Rows: .., Empty and Projects in listing order, then a.txt first of the files.
+        terminal.pressKeys({Key::home, Key::down, Key::down, Key::down});
+        play();
+        std::string question;
+        if (c.asksForFile) {
+            capture(question);
+            terminal.pressKey(Key::rightSoft);  // No
+        }
+        command(commandDelete);
+        EXPECT_EQ(question.find("Are you sure you want to delete '") != std::string::npos, c.asksForFile) << question;
+        EXPECT_EQ(exists("home/me/a.txt"), c.asksForFile);
+
+        const bool emptyFirst = terminal.rowText(3) == " [D]  Empty";
+        terminal.pressKeys({Key::home, Key::down});
+        if (!emptyFirst) terminal.pressKey(Key::down);
+        play();
+        question.clear();
+        if (c.asksForFolder) {
+            capture(question);
+            terminal.pressKey(Key::rightSoft);
+        }
+        command(commandDelete);
+        EXPECT_EQ(question.find("delete the folder") != std::string::npos, c.asksForFolder) << question;
+        EXPECT_EQ(exists("home/me/Empty"), c.asksForFolder);
+    }
 }
 
 }  // namespace
