@@ -1,5 +1,7 @@
 #include "app/rename.h"
 
+#include <utility>
+
 #include "app/confirm.h"
 #include "app/main_window.h"
 #include "explorer/population.h"
@@ -16,6 +18,10 @@ namespace app {
 namespace {
 
 explorer::ViewProvider& view() { return *explorer::currentProvider; }
+
+// The entry being renamed, taken when the edit opens: a listing that runs meanwhile may
+// put another entry at the row's index.
+std::u16string renameSource;
 
 void tellRefused(std::u16string_view text) {
     platform::messageBox(mainWindow.handle, text, u"Rename Error", platform::MessageBoxButtons::ok,
@@ -36,6 +42,7 @@ platform::LResult onBeginLabelEdit(const platform::ListViewLabelEdit& begin) {
     if (!switchBar(resources::renameBar.id, true, false)) return 1;
     mainWindow.renaming = true;
     const std::u16string_view path = platform::boundedView(row->path, platform::maxPath);
+    renameSource = path;
     const std::size_t separator = path.find_last_of(u"\\/");
     const std::size_t nameStart = separator == std::u16string_view::npos ? 0 : separator + 1;
     std::size_t nameEnd = path.size() - explorer::typeText(path).size();
@@ -52,10 +59,8 @@ void onEndLabelEdit(const platform::ListViewLabelEdit& end) {
     platform::setFocus(mainWindow.listView);
     mainWindow.renaming = false;
     switchBar(static_cast<int>(view().menuBarId), true, true);
-    if (!end.text || end.textLength == 0) return;
-    const explorer::ExplorerItem* row = explorer::rowByListIndex(end.item);
-    if (!row) return;
-    const std::u16string source(platform::boundedView(row->path, platform::maxPath));
+    const std::u16string source = std::exchange(renameSource, {});
+    if (!end.text || end.textLength == 0 || source.empty()) return;
     const RenameTarget target = renameTarget({end.text, end.textLength}, view().GetCurrentFolder());
     if (target.path.empty()) {
         tellRefused(target.refusal);

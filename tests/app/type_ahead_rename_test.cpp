@@ -165,6 +165,22 @@ TEST_F(TypeAheadAndRename, ARenameOpensWithTheNamePartSelectedAndABareNameStaysI
     EXPECT_EQ(terminal.rowText(15), " Remote                                                Menu");
 }
 
+TEST_F(TypeAheadAndRename, AListingWhileTheRenameIsOpenDoesNotChangeWhichEntryIsRenamed) {
+    start();
+    terminal.pressKeys({Key::down, Key::down, Key::down});  // cab
+    play();
+    command(commandRename);
+    // A new file sorts in before: the row index of "cab" now holds "about".
+    root.file("home/me/aaa.txt");
+    command(commandRefresh);
+    terminal.typeText(u"cub");
+    terminal.pressKey(Key::leftSoft);
+    play();
+    EXPECT_TRUE(exists("home/me/about.txt"));
+    EXPECT_TRUE(exists("home/me/cub.txt"));
+    EXPECT_FALSE(exists("home/me/cab.txt"));
+}
+
 TEST_F(TypeAheadAndRename, AFullPathMovesTheEntryAndDiscardOrTheParentRowChangeNothing) {
     start();
     terminal.pressKeys({Key::down, Key::down});  // about
