@@ -208,22 +208,6 @@ TEST_F(TypeAheadAndRename, AFullPathMovesTheEntryAndDiscardOrTheParentRowChangeN
     EXPECT_EQ(terminal.rowText(15), " Remote                                                Menu");
 }
 
-TEST_F(TypeAheadAndRename, ANameHoldingASeparatorIsRefusedWithRenameError) {
-    start();
-    terminal.pressKeys({Key::down, Key::down, Key::down});  // cab
-    play();
-    editRenameText(u"Projects\\cab.txt");
-    terminal.pressKey(Key::leftSoft);
-    std::string box;
-    capture(box);
-    terminal.pressKey(Key::leftSoft);  // OK
-    command(commandRename);
-    EXPECT_NE(box.find("Rename Error"), std::string::npos) << box;
-    EXPECT_NE(box.find("beginning with '\\'"), std::string::npos) << box;
-    EXPECT_TRUE(exists("home/me/cab.txt"));
-    EXPECT_FALSE(exists("home/me/Projects/cab.txt"));
-}
-
 TEST_F(TypeAheadAndRename, ATextIsRefusedWhenItWouldNameAnotherEntry) {
     struct Case {
         std::u16string text;
