@@ -1,15 +1,16 @@
 #include "app/commands.h"
 
-#include <array>
 #include <optional>
 #include <string>
-#include <utility>
 
 #include "app/clipboard.h"
+#include "app/confirm.h"
 #include "app/filter_control.h"
 #include "app/main_window.h"
 #include "app/put_from_device.h"
 #include "app/recent_documents.h"
+#include "app/rename.h"
+#include "app/type_ahead.h"
 #include "explorer/folder_walk.h"
 #include "explorer/icons.h"
 #include "explorer/listwindow.h"
@@ -67,21 +68,6 @@ std::optional<FocusedRow> focusedRow() {
     return FocusedRow{std::u16string(platform::boundedView(row->path, std::size(row->path))),
                       std::u16string(platform::boundedView(row->displayName, std::size(row->displayName))),
                       index < explorer::folderRowCount(), row->attributes};
-}
-
-// The commands whose views and operations come with later versions.
-bool explainNotYetAvailable(int command) {
-    static constexpr std::array<std::pair<int, std::u16string_view>, 1> later = {{
-        {commandRename, u"Rename"},
-    }};
-    for (const auto& [id, name] : later) {
-        if (id != command) continue;
-        platform::messageBox(mainWindow.handle,
-                             std::u16string(name) + u" is not available in this version of Farlink yet.", u"Farlink",
-                             platform::MessageBoxButtons::ok, platform::MessageBoxIcon::information);
-        return true;
-    }
-    return false;
 }
 
 // The view's context menu at the gesture's point, or at the bottom centre of the window
@@ -153,6 +139,7 @@ void deleteFocused() {
         platform::messageBeep(platform::MessageBoxIcon::exclamation);
         return;
     }
+    if (!confirmDelete(view(), row->path, row->isFolder)) return;
     if (!row->isFolder) {
         if (view().DeleteFile(row->path)) refresh();
         else view().ShowError(u"Delete Error");
@@ -205,9 +192,8 @@ bool newFolder() {
         view().ShowError(u"New Folder Error");
         return false;
     }
-    // The new folder comes up selected once the listing has it.
-    explorer::rememberPath(name);
-    refresh();
+    // The new folder comes up selected once the listing has it, to be named at once.
+    explorer::RefreshThenRename(name);
     return true;
 }
 
@@ -299,6 +285,7 @@ void queueFocusedRow(bool move) {
     std::u16string canonical;
     std::u16string source;
     std::u16string destination;
+    std::u16string destinationPath;  // the destination as the other view names it
     bool composed = explorer::canonicalize(row->path, canonical);
     if (composed) {
         const explorer::PathParts parts = explorer::split(canonical);
@@ -306,9 +293,12 @@ void queueFocusedRow(bool move) {
             composed = explorer::compose(source, u"file", parts.folder, parts.name, parts.extension) &&
                        explorer::compose(destination, u"", explorer::remoteProvider.GetCurrentFolder(), parts.name,
                                          parts.extension);
+            destinationPath = destination;
         } else {
             source = canonical;
             composed = explorer::compose(destination, u"file", explorer::deviceProvider.GetCurrentFolder(), parts.name,
+                                         parts.extension) &&
+                       explorer::compose(destinationPath, u"", explorer::deviceProvider.GetCurrentFolder(), parts.name,
                                          parts.extension);
         }
     }
@@ -317,6 +307,8 @@ void queueFocusedRow(bool move) {
         tellCopyRefused(u"The path of '" + row->path + u"' on the other side would be too long to copy.");
         return;
     }
+    const ViewProvider& destinationView = fromDevice ? explorer::remoteProvider : explorer::deviceProvider;
+    if (!confirmReplace(view(), destinationView, destinationPath)) return;
     const int queued = move            ? queue::queueMove(source, destination, row->isFolder)
                        : row->isFolder ? queue::queueCopyFolder(source, destination)
                                        : queue::queueCopyFile(source, destination);
@@ -335,6 +327,9 @@ bool handleCommand(WParam wParam, LParam lParam) {
     case commandPopupMenu: showPopupMenu(lParam); return true;
     case commandDocumentsFolder: goToFolder(platform::documentsFolder()); return true;
     case commandDelete: deleteFocused(); return true;
+    case commandRename: beginRename(); return true;
+    case commandRenameDone: endRename(false); return true;
+    case commandRenameDiscard: endRename(true); return true;
     case commandDeleteTree: deleteFocusedTree(); return true;
     case commandSortName:
         view().sortKey = explorer::sortName;
@@ -423,7 +418,7 @@ bool handleCommand(WParam wParam, LParam lParam) {
             }
         }
         return true;
-    default: return explainNotYetAvailable(command);
+    default: return false;
     }
 }
 
@@ -434,13 +429,7 @@ void onBackReleased() {
         platform::sendBackToFocusWindow();
         return;
     }
-    std::u16string typeAhead = explorer::typeAheadText();
-    if (!typeAhead.empty()) {
-        typeAhead.pop_back();
-        explorer::setTypeAheadText(typeAhead);
-        refreshFilterLabel();
-        return;
-    }
+    if (eraseTypeAhead()) return;
     if (view().GetCurrentFolder().size() <= 1) {
         platform::postMessage(mainWindow.handle, MessageId::close);
         return;

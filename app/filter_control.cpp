@@ -26,15 +26,30 @@ void fillFilterControl() {
     refreshFilterLabel();
 }
 
+namespace {
+
+void rewriteEntry(Window control, int index, std::u16string_view text) {
+    platform::selectorDeleteString(control, index);
+    platform::selectorInsertString(control, index, text);
+}
+
+}  // namespace
+
 void refreshFilterLabel() {
     const Window control = mainWindow.filterControl;
     const int selection = platform::selectorGetSelection(control);
     if (selection >= 0) {
-        std::u16string text = explorer::currentProvider->GetItem(selection).value_or(u"");
+        const explorer::ViewProvider& view = *explorer::currentProvider;
+        // The entry left by Left, Right or the spinner drops the bracket it carried.
+        for (int index = 0; index < platform::selectorGetCount(control); ++index) {
+            const std::u16string name = view.GetItem(index).value_or(u"");
+            if (index != selection && platform::selectorGetText(control, index) != name)
+                rewriteEntry(control, index, name);
+        }
+        std::u16string text = view.GetItem(selection).value_or(u"");
         const std::u16string& typeAhead = explorer::typeAheadText();
         if (!typeAhead.empty()) text += u" (" + typeAhead + u")";
-        platform::selectorDeleteString(control, selection);
-        platform::selectorInsertString(control, selection, text);
+        rewriteEntry(control, selection, text);
         platform::selectorSetSelection(control, selection);
     }
     platform::postMessage(mainWindow.handle, MessageId::command, resources::commandRefresh);

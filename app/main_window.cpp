@@ -3,6 +3,8 @@
 #include "app/commands.h"
 #include "app/filter_control.h"
 #include "app/queue_progress.h"
+#include "app/rename.h"
+#include "app/type_ahead.h"
 #include "explorer/listwindow.h"
 #include "explorer/population.h"
 #include "explorer/provider.h"
@@ -134,6 +136,15 @@ LResult mainWindowProcedure(Window window, MessageId message, WParam wParam, LPa
         return 0;
     }
     case MessageId::paint: return 0;
+    case MessageId::notify: {
+        // Their answers are results of their own (-1: no row found), not a handled flag.
+        LResult result = 0;
+        if (static_cast<int>(wParam) == resources::listViewId &&
+            (handleTypeAheadNotification(lParam, result) || handleRenameNotification(lParam, result))) {
+            return result;
+        }
+        break;
+    }
     case MessageId::help: ui::openHelp(window, resources::stringMainHelpTopic); return 0;
     case MessageId::command:
         switch (platform::commandId(wParam)) {

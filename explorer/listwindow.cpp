@@ -114,15 +114,24 @@ void setFolderRowText(int row, std::u16string_view text) {
     runOnUi([row, text] { writeFolderRowText(row, text); });
 }
 
+void postMainCommand(int command) {
+    const platform::Window main = window(mainWindowId);
+    if (main) platform::postMessage(main, platform::MessageId::command, command);
+}
+
 void focusAfterPopulation(bool listHasRows) {
     const platform::Window main = window(mainWindowId);
     const platform::Window filter = window(filterControlId);
-    // A dialog or box in front keeps the focus it has.
+    // A dialog or box in front keeps the focus it has, and so does an open rename: taking
+    // it would end the edit with a half-typed name.
     if (!main || platform::getForegroundWindow() != main) return;
+    const platform::Window list = window(listViewId);
+    const platform::Window edit = platform::listViewGetEditControl(list);
+    if (edit && platform::getFocus() == edit) return;
     if (!listHasRows) {
         platform::setFocus(filter);
     } else if (platform::getFocus() != filter) {
-        platform::setFocus(window(listViewId));
+        platform::setFocus(list);
     }
 }
 

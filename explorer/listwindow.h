@@ -33,6 +33,8 @@ void showBusy(bool busy);
 void setMainTitle(std::u16string_view title);
 // Replaces the text of a shown folder row, on the UI thread where the list reads it.
 void setFolderRowText(int row, std::u16string_view text);
+// Posts a command to the main window.
+void postMainCommand(int command);
 // Focus after a population: the list, unless it shows nothing to act on (then the
 // filter control) or the focus is in the filter control already.
 void focusAfterPopulation(bool listHasRows);

@@ -7,10 +7,12 @@
 
 #include "explorer/folder_walk.h"
 #include "explorer/listwindow.h"
+#include "explorer/type_ahead.h"
 #include "explorer/url.h"
 #include "platform/errors.h"
 #include "platform/sync.h"
 #include "platform/text.h"
+#include "resources/commands.h"
 
 namespace explorer {
 namespace {
@@ -26,8 +28,9 @@ constexpr int countStep = 25;
 // One request for a listing, taken on the UI thread by Refresh.
 struct Request {
     Listing listing;
-    std::u16string folder;         // with its ".." steps resolved
-    std::u16string searchPattern;  // the folder as the view gave it, followed by "*"
+    std::u16string folder;          // with its ".." steps resolved
+    std::u16string searchPattern;   // the folder as the view gave it, followed by "*"
+    bool renameRemembered = false;  // the remembered row is renamed once listed
 };
 
 std::u16string typeAhead;  // UI thread only
@@ -53,8 +56,6 @@ char16_t upperCase(char16_t c) {
     if (c >= 0xD800 && c <= 0xDFFF) return c;
     return static_cast<char16_t>(std::towupper(static_cast<wint_t>(c)));
 }
-
-bool isLetter(char16_t c) { return c < 0xD800 && std::iswalpha(static_cast<wint_t>(c)); }
 
 // What one population has shown so far, and which of its rows has the selection.
 struct Progress {
@@ -211,9 +212,12 @@ void populationBody() {
     setListItemCount(total, true);
     // Later rows sorted in before the remembered file moved it down: follow it.
     if (progress.selectedFileRow >= 0) selectListIndex(listIndexOfFileRow(progress.selectedFileRow));
-    if (outcome == Outcome::listed && progress.rememberedFound) forgetRememberedPath(listing.rememberedPath);
+    const bool rememberedListed = outcome == Outcome::listed && progress.rememberedFound;
+    if (rememberedListed) forgetRememberedPath(listing.rememberedPath);
     setMainTitle(composeTitle(listing, request.folder, shownFolders(progress), fileRowCount()));
     focusAfterPopulation(listHasRows);
+    // After the focus has settled: the rename's edit takes it from the list.
+    if (rememberedListed && request.renameRemembered) postMainCommand(resources::commandRename);
 
     platform::releaseMutex(populationLock());
     if (abortPopulation.load() && !stopRequested.load()) startPopulation();
@@ -244,9 +248,12 @@ bool startListingThread(std::function<void()> body) {
     return started;
 }
 
-void Refresh() {
+namespace {
+
+void refresh(bool renameRemembered) {
     ViewProvider& view = *currentProvider;
     Request request;
+    request.renameRemembered = renameRemembered;
     request.listing.view = view;
     request.listing.typeAhead = typeAhead;
     request.listing.patternList = view.GetItemPattern(static_cast<int>(view.filterIndex)).value_or(u"*");
@@ -262,6 +269,15 @@ void Refresh() {
     stopRequested.store(false);
     abortPopulation.store(true);
     startPopulation();
+}
+
+}  // namespace
+
+void Refresh() { refresh(false); }
+
+void RefreshThenRename(std::u16string_view path) {
+    rememberPath(path);
+    refresh(true);
 }
 
 void stopPopulations() {
@@ -285,7 +301,7 @@ bool nameMatchesTypeAhead(std::u16string_view text, std::u16string_view name) {
     if (text.empty()) return true;
     std::u16string upper(name.substr(0, platform::maxPath));
     for (char16_t& c : upper) c = upperCase(c);
-    if (isLetter(text[0])) return upper.find(text) != std::u16string::npos;
+    if (!isKeypadGroup(text)) return upper.find(text) != std::u16string::npos;
     return upper.find_first_of(text) != std::u16string::npos;
 }
 

@@ -19,6 +19,9 @@ namespace explorer {
 // settings, the type-ahead text and the filter patterns are taken now; a current
 // folder with a ".." step is rewritten in the view first. UI thread only.
 void Refresh();
+// Refresh with `path` remembered; once the listing has selected its row the main window
+// gets the Rename command, so that a new folder is named at once. UI thread only.
+void RefreshThenRename(std::u16string_view path);
 
 // Stops the running population: it ends without listing further, without the restart
 // an abort makes, and without touching a window from then on; the next Refresh works as

@@ -266,6 +266,7 @@ void endLabelEdit(Window list, bool cancelled) {
     end.code = NotifyCode::listEndLabelEdit;
     end.item = control->labelEditItem;
     end.text = cancelled ? nullptr : text.c_str();
+    end.textLength = cancelled ? 0 : text.size();
     control->labelEdit = {};
     control->labelEditItem = -1;
     if (state()->focus == edit) setFocusNow(list);

@@ -88,10 +88,12 @@ struct ListViewFindItem : NotifyHeader {
 
 // Begin: text is null; the edit control exists (listViewGetEditControl) and shows the
 // row's display text: the owner may change its text and selection, or refuse (nonzero).
-// End: text is the edited text, or null when the edit was cancelled.
+// End: text is the edited text, or null when the edit was cancelled; it is textLength
+// units long and may hold a NUL of its own.
 struct ListViewLabelEdit : NotifyHeader {
     int item = 0;
     const char16_t* text = nullptr;
+    std::size_t textLength = 0;
 };
 
 struct ListViewItem : NotifyHeader {

@@ -2,6 +2,7 @@
 #include "platform/window/menu.h"
 
 #include <algorithm>
+#include <limits>
 
 #include "platform/window/internal/system.h"
 
@@ -48,6 +49,9 @@ void destroyTree(std::uint32_t id) {
 
 bool isSeparator(const MenuEntry& entry) { return entry.text.empty() && entry.command == 0 && entry.subMenu == 0; }
 
+// The narrowest sub-menu worth opening beside its parent: a frame and a few letters.
+constexpr int minimumRoom = 6;
+
 class PopupControl final : public Control {
 public:
     struct Level {
@@ -57,17 +61,22 @@ public:
         Rect box;
     };
 
-    // Opens a level with `point` at the corner `align` names.
-    void open(std::vector<MenuEntry> entries, int selected, unsigned align, Point point, int minimumWidth = 0) {
+    // The width a level needs for its entries, at least `minimumWidth`.
+    static int neededWidth(const std::vector<MenuEntry>& entries, int minimumWidth) {
+        bool anySub = std::any_of(entries.begin(), entries.end(), [](const MenuEntry& e) { return e.subMenu != 0; });
+        int width = minimumWidth;
+        for (const MenuEntry& entry : entries)
+            width = std::max(width, cellWidth(codePoints(entry.text)) + 4 + (anySub ? 2 : 0));
+        return width;
+    }
+
+    // Opens a level with `point` at the corner `align` names, at most `maximumWidth` wide.
+    void open(std::vector<MenuEntry> entries, int selected, unsigned align, Point point, int minimumWidth = 0,
+              int maximumWidth = std::numeric_limits<int>::max()) {
         TerminalSize size = state()->frame.size();
         Level level;
         level.entries = std::move(entries);
-        bool anySub = std::any_of(level.entries.begin(), level.entries.end(),
-                                  [](const MenuEntry& e) { return e.subMenu != 0; });
-        int width = minimumWidth;
-        for (const MenuEntry& entry : level.entries)
-            width = std::max(width, cellWidth(codePoints(entry.text)) + 4 + (anySub ? 2 : 0));
-        width = std::min(width, size.columns);
+        int width = std::min({neededWidth(level.entries, minimumWidth), maximumWidth, size.columns});
         int visible = std::clamp(static_cast<int>(level.entries.size()), 1, std::max(1, size.rows - 3));
         int height = visible + 2;
         int x = (align & alignRight) ? point.x - width + 1 : (align & alignCenter) ? point.x - width / 2 : point.x;
@@ -175,9 +184,17 @@ private:
         const Level& parent = levels.back();
         TerminalSize size = state()->frame.size();
         int row = parent.box.top + 1 + parent.selected - parent.first;
-        bool fitsRight = parent.box.right + 8 <= size.columns;
-        open(data->entries, 0, fitsRight ? alignLeft : alignRight,
-             {fitsRight ? parent.box.right : parent.box.left - 1, std::max(0, row - 1)});
+        // Beside the parent, never over it: to the right when it fits there, else to the
+        // left, else on the wider side with its names cut to the room there.
+        const int width = neededWidth(data->entries, 0);
+        const int roomRight = size.columns - parent.box.right;
+        const int roomLeft = parent.box.left;
+        const bool right = width <= roomRight || (width > roomLeft && roomRight >= roomLeft);
+        // A parent as wide as the screen leaves no room beside it: the level then covers it.
+        const int room = right ? roomRight : roomLeft;
+        open(data->entries, 0, right ? alignLeft : alignRight,
+             {right ? parent.box.right : parent.box.left - 1, std::max(0, row - 1)}, 0,
+             room >= minimumRoom ? room : std::numeric_limits<int>::max());
     }
 };
 

@@ -11,9 +11,11 @@
 #include <termios.h>
 #include <unistd.h>
 
+#include <climits>
 #include <clocale>
 #include <csignal>
 #include <cstring>
+#include <cwchar>
 
 #include "platform/window/internal/system.h"
 
@@ -103,7 +105,9 @@ public:
         return {columns, rows};
     }
 
-    void write(int row, int column, std::span<const Cell> cells) override {
+    void write(int row, int column, std::span<const Cell> given) override {
+        const std::vector<Cell> narrow = unicode_ ? std::vector<Cell>() : cellsForNarrowLocale(given);
+        const std::span<const Cell> cells = unicode_ ? given : std::span<const Cell>(narrow);
         for (std::size_t i = 0; i < cells.size(); ++i) {
             const Cell& cell = cells[i];
             if (cell.character == 0) continue;  // drawn with the wide character before it
@@ -234,7 +238,27 @@ private:
     bool cursorVisible_ = false;
 };
 
+bool encodable(char32_t c) {
+    char bytes[MB_LEN_MAX];
+    std::mbstate_t state{};
+    return std::wcrtomb(bytes, static_cast<wchar_t>(c), &state) != static_cast<std::size_t>(-1);
+}
+
 }  // namespace
+
+std::vector<Cell> cellsForNarrowLocale(std::span<const Cell> cells) {
+    std::vector<Cell> shown(cells.begin(), cells.end());
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        Cell& cell = shown[i];
+        if (cell.character == 0) continue;
+        const bool wide = i + 1 < shown.size() && shown[i + 1].character == 0;
+        if (cell.combining != 0 && !encodable(cell.combining)) cell.combining = 0;
+        if (encodable(cell.character)) continue;
+        cell = Cell{U'?', 0, cell.style};
+        if (wide) shown[i + 1] = Cell{U' ', 0, shown[i + 1].style};
+    }
+    return shown;
+}
 
 std::unique_ptr<TerminalBackend> openNcursesTerminal() {
     if (!isatty(STDIN_FILENO) || !isatty(STDOUT_FILENO)) return nullptr;

@@ -481,7 +481,8 @@ TEST_F(MainWindow, NewFolderTakesTheFirstFreeName) {
     command(commandNewFolder);
     EXPECT_TRUE(std::filesystem::is_directory(root.at("home/me/New Folder (1)")));
     const int selected = platform::listViewGetNextItem(app::mainWindow.listView, -1, platform::nextSelected);
-    EXPECT_EQ(terminal.rowText(2 + selected), " [D]  New Folder (1)");
+    // The rename of the new folder is open on its row.
+    EXPECT_EQ(terminal.rowText(2 + selected), " [D]   \\home\\me\\New Folder (1)");
 }
 
 TEST_F(MainWindow, OnTouchScreensTheFilterIsADropDownListAndTheMenuHasNoHelp) {

@@ -1,5 +1,6 @@
 // The Remote view as a user meets it on a real server: a folder's screen, the box of a
-// refused login, deleting a folder that is not empty, and a remote file's properties.
+// refused login, deleting a folder that is not empty, a remote file's properties, and
+// renaming and moving on the server.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -12,8 +13,11 @@
 #include "explorer/provider.h"
 #include "platform/registry.h"
 #include "platform/text.h"
+#include "platform/window/controls.h"
 #include "platform/window/headless_terminal.h"
+#include "platform/window/list_view.h"
 #include "platform/window/terminal.h"
+#include "queue/operation_queue.h"
 #include "remote/connect.h"
 #include "remote/places.h"
 #include "remote/remote_listing.h"
@@ -200,6 +204,76 @@ TEST_F(RemoteView, PropertiesOfAFile) {
               "                      Modified: 02/03/2001\n"
               "\n\n\n\n\n\n\n"
               " Done                                                Cancel");
+}
+
+TEST_F(RemoteView, RenameMovesOnlyWithAFullPathAndAReplaceAsksWhenTheOptionSaysSo) {
+    savePlace(server.password());
+    start();
+    openBox();
+    const auto setRenameText = [this](std::u16string text) {
+        terminal.atIdle(
+            [text] { platform::setWindowText(platform::listViewGetEditControl(app::mainWindow.listView), text); });
+    };
+    terminal.pressKeys({Key::down, Key::down});  // "a b.txt"
+    play();
+    std::string open;
+    capture(open);
+    terminal.typeText(u"c d");         // replaces the selected name part
+    terminal.pressKey(Key::leftSoft);  // Rename
+    command(commandRename);
+    EXPECT_EQ(open,
+              " /box/ - Farlink\n"
+              " < Box                                                    >\n"
+              " [D]  sub\n"
+              " [T]  -dash\n"
+              " [T]   /box/a b.txt\n"
+              " [T]  \xC3\xBC"
+              "ber\n"
+              "\n\n\n\n\n\n\n\n\n"
+              " Rename                                             Discard");
+    EXPECT_TRUE(std::filesystem::exists(served.path() + "/box/c d.txt"));
+    EXPECT_FALSE(std::filesystem::exists(served.path() + "/box/a b.txt"));
+    EXPECT_EQ(terminal.rowText(4), " [T]  c d");
+
+    setRenameText(u"/box/sub/c d.txt");
+    terminal.pressKey(Key::leftSoft);
+    command(commandRename);
+    EXPECT_TRUE(std::filesystem::exists(served.path() + "/box/sub/c d.txt"));
+
+    // A bare name with '/' inside would move the entry on the server: it is refused.
+    terminal.pressKeys({Key::home, Key::down});  // "-dash.txt"
+    play();
+    setRenameText(u"sub/x.txt");
+    terminal.pressKey(Key::leftSoft);
+    std::string box;
+    capture(box);
+    terminal.pressKey(Key::leftSoft);  // OK
+    command(commandRename);
+    EXPECT_NE(box.find("Rename Error"), std::string::npos) << box;
+    EXPECT_TRUE(std::filesystem::exists(served.path() + "/box/-dash.txt"));
+    EXPECT_FALSE(std::filesystem::exists(served.path() + "/box/sub/x.txt"));
+
+    // With "Overwrite" in the Confirm option, renaming onto an existing name asks first.
+    explorer::remoteProvider.confirm = 3;
+    setRenameText(u"\u00fcber.txt");
+    terminal.pressKey(Key::leftSoft);
+    std::string question;
+    capture(question);
+    terminal.pressKey(Key::rightSoft);  // No
+    command(commandRename);
+    EXPECT_NE(question.find("Confirm Replace"), std::string::npos) << question;
+    EXPECT_TRUE(std::filesystem::exists(served.path() + "/box/-dash.txt"));
+
+    // So does a copy to the device onto a file that is there; No queues nothing.
+    root.file("-dash.txt", "mine");
+    question.clear();
+    capture(question);
+    terminal.pressKey(Key::rightSoft);  // No
+    command(commandCopyTo);
+    EXPECT_NE(question.find("'\\-dash.txt' already exists"), std::string::npos) << question;
+    EXPECT_EQ(queue::queueProgress().pending, 0);
+    EXPECT_FALSE(queue::queueProgress().active);
+    EXPECT_EQ(root.read("-dash.txt"), "mine");
 }
 
 }  // namespace

@@ -185,8 +185,12 @@ TEST_P(Everyday, NewFoldersAndATreeDeletedAfterTheQuestionWithoutFollowingItsLin
     savePlace(serverLogin());
     start();
     openRemote();
+    // Each new folder comes up in the rename; Discard keeps its name.
     command(commandNewFolder);
+    EXPECT_EQ(terminal.rowText(screenRows - 1), " Rename                                             Discard");
+    command(commandRenameDiscard);
     command(commandNewFolder);
+    command(commandRenameDiscard);
     EXPECT_TRUE(fs::is_directory(served("New Folder")));
     EXPECT_TRUE(fs::is_directory(served("New Folder (1)")));
 

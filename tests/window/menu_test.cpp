@@ -113,5 +113,32 @@ TEST_F(MenuTest, APopupAtAPointStaysOnTheScreen) {
     EXPECT_EQ(getMenuItemCount(sort), -1);
 }
 
+TEST_F(MenuTest, ASubMenuOpensBesideItsParentAndNeverOverIt) {
+    const MenuResource wide{
+        1, u"Wide", {{u"Refresh", 32855}, {u"Sort By", 0, {{u"Modified", 18067}, {u"Size", 18068}}}}};
+    Menu menu = loadMenu(wide);
+    // Two rows of the screen, the parent's first two, with the parent at the left edge, at
+    // the right (the room there would hold a narrower sub-menu, not this one) and between.
+    struct Case {
+        Point point;
+        unsigned align;
+        std::string rows;
+    };
+    const Case cases[] = {
+        {{0, 5}, alignLeft, "| Refresh   |+----------+|| Sort By > || Modified |"},
+        {{29, 5}, alignRight, "     +----------+| Refresh   ||     | Modified || Sort By > |"},
+        {{14, 5}, alignLeft, "              | Refresh   |+----------+|              | Sort By > || Modified |"},
+    };
+    for (const Case& c : cases) {
+        std::string row;
+        terminal.pressKeys({Key::down, Key::right});
+        terminal.atIdle([&] { row = terminal.rowText(6) + "|" + terminal.rowText(7); });
+        terminal.pressKey(Key::rightSoft);
+        EXPECT_EQ(trackPopupMenu(menu, c.align, c.point, main), 0);
+        EXPECT_EQ(row, c.rows) << c.point.x;
+    }
+    destroyMenu(menu);
+}
+
 }  // namespace
 }  // namespace windowtest

@@ -1,0 +1,320 @@
+// Typing in the list, the in-place rename, the Back key's order and the "Confirm"
+// option, as a user meets them in the Device view on a folder of real files.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "app/main_window.h"
+#include "app/rename.h"
+#include "explorer/icons.h"
+#include "explorer/population.h"
+#include "explorer/provider.h"
+#include "platform/registry.h"
+#include "platform/window/controls.h"
+#include "platform/window/headless_terminal.h"
+#include "platform/window/list_view.h"
+#include "platform/window/terminal.h"
+#include "resources/commands.h"
+#include "resources/menus.h"
+#include "tests/support/scoped_variable.h"
+#include "tests/support/view_fixtures.h"
+
+namespace {
+
+using platform::Key;
+using namespace resources;
+
+class TypeAheadAndRename : public ::testing::Test {
+protected:
+    TypeAheadAndRename() {
+        root.folder("home/me/Projects");
+        for (const char* name : {"about.txt", "cab.txt", "dog.txt", "fig.txt", "hat.txt"})
+            root.file(std::string("home/me/") + name);
+        platform::RegistryKey key = platform::noKey;
+        platform::createKey(platform::currentUserKey, u"\\Software\\Tarvik\\Ftp\\2.0", key);
+        const std::uint32_t byName = explorer::sortName;
+        platform::setValue(key, u"Sort", platform::registryDword, &byName, 4);
+        platform::closeKey(key);
+        explorer::dropImageList();
+        explorer::setTypeAheadText(u"");
+    }
+    ~TypeAheadAndRename() override {
+        if (platform::isWindow(main)) platform::destroyWindow(main);
+        test_support::settle();
+        explorer::setTypeAheadText(u"");
+        explorer::deviceProvider = pristine;
+        explorer::currentProvider = &explorer::deviceProvider;
+    }
+
+    void start() {
+        main = app::createMainWindow();
+        ASSERT_TRUE(main);
+        ASSERT_TRUE(test_support::settle());
+    }
+    void play() {
+        platform::runMessageLoop(resources::mainAccelerators());
+        ASSERT_TRUE(test_support::settle());
+    }
+    void command(int id) {
+        platform::sendMessage(main, platform::MessageId::command, id);
+        play();
+    }
+    void capture(std::string& into) {
+        terminal.atIdle([this, &into] { into = terminal.screenText(); });
+    }
+    // Replaces the text of the open rename, as the user would by erasing and typing.
+    void editRenameText(std::u16string text) {
+        terminal.atIdle(
+            [text] { platform::setWindowText(platform::listViewGetEditControl(app::mainWindow.listView), text); });
+    }
+    std::string rows() const {
+        std::string text;
+        for (int row = 2; row < 15; ++row) {
+            const std::string line = terminal.rowText(row);
+            if (!line.empty()) text += line + "\n";
+        }
+        return text;
+    }
+    std::string label() const { return terminal.rowText(1); }
+    bool exists(const std::string& relative) const { return std::filesystem::exists(root.at(relative)); }
+    int focusedRow() const {
+        return platform::listViewGetNextItem(app::mainWindow.listView, -1, platform::nextFocused);
+    }
+
+    test_support::TemporaryRegistry registry;
+    test_support::DeviceRoot root;
+    test_support::ScopedVariable home{"HOME", root.path() + "/home/me"};
+    test_support::ScopedVariable noDesktop{"DISPLAY", ""};
+    test_support::ScopedVariable noWayland{"WAYLAND_DISPLAY", ""};
+    platform::HeadlessTerminal terminal{60, 16};
+    platform::WindowSystemScope scope{terminal, terminal.clock()};
+    platform::Window main;
+    explorer::ViewProvider pristine = explorer::deviceProvider;
+};
+
+TEST_F(TypeAheadAndRename, DigitsChooseTheirKeypadGroupAndLettersBuildAWord) {
+    start();
+    terminal.typeText(u"2");
+    play();
+    EXPECT_EQ(label(), " < All Files (2ABC)                                       >");
+    EXPECT_EQ(rows(), " [..] ..\n [D]  Projects\n [T]  about\n [T]  cab\n [T]  hat\n");
+    terminal.typeText(u"3");
+    play();
+    EXPECT_EQ(label(), " < All Files (3DEF)                                       >");
+    EXPECT_EQ(rows(), " [..] ..\n [D]  Projects\n [T]  dog\n [T]  fig\n");
+
+    // A keypad group goes at once; a word loses one letter.
+    terminal.pressKey(Key::backspace);
+    terminal.typeText(u"ab");
+    play();
+    EXPECT_EQ(label(), " < All Files (AB)                                         >");
+    EXPECT_EQ(rows(), " [..] ..\n [T]  about\n [T]  cab\n");
+    terminal.pressKey(Key::backspace);
+    play();
+    EXPECT_EQ(label(), " < All Files (A)                                          >");
+    EXPECT_EQ(rows(), " [..] ..\n [T]  about\n [T]  cab\n [T]  hat\n");
+}
+
+TEST_F(TypeAheadAndRename, LeftAndRightStepTheFiltersAndStopAtTheEnds) {
+    start();
+    terminal.typeText(u"ab");
+    terminal.pressKey(Key::left);  // the first filter: nothing before it
+    play();
+    EXPECT_EQ(explorer::deviceProvider.filterIndex, 0u);
+    EXPECT_EQ(label(), " < All Files (AB)                                         >");
+    terminal.pressKey(Key::right);
+    play();
+    ASSERT_EQ(explorer::deviceProvider.filterIndex, 1u);
+    // The bracket moves with the selection: the filter left behind shows its name alone.
+    EXPECT_EQ(platform::selectorGetText(app::mainWindow.filterControl, 0), u"All Files");
+    EXPECT_EQ(platform::selectorGetText(app::mainWindow.filterControl, 1).ends_with(u" (AB)"), true);
+
+    const int last = platform::selectorGetCount(app::mainWindow.filterControl) - 1;
+    for (int i = 1; i < last + 2; ++i) terminal.pressKey(Key::right);
+    play();
+    EXPECT_EQ(explorer::deviceProvider.filterIndex, static_cast<std::uint32_t>(last));
+    EXPECT_EQ(label(), " < Executable Files (AB)                                  >");
+}
+
+TEST_F(TypeAheadAndRename, ARenameOpensWithTheNamePartSelectedAndABareNameStaysInItsFolder) {
+    start();
+    terminal.pressKeys({Key::down, Key::down, Key::down});  // cab
+    play();
+    std::string open;
+    capture(open);
+    terminal.typeText(u"cub");         // replaces the selected "cab"
+    terminal.pressKey(Key::leftSoft);  // Rename
+    command(commandRename);
+    EXPECT_EQ(open,
+              " \\home\\me\\ - Farlink\n"
+              " < All Files                                              >\n"
+              " [..] ..\n"
+              " [D]  Projects\n"
+              " [T]  about\n"
+              " [T]   \\home\\me\\cab.txt\n"
+              " [T]  dog\n"
+              " [T]  fig\n"
+              " [T]  hat\n"
+              "\n\n\n\n\n\n"
+              " Rename                                             Discard");
+    EXPECT_TRUE(exists("home/me/cub.txt"));
+    EXPECT_FALSE(exists("home/me/cab.txt"));
+    EXPECT_EQ(rows(), " [..] ..\n [D]  Projects\n [T]  about\n [T]  cub\n [T]  dog\n [T]  fig\n [T]  hat\n");
+    EXPECT_EQ(focusedRow(), 3) << "the renamed row comes up selected";
+    EXPECT_EQ(terminal.rowText(15), " Remote                                                Menu");
+}
+
+TEST_F(TypeAheadAndRename, AListingWhileTheRenameIsOpenDoesNotChangeWhichEntryIsRenamed) {
+    start();
+    terminal.pressKeys({Key::down, Key::down, Key::down});  // cab
+    play();
+    command(commandRename);
+    // A new file sorts in before: the row index of "cab" now holds "about".
+    root.file("home/me/aaa.txt");
+    command(commandRefresh);
+    terminal.typeText(u"cub");
+    terminal.pressKey(Key::leftSoft);
+    play();
+    EXPECT_TRUE(exists("home/me/about.txt"));
+    EXPECT_TRUE(exists("home/me/cub.txt"));
+    EXPECT_FALSE(exists("home/me/cab.txt"));
+}
+
+TEST_F(TypeAheadAndRename, AFullPathMovesTheEntryAndDiscardOrTheParentRowChangeNothing) {
+    start();
+    terminal.pressKeys({Key::down, Key::down});  // about
+    play();
+    editRenameText(u"\\home\\me\\Projects\\about.txt");
+    terminal.pressKey(Key::leftSoft);
+    command(commandRename);
+    EXPECT_TRUE(exists("home/me/Projects/about.txt"));
+    EXPECT_FALSE(exists("home/me/about.txt"));
+
+    terminal.pressKeys({Key::home, Key::down, Key::down});  // cab
+    play();
+    terminal.typeText(u"gone");
+    terminal.pressKey(Key::rightSoft);  // Discard
+    command(commandRename);
+    EXPECT_TRUE(exists("home/me/cab.txt"));
+    EXPECT_EQ(terminal.rowText(15), " Remote                                                Menu");
+
+    const int bells = terminal.bellCount();
+    terminal.pressKey(Key::home);
+    play();
+    command(commandRename);
+    EXPECT_FALSE(platform::listViewGetEditControl(app::mainWindow.listView)) << "the parent row keeps its name";
+    EXPECT_EQ(terminal.bellCount(), bells + 1);
+    EXPECT_EQ(terminal.rowText(15), " Remote                                                Menu");
+}
+
+TEST_F(TypeAheadAndRename, ATextIsRefusedWhenItWouldNameAnotherEntry) {
+    struct Case {
+        std::u16string text;
+        std::u16string path;  // empty: refused
+    };
+    const Case cases[] = {
+        {u"new.txt", u"\\a\\new.txt"},
+        {u"\\b\\new.txt", u"\\b\\new.txt"},
+        {u"/box/new.txt", u"/box/new.txt"},
+        {u"b\\new.txt", u""},
+        {u"b/new.txt", u""},
+        {std::u16string(u"new\0.txt", 8), u""},  // the name would end at the NUL
+        {std::u16string(u"\\b\\new\0.txt", 11), u""},
+        {std::u16string(300, u'n'), u""},
+    };
+    for (const Case& c : cases) {
+        const app::RenameTarget target = app::renameTarget(c.text, u"\\a\\");
+        EXPECT_EQ(target.path, c.path) << c.text.size();
+        EXPECT_EQ(target.refusal.empty(), !c.path.empty()) << c.text.size();
+    }
+}
+
+TEST_F(TypeAheadAndRename, NewFolderEndsInTheRenameOfTheFolderItMade) {
+    start();
+    // Folders come in listing order: the screen is searched for the edit's line.
+    command(commandNewFolder);
+    EXPECT_NE(terminal.screenText().find(" [D]   \\home\\me\\New Folder\n"), std::string::npos)
+        << terminal.screenText();
+    terminal.pressKey(Key::action);  // keeps the name
+    command(commandNewFolder);
+    EXPECT_NE(terminal.screenText().find(" [D]   \\home\\me\\New Folder (1)\n"), std::string::npos)
+        << terminal.screenText();
+    EXPECT_EQ(terminal.rowText(15), " Rename                                             Discard");
+    terminal.typeText(u"Music");
+    terminal.pressKey(Key::action);
+    play();
+    EXPECT_TRUE(exists("home/me/New Folder"));
+    EXPECT_TRUE(exists("home/me/Music"));
+}
+
+TEST_F(TypeAheadAndRename, BackErasesTheRenameThenTheTypeAheadThenGoesUp) {
+    start();
+    terminal.pressKeys({Key::down, Key::down, Key::down});  // cab
+    play();
+    command(commandRename);
+    terminal.pressKey(Key::back);  // erases the selected "cab"
+    play();
+    EXPECT_EQ(terminal.rowText(5), " [T]   \\home\\me\\.txt");
+    EXPECT_EQ(terminal.rowText(0), " \\home\\me\\ - Farlink");
+    command(commandRenameDiscard);
+
+    terminal.typeText(u"ab");
+    terminal.pressKey(Key::back);
+    play();
+    EXPECT_EQ(label(), " < All Files (A)                                          >");
+    terminal.typeText(u"2");
+    terminal.pressKey(Key::back);  // a keypad group goes at once
+    play();
+    EXPECT_EQ(label(), " < All Files                                              >");
+    EXPECT_EQ(terminal.rowText(0), " \\home\\me\\ - Farlink");
+    terminal.pressKey(Key::back);
+    play();
+    EXPECT_EQ(terminal.rowText(0), " \\home\\ - Farlink");
+}
+
+TEST_F(TypeAheadAndRename, TheConfirmOptionAsksBeforeTheDeletesItNames) {
+    // The choices in the order of their list, and whether deleting a file and an empty
+    // folder asks first.
+    struct Case {
+        std::uint32_t confirm;
+        bool asksForFile;
+        bool asksForFolder;
+    };
+    const Case cases[] = {{0, false, false}, {1, true, true},  {2, true, true},
+                          {3, false, false}, {4, true, false}, {5, false, true}};
+    start();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.confirm);
+        root.file("home/me/a.txt");
+        root.folder("home/me/Empty");
+        explorer::deviceProvider.confirm = c.confirm;
+        command(commandRefresh);
+        // Rows: .., Empty and Projects in listing order, then a.txt first of the files.
+        terminal.pressKeys({Key::home, Key::down, Key::down, Key::down});
+        play();
+        std::string question;
+        if (c.asksForFile) {
+            capture(question);
+            terminal.pressKey(Key::rightSoft);  // No
+        }
+        command(commandDelete);
+        EXPECT_EQ(question.find("Are you sure you want to delete '") != std::string::npos, c.asksForFile) << question;
+        EXPECT_EQ(exists("home/me/a.txt"), c.asksForFile);
+
+        const bool emptyFirst = terminal.rowText(3) == " [D]  Empty";
+        terminal.pressKeys({Key::home, Key::down});
+        if (!emptyFirst) terminal.pressKey(Key::down);
+        play();
+        question.clear();
+        if (c.asksForFolder) {
+            capture(question);
+            terminal.pressKey(Key::rightSoft);
+        }
+        command(commandDelete);
+        EXPECT_EQ(question.find("delete the folder") != std::string::npos, c.asksForFolder) << question;
+        EXPECT_EQ(exists("home/me/Empty"), c.asksForFolder);
+    }
+}
+
+}  // namespace
