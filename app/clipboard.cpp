@@ -1,5 +1,6 @@
 #include "app/clipboard.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -15,6 +16,7 @@
 #include "platform/window/list_view.h"
 #include "platform/window/message_box.h"
 #include "queue/operation_queue.h"
+#include "remote/remote_view.h"
 #include "resources/commands.h"
 
 namespace app {
@@ -24,6 +26,11 @@ using explorer::ViewProvider;
 
 // The clipboard holds a path that was cut: the next Paste moves it.
 bool cutFlag = false;
+
+// A server path names a file of the place it was copied on: the path put on the
+// clipboard and that place, so that it is never pasted from another server.
+std::u16string copiedServerPath;
+std::shared_ptr<const void> copiedOnPlace;
 
 void beep() { platform::messageBeep(platform::MessageBoxIcon::exclamation); }
 
@@ -153,6 +160,9 @@ void putOnClipboard(std::u16string_view path, bool cut, int listIndex) {
     platform::emptyClipboard();
     const bool put = platform::setClipboardText(path);
     platform::closeClipboard();
+    const bool fromServer = put && !path.empty() && path.front() == u'/';
+    copiedServerPath = fromServer ? std::u16string(path) : std::u16string();
+    copiedOnPlace = fromServer ? remote::currentPlaceToken() : nullptr;
     clearCutMarks();
     cutFlag = put && cut;
     if (cutFlag) platform::listViewSetItemState(mainWindow.listView, listIndex, platform::itemCut, platform::itemCut);
@@ -174,6 +184,12 @@ void pasteFromClipboard() {
     if (destination.size() >= platform::maxPath) {
         refuse(u"The pasted path would be too long here: cut to fit, it would name another file: '" +
                shown(destination) + u"'.");
+        return;
+    }
+    if (!isDevicePath(*source) && *source == copiedServerPath && !remote::isCurrentPlaceToken(copiedOnPlace)) {
+        refuse(u"'" + shown(*source) +
+               u"' was copied on another Ftp Place. Farlink pastes it only while that place is selected in the "
+               u"Remote view.");
         return;
     }
     const ViewProvider& sourceView = isDevicePath(*source) ? explorer::deviceProvider : explorer::remoteProvider;

@@ -54,6 +54,15 @@ bool enterPlaceToken(const std::shared_ptr<const void>& token, std::u16string& r
 
 void leavePlaceToken() { pinPlaceForThread(nullptr); }
 
+bool isCurrentPlaceToken(const std::shared_ptr<const void>& token) {
+    if (!token) return false;
+    const auto& ticket = *static_cast<const PlaceTicket*>(token.get());
+    const std::shared_ptr<FtpPlace> place = ticket.place.lock();
+    if (!place || place != placeAt(static_cast<int>(explorer::remoteProvider.filterIndex))) return false;
+    std::u16string reason;
+    return redeemPlaceTicket(ticket, reason) != nullptr;
+}
+
 int initRemoteView(Window mainWindow) {
     explorer::ViewProvider& view = explorer::remoteProvider;
     setRemoteDefaults(view);

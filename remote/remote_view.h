@@ -25,5 +25,7 @@ std::shared_ptr<const void> currentPlaceToken();
 // another server or account. Any thread.
 bool enterPlaceToken(const std::shared_ptr<const void>& token, std::u16string& reason);
 void leavePlaceToken();
+// True when the token's place is the one selected now, unchanged since. UI thread only.
+bool isCurrentPlaceToken(const std::shared_ptr<const void>& token);
 
 }  // namespace remote

@@ -209,6 +209,38 @@ TEST_P(Everyday, NewFoldersAndATreeDeletedAfterTheQuestionWithoutFollowingItsLin
     EXPECT_EQ(boxes.ftpErrorBoxes(), 0) << boxes.lastBoxScreen();
 }
 
+// Copy and Paste in the Remote view copy within the server; a path copied on one place
+// is refused, with the reason, once another place is selected.
+TEST_P(Everyday, CopyAndPasteWithinAServerAndNeverFromAnotherPlace) {
+    if (GetParam().kind == test_support::FtpServerKind::Pyftpdlib && !GetParam().passive) {
+        GTEST_SKIP() << "a copy within pyftpdlib after an active-mode listing waits out its 60 s limit (open fault)";
+    }
+    serve("within/original.txt", everyByte());
+    serveFolder("within/dest");
+    savePlace(serverLogin());
+    test_support::PlaceLogin other = serverLogin();
+    other.name = u"Other";
+    savePlace(other);
+    start();
+    openRemote();
+    open("within");
+    focus("original");
+    command(commandCopy);
+    open("dest");
+    command(commandPaste);
+    drainQueue();
+    EXPECT_EQ(bytesDiffer(everyByte(), readFile(served("within/dest/original.txt"))), "");
+    EXPECT_EQ(boxes.ftpErrorBoxes(), 0) << boxes.lastBoxScreen();
+
+    terminal.pressKeys({Key::up, Key::right});  // the place "Other"
+    play();
+    serveFolder("elsewhere");
+    command(commandPaste);
+    EXPECT_EQ(boxCaption(boxes.lastBoxScreen()), "Paste Error");
+    EXPECT_NE(boxes.lastBoxScreen().find("copied on another"), std::string::npos) << boxes.lastBoxScreen();
+    EXPECT_EQ(queue::listRecords(queue::listPending).size() + queue::listRecords(queue::listFailed).size(), 0u);
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, Everyday, ::testing::ValuesIn(everySetup), setupName);
 
 }  // namespace
