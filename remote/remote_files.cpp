@@ -165,18 +165,35 @@ int copyWithinServer(PlaceUse& use, std::u16string_view source, std::u16string_v
     const std::optional<std::string> from = serverPath(place, source, maxTransferPathLength, tag);
     const std::optional<std::string> to = serverPath(place, destination, maxTransferPathLength, tag);
     if (!from || !to) return failed();
+    // Both ends on connections of their own: one connection cannot carry both, and a
+    // server may not serve a passive copy on a connection that moved data actively
+    // before (pyftpdlib leaves the PORT of the other end unanswered). The place's own
+    // connection stays as browsing left it, whatever the copy's end.
+    PlaceSession sourceSession = newSession();
     PlaceSession target = newSession();
+    bool connected = connectPlace(place, *sourceSession) && connectPlace(place, *target);
+    WatchedTransfer watchedSource;
+    WatchedTransfer watchedTarget;
+    if (explorer::TransferWatch* watch = explorer::threadTransferWatch(); connected && watch) {
+        watchTransfer(place, *sourceSession, *watch, watchedSource);
+        watchTransfer(place, *target, *watch, watchedTarget);
+    }
     // The source takes the passive side, so the target's STOR goes out first and the
     // target, connecting out, waits for the data. With the target passive the source
     // would send at its RETR, before the target has its STOR, and a server that closes
     // a data connection that nothing waits for yet (pyftpdlib) loses the copy.
-    if (connectPlace(place, *target) && ftp::serverToServer(*place.session, *target, *from, *to, 'I', 1)) {
+    use.lock.unlock();
+    const bool copied = connected && ftp::serverToServer(*sourceSession, *target, *from, *to, 'I', 1);
+    if (copied) {
+        ftp::quit(*sourceSession, 0);
         ftp::quit(*target, 0);
-        return 1;
     }
-    // Replies of the aborted transfer may still be on their way: the next operation
-    // connects afresh rather than read them as its own.
-    if (sessionIsOpen(*place.session)) ftp::quit(*place.session, 1);
+    // A failed copy's connections are dropped at once: replies of the aborted transfer
+    // may still be on their way.
+    sourceSession.reset();
+    target.reset();
+    use.lock.lock();
+    if (copied) return 1;
     setError(place, tag, "Fxp Error");
     return failed();
 }

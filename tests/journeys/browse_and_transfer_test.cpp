@@ -212,9 +212,6 @@ TEST_P(Everyday, NewFoldersAndATreeDeletedAfterTheQuestionWithoutFollowingItsLin
 // Copy and Paste in the Remote view copy within the server; a path copied on one place
 // is refused, with the reason, once another place is selected.
 TEST_P(Everyday, CopyAndPasteWithinAServerAndNeverFromAnotherPlace) {
-    if (GetParam().kind == test_support::FtpServerKind::Pyftpdlib && !GetParam().passive) {
-        GTEST_SKIP() << "a copy within pyftpdlib after an active-mode listing waits out its 60 s limit (open fault)";
-    }
     serve("within/original.txt", everyByte());
     serveFolder("within/dest");
     savePlace(serverLogin());

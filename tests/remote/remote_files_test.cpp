@@ -88,13 +88,14 @@ TEST_F(RemoteFiles, EachOperationSaysExactlyWhatItShould) {
         {"a failed download leaves the device's file as it was",
          login() + download("/pub/old.txt", "", 0, "550 gone\r\n") + bye(),
          [] { return remote::remoteCopyFile(u"/pub/old.txt", u"file://\\old.txt", 0); }, 0, "(KVT-CF-2) 550 gone"},
-        {"a copy within the server uses a second connection, the target's command going first; its failure is "
-         "an Fxp Error",
-         login() + acceptControl() + login() + ask("TYPE I", "200 ok") + useControl(0) + ask("TYPE I", "200 ok") +
-             ask("PASV", "227 Entering Passive Mode (127,0,0,1,4,1).") + useControl(0) +
-             ask("PORT 127,0,0,1,4,1", "200 ok") + ask("STOR /b", "150 waiting") + useControl(0) +
-             ask("RETR /a", "550 gone") + ask("PASV", "227 Entering Passive Mode (127,0,0,1,4,2).") + useControl(0) +
-             send("426 aborted\r\n") + useControl(0) + expect("QUIT") + useControl(0) + expect("QUIT"),
+        {"a copy within the server runs on two connections of its own, the target's command going first, and "
+         "leaves the place's own as it was; its failure is an Fxp Error",
+         login() + acceptControl() + login() + acceptControl() + login() + ask("TYPE I", "200 ok") + useControl(1) +
+             ask("TYPE I", "200 ok") + ask("PASV", "227 Entering Passive Mode (127,0,0,1,4,1).") + useControl(1) +
+             ask("PORT 127,0,0,1,4,1", "200 ok") + ask("STOR /b", "150 waiting") + useControl(1) +
+             ask("RETR /a", "550 gone") + ask("PASV", "227 Entering Passive Mode (127,0,0,1,4,2).") + useControl(1) +
+             send("426 aborted\r\n") + useControl(1) + expect("QUIT") + useControl(1) + expect("QUIT") + useControl(0) +
+             bye(),
          [] { return remote::remoteCopyFile(u"/a", u"/b", 0); }, 0, "(KVT-CF-3) Fxp Error"},
     };
     for (const Case& test : cases) {
@@ -254,6 +255,9 @@ TEST_P(RealServerFiles, CopiesMovesAndDeletesArriveWhole) {
         EXPECT_TRUE(use.place->session && remote::sessionIsOpen(*use.place->session));
     }
 
+    // After a listing, which in active mode moved data on the place's connection.
+    explorer::listFolder(explorer::remoteProvider, remotePath("*"), remotePath(""),
+                         [](const explorer::FolderEntry&) { return true; });
     ASSERT_EQ(remote::remoteCopyFile(remotePath("big.bin"), remotePath("copy.bin"), 0), 1) << lastError();
     EXPECT_EQ(readFile(server.hostPath("copy.bin")), big);
     ASSERT_EQ(remote::remoteMove(remotePath("copy.bin"), remotePath("renamed.bin")), 1) << lastError();
@@ -281,6 +285,7 @@ TEST_P(RealServerFiles, CopiesMovesAndDeletesArriveWhole) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealServerFiles,
                          ::testing::Values(RealSetup{"PyftpdlibPassive", FtpServerKind::Pyftpdlib, 1},
+                                           RealSetup{"PyftpdlibActive", FtpServerKind::Pyftpdlib, 0},
                                            RealSetup{"VsftpdActive", FtpServerKind::Vsftpd, 0}),
                          [](const auto& info) { return std::string(info.param.name); });
 
