@@ -31,6 +31,7 @@ bool cutFlag = false;
 // clipboard and that place, so that it is never pasted from another server.
 std::u16string copiedServerPath;
 std::shared_ptr<const void> copiedOnPlace;
+bool copiedFolder = false;  // the server path's row was a folder
 
 void beep() { platform::messageBeep(platform::MessageBoxIcon::exclamation); }
 
@@ -150,6 +151,21 @@ void paste(const std::u16string& source, const std::u16string& destination, bool
     if (cutFlag) forgetCut();
 }
 
+// A server path copied on another place: a file is copied from that server to this
+// place's; anything else is refused, saying why.
+void pasteFromAnotherPlace(const std::u16string& source, const std::u16string& destination) {
+    const ViewProvider& here = *explorer::currentProvider;
+    if (&here != &explorer::remoteProvider || cutFlag || copiedFolder) {
+        refuse(u"'" + shown(source) +
+               u"' was copied on another Ftp Place. Farlink copies a file from one place to another in the Remote "
+               u"view; anything else it pastes only while that place is selected.");
+        return;
+    }
+    if (!queue::queueCopyFileFrom(copiedOnPlace, source, destination)) {
+        refuse(u"The copy of '" + shown(source) + u"' could not be queued.");
+    }
+}
+
 }  // namespace
 
 void putOnClipboard(std::u16string_view path, bool cut, int listIndex) {
@@ -163,6 +179,7 @@ void putOnClipboard(std::u16string_view path, bool cut, int listIndex) {
     const bool fromServer = put && !path.empty() && path.front() == u'/';
     copiedServerPath = fromServer ? std::u16string(path) : std::u16string();
     copiedOnPlace = fromServer ? remote::currentPlaceToken() : nullptr;
+    copiedFolder = fromServer && listIndex < explorer::folderRowCount();
     clearCutMarks();
     cutFlag = put && cut;
     if (cutFlag) platform::listViewSetItemState(mainWindow.listView, listIndex, platform::itemCut, platform::itemCut);
@@ -187,9 +204,7 @@ void pasteFromClipboard() {
         return;
     }
     if (!isDevicePath(*source) && *source == copiedServerPath && !remote::isCurrentPlaceToken(copiedOnPlace)) {
-        refuse(u"'" + shown(*source) +
-               u"' was copied on another Ftp Place. Farlink pastes it only while that place is selected in the "
-               u"Remote view.");
+        pasteFromAnotherPlace(*source, destination);
         return;
     }
     const ViewProvider& sourceView = isDevicePath(*source) ? explorer::deviceProvider : explorer::remoteProvider;

@@ -245,7 +245,7 @@ std::uint32_t run(const FileOperation& record, const LastCopy& last, std::u16str
     }
     const std::u16string_view caption = record.kind == kindCopyFolder ? u"Copy Folder Error" : u"Copy File Error";
     std::u16string reason;
-    if (remoteSide && bindings.enterPlace && !bindings.enterPlace(record.place, reason)) {
+    if (remoteSide && bindings.enterPlace && !bindings.enterPlace(record.place, record.sourcePlace, reason)) {
         why = reason;
         if (copy) showCopyError(caption, reason);
         return stateFailed;
@@ -319,11 +319,9 @@ bool ensureWorker() {
     return false;
 }
 
-}  // namespace
-
-void bindQueue(const QueueBindings& bindings) { state().bindings = bindings; }
-
-int addOperation(std::uint32_t kind, std::u16string_view source, std::u16string_view destination, int list) {
+// A record of `kind` into `list`; see addOperation.
+int add(std::uint32_t kind, std::u16string_view source, std::u16string_view destination, int list,
+        const PlaceToken& sourcePlace) {
     // A path cut to fit would name another file.
     if (source.size() >= pathCapacity || destination.size() >= pathCapacity) {
         platform::setLastError(platform::errorFilenameTooLong);
@@ -342,6 +340,7 @@ int addOperation(std::uint32_t kind, std::u16string_view source, std::u16string_
         // A copy queued from the UI runs on the place current now; the worker's own log
         // records need none.
         if (state().bindings.currentPlace && !onWorker) record->place = state().bindings.currentPlace();
+        record->sourcePlace = sourcePlace;
     }
     if (onWorker && list == listFailed) ++state().failedLogs;
     Queue& queue = state();
@@ -357,6 +356,18 @@ int addOperation(std::uint32_t kind, std::u16string_view source, std::u16string_
     }
     notifyChanged();
     return 1;
+}
+
+}  // namespace
+
+void bindQueue(const QueueBindings& bindings) { state().bindings = bindings; }
+
+int addOperation(std::uint32_t kind, std::u16string_view source, std::u16string_view destination, int list) {
+    return add(kind, source, destination, list, nullptr);
+}
+
+int queueCopyFileFrom(const PlaceToken& sourcePlace, std::u16string_view source, std::u16string_view destination) {
+    return add(kindCopyFile, source, destination, listPending, sourcePlace);
 }
 
 int queueCopyFile(std::u16string_view source, std::u16string_view destination) {

@@ -35,17 +35,19 @@ struct FileOperation {
     std::uint64_t finished = 0;
     char16_t source[pathCapacity] = {};  // "file://" + a device path, or a server path
     char16_t destination[pathCapacity] = {};
-    PlaceToken place;    // the Remote view's place when it was queued
-    std::u16string why;  // why a record failed without a box of its own
+    PlaceToken place;        // the Remote view's place when it was queued
+    PlaceToken sourcePlace;  // a copy from another place: the place its source is on
+    std::u16string why;      // why a record failed without a box of its own
 };
 
 // What the worker needs besides the records, bound once at start-up (tests bind fakes).
 struct QueueBindings {
     // UI thread: the place a record queued now is for.
     PlaceToken (*currentPlace)() = nullptr;
-    // Worker: makes `place` the place of this thread's remote operations until
-    // leavePlace; false with the reason when it was deleted or changed since.
-    bool (*enterPlace)(const PlaceToken& place, std::u16string& reason) = nullptr;
+    // Worker: makes `place` the place of this thread's remote operations, and
+    // `sourcePlace` (when given) the place a copy's source is on, until leavePlace;
+    // false with the reason when one was deleted or changed since.
+    bool (*enterPlace)(const PlaceToken& place, const PlaceToken& sourcePlace, std::u16string& reason) = nullptr;
     void (*leavePlace)() = nullptr;
     // The worker's wait for work and the clock of the time stamps.
     platform::WaitResult (*waitForWork)(platform::SyncHandle event, std::uint32_t milliseconds) = platform::waitFor;
@@ -66,6 +68,8 @@ int queueCopyFile(std::u16string_view source, std::u16string_view destination);
 int queueCopyFolder(std::u16string_view source, std::u16string_view destination);
 int queueMove(std::u16string_view source, std::u16string_view destination, bool folder);
 int queueDelete(std::u16string_view path);
+// A file copied from the server of `sourcePlace` to the current place's.
+int queueCopyFileFrom(const PlaceToken& sourcePlace, std::u16string_view source, std::u16string_view destination);
 
 // Frees the records of Successful and Failed; 0, clearing nothing, when no worker
 // exists. UI thread only.

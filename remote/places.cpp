@@ -268,6 +268,7 @@ PlaceUse usePlace(int index) {
 
 namespace {
 thread_local std::shared_ptr<FtpPlace> pinnedPlace;
+thread_local std::shared_ptr<FtpPlace> pinnedSourcePlace;
 
 int indexOfLocked(const FtpPlace* place) {
     for (int index = 0; index < maxPlaces && slots[index]; ++index) {
@@ -278,6 +279,8 @@ int indexOfLocked(const FtpPlace* place) {
 }  // namespace
 
 void pinPlaceForThread(std::shared_ptr<FtpPlace> place) { pinnedPlace = std::move(place); }
+void pinSourcePlaceForThread(std::shared_ptr<FtpPlace> place) { pinnedSourcePlace = std::move(place); }
+std::shared_ptr<FtpPlace> sourcePlaceOfThread() { return pinnedSourcePlace; }
 
 PlaceUse useViewPlace(int index) {
     if (!pinnedPlace) return usePlace(index);

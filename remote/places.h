@@ -125,6 +125,10 @@ PlaceUse usePlace(int index);
 // when it runs: its worker pins that place for the thread, and the Remote view's
 // operations on that thread use it. Null ends the pin. Any thread.
 void pinPlaceForThread(std::shared_ptr<FtpPlace> place);
+// A copy from one place to another names the place its source is on as well. Null ends
+// it. Any thread.
+void pinSourcePlaceForThread(std::shared_ptr<FtpPlace> place);
+std::shared_ptr<FtpPlace> sourcePlaceOfThread();
 // The place the Remote view's operations of this thread use, locked as by usePlace: the
 // pinned one (its index in the list, -1 when it has left it), else the one at `index`.
 // Any thread.

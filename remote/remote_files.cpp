@@ -159,7 +159,10 @@ int transferOnOwnSession(PlaceUse& use, bool upload, std::u16string_view deviceP
 
 // A copy within the server: the data goes between two control connections to it, the
 // place's own and one of its own, since one connection cannot carry both ends.
-int copyWithinServer(PlaceUse& use, std::u16string_view source, std::u16string_view destination) {
+// A copy on the servers, within the place of `use` or, with `sourcePlace`, from that
+// place to it.
+int copyOnServers(PlaceUse& use, const std::shared_ptr<FtpPlace>& sourcePlace, std::u16string_view source,
+                  std::u16string_view destination) {
     FtpPlace& place = *use.place;
     constexpr std::u16string_view tag = u"(KVT-CF-3)";
     const std::optional<std::string> from = serverPath(place, source, maxTransferPathLength, tag);
@@ -171,7 +174,19 @@ int copyWithinServer(PlaceUse& use, std::u16string_view source, std::u16string_v
     // connection stays as browsing left it, whatever the copy's end.
     PlaceSession sourceSession = newSession();
     PlaceSession target = newSession();
-    bool connected = connectPlace(place, *sourceSession) && connectPlace(place, *target);
+    bool connected = false;
+    if (sourcePlace && sourcePlace.get() != &place) {
+        // One place's lock at a time: the other place may be in use elsewhere.
+        use.lock.unlock();
+        {
+            PlaceLock held(sourcePlace->lock);
+            connected = connectPlace(*sourcePlace, *sourceSession);
+        }
+        use.lock.lock();
+    } else {
+        connected = connectPlace(place, *sourceSession);
+    }
+    connected = connected && connectPlace(place, *target);
     WatchedTransfer watchedSource;
     WatchedTransfer watchedTarget;
     if (explorer::TransferWatch* watch = explorer::threadTransferWatch(); connected && watch) {
@@ -403,7 +418,7 @@ int remoteCopyFile(std::u16string_view source, std::u16string_view destination, 
         setError(*use.place, u"(KVT-CF-1)", "Both paths are on the device; the Device view copies them.\n");
         return failed();
     }
-    if (!fromDevice && !toDevice) return copyWithinServer(use, source, destination);
+    if (!fromDevice && !toDevice) return copyOnServers(use, sourcePlaceOfThread(), source, destination);
     if (fromDevice) return transferOnOwnSession(use, true, devicePart(source), destination);
     return transferOnOwnSession(use, false, devicePart(destination), source);
 }

@@ -41,18 +41,28 @@ std::shared_ptr<const void> currentPlaceToken() {
     return std::make_shared<const PlaceTicket>(std::move(ticket));
 }
 
-bool enterPlaceToken(const std::shared_ptr<const void>& token, std::u16string& reason) {
+bool enterPlaceToken(const std::shared_ptr<const void>& token, const std::shared_ptr<const void>& sourceToken,
+                     std::u16string& reason) {
     if (!token) {
         reason = u"No Ftp Place was selected when this was queued.";
         return false;
     }
     std::shared_ptr<FtpPlace> place = redeemPlaceTicket(*static_cast<const PlaceTicket*>(token.get()), reason);
     if (!place) return false;
+    std::shared_ptr<FtpPlace> sourcePlace;
+    if (sourceToken) {
+        sourcePlace = redeemPlaceTicket(*static_cast<const PlaceTicket*>(sourceToken.get()), reason);
+        if (!sourcePlace) return false;
+    }
     pinPlaceForThread(std::move(place));
+    pinSourcePlaceForThread(std::move(sourcePlace));
     return true;
 }
 
-void leavePlaceToken() { pinPlaceForThread(nullptr); }
+void leavePlaceToken() {
+    pinPlaceForThread(nullptr);
+    pinSourcePlaceForThread(nullptr);
+}
 
 bool isCurrentPlaceToken(const std::shared_ptr<const void>& token) {
     if (!token) return false;

@@ -20,10 +20,12 @@ int initRemoteView(platform::Window mainWindow);
 // For the queue, which holds a place without knowing it: the place selected now, as a
 // token (null when there is none). UI thread only.
 std::shared_ptr<const void> currentPlaceToken();
-// Makes the token's place the one the Remote view's operations of this thread use,
-// until leavePlaceToken; false with the reason when it was deleted, or now points at
-// another server or account. Any thread.
-bool enterPlaceToken(const std::shared_ptr<const void>& token, std::u16string& reason);
+// Makes the token's place the one the Remote view's operations of this thread use, and
+// `sourceToken`'s (when given) the place a copy's source is on, until leavePlaceToken;
+// false with the reason when one was deleted, or now points at another server or
+// account. Any thread.
+bool enterPlaceToken(const std::shared_ptr<const void>& token, const std::shared_ptr<const void>& sourceToken,
+                     std::u16string& reason);
 void leavePlaceToken();
 // True when the token's place is the one selected now, unchanged since. UI thread only.
 bool isCurrentPlaceToken(const std::shared_ptr<const void>& token);

@@ -209,15 +209,21 @@ TEST_P(Everyday, NewFoldersAndATreeDeletedAfterTheQuestionWithoutFollowingItsLin
     EXPECT_EQ(boxes.ftpErrorBoxes(), 0) << boxes.lastBoxScreen();
 }
 
-// Copy and Paste in the Remote view copy within the server; a path copied on one place
-// is refused, with the reason, once another place is selected.
-TEST_P(Everyday, CopyAndPasteWithinAServerAndNeverFromAnotherPlace) {
+// Copy and Paste in the Remote view copy within the server, and from one place's server
+// to another's; a cut from another place is refused, saying why.
+TEST_P(Everyday, CopyAndPasteWithinAServerAndBetweenTwoPlaces) {
     serve("within/original.txt", everyByte());
     serveFolder("within/dest");
+    test_support::TemporaryFolder otherRoot;
+    test_support::RealFtpServer other(test_support::FtpServerKind::Pyftpdlib, otherRoot.path());
+    ASSERT_EQ(other.error(), "");
     savePlace(serverLogin());
-    test_support::PlaceLogin other = serverLogin();
-    other.name = u"Other";
-    savePlace(other);
+    savePlace({.user = other.user(), .password = other.password(), .name = u"Other"});
+    // The second place's server: savePlace gives the journey's own, so point it elsewhere.
+    remote::PlaceDialogData data = *remote::placeDialogData(1, {});
+    data.port = std::uint32_t(std::stoul(other.address().substr(other.address().rfind(':') + 1)));
+    ASSERT_EQ(remote::applyPlaceDialogData(1, data), 1);
+    ASSERT_EQ(remote::savePlaces(), 1);
     start();
     openRemote();
     open("within");
@@ -227,15 +233,26 @@ TEST_P(Everyday, CopyAndPasteWithinAServerAndNeverFromAnotherPlace) {
     command(commandPaste);
     drainQueue();
     EXPECT_EQ(bytesDiffer(everyByte(), readFile(served("within/dest/original.txt"))), "");
-    EXPECT_EQ(boxes.ftpErrorBoxes(), 0) << boxes.lastBoxScreen();
 
     terminal.pressKeys({Key::up, Key::right});  // the place "Other"
     play();
-    serveFolder("elsewhere");
+    command(commandPaste);
+    drainQueue();
+    EXPECT_EQ(bytesDiffer(everyByte(), readFile(other.hostPath("original.txt"))), "");
+    EXPECT_EQ(boxes.ftpErrorBoxes(), 0) << boxes.lastBoxScreen();
+
+    terminal.pressKeys({Key::left});  // back to "Box", in the folder it was left in, to cut there
+    play();
+    command(commandUpFolder);
+    focus("original");
+    command(commandCut);
+    terminal.pressKeys({Key::up, Key::right});
+    play();
     command(commandPaste);
     EXPECT_EQ(boxCaption(boxes.lastBoxScreen()), "Paste Error");
     EXPECT_NE(boxes.lastBoxScreen().find("copied on another"), std::string::npos) << boxes.lastBoxScreen();
-    EXPECT_EQ(queue::listRecords(queue::listPending).size() + queue::listRecords(queue::listFailed).size(), 0u);
+    EXPECT_TRUE(fs::exists(served("within/original.txt")));
+    EXPECT_EQ(queue::listRecords(queue::listFailed).size(), 0u);
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, Everyday, ::testing::ValuesIn(everySetup), setupName);

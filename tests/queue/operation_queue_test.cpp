@@ -77,7 +77,7 @@ protected:
         };
         QueueBindings bindings;
         bindings.currentPlace = [] { return PlaceToken(std::make_shared<const std::string>(fakes->currentPlace)); };
-        bindings.enterPlace = [](const PlaceToken& token, std::u16string& reason) {
+        bindings.enterPlace = [](const PlaceToken& token, const PlaceToken&, std::u16string& reason) {
             placeOfThread = *static_cast<const std::string*>(token.get());
             if (placeOfThread != "gone") return true;
             reason = u"The place was deleted.";
