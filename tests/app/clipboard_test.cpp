@@ -24,6 +24,7 @@
 #include "remote/remote_listing.h"
 #include "resources/commands.h"
 #include "resources/menus.h"
+#include "tests/support/farlink_screen.h"
 #include "tests/support/place_fixtures.h"
 #include "tests/support/real_ftp_server.h"
 #include "tests/support/scoped_variable.h"
@@ -54,36 +55,13 @@ void setClipboardText(std::u16string_view text) {
 }
 
 // Farlink on a headless screen with a device root of its own, starting in "\".
-class Clipboard : public ::testing::Test {
+class Clipboard : public test_support::FarlinkScreen {
 protected:
-    Clipboard() {
-        explorer::dropImageList();
-        remote::removeListingCache();
-        setClipboardText(u"");
-    }
-    ~Clipboard() override {
-        if (platform::isWindow(main)) platform::destroyWindow(main);
-        test_support::settle();
-        remote::shutdownRemote();
-        explorer::deviceProvider = pristine;
-        explorer::remoteProvider = pristineRemote;
-        explorer::queueProvider = pristineQueue;
-        explorer::currentProvider = &explorer::deviceProvider;
-    }
+    Clipboard() : FarlinkScreen(60, 7) { setClipboardText(u""); }
 
     void start() {
-        main = app::createMainWindow();
-        ASSERT_TRUE(main);
-        play();
+        FarlinkScreen::start();
         command(commandSortName);
-    }
-    void play() {
-        platform::runMessageLoop(resources::mainAccelerators());
-        ASSERT_TRUE(test_support::settle());
-    }
-    void command(int id) {
-        platform::sendMessage(main, platform::MessageId::command, id);
-        play();
     }
     void goTo(explorer::ViewProvider& view, std::u16string_view folder) {
         view.SetCurrentFolder(folder);
@@ -103,28 +81,6 @@ protected:
         }
         FAIL() << "no row " << platform::toUtf8(name);
     }
-    // Runs the loop until the queue has carried out every record.
-    void drainQueue() {
-        for (int i = 0; i < 1000; ++i) {
-            play();
-            const queue::QueueProgress progress = queue::queueProgress();
-            if (!progress.active && progress.pending == 0) return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        FAIL() << "the queue did not finish";
-    }
-
-    test_support::TemporaryRegistry registry;
-    test_support::DeviceRoot root;
-    test_support::ScopedVariable home{"HOME", root.path()};
-    test_support::ScopedVariable noDesktop{"DISPLAY", ""};
-    test_support::ScopedVariable noWayland{"WAYLAND_DISPLAY", ""};
-    platform::HeadlessTerminal terminal{60, 7};
-    platform::WindowSystemScope scope{terminal, terminal.clock()};
-    platform::Window main;
-    explorer::ViewProvider pristine = explorer::deviceProvider;
-    explorer::ViewProvider pristineRemote = explorer::remoteProvider;
-    explorer::ViewProvider pristineQueue = explorer::queueProvider;
 };
 
 TEST_F(Clipboard, CutThenPasteInAnotherFolderMovesAndEmptiesTheClipboard) {

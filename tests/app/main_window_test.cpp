@@ -29,6 +29,7 @@
 #include "remote/places.h"
 #include "resources/commands.h"
 #include "resources/menus.h"
+#include "tests/support/farlink_screen.h"
 #include "tests/support/place_fixtures.h"
 #include "tests/support/scoped_variable.h"
 #include "tests/support/scripted_ftp_server.h"
@@ -72,9 +73,9 @@ void savePlace(const std::string& address, const test_support::PlaceLogin& login
 
 // The program on the headless screen: a device root of its own with a documents folder,
 // an empty registry, no desktop, and the main window as Farlink starts it.
-class MainWindow : public ::testing::Test {
+class MainWindow : public test_support::FarlinkScreen {
 protected:
-    MainWindow() {
+    MainWindow() : FarlinkScreen(60, 16, "/home/me") {
         root.file("home/me/notes.txt", "hello");
         root.file("home/me/page.htm", "<p>");
         root.file("home/me/photo.jpg", std::string(3000, 'j'));
@@ -83,66 +84,8 @@ protected:
         root.file("home/me/Projects/sub/c.txt", "ccc");
         // Folders show in listing order, which differs between file systems: one per level
         // keeps the screens alike everywhere. Files are sorted by name.
-        platform::RegistryKey key = platform::noKey;
-        platform::createKey(platform::currentUserKey, u"\\Software\\Tarvik\\Ftp\\2.0", key);
-        const std::uint32_t byName = explorer::sortName;
-        platform::setValue(key, u"Sort", platform::registryDword, &byName, 4);
-        platform::closeKey(key);
-        // The explorer keeps its image list for the life of the program; each test has a
-        // window system of its own.
-        explorer::dropImageList();
+        sortByName();
     }
-    ~MainWindow() override {
-        if (platform::isWindow(main)) platform::destroyWindow(main);
-        test_support::settle();
-        remote::shutdownRemote();
-        explorer::deviceProvider = pristine;
-        explorer::remoteProvider = pristineRemote;
-        explorer::currentProvider = &explorer::deviceProvider;
-    }
-
-    // Starts Farlink and waits for its first listing.
-    void start() {
-        main = app::createMainWindow();
-        ASSERT_TRUE(main);
-        ASSERT_TRUE(test_support::settle());
-    }
-    // Plays the script and waits until the listings it started are complete.
-    void play() {
-        // The program's own loop, so that the accelerators apply; it ends with the script.
-        platform::runMessageLoop(resources::mainAccelerators());
-        ASSERT_TRUE(test_support::settle());
-    }
-    // Carries out a command now; a dialog or box it opens plays the script meanwhile.
-    void command(int id) {
-        platform::sendMessage(main, platform::MessageId::command, id);
-        play();
-    }
-    // The screen as the script reaches this point (for modal boxes and dialogs).
-    void capture(std::string& into) {
-        terminal.atIdle([this, &into] { into = terminal.screenText(); });
-    }
-    // The rows' lines of the screen, from below the filter line to above the soft keys.
-    std::string rows() const {
-        std::string text;
-        for (int row = 2; row < 15; ++row) {
-            const std::string line = terminal.rowText(row);
-            if (!line.empty()) text += line + "\n";
-        }
-        return text;
-    }
-
-    test_support::TemporaryRegistry registry;
-    test_support::DeviceRoot root;
-    test_support::ScopedVariable home{"HOME", root.path() + "/home/me"};
-    test_support::ScopedVariable noDesktop{"DISPLAY", ""};
-    test_support::ScopedVariable noWayland{"WAYLAND_DISPLAY", ""};
-    platform::HeadlessTerminal terminal{60, 16};
-    platform::WindowSystemScope scope{terminal, terminal.clock()};
-    platform::Window main;
-    // The Device view as built, before any test changed its settings.
-    explorer::ViewProvider pristine = explorer::deviceProvider;
-    explorer::ViewProvider pristineRemote = explorer::remoteProvider;
 };
 
 TEST_F(MainWindow, StartsInTheDocumentsFolderAndBackGoesUpThenLeaves) {

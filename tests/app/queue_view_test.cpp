@@ -20,6 +20,7 @@
 #include "remote/remote_listing.h"
 #include "resources/commands.h"
 #include "resources/menus.h"
+#include "tests/support/farlink_screen.h"
 #include "tests/support/place_fixtures.h"
 #include "tests/support/real_ftp_server.h"
 #include "tests/support/scoped_variable.h"
@@ -32,59 +33,17 @@ namespace {
 using platform::Key;
 using namespace resources;
 
-class QueueView : public ::testing::Test {
+class QueueView : public test_support::FarlinkScreen {
 protected:
-    QueueView() {
+    QueueView() : FarlinkScreen(60, 8) {
         std::filesystem::create_directories(served.path() + "/box");
         std::ofstream(served.path() + "/box/a.txt") << "text";
         std::ofstream(served.path() + "/box/b.txt") << "text";
         root.folder("b.txt");  // the copy of b.txt cannot replace a folder
-        explorer::dropImageList();
-        remote::removeListingCache();
-    }
-    ~QueueView() override {
-        if (platform::isWindow(main)) platform::destroyWindow(main);
-        test_support::settle();
-        remote::shutdownRemote();
-        explorer::deviceProvider = pristine;
-        explorer::remoteProvider = pristineRemote;
-        explorer::queueProvider = pristineQueue;
-        explorer::currentProvider = &explorer::deviceProvider;
     }
 
-    void play() {
-        platform::runMessageLoop(resources::mainAccelerators());
-        ASSERT_TRUE(test_support::settle());
-    }
-    void command(int id) {
-        platform::sendMessage(main, platform::MessageId::command, id);
-        play();
-    }
-    // Runs the loop until the queue has carried out every record (a failure's box ends
-    // with the input).
-    void drainQueue() {
-        for (int i = 0; i < 1000; ++i) {
-            play();
-            const queue::QueueProgress progress = queue::queueProgress();
-            if (!progress.active && progress.pending == 0) return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        FAIL() << "the queue did not finish";
-    }
-
-    test_support::TemporaryRegistry registry;
-    test_support::DeviceRoot root;
     test_support::TemporaryFolder served;
     test_support::RealFtpServer server{test_support::FtpServerKind::Pyftpdlib, served.path()};
-    test_support::ScopedVariable home{"HOME", root.path()};
-    test_support::ScopedVariable noDesktop{"DISPLAY", ""};
-    test_support::ScopedVariable noWayland{"WAYLAND_DISPLAY", ""};
-    platform::HeadlessTerminal terminal{60, 8};
-    platform::WindowSystemScope scope{terminal, terminal.clock()};
-    platform::Window main;
-    explorer::ViewProvider pristine = explorer::deviceProvider;
-    explorer::ViewProvider pristineRemote = explorer::remoteProvider;
-    explorer::ViewProvider pristineQueue = explorer::queueProvider;
 };
 
 TEST_F(QueueView, ShowsWhatWasCopiedAndWhatFailed) {

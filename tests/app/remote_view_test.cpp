@@ -23,6 +23,7 @@
 #include "remote/remote_listing.h"
 #include "resources/commands.h"
 #include "resources/menus.h"
+#include "tests/support/farlink_screen.h"
 #include "tests/support/place_fixtures.h"
 #include "tests/support/real_ftp_server.h"
 #include "tests/support/scoped_variable.h"
@@ -37,9 +38,9 @@ using test_support::FtpServerKind;
 
 // Farlink on the headless screen with one place for a pyftpdlib server on loopback,
 // whose folder "box" holds a sub-folder and files with awkward names.
-class RemoteView : public ::testing::Test {
+class RemoteView : public test_support::FarlinkScreen {
 protected:
-    RemoteView() {
+    RemoteView() : FarlinkScreen(60, 16) {
         std::filesystem::create_directories(served.path() + "/box/sub");
         for (const char* name : {"a b.txt",
                                  "\xC3\xBC"
@@ -47,23 +48,7 @@ protected:
                                  "-dash.txt"})
             std::ofstream(served.path() + "/box/" + name) << "text";
         std::ofstream(served.path() + "/box/sub/inner.txt") << "in";
-        platform::RegistryKey key = platform::noKey;
-        platform::createKey(platform::currentUserKey, u"\\Software\\Tarvik\\Ftp\\2.0", key);
-        const std::uint32_t byName = explorer::sortName;
-        platform::setValue(key, u"Sort", platform::registryDword, &byName, 4);
-        platform::closeKey(key);
-        explorer::dropImageList();
-        // The listing cache folder is made once and kept: one an earlier test made lies
-        // below a root that is gone.
-        remote::removeListingCache();
-    }
-    ~RemoteView() override {
-        if (platform::isWindow(main)) platform::destroyWindow(main);
-        test_support::settle();
-        remote::shutdownRemote();
-        explorer::deviceProvider = pristine;
-        explorer::remoteProvider = pristineRemote;
-        explorer::currentProvider = &explorer::deviceProvider;
+        sortByName();
     }
 
     // Saves the place "Box" for the server, as the place dialog would.
@@ -73,20 +58,7 @@ protected:
     }
     void start() {
         ASSERT_EQ(server.error(), "");
-        main = app::createMainWindow();
-        ASSERT_TRUE(main);
-        ASSERT_TRUE(test_support::settle());
-    }
-    void play() {
-        platform::runMessageLoop(resources::mainAccelerators());
-        ASSERT_TRUE(test_support::settle());
-    }
-    void command(int id) {
-        platform::sendMessage(main, platform::MessageId::command, id);
-        play();
-    }
-    void capture(std::string& into) {
-        terminal.atIdle([this, &into] { into = terminal.screenText(); });
+        FarlinkScreen::start();
     }
     // Opens the Remote view and its folder "box".
     void openBox() {
@@ -95,18 +67,8 @@ protected:
         play();
     }
 
-    test_support::TemporaryRegistry registry;
-    test_support::DeviceRoot root;
     test_support::TemporaryFolder served;
     test_support::RealFtpServer server{FtpServerKind::Pyftpdlib, served.path()};
-    test_support::ScopedVariable home{"HOME", root.path()};
-    test_support::ScopedVariable noDesktop{"DISPLAY", ""};
-    test_support::ScopedVariable noWayland{"WAYLAND_DISPLAY", ""};
-    platform::HeadlessTerminal terminal{60, 16};
-    platform::WindowSystemScope scope{terminal, terminal.clock()};
-    platform::Window main;
-    explorer::ViewProvider pristine = explorer::deviceProvider;
-    explorer::ViewProvider pristineRemote = explorer::remoteProvider;
 };
 
 TEST_F(RemoteView, AFolderShowsItsPathThePlaceAndItsRows) {

@@ -17,6 +17,7 @@
 #include "platform/window/terminal.h"
 #include "resources/commands.h"
 #include "resources/menus.h"
+#include "tests/support/farlink_screen.h"
 #include "tests/support/scoped_variable.h"
 #include "tests/support/view_fixtures.h"
 
@@ -25,72 +26,27 @@ namespace {
 using platform::Key;
 using namespace resources;
 
-class TypeAheadAndRename : public ::testing::Test {
+class TypeAheadAndRename : public test_support::FarlinkScreen {
 protected:
-    TypeAheadAndRename() {
+    TypeAheadAndRename() : FarlinkScreen(60, 16, "/home/me") {
         root.folder("home/me/Projects");
         for (const char* name : {"about.txt", "cab.txt", "dog.txt", "fig.txt", "hat.txt"})
             root.file(std::string("home/me/") + name);
-        platform::RegistryKey key = platform::noKey;
-        platform::createKey(platform::currentUserKey, u"\\Software\\Tarvik\\Ftp\\2.0", key);
-        const std::uint32_t byName = explorer::sortName;
-        platform::setValue(key, u"Sort", platform::registryDword, &byName, 4);
-        platform::closeKey(key);
-        explorer::dropImageList();
+        sortByName();
         explorer::setTypeAheadText(u"");
     }
-    ~TypeAheadAndRename() override {
-        if (platform::isWindow(main)) platform::destroyWindow(main);
-        test_support::settle();
-        explorer::setTypeAheadText(u"");
-        explorer::deviceProvider = pristine;
-        explorer::currentProvider = &explorer::deviceProvider;
-    }
+    ~TypeAheadAndRename() override { explorer::setTypeAheadText(u""); }
 
-    void start() {
-        main = app::createMainWindow();
-        ASSERT_TRUE(main);
-        ASSERT_TRUE(test_support::settle());
-    }
-    void play() {
-        platform::runMessageLoop(resources::mainAccelerators());
-        ASSERT_TRUE(test_support::settle());
-    }
-    void command(int id) {
-        platform::sendMessage(main, platform::MessageId::command, id);
-        play();
-    }
-    void capture(std::string& into) {
-        terminal.atIdle([this, &into] { into = terminal.screenText(); });
-    }
     // Replaces the text of the open rename, as the user would by erasing and typing.
     void editRenameText(std::u16string text) {
         terminal.atIdle(
             [text] { platform::setWindowText(platform::listViewGetEditControl(app::mainWindow.listView), text); });
-    }
-    std::string rows() const {
-        std::string text;
-        for (int row = 2; row < 15; ++row) {
-            const std::string line = terminal.rowText(row);
-            if (!line.empty()) text += line + "\n";
-        }
-        return text;
     }
     std::string label() const { return terminal.rowText(1); }
     bool exists(const std::string& relative) const { return std::filesystem::exists(root.at(relative)); }
     int focusedRow() const {
         return platform::listViewGetNextItem(app::mainWindow.listView, -1, platform::nextFocused);
     }
-
-    test_support::TemporaryRegistry registry;
-    test_support::DeviceRoot root;
-    test_support::ScopedVariable home{"HOME", root.path() + "/home/me"};
-    test_support::ScopedVariable noDesktop{"DISPLAY", ""};
-    test_support::ScopedVariable noWayland{"WAYLAND_DISPLAY", ""};
-    platform::HeadlessTerminal terminal{60, 16};
-    platform::WindowSystemScope scope{terminal, terminal.clock()};
-    platform::Window main;
-    explorer::ViewProvider pristine = explorer::deviceProvider;
 };
 
 TEST_F(TypeAheadAndRename, DigitsChooseTheirKeypadGroupAndLettersBuildAWord) {

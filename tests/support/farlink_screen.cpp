@@ -1,0 +1,81 @@
+#include "tests/support/farlink_screen.h"
+
+#include <chrono>
+#include <thread>
+
+#include "app/main_window.h"
+#include "explorer/icons.h"
+#include "platform/registry.h"
+#include "queue/operation_queue.h"
+#include "remote/connect.h"
+#include "remote/remote_listing.h"
+#include "resources/menus.h"
+
+namespace test_support {
+
+FarlinkScreen::FarlinkScreen(int columns, int rows, const std::string& home)
+    : homeVariable("HOME", root.path() + home), screenRows(rows), terminal(columns, rows) {
+    // The explorer keeps its image list for the life of the program, and the listing
+    // cache folder once made: each test has a window system and a root of its own.
+    explorer::dropImageList();
+    remote::removeListingCache();
+}
+
+FarlinkScreen::~FarlinkScreen() {
+    if (platform::isWindow(main)) platform::destroyWindow(main);
+    settle();
+    remote::shutdownRemote();
+    explorer::deviceProvider = pristine;
+    explorer::remoteProvider = pristineRemote;
+    explorer::queueProvider = pristineQueue;
+    explorer::currentProvider = &explorer::deviceProvider;
+}
+
+void FarlinkScreen::sortByName() {
+    platform::RegistryKey key = platform::noKey;
+    platform::createKey(platform::currentUserKey, u"\\Software\\Tarvik\\Ftp\\2.0", key);
+    const std::uint32_t byName = explorer::sortName;
+    platform::setValue(key, u"Sort", platform::registryDword, &byName, 4);
+    platform::closeKey(key);
+}
+
+void FarlinkScreen::start() {
+    main = app::createMainWindow();
+    ASSERT_TRUE(main);
+    ASSERT_TRUE(settle());
+}
+
+void FarlinkScreen::play() {
+    platform::runMessageLoop(resources::mainAccelerators());
+    ASSERT_TRUE(settle());
+}
+
+void FarlinkScreen::command(int id) {
+    platform::sendMessage(main, platform::MessageId::command, id);
+    play();
+}
+
+void FarlinkScreen::capture(std::string& into) {
+    terminal.atIdle([this, &into] { into = terminal.screenText(); });
+}
+
+std::string FarlinkScreen::rows() const {
+    std::string text;
+    for (int row = 2; row < screenRows - 1; ++row) {
+        const std::string line = terminal.rowText(row);
+        if (!line.empty()) text += line + "\n";
+    }
+    return text;
+}
+
+void FarlinkScreen::drainQueue() {
+    for (int i = 0; i < 1000; ++i) {
+        play();
+        const queue::QueueProgress progress = queue::queueProgress();
+        if (!progress.active && progress.pending == 0) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    FAIL() << "the queue did not finish";
+}
+
+}  // namespace test_support

@@ -1,0 +1,55 @@
+// What the program's tests share: Farlink's main window on a headless screen, with a
+// registry, a device root and an environment of the test's own (no desktop), the loop
+// played until the listings are complete, and the views restored afterwards.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "explorer/provider.h"
+#include "platform/window/headless_terminal.h"
+#include "platform/window/terminal.h"
+#include "platform/window/window.h"
+#include "tests/support/scoped_variable.h"
+#include "tests/support/view_fixtures.h"
+
+namespace test_support {
+
+class FarlinkScreen : public ::testing::Test {
+protected:
+    // HOME is the device root followed by `home` (for example "/home/me").
+    FarlinkScreen(int columns, int rows, const std::string& home = "");
+    ~FarlinkScreen() override;
+
+    // Stores the Sort option "by name", so that files come in one order everywhere.
+    static void sortByName();
+    // Starts Farlink and waits for its first listing.
+    void start();
+    // Plays the keys given so far in the program's own loop (the accelerators apply) and
+    // waits until the listings they started are complete.
+    void play();
+    // Carries out a command now; a dialog or box it opens plays the keys meanwhile.
+    void command(int id);
+    // The screen as the keys reach this point (for modal boxes and dialogs).
+    void capture(std::string& into);
+    // The rows' lines, from below the filter line to above the soft keys.
+    std::string rows() const;
+    // Runs the loop until the queue has carried out every record (bounded).
+    void drainQueue();
+
+    TemporaryRegistry registry;
+    DeviceRoot root;
+    ScopedVariable homeVariable;
+    ScopedVariable noDesktop{"DISPLAY", ""};
+    ScopedVariable noWayland{"WAYLAND_DISPLAY", ""};
+    const int screenRows;
+    platform::HeadlessTerminal terminal;
+    platform::WindowSystemScope scope{terminal, terminal.clock()};
+    platform::Window main;
+    explorer::ViewProvider pristine = explorer::deviceProvider;
+    explorer::ViewProvider pristineRemote = explorer::remoteProvider;
+    explorer::ViewProvider pristineQueue = explorer::queueProvider;
+};
+
+}  // namespace test_support
