@@ -1,18 +1,14 @@
 #include "tests/journeys/journey_fixture.h"
 
-#include <chrono>
 #include <filesystem>
 
 #include "app/main_window.h"
 #include "explorer/icons.h"
 #include "platform/registry.h"
 #include "platform/window/list_view.h"
-#include "queue/operation_queue.h"
 #include "remote/connect.h"
 #include "remote/places.h"
-#include "remote/remote_listing.h"
 #include "resources/commands.h"
-#include "resources/menus.h"
 
 namespace journeys {
 
@@ -25,51 +21,10 @@ std::string setupName(const ::testing::TestParamInfo<ServerSetup>& info) {
            (info.param.passive ? "Passive" : "Active");
 }
 
-std::string boxCaption(const std::string& screen) {
-    // The box's top line: "+- Caption ---...---+".
-    const std::size_t top = screen.find("+- ");
-    if (top == std::string::npos) return "";
-    std::string caption = screen.substr(top + 3, screen.find('\n', top) - top - 3);
-    while (!caption.empty() && (caption.back() == '+' || caption.back() == '-')) caption.pop_back();
-    while (!caption.empty() && caption.back() == ' ') caption.pop_back();
-    return caption;
-}
-
-std::optional<platform::InputEvent> BoxWatchingTerminal::readInput(int timeoutMs) {
-    std::optional<platform::InputEvent> event = screen_.readInput(timeoutMs);
-    // The end of the script ends the innermost loop: a box on the screen now is closed by it.
-    if (event && event->kind == platform::InputEvent::Kind::endOfInput) {
-        std::string shown = screen_.screenText();
-        std::string caption = boxCaption(shown);
-        if (!caption.empty()) {
-            closedBoxes_.push_back(std::move(caption));
-            lastBoxScreen_ = std::move(shown);
-        }
-    }
-    return event;
-}
-
-Journey::Journey() {
-    platform::useRegistryFile(settingsFile());
+Journey::Journey() : FarlinkScreen(60, 14) {
     // Folders come in listing order, which differs between servers: sorted by name, the
     // screens are alike on both.
-    platform::RegistryKey key = platform::noKey;
-    platform::createKey(platform::currentUserKey, u"\\Software\\Tarvik\\Ftp\\2.0", key);
-    const std::uint32_t byName = explorer::sortName;
-    platform::setValue(key, u"Sort", platform::registryDword, &byName, 4);
-    platform::closeKey(key);
-    explorer::dropImageList();
-    remote::removeListingCache();
-}
-
-Journey::~Journey() {
-    if (platform::isWindow(main)) platform::destroyWindow(main);
-    test_support::settle();
-    remote::shutdownRemote();
-    explorer::deviceProvider = pristine;
-    explorer::remoteProvider = pristineRemote;
-    explorer::queueProvider = pristineQueue;
-    explorer::currentProvider = &explorer::deviceProvider;
+    sortByName();
 }
 
 test_support::PlaceLogin Journey::serverLogin() const {
@@ -86,9 +41,7 @@ void Journey::savePlace(const test_support::PlaceLogin& login) {
 
 void Journey::start() {
     ASSERT_EQ(server.error(), "");
-    main = app::createMainWindow();
-    ASSERT_TRUE(main);
-    ASSERT_TRUE(test_support::settle());
+    FarlinkScreen::start();
 }
 
 void Journey::quit() {
@@ -107,20 +60,6 @@ void Journey::startAgain() {
     start();
 }
 
-void Journey::play() {
-    platform::runMessageLoop(resources::mainAccelerators());
-    ASSERT_TRUE(test_support::settle());
-}
-
-void Journey::command(int id) {
-    platform::sendMessage(main, platform::MessageId::command, id);
-    play();
-}
-
-void Journey::capture(std::string& into) {
-    terminal.atIdle([this, &into] { into = terminal.screenText(); });
-}
-
 void Journey::waitForBox(const std::string& caption) {
     // Each step waits a tenth of a second for the other thread's call, at most 50 times;
     // those left once the box is open pass at once.
@@ -129,20 +68,6 @@ void Journey::waitForBox(const std::string& caption) {
             if (boxCaption(terminal.screenText()) != caption) platform::waitForMessage(100);
         });
     }
-}
-
-void Journey::drainQueue() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-    while (std::chrono::steady_clock::now() < deadline) {
-        play();
-        const queue::QueueProgress progress = queue::queueProgress();
-        if (!progress.active && progress.pending == 0) {
-            play();  // the last record's box and refresh
-            return;
-        }
-        platform::waitForMessage(20);
-    }
-    FAIL() << "the queue did not finish within 30 s";
 }
 
 void Journey::openRemote() {
@@ -176,15 +101,6 @@ void Journey::open(const std::string& name) {
     focus(name);
     terminal.pressKey(Key::action);
     play();
-}
-
-std::string Journey::rows() const {
-    std::string text;
-    for (int row = 2; row < screenRows - 1; ++row) {
-        const std::string line = terminal.rowText(row);
-        if (!line.empty()) text += line + "\n";
-    }
-    return text;
 }
 
 void Journey::serveFolder(const std::string& relative) const {

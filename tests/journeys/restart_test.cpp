@@ -71,7 +71,7 @@ TEST_P(Restart, SettingsFiltersAndPlacesSurviveARestartAndADamagedFileIsKeptAsid
     command(commandRemoteView);
     EXPECT_EQ(boxes.closedBoxes(), std::vector<std::string>{"Farlink"}) << "No Ftp Places exist, ...";
     std::string keptAside;
-    for (const fs::directory_entry& entry : fs::directory_iterator(settings.path())) {
+    for (const fs::directory_entry& entry : fs::directory_iterator(registry.folder())) {
         if (entry.path().filename().string().starts_with("registry.reg.broken-"))
             keptAside = test_support::readFile(entry.path());
     }

@@ -13,6 +13,30 @@
 
 namespace test_support {
 
+std::string boxCaption(const std::string& screen) {
+    // The box's top line: "+- Caption ---...---+".
+    const std::size_t top = screen.find("+- ");
+    if (top == std::string::npos) return "";
+    std::string caption = screen.substr(top + 3, screen.find('\n', top) - top - 3);
+    while (!caption.empty() && (caption.back() == '+' || caption.back() == '-')) caption.pop_back();
+    while (!caption.empty() && caption.back() == ' ') caption.pop_back();
+    return caption;
+}
+
+std::optional<platform::InputEvent> BoxWatchingTerminal::readInput(int timeoutMs) {
+    std::optional<platform::InputEvent> event = screen_.readInput(timeoutMs);
+    // The end of the script ends the innermost loop: a box on the screen now is closed by it.
+    if (event && event->kind == platform::InputEvent::Kind::endOfInput) {
+        std::string shown = screen_.screenText();
+        std::string caption = boxCaption(shown);
+        if (!caption.empty()) {
+            closedBoxes_.push_back(std::move(caption));
+            lastBoxScreen_ = std::move(shown);
+        }
+    }
+    return event;
+}
+
 FarlinkScreen::FarlinkScreen(int columns, int rows, const std::string& home)
     : homeVariable("HOME", root.path() + home), screenRows(rows), terminal(columns, rows) {
     // The explorer keeps its image list for the life of the program, and the listing
@@ -72,7 +96,10 @@ void FarlinkScreen::drainQueue() {
     for (int i = 0; i < 1000; ++i) {
         play();
         const queue::QueueProgress progress = queue::queueProgress();
-        if (!progress.active && progress.pending == 0) return;
+        if (!progress.active && progress.pending == 0) {
+            play();  // the last record's box and refresh
+            return;
+        }
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     FAIL() << "the queue did not finish";

@@ -5,7 +5,11 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <optional>
+#include <span>
 #include <string>
+#include <vector>
 
 #include "explorer/provider.h"
 #include "platform/window/headless_terminal.h"
@@ -15,6 +19,36 @@
 #include "tests/support/view_fixtures.h"
 
 namespace test_support {
+
+// The headless terminal as the window system sees it, keeping the boxes that the end of
+// the script closes (every box of a journey that no key answers): their captions, and
+// the whole screen under the last of them.
+class BoxWatchingTerminal final : public platform::TerminalBackend {
+public:
+    explicit BoxWatchingTerminal(platform::HeadlessTerminal& screen) : screen_(screen) {}
+    const std::vector<std::string>& closedBoxes() const { return closedBoxes_; }
+    int ftpErrorBoxes() const { return int(std::count(closedBoxes_.begin(), closedBoxes_.end(), "Ftp Error")); }
+    const std::string& lastBoxScreen() const { return lastBoxScreen_; }
+
+    platform::TerminalSize size() override { return screen_.size(); }
+    void write(int row, int column, std::span<const platform::Cell> cells) override {
+        screen_.write(row, column, cells);
+    }
+    void setCursor(int row, int column, bool visible) override { screen_.setCursor(row, column, visible); }
+    void flush() override { screen_.flush(); }
+    std::optional<platform::InputEvent> readInput(int timeoutMs) override;
+    void wake() override { screen_.wake(); }
+    void bell() override { screen_.bell(); }
+    bool unicode() override { return screen_.unicode(); }
+
+private:
+    platform::HeadlessTerminal& screen_;
+    std::vector<std::string> closedBoxes_;
+    std::string lastBoxScreen_;
+};
+
+// The caption of the message box on `screen`, "" when none is open.
+std::string boxCaption(const std::string& screen);
 
 class FarlinkScreen : public ::testing::Test {
 protected:
@@ -45,7 +79,8 @@ protected:
     ScopedVariable noWayland{"WAYLAND_DISPLAY", ""};
     const int screenRows;
     platform::HeadlessTerminal terminal;
-    platform::WindowSystemScope scope{terminal, terminal.clock()};
+    BoxWatchingTerminal boxes{terminal};
+    platform::WindowSystemScope scope{boxes, terminal.clock()};
     platform::Window main;
     explorer::ViewProvider pristine = explorer::deviceProvider;
     explorer::ViewProvider pristineRemote = explorer::remoteProvider;

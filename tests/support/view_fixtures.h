@@ -40,6 +40,8 @@ private:
 class TemporaryRegistry {
 public:
     TemporaryRegistry();
+    std::string file() const { return folder_ / "registry.reg"; }
+    const std::string& folder() const { return folder_.path(); }
 
 private:
     TemporaryFolder folder_;
