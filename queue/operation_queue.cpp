@@ -244,10 +244,8 @@ std::uint32_t run(const FileOperation& record, const LastCopy& last, std::u16str
         return stateActive;  // no such operation: it passes through as it was
     }
     const std::u16string_view caption = record.kind == kindCopyFolder ? u"Copy Folder Error" : u"Copy File Error";
-    std::u16string reason;
-    if (remoteSide && bindings.enterPlace && !bindings.enterPlace(record.place, record.sourcePlace, reason)) {
-        why = reason;
-        if (copy) showCopyError(caption, reason);
+    if (remoteSide && bindings.enterPlace && !bindings.enterPlace(record.place, record.sourcePlace, why)) {
+        if (copy) showCopyError(caption, why);
         return stateFailed;
     }
     const std::uint32_t result = copy ? runCopy(record, caption, why) : runDelete(record, last, why);
