@@ -4,6 +4,7 @@
 #include "ftp/ftp_session.h"
 
 #include <netinet/in.h>
+#include <sys/socket.h>
 
 #include <cstddef>
 #include <optional>
@@ -34,8 +35,9 @@ struct CommandLine {
 // Sends `text` and CR LF in one send; returns send's result.
 long sendLine(int socket, std::string_view text);
 
-// A TCP socket that is closed on exec and never descriptor 0 (0 means "no socket").
-int newSocket();
+// A TCP socket of `family` (AF_INET, AF_INET6) that is closed on exec and never
+// descriptor 0 (0 means "no socket").
+int newSocket(int family);
 int keepOffDescriptorZero(int descriptor);
 void closeSocket(int& socket);
 
@@ -54,9 +56,37 @@ long receiveWaiting(FtpConnection* connection, void* buffer, std::size_t capacit
 // Returns `length`, -1 on an error (errno says which) or gaveUpWaiting.
 long sendWaiting(FtpConnection* connection, const void* data, std::size_t length);
 
+// An IPv4 or IPv6 socket address.
+struct SocketAddress {
+    sockaddr_storage storage{};
+    socklen_t size = sizeof storage;
+
+    int family() const { return storage.ss_family; }
+    sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
+    const sockaddr* get() const { return reinterpret_cast<const sockaddr*>(&storage); }
+    void setPort(std::uint16_t port);
+    std::uint16_t port() const;
+    // The same host (family and address), whatever the ports.
+    bool sameHost(const SocketAddress& other) const;
+};
+
+// getpeername and getsockname into a SocketAddress; false when they fail.
+bool peerAddress(int socket, SocketAddress& address);
+bool localAddress(int socket, SocketAddress& address);
+
+enum class ConnectResult { Connected, Failed, GaveUp };
+
 // Connects `socket`; with an idle callback installed on `timing` the connect is
-// non-blocking and waited on as waitReady waits, so the caller can bound it.
-bool connectSocket(const FtpConnection& timing, int socket, const sockaddr_in& address);
+// non-blocking and waited on as waitReady waits, so the caller can bound it. GaveUp
+// when the idle callback ended the wait, which leaves the caller no time for another try.
+ConnectResult connectSocket(const FtpConnection& timing, int socket, const SocketAddress& address);
+
+// Asks the server where a passive data connection goes, into `target`. False with the
+// reply kept when the server refused or its address could not be read.
+bool askPassiveAddress(FtpConnection* control, SocketAddress& target);
+// The command that tells a server where to connect: PORT for an IPv4 `listener`, EPRT
+// for an IPv6 one. False when it cannot be written.
+bool formatPortCommand(const SocketAddress& listener, char* command, std::size_t capacity);
 
 // How a call of readLinePiece ended.
 enum class LineEnd {

@@ -35,8 +35,8 @@ bool checkOpening(FtpConnection* control, char type, ConnectionDirection directi
     return acceptCommandText(control, command);
 }
 
-int newDataSocket() {
-    const int socket = newSocket();
+int newDataSocket(int family) {
+    const int socket = newSocket(family);
     if (socket < 0) {
         debugLine("FTP:: socket");
         return -1;
@@ -90,15 +90,84 @@ void freeDataRecord(FtpConnection* data) {
     delete data;
 }
 
-bool peerAddress(int socket, in_addr& address) {
-    sockaddr_in peer{};
-    socklen_t size = sizeof peer;
-    if (getpeername(socket, reinterpret_cast<sockaddr*>(&peer), &size) != 0) return false;
-    address = peer.sin_addr;
-    return true;
+// Whether a refusal says that the server does not know the command (500, 502): the one
+// refusal of PASV after which EPSV is worth asking.
+bool refusedAsUnknown(const char* reply) {
+    return (std::strncmp(reply, "500", 3) == 0 || std::strncmp(reply, "502", 3) == 0) &&
+           (reply[3] < '0' || reply[3] > '9');
 }
 
 }  // namespace
+
+namespace detail {
+
+// An IPv4 session asks with PASV as it always has, and with EPSV only once the server
+// refused PASV as unknown (remembered for the session); an IPv6 session, which PASV
+// cannot carry, asks with EPSV. EPSV's port is on the control connection's peer address.
+bool askPassiveAddress(FtpConnection* control, SocketAddress& target) {
+    SocketAddress peer;
+    const bool knowsPeer = peerAddress(control->socket, peer);
+    if ((!knowsPeer || peer.family() == AF_INET) && !control->extendedPassive) {
+        if (sendCommand("PASV", '2', control)) {
+            std::uint8_t passiveAddress[6];
+            if (!parsePassiveAddress(control->reply, passiveAddress)) return false;
+            if (control->usePeerAddress && !copyPeerAddress(control, passiveAddress)) return false;
+            auto* address = reinterpret_cast<sockaddr_in*>(&target.storage);
+            *address = {};
+            address->sin_family = AF_INET;
+            std::memcpy(&address->sin_port, passiveAddress, 2);
+            std::memcpy(&address->sin_addr.s_addr, passiveAddress + 2, 4);
+            target.size = sizeof *address;
+            return true;
+        }
+        if (!refusedAsUnknown(control->reply)) return false;
+        control->extendedPassive = 1;
+    }
+    std::uint16_t port = 0;
+    if (!sendCommand("EPSV", '2', control) || !parseExtendedPassivePort(control->reply, port)) return false;
+    if (!knowsPeer) {
+        setReply(control, "Unknown Error");
+        return false;
+    }
+    target = peer;
+    target.setPort(port);
+    return true;
+}
+
+// "PORT h1,h2,h3,h4,p1,p2" for an IPv4 listener, "EPRT |2|address|port|" for an IPv6 one.
+bool formatPortCommand(const SocketAddress& listener, char* command, std::size_t capacity) {
+    if (listener.family() == AF_INET6) {
+        char host[INET6_ADDRSTRLEN];
+        const auto& address = reinterpret_cast<const sockaddr_in6*>(&listener.storage)->sin6_addr;
+        if (!inet_ntop(AF_INET6, &address, host, sizeof host)) return false;
+        std::snprintf(command, capacity, "EPRT |2|%s|%u|", host, unsigned(listener.port()));
+        return true;
+    }
+    const auto& address = reinterpret_cast<const sockaddr_in*>(&listener.storage)->sin_addr;
+    const auto* host = reinterpret_cast<const std::uint8_t*>(&address.s_addr);
+    const unsigned port = listener.port();
+    std::snprintf(command, capacity, "PORT %u,%u,%u,%u,%u,%u", host[0], host[1], host[2], host[3], port >> 8,
+                  port & 0xff);
+    return true;
+}
+
+}  // namespace detail
+
+bool parseExtendedPassivePort(const char* reply, std::uint16_t& port) {
+    const char* text = std::strchr(reply, '(');
+    if (!text) return false;
+    const char delimiter = text[1];
+    if (delimiter < 33 || delimiter > 126 || (delimiter >= '0' && delimiter <= '9')) return false;
+    text += 2;
+    if (text[0] != delimiter || text[1] != delimiter) return false;
+    text += 2;
+    unsigned value = 0;
+    int digits = 0;
+    for (; *text >= '0' && *text <= '9' && digits < 5; ++text, ++digits) value = value * 10 + unsigned(*text - '0');
+    if (digits == 0 || value < 1 || value > 65535 || text[0] != delimiter || text[1] != ')') return false;
+    port = std::uint16_t(value);
+    return true;
+}
 
 bool parsePassiveAddress(const char* reply, std::uint8_t passiveAddress[6]) {
     const char* text = std::strchr(reply, '(');
@@ -123,19 +192,13 @@ bool parsePassiveAddress(const char* reply, std::uint8_t passiveAddress[6]) {
 int openPassiveData(FtpConnection* control, FtpConnection** place, char type, ConnectionDirection direction,
                     std::string_view command) {
     if (!checkOpening(control, type, direction, command)) return 0;
-    if (!sendCommand("PASV", '2', control)) return 0;
-    std::uint8_t passiveAddress[6];
-    if (!parsePassiveAddress(control->reply, passiveAddress)) return 0;
-    if (control->usePeerAddress && !copyPeerAddress(control, passiveAddress)) return 0;
+    SocketAddress address;
+    if (!askPassiveAddress(control, address)) return 0;
     if (!announceRestart(control)) return 0;
 
-    int socket = newDataSocket();
+    int socket = newDataSocket(address.family());
     if (socket < 0) return 0;
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    std::memcpy(&address.sin_port, passiveAddress, 2);
-    std::memcpy(&address.sin_addr.s_addr, passiveAddress + 2, 4);
-    if (!connectSocket(*control, socket, address)) {
+    if (connectSocket(*control, socket, address) != ConnectResult::Connected) {
         setReply(control, "PASV Connect failed\n");
         closeSocket(socket);
         return 0;
@@ -164,16 +227,15 @@ int openPassiveData(FtpConnection* control, FtpConnection** place, char type, Co
 int openActiveData(FtpConnection* control, FtpConnection** place, char type, ConnectionDirection direction,
                    std::string_view command) {
     if (!checkOpening(control, type, direction, command)) return 0;
-    sockaddr_in local{};
-    socklen_t size = sizeof local;
-    if (getsockname(control->socket, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+    SocketAddress local;
+    if (!localAddress(control->socket, local)) {
         debugLine("FTP:: getsockname");
         return 0;
     }
-    int socket = newDataSocket();
+    int socket = newDataSocket(local.family());
     if (socket < 0) return 0;
-    local.sin_port = 0;
-    if (bind(socket, reinterpret_cast<const sockaddr*>(&local), sizeof local) != 0) {
+    local.setPort(0);
+    if (bind(socket, local.get(), local.size) != 0) {
         debugLine("FTP:: bind");
         closeSocket(socket);
         return 0;
@@ -183,16 +245,11 @@ int openActiveData(FtpConnection* control, FtpConnection** place, char type, Con
         closeSocket(socket);
         return 0;
     }
-    size = sizeof local;
-    if (getsockname(socket, reinterpret_cast<sockaddr*>(&local), &size) != 0) {
+    char portCommand[96];
+    if (!localAddress(socket, local) || !formatPortCommand(local, portCommand, sizeof portCommand)) {
         closeSocket(socket);
         return 0;
     }
-    const auto* host = reinterpret_cast<const std::uint8_t*>(&local.sin_addr.s_addr);
-    const auto* port = reinterpret_cast<const std::uint8_t*>(&local.sin_port);
-    char portCommand[64];
-    std::snprintf(portCommand, sizeof portCommand, "PORT %u,%u,%u,%u,%u,%u", host[0], host[1], host[2], host[3],
-                  port[0], port[1]);
     if (!sendCommand(portCommand, '2', control) || !announceRestart(control)) {
         closeSocket(socket);
         return 0;
@@ -218,7 +275,7 @@ int acceptData(FtpConnection* data, FtpConnection* control, int waitSeconds) {
         closeSocket(data->socket);
         return 0;
     };
-    in_addr controlPeer{};
+    SocketAddress controlPeer;
     if (!peerAddress(control->socket, controlPeer)) return fail("Unknown Error");
 
     // Non-blocking, so that a connection that is gone before accept() cannot stall it.
@@ -236,13 +293,11 @@ int acceptData(FtpConnection* data, FtpConnection* control, int waitSeconds) {
         if (ready < 0) return fail("Unknown Error");
         if (ready == 0 && !replyBuffered) return fail("timed out waiting for connection");
         if (sockets[0].revents) {
-            sockaddr_in peer{};
-            socklen_t size = sizeof peer;
-            const int accepted = keepOffDescriptorZero(
-                accept4(data->socket, reinterpret_cast<sockaddr*>(&peer), &size, SOCK_CLOEXEC));
+            SocketAddress peer;
+            const int accepted = keepOffDescriptorZero(accept4(data->socket, peer.get(), &peer.size, SOCK_CLOEXEC));
             if (accepted < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == ECONNABORTED)) continue;
             if (accepted < 0) return fail("Unknown Error");
-            if (peer.sin_addr.s_addr != controlPeer.s_addr) {
+            if (!peer.sameHost(controlPeer)) {
                 // Someone else raced the server to our port: drop it and keep waiting.
                 close(accepted);
                 continue;

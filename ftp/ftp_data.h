@@ -1,6 +1,6 @@
 // Data connections: one per listing or file transfer, opened in the session's mode
-// (passive: the client connects to the PASV address; active: the client listens and
-// announces itself with PORT), and closed by closeData, which reads the transfer's
+// (passive: the client connects to the PASV or EPSV address; active: the client listens
+// and announces itself with PORT or EPRT), and closed by closeData, which reads the transfer's
 // final reply on the control connection.
 #pragma once
 
@@ -19,13 +19,19 @@ inline constexpr int activeAcceptSeconds = 30;
 // False when there is no '(', fewer than six numbers or a number above 255.
 bool parsePassiveAddress(const char* reply, std::uint8_t passiveAddress[6]);
 
-// Passive opening: PASV, REST when `restartOffset` is set, connect, then the transfer
+// Reads the port of an EPSV reply, "229 Entering Extended Passive Mode (|||port|)":
+// the character after the first '(' is the delimiter (printable, not a digit), then
+// two more of it, the port (1-65535), the delimiter and ')'. False for anything else.
+bool parseExtendedPassivePort(const char* reply, std::uint16_t& port);
+
+// Passive opening: PASV (EPSV on an IPv6 session, or once the server refused PASV with
+// 500 or 502), REST when `restartOffset` is set, connect, then the transfer
 // command (a line without its end), whose 1xx reply it reads. On success the new data
 // connection is stored in *place; on failure nothing is stored.
 int openPassiveData(FtpConnection* control, FtpConnection** place, char type, ConnectionDirection direction,
                     std::string_view command);
-// Active opening: listen beside the control connection's local address, PORT, REST,
-// the transfer command. The stored connection still has to be accepted.
+// Active opening: listen beside the control connection's local address, PORT (EPRT on
+// an IPv6 session), REST, the transfer command. The stored connection still has to be accepted.
 int openActiveData(FtpConnection* control, FtpConnection** place, char type, ConnectionDirection direction,
                    std::string_view command);
 // Waits for the server's data connection, taking one only from the control

@@ -19,6 +19,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <vector>
 
 namespace ftp {
 
@@ -79,7 +80,7 @@ int keepOffDescriptorZero(int descriptor) {
     return moved;
 }
 
-int newSocket() { return keepOffDescriptorZero(socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP)); }
+int newSocket(int family) { return keepOffDescriptorZero(socket(family, SOCK_STREAM | SOCK_CLOEXEC, IPPROTO_TCP)); }
 
 void closeSocket(int& socket) {
     if (socket > 0) close(socket);
@@ -142,28 +143,69 @@ int waitPeriodMs(const FtpConnection& connection) {
     return connection.idleSeconds * 1000 + connection.idleMicroseconds / 1000;
 }
 
-bool connectSocket(const FtpConnection& timing, int socket, const sockaddr_in& address) {
-    const auto* target = reinterpret_cast<const sockaddr*>(&address);
-    if (!timing.idleCallback) return connect(socket, target, sizeof address) == 0;
+void SocketAddress::setPort(std::uint16_t port) {
+    if (family() == AF_INET6) {
+        reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port = htons(port);
+    } else {
+        reinterpret_cast<sockaddr_in*>(&storage)->sin_port = htons(port);
+    }
+}
+
+std::uint16_t SocketAddress::port() const {
+    if (family() == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6*>(&storage)->sin6_port);
+    return ntohs(reinterpret_cast<const sockaddr_in*>(&storage)->sin_port);
+}
+
+bool SocketAddress::sameHost(const SocketAddress& other) const {
+    if (family() != other.family()) return false;
+    if (family() == AF_INET6) {
+        const auto& mine = reinterpret_cast<const sockaddr_in6*>(&storage)->sin6_addr;
+        const auto& theirs = reinterpret_cast<const sockaddr_in6*>(&other.storage)->sin6_addr;
+        return std::memcmp(&mine, &theirs, sizeof mine) == 0;
+    }
+    return reinterpret_cast<const sockaddr_in*>(&storage)->sin_addr.s_addr ==
+           reinterpret_cast<const sockaddr_in*>(&other.storage)->sin_addr.s_addr;
+}
+
+bool peerAddress(int socket, SocketAddress& address) {
+    address.size = sizeof address.storage;
+    return getpeername(socket, address.get(), &address.size) == 0;
+}
+
+bool localAddress(int socket, SocketAddress& address) {
+    address.size = sizeof address.storage;
+    return getsockname(socket, address.get(), &address.size) == 0;
+}
+
+ConnectResult connectSocket(const FtpConnection& timing, int socket, const SocketAddress& address) {
+    if (!timing.idleCallback) {
+        return connect(socket, address.get(), address.size) == 0 ? ConnectResult::Connected : ConnectResult::Failed;
+    }
 
     const int flags = fcntl(socket, F_GETFL);
     fcntl(socket, F_SETFL, flags | O_NONBLOCK);
-    bool connected = connect(socket, target, sizeof address) == 0;
-    if (!connected && errno == EINPROGRESS) {
+    ConnectResult result = connect(socket, address.get(), address.size) == 0 ? ConnectResult::Connected
+                                                                             : ConnectResult::Failed;
+    if (result == ConnectResult::Failed && errno == EINPROGRESS) {
         for (;;) {
             const int ready = pollSocket(socket, true, waitPeriodMs(timing));
             if (ready < 0) break;
             if (ready > 0) {
                 int error = 0;
                 socklen_t size = sizeof error;
-                connected = getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
+                if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0) {
+                    result = ConnectResult::Connected;
+                }
                 break;
             }
-            if (!timing.idleCallback(timing.callbackContext)) break;
+            if (!timing.idleCallback(timing.callbackContext)) {
+                result = ConnectResult::GaveUp;
+                break;
+            }
         }
     }
     fcntl(socket, F_SETFL, flags);
-    return connected;
+    return result;
 }
 
 }  // namespace detail
@@ -199,6 +241,84 @@ int failOpen(FtpConnection* control, const char* text, const char* debugText) {
     debugLine("%s", debugText);
     closeSocket(control->socket);
     return 0;
+}
+
+struct OpenFailure {
+    const char* text;
+    const char* debugText;
+};
+constexpr OpenFailure noSocket{"unable to create socket.\n", "FTP:: socket"};
+constexpr OpenFailure noSocketOptions{"unable to set socket options.\n", "FTP:: setsockopt"};
+constexpr OpenFailure connectFailed{"unable to connect to server.\n", "FTP:: connect"};
+
+// Today's port rule: the digits after the ':', read modulo 65536 up to the first other
+// character. False when no digit follows the ':'.
+bool readPort(std::string_view text, unsigned& port) {
+    if (text.empty() || text[0] < '0' || text[0] > '9') return false;
+    port = 0;
+    for (std::size_t i = 0; i < text.size() && text[i] >= '0' && text[i] <= '9'; ++i) {
+        port = (port * 10 + unsigned(text[i] - '0')) % 65536;
+    }
+    return true;
+}
+
+// Splits "name", "name:port", "[address]", "[address]:port" or a bare IPv6 address
+// (two or more ':' and no brackets, so no port) into host and port; `port` keeps its
+// default when the text has none. False when the port is not a number. A '[' without
+// its ']', or anything but ":port" after it, leaves a host that does not resolve.
+bool splitHostAndPort(std::string_view text, std::string& host, unsigned& port) {
+    if (text.starts_with('[')) {
+        const auto close = text.find(']');
+        if (close == std::string_view::npos) {
+            host = text;
+            return true;
+        }
+        host = text.substr(1, close - 1);
+        const std::string_view rest = text.substr(close + 1);
+        if (rest.empty()) return true;
+        if (rest[0] != ':') {
+            host = text;
+            return true;
+        }
+        return readPort(rest.substr(1), port);
+    }
+    const auto colon = text.find(':');
+    if (colon == std::string_view::npos || text.find(':', colon + 1) != std::string_view::npos) {
+        host = text;
+        return true;
+    }
+    host = text.substr(0, colon);
+    return readPort(text.substr(colon + 1), port);
+}
+
+// A dotted IPv4 address as itself; anything else through the resolver, both families.
+std::vector<SocketAddress> resolveHost(const std::string& host) {
+    std::vector<SocketAddress> addresses;
+    if (const in_addr_t ipv4 = inet_addr(host.c_str()); ipv4 != INADDR_NONE) {
+        SocketAddress& address = addresses.emplace_back();
+        auto* ipv4Address = reinterpret_cast<sockaddr_in*>(&address.storage);
+        ipv4Address->sin_family = AF_INET;
+        ipv4Address->sin_addr.s_addr = ipv4;
+        address.size = sizeof *ipv4Address;
+        return addresses;
+    }
+    addrinfo hints{};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_protocol = IPPROTO_TCP;
+    addrinfo* found = nullptr;
+    if (getaddrinfo(host.c_str(), nullptr, &hints, &found) != 0) return addresses;
+    for (const addrinfo* entry = found; entry; entry = entry->ai_next) {
+        if ((entry->ai_family != AF_INET && entry->ai_family != AF_INET6) ||
+            entry->ai_addrlen > sizeof(sockaddr_storage)) {
+            continue;
+        }
+        SocketAddress& address = addresses.emplace_back();
+        std::memcpy(&address.storage, entry->ai_addr, entry->ai_addrlen);
+        address.size = entry->ai_addrlen;
+    }
+    freeaddrinfo(found);
+    return addresses;
 }
 
 }  // namespace
@@ -241,50 +361,42 @@ int openControl(FtpSession& session, std::string_view hostText) {
     control->transferred = 0;
     control->sinceProgress = 0;
     control->restartOffset = 0;
+    control->extendedPassive = 0;
     closeSocket(control->socket);
     resetLineBuffer(control);
 
-    std::string host(hostText);
+    std::string host;
     unsigned port = defaultPort;
-    if (const auto colon = host.find(':'); colon != std::string::npos) {
-        const char* digits = host.c_str() + colon + 1;
-        if (*digits < '0' || *digits > '9') {
-            return failOpen(control, "unable to get port number.\n", "FTP:: getservbyname");
-        }
-        port = 0;
-        for (; *digits >= '0' && *digits <= '9'; ++digits) port = (port * 10 + unsigned(*digits - '0')) % 65536;
-        host.resize(colon);
+    if (!splitHostAndPort(hostText, host, port)) {
+        return failOpen(control, "unable to get port number.\n", "FTP:: getservbyname");
     }
+    std::vector<SocketAddress> addresses = resolveHost(host);
+    if (addresses.empty()) return failOpen(control, "unable to resolve host address.\n", "FTP:: getaddrinfo");
 
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(std::uint16_t(port));
-    address.sin_addr.s_addr = inet_addr(host.c_str());
-    if (address.sin_addr.s_addr == INADDR_NONE) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = SOCK_STREAM;
-        hints.ai_protocol = IPPROTO_TCP;
-        addrinfo* found = nullptr;
-        if (getaddrinfo(host.c_str(), "21", &hints, &found) != 0 || !found) {
-            return failOpen(control, "unable to resolve host address.\n", "FTP:: getaddrinfo");
+    // The addresses in the resolver's order; the next one only after a failure that
+    // left time for it.
+    const OpenFailure* failure = &connectFailed;
+    for (SocketAddress& address : addresses) {
+        address.setPort(std::uint16_t(port));
+        control->socket = newSocket(address.family());
+        if (control->socket < 0) {
+            control->socket = 0;
+            failure = &noSocket;
+            continue;
         }
-        address.sin_addr = reinterpret_cast<const sockaddr_in*>(found->ai_addr)->sin_addr;
-        freeaddrinfo(found);
+        const int on = 1;
+        if (setsockopt(control->socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
+            closeSocket(control->socket);
+            failure = &noSocketOptions;
+            continue;
+        }
+        const ConnectResult result = connectSocket(*control, control->socket, address);
+        if (result == ConnectResult::Connected) break;
+        closeSocket(control->socket);
+        failure = &connectFailed;
+        if (result == ConnectResult::GaveUp) break;
     }
-
-    control->socket = newSocket();
-    if (control->socket < 0) {
-        control->socket = 0;
-        return failOpen(control, "unable to create socket.\n", "FTP:: socket");
-    }
-    const int on = 1;
-    if (setsockopt(control->socket, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0) {
-        return failOpen(control, "unable to set socket options.\n", "FTP:: setsockopt");
-    }
-    if (!connectSocket(*control, control->socket, address)) {
-        return failOpen(control, "unable to connect to server.\n", "FTP:: connect");
-    }
+    if (control->socket == 0) return failOpen(control, failure->text, failure->debugText);
     if (!readReply('2', control)) {
         closeSocket(control->socket);
         return 0;

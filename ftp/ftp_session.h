@@ -48,6 +48,8 @@ struct FtpConnection {
     char reply[replySize] = {};       // last reply line, or the engine's own failure text
     std::int64_t restartOffset = 0;   // announced with REST before the next transfer
     std::uint8_t usePeerAddress = 0;  // passive data goes to the control peer's address
+    // The server refused PASV as unknown: passive data of this session uses EPSV.
+    std::uint8_t extendedPassive = 0;
 };
 
 // What a caller holds for one server. The caller owns the object; `control` is owned
@@ -64,8 +66,11 @@ void setConnectionMode(FtpSession& session, ConnectionMode mode);
 // The control connection's last reply or failure text; null without a control record.
 const char* lastReply(const FtpSession& session);
 
-// Connects to "host" or "host:port" (port 21 by default) and reads the greeting.
-// 1 when greeted with a 2xx reply.
+// Connects to "host", "host:port", "[IPv6 address]", "[IPv6 address]:port" or a bare
+// IPv6 address (two or more ':', no port); port 21 by default. A name is tried at each
+// of its addresses, IPv4 and IPv6, in the resolver's order, until one connects or a
+// wait gives up. Reads the greeting: 1 when greeted with a 2xx reply. The session's
+// data connections take the family of the address it connected to.
 int openControl(FtpSession& session, std::string_view host);
 
 // Sends `command` plus CR LF on a control connection and reads the reply; 1 when the
@@ -84,7 +89,8 @@ int writeTranslated(const char* data, int length, FtpConnection* connection);
 // Without an idle callback it returns 1 at once.
 int waitReady(FtpConnection* connection);
 // Replaces bytes 2-5 of a passive address (port high, port low, IPv4 address) with
-// the control connection's peer address. On failure the control socket is closed.
+// the control connection's peer address. On failure (an IPv6 peer among them) the
+// control socket is closed.
 int copyPeerAddress(FtpConnection* control, std::uint8_t passiveAddress[6]);
 
 }  // namespace ftp

@@ -1,6 +1,9 @@
 // FTP addresses: scheme, user information, host and port, path.
 #include "ftp/ftp_url.h"
 
+#include <arpa/inet.h>
+
+#include <algorithm>
 #include <cctype>
 #include <optional>
 
@@ -63,23 +66,35 @@ int parseFtpUrl(std::string_view text, FtpUrl& url, std::string& error) {
         parsed.password = *password;  // a named user without a password has an empty one
         authority.remove_prefix(at + 1);
     }
-    if (authority.starts_with('[')) return refuse(error, "IPv6 addresses are not supported");
-    if (const auto colon = authority.find(':'); colon != std::string_view::npos) {
-        const std::string_view digits = authority.substr(colon + 1);
-        authority = authority.substr(0, colon);
-        if (!digits.empty()) {  // "host:" means the default port
-            int port = 0;
-            for (const char digit : digits) {
-                if (digit < '0' || digit > '9') return refuse(error, "the port is not a number");
-                port = port * 10 + (digit - '0');
-                if (port > 65535) break;
-            }
-            if (port < 1 || port > 65535) return refuse(error, "the port is outside 1-65535");
-            parsed.port = port;
+    std::string_view host = authority;
+    std::string_view digits;  // empty ("host", "host:") for the default port
+    if (authority.starts_with('[')) {
+        const auto close = authority.find(']');
+        if (close == std::string_view::npos) return refuse(error, "no ']' after the IPv6 address");
+        host = authority.substr(1, close - 1);
+        in6_addr ignored;
+        if (!inet_pton(AF_INET6, std::string(host).c_str(), &ignored)) {
+            return refuse(error, "not an IPv6 address in brackets");
         }
+        const std::string_view rest = authority.substr(close + 1);
+        if (!rest.empty() && rest[0] != ':') return refuse(error, "text after the IPv6 address");
+        if (!rest.empty()) digits = rest.substr(1);
+    } else if (const auto colon = authority.find(':'); colon != std::string_view::npos) {
+        host = authority.substr(0, colon);
+        digits = authority.substr(colon + 1);
     }
-    if (authority.empty()) return refuse(error, "no host in the address");
-    parsed.host = authority;
+    if (!digits.empty()) {
+        int port = 0;
+        for (const char digit : digits) {
+            if (digit < '0' || digit > '9') return refuse(error, "the port is not a number");
+            port = port * 10 + (digit - '0');
+            if (port > 65535) break;
+        }
+        if (port < 1 || port > 65535) return refuse(error, "the port is outside 1-65535");
+        parsed.port = port;
+    }
+    if (host.empty()) return refuse(error, "no host in the address");
+    parsed.host = host;
     if (slash != std::string_view::npos) {
         const auto path = percentDecode(text.substr(slash));
         if (!path) return refuse(error, "bad %-escape in the path");
@@ -87,6 +102,24 @@ int parseFtpUrl(std::string_view text, FtpUrl& url, std::string& error) {
     }
     url = std::move(parsed);
     return 1;
+}
+
+std::string hostWithPort(std::string_view host, int port) {
+    const auto schemeEnd = host.find("://");
+    const std::string_view scheme = schemeEnd == std::string_view::npos ? "" : host.substr(0, schemeEnd + 3);
+    host.remove_prefix(scheme.size());
+    const auto colons = std::count(host.begin(), host.end(), ':');
+    std::string joined(scheme);
+    if (host.starts_with('[')) {
+        joined += host;
+        if (host.ends_with(']')) joined += ":" + std::to_string(port);
+    } else if (colons >= 2) {
+        joined += "[" + std::string(host) + "]:" + std::to_string(port);
+    } else {
+        joined += host;
+        if (colons == 0) joined += ":" + std::to_string(port);
+    }
+    return joined;
 }
 
 }  // namespace ftp

@@ -4,7 +4,7 @@
 #include "ftp/engine_internal.h"
 #include "ftp/ftp_data.h"
 
-#include <cstdio>
+#include <sys/socket.h>
 
 namespace ftp {
 
@@ -27,6 +27,16 @@ int serverToServer(FtpSession& source, FtpSession& target, std::string_view sour
     FtpConnection* targetControl = target.control;
     if (!sourceControl || !targetControl) return 0;
     if (!acceptCommandText(sourceControl, sourcePath) || !acceptCommandText(targetControl, targetPath)) return 0;
+    // Neither PORT nor EPRT can send a server to an address of the other family.
+    SocketAddress sourcePeer;
+    SocketAddress targetPeer;
+    if (peerAddress(sourceControl->socket, sourcePeer) && peerAddress(targetControl->socket, targetPeer) &&
+        sourcePeer.family() != targetPeer.family()) {
+        for (FtpConnection* control : {sourceControl, targetControl}) {
+            setReply(control, "Server-to-server copy between an IPv4 and an IPv6 server is not possible\n");
+        }
+        return 0;
+    }
 
     const char typeCommand[] = {'T', 'Y', 'P', 'E', ' ', typeCharacter};
     const std::string_view type(typeCommand, sizeof typeCommand);
@@ -34,13 +44,12 @@ int serverToServer(FtpSession& source, FtpSession& target, std::string_view sour
 
     FtpConnection* passive = sourcePassive ? sourceControl : targetControl;
     FtpConnection* active = sourcePassive ? targetControl : sourceControl;
-    std::uint8_t address[6];
-    if (!sendCommand("PASV", '2', passive) || !parsePassiveAddress(passive->reply, address)) return 0;
-    if (passive->usePeerAddress && !copyPeerAddress(passive, address)) return 0;
-    char portCommand[64];
-    std::snprintf(portCommand, sizeof portCommand, "PORT %d,%d,%d,%d,%d,%d", address[2], address[3], address[4],
-                  address[5], address[0], address[1]);
-    if (!sendCommand(portCommand, '2', active)) return 0;
+    SocketAddress address;
+    if (!askPassiveAddress(passive, address)) return 0;
+    char portCommand[96];
+    if (!formatPortCommand(address, portCommand, sizeof portCommand) || !sendCommand(portCommand, '2', active)) {
+        return 0;
+    }
 
     const TransferStart retrieve{sourceControl, "RETR", sourcePath};
     const TransferStart store{targetControl, "STOR", targetPath};
@@ -56,7 +65,7 @@ int serverToServer(FtpSession& source, FtpSession& target, std::string_view sour
     if (!sendCommand(line.view(), '1', second.control)) {
         // Stop the passive side listening, and collect the active side's report
         // that its transfer did not start.
-        sendCommand("PASV", '2', passive);
+        sendCommand(address.family() == AF_INET6 || passive->extendedPassive ? "EPSV" : "PASV", '2', passive);
         readReply('4', active);
         return 0;
     }

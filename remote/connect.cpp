@@ -6,6 +6,7 @@
 #include <utility>
 
 #include "ftp/ftp_commands.h"
+#include "ftp/ftp_url.h"
 #include "platform/connection_manager.h"
 #include "platform/text.h"
 #include "platform/window/message_box.h"
@@ -140,7 +141,7 @@ int bringUpNetwork(FtpPlace& place) {
 }
 
 int connectPlace(FtpPlace& place, ftp::FtpSession& session) {
-    const std::string host = platform::toUtf8(textOf(place.host)) + ":" + std::to_string(place.port);
+    const std::string host = ftp::hostWithPort(platform::toUtf8(textOf(place.host)), place.port);
     const std::string user = platform::toUtf8(textOf(place.userName));
     const std::string password = platform::toUtf8(textOf(place.password));
     bringUpNetwork(place);  // the attempt goes on either way: the server may be reachable

@@ -7,6 +7,7 @@
 //   farlink-ftp [OPTIONS] fxp ftp://.../SOURCE ftp://.../TARGET
 //   farlink-ftp parse LISTING [--all]
 //
+// HOST is a name, an IPv4 address or an IPv6 address in brackets ([::1]).
 // Passive mode (to the control connection's peer address) unless --active; a session
 // gives up when nothing has moved for --timeout seconds (60). Exit status 0 on success,
 // 1 on failure with the server's last reply (or the reason) on stderr.
@@ -91,7 +92,7 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     bool open(const ftp::FtpUrl& url) {
-        if (!session_.control || !ftp::openControl(session_, url.host + ":" + std::to_string(url.port)) ||
+        if (!session_.control || !ftp::openControl(session_, ftp::hostWithPort(url.host, url.port)) ||
             !ftp::logIn(session_, url.user, url.password)) {
             return false;
         }
