@@ -2,6 +2,7 @@
 #include "ftp/ftp_url.h"
 
 #include <gtest/gtest.h>
+#include <utility>
 
 namespace {
 
@@ -28,7 +29,16 @@ TEST(FtpUrl, ReadsEachPartOrSaysWhatIsWrong) {
         {"ftp://h:0/", "the port is outside 1-65535"},
         {"ftp://h:99999999999999999999/", "the port is outside 1-65535"},
         {"ftp://h:21x/", "the port is not a number"},
-        {"ftp://[::1]:21/", "IPv6 addresses are not supported"},
+        {"ftp://u:p@[::1]:2121/f", nullptr, "u", "p", "::1", 2121, "/f"},
+        {"ftp://[2001:db8::1]", nullptr, "anonymous", "farlink@", "2001:db8::1"},
+        {"ftp://[::ffff:10.0.0.1]:/", nullptr, "anonymous", "farlink@", "::ffff:10.0.0.1"},
+        {"ftp://[::1]:65536/", "the port is outside 1-65535"},
+        {"ftp://[::1/", "no ']' after the IPv6 address"},
+        {"ftp://[]/", "not an IPv6 address in brackets"},
+        {"ftp://[10.0.0.1]/", "not an IPv6 address in brackets"},
+        {"ftp://[host]/", "not an IPv6 address in brackets"},
+        {"ftp://[::1]2121/", "text after the IPv6 address"},
+        {"ftp://::1/", "the port is not a number"},
         {"ftp://u:p@/f", "no host in the address"},
         {"ftp:///f", "no host in the address"},
         {"ftp://@h/", "empty user name before '@'"},
@@ -57,6 +67,23 @@ TEST(FtpUrl, ReadsEachPartOrSaysWhatIsWrong) {
         EXPECT_EQ(c.port, url.port);
         EXPECT_EQ(c.path, url.path);
     }
+}
+
+// What openControl is given for a host field and a port.
+TEST(FtpUrl, JoinsAHostAndAPortForOpenControl) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"files.example.org", "files.example.org:21"},
+        {"10.0.0.1", "10.0.0.1:21"},
+        {"name:2121", "name:2121"},  // its own port wins
+        {"::1", "[::1]:21"},
+        {"2001:db8::1", "[2001:db8::1]:21"},
+        {"[2001:db8::1]", "[2001:db8::1]:21"},
+        {"[::1]:2121", "[::1]:2121"},
+        {"ftpes://files.example.org", "ftpes://files.example.org:21"},
+        {"ftpes://[::1]", "ftpes://[::1]:21"},
+        {"ftpes://name:990", "ftpes://name:990"},
+    };
+    for (const auto& [host, joined] : cases) EXPECT_EQ(joined, ftp::hostWithPort(host, 21)) << host;
 }
 
 }  // namespace
