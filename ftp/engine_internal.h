@@ -81,9 +81,12 @@ enum class ConnectResult { Connected, Failed, GaveUp };
 // when the idle callback ended the wait, which leaves the caller no time for another try.
 ConnectResult connectSocket(const FtpConnection& timing, int socket, const SocketAddress& address);
 
-// Asks the server where a passive data connection goes, into `target`. False with the
-// reply kept when the server refused or its address could not be read.
-bool askPassiveAddress(FtpConnection* control, SocketAddress& target);
+// PASV: the IPv4 address and port the server gives, the address replaced by the
+// control connection's peer address when `usePeerAddress` is set.
+bool askPassive(FtpConnection* control, SocketAddress& target);
+// EPSV: the port the server gives, on the control connection's peer address.
+// Both: false with the reply kept when the server refused or its answer is malformed.
+bool askExtendedPassive(FtpConnection* control, SocketAddress& target);
 // The command that tells a server where to connect: PORT for an IPv4 `listener`, EPRT
 // for an IPv6 one. False when it cannot be written.
 bool formatPortCommand(const SocketAddress& listener, char* command, std::size_t capacity);

@@ -101,35 +101,26 @@ bool refusedAsUnknown(const char* reply) {
 
 namespace detail {
 
-// An IPv4 session asks with PASV as it always has, and with EPSV only once the server
-// refused PASV as unknown (remembered for the session); an IPv6 session, which PASV
-// cannot carry, asks with EPSV. EPSV's port is on the control connection's peer address.
-bool askPassiveAddress(FtpConnection* control, SocketAddress& target) {
-    SocketAddress peer;
-    const bool knowsPeer = peerAddress(control->socket, peer);
-    if ((!knowsPeer || peer.family() == AF_INET) && !control->extendedPassive) {
-        if (sendCommand("PASV", '2', control)) {
-            std::uint8_t passiveAddress[6];
-            if (!parsePassiveAddress(control->reply, passiveAddress)) return false;
-            if (control->usePeerAddress && !copyPeerAddress(control, passiveAddress)) return false;
-            auto* address = reinterpret_cast<sockaddr_in*>(&target.storage);
-            *address = {};
-            address->sin_family = AF_INET;
-            std::memcpy(&address->sin_port, passiveAddress, 2);
-            std::memcpy(&address->sin_addr.s_addr, passiveAddress + 2, 4);
-            target.size = sizeof *address;
-            return true;
-        }
-        if (!refusedAsUnknown(control->reply)) return false;
-        control->extendedPassive = 1;
-    }
+bool askPassive(FtpConnection* control, SocketAddress& target) {
+    std::uint8_t passiveAddress[6];
+    if (!sendCommand("PASV", '2', control) || !parsePassiveAddress(control->reply, passiveAddress)) return false;
+    if (control->usePeerAddress && !copyPeerAddress(control, passiveAddress)) return false;
+    auto* address = reinterpret_cast<sockaddr_in*>(&target.storage);
+    *address = {};
+    address->sin_family = AF_INET;
+    std::memcpy(&address->sin_port, passiveAddress, 2);
+    std::memcpy(&address->sin_addr.s_addr, passiveAddress + 2, 4);
+    target.size = sizeof *address;
+    return true;
+}
+
+bool askExtendedPassive(FtpConnection* control, SocketAddress& target) {
     std::uint16_t port = 0;
     if (!sendCommand("EPSV", '2', control) || !parseExtendedPassivePort(control->reply, port)) return false;
-    if (!knowsPeer) {
+    if (!peerAddress(control->socket, target)) {
         setReply(control, "Unknown Error");
         return false;
     }
-    target = peer;
     target.setPort(port);
     return true;
 }
@@ -188,6 +179,23 @@ bool parsePassiveAddress(const char* reply, std::uint8_t passiveAddress[6]) {
     std::memcpy(passiveAddress + 2, numbers, 4);
     return true;
 }
+
+namespace {
+
+// Asks where a passive data connection goes. An IPv4 session asks with PASV as it always
+// has, and with EPSV only once the server refused PASV as unknown (remembered for the
+// session); an IPv6 session, which PASV cannot carry, asks with EPSV.
+bool askPassiveAddress(FtpConnection* control, SocketAddress& target) {
+    SocketAddress peer;
+    const bool ipv6 = peerAddress(control->socket, peer) && peer.family() == AF_INET6;
+    if (ipv6 || control->extendedPassive) return askExtendedPassive(control, target);
+    if (askPassive(control, target)) return true;
+    if (!refusedAsUnknown(control->reply)) return false;
+    control->extendedPassive = 1;
+    return askExtendedPassive(control, target);
+}
+
+}  // namespace
 
 int openPassiveData(FtpConnection* control, FtpConnection** place, char type, ConnectionDirection direction,
                     std::string_view command) {

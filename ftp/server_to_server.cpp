@@ -30,13 +30,15 @@ int serverToServer(FtpSession& source, FtpSession& target, std::string_view sour
     // Neither PORT nor EPRT can send a server to an address of the other family.
     SocketAddress sourcePeer;
     SocketAddress targetPeer;
-    if (peerAddress(sourceControl->socket, sourcePeer) && peerAddress(targetControl->socket, targetPeer) &&
-        sourcePeer.family() != targetPeer.family()) {
+    const bool peersKnown = peerAddress(sourceControl->socket, sourcePeer) &&
+                            peerAddress(targetControl->socket, targetPeer);
+    if (peersKnown && sourcePeer.family() != targetPeer.family()) {
         for (FtpConnection* control : {sourceControl, targetControl}) {
             setReply(control, "Server-to-server copy between an IPv4 and an IPv6 server is not possible\n");
         }
         return 0;
     }
+    const bool ipv6 = peersKnown && sourcePeer.family() == AF_INET6;
 
     const char typeCommand[] = {'T', 'Y', 'P', 'E', ' ', typeCharacter};
     const std::string_view type(typeCommand, sizeof typeCommand);
@@ -45,7 +47,7 @@ int serverToServer(FtpSession& source, FtpSession& target, std::string_view sour
     FtpConnection* passive = sourcePassive ? sourceControl : targetControl;
     FtpConnection* active = sourcePassive ? targetControl : sourceControl;
     SocketAddress address;
-    if (!askPassiveAddress(passive, address)) return 0;
+    if (!(ipv6 ? askExtendedPassive(passive, address) : askPassive(passive, address))) return 0;
     char portCommand[96];
     if (!formatPortCommand(address, portCommand, sizeof portCommand) || !sendCommand(portCommand, '2', active)) {
         return 0;
@@ -65,7 +67,7 @@ int serverToServer(FtpSession& source, FtpSession& target, std::string_view sour
     if (!sendCommand(line.view(), '1', second.control)) {
         // Stop the passive side listening, and collect the active side's report
         // that its transfer did not start.
-        sendCommand(address.family() == AF_INET6 || passive->extendedPassive ? "EPSV" : "PASV", '2', passive);
+        sendCommand(ipv6 ? "EPSV" : "PASV", '2', passive);
         readReply('4', active);
         return 0;
     }

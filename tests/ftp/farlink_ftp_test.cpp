@@ -49,6 +49,20 @@ TEST(FarlinkFtp, DecodesAddressesAndReportsTheServersReply) {
     EXPECT_EQ("530", errors.substr(0, 3)) << errors;
 }
 
+TEST(FarlinkFtp, ListsFromAServerOnAnIpv6Address) {
+    if (!loopbackIpv6Available()) GTEST_SKIP() << "this host has no IPv6 loopback address (::1 on lo)";
+    TemporaryFolder root;
+    TemporaryFolder local;
+    RealFtpServer server(FtpServerKind::Pyftpdlib, root.path(), {.ipv6 = true});
+    ASSERT_EQ("", server.error());
+    writeFile(root / "over six", "x");
+    std::string output, errors;
+    for (const char* mode : {"", "--active "}) {
+        EXPECT_EQ(0, runTool(mode + ("ls " + server.url("/")), local, output, errors)) << mode << errors;
+        EXPECT_NE(std::string::npos, output.find(" over six\n")) << mode << output;
+    }
+}
+
 TEST(FarlinkFtp, GivesUpOnAServerThatStopsTalking) {
     TemporaryFolder local;
     ScriptedFtpServer silent({});  // accepts and never greets

@@ -117,10 +117,17 @@ TEST_F(Engine, FailedOpeningsSayWhyAndKeepNoSocket) {
     sockaddr_in address;
     const std::string nobodyListens = bindLoopback(probe, address);
     close(probe);
-    const std::pair<std::string, std::string> cases[] = {{server->address(), "421 too many users\n"},
-                                                         {"127.0.0.1:", "unable to get port number.\n"},
-                                                         {"127.0.0.1:x21", "unable to get port number.\n"},
-                                                         {nobodyListens, "unable to connect to server.\n"}};
+    const std::pair<std::string, std::string> cases[] = {
+        {server->address(), "421 too many users\n"},
+        {"127.0.0.1:", "unable to get port number.\n"},
+        {"127.0.0.1:x21", "unable to get port number.\n"},
+        {nobodyListens, "unable to connect to server.\n"},
+        {"[" + nobodyListens, "unable to resolve host address.\n"},
+        {"[::1]x21", "unable to resolve host address.\n"},
+        {"[::1]:x21", "unable to get port number.\n"},
+        {"[::1]:", "unable to get port number.\n"},
+        {"::1:x", "unable to resolve host address.\n"},
+        {"[127.0.0.1]" + nobodyListens.substr(9), "unable to connect to server.\n"}};
     for (const auto& [host, expected] : cases) {
         EXPECT_EQ(0, openControl(session, host)) << host;
         EXPECT_EQ(expected, reply()) << host;
@@ -290,6 +297,76 @@ TEST_F(Engine, MalformedPassiveRepliesConnectNowhere) {
         EXPECT_EQ(std::string(text, std::strlen(text) - 2) + "\n", reply());
     }
     EXPECT_TRUE(folderNames().empty());
+    EXPECT_EQ("", finish());
+}
+
+TEST(ExtendedPassivePort, ReadsThePortBetweenTheDelimitersOnly) {
+    const std::pair<const char*, int> accepted[] = {
+        {"229 Entering Extended Passive Mode (|||6446|)", 6446}, {"229 (!!!1!).", 1}, {"229 (###65535#) ok", 65535}};
+    for (const auto& [reply, expected] : accepted) {
+        std::uint16_t port = 0;
+        EXPECT_TRUE(parseExtendedPassivePort(reply, port)) << reply;
+        EXPECT_EQ(expected, port) << reply;
+    }
+    const char* refused[] = {"229 Entering Extended Passive Mode |||6446|",
+                             "229 (|||0|)",
+                             "229 (|||65536|)",
+                             "229 (|||0006446|)",
+                             "229 (||6446|)",
+                             "229 (|!|6446|)",
+                             "229 (|||6446!)",
+                             "229 (|||6446|",
+                             "229 (|||6446)",
+                             "229 (||||)",
+                             "229 (|||-1|)",
+                             "229 (1116441)",
+                             "229 (   6446 )",
+                             "229 (",
+                             "229 x (y) (|||6446|)"};  // the first '(' is the one read
+    for (const char* reply : refused) {
+        std::uint16_t port = 0;
+        EXPECT_FALSE(parseExtendedPassivePort(reply, port)) << reply;
+    }
+}
+
+// A server that does not know PASV (500, 502) is asked EPSV, and is not asked PASV again
+// on that connection; any other refusal is the transfer's failure. A new connection
+// starts with PASV again.
+TEST_F(Engine, PassiveRefusedAsUnknownFallsBackToEpsvForTheConnection) {
+    const auto refused = [](const std::string& refusal) {
+        return Script{expect("TYPE I"), send("200 ok\r\n"), expect("PASV"), send(refusal)};
+    };
+    const auto extended = [](const std::string& command) {
+        return Script{expect("EPSV"),          replyExtendedPassive(), acceptData(), expect(command),
+                      send("150 opening\r\n"), sendData(command),      closeData(),  send("226 done\r\n")};
+    };
+    const std::string malformed = "229 Entering Extended Passive Mode (|||70000|)";
+    start({refused("530 Not logged in\r\n"),
+           refused("501 Syntax error\r\n"),
+           refused("5021 odd\r\n"),
+           refused("500 'PASV': command not understood\r\n"),
+           extended("RETR /a"),
+           {expect("TYPE I"), send("200 ok\r\n")},
+           extended("RETR /b"),
+           {expect("TYPE I"), send("200 ok\r\n"), expect("EPSV"), send(malformed + "\r\n")},
+           {acceptControl(), send("220 again\r\n")},
+           refused("502 Command not implemented\r\n"),
+           extended("RETR /c")});
+    EXPECT_EQ(0, download(session, folder / "a", "/a", 'I', 0));
+    EXPECT_EQ("530 Not logged in\n", reply());
+    EXPECT_EQ(0, download(session, folder / "a", "/a", 'I', 0));
+    EXPECT_EQ("501 Syntax error\n", reply());
+    EXPECT_EQ(0, download(session, folder / "a", "/a", 'I', 0));
+    EXPECT_EQ(1, download(session, folder / "a", "/a", 'I', 0)) << reply();
+    EXPECT_EQ("RETR /a", readFile(folder / "a"));
+    EXPECT_EQ(1, download(session, folder / "b", "/b", 'I', 0)) << reply();
+    EXPECT_EQ("RETR /b", readFile(folder / "b"));
+    EXPECT_EQ(0, download(session, folder / "x", "/x", 'I', 0));
+    EXPECT_EQ(malformed + "\n", reply());
+    ASSERT_EQ(1, openControl(session, server->address())) << reply();
+    EXPECT_EQ(1, download(session, folder / "c", "/c", 'I', 0)) << reply();
+    EXPECT_EQ("RETR /c", readFile(folder / "c"));
+    EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), folderNames());
     EXPECT_EQ("", finish());
 }
 

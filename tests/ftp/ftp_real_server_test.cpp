@@ -1,5 +1,6 @@
 // The engine against real servers on loopback: pyftpdlib in both modes, and vsftpd as
-// a second implementation of active mode and server-to-server.
+// a second implementation of active mode and server-to-server; both again on [::1],
+// where data connections take EPSV and EPRT.
 #include "ftp/ftp_commands.h"
 #include "ftp/ftp_session.h"
 #include "ftp/ftp_transfer.h"
@@ -19,17 +20,25 @@ struct Setup {
     const char* name;
     FtpServerKind kind;
     ConnectionMode mode;
+    bool ipv6 = false;
 };
 
 const Setup pyftpdlibPassive{"PyftpdlibPassive", FtpServerKind::Pyftpdlib, ConnectionMode::Passive};
 const Setup pyftpdlibActive{"PyftpdlibActive", FtpServerKind::Pyftpdlib, ConnectionMode::Active};
 const Setup vsftpdActive{"VsftpdActive", FtpServerKind::Vsftpd, ConnectionMode::Active};
+const Setup ipv6Setups[] = {{"PyftpdlibPassive", FtpServerKind::Pyftpdlib, ConnectionMode::Passive, true},
+                            {"PyftpdlibActive", FtpServerKind::Pyftpdlib, ConnectionMode::Active, true},
+                            {"VsftpdPassive", FtpServerKind::Vsftpd, ConnectionMode::Passive, true},
+                            {"VsftpdActive", FtpServerKind::Vsftpd, ConnectionMode::Active, true}};
+
+constexpr const char* noIpv6 = "this host has no IPv6 loopback address (::1 on lo)";
 
 std::string setupName(const ::testing::TestParamInfo<Setup>& info) { return info.param.name; }
 
 class RealServer : public ::testing::TestWithParam<Setup> {
 protected:
     void SetUp() override {
+        if (GetParam().ipv6 && !loopbackIpv6Available()) GTEST_SKIP() << noIpv6;
         ASSERT_EQ("", server.error());
         ASSERT_TRUE(connect(session));
     }
@@ -51,7 +60,7 @@ protected:
 
     TemporaryFolder root;
     TemporaryFolder local;
-    RealFtpServer server{GetParam().kind, root.path()};
+    RealFtpServer server{GetParam().kind, root.path(), {.ipv6 = GetParam().ipv6}};
     FtpSession session;
 };
 
@@ -65,6 +74,12 @@ TEST_P(RealServer, FilesTravelByteExactBothWays) {
         EXPECT_TRUE(bytes == readFile(server.hostPath(name)));
         ASSERT_EQ(1, download(session, local / (name + ".back"), server.remotePath(name), 'I', 0)) << reply();
         EXPECT_TRUE(bytes == readFile(local / (name + ".back")));
+    }
+    ASSERT_EQ(1, changeFolder(session, server.remotePath(""))) << reply();
+    ASSERT_EQ(1, listToFile(session, local / "listing", std::nullopt)) << reply();
+    const std::string listing = readFile(local / "listing");
+    for (const char* name : {" file0\n", " file1023\n", " file1048583\n"}) {
+        EXPECT_NE(std::string::npos, listing.find(name)) << listing;
     }
 }
 
@@ -137,6 +152,7 @@ TEST_P(RealServer, ALongReplyLineLeavesTheCommandsAfterItInStep) {
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealServer, ::testing::Values(pyftpdlibPassive, pyftpdlibActive, vsftpdActive),
                          setupName);
+INSTANTIATE_TEST_SUITE_P(Ipv6Servers, RealServer, ::testing::ValuesIn(ipv6Setups), setupName);
 
 // vsftpd refuses an anonymous upload that resumes (553).
 using ResumingServer = RealServer;
@@ -154,5 +170,39 @@ TEST_P(ResumingServer, ResumesADownloadAndAnUpload) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, ResumingServer, ::testing::Values(pyftpdlibPassive, pyftpdlibActive), setupName);
+
+// Neither PORT nor EPRT can send one server to the other across families: the copy
+// fails before either server hears a word of it.
+TEST(ServerToServer, BetweenAnIpv4AndAnIpv6ServerFailsBeforeAnythingIsSent) {
+    if (!loopbackIpv6Available()) GTEST_SKIP() << noIpv6;
+    TemporaryFolder root;
+    RealFtpServer ipv4Server(FtpServerKind::Pyftpdlib, root.path());
+    RealFtpServer ipv6Server(FtpServerKind::Pyftpdlib, root.path(), {.ipv6 = true});
+    ASSERT_EQ("", ipv4Server.error());
+    ASSERT_EQ("", ipv6Server.error());
+    writeFile(root / "source", "x");
+    FtpSession sessions[2] = {createSession(), createSession()};
+    int commandsSent = 0;
+    for (int i = 0; i < 2; ++i) {
+        const RealFtpServer& server = i == 0 ? ipv4Server : ipv6Server;
+        ASSERT_EQ(1, openControl(sessions[i], server.address())) << lastReply(sessions[i]);
+        ASSERT_EQ(1, logIn(sessions[i], server.user(), server.password())) << lastReply(sessions[i]);
+        sessions[i].control->callbackContext = &commandsSent;
+        sessions[i].control->traceCallback = [](const char*, void* context, int received) {
+            if (!received) ++*static_cast<int*>(context);
+        };
+    }
+    for (const int sourcePassive : {1, 0}) {
+        EXPECT_EQ(0, serverToServer(sessions[0], sessions[1], "/source", "/copy", 'I', sourcePassive));
+        EXPECT_EQ(0, serverToServer(sessions[1], sessions[0], "/source", "/copy", 'I', sourcePassive));
+    }
+    EXPECT_EQ(0, commandsSent);
+    for (FtpSession& session : sessions) {
+        EXPECT_STREQ("Server-to-server copy between an IPv4 and an IPv6 server is not possible\n", lastReply(session));
+        quit(session, 0);
+        release(session);
+    }
+    EXPECT_FALSE(std::filesystem::exists(root / "copy"));
+}
 
 }  // namespace

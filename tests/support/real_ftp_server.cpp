@@ -29,43 +29,62 @@ import logging, os, sys
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler
 from pyftpdlib.servers import FTPServer
-root, user, password, port_file, port = sys.argv[1:6]
+root, user, password, port_file, port, host = sys.argv[1:7]
 logging.basicConfig(level=logging.WARNING)
 authorizer = DummyAuthorizer()
 authorizer.add_user(user, password, root, perm="elradfmwMT")
 FTPHandler.authorizer = authorizer
 FTPHandler.permit_foreign_addresses = True
 FTPHandler.auth_failed_timeout = 0
-server = FTPServer(("127.0.0.1", int(port)), FTPHandler)
+server = FTPServer((host, int(port)), FTPHandler)
 with open(port_file + ".new", "w") as f:
     f.write(str(server.address[1]))
 os.rename(port_file + ".new", port_file)
 server.serve_forever()
 )";
 
-sockaddr_in loopbackPort(int port) {
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_port = htons(std::uint16_t(port));
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    return address;
-}
+// The loopback address of either family.
+struct LoopbackAddress {
+    sockaddr_storage storage{};
+    socklen_t size;
 
-// A port that was free a moment ago, for a server that cannot pick its own.
-int freePort() {
-    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopbackPort(0);
-    socklen_t size = sizeof address;
-    bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size);
+    LoopbackAddress(int port, bool ipv6) {
+        if (ipv6) {
+            auto* address = reinterpret_cast<sockaddr_in6*>(&storage);
+            address->sin6_family = AF_INET6;
+            address->sin6_addr = in6addr_loopback;
+            address->sin6_port = htons(std::uint16_t(port));
+            size = sizeof *address;
+        } else {
+            auto* address = reinterpret_cast<sockaddr_in*>(&storage);
+            address->sin_family = AF_INET;
+            address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+            address->sin_port = htons(std::uint16_t(port));
+            size = sizeof *address;
+        }
+    }
+    sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
+    int port() const {
+        if (storage.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6*>(&storage)->sin6_port);
+        return ntohs(reinterpret_cast<const sockaddr_in*>(&storage)->sin_port);
+    }
+};
+
+// A port that was free a moment ago, for a server that cannot pick its own; 0 when
+// nothing could be bound.
+int freePort(bool ipv6) {
+    LoopbackAddress address(0, ipv6);
+    const int socket = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool bound = bind(socket, address.get(), address.size) == 0 &&
+                       getsockname(socket, address.get(), &address.size) == 0;
     close(socket);
-    return ntohs(address.sin_port);
+    return bound ? address.port() : 0;
 }
 
-bool accepts(int port) {
-    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const sockaddr_in address = loopbackPort(port);
-    const bool connected = connect(socket, reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0;
+bool accepts(int port, bool ipv6) {
+    LoopbackAddress address(port, ipv6);
+    const int socket = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool connected = connect(socket, address.get(), address.size) == 0;
     close(socket);
     return connected;
 }
@@ -108,7 +127,10 @@ std::vector<pid_t> childrenOf(pid_t parent) {
 
 }  // namespace
 
-RealFtpServer::RealFtpServer(FtpServerKind kind, const std::string& root) : kind_(kind), root_(root) {
+bool loopbackIpv6Available() { return freePort(true) != 0; }
+
+RealFtpServer::RealFtpServer(FtpServerKind kind, const std::string& root, RealFtpServerOptions options)
+    : kind_(kind), options_(options), root_(root) {
     std::string pattern = "/tmp/farlink-ftpd-XXXXXX";
     if (!mkdtemp(pattern.data())) {
         error_ = "cannot create the server's work folder";
@@ -170,7 +192,7 @@ void RealFtpServer::startPyftpdlib() {
     user_ = "tester";
     password_ = "secret";
     pid_ = spawnServer({"/usr/bin/python3", "-c", pyftpdlibScript, root_, user_, password_, workFolder_ + "/port",
-                        std::to_string(port_)},
+                        std::to_string(port_), options_.ipv6 ? "::1" : "127.0.0.1"},
                        workFolder_ + "/server.log");
     if (pid_ < 0 || !waitUntilListening())
         error_ = "pyftpdlib did not start (/usr/bin/python3, python3-pyftpdlib): " + serverLog();
@@ -181,7 +203,7 @@ void RealFtpServer::startVsftpd() {
     // Anonymous login chrooted into the root, so that no system account is needed.
     user_ = "anonymous";
     password_ = "tester";
-    port_ = freePort();
+    port_ = freePort(options_.ipv6);
     chmod(root.c_str(), 0755);
     remoteFolder_ = "/pub/";
     hostFolder_ = root + "/pub/";
@@ -190,7 +212,7 @@ void RealFtpServer::startVsftpd() {
     const std::string emptyFolder = workFolder_ + "/empty";
     mkdir(emptyFolder.c_str(), 0755);
     const std::string config = workFolder_ + "/vsftpd.conf";
-    writeFile(config, "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\nlisten_port=" + std::to_string(port_) +
+    writeFile(config, vsftpdListenLines() + "listen_port=" + std::to_string(port_) +
                           "\nbackground=NO\nseccomp_sandbox=NO\nisolate=NO\nisolate_network=NO\n"
                           "anonymous_enable=YES\nlocal_enable=NO\nno_anon_password=YES\nanon_root=" +
                           root +
@@ -204,6 +226,12 @@ void RealFtpServer::startVsftpd() {
     if (pid_ < 0 || !waitUntilListening()) error_ = "vsftpd did not start (/usr/sbin/vsftpd): " + serverLog();
 }
 
+// vsftpd listens on one family: listen= for IPv4, listen_ipv6= for IPv6.
+std::string RealFtpServer::vsftpdListenLines() const {
+    if (options_.ipv6) return "listen=NO\nlisten_ipv6=YES\nlisten_address6=::1\n";
+    return "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n";
+}
+
 bool RealFtpServer::waitUntilListening() {
     for (int tries = 0; tries < 200; ++tries) {
         int status = 0;
@@ -215,7 +243,7 @@ bool RealFtpServer::waitUntilListening() {
             const std::string port = readFile(workFolder_ + "/port");
             if (port != "<missing>") port_ = std::stoi(port);
         }
-        if (port_ != 0 && accepts(port_)) return true;
+        if (port_ != 0 && accepts(port_, options_.ipv6)) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;

@@ -62,6 +62,7 @@ ScriptStep closeControl() { return {ScriptStep::Kind::CloseControl, {}}; }
 ScriptStep acceptControl() { return {ScriptStep::Kind::AcceptControl, {}}; }
 ScriptStep useControl(int index) { return {ScriptStep::Kind::UseControl, std::to_string(index)}; }
 ScriptStep replyPassive(std::string hostNumbers) { return {ScriptStep::Kind::ReplyPassive, std::move(hostNumbers)}; }
+ScriptStep replyExtendedPassive() { return {ScriptStep::Kind::ReplyExtendedPassive, {}}; }
 ScriptStep acceptData() { return {ScriptStep::Kind::AcceptData, {}}; }
 ScriptStep connectData(std::string fromAddress) { return {ScriptStep::Kind::ConnectData, std::move(fromAddress)}; }
 ScriptStep sendData(std::string bytes) { return {ScriptStep::Kind::SendData, std::move(bytes)}; }
@@ -163,6 +164,13 @@ bool ScriptedFtpServer::runStep(const ScriptStep& step) {
         dataListener_ = listenOnLoopback(port);
         const std::string reply = "227 Entering Passive Mode (" + step.text + "," + std::to_string(port / 256) + "," +
                                   std::to_string(port % 256) + ").\r\n";
+        conversation_ += "S: " + reply;
+        return sendAll(control_, reply);
+    }
+    case Kind::ReplyExtendedPassive: {
+        int port = 0;
+        dataListener_ = listenOnLoopback(port);
+        const std::string reply = "229 Entering Extended Passive Mode (|||" + std::to_string(port) + "|)\r\n";
         conversation_ += "S: " + reply;
         return sendAll(control_, reply);
     }

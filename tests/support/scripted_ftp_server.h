@@ -20,6 +20,7 @@ struct ScriptStep {
         AcceptControl,
         UseControl,
         ReplyPassive,
+        ReplyExtendedPassive,
         AcceptData,
         ConnectData,
         SendData,
@@ -45,6 +46,8 @@ ScriptStep useControl(int index);
 // Listens for a data connection and replies "227 Entering Passive Mode (HOST,p1,p2).",
 // HOST being the given numbers (the listener itself is always on 127.0.0.1).
 ScriptStep replyPassive(std::string hostNumbers = "127,0,0,1");
+// Listens for a data connection and replies "229 Entering Extended Passive Mode (|||port|)".
+ScriptStep replyExtendedPassive();
 ScriptStep acceptData();
 // Connects to the address of the client's last PORT command, from `fromAddress`.
 ScriptStep connectData(std::string fromAddress = "127.0.0.1");
