@@ -196,10 +196,11 @@ constexpr const char* usageText =
     "       farlink-ftp [OPTIONS] fxp ftp://.../SOURCE ftp://.../TARGET\n"
     "       farlink-ftp parse LISTING [--all]\n"
     "options:\n"
-    "  --active           active mode (PORT) instead of passive\n"
+    "  --active           active mode (PORT, EPRT on IPv6) instead of passive\n"
     "  --timeout SECONDS  give up when nothing has been sent or received for SECONDS\n"
     "                     (default 60; for fxp, the whole copy, whose data never passes here)\n"
     "  --help             this text\n"
+    "HOST is a name, an IPv4 address or an IPv6 address in brackets ([::1]).\n"
     "Without USER:PASS@ the login is anonymous. Exit status 0 on success, 1 on failure\n"
     "with the server's last reply or the reason on stderr.\n";
 
