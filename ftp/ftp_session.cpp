@@ -251,7 +251,7 @@ constexpr OpenFailure noSocket{"unable to create socket.\n", "FTP:: socket"};
 constexpr OpenFailure noSocketOptions{"unable to set socket options.\n", "FTP:: setsockopt"};
 constexpr OpenFailure connectFailed{"unable to connect to server.\n", "FTP:: connect"};
 
-// Today's port rule: the digits after the ':', read modulo 65536 up to the first other
+// The port: the digits after the ':', read modulo 65536 up to the first other
 // character. False when no digit follows the ':'.
 bool readPort(std::string_view text, unsigned& port) {
     if (text.empty() || text[0] < '0' || text[0] > '9') return false;
