@@ -32,8 +32,9 @@ struct CommandLine {
     std::string_view view() const { return {text, length}; }
 };
 
-// Sends `text` and CR LF in one send; returns send's result.
-long sendLine(int socket, std::string_view text);
+// Sends `text` and CR LF in one send (through TLS when the connection has it); returns
+// the bytes sent, or 0 or less on a failure.
+long sendLine(FtpConnection* connection, std::string_view text);
 
 // A TCP socket of `family` (AF_INET, AF_INET6) that is closed on exec and never
 // descriptor 0 (0 means "no socket").
@@ -107,5 +108,29 @@ int readLinePiece(char* buffer, int capacity, FtpConnection* connection, LineEnd
 // Polls one socket for reading or writing; timeoutMs as poll(). Returns poll's result.
 int pollSocket(int socket, bool forWriting, int timeoutMs);
 int waitPeriodMs(const FtpConnection& connection);
+
+// TLS on a connection (ftp_tls.cpp). A connection whose `tls` is set moves its bytes
+// only through tlsReceive and tlsSend, which receiveWaiting and sendWaiting call; its
+// socket is non-blocking while TLS is on it, and waits follow waitReady's rule.
+
+// AUTH TLS on a greeted control connection, then the handshake and the certificate
+// check. False with the reason in the control's reply (the server's refusal, or why the
+// certificate was not accepted); the caller closes the connection.
+bool startControlTls(FtpConnection* control, std::string_view host);
+// The handshake on a connected data connection, resuming the control connection's TLS
+// session, and the check that the server shows the same certificate. False with the
+// reason in the control's reply; the caller closes the data connection.
+bool startDataTls(FtpConnection* data, FtpConnection* control);
+// Sends close_notify when the socket takes it at once, and frees the connection's TLS
+// state. With `awaitPeer` it first reads until the peer ends its side too (as waits
+// allow), which an upload needs to reach the server whole. The socket stays open.
+void endTls(FtpConnection* connection, bool awaitPeer = false);
+// As receiveWaiting: bytes, 0 at the peer's close_notify, -1 on an error or a stream
+// cut without one, or gaveUpWaiting.
+long tlsReceive(FtpConnection* connection, void* buffer, std::size_t capacity);
+// As sendWaiting.
+long tlsSend(FtpConnection* connection, const void* data, std::size_t length);
+// Whether TLS holds decrypted bytes that no poll of the socket would announce.
+bool tlsPending(const FtpConnection* connection);
 
 }  // namespace ftp::detail

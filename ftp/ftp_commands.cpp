@@ -26,10 +26,13 @@ int logIn(FtpSession& session, std::string_view user, std::string_view password)
     if (!acceptCommandText(session.control, user) || !acceptCommandText(session.control, password)) return 0;
     // A USER that never got a reply must not pass for a 2xx: forget the greeting first.
     session.control->reply[0] = '\0';
-    if (sendWithArgument(session, "USER", user, maxLoginLength, '3')) {
-        return sendWithArgument(session, "PASS", password, maxLoginLength, '2');
-    }
-    return session.control->reply[0] == '2';
+    const bool loggedIn = sendWithArgument(session, "USER", user, maxLoginLength, '3')
+                              ? sendWithArgument(session, "PASS", password, maxLoginLength, '2')
+                              : session.control->reply[0] == '2';
+    if (!loggedIn) return 0;
+    // On a TLS session the data connections are to be protected as well.
+    return !session.control->tls ||
+           (sendCommand("PBSZ 0", '2', session.control) && sendCommand("PROT P", '2', session.control));
 }
 
 int makeFolder(FtpSession& session, std::string_view path) {
@@ -69,10 +72,11 @@ int quit(FtpSession& session, int abrupt) {
     }
     int result = 1;
     if (abrupt) {
-        sendBytes(control->socket, "QUIT\r\n", 6);
+        sendLine(control, "QUIT");
     } else {
         result = sendCommand("QUIT", '2', control);
     }
+    endTls(control);
     closeSocket(control->socket);
     return result;
 }

@@ -211,7 +211,7 @@ int openPassiveData(FtpConnection* control, FtpConnection** place, char type, Co
         closeSocket(socket);
         return 0;
     }
-    if (sendLine(control->socket, command) <= 0) {
+    if (sendLine(control, command) <= 0) {
         setReply(control, "Unable to issue STOR\n");
         closeSocket(socket);
         return 0;
@@ -293,7 +293,7 @@ int acceptData(FtpConnection* data, FtpConnection* control, int waitSeconds) {
     for (;;) {
         // A reply already read into the line buffer (it came in one segment with the
         // 1xx) is as ready as one still in the socket.
-        const bool replyBuffered = control->available > 0;
+        const bool replyBuffered = control->available > 0 || tlsPending(control);
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         pollfd sockets[2] = {{data->socket, POLLIN, 0}, {control->socket, POLLIN, 0}};
         const int ready = poll(sockets, 2, replyBuffered || left <= 0 ? 0 : int(left));
@@ -324,6 +324,8 @@ int acceptData(FtpConnection* data, FtpConnection* control, int waitSeconds) {
 
 int closeData(FtpConnection* data) {
     if (!data || data->direction == ConnectionDirection::Control) return 0;
+    // close_notify first: it tells the server that an upload ended rather than broke off.
+    endTls(data, data->direction == ConnectionDirection::Write);
     if (data->socket > 0) shutdown(data->socket, SHUT_RDWR);
     closeSocket(data->socket);
     FtpConnection* owner = data->owner;

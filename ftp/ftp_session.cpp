@@ -3,6 +3,7 @@
 #include "ftp/ftp_session.h"
 
 #include "ftp/engine_internal.h"
+#include "ftp/ftp_tls.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -61,14 +62,19 @@ bool CommandLine::set(std::string_view verb, std::optional<std::string_view> arg
     return true;
 }
 
-long sendLine(int socket, std::string_view text) {
+long sendLine(FtpConnection* connection, std::string_view text) {
+    if (connection->tls) {
+        std::string line(text);
+        line += "\r\n";
+        return tlsSend(connection, line.data(), line.size());
+    }
     iovec parts[2] = {{const_cast<char*>(text.data()), text.size()}, {const_cast<char*>("\r\n"), 2}};
     msghdr message{};
     message.msg_iov = parts;
     message.msg_iovlen = 2;
     long sent;
     do {
-        sent = sendmsg(socket, &message, MSG_NOSIGNAL);
+        sent = sendmsg(connection->socket, &message, MSG_NOSIGNAL);
     } while (sent < 0 && errno == EINTR);
     return sent;
 }
@@ -102,6 +108,7 @@ bool wouldBlock() { return errno == EAGAIN || errno == EWOULDBLOCK; }
 }  // namespace
 
 long receiveWaiting(FtpConnection* connection, void* buffer, std::size_t capacity) {
+    if (connection->tls) return tlsReceive(connection, buffer, capacity);
     const int flags = connection->idleCallback ? MSG_DONTWAIT : 0;
     for (;;) {
         const long received = recv(connection->socket, buffer, capacity, flags);
@@ -113,6 +120,7 @@ long receiveWaiting(FtpConnection* connection, void* buffer, std::size_t capacit
 }
 
 long sendWaiting(FtpConnection* connection, const void* data, std::size_t length) {
+    if (connection->tls) return tlsSend(connection, data, length);
     // A blocking send of a large buffer could stall on a peer that stops reading, past
     // any wait period: with an idle callback every send takes only what fits.
     const int flags = connection->idleCallback ? MSG_DONTWAIT : 0;
@@ -220,6 +228,11 @@ void resetLineBuffer(FtpConnection* connection) {
     connection->spaceLeft = lineBufferSize;
 }
 
+void closeControl(FtpConnection* control) {
+    endTls(control);
+    closeSocket(control->socket);
+}
+
 bool isControl(const FtpConnection* connection) {
     return connection && connection->direction == ConnectionDirection::Control;
 }
@@ -239,7 +252,7 @@ StageResult sendStage(FtpConnection* connection, int length, int step) {
 int failOpen(FtpConnection* control, const char* text, const char* debugText) {
     setReply(control, "%s", text);
     debugLine("%s", debugText);
-    closeSocket(control->socket);
+    closeControl(control);
     return 0;
 }
 
@@ -339,7 +352,7 @@ FtpSession createSession() {
 
 void release(FtpSession& session) {
     if (!session.control) return;
-    closeSocket(session.control->socket);
+    closeControl(session.control);
     delete[] session.control->buffer;
     delete session.control;
     session.control = nullptr;
@@ -362,9 +375,12 @@ int openControl(FtpSession& session, std::string_view hostText) {
     control->sinceProgress = 0;
     control->restartOffset = 0;
     control->extendedPassive = 0;
-    closeSocket(control->socket);
+    control->unverifiedFingerprint[0] = '\0';
+    closeControl(control);
     resetLineBuffer(control);
 
+    const bool explicitTls = wantsExplicitTls(hostText);
+    if (explicitTls) hostText.remove_prefix(std::string_view("ftpes://").size());
     std::string host;
     unsigned port = defaultPort;
     if (!splitHostAndPort(hostText, host, port)) {
@@ -397,8 +413,8 @@ int openControl(FtpSession& session, std::string_view hostText) {
         if (result == ConnectResult::GaveUp) break;
     }
     if (control->socket == 0) return failOpen(control, failure->text, failure->debugText);
-    if (!readReply('2', control)) {
-        closeSocket(control->socket);
+    if (!readReply('2', control) || (explicitTls && !startControlTls(control, host))) {
+        closeControl(control);
         return 0;
     }
     return 1;
@@ -514,7 +530,7 @@ int readReply(char expectedClass, FtpConnection* connection) {
 int sendCommand(std::string_view command, char expectedClass, FtpConnection* connection) {
     if (!isControl(connection) || connection->socket == 0) return 0;
     if (!acceptCommandText(connection, command)) return 0;
-    if (sendLine(connection->socket, command) <= 0) {
+    if (sendLine(connection, command) <= 0) {
         debugLine("FTP:: write");
         return 0;
     }

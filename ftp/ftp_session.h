@@ -24,6 +24,11 @@ using TraceCallback = void (*)(const char* text, void* context, int received);
 inline constexpr int lineBufferSize = 1024;
 inline constexpr int replySize = 256;
 inline constexpr int defaultPort = 21;
+// A SHA-256 fingerprint as "AB:CD:...": 32 bytes, 95 characters, and the NUL.
+inline constexpr int fingerprintSize = 96;
+
+// A connection's TLS state (ftp_tls.cpp).
+struct TlsChannel;
 
 // One connection: the control connection, or the data connection of one transfer.
 struct FtpConnection {
@@ -50,6 +55,11 @@ struct FtpConnection {
     std::uint8_t usePeerAddress = 0;  // passive data goes to the control peer's address
     // The server refused PASV as unknown: passive data of this session uses EPSV.
     std::uint8_t extendedPassive = 0;
+    TlsChannel* tls = nullptr;        // null: clear text
+    // Control only: the certificate accepted beyond the trust store, and the one that
+    // made the last open fail; empty: none.
+    char trustedFingerprint[fingerprintSize] = {};
+    char unverifiedFingerprint[fingerprintSize] = {};
 };
 
 // What a caller holds for one server. The caller owns the object; `control` is owned
@@ -70,7 +80,9 @@ const char* lastReply(const FtpSession& session);
 // IPv6 address (two or more ':', no port); port 21 by default. A name is tried at each
 // of its addresses, IPv4 and IPv6, in the resolver's order, until one connects or a
 // wait gives up. Reads the greeting: 1 when greeted with a 2xx reply. The session's
-// data connections take the family of the address it connected to.
+// data connections take the family of the address it connected to. After a "ftpes://"
+// prefix the connection is then secured with AUTH TLS (ftp_tls.h); a refusal fails the
+// open with the server's reply.
 int openControl(FtpSession& session, std::string_view host);
 
 // Sends `command` plus CR LF on a control connection and reads the reply; 1 when the

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <memory>
 #include <new>
 #include <random>
@@ -227,15 +228,23 @@ int openTransfer(std::optional<std::string_view> remotePath, TransferType type, 
     if (!line.set(command->verb, remotePath)) return 0;
 
     if (control->mode == ConnectionMode::Passive) {
-        return openPassiveData(control, place, typeCharacter, command->direction, line.view());
-    }
-    if (control->mode != ConnectionMode::Active ||
-        !openActiveData(control, place, typeCharacter, command->direction, line.view())) {
+        if (!openPassiveData(control, place, typeCharacter, command->direction, line.view())) return 0;
+    } else if (control->mode != ConnectionMode::Active ||
+               !openActiveData(control, place, typeCharacter, command->direction, line.view())) {
         return 0;
-    }
-    if (!acceptData(*place, control)) {
+    } else if (!acceptData(*place, control)) {
         closeData(*place);
         *place = nullptr;
+        return 0;
+    }
+    if (control->tls && !startDataTls(*place, control)) {
+        // The server's final reply is read to keep the control connection in step; the
+        // failure's reason is ours.
+        char reason[replySize];
+        std::memcpy(reason, control->reply, replySize);
+        closeData(*place);
+        *place = nullptr;
+        std::memcpy(control->reply, reason, replySize);
         return 0;
     }
     return 1;

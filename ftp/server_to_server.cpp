@@ -26,6 +26,12 @@ int serverToServer(FtpSession& source, FtpSession& target, std::string_view sour
     FtpConnection* sourceControl = source.control;
     FtpConnection* targetControl = target.control;
     if (!sourceControl || !targetControl) return 0;
+    if (sourceControl->tls || targetControl->tls) {
+        // The servers would have to speak TLS to each other, which few of them offer.
+        setReply(sourceControl->tls ? sourceControl : targetControl,
+                 "Server-to-server copy is not available on encrypted connections\n");
+        return 0;
+    }
     if (!acceptCommandText(sourceControl, sourcePath) || !acceptCommandText(targetControl, targetPath)) return 0;
     // Neither PORT nor EPRT can send a server to an address of the other family.
     SocketAddress sourcePeer;
