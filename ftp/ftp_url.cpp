@@ -32,8 +32,7 @@ std::optional<std::string> percentDecode(std::string_view text) {
     return decoded;
 }
 
-bool startsWithScheme(std::string_view text) {
-    constexpr std::string_view scheme = "ftp://";
+bool startsWithScheme(std::string_view text, std::string_view scheme) {
     if (text.size() < scheme.size()) return false;
     for (std::size_t i = 0; i < scheme.size(); ++i) {
         if (std::tolower(static_cast<unsigned char>(text[i])) != scheme[i]) return false;
@@ -49,11 +48,13 @@ int refuse(std::string& error, const char* reason) {
 }  // namespace
 
 int parseFtpUrl(std::string_view text, FtpUrl& url, std::string& error) {
-    if (!startsWithScheme(text)) return refuse(error, "not an ftp:// address");
-    text.remove_prefix(6);
+    const bool explicitTls = startsWithScheme(text, "ftpes://");
+    if (!explicitTls && !startsWithScheme(text, "ftp://")) return refuse(error, "not an ftp:// or ftpes:// address");
+    text.remove_prefix(explicitTls ? 8 : 6);
     const auto slash = text.find('/');
     std::string_view authority = text.substr(0, slash);
     FtpUrl parsed;
+    parsed.explicitTls = explicitTls;
     // The last '@' ends the user information: a password may hold '@' unescaped.
     if (const auto at = authority.rfind('@'); at != std::string_view::npos) {
         const std::string_view userInfo = authority.substr(0, at);

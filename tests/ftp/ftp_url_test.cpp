@@ -14,6 +14,7 @@ struct Case {
     const char* host = "h";
     int port = 21;
     const char* path = "/";
+    bool explicitTls = false;
 };
 
 TEST(FtpUrl, ReadsEachPartOrSaysWhatIsWrong) {
@@ -45,8 +46,10 @@ TEST(FtpUrl, ReadsEachPartOrSaysWhatIsWrong) {
         {"ftp://u:%4@h/", "bad %-escape in the user or password"},
         {"ftp://h/a%zz", "bad %-escape in the path"},
         {"ftp://h/a%4", "bad %-escape in the path"},
-        {"http://h/", "not an ftp:// address"},
-        {"ftp:/h/", "not an ftp:// address"},
+        {"FTPES://h:990/f", nullptr, "anonymous", "farlink@", "h", 990, "/f", true},
+        {"http://h/", "not an ftp:// or ftpes:// address"},
+        {"ftp:/h/", "not an ftp:// or ftpes:// address"},
+        {"ftpes:/h/", "not an ftp:// or ftpes:// address"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -66,6 +69,7 @@ TEST(FtpUrl, ReadsEachPartOrSaysWhatIsWrong) {
         EXPECT_EQ(c.host, url.host);
         EXPECT_EQ(c.port, url.port);
         EXPECT_EQ(c.path, url.path);
+        EXPECT_EQ(c.explicitTls, url.explicitTls);
     }
 }
 
