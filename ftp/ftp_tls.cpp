@@ -78,11 +78,12 @@ const BIO_METHOD* socketMethod() {
     return method;
 }
 
-// A control connection's new session (a TLS 1.3 ticket arrives after the handshake,
-// while replies are read); a data connection's are not kept.
+// A new session from the control connection or a data connection (a TLS 1.3 ticket
+// arrives after the handshake, while the connection is read), kept on the control
+// connection's channel for the next data connection: servers may take each TLS 1.3
+// ticket only once.
 int keepNewestSession(SSL* ssl, SSL_SESSION* session) {
     auto* channel = static_cast<TlsChannel*>(SSL_get_app_data(ssl));
-    if (!channel) return 0;
     SSL_SESSION_free(channel->resumable);
     channel->resumable = session;
     return 1;
@@ -222,6 +223,7 @@ bool startDataTls(FtpConnection* data, FtpConnection* control) {
         return false;
     }
     SSL* ssl = data->tls->ssl;
+    SSL_set_app_data(ssl, control->tls);
     if (const char* name = SSL_get_servername(controlSsl, TLSEXT_NAMETYPE_host_name)) {
         SSL_set_tlsext_host_name(ssl, name);
     }

@@ -1,5 +1,6 @@
 // farlink-ftp as a user runs it: addresses decoded against pyftpdlib, the server's reply
-// on failure, and the time-out against scripted servers that stop talking.
+// on failure, an ftpes:// server's certificate, and the time-out against scripted
+// servers that stop talking.
 #include "tests/support/real_ftp_server.h"
 #include "tests/support/scripted_ftp_server.h"
 #include "tests/support/temporary_folder.h"
@@ -61,6 +62,28 @@ TEST(FarlinkFtp, ListsFromAServerOnAnIpv6Address) {
         EXPECT_EQ(0, runTool(mode + ("ls " + server.url("/")), local, output, errors)) << mode << errors;
         EXPECT_NE(std::string::npos, output.find(" over six\n")) << mode << output;
     }
+}
+
+TEST(FarlinkFtp, AcceptsAnFtpesCertificateTheTrustStoreCannotVerifyOnlyWhenTrusted) {
+    TemporaryFolder root;
+    TemporaryFolder local;
+    RealFtpServer server(FtpServerKind::Pyftpdlib, root.path(), {.tls = true});
+    ASSERT_EQ("", server.error());
+    const std::string bytes = patternBytes((1 << 20) + 7);
+    writeFile(server.hostPath("f"), bytes);
+    const std::string file = "ftpes" + server.url(server.remotePath("f")).substr(3);
+    std::string output, errors;
+
+    EXPECT_EQ(1, runTool("get " + file + " " + (local / "f"), local, output, errors));
+    EXPECT_NE(std::string::npos, errors.find("its SHA-256 fingerprint is " + server.certificateFingerprint()))
+        << errors;
+    EXPECT_FALSE(std::filesystem::exists(local / "f"));
+    // As openssl prints it, label and all.
+    EXPECT_EQ(0, runTool("--trust 'sha256 Fingerprint=" + server.certificateFingerprint() + "' get " + file + " " +
+                             (local / "f"),
+                         local, output, errors))
+        << errors;
+    EXPECT_TRUE(bytes == readFile(local / "f"));
 }
 
 TEST(FarlinkFtp, GivesUpOnAServerThatStopsTalking) {

@@ -13,6 +13,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <thread>
@@ -27,9 +28,13 @@ namespace {
 constexpr const char* pyftpdlibScript = R"(
 import logging, os, sys
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler
+from pyftpdlib.handlers import FTPHandler, TLS_FTPHandler
 from pyftpdlib.servers import FTPServer
-root, user, password, port_file, port, host = sys.argv[1:7]
+root, user, password, port_file, port, host, certificate, key = sys.argv[1:9]
+if certificate:
+    FTPHandler = TLS_FTPHandler
+    FTPHandler.certfile, FTPHandler.keyfile = certificate, key
+    FTPHandler.tls_control_required = FTPHandler.tls_data_required = True
 logging.basicConfig(level=logging.WARNING)
 authorizer = DummyAuthorizer()
 authorizer.add_user(user, password, root, perm="elradfmwMT")
@@ -125,6 +130,13 @@ std::vector<pid_t> childrenOf(pid_t parent) {
     return children;
 }
 
+// Runs a program to its end, its output going to `logPath`; true when it exited with 0.
+bool runToEnd(const std::vector<std::string>& arguments, const std::string& logPath) {
+    const pid_t pid = spawnServer(arguments, logPath);
+    int status = 0;
+    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+}
+
 }  // namespace
 
 bool loopbackIpv6Available() { return freePort(true) != 0; }
@@ -137,6 +149,7 @@ RealFtpServer::RealFtpServer(FtpServerKind kind, const std::string& root, RealFt
         return;
     }
     workFolder_ = pattern;
+    if (options_.tls && !makeCertificate()) return;
     hostFolder_ = root + "/";
     if (kind == FtpServerKind::Pyftpdlib) {
         startPyftpdlib();
@@ -191,8 +204,10 @@ std::string RealFtpServer::serverLog() const { return readFile(workFolder_ + "/s
 void RealFtpServer::startPyftpdlib() {
     user_ = "tester";
     password_ = "secret";
+    const bool tls = options_.tls;
     pid_ = spawnServer({"/usr/bin/python3", "-c", pyftpdlibScript, root_, user_, password_, workFolder_ + "/port",
-                        std::to_string(port_), options_.ipv6 ? "::1" : "127.0.0.1"},
+                        std::to_string(port_), options_.ipv6 ? "::1" : "127.0.0.1", tls ? certificatePath() : "",
+                        tls ? workFolder_ + "/key.pem" : ""},
                        workFolder_ + "/server.log");
     if (pid_ < 0 || !waitUntilListening())
         error_ = "pyftpdlib did not start (/usr/bin/python3, python3-pyftpdlib): " + serverLog();
@@ -220,7 +235,8 @@ void RealFtpServer::startVsftpd() {
                           "anon_other_write_enable=YES\nanon_world_readable_only=NO\nanon_umask=022\n"
                           "pasv_promiscuous=YES\nport_promiscuous=YES\n"
                           "connect_from_port_20=NO\nsecure_chroot_dir=" +
-                          emptyFolder + "\nxferlog_enable=NO\ndirmessage_enable=NO\nuse_localtime=NO\n");
+                          emptyFolder + "\nxferlog_enable=NO\ndirmessage_enable=NO\nuse_localtime=NO\n" +
+                          tlsConfigLines());
     chmod(config.c_str(), 0600);
     pid_ = spawnServer({"/usr/sbin/vsftpd", config}, workFolder_ + "/server.log");
     if (pid_ < 0 || !waitUntilListening()) error_ = "vsftpd did not start (/usr/sbin/vsftpd): " + serverLog();
@@ -230,6 +246,38 @@ void RealFtpServer::startVsftpd() {
 std::string RealFtpServer::vsftpdListenLines() const {
     if (options_.ipv6) return "listen=NO\nlisten_ipv6=YES\nlisten_address6=::1\n";
     return "listen=YES\nlisten_ipv6=NO\nlisten_address=127.0.0.1\n";
+}
+
+// A new key and self-signed certificate for "localhost" (the name in the subject's
+// alternative names, as name checks want it), and its fingerprint.
+bool RealFtpServer::makeCertificate() {
+    const std::string log = workFolder_ + "/openssl.log";
+    const std::string fingerprintFile = workFolder_ + "/fingerprint";
+    std::remove(fingerprintFile.c_str());
+    if (!runToEnd({"/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1", "-subj",
+                   "/CN=localhost", "-addext", "subjectAltName=DNS:localhost", "-keyout", workFolder_ + "/key.pem",
+                   "-out", certificatePath()},
+                  log) ||
+        !runToEnd({"/usr/bin/openssl", "x509", "-noout", "-fingerprint", "-sha256", "-in", certificatePath()},
+                  fingerprintFile)) {
+        error_ = "openssl could not make a certificate: " + readFile(log);
+        return false;
+    }
+    const std::string printed = readFile(fingerprintFile);  // "sha256 Fingerprint=AB:...\n"
+    fingerprint_ = printed.substr(printed.find('=') + 1, 95);
+    return true;
+}
+
+void RealFtpServer::changeCertificate() {
+    stop();
+    if (makeCertificate()) restart();
+}
+
+std::string RealFtpServer::tlsConfigLines() const {
+    if (!options_.tls) return "";
+    return "ssl_enable=YES\nrequire_ssl_reuse=YES\nforce_local_logins_ssl=YES\nforce_local_data_ssl=YES\n"
+           "allow_anon_ssl=YES\nforce_anon_logins_ssl=YES\nforce_anon_data_ssl=YES\nrsa_cert_file=" +
+           certificatePath() + "\nrsa_private_key_file=" + workFolder_ + "/key.pem\n";
 }
 
 bool RealFtpServer::waitUntilListening() {

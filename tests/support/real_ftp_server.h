@@ -6,7 +6,8 @@
 // group from construction until destruction, which stops it by its id; stop() and
 // restart() take it down and bring it back on the same port, as a server restarted under
 // a connected client. When it cannot start, error() says why, and the caller must fail
-// with that text.
+// with that text. With the TLS option it requires explicit TLS (AUTH TLS) on the control
+// and every data connection, with a self-signed certificate made at start.
 #pragma once
 
 #include <sys/types.h>
@@ -18,6 +19,9 @@ enum class FtpServerKind { Pyftpdlib, Vsftpd };
 
 struct RealFtpServerOptions {
     bool ipv6 = false;  // listen on [::1] instead of 127.0.0.1
+    // Explicit TLS required for logins and data; vsftpd also requires data connections
+    // to resume the control connection's TLS session.
+    bool tls = false;
 };
 
 // Whether this host has ::1 on its loopback interface; tests of IPv6 skip without it.
@@ -47,6 +51,13 @@ public:
     std::string remotePath(const std::string& name) const { return remoteFolder_ + name; }
     std::string hostPath(const std::string& name) const { return hostFolder_ + name; }
 
+    // With TLS: the certificate (PEM, for "localhost", which also makes it a trust
+    // anchor), and its SHA-256 fingerprint as `openssl x509 -fingerprint` prints it.
+    std::string certificatePath() const { return workFolder_ + "/certificate.pem"; }
+    const std::string& certificateFingerprint() const { return fingerprint_; }
+    // With TLS: the server restarted on the same port with a new certificate.
+    void changeCertificate();
+
 private:
     void startPyftpdlib();
     void startVsftpd();
@@ -54,10 +65,13 @@ private:
     std::string loopbackHost() const { return options_.ipv6 ? "[::1]" : "127.0.0.1"; }
     std::string vsftpdListenLines() const;
     std::string serverLog() const;
+    bool makeCertificate();
+    std::string tlsConfigLines() const;
 
     FtpServerKind kind_;
     RealFtpServerOptions options_;
     std::string root_;
+    std::string fingerprint_;
     std::string error_;
     std::string user_;
     std::string password_;
