@@ -242,7 +242,9 @@ int openTransfer(std::optional<std::string_view> remotePath, TransferType type, 
         // failure's reason is ours.
         char reason[replySize];
         std::memcpy(reason, control->reply, replySize);
-        closeData(*place);
+        if (!closeData(*place)) {
+            debugLine("FTP:: the server's reply after the failed TLS data connection: %s", control->reply);
+        }
         *place = nullptr;
         std::memcpy(control->reply, reason, replySize);
         return 0;
