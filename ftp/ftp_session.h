@@ -55,7 +55,7 @@ struct FtpConnection {
     std::uint8_t usePeerAddress = 0;  // passive data goes to the control peer's address
     // The server refused PASV as unknown: passive data of this session uses EPSV.
     std::uint8_t extendedPassive = 0;
-    TlsChannel* tls = nullptr;        // null: clear text
+    TlsChannel* tls = nullptr;  // null: clear text
     // Control only: the certificate accepted beyond the trust store, and the one that
     // made the last open fail; empty: none.
     char trustedFingerprint[fingerprintSize] = {};

@@ -1,6 +1,7 @@
 // Explicit FTPS against pyftpdlib's TLS handler and vsftpd (which also requires data
 // connections to resume the control connection's TLS session): the certificate
-// decisions, byte-exact transfers in both modes, and a server that refuses AUTH TLS.
+// decisions, byte-exact transfers in both modes (over IPv6 too), and a server that
+// refuses AUTH TLS.
 #include "ftp/ftp_tls.h"
 #include "ftp/ftp_commands.h"
 #include "ftp/ftp_session.h"
@@ -138,6 +139,31 @@ INSTANTIATE_TEST_SUITE_P(Servers, TlsServer,
                                            Setup{"VsftpdPassive", FtpServerKind::Vsftpd, ConnectionMode::Passive},
                                            Setup{"VsftpdActive", FtpServerKind::Vsftpd, ConnectionMode::Active}),
                          setupName);
+
+// EPSV and EPRT under TLS; the certificate names no address, so ::1 needs the trust.
+TEST(ExplicitTls, FilesTravelOverIpv6InBothModes) {
+    if (!loopbackIpv6Available()) GTEST_SKIP() << "this host has no IPv6 loopback address (::1 on lo)";
+    for (const FtpServerKind kind : {FtpServerKind::Pyftpdlib, FtpServerKind::Vsftpd}) {
+        TemporaryFolder root;
+        TemporaryFolder local;
+        RealFtpServer server(kind, root.path(), {.ipv6 = true, .tls = true});
+        ASSERT_EQ("", server.error());
+        const std::string bytes = patternBytes((1 << 20) + 7);
+        writeFile(local / "up", bytes);
+        for (const ConnectionMode mode : {ConnectionMode::Passive, ConnectionMode::Active}) {
+            SCOPED_TRACE(server.address() + (mode == ConnectionMode::Passive ? " passive" : " active"));
+            Client client;
+            EXPECT_FALSE(client.open(server, server.address()));
+            EXPECT_EQ(server.certificateFingerprint(), unverifiedCertificate(client.session));
+            trustCertificate(client.session, server.certificateFingerprint());
+            ASSERT_TRUE(client.open(server, server.address())) << client.reply();
+            setConnectionMode(client.session, mode);
+            ASSERT_EQ(1, upload(client.session, local / "up", server.remotePath("f"), 'I', 0)) << client.reply();
+            ASSERT_EQ(1, download(client.session, local / "back", server.remotePath("f"), 'I', 0)) << client.reply();
+            EXPECT_TRUE(bytes == readFile(local / "back"));
+        }
+    }
+}
 
 TEST(ExplicitTls, AServerThatRefusesAuthTlsEndsTheOpenBeforeAnythingElseIsSent) {
     ScriptedFtpServer server({send("220 ready\r\n"), expect("AUTH TLS"), send("500 AUTH not understood\r\n")});
