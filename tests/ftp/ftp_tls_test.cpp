@@ -175,11 +175,4 @@ TEST(ExplicitTls, AServerThatRefusesAuthTlsEndsTheOpenBeforeAnythingElseIsSent) 
     EXPECT_EQ("", server.finish());
 }
 
-TEST(ExplicitTls, OnlyTheFtpesPrefixAsksForIt) {
-    for (const char* host : {"ftpes://h", "FTPES://h:990", "FtpEs://[::1]:21"})
-        EXPECT_TRUE(wantsExplicitTls(host)) << host;
-    for (const char* host : {"h", "ftp://h", "ftpes:/h", "ftps://h", " ftpes://h"})
-        EXPECT_FALSE(wantsExplicitTls(host)) << host;
-}
-
 }  // namespace
