@@ -259,20 +259,15 @@ int writeData(const char* buffer, int length, FtpConnection* data) {
     return int(written);
 }
 
-int transferFile(std::string_view localPath, std::optional<std::string_view> remotePath, FtpConnection* control,
-                 TransferType type, char typeCharacter) {
-    if (!control) return 0;
-    LocalFile file = openLocalFile(localPath, type, control->restartOffset);
-    debugLine("localfile: -%s-", file.path.c_str());
-    if (!file.stream) {
-        setReply(control, "Unknown Error");
-        return 0;
-    }
+namespace {
+
+// The transfer between an open local file and the server, up to the final reply; the
+// file stays open. `alreadyHere` bytes of a resumed download count as moved.
+int transferOpened(LocalFile& file, std::optional<std::string_view> remotePath, FtpConnection* control,
+                   TransferType type, char typeCharacter, std::int64_t alreadyHere) {
     FtpConnection* data = nullptr;
-    if (!openTransfer(remotePath, type, typeCharacter, control, &data)) {
-        finishLocalFile(file, false);
-        return 0;
-    }
+    if (!openTransfer(remotePath, type, typeCharacter, control, &data)) return 0;
+    data->transferred = alreadyHere;
     const char* stopped = copyData(file, data, isUpload(type));
     if (std::fflush(file.stream) != 0 && !stopped) stopped = "Local file error\n";
     // Closing reads the final reply even after an early stop, so that the control
@@ -282,6 +277,21 @@ int transferFile(std::string_view localPath, std::optional<std::string_view> rem
         setReply(control, "%s", stopped);
         result = 0;
     }
+    return result;
+}
+
+}  // namespace
+
+int transferFile(std::string_view localPath, std::optional<std::string_view> remotePath, FtpConnection* control,
+                 TransferType type, char typeCharacter) {
+    if (!control) return 0;
+    LocalFile file = openLocalFile(localPath, type, control->restartOffset);
+    debugLine("localfile: -%s-", file.path.c_str());
+    if (!file.stream) {
+        setReply(control, "Unknown Error");
+        return 0;
+    }
+    int result = transferOpened(file, remotePath, control, type, typeCharacter, 0);
     if (!finishLocalFile(file, result == 1) && result) {
         setReply(control, "Local file error\n");
         result = 0;
@@ -317,6 +327,92 @@ int upload(FtpSession& session, std::string_view localPath, std::string_view rem
            std::int64_t offset) {
     return transferFrom(session, localPath, remotePath, typeCharacter, offset, TransferType::Upload,
                         TransferType::UploadResume);
+}
+
+std::string partialPathBeside(std::string_view localPath, std::string_view partialName) {
+    const std::string target = followLinks(std::string(localPath));
+    const auto slash = target.rfind('/');
+    return (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + std::string(partialName);
+}
+
+int downloadResumable(FtpSession& session, std::string_view localPath, std::string_view remotePath, char typeCharacter,
+                      std::string_view partialPath, bool resume, std::int64_t expectedSize) {
+    FtpConnection* const control = session.control;
+    if (!control) return 0;
+    const std::string target = followLinks(std::string(localPath));
+    struct stat existing {};
+    const bool exists = stat(target.c_str(), &existing) == 0;
+    // A device or a pipe takes the data as it comes: there is nothing to keep or continue.
+    if (exists && !S_ISREG(existing.st_mode)) return download(session, localPath, remotePath, typeCharacter, 0);
+    if (exists) {
+        const int probe = open(target.c_str(), O_WRONLY | O_CLOEXEC);
+        if (probe < 0) {
+            setReply(control, "Unknown Error");
+            return 0;
+        }
+        close(probe);
+    }
+
+    LocalFile file;
+    file.path = target;
+    file.temporaryPath = partialPath;
+    // Only a regular file is ever continued: a link or anything else under the partial's
+    // name is left alone, and the open never follows a link swapped in meanwhile.
+    struct stat partial {};
+    const bool partialExists = lstat(file.temporaryPath.c_str(), &partial) == 0;
+    const char* const taken = "The partial file's name is taken by something that is no file\n";
+    if (partialExists && !S_ISREG(partial.st_mode)) {
+        setReply(control, "%s", taken);
+        return 0;
+    }
+    const int descriptor = open(file.temporaryPath.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                                0666);
+    // A folder that takes no new file gets the data as a plain download writes it.
+    if (descriptor < 0 && !partialExists) return download(session, localPath, remotePath, typeCharacter, 0);
+    if (descriptor < 0 || fstat(descriptor, &partial) != 0 || !S_ISREG(partial.st_mode)) {
+        if (descriptor >= 0) close(descriptor);
+        setReply(control, "%s", descriptor < 0 ? "Local file error\n" : taken);
+        return 0;
+    }
+    if (!partialExists && exists) fchmod(descriptor, existing.st_mode & 07777);
+
+    std::int64_t offset = resume ? std::int64_t(partial.st_size) : 0;
+    // A partial longer than the server's file belongs to another version of it.
+    if (expectedSize >= 0 && offset > expectedSize) offset = 0;
+    if (offset > 0) {
+        // Asked before the data connection, so that a server that cannot restart sends the
+        // whole file instead; the transfer's own REST comes just before its RETR.
+        char command[32];
+        const int length = std::snprintf(command, sizeof command, "REST %lld", static_cast<long long>(offset));
+        if (!sendCommand(std::string_view(command, std::size_t(length)), '3', control)) offset = 0;
+    }
+    if (ftruncate(descriptor, offset) != 0 || lseek(descriptor, offset, SEEK_SET) != offset ||
+        !(file.stream = fdopen(descriptor, "wb"))) {
+        close(descriptor);
+        setReply(control, "Local file error\n");
+        return 0;
+    }
+
+    control->restartOffset = offset;
+    int result = transferOpened(file, remotePath, control, TransferType::Download, typeCharacter, offset);
+    control->restartOffset = 0;
+    if (std::fclose(file.stream) != 0 && result) {
+        setReply(control, "Local file error\n");
+        result = 0;
+    }
+    if (!result) return 0;  // the partial stays, for a retry to continue
+    if (expectedSize >= 0 && (stat(file.temporaryPath.c_str(), &partial) != 0 || partial.st_size != expectedSize)) {
+        // The bytes cannot be trusted: a retry starts over.
+        setReply(control, "The file arrived with %lld bytes where the server announced %lld\n",
+                 static_cast<long long>(partial.st_size), static_cast<long long>(expectedSize));
+        unlink(file.temporaryPath.c_str());
+        return 0;
+    }
+    if (std::rename(file.temporaryPath.c_str(), file.path.c_str()) != 0) {
+        setReply(control, "Local file error\n");
+        return 0;
+    }
+    return 1;
 }
 
 }  // namespace ftp
