@@ -400,7 +400,13 @@ int downloadResumable(FtpSession& session, std::string_view localPath, std::stri
         setReply(control, "Local file error\n");
         result = 0;
     }
-    if (!result) return 0;  // the partial stays, for a retry to continue
+    if (!result) {
+        // What arrived stays for a retry to continue; a partial that got nothing goes.
+        if (stat(file.temporaryPath.c_str(), &partial) == 0 && partial.st_size == 0) {
+            unlink(file.temporaryPath.c_str());
+        }
+        return 0;
+    }
     if (expectedSize >= 0 && (stat(file.temporaryPath.c_str(), &partial) != 0 || partial.st_size != expectedSize)) {
         // The bytes cannot be trusted: a retry starts over.
         setReply(control, "The file arrived with %lld bytes where the server announced %lld\n",

@@ -49,7 +49,7 @@ int download(FtpSession& session, std::string_view localPath, std::string_view r
              std::int64_t offset);
 // A download that keeps what arrived: the data goes into `partialPath` (a regular file
 // beside the file the target names, never opened through a link), which replaces the
-// target once complete and stays after a failure or a stop. With `resume` a partial
+// target once complete and stays after a failure or a stop that left bytes in it. With `resume` a partial
 // already there is continued from its end (REST) when the server accepts that, else
 // started over. With `expectedSize` >= 0 a complete file of another size fails and its
 // partial goes. A target that is no regular file, or beside which no file can be made,
