@@ -19,6 +19,7 @@
 #include "explorer/rows.h"
 #include "explorer/url.h"
 #include "local/properties.h"
+#include "platform/clock.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/shell.h"
@@ -28,6 +29,7 @@
 #include "platform/window/menu.h"
 #include "platform/window/message_box.h"
 #include "queue/operation_queue.h"
+#include "queue/queue_view.h"
 #include "resources/commands.h"
 #include "resources/menus.h"
 #include "ui/desktop.h"
@@ -315,6 +317,24 @@ void queueFocusedRow(bool move) {
     if (!queued) tellCopyRefused(u"The copy of '" + row->path + u"' could not be queued.");
 }
 
+// Retry: the focused record of the Queue view's Failed list goes back to Pending.
+void retryFocusedRecord() {
+    const int index = focusedIndex();
+    const explorer::ExplorerItem* row = index < 0 ? nullptr : explorer::rowByListIndex(index);
+    const bool onFailedList = &view() == &explorer::queueProvider && view().filterIndex == queue::listFailed - 1;
+    if (!onFailedList || !row) {
+        platform::messageBeep(platform::MessageBoxIcon::exclamation);
+        return;
+    }
+    const std::u16string_view path = platform::boundedView(row->path, std::size(row->path));
+    const std::u16string_view name = path.substr(path.find_last_of(u"\\/") + 1);
+    if (!queue::retryRow(name, platform::toUint64(row->lastWrite))) {
+        platform::messageBeep(platform::MessageBoxIcon::exclamation);
+        return;
+    }
+    refresh();
+}
+
 void switchToQueue() {
     switchBar(explorer::queueProvider.menuBarId, true, true);
     explorer::currentProvider = &explorer::queueProvider;
@@ -405,6 +425,7 @@ bool handleCommand(WParam wParam, LParam lParam) {
         return true;
     }
     case commandPasteShortcut: pasteShortcut(); return true;
+    case commandRetry: retryFocusedRecord(); return true;
     case commandClearQueue:
         queue::clearQueue();
         refresh();

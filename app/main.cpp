@@ -10,6 +10,7 @@
 
 #include "app/instance_lock.h"
 #include "app/main_window.h"
+#include "platform/clock.h"
 #include "platform/files.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -17,6 +18,7 @@
 #include "platform/window/terminal.h"
 #include "platform/window/window.h"
 #include "remote/connect.h"
+#include "remote/partial_downloads.h"
 #include "remote/remote_listing.h"
 #include "resources/commands.h"
 #include "resources/menus.h"
@@ -116,6 +118,8 @@ int main(int argc, char** argv) {
     case app::InstanceLockResult::acquired: break;
     }
     platform::useRegistryFile(registryFile);
+    // Downloads that failed more than a week ago will not be retried any more.
+    remote::removeStalePartials(platform::toUint64(platform::fileTimeNow()));
 
     std::unique_ptr<platform::TerminalBackend> terminal = platform::openNcursesTerminal();
     if (!terminal) {

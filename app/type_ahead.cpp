@@ -7,6 +7,7 @@
 #include "explorer/type_ahead.h"
 #include "platform/window/controls.h"
 #include "platform/window/list_view.h"
+#include "resources/commands.h"
 
 namespace app {
 namespace {
@@ -36,6 +37,13 @@ bool handleTypeAheadNotification(platform::LParam lParam, platform::LResult& res
     const auto& header = platform::notification<platform::NotifyHeader>(lParam);
     if (header.code == platform::NotifyCode::listFindItem) {
         const auto& request = platform::notification<platform::ListViewFindItem>(lParam);
+        // In the Queue view R is Retry: its rows are records, not names to look for.
+        if (explorer::currentProvider == &explorer::queueProvider && request.digitKey == Key::none &&
+            (request.character == u'r' || request.character == u'R')) {
+            platform::postMessage(mainWindow.handle, platform::MessageId::command, resources::commandRetry);
+            result = -1;
+            return true;
+        }
         setTypeAhead(explorer::typeAheadAfterCharacter(explorer::typeAheadText(), request.character, request.digitKey));
         result = -1;
         return true;

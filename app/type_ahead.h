@@ -1,7 +1,7 @@
 // Type-ahead in the list: a typed character narrows the listing (a digit key to its
 // whole letter group), Backspace erases, and Left and Right step through the filters
 // (Device) or places (Remote) of the filter control. Every change shows in the filter
-// control's label and refreshes the list. UI thread only.
+// control's label and refreshes the list. In the Queue view R is Retry. UI thread only.
 #pragma once
 
 #include "platform/window/window.h"

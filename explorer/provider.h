@@ -113,6 +113,8 @@ struct TransferWatch {
     std::atomic<std::int64_t> done{0};    // bytes moved by the current transfer
     std::atomic<std::int64_t> total{-1};  // its size; -1 when unknown
     std::atomic<bool> stop{false};
+    // The copy is a retry: a download continues the partial file a failed try left.
+    std::atomic<bool> resume{false};
 };
 void setThreadTransferWatch(TransferWatch* watch);  // null ends it
 TransferWatch* threadTransferWatch();

@@ -128,6 +128,14 @@ std::FILE* openTemporaryBeside(const std::string& target, const struct stat* exi
     return nullptr;
 }
 
+// Whether a plain open could write the existing file `path`.
+bool writable(const std::string& path) {
+    const int probe = open(path.c_str(), O_WRONLY | O_CLOEXEC);
+    if (probe < 0) return false;
+    close(probe);
+    return true;
+}
+
 // A Download's file: a temporary file beside the file the target names, to be renamed
 // over it on success, so that a link stays a link. What a plain open could not write
 // fails as that open would; what is not a regular file, or what no temporary file can
@@ -137,11 +145,7 @@ std::FILE* openDownloadTarget(LocalFile& file) {
     struct stat existing {};
     const bool exists = stat(resolved.c_str(), &existing) == 0;
     if (exists && !S_ISREG(existing.st_mode)) return std::fopen(file.path.c_str(), "wb");
-    if (exists) {
-        const int probe = open(resolved.c_str(), O_WRONLY | O_CLOEXEC);
-        if (probe < 0) return nullptr;
-        close(probe);
-    }
+    if (exists && !writable(resolved)) return nullptr;
     if (std::FILE* stream = openTemporaryBeside(resolved, exists ? &existing : nullptr, file.temporaryPath)) {
         file.path = resolved;
         return stream;
@@ -270,20 +274,15 @@ int writeData(const char* buffer, int length, FtpConnection* data) {
     return int(written);
 }
 
-int transferFile(std::string_view localPath, std::optional<std::string_view> remotePath, FtpConnection* control,
-                 TransferType type, char typeCharacter) {
-    if (!control) return 0;
-    LocalFile file = openLocalFile(localPath, type, control->restartOffset);
-    debugLine("localfile: -%s-", file.path.c_str());
-    if (!file.stream) {
-        setReply(control, "Unknown Error");
-        return 0;
-    }
+namespace {
+
+// The transfer between an open local file and the server, up to the final reply; the
+// file stays open. `alreadyHere` bytes of a resumed download count as moved.
+int transferOpened(LocalFile& file, std::optional<std::string_view> remotePath, FtpConnection* control,
+                   TransferType type, char typeCharacter, std::int64_t alreadyHere) {
     FtpConnection* data = nullptr;
-    if (!openTransfer(remotePath, type, typeCharacter, control, &data)) {
-        finishLocalFile(file, false);
-        return 0;
-    }
+    if (!openTransfer(remotePath, type, typeCharacter, control, &data)) return 0;
+    data->transferred = alreadyHere;
     const char* stopped = copyData(file, data, isUpload(type));
     if (std::fflush(file.stream) != 0 && !stopped) stopped = "Local file error\n";
     // Closing reads the final reply even after an early stop, so that the control
@@ -293,6 +292,21 @@ int transferFile(std::string_view localPath, std::optional<std::string_view> rem
         setReply(control, "%s", stopped);
         result = 0;
     }
+    return result;
+}
+
+}  // namespace
+
+int transferFile(std::string_view localPath, std::optional<std::string_view> remotePath, FtpConnection* control,
+                 TransferType type, char typeCharacter) {
+    if (!control) return 0;
+    LocalFile file = openLocalFile(localPath, type, control->restartOffset);
+    debugLine("localfile: -%s-", file.path.c_str());
+    if (!file.stream) {
+        setReply(control, "Unknown Error");
+        return 0;
+    }
+    int result = transferOpened(file, remotePath, control, type, typeCharacter, 0);
     if (!finishLocalFile(file, result == 1) && result) {
         setReply(control, "Local file error\n");
         result = 0;
@@ -328,6 +342,112 @@ int upload(FtpSession& session, std::string_view localPath, std::string_view rem
            std::int64_t offset) {
     return transferFrom(session, localPath, remotePath, typeCharacter, offset, TransferType::Upload,
                         TransferType::UploadResume);
+}
+
+std::string partialPathBeside(std::string_view localPath, std::string_view partialName) {
+    const std::string target = followLinks(std::string(localPath));
+    const auto slash = target.rfind('/');
+    return (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + std::string(partialName);
+}
+
+namespace {
+
+constexpr const char* partialTaken = "The partial file's name is taken by something that is no file\n";
+
+// Opens the partial for writing, never through a link and only as a regular file, with
+// the target's mode when it is new. Returns the descriptor, or -1 with `why` set; -1
+// with `why` null when the folder takes no new file.
+int openPartial(const std::string& path, const struct stat* target, struct stat& partial, const char*& why) {
+    why = partialTaken;
+    const bool existed = lstat(path.c_str(), &partial) == 0;
+    if (existed && !S_ISREG(partial.st_mode)) return -1;
+    const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (descriptor < 0) {
+        why = existed ? "Local file error\n" : nullptr;
+        return -1;
+    }
+    if (fstat(descriptor, &partial) != 0 || !S_ISREG(partial.st_mode)) {
+        close(descriptor);
+        return -1;
+    }
+    if (!existed && target) fchmod(descriptor, target->st_mode & 07777);
+    return descriptor;
+}
+
+// Where a resumed download starts: the partial's end when the server takes REST for it
+// (asked before the data connection, so that a server that cannot restart sends the
+// whole file instead), else 0.
+std::int64_t restartPoint(FtpConnection* control, std::int64_t partialSize, std::int64_t expectedSize) {
+    // A partial longer than the server's file belongs to another version of it.
+    if (partialSize <= 0 || (expectedSize >= 0 && partialSize > expectedSize)) return 0;
+    char command[32];
+    const int length = std::snprintf(command, sizeof command, "REST %lld", static_cast<long long>(partialSize));
+    return sendCommand(std::string_view(command, std::size_t(length)), '3', control) ? partialSize : 0;
+}
+
+// After the transfer: a complete partial of the expected size replaces the target; a
+// failed one stays when it holds bytes to continue; one of another size goes, since its
+// bytes cannot be trusted.
+int finishPartial(const LocalFile& file, int result, std::int64_t expectedSize, FtpConnection* control) {
+    struct stat partial {};
+    const bool present = stat(file.temporaryPath.c_str(), &partial) == 0;
+    if (!result) {
+        if (present && partial.st_size == 0) unlink(file.temporaryPath.c_str());
+        return 0;
+    }
+    if (expectedSize >= 0 && (!present || partial.st_size != expectedSize)) {
+        setReply(control, "The file arrived with %lld bytes where the server announced %lld\n",
+                 static_cast<long long>(present ? partial.st_size : 0), static_cast<long long>(expectedSize));
+        unlink(file.temporaryPath.c_str());
+        return 0;
+    }
+    if (std::rename(file.temporaryPath.c_str(), file.path.c_str()) != 0) {
+        setReply(control, "Local file error\n");
+        return 0;
+    }
+    return 1;
+}
+
+}  // namespace
+
+int downloadResumable(FtpSession& session, std::string_view localPath, std::string_view remotePath, char typeCharacter,
+                      std::string_view partialPath, bool resume, std::int64_t expectedSize) {
+    FtpConnection* const control = session.control;
+    if (!control) return 0;
+    LocalFile file;
+    file.path = followLinks(std::string(localPath));
+    file.temporaryPath = partialPath;
+    struct stat existing {};
+    const bool exists = stat(file.path.c_str(), &existing) == 0;
+    // A device or a pipe takes the data as it comes: there is nothing to keep or continue.
+    if (exists && !S_ISREG(existing.st_mode)) return download(session, localPath, remotePath, typeCharacter, 0);
+    if (exists && !writable(file.path)) {
+        setReply(control, "Unknown Error");
+        return 0;
+    }
+    struct stat partial {};
+    const char* why = nullptr;
+    const int descriptor = openPartial(file.temporaryPath, exists ? &existing : nullptr, partial, why);
+    if (descriptor < 0 && !why) return download(session, localPath, remotePath, typeCharacter, 0);
+    if (descriptor < 0) {
+        setReply(control, "%s", why);
+        return 0;
+    }
+    const std::int64_t offset = resume ? restartPoint(control, partial.st_size, expectedSize) : 0;
+    if (ftruncate(descriptor, offset) != 0 || lseek(descriptor, offset, SEEK_SET) != offset ||
+        !(file.stream = fdopen(descriptor, "wb"))) {
+        close(descriptor);
+        setReply(control, "Local file error\n");
+        return 0;
+    }
+    control->restartOffset = offset;
+    int result = transferOpened(file, remotePath, control, TransferType::Download, typeCharacter, offset);
+    control->restartOffset = 0;
+    if (std::fclose(file.stream) != 0 && result) {
+        setReply(control, "Local file error\n");
+        result = 0;
+    }
+    return finishPartial(file, result, expectedSize, control);
 }
 
 }  // namespace ftp

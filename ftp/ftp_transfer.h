@@ -8,6 +8,7 @@
 
 #include <cstdint>
 #include <optional>
+#include <string>
 #include <string_view>
 
 namespace ftp {
@@ -46,6 +47,18 @@ int listToFile(FtpSession& session, std::string_view localPath, std::optional<st
 // data is appended to the local file from REST offset on.
 int download(FtpSession& session, std::string_view localPath, std::string_view remotePath, char typeCharacter,
              std::int64_t offset);
+// A download that keeps what arrived: the data goes into `partialPath` (a regular file
+// beside the file the target names, never opened through a link), which replaces the
+// target once complete and stays after a failure or a stop that left bytes in it. With `resume` a partial
+// already there is continued from its end (REST) when the server accepts that, else
+// started over. With `expectedSize` >= 0 a complete file of another size fails and its
+// partial goes. A target that is no regular file, or beside which no file can be made,
+// is downloaded as `download` does.
+int downloadResumable(FtpSession& session, std::string_view localPath, std::string_view remotePath, char typeCharacter,
+                      std::string_view partialPath, bool resume, std::int64_t expectedSize);
+// Where a partial named `partialName` for `localPath` lives: beside the file the target
+// names, so that the rename over it stays within one folder.
+std::string partialPathBeside(std::string_view localPath, std::string_view partialName);
 // Sends the local file from `offset` on, announcing the offset with REST when not 0.
 int upload(FtpSession& session, std::string_view localPath, std::string_view remotePath, char typeCharacter,
            std::int64_t offset);

@@ -282,6 +282,7 @@ void workerBody() {
         if (end) break;
         if (!record) continue;
         queue.failedLogs = 0;
+        queue.watch.resume.store(record->retried);
         queue.watch.done.store(0);
         queue.watch.total.store(-1);
         queue.activeSince.store(platform::tickCount());
@@ -349,6 +350,12 @@ int add(std::uint32_t kind, std::u16string_view source, std::u16string_view dest
             return 0;
         }
         ListLock held(queue.mutex);
+        // A file that a folder copy logs is for that copy's places, so that it can be
+        // retried by itself.
+        if (const FileOperation* active = queue.lists[1].head; onWorker && active) {
+            record->place = active->place;
+            record->sourcePlace = active->sourcePlace;
+        }
         append(listOf(list), record);
         platform::setEvent(queue.event);
     }
@@ -382,6 +389,44 @@ int queueMove(std::u16string_view source, std::u16string_view destination, bool 
 }
 
 int queueDelete(std::u16string_view path) { return addOperation(kindDelete, u"", path, listPending); }
+
+int retryFailed(std::u16string_view destination, std::uint64_t started) {
+    Queue& queue = state();
+    {
+        std::lock_guard life(queue.lifeLock);
+        if (!ensureWorker()) return 0;
+        ListLock held(queue.mutex);
+        List& failed = queue.lists[3];
+        FileOperation* before = nullptr;
+        FileOperation* record = failed.head;
+        for (; record; before = record, record = record->next) {
+            if (record->started == started && textOf(record->destination) == destination) break;
+        }
+        if (!record) return 0;
+        // A move's delete record ends up right after its copy; either brings the other.
+        const auto deletesSourceOf = [](const FileOperation* copy, const FileOperation* removal) {
+            return copy && removal && copy->kind != kindDelete && removal->kind == kindDelete &&
+                   textOf(removal->destination) == textOf(copy->source);
+        };
+        if (deletesSourceOf(before, record)) record = before;
+        FileOperation* const removal = deletesSourceOf(record, record->next) ? record->next : nullptr;
+        const std::uint64_t queued = now();
+        for (FileOperation* retried : {record, removal}) {
+            if (!retried) continue;
+            unlink(failed, retried);
+            retried->state = statePending;
+            retried->queued = queued;
+            retried->started = 0;
+            retried->finished = 0;
+            retried->why.clear();
+            retried->retried = true;
+            append(queue.lists[0], retried);
+        }
+        platform::setEvent(queue.event);
+    }
+    notifyChanged();
+    return 1;
+}
 
 int clearQueue() {
     Queue& queue = state();

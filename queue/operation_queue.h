@@ -38,6 +38,7 @@ struct FileOperation {
     PlaceToken place;        // the Remote view's place when it was queued
     PlaceToken sourcePlace;  // a copy from another place: the place its source is on
     std::u16string why;      // why a record failed without a box of its own
+    bool retried = false;    // queued again from Failed: a download continues what it left
 };
 
 // What the worker needs besides the records, bound once at start-up (tests bind fakes).
@@ -70,6 +71,12 @@ int queueMove(std::u16string_view source, std::u16string_view destination, bool 
 int queueDelete(std::u16string_view path);
 // A file copied from the server of `sourcePlace` to the current place's.
 int queueCopyFileFrom(const PlaceToken& sourcePlace, std::u16string_view source, std::u16string_view destination);
+
+// Moves the Failed record with this destination that started at `started` back to
+// Pending (queued now, pending, no reason, marked retried) and wakes the worker, starting
+// one when none exists. A move's copy brings its delete record along, in order, whichever
+// of the two is named. 0 when Failed holds no such record. UI thread only.
+int retryFailed(std::u16string_view destination, std::uint64_t started);
 
 // Frees the records of Successful and Failed; 0, clearing nothing, when no worker
 // exists. UI thread only.

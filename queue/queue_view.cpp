@@ -69,6 +69,15 @@ std::u16string rowNameOf(std::u16string_view destination) {
     return name;
 }
 
+int retryRow(std::u16string_view rowName, std::uint64_t started) {
+    for (const FileOperation& record : listRecords(listFailed)) {
+        if (record.started == started && rowNameOf(record.destination) == rowName) {
+            return retryFailed(record.destination, started);
+        }
+    }
+    return 0;
+}
+
 void initQueueView() {
     explorer::ViewProvider& view = explorer::queueProvider;
     view.Move = [](std::u16string_view source, std::u16string_view destination) {

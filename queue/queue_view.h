@@ -2,6 +2,7 @@
 // lists were a folder and each record a file named by its destination.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -10,6 +11,11 @@ namespace queue {
 // Binds the Queue view's operations into explorer::queueProvider. UI thread only, once
 // at start-up, after the Device view (whose icon lookup it borrows).
 void initQueueView();
+
+// Retry on the Failed list: the record shown as the row named `rowName` whose time is
+// `started` goes back to Pending (see retryFailed). 0 when no such record is in Failed.
+// UI thread only.
+int retryRow(std::u16string_view rowName, std::uint64_t started);
 
 // A record's destination as a row's name: a name holds no separator, so '\' and '/'
 // become the look-alikes U+29F5 and U+2215. Any thread.

@@ -1,5 +1,7 @@
 #include "remote/remote_files.h"
 
+#include <sys/stat.h>
+
 #include <algorithm>
 #include <atomic>
 #include <cstdio>
@@ -12,10 +14,12 @@
 #include "ftp/ftp_commands.h"
 #include "ftp/ftp_transfer.h"
 #include "ftp/server_to_server.h"
+#include "platform/clock.h"
 #include "platform/errors.h"
 #include "platform/text.h"
 #include "platform/window/message_box.h"
 #include "remote/connect.h"
+#include "remote/partial_downloads.h"
 #include "remote/places.h"
 #include "remote/remote_listing.h"
 
@@ -122,9 +126,20 @@ std::int64_t serverFileSize(ftp::FtpSession& session, const std::string& path) {
 
 PlaceSession newSession() { return PlaceSession(new ftp::FtpSession(ftp::createSession())); }
 
+// Lists a download's partial while one is kept, so that start-up can clear old ones.
+void keepListed(const std::string& partial) {
+    struct stat info {};
+    if (lstat(partial.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
+        rememberPartial(partial, platform::toUint64(platform::fileTimeNow()));
+    } else {
+        forgetPartial(partial);
+    }
+}
+
 // A download or upload on a session of its own, with the place unlocked while the data
-// moves so that browsing goes on. The engine downloads into a file beside the target that
-// replaces it only once complete, so a failure never destroys what the device had.
+// moves so that browsing goes on. The engine downloads into a partial file beside the
+// target that replaces it only once complete, so a failure never destroys what the device
+// had; the partial stays after a failure, and a retry on the worker continues it.
 int transferOnOwnSession(PlaceUse& use, bool upload, std::u16string_view devicePath, std::u16string_view remote) {
     FtpPlace& place = *use.place;
     const std::u16string_view tag = upload ? u"(KVT-CF-1)" : u"(KVT-CF-2)";
@@ -139,18 +154,27 @@ int transferOnOwnSession(PlaceUse& use, bool upload, std::u16string_view deviceP
         return failed();
     }
     ftp::sendSimple(*session, "NOOP");
+    // The size is asked only for a watched copy: it shows the share done, and a download
+    // of another size than announced is not trusted.
     WatchedTransfer watched;
-    if (explorer::TransferWatch* watch = explorer::threadTransferWatch()) {
+    explorer::TransferWatch* const watch = explorer::threadTransferWatch();
+    const std::int64_t size = !watch ? -1 : upload ? deviceFileSize(devicePath) : serverFileSize(*session, *remotePath);
+    if (watch) {
         watch->done.store(0);
-        watch->total.store(upload ? deviceFileSize(devicePath) : serverFileSize(*session, *remotePath));
+        watch->total.store(size);
         watchTransfer(place, *session, *watch, watched);
     }
+    // An upload always starts over: servers differ too much in how they continue one.
+    const bool resume = watch && watch->resume.load();
+    const std::string partial = upload ? std::string()
+                                       : ftp::partialPathBeside(*local, partialNameFor(place, *remotePath, *local));
     use.lock.unlock();
     const bool done = upload ? ftp::upload(*session, *local, *remotePath, 'I', 0)
-                             : ftp::download(*session, *local, *remotePath, 'I', 0);
+                             : ftp::downloadResumable(*session, *local, *remotePath, 'I', partial, resume, size);
     const std::string text = done ? std::string() : failureText(*session);
     if (done) ftp::quit(*session, 0);
     session.reset();  // a failed transfer's connection is dropped at once
+    if (!upload) keepListed(partial);
     use.lock.lock();
     if (done) return 1;
     setError(place, tag, text);

@@ -47,6 +47,7 @@ enum Command : int {
     commandPutFromDevice = 32880,
     commandClearQueue = 32881,
     commandAdvanced = 32882,  // "Advanced" in the menu of the place dialog
+    commandRetry = 32883,     // the Queue view's Failed list: queue the record again
     commandRemoteView = 34001,
     commandQueueView = 34002,
     commandAbout = 40002,

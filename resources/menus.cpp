@@ -63,11 +63,11 @@ const MenuResource remoteMenu{
                        item(u"Put From Device", commandPutFromDevice)}),
      item(u"Queue", commandQueueView), item(u"Settings", commandSettings), separator(), item(u"Exit", commandDone)}};
 
-const MenuResource queueMenu{
-    commandQueueView,
-    u"Queue Menu",
-    {item(u"Properties", commandProperties), item(u"Clear", commandClearQueue), separator(),
-     item(u"Device", commandDeviceView), item(u"Remote", commandRemoteView), separator(), item(u"Exit", commandDone)}};
+const MenuResource queueMenu{commandQueueView,
+                             u"Queue Menu",
+                             {item(u"Properties", commandProperties), item(u"Retry", commandRetry),
+                              item(u"Clear", commandClearQueue), separator(), item(u"Device", commandDeviceView),
+                              item(u"Remote", commandRemoteView), separator(), item(u"Exit", commandDone)}};
 
 const MenuResource devicePopupMenu{
     129,

@@ -426,6 +426,83 @@ TEST_F(Engine, DownloadWritesWhereAPlainOpenWouldAndNoWhereElse) {
     EXPECT_EQ("", finish());
 }
 
+// --- resumable downloads ---
+
+// The opening of a resumed passive download: REST asked first, then again before RETR
+// (which the engine sends before it connects).
+Script resumedOpening(const std::string& offset, const std::string& command) {
+    return {expect("REST " + offset),
+            send("350 restarting\r\n"),
+            expect("TYPE I"),
+            send("200 ok\r\n"),
+            expect("PASV"),
+            replyPassive(),
+            expect("REST " + offset),
+            send("350 restarting\r\n"),
+            acceptData(),
+            expect(command),
+            send("150 opening\r\n")};
+}
+
+TEST_F(Engine, ADownloadCutAt40PercentKeepsItsPartialAndARetryFetchesOnlyTheRest) {
+    const std::string bytes = patternBytes(100000);
+    const std::string target = folder / "target";
+    const std::string partial = folder / ".farlink-0123456789abcdef.part";
+    writeFile(target, "old");
+    start({passiveOpening("I", "RETR /f"),
+           {sendData(bytes.substr(0, 40000)), resetData(), send("426 connection lost\r\n")},
+           resumedOpening("40000", "RETR /f"),
+           {sendData(bytes.substr(40000)), closeData(), send("226 done\r\n")}});
+
+    EXPECT_EQ(0, downloadResumable(session, target, "/f", 'I', partial, false, 100000));
+    EXPECT_EQ("old", readFile(target));
+    EXPECT_TRUE(bytes.substr(0, 40000) == readFile(partial));
+
+    std::int64_t lastCount = 0;
+    session.control->progressInterval = 1;
+    session.control->callbackContext = &lastCount;
+    session.control->progressCallback = [](std::int64_t transferred, void* context, std::int32_t, std::int32_t) {
+        *static_cast<std::int64_t*>(context) = transferred;
+        return 1;
+    };
+    EXPECT_EQ(1, downloadResumable(session, target, "/f", 'I', partial, true, 100000)) << reply();
+    EXPECT_TRUE(bytes == readFile(target));
+    EXPECT_GT(lastCount, 40000);  // the bytes already there count as moved
+    EXPECT_EQ(std::vector<std::string>{"target"}, folderNames());
+    EXPECT_EQ("", finish());
+}
+
+TEST_F(Engine, AResumableDownloadStartsOverWhereItCannotContinueAndTrustsNoOddSize) {
+    const std::string bytes = patternBytes(5000);
+    const std::string target = folder / "target";
+    const std::string partial = folder / ".farlink-0123456789abcdef.part";
+    writeFile(target, "old");
+    writeFile(partial, std::string(2000, 'x'));
+    writeFile(folder / "elsewhere", "kept");
+    start({{expect("REST 2000"), send("502 not implemented\r\n")},
+           passiveOpening("I", "RETR /refused"),
+           {sendData(bytes), closeData(), send("226 done\r\n")},
+           passiveOpening("I", "RETR /short"),
+           {sendData(bytes.substr(0, 4000)), closeData(), send("226 done\r\n")}});
+
+    // A server that cannot restart sends the whole file over the partial.
+    EXPECT_EQ(1, downloadResumable(session, target, "/refused", 'I', partial, true, 5000)) << reply();
+    EXPECT_TRUE(bytes == readFile(target));
+    // A fresh download never continues a partial of the same name, and a file of another
+    // size than the server announced replaces nothing.
+    writeFile(partial, std::string(2000, 'x'));
+    EXPECT_EQ(0, downloadResumable(session, target, "/short", 'I', partial, false, 5000));
+    EXPECT_EQ("The file arrived with 4000 bytes where the server announced 5000\n", reply());
+    EXPECT_TRUE(bytes == readFile(target));
+    // A link under the partial's name is never written through.
+    std::filesystem::create_symlink(folder / "elsewhere", partial);
+    EXPECT_EQ(0, downloadResumable(session, target, "/linked", 'I', partial, true, 5000));
+    EXPECT_EQ("The partial file's name is taken by something that is no file\n", reply());
+    EXPECT_EQ("kept", readFile(folder / "elsewhere"));
+    EXPECT_EQ((std::vector<std::string>{".farlink-0123456789abcdef.part", "elsewhere", "target"}), folderNames());
+    EXPECT_EQ("", finish());
+}
+
 TEST_F(Engine, ListingsArriveWithLfLineEndsAndAnEmptyOneEmptiesTheFile) {
     const std::string listing = folder / "tmp.dir";
     start({passiveOpening("A", "LIST -aL"),

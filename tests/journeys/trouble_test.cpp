@@ -1,6 +1,6 @@
 // Journeys when things go wrong: the server restarted under a connected place, a refused
-// login, a server that is down and a folder the server refuses, and one failure among
-// twenty queued copies.
+// login, a server that is down and a folder the server refuses, one failure among
+// twenty queued copies, and a failed download tried again from the Failed list.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -194,6 +194,38 @@ TEST_P(Trouble, OneFailureAmongTwentyCopiesGivesOneBox) {
               "f13\n"
               "\n\n\n\n\n\n\n\n\n\n"
               " Refresh                                               Menu");
+}
+
+// A download that failed leaves nothing that looks like the user's file; R on the Failed
+// list queues it again, and once the server has the file it arrives whole.
+TEST_P(Trouble, ADownloadThatFailedIsRetriedWithRFromTheFailedList) {
+    const std::string bytes = test_support::patternBytes(300000);
+    serve("files/big.bin", bytes);
+    savePlace(serverLogin());
+    start();
+    openRemote();
+    open("files");
+    fs::rename(served("files/big.bin"), served("files/away.bin"));  // listed, yet gone
+    focus("big");
+    command(commandCopyTo);
+    drainQueue();
+    ASSERT_EQ(queue::listRecords(queue::listFailed).size(), 1u);
+    EXPECT_EQ(boxes.ftpErrorBoxes(), 1) << boxes.lastBoxScreen();
+    EXPECT_EQ(std::distance(fs::directory_iterator(root.path()), {}), 0);
+
+    fs::rename(served("files/away.bin"), served("files/big.bin"));
+    command(commandQueueView);
+    terminal.pressKeys({Key::up, Key::right, Key::right, Key::right});  // the Failed list
+    play();
+    terminal.pressKey(Key::down);  // its record
+    terminal.typeText(u"r");
+    play();
+    drainQueue();
+    EXPECT_TRUE(queue::listRecords(queue::listFailed).empty());
+    EXPECT_EQ(queue::listRecords(queue::listSuccessful).size(), 1u);
+    EXPECT_EQ(bytesDiffer(bytes, root.read("big.bin")), "");
+    EXPECT_EQ(std::distance(fs::directory_iterator(root.path()), {}), 1);
+    EXPECT_EQ(rows(), "      .. (No Files)\n");  // the Failed list, shown again
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, Trouble, ::testing::ValuesIn(everySetup), setupName);

@@ -49,7 +49,8 @@ void note(const std::string& call) {
 }
 
 int fakeCopy(std::u16string_view source, std::u16string_view destination, bool folder) {
-    note(std::string(folder ? "folder " : "copy ") + toUtf8(source) + ">" + toUtf8(destination) + "@" + placeOfThread);
+    note(std::string(folder ? "folder " : "copy ") + toUtf8(source) + ">" + toUtf8(destination) + "@" + placeOfThread +
+         (explorer::threadTransferWatch()->resume ? " resumed" : ""));
     fakes->copyStarted = true;
     // A copy that runs until the watch asks it to stop, as a transfer does.
     while (fakes->holdCopies && !explorer::threadTransferWatch()->stop) {
@@ -234,6 +235,40 @@ TEST_F(OperationQueue, AMoveDeletesItsSourceOnlyAfterAWholeCopy) {
     ASSERT_TRUE(queueDrains());
     EXPECT_TRUE(calls().empty());
     EXPECT_EQ(toUtf8(listRecords(listFailed).back().why), "The file already exists and was kept.");
+}
+
+// Retry puts a failed record back in Pending as a retry; a move's copy and delete go back
+// together and in order, whichever of the two is chosen, and a file a folder copy logged
+// runs on that copy's place.
+TEST_F(OperationQueue, RetryQueuesAFailedRecordAgainWithTheRestOfItsMove) {
+    seen.copiesSucceed = false;
+    seen.logFailedFile = true;
+    ASSERT_EQ(queueMove(u"/remote.txt", u"file://\\remote.txt", false), 1);
+    ASSERT_EQ(queueCopyFolder(u"/tree", u"file://\\tree"), 1);
+    ASSERT_TRUE(queueDrains());
+    EXPECT_EQ(destinations(listFailed), (std::vector<std::string>{"file://\\remote.txt 1/4", "/remote.txt 3/4",
+                                                                  "out/one 1/1", "file://\\tree 6/4"}));
+    const auto startedOf = [](const std::string& destination) {
+        for (const FileOperation& record : listRecords(listFailed)) {
+            if (toUtf8(record.destination) == destination) return record.started;
+        }
+        return std::uint64_t(-1);
+    };
+    EXPECT_EQ(retryFailed(u"/remote.txt", 999), 0);  // no such record
+
+    seen.copiesSucceed = true;
+    seen.calls.clear();
+    seen.currentPlace = "B";  // a retry runs where the record was queued, not where the view is now
+    ASSERT_EQ(retryFailed(u"/remote.txt", startedOf("/remote.txt")), 1);
+    ASSERT_TRUE(queueDrains());
+    ASSERT_EQ(retryFailed(u"out/one", startedOf("out/one")), 1);
+    ASSERT_TRUE(queueDrains());
+    EXPECT_EQ(calls(), (std::vector<std::string>{"copy /remote.txt>file://\\remote.txt@A resumed",
+                                                 "delete /remote.txt@A", "copy in/one>out/one@A resumed"}));
+    EXPECT_EQ(destinations(listFailed), (std::vector<std::string>{"file://\\tree 6/4"}));
+    const std::vector<FileOperation> done = listRecords(listSuccessful);
+    ASSERT_EQ(done.size(), 3u);
+    EXPECT_TRUE(done[0].retried && done[0].why.empty());
 }
 
 TEST_F(OperationQueue, StopDuringACopyStopsItEndsTheWorkerAndShowsNoBox) {

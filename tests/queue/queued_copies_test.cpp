@@ -15,7 +15,9 @@
 #include "local/device.h"
 #include "platform/text.h"
 #include "queue/operation_queue.h"
+#include "queue/queue_view.h"
 #include "remote/connect.h"
+#include "remote/partial_downloads.h"
 #include "remote/remote_files.h"
 #include "remote/remote_listing.h"
 #include "tests/support/place_fixtures.h"
@@ -126,8 +128,9 @@ INSTANTIATE_TEST_SUITE_P(Servers, QueuedCopies,
                          [](const auto& info) { return std::string(info.param.name); });
 
 // A queued download reports its bytes and the size the server gave while it runs; Stop
-// ends it half-way through the engine's short waits, and leaves no part of it behind.
-TEST(QueuedDownload, ShowsItsProgressAndAStopLeavesNothing) {
+// ends it half-way through the engine's short waits, and what arrived stays only as the
+// hidden partial file, never as the user's file.
+TEST(QueuedDownload, ShowsItsProgressAndAStopKeepsOnlyItsPartial) {
     using namespace conversation;
     RemoteViewScope scope;
     DeviceRoot device;
@@ -154,7 +157,56 @@ TEST(QueuedDownload, ShowsItsProgressAndAStopLeavesNothing) {
     remote::setCopyLogHook(nullptr);
     queue::bindQueue({});
     remote::shutdownRemote();
-    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(device.path()), {}), 0);  // no part file left
+    std::vector<std::string> names;
+    for (const auto& entry : std::filesystem::directory_iterator(device.path()))
+        names.push_back(entry.path().filename());
+    ASSERT_EQ(names.size(), 1u);
+    EXPECT_TRUE(remote::isPartialName(names[0])) << names[0];
+    EXPECT_EQ(server.finish(), "");
+}
+
+// A download cut at 40% fails and keeps what arrived beside the target; Retry on the
+// Failed list queues it again, and it goes on from there (the server sees REST).
+TEST(QueuedDownload, ACutDownloadRetriedGoesOnFromItsPartial) {
+    using namespace conversation;
+    RemoteViewScope scope;
+    DeviceRoot device;
+    const std::string bytes = patternBytes(100000);
+    const Script transferStart = login() + probe() + ask("TYPE I", "200 ok") + ask("SIZE /pub/big", "213 100000");
+    ScriptedFtpServer server(
+        login() + acceptControl() + transferStart + ask("TYPE I", "200 ok") + expect("PASV") + replyPassive() +
+        acceptData() + expect("RETR /pub/big") + send("150 here\r\n") + sendData(bytes.substr(0, 40000)) + resetData() +
+        send("426 cut\r\n") + useControl(0) + probe() + acceptControl() + transferStart + ask("REST 40000", "350 ok") +
+        ask("TYPE I", "200 ok") + expect("PASV") + replyPassive() + ask("REST 40000", "350 ok") + acceptData() +
+        expect("RETR /pub/big") + send("150 here\r\n") + sendData(bytes.substr(40000)) + closeData() +
+        send("226 done\r\n") + ask("QUIT", "221 bye") + useControl(1) + expect("QUIT"));
+    addPlace(server.address());
+    app::bindQueue(platform::Window{});
+    const auto waitUntilIdle = [] {
+        for (int i = 0; i < 3000 && !(queue::listRecords(queue::listPending).empty() &&
+                                      queue::listRecords(queue::listActive).empty());
+             ++i) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    };
+
+    queue::queueCopyFile(u"/pub/big", u"file://\\big");
+    waitUntilIdle();
+    const std::vector<queue::FileOperation> failed = queue::listRecords(queue::listFailed);
+    ASSERT_EQ(failed.size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(device.at("big")));  // never a half file
+
+    ASSERT_EQ(queue::retryRow(queue::rowNameOf(failed[0].destination), failed[0].started), 1);
+    waitUntilIdle();
+    EXPECT_TRUE(queue::listRecords(queue::listFailed).empty());
+    EXPECT_EQ(queue::listRecords(queue::listSuccessful).size(), 1u);
+    EXPECT_TRUE(device.read("big") == bytes);
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(device.path()), {}), 1);  // the partial is gone
+
+    queue::stopQueue();
+    remote::setCopyLogHook(nullptr);
+    queue::bindQueue({});
+    remote::shutdownRemote();
     EXPECT_EQ(server.finish(), "");
 }
 
