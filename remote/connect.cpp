@@ -98,15 +98,17 @@ bool userWantsReconnect(PlaceUse& use) {
 
 // Asks whether to trust the certificate `presented`, which could not be verified, with
 // the place unlocked as for the re-connect question. `remembered` is the one trusted
-// before, if any: then the certificate has changed, which the question says.
+// before, if any: then the certificate has changed, which the question says. The
+// fingerprint comes in two lines of 16 bytes, so that it wraps nowhere else on a
+// small screen.
 bool userTrustsCertificate(PlaceUse& use, std::string_view server, std::string_view presented,
                            std::string_view remembered) {
-    std::string reason = ftp::lastReply(*use.place->session);
-    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.pop_back();
-    std::string text = reason + ".";
-    if (!remembered.empty()) text += "\r\rIt has changed since you trusted it for " + std::string(server) + ".";
-    text += "\r\rSHA-256 fingerprint:\r" + std::string(presented) + "\r\rTrust this certificate for " +
-            std::string(server) + "?";
+    std::string text = ftp::lastReply(*use.place->session);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) text.pop_back();
+    text += remembered.empty() ? "." : ", and it has changed since you trusted it.";
+    text += "\r\rSHA-256 fingerprint:\r" + std::string(presented.substr(0, 48)) + "\r" +
+            std::string(presented.substr(std::min<std::size_t>(48, presented.size()))) +
+            "\r\rTrust this certificate for " + std::string(server) + "?";
     platform::setWaitCursor(false);
     use.lock.unlock();
     const platform::MessageBoxResult answer = platform::messageBox(
@@ -178,7 +180,12 @@ int connectPlace(FtpPlace& place, ftp::FtpSession& session) {
     waitGaveUp = false;
     ftp::trustCertificate(session, rememberedCertificate(certificateServer(host)));
     if (!ftp::openControl(session, host)) {
-        setError(place, u"(KVT-FC-1)", failureText(session));
+        std::string text = failureText(session);
+        // The queue's worker asks no question: the user learns where to answer it.
+        if (explorer::threadTransferWatch() && !ftp::unverifiedCertificate(session).empty()) {
+            text += "Browse the place in the Remote view to decide whether to trust its certificate.\n";
+        }
+        setError(place, u"(KVT-FC-1)", text);
         return 0;
     }
     limitWaits(session, replyWaitMs(place));
@@ -210,11 +217,7 @@ namespace {
 int connectTrusting(PlaceUse& use) {
     FtpPlace& place = *use.place;
     const std::string presented = ftp::unverifiedCertificate(*place.session);
-    if (presented.empty()) return 0;
-    if (explorer::threadTransferWatch()) {
-        place.errorText += "Open the place in the Remote view to decide whether to trust its certificate.\n";
-        return 0;
-    }
+    if (presented.empty() || explorer::threadTransferWatch()) return 0;
     const std::string server = certificateServer(hostOf(place));
     if (!userTrustsCertificate(use, server, presented, rememberedCertificate(server))) return 0;
     if (!rememberCertificate(server, presented)) {
