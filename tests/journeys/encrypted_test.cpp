@@ -33,6 +33,7 @@ std::string boxText(std::string screen) {
 TEST_P(Encrypted, TrustedOnceFilesGoBothWaysAndAChangedCertificateAsksAgain) {
     serve("files/a.bin", patternBytes(300000));
     serve("files/b.bin", "b");
+    serveFolder("files/dest");
     root.file("up.bin", patternBytes(200000));
     savePlace(serverLogin());
     const std::string address = server.address();
@@ -65,23 +66,35 @@ TEST_P(Encrypted, TrustedOnceFilesGoBothWaysAndAChangedCertificateAsksAgain) {
     EXPECT_EQ(queue::listRecords(queue::listFailed).size(), 0u);
     EXPECT_EQ(boxes.ftpErrorBoxes(), 0) << boxes.lastBoxScreen();
 
+    // The servers cannot exchange a file over TLS themselves, and the box says so.
+    command(commandRemoteView);
+    focus("a");
+    command(commandCopy);
+    open("dest");
+    command(commandPaste);
+    drainQueue();
+    EXPECT_NE(boxText(boxes.lastBoxScreen()).find("notavailableonencryptedconnections"), std::string::npos)
+        << boxes.lastBoxScreen();
+    command(commandUpFolder);
+
     // The next run, back in the folder it left, trusts the remembered certificate
     // without a word.
     quit();
     startAgain();
     const std::size_t boxesBefore = boxes.closedBoxes().size();
     command(commandRemoteView);
-    EXPECT_EQ(rows(), " [F]  a\n [F]  b\n [F]  up\n");
+    EXPECT_EQ(rows(), " [D]  dest\n [F]  a\n [F]  b\n [F]  up\n");
     EXPECT_EQ(boxes.closedBoxes().size(), boxesBefore) << boxes.lastBoxScreen();
 
     // Another certificate: the queued copy fails saying where to decide; browsing asks,
     // says it changed, and No keeps the old fingerprint.
     server.changeCertificate();
     ASSERT_EQ(server.error(), "");
+    const std::size_t failedBefore = queue::listRecords(queue::listFailed).size();
     focus("b");
     command(commandCopyTo);
     drainQueue();
-    ASSERT_EQ(queue::listRecords(queue::listFailed).size(), 1u);
+    ASSERT_EQ(queue::listRecords(queue::listFailed).size(), failedBefore + 1);
     EXPECT_NE(boxText(boxes.lastBoxScreen()).find("couldnotbeverified"), std::string::npos) << boxes.lastBoxScreen();
     EXPECT_NE(boxText(boxes.lastBoxScreen()).find("Remoteview"), std::string::npos) << boxes.lastBoxScreen();
 
