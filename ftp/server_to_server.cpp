@@ -28,8 +28,7 @@ int serverToServer(FtpSession& source, FtpSession& target, std::string_view sour
     if (!sourceControl || !targetControl) return 0;
     if (sourceControl->tls || targetControl->tls) {
         // The servers would have to speak TLS to each other, which few of them offer.
-        setReply(sourceControl->tls ? sourceControl : targetControl,
-                 "Server-to-server copy is not available on encrypted connections\n");
+        for (FtpConnection* control : {sourceControl, targetControl}) setReply(control, "%s", encryptedRefusal.data());
         return 0;
     }
     if (!acceptCommandText(sourceControl, sourcePath) || !acceptCommandText(targetControl, targetPath)) return 0;
@@ -40,7 +39,7 @@ int serverToServer(FtpSession& source, FtpSession& target, std::string_view sour
                             peerAddress(targetControl->socket, targetPeer);
     if (peersKnown && sourcePeer.family() != targetPeer.family()) {
         for (FtpConnection* control : {sourceControl, targetControl}) {
-            setReply(control, "Server-to-server copy between an IPv4 and an IPv6 server is not possible\n");
+            setReply(control, "%s", mixedFamiliesRefusal.data());
         }
         return 0;
     }

@@ -15,6 +15,13 @@ namespace ftp {
 // servers end the transfer with a 2xx reply; 0 with the reason in the `reply` of the
 // side whose step failed (both sides' between an IPv4 and an IPv6 server, refused
 // before anything is sent).
+// The refusals serverToServer makes before anything is sent. Unlike a server's reply
+// they say why to the user.
+inline constexpr std::string_view mixedFamiliesRefusal =
+    "Server-to-server copy between an IPv4 and an IPv6 server is not possible\n";
+inline constexpr std::string_view encryptedRefusal =
+    "Server-to-server copy is not available on encrypted connections\n";
+
 int serverToServer(FtpSession& source, FtpSession& target, std::string_view sourcePath, std::string_view targetPath,
                    char typeCharacter, int sourcePassive);
 

@@ -5,12 +5,15 @@
 #include <mutex>
 #include <utility>
 
+#include "explorer/provider.h"
 #include "ftp/ftp_commands.h"
+#include "ftp/ftp_tls.h"
 #include "ftp/ftp_url.h"
 #include "platform/connection_manager.h"
 #include "platform/text.h"
 #include "platform/window/message_box.h"
 #include "platform/window/window.h"
+#include "remote/certificates.h"
 
 namespace remote {
 namespace {
@@ -66,6 +69,11 @@ std::u16string_view textOf(const char16_t (&field)[N]) {
     return platform::boundedView(field, N);
 }
 
+// What the engine is given to connect the place.
+std::string hostOf(const FtpPlace& place) {
+    return ftp::hostWithPort(platform::toUtf8(textOf(place.host)), place.port);
+}
+
 // Creates the place's session when it has none and probes it.
 bool answers(FtpPlace& place) {
     if (!place.session) place.session.reset(new ftp::FtpSession(ftp::createSession()));
@@ -84,6 +92,28 @@ bool userWantsReconnect(PlaceUse& use) {
     const platform::MessageBoxResult answer = platform::messageBox(
         platform::getForegroundWindow(), text, u"Connect - Farlink", platform::MessageBoxButtons::yesNo,
         platform::MessageBoxIcon::question);
+    use.lock.lock();
+    return answer == platform::MessageBoxResult::yes;
+}
+
+// Asks whether to trust the certificate `presented`, which could not be verified, with
+// the place unlocked as for the re-connect question. `remembered` is the one trusted
+// before, if any: then the certificate has changed, which the question says. The
+// fingerprint comes in two lines of 16 bytes, so that it wraps nowhere else on a
+// small screen.
+bool userTrustsCertificate(PlaceUse& use, std::string_view server, std::string_view presented,
+                           std::string_view remembered) {
+    std::string text = ftp::lastReply(*use.place->session);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) text.pop_back();
+    text += remembered.empty() ? "." : ", and it has changed since you trusted it.";
+    text += "\r\rSHA-256 fingerprint:\r" + std::string(presented.substr(0, 48)) + "\r" +
+            std::string(presented.substr(std::min<std::size_t>(48, presented.size()))) +
+            "\r\rTrust this certificate for " + std::string(server) + "?";
+    platform::setWaitCursor(false);
+    use.lock.unlock();
+    const platform::MessageBoxResult answer = platform::messageBox(
+        platform::getForegroundWindow(), platform::toUtf16(text), u"Connect - Farlink",
+        platform::MessageBoxButtons::yesNo, platform::MessageBoxIcon::exclamation);
     use.lock.lock();
     return answer == platform::MessageBoxResult::yes;
 }
@@ -141,15 +171,21 @@ int bringUpNetwork(FtpPlace& place) {
 }
 
 int connectPlace(FtpPlace& place, ftp::FtpSession& session) {
-    const std::string host = ftp::hostWithPort(platform::toUtf8(textOf(place.host)), place.port);
+    const std::string host = hostOf(place);
     const std::string user = platform::toUtf8(textOf(place.userName));
     const std::string password = platform::toUtf8(textOf(place.password));
     bringUpNetwork(place);  // the attempt goes on either way: the server may be reachable
 
     limitWaits(session, connectWaitMs(place));
     waitGaveUp = false;
+    ftp::trustCertificate(session, rememberedCertificate(certificateServer(host)));
     if (!ftp::openControl(session, host)) {
-        setError(place, u"(KVT-FC-1)", failureText(session));
+        std::string text = failureText(session);
+        // The queue's worker asks no question: the user learns where to answer it.
+        if (explorer::threadTransferWatch() && !ftp::unverifiedCertificate(session).empty()) {
+            text += "Browse the place in the Remote view to decide whether to trust its certificate.\n";
+        }
+        setError(place, u"(KVT-FC-1)", text);
         return 0;
     }
     limitWaits(session, replyWaitMs(place));
@@ -173,6 +209,27 @@ int connectPlace(FtpPlace& place, ftp::FtpSession& session) {
 
 void setEditPlaceHook(EditPlaceHook hook) { editPlaceHook.store(hook); }
 
+namespace {
+
+// After a connection failed on a certificate that could not be verified: asks the user
+// whether to trust it and connects again when they do. The queue's worker never answers
+// for the user: its copy fails, saying what to do.
+int connectTrusting(PlaceUse& use) {
+    FtpPlace& place = *use.place;
+    const std::string presented = ftp::unverifiedCertificate(*place.session);
+    if (presented.empty() || explorer::threadTransferWatch()) return 0;
+    const std::string server = certificateServer(hostOf(place));
+    if (!userTrustsCertificate(use, server, presented, rememberedCertificate(server))) return 0;
+    if (!rememberCertificate(server, presented)) {
+        setError(place, u"(KVT-FC-1)",
+                 "The certificate could not be remembered: the settings file could not be written.\n");
+        return 0;
+    }
+    return connectPlace(place, *place.session);
+}
+
+}  // namespace
+
 int ensureConnected(PlaceUse& use) {
     waitGaveUp = false;
     if (!use.place) {
@@ -192,7 +249,8 @@ int ensureConnected(PlaceUse& use) {
         }
         if (sessionIsOpen(*place.session)) ftp::quit(*place.session, 1);
     }
-    return connectPlace(place, *place.session);
+    if (connectPlace(place, *place.session)) return 1;
+    return connectTrusting(use);
 }
 
 namespace {

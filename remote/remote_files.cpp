@@ -223,6 +223,10 @@ int copyOnServers(PlaceUse& use, const std::shared_ptr<FtpPlace>& sourcePlace, s
     // a data connection that nothing waits for yet (pyftpdlib) loses the copy.
     use.lock.unlock();
     const bool copied = connected && ftp::serverToServer(*sourceSession, *target, *from, *to, 'I', 1);
+    const char* reply = connected ? ftp::lastReply(*target) : nullptr;
+    const std::string_view targetReply = reply ? reply : "";
+    const bool refused = targetReply == ftp::mixedFamiliesRefusal || targetReply == ftp::encryptedRefusal;
+    const std::string failure = "Fxp Error" + (refused ? "\n" + std::string(targetReply) : std::string());
     if (copied) {
         ftp::quit(*sourceSession, 0);
         ftp::quit(*target, 0);
@@ -233,7 +237,7 @@ int copyOnServers(PlaceUse& use, const std::shared_ptr<FtpPlace>& sourcePlace, s
     target.reset();
     use.lock.lock();
     if (copied) return 1;
-    setError(place, tag, "Fxp Error");
+    setError(place, tag, failure);
     return failed();
 }
 

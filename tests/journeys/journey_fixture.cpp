@@ -18,7 +18,7 @@ using test_support::FtpServerKind;
 
 std::string setupName(const ::testing::TestParamInfo<ServerSetup>& info) {
     return std::string(info.param.kind == FtpServerKind::Pyftpdlib ? "Pyftpdlib" : "Vsftpd") +
-           (info.param.passive ? "Passive" : "Active");
+           (info.param.passive ? "Passive" : "Active") + (info.param.tls ? "Tls" : "");
 }
 
 Journey::Journey() : FarlinkScreen(60, 14) {
@@ -35,7 +35,8 @@ test_support::PlaceLogin Journey::serverLogin() const {
 }
 
 void Journey::savePlace(const test_support::PlaceLogin& login) {
-    test_support::addPlace(server.address(), login);
+    const std::string address = server.address();
+    test_support::addPlace(GetParam().tls ? "ftpes://localhost" + address.substr(address.rfind(':')) : address, login);
     ASSERT_EQ(remote::savePlaces(), 1);
 }
 

@@ -30,6 +30,7 @@ using test_support::boxCaption;
 struct ServerSetup {
     test_support::FtpServerKind kind;
     bool passive;
+    bool tls = false;  // the place is "ftpes://localhost:PORT"
 };
 std::string setupName(const ::testing::TestParamInfo<ServerSetup>& info);
 inline constexpr ServerSetup everySetup[] = {
@@ -71,7 +72,7 @@ protected:
     void serveFolder(const std::string& relative) const;
 
     test_support::TemporaryFolder serverRoot;
-    test_support::RealFtpServer server{GetParam().kind, serverRoot.path()};
+    test_support::RealFtpServer server{GetParam().kind, serverRoot.path(), {.tls = GetParam().tls}};
     test_support::ScopedVariable timeZone{"TZ", "UTC"};
     test_support::TemporaryFolder cacheHome;
     test_support::ScopedVariable cacheVariable{"XDG_CACHE_HOME", cacheHome.path()};

@@ -19,6 +19,7 @@ void printUsage(std::FILE* out) {
         "\n"
         "Adds an Ftp Place (anonymous without USER and PASSWORD; passive mode; starting in \"/\")\n"
         "to Farlink's settings file, or lists the places: index, name, host, port and user.\n"
+        "HOST may be ftpes://NAME (explicit TLS) or an IPv6 address in brackets ([::1]:2121).\n"
         "The settings file is Farlink's: $FARLINK_HOME/registry.reg, else under $XDG_CONFIG_HOME\n"
         "or ~/.config/farlink. Exits with 1 when the place cannot be added.\n",
         out);
@@ -34,11 +35,24 @@ std::string fieldText(const char16_t (&field)[N]) {
     return platform::toUtf8(platform::boundedView(field, N));
 }
 
+// Where the port of "HOST:PORT" begins, or npos when HOST names none: a scheme's colon
+// ("ftpes://") and those of an IPv6 address ("[::1]", or bare "::1") are no port's.
+std::size_t portColon(const std::string& host) {
+    const std::size_t scheme = host.find("://");
+    const std::size_t start = scheme == std::string::npos ? 0 : scheme + 3;
+    const std::size_t colon = host.rfind(':');
+    if (colon == std::string::npos || colon < start) return std::string::npos;
+    if (const std::size_t bracket = host.rfind(']'); bracket != std::string::npos) {
+        return colon > bracket ? colon : std::string::npos;
+    }
+    return host.find(':', start) == colon ? colon : std::string::npos;
+}
+
 int addPlace(int argc, char** argv) {
     const std::string name = argv[2];
     std::string host = argv[3];
     std::uint32_t port = 21;
-    if (const std::size_t colon = host.rfind(':'); colon != std::string::npos) {
+    if (const std::size_t colon = portColon(host); colon != std::string::npos) {
         const std::string digits = host.substr(colon + 1);
         if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos ||
             std::stoul(digits) == 0 || std::stoul(digits) > 65535) {
