@@ -513,6 +513,8 @@ int readReply(char expectedClass, FtpConnection* connection) {
     const int length = readReplyLine(connection);
     if (length == -1) {
         debugLine("FTP:: Control socket read failed.");
+        // A connection that ended or broke leaves no line: say so rather than nothing.
+        if (connection->reply[0] == '\0') setReply(connection, "The connection to the server was lost\n");
         return 0;
     }
     if (length >= 4 && connection->reply[3] == '-') {

@@ -377,7 +377,9 @@ TEST_F(Engine, FailedDownloadLeavesTheUsersFileAsItWas) {
            passiveOpening("I", "RETR /new"),
            {sendData("x"), closeData(), send("451 local error\r\n")},
            passiveOpening("I", "RETR /cancelled"),
-           {sendData("data"), closeData(), send("226 done\r\n")}});
+           {sendData("data"), closeData(), send("226 done\r\n")},
+           passiveOpening("I", "RETR /dropped"),
+           {sendData("half"), closeData(), closeControl()}});
     EXPECT_EQ(0, download(session, existing, "/gone", 'I', 0));
     EXPECT_EQ("550 no such file\n", reply());
     EXPECT_EQ(0, download(session, existing, "/cut", 'I', 0));
@@ -388,6 +390,10 @@ TEST_F(Engine, FailedDownloadLeavesTheUsersFileAsItWas) {
     session.control->progressCallback = [](std::int64_t, void*, std::int32_t, std::int32_t) { return 0; };
     EXPECT_EQ(0, download(session, existing, "/cancelled", 'I', 0));
     EXPECT_EQ("Transfer incomplete\n", reply());
+    session.control->progressCallback = nullptr;
+    // A server gone before its final reply leaves no line to show: the failure says why.
+    EXPECT_EQ(0, download(session, existing, "/dropped", 'I', 0));
+    EXPECT_EQ("The connection to the server was lost\n", reply());
     EXPECT_EQ("precious", readFile(existing));
     EXPECT_EQ(std::vector<std::string>{"existing"}, folderNames());
     EXPECT_EQ("", finish());
