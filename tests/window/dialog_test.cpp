@@ -1,6 +1,5 @@
 #include "platform/window/dialog.h"
 
-#include "platform/window/drawing.h"
 #include "platform/window/message_box.h"
 #include "platform/window/soft_keys.h"
 #include "support.h"
@@ -101,29 +100,6 @@ protected:
     std::vector<std::string> dialogEvents;
 };
 
-TEST_F(DialogTest, TakesTheWholeScreenWithLabelsAndControlsStretched) {
-    terminal.atIdle([&] {
-        EXPECT_EQ(terminal.screenText(),
-                  " File Filter\n"
-                  " Filter Name:\n"
-                  "  My Filter\n"
-                  " File Types:\n"
-                  "  < Any File                         >\n"
-                  "  [ ] Track Last Folder\n"
-                  "\n"
-                  "            Use ; between types.\n"
-                  "\n\n\n"
-                  " Done                            Cancel");
-        EXPECT_EQ(terminal.styleAt(1, 1), CellStyle::label);
-        EXPECT_EQ(terminal.styleAt(2, 38), CellStyle::focusedField);  // the first control has the focus
-    });
-    terminal.pressKey(Key::rightSoft);
-    EXPECT_EQ(runFilterDialog(), 2);
-    runUntilIdle();
-    EXPECT_EQ(terminal.rowText(11), " Remote                            Menu");  // the main bar is back
-    EXPECT_EQ(getFocus(), list);
-}
-
 TEST_F(DialogTest, ScriptedKeysEndTheDialog) {
     struct Case {
         std::vector<Key> keys;
@@ -188,39 +164,6 @@ TEST_F(DialogTest, ABoxOverTheDialogGivesItBackItsFocusAndActivation) {
     runFilterDialog();
     EXPECT_EQ(dialogEvents,
               (std::vector<std::string>{"init", "activate 1", "activate 0", "activate 1", "command 2", "activate 0"}));
-}
-
-TEST_F(DialogTest, ADialogCanPaintItsOwnText) {
-    const DialogTemplate properties{132, u"File Properties", {}};
-    terminal.atIdle([&] {
-        EXPECT_EQ(terminal.screenText(),
-                  " File Properties\n"
-                  " [T]\n"
-                  "             Filename: notes.txt\n"
-                  "              File Size: 1.5 KB\n"
-                  "\n"
-                  "       Accessed: 06/12/2026 Modified:\n"
-                  "                 06/12/2026\n"
-                  "\n\n\n\n"
-                  " Done                            Cancel");
-    });
-    terminal.pressKey(Key::leftSoft);
-    int result = dialogBox(properties, main, [](Window dialog, MessageId message, WParam, LParam) -> LResult {
-        if (message == MessageId::initDialog) {
-            createSoftKeyBar(dialog, doneCancel);
-            return 1;
-        }
-        if (message == MessageId::paint) {
-            Rect client = getClientRect(dialog);
-            int iconWidth = drawIcon(dialog, {1, 0}, IconId::text);
-            drawText(dialog, {iconWidth + 2, 1, client.right, client.bottom},
-                     u"Filename: notes.txt\rFile Size: 1.5 KB\r\rAccessed: 06/12/2026 Modified: 06/12/2026",
-                     drawCenter | drawWordBreak);
-            return 1;
-        }
-        return 0;
-    });
-    EXPECT_EQ(result, 1);
 }
 
 }  // namespace
