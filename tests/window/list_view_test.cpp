@@ -179,16 +179,5 @@ TEST_F(ListViewTest, LabelEditEndsWhenTheFocusLeavesOrIsCancelledByBackOnNothing
     EXPECT_FALSE(listViewGetEditControl(list));
 }
 
-TEST(ImageList, GrowsAndAnswersNoIconOutsideItsImages) {
-    ImageList images = imageListCreate(1);
-    EXPECT_FALSE(imageListReplace(images, 1, IconId::folder));
-    EXPECT_TRUE(imageListSetImageCount(images, 2));
-    EXPECT_TRUE(imageListReplace(images, 1, IconId::folder));
-    EXPECT_EQ(imageListGetIcon(images, 1), IconId::folder);
-    EXPECT_EQ(imageListGetIcon(images, 2), IconId::none);
-    EXPECT_EQ(imageListGetIcon(images, -1), IconId::none);  // a row without an image
-    imageListDestroy(images);
-}
-
 }  // namespace
 }  // namespace windowtest

@@ -103,22 +103,5 @@ TEST_F(WindowCoreTest, HiddenAndDisabledWindowsGetNoKeys) {
     EXPECT_EQ(terminal.rowText(1), "");
 }
 
-TEST_F(WindowCoreTest, AReplacedProcedureSeesMessagesFirst) {
-    rows = {{u"a", IconId::file}, {u"b", IconId::file}};
-    createMainWithList();
-    auto previous = std::make_shared<WindowProcedure>();
-    *previous = setWindowProcedure(
-        list, [this, previous](Window window, MessageId message, WParam wParam, LParam lParam) -> LResult {
-            if (message == MessageId::keyDown && static_cast<Key>(wParam) == Key::up) {
-                events.push_back("swallowed up");
-                return 0;
-            }
-            return (*previous)(window, message, wParam, lParam);
-        });
-    takeEvents();
-    play({Key::up, Key::down});
-    EXPECT_EQ(takeEvents(), (std::vector<std::string>{"swallowed up", "notify 11 keyDown down"}));
-}
-
 }  // namespace
 }  // namespace windowtest
