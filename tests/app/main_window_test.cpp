@@ -261,39 +261,15 @@ TEST_F(MainWindow, ANewFilterForTextFilesShowsOnlyThem) {
     EXPECT_FALSE(test_support::storedValue(local::filtersKeyPath, u"13").exists);
 }
 
-TEST_F(MainWindow, TheRemoteViewOffersAPlaceWhenThereIsNoneAndDeleteCurrentRemovesIt) {
+// The journeys add a place through the question and its dialog; Delete Current removes
+// it from the list and from the settings file.
+TEST_F(MainWindow, DeleteCurrentRemovesThePlace) {
+    test_support::PlaceLogin login;
+    login.name = u"Loopback";
+    savePlace("127.0.0.1:1", login);  // nothing listens: the view shows its error row
     start();
-    std::string question;
-    terminal.pressKey(Key::leftSoft);
-    terminal.advanceTime(550);
-    capture(question);
-    terminal.pressKey(Key::leftSoft);  // Yes: the new place's dialog
-    // A loopback host, so that the first listing stays on this machine, and a name.
-    terminal.pressKey(Key::end);
-    for (int i = 0; i < 15; ++i) terminal.pressKey(Key::back);  // "ftp.example.com"
-    terminal.typeText(u"127.0.0.1");
-    terminal.pressKeys({Key::up, Key::end});
-    for (int i = 0; i < 14; ++i) terminal.pressKey(Key::back);  // "My  Connection"
-    terminal.typeText(u"Loopback");
-    terminal.pressKey(Key::leftSoft);  // Done
-    play();
-    // The box, over the list that the Remote view's first listing is clearing meanwhile.
-    const std::size_t box = question.find(" +- Farlink ");
-    ASSERT_NE(box, std::string::npos) << question;
-    EXPECT_EQ(question.substr(box),
-              " +- Farlink ----------------------------------------------+\n"
-              " |                                                        |\n"
-              " | (?) No Ftp Places exist, would you like to add a new   |\n"
-              " |     Ftp Place?                                         |\n"
-              " |                                                        |\n"
-              " +--------------------------------------------------------+\n"
-              "\n\n\n\n\n"
-              " Yes                                                     No");
+    command(commandRemoteView);
     EXPECT_EQ(terminal.rowText(1), " < Loopback                                               >");
-    EXPECT_EQ(terminal.rowText(15), " Device                                                Menu");
-    EXPECT_EQ(explorer::remoteProvider.filterIndex, 0u);
-    EXPECT_EQ(test_support::storedValue(remote::placesKeyPath, u"0").data.size(), remote::placeRecordSize);
-
     command(commandDeleteCurrent);
     EXPECT_EQ(remote::placeCount(), 0);
     EXPECT_FALSE(test_support::storedValue(remote::placesKeyPath, u"0").exists);
@@ -416,16 +392,6 @@ TEST_F(MainWindow, ARemoteFolderThatIsNotEmptyAsksFirstAndALinkGoesAsALink) {
     EXPECT_EQ(rows(), " [..] .. (No Files)\n");
     remote::shutdownRemote();
     EXPECT_EQ(server.finish(), "");
-}
-
-TEST_F(MainWindow, NewFolderTakesTheFirstFreeName) {
-    root.folder("home/me/New Folder");
-    start();
-    command(commandNewFolder);
-    EXPECT_TRUE(std::filesystem::is_directory(root.at("home/me/New Folder (1)")));
-    const int selected = platform::listViewGetNextItem(app::mainWindow.listView, -1, platform::nextSelected);
-    // The rename of the new folder is open on its row.
-    EXPECT_EQ(terminal.rowText(2 + selected), " [D]   \\home\\me\\New Folder (1)");
 }
 
 TEST_F(MainWindow, OnTouchScreensTheFilterIsADropDownListAndTheMenuHasNoHelp) {
