@@ -129,41 +129,8 @@ TEST_F(ListViewTest, ScrollsToKeepTheFocusedRowVisible) {
     EXPECT_EQ(listViewGetTopIndex(list), 0);
 }
 
-TEST_F(ListViewTest, TheOwnerCanRefuseALabelEdit) {
-    hook = [](Window, MessageId message, WParam, LParam lParam) -> LResult {
-        return message == MessageId::notify &&
-               notification<NotifyHeader>(lParam).code == NotifyCode::listBeginLabelEdit;
-    };
-    EXPECT_FALSE(listViewEditLabel(list, 0));
-    EXPECT_FALSE(listViewGetEditControl(list));
-    EXPECT_EQ(getFocus(), list);
-    runUntilIdle();
-    EXPECT_EQ(terminal.rowText(1), " [..] ..");
-}
-
-TEST_F(ListViewTest, LabelEditFilledByTheOwnerEndsWithTheTypedText) {
-    hook = [this](Window, MessageId message, WParam, LParam lParam) -> LResult {
-        if (message == MessageId::notify && notification<NotifyHeader>(lParam).code == NotifyCode::listBeginLabelEdit) {
-            Window edit = listViewGetEditControl(list);
-            setWindowText(edit, u"\\docs\\notes.txt");
-            editSetSelection(edit, 6, 11);  // the name without its extension
-        }
-        return 0;
-    };
-    Window edit = listViewEditLabel(list, 2);
-    ASSERT_TRUE(edit);
-    EXPECT_EQ(getFocus(), edit);
-    terminal.typeText(u"memo");
-    terminal.atIdle([&] { EXPECT_EQ(terminal.rowText(3), " [T]   \\docs\\memo.txt"); });
-    terminal.pressKey(Key::action);
-    runUntilIdle();
-    EXPECT_EQ(takeEvents(), (std::vector<std::string>{"notify 11 beginLabelEdit 2",
-                                                      "notify 11 endLabelEdit 2 \"\\docs\\memo.txt\""}));
-    EXPECT_EQ(getFocus(), list);
-    EXPECT_FALSE(isWindow(edit));
-    EXPECT_EQ(terminal.rowText(3), " [T]  notes.txt");
-}
-
+// How a label edit ends; the owner refusing one (the parent row) and filling it (the
+// path with the name part selected) are tried on the program's rename screens.
 TEST_F(ListViewTest, LabelEditEndsWhenTheFocusLeavesOrIsCancelledByBackOnNothing) {
     Window edit = listViewEditLabel(list, 1);
     ASSERT_TRUE(edit);
