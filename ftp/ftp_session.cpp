@@ -380,7 +380,7 @@ int openControl(FtpSession& session, std::string_view hostText) {
     resetLineBuffer(control);
 
     const bool explicitTls = wantsExplicitTls(hostText);
-    if (explicitTls) hostText.remove_prefix(std::string_view("ftpes://").size());
+    if (explicitTls) hostText.remove_prefix(explicitTlsPrefix.size());
     std::string host;
     unsigned port = defaultPort;
     if (!splitHostAndPort(hostText, host, port)) {

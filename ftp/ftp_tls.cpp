@@ -13,7 +13,6 @@
 #include <openssl/x509v3.h>
 #include <strings.h>
 
-#include <cctype>
 #include <climits>
 #include <cstdio>
 #include <cstring>
@@ -27,15 +26,6 @@ struct TlsChannel {
     X509* certificate = nullptr;       // control only: the server's, which data connections must show too
     SSL_SESSION* resumable = nullptr;  // control only: the newest session the server handed out
 };
-
-bool wantsExplicitTls(std::string_view host) {
-    constexpr std::string_view prefix = "ftpes://";
-    if (host.size() < prefix.size()) return false;
-    for (std::size_t i = 0; i < prefix.size(); ++i) {
-        if (std::tolower(static_cast<unsigned char>(host[i])) != prefix[i]) return false;
-    }
-    return true;
-}
 
 void trustCertificate(FtpSession& session, std::string_view sha256Fingerprint) {
     if (!session.control) return;

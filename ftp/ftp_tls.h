@@ -10,7 +10,8 @@
 
 namespace ftp {
 
-// A host text beginning with "ftpes://" (case-insensitive) connects with explicit TLS.
+// A host text beginning with this (in any case) connects with explicit TLS.
+inline constexpr std::string_view explicitTlsPrefix = "ftpes://";
 bool wantsExplicitTls(std::string_view host);
 
 // Before openControl: a certificate that the system trust store cannot verify (or whose

@@ -1,6 +1,8 @@
 // FTP addresses: scheme, user information, host and port, path.
 #include "ftp/ftp_url.h"
 
+#include "ftp/ftp_tls.h"
+
 #include <arpa/inet.h>
 
 #include <algorithm>
@@ -48,7 +50,7 @@ int refuse(std::string& error, const char* reason) {
 }  // namespace
 
 int parseFtpUrl(std::string_view text, FtpUrl& url, std::string& error) {
-    const bool explicitTls = startsWithScheme(text, "ftpes://");
+    const bool explicitTls = wantsExplicitTls(text);
     if (!explicitTls && !startsWithScheme(text, "ftp://")) return refuse(error, "not an ftp:// or ftpes:// address");
     text.remove_prefix(explicitTls ? 8 : 6);
     const auto slash = text.find('/');
@@ -104,6 +106,8 @@ int parseFtpUrl(std::string_view text, FtpUrl& url, std::string& error) {
     url = std::move(parsed);
     return 1;
 }
+
+bool wantsExplicitTls(std::string_view host) { return startsWithScheme(host, explicitTlsPrefix); }
 
 std::string hostWithPort(std::string_view host, int port) {
     const auto schemeEnd = host.find("://");

@@ -16,7 +16,7 @@ constexpr std::size_t fingerprintLength = 95;
 
 std::string certificateServer(std::string_view hostWithPort) {
     std::string server(hostWithPort);
-    if (ftp::wantsExplicitTls(server)) server.erase(0, 8);
+    if (ftp::wantsExplicitTls(server)) server.erase(0, ftp::explicitTlsPrefix.size());
     std::transform(server.begin(), server.end(), server.begin(),
                    [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
     return server;

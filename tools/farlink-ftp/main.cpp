@@ -96,7 +96,8 @@ public:
     Connection& operator=(const Connection&) = delete;
 
     bool open(const ftp::FtpUrl& url) {
-        const std::string host = ftp::hostWithPort((url.explicitTls ? "ftpes://" : "") + url.host, url.port);
+        const std::string host = ftp::hostWithPort(
+            std::string(url.explicitTls ? ftp::explicitTlsPrefix : "") + url.host, url.port);
         if (!session_.control || !ftp::openControl(session_, host) || !ftp::logIn(session_, url.user, url.password)) {
             return false;
         }
