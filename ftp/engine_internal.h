@@ -108,6 +108,12 @@ int readLinePiece(char* buffer, int capacity, FtpConnection* connection, LineEnd
 // Polls one socket for reading or writing; timeoutMs as poll(). Returns poll's result.
 int pollSocket(int socket, bool forWriting, int timeoutMs);
 int waitPeriodMs(const FtpConnection& connection);
+// Whether the caller asked `connection` (or its control connection) to stop.
+bool stopAsked(const FtpConnection& connection);
+// Waits for `socket` as `timing` says: in slices of at most stopCheckMs, giving up on a
+// stop, and calling the idle callback after each whole wait period without readiness.
+// 1 when ready, 0 when it gave up, -1 when poll failed. Pre: `timing` has an idle callback.
+int waitSocket(const FtpConnection& timing, int socket, bool forWriting);
 
 // TLS on a connection (ftp_tls.cpp). A connection whose `tls` is set moves its bytes
 // only through tlsReceive and tlsSend, which receiveWaiting and sendWaiting call; its

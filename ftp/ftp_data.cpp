@@ -9,6 +9,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstdio>
@@ -82,6 +83,7 @@ FtpConnection* newDataRecord(const FtpConnection* control, char type, Connection
     data->progressInterval = control->progressInterval;
     if (data->progressInterval) data->progressCallback = control->progressCallback;
     data->callbackContext = control->callbackContext;
+    data->stop = control->stop;
     return data;
 }
 
@@ -296,9 +298,11 @@ int acceptData(FtpConnection* data, FtpConnection* control, int waitSeconds) {
         const bool replyBuffered = control->available > 0 || tlsPending(control);
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
         pollfd sockets[2] = {{data->socket, POLLIN, 0}, {control->socket, POLLIN, 0}};
-        const int ready = poll(sockets, 2, replyBuffered || left <= 0 ? 0 : int(left));
+        const int ready = poll(sockets, 2, replyBuffered || left <= 0 ? 0 : int(std::min<long>(left, stopCheckMs)));
         if (ready < 0 && errno == EINTR) continue;
         if (ready < 0) return fail("Unknown Error");
+        if (ready == 0 && !replyBuffered && stopAsked(*control)) return fail("stopped waiting for connection");
+        if (ready == 0 && !replyBuffered && left > stopCheckMs) continue;
         if (ready == 0 && !replyBuffered) return fail("timed out waiting for connection");
         if (sockets[0].revents) {
             SocketAddress peer;

@@ -13,6 +13,7 @@
 #include <sys/uio.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdarg>
 #include <cstdio>
@@ -151,6 +152,28 @@ int waitPeriodMs(const FtpConnection& connection) {
     return connection.idleSeconds * 1000 + connection.idleMicroseconds / 1000;
 }
 
+bool stopAsked(const FtpConnection& connection) {
+    const std::atomic<bool>* stop = connection.stop    ? connection.stop
+                                    : connection.owner ? connection.owner->stop
+                                                       : nullptr;
+    return stop && stop->load();
+}
+
+int waitSocket(const FtpConnection& timing, int socket, bool forWriting) {
+    const int period = std::max(waitPeriodMs(timing), 0);
+    int silentMs = 0;
+    for (;;) {
+        const int slice = std::min(period - silentMs, stopCheckMs);
+        const int ready = pollSocket(socket, forWriting, slice);
+        if (ready != 0) return ready > 0 ? 1 : -1;
+        if (stopAsked(timing)) return 0;
+        silentMs += slice;
+        if (silentMs < period) continue;
+        silentMs = 0;
+        if (!timing.idleCallback(timing.callbackContext)) return 0;
+    }
+}
+
 void SocketAddress::setPort(std::uint16_t port) {
     if (family() == AF_INET6) {
         reinterpret_cast<sockaddr_in6*>(&storage)->sin6_port = htons(port);
@@ -195,21 +218,12 @@ ConnectResult connectSocket(const FtpConnection& timing, int socket, const Socke
     ConnectResult result = connect(socket, address.get(), address.size) == 0 ? ConnectResult::Connected
                                                                              : ConnectResult::Failed;
     if (result == ConnectResult::Failed && errno == EINPROGRESS) {
-        for (;;) {
-            const int ready = pollSocket(socket, true, waitPeriodMs(timing));
-            if (ready < 0) break;
-            if (ready > 0) {
-                int error = 0;
-                socklen_t size = sizeof error;
-                if (getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0) {
-                    result = ConnectResult::Connected;
-                }
-                break;
-            }
-            if (!timing.idleCallback(timing.callbackContext)) {
-                result = ConnectResult::GaveUp;
-                break;
-            }
+        const int ready = waitSocket(timing, socket, true);
+        if (ready == 0) result = ConnectResult::GaveUp;
+        int error = 0;
+        socklen_t size = sizeof error;
+        if (ready > 0 && getsockopt(socket, SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0) {
+            result = ConnectResult::Connected;
         }
     }
     fcntl(socket, F_SETFL, flags);
@@ -497,7 +511,20 @@ int readReplyLine(FtpConnection* connection) {
     LineEnd end;
     const int length = readLinePiece(connection->reply, replySize, connection, end);
     LineEnd restEnd = end;
-    for (char rest[replySize]; restEnd == LineEnd::Piece;) readLinePiece(rest, sizeof rest, connection, restEnd);
+    // The dropped rest is bounded too: one endless line must not hold the caller either.
+    for (int dropped = 0; restEnd == LineEnd::Piece;) {
+        char rest[replySize];
+        if (stopAsked(*connection)) {
+            setReply(connection, "stopped while reading the server's reply\n");
+            return -1;
+        }
+        if (dropped > maxReplyBytes) {
+            setReply(connection, "The server's reply line went on beyond %d bytes; gave up reading it\n",
+                     maxReplyBytes);
+            return -1;
+        }
+        dropped += std::max(readLinePiece(rest, sizeof rest, connection, restEnd), 0);
+    }
     if (end == LineEnd::GaveUp || restEnd == LineEnd::GaveUp) {
         // Half a line must not pass for a reply.
         setReply(connection, "timed out waiting for the server's reply\n");
@@ -519,11 +546,24 @@ int readReply(char expectedClass, FtpConnection* connection) {
     }
     if (length >= 4 && connection->reply[3] == '-') {
         const char endMarker[4] = {connection->reply[0], connection->reply[1], connection->reply[2], ' '};
+        int lines = 1;
+        int bytes = length;
         do {
-            if (readReplyLine(connection) == -1) {
+            if (stopAsked(*connection)) {
+                setReply(connection, "stopped while reading the server's reply\n");
+                return 0;
+            }
+            if (++lines > maxReplyLines || bytes > maxReplyBytes) {
+                setReply(connection, "The server's reply went on beyond %d lines or %d bytes; gave up reading it\n",
+                         maxReplyLines, maxReplyBytes);
+                return 0;
+            }
+            const int lineLength = readReplyLine(connection);
+            if (lineLength == -1) {
                 debugLine("FTP:: Control socket read 2 failed.");
                 return 0;
             }
+            bytes += lineLength;
         } while (std::memcmp(connection->reply, endMarker, 4) != 0);
     }
     return connection->reply[0] == expectedClass;
@@ -569,18 +609,13 @@ int writeTranslated(const char* data, int length, FtpConnection* connection) {
 
 int waitReady(FtpConnection* connection) {
     if (!connection->idleCallback) return 1;
-    const bool forWriting = connection->direction == ConnectionDirection::Write;
-    for (;;) {
-        const int ready = pollSocket(connection->socket, forWriting, waitPeriodMs(*connection));
-        if (ready < 0) {
-            FtpConnection* control = connection->direction == ConnectionDirection::Control ? connection
-                                                                                           : connection->owner;
-            if (control) setReply(control, "Unknown Error");
-            return 0;
-        }
-        if (ready > 0) return 1;
-        if (!connection->idleCallback(connection->callbackContext)) return 0;
+    const int ready = waitSocket(*connection, connection->socket, connection->direction == ConnectionDirection::Write);
+    if (ready < 0) {
+        FtpConnection* control = connection->direction == ConnectionDirection::Control ? connection : connection->owner;
+        if (control) setReply(control, "Unknown Error");
+        return 0;
     }
+    return ready;
 }
 
 int copyPeerAddress(FtpConnection* control, std::uint8_t passiveAddress[6]) {

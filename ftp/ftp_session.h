@@ -5,6 +5,7 @@
 // the reason of a failure is in the control connection's `reply` (`lastReply`).
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <string_view>
 
@@ -22,6 +23,12 @@ using IdleCallback = int (*)(void* context);
 using TraceCallback = void (*)(const char* text, void* context, int received);
 
 inline constexpr int lineBufferSize = 1024;
+// A wait checks the connection's stop flag at least this often.
+inline constexpr int stopCheckMs = 250;
+// A reply longer than this, in lines or in bytes, is no reply: a server that streams
+// lines for ever must not hold the caller.
+inline constexpr int maxReplyLines = 1000;
+inline constexpr int maxReplyBytes = 64 * 1024;
 inline constexpr int replySize = 256;
 inline constexpr int defaultPort = 21;
 // A SHA-256 fingerprint as "AB:CD:...": 32 bytes, 95 characters, and the NUL.
@@ -47,6 +54,10 @@ struct FtpConnection {
     IdleCallback idleCallback = nullptr;
     TraceCallback traceCallback = nullptr;
     void* callbackContext = nullptr;
+    // Set by the caller (null: none): once it is true, every wait of a connection with an
+    // idle callback, and the reading of a reply, give up within stopCheckMs. Data
+    // connections take their control connection's.
+    const std::atomic<bool>* stop = nullptr;
     std::int64_t transferred = 0;
     std::int32_t progressInterval = 0;
     std::int32_t sinceProgress = 0;
@@ -89,6 +100,7 @@ int openControl(FtpSession& session, std::string_view host);
 // reply's class (its first character) is `expectedClass`.
 int sendCommand(std::string_view command, char expectedClass, FtpConnection* connection);
 // Reads one reply (all lines of a multi-line one) into `reply`, which keeps its last line.
+// A reply of more than maxReplyLines lines or maxReplyBytes bytes fails, as does a stop.
 int readReply(char expectedClass, FtpConnection* connection);
 // Reads one line into `buffer` (NUL-terminated, CR LF turned into LF); a line longer
 // than capacity - 1 comes in pieces. Returns the bytes stored, or -1 on an error or at
@@ -97,8 +109,9 @@ int receiveLine(char* buffer, int capacity, FtpConnection* connection);
 // Sends `data` on a Write connection, LF becoming CR LF. Returns `length`, -1 on a
 // short send, or the bytes consumed when `waitReady` gives up.
 int writeTranslated(const char* data, int length, FtpConnection* connection);
-// Waits until the socket is ready, calling the idle callback after each wait period.
-// Without an idle callback it returns 1 at once.
+// Waits until the socket is ready, calling the idle callback after each wait period
+// without readiness, and giving up when it returns 0 or the stop flag is set. Without an
+// idle callback it returns 1 at once.
 int waitReady(FtpConnection* connection);
 // Replaces bytes 2-5 of a passive address (port high, port low, IPv4 address) with
 // the control connection's peer address. On failure (an IPv6 peer among them) the

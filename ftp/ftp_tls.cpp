@@ -101,13 +101,9 @@ TlsChannel* newChannel(int socket, SSL_CTX* context) {
 // without a limit otherwise. Returns 1, -1 on an error, or gaveUpWaiting.
 long waitForTls(FtpConnection* connection, int sslError) {
     const bool forWriting = sslError == SSL_ERROR_WANT_WRITE;
-    for (;;) {
-        const int timeout = connection->idleCallback ? waitPeriodMs(*connection) : -1;
-        const int ready = pollSocket(connection->socket, forWriting, timeout);
-        if (ready < 0) return -1;
-        if (ready > 0) return 1;
-        if (!connection->idleCallback(connection->callbackContext)) return gaveUpWaiting;
-    }
+    if (!connection->idleCallback) return pollSocket(connection->socket, forWriting, -1) > 0 ? 1 : -1;
+    const int ready = waitSocket(*connection, connection->socket, forWriting);
+    return ready > 0 ? 1 : ready < 0 ? -1 : gaveUpWaiting;
 }
 
 // Runs one TLS call until it completes, waiting whenever it needs the socket. Returns
