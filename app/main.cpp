@@ -136,8 +136,9 @@ int main(int argc, char** argv) {
                 platform::postMessage(window, platform::MessageId::command, resources::commandRemoteView);
             code = platform::runMessageLoop(resources::mainAccelerators());
         }
-        // Listings call the windows: they end, or are made unable to, before the windows go.
-        listingsEnded = app::finishListings(std::chrono::seconds(2));
+        // Listings and the queue's worker call the windows: they end, or are made unable
+        // to, before the windows go.
+        listingsEnded = app::finishListings(std::chrono::seconds(5));
         // The places and their connections go once nothing lists them any more; a listing
         // still blocked may hold one, and the program then leaves without waiting for it.
         if (listingsEnded) {
@@ -146,9 +147,10 @@ int main(int argc, char** argv) {
         }
     }
     if (!listingsEnded) {
-        // A listing is blocked in the file system (a hung mount, say). It touches no window
-        // when it wakes, but static destructors would pull its state away: leave without
-        // them. The settings are written whole at every change; the terminal is restored.
+        // A listing or a copy is blocked (in the file system, a hung mount say). It touches
+        // no window when it wakes, but static destructors would pull its state away: leave
+        // without them. The settings are written whole at every change; the terminal is
+        // restored.
         terminal.reset();
         std::fflush(nullptr);
         std::_Exit(code);

@@ -10,6 +10,7 @@
 #include "explorer/provider.h"
 #include "local/device.h"
 #include "local/filters.h"
+#include "platform/text.h"
 #include "platform/window/controls.h"
 #include "platform/window/list_view.h"
 #include "platform/window/message_box.h"
@@ -114,6 +115,16 @@ void onLongPressTimer(Window window) {
     platform::postMessage(window, MessageId::command, resources::commandSoftKeyLongPress);
 }
 
+// Leaving Farlink stops the copies that wait or run: the user says so first.
+bool mayQuit(Window window) {
+    const int unfinished = queue::unfinishedCopies();
+    if (unfinished == 0) return true;
+    const std::u16string question = platform::toUtf16(std::to_string(unfinished)) +
+                                    u" copies are still waiting or running. Stop them and quit?";
+    return platform::messageBox(window, question, u"Farlink", platform::MessageBoxButtons::yesNo,
+                                platform::MessageBoxIcon::question) == platform::MessageBoxResult::yes;
+}
+
 LResult mainWindowProcedure(Window window, MessageId message, WParam wParam, LParam lParam) {
     switch (message) {
     case MessageId::create:
@@ -146,6 +157,9 @@ LResult mainWindowProcedure(Window window, MessageId message, WParam wParam, LPa
         break;
     }
     case MessageId::help: ui::openHelp(window, resources::stringMainHelpTopic); return 0;
+    case MessageId::close:
+        if (!mayQuit(window)) return 0;
+        break;
     case MessageId::command:
         switch (platform::commandId(wParam)) {
         case resources::commandDone:
@@ -173,8 +187,9 @@ LResult mainWindowProcedure(Window window, MessageId message, WParam wParam, LPa
         }
         break;
     case MessageId::destroy:
-        // A running copy is asked to stop while its place still exists.
-        queue::stopQueue();
+        // A running copy is asked to stop while its place still exists; main waits for
+        // it, bounded, once the loop has ended.
+        queue::askQueueToStop();
         endQueueDisplay();
         explorer::stopPopulations();
         local::freeFilters();
@@ -220,10 +235,11 @@ bool finishListings(std::chrono::milliseconds limit) {
     explorer::stopPopulations();
     explorer::attachExplorerWindows({}, {}, {});
     const auto deadline = std::chrono::steady_clock::now() + limit;
-    const auto finished = [deadline] {
-        return explorer::waitForPopulations(std::chrono::milliseconds(0)) ||
-               std::chrono::steady_clock::now() >= deadline;
+    const auto ended = [] {
+        return explorer::waitForPopulations(std::chrono::milliseconds(0)) &&
+               queue::waitForQueue(std::chrono::milliseconds(0));
     };
+    const auto finished = [deadline, ended] { return ended() || std::chrono::steady_clock::now() >= deadline; };
     // A listing's window call waits for this thread: the loop answers it, and a hidden
     // window's timer ends the loop once the listings have ended or time is up.
     const Window waiter = platform::createWindow(
@@ -238,7 +254,7 @@ bool finishListings(std::chrono::milliseconds limit) {
         if (!finished()) platform::waitForMessage(10);
     }
     platform::destroyWindow(waiter);
-    return explorer::waitForPopulations(std::chrono::milliseconds(0));
+    return ended();
 }
 
 Window createMainWindow() {

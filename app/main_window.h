@@ -39,12 +39,13 @@ bool switchBar(int barId, bool overrideBack, bool overrideSoftKeys);
 // Focuses the list when it has rows, else the filter control.
 void focusListOrFilter();
 
-// Shutdown, before the window system goes: closes the main window if it is still open,
-// stops the listings (populations, the properties count), detaches the explorer from the
-// windows, and answers the listings' window calls until they have ended or `limit`
-// passes. True when none runs any more; otherwise one is blocked in a view's operation:
-// it touches no window when it wakes, but the program must then end without running
-// static destructors, which that thread may still use. UI thread only.
+// Shutdown, before the window system goes: closes the main window if it is still open
+// (which asks the queue's worker to stop), stops the listings (populations, the
+// properties count), detaches the explorer from the windows, and answers the threads'
+// window calls until the listings and the worker have ended or `limit` passes. True when
+// none runs any more; otherwise one is blocked (in the file system, say): it touches no
+// window when it wakes, but the program must then end without running static
+// destructors, which that thread may still use. UI thread only.
 bool finishListings(std::chrono::milliseconds limit);
 
 }  // namespace app

@@ -181,9 +181,16 @@ void populationBody() {
     }
     const Listing& listing = request.listing;
     // The view's operations read this copy's settings, not the UI thread's record.
+    // Its network waits end at shutdown.
     struct ThreadViewScope {
-        explicit ThreadViewScope(const ViewProvider& copy) { setThreadView(&copy); }
-        ~ThreadViewScope() { setThreadView(nullptr); }
+        explicit ThreadViewScope(const ViewProvider& copy) {
+            setThreadView(&copy);
+            setThreadStopFlag(&stopRequested);
+        }
+        ~ThreadViewScope() {
+            setThreadView(nullptr);
+            setThreadStopFlag(nullptr);
+        }
     } threadViewScope(listing.view);
     clearRows();
     setListItemCount(0, true);

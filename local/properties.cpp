@@ -54,6 +54,9 @@ void startWalk(Window dialog, PropertiesState& state) {
     state.count->path = state.path;
     state.count->view = state.view;
     const bool started = explorer::startListingThread([dialog, count = state.count] {
+        // The view's operations read this copy's settings, and their waits hear the stop.
+        explorer::setThreadView(&count->view);
+        explorer::setThreadStopFlag(&count->stop);
         explorer::FolderCounters counters{count->path};
         explorer::walkFolder(count->view, counters, count->stop);
         if (!count->stop) platform::postRecord(dialog, walkDoneMessage, 0, std::move(counters));

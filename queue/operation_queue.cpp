@@ -10,6 +10,7 @@
 #include "explorer/folder_walk.h"
 #include "explorer/provider.h"
 #include "platform/clock.h"
+#include "platform/counted_lock.h"
 #include "platform/errors.h"
 #include "platform/files.h"
 #include "platform/window/message_box.h"
@@ -38,8 +39,8 @@ struct Queue {
     platform::SyncHandle event = platform::noSyncHandle;
     std::atomic<std::int32_t> idleTimeout{firstIdleTimeoutMs};
 
-    std::mutex lifeLock;
-    std::condition_variable ended;
+    platform::CountedMutex lifeLock;
+    std::condition_variable_any ended;
     bool running = false;   // a worker thread exists; under lifeLock
     bool stopping = false;  // Stop asked the worker to end; under lifeLock
 
@@ -109,42 +110,51 @@ void freeList(List& list) {
 // Holds the "FileOpWorker" mutex, when there is one, for a scope.
 struct ListLock {
     explicit ListLock(platform::SyncHandle mutex) : mutex(mutex) {
-        if (mutex) platform::waitFor(mutex, platform::waitForever);
+        if (!mutex) return;
+        platform::waitFor(mutex, platform::waitForever);
+        platform::countLockChange(1);
     }
     ~ListLock() {
-        if (mutex) platform::releaseMutex(mutex);
+        if (!mutex) return;
+        platform::countLockChange(-1);
+        platform::releaseMutex(mutex);
     }
     platform::SyncHandle mutex;
 };
 
-// What the worker took: the head of Pending, moved to Active. Null when Pending is empty
-// and the worker should wait again; `end` when it should end instead (decided under
-// both locks, so that no Add is lost in between).
-FileOperation* takeNext(bool& end) {
+// Under lifeLock: closes the worker's handles and marks it gone, so that the next Add
+// starts a new one.
+void endWorkerLocked() {
     Queue& queue = state();
-    std::lock_guard life(queue.lifeLock);
-    ListLock held(queue.mutex);
-    FileOperation* record = queue.lists[0].head;
-    if (!record) {
-        const std::int32_t timeout = queue.idleTimeout.fetch_add(idleStepMs) + idleStepMs;
-        end = timeout > lastIdleTimeoutMs;
-        return nullptr;
-    }
-    queue.idleTimeout.store(firstIdleTimeoutMs);
-    queue.lists[0].head = record->next;
-    append(queue.lists[1], record);
-    return record;
-}
-
-void endWorker() {
-    Queue& queue = state();
-    std::lock_guard life(queue.lifeLock);
     platform::closeHandle(queue.event);
     platform::closeHandle(queue.mutex);
     queue.event = platform::noSyncHandle;
     queue.mutex = platform::noSyncHandle;
     queue.running = false;
     queue.ended.notify_all();
+}
+
+// What the worker took: the head of Pending, moved to Active. Null when Pending is empty
+// and the worker should wait again; with `end` set the worker has ended instead, its
+// handles closed in the same hold of both locks in which it found nothing to do, so
+// that an Add either comes before (and is taken) or finds no worker (and starts one).
+FileOperation* takeNext(bool& end) {
+    Queue& queue = state();
+    std::lock_guard life(queue.lifeLock);
+    {
+        ListLock held(queue.mutex);
+        FileOperation* record = queue.lists[0].head;
+        if (record) {
+            queue.idleTimeout.store(firstIdleTimeoutMs);
+            queue.lists[0].head = record->next;
+            append(queue.lists[1], record);
+            return record;
+        }
+        const std::int32_t timeout = queue.idleTimeout.fetch_add(idleStepMs) + idleStepMs;
+        end = timeout > lastIdleTimeoutMs;
+    }
+    if (end) endWorkerLocked();
+    return nullptr;
 }
 
 bool isDevicePath(std::u16string_view path) { return path.starts_with(devicePrefix); }
@@ -274,6 +284,7 @@ void finish(FileOperation* record, std::uint32_t result, std::u16string why) {
 void workerBody() {
     Queue& queue = state();
     explorer::setThreadTransferWatch(&queue.watch);
+    explorer::setThreadStopFlag(&queue.watch.stop);
     LastCopy last;
     for (;;) {
         queue.bindings.waitForWork(queue.event, static_cast<std::uint32_t>(queue.idleTimeout.load()));
@@ -295,9 +306,9 @@ void workerBody() {
         finish(record, result, std::move(why));
         notifyChanged();
     }
+    // The worker has ended (takeNext said so): from here on it touches no shared state.
     explorer::setThreadTransferWatch(nullptr);
-    notifyChanged();  // the last use of the bindings: Stop may change them once the worker has ended
-    endWorker();
+    explorer::setThreadStopFlag(nullptr);
 }
 
 // Under lifeLock: a worker with fresh handles, when none exists.
@@ -431,34 +442,51 @@ int retryFailed(std::u16string_view destination, std::uint64_t started) {
 int clearQueue() {
     Queue& queue = state();
     std::lock_guard life(queue.lifeLock);
-    if (!queue.mutex) return 0;
+    // Without a worker no one else relinks the records: the life lock is enough.
     ListLock held(queue.mutex);
+    const bool anything = queue.lists[2].head || queue.lists[3].head;
     freeList(queue.lists[2]);
     freeList(queue.lists[3]);
-    return 1;
+    return anything ? 1 : 0;
+}
+
+void askQueueToStop() {
+    Queue& queue = state();
+    std::lock_guard life(queue.lifeLock);
+    if (!queue.running) return;
+    queue.stopping = true;
+    ListLock held(queue.mutex);
+    freeList(queue.lists[0]);  // the worker takes no more
+    queue.idleTimeout.store(lastIdleTimeoutMs + 1);
+    queue.watch.stop.store(true);
+    platform::setEvent(queue.event);
+}
+
+bool waitForQueue(std::chrono::milliseconds limit) {
+    Queue& queue = state();
+    std::unique_lock life(queue.lifeLock);
+    return queue.ended.wait_for(life, limit, [&] { return !queue.running; });
 }
 
 int stopQueue() {
+    askQueueToStop();
+    // A worker stuck beyond the wait keeps what it holds, and the process ends around it.
+    if (!waitForQueue(stopWait)) return 1;
     Queue& queue = state();
-    std::unique_lock life(queue.lifeLock);
-    if (!queue.running) {
-        ListLock held(queue.mutex);
-        for (List& list : queue.lists) freeList(list);
-        return 1;
-    }
-    queue.stopping = true;
-    {
-        ListLock held(queue.mutex);
-        freeList(queue.lists[0]);  // the worker takes no more
-        queue.idleTimeout.store(lastIdleTimeoutMs + 1);
-        queue.watch.stop.store(true);
-        platform::setEvent(queue.event);
-    }
-    // The worker ends once its record has stopped; a worker stuck beyond the wait keeps
-    // what it holds, and the process ends around it.
-    if (!queue.ended.wait_for(life, stopWait, [&] { return !queue.running; })) return 1;
+    std::lock_guard life(queue.lifeLock);
     for (List& list : queue.lists) freeList(list);
     return 1;
+}
+
+int unfinishedCopies() {
+    Queue& queue = state();
+    std::lock_guard life(queue.lifeLock);
+    ListLock held(queue.mutex);
+    int count = 0;
+    for (const List* list : {&queue.lists[0], &queue.lists[1]}) {
+        for (const FileOperation* record = list->head; record; record = record->next) ++count;
+    }
+    return count;
 }
 
 std::vector<FileOperation> listRecords(int list) {

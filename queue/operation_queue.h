@@ -5,6 +5,7 @@
 // to the Remote view's CopyFile and CopyFolder, on the place the record was queued for.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -78,13 +79,20 @@ int queueCopyFileFrom(const PlaceToken& sourcePlace, std::u16string_view source,
 // of the two is named. 0 when Failed holds no such record. UI thread only.
 int retryFailed(std::u16string_view destination, std::uint64_t started);
 
-// Frees the records of Successful and Failed; 0, clearing nothing, when no worker
-// exists. UI thread only.
+// Frees the records of Successful and Failed, whether or not a worker runs; 0 when
+// there were none. UI thread only.
 int clearQueue();
-// At shutdown, before the places go: asks a running copy to stop, waits (bounded) for
-// the worker to end, and frees every record the worker no longer uses; with no worker
-// it frees every record at once. UI thread only.
+// At shutdown, before the places go: asks a running copy to stop (its network waits
+// hear it within a quarter of a second) and the worker to take no more records, without
+// waiting. Any thread.
+void askQueueToStop();
+// Waits until no worker runs, at most `limit`; true when none does. Any thread.
+bool waitForQueue(std::chrono::milliseconds limit);
+// askQueueToStop, a wait of at most 5 s for the worker to end, and the records freed
+// once it has; with no worker every record is freed at once. Any thread.
 int stopQueue();
+// The records waiting or running. Any thread.
+int unfinishedCopies();
 
 // Copies of the records of a list, oldest first, taken under the lock while the worker
 // may relink them. Any thread.

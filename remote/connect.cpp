@@ -26,7 +26,7 @@ constexpr std::uint32_t maxTimeoutMs = 32767;
 
 // The process-wide network state; one thread at a time asks the Connection Manager.
 struct NetworkState {
-    std::mutex lock;
+    platform::CountedMutex lock;
     platform::NetworkConnection connection = platform::noNetworkConnection;
     std::uint32_t lastCheck = 0;
     TickSource ticks = platform::tickCount;
@@ -43,79 +43,67 @@ int giveUp(void*) {
     return 0;
 }
 
-// The engine calls giveUp after `milliseconds` without progress on a socket.
+// The engine calls giveUp after `milliseconds` without progress on a socket, and its
+// waits hear this thread's stop.
 void limitWaits(ftp::FtpSession& session, std::uint32_t milliseconds) {
     if (!session.control) return;
     session.control->idleSeconds = std::int32_t(milliseconds / 1000);
     session.control->idleMicroseconds = std::int32_t(milliseconds % 1000 * 1000);
     session.control->idleCallback = giveUp;
+    session.control->stop = explorer::threadStopFlag();
 }
 
 // The place's time-out: 1 to 32767 ms; an unset one (0) is the default.
-std::uint32_t connectWaitMs(const FtpPlace& place) {
+std::uint32_t connectWaitMs(const PlaceSettings& place) {
     if (place.timeout == 0) return defaultTimeoutMs;
     return std::min(place.timeout, maxTimeoutMs);
 }
 
-std::uint32_t replyWaitMs(const FtpPlace& place) { return std::max(replyWaitFloorMs, connectWaitMs(place)); }
-
-void setError(FtpPlace& place, std::u16string_view tag, std::string_view text) {
-    place.errorTag = tag;
-    place.errorText = text;
-}
-
-template <std::size_t N>
-std::u16string_view textOf(const char16_t (&field)[N]) {
-    return platform::boundedView(field, N);
-}
+std::uint32_t replyWaitMs(const PlaceSettings& place) { return std::max(replyWaitFloorMs, connectWaitMs(place)); }
 
 // What the engine is given to connect the place.
-std::string hostOf(const FtpPlace& place) {
-    return ftp::hostWithPort(platform::toUtf8(textOf(place.host)), place.port);
+std::string hostOf(const PlaceSettings& place) { return ftp::hostWithPort(platform::toUtf8(place.host), place.port); }
+
+// Creates the session of `use` when it has none and probes it.
+bool answers(SessionUse& use) {
+    PlaceSession& session = *use.session;
+    if (!session) session.reset(new ftp::FtpSession(ftp::createSession()));
+    if (session->control) session->control->stop = explorer::threadStopFlag();
+    return ftp::sendSimple(*session, "NOOP");
 }
 
-// Creates the place's session when it has none and probes it.
-bool answers(FtpPlace& place) {
-    if (!place.session) place.session.reset(new ftp::FtpSession(ftp::createSession()));
-    return ftp::sendSimple(*place.session, "NOOP");
-}
-
-// Asks whether to re-connect, with the place unlocked so that the UI thread, which shows
-// the box, is never held up by it.
-bool userWantsReconnect(PlaceUse& use) {
-    const FtpPlace& place = *use.place;
-    const std::u16string text = u"The connection to " + std::u16string(textOf(place.name)) +
-                                u" has been disconnected would you like to re-connect?\r\r" +
-                                std::u16string(textOf(place.host));
+// Asks a question with the session let go: the UI thread, which shows the box, may be
+// waiting for it, and the wait cursor is a call to the UI thread as well. False when
+// the answer is not Yes, or the session could not be had again (the place's error then
+// says why).
+bool askWithSessionReleased(SessionUse& use, std::u16string_view text, platform::MessageBoxIcon icon) {
+    releaseSession(use);
     platform::setWaitCursor(false);
-    use.lock.unlock();
     const platform::MessageBoxResult answer = platform::messageBox(
-        platform::getForegroundWindow(), text, u"Connect - Farlink", platform::MessageBoxButtons::yesNo,
-        platform::MessageBoxIcon::question);
-    use.lock.lock();
-    return answer == platform::MessageBoxResult::yes;
+        platform::getForegroundWindow(), text, u"Connect - Farlink", platform::MessageBoxButtons::yesNo, icon);
+    return retakeSession(use) && answer == platform::MessageBoxResult::yes;
 }
 
-// Asks whether to trust the certificate `presented`, which could not be verified, with
-// the place unlocked as for the re-connect question. `remembered` is the one trusted
-// before, if any: then the certificate has changed, which the question says. The
-// fingerprint comes in two lines of 16 bytes, so that it wraps nowhere else on a
-// small screen.
-bool userTrustsCertificate(PlaceUse& use, std::string_view server, std::string_view presented,
+bool userWantsReconnect(SessionUse& use) {
+    const PlaceSettings place = settingsOf(*use.place);
+    const std::u16string text = u"The connection to " + place.name +
+                                u" has been disconnected would you like to re-connect?\r\r" + place.host;
+    return askWithSessionReleased(use, text, platform::MessageBoxIcon::question);
+}
+
+// Asks whether to trust the certificate `presented`, which could not be verified, as
+// the re-connect question is asked. `remembered` is the one trusted before, if any: then
+// the certificate has changed, which the question says. The fingerprint comes in two
+// lines of 16 bytes, so that it wraps nowhere else on a small screen.
+bool userTrustsCertificate(SessionUse& use, std::string_view server, std::string_view presented,
                            std::string_view remembered) {
-    std::string text = ftp::lastReply(*use.place->session);
+    std::string text = ftp::lastReply(**use.session);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) text.pop_back();
     text += remembered.empty() ? "." : ", and it has changed since you trusted it.";
     text += "\r\rSHA-256 fingerprint:\r" + std::string(presented.substr(0, 48)) + "\r" +
             std::string(presented.substr(std::min<std::size_t>(48, presented.size()))) +
             "\r\rTrust this certificate for " + std::string(server) + "?";
-    platform::setWaitCursor(false);
-    use.lock.unlock();
-    const platform::MessageBoxResult answer = platform::messageBox(
-        platform::getForegroundWindow(), platform::toUtf16(text), u"Connect - Farlink",
-        platform::MessageBoxButtons::yesNo, platform::MessageBoxIcon::exclamation);
-    use.lock.lock();
-    return answer == platform::MessageBoxResult::yes;
+    return askWithSessionReleased(use, platform::toUtf16(text), platform::MessageBoxIcon::exclamation);
 }
 
 void offerNewPlace() {
@@ -141,6 +129,7 @@ void startNetworkClock(TickSource ticks) {
 }
 
 int bringUpNetwork(FtpPlace& place) {
+    const PlaceSettings settings = settingsOf(place);
     std::lock_guard guard(network.lock);
     platform::ConnectionManager& manager = platform::connectionManager();
     const std::uint32_t now = network.ticks();
@@ -152,11 +141,10 @@ int bringUpNetwork(FtpPlace& place) {
         network.connection = platform::noNetworkConnection;
     }
     if (manager.waitReady(readyWaitMs) == platform::WaitResult::timeout) {
-        setError(place, u"(KVT-CTN-1)", "Connection Manager Not Ready.");
+        setPlaceError(place, u"(KVT-CTN-1)", "Connection Manager Not Ready.");
         return 0;
     }
-    std::u16string url = u"ftp://" + std::u16string(textOf(place.host)) + u":" +
-                         platform::toUtf16(std::to_string(place.port)) + u"/";
+    std::u16string url = u"ftp://" + settings.host + u":" + platform::toUtf16(std::to_string(settings.port)) + u"/";
     url.resize(std::min<std::size_t>(url.size(), 1023));
     platform::ConnectionRequest request;
     request.destination = manager.mapUrl(url);
@@ -164,19 +152,25 @@ int bringUpNetwork(FtpPlace& place) {
     const int established = manager.establish(request, network.connection, establishWaitMs, status);
     network.lastCheck = network.ticks();
     if (!established) {
-        setError(place, u"(KVT-CTN-2)", "Unable to establish an Internet connection.");
+        setPlaceError(place, u"(KVT-CTN-2)", "Unable to establish an Internet connection.");
         return 0;
     }
     return 1;
 }
 
 int connectPlace(FtpPlace& place, ftp::FtpSession& session) {
-    const std::string host = hostOf(place);
-    const std::string user = platform::toUtf8(textOf(place.userName));
-    const std::string password = platform::toUtf8(textOf(place.password));
+    // A copy queued for this place never goes to the server an edit put in its stead.
+    if (const std::u16string changed = pinnedPlaceChanged(place); !changed.empty()) {
+        setPlaceError(place, u"(KVT-FC-1)", platform::toUtf8(changed) + "\n");
+        return 0;
+    }
+    const PlaceSettings settings = settingsOf(place);
+    const std::string host = hostOf(settings);
+    const std::string user = platform::toUtf8(settings.userName);
+    const std::string password = platform::toUtf8(settings.password);
     bringUpNetwork(place);  // the attempt goes on either way: the server may be reachable
 
-    limitWaits(session, connectWaitMs(place));
+    limitWaits(session, connectWaitMs(settings));
     waitGaveUp = false;
     ftp::trustCertificate(session, rememberedCertificate(certificateServer(host)));
     if (!ftp::openControl(session, host)) {
@@ -185,19 +179,19 @@ int connectPlace(FtpPlace& place, ftp::FtpSession& session) {
         if (explorer::threadTransferWatch() && !ftp::unverifiedCertificate(session).empty()) {
             text += "Browse the place in the Remote view to decide whether to trust its certificate.\n";
         }
-        setError(place, u"(KVT-FC-1)", text);
+        setPlaceError(place, u"(KVT-FC-1)", text);
         return 0;
     }
-    limitWaits(session, replyWaitMs(place));
+    limitWaits(session, replyWaitMs(settings));
     waitGaveUp = false;
     if (!ftp::logIn(session, user, password)) {
         const bool silent = waitGaveUp;
         const std::string text = failureText(session);
         ftp::quit(session, silent ? 1 : 0);  // a server that stopped answering is not waited for again
-        setError(place, u"(KVT-FC-2)", text);
+        setPlaceError(place, u"(KVT-FC-2)", text);
         return 0;
     }
-    if (place.passive) {
+    if (settings.passive) {
         ftp::setConnectionMode(session, ftp::ConnectionMode::Passive);
         session.control->usePeerAddress = 1;  // data goes where the control connection went
     } else {
@@ -214,42 +208,42 @@ namespace {
 // After a connection failed on a certificate that could not be verified: asks the user
 // whether to trust it and connects again when they do. The queue's worker never answers
 // for the user: its copy fails, saying what to do.
-int connectTrusting(PlaceUse& use) {
+int connectTrusting(SessionUse& use) {
     FtpPlace& place = *use.place;
-    const std::string presented = ftp::unverifiedCertificate(*place.session);
+    const std::string presented = ftp::unverifiedCertificate(**use.session);
     if (presented.empty() || explorer::threadTransferWatch()) return 0;
-    const std::string server = certificateServer(hostOf(place));
+    const std::string server = certificateServer(hostOf(settingsOf(place)));
     if (!userTrustsCertificate(use, server, presented, rememberedCertificate(server))) return 0;
     if (!rememberCertificate(server, presented)) {
-        setError(place, u"(KVT-FC-1)",
-                 "The certificate could not be remembered: the settings file could not be written.\n");
+        setPlaceError(place, u"(KVT-FC-1)",
+                      "The certificate could not be remembered: the settings file could not be written.\n");
         return 0;
     }
-    return connectPlace(place, *place.session);
+    return connectPlace(place, **use.session);
 }
 
 }  // namespace
 
-int ensureConnected(PlaceUse& use) {
+int ensureConnected(SessionUse& use) {
     waitGaveUp = false;
     if (!use.place) {
         if (use.index == 0) offerNewPlace();
         return 0;
     }
-    FtpPlace& place = *use.place;
-    if (answers(place)) return 1;
+    if (!use.session) return 0;  // busy: the place's error says so
+    if (answers(use)) return 1;
     // A connection still open that does not answer was lost; a session without one has
     // never connected, or its last attempt failed: it connects without a question.
-    if (sessionIsOpen(*place.session)) {
-        if (!place.autoReconnect) {
+    if (sessionIsOpen(**use.session)) {
+        if (!settingsOf(*use.place).autoReconnect) {
             if (!userWantsReconnect(use)) return 0;
             // While the question was open another thread may have re-connected the
             // place, or an edit may have dropped its session.
-            if (answers(place)) return 1;
+            if (answers(use)) return 1;
         }
-        if (sessionIsOpen(*place.session)) ftp::quit(*place.session, 1);
+        if (sessionIsOpen(**use.session)) ftp::quit(**use.session, 1);
     }
-    if (connectPlace(place, *place.session)) return 1;
+    if (connectPlace(*use.place, **use.session)) return 1;
     return connectTrusting(use);
 }
 
@@ -281,7 +275,7 @@ int onWatchedIdle(void* context) {
 void watchTransfer(const FtpPlace& place, ftp::FtpSession& session, explorer::TransferWatch& watch,
                    WatchedTransfer& state) {
     if (!session.control) return;
-    state = {&watch, &session, replyWaitMs(place), 0};
+    state = {&watch, &session, replyWaitMs(settingsOf(place)), 0};
     ftp::FtpConnection& control = *session.control;
     control.idleSeconds = 0;
     control.idleMicroseconds = std::int32_t(watchPeriodMs * 1000);
@@ -291,7 +285,19 @@ void watchTransfer(const FtpPlace& place, ftp::FtpSession& session, explorer::Tr
     control.callbackContext = &state;
 }
 
+void restoreWaits(const FtpPlace& place, ftp::FtpSession& session) {
+    if (!session.control) return;
+    limitWaits(session, replyWaitMs(settingsOf(place)));
+    session.control->progressCallback = nullptr;
+    session.control->progressInterval = 0;
+    session.control->callbackContext = nullptr;
+}
+
 std::string failureText(const ftp::FtpSession& session) {
+    if (const std::atomic<bool>* stop = explorer::threadStopFlag(); stop && stop->load()) {
+        waitGaveUp = false;
+        return "Stopped.\n";
+    }
     if (std::exchange(waitGaveUp, false) && session.control) {
         return "The server did not answer within " +
                formatPeriod(session.control->idleSeconds, session.control->idleMicroseconds) + "; gave up waiting.\n";

@@ -24,13 +24,14 @@ void startNetworkClock(TickSource ticks = platform::tickCount);
 // Makes sure an Internet connection is believed to exist, asking the Connection
 // Manager at most every 10 s. 0 with the place's error set ("(KVT-CTN-1)" when the
 // service is not ready within 5 s, "(KVT-CTN-2)" when no connection came within 30 s).
-// Pre: the place's lock is held. Any thread.
+// Any thread.
 int bringUpNetwork(FtpPlace& place);
 
 // Opens `session` (the place's own or a separate one) to the place, logs in and sets
-// the place's data connection mode; installs the give-up rule on the session's waits.
-// 0 with the place's error set: "(KVT-FC-1)" connection, "(KVT-FC-2)" login (the
-// server was told QUIT). Pre: the place's lock is held. Any thread.
+// the place's data connection mode; installs the give-up rule and the thread's stop on
+// the session's waits. 0 with the place's error set: "(KVT-FC-1)" connection (or the
+// place pinned for the thread now names another server), "(KVT-FC-2)" login (the
+// server was told QUIT). Pre: this thread uses `session` alone. Any thread.
 int connectPlace(FtpPlace& place, ftp::FtpSession& session);
 
 // Runs the editor of a new place at `index`; non-zero when the user confirmed it and
@@ -38,12 +39,13 @@ int connectPlace(FtpPlace& place, ftp::FtpSession& session);
 using EditPlaceHook = int (*)(int index, const explorer::OwnerRecord& owner);
 void setEditPlaceHook(EditPlaceHook hook);
 
-// Makes sure the place of `use` answers (NOOP), connecting its session when new and
+// Makes sure the session of `use` answers (NOOP), connecting it when new and
 // re-connecting it when lost: unless the place re-connects automatically, the user is
 // asked first ("Connect - Farlink"). With no place at index 0 the user is offered to
-// add one, and the result is 0 either way. Questions are asked with the place unlocked;
-// on return `use` holds the lock again. Any thread.
-int ensureConnected(PlaceUse& use);
+// add one, and the result is 0 either way; a use without its session (busy) fails with
+// the place's error saying so. Questions are asked with the session let go; on return
+// `use` holds it again, unless the result is 0. Any thread.
+int ensureConnected(SessionUse& use);
 
 // How a transfer on a worker is watched: see watchTransfer. Lives as long as the transfer.
 struct WatchedTransfer {
@@ -59,6 +61,10 @@ struct WatchedTransfer {
 // limit. Pre: connectPlace opened the session. Any thread.
 void watchTransfer(const FtpPlace& place, ftp::FtpSession& session, explorer::TransferWatch& watch,
                    WatchedTransfer& state);
+
+// Puts back the session's usual waits after a watched transfer, for a session that
+// goes on being used. Any thread.
+void restoreWaits(const FtpPlace& place, ftp::FtpSession& session);
 
 // The reason of the last failure on `session` in this thread: a sentence saying so when
 // a wait gave up, else the server's last reply or the engine's text. Any thread.

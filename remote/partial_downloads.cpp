@@ -104,9 +104,10 @@ std::string_view fileNameOf(std::string_view path) {
 }  // namespace
 
 std::string partialNameFor(const FtpPlace& place, std::string_view remotePath, std::string_view localPath) {
-    std::uint64_t hash = hashOf(platform::toUtf8(platform::boundedView(place.host, std::size(place.host))));
-    hash = hashOf("\n" + std::to_string(place.port) + "\n", hash);
-    hash = hashOf(platform::toUtf8(platform::boundedView(place.userName, std::size(place.userName))), hash);
+    const PlaceSettings settings = settingsOf(place);
+    std::uint64_t hash = hashOf(platform::toUtf8(settings.host));
+    hash = hashOf("\n" + std::to_string(settings.port) + "\n", hash);
+    hash = hashOf(platform::toUtf8(settings.userName), hash);
     hash = hashOf("\n", hash);
     hash = hashOf(remotePath, hash);
     hash = hashOf("\n", hash);

@@ -1,8 +1,10 @@
 #include "remote/places.h"
 
 #include <algorithm>
+#include <chrono>
 #include <vector>
 
+#include "explorer/provider.h"
 #include "ftp/ftp_commands.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -27,7 +29,7 @@ constexpr std::size_t autoReconnectOffset = 2476;
 
 // The list in selector order; the first empty slot ends it. Guarded by listLock.
 std::array<std::shared_ptr<FtpPlace>, maxPlaces + 1> slots;
-std::mutex listLock;
+platform::CountedMutex listLock;
 
 int countLocked() {
     int count = 0;
@@ -194,11 +196,11 @@ int applyPlaceDialogData(int index, const PlaceDialogData& data) {
         }
         place = slots[index];
     }
-    PlaceLock held(place->lock);
+    std::lock_guard held(place->fieldsLock);
     const std::u16string before = accountOf(*place);
     fillFromDialog(*place, data);
     if (accountOf(*place) != before) ++place->revision;
-    place->session.reset();
+    ++place->edits;
     return 1;
 }
 
@@ -229,7 +231,10 @@ int savePlaces() {
     std::vector<PlaceBytes> records;
     {
         std::lock_guard guard(listLock);
-        for (int index = 0; slots[index]; ++index) records.push_back(encodePlace(*slots[index]));
+        for (int index = 0; slots[index]; ++index) {
+            std::lock_guard fields(slots[index]->fieldsLock);
+            records.push_back(encodePlace(*slots[index]));
+        }
     }
     const bool written = writePlaceValues(key, records);
     platform::closeKey(key);
@@ -244,8 +249,6 @@ int removePlace(int index) {
         place = std::move(slots[index]);
         std::move(slots.begin() + index + 1, slots.end(), slots.begin() + index);
     }
-    PlaceLock held(place->lock);
-    place->session.reset();
     return 1;
 }
 
@@ -260,15 +263,23 @@ std::shared_ptr<FtpPlace> placeAt(int index) {
     return slots[index];
 }
 
-PlaceUse usePlace(int index) {
-    PlaceUse use{index, placeAt(index), {}};
-    if (use.place) use.lock = PlaceLock(use.place->lock);
-    return use;
-}
-
 namespace {
-thread_local std::shared_ptr<FtpPlace> pinnedPlace;
-thread_local std::shared_ptr<FtpPlace> pinnedSourcePlace;
+
+// A session of this thread's own for a pinned place: it outlives the pin, so that the
+// next copy to the same place needs no new login, and goes when the thread ends.
+struct ThreadSession {
+    std::shared_ptr<FtpPlace> place;
+    std::uint32_t edits = 0;
+    PlaceSession session;
+};
+
+struct ThreadPin {
+    std::shared_ptr<FtpPlace> place;
+    std::uint32_t revision = 0;
+    std::shared_ptr<FtpPlace> sourcePlace;
+    ThreadSession own;
+};
+thread_local ThreadPin pin;
 
 int indexOfLocked(const FtpPlace* place) {
     for (int index = 0; index < maxPlaces && slots[index]; ++index) {
@@ -276,40 +287,151 @@ int indexOfLocked(const FtpPlace* place) {
     }
     return -1;
 }
+
+int indexOf(const FtpPlace* place) {
+    std::lock_guard guard(listLock);
+    return indexOfLocked(place);
+}
+
+std::uint32_t editsOf(const FtpPlace& place) {
+    std::lock_guard guard(place.fieldsLock);
+    return place.edits;
+}
+
+// Waits for the place's session lock: briefly on the UI thread, longer elsewhere, in
+// short slices that hear the thread's stop.
+bool lockSession(FtpPlace& place, SessionLock& lock) {
+    lock = SessionLock(place.sessionLock, std::defer_lock);
+    if (platform::isUiThread()) return lock.try_lock_for(std::chrono::milliseconds(uiSessionWaitMs));
+    const std::atomic<bool>* stop = explorer::threadStopFlag();
+    for (std::uint32_t waited = 0; waited < sessionWaitMs; waited += ftp::stopCheckMs) {
+        if (lock.try_lock_for(std::chrono::milliseconds(ftp::stopCheckMs))) return true;
+        if (stop && stop->load()) return false;
+    }
+    return false;
+}
+
+void sayBusy(FtpPlace& place) {
+    setPlaceError(place, u"(KVT-FC-3)",
+                  "The connection to this place is busy: a listing or a copy is using it. Nothing was changed; try "
+                  "again in a moment.\n");
+}
+
+// Gives the use its session: the thread's own for a pinned place, else the place's.
+bool takeSession(SessionUse& use) {
+    FtpPlace& place = *use.place;
+    const std::uint32_t edits = editsOf(place);
+    if (pin.place == use.place) {
+        if (pin.own.place != use.place || pin.own.edits != edits) pin.own = {use.place, edits, nullptr};
+        use.session = &pin.own.session;
+        use.threadOwn = true;
+        return true;
+    }
+    if (!lockSession(place, use.lock)) {
+        sayBusy(place);
+        return false;
+    }
+    if (place.sessionEdits != edits) {
+        place.session.reset();
+        place.sessionEdits = edits;
+    }
+    use.session = &place.session;
+    return true;
+}
+
 }  // namespace
 
-void pinPlaceForThread(std::shared_ptr<FtpPlace> place) { pinnedPlace = std::move(place); }
-void pinSourcePlaceForThread(std::shared_ptr<FtpPlace> place) { pinnedSourcePlace = std::move(place); }
-std::shared_ptr<FtpPlace> sourcePlaceOfThread() { return pinnedSourcePlace; }
+PlaceSettings settingsOf(const FtpPlace& place) {
+    std::lock_guard guard(place.fieldsLock);
+    return {std::u16string(textOf(place.name)),
+            std::u16string(textOf(place.host)),
+            std::u16string(textOf(place.userName)),
+            std::u16string(textOf(place.password)),
+            place.port,
+            place.timeout,
+            place.passive,
+            place.autoReconnect,
+            place.revision};
+}
 
-PlaceUse useViewPlace(int index) {
-    if (!pinnedPlace) return usePlace(index);
-    PlaceUse use{-1, pinnedPlace, PlaceLock(pinnedPlace->lock)};
-    std::lock_guard guard(listLock);
-    use.index = indexOfLocked(use.place.get());
+void setPlaceError(FtpPlace& place, std::u16string_view tag, std::string_view text) {
+    std::lock_guard guard(place.fieldsLock);
+    place.errorTag = tag;
+    place.errorText = text;
+}
+
+void setPlaceErrorTag(FtpPlace& place, std::u16string_view tag) {
+    std::lock_guard guard(place.fieldsLock);
+    place.errorTag = tag;
+}
+
+std::u16string placeErrorTag(const FtpPlace& place) {
+    std::lock_guard guard(place.fieldsLock);
+    return place.errorTag;
+}
+
+std::string placeErrorText(const FtpPlace& place) {
+    std::lock_guard guard(place.fieldsLock);
+    return place.errorText;
+}
+
+int viewPlaceIndex() {
+    if (pin.place) return -1;
+    return int(explorer::threadView(explorer::remoteProvider).filterIndex);
+}
+
+std::shared_ptr<FtpPlace> threadPlace(int index, bool orFirst) {
+    if (pin.place) return pin.place;
+    std::shared_ptr<FtpPlace> place = placeAt(index);
+    return place || !orFirst ? place : placeAt(0);
+}
+
+SessionUse useSession(int index) {
+    SessionUse use;
+    if (pin.place) {
+        use.place = pin.place;
+        use.index = indexOf(use.place.get());
+    } else {
+        use.index = index;
+        use.place = placeAt(index);
+    }
+    if (use.place) takeSession(use);
     return use;
+}
+
+void releaseSession(SessionUse& use) {
+    use.session = nullptr;
+    if (use.lock.owns_lock()) use.lock.unlock();
+}
+
+bool retakeSession(SessionUse& use) { return use.place && takeSession(use); }
+
+void pinPlaceForThread(std::shared_ptr<FtpPlace> place, std::uint32_t revision) {
+    pin.place = std::move(place);
+    pin.revision = revision;
+}
+void pinSourcePlaceForThread(std::shared_ptr<FtpPlace> place) { pin.sourcePlace = std::move(place); }
+std::shared_ptr<FtpPlace> sourcePlaceOfThread() { return pin.sourcePlace; }
+bool threadHasPinnedPlace() { return pin.place != nullptr; }
+
+std::u16string pinnedPlaceChanged(const FtpPlace& place) {
+    if (pin.place.get() != &place || settingsOf(place).revision == pin.revision) return {};
+    return u"The Ftp Place this was queued for now names another server or user.";
 }
 
 PlaceTicket placeTicket(int index) {
     const std::shared_ptr<FtpPlace> place = placeAt(index);
     if (!place) return {};
-    PlaceLock held(place->lock);
-    return {place, place->revision};
+    return {place, settingsOf(*place).revision};
 }
 
 std::shared_ptr<FtpPlace> redeemPlaceTicket(const PlaceTicket& ticket, std::u16string& reason) {
     std::shared_ptr<FtpPlace> place = ticket.place.lock();
-    bool listed = false;
-    if (place) {
-        std::lock_guard guard(listLock);
-        listed = indexOfLocked(place.get()) >= 0;
-    }
-    if (!listed) {
+    if (!place || indexOf(place.get()) < 0) {
         reason = u"The Ftp Place this was queued for has been deleted.";
         return nullptr;
     }
-    PlaceLock held(place->lock);
-    if (place->revision != ticket.revision) {
+    if (settingsOf(*place).revision != ticket.revision) {
         reason = u"The Ftp Place this was queued for now names another server or user.";
         return nullptr;
     }

@@ -34,15 +34,7 @@ constexpr int copyLogKind = 1;
 
 std::atomic<CopyLogHook> copyLogHook{nullptr};
 
-int currentIndex() { return int(explorer::threadView(explorer::remoteProvider).filterIndex); }
-
-// The place whose error the box shows: the current one, else place 0.
-int errorPlaceIndex() { return placeAt(currentIndex()) ? currentIndex() : 0; }
-
-void setError(FtpPlace& place, std::u16string_view tag, std::string_view text) {
-    place.errorTag = tag;
-    place.errorText = text;
-}
+void setError(FtpPlace& place, std::u16string_view tag, std::string_view text) { setPlaceError(place, tag, text); }
 
 // Every failure also leaves a last error of its own, so that a stale "access denied"
 // never reads as an existing target.
@@ -96,15 +88,15 @@ std::optional<std::string> hostPath(FtpPlace& place, std::u16string_view deviceP
 
 using PathCommand = int (*)(ftp::FtpSession& session, std::string_view path);
 
-// One command on one path over the place's own session.
+// One command on one path over the place's session.
 int runOnPath(std::u16string_view path, PathCommand command, std::size_t limit, std::u16string_view tag) {
-    PlaceUse use = useViewPlace(currentIndex());
+    SessionUse use = useSession(viewPlaceIndex());
     if (!ensureConnected(use)) return failed();
     FtpPlace& place = *use.place;
     const std::optional<std::string> remotePath = serverPath(place, path, limit, tag);
     if (!remotePath) return failed();
-    if (command(*place.session, *remotePath)) return 1;
-    setError(place, tag, failureText(*place.session));
+    if (command(**use.session, *remotePath)) return 1;
+    setError(place, tag, failureText(**use.session));
     return failed();
 }
 
@@ -136,11 +128,13 @@ void keepListed(const std::string& partial) {
     }
 }
 
-// A download or upload on a session of its own, with the place unlocked while the data
-// moves so that browsing goes on. The engine downloads into a partial file beside the
-// target that replaces it only once complete, so a failure never destroys what the device
-// had; the partial stays after a failure, and a retry on the worker continues it.
-int transferOnOwnSession(PlaceUse& use, bool upload, std::u16string_view devicePath, std::u16string_view remote) {
+// A download or upload. On a thread with a session of its own (the queue's worker) it
+// runs on that session, which stays open for the next one; elsewhere on a session made
+// for it, with the place's session let go, so that browsing goes on. The engine
+// downloads into a partial file beside the target that replaces it only once complete,
+// so a failure never destroys what the device had; the partial stays after a failure,
+// and a retry on the worker continues it.
+int transfer(SessionUse& use, bool upload, std::u16string_view devicePath, std::u16string_view remote) {
     FtpPlace& place = *use.place;
     const std::u16string_view tag = upload ? u"(KVT-CF-1)" : u"(KVT-CF-2)";
     const std::optional<std::string> local = hostPath(place, devicePath, tag);
@@ -148,12 +142,17 @@ int transferOnOwnSession(PlaceUse& use, bool upload, std::u16string_view deviceP
     const std::optional<std::string> remotePath = serverPath(place, remote, maxTransferPathLength, tag);
     if (!remotePath) return failed();
 
-    PlaceSession session = newSession();
-    if (!connectPlace(place, *session)) {
-        place.errorTag = tag;  // the connection's text stays
-        return failed();
+    PlaceSession made;
+    PlaceSession& session = use.threadOwn ? *use.session : made;
+    if (!use.threadOwn) {
+        releaseSession(use);
+        made = newSession();
+        if (!connectPlace(place, *made)) {
+            setPlaceErrorTag(place, tag);  // the connection's text stays
+            return failed();
+        }
+        ftp::sendSimple(*made, "NOOP");
     }
-    ftp::sendSimple(*session, "NOOP");
     // The size is asked only for a watched copy: it shows the share done, and a download
     // of another size than announced is not trusted.
     WatchedTransfer watched;
@@ -168,24 +167,24 @@ int transferOnOwnSession(PlaceUse& use, bool upload, std::u16string_view deviceP
     const bool resume = watch && watch->resume.load();
     const std::string partial = upload ? std::string()
                                        : ftp::partialPathBeside(*local, partialNameFor(place, *remotePath, *local));
-    use.lock.unlock();
     const bool done = upload ? ftp::upload(*session, *local, *remotePath, 'I', 0)
                              : ftp::downloadResumable(*session, *local, *remotePath, 'I', partial, resume, size);
     const std::string text = done ? std::string() : failureText(*session);
-    if (done) ftp::quit(*session, 0);
-    session.reset();  // a failed transfer's connection is dropped at once
+    if (watch) restoreWaits(place, *session);
+    if (done && !use.threadOwn) ftp::quit(*session, 0);
+    // A failed transfer's connection is dropped at once: replies of the aborted transfer
+    // may still be on their way.
+    if (!done || !use.threadOwn) session.reset();
     if (!upload) keepListed(partial);
-    use.lock.lock();
     if (done) return 1;
     setError(place, tag, text);
     return failed();
 }
 
-// A copy within the server: the data goes between two control connections to it, the
-// place's own and one of its own, since one connection cannot carry both ends.
 // A copy on the servers, within the place of `use` or, with `sourcePlace`, from that
-// place to it.
-int copyOnServers(PlaceUse& use, const std::shared_ptr<FtpPlace>& sourcePlace, std::u16string_view source,
+// place to it: the data goes between two control connections made for it, since one
+// connection cannot carry both ends.
+int copyOnServers(SessionUse& use, const std::shared_ptr<FtpPlace>& sourcePlace, std::u16string_view source,
                   std::u16string_view destination) {
     FtpPlace& place = *use.place;
     constexpr std::u16string_view tag = u"(KVT-CF-3)";
@@ -196,21 +195,11 @@ int copyOnServers(PlaceUse& use, const std::shared_ptr<FtpPlace>& sourcePlace, s
     // server may not serve a passive copy on a connection that moved data actively
     // before (pyftpdlib leaves the PORT of the other end unanswered). The place's own
     // connection stays as browsing left it, whatever the copy's end.
+    releaseSession(use);
     PlaceSession sourceSession = newSession();
     PlaceSession target = newSession();
-    bool connected = false;
-    if (sourcePlace && sourcePlace.get() != &place) {
-        // One place's lock at a time: the other place may be in use elsewhere.
-        use.lock.unlock();
-        {
-            PlaceLock held(sourcePlace->lock);
-            connected = connectPlace(*sourcePlace, *sourceSession);
-        }
-        use.lock.lock();
-    } else {
-        connected = connectPlace(place, *sourceSession);
-    }
-    connected = connected && connectPlace(place, *target);
+    FtpPlace& sourceOwner = sourcePlace ? *sourcePlace : place;
+    const bool connected = connectPlace(sourceOwner, *sourceSession) && connectPlace(place, *target);
     WatchedTransfer watchedSource;
     WatchedTransfer watchedTarget;
     if (explorer::TransferWatch* watch = explorer::threadTransferWatch(); connected && watch) {
@@ -221,7 +210,6 @@ int copyOnServers(PlaceUse& use, const std::shared_ptr<FtpPlace>& sourcePlace, s
     // target, connecting out, waits for the data. With the target passive the source
     // would send at its RETR, before the target has its STOR, and a server that closes
     // a data connection that nothing waits for yet (pyftpdlib) loses the copy.
-    use.lock.unlock();
     const bool copied = connected && ftp::serverToServer(*sourceSession, *target, *from, *to, 'I', 1);
     const char* reply = connected ? ftp::lastReply(*target) : nullptr;
     const std::string_view targetReply = reply ? reply : "";
@@ -235,9 +223,9 @@ int copyOnServers(PlaceUse& use, const std::shared_ptr<FtpPlace>& sourcePlace, s
     // may still be on their way.
     sourceSession.reset();
     target.reset();
-    use.lock.lock();
     if (copied) return 1;
-    setError(place, tag, failure);
+    if (connected) setError(place, tag, failure);
+    else setPlaceErrorTag(place, tag);  // the connection's text stays
     return failed();
 }
 
@@ -255,18 +243,16 @@ void logCopy(std::u16string_view source, std::u16string_view destination, bool s
 }
 
 void setCurrentError(std::u16string_view tag, std::string_view text) {
-    PlaceUse use = useViewPlace(currentIndex());
-    if (use.place) setError(*use.place, tag, text);
+    if (const std::shared_ptr<FtpPlace> place = threadPlace(viewPlaceIndex())) setError(*place, tag, text);
 }
 
 void setCurrentTag(std::u16string_view tag) {
-    PlaceUse use = useViewPlace(currentIndex());
-    if (use.place) use.place->errorTag = tag;
+    if (const std::shared_ptr<FtpPlace> place = threadPlace(viewPlaceIndex())) setPlaceErrorTag(*place, tag);
 }
 
 std::string currentErrorText() {
-    PlaceUse use = useViewPlace(currentIndex());
-    return use.place ? use.place->errorText : std::string();
+    const std::shared_ptr<FtpPlace> place = threadPlace(viewPlaceIndex());
+    return place ? placeErrorText(*place) : std::string();
 }
 
 // The find entries of either side, for listFolder.
@@ -438,7 +424,7 @@ int remoteCreateFolder(std::u16string_view path) {
 }
 
 int remoteCopyFile(std::u16string_view source, std::u16string_view destination, int) {
-    PlaceUse use = useViewPlace(currentIndex());
+    SessionUse use = useSession(viewPlaceIndex());
     if (!ensureConnected(use)) return failed();
     const bool fromDevice = isDevicePath(source);
     const bool toDevice = isDevicePath(destination);
@@ -447,21 +433,21 @@ int remoteCopyFile(std::u16string_view source, std::u16string_view destination, 
         return failed();
     }
     if (!fromDevice && !toDevice) return copyOnServers(use, sourcePlaceOfThread(), source, destination);
-    if (fromDevice) return transferOnOwnSession(use, true, devicePart(source), destination);
-    return transferOnOwnSession(use, false, devicePart(destination), source);
+    if (fromDevice) return transfer(use, true, devicePart(source), destination);
+    return transfer(use, false, devicePart(destination), source);
 }
 
 int remoteMove(std::u16string_view source, std::u16string_view destination) {
     constexpr std::u16string_view tag = u"(KVT-MF-1)";
     if (isServerPath(source) && isServerPath(destination)) {
-        PlaceUse use = useViewPlace(currentIndex());
+        SessionUse use = useSession(viewPlaceIndex());
         if (!ensureConnected(use)) return failed();
         FtpPlace& place = *use.place;
         const std::optional<std::string> from = serverPath(place, source, ftp::maxFilePathLength, tag);
         const std::optional<std::string> to = serverPath(place, destination, ftp::maxFilePathLength, tag);
         if (!from || !to) return failed();
-        if (ftp::renamePath(*place.session, *from, *to)) return 1;
-        setError(place, tag, failureText(*place.session));
+        if (ftp::renamePath(**use.session, *from, *to)) return 1;
+        setError(place, tag, failureText(**use.session));
         return failed();
     }
     // The source goes only once its copy exists.
@@ -523,26 +509,22 @@ int remoteGetAttributes(std::u16string_view path, int, platform::FileAttributeDa
 }
 
 int showRemoteError(std::u16string_view caption) {
-    std::u16string text;
-    {
-        const PlaceUse use = useViewPlace(errorPlaceIndex());
-        if (!use.place) return -1;
-        const FtpPlace& place = *use.place;
-        text = u"An error ocured with '" + std::u16string(platform::boundedView(place.name, platform::maxPath)) +
-               u"'.\r\r" + std::u16string(caption) + u" " + place.errorTag + u"\rDescription:\r" +
-               describedText(place.errorText);
-    }
+    // The current place's error, else place 0's.
+    const std::shared_ptr<FtpPlace> place = threadPlace(viewPlaceIndex(), true);
+    if (!place) return -1;
+    std::u16string text = u"An error ocured with '" + settingsOf(*place).name + u"'.\r\r" + std::u16string(caption) +
+                          u" " + placeErrorTag(*place) + u"\rDescription:\r" + describedText(placeErrorText(*place));
     text.resize(std::min(text.size(), maxMessageLength));
-    // The box waits for the user with no place locked.
     platform::messageBeep(platform::MessageBoxIcon::hand);
     return static_cast<int>(platform::messageBox(platform::getForegroundWindow(), text, u"Ftp Error",
                                                  platform::MessageBoxButtons::ok, platform::MessageBoxIcon::hand));
 }
 
 std::u16string remoteLastErrorText() {
-    const PlaceUse use = useViewPlace(errorPlaceIndex());
-    if (!use.place || use.place->errorTag.empty()) return {};
-    std::u16string text = use.place->errorTag + u" " + describedText(use.place->errorText);
+    const std::shared_ptr<FtpPlace> place = threadPlace(viewPlaceIndex(), true);
+    const std::u16string tag = place ? placeErrorTag(*place) : std::u16string();
+    if (tag.empty()) return {};
+    std::u16string text = tag + u" " + describedText(placeErrorText(*place));
     text.resize(std::min(text.size(), maxMessageLength));
     return text;
 }

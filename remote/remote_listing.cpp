@@ -2,22 +2,18 @@
 
 #include <dirent.h>
 #include <fcntl.h>
-#include <signal.h>
-#include <sys/sendfile.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <array>
 #include <cerrno>
-#include <chrono>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <memory>
-#include <mutex>
-#include <thread>
+#include <set>
 #include <vector>
 
 #include "ftp/ftp_commands.h"
@@ -33,70 +29,48 @@ namespace remote {
 namespace {
 
 constexpr std::u16string_view listingTag = u"(KVT-FFF-1)";
-constexpr auto cacheWait = std::chrono::seconds(60);
 constexpr std::size_t maxLineLength = 2047;
 constexpr std::size_t remotePathBuffer = 320;  // bytes, terminator included
 constexpr std::uint64_t unixEpochAsFileTime = 116444736000000000ULL;
 constexpr std::uint32_t remoteMarker = explorer::infoFromObject;
+constexpr std::string_view instanceLockName = "instance.lock";
 
-// One open listing. The listing it interrupted (a walk lists a sub-folder before it has
-// read its own folder to the end) keeps its rest in `stash` until this one ends.
-struct Listing {
-    std::string stash;  // empty: nothing to put back
+// The cache folder of this instance. It holds a lock file that this instance keeps
+// locked while it runs, so that another instance removes only folders whose lock it can
+// take: their instance has ended.
+struct CacheFolder {
+    platform::CountedMutex lock;
+    std::string path;  // under `lock`; empty until made
+    int lockFile = -1;
+    std::uint64_t listings = 0;  // names the listings' files; under `lock`
 };
-
-// Held from each FindFirst to its FindClose, so that one thread at a time lists; the
-// thread that holds it may open a listing inside its own.
-class ListingLock {
-public:
-    // False when another thread held it for 60 s.
-    bool acquire() {
-        std::unique_lock guard(mutex_);
-        const std::thread::id self = std::this_thread::get_id();
-        if (!changed_.wait_for(guard, cacheWait, [&] { return depth_ == 0 || owner_ == self; })) return false;
-        owner_ = self;
-        ++depth_;
-        return true;
-    }
-    void release() {
-        std::lock_guard guard(mutex_);
-        if (--depth_ > 0) return;
-        owner_ = {};
-        changed_.notify_all();
-    }
-
-private:
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::thread::id owner_;
-    int depth_ = 0;
-};
-
-// One hold of the listing lock, given back at the end of the scope unless kept.
-struct ListingHold {
-    ListingLock& lock;
-    bool held = lock.acquire();
-    ~ListingHold() {
-        if (held) lock.release();
-    }
-};
-
-struct ListingCache {
-    ListingLock use;
-    std::vector<std::unique_ptr<Listing>> open;  // innermost last; under `use`
-    unsigned stashCount = 0;                     // under `use`
-
-    std::mutex folderLock;
-    std::string folder;  // under `folderLock`
-};
-ListingCache cache;
+CacheFolder& cache() {
+    // Never destroyed: a listing that outlived the end of the program may still ask.
+    static CacheFolder& folder = *new CacheFolder;
+    return folder;
+}
 
 // The fallback folder for when there is no place at all.
 char16_t fallbackFolder[platform::maxPath] = u"\\";
 
-std::string cacheFile(const std::string& folder, std::string_view name) { return folder + "/" + std::string(name); }
+std::string systemText(const char* what, int error) { return std::string(what) + ": " + std::strerror(error) + "\n"; }
 
-bool makePrivateFolder(const std::string& path) { return mkdir(path.c_str(), 0700) == 0 || errno == EEXIST; }
+// A folder of ours that nobody else may change: owned by this user, not a link, and,
+// when `privateOnly`, without rights for group or others (those are taken away).
+bool isOwnFolder(const std::string& path, bool privateOnly) {
+    const int folder = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0) return false;
+    struct stat facts {};
+    bool own = fstat(folder, &facts) == 0 && facts.st_uid == geteuid();
+    if (own && privateOnly && (facts.st_mode & 077) != 0) own = fchmod(folder, 0700) == 0;
+    close(folder);
+    return own;
+}
+
+bool makeOwnFolder(const std::string& path, bool privateOnly) {
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
+    return isOwnFolder(path, privateOnly);
+}
 
 std::string cacheRoot() {
     if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache != nullptr && *cache == '/') return cache;
@@ -104,45 +78,59 @@ std::string cacheRoot() {
     return {};
 }
 
-// Removes a cache folder and the files in it (never anything below a link or a folder).
-void removeCacheFolder(const std::string& folder) {
-    if (DIR* listing = opendir(folder.c_str())) {
+// Removes the folder `name` of `parent` and the files in it, through handles that never
+// follow a link: nothing outside it can be reached, whatever is swapped in meanwhile.
+void removeCacheFolderAt(int parent, const char* name) {
+    const int folder = openat(parent, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (folder < 0) return;
+    struct stat facts {};
+    if (fstat(folder, &facts) != 0 || facts.st_uid != geteuid()) {
+        close(folder);
+        return;
+    }
+    if (DIR* listing = fdopendir(folder)) {
         while (const dirent* entry = readdir(listing)) {
-            const std::string_view name = entry->d_name;
-            if (name != "." && name != "..") unlinkat(dirfd(listing), entry->d_name, 0);
+            const std::string_view entryName = entry->d_name;
+            if (entryName != "." && entryName != "..") unlinkat(dirfd(listing), entry->d_name, 0);
         }
         closedir(listing);
+    } else {
+        close(folder);
     }
-    rmdir(folder.c_str());
+    unlinkat(parent, name, AT_REMOVEDIR);
 }
 
-// A Farlink that was killed leaves its cache folder behind: remove the folders whose
-// process ("<tag>-<pid>-XXXXXX") no longer runs.
-void removeAbandonedCacheFolders(const std::string& parent) {
-    DIR* listing = opendir(parent.c_str());
-    if (listing == nullptr) return;
-    while (const dirent* entry = readdir(listing)) {
+// A Farlink that was killed leaves its cache folder behind: remove the folders of this
+// kind ("<tag>-<pid>-XXXXXX") whose lock file no running instance holds.
+void removeAbandonedCacheFolders(const std::string& parentPath) {
+    const int parent = open(parentPath.c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (parent < 0) return;
+    DIR* listing = fdopendir(dup(parent));
+    while (listing != nullptr) {
+        const dirent* entry = readdir(listing);
+        if (entry == nullptr) break;
         const std::string_view name = entry->d_name;
         const std::size_t first = name.find('-');
         const std::size_t second = first == std::string_view::npos ? first : name.find('-', first + 1);
         if (second == std::string_view::npos || name.size() != second + 7) continue;
-        const std::string pidText(name.substr(first + 1, second - first - 1));
-        if (pidText.empty() || pidText.find_first_not_of("0123456789") != std::string::npos || pidText.size() > 9) {
-            continue;
-        }
-        const pid_t pid = static_cast<pid_t>(std::stol(pidText));
-        struct stat facts;
-        const std::string path = parent + "/" + std::string(name);
-        if (kill(pid, 0) == 0 || errno != ESRCH) continue;
-        if (lstat(path.c_str(), &facts) != 0 || !S_ISDIR(facts.st_mode) || facts.st_uid != geteuid()) continue;
-        removeCacheFolder(path);
+        const int folder = openat(parent, entry->d_name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+        if (folder < 0) continue;
+        const int lockFile = openat(folder, std::string(instanceLockName).c_str(), O_RDWR | O_NOFOLLOW | O_CLOEXEC);
+        // A folder without its lock file is being made, or was made by an older Farlink:
+        // left alone.
+        const bool abandoned = lockFile >= 0 && flock(lockFile, LOCK_EX | LOCK_NB) == 0;
+        if (lockFile >= 0) close(lockFile);
+        close(folder);
+        if (abandoned) removeCacheFolderAt(parent, entry->d_name);
     }
-    closedir(listing);
+    if (listing != nullptr) closedir(listing);
+    close(parent);
 }
 
+// Makes this instance's cache folder and locks it. Pre: cache().lock is held.
 std::string makeCacheFolder() {
     const std::string root = cacheRoot();
-    if (root.empty() || !makePrivateFolder(root) || !makePrivateFolder(root + "/farlink")) return {};
+    if (root.empty() || !makeOwnFolder(root, false) || !makeOwnFolder(root + "/farlink", true)) return {};
     removeAbandonedCacheFolders(root + "/farlink");
     std::string settings = platform::defaultRegistryFile();
     settings.resize(settings.rfind('/') == std::string::npos ? 0 : settings.rfind('/'));
@@ -150,65 +138,90 @@ std::string makeCacheFolder() {
     std::snprintf(tag, sizeof tag, "%016zx", std::hash<std::string>{}(settings));
     std::string pattern = root + "/farlink/" + tag + "-" + std::to_string(getpid()) + "-XXXXXX";
     if (mkdtemp(pattern.data()) == nullptr) return {};  // mode 0700
+    const std::string lockPath = pattern + "/" + std::string(instanceLockName);
+    const int lockFile = open(lockPath.c_str(), O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600);
+    if (lockFile < 0 || flock(lockFile, LOCK_EX | LOCK_NB) != 0) {
+        if (lockFile >= 0) close(lockFile);
+        unlink(lockPath.c_str());
+        rmdir(pattern.c_str());
+        return {};
+    }
+    if (cache().lockFile >= 0) close(cache().lockFile);
+    cache().lockFile = lockFile;
     return pattern;
 }
 
-void setError(FtpPlace& place, std::string_view text) {
-    place.errorTag = listingTag;
-    place.errorText = text;
-}
-
 platform::FindHandle failListing(FtpPlace* place, std::string_view text, std::uint32_t code) {
-    if (place) setError(*place, text);
+    if (place) setPlaceError(*place, listingTag, text);
     platform::setLastError(code);
     return platform::invalidFindHandle;
 }
 
-std::string systemText(const char* what, int error) { return std::string(what) + ": " + std::strerror(error) + "\n"; }
-
 // Lines as the phone read them: up to and with the LF, at most 2047 bytes; a longer
-// line comes in pieces.
+// line comes in pieces. The file must hold exactly `length` bytes and stay in its
+// folder while it is read: one cut short, or removed behind the program's back, fails
+// the listing rather than end it early.
 struct LineReader {
-    int fd;
+    int fd = -1;
+    off_t length = 0;
     std::array<char, 2 * maxLineLength + 2> buffer{};
     std::size_t begin = 0;
     std::size_t end = 0;
-    off_t consumed = 0;
-    bool failed = false;
+    off_t consumed = 0;  // bytes read from the file
+    std::string problem;
 
+    bool failed() const { return !problem.empty(); }
+
+    // False at the end of the listing, or with `problem` set.
     bool next(std::string_view& line) {
-        std::size_t length = 0;
+        std::size_t size = 0;
         for (;;) {
             const std::size_t available = end - begin;
             const std::size_t scan = std::min(available, maxLineLength);
             if (const void* newline = std::memchr(buffer.data() + begin, '\n', scan)) {
-                length = std::size_t(static_cast<const char*>(newline) - (buffer.data() + begin)) + 1;
+                size = std::size_t(static_cast<const char*>(newline) - (buffer.data() + begin)) + 1;
                 break;
             }
             if (available >= maxLineLength) {
-                length = maxLineLength;
+                size = maxLineLength;
                 break;
             }
             std::memmove(buffer.data(), buffer.data() + begin, available);
             begin = 0;
             end = available;
-            const ssize_t count = read(fd, buffer.data() + end, buffer.size() - end);
-            if (count < 0 && errno == EINTR) continue;
-            if (count < 0) {
-                failed = true;
-                return false;
-            }
+            const ssize_t count = refill();
+            if (count < 0) return false;
             if (count == 0) {
                 if (available == 0) return false;
-                length = available;
+                size = available;
                 break;
             }
             end += std::size_t(count);
         }
-        line = std::string_view(buffer.data() + begin, length);
-        begin += length;
-        consumed += off_t(length);
+        line = std::string_view(buffer.data() + begin, size);
+        begin += size;
         return true;
+    }
+
+private:
+    ssize_t refill() {
+        struct stat facts {};
+        if (fstat(fd, &facts) != 0 || facts.st_nlink == 0) {
+            problem = "The listing's cache file was removed while it was read.\n";
+            return -1;
+        }
+        const std::size_t room = buffer.size() - end;
+        const ssize_t count = pread(fd, buffer.data() + end, std::min<off_t>(off_t(room), length - consumed), consumed);
+        if (count < 0) {
+            problem = systemText("Unable to read the listing", errno);
+            return -1;
+        }
+        if (count == 0 && consumed < length) {
+            problem = "The listing's cache file was cut short while it was read.\n";
+            return -1;
+        }
+        consumed += count;
+        return count;
     }
 };
 
@@ -240,226 +253,209 @@ bool fillEntry(const ftp::RemoteEntry& entry, platform::FindData& data) {
     return true;
 }
 
-// Copies `count` bytes from `offset` of `in` to `out` inside the kernel.
-bool copyRest(int in, off_t offset, off_t count, int out) {
-    while (count > 0) {
-        ssize_t copied = copy_file_range(in, &offset, out, nullptr, std::size_t(count), 0);
-        if (copied < 0 && errno == EINTR) continue;
-        if (copied < 0 && (errno == EXDEV || errno == ENOSYS || errno == EOPNOTSUPP || errno == EINVAL)) {
-            copied = sendfile(out, in, &offset, std::size_t(count));
-        }
-        if (copied <= 0) return false;
-        count -= copied;
+// One open listing: its file, read by offset to the end the listing wrote. Whoever
+// opened it may read it; no lock is held between its calls.
+struct Listing {
+    std::string path;
+    LineReader reader;
+    std::weak_ptr<FtpPlace> place;  // for its errors
+    ~Listing() {
+        if (reader.fd >= 0) close(reader.fd);
+        unlink(path.c_str());
     }
-    return true;
+};
+
+// The open listings, so that a handle that is none is refused rather than followed.
+struct OpenListings {
+    platform::CountedMutex lock;
+    std::set<Listing*> open;  // under `lock`
+};
+OpenListings& openListings() {
+    static OpenListings& listings = *new OpenListings;
+    return listings;
 }
 
-int openPrivate(const std::string& path) {
-    return open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NOFOLLOW, 0600);
+Listing* findListing(platform::FindHandle handle) {
+    OpenListings& listings = openListings();
+    std::lock_guard guard(listings.lock);
+    const auto found = listings.open.find(reinterpret_cast<Listing*>(handle));
+    return found == listings.open.end() ? nullptr : *found;
 }
 
 enum class Read { entry, end, failed };
 
-// Takes the first entry from the front of "tmp.dir" and leaves the rest of the listing
-// there. Pre: `cache.use` is held.
-Read takeEntry(const std::string& folder, platform::FindData& data, std::string& problem) {
-    const std::string listingPath = cacheFile(folder, listingFileName);
-    const std::string restPath = cacheFile(folder, restFileName);
-    const int in = open(listingPath.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
-    if (in < 0) {
-        if (errno == ENOENT) return Read::end;  // the last entry took the rest with it
-        problem = systemText("Unable to read the listing", errno);
-        return Read::failed;
-    }
-    LineReader reader{in};
+Read takeEntry(Listing& listing, platform::FindData& data) {
     std::string_view line;
-    bool found = false;
-    while (!found && reader.next(line)) {
+    while (listing.reader.next(line)) {
         ftp::RemoteEntry entry;
-        found = ftp::parseListingLine(&entry, line.data(), int(line.size())) && fillEntry(entry, data);
+        if (ftp::parseListingLine(&entry, line.data(), int(line.size())) && fillEntry(entry, data)) return Read::entry;
     }
-    if (!found) {
-        const int readError = errno;
-        close(in);
-        if (reader.failed) {
-            problem = systemText("Unable to read the listing", readError);
-            return Read::failed;
-        }
-        unlink(listingPath.c_str());
-        return Read::end;
-    }
-    struct stat status {};
-    const int out = openPrivate(restPath);
-    const off_t rest = fstat(in, &status) == 0 ? status.st_size - reader.consumed : -1;
-    const bool copied = out >= 0 && rest >= 0 && copyRest(in, reader.consumed, rest, out);
-    const int copyError = errno;
-    close(in);
-    const bool closed = out < 0 || close(out) == 0;
-    unlink(listingPath.c_str());
-    if (!copied || !closed) {
-        unlink(restPath.c_str());
-        problem = systemText("Unable to write the rest of the listing", copied ? errno : copyError);
-        return Read::failed;
-    }
-    // A rest of 2 bytes or less (an empty line) holds no entry.
-    if (rest > 2 ? rename(restPath.c_str(), listingPath.c_str()) != 0 : unlink(restPath.c_str()) != 0) {
-        problem = systemText("Unable to keep the rest of the listing", errno);
-        return Read::failed;
-    }
-    return Read::entry;
+    return listing.reader.failed() ? Read::failed : Read::end;
 }
-
-// Puts back the rest of the listing that `listing` interrupted. Pre: `cache.use` is held.
-void endListing(const std::string& folder, const Listing& listing) {
-    unlink(cacheFile(folder, listingFileName).c_str());
-    unlink(cacheFile(folder, restFileName).c_str());
-    if (!listing.stash.empty()) rename(listing.stash.c_str(), cacheFile(folder, listingFileName).c_str());
-}
-
-std::vector<std::unique_ptr<Listing>>::iterator findListing(platform::FindHandle handle) {
-    return std::find_if(cache.open.begin(), cache.open.end(),
-                        [handle](const auto& listing) { return platform::FindHandle(listing.get()) == handle; });
-}
-
-// The place a listing was asked for, or on the UI thread the selected one.
-int currentPlaceIndex() { return int(explorer::threadView(explorer::remoteProvider).filterIndex); }
 
 // The place whose folder is current: the selected one, else place 0 (the selection
-// then moves there, unless a listing works on a copy of the view), else none.
+// then moves there, unless a listing works on a copy of the view), else none. UI thread.
 std::shared_ptr<FtpPlace> currentPlace() {
-    if (std::shared_ptr<FtpPlace> place = placeAt(currentPlaceIndex())) return place;
+    if (std::shared_ptr<FtpPlace> place = placeAt(viewPlaceIndex())) return place;
     if (&explorer::threadView(explorer::remoteProvider) == &explorer::remoteProvider) {
         explorer::remoteProvider.filterIndex = 0;
     }
     return placeAt(0);
 }
 
+// The folder a listing pattern names: only its last segment may be a pattern ("/pub/*"
+// lists "/pub/"); a '*' inside a folder's name is part of that name.
+std::u16string folderOfPattern(std::u16string_view pattern) {
+    std::u16string folder(pattern);
+    std::replace(folder.begin(), folder.end(), u'\\', u'/');
+    const std::size_t lastSegment = folder.rfind(u'/') == std::u16string::npos ? 0 : folder.rfind(u'/') + 1;
+    if (folder.find(u'*', lastSegment) != std::u16string::npos) folder.resize(lastSegment);
+    return folder;
+}
+
+// A new empty file of its own for a listing, in the instance's cache folder; its path,
+// or empty with `problem` set.
+std::string newListingFile(std::string& problem) {
+    const std::string folder = listingCacheFolder();
+    if (folder.empty()) {
+        problem = systemText("Unable to make the listing cache folder", errno);
+        return {};
+    }
+    std::uint64_t number;
+    {
+        std::lock_guard guard(cache().lock);
+        number = ++cache().listings;
+    }
+    std::string path = folder + "/" + std::string(listingFilePrefix) + std::to_string(number) + ".dir";
+    const int created = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+    if (created < 0) {
+        problem = systemText("Unable to make the listing file", errno);
+        return {};
+    }
+    close(created);
+    return path;
+}
+
+// Opens the listing file that LIST wrote, no link followed, and notes its length.
+bool openListingFile(Listing& listing) {
+    listing.reader.fd = open(listing.path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
+    struct stat facts {};
+    if (listing.reader.fd < 0 || fstat(listing.reader.fd, &facts) != 0 || !S_ISREG(facts.st_mode)) {
+        listing.reader.problem = systemText("Unable to read the listing", errno);
+        return false;
+    }
+    listing.reader.length = facts.st_size;
+    return true;
+}
+
 }  // namespace
 
 std::string listingCacheFolder() {
-    std::lock_guard guard(cache.folderLock);
-    // A temporary-files cleaner may have removed it meanwhile: make a new one.
-    struct stat facts;
-    if (cache.folder.empty() || lstat(cache.folder.c_str(), &facts) != 0 || !S_ISDIR(facts.st_mode)) {
-        cache.folder = makeCacheFolder();
-    }
-    return cache.folder;
+    std::lock_guard guard(cache().lock);
+    // A folder removed behind the program's back is not silently replaced while
+    // listings use it: those listings fail on their own, and the next one makes a new
+    // folder.
+    if (cache().path.empty() || !isOwnFolder(cache().path, true)) cache().path = makeCacheFolder();
+    return cache().path;
 }
 
 void removeListingCache() {
-    std::lock_guard guard(cache.folderLock);
-    if (cache.folder.empty()) return;
-    removeCacheFolder(cache.folder);
-    cache.folder.clear();
+    std::lock_guard guard(cache().lock);
+    if (cache().path.empty()) return;
+    const std::size_t slash = cache().path.rfind('/');
+    const int parent = open(cache().path.substr(0, slash).c_str(), O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+    if (parent >= 0) {
+        removeCacheFolderAt(parent, cache().path.c_str() + slash + 1);
+        close(parent);
+    }
+    if (cache().lockFile >= 0) close(cache().lockFile);
+    cache().lockFile = -1;
+    cache().path.clear();
 }
 
 platform::FindHandle remoteFindFirst(std::u16string_view pattern, platform::FindData& data) {
-    ListingHold hold{cache.use};
-    if (!hold.held) {
-        PlaceUse use = useViewPlace(currentPlaceIndex());
-        return failListing(use.place.get(), "Another listing did not end within 60 s; gave up waiting.\n",
-                           platform::errorGeneric);
-    }
-    PlaceUse use = useViewPlace(currentPlaceIndex());
-    if (!use.place) return failListing(nullptr, {}, platform::errorGeneric);
-    if (!ensureConnected(use)) return failListing(nullptr, {}, platform::errorGeneric);
-    FtpPlace& place = *use.place;
-    ftp::FtpSession& session = *place.session;
-
-    std::u16string folderPath(pattern.substr(0, pattern.find(u'*')));
-    std::replace(folderPath.begin(), folderPath.end(), u'\\', u'/');
-    if (!platform::hasByteForm(folderPath)) {
-        return failListing(&place, "The folder name has no form the server can be sent.\n", platform::errorInvalidName);
-    }
-    const std::string remotePath = platform::toUtf8(folderPath);
-    if (remotePath.size() >= remotePathBuffer) {
-        return failListing(
-            &place, "The folder path is too long: " + std::to_string(remotePath.size()) + " bytes, at most 319.\n",
-            platform::errorFilenameTooLong);
-    }
-    const std::string folder = listingCacheFolder();
-    if (folder.empty()) {
-        return failListing(&place, systemText("Unable to make the listing cache folder", errno),
-                           platform::errorGeneric);
-    }
-    if (!ftp::changeFolder(session, remotePath)) {
-        return failListing(&place, failureText(session), platform::errorGeneric);
-    }
-
     auto listing = std::make_unique<Listing>();
-    const std::string listingPath = cacheFile(folder, listingFileName);
-    if (!cache.open.empty()) {
-        listing->stash = listingPath + "." + std::to_string(++cache.stashCount);
-        if (rename(listingPath.c_str(), listing->stash.c_str()) != 0) listing->stash.clear();  // nothing left
-    }
-    const int created = openPrivate(listingPath);
-    const int createError = errno;
-    if (created >= 0) close(created);
-    const bool listed = created >= 0 && ftp::listToFile(session, listingPath, std::nullopt);
-    const std::string listFailure = created < 0 ? systemText("Unable to make the listing file", createError)
-                                                : failureText(session);
-    ftp::changeFolder(session, "/");  // every other operation uses absolute paths
-    if (!listed) {
-        endListing(folder, *listing);
-        return failListing(&place, listFailure, platform::errorGeneric);
-    }
+    std::string lastReply;
+    {
+        SessionUse use = useSession(viewPlaceIndex());
+        if (!use.place) return failListing(nullptr, {}, platform::errorGeneric);
+        FtpPlace& place = *use.place;
+        listing->place = use.place;
+        if (!ensureConnected(use)) return failListing(nullptr, {}, platform::errorGeneric);
+        ftp::FtpSession& session = **use.session;
 
-    std::string problem;
-    const Read first = takeEntry(folder, data, problem);
-    if (first != Read::entry) {
-        endListing(folder, *listing);
-        if (first == Read::end) {
-            // An empty folder: no failure, but the place says why nothing came.
-            const char* reply = ftp::lastReply(session);
-            return failListing(&place, reply ? reply : "", platform::errorNoMoreFiles);
+        const std::u16string folderPath = folderOfPattern(pattern);
+        if (!platform::hasByteForm(folderPath)) {
+            return failListing(&place, "The folder name has no form the server can be sent.\n",
+                               platform::errorInvalidName);
         }
-        return failListing(&place, problem, platform::errorGeneric);
+        const std::string remotePath = platform::toUtf8(folderPath);
+        if (remotePath.size() >= remotePathBuffer) {
+            return failListing(
+                &place, "The folder path is too long: " + std::to_string(remotePath.size()) + " bytes, at most 319.\n",
+                platform::errorFilenameTooLong);
+        }
+        std::string problem;
+        listing->path = newListingFile(problem);
+        if (listing->path.empty()) return failListing(&place, problem, platform::errorGeneric);
+        if (!ftp::changeFolder(session, remotePath)) {
+            return failListing(&place, failureText(session), platform::errorGeneric);
+        }
+        const bool listed = ftp::listToFile(session, listing->path, std::nullopt);
+        const std::string listFailure = failureText(session);
+        ftp::changeFolder(session, "/");  // every other operation uses absolute paths
+        if (!listed) return failListing(&place, listFailure, platform::errorGeneric);
+        lastReply = ftp::lastReply(session) ? ftp::lastReply(session) : "";
+        // The session goes back to the place here: the rows are read without it.
     }
-    cache.open.push_back(std::move(listing));
-    hold.held = false;  // held until FindClose
-    return platform::FindHandle(cache.open.back().get());
+    const std::shared_ptr<FtpPlace> place = listing->place.lock();
+    if (!openListingFile(*listing)) return failListing(place.get(), listing->reader.problem, platform::errorGeneric);
+    switch (takeEntry(*listing, data)) {
+    case Read::entry: break;
+    case Read::end: {
+        // An empty folder: no failure, but the place says why nothing came.
+        if (place) setPlaceError(*place, listingTag, lastReply);
+        platform::setLastError(platform::errorNoMoreFiles);
+        return platform::invalidFindHandle;
+    }
+    case Read::failed: return failListing(place.get(), listing->reader.problem, platform::errorGeneric);
+    }
+    OpenListings& listings = openListings();
+    std::lock_guard guard(listings.lock);
+    Listing* const handle = listing.release();
+    listings.open.insert(handle);
+    return platform::FindHandle(handle);
 }
 
 int remoteFindNext(platform::FindHandle handle, platform::FindData& data) {
-    ListingHold hold{cache.use};
-    // Only the innermost listing reads: the others' rests are put aside until it ends.
-    if (!hold.held || cache.open.empty() || platform::FindHandle(cache.open.back().get()) != handle) {
+    Listing* listing = findListing(handle);
+    if (!listing) {
         platform::setLastError(platform::errorInvalidHandle);
         return 0;
     }
-    std::string problem;
-    const std::string folder = listingCacheFolder();
-    switch (takeEntry(folder, data, problem)) {
+    switch (takeEntry(*listing, data)) {
     case Read::entry: return 1;
     case Read::end: platform::setLastError(platform::errorNoMoreFiles); return 0;
     case Read::failed: break;
     }
-    PlaceUse use = useViewPlace(currentPlaceIndex());
-    failListing(use.place.get(), problem, platform::errorGeneric);
+    const std::shared_ptr<FtpPlace> place = listing->place.lock();
+    failListing(place.get(), listing->reader.problem, platform::errorGeneric);
     return 0;
 }
 
 int remoteFindClose(platform::FindHandle handle) {
-    ListingHold hold{cache.use};
-    if (!hold.held) {
-        platform::setLastError(platform::errorInvalidHandle);
-        return 0;
+    OpenListings& listings = openListings();
+    std::unique_ptr<Listing> listing;
+    {
+        std::lock_guard guard(listings.lock);
+        const auto found = listings.open.find(reinterpret_cast<Listing*>(handle));
+        if (found == listings.open.end()) {
+            platform::setLastError(platform::errorInvalidHandle);
+            return 0;
+        }
+        listing.reset(*found);
+        listings.open.erase(found);
     }
-    const auto found = findListing(handle);
-    if (found == cache.open.end()) {
-        platform::setLastError(platform::errorInvalidHandle);
-        return 0;
-    }
-    if (found + 1 == cache.open.end()) {
-        endListing(listingCacheFolder(), **found);
-    } else {
-        // Closed before the listing it interrupted: that one's stash is this one's rest.
-        Listing& inner = **(found + 1);
-        if (!inner.stash.empty()) unlink(inner.stash.c_str());
-        inner.stash = (*found)->stash;
-    }
-    cache.open.erase(found);
-    cache.use.release();  // the hold of its FindFirst
     return 1;
 }
 
@@ -501,10 +497,7 @@ int setRemoteCurrentFolder(std::u16string_view path) {
     const std::shared_ptr<FtpPlace> place = currentPlace();
     if (folder.size() >= platform::maxPath) {
         // Cut, it would name another folder.
-        if (place) {
-            PlaceUse use = useViewPlace(currentPlaceIndex());
-            if (use.place) setError(*use.place, "The folder path is too long: at most 259 characters.\n");
-        }
+        if (place) setPlaceError(*place, listingTag, "The folder path is too long: at most 259 characters.\n");
         platform::setLastError(platform::errorFilenameTooLong);
         return 0;
     }
@@ -512,14 +505,11 @@ int setRemoteCurrentFolder(std::u16string_view path) {
         platform::copyBounded(fallbackFolder, platform::maxPath, folder);
         return 1;
     }
-    bool remember = false;
     {
-        PlaceUse use = useViewPlace(currentPlaceIndex());
-        if (!use.place) return 0;
-        platform::copyBounded(use.place->currentFolder, platform::maxPath, folder);
-        remember = use.place->rememberFolder != 0;
+        std::lock_guard guard(place->fieldsLock);
+        platform::copyBounded(place->currentFolder, platform::maxPath, folder);
     }
-    if (remember) savePlaces();
+    if (place->rememberFolder) savePlaces();
     return 1;
 }
 

@@ -47,20 +47,21 @@ bool enterPlaceToken(const std::shared_ptr<const void>& token, const std::shared
         reason = u"No Ftp Place was selected when this was queued.";
         return false;
     }
-    std::shared_ptr<FtpPlace> place = redeemPlaceTicket(*static_cast<const PlaceTicket*>(token.get()), reason);
+    const auto& ticket = *static_cast<const PlaceTicket*>(token.get());
+    std::shared_ptr<FtpPlace> place = redeemPlaceTicket(ticket, reason);
     if (!place) return false;
     std::shared_ptr<FtpPlace> sourcePlace;
     if (sourceToken) {
         sourcePlace = redeemPlaceTicket(*static_cast<const PlaceTicket*>(sourceToken.get()), reason);
         if (!sourcePlace) return false;
     }
-    pinPlaceForThread(std::move(place));
+    pinPlaceForThread(std::move(place), ticket.revision);
     pinSourcePlaceForThread(std::move(sourcePlace));
     return true;
 }
 
 void leavePlaceToken() {
-    pinPlaceForThread(nullptr);
+    pinPlaceForThread(nullptr, 0);
     pinSourcePlaceForThread(nullptr);
 }
 

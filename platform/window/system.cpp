@@ -695,6 +695,8 @@ bool waitForMessage(int timeoutMs) {
     return s.queueSignal.wait_for(lock, std::chrono::milliseconds(timeoutMs), [&] { return !s.queue.empty(); });
 }
 
+bool isUiThread() { return detail::onUiThread(); }
+
 void setWaitCursor(bool busy) {
     onUiVoid([&] {
         state()->busy = busy;

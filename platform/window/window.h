@@ -255,5 +255,8 @@ bool waitForMessage(int timeoutMs);
 // Shows or hides the busy sign at the right of the title line, for long operations.
 // Any thread.
 void setWaitCursor(bool busy);
+// Whether the calling thread is the UI thread (false while the window system is not
+// running). Any thread.
+bool isUiThread();
 
 }  // namespace platform

@@ -290,7 +290,7 @@ TEST_F(MainWindow, APlaceOfferedWhileConnectingFromAnotherThreadIsEditedOnTheUiT
     std::string dialog;
     terminal.atIdle([&] {
         connecting = std::thread([&] {
-            remote::PlaceUse use = remote::usePlace(0);
+            remote::SessionUse use = remote::useSession(0);
             connected = remote::ensureConnected(use);
         });
     });

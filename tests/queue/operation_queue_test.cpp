@@ -94,7 +94,9 @@ protected:
         };
         bindings.now = [] { return std::uint64_t(1000); };
         bindQueue(bindings);
+        bound = bindings;
     }
+    QueueBindings boundQueue() const { return bound; }
     void TearDown() override {
         stopQueue();
         bindQueue({});
@@ -130,6 +132,7 @@ protected:
 
     Fakes seen;
     explorer::ViewProvider saved;
+    QueueBindings bound;
 };
 
 TEST_F(OperationQueue, AnIdleWorkerWaitsLongerEachTimeAndEndsOnItsThirtiethEmptyWakeUp) {
@@ -154,9 +157,10 @@ TEST_F(OperationQueue, AnIdleWorkerWaitsLongerEachTimeAndEndsOnItsThirtiethEmpty
     EXPECT_EQ(logged[0].queued, 1000u);
     EXPECT_EQ(logged[0].started, 0u);
     EXPECT_EQ(logged[0].finished, 0u);
-    // Clear without a worker clears nothing; a new record starts a fresh worker.
+    // Clear works once the worker has idled out too; a new record starts a fresh worker.
+    EXPECT_EQ(clearQueue(), 1);
+    EXPECT_TRUE(listRecords(listSuccessful).empty());
     EXPECT_EQ(clearQueue(), 0);
-    EXPECT_EQ(listRecords(listSuccessful).size(), 1u);
     seen.fastWaits = false;
     ASSERT_EQ(queueCopyFile(u"/b", u"file://\\b"), 1);
     ASSERT_TRUE(queueDrains());
@@ -287,21 +291,36 @@ TEST_F(OperationQueue, StopDuringACopyStopsItEndsTheWorkerAndShowsNoBox) {
     for (int list = listPending; list <= listFailed; ++list) EXPECT_TRUE(listRecords(list).empty());
 }
 
-// Records added while the worker keeps deciding to end are never lost: each ends up in
-// Successful, run by whichever worker was alive.
-TEST_F(OperationQueue, AddsRacingTheWorkersEndAreNeverLost) {
-    constexpr int count = 300;
-    std::thread adder([] {
-        for (int i = 0; i < count; ++i) {
-            queueCopyFile(u"/f", u"file://\\f" + toUtf16(std::to_string(i)));
-            if (i % 7 == 0) std::this_thread::sleep_for(std::chrono::microseconds(200));
+// A record added just as the worker decides to end is never lost: it is taken by that
+// worker or starts the next one, even when no other record follows it. Each round adds
+// one record on the worker's last empty wake-up, while its slow notice of changes
+// widens the moment.
+TEST_F(OperationQueue, AnAddRacingTheWorkersEndIsNeverLost) {
+    static constexpr int rounds = 40;
+    static std::atomic<int> added{0};
+    added = 0;
+    QueueBindings bindings = boundQueue();
+    bindings.changed = [] { std::this_thread::sleep_for(std::chrono::microseconds(100)); };
+    bindings.waitForWork = [](platform::SyncHandle event, std::uint32_t milliseconds) {
+        // The wake-up after which an idle worker ends.
+        if (milliseconds == 29100 && added < rounds) {
+            std::thread([] {
+                std::this_thread::sleep_for(std::chrono::microseconds(20 * (added % 10)));
+                queueCopyFile(u"/f", u"file://\\f" + toUtf16(std::to_string(++added)));
+            }).detach();
         }
-    });
-    adder.join();
-    for (int i = 0; i < 5000 && listRecords(listSuccessful).size() < count; ++i) {
+        return platform::waitFor(event, 0);
+    };
+    bindQueue(bindings);
+    ASSERT_EQ(queueCopyFile(u"/f", u"file://\\f0"), 1);
+    for (int i = 0; i < 10000 && listRecords(listSuccessful).size() < std::size_t(rounds + 1); ++i) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
-    EXPECT_EQ(listRecords(listSuccessful).size(), std::size_t(count));
+    EXPECT_EQ(listRecords(listSuccessful).size(), std::size_t(rounds + 1))
+        << "pending " << listRecords(listPending).size() << ", added " << added;
+    bindQueue(boundQueue());
+    askQueueToStop();
+    ASSERT_TRUE(waitForQueue(std::chrono::seconds(5)));
 }
 
 TEST_F(OperationQueue, TheQueueViewListsARecordsDestinationAndTimes) {

@@ -134,10 +134,10 @@ TEST(QueuedDownload, ShowsItsProgressAndAStopKeepsOnlyItsPartial) {
     using namespace conversation;
     RemoteViewScope scope;
     DeviceRoot device;
-    ScriptedFtpServer server(login() + acceptControl() + login() + probe() + ask("TYPE I", "200 ok") +
-                             ask("SIZE /pub/big", "213 1000000") + ask("TYPE I", "200 ok") + expect("PASV") +
-                             replyPassive() + acceptData() + expect("RETR /pub/big") + send("150 here\r\n") +
-                             sendData(std::string(100 * 1024, 'n')) + expect("QUIT") + useControl(0) + expect("QUIT"));
+    ScriptedFtpServer server(login() + ask("TYPE I", "200 ok") + ask("SIZE /pub/big", "213 1000000") +
+                             ask("TYPE I", "200 ok") + expect("PASV") + replyPassive() + acceptData() +
+                             expect("RETR /pub/big") + send("150 here\r\n") + sendData(std::string(100 * 1024, 'n')) +
+                             expect("QUIT"));
     addPlace(server.address());
     app::bindQueue(platform::Window{});
 
@@ -172,14 +172,16 @@ TEST(QueuedDownload, ACutDownloadRetriedGoesOnFromItsPartial) {
     RemoteViewScope scope;
     DeviceRoot device;
     const std::string bytes = patternBytes(100000);
-    const Script transferStart = login() + probe() + ask("TYPE I", "200 ok") + ask("SIZE /pub/big", "213 100000");
-    ScriptedFtpServer server(
-        login() + acceptControl() + transferStart + ask("TYPE I", "200 ok") + expect("PASV") + replyPassive() +
-        acceptData() + expect("RETR /pub/big") + send("150 here\r\n") + sendData(bytes.substr(0, 40000)) + resetData() +
-        send("426 cut\r\n") + useControl(0) + probe() + acceptControl() + transferStart + ask("REST 40000", "350 ok") +
-        ask("TYPE I", "200 ok") + expect("PASV") + replyPassive() + ask("REST 40000", "350 ok") + acceptData() +
-        expect("RETR /pub/big") + send("150 here\r\n") + sendData(bytes.substr(40000)) + closeData() +
-        send("226 done\r\n") + ask("QUIT", "221 bye") + useControl(1) + expect("QUIT"));
+    // The worker's own connection: dropped after the cut, made anew for the retry, and
+    // kept after it until the worker ends.
+    const Script transferStart = login() + ask("TYPE I", "200 ok") + ask("SIZE /pub/big", "213 100000");
+    ScriptedFtpServer server(transferStart + ask("TYPE I", "200 ok") + expect("PASV") + replyPassive() + acceptData() +
+                             expect("RETR /pub/big") + send("150 here\r\n") + sendData(bytes.substr(0, 40000)) +
+                             resetData() + send("426 cut\r\n") + expect("QUIT") + acceptControl() + transferStart +
+                             ask("REST 40000", "350 ok") + ask("TYPE I", "200 ok") + expect("PASV") + replyPassive() +
+                             ask("REST 40000", "350 ok") + acceptData() + expect("RETR /pub/big") +
+                             send("150 here\r\n") + sendData(bytes.substr(40000)) + closeData() + send("226 done\r\n") +
+                             expect("QUIT"));
     addPlace(server.address());
     app::bindQueue(platform::Window{});
     const auto waitUntilIdle = [] {

@@ -29,7 +29,7 @@ namespace {
 
 using platform::Key;
 using platform::toUtf8;
-using remote::PlaceUse;
+using remote::SessionUse;
 using namespace test_support;
 using namespace test_support::conversation;
 
@@ -73,7 +73,7 @@ std::atomic<std::uint32_t> now{0};
 std::uint32_t fakeTicks() { return now.load(); }
 
 int ensureConnected(int index) {
-    PlaceUse use = remote::usePlace(index);
+    SessionUse use = remote::useSession(index);
     return remote::ensureConnected(use);
 }
 
@@ -152,12 +152,11 @@ TEST_F(Connect, TheNetworkIsCheckedAtMostEvery10Seconds) {
         manager.ready = step.ready;
         manager.status = step.status;
         manager.established = step.established;
-        PlaceUse use = remote::usePlace(0);
-        use.place->errorTag.clear();
-        use.place->errorText.clear();
-        EXPECT_EQ(remote::bringUpNetwork(*use.place), step.error == " " ? 1 : 0);
+        remote::FtpPlace& place = *remote::placeAt(0);
+        remote::setPlaceError(place, u"", "");
+        EXPECT_EQ(remote::bringUpNetwork(place), step.error == " " ? 1 : 0);
         EXPECT_EQ(std::exchange(manager.calls, {}), step.calls);
-        EXPECT_EQ(toUtf8(use.place->errorTag) + " " + use.place->errorText, step.error);
+        EXPECT_EQ(placeError(0), step.error);
     }
     remote::shutdownRemote();
     EXPECT_EQ(manager.calls, std::vector<std::string>{"release 8 cached"});
@@ -225,10 +224,9 @@ TEST_F(Connect, APassivePlaceTakesDataFromThePeerAddress) {
     addPlace(server.address());
     TemporaryFolder folder;
     {
-        PlaceUse use = remote::usePlace(0);
-        ASSERT_EQ(remote::ensureConnected(use), 1) << use.place->errorText;
-        EXPECT_EQ(ftp::download(*use.place->session, folder / "f", "/f", 'I', 0), 1)
-            << ftp::lastReply(*use.place->session);
+        SessionUse use = remote::useSession(0);
+        ASSERT_EQ(remote::ensureConnected(use), 1) << placeError(0);
+        EXPECT_EQ(ftp::download(**use.session, folder / "f", "/f", 'I', 0), 1) << ftp::lastReply(**use.session);
     }
     EXPECT_EQ(readFile(folder / "f"), "abc");
     remote::shutdownRemote();
@@ -248,16 +246,14 @@ TEST_F(Connect, EditingTheConnectedPlaceConnectsAnewWithTheNewSettings) {
     remote::PlaceDialogData data = *remote::placeDialogData(0, {});
     data.port = std::uint32_t(std::stoul(second.address().substr(second.address().rfind(':') + 1)));
     ASSERT_EQ(remote::applyPlaceDialogData(0, data), 1);
-    EXPECT_FALSE(remote::placeAt(0)->session);
-    EXPECT_EQ(first.finish(), "");  // told QUIT
-
     ASSERT_EQ(ensureConnected(0), 1) << placeError(0);
+    EXPECT_EQ(first.finish(), "");  // told QUIT
     EXPECT_STREQ(ftp::lastReply(*remote::placeAt(0)->session), "230 in\n");
     remote::shutdownRemote();
     EXPECT_EQ(second.finish(), "");
 }
 
-// Without the place's lock the two threads' commands and replies would cross on the one
+// Without the place's session lock the two threads' commands and replies would cross on the one
 // connection and the script would break.
 TEST_F(Connect, TwoThreadsTakeTurnsOnAPlacesSession) {
     constexpr int rounds = 20;
@@ -270,8 +266,8 @@ TEST_F(Connect, TwoThreadsTakeTurnsOnAPlacesSession) {
     std::atomic<int> failures{0};
     const auto work = [&failures] {
         for (int i = 0; i < rounds; ++i) {
-            PlaceUse use = remote::usePlace(0);
-            if (!remote::ensureConnected(use) || !ftp::sendSimple(*use.place->session, "NOOP")) ++failures;
+            SessionUse use = remote::useSession(0);
+            if (!remote::ensureConnected(use) || !ftp::sendSimple(**use.session, "NOOP")) ++failures;
         }
     };
     std::thread other(work);
@@ -340,8 +336,8 @@ TEST_P(RealServerConnect, ADroppedConnectionIsMadeAgain) {
     ASSERT_EQ(server.error(), "");
     writeFile(server.hostPath("f"), "content");
     const auto download = [&] {
-        PlaceUse use = remote::usePlace(0);
-        return ftp::download(*use.place->session, folder / "copy", server.remotePath("f"), 'I', 0) &&
+        SessionUse use = remote::useSession(0);
+        return ftp::download(**use.session, folder / "copy", server.remotePath("f"), 'I', 0) &&
                readFile(folder / "copy") == "content";
     };
     const bool asks = !GetParam().autoReconnect;
@@ -350,8 +346,8 @@ TEST_P(RealServerConnect, ADroppedConnectionIsMadeAgain) {
     ASSERT_EQ(ensureConnected(0), 1) << placeError(0);
     for (const Key answer : asks ? std::vector<Key>{Key::rightSoft, Key::leftSoft} : std::vector<Key>{Key::action}) {
         {
-            PlaceUse use = remote::usePlace(0);
-            ftp::sendCommand("QUIT", '2', use.place->session->control);  // the server ends the connection
+            SessionUse use = remote::useSession(0);
+            ftp::sendCommand("QUIT", '2', (*use.session)->control);  // the server ends the connection
         }
         Watched watched;
         if (asks) watched.screen.terminal.pressKey(answer);

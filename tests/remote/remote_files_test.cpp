@@ -200,11 +200,7 @@ TEST_F(RemoteFiles, TheErrorBoxNamesThePlaceTheCaptionAndTheFailure) {
     EXPECT_EQ(lastError(), "");
 
     addPlace("127.0.0.1:1");
-    {
-        remote::PlaceUse use = remote::usePlace(0);
-        use.place->errorTag = u"(KVT-DF-1)";
-        use.place->errorText = "550 denied\n";  // a reply keeps its line break
-    }
+    remote::setPlaceError(*remote::placeAt(0), u"(KVT-DF-1)", "550 denied\n");  // a reply keeps its line break
     HeadlessScreen screen(60, 14);
     std::string shown;
     screen.terminal.atIdle([&] { shown = screen.terminal.screenText(); });
@@ -251,8 +247,8 @@ TEST_P(RealServerFiles, CopiesMovesAndDeletesArriveWhole) {
     ASSERT_EQ(remote::remoteCopyFile(remotePath("big.bin"), u"file://\\back.bin", 0), 1) << lastError();
     EXPECT_EQ(device.read("back.bin"), big);
     {
-        const remote::PlaceUse use = remote::usePlace(0);  // a download leaves it open for browsing
-        EXPECT_TRUE(use.place->session && remote::sessionIsOpen(*use.place->session));
+        const remote::SessionUse use = remote::useSession(0);  // a download leaves it open for browsing
+        EXPECT_TRUE(*use.session && remote::sessionIsOpen(**use.session));
     }
 
     // After a listing, which in active mode moved data on the place's connection.

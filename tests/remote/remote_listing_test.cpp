@@ -4,6 +4,8 @@
 // servers as the same bytes.
 #include "remote/remote_listing.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -13,6 +15,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <filesystem>
 #include <string>
 #include <thread>
 #include <vector>
@@ -48,7 +51,14 @@ std::string describe(const platform::FindData& data) {
            (name.find(u'\\') == std::u16string_view::npos ? "" : " <sep>");
 }
 
-std::string cacheFile(std::string_view name) { return remote::listingCacheFolder() + "/" + std::string(name); }
+// The listing files in the cache folder: one for each listing that is open.
+std::vector<std::string> listingFiles() {
+    std::vector<std::string> files;
+    for (const auto& entry : std::filesystem::directory_iterator(remote::listingCacheFolder())) {
+        if (entry.path().filename().string().starts_with(remote::listingFilePrefix)) files.push_back(entry.path());
+    }
+    return files;
+}
 
 // Every entry of the folder; each listing ends with "no more files".
 std::vector<std::string> listAll(std::u16string_view pattern) {
@@ -106,7 +116,7 @@ TEST_F(RemoteListing, EntriesAreTakenFromTheListingAsTheViewShowsThem) {
         ScriptedFtpServer server(login() + listing("/pub/", test.lines) + bye());
         addPlace(server.address());
         EXPECT_EQ(listAll(u"\\pub\\*"), test.rows);
-        EXPECT_NE(access(cacheFile(remote::listingFileName).c_str(), F_OK), 0) << "left behind";
+        EXPECT_EQ(listingFiles(), std::vector<std::string>{}) << "left behind";
         remote::shutdownRemote();
         EXPECT_EQ(server.finish(), "");
     }
@@ -138,59 +148,65 @@ TEST_F(RemoteListing, AFailedListingIsAnErrorAndNeverAShorterFolder) {
         SCOPED_TRACE(test.what);
         ScriptedFtpServer server(login() + test.script + bye());
         addPlace(server.address());
-        writeFile(cacheFile(remote::listingFileName), "kept");  // as a listing that is open would
         platform::FindData data;
         EXPECT_EQ(remote::remoteFindFirst(test.pattern, data), platform::invalidFindHandle);
         EXPECT_NE(platform::lastError(), platform::errorNoMoreFiles);
         EXPECT_NE(platform::lastError(), platform::errorFileNotFound);
         EXPECT_EQ(placeError(0), test.error);
-        if (test.script.size() <= 2) {
-            EXPECT_EQ(readFile(cacheFile(remote::listingFileName)), "kept");
-        }
+        EXPECT_EQ(listingFiles(), std::vector<std::string>{}) << "left behind";
         remote::shutdownRemote();
         EXPECT_EQ(server.finish(), "");
     }
 }
 
-// A walk lists a sub-folder before it has read its own folder to the end: the folder's
-// rest waits aside and is read after the sub-folder's listing closes. The cache folder
-// is private, made anew when it went, and those of a Farlink that was killed go.
-TEST_F(RemoteListing, AListingOpenedInsideAnotherLeavesItWhole) {
+// A walk lists a sub-folder before it has read its own folder to the end, and another
+// thread lists meanwhile: each listing reads its own file, whole. Only the last segment
+// of a path is a pattern. The cache folder is private, made anew when it went, and those
+// of Farlinks that ended go, while those whose lock a running one holds stay.
+TEST_F(RemoteListing, ListingsOpenAtOnceEachReadTheirOwnWhole) {
     ScriptedFtpServer server(
-        login() + listing("/a/", unixLine('d', "sub") + unixLine('-', "x", "1") + unixLine('-', "y", "2")) + probe() +
-        listing("/a/sub/", unixLine('-', "z")) + probe() + listing("/a/sub/", unixLine('-', "z")) + bye());
+        login() + listing("/a*b/", unixLine('d', "sub") + unixLine('-', "x", "1") + unixLine('-', "y", "2")) + probe() +
+        listing("/a*b/sub/", unixLine('-', "z")) + probe() + listing("/", unixLine('-', "r")) + probe() +
+        listing("/a*b/sub/", unixLine('-', "z")) + bye());
     addPlace(server.address());
-    const pid_t ended = fork();
-    if (ended == 0) _exit(0);
-    waitpid(ended, nullptr, 0);
     const std::string parent = scope.cacheHome.path() + "/farlink/0123456789abcdef-";
-    const std::string abandoned = parent + std::to_string(ended) + "-aBcDeF";
-    const std::string running = parent + std::to_string(getpid()) + "-aBcDeF";
-    for (const std::string& folder : {scope.cacheHome.path() + "/farlink", abandoned, running})
+    const std::string abandoned = parent + "1-aBcDeF";
+    const std::string running = parent + "2-aBcDeF";
+    const std::string unlocked = parent + "3-aBcDeF";  // as an older Farlink left it
+    for (const std::string& folder : {scope.cacheHome.path() + "/farlink", abandoned, running, unlocked})
         mkdir(folder.c_str(), 0700);
-    writeFile(abandoned + "/tmp.dir", "left behind");
+    writeFile(abandoned + "/instance.lock", "");
+    writeFile(running + "/instance.lock", "");
+    const int held = open((running + "/instance.lock").c_str(), O_RDWR);
+    ASSERT_EQ(flock(held, LOCK_EX), 0);
 
     platform::FindData data;
-    const platform::FindHandle outer = remote::remoteFindFirst(u"/a/*", data);
+    const platform::FindHandle outer = remote::remoteFindFirst(u"/a*b/*", data);
     ASSERT_NE(outer, platform::invalidFindHandle) << placeError(0);
     EXPECT_NE(access(abandoned.c_str(), F_OK), 0);
     EXPECT_EQ(access(running.c_str(), F_OK), 0);
+    EXPECT_EQ(access(unlocked.c_str(), F_OK), 0);
+    close(held);
     EXPECT_EQ(describe(data), "sub 20000010 5");
     struct stat status {};
     ASSERT_EQ(stat(remote::listingCacheFolder().c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0700u);
-    ASSERT_EQ(stat(cacheFile(remote::listingFileName).c_str(), &status), 0);
+    ASSERT_EQ(listingFiles().size(), 1u);
+    ASSERT_EQ(stat(listingFiles()[0].c_str(), &status), 0);
     EXPECT_EQ(status.st_mode & 0777, 0600u);
 
-    EXPECT_EQ(listAll(u"/a/sub/*"), std::vector<std::string>{"z 0 5"});
+    EXPECT_EQ(listAll(u"/a*b/sub/*"), std::vector<std::string>{"z 0 5"});
+    std::vector<std::string> other;
+    std::thread([&] { other = listAll(u"/*"); }).join();  // no wait for the open listing
+    EXPECT_EQ(other, std::vector<std::string>{"r 0 5"});
     std::vector<std::string> rest;
     while (remote::remoteFindNext(outer, data)) rest.push_back(describe(data));
     EXPECT_EQ(rest, (std::vector<std::string>{"x 0 1", "y 0 2"}));
     EXPECT_EQ(platform::lastError(), platform::errorNoMoreFiles);
     EXPECT_EQ(remote::remoteFindClose(outer), 1);
 
-    rmdir(remote::listingCacheFolder().c_str());
-    EXPECT_EQ(listAll(u"/a/sub/*"), std::vector<std::string>{"z 0 5"});
+    remote::removeListingCache();
+    EXPECT_EQ(listAll(u"/a*b/sub/*"), std::vector<std::string>{"z 0 5"});
     const std::string folder = remote::listingCacheFolder();
     remote::removeListingCache();
     EXPECT_NE(access(folder.c_str(), F_OK), 0);
@@ -198,31 +214,35 @@ TEST_F(RemoteListing, AListingOpenedInsideAnotherLeavesItWhole) {
     EXPECT_EQ(server.finish(), "");
 }
 
-// Without the cache's lock the second thread would list into the first one's files.
-TEST_F(RemoteListing, AnotherThreadsListingWaitsForTheOpenOneToClose) {
-    ScriptedFtpServer server(login() + listing("/one/", unixLine('-', "a") + unixLine('-', "b")) + probe() +
-                             listing("/two/", unixLine('-', "c")) + bye());
-    addPlace(server.address());
-    platform::FindData data;
-    const platform::FindHandle first = remote::remoteFindFirst(u"/one/*", data);
-    ASSERT_NE(first, platform::invalidFindHandle) << placeError(0);
-    std::atomic<bool> closed{false};
-    std::vector<std::string> other;
-    bool waited = false;
-    std::thread second([&] {
-        other = listAll(u"/two/*");
-        waited = closed.load();
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    EXPECT_EQ(remote::remoteFindNext(first, data), 1);
-    EXPECT_EQ(describe(data), "b 0 5");
-    closed = true;
-    EXPECT_EQ(remote::remoteFindClose(first), 1);
-    second.join();
-    EXPECT_TRUE(waited);
-    EXPECT_EQ(other, std::vector<std::string>{"c 0 5"});
-    remote::shutdownRemote();
-    EXPECT_EQ(server.finish(), "");
+// A listing ends only where its reader says so: a file cut short or removed behind the
+// program's back fails it, as a walk must never take the rest for the end.
+TEST_F(RemoteListing, AListingFileChangedBehindTheProgramFailsTheListing) {
+    std::string entries;
+    for (int i = 0; i < 400; ++i) entries += unixLine('-', "file" + std::to_string(i));
+    const struct Case {
+        const char* what;
+        void (*change)(const std::string& path);
+    } cases[] = {
+        {"removed", [](const std::string& path) { unlink(path.c_str()); }},
+        {"cut short", [](const std::string& path) { truncate(path.c_str(), 100); }},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        ScriptedFtpServer server(login() + listing("/pub/", entries) + bye());
+        addPlace(server.address());
+        platform::FindData data;
+        const platform::FindHandle handle = remote::remoteFindFirst(u"/pub/*", data);
+        ASSERT_NE(handle, platform::invalidFindHandle) << placeError(0);
+        ASSERT_EQ(listingFiles().size(), 1u);
+        test.change(listingFiles()[0]);
+        int read = 1;
+        while (remote::remoteFindNext(handle, data)) ++read;
+        EXPECT_NE(platform::lastError(), platform::errorNoMoreFiles) << read << " entries read";
+        EXPECT_LT(read, 400);
+        EXPECT_EQ(remote::remoteFindClose(handle), 1);
+        remote::shutdownRemote();
+        EXPECT_EQ(server.finish(), "");
+    }
 }
 
 // A server's path is never looked up on the device: a remote folder is a folder, a
@@ -309,10 +329,10 @@ TEST_P(RealServerListing, EveryListedNameFetchesItsOwnFile) {
     std::sort(names.begin(), names.end());
     ASSERT_EQ(listed, names);
 
-    remote::PlaceUse use = remote::usePlace(0);
+    remote::SessionUse use = remote::useSession(0);
     for (const std::string& name : listed) {
-        ASSERT_EQ(ftp::download(*use.place->session, local / "copy", server.remotePath("names/" + name), 'I', 0), 1)
-            << name << ": " << ftp::lastReply(*use.place->session);
+        ASSERT_EQ(ftp::download(**use.session, local / "copy", server.remotePath("names/" + name), 'I', 0), 1)
+            << name << ": " << ftp::lastReply(**use.session);
         EXPECT_EQ(readFile(local / "copy"), "content of " + name);
     }
 }

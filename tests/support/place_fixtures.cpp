@@ -28,8 +28,8 @@ int addPlace(const std::string& address, const PlaceLogin& login) {
 }
 
 std::string placeError(int index) {
-    const remote::PlaceUse use = remote::usePlace(index);
-    return platform::toUtf8(use.place->errorTag) + " " + use.place->errorText;
+    const std::shared_ptr<remote::FtpPlace> place = remote::placeAt(index);
+    return platform::toUtf8(remote::placeErrorTag(*place)) + " " + remote::placeErrorText(*place);
 }
 
 RemoteViewScope::RemoteViewScope() {

@@ -10,10 +10,12 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <source_location>
 #include <thread>
 #include <unordered_map>
 #include <vector>
 
+#include "platform/counted_lock.h"
 #include "platform/window/controls.h"
 #include "platform/window/internal/canvas.h"
 #include "platform/window/terminal.h"
@@ -162,10 +164,11 @@ void markDirty();
 // Carries `call` out on the UI thread and returns its result; from another thread it is
 // queued and waited for. `fallback` answers when the window system is not running.
 template <class Result, class Call>
-Result onUi(Call&& call, Result fallback) {
+Result onUi(Call&& call, Result fallback, std::source_location where = std::source_location::current()) {
     State* s = state();
     if (!s) return fallback;
     if (onUiThread()) return call();
+    checkNoLockHeld(where);
     auto promise = std::make_shared<std::promise<Result>>();
     auto future = promise->get_future();
     QueuedMessage message;
@@ -185,13 +188,13 @@ Result onUi(Call&& call, Result fallback) {
 }
 
 template <class Call>
-void onUiVoid(Call&& call) {
+void onUiVoid(Call&& call, std::source_location where = std::source_location::current()) {
     onUi<bool>(
         [&] {
             call();
             return true;
         },
-        false);
+        false, where);
 }
 
 // The control of a window of the given kind, or null.

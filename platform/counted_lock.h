@@ -1,0 +1,56 @@
+// Counted locks: the locks that guard state other threads share (a place's, the queue's,
+// the registry's) count themselves per thread, so that a call that waits for the UI
+// thread can check that its thread holds none of them: the UI thread may be waiting for
+// that very lock, and neither would ever go on. Debug builds abort on such a call.
+#pragma once
+
+#include <chrono>
+#include <mutex>
+#include <source_location>
+
+namespace platform {
+
+// How many counted locks the calling thread holds now. Any thread.
+int countedLocksHeld();
+// Adds `change` to the calling thread's count. Any thread.
+void countLockChange(int change);
+
+// In debug builds: aborts, naming the call at `where`, when the calling thread holds a
+// counted lock. A call that waits for the UI thread makes this check first. Any thread.
+void checkNoLockHeld(std::source_location where);
+
+// A std::mutex or std::timed_mutex that counts while its holder holds it; it works with
+// std::lock_guard and std::unique_lock as the mutex does.
+template <class Mutex>
+class CountedLockable {
+public:
+    void lock() {
+        mutex_.lock();
+        countLockChange(1);
+    }
+    bool try_lock() {
+        if (!mutex_.try_lock()) return false;
+        countLockChange(1);
+        return true;
+    }
+    template <class Rep, class Period>
+    bool try_lock_for(const std::chrono::duration<Rep, Period>& wait)
+        requires requires(Mutex& mutex) { mutex.try_lock_for(wait); }
+    {
+        if (!mutex_.try_lock_for(wait)) return false;
+        countLockChange(1);
+        return true;
+    }
+    void unlock() {
+        countLockChange(-1);
+        mutex_.unlock();
+    }
+
+private:
+    Mutex mutex_;
+};
+
+using CountedMutex = CountedLockable<std::mutex>;
+using CountedTimedMutex = CountedLockable<std::timed_mutex>;
+
+}  // namespace platform
