@@ -34,8 +34,9 @@ public:
         return true;
     }
     template <class Rep, class Period>
-    bool try_lock_for(const std::chrono::duration<Rep, Period>& wait)
-        requires requires(Mutex& mutex) { mutex.try_lock_for(wait); }
+    bool try_lock_for(const std::chrono::duration<Rep, Period>& wait) requires requires(Mutex& mutex) {
+        mutex.try_lock_for(wait);
+    }
     {
         if (!mutex_.try_lock_for(wait)) return false;
         countLockChange(1);

@@ -293,17 +293,23 @@ void restoreWaits(const FtpPlace& place, ftp::FtpSession& session) {
     session.control->callbackContext = nullptr;
 }
 
-std::string failureText(const ftp::FtpSession& session) {
-    if (const std::atomic<bool>* stop = explorer::threadStopFlag(); stop && stop->load()) {
-        waitGaveUp = false;
-        return "Stopped.\n";
-    }
-    if (std::exchange(waitGaveUp, false) && session.control) {
-        return "The server did not answer within " +
+std::string failureText(ftp::FtpSession& session) {
+    const std::atomic<bool>* stop = explorer::threadStopFlag();
+    const bool stopped = stop && stop->load();
+    const bool gaveUp = std::exchange(waitGaveUp, false);
+    std::string text;
+    if (stopped) {
+        text = "Stopped.\n";
+    } else if (gaveUp && session.control) {
+        text = "The server did not answer within " +
                formatPeriod(session.control->idleSeconds, session.control->idleMicroseconds) + "; gave up waiting.\n";
+    } else {
+        const char* reply = ftp::lastReply(session);
+        text = reply ? reply : "";
     }
-    const char* reply = ftp::lastReply(session);
-    return reply ? reply : "";
+    // A reply still on its way must never be read as the answer to the next command.
+    if ((stopped || gaveUp) && sessionIsOpen(session)) ftp::quit(session, 1);
+    return text;
 }
 
 int shutdownRemote() {

@@ -67,8 +67,11 @@ void watchTransfer(const FtpPlace& place, ftp::FtpSession& session, explorer::Tr
 void restoreWaits(const FtpPlace& place, ftp::FtpSession& session);
 
 // The reason of the last failure on `session` in this thread: a sentence saying so when
-// a wait gave up, else the server's last reply or the engine's text. Any thread.
-std::string failureText(const ftp::FtpSession& session);
+// a wait gave up or the thread was stopped, else the server's last reply or the
+// engine's text. After a wait that gave up or a stop the connection is closed too
+// (QUIT without waiting): a late reply must never be read as another command's.
+// Any thread.
+std::string failureText(ftp::FtpSession& session);
 
 // Drops every place (quitting their sessions) and the network connection. Pre: no
 // remote operation runs any more. UI thread only.

@@ -18,10 +18,13 @@
 
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <optional>
+#include <thread>
 
 namespace {
 
@@ -266,6 +269,44 @@ TEST_F(Engine, ALongReplyLineKeepsItsFirstPieceAndDropsTheRest) {
     EXPECT_EQ(0, deleteFile(session, "m"));
     EXPECT_EQ("550 no such file\n", reply());
     EXPECT_EQ("", finish());
+}
+
+// A server that streams a reply without end, in lines or in one line, or that falls
+// silent, holds the engine no longer than its bounds, or than a stop of the caller.
+TEST_F(Engine, AnEndlessReplyOrAStopEndsTheWait) {
+    std::string manyLines;
+    for (int i = 0; i <= maxReplyLines; ++i) manyLines += "211-feature\r\n";
+    const struct Case {
+        const char* what;
+        std::string reply;
+        bool stop;
+        const char* text;
+    } cases[] = {
+        {"more lines than a reply has", manyLines + "211 end\r\n", false, "The server's reply went on beyond"},
+        {"one line without end", "211-" + std::string(maxReplyBytes + 4096, 'x'), false,
+         "The server's reply line went on beyond"},
+        {"silence, then a stop", "211-a first line\r\n", true, "timed out waiting for the server's reply"},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.what);
+        start({{expect("FEAT"), send(test.reply)}});
+        std::atomic<bool> stop{false};
+        session.control->stop = &stop;
+        session.control->idleCallback = [](void*) { return 1; };  // silence alone never gives up
+        session.control->idleSeconds = 60;
+        std::thread stopper([&] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            stop = test.stop;
+        });
+        const auto started = std::chrono::steady_clock::now();
+        EXPECT_EQ(0, sendCommand("FEAT", '2', session.control));
+        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
+        EXPECT_TRUE(reply().starts_with(test.text)) << reply();
+        stopper.join();
+        release(session);
+        server->finish();
+        session = createSession();
+    }
 }
 
 // --- data connections and transfers ---

@@ -1,8 +1,10 @@
 // Calls from other threads: marshalled to the UI thread, in order, and answered.
 #include <atomic>
+#include <mutex>
 #include <optional>
 #include <thread>
 
+#include "platform/counted_lock.h"
 #include "platform/window/message_box.h"
 #include "support.h"
 
@@ -133,6 +135,27 @@ TEST(ThreadsShutdown, CallsStillWaitingAreAnsweredWhenTheWindowSystemStops) {
     worker.join();
     EXPECT_EQ(result, 0);
     EXPECT_FALSE(postMessage(window, userMessage(1)));
+}
+
+// A thread that waits for the UI thread while it holds a lock that the UI thread may
+// want deadlocks: debug builds stop at the first such call, naming it.
+TEST(ThreadsLockCheck, AWindowCallMadeUnderACountedLockAbortsNamingTheCall) {
+#ifdef NDEBUG
+    GTEST_SKIP() << "checked in debug builds";
+#else
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(
+        {
+            HeadlessTerminal terminal(20, 6);
+            WindowSystemScope scope(terminal, terminal.clock());
+            platform::CountedMutex placeLock;
+            std::thread([&] {
+                std::lock_guard held(placeLock);
+                setWaitCursor(false);
+            }).join();
+        },
+        "setWaitCursor.* waits for the UI thread while its thread holds 1 lock");
+#endif
 }
 
 }  // namespace
