@@ -82,7 +82,7 @@ int main() {
         std::fprintf(stderr, "bench/remote: %s\n", server.error().c_str());
         return 1;
     }
-    const int sizes[] = {1000, 10000};
+    const int sizes[] = {1000, 10000, 100000};
     for (const int size : sizes) {
         const std::string folder = server.hostPath("n" + std::to_string(size));
         mkdir(folder.c_str(), 0755);
