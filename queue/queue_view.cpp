@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "explorer/provider.h"
+#include "explorer/url.h"
 #include "platform/errors.h"
 #include "queue/operation_queue.h"
 
@@ -64,6 +65,7 @@ int findClose(platform::FindHandle handle) {
 std::u16string rowNameOf(std::u16string_view destination) {
     std::u16string name(destination.substr(0, std::min(destination.size(), pathCapacity - 1)));
     name.resize(std::find(name.begin(), name.end(), u'\0') - name.begin());
+    if (name.starts_with(explorer::phoneScheme)) name.erase(0, explorer::phoneScheme.size());
     std::replace(name.begin(), name.end(), u'\\', u'\u29F5');
     std::replace(name.begin(), name.end(), u'/', u'\u2215');
     return name;

@@ -17,8 +17,9 @@ void initQueueView();
 // UI thread only.
 int retryRow(std::u16string_view rowName, std::uint64_t started);
 
-// A record's destination as a row's name: a name holds no separator, so '\' and '/'
-// become the look-alikes U+29F5 and U+2215. Any thread.
+// A record's destination as a row's name, as the user reads it: a phone path without its
+// "file://", a server path as it is. A name holds no separator, so '\' and '/' become
+// the look-alikes U+29F5 and U+2215. Any thread.
 std::u16string rowNameOf(std::u16string_view destination);
 
 }  // namespace queue

@@ -16,8 +16,9 @@
 #include <csignal>
 #include <cstring>
 #include <cwchar>
+#include <string>
 
-#include "platform/window/internal/system.h"
+#include "platform/window/terminal_input.h"
 
 namespace platform {
 
@@ -38,7 +39,7 @@ void restoreOnSignal(int signal) {
 
 void prepareRestore() {
     restoreLength = 0;
-    for (const char* capability : {"rmcup", "cnorm", "sgr0"}) {
+    for (const char* capability : {"rmkx", "rmcup", "cnorm", "sgr0"}) {
         char* sequence = tigetstr(capability);
         if (sequence == nullptr || sequence == reinterpret_cast<char*>(-1)) continue;
         std::size_t length = std::strlen(sequence);
@@ -59,7 +60,12 @@ void removeRestore() {
 
 enum Pair : short { pairTitle = 1, pairSoftKeys, pairSelected, pairField, pairFocusedField, pairFrame };
 
-constexpr int menuKeyCode = KEY_F(40);  // the Menu key, which terminfo does not name
+constexpr int escapeDelayMs = 50;  // how long a terminal takes at most between the characters of one key
+
+void putCapability(const char* name) {
+    const char* sequence = tigetstr(name);
+    if (sequence != nullptr && sequence != reinterpret_cast<char*>(-1)) putp(sequence);
+}
 
 class NcursesTerminal final : public TerminalBackend {
 public:
@@ -72,11 +78,12 @@ public:
         raw();
         noecho();
         nonl();
-        keypad(stdscr, TRUE);
         nodelay(stdscr, TRUE);
-        set_escdelay(25);
         curs_set(0);
-        define_key("\033[29~", menuKeyCode);
+        // Keys are read here (terminal_input.h), not by ncurses, which takes a sequence
+        // that terminfo does not name for Esc and typed characters. The terminal is
+        // still put in the keypad mode that terminfo describes.
+        putCapability("smkx");
         colours_ = has_colors();
         if (colours_) {
             start_color();
@@ -92,6 +99,7 @@ public:
     }
 
     ~NcursesTerminal() override {
+        putCapability("rmkx");
         endwin();
         removeRestore();
         for (int fd : wakePipe_)
@@ -176,63 +184,47 @@ private:
         return {A_NORMAL, 0};
     }
 
-    std::optional<InputEvent> readKey() {
+    // Moves what the terminal has sent into pending_; notes a resize.
+    void readAvailable() {
         wint_t code = 0;
-        int kind = get_wch(&code);
-        if (kind == ERR) return std::nullopt;
-        InputEvent event;
-        if (kind == KEY_CODE_YES) {
-            switch (code) {
-            case KEY_RESIZE: return InputEvent{InputEvent::Kind::resize};
-            case KEY_F(1): event.key = Key::leftSoft; break;
-            case KEY_F(13):
-                event.key = Key::leftSoft;
-                event.modifiers = keyShift;
-                break;  // Shift+F1
-            case KEY_F(2): event.key = Key::rightSoft; break;
-            case KEY_F(3): event.key = Key::help; break;
-            case KEY_F(22):  // Shift+F10
-            case menuKeyCode: event.key = Key::context; break;
-            case KEY_UP: event.key = Key::up; break;
-            case KEY_DOWN: event.key = Key::down; break;
-            case KEY_LEFT: event.key = Key::left; break;
-            case KEY_RIGHT: event.key = Key::right; break;
-            case KEY_PPAGE: event.key = Key::pageUp; break;
-            case KEY_NPAGE: event.key = Key::pageDown; break;
-            case KEY_HOME: event.key = Key::home; break;
-            case KEY_END: event.key = Key::end; break;
-            case KEY_BACKSPACE: event.key = Key::backspace; break;
-            case KEY_DC: event.key = Key::del; break;
-            case KEY_ENTER: event.key = Key::action; break;
-            case KEY_BTAB:
-                event.key = Key::tab;
-                event.modifiers = keyShift;
-                break;
-            default: return std::nullopt;  // a key the phone does not have
+        for (int kind; (kind = get_wch(&code)) != ERR;) {
+            if (kind == KEY_CODE_YES) resized_ = resized_ || code == KEY_RESIZE;
+            else pending_ += static_cast<char32_t>(code);
+        }
+    }
+
+    bool inputWithin(int timeoutMs) {
+        pollfd watched{STDIN_FILENO, POLLIN, 0};
+        return poll(&watched, 1, timeoutMs) > 0;
+    }
+
+    // The next key that has arrived. A sequence that has begun gets escapeDelayMs for each
+    // further character; then what came is decided, so a lone Esc is Back.
+    std::optional<InputEvent> readKey() {
+        for (;;) {
+            readAvailable();
+            if (resized_) {
+                resized_ = false;
+                return InputEvent{InputEvent::Kind::resize};
             }
-            return event;
+            if (pending_.empty()) return std::nullopt;
+            DecodedInput decoded = decodeTerminalInput(pending_, false);
+            if (decoded.length == 0) {
+                const std::size_t had = pending_.size();
+                if (inputWithin(escapeDelayMs)) readAvailable();
+                if (pending_.size() > had) continue;
+                decoded = decodeTerminalInput(pending_, true);
+            }
+            pending_.erase(0, decoded.length);
+            if (decoded.event) return decoded.event;
         }
-        switch (code) {
-        case 27: event.key = Key::back; return event;
-        case '\r':
-        case '\n': event.key = Key::action; return event;
-        case 127:
-        case 8: event.key = Key::backspace; return event;
-        case '\t': event.key = Key::tab; return event;
-        default: break;
-        }
-        if (code >= 1 && code <= 26) {
-            event.key = static_cast<Key>('A' + code - 1);
-            event.modifiers = keyControl;
-            return event;
-        }
-        if (code < 0x20) return std::nullopt;
-        return detail::characterInput(static_cast<char32_t>(code));
     }
 
     bool unicode_ = false;
     bool colours_ = false;
     int wakePipe_[2] = {-1, -1};
+    std::u32string pending_;  // characters read but not yet a whole key
+    bool resized_ = false;
     int cursorRow_ = 0;
     int cursorColumn_ = 0;
     bool cursorVisible_ = false;

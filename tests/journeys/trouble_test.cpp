@@ -190,7 +190,7 @@ TEST_P(Trouble, OneFailureAmongTwentyCopiesGivesOneBox) {
     EXPECT_EQ(terminal.screenText(),
               " Queue - Farlink\n"
               " < Failed Operations                                      >\n"
-              " [F]  file:\xE2\x88\x95\xE2\x88\x95\xE2\xA7\xB5"
+              " [F]  \xE2\xA7\xB5"
               "f13\n"
               "\n\n\n\n\n\n\n\n\n\n"
               " Refresh                                               Menu");
