@@ -13,6 +13,7 @@
 #include "tests/support/temporary_folder.h"
 
 #include <gtest/gtest.h>
+#include <filesystem>
 
 namespace {
 
@@ -152,14 +153,61 @@ TEST(ExplicitTls, FilesTravelOverIpv6InBothModes) {
     }
 }
 
-TEST(ExplicitTls, AServerThatRefusesAuthTlsEndsTheOpenBeforeAnythingElseIsSent) {
-    ScriptedFtpServer server({send("220 ready\r\n"), expect("AUTH TLS"), send("500 AUTH not understood\r\n")});
-    FtpSession session = createSession();
-    EXPECT_EQ(0, openControl(session, "FTPES://" + server.address()));
-    EXPECT_EQ("500 AUTH not understood\n", std::string(lastReply(session)));
-    EXPECT_EQ("", unverifiedCertificate(session));
-    release(session);
-    EXPECT_EQ("", server.finish());
+// Nothing goes out in clear text after a refusal; and what came in clear text after the
+// 234 would be read later as if it had come through TLS.
+TEST(ExplicitTls, AuthTlsRefusedOrFollowedByClearTextEndsTheOpenBeforeAnythingElseIsSent) {
+    struct Case {
+        const char* replies;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"500 AUTH not understood\r\n", "500 AUTH not understood\n"},
+        {"234 go ahead\r\n230 logged in\r\n", "The server sent more after its reply to AUTH TLS\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.replies);
+        ScriptedFtpServer server({send("220 ready\r\n"), expect("AUTH TLS"), send(c.replies), closeControl()});
+        FtpSession session = createSession();
+        EXPECT_EQ(0, openControl(session, "FTPES://" + server.address()));
+        EXPECT_EQ(c.reason, std::string(lastReply(session)));
+        EXPECT_EQ("", unverifiedCertificate(session));
+        release(session);
+        EXPECT_EQ("", server.finish());
+    }
+}
+
+// Whoever sits between could cut a data connection, or answer on its port, in the
+// server's place.
+TEST(ExplicitTls, ADataConnectionMustEndWithCloseNotifyAndShowTheServersCertificate) {
+    struct Case {
+        TlsDataFault fault;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {TlsDataFault::NoCloseNotify, "Transfer incomplete\n"},
+        {TlsDataFault::AnotherCertificate, "The data connection showed another certificate than the server\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reason);
+        TemporaryFolder root;
+        TemporaryFolder local;
+        RealFtpServer server(FtpServerKind::Pyftpdlib, root.path(), {.tls = true, .dataFault = c.fault});
+        ASSERT_EQ("", server.error());
+        const std::string bytes = patternBytes(100000);
+        writeFile(server.hostPath("f"), bytes);
+        Client client;
+        trustCertificate(client.session, server.certificateFingerprint());
+        ASSERT_TRUE(client.open(server, server.address())) << client.reply();
+        const std::string partial = local / "f.part";
+        EXPECT_EQ(0, downloadResumable(client.session, local / "f", server.remotePath("f"), 'I', partial, false,
+                                       std::int64_t(bytes.size())));
+        EXPECT_EQ(c.reason, client.reply());
+        EXPECT_FALSE(std::filesystem::exists(local / "f"));
+        // What came before the cut stays, to be continued; nothing came from a stranger.
+        const std::string kept = std::filesystem::exists(partial) ? readFile(partial) : "";
+        EXPECT_TRUE(bytes.starts_with(kept));
+        EXPECT_EQ(c.fault == TlsDataFault::NoCloseNotify, !kept.empty());
+    }
 }
 
 }  // namespace
