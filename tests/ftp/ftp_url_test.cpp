@@ -8,9 +8,9 @@ namespace {
 
 struct Case {
     const char* text;
-    const char* error;  // null: accepted as below
-    const char* user = "anonymous";
-    const char* password = "farlink@";
+    const char* error;           // null: accepted as below
+    const char* user = nullptr;  // null: the address names none
+    const char* password = nullptr;
     const char* host = "h";
     int port = 21;
     const char* path = "/";
@@ -23,16 +23,17 @@ TEST(FtpUrl, ReadsEachPartOrSaysWhatIsWrong) {
         {"FTP://u:p@h:2121/a%20b/f%C3%BCr", nullptr, "u", "p", "h", 2121, "/a b/f\xC3\xBCr"},
         {"ftp://u%40x:p%3Aw@h/", nullptr, "u@x", "p:w"},
         {"ftp://u:p@ss@h/", nullptr, "u", "p@ss"},  // the last '@' ends the password
-        {"ftp://bob@h/f", nullptr, "bob", "", "h", 21, "/f"},
-        {"ftp://10.0.0.1:/f", nullptr, "anonymous", "farlink@", "10.0.0.1", 21, "/f"},
-        {"ftp://h:65535", nullptr, "anonymous", "farlink@", "h", 65535},
+        {"ftp://bob@h/f", nullptr, "bob", nullptr, "h", 21, "/f"},
+        {"ftp://bob:@h/f", nullptr, "bob", "", "h", 21, "/f"},
+        {"ftp://10.0.0.1:/f", nullptr, nullptr, nullptr, "10.0.0.1", 21, "/f"},
+        {"ftp://h:65535", nullptr, nullptr, nullptr, "h", 65535},
         {"ftp://h:65536/", "the port is outside 1-65535"},
         {"ftp://h:0/", "the port is outside 1-65535"},
         {"ftp://h:99999999999999999999/", "the port is outside 1-65535"},
         {"ftp://h:21x/", "the port is not a number"},
         {"ftp://u:p@[::1]:2121/f", nullptr, "u", "p", "::1", 2121, "/f"},
-        {"ftp://[2001:db8::1]", nullptr, "anonymous", "farlink@", "2001:db8::1"},
-        {"ftp://[::ffff:10.0.0.1]:/", nullptr, "anonymous", "farlink@", "::ffff:10.0.0.1"},
+        {"ftp://[2001:db8::1]", nullptr, nullptr, nullptr, "2001:db8::1"},
+        {"ftp://[::ffff:10.0.0.1]:/", nullptr, nullptr, nullptr, "::ffff:10.0.0.1"},
         {"ftp://[::1]:65536/", "the port is outside 1-65535"},
         {"ftp://[::1/", "no ']' after the IPv6 address"},
         {"ftp://[]/", "not an IPv6 address in brackets"},
@@ -46,7 +47,7 @@ TEST(FtpUrl, ReadsEachPartOrSaysWhatIsWrong) {
         {"ftp://u:%4@h/", "bad %-escape in the user or password"},
         {"ftp://h/a%zz", "bad %-escape in the path"},
         {"ftp://h/a%4", "bad %-escape in the path"},
-        {"FTPES://h:990/f", nullptr, "anonymous", "farlink@", "h", 990, "/f", true},
+        {"FTPES://h:990/f", nullptr, nullptr, nullptr, "h", 990, "/f", true},
         {"http://h/", "not an ftp:// or ftpes:// address"},
         {"ftp:/h/", "not an ftp:// or ftpes:// address"},
         {"ftpes:/h/", "not an ftp:// or ftpes:// address"},
@@ -64,8 +65,9 @@ TEST(FtpUrl, ReadsEachPartOrSaysWhatIsWrong) {
             continue;
         }
         ASSERT_EQ(1, result) << error;
-        EXPECT_EQ(c.user, url.user);
-        EXPECT_EQ(c.password, url.password);
+        const auto given = [](const char* text) { return text ? std::optional<std::string>(text) : std::nullopt; };
+        EXPECT_EQ(given(c.user), url.user);
+        EXPECT_EQ(given(c.password), url.password);
         EXPECT_EQ(c.host, url.host);
         EXPECT_EQ(c.port, url.port);
         EXPECT_EQ(c.path, url.path);
