@@ -1,10 +1,14 @@
-// FTP addresses: what each part becomes, and the addresses refused with their reason.
+// FTP addresses: what each part becomes, and the addresses refused with their reason;
+// the login the tools choose when the address gives no password.
 #include "ftp/ftp_url.h"
+#include "ftp/netrc.h"
 
 #include <gtest/gtest.h>
 #include <utility>
 
 namespace {
+
+std::optional<std::string> given(const char* text) { return text ? std::optional<std::string>(text) : std::nullopt; }
 
 struct Case {
     const char* text;
@@ -65,7 +69,6 @@ TEST(FtpUrl, ReadsEachPartOrSaysWhatIsWrong) {
             continue;
         }
         ASSERT_EQ(1, result) << error;
-        const auto given = [](const char* text) { return text ? std::optional<std::string>(text) : std::nullopt; };
         EXPECT_EQ(given(c.user), url.user);
         EXPECT_EQ(given(c.password), url.password);
         EXPECT_EQ(c.host, url.host);
@@ -90,6 +93,27 @@ TEST(FtpUrl, JoinsAHostAndAPortForOpenControl) {
         {"ftpes://name:990", "ftpes://name:990"},
     };
     for (const auto& [host, joined] : cases) EXPECT_EQ(joined, ftp::hostWithPort(host, 21)) << host;
+}
+
+// The address first, then FARLINK_PASSWORD, then netrc, then anonymous.
+TEST(ChooseLogin, TakesTheAddressThenTheEnvironmentThenNetrc) {
+    const char* netrc =
+        "# a comment\nmachine h login alice password \"two words\"\nmachine h login bob password b0b\n"
+        "macdef init\n  machine hidden login mallory password m\n\n"
+        "machine q login \"c\\\"d\" password p\ndefault login guest password g\n";
+    const char* const cases[][5] = {
+        // host, user, password (null: the address gives none), FARLINK_PASSWORD, "user/password"
+        {"H", nullptr, nullptr, nullptr, "alice/two words"}, {"h", "bob", nullptr, nullptr, "bob/b0b"},
+        {"h", "carol", nullptr, nullptr, "carol/"},          {"h", nullptr, nullptr, "env", "alice/env"},
+        {"h", "bob", "typed", "env", "bob/typed"},           {"hidden", nullptr, nullptr, nullptr, "guest/g"},
+        {"q", nullptr, nullptr, nullptr, "c\"d/p"},
+    };
+    for (const auto& c : cases) {
+        const ftp::Login login = ftp::chooseLogin(c[0], given(c[1]), given(c[2]), c[3], netrc, "farlink@");
+        EXPECT_EQ(c[4], login.user + "/" + login.password) << c[0] << " " << (c[1] ? c[1] : "-");
+    }
+    const ftp::Login anonymous = ftp::chooseLogin("h", {}, {}, nullptr, "", "farlink@");
+    EXPECT_EQ("anonymous/farlink@", anonymous.user + "/" + anonymous.password);
 }
 
 }  // namespace

@@ -66,15 +66,6 @@ os.rename(port_file + ".new", port_file)
 server.serve_forever()
 )";
 
-const char* faultName(TlsDataFault fault) {
-    switch (fault) {
-    case TlsDataFault::None: return "";
-    case TlsDataFault::NoCloseNotify: return "no-close-notify";
-    case TlsDataFault::AnotherCertificate: return "another-certificate";
-    }
-    return "";
-}
-
 // The loopback address of either family.
 struct LoopbackAddress {
     sockaddr_storage storage{};
@@ -234,7 +225,7 @@ void RealFtpServer::startPyftpdlib() {
     const bool tls = options_.tls;
     pid_ = spawnServer({"/usr/bin/python3", "-c", pyftpdlibScript, root_, user_, password_, workFolder_ + "/port",
                         std::to_string(port_), options_.ipv6 ? "::1" : "127.0.0.1", tls ? certificatePath() : "",
-                        tls ? workFolder_ + "/key.pem" : "", faultName(options_.dataFault)},
+                        tls ? workFolder_ + "/key.pem" : "", options_.dataFault},
                        workFolder_ + "/server.log");
     if (pid_ < 0 || !waitUntilListening())
         error_ = "pyftpdlib did not start (/usr/bin/python3, python3-pyftpdlib): " + serverLog();
