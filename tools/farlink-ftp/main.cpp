@@ -176,8 +176,7 @@ int get(const ftp::FtpUrl& url, const std::string& local, const Options& options
     if (!connection.open(url)) return fail(connection.reason());
     ftp::FtpSession& session = connection.session();
     const std::int64_t size = ftp::fileSize(session, url.path);
-    if (size < 0)
-        debugNote("no size for " + url.path + " (" + ftp::lastReply(session) + "): its length goes unchecked");
+    if (size < 0) debugNote("no size for " + url.path + " (" + ftp::lastReply(session) + "): length unchecked");
     const std::string partial = ftp::partialPathBeside(local, ".farlink-ftp-" + std::to_string(getpid()) + ".part");
     const int result = ftp::downloadResumable(session, local, url.path, 'I', partial, false, size);
     // Nothing continues a partial from here; only one of this user's is removed.
