@@ -211,7 +211,7 @@ int copyBetweenServers(const ftp::FtpUrl& source, const ftp::FtpUrl& target, Opt
 }
 
 // Prints one row per entry, as the listing fetch would read the file: each line
-// with its LF.
+// with its LF. Names and ids show control characters as '?', as ls does.
 int parse(const std::string& path, bool all) {
     std::ifstream file(path, std::ios::binary);
     if (!file) return fail("cannot open " + path);
@@ -221,14 +221,16 @@ int parse(const std::string& path, bool all) {
         if (!file.eof()) line += '\n';
         ftp::RemoteEntry entry;
         if (!ftp::parseListingLine(&entry, line.data(), int(line.size()))) {
-            if (all) std::cout << "rejected\t" << std::string_view(line).substr(0, line.find('\n')) << '\n';
+            if (all) std::cout << "rejected\t" << platform::printableText(line.substr(0, line.find('\n'))) << '\n';
             continue;
         }
         std::string_view name(entry.name, std::size_t(entry.nameLength));
         if (!name.empty() && name.back() == '\n') name.remove_suffix(1);
-        std::cout << name << '\t' << entry.mayBeFolder << '\t' << entry.mayBeFile << '\t' << int(entry.sizeKind) << '\t'
-                  << entry.size << '\t' << int(entry.timeKind) << '\t' << entry.time << '\t' << entry.idKind << '\t'
-                  << std::string_view(entry.id ? entry.id : "", std::size_t(entry.idLength)) << '\n';
+        std::cout << platform::printableText(name) << '\t' << entry.mayBeFolder << '\t' << entry.mayBeFile << '\t'
+                  << int(entry.sizeKind) << '\t' << entry.size << '\t' << int(entry.timeKind) << '\t' << entry.time
+                  << '\t' << entry.idKind << '\t'
+                  << platform::printableText(std::string_view(entry.id ? entry.id : "", std::size_t(entry.idLength)))
+                  << '\n';
     }
     return 0;
 }
