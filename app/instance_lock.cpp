@@ -1,18 +1,18 @@
 #include "app/instance_lock.h"
 
+#include "platform/registry.h"
+
 #include <fcntl.h>
 #include <sys/file.h>
 #include <unistd.h>
 
 #include <cerrno>
 #include <filesystem>
-#include <system_error>
 
 namespace app {
 
 InstanceLockResult acquireInstanceLock(const std::string& lockFile, int& descriptor) {
-    std::error_code ignored;
-    std::filesystem::create_directories(std::filesystem::path(lockFile).parent_path(), ignored);
+    platform::createPrivateFolders(std::filesystem::path(lockFile).parent_path());
     const int file = open(lockFile.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
     if (file < 0) return InstanceLockResult::unavailable;
     if (flock(file, LOCK_EX | LOCK_NB) != 0) {

@@ -1,5 +1,7 @@
 // Farlink's entry point: reads the command line and the environment, keeps to one
 // instance per settings folder, and runs the main window in this terminal.
+#include <sys/prctl.h>
+
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -86,6 +88,7 @@ int parseCommandLine(int argc, char** argv, Options& options, bool& exitNow) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    prctl(PR_SET_DUMPABLE, 0);  // a core dump would hold the places' passwords
     Options options;
     bool exitNow = false;
     const int parsed = parseCommandLine(argc, argv, options, exitNow);

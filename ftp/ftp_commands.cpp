@@ -4,6 +4,9 @@
 
 #include "ftp/engine_internal.h"
 
+#include <cstdlib>
+#include <cstring>
+
 namespace ftp {
 
 using namespace detail;
@@ -56,6 +59,18 @@ int renamePath(FtpSession& session, std::string_view oldPath, std::string_view n
     if (!acceptCommandText(session.control, oldPath) || !acceptCommandText(session.control, newPath)) return 0;
     return sendWithArgument(session, "RNFR", oldPath, maxFilePathLength, '3') &&
            sendWithArgument(session, "RNTO", newPath, maxFilePathLength, '2');
+}
+
+std::int64_t fileSize(FtpSession& session, std::string_view path) {
+    if (!session.control || !sendCommand("TYPE I", '2', session.control) ||
+        !sendWithArgument(session, "SIZE", path, maxFilePathLength, '2')) {
+        return -1;
+    }
+    const char* reply = session.control->reply;
+    if (std::strncmp(reply, "213 ", 4) != 0) return -1;
+    char* end = nullptr;
+    const long long size = std::strtoll(reply + 4, &end, 10);
+    return end != reply + 4 && size >= 0 ? size : -1;
 }
 
 int sendSimple(FtpSession& session, std::string_view command) {

@@ -6,6 +6,7 @@
 
 #include "ftp/ftp_session.h"
 
+#include <cstdint>
 #include <string_view>
 
 namespace ftp {
@@ -23,6 +24,8 @@ int removeFolder(FtpSession& session, std::string_view path);
 int deleteFile(FtpSession& session, std::string_view path);
 // RNFR, then RNTO only when RNFR was accepted.
 int renamePath(FtpSession& session, std::string_view oldPath, std::string_view newPath);
+// The size of a file in binary mode (TYPE I, then SIZE), or -1 when the server gives none.
+std::int64_t fileSize(FtpSession& session, std::string_view path);
 // Sends `command` (cut to 255 characters) expecting a 2xx reply; "NOOP" probes the line.
 int sendSimple(FtpSession& session, std::string_view command);
 // Orderly (abrupt 0): QUIT, its reply, close; 1 on a 2xx reply. Abrupt: QUIT without

@@ -159,11 +159,19 @@ bool startControlTls(FtpConnection* control, std::string_view hostText) {
     // A refusal, or any reply but the one that starts TLS, ends the open with the
     // server's words: nothing more goes out in clear text.
     if (!sendCommand("AUTH TLS", '2', control) || std::strncmp(control->reply, "234", 3) != 0) return false;
+    // Bytes already read past the 234 came in clear text, yet would be read later as if
+    // they had come through TLS: whoever can inject them could forge replies.
+    if (control->available > 0) {
+        setReply(control, "The server sent more after its reply to AUTH TLS\n");
+        return false;
+    }
 
     const std::string host(hostText);
     SSL_CTX* context = SSL_CTX_new(TLS_client_method());
     if (context) {
         SSL_CTX_set_default_verify_paths(context);
+        // Older versions are broken; the system's configuration may allow them.
+        SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
         SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
         SSL_CTX_sess_set_new_cb(context, keepNewestSession);
         control->tls = newChannel(control->socket, context);

@@ -80,7 +80,8 @@ int readChunk(char* buffer, int capacity, FtpConnection* data) {
     return int(count);
 }
 
-// The local end of a transfer. A Download writes into a temporary file beside the
+// The local end of a transfer; every stream is closed on exec, so that a program the
+// user starts meanwhile holds no handle to it. A Download writes into a temporary file beside the
 // target, so that a failure leaves the target as it was.
 struct LocalFile {
     std::FILE* stream = nullptr;
@@ -144,13 +145,22 @@ std::FILE* openDownloadTarget(LocalFile& file) {
     const std::string resolved = followLinks(file.path);
     struct stat existing {};
     const bool exists = stat(resolved.c_str(), &existing) == 0;
-    if (exists && !S_ISREG(existing.st_mode)) return std::fopen(file.path.c_str(), "wb");
+    if (exists && !S_ISREG(existing.st_mode)) return std::fopen(file.path.c_str(), "wbe");
     if (exists && !writable(resolved)) return nullptr;
     if (std::FILE* stream = openTemporaryBeside(resolved, exists ? &existing : nullptr, file.temporaryPath)) {
         file.path = resolved;
         return stream;
     }
-    return std::fopen(file.path.c_str(), "wb");
+    return std::fopen(file.path.c_str(), "wbe");
+}
+
+// A listing's file is ours: never written through a link.
+std::FILE* openListingFile(const std::string& path) {
+    const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0666);
+    if (descriptor < 0) return nullptr;
+    if (std::FILE* stream = fdopen(descriptor, "wb")) return stream;
+    close(descriptor);
+    return nullptr;
 }
 
 LocalFile openLocalFile(std::string_view path, TransferType type, std::int64_t restartOffset) {
@@ -158,10 +168,10 @@ LocalFile openLocalFile(std::string_view path, TransferType type, std::int64_t r
     file.path = path;
     switch (type) {
     case TransferType::Download: file.stream = openDownloadTarget(file); break;
-    case TransferType::DownloadAppend: file.stream = std::fopen(file.path.c_str(), "ab"); break;
+    case TransferType::DownloadAppend: file.stream = std::fopen(file.path.c_str(), "abe"); break;
     case TransferType::Upload:
-    case TransferType::UploadResume: file.stream = std::fopen(file.path.c_str(), "rb"); break;
-    default: file.stream = std::fopen(file.path.c_str(), "wb"); break;
+    case TransferType::UploadResume: file.stream = std::fopen(file.path.c_str(), "rbe"); break;
+    default: file.stream = openListingFile(file.path); break;  // NameList, DirectoryList
     }
     if (file.stream && type == TransferType::UploadResume && fseeko(file.stream, restartOffset, SEEK_SET) != 0) {
         std::fclose(file.stream);
@@ -181,11 +191,15 @@ bool finishLocalFile(LocalFile& file, bool keep) {
     return !keep;
 }
 
+// Why a download that brought more than the bytes it had room for stopped.
+constexpr const char* moreThanAnnounced = "The server sent more than the rest of the file\n";
+
 // Copies the data connection into the file, or the file into it. Returns null when
-// every byte went through, else why the copy stopped early. Type 'I' moves in large
-// steps, falling back to small ones when no large buffer can be had; type 'A' keeps
-// its small steps, whose bounds its line handling follows.
-const char* copyData(LocalFile& file, FtpConnection* data, bool upload) {
+// every byte went through, else why the copy stopped early. A download with `room` >= 0
+// stops before it writes more than `room` bytes. Type 'I' moves in large steps, falling
+// back to small ones when no large buffer can be had; type 'A' keeps its small steps,
+// whose bounds its line handling follows.
+const char* copyData(LocalFile& file, FtpConnection* data, bool upload, std::int64_t room) {
     char small[transferStep];
     const std::unique_ptr<char[]> large(data->buffer ? nullptr : new (std::nothrow) char[binaryTransferStep]);
     char* const buffer = large ? large.get() : small;
@@ -203,6 +217,7 @@ const char* copyData(LocalFile& file, FtpConnection* data, bool upload) {
             const int count = readChunk(buffer, capacity, data);
             if (count == 0) return nullptr;
             if (count < 0) return "Transfer incomplete\n";
+            if (room >= 0 && (room -= count) < 0) return moreThanAnnounced;
             if (std::fwrite(buffer, 1, std::size_t(count), file.stream) != std::size_t(count)) {
                 debugLine("FTP:: localfile write");
                 return "Local file error\n";
@@ -277,13 +292,17 @@ int writeData(const char* buffer, int length, FtpConnection* data) {
 namespace {
 
 // The transfer between an open local file and the server, up to the final reply; the
-// file stays open. `alreadyHere` bytes of a resumed download count as moved.
+// file stays open. `alreadyHere` bytes of a resumed download count as moved. A download
+// given `room` >= 0 that brings more than `room` bytes stops there and fails, with
+// `overran` set.
 int transferOpened(LocalFile& file, std::optional<std::string_view> remotePath, FtpConnection* control,
-                   TransferType type, char typeCharacter, std::int64_t alreadyHere) {
+                   TransferType type, char typeCharacter, std::int64_t alreadyHere, std::int64_t room = -1,
+                   bool* overran = nullptr) {
     FtpConnection* data = nullptr;
     if (!openTransfer(remotePath, type, typeCharacter, control, &data)) return 0;
     data->transferred = alreadyHere;
-    const char* stopped = copyData(file, data, isUpload(type));
+    const char* stopped = copyData(file, data, isUpload(type), room);
+    if (overran) *overran = stopped == moreThanAnnounced;
     if (std::fflush(file.stream) != 0 && !stopped) stopped = "Local file error\n";
     // Closing reads the final reply even after an early stop, so that the control
     // connection stays in step; the early stop still fails the transfer.
@@ -354,23 +373,37 @@ namespace {
 
 constexpr const char* partialTaken = "The partial file's name is taken by something that is no file\n";
 
-// Opens the partial for writing, never through a link and only as a regular file, with
-// the target's mode when it is new. Returns the descriptor, or -1 with `why` set; -1
-// with `why` null when the folder takes no new file.
+// Opens the partial for writing, never through a link and only as a regular file. A
+// partial is continued only when it is this user's and has no other name: one that
+// someone else made or linked beforehand is replaced by a new one, with the target's
+// mode. Returns the descriptor, or -1 with `why` set; -1 with `why` null when the
+// folder takes no new file.
 int openPartial(const std::string& path, const struct stat* target, struct stat& partial, const char*& why) {
     why = partialTaken;
-    const bool existed = lstat(path.c_str(), &partial) == 0;
-    if (existed && !S_ISREG(partial.st_mode)) return -1;
-    const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (lstat(path.c_str(), &partial) == 0) {
+        if (!S_ISREG(partial.st_mode)) return -1;
+        const int existing = open(path.c_str(), O_WRONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+        if (existing >= 0 && fstat(existing, &partial) == 0 && S_ISREG(partial.st_mode) &&
+            partial.st_uid == geteuid() && partial.st_nlink == 1) {
+            return existing;
+        }
+        if (existing >= 0) close(existing);
+        if (unlink(path.c_str()) != 0 && errno != ENOENT) {
+            why = "Local file error\n";
+            return -1;
+        }
+    }
+    const int descriptor = open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
     if (descriptor < 0) {
-        why = existed ? "Local file error\n" : nullptr;
+        if (errno != EEXIST) why = nullptr;
         return -1;
     }
-    if (fstat(descriptor, &partial) != 0 || !S_ISREG(partial.st_mode)) {
+    if (fstat(descriptor, &partial) != 0) {
         close(descriptor);
+        why = "Local file error\n";
         return -1;
     }
-    if (!existed && target) fchmod(descriptor, target->st_mode & 07777);
+    if (target) fchmod(descriptor, target->st_mode & 07777);
     return descriptor;
 }
 
@@ -441,8 +474,22 @@ int downloadResumable(FtpSession& session, std::string_view localPath, std::stri
         return 0;
     }
     control->restartOffset = offset;
-    int result = transferOpened(file, remotePath, control, TransferType::Download, typeCharacter, offset);
+    // A continuation can bring no more than the rest of the file the server announced.
+    const std::int64_t room = offset > 0 && expectedSize >= 0 ? expectedSize - offset : -1;
+    bool overran = false;
+    int result = transferOpened(file, remotePath, control, TransferType::Download, typeCharacter, offset, room,
+                                &overran);
     control->restartOffset = 0;
+    if (overran) {
+        // The server took REST but sent the file from its start: what came is no
+        // continuation, so the download starts over.
+        debugLine("FTP:: the server ignored REST %lld; downloading the whole file", static_cast<long long>(offset));
+        if (ftruncate(fileno(file.stream), 0) != 0 || fseeko(file.stream, 0, SEEK_SET) != 0) {
+            setReply(control, "Local file error\n");
+        } else {
+            result = transferOpened(file, remotePath, control, TransferType::Download, typeCharacter, 0);
+        }
+    }
     if (std::fclose(file.stream) != 0 && result) {
         setReply(control, "Local file error\n");
         result = 0;

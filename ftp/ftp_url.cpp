@@ -66,7 +66,7 @@ int parseFtpUrl(std::string_view text, FtpUrl& url, std::string& error) {
         if (!user || !password) return refuse(error, "bad %-escape in the user or password");
         if (user->empty()) return refuse(error, "empty user name before '@'");
         parsed.user = *user;
-        parsed.password = *password;  // a named user without a password has an empty one
+        if (colon != std::string_view::npos) parsed.password = *password;
         authority.remove_prefix(at + 1);
     }
     std::string_view host = authority;

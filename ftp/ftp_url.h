@@ -5,14 +5,17 @@
 // breaks in commands.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <string_view>
 
 namespace ftp {
 
 struct FtpUrl {
-    std::string user = "anonymous";  // and password "farlink@" when the address names no user
-    std::string password = "farlink@";
+    // As the address gives them (ftp/netrc.h chooses a login from there); a user named
+    // without a password has none.
+    std::optional<std::string> user;
+    std::optional<std::string> password;
     std::string host;  // a name, a dotted IPv4 address or an IPv6 address without its brackets
     int port = 21;
     std::string path = "/";    // as the server is to be given it; "/" when the address has none

@@ -1,6 +1,7 @@
 // Host files: the POSIX steps that the file and registry services share (reading and
-// writing whole buffers, flushing a folder, renaming without replacing). Internal to
-// platform/; the rest of the program uses platform/files.h.
+// writing whole buffers, flushing a folder, renaming without replacing). The program's
+// views use platform/files.h; readWhole also serves the help and the command-line tools,
+// since its file is closed on exec.
 #pragma once
 
 #include <cstddef>

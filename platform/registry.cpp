@@ -270,14 +270,6 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-bool createFolders(const std::string& folder) {
-    for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
-        const std::string prefix = folder.substr(0, slash);
-        if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
-        if (slash == std::string::npos) return true;
-    }
-}
-
 // Moves a file that could not be parsed to "<file>.broken-<time>[-n]", never over
 // another file.
 bool keepAside(const std::string& path, std::string& keptAs) {
@@ -332,7 +324,7 @@ Store& loadedStore() {
 bool save(Store& store) {
     if (!store.writable) return fail(errorAccessDenied);
     const std::string folder = folderOf(store.file);
-    if (!createFolders(folder)) return fail(errorFromErrno(errno));
+    if (!createPrivateFolders(folder)) return fail(errorFromErrno(errno));
     std::string temporary = store.file + ".tmp-XXXXXX";
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) return fail(errorFromErrno(errno));
@@ -509,6 +501,14 @@ bool applyBatch(RegistryKey key, const RegistryBatch& batch) {
     if (save(instance)) return true;
     found->values = std::move(before);
     return false;
+}
+
+bool createPrivateFolders(const std::string& folder) {
+    for (std::size_t slash = folder.find('/', 1);; slash = folder.find('/', slash + 1)) {
+        const std::string prefix = folder.substr(0, slash);
+        if (mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
+        if (slash == std::string::npos) return true;
+    }
 }
 
 }  // namespace platform

@@ -27,6 +27,10 @@ enum RegistryType : std::uint32_t {
     registryMultiString = 7,  // REG_MULTI_SZ
 };
 
+// Creates `folder` and those of its parents that are missing, each new one 0700: the
+// settings hold passwords. False (errno set) when one cannot be made.
+bool createPrivateFolders(const std::string& folder);
+
 // The file the store lives in: $FARLINK_HOME/registry.reg, else
 // $XDG_CONFIG_HOME/farlink/registry.reg, else ~/.config/farlink/registry.reg.
 std::string defaultRegistryFile();

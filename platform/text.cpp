@@ -114,6 +114,14 @@ std::u16string toUtf16(std::string_view text) {
     return out;
 }
 
+std::string printableText(std::string_view text) {
+    std::u16string wide = toUtf16(text);
+    for (char16_t& unit : wide) {
+        if (unit != u'\n' && isControlCharacter(unit)) unit = u'?';
+    }
+    return toUtf8(wide);
+}
+
 bool isNameEscape(char16_t unit) {
     if (unit < 0xDC01 || unit > 0xDCFF) return false;
     const auto byte = static_cast<unsigned char>(escapedByte(unit));

@@ -30,6 +30,13 @@ inline char escapedByte(char16_t unit) { return static_cast<char>(unit - 0xDC00)
 // no byte form, and converting it would alias it with a real "\uFFFD" name.
 bool hasByteForm(std::u16string_view text);
 
+// A control character (C0, DEL or C1): a terminal would take it as a command.
+inline bool isControlCharacter(char32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }
+// Text from outside (a server's reply or listing) for a terminal, as the screen shows
+// names: each control character but the line feed as '?', each byte that is not part
+// of valid UTF-8 as U+FFFD.
+std::string printableText(std::string_view text);
+
 // Copies `source` into a buffer of `capacity` units and terminates it. Returns false
 // when the source did not fit; the copy is then cut at a character boundary (never
 // half a surrogate pair or half a UTF-8 sequence). A capacity of 0 copies nothing.

@@ -1,9 +1,8 @@
 #include "ui/help.h"
 
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
+#include "platform/host_files.h"
 #include "platform/shell.h"
 #include "platform/text.h"
 #include "platform/window/dialog.h"
@@ -15,13 +14,6 @@
 
 namespace ui {
 namespace {
-
-bool readFile(const std::string& path, std::string& contents) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return false;
-    contents.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    return true;
-}
 
 void appendEntity(std::string& out, std::string_view entity) {
     if (entity == "amp") out += '&';
@@ -132,7 +124,7 @@ void openHelp(platform::Window owner, int topicStringId) {
     const std::u16string_view topic = resources::loadString(topicStringId).value_or(u"");
     const std::string file = helpFilePath();
     std::string html;
-    if (!readFile(file, html)) {
+    if (!platform::readWhole(file, html)) {
         platform::messageBox(owner, platform::toUtf16("The help file " + file + " could not be read."), u"Help",
                              platform::MessageBoxButtons::ok, platform::MessageBoxIcon::exclamation);
         return;

@@ -34,7 +34,7 @@ bool within(const Range (&ranges)[N], char32_t c) {
 }
 
 // Control characters would be commands to the terminal: never let one through.
-char32_t printable(char32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0) ? U'?' : c; }
+char32_t printable(char32_t c) { return isControlCharacter(c) ? U'?' : c; }
 
 bool isBlank(char32_t c) { return c == U' '; }
 

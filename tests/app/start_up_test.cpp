@@ -1,4 +1,6 @@
 // Start-up services: the single-instance lock and the shared recent-documents list.
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include "app/instance_lock.h"
@@ -16,6 +18,9 @@ TEST(InstanceLock, ASecondFarlinkFindsTheLockTakenUntilTheFirstEnds) {
     int first = -1;
     int second = -1;
     ASSERT_EQ(app::acquireInstanceLock(lockFile, first), app::InstanceLockResult::acquired);
+    struct stat facts {};
+    ASSERT_EQ(stat((folder / "settings").c_str(), &facts), 0);
+    EXPECT_EQ(facts.st_mode & 0777, 0700u);  // the settings hold passwords
     EXPECT_EQ(app::acquireInstanceLock(lockFile, second), app::InstanceLockResult::heldByAnother);
     app::releaseInstanceLock(first);
     EXPECT_EQ(app::acquireInstanceLock(lockFile, second), app::InstanceLockResult::acquired);

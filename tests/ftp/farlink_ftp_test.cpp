@@ -2,6 +2,7 @@
 // on failure, an ftpes:// server's certificate, and the time-out against scripted
 // servers that stop talking.
 #include "tests/support/real_ftp_server.h"
+#include "tests/support/scoped_variable.h"
 #include "tests/support/scripted_ftp_server.h"
 #include "tests/support/temporary_folder.h"
 
@@ -91,6 +92,7 @@ TEST(FarlinkFtp, GivesUpOnAServerThatStopsTalking) {
     ScriptedFtpServer silent({});  // accepts and never greets
     ScriptedFtpServer stalling({send("220 ready\r\n"), expect("USER anonymous"), send("331 password\r\n"),
                                 expect("PASS farlink@"), send("230 in\r\n"), expect("TYPE I"), send("200 ok\r\n"),
+                                expect("SIZE /f"), send("213 100\r\n"), expect("TYPE I"), send("200 ok\r\n"),
                                 expect("PASV"), replyPassive(), acceptData(), expect("RETR /f"),
                                 send("150 opening\r\n"), sendData("the first part"), expect("QUIT")});
     std::string output, errors;
@@ -105,6 +107,58 @@ TEST(FarlinkFtp, GivesUpOnAServerThatStopsTalking) {
     EXPECT_FALSE(std::filesystem::exists(local / "f"));
     EXPECT_EQ(1, runTool("--timeout 0 ls ftp://127.0.0.1/", local, output, errors));
     EXPECT_EQ("--timeout takes a number of seconds from 1 to 86400: 0\n", errors);
+}
+
+// A password on the command line shows in ps; a server's words may hold control
+// characters that would command the terminal; without SIZE a download cut short yet
+// ended with 226 would pass for whole.
+TEST(FarlinkFtp, TakesThePasswordFromOutsidePrintsNoControlCharactersAndChecksTheSize) {
+    TemporaryFolder local;
+    ScopedVariable home("HOME", local.path());
+    writeFile(local / "logins", "machine 127.0.0.1 login alice password s3cret\n");
+    const std::string netrc = "--netrc-file " + (local / "logins") + " ";
+    std::string output, errors;
+    {
+        ScopedVariable password("FARLINK_PASSWORD", "from-env");
+        ScriptedFtpServer server({send("220 ready\r\n"), expect("USER bob"), send("331 password\r\n"),
+                                  expect("PASS from-env"), send("230 in\r\n"), expect("CWD /d/"), send("250 ok\r\n"),
+                                  expect("TYPE A"), send("200 ok\r\n"), expect("PASV"), replyPassive(), acceptData(),
+                                  expect("LIST -aL"), send("150 opening\r\n"), sendData("evil\x1b]0;owned\x07\r\n"),
+                                  closeData(), send("226 done\r\n"), expect("QUIT"), send("221 bye\r\n")});
+        EXPECT_EQ(0, runTool(netrc + "ls ftp://bob@" + server.address() + "/d/", local, output, errors)) << errors;
+        EXPECT_EQ("evil?]0;owned?\n", output);
+        EXPECT_EQ("", server.finish());
+    }
+    ScriptedFtpServer refusing({send("220 ready\r\n"), expect("USER alice"), send("331 password\r\n"),
+                                expect("PASS s3cret"), send("230 in\r\n"), expect("CWD /d/"),
+                                send("550 \x1b[2Jgone\r\n"), expect("QUIT")});
+    EXPECT_EQ(1, runTool(netrc + "ls ftp://" + refusing.address() + "/d/", local, output, errors));
+    EXPECT_EQ("550 ?[2Jgone\n", errors);
+    EXPECT_EQ("", refusing.finish());
+    ScriptedFtpServer cutting({send("220 ready\r\n"),
+                               expect("USER anonymous"),
+                               send("331 password\r\n"),
+                               expect("PASS farlink@"),
+                               send("230 in\r\n"),
+                               expect("TYPE I"),
+                               send("200 ok\r\n"),
+                               expect("SIZE /f"),
+                               send("213 5000\r\n"),
+                               expect("TYPE I"),
+                               send("200 ok\r\n"),
+                               expect("PASV"),
+                               replyPassive(),
+                               acceptData(),
+                               expect("RETR /f"),
+                               send("150 opening\r\n"),
+                               sendData(patternBytes(4000)),
+                               closeData(),
+                               send("226 done\r\n"),
+                               expect("QUIT")});
+    EXPECT_EQ(1, runTool("get ftp://" + cutting.address() + "/f " + (local / "f"), local, output, errors));
+    EXPECT_EQ("The file arrived with 4000 bytes where the server announced 5000\n", errors);
+    EXPECT_FALSE(std::filesystem::exists(local / "f"));
+    EXPECT_EQ("", cutting.finish());
 }
 
 }  // namespace

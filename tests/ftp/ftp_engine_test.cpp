@@ -521,6 +521,7 @@ TEST_F(Engine, ADownloadCutAt40PercentKeepsItsPartialAndARetryFetchesOnlyTheRest
 
 TEST_F(Engine, AResumableDownloadStartsOverWhereItCannotContinueAndTrustsNoOddSize) {
     const std::string bytes = patternBytes(5000);
+    const std::string other(bytes.rbegin(), bytes.rend());
     const std::string target = folder / "target";
     const std::string partial = folder / ".farlink-0123456789abcdef.part";
     writeFile(target, "old");
@@ -530,7 +531,15 @@ TEST_F(Engine, AResumableDownloadStartsOverWhereItCannotContinueAndTrustsNoOddSi
            passiveOpening("I", "RETR /refused"),
            {sendData(bytes), closeData(), send("226 done\r\n")},
            passiveOpening("I", "RETR /short"),
-           {sendData(bytes.substr(0, 4000)), closeData(), send("226 done\r\n")}});
+           {sendData(bytes.substr(0, 4000)), closeData(), send("226 done\r\n")},
+           resumedOpening("2000", "RETR /ignored"),
+           {sendData(other), closeData(), send("226 done\r\n")},
+           passiveOpening("I", "RETR /ignored"),
+           {sendData(other), closeData(), send("226 done\r\n")},
+           passiveOpening("I", "RETR /linked"),
+           {sendData(bytes), closeData(), send("226 done\r\n")},
+           passiveOpening("I", "RETR /foreign"),
+           {sendData(bytes), closeData(), send("226 done\r\n")}});
 
     // A server that cannot restart sends the whole file over the partial.
     EXPECT_EQ(1, downloadResumable(session, target, "/refused", 'I', partial, true, 5000)) << reply();
@@ -541,9 +550,20 @@ TEST_F(Engine, AResumableDownloadStartsOverWhereItCannotContinueAndTrustsNoOddSi
     EXPECT_EQ(0, downloadResumable(session, target, "/short", 'I', partial, false, 5000));
     EXPECT_EQ("The file arrived with 4000 bytes where the server announced 5000\n", reply());
     EXPECT_TRUE(bytes == readFile(target));
+    // A server that takes REST yet sends the whole file is asked again from the start,
+    // rather than the file arriving twice over.
+    writeFile(partial, other.substr(0, 2000));
+    EXPECT_EQ(1, downloadResumable(session, target, "/ignored", 'I', partial, true, 5000)) << reply();
+    EXPECT_TRUE(other == readFile(target));
+    // A partial with a second name, or someone else's, was planted: it is made anew.
+    std::filesystem::create_hard_link(folder / "elsewhere", partial);
+    EXPECT_EQ(1, downloadResumable(session, target, "/linked", 'I', partial, true, 5000)) << reply();
+    writeFile(partial, bytes.substr(0, 2000));
+    ASSERT_EQ(0, chown(partial.c_str(), 65534, 65534)) << "this needs root";
+    EXPECT_EQ(1, downloadResumable(session, target, "/foreign", 'I', partial, true, 5000)) << reply();
     // A link under the partial's name is never written through.
     std::filesystem::create_symlink(folder / "elsewhere", partial);
-    EXPECT_EQ(0, downloadResumable(session, target, "/linked", 'I', partial, true, 5000));
+    EXPECT_EQ(0, downloadResumable(session, target, "/symlinked", 'I', partial, true, 5000));
     EXPECT_EQ("The partial file's name is taken by something that is no file\n", reply());
     EXPECT_EQ("kept", readFile(folder / "elsewhere"));
     EXPECT_EQ((std::vector<std::string>{".farlink-0123456789abcdef.part", "elsewhere", "target"}), folderNames());

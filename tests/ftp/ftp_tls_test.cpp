@@ -13,6 +13,7 @@
 #include "tests/support/temporary_folder.h"
 
 #include <gtest/gtest.h>
+#include <filesystem>
 
 namespace {
 
@@ -152,14 +153,45 @@ TEST(ExplicitTls, FilesTravelOverIpv6InBothModes) {
     }
 }
 
-TEST(ExplicitTls, AServerThatRefusesAuthTlsEndsTheOpenBeforeAnythingElseIsSent) {
-    ScriptedFtpServer server({send("220 ready\r\n"), expect("AUTH TLS"), send("500 AUTH not understood\r\n")});
-    FtpSession session = createSession();
-    EXPECT_EQ(0, openControl(session, "FTPES://" + server.address()));
-    EXPECT_EQ("500 AUTH not understood\n", std::string(lastReply(session)));
-    EXPECT_EQ("", unverifiedCertificate(session));
-    release(session);
-    EXPECT_EQ("", server.finish());
+// Nothing goes out in clear text after a refusal; and what came in clear text after the
+// 234 would be read later as if it had come through TLS.
+TEST(ExplicitTls, AuthTlsRefusedOrFollowedByClearTextEndsTheOpenBeforeAnythingElseIsSent) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"500 AUTH not understood\r\n", "500 AUTH not understood\n"},
+        {"234 go ahead\r\n230 logged in\r\n", "The server sent more after its reply to AUTH TLS\n"}};
+    for (const auto& [replies, reason] : cases) {
+        ScriptedFtpServer server({send("220 ready\r\n"), expect("AUTH TLS"), send(replies), closeControl()});
+        FtpSession session = createSession();
+        EXPECT_EQ(0, openControl(session, "FTPES://" + server.address()));
+        EXPECT_EQ(reason, std::string(lastReply(session)));
+        EXPECT_EQ("", unverifiedCertificate(session));
+        release(session);
+        EXPECT_EQ("", server.finish());
+    }
+}
+
+// Whoever sits between could cut a data connection, or answer on its port, in the
+// server's place. What came before a cut stays, to be continued.
+TEST(ExplicitTls, ADataConnectionMustEndWithCloseNotifyAndShowTheServersCertificate) {
+    const std::pair<const char*, const char*> cases[] = {
+        {"no-close-notify", "Transfer incomplete\n"},
+        {"another-certificate", "The data connection showed another certificate than the server\n"}};
+    for (const auto& [fault, reason] : cases) {
+        TemporaryFolder root;
+        TemporaryFolder local;
+        RealFtpServer server(FtpServerKind::Pyftpdlib, root.path(), {.tls = true, .dataFault = fault});
+        ASSERT_EQ("", server.error());
+        const std::string bytes = patternBytes(100000);
+        writeFile(server.hostPath("f"), bytes);
+        Client client;
+        trustCertificate(client.session, server.certificateFingerprint());
+        ASSERT_TRUE(client.open(server, server.address())) << client.reply();
+        EXPECT_EQ(0, downloadResumable(client.session, local / "f", server.remotePath("f"), 'I', local / "part", false,
+                                       100000));
+        EXPECT_EQ(reason, client.reply());
+        EXPECT_EQ(std::string(fault) == "no-close-notify", std::filesystem::exists(local / "part"));
+        EXPECT_FALSE(std::filesystem::exists(local / "f"));
+    }
 }
 
 }  // namespace

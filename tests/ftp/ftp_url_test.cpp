@@ -1,16 +1,20 @@
-// FTP addresses: what each part becomes, and the addresses refused with their reason.
+// FTP addresses: what each part becomes, and the addresses refused with their reason;
+// the login the tools choose when the address gives no password.
 #include "ftp/ftp_url.h"
+#include "ftp/netrc.h"
 
 #include <gtest/gtest.h>
 #include <utility>
 
 namespace {
 
+std::optional<std::string> given(const char* text) { return text ? std::optional<std::string>(text) : std::nullopt; }
+
 struct Case {
     const char* text;
-    const char* error;  // null: accepted as below
-    const char* user = "anonymous";
-    const char* password = "farlink@";
+    const char* error;           // null: accepted as below
+    const char* user = nullptr;  // null: the address names none
+    const char* password = nullptr;
     const char* host = "h";
     int port = 21;
     const char* path = "/";
@@ -23,16 +27,17 @@ TEST(FtpUrl, ReadsEachPartOrSaysWhatIsWrong) {
         {"FTP://u:p@h:2121/a%20b/f%C3%BCr", nullptr, "u", "p", "h", 2121, "/a b/f\xC3\xBCr"},
         {"ftp://u%40x:p%3Aw@h/", nullptr, "u@x", "p:w"},
         {"ftp://u:p@ss@h/", nullptr, "u", "p@ss"},  // the last '@' ends the password
-        {"ftp://bob@h/f", nullptr, "bob", "", "h", 21, "/f"},
-        {"ftp://10.0.0.1:/f", nullptr, "anonymous", "farlink@", "10.0.0.1", 21, "/f"},
-        {"ftp://h:65535", nullptr, "anonymous", "farlink@", "h", 65535},
+        {"ftp://bob@h/f", nullptr, "bob", nullptr, "h", 21, "/f"},
+        {"ftp://bob:@h/f", nullptr, "bob", "", "h", 21, "/f"},
+        {"ftp://10.0.0.1:/f", nullptr, nullptr, nullptr, "10.0.0.1", 21, "/f"},
+        {"ftp://h:65535", nullptr, nullptr, nullptr, "h", 65535},
         {"ftp://h:65536/", "the port is outside 1-65535"},
         {"ftp://h:0/", "the port is outside 1-65535"},
         {"ftp://h:99999999999999999999/", "the port is outside 1-65535"},
         {"ftp://h:21x/", "the port is not a number"},
         {"ftp://u:p@[::1]:2121/f", nullptr, "u", "p", "::1", 2121, "/f"},
-        {"ftp://[2001:db8::1]", nullptr, "anonymous", "farlink@", "2001:db8::1"},
-        {"ftp://[::ffff:10.0.0.1]:/", nullptr, "anonymous", "farlink@", "::ffff:10.0.0.1"},
+        {"ftp://[2001:db8::1]", nullptr, nullptr, nullptr, "2001:db8::1"},
+        {"ftp://[::ffff:10.0.0.1]:/", nullptr, nullptr, nullptr, "::ffff:10.0.0.1"},
         {"ftp://[::1]:65536/", "the port is outside 1-65535"},
         {"ftp://[::1/", "no ']' after the IPv6 address"},
         {"ftp://[]/", "not an IPv6 address in brackets"},
@@ -46,7 +51,7 @@ TEST(FtpUrl, ReadsEachPartOrSaysWhatIsWrong) {
         {"ftp://u:%4@h/", "bad %-escape in the user or password"},
         {"ftp://h/a%zz", "bad %-escape in the path"},
         {"ftp://h/a%4", "bad %-escape in the path"},
-        {"FTPES://h:990/f", nullptr, "anonymous", "farlink@", "h", 990, "/f", true},
+        {"FTPES://h:990/f", nullptr, nullptr, nullptr, "h", 990, "/f", true},
         {"http://h/", "not an ftp:// or ftpes:// address"},
         {"ftp:/h/", "not an ftp:// or ftpes:// address"},
         {"ftpes:/h/", "not an ftp:// or ftpes:// address"},
@@ -64,8 +69,8 @@ TEST(FtpUrl, ReadsEachPartOrSaysWhatIsWrong) {
             continue;
         }
         ASSERT_EQ(1, result) << error;
-        EXPECT_EQ(c.user, url.user);
-        EXPECT_EQ(c.password, url.password);
+        EXPECT_EQ(given(c.user), url.user);
+        EXPECT_EQ(given(c.password), url.password);
         EXPECT_EQ(c.host, url.host);
         EXPECT_EQ(c.port, url.port);
         EXPECT_EQ(c.path, url.path);
@@ -88,6 +93,27 @@ TEST(FtpUrl, JoinsAHostAndAPortForOpenControl) {
         {"ftpes://name:990", "ftpes://name:990"},
     };
     for (const auto& [host, joined] : cases) EXPECT_EQ(joined, ftp::hostWithPort(host, 21)) << host;
+}
+
+// The address first, then FARLINK_PASSWORD, then netrc, then anonymous.
+TEST(ChooseLogin, TakesTheAddressThenTheEnvironmentThenNetrc) {
+    const char* netrc =
+        "# a comment\nmachine h login alice password \"two words\"\nmachine h login bob password b0b\n"
+        "macdef init\n  machine hidden login mallory password m\n\n"
+        "machine q login \"c\\\"d\" password p\ndefault login guest password g\n";
+    const char* const cases[][5] = {
+        // host, user, password (null: the address gives none), FARLINK_PASSWORD, "user/password"
+        {"H", nullptr, nullptr, nullptr, "alice/two words"}, {"h", "bob", nullptr, nullptr, "bob/b0b"},
+        {"h", "carol", nullptr, nullptr, "carol/"},          {"h", nullptr, nullptr, "env", "alice/env"},
+        {"h", "bob", "typed", "env", "bob/typed"},           {"hidden", nullptr, nullptr, nullptr, "guest/g"},
+        {"q", nullptr, nullptr, nullptr, "c\"d/p"},
+    };
+    for (const auto& c : cases) {
+        const ftp::Login login = ftp::chooseLogin(c[0], given(c[1]), given(c[2]), c[3], netrc, "farlink@");
+        EXPECT_EQ(c[4], login.user + "/" + login.password) << c[0] << " " << (c[1] ? c[1] : "-");
+    }
+    const ftp::Login anonymous = ftp::chooseLogin("h", {}, {}, nullptr, "", "farlink@");
+    EXPECT_EQ("anonymous/farlink@", anonymous.user + "/" + anonymous.password);
 }
 
 }  // namespace

@@ -26,15 +26,33 @@ namespace test_support {
 namespace {
 
 constexpr const char* pyftpdlibScript = R"(
-import logging, os, sys
+import logging, os, subprocess, sys
 from pyftpdlib.authorizers import DummyAuthorizer
-from pyftpdlib.handlers import FTPHandler, TLS_FTPHandler
+from pyftpdlib.handlers import FTPHandler, TLS_FTPHandler, TLS_DTPHandler
 from pyftpdlib.servers import FTPServer
-root, user, password, port_file, port, host, certificate, key = sys.argv[1:9]
+root, user, password, port_file, port, host, certificate, key, fault = sys.argv[1:10]
 if certificate:
     FTPHandler = TLS_FTPHandler
     FTPHandler.certfile, FTPHandler.keyfile = certificate, key
     FTPHandler.tls_control_required = FTPHandler.tls_data_required = True
+if fault == "another-certificate":
+    from OpenSSL import SSL
+    other = os.path.join(os.path.dirname(port_file), "other")
+    subprocess.run(["/usr/bin/openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-days", "1",
+                    "-subj", "/CN=localhost", "-keyout", other + "-key.pem", "-out", other + ".pem"],
+                   check=True, capture_output=True)
+    other_context = SSL.Context(SSL.TLS_METHOD)
+    other_context.use_certificate_chain_file(other + ".pem")
+    other_context.use_privatekey_file(other + "-key.pem")
+class FaultyData(TLS_DTPHandler):
+    def secure_connection(self, context):
+        super().secure_connection(other_context if fault == "another-certificate" else context)
+    def close(self):
+        if fault == "no-close-notify":
+            self._error = True  # closes the socket without the TLS shutdown
+        super().close()
+if fault:
+    FTPHandler.dtp_handler = FaultyData
 logging.basicConfig(level=logging.WARNING)
 authorizer = DummyAuthorizer()
 authorizer.add_user(user, password, root, perm="elradfmwMT")
@@ -207,7 +225,7 @@ void RealFtpServer::startPyftpdlib() {
     const bool tls = options_.tls;
     pid_ = spawnServer({"/usr/bin/python3", "-c", pyftpdlibScript, root_, user_, password_, workFolder_ + "/port",
                         std::to_string(port_), options_.ipv6 ? "::1" : "127.0.0.1", tls ? certificatePath() : "",
-                        tls ? workFolder_ + "/key.pem" : ""},
+                        tls ? workFolder_ + "/key.pem" : "", options_.dataFault},
                        workFolder_ + "/server.log");
     if (pid_ < 0 || !waitUntilListening())
         error_ = "pyftpdlib did not start (/usr/bin/python3, python3-pyftpdlib): " + serverLog();

@@ -22,6 +22,9 @@ struct RealFtpServerOptions {
     // Explicit TLS required for logins and data; vsftpd also requires data connections
     // to resume the control connection's TLS session.
     bool tls = false;
+    // pyftpdlib with TLS: its data connections end without close_notify
+    // ("no-close-notify") or show another certificate ("another-certificate").
+    const char* dataFault = "";
 };
 
 // Whether this host has ::1 on its loopback interface; tests of IPv6 skip without it.

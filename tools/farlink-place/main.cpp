@@ -2,10 +2,18 @@
 // scripts that prepare a Farlink (make demo). A place is added as the place dialog adds
 // it, so the stored form is Farlink's own. It keeps to Farlink's one-instance rule: it
 // changes nothing while a Farlink uses the same settings.
+#include <sys/prctl.h>
+
 #include <cstdio>
+#include <cstdlib>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/instance_lock.h"
+#include "ftp/ftp_tls.h"
+#include "ftp/netrc.h"
+#include "platform/host_files.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "remote/places.h"
@@ -14,12 +22,15 @@ namespace {
 
 void printUsage(std::FILE* out) {
     std::fputs(
-        "Usage: farlink-place add NAME HOST[:PORT] [USER PASSWORD]\n"
+        "Usage: farlink-place [--netrc-file FILE] add NAME HOST[:PORT] [USER [PASSWORD]]\n"
         "       farlink-place list\n"
         "\n"
-        "Adds an Ftp Place (anonymous without USER and PASSWORD; passive mode; starting in \"/\")\n"
-        "to Farlink's settings file, or lists the places: index, name, host, port and user.\n"
+        "Adds an Ftp Place (passive mode; starting in \"/\") to Farlink's settings file, or\n"
+        "lists the places: index, name, host, port and user.\n"
         "HOST may be ftpes://NAME (explicit TLS) or an IPv6 address in brackets ([::1]:2121).\n"
+        "The password: PASSWORD (seen by anyone who lists processes), else FARLINK_PASSWORD,\n"
+        "else the entry for HOST in ~/.netrc or FILE (machine, login, password; default),\n"
+        "which also gives the user when USER is missing; else the login is anonymous.\n"
         "The settings file is Farlink's: $FARLINK_HOME/registry.reg, else under $XDG_CONFIG_HOME\n"
         "or ~/.config/farlink. Exits with 1 when the place cannot be added.\n",
         out);
@@ -48,9 +59,17 @@ std::size_t portColon(const std::string& host) {
     return host.find(':', start) == colon ? colon : std::string::npos;
 }
 
-int addPlace(int argc, char** argv) {
-    const std::string name = argv[2];
-    std::string host = argv[3];
+// The host as a netrc file names it: without a scheme or an IPv6 address's brackets.
+std::string netrcHost(std::string host) {
+    if (ftp::wantsExplicitTls(host)) host.erase(0, ftp::explicitTlsPrefix.size());
+    if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
+    return host;
+}
+
+// arguments: NAME HOST[:PORT] [USER [PASSWORD]]
+int addPlace(const std::vector<std::string>& arguments, const std::string& netrcText) {
+    const std::string& name = arguments[0];
+    std::string host = arguments[1];
     std::uint32_t port = 21;
     if (const std::size_t colon = portColon(host); colon != std::string::npos) {
         const std::string digits = host.substr(colon + 1);
@@ -69,11 +88,16 @@ int addPlace(int argc, char** argv) {
         std::fprintf(stderr, "farlink-place: the list holds %d places already\n", remote::maxPlaces);
         return 1;
     }
+    const auto given = [&](std::size_t index) {
+        return index < arguments.size() ? std::optional<std::string>(arguments[index]) : std::nullopt;
+    };
+    const ftp::Login login = ftp::chooseLogin(netrcHost(host), given(2), given(3), std::getenv("FARLINK_PASSWORD"),
+                                              netrcText, platform::toUtf8(remote::anonymousPassword));
     setField(data->name, name);
     setField(data->host, host);
     data->port = port;
-    setField(data->userName, argc == 6 ? argv[4] : "anonymous");
-    setField(data->password, argc == 6 ? argv[5] : "anonymous@example.com");
+    setField(data->userName, login.user);
+    setField(data->password, login.password);
     if (!remote::applyPlaceDialogData(index, *data) || !remote::savePlaces()) {
         std::fputs("farlink-place: the settings file could not be written\n", stderr);
         return 1;
@@ -94,11 +118,26 @@ int listPlaces() {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const std::string command = argc > 1 ? argv[1] : "";
-    const bool adding = command == "add" && (argc == 4 || argc == 6);
-    if (!adding && !(command == "list" && argc == 2)) {
+    prctl(PR_SET_DUMPABLE, 0);  // a core dump would hold the password
+    std::vector<std::string> arguments(argv + 1, argv + argc);
+    std::optional<std::string> netrcFile;
+    if (arguments.size() >= 2 && arguments[0] == "--netrc-file") {
+        netrcFile = arguments[1];
+        arguments.erase(arguments.begin(), arguments.begin() + 2);
+    }
+    const std::string command = arguments.empty() ? "" : arguments[0];
+    const bool adding = command == "add" && arguments.size() >= 3 && arguments.size() <= 5;
+    if (!adding && !(command == "list" && arguments.size() == 1)) {
         printUsage(command == "--help" ? stdout : stderr);
         return command == "--help" ? 0 : 2;
+    }
+    std::string netrcText;
+    if (netrcFile && !platform::readWhole(*netrcFile, netrcText)) {
+        std::fprintf(stderr, "farlink-place: cannot read %s\n", netrcFile->c_str());
+        return 1;
+    }
+    if (const char* home = std::getenv("HOME"); !netrcFile && home) {
+        platform::readWhole(std::string(home) + "/.netrc", netrcText);
     }
     const std::string registryFile = platform::defaultRegistryFile();
     int lock = -1;
@@ -107,5 +146,5 @@ int main(int argc, char** argv) {
         return 1;
     }
     platform::useRegistryFile(registryFile);
-    return adding ? addPlace(argc, argv) : listPlaces();
+    return adding ? addPlace({arguments.begin() + 1, arguments.end()}, netrcText) : listPlaces();
 }
