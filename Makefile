@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 CTEST = ctest --output-on-failure --timeout 600 -j $(JOBS)
 
-.PHONY: run demo install test test-release test-asan test-tsan check-format bench build deps clean
+.PHONY: run demo install test test-release test-asan test-tsan check-format test-ratio bench build deps clean
 
 deps:
 	bash scripts/install-deps
@@ -32,7 +32,12 @@ demo: deps
 # new warning never stops a newcomer from starting Farlink.
 TEST_FLAGS = -DFARLINK_WERROR=ON $(CMAKE_FLAGS)
 
+# Ends with the size of the tests against the code that ships (scripts/test-ratio).
 test: check-format test-release test-asan test-tsan
+	bash scripts/test-ratio
+
+test-ratio:
+	bash scripts/test-ratio
 
 check-format: deps
 	bash scripts/check-format
