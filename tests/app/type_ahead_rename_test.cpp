@@ -186,24 +186,6 @@ TEST_F(TypeAheadAndRename, ATextIsRefusedWhenItWouldNameAnotherEntry) {
     }
 }
 
-TEST_F(TypeAheadAndRename, NewFolderEndsInTheRenameOfTheFolderItMade) {
-    start();
-    // Folders come in listing order: the screen is searched for the edit's line.
-    command(commandNewFolder);
-    EXPECT_NE(terminal.screenText().find(" [D]   \\home\\me\\New Folder\n"), std::string::npos)
-        << terminal.screenText();
-    terminal.pressKey(Key::action);  // keeps the name
-    command(commandNewFolder);
-    EXPECT_NE(terminal.screenText().find(" [D]   \\home\\me\\New Folder (1)\n"), std::string::npos)
-        << terminal.screenText();
-    EXPECT_EQ(terminal.rowText(15), " Rename                                             Discard");
-    terminal.typeText(u"Music");
-    terminal.pressKey(Key::action);
-    play();
-    EXPECT_TRUE(exists("home/me/New Folder"));
-    EXPECT_TRUE(exists("home/me/Music"));
-}
-
 TEST_F(TypeAheadAndRename, BackErasesTheRenameThenTheTypeAheadThenGoesUp) {
     start();
     terminal.pressKeys({Key::down, Key::down, Key::down});  // cab
