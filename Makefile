@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 CTEST = ctest --output-on-failure --timeout 600 -j $(JOBS)
 
-.PHONY: run demo install test test-release test-asan test-tsan check-format test-ratio bench build deps clean
+.PHONY: run demo install test test-release test-asan test-tsan check-format test-ratio test-fuzz bench build deps clean
 
 deps:
 	bash scripts/install-deps
@@ -33,7 +33,7 @@ demo: deps
 TEST_FLAGS = -DFARLINK_WERROR=ON $(CMAKE_FLAGS)
 
 # Ends with the size of the tests against the code that ships (scripts/test-ratio).
-test: check-format test-release test-asan test-tsan
+test: check-format test-release test-asan test-tsan test-fuzz
 	bash scripts/test-ratio
 
 test-ratio:
@@ -59,10 +59,17 @@ test-tsan: deps
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 $(CTEST) -L threads
 
+# The libFuzzer targets, built with clang in a folder of their own and run a few seconds
+# each from their seed corpora (tests/ftp/fuzz-seeds), so that they cannot rot unseen.
+test-fuzz: deps
+	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=clang++ -DFARLINK_FUZZ=ON $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j $(JOBS) --target listing_parser_fuzz ftp_reply_fuzz
+	bash scripts/fuzz-briefly build-fuzz
+
 bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DFARLINK_BENCH=ON $(CMAKE_FLAGS)
 	cmake --build build-bench -j $(JOBS)
 	bash bench/run build-bench
 
 clean:
-	rm -rf build build-asan build-tsan build-bench
+	rm -rf build build-asan build-tsan build-fuzz build-bench
