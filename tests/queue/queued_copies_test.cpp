@@ -39,22 +39,19 @@ struct RealSetup {
     std::uint8_t passive;
 };
 
-class QueuedCopies : public ::testing::TestWithParam<RealSetup> {
+// The queue bound as the program binds it, on the Remote view's operations, with a device
+// root of its own; the worker stopped and everything unbound at the end.
+class QueuedCopy : public ::testing::Test {
 protected:
-    void SetUp() override {
+    QueuedCopy() {
         local::setUpDeviceView();
-        remote::startNetworkClock();
-        remote::bindRemoteListing(explorer::remoteProvider);
-        remote::bindRemoteFiles(explorer::remoteProvider);
-        explorer::remoteProvider.filterIndex = 0;
         app::bindQueue(platform::Window{});
     }
-    void TearDown() override {
+    ~QueuedCopy() override {
         queue::stopQueue();
         remote::setCopyLogHook(nullptr);
         queue::bindQueue({});
         remote::shutdownRemote();
-        remote::removeListingCache();
     }
 
     // Waits until nothing is pending or active, for at most two minutes.
@@ -67,6 +64,13 @@ protected:
         }
         return false;
     }
+
+    RemoteViewScope scope;
+    DeviceRoot device;
+};
+
+class QueuedCopies : public QueuedCopy, public ::testing::WithParamInterface<RealSetup> {
+protected:
     static std::vector<std::string> ended(int list) {
         std::vector<std::string> names;
         for (const queue::FileOperation& record : queue::listRecords(list)) {
@@ -75,9 +79,6 @@ protected:
         std::sort(names.begin(), names.end());
         return names;
     }
-
-    DeviceRoot device;
-    TemporaryRegistry registry;
 };
 
 TEST_P(QueuedCopies, AFolderMoveKeepsASourceNotCopiedWhole) {
@@ -117,16 +118,15 @@ INSTANTIATE_TEST_SUITE_P(Servers, QueuedCopies,
 // A queued download reports its bytes and the size the server gave while it runs; Stop
 // ends it half-way through the engine's short waits, and what arrived stays only as the
 // hidden partial file, never as the user's file.
-TEST(QueuedDownload, ShowsItsProgressAndAStopKeepsOnlyItsPartial) {
+using QueuedDownload = QueuedCopy;
+
+TEST_F(QueuedDownload, ShowsItsProgressAndAStopKeepsOnlyItsPartial) {
     using namespace conversation;
-    RemoteViewScope scope;
-    DeviceRoot device;
     ScriptedFtpServer server(login() + acceptControl() + login() + probe() + ask("TYPE I", "200 ok") +
                              ask("SIZE /pub/big", "213 1000000") + ask("TYPE I", "200 ok") + expect("PASV") +
                              replyPassive() + acceptData() + expect("RETR /pub/big") + send("150 here\r\n") +
                              sendData(std::string(100 * 1024, 'n')) + expect("QUIT") + useControl(0) + expect("QUIT"));
     addPlace(server.address());
-    app::bindQueue(platform::Window{});
 
     queue::queueCopyFile(u"/pub/big", u"file://\\big");
     queue::QueueProgress progress;
@@ -141,8 +141,6 @@ TEST(QueuedDownload, ShowsItsProgressAndAStopKeepsOnlyItsPartial) {
 
     queue::stopQueue();
     EXPECT_FALSE(queue::workerRunning());
-    remote::setCopyLogHook(nullptr);
-    queue::bindQueue({});
     remote::shutdownRemote();
     std::vector<std::string> names;
     for (const auto& entry : std::filesystem::directory_iterator(device.path()))
@@ -154,10 +152,8 @@ TEST(QueuedDownload, ShowsItsProgressAndAStopKeepsOnlyItsPartial) {
 
 // A download cut at 40% fails and keeps what arrived beside the target; Retry on the
 // Failed list queues it again, and it goes on from there (the server sees REST).
-TEST(QueuedDownload, ACutDownloadRetriedGoesOnFromItsPartial) {
+TEST_F(QueuedDownload, ACutDownloadRetriedGoesOnFromItsPartial) {
     using namespace conversation;
-    RemoteViewScope scope;
-    DeviceRoot device;
     const std::string bytes = patternBytes(100000);
     const Script transferStart = login() + probe() + ask("TYPE I", "200 ok") + ask("SIZE /pub/big", "213 100000");
     ScriptedFtpServer server(
@@ -168,31 +164,21 @@ TEST(QueuedDownload, ACutDownloadRetriedGoesOnFromItsPartial) {
         expect("RETR /pub/big") + send("150 here\r\n") + sendData(bytes.substr(40000)) + closeData() +
         send("226 done\r\n") + ask("QUIT", "221 bye") + useControl(1) + expect("QUIT"));
     addPlace(server.address());
-    app::bindQueue(platform::Window{});
-    const auto waitUntilIdle = [] {
-        for (int i = 0; i < 3000 && !(queue::listRecords(queue::listPending).empty() &&
-                                      queue::listRecords(queue::listActive).empty());
-             ++i) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-    };
 
     queue::queueCopyFile(u"/pub/big", u"file://\\big");
-    waitUntilIdle();
+    ASSERT_TRUE(queueDrains());
     const std::vector<queue::FileOperation> failed = queue::listRecords(queue::listFailed);
     ASSERT_EQ(failed.size(), 1u);
     EXPECT_FALSE(std::filesystem::exists(device.at("big")));  // never a half file
 
     ASSERT_EQ(queue::retryRow(queue::rowNameOf(failed[0].destination), failed[0].started), 1);
-    waitUntilIdle();
+    ASSERT_TRUE(queueDrains());
     EXPECT_TRUE(queue::listRecords(queue::listFailed).empty());
     EXPECT_EQ(queue::listRecords(queue::listSuccessful).size(), 1u);
     EXPECT_TRUE(device.read("big") == bytes);
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(device.path()), {}), 1);  // the partial is gone
 
     queue::stopQueue();
-    remote::setCopyLogHook(nullptr);
-    queue::bindQueue({});
     remote::shutdownRemote();
     EXPECT_EQ(server.finish(), "");
 }
