@@ -107,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(Servers, Encrypted,
                          ::testing::Values(ServerSetup{FtpServerKind::Vsftpd, true, true},
                                            ServerSetup{FtpServerKind::Vsftpd, false, true},
                                            ServerSetup{FtpServerKind::Pyftpdlib, true, true}),
-                         setupName);
+                         setupParamName);
 
 }  // namespace
 }  // namespace journeys

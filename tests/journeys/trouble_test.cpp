@@ -179,11 +179,11 @@ TEST_P(Trouble, ADownloadThatFailedIsRetriedWithRFromTheFailedList) {
     EXPECT_EQ(rows(), "      .. (No Files)\n");  // the Failed list, shown again
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, Trouble, ::testing::ValuesIn(everySetup), setupName);
+INSTANTIATE_TEST_SUITE_P(Servers, Trouble, ::testing::ValuesIn(everySetup), setupParamName);
 INSTANTIATE_TEST_SUITE_P(Servers, TroubleOnce,
                          ::testing::Values(ServerSetup{FtpServerKind::Pyftpdlib, true},
                                            ServerSetup{FtpServerKind::Vsftpd, true}),
-                         setupName);
+                         setupParamName);
 
 }  // namespace
 }  // namespace journeys

@@ -33,12 +33,6 @@ using platform::toUtf16;
 using platform::toUtf8;
 using namespace test_support;
 
-struct RealSetup {
-    const char* name;
-    FtpServerKind kind;
-    std::uint8_t passive;
-};
-
 // The queue bound as the program binds it, on the Remote view's operations, with a device
 // root of its own; the worker stopped and everything unbound at the end.
 class QueuedCopy : public ::testing::Test {
@@ -69,7 +63,7 @@ protected:
     DeviceRoot device;
 };
 
-class QueuedCopies : public QueuedCopy, public ::testing::WithParamInterface<RealSetup> {
+class QueuedCopies : public QueuedCopy, public ::testing::WithParamInterface<ServerSetup> {
 protected:
     static std::vector<std::string> ended(int list) {
         std::vector<std::string> names;
@@ -111,9 +105,9 @@ TEST_P(QueuedCopies, AFolderMoveKeepsASourceNotCopiedWhole) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, QueuedCopies,
-                         ::testing::Values(RealSetup{"PyftpdlibPassive", FtpServerKind::Pyftpdlib, 1},
-                                           RealSetup{"VsftpdActive", FtpServerKind::Vsftpd, 0}),
-                         [](const auto& info) { return std::string(info.param.name); });
+                         ::testing::Values(ServerSetup{FtpServerKind::Pyftpdlib, true},
+                                           ServerSetup{FtpServerKind::Vsftpd, false}),
+                         setupParamName);
 
 // A queued download reports its bytes and the size the server gave while it runs; Stop
 // ends it half-way through the engine's short waits, and what arrived stays only as the
