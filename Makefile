@@ -3,7 +3,7 @@ JOBS ?= $(shell nproc)
 CMAKE_FLAGS ?=
 CTEST = ctest --output-on-failure --timeout 600 -j $(JOBS)
 
-.PHONY: run demo install test test-release test-asan test-tsan check-format bench build deps clean
+.PHONY: run demo install test test-release test-asan test-tsan check-format test-ratio test-fuzz mutants bench build deps clean
 
 deps:
 	bash scripts/install-deps
@@ -32,7 +32,12 @@ demo: deps
 # new warning never stops a newcomer from starting Farlink.
 TEST_FLAGS = -DFARLINK_WERROR=ON $(CMAKE_FLAGS)
 
-test: check-format test-release test-asan test-tsan
+# Ends with the size of the tests against the code that ships (scripts/test-ratio).
+test: check-format test-release test-asan test-tsan test-fuzz
+	bash scripts/test-ratio
+
+test-ratio:
+	bash scripts/test-ratio
 
 check-format: deps
 	bash scripts/check-format
@@ -54,10 +59,22 @@ test-tsan: deps
 	cmake --build build-tsan -j $(JOBS)
 	cd build-tsan && TSAN_OPTIONS=halt_on_error=1 $(CTEST) -L threads
 
+# The libFuzzer targets, built with clang in a folder of their own and run a few seconds
+# each from their seed corpora (tests/ftp/fuzz-seeds), so that they cannot rot unseen.
+test-fuzz: deps
+	cmake -S . -B build-fuzz -DCMAKE_BUILD_TYPE=Release -DCMAKE_CXX_COMPILER=clang++ -DFARLINK_FUZZ=ON $(CMAKE_FLAGS)
+	cmake --build build-fuzz -j $(JOBS) --target listing_parser_fuzz ftp_reply_fuzz
+	bash scripts/fuzz-briefly build-fuzz
+
+# Faults that earlier reviews found, put back one at a time: the tests must catch each.
+mutants: deps
+	cmake -S . -B build -DCMAKE_BUILD_TYPE=Release $(TEST_FLAGS)
+	bash scripts/mutants build
+
 bench: deps
 	cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release -DFARLINK_BENCH=ON $(CMAKE_FLAGS)
 	cmake --build build-bench -j $(JOBS)
 	bash bench/run build-bench
 
 clean:
-	rm -rf build build-asan build-tsan build-bench
+	rm -rf build build-asan build-tsan build-fuzz build-bench

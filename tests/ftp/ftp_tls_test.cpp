@@ -20,14 +20,6 @@ namespace {
 using namespace ftp;
 using namespace test_support;
 
-struct Setup {
-    const char* name;
-    FtpServerKind kind;
-    ConnectionMode mode;
-};
-
-std::string setupName(const ::testing::TestParamInfo<Setup>& info) { return info.param.name; }
-
 // A session that closes itself; `open` connects to an ftpes:// host and logs in.
 struct Client {
     FtpSession session = createSession();
@@ -41,7 +33,7 @@ struct Client {
     std::string reply() const { return lastReply(session); }
 };
 
-class TlsServer : public ::testing::TestWithParam<Setup> {
+class TlsServer : public ::testing::TestWithParam<ServerSetup> {
 protected:
     void SetUp() override { ASSERT_EQ("", server.error()); }
 
@@ -90,8 +82,8 @@ TEST_P(TlsServer, FilesAndListingsTravelByteExactBothWays) {
         }
         trustCertificate(client.session, server.certificateFingerprint());
         ASSERT_TRUE(client.open(server, server.address())) << client.reply();
-        setConnectionMode(client.session, GetParam().mode);
-        client.session.control->usePeerAddress = GetParam().mode == ConnectionMode::Passive;
+        setConnectionMode(client.session, GetParam().passive ? ConnectionMode::Passive : ConnectionMode::Active);
+        client.session.control->usePeerAddress = GetParam().passive;
 
         const std::string name = idleWaits ? "idle.bin" : "blocking.bin";
         const std::string bytes = patternBytes((3 << 20) + 7);
@@ -121,12 +113,7 @@ TEST_P(TlsServer, ACertificateTheTrustStoreVerifiesNeedsTheRightName) {
     EXPECT_EQ(server.certificateFingerprint(), unverifiedCertificate(byAddress.session));
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, TlsServer,
-                         ::testing::Values(Setup{"PyftpdlibPassive", FtpServerKind::Pyftpdlib, ConnectionMode::Passive},
-                                           Setup{"PyftpdlibActive", FtpServerKind::Pyftpdlib, ConnectionMode::Active},
-                                           Setup{"VsftpdPassive", FtpServerKind::Vsftpd, ConnectionMode::Passive},
-                                           Setup{"VsftpdActive", FtpServerKind::Vsftpd, ConnectionMode::Active}),
-                         setupName);
+INSTANTIATE_TEST_SUITE_P(Servers, TlsServer, ::testing::ValuesIn(everySetup), setupParamName);
 
 // EPSV and EPRT under TLS; the certificate names no address, so ::1 needs the trust.
 TEST(ExplicitTls, FilesTravelOverIpv6InBothModes) {

@@ -255,7 +255,7 @@ TEST_P(Everyday, CopyAndPasteWithinAServerAndBetweenTwoPlaces) {
     EXPECT_EQ(queue::listRecords(queue::listFailed).size(), 0u);
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, Everyday, ::testing::ValuesIn(everySetup), setupName);
+INSTANTIATE_TEST_SUITE_P(Servers, Everyday, ::testing::ValuesIn(everySetup), setupParamName);
 
 }  // namespace
 }  // namespace journeys

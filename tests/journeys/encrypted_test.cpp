@@ -17,18 +17,12 @@ namespace {
 
 using platform::Key;
 using namespace resources;
+using test_support::boxWords;
 using test_support::FtpServerKind;
 using test_support::patternBytes;
 using test_support::readFile;
 
 using Encrypted = Journey;
-
-// The screen without what the box draws around and through its text, so that the
-// fingerprint's two lines read as one.
-std::string boxText(std::string screen) {
-    std::erase_if(screen, [](char c) { return c == ' ' || c == '|' || c == '\n'; });
-    return screen;
-}
 
 TEST_P(Encrypted, TrustedOnceFilesGoBothWaysAndAChangedCertificateAsksAgain) {
     serve("files/a.bin", patternBytes(300000));
@@ -48,9 +42,9 @@ TEST_P(Encrypted, TrustedOnceFilesGoBothWaysAndAChangedCertificateAsksAgain) {
     terminal.pressKey(Key::leftSoft);  // Yes
     play();
     const std::string firstPrint = server.certificateFingerprint();
-    EXPECT_NE(boxText(question).find("Theserver'scertificatecouldnotbeverified"), std::string::npos) << question;
-    EXPECT_NE(boxText(question).find(firstPrint), std::string::npos) << question;
-    EXPECT_EQ(boxText(question).find("changed"), std::string::npos) << question;
+    EXPECT_NE(boxWords(question).find("Theserver'scertificatecouldnotbeverified"), std::string::npos) << question;
+    EXPECT_NE(boxWords(question).find(firstPrint), std::string::npos) << question;
+    EXPECT_EQ(boxWords(question).find("changed"), std::string::npos) << question;
     EXPECT_EQ(remote::rememberedCertificate(serverName), firstPrint);
 
     if (GetParam().kind == FtpServerKind::Vsftpd) open("pub");
@@ -73,7 +67,7 @@ TEST_P(Encrypted, TrustedOnceFilesGoBothWaysAndAChangedCertificateAsksAgain) {
     open("dest");
     command(commandPaste);
     drainQueue();
-    EXPECT_NE(boxText(boxes.lastBoxScreen()).find("notavailableonencryptedconnections"), std::string::npos)
+    EXPECT_NE(boxWords(boxes.lastBoxScreen()).find("notavailableonencryptedconnections"), std::string::npos)
         << boxes.lastBoxScreen();
     command(commandUpFolder);
 
@@ -95,8 +89,8 @@ TEST_P(Encrypted, TrustedOnceFilesGoBothWaysAndAChangedCertificateAsksAgain) {
     command(commandCopyTo);
     drainQueue();
     ASSERT_EQ(queue::listRecords(queue::listFailed).size(), failedBefore + 1);
-    EXPECT_NE(boxText(boxes.lastBoxScreen()).find("couldnotbeverified"), std::string::npos) << boxes.lastBoxScreen();
-    EXPECT_NE(boxText(boxes.lastBoxScreen()).find("Remoteview"), std::string::npos) << boxes.lastBoxScreen();
+    EXPECT_NE(boxWords(boxes.lastBoxScreen()).find("couldnotbeverified"), std::string::npos) << boxes.lastBoxScreen();
+    EXPECT_NE(boxWords(boxes.lastBoxScreen()).find("Remoteview"), std::string::npos) << boxes.lastBoxScreen();
 
     std::string changed;
     platform::sendMessage(main, platform::MessageId::command, commandRefresh);
@@ -104,8 +98,8 @@ TEST_P(Encrypted, TrustedOnceFilesGoBothWaysAndAChangedCertificateAsksAgain) {
     capture(changed);
     terminal.pressKey(Key::rightSoft);  // No
     play();
-    EXPECT_NE(boxText(changed).find("ithaschangedsinceyoutrustedit"), std::string::npos) << changed;
-    EXPECT_NE(boxText(changed).find(server.certificateFingerprint()), std::string::npos) << changed;
+    EXPECT_NE(boxWords(changed).find("ithaschangedsinceyoutrustedit"), std::string::npos) << changed;
+    EXPECT_NE(boxWords(changed).find(server.certificateFingerprint()), std::string::npos) << changed;
     EXPECT_EQ(remote::rememberedCertificate(serverName), firstPrint);
 }
 
@@ -113,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(Servers, Encrypted,
                          ::testing::Values(ServerSetup{FtpServerKind::Vsftpd, true, true},
                                            ServerSetup{FtpServerKind::Vsftpd, false, true},
                                            ServerSetup{FtpServerKind::Pyftpdlib, true, true}),
-                         setupName);
+                         setupParamName);
 
 }  // namespace
 }  // namespace journeys

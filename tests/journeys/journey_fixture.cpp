@@ -16,11 +16,6 @@ namespace fs = std::filesystem;
 using platform::Key;
 using test_support::FtpServerKind;
 
-std::string setupName(const ::testing::TestParamInfo<ServerSetup>& info) {
-    return std::string(info.param.kind == FtpServerKind::Pyftpdlib ? "Pyftpdlib" : "Vsftpd") +
-           (info.param.passive ? "Passive" : "Active") + (info.param.tls ? "Tls" : "");
-}
-
 Journey::Journey() : FarlinkScreen(60, 14) {
     // Folders come in listing order, which differs between servers: sorted by name, the
     // screens are alike on both.

@@ -27,21 +27,13 @@ namespace journeys {
 
 using test_support::boxCaption;
 
-struct ServerSetup {
-    test_support::FtpServerKind kind;
-    bool passive;
-    bool tls = false;  // the place is "ftpes://localhost:PORT"
-};
-std::string setupName(const ::testing::TestParamInfo<ServerSetup>& info);
-inline constexpr ServerSetup everySetup[] = {
-    {test_support::FtpServerKind::Pyftpdlib, true},
-    {test_support::FtpServerKind::Pyftpdlib, false},
-    {test_support::FtpServerKind::Vsftpd, true},
-    {test_support::FtpServerKind::Vsftpd, false},
-};
+using test_support::everySetup;
+using test_support::ServerSetup;
+using test_support::setupParamName;
 
 // Farlink with settings, a device root and a server of the journey's own; the server's
-// writable folder holds what the journey puts there before start().
+// writable folder holds what the journey puts there before start(). With TLS the place
+// is "ftpes://localhost:PORT".
 class Journey : public test_support::FarlinkScreen, public ::testing::WithParamInterface<ServerSetup> {
 protected:
     Journey();

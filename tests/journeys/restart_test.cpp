@@ -79,7 +79,7 @@ TEST_P(Restart, SettingsFiltersAndPlacesSurviveARestartAndADamagedFileIsKeptAsid
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, Restart, ::testing::Values(ServerSetup{test_support::FtpServerKind::Pyftpdlib, true}),
-                         setupName);
+                         setupParamName);
 
 }  // namespace
 }  // namespace journeys

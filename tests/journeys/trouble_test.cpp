@@ -9,6 +9,7 @@
 #include "app/main_window.h"
 #include "platform/window/list_view.h"
 #include "queue/operation_queue.h"
+#include "remote/places.h"
 #include "resources/commands.h"
 #include "tests/journeys/journey_fixture.h"
 
@@ -20,35 +21,44 @@ using platform::Key;
 using namespace resources;
 using test_support::FtpServerKind;
 
-using Trouble = Journey;
+class Trouble : public Journey {
+protected:
+    // The Remote view of "files" on a place with that choice, the server restarted under
+    // it, and a file more there since.
+    void restartUnderTheListing(std::uint8_t autoReconnect) {
+        serve("files/a.txt", "a");
+        test_support::PlaceLogin login = serverLogin();
+        login.autoReconnect = autoReconnect;
+        savePlace(login);
+        start();
+        openRemote();
+        open("files");
+        server.restart();
+        ASSERT_EQ(server.error(), "");
+        serve("files/b.txt", "b");
+    }
+};
+
+// The words of the "Ftp Error" box on `screen` after "with 'PLACE'.": the operation with
+// its tag, "Description:" and the failure, run together as test_support::boxWords gives them.
+std::string ftpError(const std::string& screen, const std::string& place = "Box") {
+    const std::string words = test_support::boxWords(screen);
+    const std::string about = "Anerrorocuredwith'" + place + "'.";
+    const std::size_t from = words.find(about);
+    if (boxCaption(screen) != "Ftp Error" || from == std::string::npos)
+        return "no Ftp Error box about " + place + ":\n" + screen;
+    return words.substr(from + about.size(), words.find('+', from) - from - about.size());
+}
 
 TEST_P(Trouble, WithAutomaticReconnectTheListingAfterAServerRestartAsksNothing) {
-    serve("files/a.txt", "a");
-    test_support::PlaceLogin login = serverLogin();
-    login.autoReconnect = 1;
-    savePlace(login);
-    start();
-    openRemote();
-    open("files");
-    server.restart();
-    ASSERT_EQ(server.error(), "");
-    serve("files/b.txt", "b");
+    restartUnderTheListing(1);
     command(commandRefresh);
     EXPECT_EQ(rows(), " [T]  a\n [T]  b\n");
     EXPECT_TRUE(boxes.closedBoxes().empty()) << boxes.lastBoxScreen();
 }
 
 TEST_P(Trouble, WithoutAutomaticReconnectTheListingAfterAServerRestartAsksFirst) {
-    serve("files/a.txt", "a");
-    test_support::PlaceLogin login = serverLogin();
-    login.autoReconnect = 0;
-    savePlace(login);
-    start();
-    openRemote();
-    open("files");
-    server.restart();
-    ASSERT_EQ(server.error(), "");
-    serve("files/b.txt", "b");
+    restartUnderTheListing(0);
     std::string question;
     platform::sendMessage(main, platform::MessageId::command, commandRefresh);
     waitForBox("Connect - Farlink");
@@ -56,79 +66,35 @@ TEST_P(Trouble, WithoutAutomaticReconnectTheListingAfterAServerRestartAsksFirst)
     terminal.pressKey(Key::leftSoft);  // Yes
     play();
     EXPECT_EQ(rows(), " [T]  a\n [T]  b\n");
-    const std::size_t box = question.find(" +- Connect - Farlink");
-    ASSERT_NE(box, std::string::npos) << question;
-    EXPECT_EQ(question.substr(box),
-              " +- Connect - Farlink ------------------------------------+\n"
-              " |                                                        |\n"
-              " | (?) The connection to Box has been disconnected would  |\n"
-              " |     you like to re-connect?                            |\n"
-              " |                                                        |\n"
-              " |     127.0.0.1                                          |\n"
-              " |                                                        |\n"
-              " +--------------------------------------------------------+\n"
-              "\n\n\n"
-              " Yes                                                     No");
+    EXPECT_NE(test_support::boxWords(question).find(
+                  "TheconnectiontoBoxhasbeendisconnectedwouldyouliketore-connect?127.0.0.1"),
+              std::string::npos)
+        << question;
 }
 
-// The "Ftp Error" box, closed by the end of the keys, as the screen showed it.
-TEST_P(Trouble, ARefusedLoginSaysSoInTheFtpErrorBox) {
+// A login the server refuses and a server that is down, each as the "Ftp Error" box says
+// it; the data connections' mode plays no part, so these run passive only.
+using TroubleOnce = Trouble;
+TEST_P(TroubleOnce, ARefusedLoginAndAServerThatIsDownSaySoInTheFtpErrorBox) {
     const bool vsftpd = GetParam().kind == FtpServerKind::Vsftpd;
-    test_support::PlaceLogin login = serverLogin();
-    if (vsftpd) login.user = "joe";  // anonymous only
-    else login.password = "wrong";
-    savePlace(login);
+    test_support::PlaceLogin refused = serverLogin();
+    if (vsftpd) refused.user = "joe";  // anonymous only
+    else refused.password = "wrong";
+    savePlace(refused);
+    test_support::addPlace("127.0.0.1:1", {.password = "", .name = u"Down"});  // nothing listens there
+    ASSERT_EQ(remote::savePlaces(), 1);
     start();
     command(commandRemoteView);
     command(commandNewFolder);
-    EXPECT_EQ(boxes.lastBoxScreen(), vsftpd ? " / - Farlink\n"
-                                              " < Box                                                    >\n"
-                                              " [..] (+- Ftp Error --------------------------------+y.\n"
-                                              "       |                                            |\n"
-                                              "       | (x) An error ocured with 'Box'.            |\n"
-                                              "       |                                            |\n"
-                                              "       |     New Folder Error (KVT-FC-2)            |\n"
-                                              "       |     Description:                           |\n"
-                                              "       |     530 This FTP server is anonymous only. |\n"
-                                              "       |                                            |\n"
-                                              "       +--------------------------------------------+\n"
-                                              "\n\n"
-                                              " OK"
-                                            : " / - Farlink\n"
-                                              " < Box                                                    >\n"
-                                              " [..] (KVT-F+- Ftp Error ---------------------+\n"
-                                              "            |                                 |\n"
-                                              "            | (x) An error ocured with 'Box'. |\n"
-                                              "            |                                 |\n"
-                                              "            |     New Folder Error (KVT-FC-2) |\n"
-                                              "            |     Description:                |\n"
-                                              "            |     530 Authentication failed.  |\n"
-                                              "            |                                 |\n"
-                                              "            +---------------------------------+\n"
-                                              "\n\n"
-                                              " OK");
-}
-
-TEST_P(Trouble, AServerThatIsDownSaysSoInTheFtpErrorBox) {
-    savePlace(serverLogin());
-    server.stop();
-    start();
-    command(commandRemoteView);
+    EXPECT_EQ(ftpError(boxes.lastBoxScreen()),
+              vsftpd ? "NewFolderError(KVT-FC-2)Description:530ThisFTPserverisanonymousonly."
+                     : "NewFolderError(KVT-FC-2)Description:530Authenticationfailed.");
+    // The place where nothing listens, chosen on the filter line.
+    if (platform::getFocus() != app::mainWindow.filterControl) terminal.pressKey(Key::up);
+    terminal.pressKey(Key::right);
+    play();
     command(commandNewFolder);
-    EXPECT_EQ(boxes.lastBoxScreen(),
-              " / - Farlink\n"
-              " < Box                                                    >\n"
-              " [..] (KVT-F+- Ftp Error ----------------------+\n"
-              "            |                                  |\n"
-              "            | (x) An error ocured with 'Box'.  |\n"
-              "            |                                  |\n"
-              "            |     New Folder Error (KVT-FC-1)  |\n"
-              "            |     Description:                 |\n"
-              "            |     unable to connect to server. |\n"
-              "            |                                  |\n"
-              "            +----------------------------------+\n"
-              "\n\n"
-              " OK");
+    EXPECT_EQ(ftpError(boxes.lastBoxScreen(), "Down"), "NewFolderError(KVT-FC-1)Description:unabletoconnecttoserver.");
 }
 
 TEST_P(Trouble, AFolderTheServerRefusesSaysSoInTheFtpErrorBox) {
@@ -140,21 +106,10 @@ TEST_P(Trouble, AFolderTheServerRefusesSaysSoInTheFtpErrorBox) {
     focus("gone");
     command(commandCopyTo);
     drainQueue();
+    EXPECT_EQ(ftpError(boxes.lastBoxScreen()),
+              "CopyFolderError(KVT-CP-3)Description:Unabletofindfilesinthesourcefolder.");
     // The progress line still shows the copy that failed while its box is open.
-    EXPECT_EQ(boxes.lastBoxScreen(), " " + server.remotePath("") +
-                                         " - Farlink\n"
-                                         " < Box                                                    >\n"
-                                         " [D] +- Ftp Error ------------------------------------+\n"
-                                         "     |                                                |\n"
-                                         "     | (x) An error ocured with 'Box'.                |\n"
-                                         "     |                                                |\n"
-                                         "     |     Copy Folder Error (KVT-CP-3)               |\n"
-                                         "     |     Description:                               |\n"
-                                         "     |     Unable to find files in the source folder. |\n"
-                                         "     |                                                |\n"
-                                         "     +------------------------------------------------+\n"
-                                         "\n\n"
-                                         " OK                         0 B");
+    EXPECT_TRUE(boxes.lastBoxScreen().ends_with(" 0 B")) << boxes.lastBoxScreen();
 }
 
 TEST_P(Trouble, OneFailureAmongTwentyCopiesGivesOneBox) {
@@ -187,13 +142,9 @@ TEST_P(Trouble, OneFailureAmongTwentyCopiesGivesOneBox) {
     command(commandQueueView);
     terminal.pressKeys({Key::up, Key::right, Key::right, Key::right});  // the Failed list
     play();
-    EXPECT_EQ(terminal.screenText(),
-              " Queue - Farlink\n"
-              " < Failed Operations                                      >\n"
+    EXPECT_EQ(rows(),
               " [F]  \xE2\xA7\xB5"
-              "f13\n"
-              "\n\n\n\n\n\n\n\n\n\n"
-              " Refresh                                               Menu");
+              "f13\n");
 }
 
 // A download that failed leaves nothing that looks like the user's file; R on the Failed
@@ -228,7 +179,11 @@ TEST_P(Trouble, ADownloadThatFailedIsRetriedWithRFromTheFailedList) {
     EXPECT_EQ(rows(), "      .. (No Files)\n");  // the Failed list, shown again
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, Trouble, ::testing::ValuesIn(everySetup), setupName);
+INSTANTIATE_TEST_SUITE_P(Servers, Trouble, ::testing::ValuesIn(everySetup), setupParamName);
+INSTANTIATE_TEST_SUITE_P(Servers, TroubleOnce,
+                         ::testing::Values(ServerSetup{FtpServerKind::Pyftpdlib, true},
+                                           ServerSetup{FtpServerKind::Vsftpd, true}),
+                         setupParamName);
 
 }  // namespace
 }  // namespace journeys

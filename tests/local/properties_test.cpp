@@ -152,28 +152,9 @@ TEST_F(Properties, AFolderIsCountedWhileTheScreenSaysSo) {
     screen.terminal.atIdle([&] { counted = screen.terminal.screenText(); });
     screen.terminal.pressKey(Key::leftSoft);
     EXPECT_TRUE(local::showProperties({screen.main, u"\\docs\\Projects"}));
-    EXPECT_EQ(first,
-              " File Properties\n"
-              "\n"
-              " [D]              Filename: Projects.\n"
-              "                   File Type: Folder\n"
-              "                    File Size: 0 B\n"
-              "\n"
-              "                Determining Folder Size\n"
-              "\n\n\n"
-              " Done                                      Cancel");
-    EXPECT_EQ(counted,
-              " File Properties\n"
-              "\n"
-              " [D]               Folder: Projects\n"
-              "                     Type: Folder\n"
-              "            Folders: 1, Files: 2 Size: 30 B\n"
-              "          All Folders: 1, Files: 5 Size: 36 B\n"
-              "                  Created: 01/01/1601\n"
-              "                 Accessed: 01/01/1601\n"
-              "                 Modified: 01/01/1601\n"
-              "                          DIR\n"
-              " Done                                      Cancel");
+    EXPECT_NE(first.find("Determining Folder Size"), std::string::npos) << first;
+    for (const char* line : {"Folders: 1, Files: 2 Size: 30 B\n", "All Folders: 1, Files: 5 Size: 36 B\n"})
+        EXPECT_NE(counted.find(line), std::string::npos) << counted;
 }
 
 // The count may hang in the view (a server that stopped answering): Done closes the

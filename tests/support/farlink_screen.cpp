@@ -13,16 +13,6 @@
 
 namespace test_support {
 
-std::string boxCaption(const std::string& screen) {
-    // The box's top line: "+- Caption ---...---+".
-    const std::size_t top = screen.find("+- ");
-    if (top == std::string::npos) return "";
-    std::string caption = screen.substr(top + 3, screen.find('\n', top) - top - 3);
-    while (!caption.empty() && (caption.back() == '+' || caption.back() == '-')) caption.pop_back();
-    while (!caption.empty() && caption.back() == ' ') caption.pop_back();
-    return caption;
-}
-
 std::optional<platform::InputEvent> BoxWatchingTerminal::readInput(int timeoutMs) {
     std::optional<platform::InputEvent> event = screen_.readInput(timeoutMs);
     // The end of the script ends the innermost loop: a box on the screen now is closed by it.

@@ -47,9 +47,6 @@ private:
     std::string lastBoxScreen_;
 };
 
-// The caption of the message box on `screen`, "" when none is open.
-std::string boxCaption(const std::string& screen);
-
 class FarlinkScreen : public ::testing::Test {
 protected:
     // HOME is the device root followed by `home` (for example "/home/me").

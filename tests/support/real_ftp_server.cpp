@@ -157,6 +157,11 @@ bool runToEnd(const std::vector<std::string>& arguments, const std::string& logP
 
 }  // namespace
 
+std::string setupName(const ServerSetup& setup) {
+    return std::string(setup.kind == FtpServerKind::Pyftpdlib ? "Pyftpdlib" : "Vsftpd") +
+           (setup.passive ? "Passive" : "Active") + (setup.tls ? "Tls" : "");
+}
+
 bool loopbackIpv6Available() { return freePort(true) != 0; }
 
 RealFtpServer::RealFtpServer(FtpServerKind kind, const std::string& root, RealFtpServerOptions options)

@@ -27,6 +27,25 @@ struct RealFtpServerOptions {
     const char* dataFault = "";
 };
 
+// A real server and how data connections go to it, as parameterised tests run on them.
+struct ServerSetup {
+    FtpServerKind kind;
+    bool passive;
+    bool tls = false;   // see RealFtpServerOptions
+    bool ipv6 = false;  // see RealFtpServerOptions
+};
+// "PyftpdlibPassive", "VsftpdActiveTls", ...: a test name's suffix.
+std::string setupName(const ServerSetup& setup);
+// The names of INSTANTIATE_TEST_SUITE_P for a suite of ServerSetup.
+inline constexpr auto setupParamName = [](const auto& info) { return setupName(info.param); };
+// The four setups of the two servers.
+inline constexpr ServerSetup everySetup[] = {
+    {FtpServerKind::Pyftpdlib, true},
+    {FtpServerKind::Pyftpdlib, false},
+    {FtpServerKind::Vsftpd, true},
+    {FtpServerKind::Vsftpd, false},
+};
+
 // Whether this host has ::1 on its loopback interface; tests of IPv6 skip without it.
 bool loopbackIpv6Available();
 

@@ -1,5 +1,6 @@
 #include "tests/support/view_fixtures.h"
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 
@@ -46,6 +47,19 @@ bool settle() {
         platform::waitForMessage(20);
     }
     return false;
+}
+
+std::string boxCaption(const std::string& screen) {
+    // The box's top line: "+- Caption ---...---+", with whatever the box covers not after it.
+    const std::size_t top = screen.find("+- ");
+    if (top == std::string::npos) return "";
+    const std::string line = screen.substr(top + 3, screen.find('\n', top) - top - 3);
+    return line.substr(0, std::min(line.find(" --"), line.find(" -+")));
+}
+
+std::string boxWords(std::string screen) {
+    std::erase_if(screen, [](char c) { return c == ' ' || c == '|' || c == '\n'; });
+    return screen;
 }
 
 HeadlessScreen::HeadlessScreen(int columns, int rows, platform::WindowProcedure procedure)

@@ -58,6 +58,12 @@ StoredValue storedValue(std::u16string_view keyPath, std::u16string_view name);
 // false when that takes more than a generous bound.
 bool settle();
 
+// The caption of the message box on `screen`, "" when none is open.
+std::string boxCaption(const std::string& screen);
+// The words of a screen run together: without spaces, line ends and the box's sides, so
+// that a sentence reads the same however the box wraps it.
+std::string boxWords(std::string screen);
+
 // A headless terminal with the window system on it and a full-screen main window
 // titled "Farlink".
 struct HeadlessScreen {

@@ -66,36 +66,10 @@ TEST_F(FileDialog, TypeAndSortByNarrowAndOrderTheListAndSelectHandsBackTheFile) 
               " [F]  c.pdf\n"
               " Up Folder                             Menu");
     EXPECT_TRUE(screens[1].ends_with(" Expand                                Menu")) << screens[1];
-    EXPECT_EQ(screens[2],
-              " Select file to Upload    +----------------+\n"
-              "                          | Cancel         |\n"
-              " \\docs\\ [+---------------+| File         > |\n"
-              " [..] .. | All Files (*) || Type         > |\n"
-              " [D]  sub| Any e-Book    || Sort By      > |\n"
-              " [F]  a.t| PDF (*.PDF)   ||----------------|\n"
-              " [F]  b.P| Text (*.TXT)  || Up Folder      |\n"
-              " [F]  c.p+---------------++----------------+\n"
-              " Select                              Cancel");
-    EXPECT_EQ(screens[3],
-              " Select file to Upload\n"
-              "\n"
-              " \\docs\\ [PDF (*.PDF)]\n"
-              " [..] ..\n"
-              " [D]  sub\n"
-              " [F]  b.PDF\n"
-              " [F]  c.pdf\n"
-              "\n"
-              " Up Folder                             Menu");
-    EXPECT_EQ(screens[4],
-              " Select file to Upload    +----------------+\n"
-              "                          | Cancel         |\n"
-              " \\docs\\ [PDF (*.PD+------+| File         > |\n"
-              " [..] ..          | Name || Type         > |\n"
-              " [D]  sub         | Date || Sort By      > |\n"
-              " [F]  b.PDF       | Size ||----------------|\n"
-              " [F]  c.pdf       | Type || Up Folder      |\n"
-              "                  +------++----------------+\n"
-              " Select                              Cancel");
+    // The PDF filter, chosen from the menu, matches either case; the folder stays.
+    EXPECT_NE(screens[3].find(" \\docs\\ [PDF (*.PDF)]\n [..] ..\n [D]  sub\n [F]  b.PDF\n [F]  c.pdf\n"),
+              std::string::npos)
+        << screens[3];
     // By size: the 2-byte file before the 3000-byte one, folders still first.
     EXPECT_NE(screens[5].find(" [D]  sub\n [F]  c.pdf\n [F]  b.PDF\n"), std::string::npos) << screens[5];
 }
