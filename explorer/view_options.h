@@ -1,6 +1,6 @@
 // The display options that the Device and Remote views store under the same registry
-// values: the record naming each value and the field it holds, loading and saving a set
-// of them, and the options dialog both views share.
+// values: the record naming each value and the field it holds, and loading and saving a
+// set of them.
 #pragma once
 
 #include <cstdint>
@@ -27,13 +27,5 @@ struct StoredOption {
 void loadStoredOptions(std::u16string_view keyPath, std::span<const StoredOption> options, ViewProvider& view);
 // Writes the options in the order given; nothing when the key cannot be created. UI thread only.
 void saveStoredOptions(std::u16string_view keyPath, std::span<const StoredOption> options, const ViewProvider& view);
-
-// Runs a view's options dialog over the view's fields: "File Types:", "In Title:", the
-// confirmation list and the three check boxes, and the "Network:" list with
-// `networkChoices` (disabled when there are none). `caption` titles the dialog and the
-// "Unable to create Keybar." box. Done reads every control back into the view; the
-// caller then saves. True when confirmed. UI thread only.
-bool runOptionsDialog(std::u16string_view caption, std::span<const std::u16string_view> networkChoices,
-                      ViewProvider& view, const OwnerRecord& owner);
 
 }  // namespace explorer

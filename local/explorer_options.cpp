@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "ui/options_dialog.h"
+
 namespace local {
 namespace {
 
@@ -31,7 +33,7 @@ void saveDeviceOptions(const ViewProvider& view) { explorer::saveStoredOptions(o
 
 int editDeviceOptions(ViewProvider& view, const explorer::OwnerRecord& owner) {
     // The Device view has no network to ask about.
-    if (!explorer::runOptionsDialog(u"Explorer Options", {}, view, owner)) return 0;
+    if (!ui::runOptionsDialog(u"Explorer Options", {}, view, owner)) return 0;
     saveDeviceOptions(view);
     return 1;
 }

@@ -2,6 +2,8 @@
 
 #include <array>
 
+#include "ui/options_dialog.h"
+
 namespace remote {
 namespace {
 
@@ -55,7 +57,7 @@ void loadRemoteOptions() { explorer::loadStoredOptions(remoteOptionsKeyPath, loa
 void saveRemoteOptions(const ViewProvider& view) { explorer::saveStoredOptions(remoteOptionsKeyPath, saveOrder, view); }
 
 int editRemoteOptions(ViewProvider& view, const explorer::OwnerRecord& owner) {
-    if (!explorer::runOptionsDialog(u"Ftp Options", networkPrompts, view, owner)) return 0;
+    if (!ui::runOptionsDialog(u"Ftp Options", networkPrompts, view, owner)) return 0;
     saveRemoteOptions(view);
     return 1;
 }

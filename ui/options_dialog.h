@@ -1,0 +1,20 @@
+// The options dialog that the Device and Remote views share, over a view's display
+// fields.
+#pragma once
+
+#include <span>
+#include <string_view>
+
+#include "explorer/provider.h"
+
+namespace ui {
+
+// Runs a view's options dialog over the view's fields: "File Types:", "In Title:", the
+// confirmation list and the three check boxes, and the "Network:" list with
+// `networkChoices` (disabled when there are none). `caption` titles the dialog and the
+// "Unable to create Keybar." box. Done reads every control back into the view; the
+// caller then saves. True when confirmed. UI thread only.
+bool runOptionsDialog(std::u16string_view caption, std::span<const std::u16string_view> networkChoices,
+                      explorer::ViewProvider& view, const explorer::OwnerRecord& owner);
+
+}  // namespace ui
