@@ -21,7 +21,6 @@ namespace {
 constexpr std::uint32_t recheckIntervalMs = 10000;
 constexpr std::uint32_t readyWaitMs = 5000;
 constexpr std::uint32_t establishWaitMs = 30000;
-constexpr std::uint32_t replyWaitFloorMs = 60000;
 constexpr std::uint32_t maxTimeoutMs = 32767;
 
 // The process-wide network state; one thread at a time asks the Connection Manager.
@@ -34,6 +33,7 @@ struct NetworkState {
 NetworkState network;
 
 std::atomic<EditPlaceHook> editPlaceHook{nullptr};
+std::atomic<std::uint32_t> replyWaitFloorMs{defaultSilenceLimitMs};
 
 // Set by the idle callback when a wait of this thread gave up.
 thread_local bool waitGaveUp = false;
@@ -59,7 +59,9 @@ std::uint32_t connectWaitMs(const PlaceSettings& place) {
     return std::min(place.timeout, maxTimeoutMs);
 }
 
-std::uint32_t replyWaitMs(const PlaceSettings& place) { return std::max(replyWaitFloorMs, connectWaitMs(place)); }
+std::uint32_t replyWaitMs(const PlaceSettings& place) {
+    return std::max(replyWaitFloorMs.load(), connectWaitMs(place));
+}
 
 // What the engine is given to connect the place.
 std::string hostOf(const PlaceSettings& place) { return ftp::hostWithPort(platform::toUtf8(place.host), place.port); }
@@ -121,6 +123,8 @@ std::string formatPeriod(std::int32_t seconds, std::int32_t microseconds) {
 }
 
 }  // namespace
+
+void setSilenceLimit(std::uint32_t milliseconds) { replyWaitFloorMs.store(milliseconds); }
 
 void startNetworkClock(TickSource ticks) {
     std::lock_guard guard(network.lock);
@@ -233,8 +237,13 @@ int ensureConnected(SessionUse& use) {
     if (!use.session) return 0;  // busy: the place's error says so
     if (answers(use)) return 1;
     // A connection still open that does not answer was lost; a session without one has
-    // never connected, or its last attempt failed: it connects without a question.
-    if (sessionIsOpen(**use.session)) {
+    // never connected, or its last attempt failed: it connects without a question. A
+    // probe that met silence leaves a reply that may still come: that connection goes at
+    // once, so that the reply never answers a later command (nor a second long wait).
+    const bool silent = std::exchange(waitGaveUp, false);
+    const bool lost = silent || sessionIsOpen(**use.session);
+    if (silent && sessionIsOpen(**use.session)) ftp::quit(**use.session, 1);
+    if (lost) {
         if (!settingsOf(*use.place).autoReconnect) {
             if (!userWantsReconnect(use)) return 0;
             // While the question was open another thread may have re-connected the

@@ -14,6 +14,11 @@
 
 namespace remote {
 
+// How long a server may stay silent in a reply or a transfer before the wait gives up
+// (at least the place's time-out). Tests shorten it. Any thread.
+inline constexpr std::uint32_t defaultSilenceLimitMs = 60000;
+void setSilenceLimit(std::uint32_t milliseconds);
+
 // Milliseconds, wrapping at 2^32.
 using TickSource = std::uint32_t (*)();
 

@@ -14,6 +14,7 @@
 #include "platform/text.h"
 #include "platform/window/window.h"
 #include "queue/operation_queue.h"
+#include "remote/connect.h"
 #include "remote/places.h"
 #include "remote/remote_files.h"
 #include "remote/remote_listing.h"
@@ -34,15 +35,22 @@ protected:
     SilentServer() : FarlinkScreen(60, 16) {}
 
     // Farlink on the Device view with a place for `server`, and its settings as stored.
-    void startWith(const ScriptedFtpServer& server, std::uint32_t timeout = 3000) {
+    void startWith(const ScriptedFtpServer& server, std::uint32_t timeout = 3000, std::uint8_t autoReconnect = 1) {
         PlaceLogin login;
         login.timeout = timeout;
+        login.autoReconnect = autoReconnect;
         addPlace(server.address(), login);
         ASSERT_EQ(remote::savePlaces(), 1);
         start();
     }
-    // Lets the thread that talks to the server come to its wait.
-    static void letItWait() { std::this_thread::sleep_for(std::chrono::milliseconds(300)); }
+    // Lets the thread that talks to the server come to its wait, answering its window
+    // calls meanwhile.
+    static void letItWait() {
+        for (const Clock::time_point until = Clock::now() + std::chrono::milliseconds(500); Clock::now() < until;) {
+            platform::runMessageLoop();
+            platform::waitForMessage(20);
+        }
+    }
     // Quits as the window's close does and answers the threads' calls meanwhile; the
     // time it took.
     Clock::duration quit() {
@@ -62,10 +70,6 @@ TEST_F(SilentServer, AListingThatWaitsHoldsUpNoKeyAndACommandOnItsConnectionSays
     explorer::remoteProvider.filterIndex = 0;
     remote::setRemoteCurrentFolder(u"/pub/");
     platform::sendMessage(main, platform::MessageId::command, resources::commandRemoteView);
-    for (int i = 0; i < 100 && explorer::waitForPopulations(std::chrono::milliseconds(0)); ++i) {
-        platform::runMessageLoop();  // until the listing has started
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    }
     letItWait();
 
     Clock::time_point started = Clock::now();
@@ -86,6 +90,44 @@ TEST_F(SilentServer, AListingThatWaitsHoldsUpNoKeyAndACommandOnItsConnectionSays
         << platform::toUtf8(explorer::remoteProvider.GetLastErrorText());
 
     EXPECT_LT(quit(), std::chrono::seconds(2));
+}
+
+// The server falls silent under a place that asks before it re-connects: while the
+// probe waits the keys go on, once it gives up the question comes, and Yes lists again
+// on a new connection (the silent one is never asked again).
+TEST_F(SilentServer, AProbeThatGivesUpAsksWhileTheKeysGoOnAndYesListsAgain) {
+    remote::setSilenceLimit(1500);
+    ScriptedFtpServer server(login() + listing("/", unixLine('d', "pub")) + expect("NOOP") + expect("QUIT") +
+                             acceptControl() + login() + listing("/pub/", unixLine('-', "a.txt")) + expect("QUIT"));
+    startWith(server, 3000, 0);
+    command(resources::commandRemoteView);
+    explorer::remoteProvider.SetCurrentFolder(u"/pub/");
+    platform::sendMessage(main, platform::MessageId::command, resources::commandRefresh);
+
+    const Clock::time_point started = Clock::now();
+    std::string menu;
+    terminal.pressKey(Key::rightSoft);
+    capture(menu);
+    terminal.pressKey(Key::back);
+    platform::runMessageLoop();
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(1));
+    EXPECT_NE(menu.find("Ftp Places"), std::string::npos) << menu;
+
+    std::string question;
+    for (int step = 0; step < 50; ++step) {
+        terminal.atIdle([this] {
+            if (boxCaption(terminal.screenText()) != "Connect - Farlink") platform::waitForMessage(100);
+        });
+    }
+    capture(question);
+    terminal.pressKey(Key::leftSoft);  // Yes
+    play();
+    EXPECT_NE(question.find("has been disconnected would you like"), std::string::npos) << question;
+    EXPECT_NE(rows().find("a"), std::string::npos) << rows();
+    quit();
+    remote::shutdownRemote();
+    EXPECT_EQ(server.finish(), "");
+    remote::setSilenceLimit(remote::defaultSilenceLimitMs);
 }
 
 TEST_F(SilentServer, ExitDuringACopyThatWaitsForTheServerAsksThenLeavesWritingNothing) {
