@@ -233,6 +233,27 @@ TEST_F(Connect, APassivePlaceTakesDataFromThePeerAddress) {
     EXPECT_EQ(server.finish(), "");
 }
 
+// A copy runs on the place it was queued for: once that place names another server, its
+// thread connects nowhere, even between two files of one copy, and says why.
+TEST_F(Connect, AThreadPinnedToAPlaceThatNowNamesAnotherServerConnectsNowhere) {
+    ScriptedFtpServer first(login() + bye());
+    addPlace(first.address());
+    std::thread([] {  // a worker: its session of its own goes with it
+        const std::shared_ptr<remote::FtpPlace> place = remote::placeAt(0);
+        remote::pinPlaceForThread(place, remote::settingsOf(*place).revision);
+        ASSERT_EQ(ensureConnected(0), 1) << placeError(0);
+        remote::PlaceDialogData data = *remote::placeDialogData(0, {});
+        const std::string elsewhere = closedAddress();
+        data.port = std::uint32_t(std::stoul(elsewhere.substr(elsewhere.rfind(':') + 1)));
+        ASSERT_EQ(remote::applyPlaceDialogData(0, data), 1);
+        EXPECT_EQ(ensureConnected(0), 0);
+        EXPECT_EQ(placeError(0),
+                  "(KVT-FC-1) The Ftp Place this was queued for now names another server or user.\n");
+        remote::pinPlaceForThread(nullptr, 0);
+    }).join();
+    EXPECT_EQ(first.finish(), "");
+}
+
 TEST_F(Connect, EditingTheConnectedPlaceConnectsAnewWithTheNewSettings) {
     const auto login = [](const std::string& greeting) {
         return Script{send(greeting)} + ask("USER me", "331 password please") + ask("PASS pw", "230 in") +
