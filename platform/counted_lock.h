@@ -7,6 +7,7 @@
 #include <chrono>
 #include <mutex>
 #include <source_location>
+#include <thread>
 
 namespace platform {
 
@@ -19,10 +20,10 @@ void countLockChange(int change);
 // counted lock. A call that waits for the UI thread makes this check first. Any thread.
 void checkNoLockHeld(std::source_location where);
 
-// A std::mutex or std::timed_mutex that counts while its holder holds it; it works with
-// std::lock_guard and std::unique_lock as the mutex does.
-template <class Mutex>
-class CountedLockable {
+// A mutex that counts while its holder holds it; it works with std::lock_guard and
+// std::unique_lock as std::mutex does. try_lock_for polls in short naps rather than use
+// std::timed_mutex, whose timed wait ThreadSanitizer cannot see.
+class CountedMutex {
 public:
     void lock() {
         mutex_.lock();
@@ -34,12 +35,12 @@ public:
         return true;
     }
     template <class Rep, class Period>
-    bool try_lock_for(const std::chrono::duration<Rep, Period>& wait) requires requires(Mutex& mutex) {
-        mutex.try_lock_for(wait);
-    }
-    {
-        if (!mutex_.try_lock_for(wait)) return false;
-        countLockChange(1);
+    bool try_lock_for(const std::chrono::duration<Rep, Period>& wait) {
+        const auto deadline = std::chrono::steady_clock::now() + wait;
+        while (!try_lock()) {
+            if (std::chrono::steady_clock::now() >= deadline) return false;
+            std::this_thread::sleep_for(std::chrono::milliseconds(2));
+        }
         return true;
     }
     void unlock() {
@@ -48,10 +49,7 @@ public:
     }
 
 private:
-    Mutex mutex_;
+    std::mutex mutex_;
 };
-
-using CountedMutex = CountedLockable<std::mutex>;
-using CountedTimedMutex = CountedLockable<std::timed_mutex>;
 
 }  // namespace platform

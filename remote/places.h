@@ -62,7 +62,7 @@ struct FtpPlace {
     // Counts every edit: a session made before one is dropped at its next use.
     std::uint32_t edits = 0;
 
-    platform::CountedTimedMutex sessionLock;
+    platform::CountedMutex sessionLock;
     PlaceSession session;            // under sessionLock
     std::uint32_t sessionEdits = 0;  // `edits` when the session was made; under sessionLock
 };
@@ -136,7 +136,7 @@ int placeCount();  // Any thread.
 // The place at `index`, kept alive while held; null past the last. Any thread.
 std::shared_ptr<FtpPlace> placeAt(int index);
 
-using SessionLock = std::unique_lock<platform::CountedTimedMutex>;
+using SessionLock = std::unique_lock<platform::CountedMutex>;
 
 // What the UI thread waits, at most, for a place's session that another thread uses;
 // then the command says the connection is busy.

@@ -298,16 +298,19 @@ TEST_F(OperationQueue, StopDuringACopyStopsItEndsTheWorkerAndShowsNoBox) {
 TEST_F(OperationQueue, AnAddRacingTheWorkersEndIsNeverLost) {
     static constexpr int rounds = 40;
     static std::atomic<int> added{0};
+    static std::mutex addersLock;
+    static std::vector<std::thread> adders;
     added = 0;
     QueueBindings bindings = boundQueue();
     bindings.changed = [] { std::this_thread::sleep_for(std::chrono::microseconds(100)); };
     bindings.waitForWork = [](platform::SyncHandle event, std::uint32_t milliseconds) {
         // The wake-up after which an idle worker ends.
         if (milliseconds == 29100 && added < rounds) {
-            std::thread([] {
+            std::lock_guard guard(addersLock);
+            adders.emplace_back([] {
                 std::this_thread::sleep_for(std::chrono::microseconds(20 * (added % 10)));
                 queueCopyFile(u"/f", u"file://\\f" + toUtf16(std::to_string(++added)));
-            }).detach();
+            });
         }
         return platform::waitFor(event, 0);
     };
@@ -318,9 +321,12 @@ TEST_F(OperationQueue, AnAddRacingTheWorkersEndIsNeverLost) {
     }
     EXPECT_EQ(listRecords(listSuccessful).size(), std::size_t(rounds + 1))
         << "pending " << listRecords(listPending).size() << ", added " << added;
-    bindQueue(boundQueue());
     askQueueToStop();
     ASSERT_TRUE(waitForQueue(std::chrono::seconds(5)));
+    std::lock_guard guard(addersLock);
+    for (std::thread& adder : adders) adder.join();
+    adders.clear();
+    bindQueue(boundQueue());
 }
 
 TEST_F(OperationQueue, TheQueueViewListsARecordsDestinationAndTimes) {
