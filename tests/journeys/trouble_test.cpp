@@ -81,7 +81,8 @@ TEST_P(TroubleOnce, ARefusedLoginAndAServerThatIsDownSaySoInTheFtpErrorBox) {
     if (vsftpd) refused.user = "joe";  // anonymous only
     else refused.password = "wrong";
     savePlace(refused);
-    test_support::addPlace("127.0.0.1:1", {.password = "", .name = u"Down"});  // nothing listens there
+    const std::string nothingListens = "127.0.0.1:" + std::to_string(test_support::freePort());
+    test_support::addPlace(nothingListens, {.password = "", .name = u"Down"});
     ASSERT_EQ(remote::savePlaces(), 1);
     start();
     command(commandRemoteView);
