@@ -123,7 +123,7 @@ TEST_F(Clipboard, PasteShortcutMakesALinkToTheCopiedFileAndRefusesAServerPath) {
 
     setClipboardText(u"/pub/a.txt");
     std::string screen;
-    terminal.atIdle([&] { screen = terminal.screenText(); });
+    capture(screen);
     terminal.pressKey(Key::leftSoft);
     command(commandPasteShortcut);
     EXPECT_NE(screen.find("is on the server"), std::string::npos) << screen;
@@ -150,7 +150,7 @@ TEST_F(Clipboard, APastedTextThatIsNoUsablePathIsRefusedSayingWhy) {
     for (const auto& [text, said] : cases) {
         setClipboardText(text);
         std::string screen;
-        terminal.atIdle([&] { screen = terminal.screenText(); });
+        capture(screen);
         terminal.pressKey(Key::leftSoft);
         command(commandPaste);
         EXPECT_NE(screen.find("Paste Error"), std::string::npos) << screen;
@@ -175,7 +175,7 @@ TEST_F(Clipboard, SendViaStartsTheMailComposerWithTheFileAttachedOrSaysThereIsNo
         test_support::ScopedVariable path{"PATH", programs.path() + "/none"};
         test_support::ScopedVariable display{"DISPLAY", ":0"};
         focus(u"a");
-        terminal.atIdle([&] { noComposer = terminal.screenText(); });
+        capture(noComposer);
         terminal.pressKey(Key::leftSoft);
         command(commandSendVia);
     }

@@ -76,10 +76,6 @@ TEST_F(RemoteView, PropertiesOfAFile) {
 
 TEST_F(RemoteView, RenameMovesOnlyWithAFullPathAndAReplaceAsksWhenTheOptionSaysSo) {
     startInBox();
-    const auto setRenameText = [this](std::u16string text) {
-        terminal.atIdle(
-            [text] { platform::setWindowText(platform::listViewGetEditControl(app::mainWindow.listView), text); });
-    };
     terminal.pressKeys({Key::down, Key::down});  // "a b.txt"
     play();
     std::string open;

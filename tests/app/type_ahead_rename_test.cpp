@@ -37,11 +37,6 @@ protected:
     }
     ~TypeAheadAndRename() override { explorer::setTypeAheadText(u""); }
 
-    // Replaces the text of the open rename, as the user would by erasing and typing.
-    void editRenameText(std::u16string text) {
-        terminal.atIdle(
-            [text] { platform::setWindowText(platform::listViewGetEditControl(app::mainWindow.listView), text); });
-    }
     std::string label() const { return terminal.rowText(1); }
     bool exists(const std::string& relative) const { return std::filesystem::exists(root.at(relative)); }
     int focusedRow() const {
@@ -131,7 +126,7 @@ TEST_F(TypeAheadAndRename, AFullPathMovesTheEntryAndDiscardOrTheParentRowChangeN
     start();
     terminal.pressKeys({Key::down, Key::down});  // about
     play();
-    editRenameText(u"\\home\\me\\Projects\\about.txt");
+    setRenameText(u"\\home\\me\\Projects\\about.txt");
     terminal.pressKey(Key::leftSoft);
     command(commandRename);
     EXPECT_TRUE(exists("home/me/Projects/about.txt"));

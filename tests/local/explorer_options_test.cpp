@@ -1,13 +1,11 @@
-// The Device view's options: the ten values written with their types and data lengths,
-// the values read back, and the "Explorer Options" dialog on touch screens (the program's
-// tests change settings through the keypad one; the Remote view's tests, a value too long
-// for its field, which both views read alike).
+// The Device view's "Explorer Options" dialog on touch screens (the place dialog's tests
+// drive the keypad form both views share; the Remote view's options tests store and load
+// both views' values).
 #include "local/explorer_options.h"
 
 #include <gtest/gtest.h>
 
-#include <cstring>
-#include <tuple>
+#include <string>
 
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -23,48 +21,6 @@ class Options : public ::testing::Test {
 protected:
     test_support::TemporaryRegistry registry;
 };
-
-TEST_F(Options, SavingWritesTenDwordsWithTheirDataLengthsAndLoadingReadsThemBack) {
-    ViewProvider view;
-    view.filterIndex = 2;
-    view.sortKey = 4;
-    view.ascending = 0;
-    view.largeIcons = 1;
-    view.saveFolder = 0;
-    view.showExtensions = 1;
-    view.showParent = 0;
-    view.showFiles = 3;
-    view.confirm = 5;
-    view.titleInfo = 3;
-    local::saveDeviceOptions(view);
-    struct Expected {
-        const char16_t* name;
-        std::uint32_t size;
-        std::uint32_t value;
-    };
-    const Expected expected[] = {
-        {u"Filter", 4, 2},      {u"Sort", 4, 4},        {u"Ascending", 1, 0},
-        {u"Large Icon", 1, 1},  {u"Save Folder", 1, 0}, {u"Show Extentions", 1, 1},
-        {u"Show Parent", 1, 0}, {u"Show Files", 4, 3},  {u"Confirm", 4, 5},
-        {u"Title Info", 4, 3},
-    };
-    for (const Expected& e : expected) {
-        const test_support::StoredValue value = storedValue(local::optionsKeyPath, e.name);
-        EXPECT_EQ(value.type, platform::registryDword) << platform::toUtf8(e.name);
-        ASSERT_EQ(value.data.size(), e.size) << platform::toUtf8(e.name);
-        std::uint32_t stored = 0;
-        std::memcpy(&stored, value.data.data(), e.size);
-        EXPECT_EQ(stored, e.value) << platform::toUtf8(e.name);
-    }
-    const auto settings = [](const ViewProvider& v) {
-        return std::tuple(v.filterIndex, v.sortKey, v.ascending, v.largeIcons, v.saveFolder, v.showExtensions,
-                          v.showParent, v.showFiles, v.confirm, v.titleInfo);
-    };
-    ViewProvider loaded;
-    loaded.showParent = 1;
-    local::loadDeviceOptions(loaded);
-    EXPECT_EQ(settings(loaded), settings(view));
-}
 
 TEST_F(Options, TouchScreensGetDropDownListsBesideTheirLabelsAndBackCancels) {
     ui::setPlatformType(ui::pocketPCPlatform);

@@ -1,5 +1,8 @@
-// The Remote view's options in the registry: defaults, and each value read only in its size.
+// The views' options in the registry: the Remote view's defaults, both views' values in
+// their sizes, and each value read only in its size.
 #include "remote/remote_options.h"
+
+#include "local/explorer_options.h"
 
 #include <gtest/gtest.h>
 
@@ -45,12 +48,13 @@ protected:
     test_support::TemporaryRegistry registry;
 };
 
-TEST_F(RemoteOptions, DefaultsAndSavedValuesComeBackInTheirSizes) {
+// Both views keep their options under one key as DWORDs, the one-byte flags as 1-byte
+// values; each loads back what it saved (the Device view has no Network Prompt).
+TEST_F(RemoteOptions, EachViewSavesItsOptionsInTheirSizesAndLoadsThemBack) {
     remote::loadRemoteOptions();
     EXPECT_EQ(options(remoteProvider),
               "Filter=0 Sort=0 Ascending=1 Show Extentions=0 Show Parent=0 Save Folder=1 "
               "Large Icon=0 Network Prompt=0 Show Files=1 Confirm=0 Title Info=0 ");
-
     explorer::ViewProvider saved = remoteProvider;
     saved.filterIndex = saved.sortKey = 4;
     saved.ascending = saved.saveFolder = 0;
@@ -59,14 +63,40 @@ TEST_F(RemoteOptions, DefaultsAndSavedValuesComeBackInTheirSizes) {
     saved.showFiles = 14;
     saved.confirm = 2;
     saved.titleInfo = 3;
-    remote::saveRemoteOptions(saved);
-    remote::setRemoteDefaults(remoteProvider);
-    remote::loadRemoteOptions();
-    EXPECT_EQ(options(remoteProvider), options(saved));
-    for (const Field& field : fields(saved)) {
-        const test_support::StoredValue stored = test_support::storedValue(remote::remoteOptionsKeyPath, field.name);
-        EXPECT_EQ(stored.type, platform::registryDword) << platform::toUtf8(field.name);
-        EXPECT_EQ(stored.data.size(), field.storedSize) << platform::toUtf8(field.name);
+    const struct View {
+        const char* name;
+        void (*save)(const explorer::ViewProvider&);
+        void (*load)(explorer::ViewProvider&);
+        bool hasNetworkPrompt;
+    } views[] = {
+        {"Device", local::saveDeviceOptions, local::loadDeviceOptions, false},
+        {"Remote", remote::saveRemoteOptions,
+         [](explorer::ViewProvider& view) {
+             remote::loadRemoteOptions();
+             view = remoteProvider;
+         },
+         true},
+    };
+    for (const View& view : views) {
+        view.save(saved);
+        explorer::ViewProvider loaded;
+        remote::setRemoteDefaults(loaded);
+        remote::setRemoteDefaults(remoteProvider);
+        loaded.showParent = remoteProvider.showParent = 0;  // each value is read, not kept
+        view.load(loaded);
+        explorer::ViewProvider expected = saved;
+        if (!view.hasNetworkPrompt) expected.networkPrompt = loaded.networkPrompt;
+        EXPECT_EQ(options(loaded), options(expected)) << view.name;
+        for (const Field& field : fields(saved)) {
+            const test_support::StoredValue stored = test_support::storedValue(remote::remoteOptionsKeyPath,
+                                                                               field.name);
+            if (field.name == u"Network Prompt" && !view.hasNetworkPrompt) {
+                EXPECT_FALSE(stored.exists) << view.name;
+                continue;
+            }
+            EXPECT_EQ(stored.type, platform::registryDword) << view.name << " " << platform::toUtf8(field.name);
+            EXPECT_EQ(stored.data.size(), field.storedSize) << view.name << " " << platform::toUtf8(field.name);
+        }
     }
 }
 

@@ -6,6 +6,7 @@
 #include "app/main_window.h"
 #include "explorer/icons.h"
 #include "platform/registry.h"
+#include "platform/window/list_view.h"
 #include "queue/operation_queue.h"
 #include "remote/connect.h"
 #include "remote/remote_listing.h"
@@ -71,6 +72,11 @@ void FarlinkScreen::command(int id) {
 
 void FarlinkScreen::capture(std::string& into) {
     terminal.atIdle([this, &into] { into = terminal.screenText(); });
+}
+
+void FarlinkScreen::setRenameText(std::u16string text) {
+    terminal.atIdle(
+        [text] { platform::setWindowText(platform::listViewGetEditControl(app::mainWindow.listView), text); });
 }
 
 std::string FarlinkScreen::rows() const {

@@ -64,6 +64,9 @@ protected:
     void command(int id);
     // The screen as the keys reach this point (for modal boxes and dialogs).
     void capture(std::string& into);
+    // Replaces the text of the open rename as the keys reach this point, as the user would
+    // by erasing and typing.
+    void setRenameText(std::u16string text);
     // The rows' lines, from below the filter line to above the soft keys.
     std::string rows() const;
     // Runs the loop until the queue has carried out every record (bounded).

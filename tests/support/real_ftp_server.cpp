@@ -93,17 +93,6 @@ struct LoopbackAddress {
     }
 };
 
-// A port that was free a moment ago, for a server that cannot pick its own; 0 when
-// nothing could be bound.
-int freePort(bool ipv6) {
-    LoopbackAddress address(0, ipv6);
-    const int socket = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const bool bound = bind(socket, address.get(), address.size) == 0 &&
-                       getsockname(socket, address.get(), &address.size) == 0;
-    close(socket);
-    return bound ? address.port() : 0;
-}
-
 bool accepts(int port, bool ipv6) {
     LoopbackAddress address(port, ipv6);
     const int socket = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -156,6 +145,15 @@ bool runToEnd(const std::vector<std::string>& arguments, const std::string& logP
 }
 
 }  // namespace
+
+int freePort(bool ipv6) {
+    LoopbackAddress address(0, ipv6);
+    const int socket = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool bound = bind(socket, address.get(), address.size) == 0 &&
+                       getsockname(socket, address.get(), &address.size) == 0;
+    close(socket);
+    return bound ? address.port() : 0;
+}
 
 std::string setupName(const ServerSetup& setup) {
     return std::string(setup.kind == FtpServerKind::Pyftpdlib ? "Pyftpdlib" : "Vsftpd") +
