@@ -3,9 +3,6 @@
 // and one place used from two threads.
 #include "remote/connect.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -78,17 +75,7 @@ int ensureConnected(int index) {
 }
 
 // A loopback port where nothing listens.
-std::string closedAddress() {
-    const int closed = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(closed, reinterpret_cast<sockaddr*>(&address), size);
-    getsockname(closed, reinterpret_cast<sockaddr*>(&address), &size);
-    close(closed);
-    return "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
-}
+std::string closedAddress() { return "127.0.0.1:" + std::to_string(freePort()); }
 
 // The screen whenever the loop is idle: any question asked shows in it.
 struct Watched {
@@ -247,10 +234,10 @@ TEST_F(Connect, AThreadPinnedToAPlaceThatNowNamesAnotherServerConnectsNowhere) {
         data.port = std::uint32_t(std::stoul(elsewhere.substr(elsewhere.rfind(':') + 1)));
         ASSERT_EQ(remote::applyPlaceDialogData(0, data), 1);
         EXPECT_EQ(ensureConnected(0), 0);
-        EXPECT_EQ(placeError(0),
-                  "(KVT-FC-1) The Ftp Place this was queued for now names another server or user.\n");
+        EXPECT_EQ(placeError(0), "(KVT-FC-1) The Ftp Place this was queued for now names another server or user.\n");
         remote::pinPlaceForThread(nullptr, 0);
-    }).join();
+    })
+        .join();
     EXPECT_EQ(first.finish(), "");
 }
 
@@ -338,55 +325,5 @@ TEST_F(Connect, WithoutPlacesTheUserIsOfferedANewOne) {
     }
     remote::setEditPlaceHook(nullptr);
 }
-
-struct DropSetup {
-    const char* name;
-    FtpServerKind kind;
-    std::uint8_t autoReconnect;
-};
-
-class RealServerConnect : public Connect, public ::testing::WithParamInterface<DropSetup> {};
-
-// A connection the server dropped (as after an idle time-out) is made again: at once
-// when the place reconnects by itself, else only when the user says so ("No" is no
-// failure to report).
-TEST_P(RealServerConnect, ADroppedConnectionIsMadeAgain) {
-    TemporaryFolder root;
-    TemporaryFolder folder;
-    RealFtpServer server{GetParam().kind, root.path()};
-    ASSERT_EQ(server.error(), "");
-    writeFile(server.hostPath("f"), "content");
-    const auto download = [&] {
-        SessionUse use = remote::useSession(0);
-        return ftp::download(**use.session, folder / "copy", server.remotePath("f"), 'I', 0) &&
-               readFile(folder / "copy") == "content";
-    };
-    const bool asks = !GetParam().autoReconnect;
-    addPlace(server.address(),
-             {.user = server.user(), .password = server.password(), .autoReconnect = GetParam().autoReconnect});
-    ASSERT_EQ(ensureConnected(0), 1) << placeError(0);
-    for (const Key answer : asks ? std::vector<Key>{Key::rightSoft, Key::leftSoft} : std::vector<Key>{Key::action}) {
-        {
-            SessionUse use = remote::useSession(0);
-            ftp::sendCommand("QUIT", '2', (*use.session)->control);  // the server ends the connection
-        }
-        Watched watched;
-        if (asks) watched.screen.terminal.pressKey(answer);
-        EXPECT_EQ(ensureConnected(0), answer == Key::rightSoft ? 0 : 1) << placeError(0);
-        if (asks) {
-            EXPECT_NE(watched.shown.find("disconnected would you like to re-connect?"), std::string::npos);
-        } else {
-            EXPECT_EQ(watched.shown, "");
-        }
-        EXPECT_EQ(placeError(0), " ");
-    }
-    EXPECT_TRUE(download());
-}
-
-INSTANTIATE_TEST_SUITE_P(Servers, RealServerConnect,
-                         ::testing::Values(DropSetup{"Pyftpdlib", FtpServerKind::Pyftpdlib, 1},
-                                           DropSetup{"Vsftpd", FtpServerKind::Vsftpd, 1},
-                                           DropSetup{"PyftpdlibAsking", FtpServerKind::Pyftpdlib, 0}),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
