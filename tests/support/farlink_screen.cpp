@@ -37,8 +37,8 @@ FarlinkScreen::FarlinkScreen(int columns, int rows, const std::string& home)
 }
 
 FarlinkScreen::~FarlinkScreen() {
-    if (platform::isWindow(main)) platform::destroyWindow(main);
-    settle();
+    // As the program ends: the listings and the queue's worker end before the places go.
+    EXPECT_TRUE(app::finishListings(std::chrono::seconds(5)));
     remote::shutdownRemote();
     explorer::deviceProvider = pristine;
     explorer::remoteProvider = pristineRemote;
