@@ -450,6 +450,21 @@ int clearQueue() {
     return anything ? 1 : 0;
 }
 
+int removeLogRecord(int list, const std::function<bool(const FileOperation&)>& matches) {
+    if (list != listSuccessful && list != listFailed) return 0;
+    Queue& queue = state();
+    std::lock_guard life(queue.lifeLock);
+    ListLock held(queue.mutex);
+    List& records = listOf(list);
+    for (FileOperation* record = records.head; record; record = record->next) {
+        if (!matches(*record)) continue;
+        unlink(records, record);
+        delete record;
+        return 1;
+    }
+    return 0;
+}
+
 void askQueueToStop() {
     Queue& queue = state();
     std::lock_guard life(queue.lifeLock);

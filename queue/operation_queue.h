@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -82,6 +83,9 @@ int retryFailed(std::u16string_view destination, std::uint64_t started);
 // Frees the records of Successful and Failed, whether or not a worker runs; 0 when
 // there were none. UI thread only.
 int clearQueue();
+// Frees the first record of `list` (Successful or Failed only: what waits or runs is no
+// log to remove) that `matches`; 0 when there is none. UI thread only.
+int removeLogRecord(int list, const std::function<bool(const FileOperation&)>& matches);
 // At shutdown, before the places go: asks a running copy to stop (its network waits
 // hear it within a quarter of a second) and the worker to take no more records, without
 // waiting. Any thread.

@@ -85,7 +85,13 @@ void initQueueView() {
     view.Move = [](std::u16string_view source, std::u16string_view destination) {
         return queueMove(source, destination, false);
     };
-    view.DeleteFile = queueDelete;
+    // Delete removes the row's log record; a row of what waits or runs stays.
+    view.DeleteFile = [](std::u16string_view path) {
+        const std::u16string_view name = path.substr(path.find_last_of(u"\\/") + 1);
+        const int list = int(explorer::queueProvider.filterIndex) + 1;
+        return removeLogRecord(list,
+                               [name](const FileOperation& record) { return rowNameOf(record.destination) == name; });
+    };
     view.RemoveFolder = [](std::u16string_view) { return 0; };
     view.CopyFile = [](std::u16string_view source, std::u16string_view destination, int) {
         return queueCopyFile(source, destination);

@@ -351,7 +351,12 @@ TEST_F(OperationQueue, TheQueueViewListsARecordsDestinationAndTimes) {
               (std::vector<std::u16string>{u"\u2215pub\u2215a.txt", u"\u2215pub\u2215b.txt", u"\u2215pub\u2215c.txt"}));
     EXPECT_EQ(platform::toUint64(data.creationTime), 1000u);
     EXPECT_EQ(platform::toUint64(data.lastWriteTime), 0u);  // logged, never started
+    // Delete removes the row's log record and queues nothing; a waiting row stays.
+    EXPECT_EQ(view.DeleteFile(u"Queue\\\u2215pub\u2215b.txt"), 1);
+    EXPECT_EQ(destinations(listSuccessful), (std::vector<std::string>{"/pub/a.txt 1/1", "/pub/c.txt 1/1"}));
     view.filterIndex = 0;
+    EXPECT_EQ(view.DeleteFile(u"Queue\\\u2215pub\u2215a.txt"), 0);
+    EXPECT_TRUE(listRecords(listPending).empty());
     EXPECT_EQ(view.FindFirst(u"*", data), platform::invalidFindHandle);
 }
 
