@@ -106,14 +106,14 @@ std::int64_t deviceFileSize(std::u16string_view devicePath) {
     return std::int64_t(data.sizeHigh) << 32 | data.sizeLow;
 }
 
-// The size the server gives for `path` in binary mode, or -1.
-std::int64_t serverFileSize(ftp::FtpSession& session, const std::string& path) {
-    if (!ftp::sendSimple(session, "TYPE I") || !ftp::sendSimple(session, "SIZE " + path)) return -1;
-    const char* reply = ftp::lastReply(session);
-    if (!reply || std::strncmp(reply, "213 ", 4) != 0) return -1;
-    char* end = nullptr;
-    const long long size = std::strtoll(reply + 4, &end, 10);
-    return end != reply + 4 && size >= 0 ? size : -1;
+// The size of a file to download as its folder lists it, for a server without SIZE; -1
+// when it is not listed as a file (a link's listed size is that of the link).
+std::int64_t listedFileSize(std::u16string_view remote) {
+    platform::FileAttributeData data{};
+    if (!remoteGetAttributes(remote, 0, data) ||
+        (data.attributes & (platform::attributeFolder | platform::attributeLink)))
+        return -1;
+    return std::int64_t(data.sizeHigh) << 32 | data.sizeLow;
 }
 
 PlaceSession newSession() { return PlaceSession(new ftp::FtpSession(ftp::createSession())); }
@@ -157,7 +157,9 @@ int transfer(SessionUse& use, bool upload, std::u16string_view devicePath, std::
     // of another size than announced is not trusted.
     WatchedTransfer watched;
     explorer::TransferWatch* const watch = explorer::threadTransferWatch();
-    const std::int64_t size = !watch ? -1 : upload ? deviceFileSize(devicePath) : serverFileSize(*session, *remotePath);
+    std::int64_t size = !watch ? -1 : upload ? deviceFileSize(devicePath) : ftp::fileSize(*session, *remotePath);
+    // Without SIZE a download cut short would pass for whole: its listing says how long.
+    if (watch && !upload && size < 0) size = listedFileSize(remote);
     if (watch) {
         watch->done.store(0);
         watch->total.store(size);

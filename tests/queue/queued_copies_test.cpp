@@ -144,6 +144,24 @@ TEST_F(QueuedDownload, ShowsItsProgressAndAStopKeepsOnlyItsPartial) {
     EXPECT_EQ(server.finish(), "");
 }
 
+// A server without SIZE that cuts a download short and still says 226: the size its
+// folder lists tells, and no file takes the user's name.
+TEST_F(QueuedDownload, WithoutSizeTheListedSizeTellsACutDownload) {
+    using namespace conversation;
+    ScriptedFtpServer server(login() + ask("TYPE I", "200 ok") + ask("SIZE /pub/big", "500 unknown command") + probe() +
+                             listing("/pub/", unixLine('-', "big", "100000")) + ask("TYPE I", "200 ok") +
+                             expect("PASV") + replyPassive() + acceptData() + expect("RETR /pub/big") +
+                             send("150 here\r\n") + sendData(std::string(40000, 'n')) + closeData() +
+                             send("226 done\r\n") + expect("QUIT"));
+    addPlace(server.address());
+    queue::queueCopyFile(u"/pub/big", u"file://\\big");
+    ASSERT_TRUE(queueDrains());
+    EXPECT_EQ(queue::listRecords(queue::listFailed).size(), 1u);
+    EXPECT_FALSE(std::filesystem::exists(device.at("big")));
+    queue::stopQueue();
+    EXPECT_EQ(server.finish(), "");
+}
+
 // A download cut at 40% fails and keeps what arrived beside the target; Retry on the
 // Failed list queues it again, and it goes on from there (the server sees REST).
 TEST_F(QueuedDownload, ACutDownloadRetriedGoesOnFromItsPartial) {
