@@ -228,6 +228,14 @@ TEST_F(Places, ATicketIsRedeemedOnlyWhileThePlaceNamesTheSameAccount) {
         EXPECT_EQ(reason.empty(), c.redeemed) << c.edit << ": " << toUtf8(reason);
         remote::removePlace(0);
     }
+    // A deleted place redeems nothing, though a running copy still holds it.
+    test_support::addPlace("ftp.example.com:21");
+    const remote::PlaceTicket ticket = remote::placeTicket(0);
+    const std::shared_ptr<remote::FtpPlace> held = remote::placeAt(0);
+    remote::removePlace(0);
+    std::u16string reason;
+    EXPECT_EQ(remote::redeemPlaceTicket(ticket, reason), nullptr);
+    EXPECT_EQ(toUtf8(reason), "The Ftp Place this was queued for has been deleted.");
 }
 
 }  // namespace
