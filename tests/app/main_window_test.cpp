@@ -162,6 +162,27 @@ TEST_F(MainWindow, DeleteCurrentRemovesTheFilterOrThePlace) {
     EXPECT_EQ(terminal.rowText(1), " <                                                        >");
 }
 
+// A damaged place in the settings: the places after it are there, and a box says what
+// was left out and where the settings as they were are kept.
+TEST_F(MainWindow, AStoredPlaceThatIsDamagedIsLeftOutSayingSo) {
+    for (const char16_t* name : {u"First", u"Damaged", u"Third"}) {
+        test_support::PlaceLogin login;
+        login.name = name;
+        savePlace("127.0.0.1:1", login);
+    }
+    platform::RegistryKey key = platform::noKey;
+    ASSERT_TRUE(platform::openKey(platform::currentUserKey, remote::placesKeyPath, key));
+    const std::vector<std::uint8_t> cut(remote::placeRecordSize - 1, 0);
+    ASSERT_TRUE(platform::setValue(key, u"1", platform::registryBinary, cut.data(), std::uint32_t(cut.size())));
+    platform::closeKey(key);
+    start();
+    ASSERT_EQ(boxes.closedBoxes(), std::vector<std::string>{"Ftp Places"});
+    EXPECT_NE(boxes.lastBoxScreen().find("1 damaged place is left out"), std::string::npos) << boxes.lastBoxScreen();
+    EXPECT_NE(boxes.lastBoxScreen().find("registry.reg.broken-"), std::string::npos) << boxes.lastBoxScreen();
+    ASSERT_EQ(remote::placeCount(), 2);
+    EXPECT_EQ(platform::toUtf8(platform::boundedView(remote::placeAt(1)->name, 260)), "Third");
+}
+
 // Connecting with no place, from a thread that is not the UI thread: the question and
 // the new place's dialog are shown by the UI thread while that thread waits.
 TEST_F(MainWindow, APlaceOfferedWhileConnectingFromAnotherThreadIsEditedOnTheUiThread) {
