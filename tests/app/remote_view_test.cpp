@@ -74,6 +74,18 @@ TEST_F(RemoteView, PropertiesOfAFile) {
         EXPECT_NE(shown.find(line), std::string::npos) << shown;
 }
 
+TEST_F(RemoteView, OpenOnAFileOfTheServerRefusesRatherThanOpenTheDeviceFileOfItsPath) {
+    root.file("box/a b.txt", "the device's own");
+    startInBox();
+    std::string shown;
+    terminal.pressKeys({Key::down, Key::down});
+    play();
+    capture(shown);
+    terminal.pressKey(Key::leftSoft);
+    command(commandOpen);
+    EXPECT_NE(shown.find("is on the server"), std::string::npos) << shown;
+}
+
 TEST_F(RemoteView, RenameMovesOnlyWithAFullPathAndAReplaceAsksWhenTheOptionSaysSo) {
     startInBox();
     const auto setRenameText = [this](std::u16string text) {
