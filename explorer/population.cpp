@@ -216,7 +216,8 @@ void populationBody() {
         showTextRow(listing, request.folder, noFilesText, progress);
     }
     const int total = folderRowCount() + fileRowCount();
-    setListItemCount(total, true);
+    // Entries beyond the tables are never left out silently: a line after the rows says so.
+    setListItemCount(total + (droppedRowCount() > 0 ? 1 : 0), true);
     // Later rows sorted in before the remembered file moved it down: follow it.
     if (progress.selectedFileRow >= 0) selectListIndex(listIndexOfFileRow(progress.selectedFileRow));
     const bool rememberedListed = outcome == Outcome::listed && progress.rememberedFound;
