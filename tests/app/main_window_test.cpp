@@ -260,6 +260,24 @@ TEST_F(MainWindow, ARemoteLinkToAFolderGoesAsALink) {
     EXPECT_EQ(server.finish(), "");
 }
 
+// Opened on the Remote view, as `farlink --remote` opens: the top folder is listed once,
+// and a newcomer's first Enter opens the highlighted folder.
+TEST_F(MainWindow, OpenedOnTheRemoteViewTheFirstEnterOpensTheHighlightedFolder) {
+    test_support::ScriptedFtpServer server(login() + listing("/", unixLine('d', "box")) + probe() +
+                                           listing("/box/", unixLine('-', "a.txt")) + bye());
+    savePlace(server.address());
+    main = app::createMainWindow();
+    ASSERT_TRUE(main);
+    platform::postMessage(main, platform::MessageId::command, commandRemoteView);
+    play();
+    EXPECT_EQ(rows(), " [D]  box\n");
+    terminal.pressKey(Key::action);
+    play();
+    EXPECT_EQ(terminal.rowText(0), " /box/ - Farlink");
+    remote::shutdownRemote();
+    EXPECT_EQ(server.finish(), "");
+}
+
 TEST_F(MainWindow, OnTouchScreensTheFilterIsADropDownListAndTheMenuHasNoHelp) {
     ui::setPlatformType(ui::pocketPCPlatform);
     start();
