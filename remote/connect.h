@@ -14,6 +14,10 @@
 
 namespace remote {
 
+// The silence after which a reply or a transfer gives up, unless the place's time-out
+// is longer: 60 s. Tests shorten it. Any thread.
+void setReplyWaitFloor(std::uint32_t milliseconds);
+
 // Milliseconds, wrapping at 2^32.
 using TickSource = std::uint32_t (*)();
 
@@ -50,7 +54,6 @@ int ensureConnected(SessionUse& use);
 // How a transfer on a worker is watched: see watchTransfer. Lives as long as the transfer.
 struct WatchedTransfer {
     explorer::TransferWatch* watch = nullptr;
-    ftp::FtpSession* session = nullptr;
     std::uint32_t silenceLimitMs = 0;
     std::uint32_t silentMs = 0;  // since the data last moved
 };
