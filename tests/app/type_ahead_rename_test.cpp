@@ -49,21 +49,6 @@ protected:
     }
 };
 
-// A folder with more folders than the list keeps says how many are not shown, at the
-// end of the list, until typing narrows it to what fits.
-TEST_F(TypeAheadAndRename, AFolderBeyondTheListSaysHowManyEntriesAreNotShown) {
-    for (int i = 0; i < 60; ++i) root.folder("home/me/many/f" + std::to_string(10 + i));
-    start();
-    explorer::deviceProvider.SetCurrentFolder(u"\\home\\me\\many\\");
-    command(commandRefresh);
-    terminal.pressKey(Key::end);
-    play();
-    EXPECT_NE(rows().find("(13 more entries not shown: type to narrow the list)"), std::string::npos) << rows();
-    terminal.typeText(u"f5");
-    play();
-    EXPECT_EQ(rows().find("not shown"), std::string::npos) << rows();
-}
-
 TEST_F(TypeAheadAndRename, DigitsChooseTheirKeypadGroupAndLettersBuildAWord) {
     start();
     terminal.typeText(u"2");

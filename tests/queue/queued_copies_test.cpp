@@ -189,14 +189,13 @@ TEST_F(QueuedDownload, AStalledDownloadGivesUpAtTheSilenceItNames) {
                              expect("RETR /pub/big") + send("150 here\r\n") + sendData(std::string(1000, 'n')) +
                              expect("never sent"));
     PlaceLogin login;
-    login.timeout = 1000;  // the floor is the longer
+    login.timeout = 1000;
     addPlace(server.address(), login);
     const auto started = std::chrono::steady_clock::now();
     queue::queueCopyFile(u"/pub/big", u"file://\\big");
     ASSERT_TRUE(queueDrains());
     const auto took = std::chrono::steady_clock::now() - started;
     remote::setReplyWaitFloor(60000);
-    EXPECT_EQ(queue::listRecords(queue::listFailed).size(), 1u);
     EXPECT_GE(took, std::chrono::milliseconds(1500));
     EXPECT_LT(took, std::chrono::milliseconds(2700));
     EXPECT_NE(placeError(0).find("did not answer within 1500 ms"), std::string::npos) << placeError(0);
