@@ -41,8 +41,14 @@ protected:
         ASSERT_EQ(remote::savePlaces(), 1);
         start();
     }
-    // Lets the thread that talks to the server come to its wait.
-    static void letItWait() { std::this_thread::sleep_for(std::chrono::milliseconds(300)); }
+    // Lets the thread that talks to the server come to its wait, answering its window
+    // calls on the way (a listing shows that it is busy before it connects).
+    static void letItWait() {
+        for (int i = 0; i < 30; ++i) {
+            platform::runMessageLoop();
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
     // Quits as the window's close does and answers the threads' calls meanwhile; the
     // time it took.
     Clock::duration quit() {
