@@ -17,7 +17,6 @@
 #include "platform/window/message_box.h"
 #include "queue/operation_queue.h"
 #include "remote/remote_view.h"
-#include "resources/commands.h"
 
 namespace app {
 namespace {
@@ -252,9 +251,9 @@ void pasteShortcut() {
     }
     platform::FileAttributeData data{};
     if (!here.GetAttributes(shortcut, 0, data)) return;
-    explorer::rememberPath(shortcut);
-    explorer::Refresh();
-    platform::postMessage(mainWindow.handle, platform::MessageId::command, resources::commandRename);
+    // The rename opens on the shortcut's row once the listing has it, not on the row
+    // focused now.
+    explorer::RefreshThenRename(shortcut);
 }
 
 }  // namespace app

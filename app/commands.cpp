@@ -119,6 +119,20 @@ void openFocused() {
     const std::optional<FocusedRow> row = focusedRow();
     if (!row) return;
     if (!row->isFolder) {
+        // A row of the server or of the queue names no file of the device: read as a
+        // device path it would open another file, one the user never chose.
+        if (&view() != &explorer::deviceProvider) {
+            if (&view() != &explorer::remoteProvider) {
+                platform::messageBeep(platform::MessageBoxIcon::exclamation);
+                return;
+            }
+            platform::messageBox(mainWindow.handle,
+                                 u"'" + row->path +
+                                     u"' is on the server: Farlink opens files of the device only. Copy it to the "
+                                     u"device (Copy To Device), then open it in the Device view.",
+                                 u"Open", platform::MessageBoxButtons::ok, platform::MessageBoxIcon::exclamation);
+            return;
+        }
         addRecentDocument(row->path);
         if (!ui::openOnDesktop(platform::toHostPath(row->path))) {
             platform::messageBox(mainWindow.handle,

@@ -16,9 +16,12 @@ namespace {
 constexpr platform::MessageId queueChangedMessage = platform::userMessage(20);
 constexpr int progressTimer = 113;
 constexpr int progressIntervalMs = 500;
+// Bytes that have not moved for this long: the rate and the time left would only fall.
+constexpr std::uint32_t stalledAfterMs = 5000;
 
 std::atomic<platform::Window> progressWindow;
 bool timerRunning = false;
+ProgressLook lastLook;
 
 std::u16string number(std::uint64_t value) { return platform::toUtf16(std::to_string(value)); }
 
@@ -37,7 +40,7 @@ std::u16string durationText(std::uint64_t seconds) {
 void refreshDisplay() {
     const platform::Window window = progressWindow.load();
     const queue::QueueProgress progress = queue::queueProgress();
-    platform::setSoftKeyStatus(progressText(progress));
+    platform::setSoftKeyStatus(progressText(progress, stillFor(lastLook, progress)));
     const bool busy = progress.active || progress.pending > 0;
     if (busy && !timerRunning) timerRunning = platform::setTimer(window, progressTimer, progressIntervalMs);
     if (!busy && timerRunning) {
@@ -53,7 +56,19 @@ void onQueueChanged() {
 
 }  // namespace
 
-std::u16string progressText(const queue::QueueProgress& progress) {
+std::uint32_t stillFor(ProgressLook& seen, const queue::QueueProgress& progress) {
+    if (!progress.active) {
+        seen = {};
+        return 0;
+    }
+    // Another record, or bytes moved, since the last look.
+    if (progress.destination != seen.destination || progress.elapsedMs < seen.movedAtMs || progress.done != seen.done) {
+        seen = {progress.destination, progress.done, progress.elapsedMs};
+    }
+    return progress.elapsedMs - seen.movedAtMs;
+}
+
+std::u16string progressText(const queue::QueueProgress& progress, std::uint32_t stillMs) {
     std::u16string text;
     if (progress.active) {
         text = sizeText(progress.done);
@@ -62,7 +77,9 @@ std::u16string progressText(const queue::QueueProgress& progress) {
             text += u" of " + sizeText(progress.total) + u" " + number(std::uint64_t(done * 100 / progress.total)) +
                     u"%";
         }
-        if (progress.elapsedMs >= 1000 && progress.done > 0) {
+        if (stillMs >= stalledAfterMs) {
+            text += u" stalled";
+        } else if (progress.elapsedMs >= 1000 && progress.done > 0) {
             const std::uint64_t rate = std::uint64_t(progress.done) * 1000 / progress.elapsedMs;
             text += u" " + sizeText(std::int64_t(rate)) + u"/s";
             if (progress.total > progress.done && rate > 0) {

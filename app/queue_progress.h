@@ -4,6 +4,7 @@
 // When nothing runs nothing is drawn and no timer runs. UI thread only.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "platform/window/window.h"
@@ -17,7 +18,18 @@ void bindQueue(platform::Window window);
 void endQueueDisplay();
 // The main window's messages of the display: true when `message` was one.
 bool handleQueueMessage(platform::MessageId message, platform::WParam wParam);
-// The status text for a moment of the queue; empty when nothing runs or waits.
-std::u16string progressText(const queue::QueueProgress& progress);
+// What the last look at the queue saw of the active copy.
+struct ProgressLook {
+    std::u16string destination;
+    std::int64_t done = -1;
+    std::uint32_t movedAtMs = 0;  // the copy's elapsed time when its bytes last moved
+};
+// How long the bytes of the active copy have stood still, from successive looks at the
+// queue (the copy's elapsed time is the clock); `seen` keeps what the last look saw.
+std::uint32_t stillFor(ProgressLook& seen, const queue::QueueProgress& progress);
+// The status text for a moment of the queue; empty when nothing runs or waits. A copy
+// whose bytes have stood still for `stillMs` of a few seconds shows "stalled" instead of
+// a rate and a time left that would only fall.
+std::u16string progressText(const queue::QueueProgress& progress, std::uint32_t stillMs);
 
 }  // namespace app

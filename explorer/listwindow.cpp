@@ -56,8 +56,14 @@ platform::LResult handleListNotification(platform::LParam lParam) {
         auto& info = platform::notification<platform::ListViewDisplayInfo>(lParam);
         const ExplorerItem* row = rowByListIndex(info.item);
         if (info.mask & platform::displayText && info.text != nullptr && info.textCapacity > 0) {
+            // Past the last row: the line that says how many entries are left out.
+            const int dropped = droppedRowCount();
+            const std::u16string notice = row == nullptr && dropped > 0 &&
+                                                  info.item == folderRowCount() + fileRowCount()
+                                              ? droppedRowsText(dropped)
+                                              : std::u16string();
             const std::u16string_view text = row != nullptr ? platform::boundedView(row->displayName, platform::maxPath)
-                                                            : std::u16string_view();
+                                                            : std::u16string_view(notice);
             platform::copyBounded(info.text, static_cast<std::size_t>(info.textCapacity), text);
         }
         if (info.subItem == 0 && info.mask & platform::displayImage) {

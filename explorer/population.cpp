@@ -35,8 +35,13 @@ struct Request {
 
 std::u16string typeAhead;  // UI thread only
 
+// Each Refresh counts a request; a population takes the latest one when it takes the
+// population lock. A refresh whose request the running population took already does not
+// cut it short: the folder would be listed twice.
 std::mutex requestLock;
-Request latestRequest;  // guarded by requestLock
+Request latestRequest;           // guarded by requestLock
+std::uint64_t latestNumber = 0;  // guarded by requestLock
+std::uint64_t takenNumber = 0;   // the request the lock's holder took last; guarded by requestLock
 
 // Set by stopPopulations, cleared by Refresh: a stopped population touches no window.
 std::atomic<bool> stopRequested{false};
@@ -165,19 +170,22 @@ void startPopulation();
 
 void populationBody() {
     if (platform::waitFor(populationLock(), 0) != platform::WaitResult::signaled) {
-        // The holder sees the flag, stops, and starts again with the latest request.
-        abortPopulation.store(true);
+        // A holder that serves an older request sees the flag, stops, and starts again
+        // with the latest one.
+        std::lock_guard lock(requestLock);
+        if (takenNumber != latestNumber) abortPopulation.store(true);
         return;
     }
     if (stopRequested.load()) {
         platform::releaseMutex(populationLock());
         return;
     }
-    abortPopulation.store(false);
     Request request;
     {
         std::lock_guard lock(requestLock);
+        abortPopulation.store(false);
         request = latestRequest;
+        takenNumber = latestNumber;
     }
     const Listing& listing = request.listing;
     // The view's operations read this copy's settings, not the UI thread's record.
@@ -216,7 +224,8 @@ void populationBody() {
         showTextRow(listing, request.folder, noFilesText, progress);
     }
     const int total = folderRowCount() + fileRowCount();
-    setListItemCount(total, true);
+    // Entries beyond the tables are never left out silently: a line after the rows says so.
+    setListItemCount(total + (droppedRowCount() > 0 ? 1 : 0), true);
     // Later rows sorted in before the remembered file moved it down: follow it.
     if (progress.selectedFileRow >= 0) selectListIndex(listIndexOfFileRow(progress.selectedFileRow));
     const bool rememberedListed = outcome == Outcome::listed && progress.rememberedFound;
@@ -269,12 +278,14 @@ void refresh(bool renameRemembered) {
     request.searchPattern = folder.substr(0, platform::maxPath - 2) + u"*";
     request.folder = withoutDotSegments(folder);
     if (request.folder != folder) view.SetCurrentFolder(request.folder);
+    stopRequested.store(false);
     {
+        // With the request, so that a population that takes the request runs unaborted.
         std::lock_guard lock(requestLock);
         latestRequest = std::move(request);
+        ++latestNumber;
+        abortPopulation.store(true);
     }
-    stopRequested.store(false);
-    abortPopulation.store(true);
     startPopulation();
 }
 

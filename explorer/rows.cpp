@@ -18,6 +18,7 @@ ExplorerItem fileRows[maxFileRows];
 std::atomic<std::int16_t> fileOrder[maxFileRows + 1];
 std::atomic<int> folderCount{0};
 std::atomic<int> fileCount{0};
+std::atomic<int> droppedCount{0};  // entries that found their table full
 
 std::mutex rememberedLock;
 std::u16string remembered;  // guarded by rememberedLock
@@ -60,10 +61,17 @@ int compareRows(std::uint32_t sortKey, const ExplorerItem& a, const ExplorerItem
 void clearRows() {
     folderCount.store(0, std::memory_order_release);
     fileCount.store(0, std::memory_order_release);
+    droppedCount.store(0, std::memory_order_release);
 }
 
 int folderRowCount() { return folderCount.load(std::memory_order_acquire); }
 int fileRowCount() { return fileCount.load(std::memory_order_acquire); }
+int droppedRowCount() { return droppedCount.load(std::memory_order_acquire); }
+
+std::u16string droppedRowsText(int count) {
+    return platform::toUtf16("(" + std::to_string(count) + " more entr" + (count == 1 ? "y" : "ies") +
+                             " not shown: type to narrow the list)");
+}
 
 const ExplorerItem* rowByListIndex(int index) {
     if (index < 0) return nullptr;
@@ -79,7 +87,11 @@ int addFolderRow(const Listing& listing, std::u16string_view path, std::uint64_t
                  std::uint32_t attributes, Selection& selection) {
     selection = Selection::none;
     const int index = folderCount.load(std::memory_order_relaxed);
-    if (index >= maxFolderRows || abortPopulation.load()) return -1;
+    if (abortPopulation.load()) return -1;
+    if (index >= maxFolderRows) {
+        droppedCount.fetch_add(1, std::memory_order_release);
+        return -1;
+    }
     selection = fillRow(listing, folderRows[index], path, size, lastWrite, attributes, true);
     folderCount.store(index + 1, std::memory_order_release);
     return index;
@@ -89,7 +101,11 @@ int addFileRow(const Listing& listing, std::u16string_view path, std::uint64_t s
                std::uint32_t attributes, Selection& selection) {
     selection = Selection::none;
     const int tableIndex = fileCount.load(std::memory_order_relaxed);
-    if (tableIndex >= maxFileRows || abortPopulation.load()) return -1;
+    if (abortPopulation.load()) return -1;
+    if (tableIndex >= maxFileRows) {
+        droppedCount.fetch_add(1, std::memory_order_release);
+        return -1;
+    }
     ExplorerItem& row = fileRows[tableIndex];
     selection = fillRow(listing, row, path, size, lastWrite, attributes, false);
     const int position = sortedPosition(listing, row);

@@ -49,6 +49,11 @@ void clearRows();
 // Published counts. Any thread.
 int folderRowCount();
 int fileRowCount();
+// Entries of the listing that found their table full. Any thread.
+int droppedRowCount();
+// The line the list shows after the last row while entries are left out: how many, and
+// that typing narrows the list. It is no row: commands find nothing there.
+std::u16string droppedRowsText(int count);
 
 // The row shown at a list index (folders first, then files in sorted order), or null
 // when that index holds no published row. Any thread; the row is rewritten once the
@@ -60,8 +65,8 @@ const ExplorerItem* rowByListIndex(int index);
 enum class Selection { none, firstRow, rememberedRow };
 
 // Adds a row for an entry and returns its list index at that moment, or -1 when the
-// table is full (a 49th folder or a 1025th file is not shown) or the population was
-// aborted. Population thread.
+// table is full (a 49th folder or a 1025th file is not shown, and counted) or the
+// population was aborted. Population thread.
 int addFolderRow(const Listing& listing, std::u16string_view path, std::uint64_t size, platform::FileTime lastWrite,
                  std::uint32_t attributes, Selection& selection);
 int addFileRow(const Listing& listing, std::u16string_view path, std::uint64_t size, platform::FileTime lastWrite,

@@ -270,16 +270,22 @@ std::string folderOf(const std::string& path) {
     return slash == 0 ? "/" : path.substr(0, slash);
 }
 
-// Moves a file that could not be parsed to "<file>.broken-<time>[-n]", never over
-// another file.
-bool keepAside(const std::string& path, std::string& keptAs) {
+// Keeps something of `path` as "<path>.broken-<time>[-n]", the first of those names
+// that `keep` can make (it fails with EEXIST for a name taken), never over another file.
+template <typename Keep>
+bool keepAsBroken(const std::string& path, std::string& keptAs, Keep keep) {
     const std::string stem = path + ".broken-" + std::to_string(std::time(nullptr));
     for (int attempt = 1; attempt < 100; ++attempt) {
         keptAs = attempt == 1 ? stem : stem + "-" + std::to_string(attempt);
-        if (renameWithoutReplacing(path, keptAs)) return true;
+        if (keep(keptAs)) return true;
         if (errno != EEXIST) return false;
     }
     return false;
+}
+
+// Moves a file that could not be parsed aside.
+bool keepAside(const std::string& path, std::string& keptAs) {
+    return keepAsBroken(path, keptAs, [&path](const std::string& name) { return renameWithoutReplacing(path, name); });
 }
 
 void load(Store& store, const std::string& path) {
@@ -397,6 +403,24 @@ void useRegistryFile(const std::string& path) {
     Store& instance = store();
     std::lock_guard guard(instance.lock);
     load(instance, path);
+}
+
+bool keepRegistryCopy(std::string& keptAs) {
+    std::lock_guard guard(store().lock);
+    Store& instance = loadedStore();
+    const std::string text = serialize(instance);
+    return keepAsBroken(instance.file, keptAs, [&text](const std::string& name) {
+        const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) return false;
+        bool ok = writeAll(fd, text.data(), text.size()) && fsync(fd) == 0;
+        ok = close(fd) == 0 && ok;
+        if (!ok) {
+            const int error = errno;
+            unlink(name.c_str());
+            errno = error == EEXIST ? EIO : error;
+        }
+        return ok;
+    });
 }
 
 bool createKey(RegistryKey parent, std::u16string_view subKey, RegistryKey& key) {

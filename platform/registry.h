@@ -39,6 +39,11 @@ std::string defaultRegistryFile();
 // starts empty. Replaces whatever was loaded before; open keys become invalid.
 void useRegistryFile(const std::string& path);
 
+// Writes the store as it stands to "<file>.broken-<time>[-n]" beside its file, mode
+// 0600, never over another file: values a caller cannot use are kept there before a
+// save replaces them. False (errno set) when the copy could not be written.
+bool keepRegistryCopy(std::string& keptAs);
+
 bool createKey(RegistryKey parent, std::u16string_view subKey, RegistryKey& key);
 bool openKey(RegistryKey parent, std::u16string_view subKey, RegistryKey& key);
 void closeKey(RegistryKey key);

@@ -37,6 +37,8 @@ std::atomic<std::uint32_t> replyWaitFloorMs{defaultSilenceLimitMs};
 
 // Set by the idle callback when a wait of this thread gave up.
 thread_local bool waitGaveUp = false;
+// The silence a watched transfer of this thread gave up after, in ms; 0: none did.
+thread_local std::uint32_t watchedSilenceMs = 0;
 
 int giveUp(void*) {
     waitGaveUp = true;
@@ -117,9 +119,9 @@ void offerNewPlace() {
     if (answer == platform::MessageBoxResult::yes && edit && edit(0, {owner})) savePlaces();
 }
 
-std::string formatPeriod(std::int32_t seconds, std::int32_t microseconds) {
-    if (microseconds == 0) return std::to_string(seconds) + " s";
-    return std::to_string(seconds * 1000 + microseconds / 1000) + " ms";
+std::string formatPeriod(std::uint32_t milliseconds) {
+    if (milliseconds % 1000 == 0) return std::to_string(milliseconds / 1000) + " s";
+    return std::to_string(milliseconds) + " ms";
 }
 
 }  // namespace
@@ -259,7 +261,8 @@ int ensureConnected(SessionUse& use) {
 namespace {
 
 constexpr std::uint32_t watchPeriodMs = 250;
-constexpr std::int32_t watchProgressBytes = 64 * 1024;
+// Any data that moves is progress: a slow transfer is not silent.
+constexpr std::int32_t watchProgressBytes = 1;
 
 int onWatchedProgress(std::int64_t transferred, void* context, std::int32_t, std::int32_t) {
     auto& state = *static_cast<WatchedTransfer*>(context);
@@ -273,9 +276,11 @@ int onWatchedIdle(void* context) {
     if (state.watch->stop.load()) return 0;
     state.silentMs += watchPeriodMs;
     if (state.silentMs < state.silenceLimitMs) return 1;
-    // The failure text tells the whole silence, not one short period.
+    // The data connection and the control connection share the count: the final reply
+    // read after the data gave up is given up at its first period, not after a silence
+    // of its own. The failure text tells the whole silence, not one short period.
     waitGaveUp = true;
-    limitWaits(*state.session, state.silenceLimitMs);
+    watchedSilenceMs = state.silenceLimitMs;
     return 0;
 }
 
@@ -284,7 +289,8 @@ int onWatchedIdle(void* context) {
 void watchTransfer(const FtpPlace& place, ftp::FtpSession& session, explorer::TransferWatch& watch,
                    WatchedTransfer& state) {
     if (!session.control) return;
-    state = {&watch, &session, replyWaitMs(settingsOf(place)), 0};
+    state = {&watch, replyWaitMs(settingsOf(place)), 0};
+    watchedSilenceMs = 0;
     ftp::FtpConnection& control = *session.control;
     control.idleSeconds = 0;
     control.idleMicroseconds = std::int32_t(watchPeriodMs * 1000);
@@ -306,12 +312,16 @@ std::string failureText(ftp::FtpSession& session) {
     const std::atomic<bool>* stop = explorer::threadStopFlag();
     const bool stopped = stop && stop->load();
     const bool gaveUp = std::exchange(waitGaveUp, false);
+    const std::uint32_t watchedSilence = std::exchange(watchedSilenceMs, 0);
     std::string text;
     if (stopped) {
         text = "Stopped.\n";
     } else if (gaveUp && session.control) {
         text = "The server did not answer within " +
-               formatPeriod(session.control->idleSeconds, session.control->idleMicroseconds) + "; gave up waiting.\n";
+               formatPeriod(watchedSilence ? watchedSilence
+                                           : std::uint32_t(session.control->idleSeconds * 1000 +
+                                                           session.control->idleMicroseconds / 1000)) +
+               "; gave up waiting.\n";
     } else {
         const char* reply = ftp::lastReply(session);
         text = reply ? reply : "";

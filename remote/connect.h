@@ -55,7 +55,6 @@ int ensureConnected(SessionUse& use);
 // How a transfer on a worker is watched: see watchTransfer. Lives as long as the transfer.
 struct WatchedTransfer {
     explorer::TransferWatch* watch = nullptr;
-    ftp::FtpSession* session = nullptr;
     std::uint32_t silenceLimitMs = 0;
     std::uint32_t silentMs = 0;  // since the data last moved
 };

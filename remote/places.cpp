@@ -1,7 +1,9 @@
 #include "remote/places.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <vector>
 
 #include "explorer/provider.h"
@@ -96,6 +98,28 @@ std::u16string accountOf(const FtpPlace& place) {
 }
 
 std::u16string valueName(int index) { return platform::toUtf16(std::to_string(index)); }
+
+std::u16string loadNotice;  // UI thread only
+
+// Keeps a copy of the settings, whose left-out places the next save drops, and says so.
+std::u16string keepUnloadedPlaces(int damaged, int beyond) {
+    std::string text = "The stored list of Ftp Places could not be read whole:";
+    if (damaged > 0) text += " " + std::to_string(damaged) + " damaged place" + (damaged > 1 ? "s" : "");
+    if (damaged > 0 && beyond > 0) text += " and";
+    if (beyond > 0) {
+        text += " " + std::to_string(beyond) + " place" + (beyond > 1 ? "s" : "") + " beyond the " +
+                std::to_string(maxPlaces) + " Farlink keeps";
+    }
+    text += damaged + beyond > 1 ? " are" : " is";
+    text += " left out, and the next change of the list removes them.";
+    std::string keptAs;
+    if (platform::keepRegistryCopy(keptAs)) {
+        text += " The settings as they were are kept in " + keptAs + ".";
+    } else {
+        text += std::string(" Farlink could not keep a copy of the settings (") + std::strerror(errno) + ").";
+    }
+    return platform::toUtf16(text);
+}
 
 // Writes the records and deletes the values after the last in one write, so that an
 // interrupted save leaves the old list or the new one, never a mix.
@@ -206,24 +230,42 @@ int applyPlaceDialogData(int index, const PlaceDialogData& data) {
 
 int loadPlaces() {
     while (removePlace(0)) {}
+    loadNotice.clear();
     platform::RegistryKey key = platform::noKey;
     if (!platform::openKey(platform::currentUserKey, placesKeyPath, key)) return 1;
-    std::lock_guard guard(listLock);
-    for (int index = 0; index < maxPlaces; ++index) {
-        const std::u16string name = valueName(index);
-        PlaceBytes bytes;
-        std::uint32_t size = placeRecordSize;
-        if (!platform::queryValue(key, name, nullptr, nullptr, &size) || size != placeRecordSize) break;
-        if (!platform::queryValue(key, name, nullptr, bytes.data(), &size) || size != placeRecordSize) break;
-        auto place = std::make_shared<FtpPlace>();
-        decodePlace(bytes, *place);
-        if (!place->rememberFolder) setText(place->currentFolder, textOf(place->startupFolder));
-        setText(place->filterPattern, u"*");
-        slots[index] = std::move(place);
+    // A damaged value, or one beyond the places the list holds, is left out, and the
+    // places after it still load.
+    int damaged = 0;
+    int beyond = 0;
+    {
+        std::lock_guard guard(listLock);
+        int count = 0;
+        for (int index = 0;; ++index) {
+            const std::u16string name = valueName(index);
+            PlaceBytes bytes;
+            std::uint32_t size = 0;
+            if (!platform::queryValue(key, name, nullptr, nullptr, &size)) break;
+            if (size != placeRecordSize || !platform::queryValue(key, name, nullptr, bytes.data(), &size)) {
+                ++damaged;
+                continue;
+            }
+            if (count == maxPlaces) {
+                ++beyond;
+                continue;
+            }
+            auto place = std::make_shared<FtpPlace>();
+            decodePlace(bytes, *place);
+            if (!place->rememberFolder) setText(place->currentFolder, textOf(place->startupFolder));
+            setText(place->filterPattern, u"*");
+            slots[count++] = std::move(place);
+        }
     }
     platform::closeKey(key);
+    if (damaged > 0 || beyond > 0) loadNotice = keepUnloadedPlaces(damaged, beyond);
     return 1;
 }
+
+const std::u16string& placesLoadNotice() { return loadNotice; }
 
 int savePlaces() {
     platform::RegistryKey key = platform::noKey;

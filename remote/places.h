@@ -122,9 +122,14 @@ std::optional<PlaceDialogData> placeDialogData(int index, platform::Window owner
 int applyPlaceDialogData(int index, const PlaceDialogData& data);
 
 // Replaces the list with the stored places from value "0" on, up to the first missing
-// value or one that is not 2492 bytes, and at most 31. A place that does not remember
-// its folder starts in its startup folder. Returns 1. UI thread only.
+// value, and at most 31. A place that does not remember its folder starts in its
+// startup folder. A value that is not 2492 bytes, and any beyond the 31st place, is
+// left out: the next save drops it, so the settings as they stand are first copied
+// aside, and placesLoadNotice says so. Returns 1. UI thread only.
 int loadPlaces();
+// What the last loadPlaces left out and where the copy is, in a sentence for the user;
+// empty when the list was loaded whole. UI thread only.
+const std::u16string& placesLoadNotice();
 // Writes every place as value "0", "1", ... and deletes the values after the last. 0
 // when the key cannot be created. UI thread only.
 int savePlaces();

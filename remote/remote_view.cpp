@@ -3,6 +3,7 @@
 #include <atomic>
 
 #include "explorer/provider.h"
+#include "platform/window/message_box.h"
 #include "remote/connect.h"
 #include "remote/place_dialog.h"
 #include "remote/places.h"
@@ -21,6 +22,9 @@ using platform::WParam;
 // The message that asks the editor window to run the place editor: wParam the index,
 // lParam the OwnerRecord.
 constexpr MessageId editPlaceMessage = platform::userMessage(1);
+// Posted at start-up when the stored places could not all be loaded: the box says so
+// once the main window is on the screen.
+constexpr MessageId placesNoticeMessage = platform::userMessage(2);
 
 // A hidden child of the main window. Sending it a message runs the procedure on the UI
 // thread, whichever thread sends; the sender waits for the answer.
@@ -98,9 +102,15 @@ int initRemoteView(Window mainWindow) {
              if (message == editPlaceMessage) {
                  return editPlace(static_cast<int>(wParam), *reinterpret_cast<const explorer::OwnerRecord*>(lParam));
              }
+             if (message == placesNoticeMessage) {
+                 platform::messageBox(platform::getParent(self), placesLoadNotice(), u"Ftp Places",
+                                      platform::MessageBoxButtons::ok, platform::MessageBoxIcon::exclamation);
+                 return 0;
+             }
              return platform::defaultWindowProcedure(self, message, wParam, lParam);
          }});
     setEditPlaceHook(editPlaceOnUiThread);
+    if (!placesLoadNotice().empty()) platform::postMessage(editorWindow.load(), placesNoticeMessage);
     return 1;
 }
 

@@ -109,17 +109,22 @@ TEST_F(Clipboard, PasteInAnotherFolderCopiesACopyAndMovesACut) {
     EXPECT_EQ(terminal.bellCount(), bells + 1);
 }
 
-TEST_F(Clipboard, PasteShortcutMakesALinkToTheCopiedFileAndRefusesAServerPath) {
+TEST_F(Clipboard, PasteShortcutMakesALinkToTheCopiedFileToBeNamedAtOnceAndRefusesAServerPath) {
     root.file("box/a.txt", "alpha");
-    root.folder("other");
+    root.file("other/b.txt", "beta");
     start();
     goTo(explorer::deviceProvider, u"\\box\\");
     focus(u"a");
     command(commandCopy);
     goTo(explorer::deviceProvider, u"\\other\\");
-    terminal.pressKey(Key::leftSoft);  // ends what the rename posted after it opens
+    focus(u"b");
     command(commandPasteShortcut);
     EXPECT_EQ(root.read("other/Shortcut to a.lnk"), "12#\"\\box\\a.txt\"");
+    // The rename opens on the new shortcut, never on the row that was focused.
+    ASSERT_TRUE(app::mainWindow.renaming);
+    EXPECT_EQ(platform::toUtf8(platform::getWindowText(platform::listViewGetEditControl(app::mainWindow.listView))),
+              "\\other\\Shortcut to a.lnk");
+    command(commandRenameDone);
 
     setClipboardText(u"/pub/a.txt");
     std::string screen;

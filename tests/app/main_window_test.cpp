@@ -162,6 +162,27 @@ TEST_F(MainWindow, DeleteCurrentRemovesTheFilterOrThePlace) {
     EXPECT_EQ(terminal.rowText(1), " <                                                        >");
 }
 
+// A damaged place: the places after it are there, a box says so, and the settings as
+// they were are kept aside.
+TEST_F(MainWindow, AStoredPlaceThatIsDamagedIsLeftOutSayingSo) {
+    for (int i = 0; i < 3; ++i) savePlace("127.0.0.1:1");
+    platform::RegistryKey key = platform::noKey;
+    ASSERT_TRUE(platform::openKey(platform::currentUserKey, remote::placesKeyPath, key));
+    ASSERT_TRUE(platform::setValue(key, u"1", platform::registryBinary, "cut", 3));
+    platform::closeKey(key);
+    const std::string settings = test_support::readFile(registry.file());
+    start();
+    EXPECT_NE(boxes.lastBoxScreen().find("1 damaged place is left out"), std::string::npos) << boxes.lastBoxScreen();
+    EXPECT_EQ(remote::placeCount(), 2);
+    int copies = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(registry.folder())) {
+        if (!entry.path().filename().string().starts_with("registry.reg.broken-")) continue;
+        ++copies;
+        EXPECT_EQ(test_support::readFile(entry.path()), settings);
+    }
+    EXPECT_EQ(copies, 1);
+}
+
 // Connecting with no place, from a thread that is not the UI thread: the question and
 // the new place's dialog are shown by the UI thread while that thread waits.
 TEST_F(MainWindow, APlaceOfferedWhileConnectingFromAnotherThreadIsEditedOnTheUiThread) {
@@ -235,6 +256,23 @@ TEST_F(MainWindow, ARemoteLinkToAFolderGoesAsALink) {
     terminal.pressKey(Key::del);
     play();
     EXPECT_EQ(rows(), " [..] .. (No Files)\n");
+    remote::shutdownRemote();
+    EXPECT_EQ(server.finish(), "");
+}
+
+// Opened on the Remote view, as `farlink --remote` opens: the top folder is listed once,
+// and a newcomer's first Enter opens the highlighted folder.
+TEST_F(MainWindow, OpenedOnTheRemoteViewTheFirstEnterOpensTheHighlightedFolder) {
+    test_support::ScriptedFtpServer server(login() + listing("/", unixLine('d', "box")) + probe() +
+                                           listing("/box/", unixLine('-', "a.txt")) + bye());
+    savePlace(server.address());
+    main = app::createMainWindow();
+    platform::postMessage(main, platform::MessageId::command, commandRemoteView);
+    play();
+    EXPECT_EQ(rows(), " [D]  box\n");
+    terminal.pressKey(Key::action);
+    play();
+    EXPECT_EQ(terminal.rowText(0), " /box/ - Farlink");
     remote::shutdownRemote();
     EXPECT_EQ(server.finish(), "");
 }

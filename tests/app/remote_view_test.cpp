@@ -57,7 +57,9 @@ protected:
     test_support::RealFtpServer server{FtpServerKind::Pyftpdlib, served.path()};
 };
 
-TEST_F(RemoteView, PropertiesOfAFile) {
+// A file of the server shows its properties, and Open never opens the device file of its path.
+TEST_F(RemoteView, PropertiesOfAFileAndOpenRefused) {
+    root.file("box/a b.txt", "the device's own");
     startInBox();
     // Noon UTC, 2001-02-03: the same local date within 11 hours of UTC.
     const auto noon = std::filesystem::file_time_type::clock::from_sys(
@@ -72,6 +74,10 @@ TEST_F(RemoteView, PropertiesOfAFile) {
     // The folder's listing describes the file: its size and time.
     for (const char* line : {"Filename: a b.txt\n", "File Size: 4 B\n", "Modified: 02/03/2001\n"})
         EXPECT_NE(shown.find(line), std::string::npos) << shown;
+    capture(shown);
+    terminal.pressKey(Key::leftSoft);
+    command(commandOpen);
+    EXPECT_NE(shown.find("is on the server"), std::string::npos) << shown;
 }
 
 TEST_F(RemoteView, RenameMovesOnlyWithAFullPathAndAReplaceAsksWhenTheOptionSaysSo) {

@@ -197,7 +197,30 @@ TEST_F(QueuedDownload, ACutDownloadRetriedGoesOnFromItsPartial) {
     EXPECT_EQ(server.finish(), "");
 }
 
-// The progress line: bytes, share, rate and time left while a copy runs, and what waits.
+// A download whose server stops sending gives up once the silence reaches its limit: the
+// data connection's silence and the final reply's are one, and the failure names it.
+TEST_F(QueuedDownload, AStalledDownloadGivesUpAtTheSilenceItNames) {
+    using namespace conversation;
+    remote::setSilenceLimit(1500);
+    ScriptedFtpServer server(login() + ask("TYPE I", "200 ok") + ask("SIZE /pub/big", "213 1000000") +
+                             ask("TYPE I", "200 ok") + expect("PASV") + replyPassive() + acceptData() +
+                             expect("RETR /pub/big") + send("150 here\r\n") + sendData(std::string(1000, 'n')) +
+                             expect("never sent"));
+    PlaceLogin login;
+    login.timeout = 1000;
+    addPlace(server.address(), login);
+    const auto started = std::chrono::steady_clock::now();
+    queue::queueCopyFile(u"/pub/big", u"file://\\big");
+    ASSERT_TRUE(queueDrains());
+    const auto took = std::chrono::steady_clock::now() - started;
+    remote::setSilenceLimit(remote::defaultSilenceLimitMs);
+    EXPECT_GE(took, std::chrono::milliseconds(1500));
+    EXPECT_LT(took, std::chrono::milliseconds(2700));
+    EXPECT_NE(placeError(0).find("did not answer within 1500 ms"), std::string::npos) << placeError(0);
+}
+
+// The progress line: bytes, share, rate and time left while a copy runs, "stalled" once
+// its bytes stand still, and what waits. The looks at one copy come every half second.
 TEST(QueueProgress, TheStatusSaysWhatRunsAndWhatWaits) {
     struct Case {
         bool active;
@@ -211,8 +234,11 @@ TEST(QueueProgress, TheStatusSaysWhatRunsAndWhatWaits) {
         {false, 0, -1, 0, 2, "2 waiting"},
         {true, 512, -1, 200, 0, "512 B"},
         {true, 3 * 1048576, 12 * 1048576, 3000, 1, "3.00 MB of 12.00 MB 25% 1.00 MB/s 0:09 left, 1 waiting"},
+        {true, 3 * 1048576, 12 * 1048576, 7500, 1, "3.00 MB of 12.00 MB 25% 409.6 KB/s 0:22 left, 1 waiting"},
+        {true, 3 * 1048576, 12 * 1048576, 8000, 1, "3.00 MB of 12.00 MB 25% stalled, 1 waiting"},
         {true, 1048576, 5368709120, 1000, 0, "1.00 MB of 5.000 GB 0% 1.00 MB/s 1:25:19 left"},
     };
+    app::ProgressLook seen;
     for (const Case& c : cases) {
         queue::QueueProgress progress;
         progress.active = c.active;
@@ -220,7 +246,8 @@ TEST(QueueProgress, TheStatusSaysWhatRunsAndWhatWaits) {
         progress.total = c.total;
         progress.elapsedMs = c.elapsedMs;
         progress.pending = c.pending;
-        EXPECT_EQ(toUtf8(app::progressText(progress)), c.text);
+        const std::uint32_t still = app::stillFor(seen, progress);
+        EXPECT_EQ(toUtf8(app::progressText(progress, still)), c.text) << c.elapsedMs;
     }
 }
 

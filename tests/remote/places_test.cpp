@@ -14,6 +14,7 @@
 
 namespace {
 
+using platform::toUtf16;
 using platform::toUtf8;
 using remote::FtpPlace;
 using remote::PlaceBytes;
@@ -139,16 +140,19 @@ TEST_F(Places, SavingThreeOverFiveLeavesThree) {
     EXPECT_EQ(nameAt(2), "place 3");
 }
 
-// Loading stops at a value of another size and after 31 places; a place that does not
-// remember its folder starts in its startup folder.
-TEST_F(Places, LoadingEndsAtAValueOfAnotherSizeAndAfter31) {
-    for (const auto& [size, loaded] :
-         {std::pair<std::size_t, int>{2491, 1}, {2493, 1}, {4, 1}, {remote::placeRecordSize, 31}}) {
-        for (int i = 0; i < 32; ++i) storePlace(i, u"p", u"/deep/down", std::uint8_t(i % 2));
+// A value of another size, or one beyond 31 places, is left out while the places after it
+// load, and the notice says so; a place that does not remember its folder starts in its
+// startup folder.
+TEST_F(Places, AValueOfAnotherSizeOrBeyond31IsLeftOutAndThePlacesAfterItLoad) {
+    for (const auto& [size, notice] : {std::pair<std::size_t, const char*>{2491, "1 damaged place is left out"},
+                                       {4, "1 damaged place is left out"},
+                                       {remote::placeRecordSize, "1 place beyond the 31 Farlink keeps is left"}}) {
+        for (int i = 0; i < 32; ++i) storePlace(i, toUtf16("p" + std::to_string(i)), u"/deep/down", i % 2);
         storeRaw(1, std::vector<std::uint8_t>(size, 0));
         remote::loadPlaces();
-        EXPECT_EQ(remote::placeCount(), loaded) << size;
-        EXPECT_FALSE(remote::placeAt(loaded)) << size;
+        EXPECT_EQ(remote::placeCount(), 31) << size;
+        EXPECT_EQ(nameAt(2), size == remote::placeRecordSize ? "p2" : "p3") << size;
+        EXPECT_NE(toUtf8(remote::placesLoadNotice()).find(notice), std::string::npos) << size;
     }
     EXPECT_EQ(toUtf8(platform::boundedView(remote::placeAt(0)->currentFolder, 260)), "/start");
     EXPECT_EQ(toUtf8(platform::boundedView(remote::placeAt(3)->currentFolder, 260)), "/deep/down");

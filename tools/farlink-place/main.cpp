@@ -67,6 +67,13 @@ std::string netrcHost(std::string host) {
 }
 
 // arguments: NAME HOST[:PORT] [USER [PASSWORD]]
+// Loads the stored places, saying what could not be loaded and where the copy is.
+void loadPlaces() {
+    remote::loadPlaces();
+    if (const std::u16string& notice = remote::placesLoadNotice(); !notice.empty())
+        std::fprintf(stderr, "farlink-place: %s\n", platform::toUtf8(notice).c_str());
+}
+
 int addPlace(const std::vector<std::string>& arguments, const std::string& netrcText) {
     const std::string& name = arguments[0];
     std::string host = arguments[1];
@@ -81,7 +88,7 @@ int addPlace(const std::vector<std::string>& arguments, const std::string& netrc
         port = std::uint32_t(std::stoul(digits));
         host.resize(colon);
     }
-    remote::loadPlaces();
+    loadPlaces();
     const int index = remote::placeCount();
     std::optional<remote::PlaceDialogData> data = remote::placeDialogData(index, {});
     if (!data) {
@@ -106,7 +113,7 @@ int addPlace(const std::vector<std::string>& arguments, const std::string& netrc
 }
 
 int listPlaces() {
-    remote::loadPlaces();
+    loadPlaces();
     for (int index = 0; index < remote::placeCount(); ++index) {
         const std::shared_ptr<remote::FtpPlace> place = remote::placeAt(index);
         std::printf("%d\t%s\t%s\t%u\t%s\n", index, fieldText(place->name).c_str(), fieldText(place->host).c_str(),
