@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "explorer/folder_walk.h"
+#include "explorer/url.h"
 #include "ftp/ftp_commands.h"
 #include "ftp/ftp_transfer.h"
 #include "ftp/server_to_server.h"
@@ -229,6 +230,17 @@ int copyOnServers(SessionUse& use, const std::shared_ptr<FtpPlace>& sourcePlace,
     return failed();
 }
 
+// A server path as the server resolves it, to tell whether two paths name one entry:
+// '\\' read as '/', no doubled or final separator, no "." segment, ".." taken back.
+std::u16string canonicalServerPath(std::u16string_view path) {
+    std::u16string slashed(path);
+    std::replace(slashed.begin(), slashed.end(), u'\\', u'/');
+    std::u16string canonical;
+    if (!explorer::canonicalize(u"/" + slashed, canonical)) return slashed;
+    while (canonical.size() > 1 && canonical.back() == u'\\') canonical.pop_back();
+    return canonical;
+}
+
 // A place's error text as the user reads it: a reply keeps its final line break, which
 // would end the box or the row with an empty line.
 std::u16string describedText(std::string_view text) {
@@ -423,6 +435,20 @@ int remoteCreateFolder(std::u16string_view path) {
     return 0;
 }
 
+std::string selfCopyRefusal(std::u16string_view source, std::u16string_view destination, bool folder) {
+    const std::u16string from = canonicalServerPath(source);
+    const std::u16string to = canonicalServerPath(destination);
+    if (from == to) {
+        return "'" + platform::toUtf8(source) +
+               "' would be copied onto itself, which empties it: paste it into another folder.";
+    }
+    if (folder && to.starts_with(from == u"\\" ? from : from + u'\\')) {
+        return "'" + platform::toUtf8(source) + "' would be copied into itself, as '" + platform::toUtf8(destination) +
+               "': that copy would never end.";
+    }
+    return {};
+}
+
 int remoteCopyFile(std::u16string_view source, std::u16string_view destination, int) {
     SessionUse use = useSession(viewPlaceIndex());
     if (!ensureConnected(use)) return failed();
@@ -432,7 +458,17 @@ int remoteCopyFile(std::u16string_view source, std::u16string_view destination, 
         setError(*use.place, u"(KVT-CF-1)", "Both paths are on the device; the Device view copies them.\n");
         return failed();
     }
-    if (!fromDevice && !toDevice) return copyOnServers(use, sourcePlaceOfThread(), source, destination);
+    if (!fromDevice && !toDevice) {
+        const std::shared_ptr<FtpPlace> sourcePlace = sourcePlaceOfThread();
+        const std::string refusal = sourcePlace && sourcePlace != use.place
+                                        ? std::string()
+                                        : selfCopyRefusal(source, destination, false);
+        if (!refusal.empty()) {
+            setError(*use.place, u"(KVT-CF-3)", refusal);
+            return failed();
+        }
+        return copyOnServers(use, sourcePlace, source, destination);
+    }
     if (fromDevice) return transfer(use, true, devicePart(source), destination);
     return transfer(use, false, devicePart(destination), source);
 }
@@ -466,6 +502,12 @@ int remoteCopyFolder(std::u16string_view source, std::u16string_view destination
         while (!path.empty() && (path.back() == u'/' || path.back() == u'\\')) path.remove_suffix(1);
         return path;
     };
+    if (!isDevicePath(source) && !isDevicePath(destination)) {
+        if (const std::string refusal = selfCopyRefusal(source, destination, true); !refusal.empty()) {
+            setCurrentError(u"(KVT-CF-3)", refusal);
+            return failed();
+        }
+    }
     if (!copyTree(trimmed(source), trimmed(destination), FolderCopy{.failIfExists = failIfExists != 0}))
         return failed();
     return 1;

@@ -33,6 +33,11 @@ int remoteCopyFile(std::u16string_view source, std::u16string_view destination, 
 // Copies a folder tree between the server and the device, either way. Every entry is
 // tried; 0 when one of them failed or could not be named safely on the other side.
 int remoteCopyFolder(std::u16string_view source, std::u16string_view destination, int failIfExists);
+// Why a copy within one server from `source` to `destination` must not run, empty when it
+// may: the two name one entry (a copy onto itself empties it, since the target is
+// truncated before the source is read), or a folder would go into itself or below it (the
+// copy would never end). Paths are compared as the server resolves them. Any thread.
+std::string selfCopyRefusal(std::u16string_view source, std::u16string_view destination, bool folder);
 // The entry `path` names, as its folder lists it (the root is a folder); a path its
 // folder does not list fails with "(KVT-FAE-1)".
 int remoteGetAttributes(std::u16string_view path, int informationLevel, platform::FileAttributeData& data);

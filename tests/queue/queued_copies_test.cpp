@@ -104,6 +104,50 @@ TEST_P(QueuedCopies, AFolderMoveKeepsASourceNotCopiedWhole) {
                                         "6 " + server.remotePath("stuck")}));
 }
 
+// A copy within the server whose target is its source, however the path is written, or
+// a folder copied into itself, is refused before anything is sent: a copy onto itself
+// truncates the file before it reads it.
+TEST_P(QueuedCopies, ACopyOntoItselfIsRefusedHoweverItsPathIsWritten) {
+    TemporaryFolder root;
+    RealFtpServer server(GetParam().kind, root.path());
+    ASSERT_EQ(server.error(), "");
+    addPlace(server.address(), {.user = server.user(), .password = server.password(), .passive = GetParam().passive});
+    for (const char* name : {"docs/a.txt", "docs/sub/b.txt"}) {
+        std::filesystem::create_directories(std::filesystem::path(server.hostPath(name)).parent_path());
+        writeFile(server.hostPath(name), name);
+    }
+    for (const char* name : {"docs", "docs/sub", "docs/a.txt", "docs/sub/b.txt"})
+        std::filesystem::permissions(server.hostPath(name), std::filesystem::perms::all);
+    const std::string docs = server.remotePath("docs");
+    std::string backslashed = docs;
+    std::replace(backslashed.begin(), backslashed.end(), '/', '\\');
+    struct Case {
+        std::string source;
+        std::string destination;
+        bool folder;
+    };
+    const Case cases[] = {
+        {docs + "/a.txt", docs + "/a.txt", false},
+        {docs + "/a.txt", backslashed + "\\a.txt", false},
+        {docs + "/a.txt", docs + "//./a.txt", false},
+        {docs + "/sub/b.txt", docs + "/a.txt/../sub/b.txt", false},
+        {docs, docs + "/", true},
+        {docs, docs + "/sub/docs", true},
+        {docs + "/", backslashed + "\\sub\\\\x", true},
+    };
+    for (const Case& test : cases) {
+        SCOPED_TRACE(test.source + " -> " + test.destination);
+        const std::u16string source = toUtf16(test.source);
+        const std::u16string destination = toUtf16(test.destination);
+        EXPECT_EQ(test.folder ? remote::remoteCopyFolder(source, destination, 1)
+                              : remote::remoteCopyFile(source, destination, 1),
+                  0);
+        EXPECT_NE(toUtf8(remote::remoteLastErrorText()).find(" itself"), std::string::npos)
+            << toUtf8(remote::remoteLastErrorText());
+        EXPECT_EQ(treeText(server.hostPath("docs")), "a.txt docs/a.txt\nsub/\nsub/b.txt docs/sub/b.txt\n");
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Servers, QueuedCopies,
                          ::testing::Values(ServerSetup{FtpServerKind::Pyftpdlib, true},
                                            ServerSetup{FtpServerKind::Vsftpd, false}),
