@@ -31,7 +31,8 @@ constexpr std::size_t maxServerPathBytes = 319;
 // "RETR " or "STOR " and the path must stay under 256 characters.
 constexpr std::size_t maxTransferPathLength = 250;
 constexpr std::size_t maxMessageLength = 1023;
-constexpr int copyLogKind = 1;
+constexpr int fileLogKind = 1;
+constexpr int folderLogKind = 6;
 
 std::atomic<CopyLogHook> copyLogHook{nullptr};
 
@@ -248,9 +249,9 @@ std::u16string describedText(std::string_view text) {
     return platform::toUtf16(text);
 }
 
-void logCopy(std::u16string_view source, std::u16string_view destination, bool succeeded) {
+void logCopy(int kind, std::u16string_view source, std::u16string_view destination, bool succeeded) {
     if (const CopyLogHook hook = copyLogHook.load()) {
-        hook(copyLogKind, source, destination, succeeded ? CopyLogList::successful : CopyLogList::failed);
+        hook(kind, source, destination, succeeded ? CopyLogList::successful : CopyLogList::failed);
     }
 }
 
@@ -346,22 +347,22 @@ bool refusesExistingTarget(std::u16string_view destination, bool failIfExists) {
 
 void copyTreeFile(const std::u16string& source, const std::u16string& destination, FolderCopy& walk) {
     if (!refusesExistingTarget(destination, walk.failIfExists) && remoteCopyFile(source, destination, 0)) {
-        logCopy(source, destination, true);
+        logCopy(fileLogKind, source, destination, true);
         return;
     }
     if (platform::lastError() == platform::errorAccessDenied) {
         if (!askReplaceFile()) {
-            logCopy(source, destination, false);
+            logCopy(fileLogKind, source, destination, false);
             return;
         }
         walk.failIfExists = false;
         if (remoteCopyFile(source, destination, 0)) {
-            logCopy(source, destination, true);
+            logCopy(fileLogKind, source, destination, true);
             return;
         }
     }
     setCurrentTag(u"(KVT-CP-4)");
-    logCopy(source, destination, false);
+    logCopy(fileLogKind, source, destination, false);
     walk.anyFailed = true;
 }
 
@@ -399,17 +400,19 @@ bool copyTree(std::u16string_view source, std::u16string_view destination, Folde
         if (isHostileName(entry.name)) {
             setCurrentError(u"(KVT-CP-4)", "'" + platform::toUtf8(entry.name) +
                                                "' is no name the other side can use; it was not copied.\n");
-            logCopy(from, to, false);
+            logCopy(isFolder ? folderLogKind : fileLogKind, from, to, false);
             walk.anyFailed = true;
         } else if (isFolder && !isLink) {
-            const bool copied = copyTree(from, to, walk);
-            logCopy(from, to, copied);
+            // The folder's own outcome: its earlier siblings' failures are not its own.
+            const bool copied = copyTree(from, to, FolderCopy{.failIfExists = walk.failIfExists});
+            logCopy(folderLogKind, from, to, copied);
             walk.anyFailed |= !copied;
         } else if (!isFolder || !fromDevice) {
             copyTreeFile(from, to, walk);
         } else {
             // Left out, yet logged as not copied: a move must not delete it with its folder.
-            logCopy(from, to, false);
+            // Logged as a file, so that a Retry never copies the tree the link points at.
+            logCopy(fileLogKind, from, to, false);
         }
     }
     return !walk.anyFailed;

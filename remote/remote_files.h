@@ -15,8 +15,8 @@ namespace remote {
 // A phone path inside a remote operation: "file://" followed by the device path.
 inline constexpr std::u16string_view devicePrefix = u"file://";
 
-// Where the recursive copy logs each file and folder it handled. The queue sets it;
-// null logs nothing. Any thread.
+// Where the recursive copy logs each file (kind 1) and folder (kind 6) it handled. The
+// queue sets it; null logs nothing. Any thread.
 enum class CopyLogList { successful, failed };
 using CopyLogHook = void (*)(int kind, std::u16string_view source, std::u16string_view destination, CopyLogList list);
 void setCopyLogHook(CopyLogHook hook);
