@@ -249,9 +249,10 @@ std::u16string describedText(std::string_view text) {
     return platform::toUtf16(text);
 }
 
-void logCopy(int kind, std::u16string_view source, std::u16string_view destination, bool succeeded) {
+void logCopy(int kind, std::u16string_view source, std::u16string_view destination, bool succeeded,
+             explorer::EntryStamp stamp = {}) {
     if (const CopyLogHook hook = copyLogHook.load()) {
-        hook(kind, source, destination, succeeded ? CopyLogList::successful : CopyLogList::failed);
+        hook(kind, source, destination, succeeded ? CopyLogList::successful : CopyLogList::failed, stamp);
     }
 }
 
@@ -288,6 +289,7 @@ explorer::ViewProvider findsOf(bool device) {
 struct TreeEntry {
     std::u16string name;
     std::uint32_t attributes = 0;
+    explorer::EntryStamp stamp;
 };
 
 // A name the other side would take for something else: an escaped '\' (a separator on
@@ -345,9 +347,10 @@ bool refusesExistingTarget(std::u16string_view destination, bool failIfExists) {
     return true;
 }
 
-void copyTreeFile(const std::u16string& source, const std::u16string& destination, FolderCopy& walk) {
+void copyTreeFile(const std::u16string& source, const std::u16string& destination, explorer::EntryStamp stamp,
+                  FolderCopy& walk) {
     if (!refusesExistingTarget(destination, walk.failIfExists) && remoteCopyFile(source, destination, 0)) {
-        logCopy(fileLogKind, source, destination, true);
+        logCopy(fileLogKind, source, destination, true, stamp);
         return;
     }
     if (platform::lastError() == platform::errorAccessDenied) {
@@ -357,7 +360,7 @@ void copyTreeFile(const std::u16string& source, const std::u16string& destinatio
         }
         walk.failIfExists = false;
         if (remoteCopyFile(source, destination, 0)) {
-            logCopy(fileLogKind, source, destination, true);
+            logCopy(fileLogKind, source, destination, true, stamp);
             return;
         }
     }
@@ -380,7 +383,7 @@ bool copyTree(std::u16string_view source, std::u16string_view destination, Folde
     std::vector<TreeEntry> entries;
     const explorer::ListingResult listing = explorer::listFolder(
         findsOf(fromDevice), folder + u"*", folder, [&](const explorer::FolderEntry& entry) {
-            entries.push_back({std::u16string(entry.name), entry.data.attributes});
+            entries.push_back({std::u16string(entry.name), entry.data.attributes, explorer::stampOf(entry.data)});
             return true;
         });
     if (listing.end != explorer::ListingEnd::complete) {
@@ -408,7 +411,7 @@ bool copyTree(std::u16string_view source, std::u16string_view destination, Folde
             logCopy(folderLogKind, from, to, copied);
             walk.anyFailed |= !copied;
         } else if (!isFolder || !fromDevice) {
-            copyTreeFile(from, to, walk);
+            copyTreeFile(from, to, entry.stamp, walk);
         } else {
             // Left out, yet logged as not copied: a move must not delete it with its folder.
             // Logged as a file, so that a Retry never copies the tree the link points at.

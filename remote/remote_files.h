@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "explorer/folder_walk.h"
 #include "explorer/provider.h"
 #include "platform/files.h"
 
@@ -15,10 +16,12 @@ namespace remote {
 // A phone path inside a remote operation: "file://" followed by the device path.
 inline constexpr std::u16string_view devicePrefix = u"file://";
 
-// Where the recursive copy logs each file (kind 1) and folder (kind 6) it handled. The
-// queue sets it; null logs nothing. Any thread.
+// Where the recursive copy logs each file (kind 1) and folder (kind 6) it handled, with
+// the stamp its source's listing gave a file. The queue sets it; null logs nothing. Any
+// thread.
 enum class CopyLogList { successful, failed };
-using CopyLogHook = void (*)(int kind, std::u16string_view source, std::u16string_view destination, CopyLogList list);
+using CopyLogHook = void (*)(int kind, std::u16string_view source, std::u16string_view destination, CopyLogList list,
+                             explorer::EntryStamp stamp);
 void setCopyLogHook(CopyLogHook hook);
 
 // Each operation returns non-zero for success; a failure leaves the current place's

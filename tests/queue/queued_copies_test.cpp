@@ -7,8 +7,10 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "app/queue_progress.h"
@@ -21,6 +23,7 @@
 #include "remote/partial_downloads.h"
 #include "remote/remote_files.h"
 #include "remote/remote_listing.h"
+#include "remote/remote_view.h"
 #include "tests/support/place_fixtures.h"
 #include "tests/support/real_ftp_server.h"
 #include "tests/support/scripted_ftp_server.h"
@@ -102,6 +105,78 @@ TEST_P(QueuedCopies, AFolderMoveKeepsASourceNotCopiedWhole) {
     EXPECT_EQ(ended(queue::listFailed),
               (std::vector<std::string>{"1 " + server.remotePath("stuck/clash"), "3 file://\\stuck",
                                         "6 " + server.remotePath("stuck")}));
+}
+
+// Run once on the worker when a folder copy has ended, before the next record starts.
+std::function<void()> afterFolderCopy;
+void runAfterFolderCopy() {
+    for (const queue::FileOperation& record : queue::listRecords(queue::listSuccessful)) {
+        if (record.kind == queue::kindCopyFolder && record.state == queue::stateSucceeded && afterFolderCopy) {
+            std::exchange(afterFolderCopy, nullptr)();
+        }
+    }
+}
+
+// A file that arrives in a moved folder between its copy and its delete, on either side,
+// is never deleted: the move deletes what its copy copied and fails, saying what it kept.
+TEST_P(QueuedCopies, AFolderMoveDeletesOnlyWhatItsCopyCopied) {
+    TemporaryFolder root;
+    RealFtpServer server(GetParam().kind, root.path());
+    ASSERT_EQ(server.error(), "");
+    addPlace(server.address(), {.user = server.user(), .password = server.password(), .passive = GetParam().passive});
+    queue::bindQueue({.currentPlace = remote::currentPlaceToken,
+                      .enterPlace = remote::enterPlaceToken,
+                      .leavePlace = remote::leavePlaceToken,
+                      .changed = runAfterFolderCopy});
+    for (const bool fromDevice : {true, false}) {
+        SCOPED_TRACE(fromDevice ? "from the device" : "from the server");
+        const std::string name = fromDevice ? "up" : "down";
+        const auto put = [&](const std::string& relative, const std::string& bytes) {
+            if (fromDevice) return device.file(relative, bytes);
+            // The server's own user (vsftpd's) deletes there.
+            std::filesystem::create_directories(std::filesystem::path(server.hostPath(relative)).parent_path());
+            writeFile(server.hostPath(relative), bytes);
+            for (std::filesystem::path made = relative; !made.empty(); made = made.parent_path())
+                std::filesystem::permissions(server.hostPath(made.string()), std::filesystem::perms::all);
+        };
+        put(name + "/one", "1");
+        put(name + "/sub/two", "2");
+        afterFolderCopy = [&] { put(name + "/sub/late", "late"); };
+        const std::u16string onDevice = u"file://\\" + toUtf16(name);
+        const std::u16string onServer = toUtf16(server.remotePath(name));
+        queue::queueMove(fromDevice ? onDevice : onServer, fromDevice ? onServer : onDevice, true);
+        ASSERT_TRUE(queueDrains());
+
+        const std::string source = fromDevice ? device.at(name) : server.hostPath(name);
+        ASSERT_TRUE(std::filesystem::exists(source)) << "the moved folder went whole";
+        EXPECT_EQ(treeText(fromDevice ? server.hostPath(name) : device.at(name)), "one 1\nsub/\nsub/two 2\n");
+        EXPECT_EQ(treeText(source), "sub/\nsub/late late\n");
+        const std::vector<queue::FileOperation> failed = queue::listRecords(queue::listFailed);
+        ASSERT_EQ(failed.size(), 1u);
+        EXPECT_EQ(failed[0].kind, queue::kindDelete);
+        EXPECT_NE(toUtf8(failed[0].why).find("kept '"), std::string::npos) << toUtf8(failed[0].why);
+        EXPECT_NE(toUtf8(failed[0].why).find("late'"), std::string::npos) << toUtf8(failed[0].why);
+        queue::clearQueue();
+    }
+}
+
+// A link to a folder inside a moved folder is left out by the copy, and so kept by the
+// delete, however long its path: its "not copied" record cannot be made with a path of
+// 260 units or more, yet the move still knows it.
+TEST_P(QueuedCopies, AFolderMoveKeepsALinkItLeftOutWhateverItsPathsLength) {
+    TemporaryFolder root;
+    RealFtpServer server(GetParam().kind, root.path());
+    ASSERT_EQ(server.error(), "");
+    addPlace(server.address(), {.user = server.user(), .password = server.password(), .passive = GetParam().passive});
+    device.file("elsewhere/precious", "precious");
+    device.file("moving/one", "1");
+    const std::string link = "moving/" + std::string(251, 'l');  // "file://\\moving\\" + 251 units: 266
+    std::filesystem::create_directory_symlink(device.at("elsewhere"), device.at(link));
+    queue::queueMove(u"file://\\moving", toUtf16(server.remotePath("moving")), true);
+    ASSERT_TRUE(queueDrains());
+    EXPECT_TRUE(std::filesystem::is_symlink(device.at(link)));
+    EXPECT_EQ(device.read("elsewhere/precious"), "precious");
+    EXPECT_EQ(queue::listRecords(queue::listFailed).back().kind, queue::kindDelete);
 }
 
 // A copy within the server whose target is its source, however the path is written, or

@@ -41,7 +41,8 @@ Script download(const std::string& path, const std::string& bytes, int earlier,
 }
 
 std::vector<std::string> copyLog;
-void recordCopy(int kind, std::u16string_view source, std::u16string_view destination, remote::CopyLogList list) {
+void recordCopy(int kind, std::u16string_view source, std::u16string_view destination, remote::CopyLogList list,
+                explorer::EntryStamp) {
     copyLog.push_back(std::to_string(kind) + (list == remote::CopyLogList::successful ? " ok " : " failed ") +
                       toUtf8(source) + " -> " + toUtf8(destination));
 }
