@@ -24,6 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using platform::Key;
 using namespace resources;
+using test_support::boxWords;
 using test_support::FtpServerKind;
 using test_support::patternBytes;
 using test_support::readFile;
@@ -255,45 +256,20 @@ TEST_P(Everyday, CopyAndPasteWithinAServerAndBetweenTwoPlaces) {
     EXPECT_EQ(queue::listRecords(queue::listFailed).size(), 0u);
 }
 
-// A paste that would copy a folder or file onto itself (emptying it, since the target is
-// truncated before the source is read) or a folder into itself is refused, saying why.
-TEST_P(Everyday, APasteOntoItselfOrIntoItselfIsRefusedAndEmptiesNothing) {
-    serve("docs/a.txt", everyByte());
-    serve("docs/sub/b.txt", "b");
+// A folder pasted in its own folder is refused, saying why: a copy onto itself would
+// empty every file (the target is truncated before the source is read).
+TEST_P(Everyday, APasteOntoItselfIsRefusedAndEmptiesNothing) {
+    serve("docs/a.txt", "a");
     savePlace(serverLogin());
     start();
     openRemote();
-    const std::string before = test_support::treeText(served("docs"));
-    struct Case {
-        std::vector<std::string> copyFrom;  // the folders opened, then the row copied
-        std::vector<std::string> pasteIn;   // the folders opened from the top to paste
-        const char* words;
-    };
-    const Case cases[] = {
-        {{"docs"}, {}, "wouldbecopiedontoitself"},
-        {{"docs"}, {"docs", "sub"}, "wouldbecopiedintoitself"},
-        {{"docs", "a"}, {"docs"}, "wouldbecopiedontoitself"},
-    };
-    for (const Case& test : cases) {
-        SCOPED_TRACE(test.words + (" from " + test.copyFrom.back()));
-        for (std::size_t step = 0; step + 1 < test.copyFrom.size(); ++step) open(test.copyFrom[step]);
-        focus(test.copyFrom.back());
-        command(commandCopy);
-        for (std::size_t step = 0; step + 1 < test.copyFrom.size(); ++step) command(commandUpFolder);
-        for (const std::string& folder : test.pasteIn) open(folder);
-        const std::size_t boxesBefore = boxes.closedBoxes().size();
-        command(commandPaste);
-        EXPECT_EQ(boxes.closedBoxes().size(), boxesBefore + 1);
-        for (std::size_t step = 0; step < test.pasteIn.size(); ++step) command(commandUpFolder);
-        play();
-        EXPECT_EQ(boxCaption(boxes.lastBoxScreen()), "Paste Error");
-        EXPECT_NE(test_support::boxWords(boxes.lastBoxScreen()).find(test.words), std::string::npos)
-            << boxes.lastBoxScreen();
-    }
+    focus("docs");
+    command(commandCopy);
+    command(commandPaste);
     drainQueue();
-    EXPECT_EQ(test_support::treeText(served("docs")), before);
-    EXPECT_EQ(queue::listRecords(queue::listSuccessful).size() + queue::listRecords(queue::listFailed).size(), 0u)
-        << "nothing was queued";
+    EXPECT_EQ(boxCaption(boxes.lastBoxScreen()), "Paste Error");
+    EXPECT_NE(boxWords(boxes.lastBoxScreen()).find("wouldbecopiedontoitself"), std::string::npos);
+    EXPECT_EQ(readFile(served("docs/a.txt")), "a");
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, Everyday, ::testing::ValuesIn(everySetup), setupParamName);

@@ -94,6 +94,9 @@ TEST_F(RemoteFiles, EachOperationSaysExactlyWhatItShould) {
              send("426 aborted\r\n") + useControl(1) + expect("QUIT") + useControl(1) + expect("QUIT") + useControl(0) +
              bye(),
          [] { return remote::remoteCopyFile(u"/a", u"/b", 0); }, 0, "(KVT-CF-3) Fxp Error"},
+        {"a copy onto itself, however written, sends nothing", login() + bye(),
+         [] { return remote::remoteCopyFile(u"/a", u"\\.//a/", 0); }, 0,
+         "(KVT-CF-3) '/a' would be copied onto itself, which empties it: paste it into another folder."},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.what);
@@ -107,6 +110,9 @@ TEST_F(RemoteFiles, EachOperationSaysExactlyWhatItShould) {
         EXPECT_EQ(server.finish(), "");
     }
     EXPECT_EQ(device.read("a.txt"), "hello");
+    addPlace("127.0.0.1:1");  // nothing listens: a folder copied into itself is refused before it connects
+    EXPECT_EQ(remote::remoteCopyFolder(u"/a", u"/b/../a/c", 0), 0);
+    EXPECT_EQ(lastError(), "(KVT-CF-3) '/a' would be copied into itself, as '/b/../a/c': that copy would never end.");
 }
 
 // A file cannot be listed by itself: its folder's listing describes it, 64-bit size and
