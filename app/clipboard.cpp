@@ -16,6 +16,7 @@
 #include "platform/window/list_view.h"
 #include "platform/window/message_box.h"
 #include "queue/operation_queue.h"
+#include "remote/remote_files.h"
 #include "remote/remote_view.h"
 
 namespace app {
@@ -137,6 +138,12 @@ void paste(const std::u16string& source, const std::u16string& destination, bool
         }
         showPasted(here, destination);
         return;
+    }
+    if (sameSide && !isDevicePath(source)) {
+        if (const std::string why = remote::selfCopyRefusal(source, destination, folder); !why.empty()) {
+            refuse(platform::toUtf16(why));
+            return;
+        }
     }
     const std::u16string from = queueForm(source);
     const std::u16string to = queueForm(destination);

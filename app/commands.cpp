@@ -304,18 +304,18 @@ void queueFocusedRow(bool move) {
     std::u16string destinationPath;  // the destination as the other view names it
     bool composed = explorer::canonicalize(row->path, canonical);
     if (composed) {
-        const explorer::PathParts parts = explorer::split(canonical);
+        // The name as it stands: split by the scheme rule, a name holding ':' would lose
+        // its folder and name another file, and one ending in '.' would lose its dot.
+        const std::u16string_view name = std::u16string_view(canonical).substr(canonical.find_last_of(u"\\/") + 1);
         if (fromDevice) {
-            composed = explorer::compose(source, u"file", parts.folder, parts.name, parts.extension) &&
-                       explorer::compose(destination, u"", explorer::remoteProvider.GetCurrentFolder(), parts.name,
-                                         parts.extension);
+            composed = explorer::compose(source, u"file", u"", canonical, u"") &&
+                       explorer::compose(destination, u"", explorer::remoteProvider.GetCurrentFolder(), name, u"");
             destinationPath = destination;
         } else {
             source = canonical;
-            composed = explorer::compose(destination, u"file", explorer::deviceProvider.GetCurrentFolder(), parts.name,
-                                         parts.extension) &&
-                       explorer::compose(destinationPath, u"", explorer::deviceProvider.GetCurrentFolder(), parts.name,
-                                         parts.extension);
+            composed = explorer::compose(destination, u"file", explorer::deviceProvider.GetCurrentFolder(), name,
+                                         u"") &&
+                       explorer::compose(destinationPath, u"", explorer::deviceProvider.GetCurrentFolder(), name, u"");
         }
     }
     // A path cut to fit would name another file.

@@ -103,11 +103,11 @@ void bindQueue(platform::Window window) {
     bindings.changed = onQueueChanged;
     queue::bindQueue(bindings);
     // The Remote view's folder copies log each file they handled.
-    remote::setCopyLogHook(
-        [](int kind, std::u16string_view source, std::u16string_view destination, remote::CopyLogList list) {
-            queue::addOperation(static_cast<std::uint32_t>(kind), source, destination,
-                                list == remote::CopyLogList::successful ? queue::listSuccessful : queue::listFailed);
-        });
+    remote::setCopyLogHook([](int kind, std::u16string_view source, std::u16string_view destination,
+                              remote::CopyLogList list, explorer::EntryStamp stamp) {
+        queue::addOperation(static_cast<std::uint32_t>(kind), source, destination,
+                            list == remote::CopyLogList::successful ? queue::listSuccessful : queue::listFailed, stamp);
+    });
 }
 
 void endQueueDisplay() {

@@ -1,8 +1,10 @@
 #include "explorer/folder_walk.h"
 
 #include <iterator>
+#include <vector>
 
 #include "explorer/url.h"
+#include "platform/clock.h"
 #include "platform/errors.h"
 #include "platform/text.h"
 
@@ -39,6 +41,41 @@ bool deleteTreeWalk(const ViewProvider& view, std::u16string_view folder, Visite
         return false;
     }
     return view.RemoveFolder(folder) != 0;
+}
+
+void keep(KeptEntries& kept, std::u16string_view path, int count = 1) {
+    if (kept.count == 0) kept.first = path;
+    kept.count += count;
+}
+
+bool deleteCopiedWalk(const ViewProvider& view, const std::u16string& folder, char16_t separator,
+                      const CopiedTree& copied, KeptEntries& kept) {
+    struct Listed {
+        std::u16string path;
+        bool realFolder;
+        EntryStamp stamp;
+    };
+    // Read whole before anything goes, as the copy read it.
+    std::vector<Listed> entries;
+    const std::u16string prefix = folder + separator;
+    const ListingResult listing = listFolder(view, prefix + u"*", prefix, [&](const FolderEntry& entry) {
+        entries.push_back({entry.path, entry.isRealFolder(), stampOf(entry.data)});
+        return true;
+    });
+    if (listing.end == ListingEnd::failed) return false;
+    const int keptBefore = kept.count;
+    if (listing.leftOut > 0) keep(kept, prefix, listing.leftOut);
+    for (const Listed& entry : entries) {
+        if (entry.realFolder) {
+            if (!copied.folders.contains(entry.path)) keep(kept, entry.path);
+            else if (!deleteCopiedWalk(view, entry.path, separator, copied, kept)) return false;
+            continue;
+        }
+        const auto found = copied.files.find(entry.path);
+        if (found == copied.files.end() || found->second != entry.stamp) keep(kept, entry.path);
+        else if (!view.DeleteFile(entry.path)) return false;
+    }
+    return kept.count > keptBefore || view.RemoveFolder(folder) != 0;
 }
 
 bool countTree(const ViewProvider& view, FolderCounters& counters, const std::atomic<bool>& stop,
@@ -112,6 +149,15 @@ bool deleteTree(const ViewProvider& view, std::u16string_view folder, std::uint3
     if (rowAttributes & platform::attributeLink) return view.DeleteFile(folder) != 0;
     VisitedFolders visited;
     return deleteTreeWalk(view, folder, visited);
+}
+
+EntryStamp stampOf(const platform::FindData& data) {
+    return {std::uint64_t(data.sizeHigh) << 32 | data.sizeLow, platform::toUint64(data.lastWriteTime)};
+}
+
+bool deleteCopied(const ViewProvider& view, std::u16string_view folder, char16_t separator, const CopiedTree& copied,
+                  KeptEntries& kept) {
+    return deleteCopiedWalk(view, std::u16string(folder), separator, copied, kept);
 }
 
 bool walkFolder(const ViewProvider& view, FolderCounters& counters, const std::atomic<bool>& stop) {

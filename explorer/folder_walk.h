@@ -8,6 +8,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <map>
 #include <set>
 #include <string>
 #include <string_view>
@@ -69,6 +70,35 @@ bool firstVisit(VisitedFolders& visited, const platform::FindData& folder);
 // last error then describes; a listing that fails in the middle, or holds an entry no
 // path can name, fails it too.
 bool deleteTree(const ViewProvider& view, std::u16string_view folder, std::uint32_t rowAttributes);
+
+// An entry as a listing gave it, to tell later whether it is still the same entry.
+struct EntryStamp {
+    std::uint64_t size = 0;
+    std::uint64_t lastWrite = 0;  // file time
+    bool operator==(const EntryStamp&) const = default;
+};
+EntryStamp stampOf(const platform::FindData& data);
+
+// What a copy of a tree copied, by the paths it named the entries with: the files (and
+// links) with their stamps, and the folders it went into.
+struct CopiedTree {
+    std::map<std::u16string, EntryStamp> files;
+    std::set<std::u16string> folders;
+};
+// What a delete of copied entries left in place: how many, and the first one's path.
+struct KeptEntries {
+    int count = 0;
+    std::u16string first;
+};
+
+// Removes from `folder` (its entries named `folder`, `separator`, name) what `copied`
+// names and nothing else, so that a move never deletes what its copy never copied: a
+// file or link only while the listing gives it the stamp the copy saw, a copied folder
+// emptied the same way and removed once nothing is left in it. Anything else stays,
+// counted in `kept` (names that no path can name too), and so do the folders holding
+// it. False at the first failure of the view, which its last error describes.
+bool deleteCopied(const ViewProvider& view, std::u16string_view folder, char16_t separator, const CopiedTree& copied,
+                  KeptEntries& kept);
 
 // What a folder holds, directly and in the whole tree below it. Sizes are the sums of the
 // files' low 32 bits; counts and sums are unsigned 32-bit and wrap. A link counts as a

@@ -23,7 +23,8 @@ std::size_t compose(std::u16string& output, std::u16string_view scheme, std::u16
 // segments remove the folder before them (never above the start), a leading "\\"
 // pair and a "file://", "ftp://" or "http://" prefix are kept. A relative path is
 // taken from the current view's folder. False (and an empty output) when the result
-// would not fit in a path buffer. UI thread only (it may ask the current view).
+// would not fit in a path buffer. A path that begins with a separator or a scheme may be
+// made canonical on any thread; a relative one only on the UI thread (it asks the view).
 bool canonicalize(std::u16string_view input, std::u16string& output);
 
 struct PathParts {

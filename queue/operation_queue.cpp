@@ -5,14 +5,17 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <string>
 #include <utility>
 
 #include "explorer/folder_walk.h"
 #include "explorer/provider.h"
+#include "explorer/url.h"
 #include "platform/clock.h"
 #include "platform/counted_lock.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/text.h"
 #include "platform/window/message_box.h"
 #include "platform/window/window.h"
 
@@ -47,8 +50,10 @@ struct Queue {
     QueueBindings bindings;
     explorer::TransferWatch watch;  // the active record's transfer
     std::atomic<std::uint32_t> activeSince{0};
-    // Per-file records the current copy logged into Failed; worker thread only.
+    // What the current copy logged: the entries it did not copy, and those it did (device
+    // paths without their prefix). Worker thread only.
     int failedLogs = 0;
+    explorer::CopiedTree copied;
 };
 Queue& state() {
     // Never destroyed: a worker that outlived Stop's wait still ends through it.
@@ -175,29 +180,26 @@ void showCopyError(std::u16string_view caption, const std::u16string& reason) {
                          platform::MessageBoxIcon::hand);
 }
 
-// Removes the source of a move once its copy is complete: on the device, or on the
-// record's place. A folder goes as a tree that never follows a link.
-bool deleteSource(const std::u16string& path, bool folder) {
-    if (isDevicePath(path)) {
-        const std::u16string device = path.substr(devicePrefix.size());
-        platform::FileAttributeData data{};
-        if (!platform::getFileAttributes(device, data)) return false;
-        if (data.attributes & platform::attributeFolder) {
-            return explorer::deleteTree(explorer::deviceProvider, device, data.attributes);
-        }
-        return explorer::deviceProvider.DeleteFile(device) != 0;
-    }
-    if (folder) return explorer::deleteTree(explorer::remoteProvider, path, platform::attributeFolder);
-    return explorer::remoteProvider.DeleteFile(path) != 0;
-}
-
 // The copy just before a delete record, as the worker saw it end.
 struct LastCopy {
     std::uint32_t kind = 0;
     std::uint32_t state = 0;
     std::u16string source;
     int failedLogs = 0;
+    explorer::CopiedTree copied;
 };
+
+// Removes the source of a move once its copy is complete: on the device, or on the
+// record's place. Of a folder only what the copy copied goes (see deleteCopied), named
+// as the folder copy named it.
+bool deleteSource(const std::u16string& path, const LastCopy& last, explorer::KeptEntries& kept) {
+    const bool device = isDevicePath(path);
+    const explorer::ViewProvider& view = device ? explorer::deviceProvider : explorer::remoteProvider;
+    std::u16string_view viewPath = device ? std::u16string_view(path).substr(devicePrefix.size()) : path;
+    if (last.kind != kindCopyFolder) return view.DeleteFile(viewPath) != 0;
+    while (viewPath.size() > 1 && explorer::isSeparator(viewPath.back())) viewPath.remove_suffix(1);
+    return explorer::deleteCopied(view, viewPath, device ? u'\\' : u'/', last.copied, kept);
+}
 
 // A queued file never replaces one silently: the user is asked, as a folder copy asks
 // for each of its files. On the server the Remote view looks the target up.
@@ -238,7 +240,18 @@ std::uint32_t runDelete(const FileOperation& record, const LastCopy& last, std::
         why = u"The source was kept: its copy did not succeed whole.";
         return stateFailed;
     }
-    if (deleteSource(path, last.kind == kindCopyFolder)) return stateSucceeded;
+    explorer::KeptEntries kept;
+    if (deleteSource(path, last, kept)) {
+        if (kept.count == 0) return stateSucceeded;
+        const std::u16string first = u"'" + kept.first + u"'";
+        why = kept.count == 1 ? u"The move kept " + first +
+                                    u", which its copy did not copy as it is now, and the folders that hold it."
+                              : u"The move kept " + platform::toUtf16(std::to_string(kept.count)) +
+                                    u" entries that its copy did not copy as they are now, such as " + first +
+                                    u", and the folders that hold them.";
+        showCopyError(u"Move File Error", why);
+        return stateFailed;
+    }
     why = u"The copy succeeded, but the source could not be deleted.";
     const explorer::ViewProvider& view = isDevicePath(path) ? explorer::deviceProvider : explorer::remoteProvider;
     if (stopping()) return stateFailed;
@@ -293,6 +306,7 @@ void workerBody() {
         if (end) break;
         if (!record) continue;
         queue.failedLogs = 0;
+        queue.copied = {};
         queue.watch.resume.store(record->retried);
         queue.watch.done.store(0);
         queue.watch.total.store(-1);
@@ -302,7 +316,8 @@ void workerBody() {
         // Kind, paths and place are not changed while a record lives: read without the lock.
         std::u16string why;
         const std::uint32_t result = run(*record, last, why);
-        last = {record->kind, result, std::u16string(textOf(record->source)), queue.failedLogs};
+        last = {record->kind, result, std::u16string(textOf(record->source)), queue.failedLogs,
+                std::move(queue.copied)};
         finish(record, result, std::move(why));
         notifyChanged();
     }
@@ -331,7 +346,16 @@ bool ensureWorker() {
 
 // A record of `kind` into `list`; see addOperation.
 int add(std::uint32_t kind, std::u16string_view source, std::u16string_view destination, int list,
-        const PlaceToken& sourcePlace) {
+        const PlaceToken& sourcePlace, explorer::EntryStamp stamp) {
+    // The running copy's log counts whether or not a record can be made of it: a move
+    // deletes only what its copy copied, and nothing when it failed anywhere.
+    const bool onWorker = explorer::threadTransferWatch() == &state().watch;
+    if (onWorker && list == listFailed) ++state().failedLogs;
+    if (onWorker && list == listSuccessful) {
+        const std::u16string copied(isDevicePath(source) ? source.substr(devicePrefix.size()) : source);
+        if (kind == kindCopyFolder) state().copied.folders.insert(copied);
+        else state().copied.files[copied] = stamp;
+    }
     // A path cut to fit would name another file.
     if (source.size() >= pathCapacity || destination.size() >= pathCapacity) {
         platform::setLastError(platform::errorFilenameTooLong);
@@ -344,7 +368,6 @@ int add(std::uint32_t kind, std::u16string_view source, std::u16string_view dest
     copyPath(record->source, source);
     copyPath(record->destination, destination);
     record->queued = now();
-    const bool onWorker = explorer::threadTransferWatch() == &state().watch;
     if (list != listActive && list != listSuccessful && list != listFailed) {
         list = listPending;
         // A copy queued from the UI runs on the place current now; the worker's own log
@@ -352,7 +375,6 @@ int add(std::uint32_t kind, std::u16string_view source, std::u16string_view dest
         if (state().bindings.currentPlace && !onWorker) record->place = state().bindings.currentPlace();
         record->sourcePlace = sourcePlace;
     }
-    if (onWorker && list == listFailed) ++state().failedLogs;
     Queue& queue = state();
     {
         std::lock_guard life(queue.lifeLock);
@@ -378,12 +400,13 @@ int add(std::uint32_t kind, std::u16string_view source, std::u16string_view dest
 
 void bindQueue(const QueueBindings& bindings) { state().bindings = bindings; }
 
-int addOperation(std::uint32_t kind, std::u16string_view source, std::u16string_view destination, int list) {
-    return add(kind, source, destination, list, nullptr);
+int addOperation(std::uint32_t kind, std::u16string_view source, std::u16string_view destination, int list,
+                 explorer::EntryStamp stamp) {
+    return add(kind, source, destination, list, nullptr, stamp);
 }
 
 int queueCopyFileFrom(const PlaceToken& sourcePlace, std::u16string_view source, std::u16string_view destination) {
-    return add(kindCopyFile, source, destination, listPending, sourcePlace);
+    return add(kindCopyFile, source, destination, listPending, sourcePlace, {});
 }
 
 int queueCopyFile(std::u16string_view source, std::u16string_view destination) {

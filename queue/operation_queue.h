@@ -13,6 +13,7 @@
 #include <string_view>
 #include <vector>
 
+#include "explorer/folder_walk.h"
 #include "platform/sync.h"
 
 namespace queue {
@@ -62,11 +63,16 @@ void bindQueue(const QueueBindings& bindings);  // before the first Add
 
 // Adds a record to `list`, starting a worker when none exists. 0 when the record could
 // not be made, or when a path is longer than 259 units (cut, it would name another
-// file). Any thread.
-int addOperation(std::uint32_t kind, std::u16string_view source, std::u16string_view destination, int list);
+// file). A folder copy on the worker logs what it handled here: each entry it copied
+// into Successful, with the stamp its listing gave a file, and each it did not into
+// Failed; the running copy counts both whatever the result. Any thread.
+int addOperation(std::uint32_t kind, std::u16string_view source, std::u16string_view destination, int list,
+                 explorer::EntryStamp stamp = {});
 // The queue entries: each adds to Pending. A move is a copy record, then a delete
 // record (empty source, the moved path as destination) that the worker carries out only
-// when the copy before it succeeded whole. Any thread.
+// when the copy before it succeeded whole; a folder's delete removes only the entries its
+// copy logged, while they are as the copy saw them, and fails saying what it kept. Any
+// thread.
 int queueCopyFile(std::u16string_view source, std::u16string_view destination);
 int queueCopyFolder(std::u16string_view source, std::u16string_view destination);
 int queueMove(std::u16string_view source, std::u16string_view destination, bool folder);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "explorer/folder_walk.h"
+#include "explorer/url.h"
 #include "ftp/ftp_commands.h"
 #include "ftp/ftp_transfer.h"
 #include "ftp/server_to_server.h"
@@ -30,7 +31,8 @@ constexpr std::size_t maxServerPathBytes = 319;
 // "RETR " or "STOR " and the path must stay under 256 characters.
 constexpr std::size_t maxTransferPathLength = 250;
 constexpr std::size_t maxMessageLength = 1023;
-constexpr int copyLogKind = 1;
+constexpr int fileLogKind = 1;
+constexpr int folderLogKind = 6;
 
 std::atomic<CopyLogHook> copyLogHook{nullptr};
 
@@ -231,6 +233,17 @@ int copyOnServers(SessionUse& use, const std::shared_ptr<FtpPlace>& sourcePlace,
     return failed();
 }
 
+// A server path as the server resolves it, to tell whether two paths name one entry:
+// '\\' read as '/', no doubled or final separator, no "." segment, ".." taken back.
+std::u16string canonicalServerPath(std::u16string_view path) {
+    std::u16string slashed(path);
+    std::replace(slashed.begin(), slashed.end(), u'\\', u'/');
+    std::u16string canonical;
+    if (!explorer::canonicalize(u"/" + slashed, canonical)) return slashed;
+    while (canonical.size() > 1 && canonical.back() == u'\\') canonical.pop_back();
+    return canonical;
+}
+
 // A place's error text as the user reads it: a reply keeps its final line break, which
 // would end the box or the row with an empty line.
 std::u16string describedText(std::string_view text) {
@@ -238,9 +251,10 @@ std::u16string describedText(std::string_view text) {
     return platform::toUtf16(text);
 }
 
-void logCopy(std::u16string_view source, std::u16string_view destination, bool succeeded) {
+void logCopy(int kind, std::u16string_view source, std::u16string_view destination, bool succeeded,
+             explorer::EntryStamp stamp = {}) {
     if (const CopyLogHook hook = copyLogHook.load()) {
-        hook(copyLogKind, source, destination, succeeded ? CopyLogList::successful : CopyLogList::failed);
+        hook(kind, source, destination, succeeded ? CopyLogList::successful : CopyLogList::failed, stamp);
     }
 }
 
@@ -277,6 +291,7 @@ explorer::ViewProvider findsOf(bool device) {
 struct TreeEntry {
     std::u16string name;
     std::uint32_t attributes = 0;
+    explorer::EntryStamp stamp;
 };
 
 // A name the other side would take for something else: an escaped '\' (a separator on
@@ -334,24 +349,25 @@ bool refusesExistingTarget(std::u16string_view destination, bool failIfExists) {
     return true;
 }
 
-void copyTreeFile(const std::u16string& source, const std::u16string& destination, FolderCopy& walk) {
+void copyTreeFile(const std::u16string& source, const std::u16string& destination, explorer::EntryStamp stamp,
+                  FolderCopy& walk) {
     if (!refusesExistingTarget(destination, walk.failIfExists) && remoteCopyFile(source, destination, 0)) {
-        logCopy(source, destination, true);
+        logCopy(fileLogKind, source, destination, true, stamp);
         return;
     }
     if (platform::lastError() == platform::errorAccessDenied) {
         if (!askReplaceFile()) {
-            logCopy(source, destination, false);
+            logCopy(fileLogKind, source, destination, false);
             return;
         }
         walk.failIfExists = false;
         if (remoteCopyFile(source, destination, 0)) {
-            logCopy(source, destination, true);
+            logCopy(fileLogKind, source, destination, true, stamp);
             return;
         }
     }
     setCurrentTag(u"(KVT-CP-4)");
-    logCopy(source, destination, false);
+    logCopy(fileLogKind, source, destination, false);
     walk.anyFailed = true;
 }
 
@@ -369,7 +385,7 @@ bool copyTree(std::u16string_view source, std::u16string_view destination, Folde
     std::vector<TreeEntry> entries;
     const explorer::ListingResult listing = explorer::listFolder(
         findsOf(fromDevice), folder + u"*", folder, [&](const explorer::FolderEntry& entry) {
-            entries.push_back({std::u16string(entry.name), entry.data.attributes});
+            entries.push_back({std::u16string(entry.name), entry.data.attributes, explorer::stampOf(entry.data)});
             return true;
         });
     if (listing.end != explorer::ListingEnd::complete) {
@@ -389,17 +405,19 @@ bool copyTree(std::u16string_view source, std::u16string_view destination, Folde
         if (isHostileName(entry.name)) {
             setCurrentError(u"(KVT-CP-4)", "'" + platform::toUtf8(entry.name) +
                                                "' is no name the other side can use; it was not copied.\n");
-            logCopy(from, to, false);
+            logCopy(isFolder ? folderLogKind : fileLogKind, from, to, false);
             walk.anyFailed = true;
         } else if (isFolder && !isLink) {
-            const bool copied = copyTree(from, to, walk);
-            logCopy(from, to, copied);
+            // The folder's own outcome: its earlier siblings' failures are not its own.
+            const bool copied = copyTree(from, to, FolderCopy{.failIfExists = walk.failIfExists});
+            logCopy(folderLogKind, from, to, copied);
             walk.anyFailed |= !copied;
         } else if (!isFolder || !fromDevice) {
-            copyTreeFile(from, to, walk);
+            copyTreeFile(from, to, entry.stamp, walk);
         } else {
             // Left out, yet logged as not copied: a move must not delete it with its folder.
-            logCopy(from, to, false);
+            // Logged as a file, so that a Retry never copies the tree the link points at.
+            logCopy(fileLogKind, from, to, false);
         }
     }
     return !walk.anyFailed;
@@ -425,6 +443,20 @@ int remoteCreateFolder(std::u16string_view path) {
     return 0;
 }
 
+std::string selfCopyRefusal(std::u16string_view source, std::u16string_view destination, bool folder) {
+    const std::u16string from = canonicalServerPath(source);
+    const std::u16string to = canonicalServerPath(destination);
+    if (from == to) {
+        return "'" + platform::toUtf8(source) +
+               "' would be copied onto itself, which empties it: paste it into another folder.";
+    }
+    if (folder && to.starts_with(from == u"\\" ? from : from + u'\\')) {
+        return "'" + platform::toUtf8(source) + "' would be copied into itself, as '" + platform::toUtf8(destination) +
+               "': that copy would never end.";
+    }
+    return {};
+}
+
 int remoteCopyFile(std::u16string_view source, std::u16string_view destination, int) {
     SessionUse use = useSession(viewPlaceIndex());
     if (!ensureConnected(use)) return failed();
@@ -434,7 +466,17 @@ int remoteCopyFile(std::u16string_view source, std::u16string_view destination, 
         setError(*use.place, u"(KVT-CF-1)", "Both paths are on the device; the Device view copies them.\n");
         return failed();
     }
-    if (!fromDevice && !toDevice) return copyOnServers(use, sourcePlaceOfThread(), source, destination);
+    if (!fromDevice && !toDevice) {
+        const std::shared_ptr<FtpPlace> sourcePlace = sourcePlaceOfThread();
+        const std::string refusal = sourcePlace && sourcePlace != use.place
+                                        ? std::string()
+                                        : selfCopyRefusal(source, destination, false);
+        if (!refusal.empty()) {
+            setError(*use.place, u"(KVT-CF-3)", refusal);
+            return failed();
+        }
+        return copyOnServers(use, sourcePlace, source, destination);
+    }
     if (fromDevice) return transfer(use, true, devicePart(source), destination);
     return transfer(use, false, devicePart(destination), source);
 }
@@ -468,6 +510,12 @@ int remoteCopyFolder(std::u16string_view source, std::u16string_view destination
         while (!path.empty() && (path.back() == u'/' || path.back() == u'\\')) path.remove_suffix(1);
         return path;
     };
+    if (!isDevicePath(source) && !isDevicePath(destination)) {
+        if (const std::string refusal = selfCopyRefusal(source, destination, true); !refusal.empty()) {
+            setCurrentError(u"(KVT-CF-3)", refusal);
+            return failed();
+        }
+    }
     if (!copyTree(trimmed(source), trimmed(destination), FolderCopy{.failIfExists = failIfExists != 0}))
         return failed();
     return 1;

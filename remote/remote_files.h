@@ -7,6 +7,7 @@
 #include <string>
 #include <string_view>
 
+#include "explorer/folder_walk.h"
 #include "explorer/provider.h"
 #include "platform/files.h"
 
@@ -15,10 +16,12 @@ namespace remote {
 // A phone path inside a remote operation: "file://" followed by the device path.
 inline constexpr std::u16string_view devicePrefix = u"file://";
 
-// Where the recursive copy logs each file and folder it handled. The queue sets it;
-// null logs nothing. Any thread.
+// Where the recursive copy logs each file (kind 1) and folder (kind 6) it handled, with
+// the stamp its source's listing gave a file. The queue sets it; null logs nothing. Any
+// thread.
 enum class CopyLogList { successful, failed };
-using CopyLogHook = void (*)(int kind, std::u16string_view source, std::u16string_view destination, CopyLogList list);
+using CopyLogHook = void (*)(int kind, std::u16string_view source, std::u16string_view destination, CopyLogList list,
+                             explorer::EntryStamp stamp);
 void setCopyLogHook(CopyLogHook hook);
 
 // Each operation returns non-zero for success; a failure leaves the current place's
@@ -33,6 +36,11 @@ int remoteCopyFile(std::u16string_view source, std::u16string_view destination, 
 // Copies a folder tree between the server and the device, either way. Every entry is
 // tried; 0 when one of them failed or could not be named safely on the other side.
 int remoteCopyFolder(std::u16string_view source, std::u16string_view destination, int failIfExists);
+// Why a copy within one server from `source` to `destination` must not run, empty when it
+// may: the two name one entry (a copy onto itself empties it, since the target is
+// truncated before the source is read), or a folder would go into itself or below it (the
+// copy would never end). Paths are compared as the server resolves them. Any thread.
+std::string selfCopyRefusal(std::u16string_view source, std::u16string_view destination, bool folder);
 // The entry `path` names, as its folder lists it (the root is a folder); a path its
 // folder does not list fails with "(KVT-FAE-1)".
 int remoteGetAttributes(std::u16string_view path, int informationLevel, platform::FileAttributeData& data);

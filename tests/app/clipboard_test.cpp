@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <tuple>
 
 #include "app/main_window.h"
 #include "explorer/provider.h"
@@ -249,6 +250,29 @@ TEST_P(ClipboardBetweenViews, CutInTheRemoteViewAndPasteInTheDeviceViewDownloads
     EXPECT_EQ(root.read("box/down.txt"), "download me");
     EXPECT_FALSE(fs::exists(server.hostPath("down.txt")));
     EXPECT_EQ(clipboardText(), std::nullopt);
+}
+
+// Copy To and Move To from the Device view take a row's path and name whole: a ':' ends
+// no scheme there, a final '.' stays, and a Move deletes only the file it copied.
+TEST_P(ClipboardBetweenViews, CopyToAndMoveToFromTheDeviceTakeTheRowsPathAndNameWhole) {
+    using Case = std::tuple<std::string, std::u16string, bool>;  // file (holding its name), row, moved
+    const Case cases[] = {{"notes 10:30.txt", u"notes 10:30", true},
+                          {"notes.", u"notes.", true},
+                          {"a.tar.gz", u"a.tar", false},
+                          {"readme", u"readme", false}};
+    for (const auto& [file, row, move] : cases) root.file("at 10:00/" + file, file);
+    root.file("00/notes 10:30.txt", "not this");  // what the scheme rule made of the first
+    startWithPlace();
+    command(commandDeviceView);
+    goTo(explorer::deviceProvider, u"\\at 10:00\\");
+    for (const auto& [file, row, move] : cases) {
+        focus(row);
+        command(move ? commandMoveTo : commandCopyTo);
+        drainQueue();
+        EXPECT_EQ(test_support::readFile(server.hostPath(file)), file) << file;
+        EXPECT_EQ(fs::exists(root.at("at 10:00/" + file)), !move) << file;
+    }
+    EXPECT_EQ(root.read("00/notes 10:30.txt"), "not this");
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, ClipboardBetweenViews,

@@ -24,6 +24,7 @@ namespace {
 namespace fs = std::filesystem;
 using platform::Key;
 using namespace resources;
+using test_support::boxWords;
 using test_support::FtpServerKind;
 using test_support::patternBytes;
 using test_support::readFile;
@@ -253,6 +254,22 @@ TEST_P(Everyday, CopyAndPasteWithinAServerAndBetweenTwoPlaces) {
     EXPECT_NE(boxes.lastBoxScreen().find("copied on another"), std::string::npos) << boxes.lastBoxScreen();
     EXPECT_TRUE(fs::exists(served("within/original.txt")));
     EXPECT_EQ(queue::listRecords(queue::listFailed).size(), 0u);
+}
+
+// A folder pasted in its own folder is refused, saying why: a copy onto itself would
+// empty every file (the target is truncated before the source is read).
+TEST_P(Everyday, APasteOntoItselfIsRefusedAndEmptiesNothing) {
+    serve("docs/a.txt", "a");
+    savePlace(serverLogin());
+    start();
+    openRemote();
+    focus("docs");
+    command(commandCopy);
+    command(commandPaste);
+    drainQueue();
+    EXPECT_EQ(boxCaption(boxes.lastBoxScreen()), "Paste Error");
+    EXPECT_NE(boxWords(boxes.lastBoxScreen()).find("wouldbecopiedontoitself"), std::string::npos);
+    EXPECT_EQ(readFile(served("docs/a.txt")), "a");
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, Everyday, ::testing::ValuesIn(everySetup), setupParamName);

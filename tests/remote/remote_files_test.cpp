@@ -41,7 +41,8 @@ Script download(const std::string& path, const std::string& bytes, int earlier,
 }
 
 std::vector<std::string> copyLog;
-void recordCopy(int kind, std::u16string_view source, std::u16string_view destination, remote::CopyLogList list) {
+void recordCopy(int kind, std::u16string_view source, std::u16string_view destination, remote::CopyLogList list,
+                explorer::EntryStamp) {
     copyLog.push_back(std::to_string(kind) + (list == remote::CopyLogList::successful ? " ok " : " failed ") +
                       toUtf8(source) + " -> " + toUtf8(destination));
 }
@@ -93,6 +94,9 @@ TEST_F(RemoteFiles, EachOperationSaysExactlyWhatItShould) {
              send("426 aborted\r\n") + useControl(1) + expect("QUIT") + useControl(1) + expect("QUIT") + useControl(0) +
              bye(),
          [] { return remote::remoteCopyFile(u"/a", u"/b", 0); }, 0, "(KVT-CF-3) Fxp Error"},
+        {"a copy onto itself, however written, sends nothing", login() + bye(),
+         [] { return remote::remoteCopyFile(u"/a", u"\\.//a/", 0); }, 0,
+         "(KVT-CF-3) '/a' would be copied onto itself, which empties it: paste it into another folder."},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.what);
@@ -106,6 +110,9 @@ TEST_F(RemoteFiles, EachOperationSaysExactlyWhatItShould) {
         EXPECT_EQ(server.finish(), "");
     }
     EXPECT_EQ(device.read("a.txt"), "hello");
+    addPlace("127.0.0.1:1");  // nothing listens: a folder copied into itself is refused before it connects
+    EXPECT_EQ(remote::remoteCopyFolder(u"/a", u"/b/../a/c", 0), 0);
+    EXPECT_EQ(lastError(), "(KVT-CF-3) '/a' would be copied into itself, as '/b/../a/c': that copy would never end.");
 }
 
 // A file cannot be listed by itself: its folder's listing describes it, 64-bit size and
@@ -149,13 +156,16 @@ TEST_F(RemoteFiles, AttributesComeFromTheEntryInItsFolder) {
 
 // A server's folder: "." and ".." are no entries, a first sub-folder does not hide the
 // later entries, a name holding a line break is never made on the device, and one
-// failing file fails the copy while the others arrive.
+// failing file fails the copy while the others arrive; each folder is logged as a folder,
+// by what happened to its own entries.
 TEST_F(RemoteFiles, AFolderFromTheServerCopiesEveryNameableEntry) {
     const std::string top = unixLine('d', ".") + unixLine('d', "..") + unixLine('d', "sub") + unixLine('-', "a") +
-                            unixLine('-', "bad\x01name") + unixLine('-', "b");
+                            unixLine('-', "bad\x01name") + unixLine('-', "b") + unixLine('d', "later");
     ScriptedFtpServer server(login() + listing("/src/", top) + probe() + listing("/src/sub/", unixLine('-', "c")) +
                              probe() + download("/src/sub/c", "ccc", 0) + probe() + download("/src/a", "aaa", 1) +
-                             probe() + download("/src/b", "", 2, "550 unreadable\r\n") + bye());
+                             probe() + download("/src/b", "", 2, "550 unreadable\r\n") + probe() +
+                             listing("/src/later/", unixLine('-', "d")) + probe() + download("/src/later/d", "d", 3) +
+                             bye());
     addPlace(server.address());
     EXPECT_EQ(remote::remoteCopyFolder(u"/src/", u"file://\\dst", 0), 0);
     EXPECT_EQ(lastError(), "(KVT-CP-4) 550 unreadable");
@@ -167,13 +177,15 @@ TEST_F(RemoteFiles, AFolderFromTheServerCopiesEveryNameableEntry) {
     for (const auto& entry : std::filesystem::recursive_directory_iterator(device.at("dst")))
         left.push_back(entry.path().filename().string());
     std::sort(left.begin(), left.end());
-    EXPECT_EQ(left, (std::vector<std::string>{"a", "c", "sub"}));
+    EXPECT_EQ(left, (std::vector<std::string>{"a", "c", "d", "later", "sub"}));
     EXPECT_EQ(copyLog, (std::vector<std::string>{
                            "1 ok /src/sub/c -> file://\\dst\\sub\\c",
-                           "1 ok /src/sub -> file://\\dst\\sub",
+                           "6 ok /src/sub -> file://\\dst\\sub",
                            "1 ok /src/a -> file://\\dst\\a",
                            "1 failed /src/bad\x01name -> file://\\dst\\bad\x01name",
                            "1 failed /src/b -> file://\\dst\\b",
+                           "1 ok /src/later/d -> file://\\dst\\later\\d",
+                           "6 ok /src/later -> file://\\dst\\later",
                        }));
 }
 
