@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -180,6 +181,24 @@ void showCopyError(std::u16string_view caption, const std::u16string& reason) {
                          platform::MessageBoxIcon::hand);
 }
 
+// The source of a copy as it stands now, as its view lists it; none when it cannot be
+// read.
+std::optional<explorer::EntryStamp> stampOfSource(const std::u16string& path) {
+    platform::FileAttributeData data{};
+    const bool found = isDevicePath(path) ? platform::getFileAttributes(path.substr(devicePrefix.size()), data)
+                                          : explorer::remoteProvider.GetAttributes(path, 0, data) != 0;
+    if (!found) return std::nullopt;
+    return explorer::EntryStamp{std::uint64_t(data.sizeHigh) << 32 | data.sizeLow,
+                                platform::toUint64(data.lastWriteTime)};
+}
+
+// Whether the record that waits next is the delete of a move whose copy is `record`.
+bool moveFollows(const FileOperation& record) {
+    ListLock held(state().mutex);
+    const FileOperation* next = state().lists[0].head;
+    return next && next->kind == kindDelete && textOf(next->destination) == textOf(record.source);
+}
+
 // The copy just before a delete record, as the worker saw it end.
 struct LastCopy {
     std::uint32_t kind = 0;
@@ -196,7 +215,16 @@ bool deleteSource(const std::u16string& path, const LastCopy& last, explorer::Ke
     const bool device = isDevicePath(path);
     const explorer::ViewProvider& view = device ? explorer::deviceProvider : explorer::remoteProvider;
     std::u16string_view viewPath = device ? std::u16string_view(path).substr(devicePrefix.size()) : path;
-    if (last.kind != kindCopyFolder) return view.DeleteFile(viewPath) != 0;
+    if (last.kind != kindCopyFolder) {
+        // A file goes only while it is still the file its copy saw.
+        const auto copied = last.copied.files.find(path);
+        const std::optional<explorer::EntryStamp> now = stampOfSource(path);
+        if (copied == last.copied.files.end() || !now || *now != copied->second) {
+            kept = {1, std::u16string(viewPath)};
+            return true;
+        }
+        return view.DeleteFile(viewPath) != 0;
+    }
     while (viewPath.size() > 1 && explorer::isSeparator(viewPath.back())) viewPath.remove_suffix(1);
     return explorer::deleteCopied(view, viewPath, device ? u'\\' : u'/', last.copied, kept);
 }
@@ -223,6 +251,11 @@ std::uint32_t runCopy(const FileOperation& record, std::u16string_view caption, 
     if (record.kind == kindCopyFile && !mayWrite(destination)) {
         why = u"The file already exists and was kept.";
         return stateFailed;
+    }
+    // The file a move will delete, as it was before its copy.
+    if (record.kind == kindCopyFile && moveFollows(record)) {
+        if (const std::optional<explorer::EntryStamp> stamp = stampOfSource(source))
+            state().copied.files[source] = *stamp;
     }
     const explorer::ViewProvider& remote = explorer::remoteProvider;
     const int done = record.kind == kindCopyFile ? remote.CopyFile(source, destination, 1)

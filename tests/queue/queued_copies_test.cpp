@@ -152,6 +152,17 @@ TEST_P(QueuedCopies, AFolderMoveDeletesOnlyWhatItsCopyCopied) {
         EXPECT_NE(toUtf8(queue::listRecords(queue::listFailed).at(0).why).find("late', which its copy did not"),
                   std::string::npos);
         queue::clearQueue();
+
+        // A moved file changed after its copy stays too.
+        writeFile(at(name + ".txt"), "1");
+        std::filesystem::permissions(at(name + ".txt"), perms::all);
+        afterCopy = [&] { writeFile(at(name + ".txt"), "changed"); };
+        queue::queueMove(fromDevice ? onDevice + u".txt" : onServer + u".txt",
+                         fromDevice ? onServer + u".txt" : onDevice + u".txt", false);
+        ASSERT_TRUE(queueDrains());
+        EXPECT_EQ(readFile(at(name + ".txt")), "changed");
+        EXPECT_EQ(queue::listRecords(queue::listFailed).size(), 1u);
+        queue::clearQueue();
     }
 }
 
