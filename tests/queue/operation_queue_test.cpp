@@ -72,6 +72,12 @@ protected:
             note("box " + toUtf8(caption));
             return 1;
         };
+        // The server holds the files the tests move from it, unchanged between copy and delete.
+        remote.GetAttributes = [](std::u16string_view path, int, platform::FileAttributeData& data) {
+            data = {};
+            data.sizeLow = 5;
+            return path.starts_with(u"/remote") ? 1 : 0;
+        };
         remote.DeleteFile = [](std::u16string_view path) {
             note("delete " + toUtf8(path) + "@" + placeOfThread);
             return 1;
