@@ -192,13 +192,6 @@ std::optional<explorer::EntryStamp> stampOfSource(const std::u16string& path) {
                                 platform::toUint64(data.lastWriteTime)};
 }
 
-// Whether the record that waits next is the delete of a move whose copy is `record`.
-bool moveFollows(const FileOperation& record) {
-    ListLock held(state().mutex);
-    const FileOperation* next = state().lists[0].head;
-    return next && next->kind == kindDelete && textOf(next->destination) == textOf(record.source);
-}
-
 // The copy just before a delete record, as the worker saw it end.
 struct LastCopy {
     std::uint32_t kind = 0;
@@ -253,7 +246,7 @@ std::uint32_t runCopy(const FileOperation& record, std::u16string_view caption, 
         return stateFailed;
     }
     // The file a move will delete, as it was before its copy.
-    if (record.kind == kindCopyFile && moveFollows(record)) {
+    if (record.kind == kindCopyFile && record.moving) {
         if (const std::optional<explorer::EntryStamp> stamp = stampOfSource(source))
             state().copied.files[source] = *stamp;
     }
@@ -379,7 +372,7 @@ bool ensureWorker() {
 
 // A record of `kind` into `list`; see addOperation.
 int add(std::uint32_t kind, std::u16string_view source, std::u16string_view destination, int list,
-        const PlaceToken& sourcePlace, explorer::EntryStamp stamp) {
+        const PlaceToken& sourcePlace, explorer::EntryStamp stamp, bool moving = false) {
     // The running copy's log counts whether or not a record can be made of it: a move
     // deletes only what its copy copied, and nothing when it failed anywhere.
     const bool onWorker = explorer::threadTransferWatch() == &state().watch;
@@ -398,6 +391,7 @@ int add(std::uint32_t kind, std::u16string_view source, std::u16string_view dest
     if (!record) return 0;
     record->kind = kind;
     record->state = statePending;
+    record->moving = moving;
     copyPath(record->source, source);
     copyPath(record->destination, destination);
     record->queued = now();
@@ -451,7 +445,7 @@ int queueCopyFolder(std::u16string_view source, std::u16string_view destination)
 }
 
 int queueMove(std::u16string_view source, std::u16string_view destination, bool folder) {
-    if (!addOperation(folder ? kindCopyFolder : kindCopyFile, source, destination, listPending)) return 0;
+    if (!add(folder ? kindCopyFolder : kindCopyFile, source, destination, listPending, nullptr, {}, true)) return 0;
     return addOperation(kindDelete, u"", source, listPending);
 }
 

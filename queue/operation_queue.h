@@ -42,6 +42,7 @@ struct FileOperation {
     PlaceToken sourcePlace;  // a copy from another place: the place its source is on
     std::u16string why;      // why a record failed without a box of its own
     bool retried = false;    // queued again from Failed: a download continues what it left
+    bool moving = false;     // the copy of a move: a delete record of its source follows
 };
 
 // What the worker needs besides the records, bound once at start-up (tests bind fakes).
