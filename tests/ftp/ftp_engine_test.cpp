@@ -44,17 +44,6 @@ Script activeOpening(const std::string& command) {
             send("200 ok\r\n"), expect(command),    send("150 opening\r\n")};
 }
 
-// Binds `socket` to a free loopback port and returns that port's host text.
-std::string bindLoopback(int socket, sockaddr_in& address) {
-    address = {};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size);
-    return "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
-}
-
 // Runs `work` without root's right to write any file: as nobody in a child process
 // when the tests run as root. Returns work's result (0-255), or -1. The child holds
 // the scripted server's sockets too, so a server that gives up cannot end its wait:
@@ -153,9 +142,12 @@ TEST_F(Engine, ReceiveLineHandsOutLongLinesInPiecesAndKeepsLoneCr) {
 TEST_F(Engine, IdleCallbackBoundsTheConnectAndTheWaitForTheGreeting) {
     // A listener whose queue is full leaves further connection attempts unanswered.
     const int listener = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address;
-    const std::string fullListener = bindLoopback(listener, address);
+    sockaddr_in address{.sin_family = AF_INET, .sin_port = 0, .sin_addr = {htonl(INADDR_LOOPBACK)}, .sin_zero = {}};
+    socklen_t size = sizeof address;
+    bind(listener, reinterpret_cast<sockaddr*>(&address), size);
+    getsockname(listener, reinterpret_cast<sockaddr*>(&address), &size);
     listen(listener, 0);
+    const std::string fullListener = "127.0.0.1:" + std::to_string(ntohs(address.sin_port));
     const int queued = socket(AF_INET, SOCK_STREAM, 0);
     ASSERT_EQ(0, ::connect(queued, reinterpret_cast<sockaddr*>(&address), sizeof address));
     server.emplace(Script{send("22")});  // half a greeting, then silence
