@@ -1,0 +1,95 @@
+// The SFTP engine: one SSH connection with its SFTP channel, over libssh, used by one
+// thread at a time, as the FTP engine's session is. It applies ~/.ssh/config to the
+// host name (HostName, Port, User, IdentityFile), checks the server's key against the
+// known_hosts files as OpenSSH does, and logs in with ssh-agent, then the user's key
+// files, then the password (password and keyboard-interactive). Every wait is bounded
+// by the silence limit and hears the stop flag. Results: 1 success, 0 failure with the
+// reason in `lastError` (the SSH or SFTP reason, for example "No such file").
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace sftp {
+
+inline constexpr int defaultPort = 22;
+// Downloads keep at least this many read requests in flight.
+inline constexpr int readsInFlight = 16;
+
+// The server's key as known_hosts judges it.
+enum class HostKeyCheck { known, unknown, changed, failed };
+
+struct HostKeyProblem {
+    HostKeyCheck check = HostKeyCheck::failed;
+    std::string fingerprint;  // "SHA256:..." as OpenSSH prints it
+    std::string keyType;      // "ssh-ed25519", ...
+    // For a changed key: the known_hosts file and line that holds the old one, as
+    // "FILE:LINE" (the line to remove).
+    std::string knownLine;
+};
+
+// Asked for the passphrase of a key file; none: skip that key. Called on the thread
+// that opens.
+using PassphrasePrompt = std::function<std::optional<std::string>(std::string_view keyFile)>;
+
+struct OpenOptions {
+    std::string host;          // a name, an address or a ~/.ssh/config alias
+    int port = 0;              // 0: from ~/.ssh/config, else 22
+    std::string user;          // empty: from ~/.ssh/config, else the login name
+    std::string password;      // empty: no password or keyboard-interactive login
+    std::uint32_t connectTimeoutMs = 3000;
+    std::uint32_t silenceLimitMs = 60000;  // any later wait without progress
+    const std::atomic<bool>* stop = nullptr;
+    // A key that known_hosts does not hold is accepted (not stored) when its fingerprint
+    // is this one; empty: an unknown key fails the open with hostKeyProblem set.
+    std::string trustedFingerprint;
+    PassphrasePrompt askPassphrase;  // null: keys with a passphrase are skipped
+};
+
+struct SftpSession;  // opaque; owned by the caller through createSession / release
+
+SftpSession* createSession();
+void release(SftpSession* session);  // closes what is open, without waiting
+
+// Connects, checks the host key, logs in and opens the SFTP channel.
+int open(SftpSession& session, const OpenOptions& options);
+bool isOpen(const SftpSession& session);
+void close(SftpSession& session);
+// The reason of the last failure; empty after a success.
+const std::string& lastError(const SftpSession& session);
+// Set when the last open failed on the host key (unknown or changed); else none.
+std::optional<HostKeyProblem> hostKeyProblem(const SftpSession& session);
+// Appends the key the last open met to ~/.ssh/known_hosts as ssh does (hashed or not as
+// ssh's own default); then the next open accepts it.
+int trustHostKey(SftpSession& session);
+
+// Called as a transfer moves; returning false stops it.
+using Progress = std::function<bool(std::int64_t transferred)>;
+
+// Writes one line per entry of `folder` into the new local file `listingPath`, in the
+// fact form "+FACTS,\tNAME\r\n": "/" for a folder, "r" for a file ("r" and "/" for a
+// link), "s<size>", "m<seconds since 1970 UTC>". Entries whose name holds a control
+// character, '/', or is "." or ".." are left out.
+int listToFile(SftpSession& session, std::string_view folder, std::string_view listingPath);
+// Downloads `remotePath` into `localPath` with pipelined reads: from `offset` on,
+// appended to the local file when offset > 0, else into the file replacing what it held.
+int download(SftpSession& session, std::string_view remotePath, std::string_view localPath, std::int64_t offset,
+             const Progress& progress);
+// Uploads the local file from `offset` on, into the remote file at the same offset
+// (0: created or truncated).
+int upload(SftpSession& session, std::string_view localPath, std::string_view remotePath, std::int64_t offset,
+           const Progress& progress);
+// The file's size, -1 when it has none or cannot be read.
+std::int64_t fileSize(SftpSession& session, std::string_view path);
+int rename(SftpSession& session, std::string_view from, std::string_view to);
+int removeFile(SftpSession& session, std::string_view path);
+int removeFolder(SftpSession& session, std::string_view path);
+int makeFolder(SftpSession& session, std::string_view path);
+// The server still answers (a cheap request).
+int probe(SftpSession& session);
+
+}  // namespace sftp
