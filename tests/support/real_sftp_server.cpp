@@ -142,7 +142,7 @@ void RealSftpServer::freeze() const { kill(pid_, SIGSTOP); }
 
 void RealSftpServer::thaw() const { kill(pid_, SIGCONT); }
 
-ScriptedSftpServer::ScriptedSftpServer(const std::string& root, ScriptedLogin login, bool hostileNames)
+ScriptedSftpServer::ScriptedSftpServer(const std::string& root, ScriptedLogin login, ScriptedFiles files)
     : work_(makeWorkFolder()) {
     if (work_.empty()) {
         error_ = "cannot create the server's work folder";
@@ -156,7 +156,9 @@ ScriptedSftpServer::ScriptedSftpServer(const std::string& root, ScriptedLogin lo
     fingerprint_ = fingerprintOf(work_ + "/host_key.pub", work_);
     pid_ = spawnServer({"/usr/bin/python3", FARLINK_SCRIPTED_SFTP_SERVER, work_ + "/port", root, "tester", "secret",
                         work_ + "/host_key", login == ScriptedLogin::password ? "password" : "keyboard-interactive",
-                        hostileNames ? "hostile" : "plain"},
+                        files == ScriptedFiles::hostileNames ? "hostile"
+                        : files == ScriptedFiles::shortReads ? "short-reads"
+                                                             : "plain"},
                        log);
     if (pid_ < 0 || !waitUntilListening(pid_, port_, work_ + "/port")) {
         error_ = "the asyncssh server did not start (python3-asyncssh): " + readFile(log);

@@ -57,12 +57,14 @@ private:
 };
 
 enum class ScriptedLogin { password, keyboardInteractive };
+// hostileNames: every listing also holds names a client must leave out; shortReads:
+// each read is answered with at most 1000 bytes, wherever it is in the file.
+enum class ScriptedFiles { plain, hostileNames, shortReads };
 
-// asyncssh serving `root` as "/" to user "tester" with password "secret"; with
-// hostileNames, every listing also holds names a client must leave out.
+// asyncssh serving `root` as "/" to user "tester" with password "secret".
 class ScriptedSftpServer {
 public:
-    ScriptedSftpServer(const std::string& root, ScriptedLogin login, bool hostileNames = false);
+    ScriptedSftpServer(const std::string& root, ScriptedLogin login, ScriptedFiles files = ScriptedFiles::plain);
     ~ScriptedSftpServer();
     ScriptedSftpServer(const ScriptedSftpServer&) = delete;
     ScriptedSftpServer& operator=(const ScriptedSftpServer&) = delete;
