@@ -409,6 +409,31 @@ TEST(SftpWaits, ASilentServerIsLeftAtTheLimitOrWhenStopped) {
     }
 }
 
+// A server that stops answering in the middle of a download: the wait gives up at the
+// limit and the session is closed, its next request refused.
+TEST(SftpWaits, AServerSilentMidDownloadIsLeftAtTheLimit) {
+    SshdTest test;
+    ASSERT_STARTED(test.server);
+    sftp::OpenOptions options = test.options();
+    options.silenceLimitMs = 1000;
+    ASSERT_EQ(test.open(options), 1) << sftp::lastError(*test.session);
+    writeFile(test.files / "remote", patternBytes(32 * 1024 * 1024));
+    const auto freezeOnce = [&, frozen = false](std::int64_t) mutable {
+        if (!frozen) test.server.freeze();
+        frozen = true;
+        return true;
+    };
+    const auto started = Clock::now();
+    EXPECT_EQ(sftp::download(*test.session, test.files / "remote", test.files / "local", 0, freezeOnce), 0);
+    const auto waited = Clock::now() - started;
+    test.server.thaw();
+    EXPECT_EQ(sftp::lastError(*test.session), "The server did not answer for 1 s");
+    EXPECT_LT(waited, std::chrono::milliseconds(1000 + 600));
+    EXPECT_FALSE(sftp::isOpen(*test.session));
+    EXPECT_EQ(sftp::probe(*test.session), 0);
+    EXPECT_EQ(sftp::lastError(*test.session), "Not connected");
+}
+
 // --- Password logins and hostile names, against asyncssh ------------------------------
 
 // Opens a session with the asyncssh server's password, HOME a folder of the test.

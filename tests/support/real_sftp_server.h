@@ -41,7 +41,8 @@ public:
     // Writes known_hosts as two lines: one for another host, then one for this server
     // ("[127.0.0.1]:PORT") with its own key or another one of the same type.
     void writeKnownHosts(KnownKey key) const;
-    // Stops and continues the listening server: a connection then finds no greeting.
+    // Stops and continues the server and the sessions it serves: a new connection
+    // finds no greeting, and a request no answer.
     void freeze() const;
     void thaw() const;
 
