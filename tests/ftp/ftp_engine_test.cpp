@@ -245,6 +245,15 @@ TEST_F(Engine, QuitClosesEvenAConnectionTheServerDropped) {
     EXPECT_EQ("", finish());
 }
 
+// A program started meanwhile (the opener of a file) must not inherit the connection: it
+// would hold the server's session open after we closed it.
+TEST_F(Engine, AProgramStartedMeanwhileInheritsNoConnection) {
+    start({});
+    ASSERT_EQ(0, std::system(("ls -l /proc/self/fd/ >" + (folder / "inherited")).c_str()));
+    EXPECT_EQ(std::string::npos, readFile(folder / "inherited").find("socket:")) << readFile(folder / "inherited");
+    EXPECT_EQ("", finish());
+}
+
 TEST_F(Engine, ALongReplyLineKeepsItsFirstPieceAndDropsTheRest) {
     const std::string made = "257 \"" + std::string(300, 'm') + "\" created";
     // The tail of a long continuation line must not end the reply early.

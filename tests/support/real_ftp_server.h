@@ -23,7 +23,8 @@ struct RealFtpServerOptions {
     // to resume the control connection's TLS session.
     bool tls = false;
     // pyftpdlib with TLS: its data connections end without close_notify
-    // ("no-close-notify") or show another certificate ("another-certificate").
+    // ("no-close-notify") or show another certificate ("another-certificate"); or it
+    // speaks nothing newer than TLS 1.1 ("tls-1.1").
     const char* dataFault = "";
 };
 
