@@ -170,8 +170,9 @@ TEST(FarlinkFtp, RefusesAServerThatSpeaksNothingNewerThanTls11) {
     TemporaryFolder local;
     RealFtpServer server(FtpServerKind::Pyftpdlib, root.path(), {.tls = true, .dataFault = "tls-1.1"});
     ASSERT_EQ("", server.error());
-    writeFile(local / "openssl.cnf", "openssl_conf = init\n[init]\nssl_conf = ssl\n[ssl]\nsystem_default = old\n"
-                                     "[old]\nMinProtocol = TLSv1\nCipherString = DEFAULT@SECLEVEL=0\n");
+    writeFile(local / "openssl.cnf",
+              "openssl_conf = init\n[init]\nssl_conf = ssl\n[ssl]\nsystem_default = old\n"
+              "[old]\nMinProtocol = TLSv1\nCipherString = DEFAULT@SECLEVEL=0\n");
     ScopedVariable configuration("OPENSSL_CONF", local / "openssl.cnf");
     std::string output, errors;
     EXPECT_EQ(1, runTool("--trust '" + server.certificateFingerprint() + "' ls ftpes" + server.url("/").substr(3),

@@ -331,8 +331,9 @@ TEST_P(RealServerListing, EveryListedNameFetchesItsOwnFile) {
 
     remote::SessionUse use = remote::useSession(0);
     for (const std::string& name : listed) {
-        ASSERT_EQ(ftp::download(**use.session, local / "copy", server.remotePath("names/" + name), 'I', 0), 1)
-            << name << ": " << ftp::lastReply(**use.session);
+        ASSERT_EQ(
+            (*use.session)->download(server.remotePath("names/" + name), local / "copy", local / "part", false, -1), 1)
+            << name << ": " << (*use.session)->failureText();
         EXPECT_EQ(readFile(local / "copy"), "content of " + name);
     }
 }
