@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <atomic>
 #include <mutex>
+#include <optional>
 #include <utility>
 
 #include "explorer/provider.h"
@@ -118,7 +119,7 @@ int bringUpNetwork(FtpPlace& place) {
     return 1;
 }
 
-int connectPlace(FtpPlace& place, ServerSession& session) {
+int connectPlace(FtpPlace& place, ServerSession& session, const KeyPassphrase* passphrase) {
     // A copy queued for this place never goes to the server an edit put in its stead.
     if (const std::u16string changed = pinnedPlaceChanged(place); !changed.empty()) {
         setPlaceError(place, u"(KVT-FC-1)", platform::toUtf8(changed) + "\n");
@@ -126,13 +127,18 @@ int connectPlace(FtpPlace& place, ServerSession& session) {
     }
     const PlaceSettings settings = settingsOf(place);
     bringUpNetwork(place);  // the attempt goes on either way: the server may be reachable
-    const ServerLogin login{platform::toUtf8(settings.host),
-                            settings.port,
-                            platform::toUtf8(settings.userName),
-                            platform::toUtf8(settings.password),
-                            settings.passive != 0,
-                            connectWaitMs(settings),
-                            replyWaitMs(settings)};
+    ServerLogin login;
+    login.host = platform::toUtf8(settings.host);
+    login.port = settings.port;
+    login.user = platform::toUtf8(settings.userName);
+    login.password = platform::toUtf8(settings.password);
+    login.passive = settings.passive != 0;
+    login.connectWaitMs = connectWaitMs(settings);
+    login.silenceLimitMs = replyWaitMs(settings);
+    if (passphrase) {
+        login.keyFile = passphrase->keyFile;
+        login.passphrase = passphrase->passphrase;
+    }
     OpenFailure failure = OpenFailure::none;
     std::string reason;
     if (session.open(login, failure, reason)) return 1;
@@ -140,6 +146,9 @@ int connectPlace(FtpPlace& place, ServerSession& session) {
     if (explorer::threadTransferWatch() && !session.trustQuestion(settings.name).empty()) {
         reason += "Browse the place in the Remote view to decide whether to trust its " + session.untrustedIdentity() +
                   ".\n";
+    }
+    if (explorer::threadTransferWatch() && !session.lockedKey().empty()) {
+        reason += "Browse the place in the Remote view to give the passphrase of " + session.lockedKey() + ".\n";
     }
     setPlaceError(place, failure == OpenFailure::login ? u"(KVT-FC-2)" : u"(KVT-FC-1)", reason);
     return 0;
@@ -149,11 +158,36 @@ void setEditPlaceHook(EditPlaceHook hook) { editPlaceHook.store(hook); }
 
 namespace {
 
-// After a connection failed on an identity the user has not trusted (a certificate, a
-// host key): asks the user whether to trust it and connects again when they do. The
-// queue's worker never answers for the user: its copy fails, saying what to do.
-int connectTrusting(SessionUse& use) {
+// After a login that left out a key file for want of its passphrase: asks for it (with
+// the session let go, as the questions are asked) and connects again with it. The
+// passphrase is kept for that one open.
+int connectWithPassphrase(SessionUse& use, const std::string& keyFile) {
     FtpPlace& place = *use.place;
+    releaseSession(use);
+    platform::setWaitCursor(false);
+    std::optional<std::u16string> answer =
+        platform::secretBox(platform::getForegroundWindow(),
+                            u"The key " + platform::toUtf16(keyFile) + u" is locked.\r\rPassphrase to log in to " +
+                                settingsOf(place).name + u":",
+                            u"Connect - Farlink");
+    if (!retakeSession(use) || !answer) return 0;
+    if (!*use.session) *use.session = newServerSession(settingsOf(place).host);
+    KeyPassphrase given{keyFile, platform::toUtf8(*answer)};
+    std::fill(answer->begin(), answer->end(), u'\0');
+    const int connected = connectPlace(place, **use.session, &given);
+    std::fill(given.passphrase.begin(), given.passphrase.end(), '\0');
+    return connected;
+}
+
+// After a connection failed on an identity the user has not trusted (a certificate, a
+// host key), or on a locked key: asks the user whether to trust it, or for the key's
+// passphrase, and connects again when they answer. The queue's worker never answers for
+// the user: its copy fails, saying what to do.
+int connectAsking(SessionUse& use) {
+    FtpPlace& place = *use.place;
+    if (const std::string key = (*use.session)->lockedKey(); !key.empty()) {
+        return explorer::threadTransferWatch() ? 0 : connectWithPassphrase(use, key);
+    }
     const std::u16string question = (*use.session)->trustQuestion(settingsOf(place).name);
     if (question.empty() || explorer::threadTransferWatch()) return 0;
     if (!askWithSessionReleased(use, question, platform::MessageBoxIcon::exclamation)) return 0;
@@ -189,7 +223,7 @@ int ensureConnected(SessionUse& use) {
     }
     (*use.session)->quit(true);
     if (connectPlace(*use.place, **use.session)) return 1;
-    return connectTrusting(use);
+    return connectAsking(use);
 }
 
 int shutdownRemote() {

@@ -32,11 +32,17 @@ void startNetworkClock(TickSource ticks = platform::tickCount);
 // Any thread.
 int bringUpNetwork(FtpPlace& place);
 
+// The passphrase the user gave for a key file, for one open.
+struct KeyPassphrase {
+    std::string keyFile;
+    std::string passphrase;
+};
+
 // Opens `session` (the place's own or a separate one) to the place and logs in, with the
-// place's waits. 0 with the place's error set: "(KVT-FC-1)" connection (or the place
+// place's waits (and `passphrase` for its key file, when given). 0 with the place's error set: "(KVT-FC-1)" connection (or the place
 // pinned for the thread now names another server), "(KVT-FC-2)" login (the server was
 // told QUIT). Pre: this thread uses `session` alone. Any thread.
-int connectPlace(FtpPlace& place, ServerSession& session);
+int connectPlace(FtpPlace& place, ServerSession& session, const KeyPassphrase* passphrase = nullptr);
 
 // Runs the editor of a new place at `index`; non-zero when the user confirmed it and
 // the place was added. Set at start-up (null: there is no editor).

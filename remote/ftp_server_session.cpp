@@ -100,6 +100,7 @@ public:
     }
 
     std::string untrustedIdentity() const override { return presented_.empty() ? "" : "certificate"; }
+    std::string lockedKey() const override { return {}; }
 
     // The fingerprint comes in two lines of 16 bytes, so that it wraps nowhere else on a
     // small screen. A certificate trusted before that is not this one has changed.

@@ -15,6 +15,8 @@
 namespace remote {
 
 inline constexpr std::u16string_view sftpPrefix = u"sftp://";
+inline constexpr std::uint32_t ftpDefaultPort = 21;
+inline constexpr std::uint32_t sftpDefaultPort = 22;
 
 // What opening a session needs, copied from the place.
 struct ServerLogin {
@@ -25,6 +27,9 @@ struct ServerLogin {
     bool passive = true;                   // FTP data connections
     std::uint32_t connectWaitMs = 3000;    // connecting and the greeting
     std::uint32_t silenceLimitMs = 60000;  // any later wait without progress
+    // The passphrase the user gave for the key file `keyFile`, for this open only.
+    std::string keyFile;
+    std::string passphrase;
 };
 
 enum class OpenFailure { none, connection, login };
@@ -55,6 +60,9 @@ public:
     // SSH key that changed is refused outright).
     virtual std::string untrustedIdentity() const = 0;
     virtual std::u16string trustQuestion(std::u16string_view placeName) const = 0;
+    // After an open that failed to log in while a key file with a passphrase was left
+    // out for want of it: that key file; else empty.
+    virtual std::string lockedKey() const = 0;
     // Remembers what the user trusted, so that the next open accepts it; 0 with the
     // reason in `reason`.
     virtual int trustPresented(std::string& reason) = 0;
@@ -85,6 +93,8 @@ public:
     virtual void watchTransfers(explorer::TransferWatch* watch) = 0;
 };
 
+// Whether the place's host names an SFTP server ("sftp://NAME", in any case).
+bool isSftpHost(std::u16string_view host);
 // A session for the place whose host is `host`: SFTP for "sftp://", else FTP.
 std::unique_ptr<ServerSession> newServerSession(std::u16string_view host);
 std::unique_ptr<ServerSession> newFtpSession();
