@@ -3,8 +3,11 @@
 // host name (HostName, Port, User, IdentityFile), checks the server's key against the
 // known_hosts files as OpenSSH does, and logs in with ssh-agent, then the user's key
 // files, then the password (password and keyboard-interactive). Every wait is bounded
-// by the silence limit and hears the stop flag. Results: 1 success, 0 failure with the
-// reason in `lastError` (the SSH or SFTP reason, for example "No such file").
+// by the silence limit and hears the stop flag; a wait cut short by either ends the
+// connection ("Stopped", "The server did not answer for N s"), while a stop seen
+// between two replies of a transfer leaves it open. The engine makes the TCP connection
+// itself, so ProxyCommand and ProxyJump are not followed. Results: 1 success, 0 failure
+// with the reason in `lastError` (the SSH or SFTP reason, for example "No such file").
 #pragma once
 
 #include <atomic>
@@ -67,16 +70,19 @@ std::optional<HostKeyProblem> hostKeyProblem(const SftpSession& session);
 // ssh's own default); then the next open accepts it.
 int trustHostKey(SftpSession& session);
 
-// Called as a transfer moves; returning false stops it.
+// Called as a transfer moves, with the bytes this call has moved (the offset not
+// counted); returning false stops it.
 using Progress = std::function<bool(std::int64_t transferred)>;
 
 // Writes one line per entry of `folder` into the new local file `listingPath`, in the
 // fact form "+FACTS,\tNAME\r\n": "/" for a folder, "r" for a file ("r" and "/" for a
-// link), "s<size>", "m<seconds since 1970 UTC>". Entries whose name holds a control
-// character, '/', or is "." or ".." are left out.
+// link, neither for other kinds), "s<size>" for a file, "m<seconds since 1970 UTC>".
+// Entries whose name holds a control character, '/', bytes that are not UTF-8, or is
+// "." or ".." are left out. A listing that fails part of the way leaves no file.
 int listToFile(SftpSession& session, std::string_view folder, std::string_view listingPath);
 // Downloads `remotePath` into `localPath` with pipelined reads: from `offset` on,
 // appended to the local file when offset > 0, else into the file replacing what it held.
+// Fails when the bytes read end elsewhere than the size the file had when opened.
 int download(SftpSession& session, std::string_view remotePath, std::string_view localPath, std::int64_t offset,
              const Progress& progress);
 // Uploads the local file from `offset` on, into the remote file at the same offset

@@ -1,5 +1,6 @@
 #include "tests/support/real_ftp_server.h"
 
+#include "tests/support/processes.h"
 #include "tests/support/temporary_folder.h"
 
 #include <arpa/inet.h>
@@ -18,8 +19,6 @@
 #include <filesystem>
 #include <thread>
 #include <vector>
-
-extern char** environ;
 
 namespace test_support {
 
@@ -102,57 +101,6 @@ struct LoopbackAddress {
     }
 };
 
-bool accepts(int port, bool ipv6) {
-    LoopbackAddress address(port, ipv6);
-    const int socket = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const bool connected = connect(socket, address.get(), address.size) == 0;
-    close(socket);
-    return connected;
-}
-
-// Starts `arguments` in a process group of its own, all output (and, for vsftpd's
-// fatal errors, standard input) going to `logPath`.
-pid_t spawnServer(const std::vector<std::string>& arguments, const std::string& logPath) {
-    posix_spawn_file_actions_t files;
-    posix_spawn_file_actions_init(&files);
-    posix_spawn_file_actions_addopen(&files, 0, logPath.c_str(), O_WRONLY | O_CREAT | O_APPEND, 0644);
-    posix_spawn_file_actions_adddup2(&files, 0, 1);
-    posix_spawn_file_actions_adddup2(&files, 0, 2);
-    posix_spawnattr_t attributes;
-    posix_spawnattr_init(&attributes);
-    posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETPGROUP);
-    posix_spawnattr_setpgroup(&attributes, 0);
-    std::vector<char*> argv;
-    for (const std::string& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-    argv.push_back(nullptr);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, argv[0], &files, &attributes, argv.data(), environ) != 0) pid = -1;
-    posix_spawn_file_actions_destroy(&files);
-    posix_spawnattr_destroy(&attributes);
-    return pid;
-}
-
-// The processes whose parent is `parent`, from /proc ("PID (NAME) STATE PPID ...").
-std::vector<pid_t> childrenOf(pid_t parent) {
-    std::vector<pid_t> children;
-    std::error_code error;
-    for (std::filesystem::directory_iterator entry("/proc", error), end; !error && entry != end;
-         entry.increment(error)) {
-        const std::string stat = readFile(entry->path() / "stat");
-        const std::size_t nameEnd = stat.rfind(')');
-        if (nameEnd == std::string::npos || stat.size() < nameEnd + 4) continue;
-        if (std::atoi(stat.c_str() + nameEnd + 4) == parent) children.push_back(std::atoi(stat.c_str()));
-    }
-    return children;
-}
-
-// Runs a program to its end, its output going to `logPath`; true when it exited with 0.
-bool runToEnd(const std::vector<std::string>& arguments, const std::string& logPath) {
-    const pid_t pid = spawnServer(arguments, logPath);
-    int status = 0;
-    return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
-}
-
 }  // namespace
 
 int freePort(bool ipv6) {
@@ -170,6 +118,14 @@ std::string setupName(const ServerSetup& setup) {
 }
 
 bool loopbackIpv6Available() { return freePort(true) != 0; }
+
+bool loopbackAccepts(int port, bool ipv6) {
+    LoopbackAddress address(port, ipv6);
+    const int socket = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const bool connected = connect(socket, address.get(), address.size) == 0;
+    close(socket);
+    return connected;
+}
 
 RealFtpServer::RealFtpServer(FtpServerKind kind, const std::string& root, RealFtpServerOptions options)
     : kind_(kind), options_(options), root_(root) {
@@ -321,7 +277,7 @@ bool RealFtpServer::waitUntilListening() {
             const std::string port = readFile(workFolder_ + "/port");
             if (port != "<missing>") port_ = std::stoi(port);
         }
-        if (port_ != 0 && accepts(port_, options_.ipv6)) return true;
+        if (port_ != 0 && loopbackAccepts(port_, options_.ipv6)) return true;
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
     return false;

@@ -50,6 +50,8 @@ inline constexpr ServerSetup everySetup[] = {
 // A loopback port that was free a moment ago (nothing listens there), for a server that
 // cannot pick its own or a connection that must be refused; 0 when nothing could be bound.
 int freePort(bool ipv6 = false);
+// Whether something listens on the loopback port.
+bool loopbackAccepts(int port, bool ipv6 = false);
 // Whether this host has ::1 on its loopback interface; tests of IPv6 skip without it.
 bool loopbackIpv6Available();
 

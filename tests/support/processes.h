@@ -1,0 +1,20 @@
+// Child processes for the real-server fixtures: servers started in a group of their
+// own, tools run to their end, and the children a server forked for its sessions.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+#include <vector>
+
+namespace test_support {
+
+// Starts `arguments` in a process group of its own, all output (and, for vsftpd's
+// fatal errors, standard input) going to `logPath`; -1 when it could not start.
+pid_t spawnServer(const std::vector<std::string>& arguments, const std::string& logPath);
+// The processes whose parent is `parent`, from /proc.
+std::vector<pid_t> childrenOf(pid_t parent);
+// Runs a program to its end, its output going to `logPath`; true when it exited with 0.
+bool runToEnd(const std::vector<std::string>& arguments, const std::string& logPath);
+
+}  // namespace test_support

@@ -1,0 +1,101 @@
+// SSH servers on loopback for the SFTP engine's tests: OpenSSH's sshd with a host key,
+// a client key and a HOME made for the test, asyncssh's scripted server (password and
+// keyboard-interactive logins, hostile names), and an ssh-agent holding a key. Each runs
+// from construction until destruction, which stops it and its children by their ids.
+// When one cannot start, error() says why, and the caller must fail with that text.
+#pragma once
+
+#include <sys/types.h>
+
+#include <string>
+
+namespace test_support {
+
+struct RealSftpServerOptions {
+    std::string clientPassphrase;  // the client key's; empty: none
+    // False: the client key is made outside HOME (for an agent to hold), so that only
+    // the agent can log in.
+    bool clientKeyInHome = true;
+};
+
+// Which key a known_hosts line written for the server holds.
+enum class KnownKey { serverKey, anotherKey };
+
+class RealSftpServer {
+public:
+    explicit RealSftpServer(RealSftpServerOptions options = {});
+    ~RealSftpServer();
+    RealSftpServer(const RealSftpServer&) = delete;
+    RealSftpServer& operator=(const RealSftpServer&) = delete;
+
+    const std::string& error() const { return error_; }
+    int port() const { return port_; }
+    const std::string& user() const { return user_; }
+    // The HOME for the client: .ssh/ holds the client key (unless kept out) and an
+    // empty config; nothing else.
+    const std::string& home() const { return home_; }
+    std::string knownHostsPath() const { return home_ + "/.ssh/known_hosts"; }
+    std::string clientKeyPath() const { return clientKey_; }
+    // The host key's fingerprint as `ssh-keygen -lf` prints it ("SHA256:...").
+    const std::string& hostKeyFingerprint() const { return fingerprint_; }
+    // Writes known_hosts as two lines: one for another host, then one for this server
+    // ("[127.0.0.1]:PORT") with its own key or another one of the same type.
+    void writeKnownHosts(KnownKey key) const;
+    // Stops and continues the listening server: a connection then finds no greeting.
+    void freeze() const;
+    void thaw() const;
+
+private:
+    std::string work_;  // the config, keys, log and HOME
+    std::string home_;
+    std::string user_;
+    std::string clientKey_;
+    std::string fingerprint_;
+    std::string error_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+};
+
+enum class ScriptedLogin { password, keyboardInteractive };
+
+// asyncssh serving `root` as "/" to user "tester" with password "secret"; with
+// hostileNames, every listing also holds names a client must leave out.
+class ScriptedSftpServer {
+public:
+    ScriptedSftpServer(const std::string& root, ScriptedLogin login, bool hostileNames = false);
+    ~ScriptedSftpServer();
+    ScriptedSftpServer(const ScriptedSftpServer&) = delete;
+    ScriptedSftpServer& operator=(const ScriptedSftpServer&) = delete;
+
+    const std::string& error() const { return error_; }
+    int port() const { return port_; }
+    // Its host key's fingerprint, for the client to trust.
+    const std::string& hostKeyFingerprint() const { return fingerprint_; }
+
+private:
+    std::string work_;
+    std::string fingerprint_;
+    std::string error_;
+    int port_ = 0;
+    pid_t pid_ = -1;
+};
+
+// ssh-agent on a socket of its own, holding one key; socket() is for SSH_AUTH_SOCK.
+class SshAgent {
+public:
+    explicit SshAgent(const std::string& keyPath);
+    ~SshAgent();
+    SshAgent(const SshAgent&) = delete;
+    SshAgent& operator=(const SshAgent&) = delete;
+
+    const std::string& error() const { return error_; }
+    const std::string& socket() const { return socket_; }
+
+private:
+    std::string work_;
+    std::string socket_;
+    std::string error_;
+    pid_t pid_ = -1;
+};
+
+}  // namespace test_support
