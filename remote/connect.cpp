@@ -165,11 +165,11 @@ int connectWithPassphrase(SessionUse& use, const std::string& keyFile) {
     FtpPlace& place = *use.place;
     releaseSession(use);
     platform::setWaitCursor(false);
-    std::optional<std::u16string> answer =
-        platform::secretBox(platform::getForegroundWindow(),
-                            u"The key " + platform::toUtf16(keyFile) + u" is locked.\r\rPassphrase to log in to " +
-                                settingsOf(place).name + u":",
-                            u"Connect - Farlink");
+    std::optional<std::u16string> answer = platform::secretBox(platform::getForegroundWindow(),
+                                                               u"The key " + platform::toUtf16(keyFile) +
+                                                                   u" is locked.\r\rPassphrase to log in to " +
+                                                                   settingsOf(place).name + u":",
+                                                               u"Connect - Farlink");
     if (!retakeSession(use) || !answer) return 0;
     if (!*use.session) *use.session = newServerSession(settingsOf(place).host);
     KeyPassphrase given{keyFile, platform::toUtf8(*answer)};

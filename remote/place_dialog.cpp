@@ -6,11 +6,11 @@
 #include "platform/text.h"
 #include "platform/window/controls.h"
 #include "platform/window/dialog.h"
+#include "remote/server_session.h"
 #include "resources/commands.h"
 #include "resources/dialogs.h"
 #include "resources/menus.h"
 #include "resources/strings.h"
-#include "remote/server_session.h"
 #include "ui/dialog_runner.h"
 
 namespace remote {

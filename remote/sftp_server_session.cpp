@@ -163,9 +163,7 @@ private:
         return 0;
     }
 
-    bool authenticationFailed() const {
-        return sftp::lastError(*session_).starts_with("Permission denied");
-    }
+    bool authenticationFailed() const { return sftp::lastError(*session_).starts_with("Permission denied"); }
 
     // The watch sees each chunk; its stop ends the transfer.
     sftp::Progress progress() {

@@ -221,7 +221,7 @@ TEST(SftpListing, GivesEachEntryItsKindExactSizeAndTime) {
         {"link", {true, true, -1}},  {"huge", {false, true, 5LL << 30}},
     };
     EXPECT_EQ(parsedListing(listing), expected) << listing;
-    EXPECT_NE(listing.find("+r,s5,m1700000000,\tsmall\r\n"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("+r,s5,m1700000000,\tsmall\n"), std::string::npos) << listing;
 }
 
 TEST(SftpListing, OfAMissingFolderFailsAndLeavesNoFile) {

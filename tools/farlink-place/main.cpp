@@ -102,8 +102,8 @@ int addPlace(const std::vector<std::string>& arguments, const std::string& netrc
     const auto given = [&](std::size_t index) {
         return index < arguments.size() ? std::optional<std::string>(arguments[index]) : std::nullopt;
     };
-    ftp::Login login = ftp::chooseLogin(netrcHost(host), given(2), given(3), std::getenv("FARLINK_PASSWORD"),
-                                              netrcText, platform::toUtf8(remote::anonymousPassword));
+    ftp::Login login = ftp::chooseLogin(netrcHost(host), given(2), given(3), std::getenv("FARLINK_PASSWORD"), netrcText,
+                                        platform::toUtf8(remote::anonymousPassword));
     // SFTP has no anonymous login: the server gets the user ~/.ssh/config or the system names.
     if (sftp && login.user == platform::toUtf8(remote::anonymousUser)) login = {};
     setField(data->name, name);
