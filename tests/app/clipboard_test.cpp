@@ -128,10 +128,7 @@ TEST_F(Clipboard, PasteShortcutMakesALinkToTheCopiedFileToBeNamedAtOnceAndRefuse
     command(commandRenameDone);
 
     setClipboardText(u"/pub/a.txt");
-    std::string screen;
-    capture(screen);
-    terminal.pressKey(Key::leftSoft);
-    command(commandPasteShortcut);
+    const std::string screen = shownByCommand(commandPasteShortcut, Key::leftSoft);
     EXPECT_NE(screen.find("is on the server"), std::string::npos) << screen;
 }
 
@@ -155,10 +152,7 @@ TEST_F(Clipboard, APastedTextThatIsNoUsablePathIsRefusedSayingWhy) {
     goTo(explorer::deviceProvider, u"\\other\\");
     for (const auto& [text, said] : cases) {
         setClipboardText(text);
-        std::string screen;
-        capture(screen);
-        terminal.pressKey(Key::leftSoft);
-        command(commandPaste);
+        const std::string screen = shownByCommand(commandPaste, Key::leftSoft);
         EXPECT_NE(screen.find("Paste Error"), std::string::npos) << screen;
         EXPECT_NE(screen.find(said), std::string::npos) << said << "\n" << screen;
         EXPECT_TRUE(fs::is_empty(root.at("other"))) << platform::toUtf8(text);
@@ -181,9 +175,7 @@ TEST_F(Clipboard, SendViaStartsTheMailComposerWithTheFileAttachedOrSaysThereIsNo
         test_support::ScopedVariable path{"PATH", programs.path() + "/none"};
         test_support::ScopedVariable display{"DISPLAY", ":0"};
         focus(u"a");
-        capture(noComposer);
-        terminal.pressKey(Key::leftSoft);
-        command(commandSendVia);
+        noComposer = shownByCommand(commandSendVia, Key::leftSoft);
     }
     EXPECT_NE(noComposer.find("Send via"), std::string::npos) << noComposer;
     EXPECT_NE(noComposer.find("There is no mail program"), std::string::npos) << noComposer;

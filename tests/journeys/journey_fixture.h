@@ -47,9 +47,6 @@ protected:
     // stored then.
     void quit();
     void startAgain();
-    // Lets the keys that follow wait (a bounded while) for the box of that caption, which
-    // another thread asks the UI thread for.
-    void waitForBox(const std::string& caption);
     // The Remote view, in the server's writable folder.
     void openRemote();
     // Moves the focus to the row that shows `name` (without its extension for files).
