@@ -3,11 +3,9 @@
 // pasted text that is no usable path gets, and Send via with and without a mail program.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <thread>
 #include <tuple>
 
 #include "app/main_window.h"
@@ -188,7 +186,7 @@ TEST_F(Clipboard, SendViaStartsTheMailComposerWithTheFileAttachedOrSaysThereIsNo
     EXPECT_EQ(terminal.bellCount(), bells + 1);  // a folder is no attachment
     focus(u"a");
     command(commandSendVia);
-    for (int i = 0; i < 500 && !fs::exists(recorded); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    test_support::eventually([&] { return fs::exists(recorded); });
     EXPECT_EQ(test_support::readFile(recorded), "--attach\n" + root.at("box/a.txt") + "\n");
 }
 
@@ -268,9 +266,8 @@ TEST_P(ClipboardBetweenViews, CopyToAndMoveToFromTheDeviceTakeTheRowsPathAndName
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, ClipboardBetweenViews,
-                         ::testing::Values(FtpServerKind::Pyftpdlib, FtpServerKind::Vsftpd), [](const auto& info) {
-                             return std::string(info.param == FtpServerKind::Pyftpdlib ? "Pyftpdlib" : "Vsftpd");
-                         });
+                         ::testing::Values(FtpServerKind::Pyftpdlib, FtpServerKind::Vsftpd),
+                         test_support::kindParamName);
 
 class PutFromDevice : public ClipboardBetweenViews {};
 
@@ -289,6 +286,6 @@ TEST_P(PutFromDevice, ThroughThePickerUploadsTheChosenFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, PutFromDevice, ::testing::Values(FtpServerKind::Pyftpdlib),
-                         [](const auto&) { return std::string("Pyftpdlib"); });
+                         test_support::kindParamName);
 
 }  // namespace

@@ -274,8 +274,6 @@ TEST_P(RealListing, MatchesTheFileSystem) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealListing, ::testing::Values(FtpServerKind::Pyftpdlib, FtpServerKind::Vsftpd),
-                         [](const auto& info) {
-                             return std::string(info.param == FtpServerKind::Pyftpdlib ? "Pyftpdlib" : "Vsftpd");
-                         });
+                         kindParamName);
 
 }  // namespace
