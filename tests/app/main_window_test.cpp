@@ -12,7 +12,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "explorer/icons.h"
 #include "explorer/population.h"

@@ -8,7 +8,6 @@
 #include <fstream>
 #include <string>
 
-#include "app/main_window.h"
 #include "explorer/provider.h"
 #include "platform/window/list_view.h"
 #include "queue/operation_queue.h"

@@ -6,7 +6,6 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "app/main_window.h"
 #include "explorer/population.h"

@@ -10,7 +10,6 @@
 
 #include <sys/stat.h>
 #include <sys/time.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <cstring>

@@ -6,16 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <optional>
-#include <span>
 #include <string>
-#include <vector>
 
-#include "explorer/provider.h"
-#include "platform/window/headless_terminal.h"
-#include "platform/window/terminal.h"
-#include "platform/window/window.h"
 #include "tests/support/farlink_screen.h"
 #include "tests/support/place_fixtures.h"
 #include "tests/support/real_ftp_server.h"
@@ -26,7 +18,6 @@
 namespace journeys {
 
 using test_support::boxCaption;
-
 using test_support::everySetup;
 using test_support::ServerSetup;
 using test_support::setupParamName;
