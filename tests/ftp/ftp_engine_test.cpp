@@ -294,8 +294,9 @@ TEST_F(Engine, AnEndlessReplyOrAStopEndsTheWait) {
         session.control->idleCallback = [](void*) { return 1; };  // silence alone never gives up
         session.control->idleSeconds = 60;
         std::thread stopper([&] {
+            if (!test.stop) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            stop = test.stop;
+            stop = true;
         });
         const auto started = std::chrono::steady_clock::now();
         EXPECT_EQ(0, sendCommand("FEAT", '2', session.control));

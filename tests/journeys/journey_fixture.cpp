@@ -56,16 +56,6 @@ void Journey::startAgain() {
     start();
 }
 
-void Journey::waitForBox(const std::string& caption) {
-    // Each step waits a tenth of a second for the other thread's call, at most 50 times;
-    // those left once the box is open pass at once.
-    for (int step = 0; step < 50; ++step) {
-        terminal.atIdle([this, caption] {
-            if (boxCaption(terminal.screenText()) != caption) platform::waitForMessage(100);
-        });
-    }
-}
-
 void Journey::openRemote() {
     command(resources::commandRemoteView);
     if (GetParam().kind == FtpServerKind::Vsftpd) open("pub");

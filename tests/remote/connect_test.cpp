@@ -3,8 +3,6 @@
 // and one place used from two threads.
 #include "remote/connect.h"
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <atomic>

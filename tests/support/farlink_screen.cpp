@@ -74,6 +74,33 @@ void FarlinkScreen::capture(std::string& into) {
     terminal.atIdle([this, &into] { into = terminal.screenText(); });
 }
 
+void FarlinkScreen::waitForBox(const std::string& caption) {
+    // Each step waits a tenth of a second for the other thread's call, at most 50 times;
+    // those left once the box is open pass at once.
+    for (int step = 0; step < 50; ++step) {
+        terminal.atIdle([this, caption] {
+            if (boxCaption(terminal.screenText()) != caption) platform::waitForMessage(100);
+        });
+    }
+}
+
+std::string FarlinkScreen::shownBy(std::initializer_list<platform::Key> keys, platform::Key answer) {
+    std::string shown;
+    terminal.pressKeys(keys);
+    capture(shown);
+    terminal.pressKey(answer);
+    play();
+    return shown;
+}
+
+std::string FarlinkScreen::shownByCommand(int id, platform::Key answer) {
+    std::string shown;
+    capture(shown);
+    terminal.pressKey(answer);
+    command(id);
+    return shown;
+}
+
 void FarlinkScreen::setRenameText(std::u16string text) {
     terminal.atIdle(
         [text] { platform::setWindowText(platform::listViewGetEditControl(app::mainWindow.listView), text); });

@@ -64,6 +64,13 @@ protected:
     void command(int id);
     // The screen as the keys reach this point (for modal boxes and dialogs).
     void capture(std::string& into);
+    // Lets the keys that follow wait (a bounded while) for the box of that caption, which
+    // another thread asks the UI thread for.
+    void waitForBox(const std::string& caption);
+    // The screen that `keys` lead to (a box, a menu), which `answer` then closes; played.
+    std::string shownBy(std::initializer_list<platform::Key> keys, platform::Key answer);
+    // The screen of the box that command `id` opens, which `answer` closes.
+    std::string shownByCommand(int id, platform::Key answer);
     // Replaces the text of the open rename as the keys reach this point, as the user would
     // by erasing and typing.
     void setRenameText(std::u16string text);

@@ -39,6 +39,10 @@ struct ServerSetup {
 std::string setupName(const ServerSetup& setup);
 // The names of INSTANTIATE_TEST_SUITE_P for a suite of ServerSetup.
 inline constexpr auto setupParamName = [](const auto& info) { return setupName(info.param); };
+// The names of INSTANTIATE_TEST_SUITE_P for a suite of FtpServerKind.
+inline constexpr auto kindParamName = [](const auto& info) {
+    return std::string(info.param == FtpServerKind::Pyftpdlib ? "Pyftpdlib" : "Vsftpd");
+};
 // The four setups of the two servers.
 inline constexpr ServerSetup everySetup[] = {
     {FtpServerKind::Pyftpdlib, true},
