@@ -126,7 +126,7 @@ public:
                 return fail("The partial file's name is taken by something that is no file\n");
             }
         }
-        if (!sftp::download(*session_, remotePath, partialPath, offset, progress())) {
+        if (!sftp::download(*session_, remotePath, partialPath, offset, progress(offset))) {
             if (stat(partialPath.c_str(), &partial) == 0 && partial.st_size == 0) unlink(partialPath.c_str());
             return 0;
         }
@@ -165,12 +165,13 @@ private:
 
     bool authenticationFailed() const { return sftp::lastError(*session_).starts_with("Permission denied"); }
 
-    // The watch sees each chunk; its stop ends the transfer.
-    sftp::Progress progress() {
+    // The watch sees the bytes of the file done (those a continued download had too);
+    // its stop ends the transfer.
+    sftp::Progress progress(std::int64_t already = 0) {
         explorer::TransferWatch* const watch = watch_;
         if (!watch) return nullptr;
-        return [watch](std::int64_t transferred) {
-            watch->done.store(transferred);
+        return [watch, already](std::int64_t transferred) {
+            watch->done.store(already + transferred);
             return !watch->stop.load();
         };
     }

@@ -61,34 +61,6 @@ void Journey::openRemote() {
     if (GetParam().kind == FtpServerKind::Vsftpd) open("pub");
 }
 
-void Journey::focus(const std::string& name) {
-    int wanted = -1;
-    for (int row = 2; row < screenRows - 1 && wanted < 0; ++row) {
-        const std::string line = terminal.rowText(row);
-        if (line.size() > 6 && line.substr(6) == name) wanted = row - 2;
-    }
-    ASSERT_GE(wanted, 0) << "no row '" << name << "' on\n" << terminal.screenText();
-    // Down takes the focus from the filter line to the list, as a user does.
-    if (platform::getFocus() != app::mainWindow.listView) {
-        terminal.pressKey(Key::down);
-        play();
-    }
-    int focused = platform::listViewGetNextItem(app::mainWindow.listView, -1, platform::nextFocused);
-    if (focused < 0) {
-        terminal.pressKey(Key::down);  // a fresh listing has no focused row: Down focuses the first
-        focused = 0;
-    }
-    for (int step = focused; step < wanted; ++step) terminal.pressKey(Key::down);
-    for (int step = focused; step > wanted; --step) terminal.pressKey(Key::up);
-    play();
-}
-
-void Journey::open(const std::string& name) {
-    focus(name);
-    terminal.pressKey(Key::action);
-    play();
-}
-
 void Journey::serveFolder(const std::string& relative) const {
     fs::create_directories(served(relative));
     for (fs::path folder = relative; !folder.empty(); folder = folder.parent_path())

@@ -40,9 +40,6 @@ protected:
     void startAgain();
     // The Remote view, in the server's writable folder.
     void openRemote();
-    // Moves the focus to the row that shows `name` (without its extension for files).
-    void focus(const std::string& name);
-    void open(const std::string& name);
 
     std::string settingsFile() const { return registry.file(); }
     std::string served(const std::string& relative) const { return server.hostPath(relative); }

@@ -60,6 +60,9 @@ protected:
     // Plays the keys given so far in the program's own loop (the accelerators apply) and
     // waits until the listings they started are complete.
     void play();
+    // Moves the focus to the row that shows `name` (without its extension for files).
+    void focus(const std::string& name);
+    void open(const std::string& name);
     // Carries out a command now; a dialog or box it opens plays the keys meanwhile.
     void command(int id);
     // The screen as the keys reach this point (for modal boxes and dialogs).
