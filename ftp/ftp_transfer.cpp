@@ -89,22 +89,6 @@ struct LocalFile {
     std::string temporaryPath;
 };
 
-// The file a plain open of `path` would write: `path` followed through symbolic links
-// (a link's relative target is taken from the link's folder). It need not exist.
-std::string followLinks(std::string path) {
-    for (int hop = 0; hop < 40; ++hop) {
-        struct stat info {};
-        if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
-        char target[4096];
-        const long length = readlink(path.c_str(), target, sizeof target);
-        if (length <= 0 || length == long(sizeof target)) break;
-        const std::string_view link(target, std::size_t(length));
-        const auto slash = path.rfind('/');
-        path = link[0] == '/' || slash == std::string::npos ? std::string(link)
-                                                            : path.substr(0, slash + 1) + std::string(link);
-    }
-    return path;
-}
 
 // A new file beside `target` with the mode of `existing` (when given); null when the
 // folder takes no new file.
@@ -361,6 +345,21 @@ int upload(FtpSession& session, std::string_view localPath, std::string_view rem
            std::int64_t offset) {
     return transferFrom(session, localPath, remotePath, typeCharacter, offset, TransferType::Upload,
                         TransferType::UploadResume);
+}
+
+std::string followLinks(std::string path) {
+    for (int hop = 0; hop < 40; ++hop) {
+        struct stat info {};
+        if (lstat(path.c_str(), &info) != 0 || !S_ISLNK(info.st_mode)) break;
+        char target[4096];
+        const long length = readlink(path.c_str(), target, sizeof target);
+        if (length <= 0 || length == long(sizeof target)) break;
+        const std::string_view link(target, std::size_t(length));
+        const auto slash = path.rfind('/');
+        path = link[0] == '/' || slash == std::string::npos ? std::string(link)
+                                                            : path.substr(0, slash + 1) + std::string(link);
+    }
+    return path;
 }
 
 std::string partialPathBeside(std::string_view localPath, std::string_view partialName) {

@@ -56,6 +56,9 @@ int download(FtpSession& session, std::string_view localPath, std::string_view r
 // is downloaded as `download` does.
 int downloadResumable(FtpSession& session, std::string_view localPath, std::string_view remotePath, char typeCharacter,
                       std::string_view partialPath, bool resume, std::int64_t expectedSize);
+// The file a plain open of `path` would write: `path` followed through symbolic links
+// (a link's relative target is taken from the link's folder). It need not exist.
+std::string followLinks(std::string path);
 // Where a partial named `partialName` for `localPath` lives: beside the file the target
 // names, so that the rename over it stays within one folder.
 std::string partialPathBeside(std::string_view localPath, std::string_view partialName);

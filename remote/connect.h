@@ -8,9 +8,9 @@
 #include <string>
 
 #include "explorer/provider.h"
-#include "ftp/ftp_session.h"
 #include "platform/clock.h"
 #include "remote/places.h"
+#include "remote/server_session.h"
 
 namespace remote {
 
@@ -32,12 +32,17 @@ void startNetworkClock(TickSource ticks = platform::tickCount);
 // Any thread.
 int bringUpNetwork(FtpPlace& place);
 
-// Opens `session` (the place's own or a separate one) to the place, logs in and sets
-// the place's data connection mode; installs the give-up rule and the thread's stop on
-// the session's waits. 0 with the place's error set: "(KVT-FC-1)" connection (or the
-// place pinned for the thread now names another server), "(KVT-FC-2)" login (the
-// server was told QUIT). Pre: this thread uses `session` alone. Any thread.
-int connectPlace(FtpPlace& place, ftp::FtpSession& session);
+// The passphrase the user gave for a key file, for one open.
+struct KeyPassphrase {
+    std::string keyFile;
+    std::string passphrase;
+};
+
+// Opens `session` (the place's own or a separate one) to the place and logs in, with the
+// place's waits (and `passphrase` for its key file, when given). 0 with the place's error set: "(KVT-FC-1)" connection
+// (or the place pinned for the thread now names another server), "(KVT-FC-2)" login (the server was told QUIT). Pre:
+// this thread uses `session` alone. Any thread.
+int connectPlace(FtpPlace& place, ServerSession& session, const KeyPassphrase* passphrase = nullptr);
 
 // Runs the editor of a new place at `index`; non-zero when the user confirmed it and
 // the place was added. Set at start-up (null: there is no editor).
@@ -51,31 +56,6 @@ void setEditPlaceHook(EditPlaceHook hook);
 // the place's error saying so. Questions are asked with the session let go; on return
 // `use` holds it again, unless the result is 0. Any thread.
 int ensureConnected(SessionUse& use);
-
-// How a transfer on a worker is watched: see watchTransfer. Lives as long as the transfer.
-struct WatchedTransfer {
-    explorer::TransferWatch* watch = nullptr;
-    std::uint32_t silenceLimitMs = 0;
-    std::uint32_t silentMs = 0;  // since the data last moved
-};
-
-// Lets `watch` see the bytes of the next transfer on `session` and stop it: the engine
-// reports its progress, and its waits run in short periods so that a stop is heard
-// within a quarter of a second, while silence still gives up after the place's usual
-// limit. Pre: connectPlace opened the session. Any thread.
-void watchTransfer(const FtpPlace& place, ftp::FtpSession& session, explorer::TransferWatch& watch,
-                   WatchedTransfer& state);
-
-// Puts back the session's usual waits after a watched transfer, for a session that
-// goes on being used. Any thread.
-void restoreWaits(const FtpPlace& place, ftp::FtpSession& session);
-
-// The reason of the last failure on `session` in this thread: a sentence saying so when
-// a wait gave up or the thread was stopped, else the server's last reply or the
-// engine's text. After a wait that gave up or a stop the connection is closed too
-// (QUIT without waiting): a late reply must never be read as another command's.
-// Any thread.
-std::string failureText(ftp::FtpSession& session);
 
 // Drops every place (quitting their sessions) and the network connection. Pre: no
 // remote operation runs any more. UI thread only.

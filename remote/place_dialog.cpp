@@ -6,6 +6,7 @@
 #include "platform/text.h"
 #include "platform/window/controls.h"
 #include "platform/window/dialog.h"
+#include "remote/server_session.h"
 #include "resources/commands.h"
 #include "resources/dialogs.h"
 #include "resources/menus.h"
@@ -108,6 +109,12 @@ int runPlaceDialog(PlaceDialogData& data, Window owner) {
                 const std::u16string before = platform::getWindowText(name);
                 const std::u16string after = nameFollowingHost(before, previousHost, host);
                 if (after != before) platform::setWindowText(name, after);
+                // The port follows the protocol while it holds the other's default.
+                const bool sftp = isSftpHost(host);
+                if (sftp != isSftpHost(previousHost)) {
+                    if (sftp && data.port == ftpDefaultPort) data.port = sftpDefaultPort;
+                    if (!sftp && data.port == sftpDefaultPort) data.port = ftpDefaultPort;
+                }
                 previousHost = host;
                 return 1;
             }
@@ -119,7 +126,9 @@ int runPlaceDialog(PlaceDialogData& data, Window owner) {
             case resources::commandDone:
                 setText(data.name, platform::getWindowText(item(resources::placeNameEdit)));
                 setText(data.host, platform::getWindowText(item(resources::placeHostEdit)));
-                if (platform::checkBoxIsChecked(item(resources::placeAnonymousCheck))) {
+                // SFTP has no anonymous login: the fields hold what the user typed.
+                if (platform::checkBoxIsChecked(item(resources::placeAnonymousCheck)) &&
+                    !isSftpHost(textOf(data.host))) {
                     setText(data.userName, anonymousUser);
                     setText(data.password, anonymousPassword);
                 } else {

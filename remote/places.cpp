@@ -480,12 +480,4 @@ std::shared_ptr<FtpPlace> redeemPlaceTicket(const PlaceTicket& ticket, std::u16s
     return place;
 }
 
-bool sessionIsOpen(const ftp::FtpSession& session) { return session.control && session.control->socket > 0; }
-
-void SessionDrop::operator()(ftp::FtpSession* session) const {
-    if (sessionIsOpen(*session)) ftp::quit(*session, 1);
-    ftp::release(*session);
-    delete session;
-}
-
 }  // namespace remote

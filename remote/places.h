@@ -11,9 +11,9 @@
 #include <string>
 #include <string_view>
 
-#include "ftp/ftp_session.h"
 #include "platform/counted_lock.h"
 #include "platform/window/window.h"
+#include "remote/server_session.h"
 
 namespace remote {
 
@@ -26,12 +26,9 @@ inline constexpr std::u16string_view anonymousUser = u"anonymous";
 inline constexpr std::u16string_view anonymousPassword = u"anonymous@example.com";
 inline constexpr std::uint32_t defaultTimeoutMs = 3000;
 
-// Owns a place's session: when it goes, a connection still open is quit at once
-// (without waiting for the server) and the session is released.
-struct SessionDrop {
-    void operator()(ftp::FtpSession* session) const;
-};
-using PlaceSession = std::unique_ptr<ftp::FtpSession, SessionDrop>;
+// Owns a place's session: when it goes, a connection still open is closed at once
+// (without waiting for the server).
+using PlaceSession = std::unique_ptr<ServerSession>;
 
 // One place. Two locks, so that the UI thread never waits on a network wait: the stored
 // fields, the error and the counters sit under `fieldsLock`, held only to copy or write a
@@ -206,9 +203,5 @@ PlaceTicket placeTicket(int index);  // Any thread.
 // The ticket's place while it is still in the list and still points at the same server
 // and account; else null with the reason in `reason`. Any thread.
 std::shared_ptr<FtpPlace> redeemPlaceTicket(const PlaceTicket& ticket, std::u16string& reason);
-
-// True while the session's control connection is open. Pre: the session is not in use
-// by another thread.
-bool sessionIsOpen(const ftp::FtpSession& session);
 
 }  // namespace remote

@@ -88,7 +88,7 @@ std::optional<std::string> hostPath(FtpPlace& place, std::u16string_view deviceP
     return host;
 }
 
-using PathCommand = int (*)(ftp::FtpSession& session, std::string_view path);
+using PathCommand = int (ServerSession::*)(const std::string& path);
 
 // One command on one path over the place's session.
 int runOnPath(std::u16string_view path, PathCommand command, std::size_t limit, std::u16string_view tag) {
@@ -97,8 +97,8 @@ int runOnPath(std::u16string_view path, PathCommand command, std::size_t limit, 
     FtpPlace& place = *use.place;
     const std::optional<std::string> remotePath = serverPath(place, path, limit, tag);
     if (!remotePath) return failed();
-    if (command(**use.session, *remotePath)) return 1;
-    setError(place, tag, failureText(**use.session));
+    if (((**use.session).*command)(*remotePath)) return 1;
+    setError(place, tag, (*use.session)->failureText());
     return failed();
 }
 
@@ -118,7 +118,7 @@ std::int64_t listedFileSize(std::u16string_view remote) {
     return std::int64_t(data.sizeHigh) << 32 | data.sizeLow;
 }
 
-PlaceSession newSession() { return PlaceSession(new ftp::FtpSession(ftp::createSession())); }
+PlaceSession newSession(const FtpPlace& place) { return newServerSession(settingsOf(place).host); }
 
 // Lists a download's partial while one is kept, so that start-up can clear old ones.
 void keepListed(const std::string& partial) {
@@ -148,34 +148,34 @@ int transfer(SessionUse& use, bool upload, std::u16string_view devicePath, std::
     PlaceSession& session = use.threadOwn ? *use.session : made;
     if (!use.threadOwn) {
         releaseSession(use);
-        made = newSession();
+        made = newSession(place);
         if (!connectPlace(place, *made)) {
             setPlaceErrorTag(place, tag);  // the connection's text stays
             return failed();
         }
-        ftp::sendSimple(*made, "NOOP");
+        bool lost = false;
+        made->probe(lost);
     }
     // The size is asked only for a watched copy: it shows the share done, and a download
     // of another size than announced is not trusted.
-    WatchedTransfer watched;
     explorer::TransferWatch* const watch = explorer::threadTransferWatch();
-    std::int64_t size = !watch ? -1 : upload ? deviceFileSize(devicePath) : ftp::fileSize(*session, *remotePath);
+    std::int64_t size = !watch ? -1 : upload ? deviceFileSize(devicePath) : session->fileSize(*remotePath);
     // Without SIZE a download cut short would pass for whole: its listing says how long.
     if (watch && !upload && size < 0) size = listedFileSize(remote);
     if (watch) {
         watch->done.store(0);
         watch->total.store(size);
-        watchTransfer(place, *session, *watch, watched);
+        session->watchTransfers(watch);
     }
     // An upload always starts over: servers differ too much in how they continue one.
     const bool resume = watch && watch->resume.load();
     const std::string partial = upload ? std::string()
                                        : ftp::partialPathBeside(*local, partialNameFor(place, *remotePath, *local));
-    const bool done = upload ? ftp::upload(*session, *local, *remotePath, 'I', 0)
-                             : ftp::downloadResumable(*session, *local, *remotePath, 'I', partial, resume, size);
-    const std::string text = done ? std::string() : failureText(*session);
-    if (watch) restoreWaits(place, *session);
-    if (done && !use.threadOwn) ftp::quit(*session, 0);
+    const bool done = upload ? session->upload(*local, *remotePath)
+                             : session->download(*remotePath, *local, partial, resume, size);
+    const std::string text = done ? std::string() : session->failureText();
+    if (watch) session->watchTransfers(nullptr);
+    if (done && !use.threadOwn) session->quit(false);
     // A failed transfer's connection is dropped at once: replies of the aborted transfer
     // may still be on their way.
     if (!done || !use.threadOwn) session.reset();
@@ -200,28 +200,20 @@ int copyOnServers(SessionUse& use, const std::shared_ptr<FtpPlace>& sourcePlace,
     // before (pyftpdlib leaves the PORT of the other end unanswered). The place's own
     // connection stays as browsing left it, whatever the copy's end.
     releaseSession(use);
-    PlaceSession sourceSession = newSession();
-    PlaceSession target = newSession();
     FtpPlace& sourceOwner = sourcePlace ? *sourcePlace : place;
+    PlaceSession sourceSession = newSession(sourceOwner);
+    PlaceSession target = newSession(place);
     const bool connected = connectPlace(sourceOwner, *sourceSession) && connectPlace(place, *target);
-    WatchedTransfer watchedSource;
-    WatchedTransfer watchedTarget;
     if (explorer::TransferWatch* watch = explorer::threadTransferWatch(); connected && watch) {
-        watchTransfer(place, *sourceSession, *watch, watchedSource);
-        watchTransfer(place, *target, *watch, watchedTarget);
+        sourceSession->watchTransfers(watch);
+        target->watchTransfers(watch);
     }
-    // The source takes the passive side, so the target's STOR goes out first and the
-    // target, connecting out, waits for the data. With the target passive the source
-    // would send at its RETR, before the target has its STOR, and a server that closes
-    // a data connection that nothing waits for yet (pyftpdlib) loses the copy.
-    const bool copied = connected && ftp::serverToServer(*sourceSession, *target, *from, *to, 'I', 1);
-    const char* reply = connected ? ftp::lastReply(*target) : nullptr;
-    const std::string_view targetReply = reply ? reply : "";
-    const bool refused = targetReply == ftp::mixedFamiliesRefusal || targetReply == ftp::encryptedRefusal;
-    const std::string failure = "Fxp Error" + (refused ? "\n" + std::string(targetReply) : std::string());
+    std::string refusal;
+    const bool copied = connected && sourceSession->copyToServer(*target, *from, *to, refusal);
+    const std::string failure = "Fxp Error" + (refusal.empty() ? std::string() : "\n" + refusal);
     if (copied) {
-        ftp::quit(*sourceSession, 0);
-        ftp::quit(*target, 0);
+        sourceSession->quit(false);
+        target->quit(false);
     }
     // A failed copy's connections are dropped at once: replies of the aborted transfer
     // may still be on their way.
@@ -428,15 +420,15 @@ bool copyTree(std::u16string_view source, std::u16string_view destination, Folde
 void setCopyLogHook(CopyLogHook hook) { copyLogHook.store(hook); }
 
 int remoteDeleteFile(std::u16string_view path) {
-    return runOnPath(path, ftp::deleteFile, ftp::maxFilePathLength, u"(KVT-DF-1)");
+    return runOnPath(path, &ServerSession::deleteFile, ftp::maxFilePathLength, u"(KVT-DF-1)");
 }
 
 int remoteRemoveFolder(std::u16string_view path) {
-    return runOnPath(path, ftp::removeFolder, ftp::maxFolderPathLength, u"(KVT-RF-1)");
+    return runOnPath(path, &ServerSession::removeFolder, ftp::maxFolderPathLength, u"(KVT-RF-1)");
 }
 
 int remoteCreateFolder(std::u16string_view path) {
-    if (runOnPath(path, ftp::makeFolder, ftp::maxFolderPathLength, u"(KVT-CF-1)")) return 1;
+    if (runOnPath(path, &ServerSession::makeFolder, ftp::maxFolderPathLength, u"(KVT-CF-1)")) return 1;
     // Servers refuse a name that exists with 550, as a folder copy takes it: New Folder
     // then goes on to "New Folder (1)" rather than stop at the first name.
     if (currentErrorText().starts_with("550")) platform::setLastError(platform::errorAlreadyExists);
@@ -490,8 +482,8 @@ int remoteMove(std::u16string_view source, std::u16string_view destination) {
         const std::optional<std::string> from = serverPath(place, source, ftp::maxFilePathLength, tag);
         const std::optional<std::string> to = serverPath(place, destination, ftp::maxFilePathLength, tag);
         if (!from || !to) return failed();
-        if (ftp::renamePath(**use.session, *from, *to)) return 1;
-        setError(place, tag, failureText(**use.session));
+        if ((*use.session)->rename(*from, *to)) return 1;
+        setError(place, tag, (*use.session)->failureText());
         return failed();
     }
     // The source goes only once its copy exists.

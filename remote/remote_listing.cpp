@@ -382,7 +382,7 @@ platform::FindHandle remoteFindFirst(std::u16string_view pattern, platform::Find
         FtpPlace& place = *use.place;
         listing->place = use.place;
         if (!ensureConnected(use)) return failListing(nullptr, {}, platform::errorGeneric);
-        ftp::FtpSession& session = **use.session;
+        ServerSession& session = **use.session;
 
         const std::u16string folderPath = folderOfPattern(pattern);
         if (!platform::hasByteForm(folderPath)) {
@@ -398,14 +398,10 @@ platform::FindHandle remoteFindFirst(std::u16string_view pattern, platform::Find
         std::string problem;
         listing->path = newListingFile(problem);
         if (listing->path.empty()) return failListing(&place, problem, platform::errorGeneric);
-        if (!ftp::changeFolder(session, remotePath)) {
-            return failListing(&place, failureText(session), platform::errorGeneric);
+        if (!session.listToFile(remotePath, listing->path)) {
+            return failListing(&place, session.failureText(), platform::errorGeneric);
         }
-        const bool listed = ftp::listToFile(session, listing->path, std::nullopt);
-        const std::string listFailure = failureText(session);
-        ftp::changeFolder(session, "/");  // every other operation uses absolute paths
-        if (!listed) return failListing(&place, listFailure, platform::errorGeneric);
-        lastReply = ftp::lastReply(session) ? ftp::lastReply(session) : "";
+        lastReply = session.lastMessage();
         // The session goes back to the place here: the rows are read without it.
     }
     const std::shared_ptr<FtpPlace> place = listing->place.lock();

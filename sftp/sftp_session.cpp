@@ -305,7 +305,7 @@ std::string factLine(const sftp_attributes_struct& entry) {
     if (entry.flags & SSH_FILEXFER_ATTR_ACMODTIME) line += "m" + std::to_string(entry.mtime) + ",";
     line += "\t";
     line += name;
-    line += "\r\n";
+    line += "\n";  // as the FTP listing file holds its lines
     return line;
 }
 

@@ -75,7 +75,7 @@ int trustHostKey(SftpSession& session);
 using Progress = std::function<bool(std::int64_t transferred)>;
 
 // Writes one line per entry of `folder` into the new local file `listingPath`, in the
-// fact form "+FACTS,\tNAME\r\n": "/" for a folder, "r" for a file ("r" and "/" for a
+// fact form "+FACTS,\tNAME\n": "/" for a folder, "r" for a file ("r" and "/" for a
 // link, neither for other kinds), "s<size>" for a file, "m<seconds since 1970 UTC>".
 // Entries whose name holds a control character, '/', bytes that are not UTF-8, or is
 // "." or ".." are left out. A listing that fails part of the way leaves no file.

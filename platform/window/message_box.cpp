@@ -27,8 +27,8 @@ std::u32string_view iconTag(MessageBoxIcon icon) {
 class MessageBoxControl final : public Control {
 public:
     MessageBoxControl(std::u16string_view caption, std::u16string_view text, MessageBoxButtons buttons,
-                      MessageBoxIcon icon)
-        : caption_(codePoints(caption)), text_(text), buttons_(buttons), icon_(icon) {}
+                      MessageBoxIcon icon, bool secret = false)
+        : caption_(codePoints(caption)), text_(text), buttons_(buttons), icon_(icon), secret_(secret) {}
 
     // The box's place on a screen of this size.
     Rect layout(TerminalSize size) {
@@ -49,6 +49,7 @@ public:
         bool yesNo = buttons_ == MessageBoxButtons::yesNo;
         MessageBoxResult positive = yesNo ? MessageBoxResult::yes : MessageBoxResult::ok;
         MessageBoxResult negative = yesNo ? MessageBoxResult::no : MessageBoxResult::ok;
+        if (secret_) return handleSecret(window, message, wParam, lParam);
         if (message == MessageId::keyDown) {
             switch (static_cast<Key>(wParam)) {
             case Key::leftSoft:
@@ -84,17 +85,40 @@ public:
     }
 
     std::pair<std::u16string, std::u16string> softKeyLabels() const override {
+        if (secret_) return {u"OK", u"Cancel"};
         if (buttons_ == MessageBoxButtons::yesNo) return {u"Yes", u"No"};
         return {u"OK", u""};
     }
 
     MessageBoxResult result = MessageBoxResult::none;
+    std::u16string typed;  // a secret box's answer
 
 private:
+    // A secret is typed blind: nothing on the screen shows it, not even its length.
+    LResult handleSecret(Window window, MessageId message, WParam wParam, LParam lParam) {
+        if (message == MessageId::character && wParam >= 0x20) {
+            typed.push_back(char16_t(wParam));
+            return 0;
+        }
+        if (message != MessageId::keyDown) return Control::handle(window, message, wParam, lParam);
+        switch (static_cast<Key>(wParam)) {
+        case Key::leftSoft:
+        case Key::action: result = MessageBoxResult::ok; break;
+        case Key::rightSoft:
+        case Key::back: result = MessageBoxResult::no; break;
+        case Key::backspace:
+            if (!typed.empty()) typed.pop_back();
+            break;
+        default: break;
+        }
+        return 0;
+    }
+
     std::u32string caption_;
     std::u16string text_;
     MessageBoxButtons buttons_;
     MessageBoxIcon icon_;
+    bool secret_;
     std::vector<std::u32string> lines_;
 };
 
@@ -119,6 +143,24 @@ MessageBoxResult messageBox(Window owner, std::u16string_view text, std::u16stri
             return result;
         },
         MessageBoxResult::none);
+}
+
+std::optional<std::u16string> secretBox(Window owner, std::u16string_view text, std::u16string_view caption) {
+    return onUi<std::optional<std::u16string>>(
+        [&]() -> std::optional<std::u16string> {
+            auto control = std::make_unique<MessageBoxControl>(caption, text, MessageBoxButtons::ok,
+                                                               MessageBoxIcon::question, true);
+            MessageBoxControl* box = control.get();
+            Rect rect = box->layout(state()->frame.size());
+            Window window = createWindowNow({.kind = ControlKind::messageBox, .text = caption, .rect = rect},
+                                            std::move(control));
+            runModal(owner, [&] { return !find(window) || box->result != MessageBoxResult::none; });
+            std::optional<std::u16string> answer;
+            if (find(window) && box->result == MessageBoxResult::ok) answer = std::move(box->typed);
+            destroyWindow(window);
+            return answer;
+        },
+        std::nullopt);
 }
 
 void messageBeep(MessageBoxIcon) {

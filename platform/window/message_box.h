@@ -3,6 +3,8 @@
 // F2). Enter answers OK or Yes, Back answers OK or No; Y and N answer too.
 #pragma once
 
+#include <optional>
+#include <string>
 #include <string_view>
 
 #include "platform/window/window.h"
@@ -19,6 +21,11 @@ enum class MessageBoxResult { none, ok, yes, no };  // none: the window system s
 // none) is disabled while the box is open. Any thread.
 MessageBoxResult messageBox(Window owner, std::u16string_view text, std::u16string_view caption,
                             MessageBoxButtons buttons, MessageBoxIcon icon);
+
+// A box that asks for a secret (a passphrase): what is typed is never shown, not even
+// its length; Backspace takes back a character. OK (F1, Enter) gives what was typed,
+// Cancel (F2, Back) none. Any thread, as messageBox.
+std::optional<std::u16string> secretBox(Window owner, std::u16string_view text, std::u16string_view caption);
 
 // Sounds the terminal bell. Any thread.
 void messageBeep(MessageBoxIcon icon = MessageBoxIcon::none);

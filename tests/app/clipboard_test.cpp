@@ -3,11 +3,9 @@
 // pasted text that is no usable path gets, and Send via with and without a mail program.
 #include <gtest/gtest.h>
 
-#include <chrono>
 #include <filesystem>
 #include <optional>
 #include <string>
-#include <thread>
 #include <tuple>
 
 #include "app/main_window.h"
@@ -128,10 +126,7 @@ TEST_F(Clipboard, PasteShortcutMakesALinkToTheCopiedFileToBeNamedAtOnceAndRefuse
     command(commandRenameDone);
 
     setClipboardText(u"/pub/a.txt");
-    std::string screen;
-    capture(screen);
-    terminal.pressKey(Key::leftSoft);
-    command(commandPasteShortcut);
+    const std::string screen = shownByCommand(commandPasteShortcut, Key::leftSoft);
     EXPECT_NE(screen.find("is on the server"), std::string::npos) << screen;
 }
 
@@ -155,10 +150,7 @@ TEST_F(Clipboard, APastedTextThatIsNoUsablePathIsRefusedSayingWhy) {
     goTo(explorer::deviceProvider, u"\\other\\");
     for (const auto& [text, said] : cases) {
         setClipboardText(text);
-        std::string screen;
-        capture(screen);
-        terminal.pressKey(Key::leftSoft);
-        command(commandPaste);
+        const std::string screen = shownByCommand(commandPaste, Key::leftSoft);
         EXPECT_NE(screen.find("Paste Error"), std::string::npos) << screen;
         EXPECT_NE(screen.find(said), std::string::npos) << said << "\n" << screen;
         EXPECT_TRUE(fs::is_empty(root.at("other"))) << platform::toUtf8(text);
@@ -181,9 +173,7 @@ TEST_F(Clipboard, SendViaStartsTheMailComposerWithTheFileAttachedOrSaysThereIsNo
         test_support::ScopedVariable path{"PATH", programs.path() + "/none"};
         test_support::ScopedVariable display{"DISPLAY", ":0"};
         focus(u"a");
-        capture(noComposer);
-        terminal.pressKey(Key::leftSoft);
-        command(commandSendVia);
+        noComposer = shownByCommand(commandSendVia, Key::leftSoft);
     }
     EXPECT_NE(noComposer.find("Send via"), std::string::npos) << noComposer;
     EXPECT_NE(noComposer.find("There is no mail program"), std::string::npos) << noComposer;
@@ -196,7 +186,7 @@ TEST_F(Clipboard, SendViaStartsTheMailComposerWithTheFileAttachedOrSaysThereIsNo
     EXPECT_EQ(terminal.bellCount(), bells + 1);  // a folder is no attachment
     focus(u"a");
     command(commandSendVia);
-    for (int i = 0; i < 500 && !fs::exists(recorded); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    test_support::eventually([&] { return fs::exists(recorded); });
     EXPECT_EQ(test_support::readFile(recorded), "--attach\n" + root.at("box/a.txt") + "\n");
 }
 
@@ -276,9 +266,8 @@ TEST_P(ClipboardBetweenViews, CopyToAndMoveToFromTheDeviceTakeTheRowsPathAndName
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, ClipboardBetweenViews,
-                         ::testing::Values(FtpServerKind::Pyftpdlib, FtpServerKind::Vsftpd), [](const auto& info) {
-                             return std::string(info.param == FtpServerKind::Pyftpdlib ? "Pyftpdlib" : "Vsftpd");
-                         });
+                         ::testing::Values(FtpServerKind::Pyftpdlib, FtpServerKind::Vsftpd),
+                         test_support::kindParamName);
 
 class PutFromDevice : public ClipboardBetweenViews {};
 
@@ -297,6 +286,6 @@ TEST_P(PutFromDevice, ThroughThePickerUploadsTheChosenFile) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, PutFromDevice, ::testing::Values(FtpServerKind::Pyftpdlib),
-                         [](const auto&) { return std::string("Pyftpdlib"); });
+                         test_support::kindParamName);
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include <mutex>
 #include <string>
 #include <thread>
-#include <vector>
 
 #include "explorer/icons.h"
 #include "explorer/population.h"
@@ -98,29 +97,19 @@ TEST_F(MainWindow, StartsInTheDocumentsFolderAndBackGoesUpThenLeaves) {
 
 TEST_F(MainWindow, TheRightSoftKeyOpensTheMenuAHeldLeftOneThePopupAndAShortOneItsCommand) {
     start();
-    std::string menu;
-    terminal.pressKey(Key::rightSoft);
-    capture(menu);
-    terminal.pressKey(Key::back);
-    play();
+    const std::string menu = shownBy({Key::rightSoft}, Key::back);
     EXPECT_NE(menu.find("| Settings"), std::string::npos) << menu;
     EXPECT_TRUE(menu.ends_with(" Select                                              Cancel")) << menu;
 
     // A short press runs the key's own command: the Remote view, which has no place yet.
-    std::string remote;
     terminal.pressKey(Key::leftSoft);
     terminal.advanceTime(550);  // no auto-repeat came: the key was let go
-    capture(remote);
-    terminal.pressKey(Key::rightSoft);  // No
-    play();
+    const std::string remote = shownBy({}, Key::rightSoft);  // No
     EXPECT_NE(remote.find("No Ftp Places exist"), std::string::npos) << remote;
     command(commandDeviceView);
 
-    std::string popup;
     terminal.holdKey(Key::leftSoft, 700);
-    capture(popup);
-    terminal.pressKey(Key::back);
-    play();
+    const std::string popup = shownBy({}, Key::back);
     EXPECT_NE(popup.find("| Open "), std::string::npos) << popup;
     EXPECT_NE(popup.find("| New Folder"), std::string::npos) << popup;
     EXPECT_EQ(popup.find("No Ftp Places"), std::string::npos) << "the left soft key's own command must not run";
@@ -223,11 +212,7 @@ TEST_F(MainWindow, DeletingTheParentRowBeepsAndAFolderThatIsNotEmptyAsksFirst) {
     EXPECT_EQ(terminal.bellCount(), 1);
     EXPECT_TRUE(std::filesystem::exists(root.at("home/me")));
 
-    std::string question;
-    terminal.pressKeys({Key::down, Key::del});
-    capture(question);
-    terminal.pressKey(Key::rightSoft);
-    play();
+    const std::string question = shownBy({Key::down, Key::del}, Key::rightSoft);
     EXPECT_EQ(test_support::boxCaption(question), "Confirm Delete");
     EXPECT_NE(test_support::boxWords(question).find(
                   "(?)Thefolder'\\home\\me\\Projects'isnotempty,wouldyouliketodeleteallfilesandfolders?"),
@@ -283,11 +268,7 @@ TEST_F(MainWindow, OnTouchScreensTheFilterIsADropDownListAndTheMenuHasNoHelp) {
     ui::setPlatformType(ui::keypadPlatform);
     EXPECT_EQ(platform::getWindowKind(app::mainWindow.filterControl), platform::ControlKind::dropDown);
     EXPECT_EQ(terminal.rowText(1), " All Files                                                v");
-    std::string menu;
-    terminal.pressKey(Key::rightSoft);
-    capture(menu);
-    terminal.pressKey(Key::back);
-    play();
+    const std::string menu = shownBy({Key::rightSoft}, Key::back);
     EXPECT_NE(menu.find("| Settings"), std::string::npos) << menu;
     EXPECT_EQ(menu.find("Help"), std::string::npos) << menu;
 }

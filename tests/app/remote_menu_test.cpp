@@ -6,19 +6,12 @@
 #include <string>
 #include <vector>
 
-#include "app/main_window.h"
-#include "explorer/icons.h"
 #include "explorer/provider.h"
 #include "platform/text.h"
-#include "platform/window/headless_terminal.h"
-#include "platform/window/terminal.h"
-#include "remote/connect.h"
-#include "remote/places.h"
 #include "resources/commands.h"
 #include "resources/menus.h"
+#include "tests/support/farlink_screen.h"
 #include "tests/support/place_fixtures.h"
-#include "tests/support/scoped_variable.h"
-#include "tests/support/view_fixtures.h"
 
 namespace {
 
@@ -55,20 +48,15 @@ int leafCount(const std::vector<platform::MenuItem>& items) {
     return count;
 }
 
-TEST(RemoteMenu, EachEntrySendsTheCommandOfItsText) {
-    test_support::TemporaryRegistry registry;
-    test_support::DeviceRoot root;
-    test_support::ScopedVariable home{"HOME", root.path()};
-    platform::HeadlessTerminal terminal{60, 24};
-    platform::WindowSystemScope scope{terminal, terminal.clock()};
-    explorer::dropImageList();
-    const explorer::ViewProvider pristine = explorer::deviceProvider;
-    const explorer::ViewProvider pristineRemote = explorer::remoteProvider;
-    const platform::Window main = app::createMainWindow();
-    ASSERT_TRUE(main);
+class RemoteMenu : public test_support::FarlinkScreen {
+protected:
+    RemoteMenu() : FarlinkScreen(60, 24) {}
+};
+
+TEST_F(RemoteMenu, EachEntrySendsTheCommandOfItsText) {
     test_support::addPlace("127.0.0.1:1");  // nothing listens: the view shows its error row
-    platform::sendMessage(main, platform::MessageId::command, resources::commandRemoteView);
-    ASSERT_TRUE(test_support::settle());
+    start();
+    command(commandRemoteView);
     ASSERT_EQ(explorer::currentProvider, &explorer::remoteProvider);
 
     // The window records each command instead of carrying it out.
@@ -141,12 +129,6 @@ TEST(RemoteMenu, EachEntrySendsTheCommandOfItsText) {
     EXPECT_EQ(sent, std::vector<int>{18072});
 
     platform::setWindowProcedure(main, own);
-    platform::destroyWindow(main);
-    test_support::settle();
-    remote::shutdownRemote();
-    explorer::deviceProvider = pristine;
-    explorer::remoteProvider = pristineRemote;
-    explorer::currentProvider = &explorer::deviceProvider;
 }
 
 }  // namespace

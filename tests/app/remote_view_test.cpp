@@ -8,7 +8,6 @@
 #include <fstream>
 #include <string>
 
-#include "app/main_window.h"
 #include "explorer/provider.h"
 #include "platform/window/list_view.h"
 #include "queue/operation_queue.h"
@@ -65,18 +64,13 @@ TEST_F(RemoteView, PropertiesOfAFileAndOpenRefused) {
     const auto noon = std::filesystem::file_time_type::clock::from_sys(
         std::chrono::sys_seconds{std::chrono::seconds{981201600}});
     std::filesystem::last_write_time(served.path() + "/box/a b.txt", noon);
-    std::string shown;
     terminal.pressKeys({Key::down, Key::down});
     play();
-    capture(shown);
-    terminal.pressKey(Key::leftSoft);
-    command(commandProperties);
+    std::string shown = shownByCommand(commandProperties, Key::leftSoft);
     // The folder's listing describes the file: its size and time.
     for (const char* line : {"Filename: a b.txt\n", "File Size: 4 B\n", "Modified: 02/03/2001\n"})
         EXPECT_NE(shown.find(line), std::string::npos) << shown;
-    capture(shown);
-    terminal.pressKey(Key::leftSoft);
-    command(commandOpen);
+    shown = shownByCommand(commandOpen, Key::leftSoft);
     EXPECT_NE(shown.find("is on the server"), std::string::npos) << shown;
 }
 
@@ -105,10 +99,7 @@ TEST_F(RemoteView, RenameMovesOnlyWithAFullPathAndAReplaceAsksWhenTheOptionSaysS
     play();
     setRenameText(u"sub/x.txt");
     terminal.pressKey(Key::leftSoft);
-    std::string box;
-    capture(box);
-    terminal.pressKey(Key::leftSoft);  // OK
-    command(commandRename);
+    const std::string box = shownByCommand(commandRename, Key::leftSoft);  // OK
     EXPECT_NE(box.find("Rename Error"), std::string::npos) << box;
     EXPECT_TRUE(std::filesystem::exists(served.path() + "/box/-dash.txt"));
     EXPECT_FALSE(std::filesystem::exists(served.path() + "/box/sub/x.txt"));
@@ -117,19 +108,13 @@ TEST_F(RemoteView, RenameMovesOnlyWithAFullPathAndAReplaceAsksWhenTheOptionSaysS
     explorer::remoteProvider.confirm = 3;
     setRenameText(u"\u00fcber.txt");
     terminal.pressKey(Key::leftSoft);
-    std::string question;
-    capture(question);
-    terminal.pressKey(Key::rightSoft);  // No
-    command(commandRename);
+    std::string question = shownByCommand(commandRename, Key::rightSoft);  // No
     EXPECT_NE(question.find("Confirm Replace"), std::string::npos) << question;
     EXPECT_TRUE(std::filesystem::exists(served.path() + "/box/-dash.txt"));
 
     // So does a copy to the device onto a file that is there; No queues nothing.
     root.file("-dash.txt", "mine");
-    question.clear();
-    capture(question);
-    terminal.pressKey(Key::rightSoft);  // No
-    command(commandCopyTo);
+    question = shownByCommand(commandCopyTo, Key::rightSoft);  // No
     EXPECT_NE(question.find("'\\-dash.txt' already exists"), std::string::npos) << question;
     EXPECT_EQ(queue::queueProgress().pending, 0);
     EXPECT_FALSE(queue::queueProgress().active);

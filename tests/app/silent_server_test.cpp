@@ -6,7 +6,6 @@
 #include <chrono>
 #include <filesystem>
 #include <string>
-#include <thread>
 
 #include "app/main_window.h"
 #include "explorer/population.h"
@@ -113,15 +112,8 @@ TEST_F(SilentServer, AProbeThatGivesUpAsksWhileTheKeysGoOnAndYesListsAgain) {
     EXPECT_LT(Clock::now() - started, std::chrono::seconds(1));
     EXPECT_NE(menu.find("Ftp Places"), std::string::npos) << menu;
 
-    std::string question;
-    for (int step = 0; step < 50; ++step) {
-        terminal.atIdle([this] {
-            if (boxCaption(terminal.screenText()) != "Connect - Farlink") platform::waitForMessage(100);
-        });
-    }
-    capture(question);
-    terminal.pressKey(Key::leftSoft);  // Yes
-    play();
+    waitForBox("Connect - Farlink");
+    const std::string question = shownBy({}, Key::leftSoft);  // Yes
     EXPECT_NE(question.find("has been disconnected would you like"), std::string::npos) << question;
     EXPECT_NE(rows().find("a"), std::string::npos) << rows();
     quit();

@@ -162,3 +162,20 @@ TEST(FarlinkFtp, TakesThePasswordFromOutsidePrintsNoControlCharactersAndChecksTh
 }
 
 }  // namespace
+
+// TLS before 1.2 is broken; a system configuration that still allows it must not let a
+// server talk the client down to it.
+TEST(FarlinkFtp, RefusesAServerThatSpeaksNothingNewerThanTls11) {
+    TemporaryFolder root;
+    TemporaryFolder local;
+    RealFtpServer server(FtpServerKind::Pyftpdlib, root.path(), {.tls = true, .dataFault = "tls-1.1"});
+    ASSERT_EQ("", server.error());
+    writeFile(local / "openssl.cnf",
+              "openssl_conf = init\n[init]\nssl_conf = ssl\n[ssl]\nsystem_default = old\n"
+              "[old]\nMinProtocol = TLSv1\nCipherString = DEFAULT@SECLEVEL=0\n");
+    ScopedVariable configuration("OPENSSL_CONF", local / "openssl.cnf");
+    std::string output, errors;
+    EXPECT_EQ(1, runTool("--trust '" + server.certificateFingerprint() + "' ls ftpes" + server.url("/").substr(3),
+                         local, output, errors));
+    EXPECT_NE(std::string::npos, errors.find("protocol")) << errors;
+}

@@ -245,6 +245,15 @@ TEST_F(Engine, QuitClosesEvenAConnectionTheServerDropped) {
     EXPECT_EQ("", finish());
 }
 
+// A program started meanwhile (the opener of a file) must not inherit the connection: it
+// would hold the server's session open after we closed it.
+TEST_F(Engine, AProgramStartedMeanwhileInheritsNoConnection) {
+    start({});
+    ASSERT_EQ(0, std::system(("ls -l /proc/self/fd/ >" + (folder / "inherited")).c_str()));
+    EXPECT_EQ(std::string::npos, readFile(folder / "inherited").find("socket:")) << readFile(folder / "inherited");
+    EXPECT_EQ("", finish());
+}
+
 TEST_F(Engine, ALongReplyLineKeepsItsFirstPieceAndDropsTheRest) {
     const std::string made = "257 \"" + std::string(300, 'm') + "\" created";
     // The tail of a long continuation line must not end the reply early.
@@ -285,8 +294,9 @@ TEST_F(Engine, AnEndlessReplyOrAStopEndsTheWait) {
         session.control->idleCallback = [](void*) { return 1; };  // silence alone never gives up
         session.control->idleSeconds = 60;
         std::thread stopper([&] {
+            if (!test.stop) return;
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
-            stop = test.stop;
+            stop = true;
         });
         const auto started = std::chrono::steady_clock::now();
         EXPECT_EQ(0, sendCommand("FEAT", '2', session.control));

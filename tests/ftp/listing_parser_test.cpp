@@ -10,7 +10,6 @@
 
 #include <sys/stat.h>
 #include <sys/time.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <cstring>
@@ -274,8 +273,6 @@ TEST_P(RealListing, MatchesTheFileSystem) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealListing, ::testing::Values(FtpServerKind::Pyftpdlib, FtpServerKind::Vsftpd),
-                         [](const auto& info) {
-                             return std::string(info.param == FtpServerKind::Pyftpdlib ? "Pyftpdlib" : "Vsftpd");
-                         });
+                         kindParamName);
 
 }  // namespace

@@ -196,11 +196,7 @@ TEST_P(Everyday, NewFoldersAndATreeDeletedAfterTheQuestionWithoutFollowingItsLin
     EXPECT_TRUE(fs::is_directory(served("New Folder (1)")));
 
     focus("doomed");
-    std::string question;
-    terminal.pressKey(Key::del);
-    capture(question);
-    terminal.pressKey(Key::leftSoft);  // Yes
-    play();
+    const std::string question = shownBy({Key::del}, Key::leftSoft);  // Yes
     const std::string folder = GetParam().kind == FtpServerKind::Vsftpd ? "/pub/doomed" : "/doomed";
     EXPECT_NE(question.find("The folder '" + folder + "' is not empty"), std::string::npos) << question;
     EXPECT_FALSE(fs::exists(served("doomed")));

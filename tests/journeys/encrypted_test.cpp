@@ -35,12 +35,9 @@ TEST_P(Encrypted, TrustedOnceFilesGoBothWaysAndAChangedCertificateAsksAgain) {
     start();
 
     // First contact: the question, with the fingerprint; Yes remembers it.
-    std::string question;
     platform::sendMessage(main, platform::MessageId::command, commandRemoteView);
     waitForBox("Connect - Farlink");
-    capture(question);
-    terminal.pressKey(Key::leftSoft);  // Yes
-    play();
+    const std::string question = shownBy({}, Key::leftSoft);  // Yes
     const std::string firstPrint = server.certificateFingerprint();
     EXPECT_NE(boxWords(question).find("Theserver'scertificatecouldnotbeverified"), std::string::npos) << question;
     EXPECT_NE(boxWords(question).find(firstPrint), std::string::npos) << question;
@@ -92,12 +89,9 @@ TEST_P(Encrypted, TrustedOnceFilesGoBothWaysAndAChangedCertificateAsksAgain) {
     EXPECT_NE(boxWords(boxes.lastBoxScreen()).find("couldnotbeverified"), std::string::npos) << boxes.lastBoxScreen();
     EXPECT_NE(boxWords(boxes.lastBoxScreen()).find("Remoteview"), std::string::npos) << boxes.lastBoxScreen();
 
-    std::string changed;
     platform::sendMessage(main, platform::MessageId::command, commandRefresh);
     waitForBox("Connect - Farlink");
-    capture(changed);
-    terminal.pressKey(Key::rightSoft);  // No
-    play();
+    const std::string changed = shownBy({}, Key::rightSoft);  // No
     EXPECT_NE(boxWords(changed).find("ithaschangedsinceyoutrustedit"), std::string::npos) << changed;
     EXPECT_NE(boxWords(changed).find(server.certificateFingerprint()), std::string::npos) << changed;
     EXPECT_EQ(remote::rememberedCertificate(serverName), firstPrint);

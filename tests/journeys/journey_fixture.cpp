@@ -56,47 +56,9 @@ void Journey::startAgain() {
     start();
 }
 
-void Journey::waitForBox(const std::string& caption) {
-    // Each step waits a tenth of a second for the other thread's call, at most 50 times;
-    // those left once the box is open pass at once.
-    for (int step = 0; step < 50; ++step) {
-        terminal.atIdle([this, caption] {
-            if (boxCaption(terminal.screenText()) != caption) platform::waitForMessage(100);
-        });
-    }
-}
-
 void Journey::openRemote() {
     command(resources::commandRemoteView);
     if (GetParam().kind == FtpServerKind::Vsftpd) open("pub");
-}
-
-void Journey::focus(const std::string& name) {
-    int wanted = -1;
-    for (int row = 2; row < screenRows - 1 && wanted < 0; ++row) {
-        const std::string line = terminal.rowText(row);
-        if (line.size() > 6 && line.substr(6) == name) wanted = row - 2;
-    }
-    ASSERT_GE(wanted, 0) << "no row '" << name << "' on\n" << terminal.screenText();
-    // Down takes the focus from the filter line to the list, as a user does.
-    if (platform::getFocus() != app::mainWindow.listView) {
-        terminal.pressKey(Key::down);
-        play();
-    }
-    int focused = platform::listViewGetNextItem(app::mainWindow.listView, -1, platform::nextFocused);
-    if (focused < 0) {
-        terminal.pressKey(Key::down);  // a fresh listing has no focused row: Down focuses the first
-        focused = 0;
-    }
-    for (int step = focused; step < wanted; ++step) terminal.pressKey(Key::down);
-    for (int step = focused; step > wanted; --step) terminal.pressKey(Key::up);
-    play();
-}
-
-void Journey::open(const std::string& name) {
-    focus(name);
-    terminal.pressKey(Key::action);
-    play();
 }
 
 void Journey::serveFolder(const std::string& relative) const {

@@ -6,16 +6,8 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
-#include <optional>
-#include <span>
 #include <string>
-#include <vector>
 
-#include "explorer/provider.h"
-#include "platform/window/headless_terminal.h"
-#include "platform/window/terminal.h"
-#include "platform/window/window.h"
 #include "tests/support/farlink_screen.h"
 #include "tests/support/place_fixtures.h"
 #include "tests/support/real_ftp_server.h"
@@ -26,7 +18,6 @@
 namespace journeys {
 
 using test_support::boxCaption;
-
 using test_support::everySetup;
 using test_support::ServerSetup;
 using test_support::setupParamName;
@@ -47,14 +38,8 @@ protected:
     // stored then.
     void quit();
     void startAgain();
-    // Lets the keys that follow wait (a bounded while) for the box of that caption, which
-    // another thread asks the UI thread for.
-    void waitForBox(const std::string& caption);
     // The Remote view, in the server's writable folder.
     void openRemote();
-    // Moves the focus to the row that shows `name` (without its extension for files).
-    void focus(const std::string& name);
-    void open(const std::string& name);
 
     std::string settingsFile() const { return registry.file(); }
     std::string served(const std::string& relative) const { return server.hostPath(relative); }

@@ -60,13 +60,10 @@ TEST_P(Trouble, WithAutomaticReconnectTheListingAfterAServerRestartAsksNothing) 
 // No is no failure to report: no box says so, and the next use asks again; Yes goes on.
 TEST_P(Trouble, WithoutAutomaticReconnectTheListingAfterAServerRestartAsksFirst) {
     restartUnderTheListing(0);
-    std::string question;
     for (const Key answer : {Key::rightSoft, Key::leftSoft}) {  // No, then Yes
         platform::sendMessage(main, platform::MessageId::command, commandRefresh);
         waitForBox("Connect - Farlink");
-        capture(question);
-        terminal.pressKey(answer);
-        play();
+        const std::string question = shownBy({}, answer);
         EXPECT_NE(test_support::boxWords(question).find(
                       "TheconnectiontoBoxhasbeendisconnectedwouldyouliketore-connect?127.0.0.1"),
                   std::string::npos)

@@ -173,8 +173,7 @@ TEST_F(Properties, ClosingTheScreenNeverWaitsForTheCount) {
     std::atomic<bool> closed{false};
     bool openedBeforeClosing = false;
     std::thread late([&] {
-        for (int i = 0; i < 1000 && !closed; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        openedBeforeClosing = !closed;
+        openedBeforeClosing = !test_support::eventually([&] { return closed.load(); }, std::chrono::seconds(10));
         open.set_value();
     });
 

@@ -2,8 +2,6 @@
 
 #include <gtest/gtest.h>
 
-#include <future>
-
 #include "platform/errors.h"
 #include "tests/platform/helpers.h"
 

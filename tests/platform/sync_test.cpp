@@ -1,7 +1,6 @@
 #include "platform/sync.h"
 
 #include <sys/resource.h>
-#include <unistd.h>
 
 #include <gtest/gtest.h>
 

@@ -110,18 +110,9 @@ protected:
         fakes = nullptr;
     }
 
-    // Waits (bounded) until the worker has ended on its own.
-    static bool workerEnds() {
-        for (int i = 0; i < 5000 && workerRunning(); ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        return !workerRunning();
-    }
     // Waits (bounded) until nothing is pending or active.
     static bool queueDrains() {
-        for (int i = 0; i < 5000; ++i) {
-            if (listRecords(listPending).empty() && listRecords(listActive).empty()) return true;
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return false;
+        return test_support::eventually([] { return listRecords(listPending).empty() && listRecords(listActive).empty(); });
     }
     static std::vector<std::string> destinations(int list) {
         std::vector<std::string> names;
@@ -149,7 +140,7 @@ TEST_F(OperationQueue, AnIdleWorkerWaitsLongerEachTimeAndEndsOnItsThirtiethEmpty
     platform::closeHandle(platform::createMutex(u"FileOpWorker", false));
     EXPECT_EQ(platform::lastError(), platform::errorAlreadyExists);  // the worker's mutex
 
-    ASSERT_TRUE(workerEnds());
+    ASSERT_TRUE(test_support::eventually([] { return !workerRunning(); }));
     std::vector<std::uint32_t> expected;
     for (std::uint32_t wait = 100; wait <= 29100; wait += 1000) expected.push_back(wait);
     EXPECT_EQ(seen.waits, expected);
@@ -285,8 +276,7 @@ TEST_F(OperationQueue, StopDuringACopyStopsItEndsTheWorkerAndShowsNoBox) {
     seen.holdCopies = true;
     ASSERT_EQ(queueCopyFile(u"/big", u"file://\\big"), 1);
     ASSERT_EQ(queueCopyFile(u"/next", u"file://\\next"), 1);
-    for (int i = 0; i < 5000 && !seen.copyStarted; ++i) std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    ASSERT_TRUE(seen.copyStarted);
+    ASSERT_TRUE(test_support::eventually([this] { return seen.copyStarted.load(); }));
     EXPECT_TRUE(queueProgress().active);
     EXPECT_EQ(queueProgress().pending, 1);
 
@@ -321,9 +311,8 @@ TEST_F(OperationQueue, AnAddRacingTheWorkersEndIsNeverLost) {
     };
     bindQueue(bindings);
     ASSERT_EQ(queueCopyFile(u"/f", u"file://\\f0"), 1);
-    for (int i = 0; i < 10000 && listRecords(listSuccessful).size() < std::size_t(rounds + 1); ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
+    test_support::eventually([] { return listRecords(listSuccessful).size() >= std::size_t(rounds + 1); },
+                             std::chrono::seconds(10));
     EXPECT_EQ(listRecords(listSuccessful).size(), std::size_t(rounds + 1))
         << "pending " << listRecords(listPending).size() << ", added " << added;
     askQueueToStop();

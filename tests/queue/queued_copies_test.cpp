@@ -9,7 +9,6 @@
 #include <filesystem>
 #include <functional>
 #include <string>
-#include <thread>
 #include <utility>
 #include <vector>
 
@@ -54,13 +53,9 @@ protected:
 
     // Waits until nothing is pending or active, for at most two minutes.
     static bool queueDrains() {
-        for (int i = 0; i < 12000; ++i) {
-            if (queue::listRecords(queue::listPending).empty() && queue::listRecords(queue::listActive).empty()) {
-                return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
+        return eventually(
+            [] { return queue::listRecords(queue::listPending).empty() && queue::listRecords(queue::listActive).empty(); },
+            std::chrono::minutes(2));
     }
 
     RemoteViewScope scope;
@@ -186,10 +181,7 @@ TEST_F(QueuedDownload, ShowsItsProgressAndAStopKeepsOnlyItsPartial) {
 
     queue::queueCopyFile(u"/pub/big", u"file://\\big");
     queue::QueueProgress progress;
-    for (int i = 0; i < 1000 && progress.done < 64 * 1024; ++i) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        progress = queue::queueProgress();
-    }
+    eventually([&] { return (progress = queue::queueProgress()).done >= 64 * 1024; }, std::chrono::seconds(10));
     EXPECT_TRUE(progress.active);
     EXPECT_GE(progress.done, 64 * 1024);
     EXPECT_EQ(progress.total, 1000000);

@@ -3,8 +3,6 @@
 // and one place used from two threads.
 #include "remote/connect.h"
 
-#include <unistd.h>
-
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -213,7 +211,8 @@ TEST_F(Connect, APassivePlaceTakesDataFromThePeerAddress) {
     {
         SessionUse use = remote::useSession(0);
         ASSERT_EQ(remote::ensureConnected(use), 1) << placeError(0);
-        EXPECT_EQ(ftp::download(**use.session, folder / "f", "/f", 'I', 0), 1) << ftp::lastReply(**use.session);
+        EXPECT_EQ((*use.session)->download("/f", folder / "f", folder / "part", false, -1), 1)
+            << (*use.session)->failureText();
     }
     EXPECT_EQ(readFile(folder / "f"), "abc");
     remote::shutdownRemote();
@@ -256,7 +255,7 @@ TEST_F(Connect, EditingTheConnectedPlaceConnectsAnewWithTheNewSettings) {
     ASSERT_EQ(remote::applyPlaceDialogData(0, data), 1);
     ASSERT_EQ(ensureConnected(0), 1) << placeError(0);
     EXPECT_EQ(first.finish(), "");  // told QUIT
-    EXPECT_STREQ(ftp::lastReply(*remote::placeAt(0)->session), "230 in\n");
+    EXPECT_EQ(remote::placeAt(0)->session->lastMessage(), "230 in\n");
     remote::shutdownRemote();
     EXPECT_EQ(second.finish(), "");
 }
@@ -275,7 +274,8 @@ TEST_F(Connect, TwoThreadsTakeTurnsOnAPlacesSession) {
     const auto work = [&failures] {
         for (int i = 0; i < rounds; ++i) {
             SessionUse use = remote::useSession(0);
-            if (!remote::ensureConnected(use) || !ftp::sendSimple(**use.session, "NOOP")) ++failures;
+            bool lost = false;
+            if (!remote::ensureConnected(use) || !(*use.session)->probe(lost)) ++failures;
         }
     };
     std::thread other(work);

@@ -156,6 +156,17 @@ TEST_F(PlaceDialog, AnonymousLocksTheLoginAndLogsInAsAnonymous) {
     EXPECT_EQ(text(remote::placeAt(0)->userName), "joe");
 }
 
+// SFTP has a port of its own and no anonymous login: the box is ignored for it.
+TEST_F(PlaceDialog, AnSftpHostTakesPort22FromTheFtpDefaultAndNoAnonymousLogin) {
+    for (int i = 0; i < 9; ++i) screen.terminal.pressKey(Key::back);  // "example", then the rest of the host
+    screen.terminal.typeText(u"SFTP://files");
+    screen.terminal.pressKeys({Key::down, Key::action, Key::leftSoft});  // Anonymous on, Done
+    ASSERT_EQ(editNewPlace(), 1);
+    EXPECT_EQ(text(remote::placeAt(0)->host), "SFTP://files");
+    EXPECT_EQ(remote::placeAt(0)->port, 22u);
+    EXPECT_EQ(text(remote::placeAt(0)->userName), "");
+}
+
 TEST_F(PlaceDialog, TheSpinnersStepThePortAndTimeOutWithinTheirRange) {
     struct Case {
         std::uint32_t port;

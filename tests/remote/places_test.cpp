@@ -75,7 +75,7 @@ TEST_F(Places, TheStoredFormFollowsTheTable) {
     place.timeout = 0x01020304;
     place.autoReconnect = 1;
     place.errorTag = u"(KVT-FC-1)";  // in memory only
-    place.session.reset(new ftp::FtpSession{});
+    place.session = remote::newFtpSession();
 
     struct Field {
         const char* name;

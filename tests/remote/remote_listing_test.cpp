@@ -7,14 +7,11 @@
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
-#include <chrono>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -331,8 +328,9 @@ TEST_P(RealServerListing, EveryListedNameFetchesItsOwnFile) {
 
     remote::SessionUse use = remote::useSession(0);
     for (const std::string& name : listed) {
-        ASSERT_EQ(ftp::download(**use.session, local / "copy", server.remotePath("names/" + name), 'I', 0), 1)
-            << name << ": " << ftp::lastReply(**use.session);
+        ASSERT_EQ(
+            (*use.session)->download(server.remotePath("names/" + name), local / "copy", local / "part", false, -1), 1)
+            << name << ": " << (*use.session)->failureText();
         EXPECT_EQ(readFile(local / "copy"), "content of " + name);
     }
 }

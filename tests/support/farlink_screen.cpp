@@ -74,6 +74,33 @@ void FarlinkScreen::capture(std::string& into) {
     terminal.atIdle([this, &into] { into = terminal.screenText(); });
 }
 
+void FarlinkScreen::waitForBox(const std::string& caption) {
+    // Each step waits a tenth of a second for the other thread's call, at most 50 times;
+    // those left once the box is open pass at once.
+    for (int step = 0; step < 50; ++step) {
+        terminal.atIdle([this, caption] {
+            if (boxCaption(terminal.screenText()) != caption) platform::waitForMessage(100);
+        });
+    }
+}
+
+std::string FarlinkScreen::shownBy(std::initializer_list<platform::Key> keys, platform::Key answer) {
+    std::string shown;
+    terminal.pressKeys(keys);
+    capture(shown);
+    terminal.pressKey(answer);
+    play();
+    return shown;
+}
+
+std::string FarlinkScreen::shownByCommand(int id, platform::Key answer) {
+    std::string shown;
+    capture(shown);
+    terminal.pressKey(answer);
+    command(id);
+    return shown;
+}
+
 void FarlinkScreen::setRenameText(std::u16string text) {
     terminal.atIdle(
         [text] { platform::setWindowText(platform::listViewGetEditControl(app::mainWindow.listView), text); });
@@ -99,6 +126,34 @@ void FarlinkScreen::drainQueue() {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     FAIL() << "the queue did not finish";
+}
+
+void FarlinkScreen::focus(const std::string& name) {
+    int wanted = -1;
+    for (int row = 2; row < screenRows - 1 && wanted < 0; ++row) {
+        const std::string line = terminal.rowText(row);
+        if (line.size() > 6 && line.substr(6) == name) wanted = row - 2;
+    }
+    ASSERT_GE(wanted, 0) << "no row '" << name << "' on\n" << terminal.screenText();
+    // Down takes the focus from the filter line to the list, as a user does.
+    if (platform::getFocus() != app::mainWindow.listView) {
+        terminal.pressKey(platform::Key::down);
+        play();
+    }
+    int focused = platform::listViewGetNextItem(app::mainWindow.listView, -1, platform::nextFocused);
+    if (focused < 0) {
+        terminal.pressKey(platform::Key::down);  // a fresh listing has no focused row: Down focuses the first
+        focused = 0;
+    }
+    for (int step = focused; step < wanted; ++step) terminal.pressKey(platform::Key::down);
+    for (int step = focused; step > wanted; --step) terminal.pressKey(platform::Key::up);
+    play();
+}
+
+void FarlinkScreen::open(const std::string& name) {
+    focus(name);
+    terminal.pressKey(platform::Key::action);
+    play();
 }
 
 }  // namespace test_support

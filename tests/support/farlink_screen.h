@@ -60,10 +60,20 @@ protected:
     // Plays the keys given so far in the program's own loop (the accelerators apply) and
     // waits until the listings they started are complete.
     void play();
+    // Moves the focus to the row that shows `name` (without its extension for files).
+    void focus(const std::string& name);
+    void open(const std::string& name);
     // Carries out a command now; a dialog or box it opens plays the keys meanwhile.
     void command(int id);
     // The screen as the keys reach this point (for modal boxes and dialogs).
     void capture(std::string& into);
+    // Lets the keys that follow wait (a bounded while) for the box of that caption, which
+    // another thread asks the UI thread for.
+    void waitForBox(const std::string& caption);
+    // The screen that `keys` lead to (a box, a menu), which `answer` then closes; played.
+    std::string shownBy(std::initializer_list<platform::Key> keys, platform::Key answer);
+    // The screen of the box that command `id` opens, which `answer` closes.
+    std::string shownByCommand(int id, platform::Key answer);
     // Replaces the text of the open rename as the keys reach this point, as the user would
     // by erasing and typing.
     void setRenameText(std::u16string text);

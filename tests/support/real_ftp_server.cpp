@@ -50,6 +50,15 @@ class FaultyData(TLS_DTPHandler):
         if fault == "no-close-notify":
             self._error = True  # closes the socket without the TLS shutdown
         super().close()
+if fault == "tls-1.1":
+    from OpenSSL import SSL
+    old = SSL.Context(SSL.TLS_METHOD)
+    old.set_cipher_list(b"DEFAULT@SECLEVEL=0")
+    old.set_min_proto_version(SSL.TLS1_VERSION)
+    old.set_max_proto_version(SSL.TLS1_1_VERSION)
+    old.use_certificate_chain_file(certificate)
+    old.use_privatekey_file(key)
+    FTPHandler.ssl_context = old
 if fault:
     FTPHandler.dtp_handler = FaultyData
 logging.basicConfig(level=logging.WARNING)

@@ -23,7 +23,8 @@ struct RealFtpServerOptions {
     // to resume the control connection's TLS session.
     bool tls = false;
     // pyftpdlib with TLS: its data connections end without close_notify
-    // ("no-close-notify") or show another certificate ("another-certificate").
+    // ("no-close-notify") or show another certificate ("another-certificate"); or it
+    // speaks nothing newer than TLS 1.1 ("tls-1.1").
     const char* dataFault = "";
 };
 
@@ -38,6 +39,10 @@ struct ServerSetup {
 std::string setupName(const ServerSetup& setup);
 // The names of INSTANTIATE_TEST_SUITE_P for a suite of ServerSetup.
 inline constexpr auto setupParamName = [](const auto& info) { return setupName(info.param); };
+// The names of INSTANTIATE_TEST_SUITE_P for a suite of FtpServerKind.
+inline constexpr auto kindParamName = [](const auto& info) {
+    return std::string(info.param == FtpServerKind::Pyftpdlib ? "Pyftpdlib" : "Vsftpd");
+};
 // The four setups of the two servers.
 inline constexpr ServerSetup everySetup[] = {
     {FtpServerKind::Pyftpdlib, true},

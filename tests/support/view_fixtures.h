@@ -3,7 +3,9 @@
 // the loop run until populations end, and a headless screen with a main window.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -57,6 +59,9 @@ StoredValue storedValue(std::u16string_view keyPath, std::u16string_view name);
 // Runs the window system's loop until no population runs and nothing is left to do;
 // false when that takes more than a generous bound.
 bool settle();
+
+// Polls `condition` every millisecond until it holds, for at most `limit`; whether it did.
+bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(5));
 
 // The caption of the message box on `screen`, "" when none is open.
 std::string boxCaption(const std::string& screen);

@@ -27,10 +27,12 @@ void printUsage(std::FILE* out) {
         "\n"
         "Adds an Ftp Place (passive mode; starting in \"/\") to Farlink's settings file, or\n"
         "lists the places: index, name, host, port and user.\n"
-        "HOST may be ftpes://NAME (explicit TLS) or an IPv6 address in brackets ([::1]:2121).\n"
+        "HOST may be ftpes://NAME (explicit TLS), sftp://NAME (SFTP, port 22 unless given) or\n"
+        "an IPv6 address in brackets ([::1]:2121).\n"
         "The password: PASSWORD (seen by anyone who lists processes), else FARLINK_PASSWORD,\n"
         "else the entry for HOST in ~/.netrc or FILE (machine, login, password; default),\n"
-        "which also gives the user when USER is missing; else the login is anonymous.\n"
+        "which also gives the user when USER is missing; else the login is anonymous (for SFTP:\n"
+        "the user ~/.ssh/config or the system names, with keys and the agent).\n"
         "The settings file is Farlink's: $FARLINK_HOME/registry.reg, else under $XDG_CONFIG_HOME\n"
         "or ~/.config/farlink. Exits with 1 when the place cannot be added.\n",
         out);
@@ -62,6 +64,7 @@ std::size_t portColon(const std::string& host) {
 // The host as a netrc file names it: without a scheme or an IPv6 address's brackets.
 std::string netrcHost(std::string host) {
     if (ftp::wantsExplicitTls(host)) host.erase(0, ftp::explicitTlsPrefix.size());
+    if (remote::isSftpHost(platform::toUtf16(host))) host.erase(0, remote::sftpPrefix.size());
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
     return host;
 }
@@ -77,7 +80,8 @@ void loadPlaces() {
 int addPlace(const std::vector<std::string>& arguments, const std::string& netrcText) {
     const std::string& name = arguments[0];
     std::string host = arguments[1];
-    std::uint32_t port = 21;
+    const bool sftp = remote::isSftpHost(platform::toUtf16(host));
+    std::uint32_t port = sftp ? remote::sftpDefaultPort : remote::ftpDefaultPort;
     if (const std::size_t colon = portColon(host); colon != std::string::npos) {
         const std::string digits = host.substr(colon + 1);
         if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos ||
@@ -98,8 +102,10 @@ int addPlace(const std::vector<std::string>& arguments, const std::string& netrc
     const auto given = [&](std::size_t index) {
         return index < arguments.size() ? std::optional<std::string>(arguments[index]) : std::nullopt;
     };
-    const ftp::Login login = ftp::chooseLogin(netrcHost(host), given(2), given(3), std::getenv("FARLINK_PASSWORD"),
-                                              netrcText, platform::toUtf8(remote::anonymousPassword));
+    ftp::Login login = ftp::chooseLogin(netrcHost(host), given(2), given(3), std::getenv("FARLINK_PASSWORD"), netrcText,
+                                        platform::toUtf8(remote::anonymousPassword));
+    // SFTP has no anonymous login: the server gets the user ~/.ssh/config or the system names.
+    if (sftp && login.user == platform::toUtf8(remote::anonymousUser)) login = {};
     setField(data->name, name);
     setField(data->host, host);
     data->port = port;

@@ -1,0 +1,257 @@
+// The FTP engine behind the server session: its waits, its give-up rule and transfer
+// watch, the certificates the user trusted, and server-to-server copies.
+#include <string>
+#include <utility>
+
+#include "ftp/ftp_commands.h"
+#include "ftp/ftp_tls.h"
+#include "ftp/ftp_transfer.h"
+#include "ftp/ftp_url.h"
+#include "ftp/server_to_server.h"
+#include "platform/text.h"
+#include "remote/certificates.h"
+#include "remote/server_session.h"
+
+namespace remote {
+namespace {
+
+constexpr std::uint32_t watchPeriodMs = 250;
+// Any data that moves is progress: a slow transfer is not silent.
+constexpr std::int32_t watchProgressBytes = 1;
+
+std::string formatPeriod(std::uint32_t milliseconds) {
+    if (milliseconds % 1000 == 0) return std::to_string(milliseconds / 1000) + " s";
+    return std::to_string(milliseconds) + " ms";
+}
+
+class FtpServerSession final : public ServerSession {
+public:
+    ~FtpServerSession() override {
+        if (isOpen()) ftp::quit(session_, 1);
+        ftp::release(session_);
+    }
+
+    int open(const ServerLogin& login, OpenFailure& failure, std::string& reason) override {
+        login_ = login;
+        host_ = ftp::hostWithPort(login.host, int(login.port));
+        presented_.clear();
+        limitWaits(login.connectWaitMs);
+        ftp::trustCertificate(session_, rememberedCertificate(certificateServer(host_)));
+        if (!ftp::openControl(session_, host_)) {
+            presented_ = ftp::unverifiedCertificate(session_);
+            failure = OpenFailure::connection;
+            reason = failureText();
+            return 0;
+        }
+        limitWaits(login.silenceLimitMs);
+        if (!ftp::logIn(session_, login.user, login.password)) {
+            failure = OpenFailure::login;
+            reason = failureText();
+            quit(false);  // a server that stopped answering was closed without waiting already
+            return 0;
+        }
+        ftp::setConnectionMode(session_, login.passive ? ftp::ConnectionMode::Passive : ftp::ConnectionMode::Active);
+        session_.control->usePeerAddress = login.passive ? 1 : 0;  // data goes where the control connection went
+        failure = OpenFailure::none;
+        return 1;
+    }
+
+    bool isOpen() const override { return session_.control && session_.control->socket > 0; }
+
+    void quit(bool abrupt) override {
+        if (isOpen()) ftp::quit(session_, abrupt ? 1 : 0);
+    }
+
+    int probe(bool& lost) override {
+        prepare();
+        if (ftp::sendSimple(session_, "NOOP")) return 1;
+        // A probe that met silence leaves a reply that may still come: that connection
+        // goes at once, so that the reply never answers a later command.
+        const bool silent = std::exchange(gaveUp_, false);
+        lost = silent || isOpen();
+        if (silent) ftp::quit(session_, 1);
+        return 0;
+    }
+
+    std::string failureText() override {
+        if (!keptFailure_.empty()) return std::exchange(keptFailure_, {});
+        const std::atomic<bool>* stop = explorer::threadStopFlag();
+        const bool stopped = stop && stop->load();
+        const bool gaveUp = std::exchange(gaveUp_, false);
+        const std::uint32_t watchedSilence = std::exchange(watchedSilenceMs_, 0);
+        std::string text;
+        if (stopped) {
+            text = "Stopped.\n";
+        } else if (gaveUp && session_.control) {
+            text = "The server did not answer within " + formatPeriod(watchedSilence ? watchedSilence : waitMs_) +
+                   "; gave up waiting.\n";
+        } else {
+            const char* reply = ftp::lastReply(session_);
+            text = reply ? reply : "";
+        }
+        // A reply still on its way must never be read as the answer to the next command.
+        if ((stopped || gaveUp) && isOpen()) ftp::quit(session_, 1);
+        return text;
+    }
+
+    std::string lastMessage() const override {
+        const char* reply = ftp::lastReply(session_);
+        return reply ? reply : "";
+    }
+
+    std::string untrustedIdentity() const override { return presented_.empty() ? "" : "certificate"; }
+    std::string lockedKey() const override { return {}; }
+
+    // The fingerprint comes in two lines of 16 bytes, so that it wraps nowhere else on a
+    // small screen. A certificate trusted before that is not this one has changed.
+    std::u16string trustQuestion(std::u16string_view) const override {
+        if (presented_.empty()) return {};
+        const std::string server = certificateServer(host_);
+        std::string text = lastMessage();
+        while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) text.pop_back();
+        text += rememberedCertificate(server).empty() ? "." : ", and it has changed since you trusted it.";
+        text += "\r\rSHA-256 fingerprint:\r" + presented_.substr(0, 48) + "\r" +
+                presented_.substr(std::min<std::size_t>(48, presented_.size())) + "\r\rTrust this certificate for " +
+                server + "?";
+        return platform::toUtf16(text);
+    }
+
+    int trustPresented(std::string& reason) override {
+        if (rememberCertificate(certificateServer(host_), presented_)) return 1;
+        reason = "The certificate could not be remembered: the settings file could not be written.\n";
+        return 0;
+    }
+
+    int listToFile(const std::string& folder, const std::string& listingPath) override {
+        prepare();
+        if (!ftp::changeFolder(session_, folder)) return 0;
+        const bool listed = ftp::listToFile(session_, listingPath, std::nullopt);
+        // The way back has a reply of its own, which must not hide why the listing failed.
+        if (!listed) keptFailure_ = failureText();
+        if (isOpen()) ftp::changeFolder(session_, "/");  // every other operation uses absolute paths
+        return listed;
+    }
+
+    int download(const std::string& remotePath, const std::string& localPath, const std::string& partialPath,
+                 bool resume, std::int64_t expectedSize) override {
+        prepare();
+        return ftp::downloadResumable(session_, localPath, remotePath, 'I', partialPath, resume, expectedSize);
+    }
+
+    int upload(const std::string& localPath, const std::string& remotePath) override {
+        prepare();
+        return ftp::upload(session_, localPath, remotePath, 'I', 0);
+    }
+
+    std::int64_t fileSize(const std::string& path) override {
+        prepare();
+        return ftp::fileSize(session_, path);
+    }
+
+    int makeFolder(const std::string& path) override { return prepare(), ftp::makeFolder(session_, path); }
+    int removeFolder(const std::string& path) override { return prepare(), ftp::removeFolder(session_, path); }
+    int deleteFile(const std::string& path) override { return prepare(), ftp::deleteFile(session_, path); }
+    int rename(const std::string& from, const std::string& to) override {
+        return prepare(), ftp::renamePath(session_, from, to);
+    }
+
+    // The source takes the passive side, so the target's STOR goes out first and the
+    // target, connecting out, waits for the data. With the target passive the source
+    // would send at its RETR, before the target has its STOR, and a server that closes a
+    // data connection that nothing waits for yet (pyftpdlib) loses the copy.
+    int copyToServer(ServerSession& target, const std::string& from, const std::string& to,
+                     std::string& refusal) override {
+        auto* ftpTarget = dynamic_cast<FtpServerSession*>(&target);
+        if (!ftpTarget) {
+            refusal = sftpServerToServerRefusal;
+            return 0;
+        }
+        prepare();
+        ftpTarget->prepare();
+        if (ftp::serverToServer(session_, ftpTarget->session_, from, to, 'I', 1)) return 1;
+        const std::string reply = ftpTarget->lastMessage();
+        if (reply == ftp::mixedFamiliesRefusal || reply == ftp::encryptedRefusal) refusal = reply;
+        return 0;
+    }
+
+    void watchTransfers(explorer::TransferWatch* watch) override {
+        watch_ = watch;
+        watchedSilenceMs_ = 0;
+        silentMs_ = 0;
+        if (!session_.control) return;
+        if (!watch) {
+            limitWaits(login_.silenceLimitMs);
+            session_.control->progressCallback = nullptr;
+            session_.control->progressInterval = 0;
+            return;
+        }
+        ftp::FtpConnection& control = *session_.control;
+        control.idleSeconds = 0;
+        control.idleMicroseconds = std::int32_t(watchPeriodMs * 1000);
+        control.idleCallback = onWatchedIdle;
+        control.progressCallback = onWatchedProgress;
+        control.progressInterval = watchProgressBytes;
+        control.callbackContext = this;
+    }
+
+private:
+    // The thread that uses the session now is heard by its waits.
+    void prepare() {
+        gaveUp_ = false;
+        keptFailure_.clear();
+        if (session_.control) session_.control->stop = explorer::threadStopFlag();
+    }
+
+    // The engine gives up after `milliseconds` without progress on a socket.
+    void limitWaits(std::uint32_t milliseconds) {
+        prepare();
+        waitMs_ = milliseconds;
+        if (!session_.control) return;
+        session_.control->idleSeconds = std::int32_t(milliseconds / 1000);
+        session_.control->idleMicroseconds = std::int32_t(milliseconds % 1000 * 1000);
+        session_.control->idleCallback = giveUp;
+        session_.control->callbackContext = this;
+    }
+
+    static int giveUp(void* context) {
+        static_cast<FtpServerSession*>(context)->gaveUp_ = true;
+        return 0;
+    }
+
+    static int onWatchedProgress(std::int64_t transferred, void* context, std::int32_t, std::int32_t) {
+        auto& self = *static_cast<FtpServerSession*>(context);
+        self.watch_->done.store(transferred);
+        self.silentMs_ = 0;
+        return self.watch_->stop.load() ? 0 : 1;
+    }
+
+    // The data connection and the control connection share the count: the final reply
+    // read after the data gave up is given up at its first period, not after a silence
+    // of its own. The failure text tells the whole silence, not one short period.
+    static int onWatchedIdle(void* context) {
+        auto& self = *static_cast<FtpServerSession*>(context);
+        if (self.watch_->stop.load()) return 0;
+        self.silentMs_ += watchPeriodMs;
+        if (self.silentMs_ < self.login_.silenceLimitMs) return 1;
+        self.gaveUp_ = true;
+        self.watchedSilenceMs_ = self.login_.silenceLimitMs;
+        return 0;
+    }
+
+    ftp::FtpSession session_ = ftp::createSession();
+    ServerLogin login_;
+    std::string host_;       // as the engine is given it
+    std::string presented_;  // the certificate that made the last open fail
+    bool gaveUp_ = false;
+    std::string keptFailure_;  // the reason of a failure that a later command would hide
+    std::uint32_t waitMs_ = 0;
+    explorer::TransferWatch* watch_ = nullptr;
+    std::uint32_t silentMs_ = 0;
+    std::uint32_t watchedSilenceMs_ = 0;
+};
+
+}  // namespace
+
+std::unique_ptr<ServerSession> newFtpSession() { return std::make_unique<FtpServerSession>(); }
+
+}  // namespace remote

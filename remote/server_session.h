@@ -1,0 +1,107 @@
+// One connection to a server, whatever it speaks: what the Remote view and the queue ask
+// of a server. The FTP engine (ftp/) and the SFTP engine (sftp/) each stand behind it;
+// the place's host says which ("sftp://NAME" for SFTP). A session is used by one thread
+// at a time; each operation hears that thread's stop. Results: 1 success, 0 failure with
+// the reason in failureText().
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+#include "explorer/provider.h"
+
+namespace remote {
+
+inline constexpr std::u16string_view sftpPrefix = u"sftp://";
+inline constexpr std::uint32_t ftpDefaultPort = 21;
+inline constexpr std::uint32_t sftpDefaultPort = 22;
+
+// What opening a session needs, copied from the place.
+struct ServerLogin {
+    std::string host;  // the place's host, its scheme included
+    std::uint32_t port = 0;
+    std::string user;
+    std::string password;
+    bool passive = true;                   // FTP data connections
+    std::uint32_t connectWaitMs = 3000;    // connecting and the greeting
+    std::uint32_t silenceLimitMs = 60000;  // any later wait without progress
+    // The passphrase the user gave for the key file `keyFile`, for this open only.
+    std::string keyFile;
+    std::string passphrase;
+};
+
+enum class OpenFailure { none, connection, login };
+
+class ServerSession {
+public:
+    virtual ~ServerSession() = default;
+
+    // Connects, checks the server's identity and logs in. On failure `failure` says
+    // which step failed and `reason` why.
+    virtual int open(const ServerLogin& login, OpenFailure& failure, std::string& reason) = 0;
+    virtual bool isOpen() const = 0;
+    // Leaves the server; `abrupt` does not wait for its answer (used after a failure,
+    // when a late reply must never answer the next command).
+    virtual void quit(bool abrupt) = 0;
+    // Whether the connection still answers. `lost` tells a connection that was open and
+    // did not answer from one that never was; one that met silence is closed at once.
+    virtual int probe(bool& lost) = 0;
+    // The reason of the last failure: a sentence when a wait gave up or the thread was
+    // stopped (the connection is then closed, without waiting), else the server's words.
+    virtual std::string failureText() = 0;
+    // The server's last words after a success ("226 Transfer complete"); may be empty.
+    virtual std::string lastMessage() const = 0;
+
+    // After an open that failed on the server's identity (a certificate or a host key the
+    // user has not trusted): the question that lets the user trust it, and what it is
+    // ("certificate", "host key"). The question is empty when it must not be asked (an
+    // SSH key that changed is refused outright).
+    virtual std::string untrustedIdentity() const = 0;
+    virtual std::u16string trustQuestion(std::u16string_view placeName) const = 0;
+    // After an open that failed to log in while a key file with a passphrase was left
+    // out for want of it: that key file; else empty.
+    virtual std::string lockedKey() const = 0;
+    // Remembers what the user trusted, so that the next open accepts it; 0 with the
+    // reason in `reason`.
+    virtual int trustPresented(std::string& reason) = 0;
+
+    // Writes the listing of `folder` into the new file `listingPath`, one line per entry
+    // in a form ftp::parseListingLine reads.
+    virtual int listToFile(const std::string& folder, const std::string& listingPath) = 0;
+    // Downloads into `partialPath` (a file beside the target), which replaces the target
+    // once complete and stays after a failure that left bytes in it; with `resume` a
+    // partial already there is continued. With `expectedSize` >= 0 a file of another
+    // size fails.
+    virtual int download(const std::string& remotePath, const std::string& localPath, const std::string& partialPath,
+                         bool resume, std::int64_t expectedSize) = 0;
+    virtual int upload(const std::string& localPath, const std::string& remotePath) = 0;
+    // The file's size, -1 when the server gives none.
+    virtual std::int64_t fileSize(const std::string& path) = 0;
+    virtual int makeFolder(const std::string& path) = 0;
+    virtual int removeFolder(const std::string& path) = 0;
+    virtual int deleteFile(const std::string& path) = 0;
+    virtual int rename(const std::string& from, const std::string& to) = 0;
+    // Copies `from` on this server to `to` on `target`'s server, the data going between
+    // the servers. 0 on failure; `refusal` then says why when the two servers cannot
+    // make such a copy at all (nothing was sent).
+    virtual int copyToServer(ServerSession& target, const std::string& from, const std::string& to,
+                             std::string& refusal) = 0;
+    // The transfers that follow report their bytes to `watch` and stop when it says so;
+    // silence gives up after the login's limit. Null ends it.
+    virtual void watchTransfers(explorer::TransferWatch* watch) = 0;
+};
+
+// Whether the place's host names an SFTP server ("sftp://NAME", in any case).
+bool isSftpHost(std::u16string_view host);
+// A session for the place whose host is `host`: SFTP for "sftp://", else FTP.
+std::unique_ptr<ServerSession> newServerSession(std::u16string_view host);
+std::unique_ptr<ServerSession> newFtpSession();
+std::unique_ptr<ServerSession> newSftpSession();
+
+// Why no copy goes between two servers where one speaks SFTP.
+inline constexpr std::string_view sftpServerToServerRefusal =
+    "A copy between two servers is not possible where one of them is an SFTP server: copy to the device first.\n";
+
+}  // namespace remote

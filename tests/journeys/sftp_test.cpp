@@ -1,0 +1,77 @@
+// The journey to an SFTP server (OpenSSH's sshd on loopback) that the user's known_hosts
+// does not know yet: the host-key question with OpenSSH's fingerprint, Yes adding the
+// key as ssh would, a folder down and a file up through the queue, and on the next run
+// no question at all.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <string>
+
+#include "platform/text.h"
+#include "platform/window/keys.h"
+#include "queue/operation_queue.h"
+#include "remote/places.h"
+#include "resources/commands.h"
+#include "tests/support/farlink_screen.h"
+#include "tests/support/place_fixtures.h"
+#include "tests/support/real_sftp_server.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::Key;
+using namespace resources;
+using namespace test_support;
+
+class SftpJourney : public FarlinkScreen {
+protected:
+    SftpJourney() : FarlinkScreen(60, 14, "/home/me") {
+        // The user's ssh folder: the client key and config the server was made for.
+        fs::create_directories(sshFolder);
+        fs::copy(server.home() + "/.ssh", sshFolder, fs::copy_options::recursive);
+        const int index = addPlace("sftp://127.0.0.1:" + std::to_string(server.port()),
+                                   {.user = server.user(), .password = "", .name = u"Box"});
+        remote::PlaceDialogData data = *remote::placeDialogData(index, {});
+        platform::copyBounded(data.startupFolder, 260, platform::toUtf16(served.path()));
+        platform::copyBounded(data.currentFolder, 260, platform::toUtf16(served.path() + "/"));
+        remote::applyPlaceDialogData(index, data);
+        remote::savePlaces();
+    }
+
+    RealSftpServer server;
+    const std::string sshFolder = root.at("home/me/.ssh");
+    TemporaryFolder served;
+};
+
+TEST_F(SftpJourney, TheKeyIsTrustedOnceAndFilesGoBothWays) {
+    ASSERT_EQ(server.error(), "");
+    fs::create_directories(served / "tree/sub");
+    writeFile(served / "tree/a.bin", patternBytes(300000));
+    writeFile(served / "tree/sub/b.txt", "b");
+    root.file("home/me/up.txt", "up");
+    start();
+
+    std::string question;
+    platform::sendMessage(main, platform::MessageId::command, commandRemoteView);
+    waitForBox("Connect - Farlink");
+    capture(question);
+    terminal.pressKey(Key::leftSoft);  // Yes
+    play();
+    EXPECT_NE(boxWords(question).find(server.hostKeyFingerprint()), std::string::npos) << question;
+    EXPECT_NE(readFile(sshFolder + "/known_hosts").find("[127.0.0.1]:" + std::to_string(server.port())),
+              std::string::npos);
+
+    focus("tree");
+    command(commandCopyTo);
+    command(commandDeviceView);
+    focus("up");
+    command(commandCopyTo);
+    drainQueue();
+    EXPECT_TRUE(root.read("home/me/tree/a.bin") == patternBytes(300000));
+    EXPECT_EQ(root.read("home/me/tree/sub/b.txt"), "b");
+    EXPECT_EQ(readFile(served / "up.txt"), "up");
+    EXPECT_EQ(queue::listRecords(queue::listFailed).size(), 0u);
+    EXPECT_TRUE(boxes.closedBoxes().empty()) << boxes.lastBoxScreen();
+}
+
+}  // namespace

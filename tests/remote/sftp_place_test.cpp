@@ -1,0 +1,115 @@
+// An SFTP place through the Remote view's operations, against OpenSSH's sshd on
+// loopback: folder trees both ways byte for byte, a rename, a tree delete that leaves a
+// link's target alone, a download that continues its partial, and the host keys a copy
+// must never accept on its own.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "explorer/folder_walk.h"
+#include "explorer/provider.h"
+#include "ftp/ftp_transfer.h"
+#include "platform/text.h"
+#include "remote/connect.h"
+#include "remote/partial_downloads.h"
+#include "remote/places.h"
+#include "remote/remote_files.h"
+#include "tests/support/place_fixtures.h"
+#include "tests/support/real_sftp_server.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+using platform::toUtf16;
+using namespace test_support;
+
+class SftpPlace : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ASSERT_EQ(server.error(), "");
+        addPlace("sftp://127.0.0.1:" + std::to_string(server.port()), {.user = server.user(), .password = ""});
+    }
+    // A server path of the served folder.
+    std::u16string remote(const std::string& relative) const { return toUtf16(served / relative); }
+
+    RealSftpServer server;
+    ScopedVariable home{"HOME", server.home()};
+    RemoteViewScope scope;
+    DeviceRoot device;
+    TemporaryFolder served;
+};
+
+TEST_F(SftpPlace, TreesGoBothWaysAndATreeDeleteLeavesALinksTargetAlone) {
+    server.writeKnownHosts(KnownKey::serverKey);
+    TemporaryFolder outside;
+    writeFile(outside / "precious", "keep me");
+    fs::create_directories(served / "tree/sub");
+    writeFile(served / "tree/a.bin", patternBytes(300000));
+    writeFile(served / "tree/sub/b.txt", "b");
+    fs::create_directory_symlink(outside.path(), served / "tree/link");
+
+    EXPECT_EQ(remote::remoteCopyFolder(remote("tree"), u"file://\\down", 0), 0)
+        << "the link is copied as a file and fails as one";
+    EXPECT_TRUE(device.read("down/a.bin") == patternBytes(300000));
+    EXPECT_EQ(device.read("down/sub/b.txt"), "b");
+    EXPECT_FALSE(fs::exists(device.at("down/link/precious")));
+
+    ASSERT_EQ(remote::remoteCopyFolder(u"file://\\down", remote("up"), 0), 1) << placeError(0);
+    EXPECT_TRUE(readFile(served / "up/a.bin") == patternBytes(300000));
+    EXPECT_EQ(readFile(served / "up/sub/b.txt"), "b");
+    ASSERT_EQ(remote::remoteMove(remote("up/a.bin"), remote("up/renamed.bin")), 1) << placeError(0);
+    EXPECT_TRUE(fs::exists(served / "up/renamed.bin"));
+
+    EXPECT_TRUE(explorer::deleteTree(explorer::remoteProvider, remote("tree"), platform::attributeFolder))
+        << placeError(0);
+    EXPECT_FALSE(fs::exists(served / "tree"));
+    EXPECT_EQ(readFile(outside / "precious"), "keep me");
+}
+
+// A stopped download leaves the user's file as it was; its retry continues the partial
+// (its bytes are not fetched again) and replaces the target only once whole.
+TEST_F(SftpPlace, ARetriedDownloadContinuesItsPartial) {
+    server.writeKnownHosts(KnownKey::serverKey);
+    const std::string bytes = patternBytes(1 << 20);
+    writeFile(served / "f.bin", bytes);
+    device.file("f.bin", "the user's own");
+    explorer::TransferWatch watch;
+    explorer::setThreadTransferWatch(&watch);
+    remote::pinPlaceForThread(remote::placeAt(0), remote::settingsOf(*remote::placeAt(0)).revision);
+
+    watch.stop.store(true);
+    EXPECT_EQ(remote::remoteCopyFile(remote("f.bin"), u"file://\\f.bin", 0), 0);
+    EXPECT_EQ(device.read("f.bin"), "the user's own");
+    watch.stop.store(false);
+    const std::string half(bytes.size() / 2, 'X');
+    writeFile(ftp::partialPathBeside(device.at("f.bin"),
+                                     remote::partialNameFor(*remote::placeAt(0), served / "f.bin", device.at("f.bin"))),
+              half);
+    watch.resume.store(true);
+    ASSERT_EQ(remote::remoteCopyFile(remote("f.bin"), u"file://\\f.bin", 0), 1) << placeError(0);
+    EXPECT_TRUE(device.read("f.bin") == half + bytes.substr(half.size()));
+    remote::pinPlaceForThread(nullptr, 0);
+    explorer::setThreadTransferWatch(nullptr);
+}
+
+// A queued copy never trusts a key for the user; a key that changed is never trusted.
+TEST_F(SftpPlace, AnUnknownKeyFailsAQueuedCopyAndAChangedOneIsRefusedNamingItsLine) {
+    explorer::TransferWatch watch;
+    explorer::setThreadTransferWatch(&watch);
+    writeFile(served / "f", "x");
+    EXPECT_EQ(remote::remoteCopyFile(remote("f"), u"file://\\f", 0), 0);
+    EXPECT_NE(placeError(0).find(server.hostKeyFingerprint()), std::string::npos) << placeError(0);
+    EXPECT_NE(placeError(0).find("Browse the place in the Remote view to decide whether to trust its host key"),
+              std::string::npos)
+        << placeError(0);
+    explorer::setThreadTransferWatch(nullptr);
+
+    server.writeKnownHosts(KnownKey::anotherKey);
+    EXPECT_EQ(remote::remoteCopyFile(remote("f"), u"file://\\f", 0), 0);
+    EXPECT_NE(placeError(0).find(server.knownHostsPath() + ":2"), std::string::npos) << placeError(0);
+    EXPECT_FALSE(fs::exists(device.at("f")));
+}
+
+}  // namespace
