@@ -206,15 +206,12 @@ std::string temporaryListingPath() {
     return listing;
 }
 
-// Prints the listing file, then removes it. The SFTP engine's fact lines end with CRLF
-// and hold a tab before the name (never in it): shown as LF and a space, not as '?'.
+// Prints the listing file, then removes it. The SFTP engine's fact lines hold a tab
+// before the name (never in it): shown as a space, not as '?'.
 void printListing(const std::string& listing, int result, bool factLines) {
     std::string text;
     if (result && platform::readWhole(listing, text)) {
-        if (factLines) {
-            std::erase(text, '\r');
-            std::replace(text.begin(), text.end(), '\t', ' ');
-        }
+        if (factLines) std::replace(text.begin(), text.end(), '\t', ' ');
         std::cout << platform::printableText(text) << std::flush;
     }
     unlink(listing.c_str());
