@@ -103,8 +103,12 @@ namespace {
 
 void freeConnection(ssh_session& ssh, int& socket) {
     if (ssh) {
+        // libssh 0.10 closes the socket it was given when a connection fails, and
+        // leaves it open otherwise, still naming it until the disconnection.
+        const int given = ssh_get_fd(ssh);
         ssh_disconnect(ssh);
         ssh_free(ssh);
+        if (given >= 0) ::close(given);
         ssh = nullptr;
     }
     if (socket >= 0) {
@@ -362,6 +366,7 @@ SftpSession* createSession() { return new SftpSession; }
 void release(SftpSession* session) {
     if (!session) return;
     close(*session);
+    freeConnection(session->untrusted, session->untrustedSocket);
     {
         std::lock_guard lock(session->watch.mutex);
         session->watch.ending = true;
@@ -373,6 +378,7 @@ void release(SftpSession* session) {
 
 int open(SftpSession& session, const OpenOptions& options) {
     close(session);
+    freeConnection(session.untrusted, session.untrustedSocket);
     session.error.clear();
     session.keyProblem.reset();
     session.stop = options.stop;

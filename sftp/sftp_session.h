@@ -66,8 +66,9 @@ void close(SftpSession& session);
 const std::string& lastError(const SftpSession& session);
 // Set when the last open failed on the host key (unknown or changed); else none.
 std::optional<HostKeyProblem> hostKeyProblem(const SftpSession& session);
-// Appends the key the last open met to ~/.ssh/known_hosts as ssh does (hashed or not as
-// ssh's own default); then the next open accepts it.
+// Appends the key the last open met to ~/.ssh/known_hosts as libssh writes it (the host
+// name not hashed); then the next open accepts it. The key is kept from a failed open
+// until the next open or the release.
 int trustHostKey(SftpSession& session);
 
 // Called as a transfer moves, with the bytes this call has moved (the offset not

@@ -65,6 +65,10 @@ struct SshdTest {
 
 // --- Host keys -------------------------------------------------------------------------
 
+std::size_t openDescriptors() {
+    return std::size_t(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
+}
+
 TEST(SftpHostKey, UnknownKeyFailsWithTheFingerprintSshKeygenPrintsThenTrustingItOpens) {
     SshdTest test;
     ASSERT_STARTED(test.server);
@@ -81,6 +85,28 @@ TEST(SftpHostKey, UnknownKeyFailsWithTheFingerprintSshKeygenPrintsThenTrustingIt
     EXPECT_EQ(sftp::open(*test.session, test.options()), 1) << sftp::lastError(*test.session);
     EXPECT_FALSE(sftp::hostKeyProblem(*test.session));
     EXPECT_EQ(sftp::probe(*test.session), 1);
+}
+
+// The connection goes with the session, whether it opened, met an unknown key (kept
+// for trustHostKey until then) or failed; and no other descriptor goes with it.
+TEST(SftpHostKey, NoConnectionIsLeftAfterTheRelease) {
+    SshdTest test;
+    ASSERT_STARTED(test.server);
+    test.session.reset();
+    enum class Outcome { opened, unknownKey, silent };
+    for (const Outcome outcome : {Outcome::opened, Outcome::unknownKey, Outcome::silent}) {
+        SCOPED_TRACE(int(outcome));
+        sftp::OpenOptions options = test.options();
+        if (outcome != Outcome::unknownKey) options.trustedFingerprint = test.server.hostKeyFingerprint();
+        options.silenceLimitMs = 500;
+        if (outcome == Outcome::silent) test.server.freeze();
+        const std::size_t before = openDescriptors();
+        Session session = newSession();
+        EXPECT_EQ(sftp::open(*session, options), outcome == Outcome::opened ? 1 : 0);
+        session.reset();
+        test.server.thaw();
+        EXPECT_EQ(openDescriptors(), before);
+    }
 }
 
 TEST(SftpHostKey, AFingerprintGivenOpensOnceWithoutStoringTheKey) {
