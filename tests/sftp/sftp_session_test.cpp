@@ -334,29 +334,35 @@ TEST(SftpTransferFailure, NamesTheServersReason) {
     EXPECT_EQ(sftp::probe(*test.session), 1);
 }
 
-// A stop asked from the progress callback, either way, ends the download at once and
+// A stop asked from the progress callback, either way, ends a transfer at once and
 // leaves the connection usable.
-TEST(SftpTransferStop, EndsADownloadAndTheConnectionStaysOpen) {
-    for (const bool byFlag : {true, false}) {
-        SCOPED_TRACE(byFlag ? "stop flag" : "progress returning false");
-        SshdTest test;
-        ASSERT_STARTED(test.server);
-        std::atomic<bool> stop = false;
-        sftp::OpenOptions options = test.options();
-        options.stop = &stop;
-        ASSERT_EQ(test.open(options), 1) << sftp::lastError(*test.session);
-        writeFile(test.files / "remote", patternBytes(8 * 1024 * 1024));
-        int calls = 0;
-        const auto progress = [&](std::int64_t) {
-            ++calls;
-            stop = byFlag;
-            return byFlag;
-        };
-        EXPECT_EQ(sftp::download(*test.session, test.files / "remote", test.files / "local", 0, progress), 0);
-        EXPECT_EQ(sftp::lastError(*test.session), "Stopped");
-        EXPECT_EQ(calls, 1);
-        stop = false;
-        EXPECT_EQ(sftp::probe(*test.session), 1) << sftp::lastError(*test.session);
+TEST(SftpTransferStop, EndsATransferAndTheConnectionStaysOpen) {
+    for (const bool upload : {false, true}) {
+        for (const bool byFlag : {true, false}) {
+            SCOPED_TRACE(std::string(upload ? "upload, " : "download, ") +
+                         (byFlag ? "stop flag" : "progress returning false"));
+            SshdTest test;
+            ASSERT_STARTED(test.server);
+            std::atomic<bool> stop = false;
+            sftp::OpenOptions options = test.options();
+            options.stop = &stop;
+            ASSERT_EQ(test.open(options), 1) << sftp::lastError(*test.session);
+            const std::string bytes = patternBytes(8 * 1024 * 1024);
+            writeFile(test.files / "source", bytes);
+            int calls = 0;
+            const auto progress = [&](std::int64_t) {
+                ++calls;
+                stop = byFlag;
+                return byFlag;
+            };
+            const auto transfer = upload ? sftp::upload : sftp::download;
+            EXPECT_EQ(transfer(*test.session, test.files / "source", test.files / "target", 0, progress), 0);
+            EXPECT_EQ(sftp::lastError(*test.session), "Stopped");
+            EXPECT_EQ(calls, 1);
+            EXPECT_LT(std::filesystem::file_size(test.files / "target"), bytes.size());
+            stop = false;
+            EXPECT_EQ(sftp::probe(*test.session), 1) << sftp::lastError(*test.session);
+        }
     }
 }
 
@@ -519,6 +525,19 @@ TEST(SftpHostileNames, AreLeftOutOfTheListingAndOthersKept) {
         {"folder", {true, false, -1}},
     };
     EXPECT_EQ(parsedListing(readFile(test.home / "listing")), expected) << readFile(test.home / "listing");
+}
+
+// A listing that fails after its first names fails whole: no file is left that a
+// caller could take for the folder. The connection stays.
+TEST(SftpBrokenListing, FailsAndLeavesNoFile) {
+    ScriptedTest test(ScriptedFiles::brokenListing);
+    for (int entry = 0; entry < 200; ++entry) writeFile(test.root / ("entry-" + std::to_string(entry)), "");
+    ASSERT_STARTED(test.server);
+    ASSERT_EQ(sftp::open(*test.session, test.options()), 1) << sftp::lastError(*test.session);
+    EXPECT_EQ(sftp::listToFile(*test.session, "/", test.home / "listing"), 0);
+    EXPECT_EQ(sftp::lastError(*test.session), "Failure");
+    EXPECT_FALSE(std::filesystem::exists(test.home / "listing"));
+    EXPECT_EQ(sftp::probe(*test.session), 1);
 }
 
 // Replies shorter than asked, in the middle of the file: the reads after each are asked

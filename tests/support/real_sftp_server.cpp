@@ -95,6 +95,16 @@ bool waitUntilListening(pid_t& pid, int& port, const std::string& portFile = "")
     return false;
 }
 
+const char* modeName(ScriptedFiles files) {
+    switch (files) {
+    case ScriptedFiles::plain: return "plain";
+    case ScriptedFiles::hostileNames: return "hostile";
+    case ScriptedFiles::shortReads: return "short-reads";
+    case ScriptedFiles::brokenListing: return "broken-listing";
+    }
+    return "plain";
+}
+
 }  // namespace
 
 RealSftpServer::RealSftpServer(RealSftpServerOptions options) : work_(makeWorkFolder()) {
@@ -165,12 +175,10 @@ ScriptedSftpServer::ScriptedSftpServer(const std::string& root, ScriptedLogin lo
         return;
     }
     fingerprint_ = fingerprintOf(work_ + "/host_key.pub", work_);
-    pid_ = spawnServer({"/usr/bin/python3", FARLINK_SCRIPTED_SFTP_SERVER, work_ + "/port", root, "tester", "secret",
-                        work_ + "/host_key", login == ScriptedLogin::password ? "password" : "keyboard-interactive",
-                        files == ScriptedFiles::hostileNames ? "hostile"
-                        : files == ScriptedFiles::shortReads ? "short-reads"
-                                                             : "plain"},
-                       log);
+    pid_ = spawnServer(
+        {"/usr/bin/python3", FARLINK_SCRIPTED_SFTP_SERVER, work_ + "/port", root, "tester", "secret",
+         work_ + "/host_key", login == ScriptedLogin::password ? "password" : "keyboard-interactive", modeName(files)},
+        log);
     if (pid_ < 0 || !waitUntilListening(pid_, port_, work_ + "/port")) {
         error_ = "the asyncssh server did not start (python3-asyncssh): " + readFile(log);
     }

@@ -59,8 +59,9 @@ private:
 
 enum class ScriptedLogin { password, keyboardInteractive };
 // hostileNames: every listing also holds names a client must leave out; shortReads:
-// each read is answered with at most 1000 bytes, wherever it is in the file.
-enum class ScriptedFiles { plain, hostileNames, shortReads };
+// each read is answered with at most 1000 bytes, wherever it is in the file;
+// brokenListing: a listing fails after its first 128 names.
+enum class ScriptedFiles { plain, hostileNames, shortReads, brokenListing };
 
 // asyncssh serving `root` as "/" to user "tester" with password "secret".
 class ScriptedSftpServer {

@@ -1,8 +1,10 @@
 # An SFTP server of asyncssh for the engine's tests: it logs one user in with a
 # password ("password") or through keyboard-interactive prompts
-# ("keyboard-interactive"), serves a folder as its root, and, in the "hostile" listing
-# mode, adds names to every listing that a client must never take as entries.
-# Arguments: PORT_FILE ROOT USER PASSWORD HOST_KEY AUTH LISTING
+# ("keyboard-interactive") and serves a folder as its root. In the "hostile" mode every
+# listing also holds names a client must never take as entries; in "short-reads" each
+# read is answered with at most 1000 bytes, as SFTP allows anywhere in a file; in
+# "broken-listing" a listing fails after its first 128 names.
+# Arguments: PORT_FILE ROOT USER PASSWORD HOST_KEY AUTH MODE
 import asyncio
 import os
 import sys
@@ -52,6 +54,21 @@ class Files(asyncssh.SFTPServer):
 
     def read(self, file_object, offset, size):
         return super().read(file_object, offset, min(size, 1000) if mode == "short-reads" else size)
+
+
+if mode == "broken-listing":
+    # asyncssh sends a listing 128 names at a time; the request for the next ones fails.
+    from asyncssh.sftp import FXP_READDIR, SFTPServerHandler
+
+    whole_readdir = SFTPServerHandler._packet_handlers[FXP_READDIR]
+
+    async def readdir_failing_after_first(handler, packet):
+        handler.readdirs = getattr(handler, "readdirs", 0) + 1
+        if handler.readdirs > 1:
+            raise asyncssh.SFTPFailure("the listing broke off")
+        return await whole_readdir(handler, packet)
+
+    SFTPServerHandler._packet_handlers[FXP_READDIR] = readdir_failing_after_first
 
 
 async def main():
