@@ -47,8 +47,8 @@ enum class Cut { none, stopped, silent };
 // its SFTP requests spin rather than wait when it does not. So each operation runs with
 // this watch beside it: on a stop, or a silence past the limit, it shuts the socket
 // down, which ends libssh's wait at once with an error and leaves the connection dead.
-// The socket is the engine's own (libssh is given it), so it is never closed under the
-// watch.
+// The socket is the engine's own (libssh works on a duplicate), so its number is never
+// reused under the watch. Between operations the watch sleeps.
 struct Watch {
     std::mutex mutex;
     std::condition_variable wake;
@@ -64,6 +64,10 @@ struct Watch {
     void run() {
         std::unique_lock lock(mutex);
         while (!ending) {
+            if (socket < 0) {
+                wake.wait(lock);
+                continue;
+            }
             wake.wait_for(lock, watchTick);
             if (socket < 0) continue;
             const auto now = Clock::now();
@@ -131,6 +135,7 @@ public:
         watch_.lastProgress = Clock::now();
         watch_.stopSeen.reset();
         watch_.cut = Cut::none;
+        watch_.wake.notify_all();
     }
     ~Watching() {
         std::lock_guard lock(watch_.mutex);
