@@ -408,6 +408,10 @@ int open(SftpSession& session, const OpenOptions& options) {
     }
     if (options.port > 0) ssh_options_set(session.ssh, SSH_OPTIONS_PORT, &options.port);
     if (!options.user.empty()) ssh_options_set(session.ssh, SSH_OPTIONS_USER, options.user.c_str());
+    // libssh bounds its greeting, key exchange and login waits by its own 10 s; the watch
+    // bounds them by the silence limit, so libssh's is put past it.
+    const long libsshTimeout = long(options.silenceLimitMs / 1000) + 2;
+    ssh_options_set(session.ssh, SSH_OPTIONS_TIMEOUT, &libsshTimeout);
 
     // The engine connects itself, so that the connection's wait is bounded and hears
     // the stop flag, and so that the watch has the socket from the first byte on.
