@@ -8,9 +8,12 @@
 
 #include <atomic>
 #include <chrono>
+#include <condition_variable>
 #include <filesystem>
 #include <functional>
 #include <map>
+#include <mutex>
+#include <optional>
 #include <sstream>
 #include <thread>
 #include <vector>
@@ -60,6 +63,34 @@ struct SshdTest {
     int open() { return open(options()); }
 };
 
+// The server frozen for a scope, and thawed at its end or after a few seconds, so that
+// a wait that never gives up fails its test instead of hanging it.
+class Frozen {
+public:
+    explicit Frozen(const RealSftpServer& server) : server_(server) { server_.freeze(); }
+    ~Frozen() {
+        {
+            std::lock_guard lock(mutex_);
+            done_ = true;
+        }
+        ended_.notify_all();
+        guard_.join();
+    }
+    Frozen(const Frozen&) = delete;
+    Frozen& operator=(const Frozen&) = delete;
+
+private:
+    const RealSftpServer& server_;
+    std::mutex mutex_;
+    std::condition_variable ended_;
+    bool done_ = false;
+    std::thread guard_{[this] {
+        std::unique_lock lock(mutex_);
+        ended_.wait_for(lock, std::chrono::seconds(4), [this] { return done_; });
+        server_.thaw();
+    }};
+};
+
 #define ASSERT_STARTED(server) ASSERT_EQ((server).error(), "")
 #define ASSERT_OPEN(test) ASSERT_EQ((test).open(), 1) << sftp::lastError(*(test).session)
 
@@ -99,12 +130,13 @@ TEST(SftpHostKey, NoConnectionIsLeftAfterTheRelease) {
         sftp::OpenOptions options = test.options();
         if (outcome != Outcome::unknownKey) options.trustedFingerprint = test.server.hostKeyFingerprint();
         options.silenceLimitMs = 500;
-        if (outcome == Outcome::silent) test.server.freeze();
+        std::optional<Frozen> frozen;
+        if (outcome == Outcome::silent) frozen.emplace(test.server);
         const std::size_t before = openDescriptors();
         Session session = newSession();
         EXPECT_EQ(sftp::open(*session, options), outcome == Outcome::opened ? 1 : 0);
         session.reset();
-        test.server.thaw();
+        frozen.reset();
         EXPECT_EQ(openDescriptors(), before);
     }
 }
@@ -423,7 +455,7 @@ TEST(SftpWaits, ASilentServerIsLeftAtTheLimitOrWhenStopped) {
         sftp::OpenOptions options = test.options();
         options.silenceLimitMs = stopping ? 60000 : 1000;
         options.stop = &stop;
-        test.server.freeze();
+        std::optional<Frozen> frozen(test.server);
         std::thread stopper([&] {
             std::this_thread::sleep_for(std::chrono::milliseconds(500));
             stop = stopping;
@@ -432,7 +464,7 @@ TEST(SftpWaits, ASilentServerIsLeftAtTheLimitOrWhenStopped) {
         EXPECT_EQ(test.open(options), 0);
         const auto waited = Clock::now() - started;
         stopper.join();
-        test.server.thaw();
+        frozen.reset();
         EXPECT_EQ(sftp::lastError(*test.session), stopping ? "Stopped" : "The server did not answer for 1 s");
         EXPECT_LT(waited, std::chrono::milliseconds(stopping ? 500 + 400 : 1000 + 400));
         EXPECT_GE(waited, std::chrono::milliseconds(stopping ? 500 : 1000));
@@ -448,15 +480,15 @@ TEST(SftpWaits, AServerSilentMidDownloadIsLeftAtTheLimit) {
     options.silenceLimitMs = 1000;
     ASSERT_EQ(test.open(options), 1) << sftp::lastError(*test.session);
     writeFile(test.files / "remote", patternBytes(32 * 1024 * 1024));
-    const auto freezeOnce = [&, frozen = false](std::int64_t) mutable {
-        if (!frozen) test.server.freeze();
-        frozen = true;
+    std::optional<Frozen> frozen;
+    const auto freezeOnce = [&](std::int64_t) {
+        if (!frozen) frozen.emplace(test.server);
         return true;
     };
     const auto started = Clock::now();
     EXPECT_EQ(sftp::download(*test.session, test.files / "remote", test.files / "local", 0, freezeOnce), 0);
     const auto waited = Clock::now() - started;
-    test.server.thaw();
+    frozen.reset();
     EXPECT_EQ(sftp::lastError(*test.session), "The server did not answer for 1 s");
     EXPECT_LT(waited, std::chrono::milliseconds(1000 + 600));
     EXPECT_FALSE(sftp::isOpen(*test.session));
