@@ -51,12 +51,17 @@ int refuse(std::string& error, const char* reason) {
 
 int parseFtpUrl(std::string_view text, FtpUrl& url, std::string& error) {
     const bool explicitTls = wantsExplicitTls(text);
-    if (!explicitTls && !startsWithScheme(text, "ftp://")) return refuse(error, "not an ftp:// or ftpes:// address");
-    text.remove_prefix(explicitTls ? 8 : 6);
+    const bool secureShell = startsWithScheme(text, "sftp://");
+    if (!explicitTls && !secureShell && !startsWithScheme(text, "ftp://")) {
+        return refuse(error, "not an ftp://, ftpes:// or sftp:// address");
+    }
+    text.remove_prefix(explicitTls ? 8 : secureShell ? 7 : 6);
     const auto slash = text.find('/');
     std::string_view authority = text.substr(0, slash);
     FtpUrl parsed;
     parsed.explicitTls = explicitTls;
+    parsed.secureShell = secureShell;
+    if (secureShell) parsed.port = 0;
     // The last '@' ends the user information: a password may hold '@' unescaped.
     if (const auto at = authority.rfind('@'); at != std::string_view::npos) {
         const std::string_view userInfo = authority.substr(0, at);

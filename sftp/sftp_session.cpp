@@ -4,6 +4,8 @@
 #include <libssh/libssh.h>
 #include <libssh/sftp.h>
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -91,6 +93,9 @@ struct SftpSession {
     int untrustedSocket = -1;
     const std::atomic<bool>* stop = nullptr;
     std::chrono::milliseconds silenceLimit{60000};
+    // The connection failed under a request: freed once the request has let go of its
+    // handles (a file handle closes through the channel).
+    bool lost = false;
     Watch watch;
 };
 
@@ -162,6 +167,7 @@ const char* statusText(int status) {
 }
 
 void closeChannel(SftpSession& session) {
+    session.lost = false;
     if (session.channel) {
         sftp_free(session.channel);
         session.channel = nullptr;
@@ -174,23 +180,24 @@ void closeChannel(SftpSession& session) {
     freeConnection(session.ssh, session.socket);
 }
 
+// Why the watch cut the connection; empty when it did not.
+std::string cutReason(Cut cut, std::chrono::milliseconds silenceLimit) {
+    if (cut == Cut::stopped) return "Stopped";
+    if (cut == Cut::silent)
+        return "The server did not answer for " + std::to_string(silenceLimit.count() / 1000) + " s";
+    return "";
+}
+
 // Records why an SFTP request failed: the server's status, or, when the connection
-// itself failed (cut by the watch, or lost), that reason, and the session is then closed.
+// itself failed (cut by the watch, or lost), that reason; the session then counts as
+// closed.
 int fail(SftpSession& session, Watching& watching) {
-    const Cut cut = watching.cut();
-    const bool connectionLost = cut != Cut::none || !ssh_is_connected(session.ssh) ||
-                                !ssh_channel_is_open(session.channel->channel);
-    if (cut == Cut::stopped) {
-        session.error = "Stopped";
-    } else if (cut == Cut::silent) {
-        session.error = "The server did not answer for " + std::to_string(session.silenceLimit.count() / 1000) + " s";
-    } else if (connectionLost) {
-        session.error = ssh_get_error(session.ssh);
-        if (session.error.empty()) session.error = "Connection lost";
-    } else {
-        session.error = statusText(sftp_get_error(session.channel));
-    }
-    if (connectionLost) closeChannel(session);
+    session.lost = watching.cut() != Cut::none || !ssh_is_connected(session.ssh) ||
+                   !ssh_channel_is_open(session.channel->channel);
+    session.error = cutReason(watching.cut(), session.silenceLimit);
+    if (session.error.empty() && session.lost) session.error = ssh_get_error(session.ssh);
+    if (session.error.empty() && session.lost) session.error = "Connection lost";
+    if (session.error.empty()) session.error = statusText(sftp_get_error(session.channel));
     return 0;
 }
 
@@ -202,6 +209,7 @@ int failWith(SftpSession& session, std::string reason) {
 // Whether the session can take a request; else the failure is recorded.
 bool ready(SftpSession& session) {
     session.error.clear();
+    if (session.lost) closeChannel(session);
     if (session.channel) {
         // The status of an earlier request must not explain a later failure.
         session.channel->errnum = SSH_FX_OK;
@@ -245,6 +253,11 @@ int connectSocket(const std::string& host, unsigned port, const OpenOptions& opt
         if (result == 0) {
             // libssh then waits on it with poll, blocking mode or not.
             fcntl(socket, F_SETFL, fcntl(socket, F_GETFL) & ~O_NONBLOCK);
+            // Read requests are small packets sent while replies stream in: held back
+            // by Nagle's algorithm for the peer's delayed ACK, they stalled downloads
+            // to a third of their speed.
+            const int on = 1;
+            setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             connected = socket;
         } else {
             if (result != EINPROGRESS) error = std::strerror(result);
@@ -407,12 +420,8 @@ int open(SftpSession& session, const OpenOptions& options) {
     Watching watching(session);
     std::string reason;
     auto failOpen = [&](std::string text) {
-        const Cut cut = watching.cut();
-        session.error = cut == Cut::stopped  ? "Stopped"
-                        : cut == Cut::silent ? "The server did not answer for " +
-                                                   std::to_string(session.silenceLimit.count() / 1000) + " s"
-                                             : std::move(text);
-        return 0;
+        session.error = cutReason(watching.cut(), session.silenceLimit);
+        if (session.error.empty()) session.error = std::move(text);
     };
     if (ssh_connect(session.ssh) != SSH_OK) {
         failOpen(ssh_get_error(session.ssh));
@@ -445,7 +454,7 @@ int open(SftpSession& session, const OpenOptions& options) {
     return 1;
 }
 
-bool isOpen(const SftpSession& session) { return session.channel != nullptr; }
+bool isOpen(const SftpSession& session) { return session.channel != nullptr && !session.lost; }
 
 void close(SftpSession& session) {
     // The goodbye is sent under the watch: a server that stopped reading cannot hold it.

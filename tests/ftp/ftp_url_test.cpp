@@ -19,6 +19,7 @@ struct Case {
     int port = 21;
     const char* path = "/";
     bool explicitTls = false;
+    bool secureShell = false;
 };
 
 TEST(FtpUrl, ReadsEachPartOrSaysWhatIsWrong) {
@@ -52,9 +53,12 @@ TEST(FtpUrl, ReadsEachPartOrSaysWhatIsWrong) {
         {"ftp://h/a%zz", "bad %-escape in the path"},
         {"ftp://h/a%4", "bad %-escape in the path"},
         {"FTPES://h:990/f", nullptr, nullptr, nullptr, "h", 990, "/f", true},
-        {"http://h/", "not an ftp:// or ftpes:// address"},
-        {"ftp:/h/", "not an ftp:// or ftpes:// address"},
-        {"ftpes:/h/", "not an ftp:// or ftpes:// address"},
+        {"sftp://bob@h/f", nullptr, "bob", nullptr, "h", 0, "/f", false, true},
+        {"SFTP://h:2222", nullptr, nullptr, nullptr, "h", 2222, "/", false, true},
+        {"http://h/", "not an ftp://, ftpes:// or sftp:// address"},
+        {"ftp:/h/", "not an ftp://, ftpes:// or sftp:// address"},
+        {"ftpes:/h/", "not an ftp://, ftpes:// or sftp:// address"},
+        {"sftp:/h/", "not an ftp://, ftpes:// or sftp:// address"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.text);
@@ -75,6 +79,7 @@ TEST(FtpUrl, ReadsEachPartOrSaysWhatIsWrong) {
         EXPECT_EQ(c.port, url.port);
         EXPECT_EQ(c.path, url.path);
         EXPECT_EQ(c.explicitTls, url.explicitTls);
+        EXPECT_EQ(c.secureShell, url.secureShell);
     }
 }
 

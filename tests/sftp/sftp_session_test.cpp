@@ -407,7 +407,54 @@ TEST(SftpWaits, ASilentServerIsLeftAtTheLimitOrWhenStopped) {
     }
 }
 
+// A server that stops answering in the middle of a download: the wait gives up at the
+// limit and the session is closed, its next request refused.
+TEST(SftpWaits, AServerSilentMidDownloadIsLeftAtTheLimit) {
+    SshdTest test;
+    ASSERT_STARTED(test.server);
+    sftp::OpenOptions options = test.options();
+    options.silenceLimitMs = 1000;
+    ASSERT_EQ(test.open(options), 1) << sftp::lastError(*test.session);
+    writeFile(test.files / "remote", patternBytes(32 * 1024 * 1024));
+    const auto freezeOnce = [&, frozen = false](std::int64_t) mutable {
+        if (!frozen) test.server.freeze();
+        frozen = true;
+        return true;
+    };
+    const auto started = Clock::now();
+    EXPECT_EQ(sftp::download(*test.session, test.files / "remote", test.files / "local", 0, freezeOnce), 0);
+    const auto waited = Clock::now() - started;
+    test.server.thaw();
+    EXPECT_EQ(sftp::lastError(*test.session), "The server did not answer for 1 s");
+    EXPECT_LT(waited, std::chrono::milliseconds(1000 + 600));
+    EXPECT_FALSE(sftp::isOpen(*test.session));
+    EXPECT_EQ(sftp::probe(*test.session), 0);
+    EXPECT_EQ(sftp::lastError(*test.session), "Not connected");
+}
+
 // --- Password logins and hostile names, against asyncssh ------------------------------
+
+// Opens a session with the asyncssh server's password, HOME a folder of the test.
+struct ScriptedTest {
+    TemporaryFolder root;
+    ScriptedSftpServer server;
+    TemporaryFolder home;
+    ScopedVariable homeVariable{"HOME", home.path()};
+    ScopedVariable agent{"SSH_AUTH_SOCK", ""};
+    Session session = newSession();
+
+    explicit ScriptedTest(ScriptedFiles files, ScriptedLogin login = ScriptedLogin::password)
+        : server(root.path(), login, files) {}
+    sftp::OpenOptions options(const char* password = "secret") const {
+        sftp::OpenOptions options;
+        options.host = "127.0.0.1";
+        options.port = server.port();
+        options.user = "tester";
+        options.password = password;
+        options.trustedFingerprint = server.hostKeyFingerprint();
+        return options;
+    }
+};
 
 struct PasswordCase {
     const char* name;
@@ -419,21 +466,10 @@ struct PasswordCase {
 class SftpPassword : public testing::TestWithParam<PasswordCase> {};
 
 TEST_P(SftpPassword, LogsInWithTheRightOneOnly) {
-    TemporaryFolder root;
-    ScriptedSftpServer server(root.path(), GetParam().login);
-    ASSERT_STARTED(server);
-    TemporaryFolder home;
-    ScopedVariable homeVariable("HOME", home.path());
-    ScopedVariable agent("SSH_AUTH_SOCK", "");
-    sftp::OpenOptions options;
-    options.host = "127.0.0.1";
-    options.port = server.port();
-    options.user = "tester";
-    options.password = GetParam().password;
-    options.trustedFingerprint = server.hostKeyFingerprint();
-    Session session = newSession();
-    EXPECT_EQ(sftp::open(*session, options), *GetParam().error ? 0 : 1);
-    EXPECT_EQ(sftp::lastError(*session), GetParam().error);
+    ScriptedTest test(ScriptedFiles::plain, GetParam().login);
+    ASSERT_STARTED(test.server);
+    EXPECT_EQ(sftp::open(*test.session, test.options(GetParam().password)), *GetParam().error ? 0 : 1);
+    EXPECT_EQ(sftp::lastError(*test.session), GetParam().error);
 }
 
 INSTANTIATE_TEST_SUITE_P(Methods, SftpPassword,
@@ -446,28 +482,30 @@ INSTANTIATE_TEST_SUITE_P(Methods, SftpPassword,
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SftpHostileNames, AreLeftOutOfTheListingAndOthersKept) {
-    TemporaryFolder root;
-    writeFile(root / "normal.txt", "abc");
-    std::filesystem::create_directory(root / "folder");
-    ScriptedSftpServer server(root.path(), ScriptedLogin::password, true);
-    ASSERT_STARTED(server);
-    TemporaryFolder home;
-    ScopedVariable homeVariable("HOME", home.path());
-    ScopedVariable agent("SSH_AUTH_SOCK", "");
-    sftp::OpenOptions options;
-    options.host = "127.0.0.1";
-    options.port = server.port();
-    options.user = "tester";
-    options.password = "secret";
-    options.trustedFingerprint = server.hostKeyFingerprint();
-    Session session = newSession();
-    ASSERT_EQ(sftp::open(*session, options), 1) << sftp::lastError(*session);
-    ASSERT_EQ(sftp::listToFile(*session, "/", home / "listing"), 1) << sftp::lastError(*session);
+    ScriptedTest test(ScriptedFiles::hostileNames);
+    writeFile(test.root / "normal.txt", "abc");
+    std::filesystem::create_directory(test.root / "folder");
+    ASSERT_STARTED(test.server);
+    ASSERT_EQ(sftp::open(*test.session, test.options()), 1) << sftp::lastError(*test.session);
+    ASSERT_EQ(sftp::listToFile(*test.session, "/", test.home / "listing"), 1) << sftp::lastError(*test.session);
     const std::map<std::string, ListedEntry> expected = {
         {"normal.txt", {false, true, 3}},
         {"folder", {true, false, -1}},
     };
-    EXPECT_EQ(parsedListing(readFile(home / "listing")), expected) << readFile(home / "listing");
+    EXPECT_EQ(parsedListing(readFile(test.home / "listing")), expected) << readFile(test.home / "listing");
+}
+
+// Replies shorter than asked, in the middle of the file: the reads after each are asked
+// again from where it ended, so that no gap and no overlap reach the local file.
+TEST(SftpShortReads, DownloadTheWholeFile) {
+    ScriptedTest test(ScriptedFiles::shortReads);
+    const std::string bytes = patternBytes(100 * 1000 + 17);
+    writeFile(test.root / "remote", bytes);
+    ASSERT_STARTED(test.server);
+    ASSERT_EQ(sftp::open(*test.session, test.options()), 1) << sftp::lastError(*test.session);
+    ASSERT_EQ(sftp::download(*test.session, "/remote", test.home / "local", 0, nullptr), 1)
+        << sftp::lastError(*test.session);
+    EXPECT_TRUE(readFile(test.home / "local") == bytes);
 }
 
 }  // namespace

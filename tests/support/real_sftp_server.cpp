@@ -46,13 +46,20 @@ std::string fingerprintOf(const std::string& publicKeyPath, const std::string& w
     return fingerprint;
 }
 
-// The process and everything it forked, the forks first, each by its id.
-void stopTree(pid_t& pid) {
-    if (pid <= 0) return;
-    std::vector<pid_t> tree{pid};
+// The process and everything it forked, the process first.
+std::vector<pid_t> processTree(pid_t pid) {
+    std::vector<pid_t> tree;
+    if (pid > 0) tree.push_back(pid);
     for (std::size_t next = 0; next < tree.size(); ++next) {
         for (const pid_t child : childrenOf(tree[next])) tree.push_back(child);
     }
+    return tree;
+}
+
+// The process and everything it forked, the forks first, each by its id.
+void stopTree(pid_t& pid) {
+    if (pid <= 0) return;
+    const std::vector<pid_t> tree = processTree(pid);
     for (std::size_t index = tree.size(); index-- > 1;) {
         kill(tree[index], SIGCONT);
         kill(tree[index], SIGKILL);
@@ -138,11 +145,15 @@ void RealSftpServer::writeKnownHosts(KnownKey key) const {
                                     " " + type + " " + base64 + "\n");
 }
 
-void RealSftpServer::freeze() const { kill(pid_, SIGSTOP); }
+void RealSftpServer::freeze() const {
+    for (const pid_t process : processTree(pid_)) kill(process, SIGSTOP);
+}
 
-void RealSftpServer::thaw() const { kill(pid_, SIGCONT); }
+void RealSftpServer::thaw() const {
+    for (const pid_t process : processTree(pid_)) kill(process, SIGCONT);
+}
 
-ScriptedSftpServer::ScriptedSftpServer(const std::string& root, ScriptedLogin login, bool hostileNames)
+ScriptedSftpServer::ScriptedSftpServer(const std::string& root, ScriptedLogin login, ScriptedFiles files)
     : work_(makeWorkFolder()) {
     if (work_.empty()) {
         error_ = "cannot create the server's work folder";
@@ -156,7 +167,9 @@ ScriptedSftpServer::ScriptedSftpServer(const std::string& root, ScriptedLogin lo
     fingerprint_ = fingerprintOf(work_ + "/host_key.pub", work_);
     pid_ = spawnServer({"/usr/bin/python3", FARLINK_SCRIPTED_SFTP_SERVER, work_ + "/port", root, "tester", "secret",
                         work_ + "/host_key", login == ScriptedLogin::password ? "password" : "keyboard-interactive",
-                        hostileNames ? "hostile" : "plain"},
+                        files == ScriptedFiles::hostileNames ? "hostile"
+                        : files == ScriptedFiles::shortReads ? "short-reads"
+                                                             : "plain"},
                        log);
     if (pid_ < 0 || !waitUntilListening(pid_, port_, work_ + "/port")) {
         error_ = "the asyncssh server did not start (python3-asyncssh): " + readFile(log);

@@ -41,7 +41,8 @@ public:
     // Writes known_hosts as two lines: one for another host, then one for this server
     // ("[127.0.0.1]:PORT") with its own key or another one of the same type.
     void writeKnownHosts(KnownKey key) const;
-    // Stops and continues the listening server: a connection then finds no greeting.
+    // Stops and continues the server and the sessions it serves: a new connection
+    // finds no greeting, and a request no answer.
     void freeze() const;
     void thaw() const;
 
@@ -57,12 +58,14 @@ private:
 };
 
 enum class ScriptedLogin { password, keyboardInteractive };
+// hostileNames: every listing also holds names a client must leave out; shortReads:
+// each read is answered with at most 1000 bytes, wherever it is in the file.
+enum class ScriptedFiles { plain, hostileNames, shortReads };
 
-// asyncssh serving `root` as "/" to user "tester" with password "secret"; with
-// hostileNames, every listing also holds names a client must leave out.
+// asyncssh serving `root` as "/" to user "tester" with password "secret".
 class ScriptedSftpServer {
 public:
-    ScriptedSftpServer(const std::string& root, ScriptedLogin login, bool hostileNames = false);
+    ScriptedSftpServer(const std::string& root, ScriptedLogin login, ScriptedFiles files = ScriptedFiles::plain);
     ~ScriptedSftpServer();
     ScriptedSftpServer(const ScriptedSftpServer&) = delete;
     ScriptedSftpServer& operator=(const ScriptedSftpServer&) = delete;

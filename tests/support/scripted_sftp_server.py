@@ -9,7 +9,7 @@ import sys
 
 import asyncssh
 
-port_file, root, user, password, host_key, auth, listing = sys.argv[1:8]
+port_file, root, user, password, host_key, auth, mode = sys.argv[1:8]
 
 # A separator, the parent, a line break and a control character in a name, and bytes
 # that are not UTF-8.
@@ -45,10 +45,13 @@ class Files(asyncssh.SFTPServer):
 
     def listdir(self, path):
         names = list(super().listdir(path))
-        if listing == "hostile":
+        if mode == "hostile":
             attributes = asyncssh.SFTPAttrs(size=3, permissions=0o100644, atime=0, mtime=0)
             names += [asyncssh.SFTPName(name, b"", attributes) for name in HOSTILE_NAMES]
         return names
+
+    def read(self, file_object, offset, size):
+        return super().read(file_object, offset, min(size, 1000) if mode == "short-reads" else size)
 
 
 async def main():

@@ -1,7 +1,7 @@
-// farlink-ftp: the FTP engine from the command line, for scripts, benchmarks and
+// farlink-ftp: the FTP and SFTP engines from the command line, for scripts, benchmarks and
 // checking the engine against other servers.
 //
-//   farlink-ftp [OPTIONS] ls  ftp://[USER@]HOST[:PORT]/FOLDER/   (or ftpes:// for TLS)
+//   farlink-ftp [OPTIONS] ls  ftp://[USER@]HOST[:PORT]/FOLDER/   (ftpes:// for TLS, sftp://)
 //   farlink-ftp [OPTIONS] get ftp://[USER@]HOST[:PORT]/FILE LOCAL
 //   farlink-ftp [OPTIONS] put LOCAL ftp://[USER@]HOST[:PORT]/FILE
 //   farlink-ftp [OPTIONS] fxp ftp://.../SOURCE ftp://.../TARGET
@@ -14,8 +14,10 @@
 // characters as '?'.
 // Passive mode (to the control connection's peer address) unless --active; a session
 // gives up when nothing has moved for --timeout seconds (60). An ftpes:// server's
-// certificate must pass the system's trust store, or be the one --trust names. Exit
-// status 0 on success, 1 on failure with the server's last reply (or the reason) on stderr.
+// certificate must pass the system's trust store, or be the one --trust names. An
+// sftp:// server's key must be in known_hosts, or be the one --trust names; a changed
+// key is always refused. Exit status 0 on success, 1 on failure with the server's last
+// reply (or the reason) on stderr.
 #include "ftp/ftp_commands.h"
 #include "ftp/ftp_session.h"
 #include "ftp/ftp_tls.h"
@@ -26,17 +28,20 @@
 #include "ftp/server_to_server.h"
 #include "platform/host_files.h"
 #include "platform/text.h"
+#include "sftp/sftp_session.h"
 
 #include <fcntl.h>
 #include <sys/prctl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <sstream>
 #include <string>
@@ -152,19 +157,106 @@ private:
     bool succeeded_ = false;
 };
 
-int list(const ftp::FtpUrl& url, const Options& options) {
-    Connection connection(options);
-    if (!connection.open(url)) return fail(connection.reason());
-    if (!ftp::changeFolder(connection.session(), url.path)) return connection.finish(0);
+// An SFTP session for an sftp:// address. The password: the address's, else
+// FARLINK_PASSWORD; keys with a passphrase are used only through ssh-agent.
+class SecureShellConnection {
+public:
+    explicit SecureShellConnection(const Options& options) : options_(options) {}
+    SecureShellConnection(const SecureShellConnection&) = delete;
+    SecureShellConnection& operator=(const SecureShellConnection&) = delete;
+
+    bool open(const ftp::FtpUrl& url) {
+        sftp::OpenOptions open;
+        open.host = url.host;
+        open.port = url.port;
+        open.user = url.user.value_or("");
+        const char* password = std::getenv("FARLINK_PASSWORD");
+        open.password = url.password ? *url.password : password ? password : "";
+        open.silenceLimitMs = std::uint32_t(options_.timeoutSeconds) * 1000;
+        open.trustedFingerprint = options_.trustedFingerprint;
+        return sftp::open(*session_, open) == 1;
+    }
+    std::string reason() const {
+        std::string text = sftp::lastError(*session_);
+        const auto problem = sftp::hostKeyProblem(*session_);
+        if (problem && problem->check == sftp::HostKeyCheck::unknown) {
+            text += "\nfarlink-ftp: the server's host key is not in known_hosts; its fingerprint is " +
+                    problem->fingerprint + " (--trust accepts it)";
+        }
+        return text;
+    }
+    int finish(int result) { return result == 1 ? 0 : fail(reason()); }
+    sftp::SftpSession& session() { return *session_; }
+
+private:
+    struct Release {
+        void operator()(sftp::SftpSession* session) const { sftp::release(session); }
+    };
+    const Options& options_;
+    std::unique_ptr<sftp::SftpSession, Release> session_{sftp::createSession()};
+};
+
+// A temporary file for a listing; empty when none could be made.
+std::string temporaryListingPath() {
     const char* folder = std::getenv("TMPDIR");
     std::string listing = std::string(folder && *folder ? folder : "/tmp") + "/farlink-ftp-XXXXXX";
     const int descriptor = mkostemp(listing.data(), O_CLOEXEC);
-    if (descriptor < 0) return fail("cannot create a temporary file");
+    if (descriptor < 0) return "";
     close(descriptor);
-    const int result = ftp::listToFile(connection.session(), listing, std::nullopt);
+    return listing;
+}
+
+// Prints the listing file, then removes it. The SFTP engine's fact lines hold a tab
+// before the name (never in it): shown as a space, not as '?'.
+void printListing(const std::string& listing, int result, bool factLines) {
     std::string text;
-    if (result && platform::readWhole(listing, text)) std::cout << platform::printableText(text) << std::flush;
+    if (result && platform::readWhole(listing, text)) {
+        if (factLines) std::replace(text.begin(), text.end(), '\t', ' ');
+        std::cout << platform::printableText(text) << std::flush;
+    }
     unlink(listing.c_str());
+}
+
+// The listing's fact lines ("+FACTS, NAME"), as the engine writes them for Farlink.
+int listOverSsh(const ftp::FtpUrl& url, const Options& options) {
+    SecureShellConnection connection(options);
+    if (!connection.open(url)) return fail(connection.reason());
+    const std::string listing = temporaryListingPath();
+    if (listing.empty()) return fail("cannot create a temporary file");
+    const int result = sftp::listToFile(connection.session(), url.path, listing);
+    printListing(listing, result, true);
+    return connection.finish(result);
+}
+
+// As over FTP, LOCAL is replaced only by a complete file; the engine checks the size.
+int getOverSsh(const ftp::FtpUrl& url, const std::string& local, const Options& options) {
+    SecureShellConnection connection(options);
+    if (!connection.open(url)) return fail(connection.reason());
+    const std::string partial = ftp::partialPathBeside(local, ".farlink-ftp-" + std::to_string(getpid()) + ".part");
+    int result = sftp::download(connection.session(), url.path, partial, 0, nullptr);
+    if (result && std::rename(partial.c_str(), local.c_str()) != 0) {
+        unlink(partial.c_str());
+        return fail("cannot replace " + local);
+    }
+    if (!result) unlink(partial.c_str());
+    return connection.finish(result);
+}
+
+int putOverSsh(const std::string& local, const ftp::FtpUrl& url, const Options& options) {
+    SecureShellConnection connection(options);
+    if (!connection.open(url)) return fail(connection.reason());
+    return connection.finish(sftp::upload(connection.session(), local, url.path, 0, nullptr));
+}
+
+int list(const ftp::FtpUrl& url, const Options& options) {
+    if (url.secureShell) return listOverSsh(url, options);
+    Connection connection(options);
+    if (!connection.open(url)) return fail(connection.reason());
+    if (!ftp::changeFolder(connection.session(), url.path)) return connection.finish(0);
+    const std::string listing = temporaryListingPath();
+    if (listing.empty()) return fail("cannot create a temporary file");
+    const int result = ftp::listToFile(connection.session(), listing, std::nullopt);
+    printListing(listing, result, false);
     return connection.finish(result);
 }
 
@@ -172,6 +264,7 @@ int list(const ftp::FtpUrl& url, const Options& options) {
 // with the size the server announced, when it announces one (without, a download cut
 // short yet ended with 226 cannot be told from a whole one).
 int get(const ftp::FtpUrl& url, const std::string& local, const Options& options) {
+    if (url.secureShell) return getOverSsh(url, local, options);
     Connection connection(options);
     if (!connection.open(url)) return fail(connection.reason());
     ftp::FtpSession& session = connection.session();
@@ -188,6 +281,7 @@ int get(const ftp::FtpUrl& url, const std::string& local, const Options& options
 }
 
 int put(const std::string& local, const ftp::FtpUrl& url, const Options& options) {
+    if (url.secureShell) return putOverSsh(local, url, options);
     Connection connection(options);
     if (!connection.open(url)) return fail(connection.reason());
     return connection.finish(ftp::upload(connection.session(), local, url.path, 'I', 0));
@@ -195,6 +289,7 @@ int put(const std::string& local, const ftp::FtpUrl& url, const Options& options
 
 // The data never passes here, so the whole copy must end within --timeout.
 int copyBetweenServers(const ftp::FtpUrl& source, const ftp::FtpUrl& target, Options options) {
+    if (source.secureShell || target.secureShell) return fail("fxp copies between FTP servers only");
     options.active = false;
     Connection from(options);
     Connection to(options);
@@ -247,11 +342,14 @@ constexpr const char* usageText =
     "                     (default 60; for fxp, the whole copy, whose data never passes here)\n"
     "  --trust SHA256     accept the server certificate with this fingerprint (as\n"
     "                     `openssl x509 -fingerprint -sha256` prints it) when the system's\n"
-    "                     trust store cannot verify it\n"
+    "                     trust store cannot verify it; for sftp://, the host key with this\n"
+    "                     fingerprint (SHA256:..., as ssh-keygen -l prints it) when\n"
+    "                     known_hosts does not hold it\n"
     "  --netrc-file FILE  the logins of FILE instead of ~/.netrc\n"
     "  --help             this text\n"
     "HOST is a name, an IPv4 address or an IPv6 address in brackets ([::1]).\n"
-    "An ftpes:// address (explicit TLS) works in each place of an ftp:// one.\n"
+    "An ftpes:// address (explicit TLS) works in each place of an ftp:// one, and an\n"
+    "sftp:// address (SFTP over SSH, ~/.ssh/config and known_hosts applying) for ls, get, put.\n"
     "The password: the address's (USER:PASS@, seen by anyone who lists processes), else\n"
     "FARLINK_PASSWORD, else the netrc entry for HOST (machine, login, password; default),\n"
     "else the login is anonymous. Exit status 0 on success, 1 on failure\n"
