@@ -56,6 +56,10 @@ public:
         return 1;
     }
 
+    std::u16string_view openFailureTag(OpenFailure failure) const override {
+        return failure == OpenFailure::login ? u"(KVT-FC-2)" : u"(KVT-FC-1)";
+    }
+
     bool isOpen() const override { return session_.control && session_.control->socket > 0; }
 
     void quit(bool abrupt) override {

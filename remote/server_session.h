@@ -41,6 +41,10 @@ public:
     // Connects, checks the server's identity and logs in. On failure `failure` says
     // which step failed and `reason` why.
     virtual int open(const ServerLogin& login, OpenFailure& failure, std::string& reason) = 0;
+    // The error tag of an open that failed at `failure`: FTP's "(KVT-FC-1)" (connection)
+    // and "(KVT-FC-2)" (login), SFTP's "(KVT-SC-1)" (connection, host key) and
+    // "(KVT-SC-2)" (login).
+    virtual std::u16string_view openFailureTag(OpenFailure failure) const = 0;
     virtual bool isOpen() const = 0;
     // Leaves the server; `abrupt` does not wait for its answer (used after a failure,
     // when a late reply must never answer the next command).

@@ -60,6 +60,10 @@ public:
         return 0;
     }
 
+    std::u16string_view openFailureTag(OpenFailure failure) const override {
+        return failure == OpenFailure::login ? u"(KVT-SC-2)" : u"(KVT-SC-1)";
+    }
+
     bool isOpen() const override { return sftp::isOpen(*session_); }
     void quit(bool) override { sftp::close(*session_); }
 

@@ -362,6 +362,7 @@ SftpSession* createSession() { return new SftpSession; }
 void release(SftpSession* session) {
     if (!session) return;
     close(*session);
+    freeConnection(session->untrusted, session->untrustedSocket);
     {
         std::lock_guard lock(session->watch.mutex);
         session->watch.ending = true;
@@ -373,6 +374,8 @@ void release(SftpSession* session) {
 
 int open(SftpSession& session, const OpenOptions& options) {
     close(session);
+    // A key met before and not trusted since is not trusted now.
+    freeConnection(session.untrusted, session.untrustedSocket);
     session.error.clear();
     session.keyProblem.reset();
     session.stop = options.stop;

@@ -100,6 +100,7 @@ TEST_F(SftpPlace, AnUnknownKeyFailsAQueuedCopyAndAChangedOneIsRefusedNamingItsLi
     explorer::setThreadTransferWatch(&watch);
     writeFile(served / "f", "x");
     EXPECT_EQ(remote::remoteCopyFile(remote("f"), u"file://\\f", 0), 0);
+    EXPECT_TRUE(placeError(0).starts_with("(KVT-SC-1) ")) << placeError(0);
     EXPECT_NE(placeError(0).find(server.hostKeyFingerprint()), std::string::npos) << placeError(0);
     EXPECT_NE(placeError(0).find("Browse the place in the Remote view to decide whether to trust its host key"),
               std::string::npos)
