@@ -153,6 +153,7 @@ public:
     }
 
     int makeFolder(const std::string& path) override { return prepare(), ftp::makeFolder(session_, path); }
+    bool nameTaken(const std::string&) override { return lastMessage().starts_with("550"); }
     int removeFolder(const std::string& path) override { return prepare(), ftp::removeFolder(session_, path); }
     int deleteFile(const std::string& path) override { return prepare(), ftp::deleteFile(session_, path); }
     int rename(const std::string& from, const std::string& to) override {

@@ -84,6 +84,10 @@ public:
     // The file's size, -1 when the server gives none.
     virtual std::int64_t fileSize(const std::string& path) = 0;
     virtual int makeFolder(const std::string& path) = 0;
+    // After a makeFolder that failed: whether the name is taken already, so that a folder
+    // copy goes into it and New Folder tries the next name (FTP servers say so with a
+    // 550; an SFTP server is asked whether the path is a folder).
+    virtual bool nameTaken(const std::string& path) = 0;
     virtual int removeFolder(const std::string& path) = 0;
     virtual int deleteFile(const std::string& path) = 0;
     virtual int rename(const std::string& from, const std::string& to) = 0;

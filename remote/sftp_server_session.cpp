@@ -150,6 +150,7 @@ public:
 
     std::int64_t fileSize(const std::string& path) override { return sftp::fileSize(*session_, path); }
     int makeFolder(const std::string& path) override { return sftp::makeFolder(*session_, path); }
+    bool nameTaken(const std::string& path) override { return sftp::isFolder(*session_, path) == 1; }
     int removeFolder(const std::string& path) override { return sftp::removeFolder(*session_, path); }
     int deleteFile(const std::string& path) override { return sftp::removeFile(*session_, path); }
     int rename(const std::string& from, const std::string& to) override { return sftp::rename(*session_, from, to); }

@@ -610,6 +610,17 @@ std::int64_t fileSize(SftpSession& session, std::string_view path) {
     return size;
 }
 
+int isFolder(SftpSession& session, std::string_view path) {
+    if (!ready(session)) return 0;
+    Watching watching(session);
+    const std::string name(path);
+    sftp_attributes attributes = sftp_stat(session.channel, name.c_str());
+    if (!attributes) return fail(session, watching);
+    const bool folder = attributes->type == SSH_FILEXFER_TYPE_DIRECTORY;
+    sftp_attributes_free(attributes);
+    return folder ? 1 : 0;
+}
+
 int rename(SftpSession& session, std::string_view from, std::string_view to) {
     if (!ready(session)) return 0;
     Watching watching(session);

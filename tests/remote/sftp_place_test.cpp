@@ -56,7 +56,9 @@ TEST_F(SftpPlace, TreesGoBothWaysAndATreeDeleteLeavesALinksTargetAlone) {
     EXPECT_EQ(device.read("down/sub/b.txt"), "b");
     EXPECT_FALSE(fs::exists(device.at("down/link/precious")));
 
-    ASSERT_EQ(remote::remoteCopyFolder(u"file://\\down", remote("up"), 0), 1) << placeError(0);
+    // Again, into the folders the first copy made.
+    for (int round = 0; round < 2; ++round)
+        ASSERT_EQ(remote::remoteCopyFolder(u"file://\\down", remote("up"), 0), 1) << placeError(0);
     EXPECT_TRUE(readFile(served / "up/a.bin") == patternBytes(300000));
     EXPECT_EQ(readFile(served / "up/sub/b.txt"), "b");
     ASSERT_EQ(remote::remoteMove(remote("up/a.bin"), remote("up/renamed.bin")), 1) << placeError(0);
