@@ -108,8 +108,9 @@ std::unique_ptr<ServerSession> newServerSession(std::u16string_view host);
 std::unique_ptr<ServerSession> newFtpSession();
 std::unique_ptr<ServerSession> newSftpSession();
 
-// Why no copy goes between two servers where one speaks SFTP.
+// Why no copy goes from server to server (within one server too) where one speaks SFTP.
 inline constexpr std::string_view sftpServerToServerRefusal =
-    "A copy between two servers is not possible where one of them is an SFTP server: copy to the device first.\n";
+    "A copy from server to server is not possible where an SFTP server is one of them: copy to the device first, "
+    "then from there.\n";
 
 }  // namespace remote

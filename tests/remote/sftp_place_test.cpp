@@ -63,6 +63,10 @@ TEST_F(SftpPlace, TreesGoBothWaysAndATreeDeleteLeavesALinksTargetAlone) {
     EXPECT_EQ(readFile(served / "up/sub/b.txt"), "b");
     ASSERT_EQ(remote::remoteMove(remote("up/a.bin"), remote("up/renamed.bin")), 1) << placeError(0);
     EXPECT_TRUE(fs::exists(served / "up/renamed.bin"));
+    // The data of a copy within the server would go through a server-to-server transfer.
+    EXPECT_EQ(remote::remoteCopyFile(remote("up/renamed.bin"), remote("up/copy.bin"), 0), 0);
+    EXPECT_NE(placeError(0).find("not possible where an SFTP server"), std::string::npos) << placeError(0);
+    EXPECT_TRUE(fs::exists(served / "up/renamed.bin"));
 
     EXPECT_TRUE(explorer::deleteTree(explorer::remoteProvider, remote("tree"), platform::attributeFolder))
         << placeError(0);
