@@ -122,7 +122,7 @@ int bringUpNetwork(FtpPlace& place) {
 int connectPlace(FtpPlace& place, ServerSession& session, const KeyPassphrase* passphrase) {
     // A copy queued for this place never goes to the server an edit put in its stead.
     if (const std::u16string changed = pinnedPlaceChanged(place); !changed.empty()) {
-        setPlaceError(place, u"(KVT-FC-1)", platform::toUtf8(changed) + "\n");
+        setPlaceError(place, session.openFailureTag(OpenFailure::connection), platform::toUtf8(changed) + "\n");
         return 0;
     }
     const PlaceSettings settings = settingsOf(place);
@@ -150,7 +150,7 @@ int connectPlace(FtpPlace& place, ServerSession& session, const KeyPassphrase* p
     if (explorer::threadTransferWatch() && !session.lockedKey().empty()) {
         reason += "Browse the place in the Remote view to give the passphrase of " + session.lockedKey() + ".\n";
     }
-    setPlaceError(place, failure == OpenFailure::login ? u"(KVT-FC-2)" : u"(KVT-FC-1)", reason);
+    setPlaceError(place, session.openFailureTag(failure), reason);
     return 0;
 }
 
@@ -197,7 +197,7 @@ int connectAsking(SessionUse& use) {
     }
     std::string reason;
     if (!(*use.session)->trustPresented(reason)) {
-        setPlaceError(place, u"(KVT-FC-1)", reason);
+        setPlaceError(place, (*use.session)->openFailureTag(OpenFailure::connection), reason);
         return 0;
     }
     return connectPlace(place, **use.session);

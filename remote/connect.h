@@ -39,9 +39,10 @@ struct KeyPassphrase {
 };
 
 // Opens `session` (the place's own or a separate one) to the place and logs in, with the
-// place's waits (and `passphrase` for its key file, when given). 0 with the place's error set: "(KVT-FC-1)" connection
-// (or the place pinned for the thread now names another server), "(KVT-FC-2)" login (the server was told QUIT). Pre:
-// this thread uses `session` alone. Any thread.
+// place's waits (and `passphrase` for its key file, when given). 0 with the place's
+// error set, under the session's tag for the step that failed (openFailureTag); a place
+// pinned for the thread that now names another server fails as a connection. Pre: this
+// thread uses `session` alone. Any thread.
 int connectPlace(FtpPlace& place, ServerSession& session, const KeyPassphrase* passphrase = nullptr);
 
 // Runs the editor of a new place at `index`; non-zero when the user confirmed it and

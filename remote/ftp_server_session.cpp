@@ -56,6 +56,10 @@ public:
         return 1;
     }
 
+    std::u16string_view openFailureTag(OpenFailure failure) const override {
+        return failure == OpenFailure::login ? u"(KVT-FC-2)" : u"(KVT-FC-1)";
+    }
+
     bool isOpen() const override { return session_.control && session_.control->socket > 0; }
 
     void quit(bool abrupt) override {
@@ -149,6 +153,7 @@ public:
     }
 
     int makeFolder(const std::string& path) override { return prepare(), ftp::makeFolder(session_, path); }
+    bool nameTaken(const std::string&) override { return lastMessage().starts_with("550"); }
     int removeFolder(const std::string& path) override { return prepare(), ftp::removeFolder(session_, path); }
     int deleteFile(const std::string& path) override { return prepare(), ftp::deleteFile(session_, path); }
     int rename(const std::string& from, const std::string& to) override {

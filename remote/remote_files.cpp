@@ -258,11 +258,6 @@ void setCurrentTag(std::u16string_view tag) {
     if (const std::shared_ptr<FtpPlace> place = threadPlace(viewPlaceIndex())) setPlaceErrorTag(*place, tag);
 }
 
-std::string currentErrorText() {
-    const std::shared_ptr<FtpPlace> place = threadPlace(viewPlaceIndex());
-    return place ? placeErrorText(*place) : std::string();
-}
-
 // The find entries of either side, for listFolder.
 explorer::ViewProvider findsOf(bool device) {
     explorer::ViewProvider finds{};
@@ -315,8 +310,7 @@ bool makeDestination(std::u16string_view destination) {
         }
         return true;
     }
-    if (remoteCreateFolder(destination)) return true;
-    if (currentErrorText().starts_with("550")) return true;
+    if (remoteCreateFolder(destination) || platform::lastError() == platform::errorAlreadyExists) return true;
     setCurrentTag(u"(KVT-CP-2)");
     return false;
 }
@@ -428,10 +422,19 @@ int remoteRemoveFolder(std::u16string_view path) {
 }
 
 int remoteCreateFolder(std::u16string_view path) {
-    if (runOnPath(path, &ServerSession::makeFolder, ftp::maxFolderPathLength, u"(KVT-CF-1)")) return 1;
-    // Servers refuse a name that exists with 550, as a folder copy takes it: New Folder
-    // then goes on to "New Folder (1)" rather than stop at the first name.
-    if (currentErrorText().starts_with("550")) platform::setLastError(platform::errorAlreadyExists);
+    constexpr std::u16string_view tag = u"(KVT-CF-1)";
+    SessionUse use = useSession(viewPlaceIndex());
+    if (!ensureConnected(use)) return failed();
+    const std::optional<std::string> remotePath = serverPath(*use.place, path, ftp::maxFolderPathLength, tag);
+    if (!remotePath) return failed();
+    ServerSession& session = **use.session;
+    if (session.makeFolder(*remotePath)) return 1;
+    setError(*use.place, tag, session.failureText());
+    // A name that is taken: New Folder goes on to "New Folder (1)" rather than stop at the
+    // first name, and a folder copy goes into it.
+    const bool taken = session.nameTaken(*remotePath);
+    failed();
+    if (taken) platform::setLastError(platform::errorAlreadyExists);
     return 0;
 }
 

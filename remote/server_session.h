@@ -41,6 +41,10 @@ public:
     // Connects, checks the server's identity and logs in. On failure `failure` says
     // which step failed and `reason` why.
     virtual int open(const ServerLogin& login, OpenFailure& failure, std::string& reason) = 0;
+    // The error tag of an open that failed at `failure`: FTP's "(KVT-FC-1)" (connection)
+    // and "(KVT-FC-2)" (login), SFTP's "(KVT-SC-1)" (connection, host key) and
+    // "(KVT-SC-2)" (login).
+    virtual std::u16string_view openFailureTag(OpenFailure failure) const = 0;
     virtual bool isOpen() const = 0;
     // Leaves the server; `abrupt` does not wait for its answer (used after a failure,
     // when a late reply must never answer the next command).
@@ -80,6 +84,10 @@ public:
     // The file's size, -1 when the server gives none.
     virtual std::int64_t fileSize(const std::string& path) = 0;
     virtual int makeFolder(const std::string& path) = 0;
+    // After a makeFolder that failed: whether the name is taken already, so that a folder
+    // copy goes into it and New Folder tries the next name (FTP servers say so with a
+    // 550; an SFTP server is asked whether the path is a folder).
+    virtual bool nameTaken(const std::string& path) = 0;
     virtual int removeFolder(const std::string& path) = 0;
     virtual int deleteFile(const std::string& path) = 0;
     virtual int rename(const std::string& from, const std::string& to) = 0;
@@ -100,8 +108,9 @@ std::unique_ptr<ServerSession> newServerSession(std::u16string_view host);
 std::unique_ptr<ServerSession> newFtpSession();
 std::unique_ptr<ServerSession> newSftpSession();
 
-// Why no copy goes between two servers where one speaks SFTP.
+// Why no copy goes from server to server (within one server too) where one speaks SFTP.
 inline constexpr std::string_view sftpServerToServerRefusal =
-    "A copy between two servers is not possible where one of them is an SFTP server: copy to the device first.\n";
+    "A copy from server to server is not possible where an SFTP server is one of them: copy to the device first, "
+    "then from there.\n";
 
 }  // namespace remote

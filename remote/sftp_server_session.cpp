@@ -60,6 +60,10 @@ public:
         return 0;
     }
 
+    std::u16string_view openFailureTag(OpenFailure failure) const override {
+        return failure == OpenFailure::login ? u"(KVT-SC-2)" : u"(KVT-SC-1)";
+    }
+
     bool isOpen() const override { return sftp::isOpen(*session_); }
     void quit(bool) override { sftp::close(*session_); }
 
@@ -146,6 +150,7 @@ public:
 
     std::int64_t fileSize(const std::string& path) override { return sftp::fileSize(*session_, path); }
     int makeFolder(const std::string& path) override { return sftp::makeFolder(*session_, path); }
+    bool nameTaken(const std::string& path) override { return sftp::isFolder(*session_, path) == 1; }
     int removeFolder(const std::string& path) override { return sftp::removeFolder(*session_, path); }
     int deleteFile(const std::string& path) override { return sftp::removeFile(*session_, path); }
     int rename(const std::string& from, const std::string& to) override { return sftp::rename(*session_, from, to); }

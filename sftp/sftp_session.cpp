@@ -220,6 +220,7 @@ void release(SftpSession* session) {
 
 int open(SftpSession& session, const OpenOptions& options) {
     close(session);
+    // A key met before and not trusted since is not trusted now.
     freeConnection(session.untrusted, session.untrustedSocket);
     session.error.clear();
     session.keyProblem.reset();
@@ -341,6 +342,17 @@ std::int64_t fileSize(SftpSession& session, std::string_view path) {
     const std::int64_t size = sized ? std::int64_t(attributes->size) : -1;
     sftp_attributes_free(attributes);
     return size;
+}
+
+int isFolder(SftpSession& session, std::string_view path) {
+    if (!ready(session)) return 0;
+    Watching watching(session);
+    const std::string name(path);
+    sftp_attributes attributes = sftp_stat(session.channel, name.c_str());
+    if (!attributes) return fail(session, watching);
+    const bool folder = attributes->type == SSH_FILEXFER_TYPE_DIRECTORY;
+    sftp_attributes_free(attributes);
+    return folder ? 1 : 0;
 }
 
 int rename(SftpSession& session, std::string_view from, std::string_view to) {

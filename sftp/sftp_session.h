@@ -92,6 +92,8 @@ int upload(SftpSession& session, std::string_view localPath, std::string_view re
            const Progress& progress);
 // The file's size, -1 when it has none or cannot be read.
 std::int64_t fileSize(SftpSession& session, std::string_view path);
+// 1 when `path` names a folder (links followed).
+int isFolder(SftpSession& session, std::string_view path);
 int rename(SftpSession& session, std::string_view from, std::string_view to);
 int removeFile(SftpSession& session, std::string_view path);
 int removeFolder(SftpSession& session, std::string_view path);

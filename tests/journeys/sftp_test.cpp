@@ -25,7 +25,7 @@ using namespace test_support;
 
 class SftpJourney : public FarlinkScreen {
 protected:
-    SftpJourney() : FarlinkScreen(60, 14, "/home/me") {
+    explicit SftpJourney(RealSftpServerOptions options = {}) : FarlinkScreen(60, 14, "/home/me"), server(options) {
         // The user's ssh folder: the client key and config the server was made for.
         fs::create_directories(sshFolder);
         fs::copy(server.home() + "/.ssh", sshFolder, fs::copy_options::recursive);
@@ -72,6 +72,33 @@ TEST_F(SftpJourney, TheKeyIsTrustedOnceAndFilesGoBothWays) {
     EXPECT_EQ(readFile(served / "up.txt"), "up");
     EXPECT_EQ(queue::listRecords(queue::listFailed).size(), 0u);
     EXPECT_TRUE(boxes.closedBoxes().empty()) << boxes.lastBoxScreen();
+}
+
+class LockedKeyJourney : public SftpJourney {
+protected:
+    LockedKeyJourney() : SftpJourney({.clientPassphrase = "open sesame"}) {}
+};
+
+// The key's passphrase is asked in a box that shows nothing of it, used for that login,
+// and stored nowhere.
+TEST_F(LockedKeyJourney, AsksForTheKeysPassphraseAndKeepsItNowhere) {
+    ASSERT_EQ(server.error(), "");
+    server.writeKnownHosts(KnownKey::serverKey);
+    fs::copy_file(server.knownHostsPath(), sshFolder + "/known_hosts", fs::copy_options::overwrite_existing);
+    writeFile(served / "listed", "x");
+    start();
+
+    std::string typed;
+    platform::sendMessage(main, platform::MessageId::command, commandRemoteView);
+    waitForBox("Connect - Farlink");
+    terminal.typeText(u"open sesame");
+    capture(typed);
+    terminal.pressKey(Key::leftSoft);  // OK
+    play();
+    EXPECT_NE(boxWords(typed).find("id_ed25519"), std::string::npos) << typed;
+    EXPECT_EQ(typed.find("open"), std::string::npos) << typed;
+    EXPECT_NE(rows().find("listed"), std::string::npos) << terminal.screenText();
+    EXPECT_EQ(readFile(registry.file()).find("open sesame"), std::string::npos);
 }
 
 }  // namespace

@@ -158,11 +158,11 @@ TEST_F(PlaceDialog, AnonymousLocksTheLoginAndLogsInAsAnonymous) {
 
 // SFTP has a port of its own and no anonymous login: the box is ignored for it.
 TEST_F(PlaceDialog, AnSftpHostTakesPort22FromTheFtpDefaultAndNoAnonymousLogin) {
-    for (int i = 0; i < 9; ++i) screen.terminal.pressKey(Key::back);  // "example", then the rest of the host
+    for (int i = 0; i < 5; ++i) screen.terminal.pressKey(Key::back);  // "example", then "ftp."
     screen.terminal.typeText(u"SFTP://files");
     screen.terminal.pressKeys({Key::down, Key::action, Key::leftSoft});  // Anonymous on, Done
     ASSERT_EQ(editNewPlace(), 1);
-    EXPECT_EQ(text(remote::placeAt(0)->host), "SFTP://files");
+    EXPECT_EQ(text(remote::placeAt(0)->host), "SFTP://files.com");
     EXPECT_EQ(remote::placeAt(0)->port, 22u);
     EXPECT_EQ(text(remote::placeAt(0)->userName), "");
 }

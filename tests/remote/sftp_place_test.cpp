@@ -56,10 +56,16 @@ TEST_F(SftpPlace, TreesGoBothWaysAndATreeDeleteLeavesALinksTargetAlone) {
     EXPECT_EQ(device.read("down/sub/b.txt"), "b");
     EXPECT_FALSE(fs::exists(device.at("down/link/precious")));
 
-    ASSERT_EQ(remote::remoteCopyFolder(u"file://\\down", remote("up"), 0), 1) << placeError(0);
+    // Again, into the folders the first copy made.
+    for (int round = 0; round < 2; ++round)
+        ASSERT_EQ(remote::remoteCopyFolder(u"file://\\down", remote("up"), 0), 1) << placeError(0);
     EXPECT_TRUE(readFile(served / "up/a.bin") == patternBytes(300000));
     EXPECT_EQ(readFile(served / "up/sub/b.txt"), "b");
     ASSERT_EQ(remote::remoteMove(remote("up/a.bin"), remote("up/renamed.bin")), 1) << placeError(0);
+    EXPECT_TRUE(fs::exists(served / "up/renamed.bin"));
+    // The data of a copy within the server would go through a server-to-server transfer.
+    EXPECT_EQ(remote::remoteCopyFile(remote("up/renamed.bin"), remote("up/copy.bin"), 0), 0);
+    EXPECT_NE(placeError(0).find("not possible where an SFTP server"), std::string::npos) << placeError(0);
     EXPECT_TRUE(fs::exists(served / "up/renamed.bin"));
 
     EXPECT_TRUE(explorer::deleteTree(explorer::remoteProvider, remote("tree"), platform::attributeFolder))
@@ -100,6 +106,7 @@ TEST_F(SftpPlace, AnUnknownKeyFailsAQueuedCopyAndAChangedOneIsRefusedNamingItsLi
     explorer::setThreadTransferWatch(&watch);
     writeFile(served / "f", "x");
     EXPECT_EQ(remote::remoteCopyFile(remote("f"), u"file://\\f", 0), 0);
+    EXPECT_TRUE(placeError(0).starts_with("(KVT-SC-1) ")) << placeError(0);
     EXPECT_NE(placeError(0).find(server.hostKeyFingerprint()), std::string::npos) << placeError(0);
     EXPECT_NE(placeError(0).find("Browse the place in the Remote view to decide whether to trust its host key"),
               std::string::npos)
