@@ -89,7 +89,6 @@ struct LocalFile {
     std::string temporaryPath;
 };
 
-
 // A new file beside `target` with the mode of `existing` (when given); null when the
 // folder takes no new file.
 std::FILE* openTemporaryBeside(const std::string& target, const struct stat* existing, std::string& temporaryPath) {

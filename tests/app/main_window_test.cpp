@@ -103,7 +103,7 @@ TEST_F(MainWindow, TheRightSoftKeyOpensTheMenuAHeldLeftOneThePopupAndAShortOneIt
 
     // A short press runs the key's own command: the Remote view, which has no place yet.
     terminal.pressKey(Key::leftSoft);
-    terminal.advanceTime(550);  // no auto-repeat came: the key was let go
+    terminal.advanceTime(550);                               // no auto-repeat came: the key was let go
     const std::string remote = shownBy({}, Key::rightSoft);  // No
     EXPECT_NE(remote.find("No Ftp Places exist"), std::string::npos) << remote;
     command(commandDeviceView);

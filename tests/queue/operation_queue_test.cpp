@@ -112,7 +112,8 @@ protected:
 
     // Waits (bounded) until nothing is pending or active.
     static bool queueDrains() {
-        return test_support::eventually([] { return listRecords(listPending).empty() && listRecords(listActive).empty(); });
+        return test_support::eventually(
+            [] { return listRecords(listPending).empty() && listRecords(listActive).empty(); });
     }
     static std::vector<std::string> destinations(int list) {
         std::vector<std::string> names;

@@ -54,7 +54,9 @@ protected:
     // Waits until nothing is pending or active, for at most two minutes.
     static bool queueDrains() {
         return eventually(
-            [] { return queue::listRecords(queue::listPending).empty() && queue::listRecords(queue::listActive).empty(); },
+            [] {
+                return queue::listRecords(queue::listPending).empty() && queue::listRecords(queue::listActive).empty();
+            },
             std::chrono::minutes(2));
     }
 
