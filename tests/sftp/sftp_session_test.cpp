@@ -100,24 +100,6 @@ std::size_t openDescriptors() {
     return std::size_t(std::distance(std::filesystem::directory_iterator("/proc/self/fd"), {}));
 }
 
-TEST(SftpHostKey, UnknownKeyFailsWithTheFingerprintSshKeygenPrintsThenTrustingItOpens) {
-    SshdTest test;
-    ASSERT_STARTED(test.server);
-    EXPECT_EQ(sftp::open(*test.session, test.options()), 0);
-    const auto problem = sftp::hostKeyProblem(*test.session);
-    ASSERT_TRUE(problem);
-    EXPECT_EQ(problem->check, sftp::HostKeyCheck::unknown);
-    EXPECT_EQ(problem->fingerprint, test.server.hostKeyFingerprint());
-    EXPECT_EQ(problem->keyType, "ssh-ed25519");
-    EXPECT_NE(sftp::lastError(*test.session).find(problem->fingerprint), std::string::npos);
-    EXPECT_FALSE(sftp::isOpen(*test.session));
-
-    EXPECT_EQ(sftp::trustHostKey(*test.session), 1) << sftp::lastError(*test.session);
-    EXPECT_EQ(sftp::open(*test.session, test.options()), 1) << sftp::lastError(*test.session);
-    EXPECT_FALSE(sftp::hostKeyProblem(*test.session));
-    EXPECT_EQ(sftp::probe(*test.session), 1);
-}
-
 // The connection goes with the session, whether it opened, met an unknown key (kept
 // for trustHostKey until then) or failed; and no other descriptor goes with it.
 TEST(SftpHostKey, NoConnectionIsLeftAfterTheRelease) {
@@ -153,26 +135,6 @@ TEST(SftpHostKey, AFingerprintGivenOpensOnceWithoutStoringTheKey) {
     EXPECT_EQ(sftp::open(*test.session, options), 0);
     ASSERT_TRUE(sftp::hostKeyProblem(*test.session));
     EXPECT_EQ(sftp::hostKeyProblem(*test.session)->check, sftp::HostKeyCheck::unknown);
-}
-
-TEST(SftpHostKey, AChangedKeyIsRefusedEvenWithItsFingerprintNamingTheLineToRemove) {
-    SshdTest test;
-    ASSERT_STARTED(test.server);
-    test.server.writeKnownHosts(KnownKey::anotherKey);
-    const std::string knownHosts = readFile(test.server.knownHostsPath());
-    sftp::OpenOptions options = test.options();
-    options.trustedFingerprint = test.server.hostKeyFingerprint();
-    EXPECT_EQ(sftp::open(*test.session, options), 0);
-    const auto problem = sftp::hostKeyProblem(*test.session);
-    ASSERT_TRUE(problem);
-    EXPECT_EQ(problem->check, sftp::HostKeyCheck::changed);
-    EXPECT_EQ(problem->fingerprint, test.server.hostKeyFingerprint());
-    // The first line is another host's.
-    EXPECT_EQ(problem->knownLine, test.server.knownHostsPath() + ":2");
-    EXPECT_NE(sftp::lastError(*test.session).find(problem->knownLine), std::string::npos)
-        << sftp::lastError(*test.session);
-    EXPECT_EQ(sftp::trustHostKey(*test.session), 0);
-    EXPECT_EQ(readFile(test.server.knownHostsPath()), knownHosts);
 }
 
 // --- Logins --------------------------------------------------------------------------
@@ -291,66 +253,6 @@ TEST(SftpListing, OfAMissingFolderFailsAndLeavesNoFile) {
 }
 
 // --- Transfers -----------------------------------------------------------------------
-
-struct TransferCase {
-    const char* name;
-    std::size_t size;
-    std::int64_t offset;
-};
-// Less than a chunk, an odd size over many chunks (more than all the reads in flight),
-// and that size resumed part of the way.
-const TransferCase transferCases[] = {
-    {"Small", 1000, 0},
-    {"Large", 5 * 1024 * 1024 + 123, 0},
-    {"Resumed", 5 * 1024 * 1024 + 123, 1234567},
-};
-
-class SftpTransfer : public testing::TestWithParam<TransferCase> {};
-
-TEST_P(SftpTransfer, DownloadGivesTheServersBytes) {
-    SshdTest test;
-    ASSERT_STARTED(test.server);
-    ASSERT_OPEN(test);
-    const std::string bytes = patternBytes(GetParam().size);
-    const std::size_t offset = std::size_t(GetParam().offset);
-    writeFile(test.files / "remote", bytes);
-    // What an earlier download left: the first bytes, or something to be replaced.
-    writeFile(test.files / "local", offset > 0 ? bytes.substr(0, offset) : "old bytes, longer than the small file");
-    std::int64_t lastProgress = 0;
-    const auto progress = [&](std::int64_t transferred) {
-        EXPECT_GT(transferred, lastProgress);
-        lastProgress = transferred;
-        return true;
-    };
-    ASSERT_EQ(sftp::download(*test.session, test.files / "remote", test.files / "local", GetParam().offset, progress),
-              1)
-        << sftp::lastError(*test.session);
-    EXPECT_TRUE(readFile(test.files / "local") == bytes);
-    EXPECT_EQ(lastProgress, std::int64_t(bytes.size() - offset));
-}
-
-TEST_P(SftpTransfer, UploadGivesTheServerTheBytes) {
-    SshdTest test;
-    ASSERT_STARTED(test.server);
-    ASSERT_OPEN(test);
-    const std::string bytes = patternBytes(GetParam().size);
-    const std::size_t offset = std::size_t(GetParam().offset);
-    writeFile(test.files / "local", bytes);
-    writeFile(test.files / "remote", offset > 0 ? bytes.substr(0, offset) : std::string(GetParam().size * 2, 'x'));
-    std::int64_t lastProgress = 0;
-    const auto progress = [&](std::int64_t transferred) {
-        lastProgress = transferred;
-        return true;
-    };
-    ASSERT_EQ(sftp::upload(*test.session, test.files / "local", test.files / "remote", GetParam().offset, progress), 1)
-        << sftp::lastError(*test.session);
-    EXPECT_TRUE(readFile(test.files / "remote") == bytes);
-    EXPECT_EQ(lastProgress, std::int64_t(bytes.size() - offset));
-    EXPECT_EQ(sftp::fileSize(*test.session, test.files / "remote"), std::int64_t(bytes.size()));
-}
-
-INSTANTIATE_TEST_SUITE_P(Sizes, SftpTransfer, testing::ValuesIn(transferCases),
-                         [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SftpTransferFailure, NamesTheServersReason) {
     SshdTest test;
