@@ -7,6 +7,7 @@
 #include "local/properties.h"
 #include "platform/text.h"
 #include "platform/window/soft_keys.h"
+#include "remote/places.h"
 #include "remote/remote_files.h"
 #include "remote/remote_view.h"
 
@@ -100,6 +101,7 @@ void bindQueue(platform::Window window) {
     bindings.currentPlace = remote::currentPlaceToken;
     bindings.enterPlace = remote::enterPlaceToken;
     bindings.leavePlace = remote::leavePlaceToken;
+    bindings.idle = remote::dropThreadSessions;
     bindings.changed = onQueueChanged;
     queue::bindQueue(bindings);
     // The Remote view's folder copies log each file they handled.

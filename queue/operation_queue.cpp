@@ -320,6 +320,13 @@ void finish(FileOperation* record, std::uint32_t result, std::u16string why) {
     append(result == stateSucceeded ? queue.lists[2] : queue.lists[3], record);
 }
 
+bool nothingPending() {
+    Queue& queue = state();
+    std::lock_guard life(queue.lifeLock);
+    ListLock held(queue.mutex);
+    return queue.lists[0].head == nullptr;
+}
+
 void workerBody() {
     Queue& queue = state();
     explorer::setThreadTransferWatch(&queue.watch);
@@ -327,6 +334,7 @@ void workerBody() {
     LastCopy last;
     for (;;) {
         queue.bindings.waitForWork(queue.event, static_cast<std::uint32_t>(queue.idleTimeout.load()));
+        if (queue.bindings.idle && nothingPending()) queue.bindings.idle();
         bool end = false;
         FileOperation* record = takeNext(end);
         if (end) break;

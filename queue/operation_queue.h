@@ -54,6 +54,9 @@ struct QueueBindings {
     // false with the reason when one was deleted or changed since.
     bool (*enterPlace)(const PlaceToken& place, const PlaceToken& sourcePlace, std::u16string& reason) = nullptr;
     void (*leavePlace)() = nullptr;
+    // Worker, when nothing waits: lets go of the connections it kept between records, so
+    // that none lingers idle, nor outlives the worker's end (which a quit waits for).
+    void (*idle)() = nullptr;
     // The worker's wait for work and the clock of the time stamps.
     platform::WaitResult (*waitForWork)(platform::SyncHandle event, std::uint32_t milliseconds) = platform::waitFor;
     std::uint64_t (*now)() = nullptr;  // null: the system clock

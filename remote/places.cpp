@@ -452,6 +452,7 @@ void pinPlaceForThread(std::shared_ptr<FtpPlace> place, std::uint32_t revision) 
     pin.place = std::move(place);
     pin.revision = revision;
 }
+void dropThreadSessions() { pin.own = {}; }
 void pinSourcePlaceForThread(std::shared_ptr<FtpPlace> place) { pin.sourcePlace = std::move(place); }
 std::shared_ptr<FtpPlace> sourcePlaceOfThread() { return pin.sourcePlace; }
 bool threadHasPinnedPlace() { return pin.place != nullptr; }

@@ -183,6 +183,9 @@ std::shared_ptr<FtpPlace> threadPlace(int index, bool orFirst = false);
 // or account meanwhile fails every later operation of the thread, saying so. Null ends
 // the pin. Any thread.
 void pinPlaceForThread(std::shared_ptr<FtpPlace> place, std::uint32_t revision);
+// Closes the sessions of this thread's own (see pinPlaceForThread) now rather than when
+// the thread ends. Any thread.
+void dropThreadSessions();
 // A copy from one place to another names the place its source is on as well. Null ends
 // it. Any thread.
 void pinSourcePlaceForThread(std::shared_ptr<FtpPlace> place);

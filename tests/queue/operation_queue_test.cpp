@@ -33,6 +33,7 @@ struct Fakes {
     std::mutex lock;
     std::vector<std::string> calls;  // "copy SRC>DST@PLACE", "box CAPTION", "delete PATH"
     std::vector<std::uint32_t> waits;
+    int idles = 0;  // the worker let go of its connections
     std::string currentPlace = "A";
     bool copiesSucceed = true;
     bool logFailedFile = false;  // a folder copy logs one file as not copied
@@ -91,6 +92,10 @@ protected:
             return false;
         };
         bindings.leavePlace = [] { placeOfThread.clear(); };
+        bindings.idle = [] {
+            std::lock_guard guard(fakes->lock);
+            ++fakes->idles;
+        };
         bindings.waitForWork = [](platform::SyncHandle event, std::uint32_t milliseconds) {
             {
                 std::lock_guard guard(fakes->lock);
@@ -142,6 +147,7 @@ TEST_F(OperationQueue, AnIdleWorkerWaitsLongerEachTimeAndEndsOnItsThirtiethEmpty
     EXPECT_EQ(platform::lastError(), platform::errorAlreadyExists);  // the worker's mutex
 
     ASSERT_TRUE(test_support::eventually([] { return !workerRunning(); }));
+    EXPECT_GT(seen.idles, 0);  // before it ended: nothing it kept outlives it
     std::vector<std::uint32_t> expected;
     for (std::uint32_t wait = 100; wait <= 29100; wait += 1000) expected.push_back(wait);
     EXPECT_EQ(seen.waits, expected);
