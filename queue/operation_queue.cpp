@@ -48,7 +48,7 @@ struct Queue {
     bool running = false;   // a worker thread exists; under lifeLock
     bool stopping = false;  // Stop asked the worker to end; under lifeLock
 
-    QueueBindings bindings;
+    QueueBindings bindings;         // written under lifeLock, and so read by a waiting worker
     explorer::TransferWatch watch;  // the active record's transfer
     std::atomic<std::uint32_t> activeSince{0};
     // What the current copy logged: the entries it did not copy, and those it did (device
@@ -320,6 +320,11 @@ void finish(FileOperation* record, std::uint32_t result, std::u16string why) {
     append(result == stateSucceeded ? queue.lists[2] : queue.lists[3], record);
 }
 
+QueueBindings boundNow() {
+    std::lock_guard life(state().lifeLock);
+    return state().bindings;
+}
+
 bool nothingPending() {
     Queue& queue = state();
     std::lock_guard life(queue.lifeLock);
@@ -333,8 +338,10 @@ void workerBody() {
     explorer::setThreadStopFlag(&queue.watch.stop);
     LastCopy last;
     for (;;) {
-        queue.bindings.waitForWork(queue.event, static_cast<std::uint32_t>(queue.idleTimeout.load()));
-        if (queue.bindings.idle && nothingPending()) queue.bindings.idle();
+        // The program binds anew when its window is made again, while the worker may wait.
+        const QueueBindings bindings = boundNow();
+        bindings.waitForWork(queue.event, static_cast<std::uint32_t>(queue.idleTimeout.load()));
+        if (bindings.idle && nothingPending()) bindings.idle();
         bool end = false;
         FileOperation* record = takeNext(end);
         if (end) break;
@@ -433,7 +440,10 @@ int add(std::uint32_t kind, std::u16string_view source, std::u16string_view dest
 
 }  // namespace
 
-void bindQueue(const QueueBindings& bindings) { state().bindings = bindings; }
+void bindQueue(const QueueBindings& bindings) {
+    std::lock_guard life(state().lifeLock);
+    state().bindings = bindings;
+}
 
 int addOperation(std::uint32_t kind, std::u16string_view source, std::u16string_view destination, int list,
                  explorer::EntryStamp stamp) {
