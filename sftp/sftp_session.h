@@ -83,7 +83,8 @@ using Progress = std::function<bool(std::int64_t transferred)>;
 int listToFile(SftpSession& session, std::string_view folder, std::string_view listingPath);
 // Downloads `remotePath` into `localPath` with pipelined reads: from `offset` on,
 // appended to the local file when offset > 0, else into the file replacing what it held.
-// Fails when the bytes read end elsewhere than the size the file had when opened.
+// Fails when the bytes read end elsewhere than the size the file had when opened. Local
+// files (this one and a listing's) are never opened through a link.
 int download(SftpSession& session, std::string_view remotePath, std::string_view localPath, std::int64_t offset,
              const Progress& progress);
 // Uploads the local file from `offset` on, into the remote file at the same offset

@@ -107,7 +107,7 @@ int listToFile(SftpSession& session, std::string_view folder, std::string_view l
     const std::string localPath(listingPath);
     sftp_dir dir = sftp_opendir(session.channel, path.c_str());
     if (!dir) return fail(session, watching);
-    LocalFile listing(::open(localPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+    LocalFile listing(::open(localPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
     bool written = listing.descriptor >= 0;
     while (written && !stopAsked(session)) {
         sftp_attributes entry = sftp_readdir(session.channel, dir);
@@ -143,7 +143,8 @@ int download(SftpSession& session, std::string_view remotePath, std::string_view
     if (offset > 0 && sftp_seek64(file.get(), std::uint64_t(offset)) != 0) return failWith(session, "Cannot seek");
 
     const std::string local(localPath);
-    LocalFile target(::open(local.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (offset > 0 ? O_APPEND : O_TRUNC), 0644));
+    LocalFile target(
+        ::open(local.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (offset > 0 ? O_APPEND : O_TRUNC), 0644));
     if (target.descriptor < 0) return failWith(session, "Cannot write " + local + ": " + std::strerror(errno));
 
     std::vector<char> buffer(readChunk);

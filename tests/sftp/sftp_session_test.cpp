@@ -265,6 +265,10 @@ TEST(SftpTransferFailure, NamesTheServersReason) {
     EXPECT_EQ(sftp::lastError(*test.session), "No such file");
     EXPECT_EQ(sftp::download(*test.session, test.files.path(), test.files / "copy", 0, nullptr), 0);
     EXPECT_EQ(sftp::lastError(*test.session), "Failure");
+    // A link planted where the file goes is never written through.
+    std::filesystem::create_symlink(test.files / "local", test.files / "planted");
+    EXPECT_EQ(sftp::download(*test.session, test.files / "local", test.files / "planted", 0, nullptr), 0);
+    EXPECT_EQ(readFile(test.files / "local"), "bytes");
     EXPECT_EQ(sftp::probe(*test.session), 1);
 }
 
