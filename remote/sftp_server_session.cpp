@@ -1,7 +1,6 @@
 // The SFTP engine behind the server session: the place's host without its "sftp://",
 // the thread's stop and the place's waits, the host-key question, downloads through a
 // partial file as FTP's, and the transfer watch.
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
