@@ -11,9 +11,12 @@
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <vector>
+#include <optional>
 
 namespace {
 
@@ -242,6 +245,83 @@ TEST(FarlinkFtpSftp, TakesThePasswordFromTheEnvironment) {
     ScopedVariable password("FARLINK_PASSWORD", "secret");
     EXPECT_EQ(runTool(command, local, output, errors), 0) << errors;
     EXPECT_EQ(readFile(local / "f"), "payload");
+}
+
+// --- mirror ---
+
+// The tree a mirror leaves: "PATH bytes" per file, "PATH/" per folder, "PATH@" per link.
+std::string treeOf(const std::string& top) {
+    std::vector<std::string> lines;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(top)) {
+        const std::string path = entry.path().lexically_relative(top).generic_string();
+        if (entry.is_symlink()) lines.push_back(path + "@");
+        else if (entry.is_directory()) lines.push_back(path + "/");
+        else lines.push_back(path + " " + readFile(entry.path()));
+    }
+    std::sort(lines.begin(), lines.end());
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return text;
+}
+
+// Up with --delete, then down, over FTP and SFTP: only what differs moves, what the
+// source lacks goes (a link stays, and its target), and a second run moves nothing.
+TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
+    for (const bool secureShell : {false, true}) {
+        SCOPED_TRACE(secureShell ? "sftp" : "ftp");
+        TemporaryFolder local;
+        TemporaryFolder outside;
+        std::optional<ToolTest> ssh;
+        std::optional<TemporaryFolder> ftpRoot;
+        std::optional<RealFtpServer> ftpServer;
+        std::string served, url, trust;
+        if (secureShell) {
+            ssh.emplace();
+            ASSERT_EQ("", ssh->server.error());
+            served = ssh->files / "tree";
+            url = ssh->url(served + "/");
+            trust = "--trust " + ssh->server.hostKeyFingerprint() + " ";
+        } else {
+            ftpRoot.emplace();
+            ftpServer.emplace(FtpServerKind::Pyftpdlib, ftpRoot->path());
+            ASSERT_EQ("", ftpServer->error());
+            served = *ftpRoot / "tree";
+            url = ftpServer->url("/tree/");
+        }
+        std::filesystem::create_directories(local / "up/sub");
+        writeFile(local / "up/a.txt", "new");
+        writeFile(local / "up/sub/b.txt", "bbbb");
+        writeFile(local / "up/sub/same.txt", "same");
+        std::filesystem::create_directories(served + "/sub");
+        writeFile(served + "/sub/b.txt", "b");
+        writeFile(served + "/sub/same.txt", "same");
+        writeFile(served + "/extra.txt", "x");
+        writeFile(outside / "kept", "kept");
+        std::filesystem::create_symlink(outside / "kept", served + "/link");
+        const std::string before = treeOf(served);
+        std::string output, errors;
+        const auto mirror = [&](const std::string& arguments) {
+            return runTool(trust + "mirror " + arguments, local, output, errors);
+        };
+
+        EXPECT_EQ(mirror("--reverse --delete --dry-run " + url + " " + (local / "up")), 0) << errors;
+        EXPECT_EQ(output, "put a.txt\nput sub/b.txt\nrm extra.txt\nplanned 3, failed 0\n");
+        EXPECT_EQ(treeOf(served), before);
+        EXPECT_EQ(mirror("--reverse --delete " + url + " " + (local / "up")), 0) << errors;
+        EXPECT_EQ(treeOf(served), "a.txt new\nlink@\nsub/\nsub/b.txt bbbb\nsub/same.txt same\n");
+        EXPECT_EQ(readFile(outside / "kept"), "kept");
+        EXPECT_EQ(mirror("--reverse --delete " + url + " " + (local / "up")), 0) << errors;
+        EXPECT_EQ(output, "done 0, failed 0\n");
+
+        std::filesystem::create_directory(local / "down");
+        EXPECT_EQ(mirror(url + " " + (local / "down")), 0) << errors;
+        EXPECT_EQ(treeOf(local / "down"), "a.txt new\nsub/\nsub/b.txt bbbb\nsub/same.txt same\n");
+        EXPECT_EQ(mirror(url + " " + (local / "down")), 0) << errors;
+        EXPECT_EQ(output, "skip link: a link\ndone 0, failed 0\n");
+        // The copies took the server's times: back up, nothing is newer.
+        EXPECT_EQ(mirror("--reverse " + url + " " + (local / "down")), 0) << errors;
+        EXPECT_EQ(output, "done 0, failed 0\n");
+    }
 }
 
 }  // namespace

@@ -29,6 +29,7 @@
 #include "platform/host_files.h"
 #include "platform/text.h"
 #include "sftp/sftp_session.h"
+#include "tools/farlink-ftp/mirror.h"
 
 #include <fcntl.h>
 #include <sys/prctl.h>
@@ -305,6 +306,75 @@ int copyBetweenServers(const ftp::FtpUrl& source, const ftp::FtpUrl& target, Opt
     return fail("target: " + to.reason());
 }
 
+// The server's side of a mirror over FTP: every path absolute, the session back in "/"
+// after each listing.
+class FtpMirrorServer final : public mirror::Server {
+public:
+    explicit FtpMirrorServer(Connection& connection) : connection_(connection) {}
+    int listToFile(const std::string& folder, const std::string& listingPath) override {
+        ftp::FtpSession& session = connection_.session();
+        const int listed = ftp::changeFolder(session, folder) && ftp::listToFile(session, listingPath, std::nullopt);
+        return listed && ftp::changeFolder(session, "/");
+    }
+    int get(const std::string& remote, const std::string& local) override {
+        return ftp::download(connection_.session(), local, remote, 'I', 0);
+    }
+    int put(const std::string& local, const std::string& remote) override {
+        return ftp::upload(connection_.session(), local, remote, 'I', 0);
+    }
+    int makeFolder(const std::string& path) override { return ftp::makeFolder(connection_.session(), path); }
+    int removeFile(const std::string& path) override { return ftp::deleteFile(connection_.session(), path); }
+    int removeFolder(const std::string& path) override { return ftp::removeFolder(connection_.session(), path); }
+    std::string reason() const override { return connection_.reason(); }
+
+private:
+    Connection& connection_;
+};
+
+class SftpMirrorServer final : public mirror::Server {
+public:
+    explicit SftpMirrorServer(SecureShellConnection& connection) : connection_(connection) {}
+    int listToFile(const std::string& folder, const std::string& listingPath) override {
+        return sftp::listToFile(connection_.session(), folder, listingPath);
+    }
+    int get(const std::string& remote, const std::string& local) override {
+        const std::string partial =
+            ftp::partialPathBeside(local, ".farlink-ftp-" + std::to_string(getpid()) + ".part");
+        const int result = sftp::download(connection_.session(), remote, partial, 0, nullptr);
+        if (result && std::rename(partial.c_str(), local.c_str()) == 0) return 1;
+        unlink(partial.c_str());
+        return 0;
+    }
+    int put(const std::string& local, const std::string& remote) override {
+        return sftp::upload(connection_.session(), local, remote, 0, nullptr);
+    }
+    int makeFolder(const std::string& path) override { return sftp::makeFolder(connection_.session(), path); }
+    int removeFile(const std::string& path) override { return sftp::removeFile(connection_.session(), path); }
+    int removeFolder(const std::string& path) override { return sftp::removeFolder(connection_.session(), path); }
+    std::string reason() const override { return connection_.reason(); }
+
+private:
+    SecureShellConnection& connection_;
+};
+
+int runMirror(const ftp::FtpUrl& url, const std::string& local, const mirror::Options& mirrorOptions,
+              const Options& options) {
+    struct stat info {};
+    if (stat(local.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return fail(local + " is no folder");
+    if (url.secureShell) {
+        SecureShellConnection connection(options);
+        if (!connection.open(url)) return fail(connection.reason());
+        SftpMirrorServer server(connection);
+        return mirror::run(server, url.path, local, mirrorOptions);
+    }
+    Connection connection(options);
+    if (!connection.open(url)) return fail(connection.reason());
+    FtpMirrorServer server(connection);
+    const int status = mirror::run(server, url.path, local, mirrorOptions);
+    connection.settle(status == 0 ? 1 : 0);
+    return status;
+}
+
 // Prints one row per entry, as the listing fetch would read the file: each line
 // with its LF. Names and ids show control characters as '?', as ls does.
 int parse(const std::string& path, bool all) {
@@ -335,6 +405,8 @@ constexpr const char* usageText =
     "       farlink-ftp [OPTIONS] get ftp://.../FILE LOCAL\n"
     "       farlink-ftp [OPTIONS] put LOCAL ftp://.../FILE\n"
     "       farlink-ftp [OPTIONS] fxp ftp://.../SOURCE ftp://.../TARGET\n"
+    "       farlink-ftp [OPTIONS] mirror [--reverse] [--delete] [--dry-run] [--size-only]\n"
+    "                   [--parallel 1] ftp://.../FOLDER/ LOCALDIR\n"
     "       farlink-ftp parse LISTING [--all]\n"
     "options:\n"
     "  --active           active mode (PORT, EPRT on IPv6) instead of passive\n"
@@ -349,7 +421,13 @@ constexpr const char* usageText =
     "  --help             this text\n"
     "HOST is a name, an IPv4 address or an IPv6 address in brackets ([::1]).\n"
     "An ftpes:// address (explicit TLS) works in each place of an ftp:// one, and an\n"
-    "sftp:// address (SFTP over SSH, ~/.ssh/config and known_hosts applying) for ls, get, put.\n"
+    "sftp:// address (SFTP over SSH, ~/.ssh/config and known_hosts applying) for ls, get, put\n"
+    "and mirror.\n"
+    "mirror brings the server folder to LOCALDIR (--reverse: LOCALDIR to the server folder):\n"
+    "new files, files of another size and newer files are copied (--size-only: by size\n"
+    "alone), --delete removes what the source does not have once every copy succeeded,\n"
+    "--dry-run prints the actions (get, put, mkdir, rm, rmdir PATH) and changes nothing.\n"
+    "Links are never followed, copied or removed.\n"
     "The password: the address's (USER:PASS@, seen by anyone who lists processes), else\n"
     "FARLINK_PASSWORD, else the netrc entry for HOST (machine, login, password; default),\n"
     "else the login is anonymous. Exit status 0 on success, 1 on failure\n"
@@ -367,6 +445,33 @@ std::optional<ftp::FtpUrl> addressArgument(const std::string& text) {
     if (ftp::parseFtpUrl(text, url, error)) return url;
     std::cerr << text << ": " << error << '\n';
     return std::nullopt;
+}
+
+// mirror [--reverse] [--delete] [--dry-run] [--size-only] [--parallel N] URL LOCALDIR
+int mirrorCommand(const std::vector<std::string>& arguments, const Options& options) {
+    mirror::Options mirrorOptions;
+    std::vector<std::string> operands;
+    for (std::size_t index = 0; index < arguments.size(); ++index) {
+        const std::string& argument = arguments[index];
+        if (argument == "--reverse") {
+            mirrorOptions.reverse = true;
+        } else if (argument == "--delete") {
+            mirrorOptions.remove = true;
+        } else if (argument == "--dry-run") {
+            mirrorOptions.dryRun = true;
+        } else if (argument == "--size-only") {
+            mirrorOptions.sizeOnly = true;
+        } else if (argument == "--parallel" && index + 1 < arguments.size()) {
+            if (arguments[++index] != "1") return fail("--parallel: copies run one at a time so far; give 1");
+        } else if (argument.starts_with("--")) {
+            return usage();
+        } else {
+            operands.push_back(argument);
+        }
+    }
+    if (operands.size() != 2) return usage();
+    const auto folder = addressArgument(operands[0]);
+    return folder ? runMirror(*folder, operands[1], mirrorOptions, options) : 1;
 }
 
 }  // namespace
@@ -429,6 +534,8 @@ int main(int argc, char** argv) {
         const auto file = addressArgument(arguments[2]);
         return file ? put(arguments[1], *file, options) : 1;
     }
+    if (command == "mirror") return mirrorCommand(std::vector<std::string>(arguments.begin() + 1, arguments.end()),
+                                                  options);
     if (command == "fxp" && arguments.size() == 3) {
         const auto source = addressArgument(arguments[1]);
         const auto target = addressArgument(arguments[2]);

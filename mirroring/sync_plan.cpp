@@ -1,0 +1,63 @@
+#include "mirroring/sync_plan.h"
+
+#include <algorithm>
+#include <map>
+
+namespace mirroring {
+namespace {
+
+// A file must be copied when its size differs, or (unless sizes alone count) when the
+// source is newer by more than both times may be off.
+const char* copyReason(const SyncEntry& from, const SyncEntry& to, const SyncOptions& options) {
+    if (from.size != to.size || from.size < 0) return "size differs";
+    if (options.sizeOnly || from.time < 0 || to.time < 0) return nullptr;
+    const std::int64_t slack = std::max(from.timePrecision, to.timePrecision);
+    return from.time > to.time + slack ? "newer" : nullptr;
+}
+
+bool isBelow(const std::string& path, const std::vector<std::string>& folders) {
+    return std::any_of(folders.begin(), folders.end(), [&](const std::string& folder) {
+        return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/';
+    });
+}
+
+}  // namespace
+
+std::vector<SyncAction> planSync(const std::vector<SyncEntry>& source, const std::vector<SyncEntry>& target,
+                                 const SyncOptions& options) {
+    std::map<std::string, const SyncEntry*> sourceByPath;
+    std::map<std::string, const SyncEntry*> targetByPath;
+    for (const SyncEntry& entry : source) sourceByPath[entry.path] = &entry;
+    for (const SyncEntry& entry : target) targetByPath[entry.path] = &entry;
+
+    // By path, a folder comes before what is in it. Nothing below a skipped name is
+    // touched on either side.
+    std::vector<SyncAction> actions;
+    std::vector<std::string> skipped;
+    for (const auto& [path, from] : sourceByPath) {
+        if (isBelow(path, skipped)) continue;
+        const auto found = targetByPath.find(path);
+        const SyncEntry* to = found == targetByPath.end() ? nullptr : found->second;
+        if (to && to->folder != from->folder) {
+            actions.push_back({SyncActionKind::skip, path, "a folder on one side and a file on the other"});
+            skipped.push_back(path);
+        } else if (from->folder) {
+            if (!to) actions.push_back({SyncActionKind::makeFolder, path, "new"});
+        } else if (!to) {
+            actions.push_back({SyncActionKind::copy, path, "new"});
+        } else if (const char* reason = copyReason(*from, *to, options)) {
+            actions.push_back({SyncActionKind::copy, path, reason});
+        }
+    }
+    if (!options.mirror) return actions;
+    // Removals last, deepest first, so that a folder is empty when its turn comes.
+    for (auto entry = targetByPath.rbegin(); entry != targetByPath.rend(); ++entry) {
+        const auto& [path, to] = *entry;
+        if (sourceByPath.count(path) || isBelow(path, skipped)) continue;
+        actions.push_back({to->folder ? SyncActionKind::removeFolder : SyncActionKind::removeFile, path,
+                           "not on the other side"});
+    }
+    return actions;
+}
+
+}  // namespace mirroring

@@ -1,0 +1,42 @@
+// The plan of a synchronisation: what to do so that a target folder tree holds what a
+// source tree holds, from the two trees' entries alone (either side may be the device or
+// a server). A pure function, so that the program's preview and the command line's
+// mirror make the same decisions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace mirroring {
+
+// One entry of a tree: its path below the tree's top, '/' between names.
+struct SyncEntry {
+    std::string path;
+    bool folder = false;
+    std::int64_t size = -1;  // files; -1 unknown
+    std::int64_t time = -1;  // seconds since 1970 UTC; -1 unknown
+    std::int64_t timePrecision = 0;  // seconds either way the time may be off (a listing's minute: 60)
+};
+
+enum class SyncActionKind { copy, makeFolder, removeFile, removeFolder, skip };
+
+struct SyncAction {
+    SyncActionKind kind;
+    std::string path;
+    std::string reason;  // "new", "newer", "size differs", "not on the other side", ...
+};
+
+struct SyncOptions {
+    bool mirror = false;    // also remove what the source does not have
+    bool sizeOnly = false;  // a file of the same size is the same file
+};
+
+// The actions, in an order that can be carried out one after the other: folders before
+// what goes into them, every copy before any removal, and a folder's contents removed
+// before the folder. A name that is a folder on one side and a file on the other is
+// skipped, saying so: neither side's entry is replaced by the other's kind.
+std::vector<SyncAction> planSync(const std::vector<SyncEntry>& source, const std::vector<SyncEntry>& target,
+                                 const SyncOptions& options);
+
+}  // namespace mirroring

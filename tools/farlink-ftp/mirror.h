@@ -1,0 +1,42 @@
+// farlink-ftp mirror: brings a local folder tree and a server folder tree into agreement,
+// one way, through whichever engine the address names: what differs is copied, and with
+// --delete what the source does not have is removed. Links are never followed, copied
+// or removed on either side.
+#pragma once
+
+#include <string>
+
+namespace mirror {
+
+// The server's side, over one logged-in connection. Results: 1 success, 0 failure with
+// the reason in reason().
+class Server {
+public:
+    virtual ~Server() = default;
+    // The listing of `folder` in a form ftp::parseListingLine reads, into the file
+    // `listingPath`.
+    virtual int listToFile(const std::string& folder, const std::string& listingPath) = 0;
+    // `local` is replaced only by a whole file.
+    virtual int get(const std::string& remote, const std::string& local) = 0;
+    virtual int put(const std::string& local, const std::string& remote) = 0;
+    virtual int makeFolder(const std::string& path) = 0;
+    virtual int removeFile(const std::string& path) = 0;
+    virtual int removeFolder(const std::string& path) = 0;
+    virtual std::string reason() const = 0;
+};
+
+struct Options {
+    bool reverse = false;   // the local folder is the source
+    bool remove = false;    // --delete
+    bool dryRun = false;    // print the actions, change nothing
+    bool sizeOnly = false;  // a file of the same size is the same file
+};
+
+// Prints one line per action ("get PATH", "put PATH", "mkdir PATH", "rm PATH",
+// "rmdir PATH", "skip PATH: why"; paths below the two folders, '/' between names): all
+// of them first with dryRun, else each as it succeeds, with a summary line last.
+// Removals run only once every copy succeeded. Returns the exit status: 0 when every
+// action succeeded, 1 otherwise (the failures on stderr).
+int run(Server& server, const std::string& remoteFolder, const std::string& localFolder, const Options& options);
+
+}  // namespace mirror
