@@ -14,8 +14,8 @@ namespace mirroring {
 struct SyncEntry {
     std::string path;
     bool folder = false;
-    std::int64_t size = -1;  // files; -1 unknown
-    std::int64_t time = -1;  // seconds since 1970 UTC; -1 unknown
+    std::int64_t size = -1;          // files; -1 unknown
+    std::int64_t time = -1;          // seconds since 1970 UTC; -1 unknown
     std::int64_t timePrecision = 0;  // seconds either way the time may be off (a listing's minute: 60)
 };
 

@@ -338,8 +338,7 @@ public:
         return sftp::listToFile(connection_.session(), folder, listingPath);
     }
     int get(const std::string& remote, const std::string& local) override {
-        const std::string partial =
-            ftp::partialPathBeside(local, ".farlink-ftp-" + std::to_string(getpid()) + ".part");
+        const std::string partial = ftp::partialPathBeside(local, ".farlink-ftp-" + std::to_string(getpid()) + ".part");
         const int result = sftp::download(connection_.session(), remote, partial, 0, nullptr);
         if (result && std::rename(partial.c_str(), local.c_str()) == 0) return 1;
         unlink(partial.c_str());
@@ -534,8 +533,8 @@ int main(int argc, char** argv) {
         const auto file = addressArgument(arguments[2]);
         return file ? put(arguments[1], *file, options) : 1;
     }
-    if (command == "mirror") return mirrorCommand(std::vector<std::string>(arguments.begin() + 1, arguments.end()),
-                                                  options);
+    if (command == "mirror")
+        return mirrorCommand(std::vector<std::string>(arguments.begin() + 1, arguments.end()), options);
     if (command == "fxp" && arguments.size() == 3) {
         const auto source = addressArgument(arguments[1]);
         const auto target = addressArgument(arguments[2]);

@@ -6,17 +6,17 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstring>
-#include <map>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
+#include <map>
 #include <vector>
 
 #include "ftp/listing_parser.h"
-#include "platform/text.h"
 #include "mirroring/sync_plan.h"
+#include "platform/text.h"
 
 namespace mirror {
 namespace {
@@ -31,8 +31,9 @@ struct Tree {
 
 // A name a command can act on as this entry and no other.
 bool isUsableName(std::string_view name) {
-    return !name.empty() && name != "." && name != ".." &&
-           std::none_of(name.begin(), name.end(), [](char c) { return c == '/' || static_cast<unsigned char>(c) < 0x20; });
+    return !name.empty() && name != "." && name != ".." && std::none_of(name.begin(), name.end(), [](char c) {
+        return c == '/' || static_cast<unsigned char>(c) < 0x20;
+    });
 }
 
 std::string joined(const std::string& folder, const std::string& name) {
@@ -165,8 +166,8 @@ int run(Server& server, const std::string& remoteFolder, const std::string& loca
     const Tree& target = options.reverse ? remote : local;
     // A tree not read whole may not be the reason of any removal.
     const bool mayRemove = options.remove && source.complete && target.complete;
-    const std::vector<mirroring::SyncAction> actions =
-        mirroring::planSync(source.entries, target.entries, {.mirror = mayRemove, .sizeOnly = options.sizeOnly});
+    const std::vector<mirroring::SyncAction> actions = mirroring::planSync(
+        source.entries, target.entries, {.mirror = mayRemove, .sizeOnly = options.sizeOnly});
 
     // What is skipped is said, and is no failure: it was never to be acted on.
     int failures = int(!source.complete || !target.complete);
@@ -185,8 +186,8 @@ int run(Server& server, const std::string& remoteFolder, const std::string& loca
             std::cout << line << '\n';
             continue;
         }
-        const bool removal =
-            action.kind == mirroring::SyncActionKind::removeFile || action.kind == mirroring::SyncActionKind::removeFolder;
+        const bool removal = action.kind == mirroring::SyncActionKind::removeFile ||
+                             action.kind == mirroring::SyncActionKind::removeFolder;
         if (removal && copiesFailed) {
             std::cerr << "farlink-ftp: not done, since a copy failed: " << line << '\n';
             ++failures;
@@ -219,7 +220,9 @@ int run(Server& server, const std::string& remoteFolder, const std::string& loca
         }
         const bool serverSide = options.reverse || action.kind == mirroring::SyncActionKind::copy;
         std::cerr << "farlink-ftp: failed: " << line << ": "
-                  << (serverSide ? server.reason() : error ? error.message() : std::string(std::strerror(errno)))
+                  << (serverSide ? server.reason()
+                      : error    ? error.message()
+                                 : std::string(std::strerror(errno)))
                   << '\n';
         copiesFailed |= !removal;
         ++failures;

@@ -1,0 +1,53 @@
+// The plan of a synchronisation, as tables of two trees and the actions they call for.
+#include "mirroring/sync_plan.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace mirroring;
+
+SyncEntry folder(const std::string& path) { return {path, true}; }
+SyncEntry file(const std::string& path, std::int64_t size, std::int64_t time, std::int64_t precision = 0) {
+    return {path, false, size, time, precision};
+}
+
+// "copy a (new)" per action, in order.
+std::string planned(const std::vector<SyncEntry>& source, const std::vector<SyncEntry>& target,
+                    SyncOptions options = {}) {
+    static const char* const verbs[] = {"copy", "mkdir", "rm", "rmdir", "skip"};
+    std::string text;
+    for (const SyncAction& action : planSync(source, target, options))
+        text += std::string(verbs[int(action.kind)]) + " " + action.path + " (" + action.reason + ")\n";
+    return text;
+}
+
+TEST(SyncPlan, CopiesWhatIsNewOfAnotherSizeOrNewerBeyondTheTimesPrecision) {
+    const std::vector<SyncEntry> target = {file("same", 1, 100), file("other", 1, 100), file("minute", 1, 100, 60),
+                                           file("later", 1, 100)};
+    const std::vector<SyncEntry> source = {file("same", 1, 100),  file("other", 2, 100), file("minute", 1, 150),
+                                           file("later", 1, 101), folder("new"),         file("new/f", 1, 1)};
+    EXPECT_EQ(planned(source, target),
+              "copy later (newer)\nmkdir new (new)\ncopy new/f (new)\ncopy other (size differs)\n");
+    EXPECT_EQ(planned(source, target, {.sizeOnly = true}),
+              "mkdir new (new)\ncopy new/f (new)\ncopy other (size differs)\n");
+}
+
+// What the source lacks goes last, deepest first; a name that is a folder on one side and
+// a file on the other is left alone on both, with all that lies below it.
+TEST(SyncPlan, RemovesLastDeepestFirstAndLeavesAConflictAndWhatIsBelowIt) {
+    const std::vector<SyncEntry> source = {folder("clash"), file("clash/in", 1, 1), file("kept", 1, 1)};
+    const std::vector<SyncEntry> target = {file("clash", 1, 1), folder("gone"), file("gone/f", 1, 1),
+                                           folder("gone/deeper"), file("kept", 1, 1)};
+    EXPECT_EQ(planned(source, target, {.mirror = true}),
+              "skip clash (a folder on one side and a file on the other)\nrm gone/f (not on the other side)\n"
+              "rmdir gone/deeper (not on the other side)\nrmdir gone (not on the other side)\n");
+    EXPECT_EQ(planned(target, source, {.mirror = true}),
+              "skip clash (a folder on one side and a file on the other)\nmkdir gone (new)\n"
+              "mkdir gone/deeper (new)\ncopy gone/f (new)\n");
+}
+
+}  // namespace
