@@ -268,8 +268,10 @@ std::string treeOf(const std::string& top) {
 // Up with --delete, then down, over FTP and SFTP: only what differs moves, what the
 // source lacks goes (a link stays, and its target), and a second run moves nothing.
 TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
-    for (const bool secureShell : {false, true}) {
-        SCOPED_TRACE(secureShell ? "sftp" : "ftp");
+    enum class Server { pyftpdlib, vsftpd, sshd };
+    for (const Server kind : {Server::pyftpdlib, Server::vsftpd, Server::sshd}) {
+        SCOPED_TRACE(int(kind));
+        const bool secureShell = kind == Server::sshd;
         TemporaryFolder local;
         TemporaryFolder outside;
         std::optional<ToolTest> ssh;
@@ -284,10 +286,11 @@ TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
             trust = "--trust " + ssh->server.hostKeyFingerprint() + " ";
         } else {
             ftpRoot.emplace();
-            ftpServer.emplace(FtpServerKind::Pyftpdlib, ftpRoot->path());
+            ftpServer.emplace(kind == Server::vsftpd ? FtpServerKind::Vsftpd : FtpServerKind::Pyftpdlib,
+                              ftpRoot->path());
             ASSERT_EQ("", ftpServer->error());
-            served = *ftpRoot / "tree";
-            url = ftpServer->url("/tree/");
+            served = ftpServer->hostPath("tree");
+            url = ftpServer->url(ftpServer->remotePath("tree/"));
         }
         std::filesystem::create_directories(local / "up/sub");
         writeFile(local / "up/a.txt", "new");
@@ -299,6 +302,11 @@ TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
         writeFile(served + "/extra.txt", "x");
         writeFile(outside / "kept", "kept");
         std::filesystem::create_symlink(outside / "kept", served + "/link");
+        // vsftpd's anonymous sessions run as a user of their own.
+        std::filesystem::permissions(served, std::filesystem::perms::all);
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(served)) {
+            if (!entry.is_symlink()) std::filesystem::permissions(entry.path(), std::filesystem::perms::all);
+        }
         const std::string before = treeOf(served);
         std::string output, errors;
         const auto mirror = [&](const std::string& arguments) {
