@@ -54,8 +54,8 @@ std::vector<SyncAction> planSync(const std::vector<SyncEntry>& source, const std
     for (auto entry = targetByPath.rbegin(); entry != targetByPath.rend(); ++entry) {
         const auto& [path, to] = *entry;
         if (sourceByPath.count(path) || isBelow(path, skipped)) continue;
-        actions.push_back({to->folder ? SyncActionKind::removeFolder : SyncActionKind::removeFile, path,
-                           "not on the other side"});
+        actions.push_back(
+            {to->folder ? SyncActionKind::removeFolder : SyncActionKind::removeFile, path, "not on the other side"});
     }
     return actions;
 }
