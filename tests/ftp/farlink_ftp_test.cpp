@@ -321,6 +321,9 @@ TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
         EXPECT_EQ(readFile(outside / "kept"), "kept");
         EXPECT_EQ(mirror("--reverse --delete " + url + " " + (local / "up")), 0) << errors;
         EXPECT_EQ(output, "done 0, failed 0\n");
+        EXPECT_EQ(mirror("--reverse " + url + "fresh " + (local / "up/sub")), 0) << errors;
+        EXPECT_EQ(treeOf(served + "/fresh"), "b.txt bbbb\nsame.txt same\n");
+        std::filesystem::remove_all(served + "/fresh");
 
         // Files the server has held for long: their copies must take those times.
         for (const char* file : {"/a.txt", "/sub/b.txt", "/sub/same.txt"})

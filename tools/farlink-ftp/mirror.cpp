@@ -160,6 +160,9 @@ const char* verb(mirroring::SyncActionKind kind, bool reverse) {
 }  // namespace
 
 int run(Server& server, const std::string& remoteFolder, const std::string& localFolder, const Options& options) {
+    // The server folder to mirror into is made when missing (an existing one refuses, as
+    // a failure there would: its listing then tells).
+    if (options.reverse && !options.dryRun) server.makeFolder(remoteFolder);
     const Tree remote = serverTree(server, remoteFolder);
     const Tree local = localTree(localFolder);
     const Tree& source = options.reverse ? local : remote;
