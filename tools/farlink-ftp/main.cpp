@@ -197,16 +197,6 @@ private:
     std::unique_ptr<sftp::SftpSession, Release> session_{sftp::createSession()};
 };
 
-// A temporary file for a listing; empty when none could be made.
-std::string temporaryListingPath() {
-    const char* folder = std::getenv("TMPDIR");
-    std::string listing = std::string(folder && *folder ? folder : "/tmp") + "/farlink-ftp-XXXXXX";
-    const int descriptor = mkostemp(listing.data(), O_CLOEXEC);
-    if (descriptor < 0) return "";
-    close(descriptor);
-    return listing;
-}
-
 // Prints the listing file, then removes it. The SFTP engine's fact lines hold a tab
 // before the name (never in it): shown as a space, not as '?'.
 void printListing(const std::string& listing, int result, bool factLines) {
@@ -222,7 +212,7 @@ void printListing(const std::string& listing, int result, bool factLines) {
 int listOverSsh(const ftp::FtpUrl& url, const Options& options) {
     SecureShellConnection connection(options);
     if (!connection.open(url)) return fail(connection.reason());
-    const std::string listing = temporaryListingPath();
+    const std::string listing = mirror::temporaryListingFile();
     if (listing.empty()) return fail("cannot create a temporary file");
     const int result = sftp::listToFile(connection.session(), url.path, listing);
     printListing(listing, result, true);
@@ -254,7 +244,7 @@ int list(const ftp::FtpUrl& url, const Options& options) {
     Connection connection(options);
     if (!connection.open(url)) return fail(connection.reason());
     if (!ftp::changeFolder(connection.session(), url.path)) return connection.finish(0);
-    const std::string listing = temporaryListingPath();
+    const std::string listing = mirror::temporaryListingFile();
     if (listing.empty()) return fail("cannot create a temporary file");
     const int result = ftp::listToFile(connection.session(), listing, std::nullopt);
     printListing(listing, result, false);

@@ -45,16 +45,6 @@ std::string withSlash(std::string folder) {
     return folder;
 }
 
-// A temporary file for a listing; empty when none could be made.
-std::string temporaryFile() {
-    const char* folder = std::getenv("TMPDIR");
-    std::string path = std::string(folder && *folder ? folder : "/tmp") + "/farlink-mirror-XXXXXX";
-    const int descriptor = mkostemp(path.data(), O_CLOEXEC);
-    if (descriptor < 0) return "";
-    close(descriptor);
-    return path;
-}
-
 // The listing's time as seconds since 1970 UTC, and how far off it may be.
 void takeTime(const ftp::RemoteEntry& listed, mirroring::SyncEntry& entry) {
     switch (listed.timeKind) {
@@ -70,7 +60,7 @@ void takeTime(const ftp::RemoteEntry& listed, mirroring::SyncEntry& entry) {
 // the tree incomplete: nothing may then be removed on the strength of it.
 Tree serverTree(Server& server, const std::string& top) {
     Tree tree;
-    const std::string listing = temporaryFile();
+    const std::string listing = temporaryListingFile();
     if (listing.empty()) return {{}, {}, false};
     std::vector<std::string> folders = {""};
     while (!folders.empty()) {
@@ -158,6 +148,15 @@ const char* verb(mirroring::SyncActionKind kind, bool reverse) {
 }
 
 }  // namespace
+
+std::string temporaryListingFile() {
+    const char* folder = std::getenv("TMPDIR");
+    std::string path = std::string(folder && *folder ? folder : "/tmp") + "/farlink-ftp-XXXXXX";
+    const int descriptor = mkostemp(path.data(), O_CLOEXEC);
+    if (descriptor < 0) return "";
+    close(descriptor);
+    return path;
+}
 
 int run(Server& server, const std::string& remoteFolder, const std::string& localFolder, const Options& options) {
     // The server folder to mirror into is made when missing (an existing one refuses, as

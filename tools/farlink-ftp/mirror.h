@@ -25,6 +25,10 @@ public:
     virtual std::string reason() const = 0;
 };
 
+// A new temporary file (under $TMPDIR, else /tmp) for a listing; empty when none could be
+// made. Every command that lists uses one.
+std::string temporaryListingFile();
+
 struct Options {
     bool reverse = false;   // the local folder is the source
     bool remove = false;    // --delete
