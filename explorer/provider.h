@@ -115,6 +115,9 @@ struct TransferWatch {
     std::atomic<bool> stop{false};
     // The copy is a retry: a download continues the partial file a failed try left.
     std::atomic<bool> resume{false};
+    // The copy is part of a synchronisation: once whole, the target takes the source's
+    // modification time, so that the next comparison finds the two alike.
+    std::atomic<bool> keepTimes{false};
 };
 void setThreadTransferWatch(TransferWatch* watch);  // null ends it
 TransferWatch* threadTransferWatch();

@@ -467,6 +467,20 @@ int queueMove(std::u16string_view source, std::u16string_view destination, bool 
     return addOperation(kindDelete, u"", source, listPending);
 }
 
+// Stand-ins until the run's own records exist: plain copies and deletes.
+std::uint64_t newRun() {
+    static std::atomic<std::uint64_t> last{0};
+    return ++last;
+}
+
+int queueRunCopy(std::uint64_t, std::u16string_view source, std::u16string_view destination) {
+    return queueCopyFile(source, destination);
+}
+
+int queueRunMakeFolder(std::uint64_t, std::u16string_view) { return 0; }
+
+int queueRunRemove(std::uint64_t, std::u16string_view path, bool) { return queueDelete(path); }
+
 int queueDelete(std::u16string_view path) { return addOperation(kindDelete, u"", path, listPending); }
 
 int retryFailed(std::u16string_view destination, std::uint64_t started) {

@@ -43,6 +43,7 @@ struct FileOperation {
     std::u16string why;      // why a record failed without a box of its own
     bool retried = false;    // queued again from Failed: a download continues what it left
     bool moving = false;     // the copy of a move: a delete record of its source follows
+    std::uint64_t run = 0;   // the synchronisation the record belongs to (see newRun); 0: none
 };
 
 // What the worker needs besides the records, bound once at start-up (tests bind fakes).
@@ -83,6 +84,18 @@ int queueMove(std::u16string_view source, std::u16string_view destination, bool 
 int queueDelete(std::u16string_view path);
 // A file copied from the server of `sourcePlace` to the current place's.
 int queueCopyFileFrom(const PlaceToken& sourcePlace, std::u16string_view source, std::u16string_view destination);
+
+// A synchronisation goes on the queue as the records of one run: copies of single files,
+// either way, that replace their target without asking (the user chose them in the
+// preview) and leave the target with the source's time; folders made before what goes
+// into them; and removals of single files and of empty folders, never following a link.
+// A run's removals wait until every other record of the run has ended, and are carried
+// out only when all of those succeeded; else they fail, saying so. Paths are as for the
+// records above ("file://" and a device path, or a server path). Any thread.
+std::uint64_t newRun();
+int queueRunCopy(std::uint64_t run, std::u16string_view source, std::u16string_view destination);
+int queueRunMakeFolder(std::uint64_t run, std::u16string_view path);
+int queueRunRemove(std::uint64_t run, std::u16string_view path, bool folder);
 
 // Moves the Failed record with this destination that started at `started` back to
 // Pending (queued now, pending, no reason, marked retried) and wakes the worker, starting
