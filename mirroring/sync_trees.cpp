@@ -89,7 +89,7 @@ SyncTree readDeviceTree(const std::string& top) {
     std::error_code error;
     fs::recursive_directory_iterator walk(top, error), end;
     for (; !error && walk != end; walk.increment(error)) {
-        const std::string path = fs::relative(walk->path(), top).generic_string();
+        const std::string path = walk->path().lexically_relative(top).generic_string();
         const std::string name = walk->path().filename().string();
         struct stat info {};
         if (lstat(walk->path().c_str(), &info) != 0) {
