@@ -122,8 +122,8 @@ bool chooseHow(const Folders& folders, Choices& choices) {
 // it until it ends, so that the screen waiting for it can be closed at any time.
 struct Reading {
     Choices choices;
-    std::string deviceTop;       // host path
-    std::string serverTop;       // as the server is sent it
+    std::string deviceTop;        // host path
+    std::string serverTop;        // as the server is sent it
     explorer::ViewProvider view;  // the Remote view as it stood: the place it reads
     std::atomic<bool> stop{false};
     // Written by the thread before it posts readDoneMessage.
@@ -211,9 +211,9 @@ std::shared_ptr<Reading> readWhileWaiting(std::shared_ptr<Reading> reading, cons
                 return 1;
             }
             if (message != MessageId::initDialog) return 0;
-            platform::setWindowText(platform::getDialogItem(window, syncReadingText),
-                                    u"Reading " + folders.device + u" on the device and " + folders.server +
-                                        u" on the server...");
+            platform::setWindowText(
+                platform::getDialogItem(window, syncReadingText),
+                u"Reading " + folders.device + u" on the device and " + folders.server + u" on the server...");
             const bool started = explorer::startListingThread([reading, window] {
                 explorer::setThreadView(&reading->view);
                 explorer::setThreadStopFlag(&reading->stop);
@@ -282,27 +282,28 @@ std::vector<Row> previewRows(const Reading& reading, const Folders& folders) {
         for (const std::string& entry : tree->skipped) {
             const std::size_t reason = entry.rfind(": ");
             skipped.push_back(entry.substr(0, reason));
-            rows.push_back({.kind = SyncActionKind::skip, .path = skipped.back(), .text = u"Skip " + utf16(entry) + side});
+            rows.push_back(
+                {.kind = SyncActionKind::skip, .path = skipped.back(), .text = u"Skip " + utf16(entry) + side});
         }
     }
     const bool toServer = reading.choices.toServer;
     for (const mirroring::SyncAction& action : reading.actions) {
-        if (std::any_of(skipped.begin(), skipped.end(), [&](const std::string& held) {
-                return action.path == held || isBelow(action.path, held);
-            })) {
+        if (std::any_of(skipped.begin(), skipped.end(),
+                        [&](const std::string& held) { return action.path == held || isBelow(action.path, held); })) {
             continue;
         }
         Row row{.kind = action.kind,
                 .path = action.path,
-                .text = std::u16string(verb(action.kind)) + u" " + utf16(platform::printableText(action.path)) +
-                        u" (" + utf16(action.reason) + u")"};
+                .text = std::u16string(verb(action.kind)) + u" " + utf16(platform::printableText(action.path)) + u" (" +
+                        utf16(action.reason) + u")"};
         const std::u16string device = std::u16string(explorer::phoneScheme) + folders.device +
                                       joinedNames(action.path, u'\\');
         const std::u16string server = folders.server + joinedNames(action.path, u'/');
         row.target = toServer ? server : device;
         if (action.kind == SyncActionKind::copy) row.source = toServer ? device : server;
         // A path cut to fit the queue's record would name another file.
-        if (action.kind != SyncActionKind::skip && std::max(row.source.size(), row.target.size()) >= queue::pathCapacity) {
+        if (action.kind != SyncActionKind::skip &&
+            std::max(row.source.size(), row.target.size()) >= queue::pathCapacity) {
             row.kind = SyncActionKind::skip;
             row.text = u"Skip " + utf16(platform::printableText(action.path)) + u" (path too long)";
         }
@@ -434,9 +435,9 @@ bool previewAndChoose(std::vector<Row>& rows, const Folders& folders, bool toSer
                 platform::Rect area = platform::getClientRect(window);
                 area.top = syncPreviewListRow;
                 platform::moveWindow(preview.list, area);
-                platform::setWindowText(platform::getDialogItem(window, syncPreviewHeader),
-                                        toServer ? folders.device + u" -> " + folders.server
-                                                 : folders.server + u" -> " + folders.device);
+                platform::setWindowText(
+                    platform::getDialogItem(window, syncPreviewHeader),
+                    toServer ? folders.device + u" -> " + folders.server : folders.server + u" -> " + folders.device);
                 platform::listViewSetItemCount(preview.list, int(rows.size()));
                 const unsigned both = platform::itemSelected | platform::itemFocused;
                 platform::listViewSetItemState(preview.list, 0, both, both);
@@ -502,8 +503,8 @@ void tellProblems(const Reading& reading) {
 }  // namespace
 
 void synchronize() {
-    const std::optional<std::u16string> place =
-        explorer::remoteProvider.GetItem(int(explorer::remoteProvider.filterIndex));
+    const std::optional<std::u16string> place = explorer::remoteProvider.GetItem(
+        int(explorer::remoteProvider.filterIndex));
     if (explorer::currentProvider != &explorer::remoteProvider || !place) {
         platform::messageBeep(platform::MessageBoxIcon::exclamation);
         return;

@@ -64,9 +64,7 @@ const platform::SoftKeyBarResource synchronizeReadingBar{6010, {}, {commandCance
 
 // The list's height is stretched to the screen when the preview starts.
 const platform::DialogTemplate synchronizePreviewDialog{
-    6020,
-    u"Synchronize",
-    {item(syncPreviewHeader, ControlKind::staticText, 0), listItem()}};
+    6020, u"Synchronize", {item(syncPreviewHeader, ControlKind::staticText, 0), listItem()}};
 const platform::SoftKeyBarResource synchronizePreviewBar{
     6020, {commandDone, u"Start", nullptr}, {commandCancel, u"Cancel", nullptr}};
 

@@ -54,25 +54,8 @@ protected:
         terminal.pressKey(Key::leftSoft);  // Done
     }
 
-    // Lets the keys that follow wait (a bounded while) for the preview, which comes once
-    // a thread has read the two folders.
-    void waitForPreview() {
-        for (int step = 0; step < 100; ++step) {
-            terminal.atIdle([this] {
-                if (terminal.rowText(0).find("Synchronize:") == std::string::npos) platform::waitForMessage(100);
-            });
-        }
-    }
-
-    // Every destination the queue holds or has carried out.
-    static std::set<std::string> queuedDestinations() {
-        std::set<std::string> destinations;
-        for (const int list : {queue::listPending, queue::listActive, queue::listSuccessful, queue::listFailed}) {
-            for (const queue::FileOperation& record : queue::listRecords(list))
-                destinations.insert(platform::toUtf8(platform::boundedView(record.destination, queue::pathCapacity)));
-        }
-        return destinations;
-    }
+    // The preview comes once a thread has read the two folders.
+    void waitForPreview() { waitForText(" Synchronize: "); }
 
     std::string box(const std::string& name) const { return served.path() + "/box/" + name; }
 
@@ -100,15 +83,16 @@ TEST_F(Synchronize, RowsLeftOutWithSpaceAreNotCopiedAndAFolderTakesItsContentsAl
     terminal.pressKey(Key::leftSoft);  // Start
     command(commandSynchronize);
     drainQueue();
-    EXPECT_EQ(preview, " Synchronize: 3 of 5 chosen\n"
-                       " \\docs\\ -> /box/\n"
-                       "      [x] Copy a.txt (new)\n"
-                       "      [ ] Copy b.txt (new)\n"
-                       "      [x] New folder new (new)\n"
-                       "      [x] Copy new/c.txt (new)\n"
-                       "      [ ] Copy new/d.txt (new)\n"
-                       "\n\n\n\n\n\n"
-                       " Start                                               Cancel");
+    EXPECT_EQ(preview,
+              " Synchronize: 3 of 5 chosen\n"
+              " \\docs\\ -> /box/\n"
+              "      [x] Copy a.txt (new)\n"
+              "      [ ] Copy b.txt (new)\n"
+              "      [x] New folder new (new)\n"
+              "      [x] Copy new/c.txt (new)\n"
+              "      [ ] Copy new/d.txt (new)\n"
+              "\n\n\n\n\n\n"
+              " Start                                               Cancel");
     EXPECT_EQ(readFile(box("a.txt")), "a");
     for (const char* name : {"b.txt", "new"}) EXPECT_FALSE(fs::exists(box(name))) << name;
     EXPECT_EQ(boxes.closedBoxes().size(), 0u) << boxes.lastBoxScreen();
