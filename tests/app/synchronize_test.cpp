@@ -130,6 +130,38 @@ TEST_F(Synchronize, AMirrorAsksBeforeItsRemovalsAndLeavesWhatALinkNamesAlone) {
     EXPECT_EQ(queuedDestinations(), (std::set<std::string>{"file://\\docs\\fresh.txt", "file://\\docs\\old.txt"}));
 }
 
+// A folder the server does not list: at the top it ends the synchronisation, saying why;
+// below it, the tree is not whole and nothing is removed on its strength.
+TEST_F(Synchronize, AFolderTheServerDoesNotListRemovesNothing) {
+    root.file("docs/a.txt", "a");
+    test_support::writeFile(box("extra.txt"), "extra");
+    fs::create_directories(box("bad\xff"));
+    test_support::writeFile(box("bad\xff/inside.txt"), "inside");
+    startInFolders();
+    choose(false, true);
+    waitForBox("Synchronize");
+    std::string problems;
+    capture(problems);
+    terminal.pressKey(Key::action);  // OK
+    waitForPreview();
+    std::string preview;
+    capture(preview);
+    terminal.pressKey(Key::rightSoft);  // Cancel
+    command(commandSynchronize);
+    EXPECT_NE(test_support::boxWords(problems).find("Nothingwillbedeleted."), std::string::npos) << problems;
+    EXPECT_NE(preview.find(" Synchronize: 1 of 1 chosen\n"), std::string::npos) << preview;
+    EXPECT_EQ(preview.find("Delete"), std::string::npos) << preview;
+
+    fs::remove_all(box(""));
+    choose(false, true);
+    waitForBox("Synchronize");
+    std::string failure;
+    capture(failure);
+    terminal.pressKey(Key::action);  // OK
+    command(commandSynchronize);
+    EXPECT_NE(test_support::boxWords(failure).find("Theserverfoldercannotberead"), std::string::npos) << failure;
+}
+
 TEST_F(Synchronize, CancelInThePreviewQueuesNothing) {
     root.file("docs/a.txt", "a");
     startInFolders();

@@ -53,12 +53,13 @@ TEST_P(Synchronize, UpToTheServerThenOnlyTheTwoChangedFiles) {
     terminal.pressKey(Key::leftSoft);  // Start
     command(commandSynchronize);
     drainQueue();
-    EXPECT_EQ(preview, " Synchronize: 2 of 2 chosen\n"
-                       " \\site\\ -> /\n"
-                       "      [x] Copy index.html (size differs)\n"
-                       "      [x] Copy style.css (newer)\n"
-                       "\n\n\n\n\n\n\n\n\n"
-                       " Start                                               Cancel");
+    EXPECT_EQ(preview,
+              " Synchronize: 2 of 2 chosen\n"
+              " \\site\\ -> /\n"
+              "      [x] Copy index.html (size differs)\n"
+              "      [x] Copy style.css (newer)\n"
+              "\n\n\n\n\n\n\n\n\n"
+              " Start                                               Cancel");
     EXPECT_EQ(queuedDestinations(), (std::set<std::string>{"/index.html", "/style.css"}));
 }
 
