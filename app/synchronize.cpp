@@ -136,7 +136,9 @@ struct Reading {
     const mirroring::SyncTree& target() const { return choices.toServer ? server : device; }
 };
 
-// The plan from the two trees. A tree not read whole is no reason to remove anything.
+// The one place where the plan is made from the two trees, on the listing thread: a step
+// that asks the server more about the files goes here, taking the place's session as
+// listServerFolder does. A tree not read whole is no reason to remove anything.
 void makePlan(Reading& reading) {
     const mirroring::SyncTree& source = reading.source();
     const mirroring::SyncTree& target = reading.target();

@@ -22,10 +22,7 @@ using namespace resources;
 using Synchronize = Journey;
 
 TEST_P(Synchronize, UpToTheServerThenOnlyTheTwoChangedFiles) {
-    root.file("site/index.html", "<p>hello</p>");
-    root.file("site/style.css", "p { }");
-    root.file("site/notes.txt", "notes");
-    root.file("site/img/logo.svg", "<svg/>");
+    for (const std::string name : {"index.html", "style.css", "img/logo.svg"}) root.file("site/" + name, name);
     serveFolder("img");  // one folder is there already: the tree is walked into it
     savePlace(serverLogin());
     start();
@@ -42,8 +39,8 @@ TEST_P(Synchronize, UpToTheServerThenOnlyTheTwoChangedFiles) {
 
     // One file grows; the other keeps its size and is an hour newer.
     queue::clearQueue();
-    root.file("site/index.html", "<p>hello again</p>");
-    root.file("site/style.css", "a { }");
+    root.file("site/index.html", "index.html, again");
+    root.file("site/style.css", "STYLE.CSS");
     fs::last_write_time(root.at("site/style.css"), fs::file_time_type::clock::now() + std::chrono::hours(1));
     command(commandRemoteView);
     terminal.pressKey(Key::leftSoft);  // Done
