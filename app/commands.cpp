@@ -10,6 +10,7 @@
 #include "app/put_from_device.h"
 #include "app/recent_documents.h"
 #include "app/rename.h"
+#include "app/synchronize.h"
 #include "app/type_ahead.h"
 #include "explorer/folder_walk.h"
 #include "explorer/icons.h"
@@ -428,6 +429,7 @@ bool handleCommand(WParam wParam, LParam lParam) {
     }
     case commandPaste: pasteFromClipboard(); return true;
     case commandPutFromDevice: putFromDevice(); return true;
+    case commandSynchronize: synchronize(); return true;
     case commandSendVia: {
         // Only a file of the device can be attached.
         const std::optional<FocusedRow> row = focusedRow();

@@ -46,8 +46,9 @@ enum Command : int {
     commandEditCurrent = 32879,
     commandPutFromDevice = 32880,
     commandClearQueue = 32881,
-    commandAdvanced = 32882,  // "Advanced" in the menu of the place dialog
-    commandRetry = 32883,     // the Queue view's Failed list: queue the record again
+    commandAdvanced = 32882,     // "Advanced" in the menu of the place dialog
+    commandRetry = 32883,        // the Queue view's Failed list: queue the record again
+    commandSynchronize = 32884,  // the Remote view's folder and the Device view's made alike
     commandRemoteView = 34001,
     commandQueueView = 34002,
     commandAbout = 40002,

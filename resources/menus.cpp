@@ -60,7 +60,7 @@ const MenuResource remoteMenu{
      subMenu(u"Ftp Places", {item(u"New Ftp Place", commandNewEntry), item(u"Edit Current", commandEditCurrent),
                              item(u"Delete Current", commandDeleteCurrent)}),
      subMenu(u"Send", {item(u"Copy To Device", commandCopyTo), item(u"Move To Device", commandMoveTo),
-                       item(u"Put From Device", commandPutFromDevice)}),
+                       item(u"Put From Device", commandPutFromDevice), item(u"Synchronize...", commandSynchronize)}),
      item(u"Queue", commandQueueView), item(u"Settings", commandSettings), separator(), item(u"Exit", commandDone)}};
 
 const MenuResource queueMenu{commandQueueView,

@@ -7,7 +7,7 @@ namespace resources {
 
 std::optional<std::u16string_view> loadString(int id) {
     // The help topics are the anchors of the sections of farlink.htm.
-    static constexpr std::array<std::pair<int, std::u16string_view>, 12> table = {{
+    static constexpr std::array<std::pair<int, std::u16string_view>, 13> table = {{
         {stringTitle, u"Farlink"},
         {stringWindowClass, u"FARLINK"},
         {stringMainHelpTopic, u"main"},
@@ -16,6 +16,7 @@ std::optional<std::u16string_view> loadString(int id) {
         {stringPlaceHelpTopic, u"places"},
         {stringFilterHelpTopic, u"filters"},
         {stringAdvancedPlaceHelpTopic, u"advanced-place"},
+        {stringSynchronizeHelpTopic, u"synchronize"},
         {stringHelp, u"Help"},
         {stringUpFolder, u"Up Folder"},
         {stringExpand, u"Expand"},

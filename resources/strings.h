@@ -16,6 +16,7 @@ enum StringId : int {
     stringPlaceHelpTopic = 136,
     stringFilterHelpTopic = 137,
     stringAdvancedPlaceHelpTopic = 141,
+    stringSynchronizeHelpTopic = 6000,
     stringHelp = 18905,
     stringUpFolder = 18906,  // the left soft key of the "Select" picker, by the focused row
     stringExpand = 18907,

@@ -102,6 +102,7 @@ TEST_F(RemoteMenu, EachEntrySendsTheCommandOfItsText) {
         {{u"Send", u"Copy To Device"}, commandCopyTo},
         {{u"Send", u"Move To Device"}, commandMoveTo},
         {{u"Send", u"Put From Device"}, commandPutFromDevice},
+        {{u"Send", u"Synchronize..."}, commandSynchronize},
         {{u"Queue"}, commandQueueView},
         {{u"Settings"}, commandSettings},
         {{u"Exit"}, commandDone},

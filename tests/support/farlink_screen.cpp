@@ -6,6 +6,7 @@
 #include "app/main_window.h"
 #include "explorer/icons.h"
 #include "platform/registry.h"
+#include "platform/text.h"
 #include "platform/window/list_view.h"
 #include "queue/operation_queue.h"
 #include "remote/connect.h"
@@ -84,6 +85,14 @@ void FarlinkScreen::waitForBox(const std::string& caption) {
     }
 }
 
+void FarlinkScreen::waitForText(const std::string& text) {
+    for (int step = 0; step < 50; ++step) {
+        terminal.atIdle([this, text] {
+            if (terminal.screenText().find(text) == std::string::npos) platform::waitForMessage(100);
+        });
+    }
+}
+
 std::string FarlinkScreen::shownBy(std::initializer_list<platform::Key> keys, platform::Key answer) {
     std::string shown;
     terminal.pressKeys(keys);
@@ -126,6 +135,15 @@ void FarlinkScreen::drainQueue() {
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     }
     FAIL() << "the queue did not finish";
+}
+
+std::set<std::string> FarlinkScreen::queuedDestinations() {
+    std::set<std::string> destinations;
+    for (const int list : {queue::listPending, queue::listActive, queue::listSuccessful, queue::listFailed}) {
+        for (const queue::FileOperation& record : queue::listRecords(list))
+            destinations.insert(platform::toUtf8(platform::boundedView(record.destination, queue::pathCapacity)));
+    }
+    return destinations;
 }
 
 void FarlinkScreen::focus(const std::string& name) {

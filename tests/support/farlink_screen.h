@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <optional>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -70,6 +71,8 @@ protected:
     // Lets the keys that follow wait (a bounded while) for the box of that caption, which
     // another thread asks the UI thread for.
     void waitForBox(const std::string& caption);
+    // Likewise for a screen that shows `text`, such as one that another thread's work opens.
+    void waitForText(const std::string& text);
     // The screen that `keys` lead to (a box, a menu), which `answer` then closes; played.
     std::string shownBy(std::initializer_list<platform::Key> keys, platform::Key answer);
     // The screen of the box that command `id` opens, which `answer` closes.
@@ -81,6 +84,8 @@ protected:
     std::string rows() const;
     // Runs the loop until the queue has carried out every record (bounded).
     void drainQueue();
+    // The destinations of the queue's records, in every list.
+    static std::set<std::string> queuedDestinations();
 
     TemporaryRegistry registry;
     DeviceRoot root;

@@ -29,6 +29,7 @@ TEST(Help, TheFileBesideTheProgramHasEveryTopicTheProgramOpens) {
         {resources::stringFilterHelpTopic, "Filters\r\r"},
         {resources::stringPlaceHelpTopic, "Ftp Places\r\r"},
         {resources::stringAdvancedPlaceHelpTopic, "Ftp Place: Advanced\r\r"},
+        {resources::stringSynchronizeHelpTopic, "Synchronize\r\r"},
     };
     for (const Case& c : cases) {
         const std::string topic = toUtf8(*resources::loadString(c.stringId));

@@ -1,0 +1,67 @@
+// A device folder kept in step with a server: synchronized up once, two files changed,
+// and synchronized again, when exactly those two are offered and copied.
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <filesystem>
+#include <set>
+#include <string>
+
+#include "platform/window/keys.h"
+#include "queue/operation_queue.h"
+#include "resources/commands.h"
+#include "tests/journeys/journey_fixture.h"
+
+namespace journeys {
+namespace {
+
+namespace fs = std::filesystem;
+using platform::Key;
+using namespace resources;
+
+using Synchronize = Journey;
+
+TEST_P(Synchronize, UpToTheServerThenOnlyTheTwoChangedFiles) {
+    for (const std::string name : {"index.html", "style.css", "img/logo.svg"}) root.file("site/" + name, name);
+    serveFolder("img");  // one folder is there already: the tree is walked into it
+    savePlace(serverLogin());
+    start();
+    open("site");
+    openRemote();
+    // Device to Server, new and changed files, size and time: the dialog's first choices.
+    terminal.pressKey(Key::leftSoft);  // Done
+    waitForText(" Synchronize: ");
+    terminal.pressKey(Key::leftSoft);  // Start
+    command(commandSynchronize);
+    drainQueue();
+    EXPECT_EQ(treeDifferences(root.at("site"), served("")), "");
+    EXPECT_EQ(boxes.closedBoxes().size(), 0u) << boxes.lastBoxScreen();
+
+    // One file grows; the other keeps its size and is an hour newer.
+    queue::clearQueue();
+    root.file("site/index.html", "index.html, again");
+    root.file("site/style.css", "STYLE.CSS");
+    fs::last_write_time(root.at("site/style.css"), fs::file_time_type::clock::now() + std::chrono::hours(1));
+    command(commandRemoteView);
+    terminal.pressKey(Key::leftSoft);  // Done
+    waitForText(" Synchronize: ");
+    std::string preview;
+    capture(preview);
+    terminal.pressKey(Key::leftSoft);  // Start
+    command(commandSynchronize);
+    drainQueue();
+    EXPECT_EQ(preview,
+              " Synchronize: 2 of 2 chosen\n"
+              " \\site\\ -> /\n"
+              "      [x] Copy index.html (size differs)\n"
+              "      [x] Copy style.css (newer)\n"
+              "\n\n\n\n\n\n\n\n\n"
+              " Start                                               Cancel");
+    EXPECT_EQ(queuedDestinations(), (std::set<std::string>{"/index.html", "/style.css"}));
+}
+
+INSTANTIATE_TEST_SUITE_P(Pyftpdlib, Synchronize,
+                         ::testing::Values(ServerSetup{test_support::FtpServerKind::Pyftpdlib, true}), setupParamName);
+
+}  // namespace
+}  // namespace journeys
