@@ -138,13 +138,10 @@ struct Reading {
 
 // The one place where the plan is made from the two trees, on the listing thread: a step
 // that asks the server more about the files goes here, taking the place's session as
-// listServerFolder does. A tree not read whole is no reason to remove anything.
+// listServerFolder does.
 void makePlan(Reading& reading) {
-    const mirroring::SyncTree& source = reading.source();
-    const mirroring::SyncTree& target = reading.target();
-    const bool mayRemove = reading.choices.mirror && source.complete && target.complete;
-    reading.actions = mirroring::planSync(source.entries, target.entries,
-                                          {.mirror = mayRemove, .sizeOnly = reading.choices.sizeOnly});
+    reading.actions = mirroring::planTrees(reading.source(), reading.target(),
+                                           {.mirror = reading.choices.mirror, .sizeOnly = reading.choices.sizeOnly});
 }
 
 // Lists one server folder through the place's browsing session, held for this listing
@@ -275,25 +272,19 @@ std::u16string_view verb(SyncActionKind kind) {
 
 std::vector<Row> previewRows(const Reading& reading, const Folders& folders) {
     std::vector<Row> rows;
-    // What either tree skipped (a link, a name the other side cannot use) holds back every
-    // action on its path or below it: the other side's entry of that name is neither
-    // replaced through the link nor removed for want of it.
-    std::vector<std::string> skipped;
+    // What either tree skipped (a link, a name the other side cannot use) the plan leaves
+    // alone, with all below it: it is shown, and never acted on.
     for (const auto& [tree, side] :
          {std::pair{&reading.device, u" (device)"}, std::pair{&reading.server, u" (server)"}}) {
-        for (const std::string& entry : tree->skipped) {
-            const std::size_t reason = entry.rfind(": ");
-            skipped.push_back(entry.substr(0, reason));
+        for (const mirroring::SkippedEntry& skipped : tree->skipped) {
             rows.push_back(
-                {.kind = SyncActionKind::skip, .path = skipped.back(), .text = u"Skip " + utf16(entry) + side});
+                {.kind = SyncActionKind::skip,
+                 .path = skipped.path,
+                 .text = u"Skip " + utf16(platform::printableText(skipped.path)) + u": " + utf16(skipped.why) + side});
         }
     }
     const bool toServer = reading.choices.toServer;
     for (const mirroring::SyncAction& action : reading.actions) {
-        if (std::any_of(skipped.begin(), skipped.end(),
-                        [&](const std::string& held) { return action.path == held || isBelow(action.path, held); })) {
-            continue;
-        }
         Row row{.kind = action.kind,
                 .path = action.path,
                 .text = std::u16string(verb(action.kind)) + u" " + utf16(platform::printableText(action.path)) + u" (" +

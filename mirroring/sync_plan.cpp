@@ -15,9 +15,10 @@ const char* copyReason(const SyncEntry& from, const SyncEntry& to, const SyncOpt
     return from.time > to.time + slack ? "newer" : nullptr;
 }
 
-bool isBelow(const std::string& path, const std::vector<std::string>& folders) {
+bool isAtOrBelow(const std::string& path, const std::vector<std::string>& folders) {
     return std::any_of(folders.begin(), folders.end(), [&](const std::string& folder) {
-        return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/';
+        return path.compare(0, folder.size(), folder) == 0 &&
+               (path.size() == folder.size() || path[folder.size()] == '/');
     });
 }
 
@@ -33,9 +34,9 @@ std::vector<SyncAction> planSync(const std::vector<SyncEntry>& source, const std
     // By path, a folder comes before what is in it. Nothing below a skipped name is
     // touched on either side.
     std::vector<SyncAction> actions;
-    std::vector<std::string> skipped;
+    std::vector<std::string> skipped = options.held;
     for (const auto& [path, from] : sourceByPath) {
-        if (isBelow(path, skipped)) continue;
+        if (isAtOrBelow(path, skipped)) continue;
         const auto found = targetByPath.find(path);
         const SyncEntry* to = found == targetByPath.end() ? nullptr : found->second;
         if (to && to->folder != from->folder) {
@@ -53,7 +54,7 @@ std::vector<SyncAction> planSync(const std::vector<SyncEntry>& source, const std
     // Removals last, deepest first, so that a folder is empty when its turn comes.
     for (auto entry = targetByPath.rbegin(); entry != targetByPath.rend(); ++entry) {
         const auto& [path, to] = *entry;
-        if (sourceByPath.count(path) || isBelow(path, skipped)) continue;
+        if (sourceByPath.count(path) || isAtOrBelow(path, skipped)) continue;
         actions.push_back(
             {to->folder ? SyncActionKind::removeFolder : SyncActionKind::removeFile, path, "not on the other side"});
     }

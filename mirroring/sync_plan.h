@@ -30,6 +30,10 @@ struct SyncAction {
 struct SyncOptions {
     bool mirror = false;    // also remove what the source does not have
     bool sizeOnly = false;  // a file of the same size is the same file
+    // Paths that one side has but could not read as a file or folder (a link, a name the
+    // other side cannot use): nothing is done on them or below them, on either side, so
+    // that no copy goes through a link and nothing is removed for want of it.
+    std::vector<std::string> held = {};
 };
 
 // The actions, in an order that can be carried out one after the other: folders before

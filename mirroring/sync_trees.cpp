@@ -7,7 +7,6 @@
 #include <fstream>
 
 #include "ftp/listing_parser.h"
-#include "platform/text.h"
 
 namespace mirroring {
 namespace {
@@ -35,6 +34,14 @@ void takeTime(const ftp::RemoteEntry& listed, SyncEntry& entry) {
 }
 
 }  // namespace
+
+std::vector<SyncAction> planTrees(const SyncTree& source, const SyncTree& target, SyncOptions options) {
+    options.mirror = options.mirror && source.complete && target.complete;
+    for (const SyncTree* tree : {&source, &target}) {
+        for (const SkippedEntry& skipped : tree->skipped) options.held.push_back(skipped.path);
+    }
+    return planSync(source.entries, target.entries, options);
+}
 
 bool isUsableName(std::string_view name) {
     return !name.empty() && name != "." && name != ".." && std::none_of(name.begin(), name.end(), [](char c) {
@@ -64,9 +71,9 @@ SyncTree readServerTree(const ListFolder& list, const std::string& top, const st
             if (name == "." || name == "..") continue;
             const std::string path = joined(folder, name);
             if (!isUsableName(name)) {
-                tree.skipped.push_back(platform::printableText(path) + ": no name the other side can use");
+                tree.skipped.push_back({path, "no name the other side can use"});
             } else if (listed.mayBeFolder && listed.mayBeFile) {
-                tree.skipped.push_back(path + ": a link");
+                tree.skipped.push_back({path, "a link"});
             } else if (listed.mayBeFolder) {
                 tree.entries.push_back({path, true});
                 folders.push_back(path);
@@ -98,14 +105,14 @@ SyncTree readDeviceTree(const std::string& top) {
             continue;
         }
         if (!isUsableName(name)) {
-            tree.skipped.push_back(platform::printableText(path) + ": no name the other side can use");
+            tree.skipped.push_back({path, "no name the other side can use"});
             if (S_ISDIR(info.st_mode)) walk.disable_recursion_pending();
         } else if (S_ISDIR(info.st_mode)) {
             tree.entries.push_back({path, true});
         } else if (S_ISREG(info.st_mode)) {
             tree.entries.push_back({path, false, info.st_size, info.st_mtim.tv_sec, 0});
         } else {
-            tree.skipped.push_back(path + (S_ISLNK(info.st_mode) ? ": a link" : ": no file or folder"));
+            tree.skipped.push_back({path, S_ISLNK(info.st_mode) ? "a link" : "no file or folder"});
         }
     }
     if (error) {

@@ -12,9 +12,15 @@
 
 namespace mirroring {
 
+// An entry that is never acted on, and why.
+struct SkippedEntry {
+    std::string path;
+    std::string why;
+};
+
 struct SyncTree {
     std::vector<SyncEntry> entries;
-    std::vector<std::string> skipped;   // "PATH: why"
+    std::vector<SkippedEntry> skipped;
     std::vector<std::string> problems;  // what could not be read, a sentence each
     // Every folder was read whole: only then may anything be removed on its strength.
     bool complete = true;
@@ -29,6 +35,10 @@ using ListFolder = std::function<bool(const std::string& folder, const std::stri
 SyncTree readServerTree(const ListFolder& list, const std::string& top, const std::string& listingPath);
 // The device's tree below `top`.
 SyncTree readDeviceTree(const std::string& top);
+
+// The plan that brings `target` to what `source` holds (see planSync): removals only when
+// both trees were read whole, and nothing on or below what either tree skipped.
+std::vector<SyncAction> planTrees(const SyncTree& source, const SyncTree& target, SyncOptions options);
 
 // A name a command can act on as this entry and no other.
 bool isUsableName(std::string_view name);

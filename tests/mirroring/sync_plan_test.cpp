@@ -3,12 +3,18 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
+
+#include "mirroring/sync_trees.h"
+#include "tests/support/temporary_folder.h"
 
 namespace {
 
 using namespace mirroring;
+using test_support::TemporaryFolder;
 
 SyncEntry folder(const std::string& path) { return {path, true}; }
 SyncEntry file(const std::string& path, std::int64_t size, std::int64_t time, std::int64_t precision = 0) {
@@ -48,6 +54,29 @@ TEST(SyncPlan, RemovesLastDeepestFirstAndLeavesAConflictAndWhatIsBelowIt) {
     EXPECT_EQ(planned(target, source, {.mirror = true}),
               "skip clash (a folder on one side and a file on the other)\nmkdir gone (new)\n"
               "mkdir gone/deeper (new)\ncopy gone/f (new)\n");
+}
+
+// A link on one side holds its name on both: no copy goes through it, nothing is removed
+// for want of it, and what a held folder's name covers stays as it is.
+TEST(SyncPlan, DoesNothingOnOrBelowAHeldName) {
+    const std::vector<SyncEntry> source = {file("link", 1, 1), folder("dir"), file("dir/f", 1, 1), file("ok", 1, 1)};
+    const std::vector<SyncEntry> target = {file("linked", 1, 1), file("dir/old", 1, 1)};
+    EXPECT_EQ(planned(source, target, {.mirror = true, .held = {"link", "linked", "dir"}}), "copy ok (new)\n");
+}
+
+// A device link is skipped under its own name, however far up it points, and holds that
+// name: a file of that name on the server is never copied through it.
+TEST(SyncTrees, ADeviceLinkHoldsItsOwnName) {
+    TemporaryFolder top;
+    std::filesystem::create_directories(top / "docs");
+    std::ofstream(top / "outside.txt") << "mine";
+    std::filesystem::create_symlink("../outside.txt", top / "docs/linked.txt");
+    const SyncTree device = readDeviceTree(top / "docs");
+    ASSERT_EQ(device.skipped.size(), 1u);
+    EXPECT_EQ(device.skipped[0].path, "linked.txt");
+    SyncTree server;
+    server.entries = {file("linked.txt", 5, 1)};
+    EXPECT_TRUE(planTrees(server, device, {.mirror = true}).empty());
 }
 
 }  // namespace

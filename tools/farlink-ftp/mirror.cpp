@@ -14,6 +14,7 @@
 
 #include "mirroring/sync_plan.h"
 #include "mirroring/sync_trees.h"
+#include "platform/text.h"
 
 namespace mirror {
 namespace {
@@ -80,14 +81,15 @@ int run(Server& server, const std::string& remoteFolder, const std::string& loca
     }
     const mirroring::SyncTree& source = options.reverse ? local : remote;
     const mirroring::SyncTree& target = options.reverse ? remote : local;
-    // A tree not read whole may not be the reason of any removal.
-    const bool mayRemove = options.remove && source.complete && target.complete;
-    const std::vector<mirroring::SyncAction> actions = mirroring::planSync(
-        source.entries, target.entries, {.mirror = mayRemove, .sizeOnly = options.sizeOnly});
+    const std::vector<mirroring::SyncAction> actions = mirroring::planTrees(
+        source, target, {.mirror = options.remove, .sizeOnly = options.sizeOnly});
 
     // What is skipped is said, and is no failure: it was never to be acted on.
     int failures = int(!source.complete || !target.complete);
-    for (const std::string& skipped : source.skipped) std::cout << "skip " << skipped << '\n';
+    for (const mirroring::SyncTree* tree : {&source, &target}) {
+        for (const mirroring::SkippedEntry& skipped : tree->skipped)
+            std::cout << "skip " << platform::printableText(skipped.path) << ": " << skipped.why << '\n';
+    }
     std::map<std::string, const mirroring::SyncEntry*> sourceEntries;
     for (const mirroring::SyncEntry& entry : source.entries) sourceEntries[entry.path] = &entry;
     bool copiesFailed = false;
