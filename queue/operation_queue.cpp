@@ -4,10 +4,14 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <map>
+#include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "explorer/folder_walk.h"
 #include "explorer/provider.h"
@@ -21,11 +25,22 @@
 #include "platform/window/window.h"
 
 namespace queue {
+
+// What the copy of a move logged: how it ended, the entries it did not copy and those it
+// did (device paths without their prefix).
+struct CopyLog {
+    std::uint32_t kind = 0;
+    std::uint32_t state = 0;
+    int failedLogs = 0;
+    explorer::CopiedTree copied;
+};
+
 namespace {
 
 constexpr std::int32_t firstIdleTimeoutMs = 100;
 constexpr std::int32_t idleStepMs = 1000;
 constexpr std::int32_t lastIdleTimeoutMs = 30000;
+constexpr int mostWorkers = 8;
 constexpr auto stopWait = std::chrono::seconds(5);
 constexpr std::u16string_view devicePrefix = u"file://";
 
@@ -33,28 +48,35 @@ struct List {
     FileOperation* head = nullptr;
 };
 
-// The four lists and the worker's handles. `lists` and every record's `next` belong to
-// the "FileOpWorker" mutex. The handles, `running` and the decision of the worker to end
-// belong to `lifeLock`, taken before the mutex: so an Add never meets a worker that has
-// decided to end, and Stop never frees what a live worker holds.
+// One worker thread, which owns it and frees it when it ends. `record` and `woken`
+// belong to the lists' locks; the rest is the worker's, read by others as atomics.
+struct Worker {
+    platform::SyncHandle event = platform::noSyncHandle;  // wakes this worker alone
+    std::atomic<std::int32_t> idleTimeout{firstIdleTimeoutMs};
+    FileOperation* record = nullptr;  // the record it runs
+    bool woken = false;               // its event was set for a record it has yet to take
+    explorer::TransferWatch watch;    // the running record's transfer
+    std::atomic<std::uint32_t> activeSince{0};
+    CopyLog log;  // what the running copy logged; the worker's thread only
+};
+// The worker of this thread; null on every other thread.
+thread_local Worker* threadWorker = nullptr;
+
+// The four lists and the workers. `lists`, every record's `next` and `workers` belong to
+// `lifeLock` and the "FileOpWorker" mutex (which exists while a worker does), taken in
+// that order; `stopping` and the decision of a worker to end belong to `lifeLock`: so an
+// Add never meets a worker that has decided to end, and Stop never frees what a live
+// worker holds.
 struct Queue {
     List lists[4];  // Pending, Active, Successful, Failed
     platform::SyncHandle mutex = platform::noSyncHandle;
-    platform::SyncHandle event = platform::noSyncHandle;
-    std::atomic<std::int32_t> idleTimeout{firstIdleTimeoutMs};
 
     platform::CountedMutex lifeLock;
     std::condition_variable_any ended;
-    bool running = false;   // a worker thread exists; under lifeLock
-    bool stopping = false;  // Stop asked the worker to end; under lifeLock
+    std::vector<Worker*> workers;
+    bool stopping = false;  // Stop asked the workers to end
 
-    QueueBindings bindings;         // written under lifeLock, and so read by a waiting worker
-    explorer::TransferWatch watch;  // the active record's transfer
-    std::atomic<std::uint32_t> activeSince{0};
-    // What the current copy logged: the entries it did not copy, and those it did (device
-    // paths without their prefix). Worker thread only.
-    int failedLogs = 0;
-    explorer::CopiedTree copied;
+    QueueBindings bindings;  // written under lifeLock, and so read by a waiting worker
 };
 Queue& state() {
     // Never destroyed: a worker that outlived Stop's wait still ends through it.
@@ -128,42 +150,163 @@ struct ListLock {
     platform::SyncHandle mutex;
 };
 
-// Under lifeLock: closes the worker's handles and marks it gone, so that the next Add
-// starts a new one.
-void endWorkerLocked() {
+bool isDevicePath(std::u16string_view path) { return path.starts_with(devicePrefix); }
+
+bool isRunRemoval(const FileOperation& record) {
+    return record.run != 0 && (record.kind == kindDelete || record.kind == kindRemoveFolder);
+}
+
+// The entries a record touches, as keys of one side: a device path keeps its prefix and
+// a server path begins with '/', so that no key of one side lies above one of the other.
+// Trailing separators go, but for a root's.
+std::u16string entryKey(std::u16string_view path) {
+    const char16_t separator = isDevicePath(path) ? u'\\' : u'/';
+    const std::size_t rootEnd = isDevicePath(path) ? devicePrefix.size() + 1 : 1;
+    while (path.size() > rootEnd && path.back() == separator) path.remove_suffix(1);
+    return std::u16string(path);
+}
+
+// Keys of the entries that earlier unfinished records touch, in order, so that both
+// the folders above a path and the entries below it are found by a few look-ups.
+class TouchedEntries {
+public:
+    void add(const FileOperation& record) {
+        for (std::u16string_view path : {textOf(record.source), textOf(record.destination)}) {
+            if (!path.empty()) keys.insert(entryKey(path));
+        }
+    }
+    bool touch(const FileOperation& record) const {
+        for (std::u16string_view path : {textOf(record.source), textOf(record.destination)}) {
+            if (!path.empty() && touches(entryKey(path))) return true;
+        }
+        return false;
+    }
+
+private:
+    // The same entry, one of the folders above it, or one below it.
+    bool touches(const std::u16string& key) const {
+        const bool device = isDevicePath(key);
+        const char16_t separator = device ? u'\\' : u'/';
+        const std::size_t first = device ? devicePrefix.size() : 0;
+        for (std::size_t at = key.find(separator, first); at != std::u16string::npos;
+             at = key.find(separator, at + 1)) {
+            // The root keeps its separator; every other folder is named without one.
+            if (keys.contains(key.substr(0, at == first ? at + 1 : at))) return true;
+        }
+        if (keys.contains(key)) return true;
+        const std::u16string below = key.back() == separator ? key : key + separator;
+        const auto next = keys.lower_bound(below);
+        return next != keys.end() && next->starts_with(below);
+    }
+    std::set<std::u16string> keys;
+};
+
+int simultaneousLimit() {
+    const int limit = state().bindings.simultaneousCopies ? state().bindings.simultaneousCopies() : 1;
+    return std::clamp(limit, 1, mostWorkers);
+}
+
+// Under both locks: up to `most` records of Pending that may start now, oldest first. A
+// record waits while an earlier unfinished one (running, or before it in Pending) touches
+// one of its entries, and no more start than the limit allows. A run's removal waits
+// until no other record of its run is pending or running; until then it holds back
+// records of other runs that touch its entries, but not those of its own run, which it
+// waits for.
+std::vector<FileOperation*> startableRecords(std::size_t most) {
     Queue& queue = state();
-    platform::closeHandle(queue.event);
+    TouchedEntries touched;
+    std::set<std::uint64_t> busyRuns;  // runs with records other than removals unfinished
+    int running = 0;
+    for (const List* list : {&queue.lists[1], &queue.lists[0]}) {
+        for (const FileOperation* record = list->head; record; record = record->next) {
+            if (record->run != 0 && !isRunRemoval(*record)) busyRuns.insert(record->run);
+        }
+    }
+    for (const FileOperation* record = queue.lists[1].head; record; record = record->next) {
+        touched.add(*record);
+        ++running;
+    }
+    most = std::min(most, std::size_t(std::max(0, simultaneousLimit() - running)));
+    std::vector<FileOperation*> startable;
+    std::map<std::uint64_t, TouchedEntries> heldRemovals;  // by run
+    for (FileOperation* record = queue.lists[0].head; record && startable.size() < most; record = record->next) {
+        const bool held = isRunRemoval(*record) && busyRuns.contains(record->run);
+        bool waits = held || touched.touch(*record);
+        for (const auto& [run, removals] : heldRemovals)
+            waits = waits || (run != record->run && removals.touch(*record));
+        if (!waits) startable.push_back(record);
+        (held ? heldRemovals[record->run] : touched).add(*record);
+    }
+    return startable;
+}
+// Under both locks: a worker with an event of its own, set, so that it looks for work at
+// once; the first one makes the mutex and so the queue live again.
+bool startWorkerLocked();
+
+// Under both locks: wakes an idle worker for each record that may start now, and starts
+// workers, up to the limit, for those that no idle worker will take.
+void dispatchLocked() {
+    Queue& queue = state();
+    if (queue.stopping) return;
+    std::size_t wanted = startableRecords(mostWorkers).size();
+    for (Worker* worker : queue.workers) {
+        if (wanted == 0) break;
+        if (worker->record) continue;
+        if (!worker->woken) {
+            worker->woken = true;
+            platform::setEvent(worker->event);
+        }
+        --wanted;
+    }
+    while (wanted > 0 && int(queue.workers.size()) < simultaneousLimit() && startWorkerLocked()) --wanted;
+}
+
+// Under lifeLock, once `worker` has found nothing to do for the last time: it leaves the
+// workers, and the last one closes the mutex, so that the next Add starts afresh.
+void endWorkerLocked(Worker& worker) {
+    Queue& queue = state();
+    std::erase(queue.workers, &worker);
+    platform::closeHandle(worker.event);
+    if (!queue.workers.empty()) return;
     platform::closeHandle(queue.mutex);
-    queue.event = platform::noSyncHandle;
     queue.mutex = platform::noSyncHandle;
-    queue.running = false;
     queue.ended.notify_all();
 }
 
-// What the worker took: the head of Pending, moved to Active. Null when Pending is empty
-// and the worker should wait again; with `end` set the worker has ended instead, its
-// handles closed in the same hold of both locks in which it found nothing to do, so
+// What `worker` took: a record of Pending that may start, moved to Active and started,
+// with `runFailed` set when it is a run's removal and another record of its run failed.
+// Null when none may start and the worker should wait again; with `end` set the worker
+// has ended instead, in the same hold of both locks in which it found nothing to do, so
 // that an Add either comes before (and is taken) or finds no worker (and starts one).
-FileOperation* takeNext(bool& end) {
+FileOperation* takeNext(Worker& worker, bool& end, bool& runFailed) {
     Queue& queue = state();
     std::lock_guard life(queue.lifeLock);
     {
         ListLock held(queue.mutex);
-        FileOperation* record = queue.lists[0].head;
-        if (record) {
-            queue.idleTimeout.store(firstIdleTimeoutMs);
-            queue.lists[0].head = record->next;
+        worker.woken = false;
+        const std::vector<FileOperation*> next = queue.stopping ? std::vector<FileOperation*>{} : startableRecords(1);
+        if (!next.empty()) {
+            FileOperation* record = next[0];
+            worker.idleTimeout.store(firstIdleTimeoutMs);
+            unlink(queue.lists[0], record);
             append(queue.lists[1], record);
+            // The record's fields are copied out by the Queue view under the mutex: they
+            // change under it too.
+            record->started = now();
+            record->state = stateActive;
+            worker.record = record;
+            runFailed = false;
+            for (const FileOperation* other = queue.lists[3].head; other; other = other->next) {
+                runFailed = runFailed || (isRunRemoval(*record) && other->run == record->run && !isRunRemoval(*other));
+            }
             return record;
         }
-        const std::int32_t timeout = queue.idleTimeout.fetch_add(idleStepMs) + idleStepMs;
+        const std::int32_t timeout = worker.idleTimeout.fetch_add(idleStepMs) + idleStepMs;
         end = timeout > lastIdleTimeoutMs;
     }
-    if (end) endWorkerLocked();
+    if (end) endWorkerLocked(worker);
     return nullptr;
 }
-
-bool isDevicePath(std::u16string_view path) { return path.starts_with(devicePrefix); }
 
 bool stopping() {
     std::lock_guard life(state().lifeLock);
@@ -181,54 +324,55 @@ void showCopyError(std::u16string_view caption, const std::u16string& reason) {
                          platform::MessageBoxIcon::hand);
 }
 
+// The view of a path's side, and the path as that view names it.
+const explorer::ViewProvider& viewOf(std::u16string_view path) {
+    return isDevicePath(path) ? explorer::deviceProvider : explorer::remoteProvider;
+}
+std::u16string_view viewPathOf(std::u16string_view path) {
+    return isDevicePath(path) ? path.substr(devicePrefix.size()) : path;
+}
+
+// Why the last operation of `view` on this thread failed, or `otherwise`.
+std::u16string failureOf(const explorer::ViewProvider& view, std::u16string_view otherwise) {
+    std::u16string text = view.GetLastErrorText ? view.GetLastErrorText() : std::u16string();
+    return text.empty() ? std::u16string(otherwise) : text;
+}
+
 // The source of a copy as it stands now, as its view lists it; none when it cannot be
 // read.
 std::optional<explorer::EntryStamp> stampOfSource(const std::u16string& path) {
     platform::FileAttributeData data{};
-    const bool found = isDevicePath(path) ? platform::getFileAttributes(path.substr(devicePrefix.size()), data)
-                                          : explorer::remoteProvider.GetAttributes(path, 0, data) != 0;
-    if (!found) return std::nullopt;
+    if (!viewOf(path).GetAttributes(viewPathOf(path), 0, data)) return std::nullopt;
     return explorer::EntryStamp{std::uint64_t(data.sizeHigh) << 32 | data.sizeLow,
                                 platform::toUint64(data.lastWriteTime)};
 }
 
-// The copy just before a delete record, as the worker saw it end.
-struct LastCopy {
-    std::uint32_t kind = 0;
-    std::uint32_t state = 0;
-    std::u16string source;
-    int failedLogs = 0;
-    explorer::CopiedTree copied;
-};
-
 // Removes the source of a move once its copy is complete: on the device, or on the
 // record's place. Of a folder only what the copy copied goes (see deleteCopied), named
 // as the folder copy named it.
-bool deleteSource(const std::u16string& path, const LastCopy& last, explorer::KeptEntries& kept) {
+bool deleteSource(const std::u16string& path, const CopyLog& log, explorer::KeptEntries& kept) {
     const bool device = isDevicePath(path);
-    const explorer::ViewProvider& view = device ? explorer::deviceProvider : explorer::remoteProvider;
-    std::u16string_view viewPath = device ? std::u16string_view(path).substr(devicePrefix.size()) : path;
-    if (last.kind != kindCopyFolder) {
+    const explorer::ViewProvider& view = viewOf(path);
+    std::u16string_view viewPath = viewPathOf(path);
+    if (log.kind != kindCopyFolder) {
         // A file goes only while it is still the file its copy saw.
-        const auto copied = last.copied.files.find(path);
+        const auto copied = log.copied.files.find(path);
         const std::optional<explorer::EntryStamp> now = stampOfSource(path);
-        if (copied == last.copied.files.end() || !now || *now != copied->second) {
+        if (copied == log.copied.files.end() || !now || *now != copied->second) {
             kept = {1, std::u16string(viewPath)};
             return true;
         }
         return view.DeleteFile(viewPath) != 0;
     }
     while (viewPath.size() > 1 && explorer::isSeparator(viewPath.back())) viewPath.remove_suffix(1);
-    return explorer::deleteCopied(view, viewPath, device ? u'\\' : u'/', last.copied, kept);
+    return explorer::deleteCopied(view, viewPath, device ? u'\\' : u'/', log.copied, kept);
 }
 
 // A queued file never replaces one silently: the user is asked, as a folder copy asks
 // for each of its files. On the server the Remote view looks the target up.
 bool mayWrite(const std::u16string& destination) {
     platform::FileAttributeData existing{};
-    const bool exists = isDevicePath(destination)
-                            ? platform::getFileAttributes(destination.substr(devicePrefix.size()), existing)
-                            : explorer::remoteProvider.GetAttributes(destination, 0, existing) != 0;
+    const bool exists = viewOf(destination).GetAttributes(viewPathOf(destination), 0, existing) != 0;
     // A folder in the way is no file to replace: the copy fails on it and says so.
     if (!exists || (existing.attributes & platform::attributeFolder)) return true;
     if (stopping()) return false;
@@ -238,36 +382,36 @@ bool mayWrite(const std::u16string& destination) {
                                 platform::MessageBoxIcon::question) == platform::MessageBoxResult::yes;
 }
 
-std::uint32_t runCopy(const FileOperation& record, std::u16string_view caption, std::u16string& why) {
+std::uint32_t runCopy(const FileOperation& record, std::u16string_view caption, CopyLog& log, std::u16string& why) {
     const std::u16string source(textOf(record.source));
     const std::u16string destination(textOf(record.destination));
-    if (record.kind == kindCopyFile && !mayWrite(destination)) {
+    // A run's copy was chosen in the preview, target and all.
+    if (record.kind == kindCopyFile && record.run == 0 && !mayWrite(destination)) {
         why = u"The file already exists and was kept.";
         return stateFailed;
     }
     // The file a move will delete, as it was before its copy.
     if (record.kind == kindCopyFile && record.moving) {
-        if (const std::optional<explorer::EntryStamp> stamp = stampOfSource(source))
-            state().copied.files[source] = *stamp;
+        if (const std::optional<explorer::EntryStamp> stamp = stampOfSource(source)) log.copied.files[source] = *stamp;
     }
     const explorer::ViewProvider& remote = explorer::remoteProvider;
-    const int done = record.kind == kindCopyFile ? remote.CopyFile(source, destination, 1)
+    const int done = record.kind == kindCopyFile ? remote.CopyFile(source, destination, record.run == 0)
                                                  : remote.CopyFolder(source, destination, 1);
     if (done) return stateSucceeded;
-    showCopyError(caption, {});
+    if (record.run != 0) why = failureOf(remote, u"The file could not be copied.");
+    else showCopyError(caption, {});
     return stateFailed;
 }
 
-std::uint32_t runDelete(const FileOperation& record, const LastCopy& last, std::u16string& why) {
+std::uint32_t runDelete(const FileOperation& record, std::u16string& why) {
     const std::u16string path(textOf(record.destination));
-    const bool copied = (last.kind == kindCopyFile || last.kind == kindCopyFolder) && last.state == stateSucceeded &&
-                        last.source == path && last.failedLogs == 0;
-    if (!copied) {
+    const CopyLog* log = record.log.get();
+    if (!log || log->state != stateSucceeded || log->failedLogs != 0) {
         why = u"The source was kept: its copy did not succeed whole.";
         return stateFailed;
     }
     explorer::KeptEntries kept;
-    if (deleteSource(path, last, kept)) {
+    if (deleteSource(path, *log, kept)) {
         if (kept.count == 0) return stateSucceeded;
         const std::u16string first = u"'" + kept.first + u"'";
         why = kept.count == 1 ? u"The move kept " + first +
@@ -279,45 +423,77 @@ std::uint32_t runDelete(const FileOperation& record, const LastCopy& last, std::
         return stateFailed;
     }
     why = u"The copy succeeded, but the source could not be deleted.";
-    const explorer::ViewProvider& view = isDevicePath(path) ? explorer::deviceProvider : explorer::remoteProvider;
     if (stopping()) return stateFailed;
-    view.ShowError(u"Delete Error");
+    viewOf(path).ShowError(u"Delete Error");
     return stateFailed;
 }
 
-std::uint32_t run(const FileOperation& record, const LastCopy& last, std::u16string& why) {
+// A run's folder: made, or there already.
+std::uint32_t makeFolder(const FileOperation& record, std::u16string& why) {
+    const std::u16string_view path = textOf(record.destination);
+    const explorer::ViewProvider& view = viewOf(path);
+    if (view.CreateFolder(viewPathOf(path))) return stateSucceeded;
+    why = failureOf(view, u"The folder could not be made.");
+    platform::FileAttributeData existing{};
+    if (!view.GetAttributes(viewPathOf(path), 0, existing)) return stateFailed;
+    if (existing.attributes & platform::attributeFolder) {
+        why.clear();
+        return stateSucceeded;
+    }
+    why = u"A file of that name is in the way.";
+    return stateFailed;
+}
+
+// A run's removal of one file or one empty folder: a folder's removal never empties it,
+// and neither follows a link (a link is removed as the file it is, and is no folder).
+std::uint32_t removeEntry(const FileOperation& record, std::u16string& why) {
+    const std::u16string_view path = textOf(record.destination);
+    const explorer::ViewProvider& view = viewOf(path);
+    const int done = record.kind == kindRemoveFolder ? view.RemoveFolder(viewPathOf(path))
+                                                     : view.DeleteFile(viewPathOf(path));
+    if (done) return stateSucceeded;
+    why = failureOf(view, u"The entry could not be removed.");
+    return stateFailed;
+}
+
+std::uint32_t run(const FileOperation& record, bool runFailed, CopyLog& log, std::u16string& why) {
     const QueueBindings& bindings = state().bindings;
     const bool copy = record.kind == kindCopyFile || record.kind == kindCopyFolder;
-    const bool remoteSide = copy || !isDevicePath(textOf(record.destination));
-    if (record.kind != kindCopyFile && record.kind != kindCopyFolder && record.kind != kindDelete) {
+    if (!copy && record.kind != kindDelete && record.kind != kindMakeFolder && record.kind != kindRemoveFolder) {
         return stateActive;  // no such operation: it passes through as it was
     }
-    const std::u16string_view caption = record.kind == kindCopyFolder ? u"Copy Folder Error" : u"Copy File Error";
-    if (remoteSide && bindings.enterPlace && !bindings.enterPlace(record.place, record.sourcePlace, why)) {
-        if (copy) showCopyError(caption, why);
+    if (runFailed) {
+        why = u"Kept: another record of the same synchronisation failed.";
         return stateFailed;
     }
-    const std::uint32_t result = copy ? runCopy(record, caption, why) : runDelete(record, last, why);
+    const bool remoteSide = copy || !isDevicePath(textOf(record.destination));
+    const std::u16string_view caption = record.kind == kindCopyFolder ? u"Copy Folder Error" : u"Copy File Error";
+    if (remoteSide && bindings.enterPlace &&
+        !bindings.enterPlace(record.place, copy ? record.sourcePlace : nullptr, why)) {
+        if (copy && record.run == 0) showCopyError(caption, why);
+        return stateFailed;
+    }
+    std::uint32_t result = stateFailed;
+    if (copy) result = runCopy(record, caption, log, why);
+    else if (record.kind == kindMakeFolder) result = makeFolder(record, why);
+    else if (record.run != 0) result = removeEntry(record, why);
+    else result = runDelete(record, why);
     if (remoteSide && bindings.leavePlace) bindings.leavePlace();
     return result;
 }
 
-// The record's fields are copied out by the Queue view under the mutex: they change
-// under it too.
-void start(FileOperation* record) {
-    ListLock held(state().mutex);
-    record->started = now();
-    record->state = stateActive;
-}
-
-void finish(FileOperation* record, std::uint32_t result, std::u16string why) {
+// The record leaves Active for its log list, and the worker is free for the next.
+void finish(Worker& worker, FileOperation* record, std::uint32_t result, std::u16string why) {
     Queue& queue = state();
+    std::lock_guard life(queue.lifeLock);
     ListLock held(queue.mutex);
     record->state = result;
     record->why = std::move(why);
     record->finished = now();
     unlink(queue.lists[1], record);
     append(result == stateSucceeded ? queue.lists[2] : queue.lists[3], record);
+    worker.record = nullptr;
+    dispatchLocked();
 }
 
 QueueBindings boundNow() {
@@ -332,110 +508,130 @@ bool nothingPending() {
     return queue.lists[0].head == nullptr;
 }
 
-void workerBody() {
-    Queue& queue = state();
-    explorer::setThreadTransferWatch(&queue.watch);
-    explorer::setThreadStopFlag(&queue.watch.stop);
-    LastCopy last;
+void workerBody(std::unique_ptr<Worker> owned) {
+    Worker& worker = *owned;
+    threadWorker = &worker;
+    explorer::setThreadTransferWatch(&worker.watch);
+    explorer::setThreadStopFlag(&worker.watch.stop);
     for (;;) {
         // The program binds anew when its window is made again, while the worker may wait.
         const QueueBindings bindings = boundNow();
-        bindings.waitForWork(queue.event, static_cast<std::uint32_t>(queue.idleTimeout.load()));
+        bindings.waitForWork(worker.event, static_cast<std::uint32_t>(worker.idleTimeout.load()));
         if (bindings.idle && nothingPending()) bindings.idle();
         bool end = false;
-        FileOperation* record = takeNext(end);
+        bool runFailed = false;
+        FileOperation* record = takeNext(worker, end, runFailed);
         if (end) break;
         if (!record) continue;
-        queue.failedLogs = 0;
-        queue.copied = {};
-        queue.watch.resume.store(record->retried);
-        queue.watch.done.store(0);
-        queue.watch.total.store(-1);
-        queue.activeSince.store(platform::tickCount());
-        start(record);
+        worker.log = {};
+        worker.watch.resume.store(record->retried);
+        worker.watch.keepTimes.store(record->run != 0 && record->kind == kindCopyFile);
+        worker.watch.done.store(0);
+        worker.watch.total.store(-1);
+        worker.activeSince.store(platform::tickCount());
         notifyChanged();
-        // Kind, paths and place are not changed while a record lives: read without the lock.
+        // Kind, paths, place and log are not changed while a record lives: read without
+        // the lock. The log's delete record waits for its copy (they touch one entry).
         std::u16string why;
-        const std::uint32_t result = run(*record, last, why);
-        last = {record->kind, result, std::u16string(textOf(record->source)), queue.failedLogs,
-                std::move(queue.copied)};
-        finish(record, result, std::move(why));
+        const std::uint32_t result = run(*record, runFailed, worker.log, why);
+        if (record->log) {
+            worker.log.kind = record->kind;
+            worker.log.state = result;
+            *record->log = std::move(worker.log);
+        }
+        finish(worker, record, result, std::move(why));
         notifyChanged();
     }
     // The worker has ended (takeNext said so): from here on it touches no shared state.
     explorer::setThreadTransferWatch(nullptr);
     explorer::setThreadStopFlag(nullptr);
+    threadWorker = nullptr;
 }
 
-// Under lifeLock: a worker with fresh handles, when none exists.
-bool ensureWorker() {
+bool startWorkerLocked() {
     Queue& queue = state();
-    if (queue.mutex) return true;
-    queue.mutex = platform::createMutex(u"FileOpWorker", false);
-    queue.event = platform::createEvent(u"FileOpEvent", false, false);
-    queue.idleTimeout.store(firstIdleTimeoutMs);
-    queue.watch.stop.store(false);
-    queue.stopping = false;
-    queue.running = queue.mutex && queue.event && platform::startThread(workerBody, true);
-    if (queue.running) return true;
-    platform::closeHandle(queue.event);
-    platform::closeHandle(queue.mutex);
-    queue.event = platform::noSyncHandle;
-    queue.mutex = platform::noSyncHandle;
+    const bool first = queue.workers.empty();
+    if (first) {
+        queue.mutex = platform::createMutex(u"FileOpWorker", false);
+        queue.stopping = false;
+    }
+    auto worker = std::make_unique<Worker>();
+    worker->event = platform::createEvent(u"", false, true);
+    worker->woken = true;
+    Worker* started = worker.get();
+    // The thread owns its worker from its start; it needs lifeLock, held here, to end.
+    if (queue.mutex && started->event &&
+        platform::startThread([started] { workerBody(std::unique_ptr<Worker>(started)); }, true)) {
+        worker.release();
+        queue.workers.push_back(started);
+        return true;
+    }
+    platform::closeHandle(started->event);
+    if (first) {
+        platform::closeHandle(queue.mutex);
+        queue.mutex = platform::noSyncHandle;
+    }
     return false;
 }
 
-// A record of `kind` into `list`; see addOperation.
-int add(std::uint32_t kind, std::u16string_view source, std::u16string_view destination, int list,
-        const PlaceToken& sourcePlace, explorer::EntryStamp stamp, bool moving = false) {
-    // The running copy's log counts whether or not a record can be made of it: a move
-    // deletes only what its copy copied, and nothing when it failed anywhere.
-    const bool onWorker = explorer::threadTransferWatch() == &state().watch;
-    if (onWorker && list == listFailed) ++state().failedLogs;
-    if (onWorker && list == listSuccessful) {
-        const std::u16string copied(isDevicePath(source) ? source.substr(devicePrefix.size()) : source);
-        if (kind == kindCopyFolder) state().copied.folders.insert(copied);
-        else state().copied.files[copied] = stamp;
-    }
+// Under lifeLock: a worker when none exists, so that a record added to any list has one
+// (a log record too, as the queue has always done).
+bool ensureWorkerLocked() { return !state().workers.empty() || startWorkerLocked(); }
+
+// A new record of `kind`; null when a path is longer than a record holds.
+std::unique_ptr<FileOperation> makeRecord(std::uint32_t kind, std::u16string_view source,
+                                          std::u16string_view destination) {
     // A path cut to fit would name another file.
     if (source.size() >= pathCapacity || destination.size() >= pathCapacity) {
         platform::setLastError(platform::errorFilenameTooLong);
-        return 0;
+        return nullptr;
     }
-    auto* record = new (std::nothrow) FileOperation;
-    if (!record) return 0;
+    auto record = std::unique_ptr<FileOperation>(new (std::nothrow) FileOperation);
+    if (!record) return nullptr;
     record->kind = kind;
     record->state = statePending;
-    record->moving = moving;
     copyPath(record->source, source);
     copyPath(record->destination, destination);
     record->queued = now();
-    if (list != listActive && list != listSuccessful && list != listFailed) {
-        list = listPending;
-        // A copy queued from the UI runs on the place current now; the worker's own log
-        // records need none.
-        if (state().bindings.currentPlace && !onWorker) record->place = state().bindings.currentPlace();
-        record->sourcePlace = sourcePlace;
+    return record;
+}
+
+// Appends `records` to `list` (Pending unless it is Active, Successful or Failed) in one
+// hold of the locks, and wakes or starts workers for them; see addOperation.
+int enqueue(std::vector<std::unique_ptr<FileOperation>> records, int list) {
+    for (const std::unique_ptr<FileOperation>& record : records) {
+        if (!record) return 0;
+    }
+    const bool pending = list != listActive && list != listSuccessful && list != listFailed;
+    // A copy queued from the UI runs on the place current now; a file that a folder copy
+    // logs is for that copy's places, so that it can be retried by itself.
+    Worker* const worker = threadWorker;
+    for (const std::unique_ptr<FileOperation>& record : records) {
+        if (worker && worker->record) {
+            record->place = worker->record->place;
+            record->sourcePlace = worker->record->sourcePlace;
+        } else if (pending && state().bindings.currentPlace) {
+            record->place = state().bindings.currentPlace();
+        }
     }
     Queue& queue = state();
     {
         std::lock_guard life(queue.lifeLock);
-        if (!ensureWorker()) {
-            delete record;
-            return 0;
-        }
+        if (!ensureWorkerLocked()) return 0;
         ListLock held(queue.mutex);
-        // A file that a folder copy logs is for that copy's places, so that it can be
-        // retried by itself.
-        if (const FileOperation* active = queue.lists[1].head; onWorker && active) {
-            record->place = active->place;
-            record->sourcePlace = active->sourcePlace;
-        }
-        append(listOf(list), record);
-        platform::setEvent(queue.event);
+        for (std::unique_ptr<FileOperation>& record : records)
+            append(listOf(pending ? listPending : list), record.release());
+        dispatchLocked();
     }
     notifyChanged();
     return 1;
+}
+
+int add(std::uint32_t kind, std::u16string_view source, std::u16string_view destination, std::uint64_t run = 0) {
+    std::vector<std::unique_ptr<FileOperation>> records;
+    records.push_back(makeRecord(kind, source, destination));
+    if (records[0]) records[0]->run = run;
+    return enqueue(std::move(records), listPending);
 }
 
 }  // namespace
@@ -447,64 +643,82 @@ void bindQueue(const QueueBindings& bindings) {
 
 int addOperation(std::uint32_t kind, std::u16string_view source, std::u16string_view destination, int list,
                  explorer::EntryStamp stamp) {
-    return add(kind, source, destination, list, nullptr, stamp);
+    // The running copy's log counts whether or not a record can be made of it: a move
+    // deletes only what its copy copied, and nothing when it failed anywhere.
+    if (Worker* worker = threadWorker; worker && list == listFailed) ++worker->log.failedLogs;
+    if (Worker* worker = threadWorker; worker && list == listSuccessful) {
+        const std::u16string copied(viewPathOf(source));
+        if (kind == kindCopyFolder) worker->log.copied.folders.insert(copied);
+        else worker->log.copied.files[copied] = stamp;
+    }
+    std::vector<std::unique_ptr<FileOperation>> records;
+    records.push_back(makeRecord(kind, source, destination));
+    return enqueue(std::move(records), list);
 }
 
 int queueCopyFileFrom(const PlaceToken& sourcePlace, std::u16string_view source, std::u16string_view destination) {
-    return add(kindCopyFile, source, destination, listPending, sourcePlace, {});
+    std::vector<std::unique_ptr<FileOperation>> records;
+    records.push_back(makeRecord(kindCopyFile, source, destination));
+    if (records[0]) records[0]->sourcePlace = sourcePlace;
+    return enqueue(std::move(records), listPending);
 }
 
 int queueCopyFile(std::u16string_view source, std::u16string_view destination) {
-    return addOperation(kindCopyFile, source, destination, listPending);
+    return add(kindCopyFile, source, destination);
 }
 
 int queueCopyFolder(std::u16string_view source, std::u16string_view destination) {
-    return addOperation(kindCopyFolder, source, destination, listPending);
+    return add(kindCopyFolder, source, destination);
 }
 
 int queueMove(std::u16string_view source, std::u16string_view destination, bool folder) {
-    if (!add(folder ? kindCopyFolder : kindCopyFile, source, destination, listPending, nullptr, {}, true)) return 0;
-    return addOperation(kindDelete, u"", source, listPending);
+    std::vector<std::unique_ptr<FileOperation>> records;
+    records.push_back(makeRecord(folder ? kindCopyFolder : kindCopyFile, source, destination));
+    records.push_back(makeRecord(kindDelete, u"", source));
+    if (!records[0] || !records[1]) return 0;
+    records[0]->moving = true;
+    records[0]->log = records[1]->log = std::make_shared<CopyLog>();
+    return enqueue(std::move(records), listPending);
 }
 
-// Stand-ins until the run's own records exist: plain copies and deletes.
+int queueDelete(std::u16string_view path) { return add(kindDelete, u"", path); }
+
 std::uint64_t newRun() {
     static std::atomic<std::uint64_t> last{0};
     return ++last;
 }
 
-int queueRunCopy(std::uint64_t, std::u16string_view source, std::u16string_view destination) {
-    return queueCopyFile(source, destination);
+int queueRunCopy(std::uint64_t run, std::u16string_view source, std::u16string_view destination) {
+    return add(kindCopyFile, source, destination, run);
 }
 
-int queueRunMakeFolder(std::uint64_t, std::u16string_view) { return 0; }
+int queueRunMakeFolder(std::uint64_t run, std::u16string_view path) { return add(kindMakeFolder, u"", path, run); }
 
-int queueRunRemove(std::uint64_t, std::u16string_view path, bool) { return queueDelete(path); }
-
-int queueDelete(std::u16string_view path) { return addOperation(kindDelete, u"", path, listPending); }
+int queueRunRemove(std::uint64_t run, std::u16string_view path, bool folder) {
+    return add(folder ? kindRemoveFolder : kindDelete, u"", path, run);
+}
 
 int retryFailed(std::u16string_view destination, std::uint64_t started) {
     Queue& queue = state();
     {
         std::lock_guard life(queue.lifeLock);
-        if (!ensureWorker()) return 0;
+        if (!ensureWorkerLocked()) return 0;
         ListLock held(queue.mutex);
         List& failed = queue.lists[3];
-        FileOperation* before = nullptr;
         FileOperation* record = failed.head;
-        for (; record; before = record, record = record->next) {
-            if (record->started == started && textOf(record->destination) == destination) break;
+        while (record && (record->started != started || textOf(record->destination) != destination)) {
+            record = record->next;
         }
         if (!record) return 0;
-        // A move's delete record ends up right after its copy; either brings the other.
-        const auto deletesSourceOf = [](const FileOperation* copy, const FileOperation* removal) {
-            return copy && removal && copy->kind != kindDelete && removal->kind == kindDelete &&
-                   textOf(removal->destination) == textOf(copy->source);
-        };
-        if (deletesSourceOf(before, record)) record = before;
-        FileOperation* const removal = deletesSourceOf(record, record->next) ? record->next : nullptr;
+        // A move's two records share their log; the copy goes first, its failed delete after.
+        FileOperation* copy = record->kind == kindDelete ? nullptr : record;
+        FileOperation* removal = record->kind == kindDelete ? record : nullptr;
+        for (FileOperation* other = failed.head; other && record->log; other = other->next) {
+            if (other == record || other->log != record->log) continue;
+            (other->kind == kindDelete ? removal : copy) = other;
+        }
         const std::uint64_t queued = now();
-        for (FileOperation* retried : {record, removal}) {
+        for (FileOperation* retried : {copy, removal}) {
             if (!retried) continue;
             unlink(failed, retried);
             retried->state = statePending;
@@ -515,7 +729,7 @@ int retryFailed(std::u16string_view destination, std::uint64_t started) {
             retried->retried = true;
             append(queue.lists[0], retried);
         }
-        platform::setEvent(queue.event);
+        dispatchLocked();
     }
     notifyChanged();
     return 1;
@@ -550,19 +764,21 @@ int removeLogRecord(int list, const std::function<bool(const FileOperation&)>& m
 void askQueueToStop() {
     Queue& queue = state();
     std::lock_guard life(queue.lifeLock);
-    if (!queue.running) return;
+    if (queue.workers.empty()) return;
     queue.stopping = true;
     ListLock held(queue.mutex);
-    freeList(queue.lists[0]);  // the worker takes no more
-    queue.idleTimeout.store(lastIdleTimeoutMs + 1);
-    queue.watch.stop.store(true);
-    platform::setEvent(queue.event);
+    freeList(queue.lists[0]);  // the workers take no more
+    for (Worker* worker : queue.workers) {
+        worker->idleTimeout.store(lastIdleTimeoutMs + 1);
+        worker->watch.stop.store(true);
+        platform::setEvent(worker->event);
+    }
 }
 
 bool waitForQueue(std::chrono::milliseconds limit) {
     Queue& queue = state();
     std::unique_lock life(queue.lifeLock);
-    return queue.ended.wait_for(life, limit, [&] { return !queue.running; });
+    return queue.ended.wait_for(life, limit, [&] { return queue.workers.empty(); });
 }
 
 int stopQueue() {
@@ -604,21 +820,29 @@ QueueProgress queueProgress() {
     std::lock_guard life(queue.lifeLock);
     ListLock held(queue.mutex);
     for (const FileOperation* record = queue.lists[0].head; record; record = record->next) ++progress.pending;
-    if (const FileOperation* active = queue.lists[1].head) {
-        progress.active = true;
-        progress.destination = textOf(active->destination);
-        progress.done = queue.watch.done.load();
-        progress.total = queue.watch.total.load();
-        progress.elapsedMs = platform::tickCount() - queue.activeSince.load();
+    const std::uint32_t tick = platform::tickCount();
+    // Active keeps the running records in the order they started.
+    for (const FileOperation* record = queue.lists[1].head; record; record = record->next) {
+        const auto worker = std::find_if(queue.workers.begin(), queue.workers.end(),
+                                         [record](const Worker* w) { return w->record == record; });
+        if (worker == queue.workers.end()) continue;
+        const std::int64_t total = (*worker)->watch.total.load();
+        if (progress.running++ == 0) {
+            progress.destination = textOf(record->destination);
+            progress.elapsedMs = tick - (*worker)->activeSince.load();
+            progress.total = total;
+        } else {
+            progress.total = progress.total < 0 || total < 0 ? -1 : progress.total + total;
+        }
+        progress.done += (*worker)->watch.done.load();
     }
+    progress.active = progress.running > 0;
     return progress;
 }
 
 bool workerRunning() {
     std::lock_guard life(state().lifeLock);
-    return state().running;
+    return !state().workers.empty();
 }
-
-std::int32_t idleTimeout() { return state().idleTimeout.load(); }
 
 }  // namespace queue

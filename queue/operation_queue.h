@@ -1,8 +1,10 @@
 // The background operation queue: copies between the device and a server wait in
-// Pending and are carried out one at a time, oldest first, by a worker thread that the
-// first record starts and that ends after a long idle spell. Each record then stays in
-// Successful or Failed until Clear. The queue knows nothing of FTP: it hands each record
-// to the Remote view's CopyFile and CopyFolder, on the place the record was queued for.
+// Pending and are carried out, oldest first, by worker threads: up to the number of
+// simultaneous copies at once, each on a worker (and so a connection) of its own. A
+// worker starts when a record needs one and ends after a long idle spell. Each record
+// then stays in Successful or Failed until Clear. The queue knows nothing of FTP: it
+// hands each record to the Remote view's CopyFile and CopyFolder, on the place the record
+// was queued for.
 #pragma once
 
 #include <chrono>
@@ -18,7 +20,15 @@
 
 namespace queue {
 
-enum OperationKind : std::uint32_t { kindCopyFile = 1, kindDelete = 3, kindCopyFolder = 6 };
+// A synchronisation's removal of a file is a delete record; its other steps have kinds of
+// their own.
+enum OperationKind : std::uint32_t {
+    kindCopyFile = 1,
+    kindDelete = 3,
+    kindCopyFolder = 6,
+    kindMakeFolder = 7,
+    kindRemoveFolder = 8,
+};
 enum OperationState : std::uint32_t { statePending = 1, stateActive = 2, stateSucceeded = 3, stateFailed = 4 };
 // Add takes any value: those other than active, successful and failed mean pending.
 enum QueueList : int { listPending = 1, listActive = 2, listSuccessful = 3, listFailed = 4 };
@@ -27,6 +37,9 @@ inline constexpr std::size_t pathCapacity = 260;
 
 // The place a record was queued for, as the Remote view gives it (opaque here).
 using PlaceToken = std::shared_ptr<const void>;
+
+// What the copy of a move logged, kept for its delete record (opaque here).
+struct CopyLog;
 
 // One operation. In a list, `next` belongs to the queue's lock.
 struct FileOperation {
@@ -38,12 +51,13 @@ struct FileOperation {
     std::uint64_t finished = 0;
     char16_t source[pathCapacity] = {};  // "file://" + a device path, or a server path
     char16_t destination[pathCapacity] = {};
-    PlaceToken place;        // the Remote view's place when it was queued
-    PlaceToken sourcePlace;  // a copy from another place: the place its source is on
-    std::u16string why;      // why a record failed without a box of its own
-    bool retried = false;    // queued again from Failed: a download continues what it left
-    bool moving = false;     // the copy of a move: a delete record of its source follows
-    std::uint64_t run = 0;   // the synchronisation the record belongs to (see newRun); 0: none
+    PlaceToken place;              // the Remote view's place when it was queued
+    PlaceToken sourcePlace;        // a copy from another place: the place its source is on
+    std::u16string why;            // why a record failed without a box of its own
+    bool retried = false;          // queued again from Failed: a download continues what it left
+    bool moving = false;           // the copy of a move: a delete record of its source follows
+    std::uint64_t run = 0;         // the synchronisation the record belongs to (see newRun); 0: none
+    std::shared_ptr<CopyLog> log;  // a move: shared by its copy, which fills it, and its delete
 };
 
 // What the worker needs besides the records, bound once at start-up (tests bind fakes).
@@ -63,6 +77,9 @@ struct QueueBindings {
     std::uint64_t (*now)() = nullptr;  // null: the system clock
     // Told when a record starts or ends on the worker, and when a record is added. Any thread.
     void (*changed)() = nullptr;
+    // How many records may run at once (1 to 8), read as each record starts; null: 1.
+    // Any thread, under the queue's lock: it must not wait.
+    int (*simultaneousCopies)() = nullptr;
 };
 void bindQueue(const QueueBindings& bindings);  // before the first Add
 
@@ -88,19 +105,21 @@ int queueCopyFileFrom(const PlaceToken& sourcePlace, std::u16string_view source,
 // A synchronisation goes on the queue as the records of one run: copies of single files,
 // either way, that replace their target without asking (the user chose them in the
 // preview) and leave the target with the source's time; folders made before what goes
-// into them; and removals of single files and of empty folders, never following a link.
-// A run's removals wait until every other record of the run has ended, and are carried
-// out only when all of those succeeded; else they fail, saying so. Paths are as for the
-// records above ("file://" and a device path, or a server path). Any thread.
+// into them (one that exists already counts as made); and removals of single files and
+// of empty folders, never following a link. A run's removals wait until every other
+// record of the run has ended, and are carried out only when all of those succeeded;
+// else they fail, saying so (a Retry checks again). Failures of a run's records show no
+// box: the reason stays with the record in Failed. Paths are as for the records above
+// ("file://" and a device path, or a server path). Any thread.
 std::uint64_t newRun();
 int queueRunCopy(std::uint64_t run, std::u16string_view source, std::u16string_view destination);
 int queueRunMakeFolder(std::uint64_t run, std::u16string_view path);
 int queueRunRemove(std::uint64_t run, std::u16string_view path, bool folder);
 
 // Moves the Failed record with this destination that started at `started` back to
-// Pending (queued now, pending, no reason, marked retried) and wakes the worker, starting
-// one when none exists. A move's copy brings its delete record along, in order, whichever
-// of the two is named. 0 when Failed holds no such record. UI thread only.
+// Pending (queued now, pending, no reason, marked retried) and wakes a worker, starting
+// one when none is idle. A move's copy brings its failed delete record along, in order,
+// whichever of the two is named. 0 when Failed holds no such record. UI thread only.
 int retryFailed(std::u16string_view destination, std::uint64_t started);
 
 // Frees the records of Successful and Failed, whether or not a worker runs; 0 when
@@ -109,14 +128,14 @@ int clearQueue();
 // Frees the first record of `list` (Successful or Failed only: what waits or runs is no
 // log to remove) that `matches`; 0 when there is none. UI thread only.
 int removeLogRecord(int list, const std::function<bool(const FileOperation&)>& matches);
-// At shutdown, before the places go: asks a running copy to stop (its network waits
-// hear it within a quarter of a second) and the worker to take no more records, without
-// waiting. Any thread.
+// At shutdown, before the places go: asks the running copies to stop (their network
+// waits hear it within a quarter of a second) and every worker to take no more records,
+// without waiting. Any thread.
 void askQueueToStop();
 // Waits until no worker runs, at most `limit`; true when none does. Any thread.
 bool waitForQueue(std::chrono::milliseconds limit);
-// askQueueToStop, a wait of at most 5 s for the worker to end, and the records freed
-// once it has; with no worker every record is freed at once. Any thread.
+// askQueueToStop, a wait of at most 5 s for the workers to end, and the records freed
+// once all have; with no worker every record is freed at once. Any thread.
 int stopQueue();
 // The records waiting or running. Any thread.
 int unfinishedCopies();
@@ -125,19 +144,19 @@ int unfinishedCopies();
 // may relink them. Any thread.
 std::vector<FileOperation> listRecords(int list);
 
-// What runs now, for the progress display. Any thread.
+// What runs now, for the progress display: of several running records the sums of their
+// bytes, and the time since the first of them started. Any thread.
 struct QueueProgress {
     bool active = false;
-    std::u16string destination;
+    std::u16string destination;  // the first running record's
     std::int64_t done = 0;
-    std::int64_t total = -1;      // -1 when unknown
+    std::int64_t total = -1;      // -1 when any running record's size is unknown
     std::uint32_t elapsedMs = 0;  // since the record started
+    int running = 0;
     int pending = 0;
 };
 QueueProgress queueProgress();
 
 bool workerRunning();  // Any thread.
-// The worker's wait for work, in milliseconds, before its next wake-up. Any thread.
-std::int32_t idleTimeout();
 
 }  // namespace queue
