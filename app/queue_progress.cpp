@@ -9,6 +9,7 @@
 #include "platform/window/soft_keys.h"
 #include "remote/places.h"
 #include "remote/remote_files.h"
+#include "remote/remote_options.h"
 #include "remote/remote_view.h"
 
 namespace app {
@@ -88,6 +89,8 @@ std::u16string progressText(const queue::QueueProgress& progress, std::uint32_t 
             }
         }
     }
+    // One running record is what the bytes tell of; several are counted.
+    if (progress.running > 1) text += u", " + number(std::uint64_t(progress.running)) + u" running";
     if (progress.pending > 0) {
         if (!text.empty()) text += u", ";
         text += number(std::uint64_t(progress.pending)) + u" waiting";
@@ -103,6 +106,7 @@ void bindQueue(platform::Window window) {
     bindings.leavePlace = remote::leavePlaceToken;
     bindings.idle = remote::dropThreadSessions;
     bindings.changed = onQueueChanged;
+    bindings.simultaneousCopies = remote::simultaneousCopies;
     queue::bindQueue(bindings);
     // The Remote view's folder copies log each file they handled.
     remote::setCopyLogHook([](int kind, std::u16string_view source, std::u16string_view destination,

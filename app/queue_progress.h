@@ -1,6 +1,7 @@
 // The queue as the user meets it outside the Queue view: it is bound to the Remote view's
-// places at start-up, and while a copy runs its progress (bytes, percentage, rate, time
-// left, records waiting) is drawn between the soft-key labels, refreshed twice a second.
+// places and simultaneous copies at start-up, and while copies run their progress (bytes,
+// percentage, rate, time left, records running and waiting) is drawn between the
+// soft-key labels, refreshed twice a second.
 // When nothing runs nothing is drawn and no timer runs. UI thread only.
 #pragma once
 
@@ -27,9 +28,10 @@ struct ProgressLook {
 // How long the bytes of the active copy have stood still, from successive looks at the
 // queue (the copy's elapsed time is the clock); `seen` keeps what the last look saw.
 std::uint32_t stillFor(ProgressLook& seen, const queue::QueueProgress& progress);
-// The status text for a moment of the queue; empty when nothing runs or waits. A copy
-// whose bytes have stood still for `stillMs` of a few seconds shows "stalled" instead of
-// a rate and a time left that would only fall.
+// The status text for a moment of the queue; empty when nothing runs or waits. Of
+// several running copies it tells the sums of their bytes and how many run. Bytes that
+// have stood still for `stillMs` of a few seconds show "stalled" instead of a rate and a
+// time left that would only fall.
 std::u16string progressText(const queue::QueueProgress& progress, std::uint32_t stillMs);
 
 }  // namespace app

@@ -1,7 +1,7 @@
-// The Remote view's display options: their registry values under
-// "\Software\Tarvik\Ftp\2.0" (next to the Device view's, under the same names), their
-// defaults, and the "Ftp Options" dialog that edits them. Bound into the Remote view's
-// provider as LoadOptions and OptionsDialog.
+// The Remote view's display options and the number of simultaneous copies of the queue:
+// their registry values under "\Software\Tarvik\Ftp\2.0" (next to the Device view's,
+// under the same names), their defaults, and the "Ftp Options" dialog that edits them.
+// Bound into the Remote view's provider as LoadOptions and OptionsDialog.
 #pragma once
 
 #include <span>
@@ -24,6 +24,12 @@ void setRemoteDefaults(explorer::ViewProvider& view);
 void loadRemoteOptions();
 // Writes the eleven values of `view`; nothing when the key cannot be created. UI thread only.
 void saveRemoteOptions(const explorer::ViewProvider& view);
+
+// How many queued records run at once, 1 to 8 (1 by default): loaded and saved with the
+// options above as "SimultaneousCopies"; a stored value outside 1..8 reads as 1. The
+// queue reads it as each record starts. Any thread.
+inline constexpr int mostSimultaneousCopies = 8;
+int simultaneousCopies();
 
 // The "Ftp Options" dialog on the view's settings; the values are written only when the
 // user confirms it (Done), and then the result is 1. UI thread only.

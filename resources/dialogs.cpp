@@ -101,7 +101,7 @@ std::vector<DialogItem> advancedPlaceItems(bool touch) {
     return items;
 }
 
-// The four choice lists: on keypad phones each label on its line and the spinner list on
+// The five choice lists: on keypad phones each label on its line and the spinner list on
 // the next; on touch screens label and drop-down list side by side.
 std::vector<DialogItem> optionLists(bool touch) {
     const struct {
@@ -110,7 +110,8 @@ std::vector<DialogItem> optionLists(bool touch) {
     } lists[] = {{u"File Types:", optionsFileTypesList},
                  {u"In Title:", optionsTitleList},
                  {touch ? u"Confirm:" : u"Confirmation:", optionsConfirmList},
-                 {u"Network:", optionsNetworkList}};
+                 {u"Network:", optionsNetworkList},
+                 {touch ? u"Copies:" : u"Simultaneous copies:", optionsCopiesList}};
     std::vector<DialogItem> items;
     int row = 0;
     for (const auto& list : lists) {
@@ -155,8 +156,8 @@ std::vector<DialogItem> filterItems() {
 }  // namespace
 
 const DialogTemplate filterDialog{137, u"File Filter", filterItems()};
-const DialogTemplate optionsDialogKeypad{106, u"Ftp Options", withCheckBoxes(optionLists(false), 8)};
-const DialogTemplate optionsDialogTouch{142, u"Ftp Options", withCheckBoxes(optionLists(true), 5)};
+const DialogTemplate optionsDialogKeypad{106, u"Ftp Options", withCheckBoxes(optionLists(false), 10)};
+const DialogTemplate optionsDialogTouch{142, u"Ftp Options", withCheckBoxes(optionLists(true), 6)};
 const DialogTemplate placeDialogKeypad{136, u"Ftp Connection", placeItems(false)};
 const DialogTemplate placeDialogTouch{138, u"Ftp Connection", placeItems(true)};
 const DialogTemplate advancedPlaceDialogKeypad{141, u"Ftp Connection", advancedPlaceItems(false)};

@@ -29,6 +29,7 @@ enum OptionsDialogControl : int {
     optionsSaveFolderCheck = 5005,
     optionsShowParentCheck = 5006,
     optionsShowExtensionsCheck = 5007,
+    optionsCopiesList = 5008,
 };
 extern const platform::DialogTemplate optionsDialogKeypad;
 extern const platform::DialogTemplate optionsDialogTouch;

@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <string>
 
+#include "platform/text.h"
 #include "platform/window/controls.h"
 #include "platform/window/dialog.h"
 #include "resources/commands.h"
@@ -104,7 +106,7 @@ void layoutOptionControls(Window dialog, Window reference) {
 }  // namespace
 
 bool runOptionsDialog(std::u16string_view caption, std::span<const std::u16string_view> networkChoices,
-                      ViewProvider& view, const explorer::OwnerRecord& owner) {
+                      ViewProvider& view, const explorer::OwnerRecord& owner, int* copies, int mostCopies) {
     const std::array<OptionList, 4> allLists = {{
         {resources::optionsFileTypesList, fileTypes, &ViewProvider::showFiles},
         {resources::optionsTitleList, titles, &ViewProvider::titleInfo},
@@ -124,12 +126,19 @@ bool runOptionsDialog(std::u16string_view caption, std::span<const std::u16strin
             using platform::MessageId;
             const Window fileTypesList = platform::getDialogItem(window, resources::optionsFileTypesList);
             const Window networkList = platform::getDialogItem(window, resources::optionsNetworkList);
+            const Window copiesList = platform::getDialogItem(window, resources::optionsCopiesList);
             switch (message) {
             case MessageId::initDialog:
                 platform::setWindowText(window, caption);
                 layoutOptionControls(window, networkList);
                 showOptionControls(window, lists, view);
                 if (networkChoices.empty()) platform::enableWindow(networkList, false);
+                // The choice at index i is i + 1 copies.
+                for (int count = 1; copies && count <= mostCopies; ++count) {
+                    platform::selectorAddString(copiesList, platform::toUtf16(std::to_string(count)));
+                }
+                if (copies) platform::selectorSetSelection(copiesList, *copies - 1);
+                else platform::enableWindow(copiesList, false);
                 platform::setFocus(fileTypesList);
                 return 1;
             case MessageId::activate:
@@ -138,6 +147,9 @@ bool runOptionsDialog(std::u16string_view caption, std::span<const std::u16strin
             case MessageId::command:
                 if (platform::commandId(wParam) != resources::commandDone) return 0;
                 readOptionControls(window, lists, view);
+                if (const int selection = platform::selectorGetSelection(copiesList); copies && selection >= 0) {
+                    *copies = selection + 1;
+                }
                 platform::endDialog(window, resources::commandDone);
                 return 1;
             default: return 0;
