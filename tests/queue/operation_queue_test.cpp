@@ -1,7 +1,9 @@
 // The operation queue: the worker's life on an injected wait (the idle time-outs, its end
 // and a fresh worker), the records and lists with fake copies, the place each record
 // keeps, moves that delete their source only after a whole copy, Clear, Stop during a
-// copy, and Adds racing the worker's end (these also run under ThreadSanitizer).
+// copy, and Adds racing the worker's end; several records at once and the order that
+// keeps what touches one entry; the records of a synchronisation (these also run under
+// ThreadSanitizer).
 #include "queue/operation_queue.h"
 
 #include <gtest/gtest.h>
@@ -11,6 +13,7 @@
 #include <chrono>
 #include <filesystem>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -40,6 +43,10 @@ struct Fakes {
     std::atomic<bool> holdCopies{false};
     std::atomic<bool> copyStarted{false};
     bool fastWaits = true;  // the idle wait returns at once, as a time-out
+    std::atomic<int> simultaneous{1};
+    int running = 0;  // fake server operations running now, and at most
+    int mostRunning = 0;
+    std::set<std::thread::id> threads;  // that ran them
 };
 Fakes* fakes = nullptr;
 thread_local std::string placeOfThread;
@@ -49,14 +56,27 @@ void note(const std::string& call) {
     fakes->calls.push_back(call);
 }
 
-int fakeCopy(std::u16string_view source, std::u16string_view destination, bool folder) {
-    note(std::string(folder ? "folder " : "copy ") + toUtf8(source) + ">" + toUtf8(destination) + "@" + placeOfThread +
-         (explorer::threadTransferWatch()->resume ? " resumed" : ""));
+// A server operation that runs while copies are held, until the watch asks it to stop,
+// as a transfer does.
+void serverOperation(const std::string& call) {
+    {
+        std::lock_guard guard(fakes->lock);
+        fakes->calls.push_back(call);
+        fakes->mostRunning = std::max(fakes->mostRunning, ++fakes->running);
+        fakes->threads.insert(std::this_thread::get_id());
+    }
     fakes->copyStarted = true;
-    // A copy that runs until the watch asks it to stop, as a transfer does.
     while (fakes->holdCopies && !explorer::threadTransferWatch()->stop) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+    std::lock_guard guard(fakes->lock);
+    --fakes->running;
+}
+
+int fakeCopy(std::u16string_view source, std::u16string_view destination, bool folder) {
+    const explorer::TransferWatch& watch = *explorer::threadTransferWatch();
+    serverOperation(std::string(folder ? "folder " : "copy ") + toUtf8(source) + ">" + toUtf8(destination) + "@" +
+                    placeOfThread + (watch.resume ? " resumed" : "") + (watch.keepTimes ? " keeping times" : ""));
     if (folder && fakes->logFailedFile) addOperation(kindCopyFile, u"in/one", u"out/one", listFailed);
     return fakes->copiesSucceed && !explorer::threadTransferWatch()->stop ? 1 : 0;
 }
@@ -83,6 +103,11 @@ protected:
             note("delete " + toUtf8(path) + "@" + placeOfThread);
             return 1;
         };
+        remote.CreateFolder = [](std::u16string_view path) {
+            serverOperation("mkdir " + toUtf8(path));
+            return 1;
+        };
+        remote.GetLastErrorText = [] { return std::u16string(u"(fake) it failed"); };
         QueueBindings bindings;
         bindings.currentPlace = [] { return PlaceToken(std::make_shared<const std::string>(fakes->currentPlace)); };
         bindings.enterPlace = [](const PlaceToken& token, const PlaceToken&, std::u16string& reason) {
@@ -104,6 +129,7 @@ protected:
             return fakes->fastWaits ? platform::waitFor(event, 0) : platform::waitFor(event, milliseconds);
         };
         bindings.now = [] { return std::uint64_t(1000); };
+        bindings.simultaneousCopies = [] { return fakes->simultaneous.load(); };
         bindQueue(bindings);
         bound = bindings;
     }
@@ -359,6 +385,203 @@ TEST_F(OperationQueue, TheQueueViewListsARecordsDestinationAndTimes) {
     EXPECT_EQ(view.DeleteFile(u"Queue\\\u2215pub\u2215a.txt"), 0);
     EXPECT_TRUE(listRecords(listPending).empty());
     EXPECT_EQ(view.FindFirst(u"*", data), platform::invalidFindHandle);
+}
+
+// Up to the limit records run at once, each on a worker of its own; what arrives while
+// they run (an Add, a Retry) waits for a free one, a lower limit holds for the records
+// that start after it, and Stop ends them all without a box.
+TEST_F(OperationQueue, UpToTheLimitRecordsRunAtOnceEachOnAWorkerOfItsOwn) {
+    seen.fastWaits = false;
+    seen.currentPlace = "gone";
+    ASSERT_EQ(queueCopyFile(u"/gone", u"file://\\gone"), 1);
+    ASSERT_TRUE(queueDrains());
+    seen.currentPlace = "A";
+    seen.simultaneous = 4;
+    seen.holdCopies = true;
+    const auto queueFiles = [](int first, int last) {
+        for (int i = first; i <= last; ++i) {
+            const std::u16string name = toUtf16(std::to_string(i));
+            ASSERT_EQ(queueCopyFile(u"/f" + name, u"file://\\f" + name), 1);
+        }
+    };
+    const auto runningNow = [this](int count) {
+        return test_support::eventually([this, count] {
+            std::lock_guard guard(seen.lock);
+            return seen.running == count;
+        });
+    };
+    queueFiles(1, 5);
+    ASSERT_TRUE(runningNow(4));
+    ASSERT_EQ(retryFailed(u"file://\\gone", 1000), 1);
+    queueFiles(6, 6);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // time for a fifth to start wrongly
+    EXPECT_EQ(listRecords(listActive).size(), 4u);
+    EXPECT_EQ(queueProgress().running, 4);
+    EXPECT_EQ(queueProgress().pending, 3);
+
+    seen.simultaneous = 2;
+    seen.holdCopies = false;
+    ASSERT_TRUE(queueDrains());
+    EXPECT_EQ(seen.mostRunning, 4);
+    EXPECT_EQ(listRecords(listSuccessful).size(), 6u);
+    EXPECT_EQ(destinations(listFailed), std::vector<std::string>{"file://\\gone 1/4"});
+
+    seen.holdCopies = true;
+    queueFiles(7, 10);
+    ASSERT_TRUE(runningNow(2));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    EXPECT_EQ(listRecords(listActive).size(), 2u);
+    EXPECT_EQ(stopQueue(), 1);
+    EXPECT_FALSE(workerRunning());
+    for (const std::string& call : calls()) EXPECT_EQ(call.find("box"), std::string::npos) << call;
+    for (int list = listPending; list <= listFailed; ++list) EXPECT_TRUE(listRecords(list).empty());
+}
+
+// With room for every record, one still waits while an earlier unfinished record touches
+// one of its entries: the same path, or one a folder above the other, on the same side. A
+// move's delete waits for its copy, a run's file for its folder, and a run's removal for
+// the rest of its run.
+TEST_F(OperationQueue, ARecordWaitsWhileAnEarlierOneTouchesItsEntries) {
+    seen.fastWaits = false;
+    seen.simultaneous = 8;
+    seen.holdCopies = true;
+    const std::uint64_t run = newRun();
+    // Each record, and the destination of the one that starts at once (none: it waits).
+    const struct Case {
+        const char* record;
+        int (*queue)(std::uint64_t run);
+        const char* starts;
+    } cases[] = {
+        {"copy", [](std::uint64_t) { return queueCopyFile(u"/a/x", u"file://\\d\\xy"); }, "file://\\d\\xy"},
+        {"same target", [](std::uint64_t) { return queueCopyFile(u"/b", u"file://\\d\\xy"); }, nullptr},
+        {"folder above", [](std::uint64_t) { return queueCopyFile(u"/a/", u"file://\\e"); }, nullptr},
+        {"entry below", [](std::uint64_t) { return queueCopyFile(u"/a/x/y", u"file://\\k"); }, nullptr},
+        {"names alike", [](std::uint64_t) { return queueCopyFile(u"/ab", u"file://\\d\\x"); }, "file://\\d\\x"},
+        {"device folder above", [](std::uint64_t) { return queueCopyFile(u"file://\\d", u"/g"); }, nullptr},
+        {"other side", [](std::uint64_t) { return queueCopyFile(u"file://\\a\\x", u"/h"); }, "/h"},
+        {"move", [](std::uint64_t) { return queueMove(u"/remote.txt", u"file://\\remote.txt", false); },
+         "file://\\remote.txt"},
+        {"run removal", [](std::uint64_t r) { return queueRunRemove(r, u"/n/old", false); }, nullptr},
+        {"its run's folder", [](std::uint64_t r) { return queueRunMakeFolder(r, u"/n"); }, "/n"},
+        {"a file in it", [](std::uint64_t r) { return queueRunCopy(r, u"file://\\z", u"/n/z"); }, nullptr},
+        {"another's after a removal", [](std::uint64_t) { return queueCopyFile(u"/n/old", u"file://\\o"); }, nullptr},
+    };
+    std::multiset<std::string> started;
+    for (const Case& c : cases) {
+        ASSERT_EQ(c.queue(run), 1) << c.record;
+        if (c.starts) started.insert(c.starts);
+    }
+    ASSERT_TRUE(test_support::eventually([&] { return listRecords(listActive).size() == started.size(); }));
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // time for a waiting one to start wrongly
+    std::multiset<std::string> active;
+    for (const FileOperation& record : listRecords(listActive)) active.insert(toUtf8(record.destination));
+    EXPECT_EQ(active, started);
+
+    seen.holdCopies = false;
+    ASSERT_TRUE(queueDrains());
+    EXPECT_TRUE(listRecords(listFailed).empty());
+    const std::vector<std::string> order = calls();
+    const auto at = [&](const std::string& call) {
+        return std::find(order.begin(), order.end(), call) - order.begin();
+    };
+    EXPECT_LT(at("copy /remote.txt>file://\\remote.txt@A"), at("delete /remote.txt@A"));
+    EXPECT_LT(at("mkdir /n"), at("copy file://\\z>/n/z@A keeping times"));
+    EXPECT_LT(at("copy file://\\z>/n/z@A keeping times"), at("delete /n/old@A"));
+    EXPECT_LT(at("delete /n/old@A"), at("copy /n/old>file://\\o@A"));
+}
+
+// A run's removals go only when every other record of the run succeeded; else each fails
+// saying so, and its Retry checks again. A run's failures show no box.
+TEST_F(OperationQueue, ARunRemovesOnlyOnceAllItsOtherRecordsSucceeded) {
+    seen.fastWaits = false;
+    seen.simultaneous = 4;
+    seen.copiesSucceed = false;
+    const std::uint64_t run = newRun();
+    ASSERT_EQ(queueRunRemove(run, u"/old", false), 1);
+    ASSERT_EQ(queueRunCopy(run, u"file://\\a", u"/a"), 1);
+    ASSERT_EQ(queueRunCopy(run, u"file://\\b", u"/b"), 1);
+    ASSERT_TRUE(queueDrains());
+    const auto why = [](const std::string& destination) {
+        for (const FileOperation& record : listRecords(listFailed)) {
+            if (toUtf8(record.destination) == destination) return toUtf8(record.why);
+        }
+        return std::string("not failed");
+    };
+    EXPECT_EQ(why("/a"), "(fake) it failed");
+    const std::string kept = "Kept: another record of the same synchronisation failed.";
+    EXPECT_EQ(why("/old"), kept);
+
+    seen.copiesSucceed = true;
+    ASSERT_EQ(retryFailed(u"/old", 1000), 1);
+    ASSERT_TRUE(queueDrains());
+    EXPECT_EQ(why("/old"), kept);
+    ASSERT_EQ(retryFailed(u"/a", 1000), 1);
+    ASSERT_EQ(retryFailed(u"/b", 1000), 1);
+    ASSERT_TRUE(queueDrains());
+    ASSERT_EQ(retryFailed(u"/old", 1000), 1);
+    ASSERT_TRUE(queueDrains());
+    EXPECT_TRUE(listRecords(listFailed).empty());
+    const std::vector<std::string> seenCalls = calls();
+    EXPECT_EQ(std::count(seenCalls.begin(), seenCalls.end(), "delete /old@A"), 1);
+    for (const std::string& call : seenCalls) EXPECT_EQ(call.find("box"), std::string::npos) << call;
+}
+
+// On the device a run's folder that exists counts as made and a file in the way does
+// not; a removal takes one file or one empty folder and never what a link points to; a
+// run's copy replaces its target unasked and keeps the source's time, the next record not.
+TEST_F(OperationQueue, ARunMakesFoldersAndRemovesSingleEntriesOnTheDevice) {
+    test_support::DeviceRoot device;
+    test_support::TemporaryRegistry registry;
+    local::setUpDeviceView();
+    seen.fastWaits = false;
+    device.folder("have");
+    device.file("have/one", "1");
+    device.file("afile", "f");
+    device.file("full/inner", "1");
+    device.file("target/inner", "1");
+    device.file("kept.txt", "k");
+    device.file("old.txt", "o");
+    device.folder("empty");
+    std::filesystem::create_directory_symlink(device.at("target"), device.at("link"));
+    std::filesystem::create_symlink(device.at("kept.txt"), device.at("flink"));
+    const struct Case {
+        std::u16string_view path;
+        int kind;
+        int state;
+    } cases[] = {
+        {u"file://\\have", kindMakeFolder, stateSucceeded}, {u"file://\\afile", kindMakeFolder, stateFailed},
+        {u"file://\\new", kindMakeFolder, stateSucceeded},  {u"file://\\full", kindRemoveFolder, stateFailed},
+        {u"file://\\link", kindRemoveFolder, stateFailed},  {u"file://\\flink", kindDelete, stateSucceeded},
+        {u"file://\\old.txt", kindDelete, stateSucceeded},  {u"file://\\empty", kindRemoveFolder, stateSucceeded},
+    };
+    for (const Case& c : cases) {
+        const int queued = c.kind == kindMakeFolder ? queueRunMakeFolder(newRun(), c.path)
+                                                    : queueRunRemove(newRun(), c.path, c.kind == kindRemoveFolder);
+        ASSERT_EQ(queued, 1);
+    }
+    ASSERT_EQ(queueRunCopy(newRun(), u"/one", u"file://\\have\\one"), 1);
+    ASSERT_TRUE(queueDrains());
+    ASSERT_EQ(queueCopyFile(u"/two", u"file://\\two"), 1);
+    ASSERT_TRUE(queueDrains());
+
+    for (const Case& c : cases) {
+        bool found = false;
+        for (const FileOperation& record : listRecords(c.state == stateSucceeded ? listSuccessful : listFailed)) {
+            found = found || record.destination == c.path;
+        }
+        EXPECT_TRUE(found) << toUtf8(c.path);
+    }
+    EXPECT_EQ(toUtf8(listRecords(listFailed).at(0).why), "A file of that name is in the way.");
+    EXPECT_TRUE(std::filesystem::is_directory(device.at("new")));
+    EXPECT_TRUE(std::filesystem::exists(device.at("full/inner")));
+    EXPECT_TRUE(std::filesystem::is_symlink(device.at("link")));
+    EXPECT_TRUE(std::filesystem::exists(device.at("target/inner")));
+    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(device.at("flink"))));
+    EXPECT_TRUE(std::filesystem::exists(device.at("kept.txt")));
+    EXPECT_FALSE(std::filesystem::exists(device.at("old.txt")));
+    EXPECT_FALSE(std::filesystem::exists(device.at("empty")));
+    EXPECT_EQ(calls(),
+              (std::vector<std::string>{"copy /one>file://\\have\\one@A keeping times", "copy /two>file://\\two@A"}));
 }
 
 }  // namespace

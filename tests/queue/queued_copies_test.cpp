@@ -275,8 +275,9 @@ TEST_F(QueuedDownload, AStalledDownloadGivesUpAtTheSilenceItNames) {
     EXPECT_NE(placeError(0).find("did not answer within 1500 ms"), std::string::npos) << placeError(0);
 }
 
-// The progress line: bytes, share, rate and time left while a copy runs, "stalled" once
-// its bytes stand still, and what waits. The looks at one copy come every half second.
+// The progress line: bytes, share, rate and time left while copies run, "stalled" once
+// their bytes stand still, and how many run and wait. The looks at one copy come every
+// half second.
 TEST(QueueProgress, TheStatusSaysWhatRunsAndWhatWaits) {
     struct Case {
         bool active;
@@ -284,6 +285,7 @@ TEST(QueueProgress, TheStatusSaysWhatRunsAndWhatWaits) {
         std::uint32_t elapsedMs;
         int pending;
         const char* text;
+        int running = 1;
     };
     const Case cases[] = {
         {false, 0, -1, 0, 0, ""},
@@ -293,6 +295,10 @@ TEST(QueueProgress, TheStatusSaysWhatRunsAndWhatWaits) {
         {true, 3 * 1048576, 12 * 1048576, 7500, 1, "3.00 MB of 12.00 MB 25% 409.6 KB/s 0:22 left, 1 waiting"},
         {true, 3 * 1048576, 12 * 1048576, 8000, 1, "3.00 MB of 12.00 MB 25% stalled, 1 waiting"},
         {true, 1048576, 5368709120, 1000, 0, "1.00 MB of 5.000 GB 0% 1.00 MB/s 1:25:19 left"},
+        // Several running copies: the sums of their bytes, and how many run.
+        {true, 2 * 1048576, 8 * 1048576, 2000, 12, "2.00 MB of 8.00 MB 25% 1.00 MB/s 0:06 left, 3 running, 12 waiting",
+         3},
+        {true, 1048576, -1, 1000, 0, "1.00 MB 1.00 MB/s, 2 running", 2},
     };
     app::ProgressLook seen;
     for (const Case& c : cases) {
@@ -302,6 +308,7 @@ TEST(QueueProgress, TheStatusSaysWhatRunsAndWhatWaits) {
         progress.total = c.total;
         progress.elapsedMs = c.elapsedMs;
         progress.pending = c.pending;
+        progress.running = c.active ? c.running : 0;
         const std::uint32_t still = app::stillFor(seen, progress);
         EXPECT_EQ(toUtf8(app::progressText(progress, still)), c.text) << c.elapsedMs;
     }

@@ -1,5 +1,6 @@
 // The views' options in the registry: the Remote view's defaults, both views' values in
-// their sizes, and each value read only in its size.
+// their sizes, and each value read only in its size; the queue's simultaneous copies,
+// read only within their bounds and chosen in the "Ftp Options" dialog.
 #include "remote/remote_options.h"
 
 #include "local/explorer_options.h"
@@ -127,6 +128,46 @@ TEST_F(RemoteOptions, AValueIsReadOnlyInItsOwnSize) {
         EXPECT_NE(options(remoteProvider).find(test.read + " "), std::string::npos)
             << platform::toUtf8(test.name) << " of " << test.data.size() << " bytes";
     }
+}
+
+// Only a 4-byte value of 1 to 8 is a number of simultaneous copies: anything else, or
+// nothing, reads as 1. The number is saved with the other options.
+TEST_F(RemoteOptions, SimultaneousCopiesAreReadOnlyWithinOneToEight) {
+    const struct Case {
+        std::vector<std::uint8_t> data;
+        int read;
+    } table[] = {
+        {{}, 1},           {{4, 0, 0, 0}, 4}, {{8, 0, 0, 0}, 8},
+        {{0, 0, 0, 0}, 1}, {{9, 0, 0, 0}, 1}, {{0xFF, 0xFF, 0xFF, 0xFF}, 1},
+        {{4}, 1},
+    };
+    platform::RegistryKey key = platform::noKey;
+    ASSERT_TRUE(platform::createKey(platform::currentUserKey, remote::remoteOptionsKeyPath, key));
+    for (const Case& test : table) {
+        platform::deleteValue(key, u"SimultaneousCopies");
+        if (!test.data.empty()) {
+            platform::setValue(key, u"SimultaneousCopies", platform::registryDword, test.data.data(),
+                               std::uint32_t(test.data.size()));
+        }
+        remote::loadRemoteOptions();
+        EXPECT_EQ(remote::simultaneousCopies(), test.read) << test.data.size() << " bytes";
+    }
+    platform::closeKey(key);
+    remote::saveRemoteOptions(remoteProvider);
+    EXPECT_EQ(test_support::storedValue(remote::remoteOptionsKeyPath, u"SimultaneousCopies").data,
+              (std::vector<std::uint8_t>{1, 0, 0, 0}));
+}
+
+// The dialog's fifth list chooses the number, written on Done.
+TEST_F(RemoteOptions, TheDialogChoosesTheSimultaneousCopies) {
+    test_support::HeadlessScreen screen{60, 24};
+    remote::loadRemoteOptions();
+    for (int step = 0; step < 4; ++step) screen.terminal.pressKey(platform::Key::down);
+    screen.terminal.pressKeys({platform::Key::right, platform::Key::right, platform::Key::leftSoft});
+    ASSERT_EQ(remote::editRemoteOptions(remoteProvider, {screen.main}), 1);
+    EXPECT_EQ(remote::simultaneousCopies(), 3);
+    EXPECT_EQ(test_support::storedValue(remote::remoteOptionsKeyPath, u"SimultaneousCopies").data,
+              (std::vector<std::uint8_t>{3, 0, 0, 0}));
 }
 
 }  // namespace
