@@ -401,21 +401,22 @@ TEST_F(OperationQueue, UpToTheLimitRecordsRunAtOnceEachOnAWorkerOfItsOwn) {
     const auto queueFiles = [](int first, int last) {
         for (int i = first; i <= last; ++i) {
             const std::u16string name = toUtf16(std::to_string(i));
-            ASSERT_EQ(queueCopyFile(u"/f" + name, u"file://\\f" + name), 1);
+            queueCopyFile(u"/f" + name, u"file://\\f" + name);
         }
     };
-    const auto runningNow = [this](int count) {
-        return test_support::eventually([this, count] {
+    // Once `count` run, time enough for one more to start wrongly.
+    const auto running = [this](int count) {
+        test_support::eventually([this, count] {
             std::lock_guard guard(seen.lock);
             return seen.running == count;
         });
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        return listRecords(listActive).size();
     };
     queueFiles(1, 5);
-    ASSERT_TRUE(runningNow(4));
     ASSERT_EQ(retryFailed(u"file://\\gone", 1000), 1);
     queueFiles(6, 6);
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));  // time for a fifth to start wrongly
-    EXPECT_EQ(listRecords(listActive).size(), 4u);
+    EXPECT_EQ(running(4), 4u);
     EXPECT_EQ(queueProgress().running, 4);
     EXPECT_EQ(queueProgress().pending, 3);
 
@@ -428,9 +429,7 @@ TEST_F(OperationQueue, UpToTheLimitRecordsRunAtOnceEachOnAWorkerOfItsOwn) {
 
     seen.holdCopies = true;
     queueFiles(7, 10);
-    ASSERT_TRUE(runningNow(2));
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(listRecords(listActive).size(), 2u);
+    EXPECT_EQ(running(2), 2u);
     EXPECT_EQ(stopQueue(), 1);
     EXPECT_FALSE(workerRunning());
     for (const std::string& call : calls()) EXPECT_EQ(call.find("box"), std::string::npos) << call;
@@ -534,52 +533,37 @@ TEST_F(OperationQueue, ARunMakesFoldersAndRemovesSingleEntriesOnTheDevice) {
     test_support::TemporaryRegistry registry;
     local::setUpDeviceView();
     seen.fastWaits = false;
-    device.folder("have");
-    device.file("have/one", "1");
-    device.file("afile", "f");
-    device.file("full/inner", "1");
-    device.file("target/inner", "1");
-    device.file("kept.txt", "k");
-    device.file("old.txt", "o");
+    for (const char* file : {"have/one", "afile", "full/inner", "target/inner", "kept.txt", "old.txt"}) {
+        device.file(file, "1");
+    }
     device.folder("empty");
     std::filesystem::create_directory_symlink(device.at("target"), device.at("link"));
     std::filesystem::create_symlink(device.at("kept.txt"), device.at("flink"));
-    const struct Case {
-        std::u16string_view path;
-        int kind;
-        int state;
-    } cases[] = {
-        {u"file://\\have", kindMakeFolder, stateSucceeded}, {u"file://\\afile", kindMakeFolder, stateFailed},
-        {u"file://\\new", kindMakeFolder, stateSucceeded},  {u"file://\\full", kindRemoveFolder, stateFailed},
-        {u"file://\\link", kindRemoveFolder, stateFailed},  {u"file://\\flink", kindDelete, stateSucceeded},
-        {u"file://\\old.txt", kindDelete, stateSucceeded},  {u"file://\\empty", kindRemoveFolder, stateSucceeded},
-    };
-    for (const Case& c : cases) {
-        const int queued = c.kind == kindMakeFolder ? queueRunMakeFolder(newRun(), c.path)
-                                                    : queueRunRemove(newRun(), c.path, c.kind == kindRemoveFolder);
-        ASSERT_EQ(queued, 1);
+    // Each in a run of its own, so that no removal waits for the others.
+    for (const char16_t* folder : {u"file://\\have", u"file://\\afile", u"file://\\new"}) {
+        ASSERT_EQ(queueRunMakeFolder(newRun(), folder), 1);
     }
+    for (const char16_t* folder : {u"file://\\full", u"file://\\link", u"file://\\empty"}) {
+        ASSERT_EQ(queueRunRemove(newRun(), folder, true), 1);
+    }
+    for (const char16_t* file : {u"file://\\flink", u"file://\\old.txt"})
+        ASSERT_EQ(queueRunRemove(newRun(), file, false), 1);
     ASSERT_EQ(queueRunCopy(newRun(), u"/one", u"file://\\have\\one"), 1);
     ASSERT_TRUE(queueDrains());
     ASSERT_EQ(queueCopyFile(u"/two", u"file://\\two"), 1);
     ASSERT_TRUE(queueDrains());
 
-    for (const Case& c : cases) {
-        bool found = false;
-        for (const FileOperation& record : listRecords(c.state == stateSucceeded ? listSuccessful : listFailed)) {
-            found = found || record.destination == c.path;
-        }
-        EXPECT_TRUE(found) << toUtf8(c.path);
-    }
+    EXPECT_EQ(destinations(listFailed),
+              (std::vector<std::string>{"file://\\afile 7/4", "file://\\full 8/4", "file://\\link 8/4"}));
     EXPECT_EQ(toUtf8(listRecords(listFailed).at(0).why), "A file of that name is in the way.");
-    EXPECT_TRUE(std::filesystem::is_directory(device.at("new")));
-    EXPECT_TRUE(std::filesystem::exists(device.at("full/inner")));
+    const auto there = [&](const char* path) {
+        return std::filesystem::exists(std::filesystem::symlink_status(device.at(path)));
+    };
+    for (const char* kept : {"afile", "full/inner", "link", "target/inner", "kept.txt", "new", "have/one"}) {
+        EXPECT_TRUE(there(kept)) << kept;
+    }
+    for (const char* gone : {"flink", "old.txt", "empty"}) EXPECT_FALSE(there(gone)) << gone;
     EXPECT_TRUE(std::filesystem::is_symlink(device.at("link")));
-    EXPECT_TRUE(std::filesystem::exists(device.at("target/inner")));
-    EXPECT_FALSE(std::filesystem::exists(std::filesystem::symlink_status(device.at("flink"))));
-    EXPECT_TRUE(std::filesystem::exists(device.at("kept.txt")));
-    EXPECT_FALSE(std::filesystem::exists(device.at("old.txt")));
-    EXPECT_FALSE(std::filesystem::exists(device.at("empty")));
     EXPECT_EQ(calls(),
               (std::vector<std::string>{"copy /one>file://\\have\\one@A keeping times", "copy /two>file://\\two@A"}));
 }
