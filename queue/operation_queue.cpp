@@ -48,6 +48,73 @@ struct List {
     FileOperation* head = nullptr;
 };
 
+void copyPath(char16_t (&field)[pathCapacity], std::u16string_view path) {
+    const std::size_t length = std::min(path.size(), pathCapacity - 1);
+    std::copy_n(path.begin(), length, field);
+    field[length] = 0;
+}
+
+std::u16string_view textOf(const char16_t (&field)[pathCapacity]) {
+    return std::u16string_view(field, std::find(field, field + pathCapacity, u'\0') - field);
+}
+
+bool isDevicePath(std::u16string_view path) { return path.starts_with(devicePrefix); }
+
+bool isRunRemoval(const FileOperation& record) {
+    return record.run != 0 && (record.kind == kindDelete || record.kind == kindRemoveFolder);
+}
+
+// The entries a record touches, as keys of one side: a device path keeps its prefix and
+// a server path begins with '/', so that no key of one side lies above one of the other.
+// Trailing separators go, but for a root's.
+std::u16string entryKey(std::u16string_view path) {
+    const char16_t separator = isDevicePath(path) ? u'\\' : u'/';
+    const std::size_t rootEnd = isDevicePath(path) ? devicePrefix.size() + 1 : 1;
+    while (path.size() > rootEnd && path.back() == separator) path.remove_suffix(1);
+    return std::u16string(path);
+}
+
+// Keys of the entries that some records touch, in order, so that both the folders above
+// a path and the entries below it are found by a few look-ups.
+class TouchedEntries {
+public:
+    void add(const FileOperation& record) {
+        for (std::u16string_view path : {textOf(record.source), textOf(record.destination)}) {
+            if (!path.empty()) keys.insert(entryKey(path));
+        }
+    }
+    void remove(const FileOperation& record) {
+        for (std::u16string_view path : {textOf(record.source), textOf(record.destination)}) {
+            if (path.empty()) continue;
+            if (const auto key = keys.find(entryKey(path)); key != keys.end()) keys.erase(key);
+        }
+    }
+    bool touch(const FileOperation& record) const {
+        for (std::u16string_view path : {textOf(record.source), textOf(record.destination)}) {
+            if (!path.empty() && touches(entryKey(path))) return true;
+        }
+        return false;
+    }
+
+private:
+    // The same entry, one of the folders above it, or one below it.
+    bool touches(const std::u16string& key) const {
+        const bool device = isDevicePath(key);
+        const char16_t separator = device ? u'\\' : u'/';
+        const std::size_t first = device ? devicePrefix.size() : 0;
+        for (std::size_t at = key.find(separator, first); at != std::u16string::npos;
+             at = key.find(separator, at + 1)) {
+            // The root keeps its separator; every other folder is named without one.
+            if (keys.contains(key.substr(0, at == first ? at + 1 : at))) return true;
+        }
+        if (keys.contains(key)) return true;
+        const std::u16string below = key.back() == separator ? key : key + separator;
+        const auto next = keys.lower_bound(below);
+        return next != keys.end() && next->starts_with(below);
+    }
+    std::multiset<std::u16string> keys;
+};
+
 // One worker thread, which owns it and frees it when it ends. `record` and `woken`
 // belong to the lists' locks; the rest is the worker's, read by others as atomics.
 struct Worker {
@@ -62,7 +129,8 @@ struct Worker {
 // The worker of this thread; null on every other thread.
 thread_local Worker* threadWorker = nullptr;
 
-// The four lists and the workers. `lists`, every record's `next` and `workers` belong to
+// The four lists and the workers. `lists`, every record's `next`, `workers` and the index
+// of the unfinished records belong to
 // `lifeLock` and the "FileOpWorker" mutex (which exists while a worker does), taken in
 // that order; `stopping` and the decision of a worker to end belong to `lifeLock`: so an
 // Add never meets a worker that has decided to end, and Stop never frees what a live
@@ -75,6 +143,11 @@ struct Queue {
     std::condition_variable_any ended;
     std::vector<Worker*> workers;
     bool stopping = false;  // Stop asked the workers to end
+    // What the unfinished records (Pending and Active) touch, and how many records other
+    // than removals each run has among them: so that a record added at the tail is
+    // judged without a walk of Pending.
+    TouchedEntries unfinished;
+    std::map<std::uint64_t, int> busyRuns;
 
     QueueBindings bindings;  // written under lifeLock, and so read by a waiting worker
 };
@@ -101,16 +174,6 @@ void notifyChanged() {
     if (state().bindings.changed) state().bindings.changed();
 }
 
-void copyPath(char16_t (&field)[pathCapacity], std::u16string_view path) {
-    const std::size_t length = std::min(path.size(), pathCapacity - 1);
-    std::copy_n(path.begin(), length, field);
-    field[length] = 0;
-}
-
-std::u16string_view textOf(const char16_t (&field)[pathCapacity]) {
-    return std::u16string_view(field, std::find(field, field + pathCapacity, u'\0') - field);
-}
-
 // List surgery; the caller holds the mutex.
 void append(List& list, FileOperation* record) {
     record->next = nullptr;
@@ -128,9 +191,24 @@ void unlink(List& list, FileOperation* record) {
     }
 }
 
+// Under both locks: a record joins the unfinished ones (Pending, then Active), or leaves
+// them.
+void rememberUnfinished(const FileOperation& record) {
+    state().unfinished.add(record);
+    if (record.run != 0 && !isRunRemoval(record)) ++state().busyRuns[record.run];
+}
+void forgetUnfinished(const FileOperation& record) {
+    state().unfinished.remove(record);
+    if (record.run != 0 && !isRunRemoval(record) && --state().busyRuns[record.run] == 0) {
+        state().busyRuns.erase(record.run);
+    }
+}
+
 void freeList(List& list) {
+    const bool unfinished = &list == &state().lists[0] || &list == &state().lists[1];
     while (FileOperation* record = list.head) {
         list.head = record->next;
+        if (unfinished) forgetUnfinished(*record);
         delete record;
     }
 }
@@ -150,57 +228,6 @@ struct ListLock {
     platform::SyncHandle mutex;
 };
 
-bool isDevicePath(std::u16string_view path) { return path.starts_with(devicePrefix); }
-
-bool isRunRemoval(const FileOperation& record) {
-    return record.run != 0 && (record.kind == kindDelete || record.kind == kindRemoveFolder);
-}
-
-// The entries a record touches, as keys of one side: a device path keeps its prefix and
-// a server path begins with '/', so that no key of one side lies above one of the other.
-// Trailing separators go, but for a root's.
-std::u16string entryKey(std::u16string_view path) {
-    const char16_t separator = isDevicePath(path) ? u'\\' : u'/';
-    const std::size_t rootEnd = isDevicePath(path) ? devicePrefix.size() + 1 : 1;
-    while (path.size() > rootEnd && path.back() == separator) path.remove_suffix(1);
-    return std::u16string(path);
-}
-
-// Keys of the entries that earlier unfinished records touch, in order, so that both
-// the folders above a path and the entries below it are found by a few look-ups.
-class TouchedEntries {
-public:
-    void add(const FileOperation& record) {
-        for (std::u16string_view path : {textOf(record.source), textOf(record.destination)}) {
-            if (!path.empty()) keys.insert(entryKey(path));
-        }
-    }
-    bool touch(const FileOperation& record) const {
-        for (std::u16string_view path : {textOf(record.source), textOf(record.destination)}) {
-            if (!path.empty() && touches(entryKey(path))) return true;
-        }
-        return false;
-    }
-
-private:
-    // The same entry, one of the folders above it, or one below it.
-    bool touches(const std::u16string& key) const {
-        const bool device = isDevicePath(key);
-        const char16_t separator = device ? u'\\' : u'/';
-        const std::size_t first = device ? devicePrefix.size() : 0;
-        for (std::size_t at = key.find(separator, first); at != std::u16string::npos;
-             at = key.find(separator, at + 1)) {
-            // The root keeps its separator; every other folder is named without one.
-            if (keys.contains(key.substr(0, at == first ? at + 1 : at))) return true;
-        }
-        if (keys.contains(key)) return true;
-        const std::u16string below = key.back() == separator ? key : key + separator;
-        const auto next = keys.lower_bound(below);
-        return next != keys.end() && next->starts_with(below);
-    }
-    std::set<std::u16string> keys;
-};
-
 int simultaneousLimit() {
     const int limit = state().bindings.simultaneousCopies ? state().bindings.simultaneousCopies() : 1;
     return std::clamp(limit, 1, mostWorkers);
@@ -215,13 +242,7 @@ int simultaneousLimit() {
 std::vector<FileOperation*> startableRecords(std::size_t most) {
     Queue& queue = state();
     TouchedEntries touched;
-    std::set<std::uint64_t> busyRuns;  // runs with records other than removals unfinished
     int running = 0;
-    for (const List* list : {&queue.lists[1], &queue.lists[0]}) {
-        for (const FileOperation* record = list->head; record; record = record->next) {
-            if (record->run != 0 && !isRunRemoval(*record)) busyRuns.insert(record->run);
-        }
-    }
     for (const FileOperation* record = queue.lists[1].head; record; record = record->next) {
         touched.add(*record);
         ++running;
@@ -230,7 +251,7 @@ std::vector<FileOperation*> startableRecords(std::size_t most) {
     std::vector<FileOperation*> startable;
     std::map<std::uint64_t, TouchedEntries> heldRemovals;  // by run
     for (FileOperation* record = queue.lists[0].head; record && startable.size() < most; record = record->next) {
-        const bool held = isRunRemoval(*record) && busyRuns.contains(record->run);
+        const bool held = isRunRemoval(*record) && queue.busyRuns.contains(record->run);
         bool waits = held || touched.touch(*record);
         for (const auto& [run, removals] : heldRemovals)
             waits = waits || (run != record->run && removals.touch(*record));
@@ -243,22 +264,28 @@ std::vector<FileOperation*> startableRecords(std::size_t most) {
 // once; the first one makes the mutex and so the queue live again.
 bool startWorkerLocked();
 
-// Under both locks: wakes an idle worker for each record that may start now, and starts
-// workers, up to the limit, for those that no idle worker will take.
-void dispatchLocked() {
+// Under both locks: wakes an idle worker for each of `wanted` records that may start now
+// and that no worker was woken for yet, and starts workers, up to the limit, for those
+// that no idle worker will take.
+void dispatchLocked(std::size_t wanted) {
     Queue& queue = state();
     if (queue.stopping) return;
-    std::size_t wanted = startableRecords(mostWorkers).size();
     for (Worker* worker : queue.workers) {
         if (wanted == 0) break;
-        if (worker->record) continue;
-        if (!worker->woken) {
-            worker->woken = true;
-            platform::setEvent(worker->event);
-        }
+        if (worker->record || worker->woken) continue;
+        worker->woken = true;
+        platform::setEvent(worker->event);
         --wanted;
     }
     while (wanted > 0 && int(queue.workers.size()) < simultaneousLimit() && startWorkerLocked()) --wanted;
+}
+// The same for every record of Pending that may start now.
+void dispatchLocked() {
+    std::size_t wanted = startableRecords(mostWorkers).size();
+    for (const Worker* worker : state().workers) {
+        if (wanted > 0 && !worker->record && worker->woken) --wanted;
+    }
+    dispatchLocked(wanted);
 }
 
 // Under lifeLock, once `worker` has found nothing to do for the last time: it leaves the
@@ -491,6 +518,7 @@ void finish(Worker& worker, FileOperation* record, std::uint32_t result, std::u1
     record->why = std::move(why);
     record->finished = now();
     unlink(queue.lists[1], record);
+    forgetUnfinished(*record);
     append(result == stateSucceeded ? queue.lists[2] : queue.lists[3], record);
     worker.record = nullptr;
     dispatchLocked();
@@ -619,9 +647,20 @@ int enqueue(std::vector<std::unique_ptr<FileOperation>> records, int list) {
         std::lock_guard life(queue.lifeLock);
         if (!ensureWorkerLocked()) return 0;
         ListLock held(queue.mutex);
-        for (std::unique_ptr<FileOperation>& record : records)
+        // A record at the tail waits for every unfinished one that touches its entries.
+        std::size_t startable = 0;
+        for (std::unique_ptr<FileOperation>& record : records) {
+            if (pending) {
+                const bool held = isRunRemoval(*record) && queue.busyRuns.contains(record->run);
+                if (!held && !queue.unfinished.touch(*record)) ++startable;
+                rememberUnfinished(*record);
+            }
             append(listOf(pending ? listPending : list), record.release());
-        dispatchLocked();
+        }
+        // The look above takes a record that only a removal of its own run holds back for
+        // one that waits: with nothing running, no end of a record would look again.
+        if (pending && startable == 0 && !queue.lists[1].head) dispatchLocked();
+        else dispatchLocked(startable);
     }
     notifyChanged();
     return 1;
@@ -728,6 +767,7 @@ int retryFailed(std::u16string_view destination, std::uint64_t started) {
             retried->why.clear();
             retried->retried = true;
             append(queue.lists[0], retried);
+            rememberUnfinished(*retried);
         }
         dispatchLocked();
     }
