@@ -483,8 +483,8 @@ std::uint32_t removeEntry(const FileOperation& record, std::u16string& why) {
     return stateFailed;
 }
 
-std::uint32_t run(const FileOperation& record, bool runFailed, CopyLog& log, std::u16string& why) {
-    const QueueBindings& bindings = state().bindings;
+std::uint32_t run(const QueueBindings& bindings, const FileOperation& record, bool runFailed, CopyLog& log,
+                  std::u16string& why) {
     const bool copy = record.kind == kindCopyFile || record.kind == kindCopyFolder;
     if (!copy && record.kind != kindDelete && record.kind != kindMakeFolder && record.kind != kindRemoveFolder) {
         return stateActive;  // no such operation: it passes through as it was
@@ -561,7 +561,7 @@ void workerBody(std::unique_ptr<Worker> owned) {
         // Kind, paths, place and log are not changed while a record lives: read without
         // the lock. The log's delete record waits for its copy (they touch one entry).
         std::u16string why;
-        const std::uint32_t result = run(*record, runFailed, worker.log, why);
+        const std::uint32_t result = run(bindings, *record, runFailed, worker.log, why);
         if (record->log) {
             worker.log.kind = record->kind;
             worker.log.state = result;
@@ -651,8 +651,8 @@ int enqueue(std::vector<std::unique_ptr<FileOperation>> records, int list) {
         std::size_t startable = 0;
         for (std::unique_ptr<FileOperation>& record : records) {
             if (pending) {
-                const bool held = isRunRemoval(*record) && queue.busyRuns.contains(record->run);
-                if (!held && !queue.unfinished.touch(*record)) ++startable;
+                const bool waitsForItsRun = isRunRemoval(*record) && queue.busyRuns.contains(record->run);
+                if (!waitsForItsRun && !queue.unfinished.touch(*record)) ++startable;
                 rememberUnfinished(*record);
             }
             append(listOf(pending ? listPending : list), record.release());
