@@ -1,7 +1,10 @@
 // The background operation queue: copies between the device and a server wait in
 // Pending and are carried out, oldest first, by worker threads: up to the number of
 // simultaneous copies at once, each on a worker (and so a connection) of its own. A
-// worker starts when a record needs one and ends after a long idle spell. Each record
+// record never starts while an earlier unfinished one touches one of its entries (the
+// same path, or one a folder above the other, on the same side), so that a move's delete
+// follows its copy and a folder is made before what goes into it. A worker starts when a
+// record needs one and ends after a long idle spell. Each record
 // then stays in Successful or Failed until Clear. The queue knows nothing of FTP: it
 // hands each record to the Remote view's CopyFile and CopyFolder, on the place the record
 // was queued for.
@@ -151,7 +154,7 @@ struct QueueProgress {
     std::u16string destination;  // the first running record's
     std::int64_t done = 0;
     std::int64_t total = -1;      // -1 when any running record's size is unknown
-    std::uint32_t elapsedMs = 0;  // since the record started
+    std::uint32_t elapsedMs = 0;  // since the first running record started
     int running = 0;
     int pending = 0;
 };
