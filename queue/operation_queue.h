@@ -4,10 +4,9 @@
 // record never starts while an earlier unfinished one touches one of its entries (the
 // same path, or one a folder above the other, on the same side), so that a move's delete
 // follows its copy and a folder is made before what goes into it. A worker starts when a
-// record needs one and ends after a long idle spell. Each record
-// then stays in Successful or Failed until Clear. The queue knows nothing of FTP: it
-// hands each record to the Remote view's CopyFile and CopyFolder, on the place the record
-// was queued for.
+// record needs one and ends after a long idle spell. Each record then stays in
+// Successful or Failed until Clear. The queue knows nothing of FTP: it hands each record
+// to the Remote view's CopyFile and CopyFolder, on the place the record was queued for.
 #pragma once
 
 #include <chrono>
