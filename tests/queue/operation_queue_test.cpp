@@ -492,9 +492,10 @@ TEST_F(OperationQueue, ARunRemovesOnlyOnceAllItsOtherRecordsSucceeded) {
     seen.simultaneous = 4;
     seen.copiesSucceed = false;
     const std::uint64_t run = newRun();
-    ASSERT_EQ(queueRunRemove(run, u"/old", false), 1);
+    // Queued as a synchronisation queues them: the removals last.
     ASSERT_EQ(queueRunCopy(run, u"file://\\a", u"/a"), 1);
     ASSERT_EQ(queueRunCopy(run, u"file://\\b", u"/b"), 1);
+    ASSERT_EQ(queueRunRemove(run, u"/old", false), 1);
     ASSERT_TRUE(queueDrains());
     const auto why = [](const std::string& destination) {
         for (const FileOperation& record : listRecords(listFailed)) {
