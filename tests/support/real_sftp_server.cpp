@@ -130,15 +130,23 @@ RealSftpServer::RealSftpServer(RealSftpServerOptions options) : work_(makeWorkFo
     writeFile(work_ + "/authorized_keys", readFile(clientKey_ + ".pub"));
     // sshd refuses to start without its privilege separation folder.
     mkdir("/run/sshd", 0755);
-    port_ = freePort();
-    const std::string config = work_ + "/sshd_config";
-    writeFile(config, "Port " + std::to_string(port_) + "\nListenAddress 127.0.0.1\nHostKey " + work_ +
-                          "/host_key\nPidFile " + work_ + "/sshd.pid\nAuthorizedKeysFile " + work_ +
-                          "/authorized_keys\nPermitRootLogin yes\nStrictModes no\nUsePAM no\n"
-                          "PasswordAuthentication no\nKbdInteractiveAuthentication no\n"
-                          "Subsystem sftp internal-sftp\nLogLevel ERROR\nMaxStartups 100\n");
-    pid_ = spawnServer({"/usr/sbin/sshd", "-D", "-e", "-f", config}, log);
-    if (pid_ < 0 || !waitUntilListening(pid_, port_)) error_ = "sshd did not start (openssh-server): " + readFile(log);
+    // A free port may be taken by another test's server before sshd binds it: try another.
+    for (int attempt = 0; attempt < 3; ++attempt) {
+        port_ = freePort();
+        const std::string config = work_ + "/sshd_config";
+        writeFile(config, "Port " + std::to_string(port_) + "\nListenAddress 127.0.0.1\nHostKey " + work_ +
+                              "/host_key\nPidFile " + work_ + "/sshd.pid\nAuthorizedKeysFile " + work_ +
+                              "/authorized_keys\nPermitRootLogin yes\nStrictModes no\nUsePAM no\n"
+                              "PasswordAuthentication no\nKbdInteractiveAuthentication no\n"
+                              "Subsystem sftp internal-sftp\nLogLevel ERROR\nMaxStartups 100\n");
+        pid_ = spawnServer({"/usr/sbin/sshd", "-D", "-e", "-f", config}, log);
+        if (pid_ >= 0 && waitUntilListening(pid_, port_)) {
+            error_.clear();
+            return;
+        }
+        error_ = "sshd did not start (openssh-server): " + readFile(log);
+        if (error_.find("Address already in use") == std::string::npos) return;
+    }
 }
 
 RealSftpServer::~RealSftpServer() {
