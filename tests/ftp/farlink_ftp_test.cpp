@@ -8,7 +8,9 @@
 #include "tests/support/scripted_ftp_server.h"
 #include "tests/support/temporary_folder.h"
 
+#include <pwd.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -266,7 +268,8 @@ std::string treeOf(const std::string& top) {
 }
 
 // Up with --delete, then down, over FTP and SFTP: only what differs moves, what the
-// source lacks goes (a link stays, and its target), and a second run moves nothing.
+// source lacks goes (a link stays, and its target), and a second run moves nothing: the
+// copies take their sources' times to the second, either way.
 TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
     enum class Server { pyftpdlib, vsftpd, sshd };
     for (const Server kind : {Server::pyftpdlib, Server::vsftpd, Server::sshd}) {
@@ -302,10 +305,20 @@ TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
         writeFile(served + "/extra.txt", "x");
         writeFile(outside / "kept", "kept");
         std::filesystem::create_symlink(outside / "kept", served + "/link");
-        // vsftpd's anonymous sessions run as a user of their own.
+        // The files were written an hour ago, the same one on both sides.
+        const auto hourAgo = std::filesystem::file_time_type::clock::now() - 1h;
+        for (const std::string file : {"a.txt", "sub/b.txt", "sub/same.txt"})
+            std::filesystem::last_write_time(local / ("up/" + file), hourAgo);
+        for (const std::string file : {"sub/b.txt", "sub/same.txt", "extra.txt"})
+            std::filesystem::last_write_time(served + "/" + file, hourAgo);
+        // vsftpd's anonymous sessions run as a user of their own, which may set the time
+        // only of files it owns.
+        const passwd* anonymous = getpwnam("ftp");
         std::filesystem::permissions(served, std::filesystem::perms::all);
         for (const auto& entry : std::filesystem::recursive_directory_iterator(served)) {
-            if (!entry.is_symlink()) std::filesystem::permissions(entry.path(), std::filesystem::perms::all);
+            if (entry.is_symlink()) continue;
+            std::filesystem::permissions(entry.path(), std::filesystem::perms::all);
+            if (kind == Server::vsftpd && anonymous) chown(entry.path().c_str(), anonymous->pw_uid, anonymous->pw_gid);
         }
         const std::string before = treeOf(served);
         std::string output, errors;
@@ -321,6 +334,9 @@ TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
         EXPECT_EQ(readFile(outside / "kept"), "kept");
         EXPECT_EQ(mirror("--reverse --delete " + url + " " + (local / "up")), 0) << errors;
         EXPECT_EQ(output, "done 0, failed 0\n");
+        // The uploads took the local files' times: mirrored back, nothing is newer.
+        EXPECT_EQ(mirror(url + " " + (local / "up")), 0) << errors;
+        EXPECT_EQ(output, "skip link: a link\ndone 0, failed 0\n");
         EXPECT_EQ(mirror("--reverse " + url + "fresh " + (local / "up/sub")), 0) << errors;
         EXPECT_EQ(treeOf(served + "/fresh"), "b.txt bbbb\nsame.txt same\n");
         std::filesystem::remove_all(served + "/fresh");
@@ -331,6 +347,10 @@ TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
         std::filesystem::create_directory(local / "down");
         EXPECT_EQ(mirror(url + " " + (local / "down")), 0) << errors;
         EXPECT_EQ(treeOf(local / "down"), "a.txt new\nsub/\nsub/b.txt bbbb\nsub/same.txt same\n");
+        const auto seconds = [](const std::string& path) {
+            return std::chrono::floor<std::chrono::seconds>(std::filesystem::last_write_time(path).time_since_epoch());
+        };
+        EXPECT_EQ(seconds(local / "down/sub/b.txt"), seconds(served + "/sub/b.txt"));
         EXPECT_EQ(mirror(url + " " + (local / "down")), 0) << errors;
         EXPECT_EQ(output, "skip link: a link\ndone 0, failed 0\n");
         // The copies took the server's times: back up, nothing is newer.
