@@ -127,7 +127,7 @@ std::int64_t parseModificationReply(std::string_view reply) {
     // A day beyond the month's end would pass for one of the next month.
     const std::time_t asTime = std::time_t(time);
     std::tm civil{};
-    if (!gmtime_r(&asTime, &civil) || civil.tm_mday != day || civil.tm_mon != month - 1) return -1;
+    if (!gmtime_r(&asTime, &civil) || civil.tm_mon != month - 1) return -1;
     return time;
 }
 
