@@ -100,9 +100,9 @@ TEST(FarlinkFtp, GivesUpOnAServerThatStopsTalking) {
     ScriptedFtpServer silent({});  // accepts and never greets
     ScriptedFtpServer stalling({send("220 ready\r\n"), expect("USER anonymous"), send("331 password\r\n"),
                                 expect("PASS farlink@"), send("230 in\r\n"), expect("TYPE I"), send("200 ok\r\n"),
-                                expect("SIZE /f"), send("213 100\r\n"), expect("TYPE I"), send("200 ok\r\n"),
-                                expect("PASV"), replyPassive(), acceptData(), expect("RETR /f"),
-                                send("150 opening\r\n"), sendData("the first part"), expect("QUIT")});
+                                expect("SIZE /f"), send("213 100\r\n"), expect("PASV"), replyPassive(), acceptData(),
+                                expect("RETR /f"), send("150 opening\r\n"), sendData("the first part"),
+                                expect("QUIT")});
     std::string output, errors;
     for (ScriptedFtpServer* server : {&silent, &stalling}) {
         const auto started = std::chrono::steady_clock::now();
@@ -143,26 +143,11 @@ TEST(FarlinkFtp, TakesThePasswordFromOutsidePrintsNoControlCharactersAndChecksTh
     EXPECT_EQ(1, runTool(netrc + "ls ftp://" + refusing.address() + "/d/", local, output, errors));
     EXPECT_EQ("550 ?[2Jgone\n", errors);
     EXPECT_EQ("", refusing.finish());
-    ScriptedFtpServer cutting({send("220 ready\r\n"),
-                               expect("USER anonymous"),
-                               send("331 password\r\n"),
-                               expect("PASS farlink@"),
-                               send("230 in\r\n"),
-                               expect("TYPE I"),
-                               send("200 ok\r\n"),
-                               expect("SIZE /f"),
-                               send("213 5000\r\n"),
-                               expect("TYPE I"),
-                               send("200 ok\r\n"),
-                               expect("PASV"),
-                               replyPassive(),
-                               acceptData(),
-                               expect("RETR /f"),
-                               send("150 opening\r\n"),
-                               sendData(patternBytes(4000)),
-                               closeData(),
-                               send("226 done\r\n"),
-                               expect("QUIT")});
+    ScriptedFtpServer cutting({send("220 ready\r\n"), expect("USER anonymous"), send("331 password\r\n"),
+                               expect("PASS farlink@"), send("230 in\r\n"), expect("TYPE I"), send("200 ok\r\n"),
+                               expect("SIZE /f"), send("213 5000\r\n"), expect("PASV"), replyPassive(), acceptData(),
+                               expect("RETR /f"), send("150 opening\r\n"), sendData(patternBytes(4000)), closeData(),
+                               send("226 done\r\n"), expect("QUIT")});
     EXPECT_EQ(1, runTool("get ftp://" + cutting.address() + "/f " + (local / "f"), local, output, errors));
     EXPECT_EQ("The file arrived with 4000 bytes where the server announced 5000\n", errors);
     EXPECT_FALSE(std::filesystem::exists(local / "f"));
