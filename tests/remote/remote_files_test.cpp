@@ -208,6 +208,38 @@ TEST_F(RemoteFiles, AFolderCopyGoesIntoAnExistingServerFolder) {
     EXPECT_EQ(server.uploaded(), "1");
 }
 
+// A folder copy on a connection of the worker's own, as the queue runs it: after the
+// listing, a file costs PASV and RETR alone; SIZE is asked only where the listing gives
+// no size to trust (a link's is the link's, 0 may be none) or for a retry, and no probe
+// is sent between commands moments apart.
+TEST_F(RemoteFiles, AQueuedFolderCopySendsTwoCommandsPerListedFile) {
+    const auto retrieve = [](const std::string& path, const std::string& bytes) {
+        return Script{expect("PASV"),       replyPassive(),  acceptData(), expect("RETR " + path),
+                      send("150 here\r\n"), sendData(bytes), closeData(),  send("226 done\r\n")};
+    };
+    ScriptedFtpServer server(login() +
+                             listing("/src/", unixLine('-', "a", "3") + unixLine('-', "b", "2") +
+                                                  unixLine('-', "empty", "0") + unixLine('l', "ln -> a", "1")) +
+                             ask("TYPE I", "200 ok") + retrieve("/src/a", "aaa") + retrieve("/src/b", "bb") +
+                             ask("SIZE /src/empty", "213 0") + retrieve("/src/empty", "") +
+                             ask("SIZE /src/ln", "213 3") + retrieve("/src/ln", "aaa") +
+                             listing("/src/", unixLine('-', "a", "3")) + ask("TYPE I", "200 ok") +
+                             ask("SIZE /src/a", "213 3") + retrieve("/src/a", "aaa") + bye());
+    addPlace(server.address());
+    explorer::TransferWatch watch;
+    explorer::setThreadTransferWatch(&watch);
+    remote::pinPlaceForThread(remote::placeAt(0), remote::settingsOf(*remote::placeAt(0)).revision);
+    EXPECT_EQ(remote::remoteCopyFolder(u"/src", u"file://\\dst", 0), 1) << lastError();
+    // A retry asks the size anew: a partial it continues must be of the file as it is now.
+    watch.resume.store(true);
+    EXPECT_EQ(remote::remoteCopyFolder(u"/src", u"file://\\dst", 0), 1) << lastError();
+    remote::dropThreadSessions();
+    remote::pinPlaceForThread(nullptr, 0);
+    explorer::setThreadTransferWatch(nullptr);
+    EXPECT_EQ(server.finish(), "");
+    EXPECT_EQ(device.read("dst/b"), "bb");
+}
+
 std::int64_t modifiedAt(const std::string& path) {
     struct stat info {};
     return stat(path.c_str(), &info) == 0 ? std::int64_t(info.st_mtime) : -1;
