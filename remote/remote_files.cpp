@@ -131,12 +131,6 @@ void keepListed(const std::string& partial) {
     }
 }
 
-// A download or upload. On a thread with a session of its own (the queue's worker) it
-// runs on that session, which stays open for the next one; elsewhere on a session made
-// for it, with the place's session let go, so that browsing goes on. The engine
-// downloads into a partial file beside the target that replaces it only once complete,
-// so a failure never destroys what the device had; the partial stays after a failure,
-// and a retry on the worker continues it.
 // After a copy of a synchronisation: the target takes the source's time to the second,
 // so that the next comparison finds the two alike. A server that cannot give or take a
 // time leaves the target its own; the copy stands either way.
@@ -152,8 +146,13 @@ void keepSourceTime(ServerSession& session, bool upload, const std::string& loca
     session.failureText();  // drops a connection that met silence, as after any failure
 }
 
-// `listedSize` >= 0: the download's size as a listing just gave it exactly, so that the
-// server need not be asked.
+// A download or upload. On a thread with a session of its own (the queue's worker) it
+// runs on that session, which stays open for the next one; elsewhere on a session made
+// for it, with the place's session let go, so that browsing goes on. The engine
+// downloads into a partial file beside the target that replaces it only once complete,
+// so a failure never destroys what the device had; the partial stays after a failure,
+// and a retry on the worker continues it. A download given `listedSize` >= 0 (the exact
+// size a listing just gave) does not ask the server for it.
 int transfer(SessionUse& use, bool upload, std::u16string_view devicePath, std::u16string_view remote,
              std::int64_t listedSize) {
     FtpPlace& place = *use.place;
