@@ -8,6 +8,7 @@
 #include <array>
 #include <atomic>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <span>
@@ -136,18 +137,11 @@ struct Reading {
     const mirroring::SyncTree& target() const { return choices.toServer ? server : device; }
 };
 
-// The one place where the plan is made from the two trees, on the listing thread: a step
-// that asks the server more about the files goes here, taking the place's session as
-// listServerFolder does.
-void makePlan(Reading& reading) {
-    reading.actions = mirroring::planTrees(reading.source(), reading.target(),
-                                           {.mirror = reading.choices.mirror, .sizeOnly = reading.choices.sizeOnly});
-}
-
-// Lists one server folder through the place's browsing session, held for this listing
-// only, so that browsing waits for one folder at most.
-bool listServerFolder(const Reading& reading, const std::string& folder, const std::string& listingPath,
-                      std::string& reason) {
+// Runs `step` on the place's browsing session, held for this one step only, so that
+// browsing waits for one folder or file at most. False with the reason when the session
+// could not be had or the step failed.
+bool onPlaceSession(const Reading& reading, const std::function<bool(remote::ServerSession&)>& step,
+                    std::string& reason) {
     if (reading.stop) {
         reason = "Stopped.";
         return false;
@@ -162,9 +156,36 @@ bool listServerFolder(const Reading& reading, const std::string& folder, const s
         return false;
     }
     remote::ServerSession& session = **use.session;
-    if (session.listToFile(folder, listingPath)) return true;
+    if (step(session)) return true;
     reason = session.failureText();
     return false;
+}
+
+bool listServerFolder(const Reading& reading, const std::string& folder, const std::string& listingPath,
+                      std::string& reason) {
+    return onPlaceSession(
+        reading, [&](remote::ServerSession& session) { return session.listToFile(folder, listingPath) != 0; }, reason);
+}
+
+// The plan from the two trees, on the listing thread. Files whose listed time alone
+// would copy them (a listing rounded to the minute, or in the server's zone) are first
+// asked their exact time.
+void makePlan(Reading& reading) {
+    const mirroring::SyncOptions options{.mirror = reading.choices.mirror, .sizeOnly = reading.choices.sizeOnly};
+    mirroring::confirmListedTimes(reading.server.entries, reading.device.entries, !reading.choices.toServer, options,
+                                  [&](const std::string& path) {
+                                      std::int64_t time = -1;
+                                      std::string reason;
+                                      onPlaceSession(
+                                          reading,
+                                          [&](remote::ServerSession& session) {
+                                              time = session.modificationTime(reading.serverTop + path);
+                                              return true;
+                                          },
+                                          reason);
+                                      return time;
+                                  });
+    reading.actions = mirroring::planTrees(reading.source(), reading.target(), options);
 }
 
 void readTrees(Reading& reading) {

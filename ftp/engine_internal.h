@@ -22,6 +22,10 @@ void setReply(FtpConnection* connection, const char* format, ...) __attribute__(
 // smuggle in commands of its own. Returns false after setting the control's reply.
 bool acceptCommandText(FtpConnection* control, std::string_view text);
 
+// Sends TYPE `typeCharacter` unless the server is in that type already; a refusal
+// forgets the type, so that the next transfer asks again.
+bool useType(FtpConnection* control, char typeCharacter);
+
 // One command line, "VERB" or "VERB argument", built without allocating.
 struct CommandLine {
     char text[256];

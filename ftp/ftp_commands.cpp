@@ -3,9 +3,13 @@
 #include "ftp/ftp_commands.h"
 
 #include "ftp/engine_internal.h"
+#include "ftp/listing_parser.h"
 
+#include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 
 namespace ftp {
 
@@ -22,7 +26,36 @@ int sendWithArgument(FtpSession& session, const char* verb, std::string_view arg
     return command.set(verb, argument) && sendCommand(command.view(), expectedClass, session.control);
 }
 
+constexpr std::uint8_t featuresAsked = 1;
+constexpr std::uint8_t featureModifyTime = 2;  // MFMT
+
+// One line of FEAT's reply: a feature is " NAME" or " NAME PARAMETERS".
+void noteFeature(const char* line, void* context) {
+    if (line[0] != ' ') return;
+    std::size_t length = 0;
+    while (line[1 + length] && !std::isspace(static_cast<unsigned char>(line[1 + length]))) ++length;
+    if (length == 4 && strncasecmp(line + 1, "MFMT", 4) == 0) *static_cast<std::uint8_t*>(context) |= featureModifyTime;
+}
+
+// The digits text[at..at+count) as a number, -1 when one is no digit.
+int digits(std::string_view text, std::size_t at, std::size_t count) {
+    int value = 0;
+    for (std::size_t i = at; i < at + count; ++i) {
+        if (!std::isdigit(static_cast<unsigned char>(text[i]))) return -1;
+        value = value * 10 + (text[i] - '0');
+    }
+    return value;
+}
+
 }  // namespace
+
+bool detail::useType(FtpConnection* control, char typeCharacter) {
+    if (control->currentType == typeCharacter) return true;
+    const char typeCommand[] = {'T', 'Y', 'P', 'E', ' ', typeCharacter};
+    const bool accepted = sendCommand(std::string_view(typeCommand, sizeof typeCommand), '2', control);
+    control->currentType = accepted ? typeCharacter : 0;
+    return accepted;
+}
 
 int logIn(FtpSession& session, std::string_view user, std::string_view password) {
     if (!session.control || user.size() > maxLoginLength || password.size() > maxLoginLength) return 0;
@@ -62,7 +95,7 @@ int renamePath(FtpSession& session, std::string_view oldPath, std::string_view n
 }
 
 std::int64_t fileSize(FtpSession& session, std::string_view path) {
-    if (!session.control || !sendCommand("TYPE I", '2', session.control) ||
+    if (!session.control || !useType(session.control, 'I') ||
         !sendWithArgument(session, "SIZE", path, maxFilePathLength, '2')) {
         return -1;
     }
@@ -71,6 +104,64 @@ std::int64_t fileSize(FtpSession& session, std::string_view path) {
     char* end = nullptr;
     const long long size = std::strtoll(reply + 4, &end, 10);
     return end != reply + 4 && size >= 0 ? size : -1;
+}
+
+std::int64_t parseModificationReply(std::string_view reply) {
+    // "213 " and 14 digits, then an optional fraction, then the line's end.
+    if (reply.size() < 18 || reply.substr(0, 4) != "213 ") return -1;
+    std::size_t end = 18;
+    if (end < reply.size() && reply[end] == '.') {
+        const std::size_t fraction = ++end;
+        while (end < reply.size() && std::isdigit(static_cast<unsigned char>(reply[end]))) ++end;
+        if (end == fraction) return -1;
+    }
+    const std::string_view rest = reply.substr(end);
+    if (!(rest.empty() || rest == "\n" || rest == "\r\n")) return -1;
+    const int year = digits(reply, 4, 4), month = digits(reply, 8, 2), day = digits(reply, 10, 2);
+    const int hour = digits(reply, 12, 2), minute = digits(reply, 14, 2), second = digits(reply, 16, 2);
+    if (year < 1970 || month < 1 || month > 12 || day < 1 || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
+        second < 0 || second > 59) {
+        return -1;
+    }
+    const std::int64_t time = daysToSeconds(year, month - 1, day) + hour * 3600 + minute * 60 + second;
+    // A day beyond the month's end would pass for one of the next month.
+    const std::time_t asTime = std::time_t(time);
+    std::tm civil{};
+    if (!gmtime_r(&asTime, &civil) || civil.tm_mon != month - 1) return -1;
+    return time;
+}
+
+std::int64_t modificationTime(FtpSession& session, std::string_view path) {
+    if (!sendWithArgument(session, "MDTM", path, maxFilePathLength, '2')) return -1;
+    return parseModificationReply(session.control->reply);
+}
+
+int setModificationTime(FtpSession& session, std::string_view path, std::int64_t time) {
+    FtpConnection* const control = session.control;
+    if (!control || time < 0 || path.size() > maxFilePathLength || !acceptCommandText(control, path)) return 0;
+    if (!(control->features & featuresAsked)) {
+        std::uint8_t found = featuresAsked;
+        // A server without FEAT has no MFMT either: its refusal (5xx) is no failure.
+        if (!sendCommand("FEAT", '2', control, noteFeature, &found) && control->reply[0] != '5') return 0;
+        control->features = found;
+    }
+    const std::time_t asTime = std::time_t(time);
+    std::tm civil{};
+    char argument[maxFilePathLength + 1];
+    const int length = gmtime_r(&asTime, &civil)
+                           ? std::snprintf(argument, sizeof argument, "%04d%02d%02d%02d%02d%02d %.*s",
+                                           civil.tm_year + 1900, civil.tm_mon + 1, civil.tm_mday, civil.tm_hour,
+                                           civil.tm_min, civil.tm_sec, int(path.size()), path.data())
+                           : -1;
+    if (length < 0 || std::size_t(length) >= sizeof argument) {
+        setReply(control, "The path is too long to set its time\n");
+        return 0;
+    }
+    const bool modifyTime = control->features & featureModifyTime;
+    if (sendWithArgument(session, modifyTime ? "MFMT" : "MDTM", argument, maxFilePathLength, '2')) return 1;
+    const bool unknown = std::strncmp(control->reply, "500", 3) == 0 || std::strncmp(control->reply, "502", 3) == 0 ||
+                         std::strncmp(control->reply, "504", 3) == 0;
+    return unknown ? -1 : 0;
 }
 
 int sendSimple(FtpSession& session, std::string_view command) {

@@ -24,8 +24,20 @@ int removeFolder(FtpSession& session, std::string_view path);
 int deleteFile(FtpSession& session, std::string_view path);
 // RNFR, then RNTO only when RNFR was accepted.
 int renamePath(FtpSession& session, std::string_view oldPath, std::string_view newPath);
-// The size of a file in binary mode (TYPE I, then SIZE), or -1 when the server gives none.
+// The size of a file in binary mode (TYPE I unless the session is in it, then SIZE), or
+// -1 when the server gives none.
 std::int64_t fileSize(FtpSession& session, std::string_view path);
+// The file's exact modification time by MDTM, in seconds since 1970 UTC; -1 when the
+// server gives none or its answer is not exactly RFC 3659's "213 YYYYMMDDHHMMSS[.F]"
+// (UTC, fraction dropped) with a date that exists.
+std::int64_t modificationTime(FtpSession& session, std::string_view path);
+// That reply line's time, -1 when it is not of that form.
+std::int64_t parseModificationReply(std::string_view reply);
+// Sets the file's modification time (seconds since 1970 UTC): MFMT when FEAT lists it
+// (FEAT is asked once per connection), else the "MDTM YYYYMMDDHHMMSS PATH" form that
+// vsftpd takes. 1 set; 0 refused, with the reply; -1 when the server knows neither
+// command (500, 502, 504).
+int setModificationTime(FtpSession& session, std::string_view path, std::int64_t time);
 // Sends `command` (cut to 255 characters) expecting a 2xx reply; "NOOP" probes the line.
 int sendSimple(FtpSession& session, std::string_view command);
 // Orderly (abrupt 0): QUIT, its reply, close; 1 on a 2xx reply. Abrupt: QUIT without

@@ -389,6 +389,8 @@ int openControl(FtpSession& session, std::string_view hostText) {
     control->sinceProgress = 0;
     control->restartOffset = 0;
     control->extendedPassive = 0;
+    control->currentType = 0;
+    control->features = 0;
     control->unverifiedFingerprint[0] = '\0';
     closeControl(control);
     resetLineBuffer(control);
@@ -535,9 +537,10 @@ int readReplyLine(FtpConnection* connection) {
 
 }  // namespace
 
-int readReply(char expectedClass, FtpConnection* connection) {
+int readReply(char expectedClass, FtpConnection* connection, ReplyLineCallback onLine, void* lineContext) {
     if (!connection) return 0;
     const int length = readReplyLine(connection);
+    if (length >= 0 && onLine) onLine(connection->reply, lineContext);
     if (length == -1) {
         debugLine("FTP:: Control socket read failed.");
         // A connection that ended or broke leaves no line: say so rather than nothing.
@@ -563,13 +566,15 @@ int readReply(char expectedClass, FtpConnection* connection) {
                 debugLine("FTP:: Control socket read 2 failed.");
                 return 0;
             }
+            if (onLine) onLine(connection->reply, lineContext);
             bytes += lineLength;
         } while (std::memcmp(connection->reply, endMarker, 4) != 0);
     }
     return connection->reply[0] == expectedClass;
 }
 
-int sendCommand(std::string_view command, char expectedClass, FtpConnection* connection) {
+int sendCommand(std::string_view command, char expectedClass, FtpConnection* connection, ReplyLineCallback onLine,
+                void* lineContext) {
     if (!isControl(connection) || connection->socket == 0) return 0;
     if (!acceptCommandText(connection, command)) return 0;
     if (sendLine(connection, command) <= 0) {
@@ -582,7 +587,7 @@ int sendCommand(std::string_view command, char expectedClass, FtpConnection* con
         line[length] = '\0';
         connection->traceCallback(line, connection->callbackContext, 0);
     }
-    return readReply(expectedClass, connection);
+    return readReply(expectedClass, connection, onLine, lineContext);
 }
 
 int writeTranslated(const char* data, int length, FtpConnection* connection) {

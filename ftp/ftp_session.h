@@ -14,6 +14,8 @@ namespace ftp {
 enum class ConnectionDirection : std::int32_t { Control = 0, Read = 1, Write = 2 };
 enum class ConnectionMode : std::int32_t { Passive = 1, Active = 2 };
 
+// Called with each line of a reply as it is read (NUL-terminated, its LF kept).
+using ReplyLineCallback = void (*)(const char* line, void* context);
 // Called whenever `sinceProgress` exceeds `progressInterval`; returning 0 cancels.
 using ProgressCallback = int (*)(std::int64_t transferred, void* context, std::int32_t interval,
                                  std::int32_t sinceProgress);
@@ -66,6 +68,11 @@ struct FtpConnection {
     std::uint8_t usePeerAddress = 0;  // passive data goes to the control peer's address
     // The server refused PASV as unknown: passive data of this session uses EPSV.
     std::uint8_t extendedPassive = 0;
+    // Control only: the TYPE the server last accepted (0: none yet), so that a transfer
+    // of the same type sends none; and what FEAT said (featuresAsked and the features
+    // found), asked once per connection. Both start over with each open.
+    char currentType = 0;
+    std::uint8_t features = 0;
     TlsChannel* tls = nullptr;  // null: clear text
     // Control only: the certificate accepted beyond the trust store, and the one that
     // made the last open fail; empty: none.
@@ -98,10 +105,13 @@ int openControl(FtpSession& session, std::string_view host);
 
 // Sends `command` plus CR LF on a control connection and reads the reply; 1 when the
 // reply's class (its first character) is `expectedClass`.
-int sendCommand(std::string_view command, char expectedClass, FtpConnection* connection);
-// Reads one reply (all lines of a multi-line one) into `reply`, which keeps its last line.
-// A reply of more than maxReplyLines lines or maxReplyBytes bytes fails, as does a stop.
-int readReply(char expectedClass, FtpConnection* connection);
+int sendCommand(std::string_view command, char expectedClass, FtpConnection* connection,
+                ReplyLineCallback onLine = nullptr, void* lineContext = nullptr);
+// Reads one reply (all lines of a multi-line one) into `reply`, which keeps its last line;
+// `onLine` (when given) sees every line. A reply of more than maxReplyLines lines or
+// maxReplyBytes bytes fails, as does a stop.
+int readReply(char expectedClass, FtpConnection* connection, ReplyLineCallback onLine = nullptr,
+              void* lineContext = nullptr);
 // Reads one line into `buffer` (NUL-terminated, CR LF turned into LF); a line longer
 // than capacity - 1 comes in pieces. Returns the bytes stored, or -1 on an error or at
 // the end of the stream with nothing read.

@@ -219,8 +219,7 @@ int openTransfer(std::optional<std::string_view> remotePath, TransferType type, 
         return 0;
     }
     if (remotePath && !acceptCommandText(control, *remotePath)) return 0;
-    const char typeCommand[] = {'T', 'Y', 'P', 'E', ' ', typeCharacter};
-    if (!sendCommand(std::string_view(typeCommand, sizeof typeCommand), '2', control)) return 0;
+    if (!useType(control, typeCharacter)) return 0;
     const auto command = commandFor(type);
     if (!command) {
         setReply(control, "Invalid open type %d\n", int(type));

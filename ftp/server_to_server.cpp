@@ -45,9 +45,7 @@ int serverToServer(FtpSession& source, FtpSession& target, std::string_view sour
     }
     const bool ipv6 = peersKnown && sourcePeer.family() == AF_INET6;
 
-    const char typeCommand[] = {'T', 'Y', 'P', 'E', ' ', typeCharacter};
-    const std::string_view type(typeCommand, sizeof typeCommand);
-    if (!sendCommand(type, '2', targetControl) || !sendCommand(type, '2', sourceControl)) return 0;
+    if (!useType(targetControl, typeCharacter) || !useType(sourceControl, typeCharacter)) return 0;
 
     FtpConnection* passive = sourcePassive ? sourceControl : targetControl;
     FtpConnection* active = sourcePassive ? targetControl : sourceControl;

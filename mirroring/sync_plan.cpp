@@ -6,13 +6,18 @@
 namespace mirroring {
 namespace {
 
-// A file must be copied when its size differs, or (unless sizes alone count) when the
-// source is newer by more than both times may be off.
+bool sizeDiffers(const SyncEntry& from, const SyncEntry& to) { return from.size != to.size || from.size < 0; }
+
+// Unless sizes alone count: the source is newer by more than both times may be off.
+bool newer(const SyncEntry& from, const SyncEntry& to, const SyncOptions& options) {
+    if (options.sizeOnly || from.time < 0 || to.time < 0) return false;
+    return from.time > to.time + std::max(from.timePrecision, to.timePrecision);
+}
+
+// A file must be copied when its size differs, or when the source is newer.
 const char* copyReason(const SyncEntry& from, const SyncEntry& to, const SyncOptions& options) {
-    if (from.size != to.size || from.size < 0) return "size differs";
-    if (options.sizeOnly || from.time < 0 || to.time < 0) return nullptr;
-    const std::int64_t slack = std::max(from.timePrecision, to.timePrecision);
-    return from.time > to.time + slack ? "newer" : nullptr;
+    if (sizeDiffers(from, to)) return "size differs";
+    return newer(from, to, options) ? "newer" : nullptr;
 }
 
 bool isAtOrBelow(const std::string& path, const std::vector<std::string>& folders) {
@@ -59,6 +64,28 @@ std::vector<SyncAction> planSync(const std::vector<SyncEntry>& source, const std
             {to->folder ? SyncActionKind::removeFolder : SyncActionKind::removeFile, path, "not on the other side"});
     }
     return actions;
+}
+
+int confirmListedTimes(std::vector<SyncEntry>& server, const std::vector<SyncEntry>& device, bool serverIsSource,
+                       const SyncOptions& options, const ExactTime& exactTime) {
+    std::map<std::string, const SyncEntry*> deviceFiles;
+    for (const SyncEntry& entry : device) {
+        if (!entry.folder) deviceFiles[entry.path] = &entry;
+    }
+    int asked = 0;
+    for (SyncEntry& entry : server) {
+        const auto found = entry.folder || entry.timePrecision == 0 ? deviceFiles.end() : deviceFiles.find(entry.path);
+        if (found == deviceFiles.end()) continue;
+        const SyncEntry& from = serverIsSource ? entry : *found->second;
+        const SyncEntry& to = serverIsSource ? *found->second : entry;
+        if (sizeDiffers(from, to) || !newer(from, to, options)) continue;
+        ++asked;
+        if (const std::int64_t time = exactTime(entry.path); time >= 0) {
+            entry.time = time;
+            entry.timePrecision = 0;
+        }
+    }
+    return asked;
 }
 
 }  // namespace mirroring

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -42,5 +43,20 @@ struct SyncOptions {
 // skipped, saying so: neither side's entry is replaced by the other's kind.
 std::vector<SyncAction> planSync(const std::vector<SyncEntry>& source, const std::vector<SyncEntry>& target,
                                  const SyncOptions& options);
+
+// The exact time of a server file (a path as the server's entries name it), in seconds
+// since 1970 UTC; -1 when the server gives none.
+using ExactTime = std::function<std::int64_t(const std::string& path)>;
+
+// Call before planSync, with the same options. A listing's time may be rounded to the
+// minute or the day, or be in the server's own zone: a file may then look newer on one
+// side by the time alone with nothing changed. This asks `exactTime` for just those
+// server files whose listed time alone would make planSync copy them (both sides hold
+// the file, of one size, and the source is later by more than the precision), and
+// gives each the exact time with a precision of 0; one the server gives no time for
+// stays as listed. When the zones agree and nothing changed, nothing is asked; an
+// exact listing (MLSD, SFTP) is never asked about. Returns how many were asked.
+int confirmListedTimes(std::vector<SyncEntry>& server, const std::vector<SyncEntry>& device, bool serverIsSource,
+                       const SyncOptions& options, const ExactTime& exactTime);
 
 }  // namespace mirroring

@@ -43,11 +43,16 @@ std::uint32_t replyWaitMs(const PlaceSettings& place) {
     return std::max(replyWaitFloorMs.load(), connectWaitMs(place));
 }
 
+// A session of the thread's own (the queue's worker) that the server answered this
+// recently is taken as answering: a copy of many files then sends no probe between them.
+constexpr std::uint32_t recentAnswerMs = 3000;
+
 // Creates the session of `use` when it has none and probes it.
 bool answers(SessionUse& use, bool& lost) {
     PlaceSession& session = *use.session;
     if (!session) session = newServerSession(settingsOf(*use.place).host);
     lost = false;
+    if (use.threadOwn && session->quietMs() < recentAnswerMs) return true;
     return session->probe(lost);
 }
 

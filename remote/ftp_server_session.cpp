@@ -50,6 +50,7 @@ public:
             quit(false);  // a server that stopped answering was closed without waiting already
             return 0;
         }
+        session_.control->traceCallback = onTraffic;
         ftp::setConnectionMode(session_, login.passive ? ftp::ConnectionMode::Passive : ftp::ConnectionMode::Active);
         session_.control->usePeerAddress = login.passive ? 1 : 0;  // data goes where the control connection went
         failure = OpenFailure::none;
@@ -76,6 +77,8 @@ public:
         if (silent) ftp::quit(session_, 1);
         return 0;
     }
+
+    std::uint32_t quietMs() const override { return isOpen() ? millisecondsSince(lastAnswer_) : UINT32_MAX; }
 
     std::string failureText() override {
         if (!keptFailure_.empty()) return std::exchange(keptFailure_, {});
@@ -152,6 +155,16 @@ public:
         return ftp::fileSize(session_, path);
     }
 
+    std::int64_t modificationTime(const std::string& path) override {
+        prepare();
+        return ftp::modificationTime(session_, path);
+    }
+
+    int setModificationTime(const std::string& path, std::int64_t time) override {
+        prepare();
+        return ftp::setModificationTime(session_, path, time);
+    }
+
     int makeFolder(const std::string& path) override { return prepare(), ftp::makeFolder(session_, path); }
     bool nameTaken(const std::string&) override { return lastMessage().starts_with("550"); }
     int removeFolder(const std::string& path) override { return prepare(), ftp::removeFolder(session_, path); }
@@ -223,6 +236,11 @@ private:
         return 0;
     }
 
+    // What the server sends on the control connection is its answer.
+    static void onTraffic(const char*, void* context, int received) {
+        if (received) static_cast<FtpServerSession*>(context)->lastAnswer_ = AnswerClock::now();
+    }
+
     static int onWatchedProgress(std::int64_t transferred, void* context, std::int32_t, std::int32_t) {
         auto& self = *static_cast<FtpServerSession*>(context);
         self.watch_->done.store(transferred);
@@ -253,6 +271,7 @@ private:
     explorer::TransferWatch* watch_ = nullptr;
     std::uint32_t silentMs_ = 0;
     std::uint32_t watchedSilenceMs_ = 0;
+    AnswerClock::time_point lastAnswer_;
 };
 
 }  // namespace

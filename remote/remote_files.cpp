@@ -1,5 +1,6 @@
 #include "remote/remote_files.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
@@ -130,13 +131,30 @@ void keepListed(const std::string& partial) {
     }
 }
 
+// After a copy of a synchronisation: the target takes the source's time to the second,
+// so that the next comparison finds the two alike. A server that cannot give or take a
+// time leaves the target its own; the copy stands either way.
+void keepSourceTime(ServerSession& session, bool upload, const std::string& local, const std::string& remote) {
+    struct stat info {};
+    if (upload) {
+        if (stat(local.c_str(), &info) == 0 && session.setModificationTime(remote, info.st_mtim.tv_sec) == 1) return;
+    } else if (const std::int64_t time = session.modificationTime(remote); time >= 0) {
+        const timespec times[2] = {{0, UTIME_OMIT}, {time, 0}};
+        utimensat(AT_FDCWD, local.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        return;
+    }
+    session.failureText();  // drops a connection that met silence, as after any failure
+}
+
 // A download or upload. On a thread with a session of its own (the queue's worker) it
 // runs on that session, which stays open for the next one; elsewhere on a session made
 // for it, with the place's session let go, so that browsing goes on. The engine
 // downloads into a partial file beside the target that replaces it only once complete,
 // so a failure never destroys what the device had; the partial stays after a failure,
-// and a retry on the worker continues it.
-int transfer(SessionUse& use, bool upload, std::u16string_view devicePath, std::u16string_view remote) {
+// and a retry on the worker continues it. A download given `listedSize` >= 0 (the exact
+// size a listing just gave) does not ask the server for it.
+int transfer(SessionUse& use, bool upload, std::u16string_view devicePath, std::u16string_view remote,
+             std::int64_t listedSize) {
     FtpPlace& place = *use.place;
     const std::u16string_view tag = upload ? u"(KVT-CF-1)" : u"(KVT-CF-2)";
     const std::optional<std::string> local = hostPath(place, devicePath, tag);
@@ -156,10 +174,16 @@ int transfer(SessionUse& use, bool upload, std::u16string_view devicePath, std::
         bool lost = false;
         made->probe(lost);
     }
-    // The size is asked only for a watched copy: it shows the share done, and a download
-    // of another size than announced is not trusted.
+    // The size is known only for a watched copy: it shows the share done, and a download
+    // of another size than announced is not trusted. A retry asks the server anew, since
+    // the partial it continues must be of the file as it is now.
     explorer::TransferWatch* const watch = explorer::threadTransferWatch();
-    std::int64_t size = !watch ? -1 : upload ? deviceFileSize(devicePath) : session->fileSize(*remotePath);
+    // An upload always starts over: servers differ too much in how they continue one.
+    const bool resume = watch && watch->resume.load();
+    std::int64_t size = !watch                       ? -1
+                        : upload                     ? deviceFileSize(devicePath)
+                        : !resume && listedSize >= 0 ? listedSize
+                                                     : session->fileSize(*remotePath);
     // Without SIZE a download cut short would pass for whole: its listing says how long.
     if (watch && !upload && size < 0) size = listedFileSize(remote);
     if (watch) {
@@ -167,13 +191,12 @@ int transfer(SessionUse& use, bool upload, std::u16string_view devicePath, std::
         watch->total.store(size);
         session->watchTransfers(watch);
     }
-    // An upload always starts over: servers differ too much in how they continue one.
-    const bool resume = watch && watch->resume.load();
     const std::string partial = upload ? std::string()
                                        : ftp::partialPathBeside(*local, partialNameFor(place, *remotePath, *local));
     const bool done = upload ? session->upload(*local, *remotePath)
                              : session->download(*remotePath, *local, partial, resume, size);
     const std::string text = done ? std::string() : session->failureText();
+    if (done && watch && watch->keepTimes.load()) keepSourceTime(*session, upload, *local, *remotePath);
     if (watch) session->watchTransfers(nullptr);
     if (done && !use.threadOwn) session->quit(false);
     // A failed transfer's connection is dropped at once: replies of the aborted transfer
@@ -335,9 +358,35 @@ bool refusesExistingTarget(std::u16string_view destination, bool failIfExists) {
     return true;
 }
 
+// A copy of one file; `listedSize` as transfer takes it.
+int copyFile(std::u16string_view source, std::u16string_view destination, std::int64_t listedSize) {
+    SessionUse use = useSession(viewPlaceIndex());
+    if (!ensureConnected(use)) return failed();
+    const bool fromDevice = isDevicePath(source);
+    const bool toDevice = isDevicePath(destination);
+    if (fromDevice && toDevice) {
+        setError(*use.place, u"(KVT-CF-1)", "Both paths are on the device; the Device view copies them.\n");
+        return failed();
+    }
+    if (!fromDevice && !toDevice) {
+        const std::shared_ptr<FtpPlace> sourcePlace = sourcePlaceOfThread();
+        const std::string refusal = sourcePlace && sourcePlace != use.place
+                                        ? std::string()
+                                        : selfCopyRefusal(source, destination, false);
+        if (!refusal.empty()) {
+            setError(*use.place, u"(KVT-CF-3)", refusal);
+            return failed();
+        }
+        return copyOnServers(use, sourcePlace, source, destination);
+    }
+    if (fromDevice) return transfer(use, true, devicePart(source), destination, -1);
+    return transfer(use, false, devicePart(destination), source, listedSize);
+}
+
+// `listedSize` as transfer takes it.
 void copyTreeFile(const std::u16string& source, const std::u16string& destination, explorer::EntryStamp stamp,
-                  FolderCopy& walk) {
-    if (!refusesExistingTarget(destination, walk.failIfExists) && remoteCopyFile(source, destination, 0)) {
+                  std::int64_t listedSize, FolderCopy& walk) {
+    if (!refusesExistingTarget(destination, walk.failIfExists) && copyFile(source, destination, listedSize)) {
         logCopy(fileLogKind, source, destination, true, stamp);
         return;
     }
@@ -347,7 +396,7 @@ void copyTreeFile(const std::u16string& source, const std::u16string& destinatio
             return;
         }
         walk.failIfExists = false;
-        if (remoteCopyFile(source, destination, 0)) {
+        if (copyFile(source, destination, listedSize)) {
             logCopy(fileLogKind, source, destination, true, stamp);
             return;
         }
@@ -399,7 +448,10 @@ bool copyTree(std::u16string_view source, std::u16string_view destination, Folde
             logCopy(folderLogKind, from, to, copied);
             walk.anyFailed |= !copied;
         } else if (!isFolder || !fromDevice) {
-            copyTreeFile(from, to, entry.stamp, walk);
+            // A listed size is exact, save a link's (that of the link) and the 0 of a
+            // listing that gives none.
+            const bool sized = !fromDevice && !isLink && entry.stamp.size > 0;
+            copyTreeFile(from, to, entry.stamp, sized ? std::int64_t(entry.stamp.size) : -1, walk);
         } else {
             // Left out, yet logged as not copied: a move must not delete it with its folder.
             // Logged as a file, so that a Retry never copies the tree the link points at.
@@ -453,27 +505,7 @@ std::string selfCopyRefusal(std::u16string_view source, std::u16string_view dest
 }
 
 int remoteCopyFile(std::u16string_view source, std::u16string_view destination, int) {
-    SessionUse use = useSession(viewPlaceIndex());
-    if (!ensureConnected(use)) return failed();
-    const bool fromDevice = isDevicePath(source);
-    const bool toDevice = isDevicePath(destination);
-    if (fromDevice && toDevice) {
-        setError(*use.place, u"(KVT-CF-1)", "Both paths are on the device; the Device view copies them.\n");
-        return failed();
-    }
-    if (!fromDevice && !toDevice) {
-        const std::shared_ptr<FtpPlace> sourcePlace = sourcePlaceOfThread();
-        const std::string refusal = sourcePlace && sourcePlace != use.place
-                                        ? std::string()
-                                        : selfCopyRefusal(source, destination, false);
-        if (!refusal.empty()) {
-            setError(*use.place, u"(KVT-CF-3)", refusal);
-            return failed();
-        }
-        return copyOnServers(use, sourcePlace, source, destination);
-    }
-    if (fromDevice) return transfer(use, true, devicePart(source), destination);
-    return transfer(use, false, devicePart(destination), source);
+    return copyFile(source, destination, -1);
 }
 
 int remoteMove(std::u16string_view source, std::u16string_view destination) {

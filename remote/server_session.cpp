@@ -11,6 +11,12 @@ bool isSftpHost(std::u16string_view host) {
            });
 }
 
+std::uint32_t millisecondsSince(AnswerClock::time_point then) {
+    if (then == AnswerClock::time_point()) return UINT32_MAX;
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(AnswerClock::now() - then).count();
+    return std::uint32_t(std::clamp<std::int64_t>(elapsed, 0, UINT32_MAX));
+}
+
 std::unique_ptr<ServerSession> newServerSession(std::u16string_view host) {
     return isSftpHost(host) ? newSftpSession() : newFtpSession();
 }

@@ -5,6 +5,7 @@
 // the reason in failureText().
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -52,6 +53,9 @@ public:
     // Whether the connection still answers. `lost` tells a connection that was open and
     // did not answer from one that never was; one that met silence is closed at once.
     virtual int probe(bool& lost) = 0;
+    // Milliseconds since the server last answered on this connection (a large number
+    // when it never did), so that a connection in steady use need not be probed.
+    virtual std::uint32_t quietMs() const = 0;
     // The reason of the last failure: a sentence when a wait gave up or the thread was
     // stopped (the connection is then closed, without waiting), else the server's words.
     virtual std::string failureText() = 0;
@@ -83,6 +87,13 @@ public:
     virtual int upload(const std::string& localPath, const std::string& remotePath) = 0;
     // The file's size, -1 when the server gives none.
     virtual std::int64_t fileSize(const std::string& path) = 0;
+    // The file's modification time to the second, in seconds since 1970 UTC (FTP's MDTM,
+    // SFTP's stat): a listing's may be rounded, or in the server's zone. -1 when the
+    // server gives none.
+    virtual std::int64_t modificationTime(const std::string& path) = 0;
+    // Sets it (FTP's MFMT, else MDTM with a time; SFTP's setstat). 1 set; 0 failed, with
+    // the reason in failureText(); -1 when the server has no way to set a time.
+    virtual int setModificationTime(const std::string& path, std::int64_t time) = 0;
     virtual int makeFolder(const std::string& path) = 0;
     // After a makeFolder that failed: whether the name is taken already, so that a folder
     // copy goes into it and New Folder tries the next name (FTP servers say so with a
@@ -100,6 +111,11 @@ public:
     // silence gives up after the login's limit. Null ends it.
     virtual void watchTransfers(explorer::TransferWatch* watch) = 0;
 };
+
+// The clock of quietMs, and the milliseconds since `then` on it (UINT32_MAX for a time
+// never set).
+using AnswerClock = std::chrono::steady_clock;
+std::uint32_t millisecondsSince(AnswerClock::time_point then);
 
 // Whether the place's host names an SFTP server ("sftp://NAME", in any case).
 bool isSftpHost(std::u16string_view host);

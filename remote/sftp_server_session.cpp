@@ -73,6 +73,8 @@ public:
         return 0;
     }
 
+    std::uint32_t quietMs() const override { return isOpen() ? millisecondsSince(lastAnswer_) : UINT32_MAX; }
+
     // The engine closes a connection whose wait gave up, and says so.
     std::string failureText() override {
         if (!localFailure_.empty()) return std::exchange(localFailure_, {});
@@ -109,7 +111,7 @@ public:
     }
 
     int listToFile(const std::string& folder, const std::string& listingPath) override {
-        return sftp::listToFile(*session_, folder, listingPath);
+        return answered(sftp::listToFile(*session_, folder, listingPath));
     }
 
     int download(const std::string& remotePath, const std::string& localPath, const std::string& partialPath,
@@ -139,15 +141,20 @@ public:
             return fail("The file arrived with " + std::to_string(present ? partial.st_size : 0) +
                         " bytes where the server announced " + std::to_string(expectedSize) + "\n");
         }
+        lastAnswer_ = AnswerClock::now();
         if (::rename(partialPath.c_str(), target.c_str()) != 0) return fail("Local file error\n");
         return 1;
     }
 
     int upload(const std::string& localPath, const std::string& remotePath) override {
-        return sftp::upload(*session_, localPath, remotePath, 0, progress());
+        return answered(sftp::upload(*session_, localPath, remotePath, 0, progress()));
     }
 
     std::int64_t fileSize(const std::string& path) override { return sftp::fileSize(*session_, path); }
+    std::int64_t modificationTime(const std::string& path) override { return sftp::modificationTime(*session_, path); }
+    int setModificationTime(const std::string& path, std::int64_t time) override {
+        return answered(sftp::setModificationTime(*session_, path, time));
+    }
     int makeFolder(const std::string& path) override { return sftp::makeFolder(*session_, path); }
     bool nameTaken(const std::string& path) override { return sftp::isFolder(*session_, path) == 1; }
     int removeFolder(const std::string& path) override { return sftp::removeFolder(*session_, path); }
@@ -162,6 +169,11 @@ public:
     void watchTransfers(explorer::TransferWatch* watch) override { watch_ = watch; }
 
 private:
+    int answered(int result) {
+        if (result) lastAnswer_ = AnswerClock::now();
+        return result;
+    }
+
     int fail(std::string text) {
         localFailure_ = std::move(text);
         return 0;
@@ -186,6 +198,7 @@ private:
     std::string localFailure_;
     std::string lockedKey_;
     explorer::TransferWatch* watch_ = nullptr;
+    AnswerClock::time_point lastAnswer_;
 };
 
 }  // namespace

@@ -344,6 +344,32 @@ std::int64_t fileSize(SftpSession& session, std::string_view path) {
     return size;
 }
 
+std::int64_t modificationTime(SftpSession& session, std::string_view path) {
+    if (!ready(session)) return -1;
+    Watching watching(session);
+    const std::string name(path);
+    sftp_attributes attributes = sftp_stat(session.channel, name.c_str());
+    if (!attributes) {
+        fail(session, watching);
+        return -1;
+    }
+    const std::int64_t time = attributes->flags & SSH_FILEXFER_ATTR_ACMODTIME ? std::int64_t(attributes->mtime) : -1;
+    sftp_attributes_free(attributes);
+    return time;
+}
+
+int setModificationTime(SftpSession& session, std::string_view path, std::int64_t time) {
+    // Version 3 of the protocol carries times in 32 bits.
+    if (time < 0 || time > std::int64_t(UINT32_MAX)) return failWith(session, "The time is out of the server's range");
+    if (!ready(session)) return 0;
+    Watching watching(session);
+    const std::string name(path);
+    sftp_attributes_struct attributes{};
+    attributes.flags = SSH_FILEXFER_ATTR_ACMODTIME;
+    attributes.atime = attributes.mtime = std::uint32_t(time);
+    return sftp_setstat(session.channel, name.c_str(), &attributes) == 0 ? 1 : fail(session, watching);
+}
+
 int isFolder(SftpSession& session, std::string_view path) {
     if (!ready(session)) return 0;
     Watching watching(session);

@@ -93,6 +93,11 @@ int upload(SftpSession& session, std::string_view localPath, std::string_view re
            const Progress& progress);
 // The file's size, -1 when it has none or cannot be read.
 std::int64_t fileSize(SftpSession& session, std::string_view path);
+// The file's modification time in seconds since 1970 UTC (links followed), -1 when it
+// has none or cannot be read.
+std::int64_t modificationTime(SftpSession& session, std::string_view path);
+// Sets the file's modification and access times to `time` (seconds since 1970 UTC).
+int setModificationTime(SftpSession& session, std::string_view path, std::int64_t time);
 // 1 when `path` names a folder (links followed).
 int isFolder(SftpSession& session, std::string_view path);
 int rename(SftpSession& session, std::string_view from, std::string_view to);

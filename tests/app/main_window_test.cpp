@@ -233,7 +233,7 @@ TEST_F(MainWindow, DeletingTheParentRowBeepsAndAFolderThatIsNotEmptyAsksFirst) {
 TEST_F(MainWindow, ARemoteLinkToAFolderGoesAsALink) {
     test_support::ScriptedFtpServer server(login() + listing("/", unixLine('l', "ln -> /keep")) + probe() +
                                            ask("RMD /ln", "550 Not a directory.") + probe() +
-                                           ask("DELE /ln", "250 ok") + probe() + listing("/", "") + bye());
+                                           ask("DELE /ln", "250 ok") + probe() + relisting("/", "") + bye());
     savePlace(server.address());
     start();
     command(commandRemoteView);
@@ -249,7 +249,7 @@ TEST_F(MainWindow, ARemoteLinkToAFolderGoesAsALink) {
 // and a newcomer's first Enter opens the highlighted folder.
 TEST_F(MainWindow, OpenedOnTheRemoteViewTheFirstEnterOpensTheHighlightedFolder) {
     test_support::ScriptedFtpServer server(login() + listing("/", unixLine('d', "box")) + probe() +
-                                           listing("/box/", unixLine('-', "a.txt")) + bye());
+                                           relisting("/box/", unixLine('-', "a.txt")) + bye());
     savePlace(server.address());
     main = app::createMainWindow();
     platform::postMessage(main, platform::MessageId::command, commandRemoteView);

@@ -8,7 +8,9 @@
 #include "tests/support/scripted_ftp_server.h"
 #include "tests/support/temporary_folder.h"
 
+#include <pwd.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <algorithm>
@@ -98,9 +100,9 @@ TEST(FarlinkFtp, GivesUpOnAServerThatStopsTalking) {
     ScriptedFtpServer silent({});  // accepts and never greets
     ScriptedFtpServer stalling({send("220 ready\r\n"), expect("USER anonymous"), send("331 password\r\n"),
                                 expect("PASS farlink@"), send("230 in\r\n"), expect("TYPE I"), send("200 ok\r\n"),
-                                expect("SIZE /f"), send("213 100\r\n"), expect("TYPE I"), send("200 ok\r\n"),
-                                expect("PASV"), replyPassive(), acceptData(), expect("RETR /f"),
-                                send("150 opening\r\n"), sendData("the first part"), expect("QUIT")});
+                                expect("SIZE /f"), send("213 100\r\n"), expect("PASV"), replyPassive(), acceptData(),
+                                expect("RETR /f"), send("150 opening\r\n"), sendData("the first part"),
+                                expect("QUIT")});
     std::string output, errors;
     for (ScriptedFtpServer* server : {&silent, &stalling}) {
         const auto started = std::chrono::steady_clock::now();
@@ -141,26 +143,11 @@ TEST(FarlinkFtp, TakesThePasswordFromOutsidePrintsNoControlCharactersAndChecksTh
     EXPECT_EQ(1, runTool(netrc + "ls ftp://" + refusing.address() + "/d/", local, output, errors));
     EXPECT_EQ("550 ?[2Jgone\n", errors);
     EXPECT_EQ("", refusing.finish());
-    ScriptedFtpServer cutting({send("220 ready\r\n"),
-                               expect("USER anonymous"),
-                               send("331 password\r\n"),
-                               expect("PASS farlink@"),
-                               send("230 in\r\n"),
-                               expect("TYPE I"),
-                               send("200 ok\r\n"),
-                               expect("SIZE /f"),
-                               send("213 5000\r\n"),
-                               expect("TYPE I"),
-                               send("200 ok\r\n"),
-                               expect("PASV"),
-                               replyPassive(),
-                               acceptData(),
-                               expect("RETR /f"),
-                               send("150 opening\r\n"),
-                               sendData(patternBytes(4000)),
-                               closeData(),
-                               send("226 done\r\n"),
-                               expect("QUIT")});
+    ScriptedFtpServer cutting({send("220 ready\r\n"), expect("USER anonymous"), send("331 password\r\n"),
+                               expect("PASS farlink@"), send("230 in\r\n"), expect("TYPE I"), send("200 ok\r\n"),
+                               expect("SIZE /f"), send("213 5000\r\n"), expect("PASV"), replyPassive(), acceptData(),
+                               expect("RETR /f"), send("150 opening\r\n"), sendData(patternBytes(4000)), closeData(),
+                               send("226 done\r\n"), expect("QUIT")});
     EXPECT_EQ(1, runTool("get ftp://" + cutting.address() + "/f " + (local / "f"), local, output, errors));
     EXPECT_EQ("The file arrived with 4000 bytes where the server announced 5000\n", errors);
     EXPECT_FALSE(std::filesystem::exists(local / "f"));
@@ -266,7 +253,8 @@ std::string treeOf(const std::string& top) {
 }
 
 // Up with --delete, then down, over FTP and SFTP: only what differs moves, what the
-// source lacks goes (a link stays, and its target), and a second run moves nothing.
+// source lacks goes (a link stays, and its target), and a second run moves nothing: the
+// copies take their sources' times to the second, either way.
 TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
     enum class Server { pyftpdlib, vsftpd, sshd };
     for (const Server kind : {Server::pyftpdlib, Server::vsftpd, Server::sshd}) {
@@ -302,10 +290,20 @@ TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
         writeFile(served + "/extra.txt", "x");
         writeFile(outside / "kept", "kept");
         std::filesystem::create_symlink(outside / "kept", served + "/link");
-        // vsftpd's anonymous sessions run as a user of their own.
+        // The files were written an hour ago, the same one on both sides.
+        const auto hourAgo = std::filesystem::file_time_type::clock::now() - 1h;
+        for (const std::string file : {"a.txt", "sub/b.txt", "sub/same.txt"})
+            std::filesystem::last_write_time(local / ("up/" + file), hourAgo);
+        for (const std::string file : {"sub/b.txt", "sub/same.txt", "extra.txt"})
+            std::filesystem::last_write_time(served + "/" + file, hourAgo);
+        // vsftpd's anonymous sessions run as a user of their own, which may set the time
+        // only of files it owns.
+        const passwd* anonymous = getpwnam("ftp");
         std::filesystem::permissions(served, std::filesystem::perms::all);
         for (const auto& entry : std::filesystem::recursive_directory_iterator(served)) {
-            if (!entry.is_symlink()) std::filesystem::permissions(entry.path(), std::filesystem::perms::all);
+            if (entry.is_symlink()) continue;
+            std::filesystem::permissions(entry.path(), std::filesystem::perms::all);
+            if (kind == Server::vsftpd && anonymous) chown(entry.path().c_str(), anonymous->pw_uid, anonymous->pw_gid);
         }
         const std::string before = treeOf(served);
         std::string output, errors;
@@ -321,6 +319,9 @@ TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
         EXPECT_EQ(readFile(outside / "kept"), "kept");
         EXPECT_EQ(mirror("--reverse --delete " + url + " " + (local / "up")), 0) << errors;
         EXPECT_EQ(output, "skip link: a link\ndone 0, failed 0\n");
+        // The uploads took the local files' times: mirrored back, nothing is newer.
+        EXPECT_EQ(mirror(url + " " + (local / "up")), 0) << errors;
+        EXPECT_EQ(output, "skip link: a link\ndone 0, failed 0\n");
         EXPECT_EQ(mirror("--reverse " + url + "fresh " + (local / "up/sub")), 0) << errors;
         EXPECT_EQ(treeOf(served + "/fresh"), "b.txt bbbb\nsame.txt same\n");
         std::filesystem::remove_all(served + "/fresh");
@@ -331,6 +332,10 @@ TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
         std::filesystem::create_directory(local / "down");
         EXPECT_EQ(mirror(url + " " + (local / "down")), 0) << errors;
         EXPECT_EQ(treeOf(local / "down"), "a.txt new\nsub/\nsub/b.txt bbbb\nsub/same.txt same\n");
+        const auto seconds = [](const std::string& path) {
+            return std::chrono::floor<std::chrono::seconds>(std::filesystem::last_write_time(path).time_since_epoch());
+        };
+        EXPECT_EQ(seconds(local / "down/sub/b.txt"), seconds(served + "/sub/b.txt"));
         EXPECT_EQ(mirror(url + " " + (local / "down")), 0) << errors;
         EXPECT_EQ(output, "skip link: a link\ndone 0, failed 0\n");
         // The copies took the server's times: back up, nothing is newer.

@@ -33,10 +33,12 @@ using namespace ftp;
 using namespace test_support;
 using Script = std::vector<ScriptStep>;
 
-// The server's side of a transfer's opening, up to its 1xx reply.
+// The server's side of a transfer's opening, up to its 1xx reply. An empty `type`: the
+// session is in the type already, and sends no TYPE.
 Script passiveOpening(const std::string& type, const std::string& command, const std::string& pasvHost = "127,0,0,1") {
-    return {expect("TYPE " + type), send("200 ok\r\n"), expect("PASV"),         replyPassive(pasvHost),
-            acceptData(),           expect(command),    send("150 opening\r\n")};
+    Script script = {expect("PASV"), replyPassive(pasvHost), acceptData(), expect(command), send("150 opening\r\n")};
+    if (!type.empty()) script.insert(script.begin(), {expect("TYPE " + type), send("200 ok\r\n")});
+    return script;
 }
 
 Script activeOpening(const std::string& command) {
@@ -190,11 +192,25 @@ TEST_F(Engine, LogInFollowsTheClassOfEachReply) {
     EXPECT_EQ("", finish());
 }
 
+// A time is set with MFMT where FEAT lists it, else with MDTM's set form; FEAT is asked
+// once per connection, and a server that knows neither says so by its refusal.
+TEST_F(Engine, TimesAreSetWithMfmtWhereFeatListsItElseWithMdtm) {
+    start({{expect("FEAT"), send("211-Features:\r\n MDTM\r\n MFMT\r\n211 End\r\n"), expect("MFMT 20240102030405 /f"),
+            send("213 Modify=20240102030405; /f\r\n"), expect("MFMT 19700101000000 /g"), send("550 no such file\r\n"),
+            acceptControl(), send("220 again\r\n"), expect("FEAT"), send("500 unknown\r\n"),
+            expect("MDTM 20240102030405 /f"), send("502 not here\r\n")}});
+    EXPECT_EQ(1, setModificationTime(session, "/f", 1704164645)) << reply();
+    EXPECT_EQ(0, setModificationTime(session, "/g", 0));
+    ASSERT_EQ(1, openControl(session, server->address())) << reply();
+    EXPECT_EQ(-1, setModificationTime(session, "/f", 1704164645));
+    EXPECT_EQ("", finish());
+}
+
 TEST_F(Engine, OverlongArgumentsAndARefusedRenameSendNothingMore) {
     const std::string path250(250, 'p');
     start({{expect("MKD " + path250), send("257 made\r\n"), expect("RNFR /missing"), send("550 no such file\r\n"),
             expect("NOOP" + std::string(251, ' ')), send("200 ok\r\n"), expect("TYPE I"), send("200 ok\r\n")},
-           passiveOpening("I", "RETR " + path250),
+           passiveOpening("", "RETR " + path250),
            {closeData(), send("226 done\r\n")}});
     EXPECT_EQ(1, makeFolder(session, path250));
     EXPECT_EQ(0, makeFolder(session, path250 + "p"));
@@ -311,6 +327,22 @@ TEST_F(Engine, AnEndlessReplyOrAStopEndsTheWait) {
 
 // --- data connections and transfers ---
 
+// MDTM's answer is read exactly as RFC 3659 writes it, in UTC; anything else gives no
+// time rather than a wrong one.
+TEST(ModificationReply, ReadsOnlyTheExactFormWithADateThatExists) {
+    const std::pair<const char*, std::int64_t> replies[] = {
+        {"213 20240229235958.123\n", 1709251198},
+        {"213 20230229000000\n", -1},   // not a leap year
+        {"213 2024022923595\n", -1},    // 13 digits
+        {"213 191240101000000\n", -1},  // the old "19" + years since 1900
+        {"213 20240101240000\n", -1},   // hour 24
+        {"213 19691231235959\n", -1},   // before 1970
+        {"213 20240101000000 GMT\n", -1},
+        {"550 20240101000000\n", -1},
+    };
+    for (const auto& [reply, time] : replies) EXPECT_EQ(time, parseModificationReply(reply)) << reply;
+}
+
 TEST(PassiveAddress, ReadsSixNumbersAfterTheParenthesis) {
     std::uint8_t address[6];
     ASSERT_TRUE(parsePassiveAddress("227 Entering Passive Mode (192,168,1,10,19,137).", address));
@@ -330,7 +362,8 @@ TEST_F(Engine, MalformedPassiveRepliesConnectNowhere) {
                              "227 (127,0,0,1,4)\r\n"};
     Script script;
     for (const char* text : replies) {
-        script.insert(script.end(), {expect("TYPE I"), send("200 ok\r\n"), expect("PASV"), send(text)});
+        if (script.empty()) script = {expect("TYPE I"), send("200 ok\r\n")};
+        script.insert(script.end(), {expect("PASV"), send(text)});
     }
     start({script});
     for (const char* text : replies) {
@@ -371,23 +404,23 @@ TEST(ExtendedPassivePort, ReadsThePortBetweenTheDelimitersOnly) {
 // on that connection; any other refusal is the transfer's failure. A new connection
 // starts with PASV again.
 TEST_F(Engine, PassiveRefusedAsUnknownFallsBackToEpsvForTheConnection) {
-    const auto refused = [](const std::string& refusal) {
-        return Script{expect("TYPE I"), send("200 ok\r\n"), expect("PASV"), send(refusal)};
-    };
+    const auto refused = [](const std::string& refusal) { return Script{expect("PASV"), send(refusal)}; };
+    const Script type = {expect("TYPE I"), send("200 ok\r\n")};
     const auto extended = [](const std::string& command) {
         return Script{expect("EPSV"),          replyExtendedPassive(), acceptData(), expect(command),
                       send("150 opening\r\n"), sendData(command),      closeData(),  send("226 done\r\n")};
     };
     const std::string malformed = "229 Entering Extended Passive Mode (|||70000|)";
-    start({refused("530 Not logged in\r\n"),
+    start({type,
+           refused("530 Not logged in\r\n"),
            refused("501 Syntax error\r\n"),
            refused("5021 odd\r\n"),
            refused("500 'PASV': command not understood\r\n"),
            extended("RETR /a"),
-           {expect("TYPE I"), send("200 ok\r\n")},
            extended("RETR /b"),
-           {expect("TYPE I"), send("200 ok\r\n"), expect("EPSV"), send(malformed + "\r\n")},
+           {expect("EPSV"), send(malformed + "\r\n")},
            {acceptControl(), send("220 again\r\n")},
+           type,
            refused("502 Command not implemented\r\n"),
            extended("RETR /c")});
     EXPECT_EQ(0, download(session, folder / "a", "/a", 'I', 0));
@@ -413,13 +446,13 @@ TEST_F(Engine, FailedDownloadLeavesTheUsersFileAsItWas) {
     writeFile(existing, "precious");
     start({{expect("TYPE I"), send("200 ok\r\n"), expect("PASV"), replyPassive(), acceptData(), expect("RETR /gone"),
             send("550 no such file\r\n")},
-           passiveOpening("I", "RETR /cut"),
+           passiveOpening("", "RETR /cut"),
            {sendData("partial"), closeData(), send("426 connection lost\r\n")},
-           passiveOpening("I", "RETR /new"),
+           passiveOpening("", "RETR /new"),
            {sendData("x"), closeData(), send("451 local error\r\n")},
-           passiveOpening("I", "RETR /cancelled"),
+           passiveOpening("", "RETR /cancelled"),
            {sendData("data"), closeData(), send("226 done\r\n")},
-           passiveOpening("I", "RETR /dropped"),
+           passiveOpening("", "RETR /dropped"),
            {sendData("half"), closeData(), closeControl()}});
     EXPECT_EQ(0, download(session, existing, "/gone", 'I', 0));
     EXPECT_EQ("550 no such file\n", reply());
@@ -454,7 +487,7 @@ TEST_F(Engine, DownloadWritesWhereAPlainOpenWouldAndNoWhereElse) {
     chmod((folder / "locked").c_str(), 0555);
     start({passiveOpening("I", "RETR /a"),
            {sendData("through the link"), closeData(), send("226 done\r\n")},
-           passiveOpening("I", "RETR /b"),
+           passiveOpening("", "RETR /b"),
            {sendData("in place"), closeData(), send("226 done\r\n")}});
 
     EXPECT_EQ(1, download(session, folder / "link", "/a", 'I', 0)) << reply();
@@ -478,16 +511,8 @@ TEST_F(Engine, DownloadWritesWhereAPlainOpenWouldAndNoWhereElse) {
 // The opening of a resumed passive download: REST asked first, then again before RETR
 // (which the engine sends before it connects).
 Script resumedOpening(const std::string& offset, const std::string& command) {
-    return {expect("REST " + offset),
-            send("350 restarting\r\n"),
-            expect("TYPE I"),
-            send("200 ok\r\n"),
-            expect("PASV"),
-            replyPassive(),
-            expect("REST " + offset),
-            send("350 restarting\r\n"),
-            acceptData(),
-            expect(command),
+    return {expect("REST " + offset), send("350 restarting\r\n"), expect("PASV"), replyPassive(),
+            expect("REST " + offset), send("350 restarting\r\n"), acceptData(),   expect(command),
             send("150 opening\r\n")};
 }
 
@@ -530,15 +555,15 @@ TEST_F(Engine, AResumableDownloadStartsOverWhereItCannotContinueAndTrustsNoOddSi
     start({{expect("REST 2000"), send("502 not implemented\r\n")},
            passiveOpening("I", "RETR /refused"),
            {sendData(bytes), closeData(), send("226 done\r\n")},
-           passiveOpening("I", "RETR /short"),
+           passiveOpening("", "RETR /short"),
            {sendData(bytes.substr(0, 4000)), closeData(), send("226 done\r\n")},
            resumedOpening("2000", "RETR /ignored"),
            {sendData(other), closeData(), send("226 done\r\n")},
-           passiveOpening("I", "RETR /ignored"),
+           passiveOpening("", "RETR /ignored"),
            {sendData(other), closeData(), send("226 done\r\n")},
-           passiveOpening("I", "RETR /linked"),
+           passiveOpening("", "RETR /linked"),
            {sendData(bytes), closeData(), send("226 done\r\n")},
-           passiveOpening("I", "RETR /foreign"),
+           passiveOpening("", "RETR /foreign"),
            {sendData(bytes), closeData(), send("226 done\r\n")}});
 
     // A server that cannot restart sends the whole file over the partial.
@@ -575,7 +600,7 @@ TEST_F(Engine, ListingsArriveWithLfLineEndsAndAnEmptyOneEmptiesTheFile) {
     start({passiveOpening("A", "LIST -aL"),
            {sendData("-rw-r--r-- 1 a b 1 Jan  1  2020 one\r\nd"), sendData("rwxr-xr-x 2 a b 0 Jan  1  2020 two\r\n"),
             closeData(), send("226 done\r\n")},
-           passiveOpening("A", "LIST -aL"),
+           passiveOpening("", "LIST -aL"),
            {closeData(), send("226 empty\r\n")}});
     EXPECT_EQ(1, listToFile(session, listing, std::nullopt)) << reply();
     EXPECT_EQ("-rw-r--r-- 1 a b 1 Jan  1  2020 one\ndrwxr-xr-x 2 a b 0 Jan  1  2020 two\n", readFile(listing));
@@ -606,7 +631,7 @@ TEST_F(Engine, ADataConnectionEndedEarlyFailsTheTransfer) {
            {sendData("-rw-r--r-- 1 a b 1 Jan  1  2020 one\r\n"), resetData(), send("226 done\r\n")},
            passiveOpening("I", "RETR /f"),
            {sendData("abc"), resetData(), send("226 done\r\n")},
-           passiveOpening("I", "STOR /big"),
+           passiveOpening("", "STOR /big"),
            {closeData(), send("426 connection closed\r\n")}});
     EXPECT_EQ(0, listToFile(session, folder / "tmp.dir", std::nullopt));
     EXPECT_EQ("Transfer incomplete\n", reply());
@@ -653,8 +678,7 @@ TEST_F(Engine, UploadToAServerThatStopsReadingGivesUpAfterTheWaitPeriods) {
 TEST_F(Engine, ActiveDownloadTakesOnlyTheServersConnectionAndReportsItsRefusal) {
     start({activeOpening("RETR /f"),
            {connectData("127.0.0.2"), connectData(), sendData("from server"), closeData(), send("226 done\r\n"),
-            expect("TYPE I"), send("200 ok\r\n"), expect("PORT 127,0,0,1,*"), send("200 ok\r\n"),
-            expect("RETR /missing"), send("550 no such file\r\n"), expect("TYPE I"), send("200 ok\r\n"),
+            expect("PORT 127,0,0,1,*"), send("200 ok\r\n"), expect("RETR /missing"), send("550 no such file\r\n"),
             expect("PORT 127,0,0,1,*"), send("200 ok\r\n"), expect("RETR /g"),
             send("150 opening\r\n425 cannot open data connection\r\n"), expect("NOOP"), send("200 ok\r\n")}});
     setConnectionMode(session, ConnectionMode::Active);
@@ -684,14 +708,13 @@ TEST_F(Engine, ActiveAcceptGivesUpWhenTheServerNeverConnects) {
 // --- server to server ---
 
 TEST_F(Engine, ServerToServerNeedsBothFinalRepliesAndStopsAtEachRefusal) {
-    const auto opening = [](const std::string& passiveReply) {
-        return Script{expect("TYPE I"),   send("200 ok\r\n"), expect("TYPE I"),
-                      send("200 ok\r\n"), expect("PASV"),     send(passiveReply)};
-    };
+    // Source and target are one connection here: it is asked its TYPE once.
+    const auto opening = [](const std::string& passiveReply) { return Script{expect("PASV"), send(passiveReply)}; };
     const std::string passive = "227 Entering Passive Mode (127,0,0,1,4,1).\r\n";
     const Script started = {expect("PORT 127,0,0,1,4,1"), send("200 ok\r\n"), expect("RETR /a"),
                             send("150 go\r\n"),           expect("STOR /b"),  send("150 go\r\n")};
-    start({opening(passive),
+    start({{expect("TYPE I"), send("200 ok\r\n")},
+           opening(passive),
            started,
            {send("226 sent\r\n226 stored\r\n")},
            opening(passive),

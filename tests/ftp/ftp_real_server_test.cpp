@@ -8,6 +8,8 @@
 #include "tests/support/real_ftp_server.h"
 #include "tests/support/temporary_folder.h"
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 #include <filesystem>
 
@@ -124,6 +126,20 @@ TEST_P(RealServer, FolderAndFileCommandsChangeTheServersTreeAfterALongReplyLine)
     EXPECT_EQ(1, changeFolder(session, "/")) << reply();
     EXPECT_EQ(1, removeFolder(session, server.remotePath(made))) << reply();
     EXPECT_FALSE(std::filesystem::exists(server.hostPath(made)));
+}
+
+// A file's time to the second, set (pyftpdlib by MFMT, vsftpd by MDTM's set form) and
+// read back, in UTC. vsftpd's anonymous user sets the time of its own files only.
+TEST_P(RealServer, ExactTimesAreSetAndReadInUtc) {
+    writeFile(local / "f", "x");
+    ASSERT_EQ(1, upload(session, local / "f", server.remotePath("f"), 'I', 0)) << reply();
+    const std::int64_t time = 1700000000;  // 2023-11-14 22:13:20 UTC
+    EXPECT_EQ(1, setModificationTime(session, server.remotePath("f"), time)) << reply();
+    struct stat info {};
+    ASSERT_EQ(0, stat(server.hostPath("f").c_str(), &info));
+    EXPECT_EQ(time, info.st_mtime);
+    EXPECT_EQ(time, modificationTime(session, server.remotePath("f"))) << reply();
+    EXPECT_EQ(-1, modificationTime(session, server.remotePath("missing")));
 }
 
 INSTANTIATE_TEST_SUITE_P(Servers, RealServer, ::testing::Values(pyftpdlibPassive, pyftpdlibActive, vsftpdActive),

@@ -79,4 +79,31 @@ TEST(SyncTrees, ADeviceLinkHoldsItsOwnName) {
     EXPECT_TRUE(planTrees(server, device, {.mirror = true}).empty());
 }
 
+// A server listing its files in its own zone, 2 hours ahead: only the files whose listed
+// time alone would copy them are asked about, either way, and their exact times decide.
+TEST(ConfirmListedTimes, AsksOnlyWhatTheListedTimeAloneWouldCopy) {
+    const std::int64_t ahead = 7200;
+    const std::vector<SyncEntry> device = {file("same", 1, 100000),   file("changed", 1, 100000),
+                                           file("silent", 1, 100000), file("sized", 1, 100000),
+                                           file("exact", 1, 100000),  file("close", 1, 100000)};
+    const std::vector<SyncEntry> listed = {
+        file("same", 1, 100000 + ahead, 60),   file("changed", 1, 500000 + ahead, 60),
+        file("silent", 1, 100000 + ahead, 60), file("sized", 2, 100000 + ahead, 60),
+        file("exact", 1, 100000, 0),           file("close", 1, 100030, 60)};
+    std::vector<std::string> asked;
+    const ExactTime exactTime = [&](const std::string& path) -> std::int64_t {
+        asked.push_back(path);
+        return path == "silent" ? -1 : path == "changed" ? 500000 : 100000;
+    };
+    std::vector<SyncEntry> server = listed;
+    EXPECT_EQ(confirmListedTimes(server, device, true, {}, exactTime), 3);
+    EXPECT_EQ(asked, (std::vector<std::string>{"same", "changed", "silent"}));
+    EXPECT_EQ(planned(server, device), "copy changed (newer)\ncopy silent (newer)\ncopy sized (size differs)\n");
+    // Uploading, the device's files are the newer side: a server behind by the zone is asked.
+    for (SyncEntry& entry : server = listed) entry.time -= 2 * ahead;
+    asked.clear();
+    EXPECT_EQ(confirmListedTimes(server, device, false, {}, exactTime), 3);
+    EXPECT_EQ(asked, (std::vector<std::string>{"same", "silent", "close"}));
+}
+
 }  // namespace

@@ -175,10 +175,9 @@ using QueuedDownload = QueuedCopy;
 
 TEST_F(QueuedDownload, ShowsItsProgressAndAStopKeepsOnlyItsPartial) {
     using namespace conversation;
-    ScriptedFtpServer server(login() + ask("TYPE I", "200 ok") + ask("SIZE /pub/big", "213 1000000") +
-                             ask("TYPE I", "200 ok") + expect("PASV") + replyPassive() + acceptData() +
-                             expect("RETR /pub/big") + send("150 here\r\n") + sendData(std::string(100 * 1024, 'n')) +
-                             expect("QUIT"));
+    ScriptedFtpServer server(login() + ask("TYPE I", "200 ok") + ask("SIZE /pub/big", "213 1000000") + expect("PASV") +
+                             replyPassive() + acceptData() + expect("RETR /pub/big") + send("150 here\r\n") +
+                             sendData(std::string(100 * 1024, 'n')) + expect("QUIT"));
     addPlace(server.address());
 
     queue::queueCopyFile(u"/pub/big", u"file://\\big");
@@ -204,7 +203,7 @@ TEST_F(QueuedDownload, ShowsItsProgressAndAStopKeepsOnlyItsPartial) {
 // folder lists tells, and no file takes the user's name.
 TEST_F(QueuedDownload, WithoutSizeTheListedSizeTellsACutDownload) {
     using namespace conversation;
-    ScriptedFtpServer server(login() + ask("TYPE I", "200 ok") + ask("SIZE /pub/big", "500 unknown command") + probe() +
+    ScriptedFtpServer server(login() + ask("TYPE I", "200 ok") + ask("SIZE /pub/big", "500 unknown command") +
                              listing("/pub/", unixLine('-', "big", "100000")) + ask("TYPE I", "200 ok") +
                              expect("PASV") + replyPassive() + acceptData() + expect("RETR /pub/big") +
                              send("150 here\r\n") + sendData(std::string(40000, 'n')) + closeData() +
@@ -226,13 +225,12 @@ TEST_F(QueuedDownload, ACutDownloadRetriedGoesOnFromItsPartial) {
     // The worker's own connection: dropped after the cut, made anew for the retry, and
     // kept after it until the worker ends.
     const Script transferStart = login() + ask("TYPE I", "200 ok") + ask("SIZE /pub/big", "213 100000");
-    ScriptedFtpServer server(transferStart + ask("TYPE I", "200 ok") + expect("PASV") + replyPassive() + acceptData() +
-                             expect("RETR /pub/big") + send("150 here\r\n") + sendData(bytes.substr(0, 40000)) +
-                             resetData() + send("426 cut\r\n") + expect("QUIT") + acceptControl() + transferStart +
-                             ask("REST 40000", "350 ok") + ask("TYPE I", "200 ok") + expect("PASV") + replyPassive() +
-                             ask("REST 40000", "350 ok") + acceptData() + expect("RETR /pub/big") +
-                             send("150 here\r\n") + sendData(bytes.substr(40000)) + closeData() + send("226 done\r\n") +
-                             expect("QUIT"));
+    ScriptedFtpServer server(
+        transferStart + expect("PASV") + replyPassive() + acceptData() + expect("RETR /pub/big") +
+        send("150 here\r\n") + sendData(bytes.substr(0, 40000)) + resetData() + send("426 cut\r\n") + expect("QUIT") +
+        acceptControl() + transferStart + ask("REST 40000", "350 ok") + expect("PASV") + replyPassive() +
+        ask("REST 40000", "350 ok") + acceptData() + expect("RETR /pub/big") + send("150 here\r\n") +
+        sendData(bytes.substr(40000)) + closeData() + send("226 done\r\n") + expect("QUIT"));
     addPlace(server.address());
 
     queue::queueCopyFile(u"/pub/big", u"file://\\big");
@@ -258,10 +256,9 @@ TEST_F(QueuedDownload, ACutDownloadRetriedGoesOnFromItsPartial) {
 TEST_F(QueuedDownload, AStalledDownloadGivesUpAtTheSilenceItNames) {
     using namespace conversation;
     remote::setSilenceLimit(1500);
-    ScriptedFtpServer server(login() + ask("TYPE I", "200 ok") + ask("SIZE /pub/big", "213 1000000") +
-                             ask("TYPE I", "200 ok") + expect("PASV") + replyPassive() + acceptData() +
-                             expect("RETR /pub/big") + send("150 here\r\n") + sendData(std::string(1000, 'n')) +
-                             expect("never sent"));
+    ScriptedFtpServer server(login() + ask("TYPE I", "200 ok") + ask("SIZE /pub/big", "213 1000000") + expect("PASV") +
+                             replyPassive() + acceptData() + expect("RETR /pub/big") + send("150 here\r\n") +
+                             sendData(std::string(1000, 'n')) + expect("never sent"));
     PlaceLogin login;
     login.timeout = 1000;
     addPlace(server.address(), login);

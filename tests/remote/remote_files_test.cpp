@@ -4,6 +4,9 @@
 // deletes against real servers are the journeys' (tests/journeys).
 #include "remote/remote_files.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -21,6 +24,8 @@
 #include "remote/places.h"
 #include "remote/remote_listing.h"
 #include "tests/support/place_fixtures.h"
+#include "tests/support/real_ftp_server.h"
+#include "tests/support/temporary_folder.h"
 
 namespace {
 
@@ -161,10 +166,10 @@ TEST_F(RemoteFiles, AttributesComeFromTheEntryInItsFolder) {
 TEST_F(RemoteFiles, AFolderFromTheServerCopiesEveryNameableEntry) {
     const std::string top = unixLine('d', ".") + unixLine('d', "..") + unixLine('d', "sub") + unixLine('-', "a") +
                             unixLine('-', "bad\x01name") + unixLine('-', "b") + unixLine('d', "later");
-    ScriptedFtpServer server(login() + listing("/src/", top) + probe() + listing("/src/sub/", unixLine('-', "c")) +
+    ScriptedFtpServer server(login() + listing("/src/", top) + probe() + relisting("/src/sub/", unixLine('-', "c")) +
                              probe() + download("/src/sub/c", "ccc", 0) + probe() + download("/src/a", "aaa", 1) +
                              probe() + download("/src/b", "", 2, "550 unreadable\r\n") + probe() +
-                             listing("/src/later/", unixLine('-', "d")) + probe() + download("/src/later/d", "d", 3) +
+                             relisting("/src/later/", unixLine('-', "d")) + probe() + download("/src/later/d", "d", 3) +
                              bye());
     addPlace(server.address());
     EXPECT_EQ(remote::remoteCopyFolder(u"/src/", u"file://\\dst", 0), 0);
@@ -201,6 +206,68 @@ TEST_F(RemoteFiles, AFolderCopyGoesIntoAnExistingServerFolder) {
     remote::removePlace(0);
     EXPECT_EQ(server.finish(), "");
     EXPECT_EQ(server.uploaded(), "1");
+}
+
+// A folder copy on a connection of the worker's own, as the queue runs it: after the
+// listing, a file costs PASV and RETR alone; SIZE is asked only where the listing gives
+// no size to trust (a link's is the link's, 0 may be none) or for a retry, and no probe
+// is sent between commands moments apart.
+TEST_F(RemoteFiles, AQueuedFolderCopySendsTwoCommandsPerListedFile) {
+    const auto retrieve = [](const std::string& path, const std::string& bytes) {
+        return Script{expect("PASV"),       replyPassive(),  acceptData(), expect("RETR " + path),
+                      send("150 here\r\n"), sendData(bytes), closeData(),  send("226 done\r\n")};
+    };
+    ScriptedFtpServer server(login() +
+                             listing("/src/", unixLine('-', "a", "3") + unixLine('-', "b", "2") +
+                                                  unixLine('-', "empty", "0") + unixLine('l', "ln -> a", "1")) +
+                             ask("TYPE I", "200 ok") + retrieve("/src/a", "aaa") + retrieve("/src/b", "bb") +
+                             ask("SIZE /src/empty", "213 0") + retrieve("/src/empty", "") +
+                             ask("SIZE /src/ln", "213 3") + retrieve("/src/ln", "aaa") +
+                             listing("/src/", unixLine('-', "a", "3")) + ask("TYPE I", "200 ok") +
+                             ask("SIZE /src/a", "213 3") + retrieve("/src/a", "aaa") + bye());
+    addPlace(server.address());
+    explorer::TransferWatch watch;
+    explorer::setThreadTransferWatch(&watch);
+    remote::pinPlaceForThread(remote::placeAt(0), remote::settingsOf(*remote::placeAt(0)).revision);
+    EXPECT_EQ(remote::remoteCopyFolder(u"/src", u"file://\\dst", 0), 1) << lastError();
+    // A retry asks the size anew: a partial it continues must be of the file as it is now.
+    watch.resume.store(true);
+    EXPECT_EQ(remote::remoteCopyFolder(u"/src", u"file://\\dst", 0), 1) << lastError();
+    remote::dropThreadSessions();
+    remote::pinPlaceForThread(nullptr, 0);
+    explorer::setThreadTransferWatch(nullptr);
+    EXPECT_EQ(server.finish(), "");
+    EXPECT_EQ(device.read("dst/b"), "bb");
+}
+
+std::int64_t modifiedAt(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 ? std::int64_t(info.st_mtime) : -1;
+}
+
+// A synchronisation's copies take their sources' times to the second, either way (on
+// pyftpdlib by MFMT and MDTM); another copy is as new as its arrival.
+TEST_F(RemoteFiles, ASynchronisationsCopiesTakeTheirSourcesTimes) {
+    TemporaryFolder root;
+    RealFtpServer server(FtpServerKind::Pyftpdlib, root.path());
+    ASSERT_EQ(server.error(), "");
+    addPlace(server.address(), {.user = server.user(), .password = server.password()});
+    const std::int64_t old = 1700000000;
+    device.file("up.txt", "up");
+    const timespec times[2] = {{old, 0}, {old, 0}};
+    ASSERT_EQ(utimensat(AT_FDCWD, device.at("up.txt").c_str(), times, 0), 0);
+    explorer::TransferWatch watch;
+    watch.keepTimes.store(true);
+    explorer::setThreadTransferWatch(&watch);
+    const std::u16string served = toUtf16(server.remotePath("up.txt"));
+    ASSERT_EQ(remote::remoteCopyFile(u"file://\\up.txt", served, 0), 1) << lastError();
+    EXPECT_EQ(modifiedAt(server.hostPath("up.txt")), old);
+    ASSERT_EQ(remote::remoteCopyFile(served, u"file://\\down.txt", 0), 1) << lastError();
+    EXPECT_EQ(modifiedAt(device.at("down.txt")), old);
+    watch.keepTimes.store(false);
+    ASSERT_EQ(remote::remoteCopyFile(served, u"file://\\plain.txt", 0), 1) << lastError();
+    EXPECT_GT(modifiedAt(device.at("plain.txt")), old);
+    explorer::setThreadTransferWatch(nullptr);
 }
 
 TEST_F(RemoteFiles, TheErrorBoxNamesThePlaceTheCaptionAndTheFailure) {

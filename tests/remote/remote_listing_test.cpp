@@ -163,8 +163,8 @@ TEST_F(RemoteListing, AFailedListingIsAnErrorAndNeverAShorterFolder) {
 TEST_F(RemoteListing, ListingsOpenAtOnceEachReadTheirOwnWhole) {
     ScriptedFtpServer server(
         login() + listing("/a*b/", unixLine('d', "sub") + unixLine('-', "x", "1") + unixLine('-', "y", "2")) + probe() +
-        listing("/a*b/sub/", unixLine('-', "z")) + probe() + listing("/", unixLine('-', "r")) + probe() +
-        listing("/a*b/sub/", unixLine('-', "z")) + bye());
+        relisting("/a*b/sub/", unixLine('-', "z")) + probe() + relisting("/", unixLine('-', "r")) + probe() +
+        relisting("/a*b/sub/", unixLine('-', "z")) + bye());
     addPlace(server.address());
     const std::string parent = scope.cacheHome.path() + "/farlink/0123456789abcdef-";
     const std::string abandoned = parent + "1-aBcDeF";

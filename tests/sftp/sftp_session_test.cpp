@@ -315,6 +315,9 @@ TEST(SftpChanges, RenameRemoveAndFoldersChangeTheServerAndSayWhyTheyFail) {
     EXPECT_EQ(sftp::fileSize(session, test.files / "a"), 5);
     EXPECT_EQ(sftp::fileSize(session, test.files.path()), -1);
     EXPECT_EQ(sftp::fileSize(session, test.files / "missing"), -1);
+    EXPECT_EQ(sftp::setModificationTime(session, test.files / "a", 1700000000), 1) << sftp::lastError(session);
+    EXPECT_EQ(sftp::modificationTime(session, test.files / "a"), 1700000000);
+    EXPECT_EQ(sftp::modificationTime(session, test.files / "missing"), -1);
 
     EXPECT_EQ(sftp::rename(session, test.files / "a", test.files / "b"), 1) << sftp::lastError(session);
     EXPECT_EQ(treeText(test.files.path()), "b bytes\n");

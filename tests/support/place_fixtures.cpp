@@ -69,6 +69,12 @@ Script listing(const std::string& folder, const std::string& lines, ScriptStep e
             expect("CWD /"),         send("250 ok\r\n")};
 }
 
+Script relisting(const std::string& folder, const std::string& lines) {
+    Script script = listing(folder, lines);
+    script.erase(script.begin() + 2, script.begin() + 4);  // TYPE A and its reply
+    return script;
+}
+
 std::string unixLine(char type, const std::string& name, const std::string& size) {
     return std::string(1, type) + "rw-r--r-- 1 me us " + size + " Jan  1  2000 " + name + "\r\n";
 }

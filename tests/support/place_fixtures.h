@@ -60,6 +60,9 @@ Script bye();
 // ends with `ending`, answered with `finalReply`) and the change back to "/".
 Script listing(const std::string& folder, const std::string& lines, ScriptStep ending = closeData(),
                const std::string& finalReply = "226 done\r\n");
+// The same on a connection in type A already (no file moved since its last listing),
+// which sends no TYPE.
+Script relisting(const std::string& folder, const std::string& lines);
 // A long-listing line dated 2000-01-01.
 std::string unixLine(char type, const std::string& name, const std::string& size = "5");
 

@@ -312,6 +312,12 @@ public:
     int put(const std::string& local, const std::string& remote) override {
         return ftp::upload(connection_.session(), local, remote, 'I', 0);
     }
+    std::int64_t modificationTime(const std::string& path) override {
+        return ftp::modificationTime(connection_.session(), path);
+    }
+    int setModificationTime(const std::string& path, std::int64_t time) override {
+        return ftp::setModificationTime(connection_.session(), path, time);
+    }
     int makeFolder(const std::string& path) override { return ftp::makeFolder(connection_.session(), path); }
     int removeFile(const std::string& path) override { return ftp::deleteFile(connection_.session(), path); }
     int removeFolder(const std::string& path) override { return ftp::removeFolder(connection_.session(), path); }
@@ -336,6 +342,12 @@ public:
     }
     int put(const std::string& local, const std::string& remote) override {
         return sftp::upload(connection_.session(), local, remote, 0, nullptr);
+    }
+    std::int64_t modificationTime(const std::string& path) override {
+        return sftp::modificationTime(connection_.session(), path);
+    }
+    int setModificationTime(const std::string& path, std::int64_t time) override {
+        return sftp::setModificationTime(connection_.session(), path, time);
     }
     int makeFolder(const std::string& path) override { return sftp::makeFolder(connection_.session(), path); }
     int removeFile(const std::string& path) override { return sftp::removeFile(connection_.session(), path); }

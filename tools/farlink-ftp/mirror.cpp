@@ -10,6 +10,7 @@
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <utility>
 #include <vector>
 
 #include "mirroring/sync_plan.h"
@@ -41,10 +42,20 @@ mirroring::SyncTree serverTree(Server& server, const std::string& top) {
     return tree;
 }
 
-// The downloaded file takes the server's time, so that the next run finds the two alike.
-void takeServerTime(const std::string& local, const mirroring::SyncEntry& entry) {
-    if (entry.time < 0) return;
-    const timespec times[2] = {{0, UTIME_OMIT}, {entry.time, 0}};
+// After a copy the target takes the source's time to the second, so that the next run
+// finds the two alike: a downloaded file the server's (asked when the listing's is not to
+// the second, the listing's when the server gives none), an uploaded one the local
+// file's. A server that cannot set a time leaves the target its own; the copy stands.
+void keepSourceTime(Server& server, bool upload, const std::string& local, const std::string& remote,
+                    const mirroring::SyncEntry& source) {
+    if (upload) {
+        if (source.time >= 0) server.setModificationTime(remote, source.time);
+        return;
+    }
+    const std::int64_t exact = source.timePrecision == 0 ? source.time : server.modificationTime(remote);
+    const std::int64_t time = exact >= 0 ? exact : source.time;
+    if (time < 0) return;
+    const timespec times[2] = {{0, UTIME_OMIT}, {time, 0}};
     utimensat(AT_FDCWD, local.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
@@ -74,9 +85,12 @@ int run(Server& server, const std::string& remoteFolder, const std::string& loca
     // The server folder to mirror into is made when missing (an existing one refuses, as
     // a failure there would: its listing then tells).
     if (options.reverse && !options.dryRun) server.makeFolder(remoteFolder);
-    const mirroring::SyncTree remote = serverTree(server, remoteFolder);
+    mirroring::SyncTree remote = serverTree(server, remoteFolder);
     const mirroring::SyncTree local = mirroring::readDeviceTree(localFolder);
-    for (const mirroring::SyncTree* tree : {&remote, &local}) {
+    mirroring::confirmListedTimes(
+        remote.entries, local.entries, !options.reverse, {.sizeOnly = options.sizeOnly},
+        [&](const std::string& path) { return server.modificationTime(withSlash(remoteFolder) + path); });
+    for (const mirroring::SyncTree* tree : {&std::as_const(remote), &local}) {
         for (const std::string& problem : tree->problems) std::cerr << "farlink-ftp: " << problem << '\n';
     }
     const mirroring::SyncTree& source = options.reverse ? local : remote;
@@ -118,7 +132,7 @@ int run(Server& server, const std::string& remoteFolder, const std::string& loca
         switch (action.kind) {
         case mirroring::SyncActionKind::copy:
             result = options.reverse ? server.put(localPath, remotePath) : server.get(remotePath, localPath);
-            if (result && !options.reverse) takeServerTime(localPath, *sourceEntries[action.path]);
+            if (result) keepSourceTime(server, options.reverse, localPath, remotePath, *sourceEntries[action.path]);
             break;
         case mirroring::SyncActionKind::makeFolder:
             result = options.reverse ? server.makeFolder(remotePath) : fs::create_directory(localPath, error) ? 1 : 0;

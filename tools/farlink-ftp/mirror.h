@@ -4,6 +4,7 @@
 // or removed on either side.
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 namespace mirror {
@@ -19,6 +20,11 @@ public:
     // `local` is replaced only by a whole file.
     virtual int get(const std::string& remote, const std::string& local) = 0;
     virtual int put(const std::string& local, const std::string& remote) = 0;
+    // The file's exact modification time in seconds since 1970 UTC, -1 when the server
+    // gives none.
+    virtual std::int64_t modificationTime(const std::string& path) = 0;
+    // Sets it: 1 set, 0 failed, -1 when the server has no way to set a time.
+    virtual int setModificationTime(const std::string& path, std::int64_t time) = 0;
     virtual int makeFolder(const std::string& path) = 0;
     virtual int removeFile(const std::string& path) = 0;
     virtual int removeFolder(const std::string& path) = 0;
