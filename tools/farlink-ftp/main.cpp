@@ -37,6 +37,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -47,6 +48,7 @@
 #include <sstream>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <vector>
 
 namespace {
@@ -334,7 +336,7 @@ public:
         return sftp::listToFile(connection_.session(), folder, listingPath);
     }
     int get(const std::string& remote, const std::string& local) override {
-        const std::string partial = ftp::partialPathBeside(local, ".farlink-ftp-" + std::to_string(getpid()) + ".part");
+        const std::string partial = ftp::partialPathBeside(local, partialName_);
         const int result = sftp::download(connection_.session(), remote, partial, 0, nullptr);
         if (result && std::rename(partial.c_str(), local.c_str()) == 0) return 1;
         unlink(partial.c_str());
@@ -355,24 +357,69 @@ public:
     std::string reason() const override { return connection_.reason(); }
 
 private:
+    static inline std::atomic<int> made_ = 0;
     SecureShellConnection& connection_;
+    // A partial of its own: the connections of a mirror may download into one folder at once.
+    const std::string partialName_ = ".farlink-ftp-" + std::to_string(getpid()) + "-" + std::to_string(made_++) +
+                                     ".part";
 };
 
-int runMirror(const ftp::FtpUrl& url, const std::string& local, const mirror::Options& mirrorOptions,
+// Opens `count` connections to `url` at once. Those that could not be opened are said on
+// stderr and left out; when none could, the first one's reason is the failure.
+template <typename Link>
+std::vector<std::unique_ptr<Link>> openConnections(const ftp::FtpUrl& url, int count, const Options& options) {
+    std::vector<std::unique_ptr<Link>> links;
+    std::vector<char> opened(std::size_t(count), 0);
+    std::vector<std::thread> openers;
+    for (int index = 0; index < count; ++index) {
+        links.push_back(std::make_unique<Link>(options));
+        openers.emplace_back([&, index] { opened[std::size_t(index)] = links[std::size_t(index)]->open(url); });
+    }
+    for (std::thread& opener : openers) opener.join();
+    if (std::none_of(opened.begin(), opened.end(), [](char open) { return open; })) {
+        fail(links.front()->reason());
+        return {};
+    }
+    std::vector<std::unique_ptr<Link>> usable;
+    for (int index = 0; index < count; ++index) {
+        if (opened[std::size_t(index)]) {
+            usable.push_back(std::move(links[std::size_t(index)]));
+            continue;
+        }
+        std::cerr << "farlink-ftp: connection " << index + 1 << " of " << count
+                  << " could not be opened, going on without it: ";
+        fail(links[std::size_t(index)]->reason());
+    }
+    return usable;
+}
+
+// The mirror over the connections, each through a server object of its own.
+template <typename MirrorServer, typename Link>
+int mirrorOver(const std::vector<std::unique_ptr<Link>>& connections, const std::string& folder,
+               const std::string& local, const mirror::Options& mirrorOptions) {
+    std::vector<std::unique_ptr<MirrorServer>> servers;
+    std::vector<mirror::Server*> shared;
+    for (const auto& connection : connections) {
+        servers.push_back(std::make_unique<MirrorServer>(*connection));
+        shared.push_back(servers.back().get());
+    }
+    return mirror::run(shared, folder, local, mirrorOptions);
+}
+
+int runMirror(const ftp::FtpUrl& url, const std::string& local, const mirror::Options& mirrorOptions, int parallel,
               const Options& options) {
     struct stat info {};
     if (stat(local.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return fail(local + " is no folder");
+    // A dry run changes nothing, so one connection does.
+    const int count = mirrorOptions.dryRun ? 1 : parallel;
     if (url.secureShell) {
-        SecureShellConnection connection(options);
-        if (!connection.open(url)) return fail(connection.reason());
-        SftpMirrorServer server(connection);
-        return mirror::run(server, url.path, local, mirrorOptions);
+        const auto connections = openConnections<SecureShellConnection>(url, count, options);
+        return connections.empty() ? 1 : mirrorOver<SftpMirrorServer>(connections, url.path, local, mirrorOptions);
     }
-    Connection connection(options);
-    if (!connection.open(url)) return fail(connection.reason());
-    FtpMirrorServer server(connection);
-    const int status = mirror::run(server, url.path, local, mirrorOptions);
-    connection.settle(status == 0 ? 1 : 0);
+    const auto connections = openConnections<Connection>(url, count, options);
+    if (connections.empty()) return 1;
+    const int status = mirrorOver<FtpMirrorServer>(connections, url.path, local, mirrorOptions);
+    for (const auto& connection : connections) connection->settle(status == 0 ? 1 : 0);
     return status;
 }
 
@@ -407,7 +454,7 @@ constexpr const char* usageText =
     "       farlink-ftp [OPTIONS] put LOCAL ftp://.../FILE\n"
     "       farlink-ftp [OPTIONS] fxp ftp://.../SOURCE ftp://.../TARGET\n"
     "       farlink-ftp [OPTIONS] mirror [--reverse] [--delete] [--dry-run] [--size-only]\n"
-    "                   [--parallel 1] ftp://.../FOLDER/ LOCALDIR\n"
+    "                   [--parallel N] ftp://.../FOLDER/ LOCALDIR\n"
     "       farlink-ftp parse LISTING [--all]\n"
     "options:\n"
     "  --active           active mode (PORT, EPRT on IPv6) instead of passive\n"
@@ -427,7 +474,8 @@ constexpr const char* usageText =
     "mirror brings the server folder to LOCALDIR (--reverse: LOCALDIR to the server folder):\n"
     "new files, files of another size and newer files are copied (--size-only: by size\n"
     "alone), --delete removes what the source does not have once every copy succeeded,\n"
-    "--dry-run prints the actions (get, put, mkdir, rm, rmdir PATH) and changes nothing.\n"
+    "--dry-run prints the actions (get, put, mkdir, rm, rmdir PATH) and changes nothing,\n"
+    "--parallel N (1 to 8) acts over N connections at once.\n"
     "Links are never followed, copied or removed.\n"
     "The password: the address's (USER:PASS@, seen by anyone who lists processes), else\n"
     "FARLINK_PASSWORD, else the netrc entry for HOST (machine, login, password; default),\n"
@@ -451,6 +499,7 @@ std::optional<ftp::FtpUrl> addressArgument(const std::string& text) {
 // mirror [--reverse] [--delete] [--dry-run] [--size-only] [--parallel N] URL LOCALDIR
 int mirrorCommand(const std::vector<std::string>& arguments, const Options& options) {
     mirror::Options mirrorOptions;
+    int parallel = 1;
     std::vector<std::string> operands;
     for (std::size_t index = 0; index < arguments.size(); ++index) {
         const std::string& argument = arguments[index];
@@ -463,7 +512,10 @@ int mirrorCommand(const std::vector<std::string>& arguments, const Options& opti
         } else if (argument == "--size-only") {
             mirrorOptions.sizeOnly = true;
         } else if (argument == "--parallel" && index + 1 < arguments.size()) {
-            if (arguments[++index] != "1") return fail("--parallel: copies run one at a time so far; give 1");
+            const std::string& value = arguments[++index];
+            if (value.size() != 1 || value[0] < '1' || value[0] > '8')
+                return fail("--parallel takes a number of connections from 1 to 8: " + value);
+            parallel = value[0] - '0';
         } else if (argument.starts_with("--")) {
             return usage();
         } else {
@@ -472,7 +524,7 @@ int mirrorCommand(const std::vector<std::string>& arguments, const Options& opti
     }
     if (operands.size() != 2) return usage();
     const auto folder = addressArgument(operands[0]);
-    return folder ? runMirror(*folder, operands[1], mirrorOptions, options) : 1;
+    return folder ? runMirror(*folder, operands[1], mirrorOptions, parallel, options) : 1;
 }
 
 }  // namespace

@@ -5,11 +5,15 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <map>
+#include <mutex>
+#include <set>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -70,6 +74,158 @@ const char* verb(mirroring::SyncActionKind kind, bool reverse) {
     return "";
 }
 
+bool isRemoval(mirroring::SyncActionKind kind) {
+    return kind == mirroring::SyncActionKind::removeFile || kind == mirroring::SyncActionKind::removeFolder;
+}
+
+// What every action of a run reads.
+struct RunContext {
+    const Options& options;
+    const std::string& remoteFolder;
+    const std::string& localFolder;
+    const std::map<std::string, const mirroring::SyncEntry*>& sourceEntries;
+};
+
+// Carries out one action over `server`; false with the reason in `reason`.
+bool perform(Server& server, const mirroring::SyncAction& action, const RunContext& run, std::string& reason) {
+    const Options& options = run.options;
+    const std::string remotePath = withSlash(run.remoteFolder) + action.path;
+    const std::string localPath = (fs::path(run.localFolder) / action.path).string();
+    std::error_code error;
+    int result = 0;
+    switch (action.kind) {
+    case mirroring::SyncActionKind::copy:
+        result = options.reverse ? server.put(localPath, remotePath) : server.get(remotePath, localPath);
+        if (result) keepSourceTime(server, options.reverse, localPath, remotePath, *run.sourceEntries.at(action.path));
+        break;
+    case mirroring::SyncActionKind::makeFolder:
+        result = options.reverse ? server.makeFolder(remotePath) : fs::create_directory(localPath, error) ? 1 : 0;
+        break;
+    case mirroring::SyncActionKind::removeFile:
+        result = options.reverse ? server.removeFile(remotePath) : unlink(localPath.c_str()) == 0;
+        break;
+    case mirroring::SyncActionKind::removeFolder:
+        result = options.reverse ? server.removeFolder(remotePath) : rmdir(localPath.c_str()) == 0;
+        break;
+    case mirroring::SyncActionKind::skip: break;
+    }
+    if (result) return true;
+    const bool serverSide = options.reverse || action.kind == mirroring::SyncActionKind::copy;
+    reason = serverSide ? server.reason() : error ? error.message() : std::string(std::strerror(errno));
+    return false;
+}
+
+// For each action, the earlier ones that must end before it starts: those on the same
+// path, on a folder above it (made before anything goes into it) and below it (removed
+// before the folder).
+std::vector<std::vector<std::size_t>> prerequisites(const std::vector<mirroring::SyncAction>& actions) {
+    std::vector<std::vector<std::size_t>> before(actions.size());
+    std::map<std::string, std::size_t> latest;               // the latest action on each path so far
+    std::map<std::string, std::vector<std::size_t>> inside;  // actions below a path since its latest
+    for (std::size_t index = 0; index < actions.size(); ++index) {
+        const std::string& path = actions[index].path;
+        for (std::size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
+            const std::string folder = path.substr(0, slash);
+            if (const auto found = latest.find(folder); found != latest.end()) before[index].push_back(found->second);
+            inside[folder].push_back(index);
+        }
+        if (const auto found = latest.find(path); found != latest.end()) before[index].push_back(found->second);
+        // What was below reaches later actions on this path through this one.
+        std::vector<std::size_t>& below = inside[path];
+        before[index].insert(before[index].end(), below.begin(), below.end());
+        below.clear();
+        latest[path] = index;
+    }
+    return before;
+}
+
+// The plan's actions shared out between connections, each calling work() on a thread of
+// its own: an action starts once its prerequisites have ended, a removal once every
+// other action has too (and only when every copy succeeded); the first in plan order
+// first. Each line is printed as its action ends.
+class Schedule {
+public:
+    Schedule(const std::vector<mirroring::SyncAction>& actions, const RunContext& run)
+        : actions_(actions),
+          run_(run),
+          waiters_(actions.size()),
+          waitingFor_(actions.size()),
+          unfinished_(actions.size()) {
+        const std::vector<std::vector<std::size_t>> before = prerequisites(actions);
+        for (std::size_t index = 0; index < actions.size(); ++index) {
+            for (const std::size_t earlier : before[index]) waiters_[earlier].push_back(index);
+            waitingFor_[index] = before[index].size();
+            if (!isRemoval(actions[index].kind)) ++copiesUnfinished_;
+            if (before[index].empty()) readyFor(index).insert(index);
+        }
+    }
+
+    // Carries out actions over `server` until none is left.
+    void work(Server& server) {
+        std::unique_lock lock(mutex_);
+        for (;;) {
+            changed_.wait(lock, [&] {
+                return unfinished_ == 0 || !readyCopies_.empty() || (copiesUnfinished_ == 0 && !readyRemovals_.empty());
+            });
+            if (unfinished_ == 0) return;
+            std::set<std::size_t>& ready = readyCopies_.empty() ? readyRemovals_ : readyCopies_;
+            const std::size_t index = *ready.begin();
+            ready.erase(ready.begin());
+            const mirroring::SyncAction& action = actions_[index];
+            const std::string line = std::string(verb(action.kind, run_.options.reverse)) + " " + action.path;
+            if (isRemoval(action.kind) && copiesFailed_) {
+                std::cerr << "farlink-ftp: not done, since a copy failed: " << line << '\n';
+                ++failures_;
+            } else {
+                lock.unlock();
+                std::string reason;
+                const bool succeeded = perform(server, action, run_, reason);
+                lock.lock();
+                if (succeeded) {
+                    std::cout << line << std::endl;
+                    ++done_;
+                } else {
+                    std::cerr << "farlink-ftp: failed: " << line << ": " << reason << '\n';
+                    copiesFailed_ |= !isRemoval(action.kind);
+                    ++failures_;
+                }
+            }
+            end(index);
+        }
+    }
+    // Once every work() has returned.
+    int done() const { return done_; }
+    int failures() const { return failures_; }
+
+private:
+    std::set<std::size_t>& readyFor(std::size_t index) {
+        return isRemoval(actions_[index].kind) ? readyRemovals_ : readyCopies_;
+    }
+    void end(std::size_t index) {
+        --unfinished_;
+        if (!isRemoval(actions_[index].kind)) --copiesUnfinished_;
+        for (const std::size_t waiter : waiters_[index]) {
+            if (--waitingFor_[waiter] == 0) readyFor(waiter).insert(waiter);
+        }
+        changed_.notify_all();
+    }
+
+    const std::vector<mirroring::SyncAction>& actions_;
+    const RunContext run_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    // Below: under mutex_.
+    std::vector<std::vector<std::size_t>> waiters_;  // per action, those waiting for it to end
+    std::vector<std::size_t> waitingFor_;            // per action, how many it still waits for
+    std::set<std::size_t> readyCopies_;              // may start (copies and made folders)
+    std::set<std::size_t> readyRemovals_;            // may start once every copy has ended
+    std::size_t unfinished_;
+    std::size_t copiesUnfinished_ = 0;
+    bool copiesFailed_ = false;
+    int done_ = 0;
+    int failures_ = 0;
+};
+
 }  // namespace
 
 std::string temporaryListingFile() {
@@ -81,15 +237,17 @@ std::string temporaryListingFile() {
     return path;
 }
 
-int run(Server& server, const std::string& remoteFolder, const std::string& localFolder, const Options& options) {
+int run(const std::vector<Server*>& servers, const std::string& remoteFolder, const std::string& localFolder,
+        const Options& options) {
+    Server& lister = *servers.front();
     // The server folder to mirror into is made when missing (an existing one refuses, as
     // a failure there would: its listing then tells).
-    if (options.reverse && !options.dryRun) server.makeFolder(remoteFolder);
-    mirroring::SyncTree remote = serverTree(server, remoteFolder);
+    if (options.reverse && !options.dryRun) lister.makeFolder(remoteFolder);
+    mirroring::SyncTree remote = serverTree(lister, remoteFolder);
     const mirroring::SyncTree local = mirroring::readDeviceTree(localFolder);
     mirroring::confirmListedTimes(
         remote.entries, local.entries, !options.reverse, {.sizeOnly = options.sizeOnly},
-        [&](const std::string& path) { return server.modificationTime(withSlash(remoteFolder) + path); });
+        [&](const std::string& path) { return lister.modificationTime(withSlash(remoteFolder) + path); });
     for (const mirroring::SyncTree* tree : {&std::as_const(remote), &local}) {
         for (const std::string& problem : tree->problems) std::cerr << "farlink-ftp: " << problem << '\n';
     }
@@ -99,68 +257,35 @@ int run(Server& server, const std::string& remoteFolder, const std::string& loca
         source, target, {.mirror = options.remove, .sizeOnly = options.sizeOnly});
 
     // What is skipped is said, and is no failure: it was never to be acted on.
-    int failures = int(!source.complete || !target.complete);
+    const int unread = int(!source.complete || !target.complete);
     for (const mirroring::SyncTree* tree : {&source, &target}) {
         for (const mirroring::SkippedEntry& skipped : tree->skipped)
             std::cout << "skip " << platform::printableText(skipped.path) << ": " << skipped.why << '\n';
     }
+    std::vector<mirroring::SyncAction> work;
+    for (const mirroring::SyncAction& action : actions) {
+        if (action.kind == mirroring::SyncActionKind::skip) {
+            std::cout << verb(action.kind, options.reverse) << " " << action.path << ": " << action.reason << '\n';
+        } else if (options.dryRun) {
+            std::cout << verb(action.kind, options.reverse) << " " << action.path << '\n';
+        } else {
+            work.push_back(action);
+        }
+    }
+    if (options.dryRun) {
+        std::cout << "planned " << actions.size() << ", failed " << unread << '\n';
+        return unread == 0 ? 0 : 1;
+    }
     std::map<std::string, const mirroring::SyncEntry*> sourceEntries;
     for (const mirroring::SyncEntry& entry : source.entries) sourceEntries[entry.path] = &entry;
-    bool copiesFailed = false;
-    int done = 0;
-    for (const mirroring::SyncAction& action : actions) {
-        const std::string line = std::string(verb(action.kind, options.reverse)) + " " + action.path;
-        if (action.kind == mirroring::SyncActionKind::skip) {
-            std::cout << line << ": " << action.reason << '\n';
-            continue;
-        }
-        if (options.dryRun) {
-            std::cout << line << '\n';
-            continue;
-        }
-        const bool removal = action.kind == mirroring::SyncActionKind::removeFile ||
-                             action.kind == mirroring::SyncActionKind::removeFolder;
-        if (removal && copiesFailed) {
-            std::cerr << "farlink-ftp: not done, since a copy failed: " << line << '\n';
-            ++failures;
-            continue;
-        }
-        const std::string remotePath = withSlash(remoteFolder) + action.path;
-        const std::string localPath = (fs::path(localFolder) / action.path).string();
-        std::error_code error;
-        int result = 0;
-        switch (action.kind) {
-        case mirroring::SyncActionKind::copy:
-            result = options.reverse ? server.put(localPath, remotePath) : server.get(remotePath, localPath);
-            if (result) keepSourceTime(server, options.reverse, localPath, remotePath, *sourceEntries[action.path]);
-            break;
-        case mirroring::SyncActionKind::makeFolder:
-            result = options.reverse ? server.makeFolder(remotePath) : fs::create_directory(localPath, error) ? 1 : 0;
-            break;
-        case mirroring::SyncActionKind::removeFile:
-            result = options.reverse ? server.removeFile(remotePath) : unlink(localPath.c_str()) == 0;
-            break;
-        case mirroring::SyncActionKind::removeFolder:
-            result = options.reverse ? server.removeFolder(remotePath) : rmdir(localPath.c_str()) == 0;
-            break;
-        case mirroring::SyncActionKind::skip: break;
-        }
-        if (result) {
-            std::cout << line << std::endl;
-            ++done;
-            continue;
-        }
-        const bool serverSide = options.reverse || action.kind == mirroring::SyncActionKind::copy;
-        std::cerr << "farlink-ftp: failed: " << line << ": "
-                  << (serverSide ? server.reason()
-                      : error    ? error.message()
-                                 : std::string(std::strerror(errno)))
-                  << '\n';
-        copiesFailed |= !removal;
-        ++failures;
-    }
-    std::cout << (options.dryRun ? "planned " + std::to_string(actions.size()) : "done " + std::to_string(done))
-              << ", failed " << failures << '\n';
+    Schedule schedule(work, {options, remoteFolder, localFolder, sourceEntries});
+    std::vector<std::thread> helpers;
+    for (std::size_t index = 1; index < servers.size(); ++index)
+        helpers.emplace_back([&schedule, server = servers[index]] { schedule.work(*server); });
+    schedule.work(lister);
+    for (std::thread& helper : helpers) helper.join();
+    const int failures = unread + schedule.failures();
+    std::cout << "done " << schedule.done() << ", failed " << failures << '\n';
     return failures == 0 ? 0 : 1;
 }
 

@@ -6,6 +6,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace mirror {
 
@@ -45,8 +46,13 @@ struct Options {
 // Prints one line per action ("get PATH", "put PATH", "mkdir PATH", "rm PATH",
 // "rmdir PATH", "skip PATH: why"; paths below the two folders, '/' between names): all
 // of them first with dryRun, else each as it succeeds, with a summary line last.
-// Removals run only once every copy succeeded. Returns the exit status: 0 when every
-// action succeeded, 1 otherwise (the failures on stderr).
-int run(Server& server, const std::string& remoteFolder, const std::string& localFolder, const Options& options);
+// Each server is a connection of its own, and acts on one path at a time; the first also
+// lists. With several, actions run at once, yet a folder is made before anything goes
+// into it and removed after what was in it, and removals run only once every copy
+// succeeded. Returns the exit status: 0 when every action succeeded, 1 otherwise (the
+// failures on stderr).
+// Pre: `servers` is not empty.
+int run(const std::vector<Server*>& servers, const std::string& remoteFolder, const std::string& localFolder,
+        const Options& options);
 
 }  // namespace mirror
