@@ -252,13 +252,18 @@ std::string treeOf(const std::string& top) {
     return text;
 }
 
-// Up with --delete, then down, over FTP and SFTP: only what differs moves, what the
-// source lacks goes (a link stays, and its target), and a second run moves nothing: the
-// copies take their sources' times to the second, either way.
+// Up with --delete, then down, over FTP and SFTP, over one connection and over several:
+// only what differs moves, what the source lacks goes (a link stays, and its target; a
+// folder after what was in it), and a second run moves nothing: the copies take their
+// sources' times to the second, either way.
 TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
     enum class Server { pyftpdlib, vsftpd, sshd };
-    for (const Server kind : {Server::pyftpdlib, Server::vsftpd, Server::sshd}) {
-        SCOPED_TRACE(int(kind));
+    const struct {
+        Server kind;
+        const char* parallel;
+    } cases[] = {{Server::pyftpdlib, "1"}, {Server::pyftpdlib, "4"}, {Server::vsftpd, "4"}, {Server::sshd, "4"}};
+    for (const auto& [kind, parallel] : cases) {
+        SCOPED_TRACE(std::to_string(int(kind)) + " --parallel " + parallel);
         const bool secureShell = kind == Server::sshd;
         TemporaryFolder local;
         TemporaryFolder outside;
@@ -288,6 +293,8 @@ TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
         writeFile(served + "/sub/b.txt", "b");
         writeFile(served + "/sub/same.txt", "same");
         writeFile(served + "/extra.txt", "x");
+        std::filesystem::create_directories(served + "/old/deeper");
+        writeFile(served + "/old/deeper/x", "x");
         writeFile(outside / "kept", "kept");
         std::filesystem::create_symlink(outside / "kept", served + "/link");
         // The files were written an hour ago, the same one on both sides.
@@ -308,11 +315,13 @@ TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
         const std::string before = treeOf(served);
         std::string output, errors;
         const auto mirror = [&](const std::string& arguments) {
-            return runTool(trust + "mirror " + arguments, local, output, errors);
+            return runTool(trust + "mirror --parallel " + parallel + " " + arguments, local, output, errors);
         };
 
         EXPECT_EQ(mirror("--reverse --delete --dry-run " + url + " " + (local / "up")), 0) << errors;
-        EXPECT_EQ(output, "skip link: a link\nput a.txt\nput sub/b.txt\nrm extra.txt\nplanned 3, failed 0\n");
+        EXPECT_EQ(output,
+                  "skip link: a link\nput a.txt\nput sub/b.txt\nrm old/deeper/x\nrmdir old/deeper\nrmdir old\n"
+                  "rm extra.txt\nplanned 6, failed 0\n");
         EXPECT_EQ(treeOf(served), before);
         EXPECT_EQ(mirror("--reverse --delete " + url + " " + (local / "up")), 0) << errors;
         EXPECT_EQ(treeOf(served), "a.txt new\nlink@\nsub/\nsub/b.txt bbbb\nsub/same.txt same\n");
@@ -342,6 +351,42 @@ TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
         EXPECT_EQ(mirror("--reverse " + url + " " + (local / "down")), 0) << errors;
         EXPECT_EQ(output, "skip link: a link\ndone 0, failed 0\n");
     }
+}
+
+// Over several connections a copy that fails fails alone: every other one arrives, and
+// nothing is removed on the strength of a run that failed. vsftpd's anonymous sessions
+// run as a user of their own, who cannot write a file that only its owner may.
+TEST(FarlinkFtpMirror, AFileThatCannotBeWrittenFailsAloneOverSeveralConnections) {
+    TemporaryFolder root;
+    TemporaryFolder local;
+    RealFtpServer server(FtpServerKind::Vsftpd, root.path());
+    ASSERT_EQ("", server.error());
+    const std::string served = server.hostPath("tree");
+    std::filesystem::create_directory(served);
+    std::filesystem::permissions(served, std::filesystem::perms::all);
+    writeFile(served + "/extra", "x");
+    writeFile(served + "/locked", "old");
+    std::filesystem::permissions(served + "/locked", std::filesystem::perms::owner_read);
+    const std::string up = local / "up";
+    std::filesystem::create_directory(up);
+    writeFile(up + "/locked", "newer");
+    std::string expected;
+    for (const std::string folder : {"d1", "d2", "d3"}) {
+        std::filesystem::create_directory(up + "/" + folder);
+        expected += folder + "/\n";
+        for (const std::string file : {"/f1", "/f2", "/f3", "/f4"}) {
+            writeFile(up + "/" + folder + file, folder + file);
+            expected += folder + file + " " + folder + file + "\n";
+        }
+    }
+    std::string output, errors;
+    EXPECT_EQ(runTool("mirror --reverse --delete --parallel 4 " + server.url(server.remotePath("tree/")) + " " + up,
+                      local, output, errors),
+              1);
+    EXPECT_TRUE(output.ends_with("done 15, failed 2\n")) << output;
+    EXPECT_NE(errors.find("farlink-ftp: failed: put locked: 553"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("farlink-ftp: not done, since a copy failed: rm extra\n"), std::string::npos) << errors;
+    EXPECT_EQ(treeOf(served), expected + "extra x\nlocked old\n");
 }
 
 }  // namespace
