@@ -29,7 +29,7 @@ import logging, os, subprocess, sys
 from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler, TLS_FTPHandler, TLS_DTPHandler
 from pyftpdlib.servers import FTPServer
-root, user, password, port_file, port, host, certificate, key, fault = sys.argv[1:10]
+root, user, password, port_file, port, host, certificate, key, fault, command_log = sys.argv[1:11]
 if certificate:
     FTPHandler = TLS_FTPHandler
     FTPHandler.certfile, FTPHandler.keyfile = certificate, key
@@ -61,7 +61,10 @@ if fault == "tls-1.1":
     FTPHandler.ssl_context = old
 if fault:
     FTPHandler.dtp_handler = FaultyData
-logging.basicConfig(level=logging.WARNING)
+if command_log:
+    logging.basicConfig(filename=command_log, level=logging.DEBUG)  # "<- COMMAND" per command
+else:
+    logging.basicConfig(level=logging.WARNING)
 authorizer = DummyAuthorizer()
 authorizer.add_user(user, password, root, perm="elradfmwMT")
 FTPHandler.authorizer = authorizer
@@ -193,7 +196,7 @@ void RealFtpServer::startPyftpdlib() {
     const bool tls = options_.tls;
     pid_ = spawnServer({"/usr/bin/python3", "-c", pyftpdlibScript, root_, user_, password_, workFolder_ + "/port",
                         std::to_string(port_), options_.ipv6 ? "::1" : "127.0.0.1", tls ? certificatePath() : "",
-                        tls ? workFolder_ + "/key.pem" : "", options_.dataFault},
+                        tls ? workFolder_ + "/key.pem" : "", options_.dataFault, options_.commandLog},
                        workFolder_ + "/server.log");
     if (pid_ < 0 || !waitUntilListening())
         error_ = "pyftpdlib did not start (/usr/bin/python3, python3-pyftpdlib): " + serverLog();
@@ -222,10 +225,17 @@ void RealFtpServer::startVsftpd() {
                           "pasv_promiscuous=YES\nport_promiscuous=YES\n"
                           "connect_from_port_20=NO\nsecure_chroot_dir=" +
                           emptyFolder + "\nxferlog_enable=NO\ndirmessage_enable=NO\nuse_localtime=NO\n" +
-                          tlsConfigLines());
+                          tlsConfigLines() + commandLogLines());
     chmod(config.c_str(), 0600);
     pid_ = spawnServer({"/usr/sbin/vsftpd", config}, workFolder_ + "/server.log");
     if (pid_ < 0 || !waitUntilListening()) error_ = "vsftpd did not start (/usr/sbin/vsftpd): " + serverLog();
+}
+
+// vsftpd writes "FTP command: ..." lines for each command into the log.
+std::string RealFtpServer::commandLogLines() const {
+    if (!*options_.commandLog) return "";
+    return std::string("xferlog_enable=YES\nlog_ftp_protocol=YES\nxferlog_std_format=NO\nvsftpd_log_file=") +
+           options_.commandLog + "\n";
 }
 
 // vsftpd listens on one family: listen= for IPv4, listen_ipv6= for IPv6.

@@ -26,6 +26,8 @@ struct RealFtpServerOptions {
     // ("no-close-notify") or show another certificate ("another-certificate"); or it
     // speaks nothing newer than TLS 1.1 ("tls-1.1").
     const char* dataFault = "";
+    // A file where the server logs every command it receives, for benchmarks to count.
+    const char* commandLog = "";
 };
 
 // A real server and how data connections go to it, as parameterised tests run on them.
@@ -99,6 +101,7 @@ private:
     std::string serverLog() const;
     bool makeCertificate();
     std::string tlsConfigLines() const;
+    std::string commandLogLines() const;
 
     FtpServerKind kind_;
     RealFtpServerOptions options_;
