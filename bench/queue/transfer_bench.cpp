@@ -1,6 +1,8 @@
 // Times a 256 MiB download and upload queued through the operation queue (the worker,
 // a connection of its own, the engine's temporary file on download) against curl and
-// lftp moving the same file with the same pyftpdlib on loopback, best of a few rounds.
+// lftp moving the same file with the same pyftpdlib on loopback, best of a few rounds;
+// and a Copy To Device of a folder of 1,000 files of 4 KiB in 20 folders beside lftp's
+// mirror of it.
 // Meanwhile Farlink runs on a headless screen and gets a key press every 10 ms: the
 // time each takes to be handled (the loop run until idle) is reported, the median and
 // the longest, beside the same with nothing running. The UI must never wait for a copy.
@@ -8,6 +10,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -45,9 +48,9 @@ double pressKeyMs(platform::Key key) {
 }
 
 // Seconds for one queued copy, pressing keys meanwhile; a large number when it failed.
-double queued(const std::u16string& source, const std::u16string& destination) {
+double queued(const std::u16string& source, const std::u16string& destination, bool folder = false) {
     const Clock::time_point start = Clock::now();
-    queue::queueCopyFile(source, destination);
+    folder ? queue::queueCopyFolder(source, destination) : queue::queueCopyFile(source, destination);
     for (int i = 0;; ++i) {
         busyKeyMs.push_back(pressKeyMs(i % 2 ? platform::Key::up : platform::Key::down));
         const queue::QueueProgress progress = queue::queueProgress();
@@ -91,6 +94,13 @@ int main() {
     const std::string local = device / "big.bin";
     std::string block(1 << 20, '\0');
     for (std::size_t i = 0; i < block.size(); ++i) block[i] = char(i * 7919 % 251);
+    const std::string tree = server.hostPath("tree");
+    const std::string small = std::string(4096, 'x');
+    for (int file = 0; file < 1000; ++file) {
+        const std::string folder = tree + "/folder-" + std::to_string(file % 20);
+        std::filesystem::create_directories(folder);
+        test_support::writeFile(folder + "/file-" + std::to_string(file), small);
+    }
     for (const std::string& path : {server.hostPath("big.bin"), local}) {
         if (std::FILE* file = std::fopen(path.c_str(), "wb")) {
             for (int i = 0; i < 256; ++i) std::fwrite(block.data(), 1, block.size(), file);
@@ -120,6 +130,7 @@ int main() {
     for (int i = 0; i < 200; ++i) idleKeyMs.push_back(pressKeyMs(i % 2 ? platform::Key::up : platform::Key::down));
 
     const std::string remoteBig = server.remotePath("big.bin");
+    int copies = 0;  // each folder copy goes to a folder of its own
     const std::string lftp = "lftp -c 'open -u " + server.user() + "," + server.password() + " -p " + port +
                              " 127.0.0.1; ";
     const std::pair<const char*, std::function<double()>> clients[] = {
@@ -133,15 +144,31 @@ int main() {
         {"curl upload",
          [&] { return command("curl -s -S -T '" + local + "' " + server.url(server.remotePath("up2.bin"))); }},
         {"lftp upload", [&] { return command(lftp + "put " + local + " -o " + server.remotePath("up3.bin") + "'"); }},
+        {"farlink folder",
+         [&] {
+             return queued(platform::toUtf16(server.remotePath("tree")),
+                           u"file://" + platform::toUtf16(device / ("tree-" + std::to_string(++copies))), true);
+         }},
+        {"lftp mirror",
+         [&] {
+             return command(lftp + "mirror " + server.remotePath("tree") + " " + device / "lftp-tree-" +
+                            std::to_string(++copies) + "'");
+         }},
     };
-    std::printf("256 MiB over loopback, pyftpdlib, passive mode, best of %d rounds\n", rounds);
+    std::printf(
+        "256 MiB (a folder: 1,000 files of 4 KiB in 20 folders) over loopback, pyftpdlib, passive mode, "
+        "best of %d rounds\n",
+        rounds);
     std::printf("%-18s %10s %10s %14s\n", "client", "seconds", "MiB/s", "farlink / it");
     double farlink = 0;
     for (const auto& [name, run] : clients) {
         double best = 1e9;
         for (int round = 0; round < rounds; ++round) best = std::min(best, run());
         if (std::string(name).starts_with("farlink")) farlink = best;
-        std::printf("%-18s %10.3f %10.1f %14.2f\n", name, best, 256 / best, farlink / best);
+        const double mib = std::string(name).ends_with("download") || std::string(name).ends_with("upload")
+                               ? 256
+                               : 1000 * 4096 / double(1 << 20);
+        std::printf("%-18s %10.3f %10.1f %14.2f\n", name, best, mib / best, farlink / best);
     }
     std::printf("key press handled (ms)  %8s %8s %8s\n", "presses", "median", "longest");
     std::printf("  during the copies     %8zu %8.2f %8.2f\n", busyKeyMs.size(), percentile(busyKeyMs, 0.5),
