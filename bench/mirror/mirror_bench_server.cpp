@@ -27,9 +27,9 @@ int main(int argc, char** argv) {
     test_support::TemporaryFolder root;
     test_support::TemporaryFolder work;
     const std::string log = work / "commands.log";
-    test_support::RealFtpServer server(vsftpd ? test_support::FtpServerKind::Vsftpd
-                                              : test_support::FtpServerKind::Pyftpdlib,
-                                       root.path(), {.commandLog = log.c_str()});
+    test_support::RealFtpServer server(
+        vsftpd ? test_support::FtpServerKind::Vsftpd : test_support::FtpServerKind::Pyftpdlib, root.path(),
+        {.commandLog = log.c_str()});
     if (!server.error().empty()) {
         std::cerr << server.error() << '\n';
         return 1;
