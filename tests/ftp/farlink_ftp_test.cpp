@@ -387,6 +387,9 @@ TEST(FarlinkFtpMirror, AFileThatCannotBeWrittenFailsAloneOverSeveralConnections)
     EXPECT_NE(errors.find("farlink-ftp: failed: put locked: 553"), std::string::npos) << errors;
     EXPECT_NE(errors.find("farlink-ftp: not done, since a copy failed: rm extra\n"), std::string::npos) << errors;
     EXPECT_EQ(treeOf(served), expected + "extra x\nlocked old\n");
+    EXPECT_EQ(
+        runTool("mirror --parallel 9 " + server.url(server.remotePath("tree/")) + " " + up, local, output, errors), 1);
+    EXPECT_EQ(errors, "--parallel takes a number of connections from 1 to 8: 9\n");
 }
 
 }  // namespace
