@@ -368,13 +368,13 @@ private:
 // stderr and left out; when none could, the first one's reason is the failure.
 template <typename Link>
 std::vector<std::unique_ptr<Link>> openConnections(const ftp::FtpUrl& url, int count, const Options& options) {
+    // Every connection is made before any opener starts: the list must not move under them.
     std::vector<std::unique_ptr<Link>> links;
+    for (int index = 0; index < count; ++index) links.push_back(std::make_unique<Link>(options));
     std::vector<char> opened(std::size_t(count), 0);
     std::vector<std::thread> openers;
-    for (int index = 0; index < count; ++index) {
-        links.push_back(std::make_unique<Link>(options));
+    for (int index = 0; index < count; ++index)
         openers.emplace_back([&, index] { opened[std::size_t(index)] = links[std::size_t(index)]->open(url); });
-    }
     for (std::thread& opener : openers) opener.join();
     if (std::none_of(opened.begin(), opened.end(), [](char open) { return open; })) {
         fail(links.front()->reason());
