@@ -287,6 +287,8 @@ TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
         }
         std::filesystem::create_directories(local / "up/sub");
         writeFile(local / "up/a.txt", "new");
+        std::filesystem::create_directories(local / "up/new");
+        writeFile(local / "up/new/c.txt", "c");
         writeFile(local / "up/sub/b.txt", "bbbb");
         writeFile(local / "up/sub/same.txt", "same");
         std::filesystem::create_directories(served + "/sub");
@@ -320,11 +322,11 @@ TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
 
         EXPECT_EQ(mirror("--reverse --delete --dry-run " + url + " " + (local / "up")), 0) << errors;
         EXPECT_EQ(output,
-                  "skip link: a link\nput a.txt\nput sub/b.txt\nrm old/deeper/x\nrmdir old/deeper\nrmdir old\n"
-                  "rm extra.txt\nplanned 6, failed 0\n");
+                  "skip link: a link\nput a.txt\nmkdir new\nput new/c.txt\nput sub/b.txt\nrm old/deeper/x\n"
+                  "rmdir old/deeper\nrmdir old\nrm extra.txt\nplanned 8, failed 0\n");
         EXPECT_EQ(treeOf(served), before);
         EXPECT_EQ(mirror("--reverse --delete " + url + " " + (local / "up")), 0) << errors;
-        EXPECT_EQ(treeOf(served), "a.txt new\nlink@\nsub/\nsub/b.txt bbbb\nsub/same.txt same\n");
+        EXPECT_EQ(treeOf(served), "a.txt new\nlink@\nnew/\nnew/c.txt c\nsub/\nsub/b.txt bbbb\nsub/same.txt same\n");
         EXPECT_EQ(readFile(outside / "kept"), "kept");
         EXPECT_EQ(mirror("--reverse --delete " + url + " " + (local / "up")), 0) << errors;
         EXPECT_EQ(output, "skip link: a link\ndone 0, failed 0\n");
@@ -336,11 +338,11 @@ TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
         std::filesystem::remove_all(served + "/fresh");
 
         // Files the server has held for long: their copies must take those times.
-        for (const char* file : {"/a.txt", "/sub/b.txt", "/sub/same.txt"})
+        for (const char* file : {"/a.txt", "/new/c.txt", "/sub/b.txt", "/sub/same.txt"})
             std::filesystem::last_write_time(served + file, std::filesystem::file_time_type::clock::now() - 24h);
         std::filesystem::create_directory(local / "down");
         EXPECT_EQ(mirror(url + " " + (local / "down")), 0) << errors;
-        EXPECT_EQ(treeOf(local / "down"), "a.txt new\nsub/\nsub/b.txt bbbb\nsub/same.txt same\n");
+        EXPECT_EQ(treeOf(local / "down"), "a.txt new\nnew/\nnew/c.txt c\nsub/\nsub/b.txt bbbb\nsub/same.txt same\n");
         const auto seconds = [](const std::string& path) {
             return std::chrono::floor<std::chrono::seconds>(std::filesystem::last_write_time(path).time_since_epoch());
         };
