@@ -364,8 +364,8 @@ private:
                                      ".part";
 };
 
-// Opens `count` connections to `url` at once. Those that could not be opened are said on
-// stderr and left out; when none could, the first one's reason is the failure.
+// Opens `count` more connections to `url` at once; those that could not be opened are
+// said on stderr and left out.
 template <typename Link>
 std::vector<std::unique_ptr<Link>> openConnections(const ftp::FtpUrl& url, int count, const Options& options) {
     // Every connection is made before any opener starts: the list must not move under them.
@@ -376,49 +376,50 @@ std::vector<std::unique_ptr<Link>> openConnections(const ftp::FtpUrl& url, int c
     for (int index = 0; index < count; ++index)
         openers.emplace_back([&, index] { opened[std::size_t(index)] = links[std::size_t(index)]->open(url); });
     for (std::thread& opener : openers) opener.join();
-    if (std::none_of(opened.begin(), opened.end(), [](char open) { return open; })) {
-        fail(links.front()->reason());
-        return {};
-    }
     std::vector<std::unique_ptr<Link>> usable;
     for (int index = 0; index < count; ++index) {
         if (opened[std::size_t(index)]) {
             usable.push_back(std::move(links[std::size_t(index)]));
             continue;
         }
-        std::cerr << "farlink-ftp: connection " << index + 1 << " of " << count
-                  << " could not be opened, going on without it: ";
+        std::cerr << "farlink-ftp: a further connection could not be opened, going on without it: ";
         fail(links[std::size_t(index)]->reason());
     }
     return usable;
 }
 
-// The mirror over the connections, each through a server object of its own.
+// The mirror over a first connection, and over up to parallel - 1 more once the plan has
+// work for them, each through a server object of its own. The connections stay in
+// `connections` for the caller to close.
 template <typename MirrorServer, typename Link>
-int mirrorOver(const std::vector<std::unique_ptr<Link>>& connections, const std::string& folder,
-               const std::string& local, const mirror::Options& mirrorOptions) {
+int mirrorOver(const ftp::FtpUrl& url, const std::string& local, const mirror::Options& mirrorOptions, int parallel,
+               const Options& options, std::vector<std::unique_ptr<Link>>& connections) {
+    connections.push_back(std::make_unique<Link>(options));
+    if (!connections.front()->open(url)) return fail(connections.front()->reason());
     std::vector<std::unique_ptr<MirrorServer>> servers;
-    std::vector<mirror::Server*> shared;
-    for (const auto& connection : connections) {
-        servers.push_back(std::make_unique<MirrorServer>(*connection));
-        shared.push_back(servers.back().get());
-    }
-    return mirror::run(shared, folder, local, mirrorOptions);
+    servers.push_back(std::make_unique<MirrorServer>(*connections.front()));
+    const auto openMore = [&](int count) {
+        std::vector<mirror::Server*> more;
+        for (auto& connection : openConnections<Link>(url, count, options)) {
+            connections.push_back(std::move(connection));
+            servers.push_back(std::make_unique<MirrorServer>(*connections.back()));
+            more.push_back(servers.back().get());
+        }
+        return more;
+    };
+    return mirror::run(*servers.front(), parallel, openMore, url.path, local, mirrorOptions);
 }
 
 int runMirror(const ftp::FtpUrl& url, const std::string& local, const mirror::Options& mirrorOptions, int parallel,
               const Options& options) {
     struct stat info {};
     if (stat(local.c_str(), &info) != 0 || !S_ISDIR(info.st_mode)) return fail(local + " is no folder");
-    // A dry run changes nothing, so one connection does.
-    const int count = mirrorOptions.dryRun ? 1 : parallel;
     if (url.secureShell) {
-        const auto connections = openConnections<SecureShellConnection>(url, count, options);
-        return connections.empty() ? 1 : mirrorOver<SftpMirrorServer>(connections, url.path, local, mirrorOptions);
+        std::vector<std::unique_ptr<SecureShellConnection>> connections;
+        return mirrorOver<SftpMirrorServer>(url, local, mirrorOptions, parallel, options, connections);
     }
-    const auto connections = openConnections<Connection>(url, count, options);
-    if (connections.empty()) return 1;
-    const int status = mirrorOver<FtpMirrorServer>(connections, url.path, local, mirrorOptions);
+    std::vector<std::unique_ptr<Connection>> connections;
+    const int status = mirrorOver<FtpMirrorServer>(url, local, mirrorOptions, parallel, options, connections);
     for (const auto& connection : connections) connection->settle(status == 0 ? 1 : 0);
     return status;
 }

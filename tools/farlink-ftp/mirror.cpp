@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <condition_variable>
 #include <cstdlib>
@@ -237,9 +238,8 @@ std::string temporaryListingFile() {
     return path;
 }
 
-int run(const std::vector<Server*>& servers, const std::string& remoteFolder, const std::string& localFolder,
-        const Options& options) {
-    Server& lister = *servers.front();
+int run(Server& lister, int parallel, const OpenServers& openMore, const std::string& remoteFolder,
+        const std::string& localFolder, const Options& options) {
     // The server folder to mirror into is made when missing (an existing one refuses, as
     // a failure there would: its listing then tells).
     if (options.reverse && !options.dryRun) lister.makeFolder(remoteFolder);
@@ -278,6 +278,11 @@ int run(const std::vector<Server*>& servers, const std::string& remoteFolder, co
     }
     std::map<std::string, const mirroring::SyncEntry*> sourceEntries;
     for (const mirroring::SyncEntry& entry : source.entries) sourceEntries[entry.path] = &entry;
+    // More connections only for actions that can use them: an unchanged tree costs one login.
+    std::vector<Server*> servers{&lister};
+    if (const int more = std::min(parallel, int(work.size())) - 1; more > 0) {
+        for (Server* server : openMore(more)) servers.push_back(server);
+    }
     Schedule schedule(work, {options, remoteFolder, localFolder, sourceEntries});
     std::vector<std::thread> helpers;
     for (std::size_t index = 1; index < servers.size(); ++index)

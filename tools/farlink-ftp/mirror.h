@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -43,16 +44,19 @@ struct Options {
     bool sizeOnly = false;  // a file of the same size is the same file
 };
 
+// Up to `count` more connections like the first, each behind a server object of its own;
+// fewer when some cannot be opened (each said on stderr).
+using OpenServers = std::function<std::vector<Server*>(int count)>;
+
 // Prints one line per action ("get PATH", "put PATH", "mkdir PATH", "rm PATH",
 // "rmdir PATH", "skip PATH: why"; paths below the two folders, '/' between names): all
 // of them first with dryRun, else each as it succeeds, with a summary line last.
-// Each server is a connection of its own, and acts on one path at a time; the first also
-// lists. With several, actions run at once, yet a folder is made before anything goes
-// into it and removed after what was in it, and removals run only once every copy
-// succeeded. Returns the exit status: 0 when every action succeeded, 1 otherwise (the
-// failures on stderr).
-// Pre: `servers` is not empty.
-int run(const std::vector<Server*>& servers, const std::string& remoteFolder, const std::string& localFolder,
-        const Options& options);
+// `lister` lists and acts; once the plan holds more than one action, `openMore` gives up
+// to parallel - 1 more connections, and actions run at once over all of them, one path
+// at a time on each: yet a folder is made before anything goes into it and removed after
+// what was in it, and removals run only once every copy succeeded. Returns the exit
+// status: 0 when every action succeeded, 1 otherwise (the failures on stderr).
+int run(Server& lister, int parallel, const OpenServers& openMore, const std::string& remoteFolder,
+        const std::string& localFolder, const Options& options);
 
 }  // namespace mirror
