@@ -420,10 +420,11 @@ TEST(FarlinkFtpMirror, GoesOnWithoutAConnectionThatCannotBeOpened) {
                                       send("226 done\r\n"),
                                       expect("CWD /"),
                                       send("250 ok\r\n")};
-    for (const char* name : {"a", "b"}) {
-        script.insert(script.end(), {expect("TYPE I"), send("200 ok\r\n"), expect("PASV"), replyPassive(), acceptData(),
-                                     expect(std::string("RETR /d/") + name), send("150 opening\r\n"), sendData(name),
-                                     closeData(), send("226 done\r\n")});
+    script.insert(script.end(), {expect("TYPE I"), send("200 ok\r\n")});
+    for (const std::string name : {"a", "b"}) {
+        script.insert(script.end(), {expect("PASV"), replyPassive(), acceptData(), expect("RETR /d/" + name),
+                                     send("150 opening\r\n"), sendData(name), closeData(), send("226 done\r\n"),
+                                     expect("MDTM /d/" + name), send("213 20200101000000\r\n")});
     }
     script.insert(script.end(), {expect("QUIT"), send("221 bye\r\n")});
     ScriptedFtpServer server(script);
