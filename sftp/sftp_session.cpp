@@ -329,7 +329,12 @@ int trustHostKey(SftpSession& session) {
     return 1;
 }
 
-std::int64_t fileSize(SftpSession& session, std::string_view path) {
+namespace {
+
+// One fact of what `path` names, as stat gives it (through a link, as a copy reads);
+// -1 when it cannot be had.
+std::int64_t statFact(SftpSession& session, std::string_view path,
+                      std::int64_t (*fact)(const sftp_attributes_struct& attributes)) {
     if (!ready(session)) return -1;
     Watching watching(session);
     const std::string name(path);
@@ -338,24 +343,24 @@ std::int64_t fileSize(SftpSession& session, std::string_view path) {
         fail(session, watching);
         return -1;
     }
-    const bool sized = attributes->type == SSH_FILEXFER_TYPE_REGULAR && (attributes->flags & SSH_FILEXFER_ATTR_SIZE);
-    const std::int64_t size = sized ? std::int64_t(attributes->size) : -1;
+    const std::int64_t value = fact(*attributes);
     sftp_attributes_free(attributes);
-    return size;
+    return value;
+}
+
+}  // namespace
+
+std::int64_t fileSize(SftpSession& session, std::string_view path) {
+    return statFact(session, path, [](const sftp_attributes_struct& attributes) -> std::int64_t {
+        const bool sized = attributes.type == SSH_FILEXFER_TYPE_REGULAR && (attributes.flags & SSH_FILEXFER_ATTR_SIZE);
+        return sized ? std::int64_t(attributes.size) : -1;
+    });
 }
 
 std::int64_t modificationTime(SftpSession& session, std::string_view path) {
-    if (!ready(session)) return -1;
-    Watching watching(session);
-    const std::string name(path);
-    sftp_attributes attributes = sftp_stat(session.channel, name.c_str());
-    if (!attributes) {
-        fail(session, watching);
-        return -1;
-    }
-    const std::int64_t time = attributes->flags & SSH_FILEXFER_ATTR_ACMODTIME ? std::int64_t(attributes->mtime) : -1;
-    sftp_attributes_free(attributes);
-    return time;
+    return statFact(session, path, [](const sftp_attributes_struct& attributes) -> std::int64_t {
+        return attributes.flags & SSH_FILEXFER_ATTR_ACMODTIME ? std::int64_t(attributes.mtime) : -1;
+    });
 }
 
 int setModificationTime(SftpSession& session, std::string_view path, std::int64_t time) {
