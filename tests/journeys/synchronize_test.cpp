@@ -52,16 +52,38 @@ TEST_P(Synchronize, UpToTheServerThenOnlyTheTwoChangedFiles) {
     drainQueue();
     EXPECT_EQ(preview,
               " Synchronize: 2 of 2 chosen\n"
-              " \\site\\ -> /\n"
-              "      [x] Copy index.html (size differs)\n"
-              "      [x] Copy style.css (newer)\n"
-              "\n\n\n\n\n\n\n\n\n"
-              " Start                                               Cancel");
-    EXPECT_EQ(queuedDestinations(), (std::set<std::string>{"/index.html", "/style.css"}));
+              " \\site\\ -> " +
+                  server.remotePath("") +
+                  "\n"
+                  "      [x] Copy index.html (size differs)\n"
+                  "      [x] Copy style.css (newer)\n"
+                  "\n\n\n\n\n\n\n\n\n"
+                  " Start                                               Cancel");
+    EXPECT_EQ(queuedDestinations(),
+              (std::set<std::string>{server.remotePath("index.html"), server.remotePath("style.css")}));
+
+    // Back down with nothing changed since: the copies took their sources' times.
+    queue::clearQueue();
+    command(commandRemoteView);
+    terminal.pressKey(Key::right);     // Server to Device
+    terminal.pressKey(Key::leftSoft);  // Done
+    waitForBox("Synchronize");
+    std::string alike;
+    capture(alike);
+    terminal.pressKey(Key::leftSoft);  // OK
+    command(commandSynchronize);
+    EXPECT_NE(test_support::boxWords(alike).find("Thetwofoldersarealike"), std::string::npos) << alike;
+    EXPECT_EQ(queuedDestinations(), std::set<std::string>{});
 }
 
-INSTANTIATE_TEST_SUITE_P(Pyftpdlib, Synchronize,
-                         ::testing::Values(ServerSetup{test_support::FtpServerKind::Pyftpdlib, true}), setupParamName);
+// Not pyftpdlib with active data connections: after a few active transfers it can stop
+// polling a live control connection (a stale descriptor of a closed data connection that
+// the new connection's socket reuses), and the worker's next command then goes unread.
+INSTANTIATE_TEST_SUITE_P(Servers, Synchronize,
+                         ::testing::Values(ServerSetup{test_support::FtpServerKind::Pyftpdlib, true},
+                                           ServerSetup{test_support::FtpServerKind::Vsftpd, true},
+                                           ServerSetup{test_support::FtpServerKind::Vsftpd, false}),
+                         setupParamName);
 
 }  // namespace
 }  // namespace journeys
