@@ -22,7 +22,11 @@ using namespace resources;
 using Synchronize = Journey;
 
 TEST_P(Synchronize, UpToTheServerThenOnlyTheTwoChangedFiles) {
-    for (const std::string name : {"index.html", "style.css", "img/logo.svg"}) root.file("site/" + name, name);
+    // Files of yesterday: a copy that kept no time would look a day newer on the server.
+    for (const std::string name : {"index.html", "style.css", "img/logo.svg"}) {
+        root.file("site/" + name, name);
+        fs::last_write_time(root.at("site/" + name), fs::file_time_type::clock::now() - std::chrono::hours(24));
+    }
     serveFolder("img");  // one folder is there already: the tree is walked into it
     savePlace(serverLogin());
     start();
