@@ -405,6 +405,8 @@ TEST(FarlinkFtpMirror, GoesOnWithoutAConnectionThatCannotBeOpened) {
                                       send("331 password\r\n"),
                                       expect("PASS farlink@"),
                                       send("230 in\r\n"),
+                                      expect("FEAT"),
+                                      send("211-Features:\r\n MFMT\r\n211 End\r\n"),
                                       expect("CWD /d/"),
                                       send("250 ok\r\n"),
                                       expect("TYPE A"),
