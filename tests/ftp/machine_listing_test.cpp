@@ -1,7 +1,7 @@
 // MLSD lines turned into fact lines: a table of lines, hostile ones among them, with
 // what the listing parser then reads from each.
-#include "ftp/listing_parser.h"
 #include "ftp/machine_listing.h"
+#include "ftp/listing_parser.h"
 
 #include <gtest/gtest.h>
 #include <string>
