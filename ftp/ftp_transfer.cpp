@@ -347,12 +347,12 @@ int kindOf(const RemoteEntry& entry) { return (entry.mayBeFolder ? 1 : 0) | (ent
 // links, says the same: some servers (pyftpdlib) give a link in MLSD as what it points
 // to, and nothing is to be copied or removed through a link.
 std::string exactFactLines(const std::vector<std::string>& machineLines, const std::vector<std::string>& listLines) {
-    std::map<std::string, int, std::less<>> listed;
+    std::map<std::string, int, std::less<>> listed;  // -1: a name given twice as different kinds
     for (const std::string& line : listLines) {
         RemoteEntry entry;
-        if (parseListingLine(&entry, line.data(), int(line.size()))) {
-            listed[std::string(entry.name, std::size_t(entry.nameLength))] = kindOf(entry);
-        }
+        if (!parseListingLine(&entry, line.data(), int(line.size()))) continue;
+        const auto [at, added] = listed.emplace(std::string(entry.name, std::size_t(entry.nameLength)), kindOf(entry));
+        if (!added && at->second != kindOf(entry)) at->second = -1;
     }
     std::string facts;
     for (const std::string& machineLine : machineLines) {
