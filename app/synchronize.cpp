@@ -164,7 +164,8 @@ bool onPlaceSession(const Reading& reading, const std::function<bool(remote::Ser
 bool listServerFolder(const Reading& reading, const std::string& folder, const std::string& listingPath,
                       std::string& reason) {
     return onPlaceSession(
-        reading, [&](remote::ServerSession& session) { return session.listToFile(folder, listingPath) != 0; }, reason);
+        reading, [&](remote::ServerSession& session) { return session.listExactToFile(folder, listingPath) != 0; },
+        reason);
 }
 
 // The plan from the two trees, on the listing thread. Files whose listed time alone

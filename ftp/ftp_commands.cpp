@@ -5,6 +5,7 @@
 #include "ftp/engine_internal.h"
 #include "ftp/listing_parser.h"
 
+#include <algorithm>
 #include <cctype>
 #include <cstdio>
 #include <cstdlib>
@@ -27,14 +28,28 @@ int sendWithArgument(FtpSession& session, const char* verb, std::string_view arg
 }
 
 constexpr std::uint8_t featuresAsked = 1;
-constexpr std::uint8_t featureModifyTime = 2;  // MFMT
+constexpr std::uint8_t featureModifyTime = 2;      // MFMT
+constexpr std::uint8_t featureMachineListing = 4;  // MLST, and with it MLSD
 
 // One line of FEAT's reply: a feature is " NAME" or " NAME PARAMETERS".
 void noteFeature(const char* line, void* context) {
     if (line[0] != ' ') return;
     std::size_t length = 0;
     while (line[1 + length] && !std::isspace(static_cast<unsigned char>(line[1 + length]))) ++length;
-    if (length == 4 && strncasecmp(line + 1, "MFMT", 4) == 0) *static_cast<std::uint8_t*>(context) |= featureModifyTime;
+    if (length != 4) return;
+    std::uint8_t& found = *static_cast<std::uint8_t*>(context);
+    if (strncasecmp(line + 1, "MFMT", 4) == 0) found |= featureModifyTime;
+    if (strncasecmp(line + 1, "MLST", 4) == 0) found |= featureMachineListing;
+}
+
+// Asks FEAT unless this connection did; false when the connection failed on it.
+bool knowFeatures(FtpConnection* control) {
+    if (control->features & featuresAsked) return true;
+    std::uint8_t found = featuresAsked;
+    // A server without FEAT has none of its features: its refusal (5xx) is no failure.
+    if (!sendCommand("FEAT", '2', control, noteFeature, &found) && control->reply[0] != '5') return false;
+    control->features = found;
+    return true;
 }
 
 // The digits text[at..at+count) as a number, -1 when one is no digit.
@@ -106,19 +121,19 @@ std::int64_t fileSize(FtpSession& session, std::string_view path) {
     return end != reply + 4 && size >= 0 ? size : -1;
 }
 
-std::int64_t parseModificationReply(std::string_view reply) {
-    // "213 " and 14 digits, then an optional fraction, then the line's end.
-    if (reply.size() < 18 || reply.substr(0, 4) != "213 ") return -1;
-    std::size_t end = 18;
-    if (end < reply.size() && reply[end] == '.') {
-        const std::size_t fraction = ++end;
-        while (end < reply.size() && std::isdigit(static_cast<unsigned char>(reply[end]))) ++end;
-        if (end == fraction) return -1;
+std::int64_t parseTimeValue(std::string_view text) {
+    // 14 digits, then an optional fraction.
+    if (text.size() < 14) return -1;
+    if (text.size() > 14) {
+        const std::string_view fraction = text.substr(15);
+        if (text[14] != '.' || fraction.empty() || !std::all_of(fraction.begin(), fraction.end(), [](char c) {
+                return std::isdigit(static_cast<unsigned char>(c));
+            })) {
+            return -1;
+        }
     }
-    const std::string_view rest = reply.substr(end);
-    if (!(rest.empty() || rest == "\n" || rest == "\r\n")) return -1;
-    const int year = digits(reply, 4, 4), month = digits(reply, 8, 2), day = digits(reply, 10, 2);
-    const int hour = digits(reply, 12, 2), minute = digits(reply, 14, 2), second = digits(reply, 16, 2);
+    const int year = digits(text, 0, 4), month = digits(text, 4, 2), day = digits(text, 6, 2);
+    const int hour = digits(text, 8, 2), minute = digits(text, 10, 2), second = digits(text, 12, 2);
     if (year < 1970 || month < 1 || month > 12 || day < 1 || hour < 0 || hour > 23 || minute < 0 || minute > 59 ||
         second < 0 || second > 59) {
         return -1;
@@ -131,6 +146,18 @@ std::int64_t parseModificationReply(std::string_view reply) {
     return time;
 }
 
+std::int64_t parseModificationReply(std::string_view reply) {
+    // "213 ", the time, then the line's end.
+    if (reply.substr(0, 4) != "213 ") return -1;
+    std::string_view value = reply.substr(4);
+    if (value.ends_with("\r\n")) {
+        value.remove_suffix(2);
+    } else if (value.ends_with('\n')) {
+        value.remove_suffix(1);
+    }
+    return parseTimeValue(value);
+}
+
 std::int64_t modificationTime(FtpSession& session, std::string_view path) {
     if (!sendWithArgument(session, "MDTM", path, maxFilePathLength, '2')) return -1;
     return parseModificationReply(session.control->reply);
@@ -139,12 +166,7 @@ std::int64_t modificationTime(FtpSession& session, std::string_view path) {
 int setModificationTime(FtpSession& session, std::string_view path, std::int64_t time) {
     FtpConnection* const control = session.control;
     if (!control || time < 0 || path.size() > maxFilePathLength || !acceptCommandText(control, path)) return 0;
-    if (!(control->features & featuresAsked)) {
-        std::uint8_t found = featuresAsked;
-        // A server without FEAT has no MFMT either: its refusal (5xx) is no failure.
-        if (!sendCommand("FEAT", '2', control, noteFeature, &found) && control->reply[0] != '5') return 0;
-        control->features = found;
-    }
+    if (!knowFeatures(control)) return 0;
     const std::time_t asTime = std::time_t(time);
     std::tm civil{};
     char argument[maxFilePathLength + 1];
@@ -162,6 +184,11 @@ int setModificationTime(FtpSession& session, std::string_view path, std::int64_t
     const bool unknown = std::strncmp(control->reply, "500", 3) == 0 || std::strncmp(control->reply, "502", 3) == 0 ||
                          std::strncmp(control->reply, "504", 3) == 0;
     return unknown ? -1 : 0;
+}
+
+int offersMachineListing(FtpSession& session) {
+    if (!session.control || !knowFeatures(session.control)) return -1;
+    return (session.control->features & featureMachineListing) != 0;
 }
 
 int sendSimple(FtpSession& session, std::string_view command) {

@@ -33,11 +33,17 @@ std::int64_t fileSize(FtpSession& session, std::string_view path);
 std::int64_t modificationTime(FtpSession& session, std::string_view path);
 // That reply line's time, -1 when it is not of that form.
 std::int64_t parseModificationReply(std::string_view reply);
+// RFC 3659's time-val, "YYYYMMDDHHMMSS[.F]" (UTC, fraction dropped), alone: its time,
+// -1 for anything else or a date that does not exist.
+std::int64_t parseTimeValue(std::string_view text);
 // Sets the file's modification time (seconds since 1970 UTC): MFMT when FEAT lists it
 // (FEAT is asked once per connection), else the "MDTM YYYYMMDDHHMMSS PATH" form that
 // vsftpd takes. 1 set; 0 refused, with the reply; -1 when the server knows neither
 // command (500, 502, 504).
 int setModificationTime(FtpSession& session, std::string_view path, std::int64_t time);
+// Whether the server offers MLSD (FEAT lists MLST; FEAT is asked once per connection):
+// 1 it does, 0 it does not, -1 when asking failed.
+int offersMachineListing(FtpSession& session);
 // Sends `command` (cut to 255 characters) expecting a 2xx reply; "NOOP" probes the line.
 int sendSimple(FtpSession& session, std::string_view command);
 // Orderly (abrupt 0): QUIT, its reply, close; 1 on a 2xx reply. Abrupt: QUIT without

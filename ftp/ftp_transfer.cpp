@@ -2,7 +2,10 @@
 #include "ftp/ftp_transfer.h"
 
 #include "ftp/engine_internal.h"
+#include "ftp/ftp_commands.h"
 #include "ftp/ftp_data.h"
+#include "ftp/listing_parser.h"
+#include "ftp/machine_listing.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -11,10 +14,13 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
+#include <map>
 #include <memory>
 #include <new>
 #include <random>
 #include <string>
+#include <vector>
 
 namespace ftp {
 
@@ -38,6 +44,7 @@ std::optional<TransferCommand> commandFor(TransferType type) {
     switch (type) {
     case TransferType::NameList: return TransferCommand{"NLST", ConnectionDirection::Read};
     case TransferType::DirectoryList: return TransferCommand{"LIST -aL", ConnectionDirection::Read};
+    case TransferType::MachineList: return TransferCommand{"MLSD", ConnectionDirection::Read};
     case TransferType::Download:
     case TransferType::DownloadAppend: return TransferCommand{"RETR", ConnectionDirection::Read};
     case TransferType::Upload:
@@ -154,7 +161,7 @@ LocalFile openLocalFile(std::string_view path, TransferType type, std::int64_t r
     case TransferType::DownloadAppend: file.stream = std::fopen(file.path.c_str(), "abe"); break;
     case TransferType::Upload:
     case TransferType::UploadResume: file.stream = std::fopen(file.path.c_str(), "rbe"); break;
-    default: file.stream = openListingFile(file.path); break;  // NameList, DirectoryList
+    default: file.stream = openListingFile(file.path); break;  // NameList, DirectoryList, MachineList
     }
     if (file.stream && type == TransferType::UploadResume && fseeko(file.stream, restartOffset, SEEK_SET) != 0) {
         std::fclose(file.stream);
@@ -319,6 +326,83 @@ int listToFile(FtpSession& session, std::string_view localPath, std::optional<st
     if (!session.control) return 0;
     session.control->restartOffset = 0;
     return transferFile(localPath, remotePath, session.control, TransferType::DirectoryList, 'A');
+}
+
+namespace {
+
+// The lines of a listing file, without their line ends; false when it cannot be read.
+bool readLines(const std::string& path, std::vector<std::string>& lines) {
+    std::ifstream file(path, std::ios::binary);
+    for (std::string line; std::getline(file, line);) {
+        if (!line.empty() && line.back() == '\r') line.pop_back();
+        lines.push_back(std::move(line));
+    }
+    return !file.bad();
+}
+
+// What a listing line says an entry is: bit 1 a folder, bit 2 a file (both: a link).
+int kindOf(const RemoteEntry& entry) { return (entry.mayBeFolder ? 1 : 0) | (entry.mayBeFile ? 2 : 0); }
+
+// MLSD lines as fact lines, each entry taken as MLSD says only where LIST, which shows
+// links, says the same: some servers (pyftpdlib) give a link in MLSD as what it points
+// to, and nothing is to be copied or removed through a link.
+std::string exactFactLines(const std::vector<std::string>& machineLines, const std::vector<std::string>& listLines) {
+    std::map<std::string, int, std::less<>> listed;  // -1: a name given twice as different kinds
+    for (const std::string& line : listLines) {
+        RemoteEntry entry;
+        if (!parseListingLine(&entry, line.data(), int(line.size()))) continue;
+        const auto [at, added] = listed.emplace(std::string(entry.name, std::size_t(entry.nameLength)), kindOf(entry));
+        if (!added && at->second != kindOf(entry)) at->second = -1;
+    }
+    std::string facts;
+    for (const std::string& machineLine : machineLines) {
+        const std::string line = factLineFromMachineLine(machineLine);
+        RemoteEntry entry;
+        // The fact line's LF is no part of the name.
+        if (line.empty() || !parseListingLine(&entry, line.data(), int(line.size()) - 1)) continue;
+        const std::string_view name(entry.name, std::size_t(entry.nameLength));
+        const auto found = listed.find(name);
+        facts += found != listed.end() && found->second == kindOf(entry) ? line : "+r,/,\t" + std::string(name) + "\n";
+    }
+    return facts;
+}
+
+bool writeListing(const std::string& path, const std::string& text) {
+    std::FILE* const file = openListingFile(path);
+    if (!file) return false;
+    const bool written = std::fwrite(text.data(), 1, text.size(), file) == text.size();
+    return std::fclose(file) == 0 && written;
+}
+
+}  // namespace
+
+int listExactToFile(FtpSession& session, std::string_view localPath, std::string_view folder) {
+    const int offered = offersMachineListing(session);
+    if (offered <= 0) return offered == 0 ? -1 : 0;
+    FtpConnection* const control = session.control;
+    if (!changeFolder(session, folder)) return 0;
+    // Both listings arrive in the listing file in turn; the fact lines then replace them.
+    const std::string path(localPath);
+    control->restartOffset = 0;
+    const auto list = [&](TransferType type, std::vector<std::string>& lines) {
+        if (!transferFile(path, std::nullopt, control, type, 'A')) return false;
+        if (readLines(path, lines)) return true;
+        setReply(control, "Local file error\n");
+        return false;
+    };
+    std::vector<std::string> listLines, machineLines;
+    const bool listed = list(TransferType::DirectoryList, listLines) && list(TransferType::MachineList, machineLines);
+    if (listed && !writeListing(path, exactFactLines(machineLines, listLines))) {
+        setReply(control, "Local file error\n");
+    } else if (listed) {
+        return changeFolder(session, "/");  // every other operation uses absolute paths
+    }
+    // The way back has a reply of its own, which must not hide why the listing failed.
+    char reason[replySize];
+    std::memcpy(reason, control->reply, replySize);
+    if (control->socket > 0) changeFolder(session, "/");
+    std::memcpy(control->reply, reason, replySize);
+    return 0;
 }
 
 namespace {

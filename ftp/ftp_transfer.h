@@ -20,6 +20,7 @@ enum class TransferType : std::int32_t {
     Upload = 4,          // STOR from the local file
     DownloadAppend = 5,  // RETR appended to the local file (after REST)
     UploadResume = 6,    // STOR from the local file's restartOffset (after REST)
+    MachineList = 7,     // MLSD into a new local file
 };
 
 inline constexpr int transferStep = 1024;
@@ -41,6 +42,13 @@ int transferFile(std::string_view localPath, std::optional<std::string_view> rem
                  TransferType type, char typeCharacter);
 // "LIST -aL" (with the remote path, if any) into the local file, type 'A'.
 int listToFile(FtpSession& session, std::string_view localPath, std::optional<std::string_view> remotePath);
+// The listing of `folder` into the new local file as exact fact lines, for a
+// synchronisation: in the folder (CWD, then back to "/"), "LIST -aL" and MLSD, each MLSD
+// line turned by factLineFromMachineLine (machine_listing.h) and kept as it says only
+// where LIST gives the name the same kind; else the name is a link, which nothing acts
+// on. -1 when the server offers no MLSD (nothing but FEAT was sent), so that the caller
+// lists as listToFile does.
+int listExactToFile(FtpSession& session, std::string_view localPath, std::string_view folder);
 // With offset 0 the file arrives in a temporary file beside the target (beside the file
 // it names, for a link), renamed over it only on success; a target that is no regular
 // file, or beside which no file can be made, is written in place. With an offset the

@@ -139,6 +139,12 @@ public:
         return listed;
     }
 
+    int listExactToFile(const std::string& folder, const std::string& listingPath) override {
+        prepare();
+        const int listed = ftp::listExactToFile(session_, listingPath, folder);
+        return listed < 0 ? listToFile(folder, listingPath) : listed;
+    }
+
     int download(const std::string& remotePath, const std::string& localPath, const std::string& partialPath,
                  bool resume, std::int64_t expectedSize) override {
         prepare();

@@ -78,6 +78,9 @@ public:
     // Writes the listing of `folder` into the new file `listingPath`, one line per entry
     // in a form ftp::parseListingLine reads.
     virtual int listToFile(const std::string& folder, const std::string& listingPath) = 0;
+    // The same, for a synchronisation: exact sizes and times to the second in UTC where
+    // the server can list so (FTP's MLSD; SFTP always), else as listToFile.
+    virtual int listExactToFile(const std::string& folder, const std::string& listingPath) = 0;
     // Downloads into `partialPath` (a file beside the target), which replaces the target
     // once complete and stays after a failure that left bytes in it; with `resume` a
     // partial already there is continued. With `expectedSize` >= 0 a file of another

@@ -113,6 +113,9 @@ public:
     int listToFile(const std::string& folder, const std::string& listingPath) override {
         return answered(sftp::listToFile(*session_, folder, listingPath));
     }
+    int listExactToFile(const std::string& folder, const std::string& listingPath) override {
+        return listToFile(folder, listingPath);
+    }
 
     int download(const std::string& remotePath, const std::string& localPath, const std::string& partialPath,
                  bool resume, std::int64_t expectedSize) override {

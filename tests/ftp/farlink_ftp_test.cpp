@@ -18,6 +18,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <optional>
+#include <sstream>
 #include <vector>
 
 namespace {
@@ -355,6 +356,58 @@ TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
     }
 }
 
+// A server that offers MLSD is listed exactly: a download takes the listed time and
+// asks none (pyftpdlib); vsftpd has no MLSD and is asked after each download.
+TEST(FarlinkFtpMirror, AsksNoTimeAfterADownloadWhereTheListingIsExact) {
+    const struct {
+        FtpServerKind kind;
+        const char* command;  // how the server's log shows a command
+        int listings, timesAsked;
+    } cases[] = {{FtpServerKind::Pyftpdlib, "<- ", 2, 0}, {FtpServerKind::Vsftpd, "FTP command:", 0, 3}};
+    for (const auto& [kind, command, listings, timesAsked] : cases) {
+        SCOPED_TRACE(kindParamName(::testing::TestParamInfo<FtpServerKind>(kind, 0)));
+        TemporaryFolder root, local;
+        const std::string log = local / "commands.log";
+        RealFtpServer server(kind, root.path(), {.commandLog = log.c_str()});
+        ASSERT_EQ("", server.error());
+        const std::string served = server.hostPath("tree");
+        std::filesystem::create_directories(served + "/sub");
+        writeFile(served + "/one", "1");
+        writeFile(served + "/sub/two", "22");
+        writeFile(served + "/sub/three", "333");
+        const auto dayAgo = std::filesystem::file_time_type::clock::now() - 24h;
+        for (const auto& entry : std::filesystem::recursive_directory_iterator(served)) {
+            std::filesystem::permissions(entry.path(), std::filesystem::perms::all);
+            if (entry.is_regular_file()) std::filesystem::last_write_time(entry.path(), dayAgo);
+        }
+        std::filesystem::create_directory(local / "down");
+        std::string output, errors;
+        EXPECT_EQ(
+            runTool("mirror " + server.url(server.remotePath("tree/")) + " " + (local / "down"), local, output, errors),
+            0)
+            << errors;
+        EXPECT_EQ(treeOf(local / "down"), "one 1\nsub/\nsub/three 333\nsub/two 22\n");
+        const auto seconds = [](const std::string& path) {
+            return std::chrono::floor<std::chrono::seconds>(std::filesystem::last_write_time(path).time_since_epoch());
+        };
+        EXPECT_EQ(seconds(local / "down/sub/two"), seconds(served + "/sub/two"));
+        const auto sent = [&, command = command](const std::string& verb) {
+            std::istringstream lines(readFile(log));
+            int count = 0;
+            for (std::string line; std::getline(lines, line);) {
+                const auto at = line.find(command);
+                const auto found = at == std::string::npos ? at : line.find(verb, at);
+                const auto after = found + verb.size();
+                if (found != std::string::npos && (after == line.size() || !std::isalpha(line[after]))) ++count;
+            }
+            return count;
+        };
+        EXPECT_EQ(sent("RETR"), 3);
+        EXPECT_EQ(sent("MLSD"), listings);
+        EXPECT_EQ(sent("MDTM"), timesAsked);
+    }
+}
+
 // Over several connections a copy that fails fails alone: every other one arrives, and
 // nothing is removed on the strength of a run that failed. vsftpd's anonymous sessions
 // run as a user of their own, who cannot write a file that only its owner may.
@@ -405,6 +458,8 @@ TEST(FarlinkFtpMirror, GoesOnWithoutAConnectionThatCannotBeOpened) {
                                       send("331 password\r\n"),
                                       expect("PASS farlink@"),
                                       send("230 in\r\n"),
+                                      expect("FEAT"),
+                                      send("211-Features:\r\n MFMT\r\n211 End\r\n"),
                                       expect("CWD /d/"),
                                       send("250 ok\r\n"),
                                       expect("TYPE A"),

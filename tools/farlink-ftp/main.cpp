@@ -305,6 +305,7 @@ public:
     explicit FtpMirrorServer(Connection& connection) : connection_(connection) {}
     int listToFile(const std::string& folder, const std::string& listingPath) override {
         ftp::FtpSession& session = connection_.session();
+        if (const int exact = ftp::listExactToFile(session, listingPath, folder); exact >= 0) return exact;
         const int listed = ftp::changeFolder(session, folder) && ftp::listToFile(session, listingPath, std::nullopt);
         return listed && ftp::changeFolder(session, "/");
     }

@@ -1,0 +1,97 @@
+// MLSD lines into fact lines.
+#include "ftp/machine_listing.h"
+
+#include "ftp/ftp_commands.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdint>
+#include <optional>
+
+namespace ftp {
+
+namespace {
+
+bool sameWord(std::string_view text, std::string_view word) {
+    return text.size() == word.size() && std::equal(text.begin(), text.end(), word.begin(), [](char a, char b) {
+               return std::tolower(static_cast<unsigned char>(a)) == std::tolower(static_cast<unsigned char>(b));
+           });
+}
+
+// A size fact: decimal digits only, within 63 bits.
+std::optional<std::int64_t> parseSize(std::string_view text) {
+    if (text.empty() || text.size() > 18) return std::nullopt;
+    std::int64_t size = 0;
+    for (const char c : text) {
+        if (!std::isdigit(static_cast<unsigned char>(c))) return std::nullopt;
+        size = size * 10 + (c - '0');
+    }
+    return size;
+}
+
+struct Facts {
+    std::optional<std::string_view> type, size, modify;
+};
+
+// "name=value;" repeated to the end; false for anything else or a fact given twice.
+bool readFacts(std::string_view text, Facts& facts) {
+    while (!text.empty()) {
+        const auto end = text.find(';');
+        if (end == std::string_view::npos) return false;
+        const std::string_view fact = text.substr(0, end);
+        text.remove_prefix(end + 1);
+        const auto equals = fact.find('=');
+        if (equals == 0 || equals == std::string_view::npos) return false;
+        const std::string_view name = fact.substr(0, equals);
+        std::optional<std::string_view>* slot = sameWord(name, "type")     ? &facts.type
+                                                : sameWord(name, "size")   ? &facts.size
+                                                : sameWord(name, "modify") ? &facts.modify
+                                                                           : nullptr;
+        if (!slot) continue;
+        if (*slot) return false;
+        *slot = fact.substr(equals + 1);
+    }
+    return true;
+}
+
+// The facts of an entry of type file or dir after the kind's own facts ("r," or "/,");
+// false when a size or time given is not exactly one.
+bool addSizeAndTime(const Facts& facts, bool file, std::string& line) {
+    if (file && facts.size) {
+        const auto size = parseSize(*facts.size);
+        if (!size) return false;
+        line += "s" + std::to_string(*size) + ",";
+    }
+    if (facts.modify) {
+        const std::int64_t time = parseTimeValue(*facts.modify);
+        if (time < 0) return false;
+        line += "m" + std::to_string(time) + ",";
+    }
+    return true;
+}
+
+}  // namespace
+
+std::string factLineFromMachineLine(std::string_view line) {
+    if (line.ends_with("\r\n")) {
+        line.remove_suffix(2);
+    } else if (line.ends_with('\n')) {
+        line.remove_suffix(1);
+    }
+    const auto space = line.find(' ');
+    if (space == std::string_view::npos || space + 1 == line.size()) return {};
+    const std::string_view name = line.substr(space + 1);
+    Facts facts;
+    std::string kind = "+r,/,";  // a link, until the facts say otherwise
+    if (readFacts(line.substr(0, space), facts) && facts.type) {
+        if (sameWord(*facts.type, "cdir") || sameWord(*facts.type, "pdir")) return {};
+        const bool file = sameWord(*facts.type, "file");
+        if (file || sameWord(*facts.type, "dir")) {
+            std::string exact = file ? "+r," : "+/,";
+            if (addSizeAndTime(facts, file, exact)) kind = exact;
+        }
+    }
+    return kind + "\t" + std::string(name) + "\n";
+}
+
+}  // namespace ftp
