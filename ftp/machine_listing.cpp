@@ -79,7 +79,9 @@ std::string factLineFromMachineLine(std::string_view line) {
         line.remove_suffix(1);
     }
     const auto space = line.find(' ');
-    if (space == std::string_view::npos || space + 1 == line.size()) return {};
+    // A line end inside would make a second fact line of what follows it.
+    if (space == std::string_view::npos || space + 1 == line.size() || line.find('\n') != std::string_view::npos)
+        return {};
     const std::string_view name = line.substr(space + 1);
     Facts facts;
     std::string kind = "+r,/,";  // a link, until the facts say otherwise

@@ -14,7 +14,8 @@
 namespace ftp {
 
 // One MLSD line (its CR LF or LF may be there) as a fact line ending in LF, or empty for
-// a line left out: "." and ".." (cdir, pdir) and a line without a name. A type other
+// a line left out: "." and ".." (cdir, pdir), a line without a name, and one with a line
+// end inside (what follows it would read as another entry). A type other
 // than file or dir, and facts that cannot be read exactly (no type, a fact without '='
 // or ';', a fact given twice, a size or time that is not exactly one), make a link, so
 // that the name is listed and nothing acts on it. The name is the bytes after the

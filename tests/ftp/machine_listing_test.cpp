@@ -41,6 +41,7 @@ TEST(MachineListing, GivesExactEntriesAndMarksWhatItCannotReadAsLinks) {
         {"type=file;size=5;", "left out"},
         {"type=file;size=5; ", "left out"},
         {"type=file;size=5; \r\n", "left out"},
+        {"type=file;size=5; a\n+/,\tforged", "left out"},
         {"", "left out"},
         // Kinds that are neither file nor folder.
         {"type=OS.unix=symlink;modify=20240102030405; latest", "link latest"},
