@@ -4,6 +4,7 @@
 // no question at all.
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <filesystem>
 #include <string>
 
@@ -72,6 +73,43 @@ TEST_F(SftpJourney, TheKeyIsTrustedOnceAndFilesGoBothWays) {
     EXPECT_EQ(readFile(served / "up.txt"), "up");
     EXPECT_EQ(queue::listRecords(queue::listFailed).size(), 0u);
     EXPECT_TRUE(boxes.closedBoxes().empty()) << boxes.lastBoxScreen();
+}
+
+// Down from the server and back up: the downloads took the server's times, so the way
+// back finds nothing to do.
+TEST_F(SftpJourney, ASynchronisationDownAndBackFindsTheFoldersAlike) {
+    ASSERT_EQ(server.error(), "");
+    fs::create_directories(served / "sub");
+    for (const std::string name : {"a.txt", "sub/b.txt"}) {
+        writeFile(served / name, name);
+        fs::last_write_time(served / name, fs::file_time_type::clock::now() - std::chrono::hours(24));
+    }
+    fs::create_directories(root.at("home/me/copy"));
+    start();
+    open("copy");
+    platform::sendMessage(main, platform::MessageId::command, commandRemoteView);
+    waitForBox("Connect - Farlink");
+    terminal.pressKey(Key::leftSoft);  // Yes
+    play();
+
+    terminal.pressKey(Key::right);     // Server to Device
+    terminal.pressKey(Key::leftSoft);  // Done
+    waitForText(" Synchronize: ");
+    terminal.pressKey(Key::leftSoft);  // Start
+    command(commandSynchronize);
+    drainQueue();
+    EXPECT_EQ(root.read("home/me/copy/sub/b.txt"), "sub/b.txt");
+
+    queue::clearQueue();
+    command(commandRemoteView);
+    terminal.pressKey(Key::leftSoft);  // Done: Device to Server
+    waitForBox("Synchronize");
+    std::string alike;
+    capture(alike);
+    terminal.pressKey(Key::leftSoft);  // OK
+    command(commandSynchronize);
+    EXPECT_NE(boxWords(alike).find("Thetwofoldersarealike"), std::string::npos) << alike;
+    EXPECT_TRUE(queue::listRecords(queue::listPending).empty());
 }
 
 class LockedKeyJourney : public SftpJourney {
