@@ -456,10 +456,11 @@ TEST_F(OperationQueue, ARecordWaitsWhileAnEarlierOneTouchesItsEntries) {
         {"other side", [](std::uint64_t) { return queueCopyFile(u"file://\\a\\x", u"/h"); }, "/h"},
         {"move", [](std::uint64_t) { return queueMove(u"/remote.txt", u"file://\\remote.txt", false); },
          "file://\\remote.txt"},
-        {"run removal", [](std::uint64_t r) { return queueRunRemove(r, u"/n/old", false); }, nullptr},
+        // A run as a synchronisation queues it: its removals last.
         {"its run's folder", [](std::uint64_t r) { return queueRunMakeFolder(r, u"/n"); }, "/n"},
         {"a file in it", [](std::uint64_t r) { return queueRunCopy(r, u"file://\\z", u"/n/z"); }, nullptr},
-        {"another's after a removal", [](std::uint64_t) { return queueCopyFile(u"/n/old", u"file://\\o"); }, nullptr},
+        {"run removal", [](std::uint64_t r) { return queueRunRemove(r, u"/stale", false); }, nullptr},
+        {"another's after a removal", [](std::uint64_t) { return queueCopyFile(u"/stale", u"file://\\o"); }, nullptr},
     };
     std::multiset<std::string> started;
     for (const Case& c : cases) {
@@ -481,8 +482,8 @@ TEST_F(OperationQueue, ARecordWaitsWhileAnEarlierOneTouchesItsEntries) {
     };
     EXPECT_LT(at("copy /remote.txt>file://\\remote.txt@A"), at("delete /remote.txt@A"));
     EXPECT_LT(at("mkdir /n"), at("copy file://\\z>/n/z@A keeping times"));
-    EXPECT_LT(at("copy file://\\z>/n/z@A keeping times"), at("delete /n/old@A"));
-    EXPECT_LT(at("delete /n/old@A"), at("copy /n/old>file://\\o@A"));
+    EXPECT_LT(at("copy file://\\z>/n/z@A keeping times"), at("delete /stale@A"));
+    EXPECT_LT(at("delete /stale@A"), at("copy /stale>file://\\o@A"));
 }
 
 // A run's removals go only when every other record of the run succeeded; else each fails
