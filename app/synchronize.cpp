@@ -264,10 +264,6 @@ struct Row {
     bool chosen = false;
 };
 
-bool isBelow(const std::string& path, const std::string& folder) {
-    return path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 && path[folder.size()] == '/';
-}
-
 // The names of `path` as device text, each through nameFromHost, so that no name of
 // the trees becomes a separator or a step up.
 std::u16string joinedNames(std::string_view path, char16_t separator) {
@@ -339,7 +335,8 @@ void setChosen(std::vector<Row>& rows, std::size_t index, bool chosen) {
     const SyncActionKind above = chosen ? SyncActionKind::makeFolder : SyncActionKind::removeFolder;
     for (Row& other : rows) {
         if (other.kind == SyncActionKind::skip) continue;
-        if ((folder && isBelow(other.path, row.path)) || (other.kind == above && isBelow(row.path, other.path))) {
+        if ((folder && mirroring::isBelow(other.path, row.path)) ||
+            (other.kind == above && mirroring::isBelow(row.path, other.path))) {
             other.chosen = chosen;
         }
     }

@@ -21,13 +21,15 @@ const char* copyReason(const SyncEntry& from, const SyncEntry& to, const SyncOpt
 }
 
 bool isAtOrBelow(const std::string& path, const std::vector<std::string>& folders) {
-    return std::any_of(folders.begin(), folders.end(), [&](const std::string& folder) {
-        return path.compare(0, folder.size(), folder) == 0 &&
-               (path.size() == folder.size() || path[folder.size()] == '/');
-    });
+    return std::any_of(folders.begin(), folders.end(),
+                       [&](const std::string& folder) { return path == folder || isBelow(path, folder); });
 }
 
 }  // namespace
+
+bool isBelow(std::string_view path, std::string_view folder) {
+    return path.size() > folder.size() && path.starts_with(folder) && path[folder.size()] == '/';
+}
 
 std::vector<SyncAction> planSync(const std::vector<SyncEntry>& source, const std::vector<SyncEntry>& target,
                                  const SyncOptions& options) {

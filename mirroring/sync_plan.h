@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace mirroring {
@@ -36,6 +37,9 @@ struct SyncOptions {
     // that no copy goes through a link and nothing is removed for want of it.
     std::vector<std::string> held = {};
 };
+
+// Whether the plan path `path` lies inside the folder `folder` ('/' between names).
+bool isBelow(std::string_view path, std::string_view folder);
 
 // The actions, in an order that can be carried out one after the other: folders before
 // what goes into them, every copy before any removal, and a folder's contents removed
