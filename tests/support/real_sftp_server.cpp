@@ -139,12 +139,12 @@ RealSftpServer::RealSftpServer(RealSftpServerOptions options) : work_(makeWorkFo
                               "/authorized_keys\nPermitRootLogin yes\nStrictModes no\nUsePAM no\n"
                               "PasswordAuthentication no\nKbdInteractiveAuthentication no\n"
                               "Subsystem sftp internal-sftp\nLogLevel ERROR\nMaxStartups 100\n");
-        pid_ = spawnServer({"/usr/sbin/sshd", "-D", "-e", "-f", config}, log);
+        pid_ = spawnServer({FARLINK_SSHD, "-D", "-e", "-f", config}, log);
         if (pid_ >= 0 && waitUntilListening(pid_, port_)) {
             error_.clear();
             return;
         }
-        error_ = "sshd did not start (openssh-server): " + readFile(log);
+        error_ = "sshd did not start (" FARLINK_SSHD ", which scripts/install-deps unpacks): " + readFile(log);
         if (error_.find("Address already in use") == std::string::npos) return;
     }
 }
