@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <functional>
 #include <memory>
 #include <vector>
 
@@ -39,27 +40,65 @@ std::string knownHostsName(ssh_session ssh) {
     return port == unsigned(defaultPort) ? host : "[" + host + "]:" + std::to_string(port);
 }
 
-// "FILE:LINE" of the first known_hosts line for this server that holds another key of
-// the server's type, or, when none does, of any type: the line the user must remove.
-std::string staleKnownLine(ssh_session ssh, ssh_key serverKey) {
+// What a known_hosts line for this server says of the server's key.
+struct KnownLine {
+    bool revoked = false;  // marked "@revoked"
+    bool sameType = false;
+    bool sameKey = false;
+    std::string place;  // "FILE:LINE"
+};
+
+// Calls `visit` with each line of the user's and the system's known_hosts that names this
+// server, until it returns true. libssh 0.10 reads no marker, so a "@revoked" line is
+// read here, its marker taken off.
+void visitKnownLines(ssh_session ssh, ssh_key serverKey, const std::function<bool(const KnownLine&)>& visit) {
     const std::string name = knownHostsName(ssh);
-    std::string anyType;
     for (ssh_options_e option : {SSH_OPTIONS_KNOWNHOSTS, SSH_OPTIONS_GLOBAL_KNOWNHOSTS}) {
         const std::string path = optionText(ssh, option);
         std::ifstream file(path);
         std::string line;
         for (int number = 1; std::getline(file, line); ++number) {
+            KnownLine known;
+            const std::size_t first = line.find_first_not_of(" \t");
+            const std::string_view marker = "@revoked";
+            if (first != std::string::npos && line.compare(first, marker.size(), marker) == 0 &&
+                line.find_first_of(" \t", first) == first + marker.size()) {
+                known.revoked = true;
+                line.erase(0, line.find_first_not_of(" \t", first + marker.size()));
+            }
             ssh_knownhosts_entry* entry = nullptr;
             if (ssh_known_hosts_parse_line(name.c_str(), line.c_str(), &entry) != SSH_OK || !entry) continue;
-            const bool sameType = entry->publickey && ssh_key_type(entry->publickey) == ssh_key_type(serverKey);
-            const bool sameKey = sameType && ssh_key_cmp(entry->publickey, serverKey, SSH_KEY_CMP_PUBLIC) == 0;
+            known.sameType = entry->publickey && ssh_key_type(entry->publickey) == ssh_key_type(serverKey);
+            known.sameKey = known.sameType && ssh_key_cmp(entry->publickey, serverKey, SSH_KEY_CMP_PUBLIC) == 0;
             ssh_knownhosts_entry_free(entry);
-            const std::string place = path + ":" + std::to_string(number);
-            if (sameType && !sameKey) return place;
-            if (anyType.empty() && !sameKey) anyType = place;
+            known.place = path + ":" + std::to_string(number);
+            if (visit(known)) return;
         }
     }
-    return anyType;
+}
+
+// "FILE:LINE" of the first known_hosts line for this server that holds another key of
+// the server's type, or, when none does, of any type: the line the user must remove.
+std::string staleKnownLine(ssh_session ssh, ssh_key serverKey) {
+    std::string sameType;
+    std::string anyType;
+    visitKnownLines(ssh, serverKey, [&](const KnownLine& known) {
+        if (known.revoked || known.sameKey) return false;
+        if (known.sameType) sameType = known.place;
+        if (anyType.empty()) anyType = known.place;
+        return !sameType.empty();
+    });
+    return sameType.empty() ? anyType : sameType;
+}
+
+// "FILE:LINE" of a "@revoked" line for this server that holds its key; empty when none does.
+std::string revokedKnownLine(ssh_session ssh, ssh_key serverKey) {
+    std::string place;
+    visitKnownLines(ssh, serverKey, [&](const KnownLine& known) {
+        if (known.revoked && known.sameKey) place = known.place;
+        return !place.empty();
+    });
+    return place;
 }
 
 std::string sha256Fingerprint(ssh_key key) {
@@ -185,6 +224,14 @@ bool checkHostKey(ssh_session ssh, const OpenOptions& options, std::string& erro
     HostKeyProblem found;
     found.fingerprint = sha256Fingerprint(key.get());
     found.keyType = ssh_key_type_to_char(ssh_key_type(key.get()));
+    // A revoked key is refused whatever else known_hosts or the caller says of it.
+    if (const std::string revoked = revokedKnownLine(ssh, key.get()); !revoked.empty()) {
+        found.check = HostKeyCheck::revoked;
+        found.knownLine = revoked;
+        error = "the host key is revoked (" + revoked + ")";
+        problem = found;
+        return false;
+    }
     switch (ssh_session_is_known_server(ssh)) {
     case SSH_KNOWN_HOSTS_OK: return true;
     case SSH_KNOWN_HOSTS_NOT_FOUND:

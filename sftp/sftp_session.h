@@ -23,15 +23,15 @@ inline constexpr int defaultPort = 22;
 // Downloads keep at least this many read requests in flight.
 inline constexpr int readsInFlight = 16;
 
-// The server's key as known_hosts judges it.
-enum class HostKeyCheck { known, unknown, changed, failed };
+// The server's key as known_hosts judges it: `revoked` when a "@revoked" line holds it.
+enum class HostKeyCheck { known, unknown, changed, revoked, failed };
 
 struct HostKeyProblem {
     HostKeyCheck check = HostKeyCheck::failed;
     std::string fingerprint;  // "SHA256:..." as OpenSSH prints it
     std::string keyType;      // "ssh-ed25519", ...
     // For a changed key: the known_hosts file and line that holds the old one, as
-    // "FILE:LINE" (the line to remove).
+    // "FILE:LINE" (the line to remove); for a revoked key, the line that revokes it.
     std::string knownLine;
 };
 
@@ -64,7 +64,7 @@ bool isOpen(const SftpSession& session);
 void close(SftpSession& session);
 // The reason of the last failure; empty after a success.
 const std::string& lastError(const SftpSession& session);
-// Set when the last open failed on the host key (unknown or changed); else none.
+// Set when the last open failed on the host key (unknown, changed or revoked); else none.
 std::optional<HostKeyProblem> hostKeyProblem(const SftpSession& session);
 // Appends the key the last open met to ~/.ssh/known_hosts as libssh writes it (the host
 // name not hashed); then the next open accepts it. The key is kept from a failed open

@@ -137,6 +137,44 @@ TEST(SftpHostKey, AFingerprintGivenOpensOnceWithoutStoringTheKey) {
     EXPECT_EQ(sftp::hostKeyProblem(*test.session)->check, sftp::HostKeyCheck::unknown);
 }
 
+// A "@revoked" line for the server's key refuses it, though another line knows it or the
+// caller trusts its fingerprint; one for another host or key refuses nothing.
+TEST(SftpHostKey, ARevokedKeyIsRefusedNamingItsLine) {
+    SshdTest test;
+    ASSERT_STARTED(test.server);
+    test.server.writeKnownHosts(KnownKey::serverKey);
+    const std::string known = readFile(test.server.knownHostsPath());
+    const std::string serverLine = known.substr(known.find("[127.0.0.1]"));  // "[127.0.0.1]:PORT TYPE KEY\n"
+    const std::string key = serverLine.substr(serverLine.find(' '));
+    const struct {
+        std::string knownHosts;
+        bool trustFingerprint;
+        std::string refusedAt;  // the line named; empty: it opens
+    } cases[] = {
+        {"@revoked " + serverLine + serverLine, false, ":1)"},
+        {serverLine + "  @revoked\t" + serverLine, false, ":2)"},
+        {"@revoked *" + key, true, ":1)"},
+        {"@revoked otherhost.example" + key + serverLine, false, ""},
+    };
+    for (const auto& each : cases) {
+        SCOPED_TRACE(each.knownHosts);
+        writeFile(test.server.knownHostsPath(), each.knownHosts);
+        sftp::OpenOptions options = test.options();
+        if (each.trustFingerprint) options.trustedFingerprint = test.server.hostKeyFingerprint();
+        Session session = newSession();
+        const int opened = sftp::open(*session, options);
+        if (each.refusedAt.empty()) {
+            EXPECT_EQ(opened, 1) << sftp::lastError(*session);
+            continue;
+        }
+        EXPECT_EQ(opened, 0);
+        EXPECT_EQ(sftp::lastError(*session),
+                  "the host key is revoked (" + test.server.knownHostsPath() + each.refusedAt);
+        ASSERT_TRUE(sftp::hostKeyProblem(*session));
+        EXPECT_EQ(sftp::hostKeyProblem(*session)->check, sftp::HostKeyCheck::revoked);
+    }
+}
+
 // --- Logins --------------------------------------------------------------------------
 
 struct PassphraseCase {
