@@ -22,6 +22,7 @@
 #include "explorer/url.h"
 #include "mirroring/sync_plan.h"
 #include "mirroring/sync_trees.h"
+#include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "platform/window/controls.h"
 #include "platform/window/dialog.h"
@@ -237,10 +238,10 @@ std::shared_ptr<Reading> readWhileWaiting(std::shared_ptr<Reading> reading, cons
                 u"Reading " + folders.device + u" on the device and " + folders.server + u" on the server...");
             const bool started = explorer::startListingThread([reading, window] {
                 explorer::setThreadView(&reading->view);
-                explorer::setThreadStopFlag(&reading->stop);
+                platform::setThreadStopFlag(&reading->stop);
                 readTrees(*reading);
                 explorer::setThreadView(nullptr);
-                explorer::setThreadStopFlag(nullptr);
+                platform::setThreadStopFlag(nullptr);
                 if (!reading->stop) platform::postMessage(window, readDoneMessage);
             });
             if (!started) {

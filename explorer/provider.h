@@ -122,10 +122,4 @@ struct TransferWatch {
 void setThreadTransferWatch(TransferWatch* watch);  // null ends it
 TransferWatch* threadTransferWatch();
 
-// The flag that asks the view operations of this thread to give up (a Stop of the
-// queue, the end of the program): their network waits, and their waits for a place's
-// connection, hear it within a quarter of a second. Null: none. Any thread.
-void setThreadStopFlag(const std::atomic<bool>* flag);
-const std::atomic<bool>* threadStopFlag();
-
 }  // namespace explorer

@@ -20,6 +20,7 @@
 #include "platform/counted_lock.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "platform/window/message_box.h"
 #include "platform/window/window.h"
@@ -540,7 +541,7 @@ void workerBody(std::unique_ptr<Worker> owned) {
     Worker& worker = *owned;
     threadWorker = &worker;
     explorer::setThreadTransferWatch(&worker.watch);
-    explorer::setThreadStopFlag(&worker.watch.stop);
+    platform::setThreadStopFlag(&worker.watch.stop);
     for (;;) {
         // The program binds anew when its window is made again, while the worker may wait.
         const QueueBindings bindings = boundNow();
@@ -572,7 +573,7 @@ void workerBody(std::unique_ptr<Worker> owned) {
     }
     // The worker has ended (takeNext said so): from here on it touches no shared state.
     explorer::setThreadTransferWatch(nullptr);
-    explorer::setThreadStopFlag(nullptr);
+    platform::setThreadStopFlag(nullptr);
     threadWorker = nullptr;
 }
 

@@ -8,6 +8,7 @@
 #include "ftp/ftp_transfer.h"
 #include "ftp/ftp_url.h"
 #include "ftp/server_to_server.h"
+#include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "remote/certificates.h"
 #include "remote/server_session.h"
@@ -82,7 +83,7 @@ public:
 
     std::string failureText() override {
         if (!keptFailure_.empty()) return std::exchange(keptFailure_, {});
-        const std::atomic<bool>* stop = explorer::threadStopFlag();
+        const std::atomic<bool>* stop = platform::threadStopFlag();
         const bool stopped = stop && stop->load();
         const bool gaveUp = std::exchange(gaveUp_, false);
         const std::uint32_t watchedSilence = std::exchange(watchedSilenceMs_, 0);
@@ -223,7 +224,7 @@ private:
     void prepare() {
         gaveUp_ = false;
         keptFailure_.clear();
-        if (session_.control) session_.control->stop = explorer::threadStopFlag();
+        if (session_.control) session_.control->stop = platform::threadStopFlag();
     }
 
     // The engine gives up after `milliseconds` without progress on a socket.

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "ftp/ftp_transfer.h"
+#include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "remote/server_session.h"
 #include "sftp/sftp_session.h"
@@ -36,7 +37,7 @@ public:
         options.password = login.password;
         options.connectTimeoutMs = login.connectWaitMs;
         options.silenceLimitMs = login.silenceLimitMs;
-        options.stop = explorer::threadStopFlag();
+        options.stop = platform::threadStopFlag();
         // A key with a passphrase takes the one the user gave for it, else it is left out
         // and the first such key is named, so that the user can be asked between opens.
         lockedKey_.clear();
@@ -78,7 +79,7 @@ public:
     // The engine closes a connection whose wait gave up, and says so.
     std::string failureText() override {
         if (!localFailure_.empty()) return std::exchange(localFailure_, {});
-        const std::atomic<bool>* stop = explorer::threadStopFlag();
+        const std::atomic<bool>* stop = platform::threadStopFlag();
         if (stop && stop->load()) {
             sftp::close(*session_);
             return "Stopped.\n";
