@@ -65,13 +65,9 @@ ViewProvider* currentProvider = &deviceProvider;
 
 namespace {
 thread_local const ViewProvider* viewOfThread = nullptr;
-thread_local TransferWatch* watchOfThread = nullptr;
 }  // namespace
 
 void setThreadView(const ViewProvider* copy) { viewOfThread = copy; }
-
-void setThreadTransferWatch(TransferWatch* watch) { watchOfThread = watch; }
-TransferWatch* threadTransferWatch() { return watchOfThread; }
 
 const ViewProvider& threadView(const ViewProvider& view) {
     // A view's operations are bound once at start-up: the same FindFirst is the same view.

@@ -7,7 +7,6 @@
 #include <vector>
 
 #include "explorer/provider.h"
-#include "ftp/ftp_commands.h"
 #include "platform/registry.h"
 #include "platform/stop_flag.h"
 #include "platform/text.h"
@@ -202,7 +201,7 @@ std::optional<PlaceDialogData> placeDialogData(int index, platform::Window owner
     setText(data.currentFolder, u"/");
     data.timeout = defaultTimeoutMs;
     data.rememberFolder = 1;
-    data.port = ftp::defaultPort;
+    data.port = session::ftpDefaultPort;
     data.passive = 1;
     data.autoReconnect = 1;
     return data;

@@ -1,8 +1,14 @@
-#include "remote/server_session.h"
+#include "session/server_session.h"
 
 #include <algorithm>
 
-namespace remote {
+namespace session {
+namespace {
+thread_local TransferWatch* watchOfThread = nullptr;
+}  // namespace
+
+void setThreadTransferWatch(TransferWatch* watch) { watchOfThread = watch; }
+TransferWatch* threadTransferWatch() { return watchOfThread; }
 
 bool isSftpHost(std::u16string_view host) {
     return host.size() >= sftpPrefix.size() &&
@@ -21,4 +27,4 @@ std::unique_ptr<ServerSession> newServerSession(std::u16string_view host) {
     return isSftpHost(host) ? newSftpSession() : newFtpSession();
 }
 
-}  // namespace remote
+}  // namespace session
