@@ -14,7 +14,6 @@
 #include "explorer/folder_walk.h"
 #include "explorer/url.h"
 #include "ftp/ftp_commands.h"
-#include "ftp/ftp_transfer.h"
 #include "platform/clock.h"
 #include "platform/errors.h"
 #include "platform/text.h"
@@ -191,7 +190,7 @@ int transfer(SessionUse& use, bool upload, std::u16string_view devicePath, std::
         session->watchTransfers(watch);
     }
     const std::string partial = upload ? std::string()
-                                       : ftp::partialPathBeside(*local, partialNameFor(place, *remotePath, *local));
+                                       : session::partialPathBeside(*local, partialNameFor(place, *remotePath, *local));
     const bool done = upload ? session->upload(*local, *remotePath)
                              : session->download(*remotePath, *local, partial, resume, size);
     const std::string text = done ? std::string() : session->failureText();

@@ -2,6 +2,8 @@
 
 #include <algorithm>
 
+#include "ftp/ftp_transfer.h"
+
 namespace session {
 namespace {
 thread_local TransferWatch* watchOfThread = nullptr;
@@ -21,6 +23,12 @@ std::uint32_t millisecondsSince(AnswerClock::time_point then) {
     if (then == AnswerClock::time_point()) return UINT32_MAX;
     const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(AnswerClock::now() - then).count();
     return std::uint32_t(std::clamp<std::int64_t>(elapsed, 0, UINT32_MAX));
+}
+
+std::string partialPathBeside(std::string_view localPath, std::string_view partialName) {
+    const std::string target = ftp::followLinks(std::string(localPath));
+    const auto slash = target.rfind('/');
+    return (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + std::string(partialName);
 }
 
 std::unique_ptr<ServerSession> newServerSession(std::u16string_view host) {

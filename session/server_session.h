@@ -170,6 +170,11 @@ std::unique_ptr<ServerSession> newServerSession(std::u16string_view host);
 std::unique_ptr<ServerSession> newFtpSession();
 std::unique_ptr<ServerSession> newSftpSession();
 
+// Where a download's partial named `partialName` for the local file `localPath` lives:
+// beside the file the target names (links followed), so that the rename over it stays
+// within one folder.
+std::string partialPathBeside(std::string_view localPath, std::string_view partialName);
+
 // Why no copy goes from server to server (within one server too) where one speaks SFTP.
 inline constexpr std::string_view sftpServerToServerRefusal =
     "A copy from server to server is not possible where an SFTP server is one of them: copy to the device first, "

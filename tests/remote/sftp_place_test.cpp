@@ -10,7 +10,6 @@
 
 #include "explorer/folder_walk.h"
 #include "explorer/provider.h"
-#include "ftp/ftp_transfer.h"
 #include "platform/text.h"
 #include "remote/connect.h"
 #include "remote/partial_downloads.h"
@@ -92,7 +91,7 @@ TEST_F(SftpPlace, ARetriedDownloadContinuesItsPartial) {
     watch.stop.store(false);
     const std::string half(bytes.size() / 2, 'X');
     writeFile(
-        ftp::partialPathBeside(device.at("f.bin"),
+        session::partialPathBeside(device.at("f.bin"),
                                    remote::partialNameFor(*remote::placeAt(0), served / "f.bin", device.at("f.bin"))),
         half);
     watch.resume.store(true);
