@@ -22,6 +22,7 @@
 #include "explorer/url.h"
 #include "mirroring/sync_plan.h"
 #include "mirroring/sync_trees.h"
+#include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "platform/window/controls.h"
 #include "platform/window/dialog.h"
@@ -140,7 +141,7 @@ struct Reading {
 // Runs `step` on the place's browsing session, held for this one step only, so that
 // browsing waits for one folder or file at most. False with the reason when the session
 // could not be had or the step failed.
-bool onPlaceSession(const Reading& reading, const std::function<bool(remote::ServerSession&)>& step,
+bool onPlaceSession(const Reading& reading, const std::function<bool(session::ServerSession&)>& step,
                     std::string& reason) {
     if (reading.stop) {
         reason = "Stopped.";
@@ -155,7 +156,7 @@ bool onPlaceSession(const Reading& reading, const std::function<bool(remote::Ser
         reason = platform::toUtf8(remote::placeErrorTag(*use.place)) + " " + remote::placeErrorText(*use.place);
         return false;
     }
-    remote::ServerSession& session = **use.session;
+    session::ServerSession& session = **use.session;
     if (step(session)) return true;
     reason = session.failureText();
     return false;
@@ -164,7 +165,7 @@ bool onPlaceSession(const Reading& reading, const std::function<bool(remote::Ser
 bool listServerFolder(const Reading& reading, const std::string& folder, const std::string& listingPath,
                       std::string& reason) {
     return onPlaceSession(
-        reading, [&](remote::ServerSession& session) { return session.listExactToFile(folder, listingPath) != 0; },
+        reading, [&](session::ServerSession& session) { return session.listExactToFile(folder, listingPath) != 0; },
         reason);
 }
 
@@ -179,7 +180,7 @@ void makePlan(Reading& reading) {
                                       std::string reason;
                                       onPlaceSession(
                                           reading,
-                                          [&](remote::ServerSession& session) {
+                                          [&](session::ServerSession& session) {
                                               time = session.modificationTime(reading.serverTop + path);
                                               return true;
                                           },
@@ -237,10 +238,10 @@ std::shared_ptr<Reading> readWhileWaiting(std::shared_ptr<Reading> reading, cons
                 u"Reading " + folders.device + u" on the device and " + folders.server + u" on the server...");
             const bool started = explorer::startListingThread([reading, window] {
                 explorer::setThreadView(&reading->view);
-                explorer::setThreadStopFlag(&reading->stop);
+                platform::setThreadStopFlag(&reading->stop);
                 readTrees(*reading);
                 explorer::setThreadView(nullptr);
-                explorer::setThreadStopFlag(nullptr);
+                platform::setThreadStopFlag(nullptr);
                 if (!reading->stop) platform::postMessage(window, readDoneMessage);
             });
             if (!started) {

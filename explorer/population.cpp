@@ -10,6 +10,7 @@
 #include "explorer/type_ahead.h"
 #include "explorer/url.h"
 #include "platform/errors.h"
+#include "platform/stop_flag.h"
 #include "platform/sync.h"
 #include "platform/text.h"
 #include "resources/commands.h"
@@ -193,11 +194,11 @@ void populationBody() {
     struct ThreadViewScope {
         explicit ThreadViewScope(const ViewProvider& copy) {
             setThreadView(&copy);
-            setThreadStopFlag(&stopRequested);
+            platform::setThreadStopFlag(&stopRequested);
         }
         ~ThreadViewScope() {
             setThreadView(nullptr);
-            setThreadStopFlag(nullptr);
+            platform::setThreadStopFlag(nullptr);
         }
     } threadViewScope(listing.view);
     clearRows();

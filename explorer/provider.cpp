@@ -65,17 +65,9 @@ ViewProvider* currentProvider = &deviceProvider;
 
 namespace {
 thread_local const ViewProvider* viewOfThread = nullptr;
-thread_local TransferWatch* watchOfThread = nullptr;
-thread_local const std::atomic<bool>* stopOfThread = nullptr;
 }  // namespace
 
 void setThreadView(const ViewProvider* copy) { viewOfThread = copy; }
-
-void setThreadTransferWatch(TransferWatch* watch) { watchOfThread = watch; }
-TransferWatch* threadTransferWatch() { return watchOfThread; }
-
-void setThreadStopFlag(const std::atomic<bool>* flag) { stopOfThread = flag; }
-const std::atomic<bool>* threadStopFlag() { return stopOfThread; }
 
 const ViewProvider& threadView(const ViewProvider& view) {
     // A view's operations are bound once at start-up: the same FindFirst is the same view.

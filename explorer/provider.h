@@ -4,7 +4,6 @@
 // the current-provider global names the one on screen.
 #pragma once
 
-#include <atomic>
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -105,27 +104,5 @@ extern ViewProvider* currentProvider;
 void setThreadView(const ViewProvider* copy);
 // The calling thread's copy of `view` when it works on one of that view, else `view`.
 const ViewProvider& threadView(const ViewProvider& view);
-
-// What a long copy reports while it runs on a worker, and how it is asked to stop. The
-// worker names one for its thread; the view's copy operations of that thread fill it in
-// and give up soon after `stop` is set. Any thread.
-struct TransferWatch {
-    std::atomic<std::int64_t> done{0};    // bytes moved by the current transfer
-    std::atomic<std::int64_t> total{-1};  // its size; -1 when unknown
-    std::atomic<bool> stop{false};
-    // The copy is a retry: a download continues the partial file a failed try left.
-    std::atomic<bool> resume{false};
-    // The copy is part of a synchronisation: once whole, the target takes the source's
-    // modification time, so that the next comparison finds the two alike.
-    std::atomic<bool> keepTimes{false};
-};
-void setThreadTransferWatch(TransferWatch* watch);  // null ends it
-TransferWatch* threadTransferWatch();
-
-// The flag that asks the view operations of this thread to give up (a Stop of the
-// queue, the end of the program): their network waits, and their waits for a place's
-// connection, hear it within a quarter of a second. Null: none. Any thread.
-void setThreadStopFlag(const std::atomic<bool>* flag);
-const std::atomic<bool>* threadStopFlag();
 
 }  // namespace explorer

@@ -444,12 +444,6 @@ std::string followLinks(std::string path) {
     return path;
 }
 
-std::string partialPathBeside(std::string_view localPath, std::string_view partialName) {
-    const std::string target = followLinks(std::string(localPath));
-    const auto slash = target.rfind('/');
-    return (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + std::string(partialName);
-}
-
 namespace {
 
 constexpr const char* partialTaken = "The partial file's name is taken by something that is no file\n";

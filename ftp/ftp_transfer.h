@@ -67,9 +67,6 @@ int downloadResumable(FtpSession& session, std::string_view localPath, std::stri
 // The file a plain open of `path` would write: `path` followed through symbolic links
 // (a link's relative target is taken from the link's folder). It need not exist.
 std::string followLinks(std::string path);
-// Where a partial named `partialName` for `localPath` lives: beside the file the target
-// names, so that the rename over it stays within one folder.
-std::string partialPathBeside(std::string_view localPath, std::string_view partialName);
 // Sends the local file from `offset` on, announcing the offset with REST when not 0.
 int upload(FtpSession& session, std::string_view localPath, std::string_view remotePath, char typeCharacter,
            std::int64_t offset);

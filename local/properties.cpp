@@ -9,6 +9,7 @@
 #include "explorer/url.h"
 #include "platform/files.h"
 #include "platform/shell.h"
+#include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "platform/window/dialog.h"
 #include "platform/window/drawing.h"
@@ -56,7 +57,7 @@ void startWalk(Window dialog, PropertiesState& state) {
     const bool started = explorer::startListingThread([dialog, count = state.count] {
         // The view's operations read this copy's settings, and their waits hear the stop.
         explorer::setThreadView(&count->view);
-        explorer::setThreadStopFlag(&count->stop);
+        platform::setThreadStopFlag(&count->stop);
         explorer::FolderCounters counters{count->path};
         explorer::walkFolder(count->view, counters, count->stop);
         if (!count->stop) platform::postRecord(dialog, walkDoneMessage, 0, std::move(counters));

@@ -20,9 +20,11 @@
 #include "platform/counted_lock.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "platform/window/message_box.h"
 #include "platform/window/window.h"
+#include "session/server_session.h"
 
 namespace queue {
 
@@ -122,7 +124,7 @@ struct Worker {
     std::atomic<std::int32_t> idleTimeout{firstIdleTimeoutMs};
     FileOperation* record = nullptr;  // the record it runs
     bool woken = false;               // its event was set for a record it has yet to take
-    explorer::TransferWatch watch;    // the running record's transfer
+    session::TransferWatch watch;     // the running record's transfer
     std::atomic<std::uint32_t> activeSince{0};
     CopyLog log;  // what the running copy logged; the worker's thread only
 };
@@ -539,8 +541,8 @@ bool nothingPending() {
 void workerBody(std::unique_ptr<Worker> owned) {
     Worker& worker = *owned;
     threadWorker = &worker;
-    explorer::setThreadTransferWatch(&worker.watch);
-    explorer::setThreadStopFlag(&worker.watch.stop);
+    session::setThreadTransferWatch(&worker.watch);
+    platform::setThreadStopFlag(&worker.watch.stop);
     for (;;) {
         // The program binds anew when its window is made again, while the worker may wait.
         const QueueBindings bindings = boundNow();
@@ -571,8 +573,8 @@ void workerBody(std::unique_ptr<Worker> owned) {
         notifyChanged();
     }
     // The worker has ended (takeNext said so): from here on it touches no shared state.
-    explorer::setThreadTransferWatch(nullptr);
-    explorer::setThreadStopFlag(nullptr);
+    session::setThreadTransferWatch(nullptr);
+    platform::setThreadStopFlag(nullptr);
     threadWorker = nullptr;
 }
 

@@ -1,8 +1,5 @@
 #include "remote/certificates.h"
 
-#include <algorithm>
-
-#include "ftp/ftp_tls.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
@@ -12,15 +9,16 @@ namespace {
 // A fingerprint in openssl's form: 32 pairs of hex digits joined by ':'.
 constexpr std::size_t fingerprintLength = 95;
 
-}  // namespace
+class SettingsTrust final : public session::TrustDecisions {
+public:
+    std::string trustedCertificate(std::string_view server) override { return rememberedCertificate(server); }
+    bool rememberCertificate(std::string_view server, std::string_view fingerprint) override {
+        return remote::rememberCertificate(server, fingerprint);
+    }
+    std::string trustedHostKey(std::string_view) override { return {}; }
+};
 
-std::string certificateServer(std::string_view hostWithPort) {
-    std::string server(hostWithPort);
-    if (ftp::wantsExplicitTls(server)) server.erase(0, ftp::explicitTlsPrefix.size());
-    std::transform(server.begin(), server.end(), server.begin(),
-                   [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
-    return server;
-}
+}  // namespace
 
 std::string rememberedCertificate(std::string_view server) {
     platform::RegistryKey key = platform::noKey;
@@ -45,6 +43,11 @@ bool rememberCertificate(std::string_view server, std::string_view fingerprint) 
                                             std::uint32_t((text.size() + 1) * sizeof(char16_t)));
     platform::closeKey(key);
     return written;
+}
+
+session::TrustDecisions& settingsTrust() {
+    static SettingsTrust trust;
+    return trust;
 }
 
 }  // namespace remote

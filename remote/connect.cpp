@@ -11,7 +11,7 @@
 #include "platform/text.h"
 #include "platform/window/message_box.h"
 #include "platform/window/window.h"
-#include "remote/server_session.h"
+#include "remote/certificates.h"
 
 namespace remote {
 namespace {
@@ -50,7 +50,7 @@ constexpr std::uint32_t recentAnswerMs = 3000;
 // Creates the session of `use` when it has none and probes it.
 bool answers(SessionUse& use, bool& lost) {
     PlaceSession& session = *use.session;
-    if (!session) session = newServerSession(settingsOf(*use.place).host);
+    if (!session) session = session::newServerSession(settingsOf(*use.place).host);
     lost = false;
     if (use.threadOwn && session->quietMs() < recentAnswerMs) return true;
     return session->probe(lost);
@@ -124,15 +124,16 @@ int bringUpNetwork(FtpPlace& place) {
     return 1;
 }
 
-int connectPlace(FtpPlace& place, ServerSession& session, const KeyPassphrase* passphrase) {
+int connectPlace(FtpPlace& place, session::ServerSession& session, const KeyPassphrase* passphrase) {
     // A copy queued for this place never goes to the server an edit put in its stead.
     if (const std::u16string changed = pinnedPlaceChanged(place); !changed.empty()) {
-        setPlaceError(place, session.openFailureTag(OpenFailure::connection), platform::toUtf8(changed) + "\n");
+        setPlaceError(place, session.openFailureTag(session::OpenFailure::connection),
+                      platform::toUtf8(changed) + "\n");
         return 0;
     }
     const PlaceSettings settings = settingsOf(place);
     bringUpNetwork(place);  // the attempt goes on either way: the server may be reachable
-    ServerLogin login;
+    session::ServerLogin login;
     login.host = platform::toUtf8(settings.host);
     login.port = settings.port;
     login.user = platform::toUtf8(settings.userName);
@@ -140,19 +141,20 @@ int connectPlace(FtpPlace& place, ServerSession& session, const KeyPassphrase* p
     login.passive = settings.passive != 0;
     login.connectWaitMs = connectWaitMs(settings);
     login.silenceLimitMs = replyWaitMs(settings);
+    login.trust = &settingsTrust();
     if (passphrase) {
         login.keyFile = passphrase->keyFile;
         login.passphrase = passphrase->passphrase;
     }
-    OpenFailure failure = OpenFailure::none;
+    session::OpenFailure failure = session::OpenFailure::none;
     std::string reason;
     if (session.open(login, failure, reason)) return 1;
     // The queue's worker asks no question: the user learns where to answer it.
-    if (explorer::threadTransferWatch() && !session.trustQuestion(settings.name).empty()) {
+    if (session::threadTransferWatch() && !session.trustQuestion(settings.name).empty()) {
         reason += "Browse the place in the Remote view to decide whether to trust its " + session.untrustedIdentity() +
                   ".\n";
     }
-    if (explorer::threadTransferWatch() && !session.lockedKey().empty()) {
+    if (session::threadTransferWatch() && !session.lockedKey().empty()) {
         reason += "Browse the place in the Remote view to give the passphrase of " + session.lockedKey() + ".\n";
     }
     setPlaceError(place, session.openFailureTag(failure), reason);
@@ -176,7 +178,7 @@ int connectWithPassphrase(SessionUse& use, const std::string& keyFile) {
                                                                    settingsOf(place).name + u":",
                                                                u"Connect - Farlink");
     if (!retakeSession(use) || !answer) return 0;
-    if (!*use.session) *use.session = newServerSession(settingsOf(place).host);
+    if (!*use.session) *use.session = session::newServerSession(settingsOf(place).host);
     KeyPassphrase given{keyFile, platform::toUtf8(*answer)};
     std::fill(answer->begin(), answer->end(), u'\0');
     const int connected = connectPlace(place, **use.session, &given);
@@ -191,10 +193,10 @@ int connectWithPassphrase(SessionUse& use, const std::string& keyFile) {
 int connectAsking(SessionUse& use) {
     FtpPlace& place = *use.place;
     if (const std::string key = (*use.session)->lockedKey(); !key.empty()) {
-        return explorer::threadTransferWatch() ? 0 : connectWithPassphrase(use, key);
+        return session::threadTransferWatch() ? 0 : connectWithPassphrase(use, key);
     }
     const std::u16string question = (*use.session)->trustQuestion(settingsOf(place).name);
-    if (question.empty() || explorer::threadTransferWatch()) return 0;
+    if (question.empty() || session::threadTransferWatch()) return 0;
     if (!askWithSessionReleased(use, question, platform::MessageBoxIcon::exclamation)) return 0;
     if (!*use.session) {  // an edit dropped it meanwhile: what was presented went with it
         setPlaceError(place, u"(KVT-FC-1)", "The place was changed while the question was open; try again.\n");
@@ -202,7 +204,7 @@ int connectAsking(SessionUse& use) {
     }
     std::string reason;
     if (!(*use.session)->trustPresented(reason)) {
-        setPlaceError(place, (*use.session)->openFailureTag(OpenFailure::connection), reason);
+        setPlaceError(place, (*use.session)->openFailureTag(session::OpenFailure::connection), reason);
         return 0;
     }
     return connectPlace(place, **use.session);

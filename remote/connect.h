@@ -10,7 +10,7 @@
 #include "explorer/provider.h"
 #include "platform/clock.h"
 #include "remote/places.h"
-#include "remote/server_session.h"
+#include "session/server_session.h"
 
 namespace remote {
 
@@ -43,7 +43,7 @@ struct KeyPassphrase {
 // error set, under the session's tag for the step that failed (openFailureTag); a place
 // pinned for the thread that now names another server fails as a connection. Pre: this
 // thread uses `session` alone. Any thread.
-int connectPlace(FtpPlace& place, ServerSession& session, const KeyPassphrase* passphrase = nullptr);
+int connectPlace(FtpPlace& place, session::ServerSession& session, const KeyPassphrase* passphrase = nullptr);
 
 // Runs the editor of a new place at `index`; non-zero when the user confirmed it and
 // the place was added. Set at start-up (null: there is no editor).

@@ -6,11 +6,11 @@
 #include "platform/text.h"
 #include "platform/window/controls.h"
 #include "platform/window/dialog.h"
-#include "remote/server_session.h"
 #include "resources/commands.h"
 #include "resources/dialogs.h"
 #include "resources/menus.h"
 #include "resources/strings.h"
+#include "session/server_session.h"
 #include "ui/dialog_runner.h"
 
 namespace remote {
@@ -110,10 +110,10 @@ int runPlaceDialog(PlaceDialogData& data, Window owner) {
                 const std::u16string after = nameFollowingHost(before, previousHost, host);
                 if (after != before) platform::setWindowText(name, after);
                 // The port follows the protocol while it holds the other's default.
-                const bool sftp = isSftpHost(host);
-                if (sftp != isSftpHost(previousHost)) {
-                    if (sftp && data.port == ftpDefaultPort) data.port = sftpDefaultPort;
-                    if (!sftp && data.port == sftpDefaultPort) data.port = ftpDefaultPort;
+                const bool sftp = session::isSftpHost(host);
+                if (sftp != session::isSftpHost(previousHost)) {
+                    if (sftp && data.port == session::ftpDefaultPort) data.port = session::sftpDefaultPort;
+                    if (!sftp && data.port == session::sftpDefaultPort) data.port = session::ftpDefaultPort;
                 }
                 previousHost = host;
                 return 1;
@@ -128,7 +128,7 @@ int runPlaceDialog(PlaceDialogData& data, Window owner) {
                 setText(data.host, platform::getWindowText(item(resources::placeHostEdit)));
                 // SFTP has no anonymous login: the fields hold what the user typed.
                 if (platform::checkBoxIsChecked(item(resources::placeAnonymousCheck)) &&
-                    !isSftpHost(textOf(data.host))) {
+                    !session::isSftpHost(textOf(data.host))) {
                     setText(data.userName, anonymousUser);
                     setText(data.password, anonymousPassword);
                 } else {

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "explorer/provider.h"
-#include "ftp/ftp_commands.h"
 #include "platform/registry.h"
+#include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "platform/window/message_box.h"
 
@@ -201,7 +201,7 @@ std::optional<PlaceDialogData> placeDialogData(int index, platform::Window owner
     setText(data.currentFolder, u"/");
     data.timeout = defaultTimeoutMs;
     data.rememberFolder = 1;
-    data.port = ftp::defaultPort;
+    data.port = session::ftpDefaultPort;
     data.passive = 1;
     data.autoReconnect = 1;
     return data;
@@ -345,9 +345,9 @@ std::uint32_t editsOf(const FtpPlace& place) {
 bool lockSession(FtpPlace& place, SessionLock& lock) {
     lock = SessionLock(place.sessionLock, std::defer_lock);
     if (platform::isUiThread()) return lock.try_lock_for(std::chrono::milliseconds(uiSessionWaitMs));
-    const std::atomic<bool>* stop = explorer::threadStopFlag();
-    for (std::uint32_t waited = 0; waited < sessionWaitMs; waited += ftp::stopCheckMs) {
-        if (lock.try_lock_for(std::chrono::milliseconds(ftp::stopCheckMs))) return true;
+    const std::atomic<bool>* stop = platform::threadStopFlag();
+    for (std::uint32_t waited = 0; waited < sessionWaitMs; waited += platform::stopCheckMs) {
+        if (lock.try_lock_for(std::chrono::milliseconds(platform::stopCheckMs))) return true;
         if (stop && stop->load()) return false;
     }
     return false;

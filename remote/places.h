@@ -13,7 +13,7 @@
 
 #include "platform/counted_lock.h"
 #include "platform/window/window.h"
-#include "remote/server_session.h"
+#include "session/server_session.h"
 
 namespace remote {
 
@@ -28,7 +28,7 @@ inline constexpr std::uint32_t defaultTimeoutMs = 3000;
 
 // Owns a place's session: when it goes, a connection still open is closed at once
 // (without waiting for the server).
-using PlaceSession = std::unique_ptr<ServerSession>;
+using PlaceSession = std::unique_ptr<session::ServerSession>;
 
 // One place. Two locks, so that the UI thread never waits on a network wait: the stored
 // fields, the error and the counters sit under `fieldsLock`, held only to copy or write a

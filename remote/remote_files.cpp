@@ -14,8 +14,6 @@
 #include "explorer/folder_walk.h"
 #include "explorer/url.h"
 #include "ftp/ftp_commands.h"
-#include "ftp/ftp_transfer.h"
-#include "ftp/server_to_server.h"
 #include "platform/clock.h"
 #include "platform/errors.h"
 #include "platform/text.h"
@@ -89,7 +87,7 @@ std::optional<std::string> hostPath(FtpPlace& place, std::u16string_view deviceP
     return host;
 }
 
-using PathCommand = int (ServerSession::*)(const std::string& path);
+using PathCommand = int (session::ServerSession::*)(const std::string& path);
 
 // One command on one path over the place's session.
 int runOnPath(std::u16string_view path, PathCommand command, std::size_t limit, std::u16string_view tag) {
@@ -119,7 +117,7 @@ std::int64_t listedFileSize(std::u16string_view remote) {
     return std::int64_t(data.sizeHigh) << 32 | data.sizeLow;
 }
 
-PlaceSession newSession(const FtpPlace& place) { return newServerSession(settingsOf(place).host); }
+PlaceSession newSession(const FtpPlace& place) { return session::newServerSession(settingsOf(place).host); }
 
 // Lists a download's partial while one is kept, so that start-up can clear old ones.
 void keepListed(const std::string& partial) {
@@ -134,7 +132,7 @@ void keepListed(const std::string& partial) {
 // After a copy of a synchronisation: the target takes the source's time to the second,
 // so that the next comparison finds the two alike. A server that cannot give or take a
 // time leaves the target its own; the copy stands either way.
-void keepSourceTime(ServerSession& session, bool upload, const std::string& local, const std::string& remote) {
+void keepSourceTime(session::ServerSession& session, bool upload, const std::string& local, const std::string& remote) {
     struct stat info {};
     if (upload) {
         if (stat(local.c_str(), &info) == 0 && session.setModificationTime(remote, info.st_mtim.tv_sec) == 1) return;
@@ -177,7 +175,7 @@ int transfer(SessionUse& use, bool upload, std::u16string_view devicePath, std::
     // The size is known only for a watched copy: it shows the share done, and a download
     // of another size than announced is not trusted. A retry asks the server anew, since
     // the partial it continues must be of the file as it is now.
-    explorer::TransferWatch* const watch = explorer::threadTransferWatch();
+    session::TransferWatch* const watch = session::threadTransferWatch();
     // An upload always starts over: servers differ too much in how they continue one.
     const bool resume = watch && watch->resume.load();
     std::int64_t size = !watch                       ? -1
@@ -192,7 +190,7 @@ int transfer(SessionUse& use, bool upload, std::u16string_view devicePath, std::
         session->watchTransfers(watch);
     }
     const std::string partial = upload ? std::string()
-                                       : ftp::partialPathBeside(*local, partialNameFor(place, *remotePath, *local));
+                                       : session::partialPathBeside(*local, partialNameFor(place, *remotePath, *local));
     const bool done = upload ? session->upload(*local, *remotePath)
                              : session->download(*remotePath, *local, partial, resume, size);
     const std::string text = done ? std::string() : session->failureText();
@@ -227,7 +225,7 @@ int copyOnServers(SessionUse& use, const std::shared_ptr<FtpPlace>& sourcePlace,
     PlaceSession sourceSession = newSession(sourceOwner);
     PlaceSession target = newSession(place);
     const bool connected = connectPlace(sourceOwner, *sourceSession) && connectPlace(place, *target);
-    if (explorer::TransferWatch* watch = explorer::threadTransferWatch(); connected && watch) {
+    if (session::TransferWatch* watch = session::threadTransferWatch(); connected && watch) {
         sourceSession->watchTransfers(watch);
         target->watchTransfers(watch);
     }
@@ -466,11 +464,11 @@ bool copyTree(std::u16string_view source, std::u16string_view destination, Folde
 void setCopyLogHook(CopyLogHook hook) { copyLogHook.store(hook); }
 
 int remoteDeleteFile(std::u16string_view path) {
-    return runOnPath(path, &ServerSession::deleteFile, ftp::maxFilePathLength, u"(KVT-DF-1)");
+    return runOnPath(path, &session::ServerSession::deleteFile, ftp::maxFilePathLength, u"(KVT-DF-1)");
 }
 
 int remoteRemoveFolder(std::u16string_view path) {
-    return runOnPath(path, &ServerSession::removeFolder, ftp::maxFolderPathLength, u"(KVT-RF-1)");
+    return runOnPath(path, &session::ServerSession::removeFolder, ftp::maxFolderPathLength, u"(KVT-RF-1)");
 }
 
 int remoteCreateFolder(std::u16string_view path) {
@@ -479,7 +477,7 @@ int remoteCreateFolder(std::u16string_view path) {
     if (!ensureConnected(use)) return failed();
     const std::optional<std::string> remotePath = serverPath(*use.place, path, ftp::maxFolderPathLength, tag);
     if (!remotePath) return failed();
-    ServerSession& session = **use.session;
+    session::ServerSession& session = **use.session;
     if (session.makeFolder(*remotePath)) return 1;
     setError(*use.place, tag, session.failureText());
     // A name that is taken: New Folder goes on to "New Folder (1)" rather than stop at the

@@ -16,8 +16,6 @@
 #include <set>
 #include <vector>
 
-#include "ftp/ftp_commands.h"
-#include "ftp/ftp_transfer.h"
 #include "ftp/listing_parser.h"
 #include "platform/errors.h"
 #include "platform/registry.h"
@@ -382,7 +380,7 @@ platform::FindHandle remoteFindFirst(std::u16string_view pattern, platform::Find
         FtpPlace& place = *use.place;
         listing->place = use.place;
         if (!ensureConnected(use)) return failListing(nullptr, {}, platform::errorGeneric);
-        ServerSession& session = **use.session;
+        session::ServerSession& session = **use.session;
 
         const std::u16string folderPath = folderOfPattern(pattern);
         if (!platform::hasByteForm(folderPath)) {

@@ -78,6 +78,7 @@ public:
     ~Watching() {
         std::lock_guard lock(watch_.mutex);
         watch_.socket = -1;
+        watch_.stop = nullptr;
     }
     Watching(const Watching&) = delete;
     Watching& operator=(const Watching&) = delete;

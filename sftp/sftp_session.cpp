@@ -307,6 +307,8 @@ int open(SftpSession& session, const OpenOptions& options) {
     return 1;
 }
 
+void setStopFlag(SftpSession& session, const std::atomic<bool>* stop) { session.stop = stop; }
+
 bool isOpen(const SftpSession& session) { return session.channel != nullptr && !session.lost; }
 
 void close(SftpSession& session) {

@@ -60,6 +60,11 @@ void release(SftpSession* session);  // closes what is open, without waiting
 
 // Connects, checks the host key, logs in and opens the SFTP channel.
 int open(SftpSession& session, const OpenOptions& options);
+// The stop flag that the session's next operations hear, in place of the one open was
+// given (null: none). A session that serves one thread after another is given each
+// thread's flag for an operation and null after it, so that it never holds a flag
+// that may be gone (the watch of an operation lets go of its copy when it ends).
+void setStopFlag(SftpSession& session, const std::atomic<bool>* stop);
 bool isOpen(const SftpSession& session);
 void close(SftpSession& session);
 // The reason of the last failure; empty after a success.

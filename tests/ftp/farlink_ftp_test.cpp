@@ -2,6 +2,7 @@
 // on failure, an ftpes:// server's certificate, and the time-out against scripted
 // servers that stop talking; sftp:// addresses against sshd (transfers, listings, the
 // host key rules) and asyncssh (the password from FARLINK_PASSWORD).
+#include "tests/support/processes.h"
 #include "tests/support/real_ftp_server.h"
 #include "tests/support/real_sftp_server.h"
 #include "tests/support/scoped_variable.h"
@@ -9,7 +10,6 @@
 #include "tests/support/temporary_folder.h"
 
 #include <pwd.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
@@ -28,11 +28,7 @@ using namespace std::chrono_literals;
 
 // Runs farlink-ftp; returns its exit status, with its standard output and error.
 int runTool(const std::string& arguments, const TemporaryFolder& folder, std::string& output, std::string& errors) {
-    const std::string command = std::string(FARLINK_FTP_PROGRAM) + " " + arguments;
-    const int status = std::system((command + " >" + (folder / "out") + " 2>" + (folder / "err")).c_str());
-    output = readFile(folder / "out");
-    errors = readFile(folder / "err");
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return runCommand(std::string(FARLINK_FTP_PROGRAM) + " " + arguments, folder.path(), output, errors);
 }
 
 TEST(FarlinkFtp, DecodesAddressesAndReportsTheServersReply) {
@@ -129,11 +125,14 @@ TEST(FarlinkFtp, TakesThePasswordFromOutsidePrintsNoControlCharactersAndChecksTh
     std::string output, errors;
     {
         ScopedVariable password("FARLINK_PASSWORD", "from-env");
-        ScriptedFtpServer server({send("220 ready\r\n"), expect("USER bob"), send("331 password\r\n"),
-                                  expect("PASS from-env"), send("230 in\r\n"), expect("CWD /d/"), send("250 ok\r\n"),
-                                  expect("TYPE A"), send("200 ok\r\n"), expect("PASV"), replyPassive(), acceptData(),
-                                  expect("LIST -aL"), send("150 opening\r\n"), sendData("evil\x1b]0;owned\x07\r\n"),
-                                  closeData(), send("226 done\r\n"), expect("QUIT"), send("221 bye\r\n")});
+        std::vector<ScriptStep> script = {send("220 ready\r\n"), expect("USER bob"), send("331 password\r\n"),
+                                          expect("PASS from-env"), send("230 in\r\n")};
+        script.insert(script.end(),
+                      {expect("CWD /d/"), send("250 ok\r\n"), expect("TYPE A"), send("200 ok\r\n"), expect("PASV"),
+                       replyPassive(), acceptData(), expect("LIST -aL"), send("150 opening\r\n"),
+                       sendData("evil\x1b]0;owned\x07\r\n"), closeData(), send("226 done\r\n"), expect("CWD /"),
+                       send("250 ok\r\n"), expect("QUIT"), send("221 bye\r\n")});
+        ScriptedFtpServer server(script);
         EXPECT_EQ(0, runTool(netrc + "ls ftp://bob@" + server.address() + "/d/", local, output, errors)) << errors;
         EXPECT_EQ("evil?]0;owned?\n", output);
         EXPECT_EQ("", server.finish());
@@ -493,6 +492,38 @@ TEST(FarlinkFtpMirror, GoesOnWithoutAConnectionThatCannotBeOpened) {
               std::string::npos)
         << errors;
     EXPECT_EQ(treeOf(local / "down"), "a a\nb b\n");
+    EXPECT_EQ("", server.finish());
+}
+
+// A mirror's download is whole or nothing, as get's: a file cut short leaves no partial
+// behind, one longer than its listing said fails, and the server's words print with
+// their control characters as '?'.
+TEST(FarlinkFtpMirror, ADownloadIsWholeOrLeavesNothingAndItsReasonPrintsSafely) {
+    TemporaryFolder local;
+    std::filesystem::create_directory(local / "down");
+    std::vector<ScriptStep> script = {send("220 ready\r\n"), expect("USER anonymous"), send("331 password\r\n"),
+                                      expect("PASS farlink@"), send("230 in\r\n")};
+    script.insert(script.end(), {expect("FEAT"), send("211 End\r\n"), expect("CWD /d/"), send("250 ok\r\n"),
+                                 expect("TYPE A"), send("200 ok\r\n"), expect("PASV"), replyPassive(), acceptData(),
+                                 expect("LIST -aL"), send("150 opening\r\n")});
+    script.insert(script.end(),
+                  {sendData("-rw-r--r-- 1 u g 5 Jan 01 2020 a\r\n-rw-r--r-- 1 u g 1 Jan 01 2020 b\r\n"), closeData(),
+                   send("226 done\r\n"), expect("CWD /"), send("250 ok\r\n"), expect("TYPE I"), send("200 ok\r\n")});
+    script.insert(script.end(),
+                  {expect("PASV"), replyPassive(), acceptData(), expect("RETR /d/a"), send("150 opening\r\n"),
+                   sendData("abc"), closeData(), send("426 \x1b]0;owned\x07 cut\r\n")});
+    script.insert(script.end(),
+                  {expect("PASV"), replyPassive(), acceptData(), expect("RETR /d/b"), send("150 opening\r\n"),
+                   sendData("bbbbbb"), closeData(), send("226 done\r\n"), expect("QUIT")});
+    ScriptedFtpServer server(script);
+    std::string output, errors;
+    EXPECT_EQ(runTool("mirror ftp://" + server.address() + "/d/ " + (local / "down"), local, output, errors), 1);
+    EXPECT_EQ(output, "done 0, failed 2\n");
+    EXPECT_NE(errors.find("farlink-ftp: failed: get a: 426 ?]0;owned? cut\n"), std::string::npos) << errors;
+    EXPECT_NE(errors.find("farlink-ftp: failed: get b: The file arrived with 6 bytes where the server announced 1\n"),
+              std::string::npos)
+        << errors;
+    EXPECT_EQ(treeOf(local / "down"), "");
     EXPECT_EQ("", server.finish());
 }
 

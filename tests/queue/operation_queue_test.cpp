@@ -23,6 +23,7 @@
 #include "platform/errors.h"
 #include "platform/text.h"
 #include "queue/queue_view.h"
+#include "session/server_session.h"
 #include "tests/support/view_fixtures.h"
 
 namespace {
@@ -66,7 +67,7 @@ void serverOperation(const std::string& call) {
         fakes->threads.insert(std::this_thread::get_id());
     }
     fakes->copyStarted = true;
-    while (fakes->holdCopies && !explorer::threadTransferWatch()->stop) {
+    while (fakes->holdCopies && !session::threadTransferWatch()->stop) {
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
     std::lock_guard guard(fakes->lock);
@@ -74,11 +75,11 @@ void serverOperation(const std::string& call) {
 }
 
 int fakeCopy(std::u16string_view source, std::u16string_view destination, bool folder) {
-    const explorer::TransferWatch& watch = *explorer::threadTransferWatch();
+    const session::TransferWatch& watch = *session::threadTransferWatch();
     serverOperation(std::string(folder ? "folder " : "copy ") + toUtf8(source) + ">" + toUtf8(destination) + "@" +
                     placeOfThread + (watch.resume ? " resumed" : "") + (watch.keepTimes ? " keeping times" : ""));
     if (folder && fakes->logFailedFile) addOperation(kindCopyFile, u"in/one", u"out/one", listFailed);
-    return fakes->copiesSucceed && !explorer::threadTransferWatch()->stop ? 1 : 0;
+    return fakes->copiesSucceed && !session::threadTransferWatch()->stop ? 1 : 0;
 }
 
 class OperationQueue : public ::testing::Test {

@@ -9,6 +9,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "remote/connect.h"
+#include "session/server_session.h"
 #include "tests/support/place_fixtures.h"
 #include "tests/support/view_fixtures.h"
 
@@ -75,7 +76,7 @@ TEST_F(Places, TheStoredFormFollowsTheTable) {
     place.timeout = 0x01020304;
     place.autoReconnect = 1;
     place.errorTag = u"(KVT-FC-1)";  // in memory only
-    place.session = remote::newFtpSession();
+    place.session = session::newFtpSession();
 
     struct Field {
         const char* name;

@@ -23,6 +23,7 @@
 #include "remote/connect.h"
 #include "remote/places.h"
 #include "remote/remote_listing.h"
+#include "session/server_session.h"
 #include "tests/support/place_fixtures.h"
 #include "tests/support/real_ftp_server.h"
 #include "tests/support/temporary_folder.h"
@@ -226,8 +227,8 @@ TEST_F(RemoteFiles, AQueuedFolderCopySendsTwoCommandsPerListedFile) {
                              listing("/src/", unixLine('-', "a", "3")) + ask("TYPE I", "200 ok") +
                              ask("SIZE /src/a", "213 3") + retrieve("/src/a", "aaa") + bye());
     addPlace(server.address());
-    explorer::TransferWatch watch;
-    explorer::setThreadTransferWatch(&watch);
+    session::TransferWatch watch;
+    session::setThreadTransferWatch(&watch);
     remote::pinPlaceForThread(remote::placeAt(0), remote::settingsOf(*remote::placeAt(0)).revision);
     EXPECT_EQ(remote::remoteCopyFolder(u"/src", u"file://\\dst", 0), 1) << lastError();
     // A retry asks the size anew: a partial it continues must be of the file as it is now.
@@ -235,7 +236,7 @@ TEST_F(RemoteFiles, AQueuedFolderCopySendsTwoCommandsPerListedFile) {
     EXPECT_EQ(remote::remoteCopyFolder(u"/src", u"file://\\dst", 0), 1) << lastError();
     remote::dropThreadSessions();
     remote::pinPlaceForThread(nullptr, 0);
-    explorer::setThreadTransferWatch(nullptr);
+    session::setThreadTransferWatch(nullptr);
     EXPECT_EQ(server.finish(), "");
     EXPECT_EQ(device.read("dst/b"), "bb");
 }
@@ -256,9 +257,9 @@ TEST_F(RemoteFiles, ASynchronisationsCopiesTakeTheirSourcesTimes) {
     device.file("up.txt", "up");
     const timespec times[2] = {{old, 0}, {old, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, device.at("up.txt").c_str(), times, 0), 0);
-    explorer::TransferWatch watch;
+    session::TransferWatch watch;
     watch.keepTimes.store(true);
-    explorer::setThreadTransferWatch(&watch);
+    session::setThreadTransferWatch(&watch);
     const std::u16string served = toUtf16(server.remotePath("up.txt"));
     ASSERT_EQ(remote::remoteCopyFile(u"file://\\up.txt", served, 0), 1) << lastError();
     EXPECT_EQ(modifiedAt(server.hostPath("up.txt")), old);
@@ -267,7 +268,7 @@ TEST_F(RemoteFiles, ASynchronisationsCopiesTakeTheirSourcesTimes) {
     watch.keepTimes.store(false);
     ASSERT_EQ(remote::remoteCopyFile(served, u"file://\\plain.txt", 0), 1) << lastError();
     EXPECT_GT(modifiedAt(device.at("plain.txt")), old);
-    explorer::setThreadTransferWatch(nullptr);
+    session::setThreadTransferWatch(nullptr);
 }
 
 TEST_F(RemoteFiles, TheErrorBoxNamesThePlaceTheCaptionAndTheFailure) {

@@ -10,12 +10,12 @@
 
 #include "explorer/folder_walk.h"
 #include "explorer/provider.h"
-#include "ftp/ftp_transfer.h"
 #include "platform/text.h"
 #include "remote/connect.h"
 #include "remote/partial_downloads.h"
 #include "remote/places.h"
 #include "remote/remote_files.h"
+#include "session/server_session.h"
 #include "tests/support/place_fixtures.h"
 #include "tests/support/real_sftp_server.h"
 
@@ -81,8 +81,8 @@ TEST_F(SftpPlace, ARetriedDownloadContinuesItsPartial) {
     const std::string bytes = patternBytes(1 << 20);
     writeFile(served / "f.bin", bytes);
     device.file("f.bin", "the user's own");
-    explorer::TransferWatch watch;
-    explorer::setThreadTransferWatch(&watch);
+    session::TransferWatch watch;
+    session::setThreadTransferWatch(&watch);
     remote::pinPlaceForThread(remote::placeAt(0), remote::settingsOf(*remote::placeAt(0)).revision);
 
     watch.stop.store(true);
@@ -90,20 +90,21 @@ TEST_F(SftpPlace, ARetriedDownloadContinuesItsPartial) {
     EXPECT_EQ(device.read("f.bin"), "the user's own");
     watch.stop.store(false);
     const std::string half(bytes.size() / 2, 'X');
-    writeFile(ftp::partialPathBeside(device.at("f.bin"),
-                                     remote::partialNameFor(*remote::placeAt(0), served / "f.bin", device.at("f.bin"))),
-              half);
+    writeFile(
+        session::partialPathBeside(device.at("f.bin"),
+                                   remote::partialNameFor(*remote::placeAt(0), served / "f.bin", device.at("f.bin"))),
+        half);
     watch.resume.store(true);
     ASSERT_EQ(remote::remoteCopyFile(remote("f.bin"), u"file://\\f.bin", 0), 1) << placeError(0);
     EXPECT_TRUE(device.read("f.bin") == half + bytes.substr(half.size()));
     remote::pinPlaceForThread(nullptr, 0);
-    explorer::setThreadTransferWatch(nullptr);
+    session::setThreadTransferWatch(nullptr);
 }
 
 // A queued copy never trusts a key for the user; a key that changed is never trusted.
 TEST_F(SftpPlace, AnUnknownKeyFailsAQueuedCopyAndAChangedOneIsRefusedNamingItsLine) {
-    explorer::TransferWatch watch;
-    explorer::setThreadTransferWatch(&watch);
+    session::TransferWatch watch;
+    session::setThreadTransferWatch(&watch);
     writeFile(served / "f", "x");
     EXPECT_EQ(remote::remoteCopyFile(remote("f"), u"file://\\f", 0), 0);
     EXPECT_TRUE(placeError(0).starts_with("(KVT-SC-1) ")) << placeError(0);
@@ -111,7 +112,7 @@ TEST_F(SftpPlace, AnUnknownKeyFailsAQueuedCopyAndAChangedOneIsRefusedNamingItsLi
     EXPECT_NE(placeError(0).find("Browse the place in the Remote view to decide whether to trust its host key"),
               std::string::npos)
         << placeError(0);
-    explorer::setThreadTransferWatch(nullptr);
+    session::setThreadTransferWatch(nullptr);
 
     server.writeKnownHosts(KnownKey::anotherKey);
     EXPECT_EQ(remote::remoteCopyFile(remote("f"), u"file://\\f", 0), 0);

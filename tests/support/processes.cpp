@@ -52,4 +52,13 @@ bool runToEnd(const std::vector<std::string>& arguments, const std::string& logP
     return pid > 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+int runCommand(const std::string& commandLine, const std::string& folder, std::string& output, std::string& errors) {
+    const std::string outputFile = folder + "/out";
+    const std::string errorFile = folder + "/err";
+    const int status = std::system((commandLine + " >" + outputFile + " 2>" + errorFile).c_str());
+    output = readFile(outputFile);
+    errors = readFile(errorFile);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 }  // namespace test_support

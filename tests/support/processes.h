@@ -1,5 +1,5 @@
 // Child processes for the real-server fixtures: servers started in a group of their
-// own, tools run to their end, and the children a server forked for its sessions.
+// own, tools run to their end (a command line too), and the children a server forked for its sessions.
 #pragma once
 
 #include <sys/types.h>
@@ -16,5 +16,8 @@ pid_t spawnServer(const std::vector<std::string>& arguments, const std::string& 
 std::vector<pid_t> childrenOf(pid_t parent);
 // Runs a program to its end, its output going to `logPath`; true when it exited with 0.
 bool runToEnd(const std::vector<std::string>& arguments, const std::string& logPath);
+// Runs `commandLine` through the shell, its standard output and error going through
+// files in `folder`; returns its exit status (-1 when it did not exit), with what it wrote.
+int runCommand(const std::string& commandLine, const std::string& folder, std::string& output, std::string& errors);
 
 }  // namespace test_support

@@ -21,6 +21,7 @@
 #include "mirroring/sync_plan.h"
 #include "mirroring/sync_trees.h"
 #include "platform/text.h"
+#include "tools/farlink-ftp/sessions.h"
 
 namespace mirror {
 namespace {
@@ -33,13 +34,13 @@ std::string withSlash(std::string folder) {
 }
 
 // The server's tree below `top`; what could not be read is said on stderr.
-mirroring::SyncTree serverTree(Server& server, const std::string& top) {
+mirroring::SyncTree serverTree(session::ServerSession& server, const std::string& top, int timeoutSeconds) {
     const std::string listing = temporaryListingFile();
     if (listing.empty()) return {{}, {}, {"cannot make a temporary file for listings"}, false};
     mirroring::SyncTree tree = mirroring::readServerTree(
         [&](const std::string& folder, const std::string& listingPath, std::string& reason) {
-            if (server.listToFile(folder, listingPath)) return true;
-            reason = server.reason();
+            if (server.listExactToFile(folder, listingPath)) return true;
+            reason = tool::failureOf(server, timeoutSeconds);
             return false;
         },
         top, listing);
@@ -51,7 +52,7 @@ mirroring::SyncTree serverTree(Server& server, const std::string& top) {
 // finds the two alike: a downloaded file the server's (asked when the listing's is not to
 // the second, the listing's when the server gives none), an uploaded one the local
 // file's. A server that cannot set a time leaves the target its own; the copy stands.
-void keepSourceTime(Server& server, bool upload, const std::string& local, const std::string& remote,
+void keepSourceTime(session::ServerSession& server, bool upload, const std::string& local, const std::string& remote,
                     const mirroring::SyncEntry& source) {
     if (upload) {
         if (source.time >= 0) server.setModificationTime(remote, source.time);
@@ -88,22 +89,26 @@ struct RunContext {
 };
 
 // Carries out one action over `server`; false with the reason in `reason`.
-bool perform(Server& server, const mirroring::SyncAction& action, const RunContext& run, std::string& reason) {
+bool perform(session::ServerSession& server, const mirroring::SyncAction& action, const RunContext& run,
+             std::string& reason) {
     const Options& options = run.options;
     const std::string remotePath = withSlash(run.remoteFolder) + action.path;
     const std::string localPath = (fs::path(run.localFolder) / action.path).string();
     std::error_code error;
     int result = 0;
     switch (action.kind) {
-    case mirroring::SyncActionKind::copy:
-        result = options.reverse ? server.put(localPath, remotePath) : server.get(remotePath, localPath);
-        if (result) keepSourceTime(server, options.reverse, localPath, remotePath, *run.sourceEntries.at(action.path));
+    case mirroring::SyncActionKind::copy: {
+        const mirroring::SyncEntry& source = *run.sourceEntries.at(action.path);
+        result = options.reverse ? server.upload(localPath, remotePath)
+                                 : tool::downloadWhole(server, remotePath, localPath, source.size);
+        if (result) keepSourceTime(server, options.reverse, localPath, remotePath, source);
         break;
+    }
     case mirroring::SyncActionKind::makeFolder:
         result = options.reverse ? server.makeFolder(remotePath) : fs::create_directory(localPath, error) ? 1 : 0;
         break;
     case mirroring::SyncActionKind::removeFile:
-        result = options.reverse ? server.removeFile(remotePath) : unlink(localPath.c_str()) == 0;
+        result = options.reverse ? server.deleteFile(remotePath) : unlink(localPath.c_str()) == 0;
         break;
     case mirroring::SyncActionKind::removeFolder:
         result = options.reverse ? server.removeFolder(remotePath) : rmdir(localPath.c_str()) == 0;
@@ -112,7 +117,9 @@ bool perform(Server& server, const mirroring::SyncAction& action, const RunConte
     }
     if (result) return true;
     const bool serverSide = options.reverse || action.kind == mirroring::SyncActionKind::copy;
-    reason = serverSide ? server.reason() : error ? error.message() : std::string(std::strerror(errno));
+    reason = serverSide ? tool::failureOf(server, options.timeoutSeconds)
+             : error    ? error.message()
+                        : std::string(std::strerror(errno));
     return false;
 }
 
@@ -162,7 +169,7 @@ public:
     }
 
     // Carries out actions over `server` until none is left.
-    void work(Server& server) {
+    void work(session::ServerSession& server) {
         std::unique_lock lock(mutex_);
         for (;;) {
             changed_.wait(lock, [&] {
@@ -186,7 +193,7 @@ public:
                     std::cout << line << std::endl;
                     ++done_;
                 } else {
-                    std::cerr << "farlink-ftp: failed: " << line << ": " << reason << '\n';
+                    std::cerr << "farlink-ftp: failed: " << line << ": " << platform::printableText(reason) << '\n';
                     copiesFailed_ |= !isRemoval(action.kind);
                     ++failures_;
                 }
@@ -238,18 +245,19 @@ std::string temporaryListingFile() {
     return path;
 }
 
-int run(Server& lister, int parallel, const OpenServers& openMore, const std::string& remoteFolder,
+int run(session::ServerSession& lister, int parallel, const OpenServers& openMore, const std::string& remoteFolder,
         const std::string& localFolder, const Options& options) {
     // The server folder to mirror into is made when missing (an existing one refuses, as
     // a failure there would: its listing then tells).
     if (options.reverse && !options.dryRun) lister.makeFolder(remoteFolder);
-    mirroring::SyncTree remote = serverTree(lister, remoteFolder);
+    mirroring::SyncTree remote = serverTree(lister, remoteFolder, options.timeoutSeconds);
     const mirroring::SyncTree local = mirroring::readDeviceTree(localFolder);
     mirroring::confirmListedTimes(
         remote.entries, local.entries, !options.reverse, {.sizeOnly = options.sizeOnly},
         [&](const std::string& path) { return lister.modificationTime(withSlash(remoteFolder) + path); });
     for (const mirroring::SyncTree* tree : {&std::as_const(remote), &local}) {
-        for (const std::string& problem : tree->problems) std::cerr << "farlink-ftp: " << problem << '\n';
+        for (const std::string& problem : tree->problems)
+            std::cerr << "farlink-ftp: " << platform::printableText(problem) << '\n';
     }
     const mirroring::SyncTree& source = options.reverse ? local : remote;
     const mirroring::SyncTree& target = options.reverse ? remote : local;
@@ -279,9 +287,9 @@ int run(Server& lister, int parallel, const OpenServers& openMore, const std::st
     std::map<std::string, const mirroring::SyncEntry*> sourceEntries;
     for (const mirroring::SyncEntry& entry : source.entries) sourceEntries[entry.path] = &entry;
     // More connections only for actions that can use them: an unchanged tree costs one login.
-    std::vector<Server*> servers{&lister};
+    std::vector<session::ServerSession*> servers{&lister};
     if (const int more = std::min(parallel, int(work.size())) - 1; more > 0) {
-        for (Server* server : openMore(more)) servers.push_back(server);
+        for (session::ServerSession* server : openMore(more)) servers.push_back(server);
     }
     Schedule schedule(work, {options, remoteFolder, localFolder, sourceEntries});
     std::vector<std::thread> helpers;

@@ -17,6 +17,7 @@
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "remote/places.h"
+#include "session/server_session.h"
 
 namespace {
 
@@ -64,7 +65,7 @@ std::size_t portColon(const std::string& host) {
 // The host as a netrc file names it: without a scheme or an IPv6 address's brackets.
 std::string netrcHost(std::string host) {
     if (ftp::wantsExplicitTls(host)) host.erase(0, ftp::explicitTlsPrefix.size());
-    if (remote::isSftpHost(platform::toUtf16(host))) host.erase(0, remote::sftpPrefix.size());
+    if (session::isSftpHost(platform::toUtf16(host))) host.erase(0, session::sftpPrefix.size());
     if (host.size() >= 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
     return host;
 }
@@ -80,8 +81,8 @@ void loadPlaces() {
 int addPlace(const std::vector<std::string>& arguments, const std::string& netrcText) {
     const std::string& name = arguments[0];
     std::string host = arguments[1];
-    const bool sftp = remote::isSftpHost(platform::toUtf16(host));
-    std::uint32_t port = sftp ? remote::sftpDefaultPort : remote::ftpDefaultPort;
+    const bool sftp = session::isSftpHost(platform::toUtf16(host));
+    std::uint32_t port = sftp ? session::sftpDefaultPort : session::ftpDefaultPort;
     if (const std::size_t colon = portColon(host); colon != std::string::npos) {
         const std::string digits = host.substr(colon + 1);
         if (digits.empty() || digits.size() > 5 || digits.find_first_not_of("0123456789") != std::string::npos ||

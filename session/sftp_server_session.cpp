@@ -1,6 +1,7 @@
-// The SFTP engine behind the server session: the place's host without its "sftp://",
-// the thread's stop and the place's waits, the host-key question, downloads through a
-// partial file as FTP's, and the transfer watch.
+// The SFTP engine behind the server session: the host without its "sftp://", the
+// thread's stop for each operation and the login's waits, the host-key question and the
+// key trusted beyond known_hosts, downloads through a partial file as FTP's, and the
+// transfer watch.
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,11 +10,12 @@
 #include <utility>
 
 #include "ftp/ftp_transfer.h"
+#include "platform/stop_flag.h"
 #include "platform/text.h"
-#include "remote/server_session.h"
+#include "session/server_session.h"
 #include "sftp/sftp_session.h"
 
-namespace remote {
+namespace session {
 namespace {
 
 // A partial left by someone else, or with another name as well, is never continued.
@@ -36,7 +38,9 @@ public:
         options.password = login.password;
         options.connectTimeoutMs = login.connectWaitMs;
         options.silenceLimitMs = login.silenceLimitMs;
-        options.stop = explorer::threadStopFlag();
+        options.stop = platform::threadStopFlag();
+        if (login.trust)
+            options.trustedFingerprint = login.trust->trustedHostKey(host + ":" + std::to_string(login.port));
         // A key with a passphrase takes the one the user gave for it, else it is left out
         // and the first such key is named, so that the user can be asked between opens.
         lockedKey_.clear();
@@ -47,7 +51,9 @@ public:
         };
         login_.passphrase.clear();  // never kept
         problem_.reset();
-        if (sftp::open(*session_, options)) {
+        const int opened = sftp::open(*session_, options);
+        sftp::setStopFlag(*session_, nullptr);  // the opening thread's flag goes with it
+        if (opened) {
             failure = OpenFailure::none;
             lockedKey_.clear();
             return 1;
@@ -64,10 +70,14 @@ public:
     }
 
     bool isOpen() const override { return sftp::isOpen(*session_); }
-    void quit(bool) override { sftp::close(*session_); }
+    void quit(bool) override {
+        const HeardStop heard(*session_);
+        sftp::close(*session_);
+    }
 
     int probe(bool& lost) override {
         lost = isOpen();
+        const HeardStop heard(*session_);
         if (lost && sftp::probe(*session_)) return 1;
         sftp::close(*session_);
         return 0;
@@ -78,7 +88,7 @@ public:
     // The engine closes a connection whose wait gave up, and says so.
     std::string failureText() override {
         if (!localFailure_.empty()) return std::exchange(localFailure_, {});
-        const std::atomic<bool>* stop = explorer::threadStopFlag();
+        const std::atomic<bool>* stop = platform::threadStopFlag();
         if (stop && stop->load()) {
             sftp::close(*session_);
             return "Stopped.\n";
@@ -88,10 +98,18 @@ public:
         return text;
     }
 
+    bool gaveUpWaiting() const override {
+        return localFailure_.empty() && sftp::lastError(*session_).starts_with("The server did not answer");
+    }
+
     std::string lastMessage() const override { return {}; }
 
     std::string untrustedIdentity() const override {
         return problem_ && problem_->check == sftp::HostKeyCheck::unknown ? "host key" : "";
+    }
+
+    std::string presentedFingerprint() const override {
+        return untrustedIdentity().empty() ? "" : problem_->fingerprint;
     }
 
     // OpenSSH's own question, with the key's fingerprint in its form.
@@ -111,6 +129,7 @@ public:
     }
 
     int listToFile(const std::string& folder, const std::string& listingPath) override {
+        const HeardStop heard(*session_);
         return answered(sftp::listToFile(*session_, folder, listingPath));
     }
     int listExactToFile(const std::string& folder, const std::string& listingPath) override {
@@ -134,6 +153,7 @@ public:
                 return fail("The partial file's name is taken by something that is no file\n");
             }
         }
+        const HeardStop heard(*session_);
         if (!sftp::download(*session_, remotePath, partialPath, offset, progress(offset))) {
             if (stat(partialPath.c_str(), &partial) == 0 && partial.st_size == 0) unlink(partialPath.c_str());
             return 0;
@@ -150,28 +170,67 @@ public:
     }
 
     int upload(const std::string& localPath, const std::string& remotePath) override {
+        const HeardStop heard(*session_);
         return answered(sftp::upload(*session_, localPath, remotePath, 0, progress()));
     }
 
-    std::int64_t fileSize(const std::string& path) override { return sftp::fileSize(*session_, path); }
-    std::int64_t modificationTime(const std::string& path) override { return sftp::modificationTime(*session_, path); }
+    std::int64_t fileSize(const std::string& path) override {
+        const HeardStop heard(*session_);
+        return sftp::fileSize(*session_, path);
+    }
+    std::int64_t modificationTime(const std::string& path) override {
+        const HeardStop heard(*session_);
+        return sftp::modificationTime(*session_, path);
+    }
     int setModificationTime(const std::string& path, std::int64_t time) override {
+        const HeardStop heard(*session_);
         return answered(sftp::setModificationTime(*session_, path, time));
     }
-    int makeFolder(const std::string& path) override { return sftp::makeFolder(*session_, path); }
-    bool nameTaken(const std::string& path) override { return sftp::isFolder(*session_, path) == 1; }
-    int removeFolder(const std::string& path) override { return sftp::removeFolder(*session_, path); }
-    int deleteFile(const std::string& path) override { return sftp::removeFile(*session_, path); }
-    int rename(const std::string& from, const std::string& to) override { return sftp::rename(*session_, from, to); }
+    int makeFolder(const std::string& path) override {
+        const HeardStop heard(*session_);
+        return sftp::makeFolder(*session_, path);
+    }
+    bool nameTaken(const std::string& path) override {
+        const HeardStop heard(*session_);
+        return sftp::isFolder(*session_, path) == 1;
+    }
+    int removeFolder(const std::string& path) override {
+        const HeardStop heard(*session_);
+        return sftp::removeFolder(*session_, path);
+    }
+    int deleteFile(const std::string& path) override {
+        const HeardStop heard(*session_);
+        return sftp::removeFile(*session_, path);
+    }
+    int rename(const std::string& from, const std::string& to) override {
+        const HeardStop heard(*session_);
+        return sftp::rename(*session_, from, to);
+    }
 
     int copyToServer(ServerSession&, const std::string&, const std::string&, std::string& refusal) override {
         refusal = sftpServerToServerRefusal;
         return 0;
     }
 
-    void watchTransfers(explorer::TransferWatch* watch) override { watch_ = watch; }
+    void watchTransfers(TransferWatch* watch) override { watch_ = watch; }
 
 private:
+    // One operation: its waits hear the stop of the thread that runs it, and the engine
+    // lets go of that flag when it ends, since the next operation may run on another
+    // thread, and this one's flag may be gone by then.
+    class HeardStop {
+    public:
+        explicit HeardStop(sftp::SftpSession& session) : session_(session) {
+            sftp::setStopFlag(session, platform::threadStopFlag());
+        }
+        ~HeardStop() { sftp::setStopFlag(session_, nullptr); }
+        HeardStop(const HeardStop&) = delete;
+        HeardStop& operator=(const HeardStop&) = delete;
+
+    private:
+        sftp::SftpSession& session_;
+    };
+
     int answered(int result) {
         if (result) lastAnswer_ = AnswerClock::now();
         return result;
@@ -187,7 +246,7 @@ private:
     // The watch sees the bytes of the file done (those a continued download had too);
     // its stop ends the transfer.
     sftp::Progress progress(std::int64_t already = 0) {
-        explorer::TransferWatch* const watch = watch_;
+        TransferWatch* const watch = watch_;
         if (!watch) return nullptr;
         return [watch, already](std::int64_t transferred) {
             watch->done.store(already + transferred);
@@ -200,7 +259,7 @@ private:
     std::optional<sftp::HostKeyProblem> problem_;
     std::string localFailure_;
     std::string lockedKey_;
-    explorer::TransferWatch* watch_ = nullptr;
+    TransferWatch* watch_ = nullptr;
     AnswerClock::time_point lastAnswer_;
 };
 
@@ -208,4 +267,4 @@ private:
 
 std::unique_ptr<ServerSession> newSftpSession() { return std::make_unique<SftpServerSession>(); }
 
-}  // namespace remote
+}  // namespace session

@@ -1,8 +1,16 @@
-#include "remote/server_session.h"
+#include "session/server_session.h"
 
 #include <algorithm>
 
-namespace remote {
+#include "ftp/ftp_transfer.h"
+
+namespace session {
+namespace {
+thread_local TransferWatch* watchOfThread = nullptr;
+}  // namespace
+
+void setThreadTransferWatch(TransferWatch* watch) { watchOfThread = watch; }
+TransferWatch* threadTransferWatch() { return watchOfThread; }
 
 bool isSftpHost(std::u16string_view host) {
     return host.size() >= sftpPrefix.size() &&
@@ -17,8 +25,14 @@ std::uint32_t millisecondsSince(AnswerClock::time_point then) {
     return std::uint32_t(std::clamp<std::int64_t>(elapsed, 0, UINT32_MAX));
 }
 
+std::string partialPathBeside(std::string_view localPath, std::string_view partialName) {
+    const std::string target = ftp::followLinks(std::string(localPath));
+    const auto slash = target.rfind('/');
+    return (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + std::string(partialName);
+}
+
 std::unique_ptr<ServerSession> newServerSession(std::u16string_view host) {
     return isSftpHost(host) ? newSftpSession() : newFtpSession();
 }
 
-}  // namespace remote
+}  // namespace session

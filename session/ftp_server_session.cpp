@@ -1,5 +1,6 @@
 // The FTP engine behind the server session: its waits, its give-up rule and transfer
-// watch, the certificates the user trusted, and server-to-server copies.
+// watch, the certificates trusted beyond the trust store, and server-to-server copies.
+#include <algorithm>
 #include <string>
 #include <utility>
 
@@ -8,16 +9,25 @@
 #include "ftp/ftp_transfer.h"
 #include "ftp/ftp_url.h"
 #include "ftp/server_to_server.h"
+#include "platform/stop_flag.h"
 #include "platform/text.h"
-#include "remote/certificates.h"
-#include "remote/server_session.h"
+#include "session/server_session.h"
 
-namespace remote {
+namespace session {
 namespace {
 
 constexpr std::uint32_t watchPeriodMs = 250;
 // Any data that moves is progress: a slow transfer is not silent.
 constexpr std::int32_t watchProgressBytes = 1;
+
+// The server's name in trust decisions (see TrustDecisions).
+std::string certificateServer(std::string_view hostWithPort) {
+    std::string server(hostWithPort);
+    if (ftp::wantsExplicitTls(server)) server.erase(0, ftp::explicitTlsPrefix.size());
+    std::transform(server.begin(), server.end(), server.begin(),
+                   [](unsigned char c) { return char(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c); });
+    return server;
+}
 
 std::string formatPeriod(std::uint32_t milliseconds) {
     if (milliseconds % 1000 == 0) return std::to_string(milliseconds / 1000) + " s";
@@ -35,8 +45,9 @@ public:
         login_ = login;
         host_ = ftp::hostWithPort(login.host, int(login.port));
         presented_.clear();
+        const HeardStop heard(*this);
         limitWaits(login.connectWaitMs);
-        ftp::trustCertificate(session_, rememberedCertificate(certificateServer(host_)));
+        ftp::trustCertificate(session_, trustedCertificate());
         if (!ftp::openControl(session_, host_)) {
             presented_ = ftp::unverifiedCertificate(session_);
             failure = OpenFailure::connection;
@@ -47,7 +58,8 @@ public:
         if (!ftp::logIn(session_, login.user, login.password)) {
             failure = OpenFailure::login;
             reason = failureText();
-            quit(false);  // a server that stopped answering was closed without waiting already
+            // A server that stopped answering was closed without waiting already.
+            if (isOpen()) ftp::quit(session_, 0);
             return 0;
         }
         session_.control->traceCallback = onTraffic;
@@ -64,11 +76,12 @@ public:
     bool isOpen() const override { return session_.control && session_.control->socket > 0; }
 
     void quit(bool abrupt) override {
+        const HeardStop heard(*this);
         if (isOpen()) ftp::quit(session_, abrupt ? 1 : 0);
     }
 
     int probe(bool& lost) override {
-        prepare();
+        const HeardStop heard(*this);
         if (ftp::sendSimple(session_, "NOOP")) return 1;
         // A probe that met silence leaves a reply that may still come: that connection
         // goes at once, so that the reply never answers a later command.
@@ -82,9 +95,9 @@ public:
 
     std::string failureText() override {
         if (!keptFailure_.empty()) return std::exchange(keptFailure_, {});
-        const std::atomic<bool>* stop = explorer::threadStopFlag();
+        const std::atomic<bool>* stop = platform::threadStopFlag();
         const bool stopped = stop && stop->load();
-        const bool gaveUp = std::exchange(gaveUp_, false);
+        const bool gaveUp = gaveUp_;
         const std::uint32_t watchedSilence = std::exchange(watchedSilenceMs_, 0);
         std::string text;
         if (stopped) {
@@ -101,12 +114,15 @@ public:
         return text;
     }
 
+    bool gaveUpWaiting() const override { return gaveUp_; }
+
     std::string lastMessage() const override {
         const char* reply = ftp::lastReply(session_);
         return reply ? reply : "";
     }
 
     std::string untrustedIdentity() const override { return presented_.empty() ? "" : "certificate"; }
+    std::string presentedFingerprint() const override { return presented_; }
     std::string lockedKey() const override { return {}; }
 
     // The fingerprint comes in two lines of 16 bytes, so that it wraps nowhere else on a
@@ -116,7 +132,7 @@ public:
         const std::string server = certificateServer(host_);
         std::string text = lastMessage();
         while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == '.')) text.pop_back();
-        text += rememberedCertificate(server).empty() ? "." : ", and it has changed since you trusted it.";
+        text += trustedCertificate().empty() ? "." : ", and it has changed since you trusted it.";
         text += "\r\rSHA-256 fingerprint:\r" + presented_.substr(0, 48) + "\r" +
                 presented_.substr(std::min<std::size_t>(48, presented_.size())) + "\r\rTrust this certificate for " +
                 server + "?";
@@ -124,13 +140,13 @@ public:
     }
 
     int trustPresented(std::string& reason) override {
-        if (rememberCertificate(certificateServer(host_), presented_)) return 1;
+        if (login_.trust && login_.trust->rememberCertificate(certificateServer(host_), presented_)) return 1;
         reason = "The certificate could not be remembered: the settings file could not be written.\n";
         return 0;
     }
 
     int listToFile(const std::string& folder, const std::string& listingPath) override {
-        prepare();
+        const HeardStop heard(*this);
         if (!ftp::changeFolder(session_, folder)) return 0;
         const bool listed = ftp::listToFile(session_, listingPath, std::nullopt);
         // The way back has a reply of its own, which must not hide why the listing failed.
@@ -140,43 +156,53 @@ public:
     }
 
     int listExactToFile(const std::string& folder, const std::string& listingPath) override {
-        prepare();
+        const HeardStop heard(*this);
         const int listed = ftp::listExactToFile(session_, listingPath, folder);
         return listed < 0 ? listToFile(folder, listingPath) : listed;
     }
 
     int download(const std::string& remotePath, const std::string& localPath, const std::string& partialPath,
                  bool resume, std::int64_t expectedSize) override {
-        prepare();
+        const HeardStop heard(*this);
         return ftp::downloadResumable(session_, localPath, remotePath, 'I', partialPath, resume, expectedSize);
     }
 
     int upload(const std::string& localPath, const std::string& remotePath) override {
-        prepare();
+        const HeardStop heard(*this);
         return ftp::upload(session_, localPath, remotePath, 'I', 0);
     }
 
     std::int64_t fileSize(const std::string& path) override {
-        prepare();
+        const HeardStop heard(*this);
         return ftp::fileSize(session_, path);
     }
 
     std::int64_t modificationTime(const std::string& path) override {
-        prepare();
+        const HeardStop heard(*this);
         return ftp::modificationTime(session_, path);
     }
 
     int setModificationTime(const std::string& path, std::int64_t time) override {
-        prepare();
+        const HeardStop heard(*this);
         return ftp::setModificationTime(session_, path, time);
     }
 
-    int makeFolder(const std::string& path) override { return prepare(), ftp::makeFolder(session_, path); }
+    int makeFolder(const std::string& path) override {
+        const HeardStop heard(*this);
+        return ftp::makeFolder(session_, path);
+    }
     bool nameTaken(const std::string&) override { return lastMessage().starts_with("550"); }
-    int removeFolder(const std::string& path) override { return prepare(), ftp::removeFolder(session_, path); }
-    int deleteFile(const std::string& path) override { return prepare(), ftp::deleteFile(session_, path); }
+    int removeFolder(const std::string& path) override {
+        const HeardStop heard(*this);
+        return ftp::removeFolder(session_, path);
+    }
+    int deleteFile(const std::string& path) override {
+        const HeardStop heard(*this);
+        return ftp::deleteFile(session_, path);
+    }
     int rename(const std::string& from, const std::string& to) override {
-        return prepare(), ftp::renamePath(session_, from, to);
+        const HeardStop heard(*this);
+        return ftp::renamePath(session_, from, to);
     }
 
     // The source takes the passive side, so the target's STOR goes out first and the
@@ -190,15 +216,15 @@ public:
             refusal = sftpServerToServerRefusal;
             return 0;
         }
-        prepare();
-        ftpTarget->prepare();
+        const HeardStop heard(*this);
+        const HeardStop targetHeard(*ftpTarget);
         if (ftp::serverToServer(session_, ftpTarget->session_, from, to, 'I', 1)) return 1;
         const std::string reply = ftpTarget->lastMessage();
         if (reply == ftp::mixedFamiliesRefusal || reply == ftp::encryptedRefusal) refusal = reply;
         return 0;
     }
 
-    void watchTransfers(explorer::TransferWatch* watch) override {
+    void watchTransfers(TransferWatch* watch) override {
         watch_ = watch;
         watchedSilenceMs_ = 0;
         silentMs_ = 0;
@@ -219,16 +245,32 @@ public:
     }
 
 private:
-    // The thread that uses the session now is heard by its waits.
-    void prepare() {
-        gaveUp_ = false;
-        keptFailure_.clear();
-        if (session_.control) session_.control->stop = explorer::threadStopFlag();
+    // One operation: its waits hear the stop of the thread that runs it, and the engine
+    // lets go of that flag when it ends, since the next operation may run on another
+    // thread, and this one's flag may be gone by then.
+    class HeardStop {
+    public:
+        explicit HeardStop(FtpServerSession& session) : control_(session.session_.control) {
+            session.gaveUp_ = false;
+            session.keptFailure_.clear();
+            if (control_) control_->stop = platform::threadStopFlag();
+        }
+        ~HeardStop() {
+            if (control_) control_->stop = nullptr;
+        }
+        HeardStop(const HeardStop&) = delete;
+        HeardStop& operator=(const HeardStop&) = delete;
+
+    private:
+        ftp::FtpConnection* const control_;
+    };
+
+    std::string trustedCertificate() const {
+        return login_.trust ? login_.trust->trustedCertificate(certificateServer(host_)) : std::string();
     }
 
     // The engine gives up after `milliseconds` without progress on a socket.
     void limitWaits(std::uint32_t milliseconds) {
-        prepare();
         waitMs_ = milliseconds;
         if (!session_.control) return;
         session_.control->idleSeconds = std::int32_t(milliseconds / 1000);
@@ -274,7 +316,7 @@ private:
     bool gaveUp_ = false;
     std::string keptFailure_;  // the reason of a failure that a later command would hide
     std::uint32_t waitMs_ = 0;
-    explorer::TransferWatch* watch_ = nullptr;
+    TransferWatch* watch_ = nullptr;
     std::uint32_t silentMs_ = 0;
     std::uint32_t watchedSilenceMs_ = 0;
     AnswerClock::time_point lastAnswer_;
@@ -284,4 +326,4 @@ private:
 
 std::unique_ptr<ServerSession> newFtpSession() { return std::make_unique<FtpServerSession>(); }
 
-}  // namespace remote
+}  // namespace session

@@ -1,27 +1,62 @@
-// One connection to a server, whatever it speaks: what the Remote view and the queue ask
-// of a server. The FTP engine (ftp/) and the SFTP engine (sftp/) each stand behind it;
-// the place's host says which ("sftp://NAME" for SFTP). A session is used by one thread
-// at a time; each operation hears that thread's stop. Results: 1 success, 0 failure with
-// the reason in failureText().
+// session/: one connection to a server, whatever it speaks, for the program and for
+// farlink-ftp alike. The FTP engine (ftp/) and the SFTP engine (sftp/) stand behind it;
+// it knows nothing of places, views or windows, and is told whom to trust.
+//
+// A session is used by one thread at a time; each operation hears the stop flag of the
+// thread that runs it (platform/stop_flag.h), for that operation only. Results: 1
+// success, 0 failure with the reason in failureText().
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
 
-#include "explorer/provider.h"
-
-namespace remote {
+namespace session {
 
 inline constexpr std::u16string_view sftpPrefix = u"sftp://";
 inline constexpr std::uint32_t ftpDefaultPort = 21;
 inline constexpr std::uint32_t sftpDefaultPort = 22;
 
-// What opening a session needs, copied from the place.
+// What a long transfer reports while it runs, and how it is asked to stop. Any thread.
+struct TransferWatch {
+    std::atomic<std::int64_t> done{0};    // bytes moved by the current transfer
+    std::atomic<std::int64_t> total{-1};  // its size; -1 when unknown
+    std::atomic<bool> stop{false};
+    // The copy is a retry: a download continues the partial file a failed try left.
+    std::atomic<bool> resume{false};
+    // The copy is part of a synchronisation: once whole, the target takes the source's
+    // modification time, so that the next comparison finds the two alike.
+    std::atomic<bool> keepTimes{false};
+};
+// The watch of the calling thread's copies: the queue's worker names its own, and the
+// Remote view's copy operations on that thread report to it. Null: none. Any thread.
+void setThreadTransferWatch(TransferWatch* watch);
+TransferWatch* threadTransferWatch();
+
+// The identities a session accepts beyond the system's trust store and known_hosts: the
+// program keeps the certificates the user trusted in its settings; farlink-ftp takes
+// one fingerprint from its command line. Any thread.
+class TrustDecisions {
+public:
+    virtual ~TrustDecisions() = default;
+    // The SHA-256 fingerprint ("AB:CD:...") of the certificate trusted for `server`, or
+    // "" when none is. An FTP server is named "host:port" in lower case, without its
+    // "ftpes://" ("files.example.org:21", "[::1]:2121").
+    virtual std::string trustedCertificate(std::string_view server) = 0;
+    // Remembers `fingerprint` for `server`, replacing the one before; false when it
+    // cannot be kept.
+    virtual bool rememberCertificate(std::string_view server, std::string_view fingerprint) = 0;
+    // The fingerprint ("SHA256:...") of an SSH host key that known_hosts does not hold
+    // but that is accepted for `server` ("host:port"), or "" when none is.
+    virtual std::string trustedHostKey(std::string_view server) = 0;
+};
+
+// What opening a session needs (the program copies it from the place).
 struct ServerLogin {
-    std::string host;  // the place's host, its scheme included
+    std::string host;  // its scheme included: "ftpes://NAME" for FTP over TLS, "sftp://NAME" for SFTP
     std::uint32_t port = 0;
     std::string user;
     std::string password;
@@ -31,6 +66,9 @@ struct ServerLogin {
     // The passphrase the user gave for the key file `keyFile`, for this open only.
     std::string keyFile;
     std::string passphrase;
+    // Whom to trust beyond the trust store and known_hosts; null: nobody. It outlives
+    // the session.
+    TrustDecisions* trust = nullptr;
 };
 
 enum class OpenFailure { none, connection, login };
@@ -59,6 +97,9 @@ public:
     // The reason of the last failure: a sentence when a wait gave up or the thread was
     // stopped (the connection is then closed, without waiting), else the server's words.
     virtual std::string failureText() = 0;
+    // Whether the last operation failed on a wait that gave up on the server's silence
+    // (failureText() then says so).
+    virtual bool gaveUpWaiting() const = 0;
     // The server's last words after a success ("226 Transfer complete"); may be empty.
     virtual std::string lastMessage() const = 0;
 
@@ -68,6 +109,8 @@ public:
     // SSH key that changed is refused outright).
     virtual std::string untrustedIdentity() const = 0;
     virtual std::u16string trustQuestion(std::u16string_view placeName) const = 0;
+    // Its fingerprint, as TrustDecisions names it; empty when untrustedIdentity() is.
+    virtual std::string presentedFingerprint() const = 0;
     // After an open that failed to log in while a key file with a passphrase was left
     // out for want of it: that key file; else empty.
     virtual std::string lockedKey() const = 0;
@@ -112,7 +155,7 @@ public:
                              std::string& refusal) = 0;
     // The transfers that follow report their bytes to `watch` and stop when it says so;
     // silence gives up after the login's limit. Null ends it.
-    virtual void watchTransfers(explorer::TransferWatch* watch) = 0;
+    virtual void watchTransfers(TransferWatch* watch) = 0;
 };
 
 // The clock of quietMs, and the milliseconds since `then` on it (UINT32_MAX for a time
@@ -127,9 +170,14 @@ std::unique_ptr<ServerSession> newServerSession(std::u16string_view host);
 std::unique_ptr<ServerSession> newFtpSession();
 std::unique_ptr<ServerSession> newSftpSession();
 
+// Where a download's partial named `partialName` for the local file `localPath` lives:
+// beside the file the target names (links followed), so that the rename over it stays
+// within one folder.
+std::string partialPathBeside(std::string_view localPath, std::string_view partialName);
+
 // Why no copy goes from server to server (within one server too) where one speaks SFTP.
 inline constexpr std::string_view sftpServerToServerRefusal =
     "A copy from server to server is not possible where an SFTP server is one of them: copy to the device first, "
     "then from there.\n";
 
-}  // namespace remote
+}  // namespace session
