@@ -1,6 +1,9 @@
 #include "mirroring/plan_executor.h"
 
+#include <condition_variable>
+#include <mutex>
 #include <string_view>
+#include <thread>
 #include <utility>
 
 namespace mirroring {
@@ -133,6 +136,35 @@ std::optional<StepId> PlanExecutor::retry(StepId id, PlanStep step) {
     join(id, withKeys(std::move(step)), before);
     if (before == order.end()) return std::nullopt;
     return *before;
+}
+
+void carryOut(const std::vector<PlanStep>& steps, int threads,
+              const std::function<bool(std::size_t step, int thread)>& perform,
+              const std::function<void(std::size_t step)>& kept) {
+    PlanExecutor order;
+    for (std::size_t step = 0; step < steps.size(); ++step) order.add(step, steps[step]);
+    std::mutex lock;  // over `order` and `unfinished`
+    std::condition_variable changed;
+    std::size_t unfinished = steps.size();
+    const auto work = [&](int thread) {
+        std::unique_lock held(lock);
+        for (std::vector<StepId> next;;) {
+            changed.wait(held, [&] { return unfinished == 0 || !(next = order.startable(1)).empty(); });
+            if (unfinished == 0) return;
+            const bool mayAct = order.start(next[0]);
+            held.unlock();
+            const bool succeeded = mayAct && perform(next[0], thread);
+            if (!mayAct) kept(next[0]);
+            held.lock();
+            order.end(next[0], succeeded);
+            --unfinished;
+            changed.notify_all();
+        }
+    };
+    std::vector<std::thread> helpers;
+    for (int thread = 1; thread < threads; ++thread) helpers.emplace_back(work, thread);
+    work(0);
+    for (std::thread& helper : helpers) helper.join();
 }
 
 }  // namespace mirroring

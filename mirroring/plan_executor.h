@@ -1,10 +1,11 @@
 // The order in which a plan's steps are carried out, for the operation queue's records
 // and farlink-ftp mirror's actions alike: of the waiting steps, which may start now,
-// given those running and those done. Bookkeeping only: its user holds a lock around it.
+// given those running and those done; and a plan carried out by several threads at once.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <list>
 #include <map>
 #include <optional>
@@ -34,6 +35,7 @@ struct PlanStep {
 // is to fail when a copy of its run failed. That failure belongs to the run: it stays
 // until the copy is retried, however the log of the copy goes. Every wait is for an
 // earlier step or a running one, so the first waiting step always starts in the end.
+// Bookkeeping only: its user holds a lock around it.
 class PlanExecutor {
 public:
     // The step waits, last in order. True when it may start at once. Walks nothing, so
@@ -83,5 +85,14 @@ private:
     Entries running;
     std::map<std::uint64_t, Run> runs;
 };
+
+// Carries out `steps` on `threads` threads at once (the caller's among them), each step as
+// soon as the order lets it, the first in order first; returns once all have ended.
+// `perform(step, thread)` carries out the step of that index on the thread of that number
+// (0: the caller's) and returns whether it succeeded. A removal of a run with a failed
+// copy is not carried out: it fails, and goes to `kept(step)` instead.
+void carryOut(const std::vector<PlanStep>& steps, int threads,
+              const std::function<bool(std::size_t step, int thread)>& perform,
+              const std::function<void(std::size_t step)>& kept);
 
 }  // namespace mirroring
