@@ -3,7 +3,8 @@
 // simultaneous copies at once, each on a worker (and so a connection) of its own. A
 // record never starts while an earlier unfinished one touches one of its entries (the
 // same path, or one a folder above the other, on the same side), so that a move's delete
-// follows its copy and a folder is made before what goes into it. A worker starts when a
+// follows its copy and a folder is made before what goes into it (the order of
+// mirroring/plan_executor.h, which synchronisation shares). A worker starts when a
 // record needs one and ends after a long idle spell. Each record then stays in
 // Successful or Failed until Clear. The queue knows nothing of FTP: it hands each record
 // to the Remote view's CopyFile and CopyFolder, on the place the record was queued for.
