@@ -4,11 +4,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
-#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
-#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -16,6 +14,7 @@
 #include "explorer/folder_walk.h"
 #include "explorer/provider.h"
 #include "explorer/url.h"
+#include "mirroring/plan_executor.h"
 #include "platform/clock.h"
 #include "platform/counted_lock.h"
 #include "platform/errors.h"
@@ -48,6 +47,7 @@ constexpr std::u16string_view devicePrefix = u"file://";
 
 struct List {
     FileOperation* head = nullptr;
+    FileOperation* tail = nullptr;  // so that an append walks nothing
 };
 
 void copyPath(char16_t (&field)[pathCapacity], std::u16string_view path) {
@@ -62,60 +62,19 @@ std::u16string_view textOf(const char16_t (&field)[pathCapacity]) {
 
 bool isDevicePath(std::u16string_view path) { return path.starts_with(devicePrefix); }
 
-bool isRunRemoval(const FileOperation& record) {
-    return record.run != 0 && (record.kind == kindDelete || record.kind == kindRemoveFolder);
+// A record is a step of the queue's order, named by its address while it lives.
+mirroring::StepId stepId(const FileOperation* record) { return reinterpret_cast<std::uintptr_t>(record); }
+FileOperation* recordOf(mirroring::StepId id) { return reinterpret_cast<FileOperation*>(id); }
+
+mirroring::PlanStep stepOf(const FileOperation& record) {
+    mirroring::PlanStep step;
+    for (std::u16string_view path : {textOf(record.source), textOf(record.destination)}) {
+        step.entries.push_back(platform::toUtf8(path));
+    }
+    step.run = record.run;
+    step.removal = record.kind == kindDelete || record.kind == kindRemoveFolder;
+    return step;
 }
-
-// The entries a record touches, as keys of one side: a device path keeps its prefix and
-// a server path begins with '/', so that no key of one side lies above one of the other.
-// Trailing separators go, but for a root's.
-std::u16string entryKey(std::u16string_view path) {
-    const char16_t separator = isDevicePath(path) ? u'\\' : u'/';
-    const std::size_t rootEnd = isDevicePath(path) ? devicePrefix.size() + 1 : 1;
-    while (path.size() > rootEnd && path.back() == separator) path.remove_suffix(1);
-    return std::u16string(path);
-}
-
-// Keys of the entries that some records touch, in order, so that both the folders above
-// a path and the entries below it are found by a few look-ups.
-class TouchedEntries {
-public:
-    void add(const FileOperation& record) {
-        for (std::u16string_view path : {textOf(record.source), textOf(record.destination)}) {
-            if (!path.empty()) keys.insert(entryKey(path));
-        }
-    }
-    void remove(const FileOperation& record) {
-        for (std::u16string_view path : {textOf(record.source), textOf(record.destination)}) {
-            if (path.empty()) continue;
-            if (const auto key = keys.find(entryKey(path)); key != keys.end()) keys.erase(key);
-        }
-    }
-    bool touch(const FileOperation& record) const {
-        for (std::u16string_view path : {textOf(record.source), textOf(record.destination)}) {
-            if (!path.empty() && touches(entryKey(path))) return true;
-        }
-        return false;
-    }
-
-private:
-    // The same entry, one of the folders above it, or one below it.
-    bool touches(const std::u16string& key) const {
-        const bool device = isDevicePath(key);
-        const char16_t separator = device ? u'\\' : u'/';
-        const std::size_t first = device ? devicePrefix.size() : 0;
-        for (std::size_t at = key.find(separator, first); at != std::u16string::npos;
-             at = key.find(separator, at + 1)) {
-            // The root keeps its separator; every other folder is named without one.
-            if (keys.contains(key.substr(0, at == first ? at + 1 : at))) return true;
-        }
-        if (keys.contains(key)) return true;
-        const std::u16string below = key.back() == separator ? key : key + separator;
-        const auto next = keys.lower_bound(below);
-        return next != keys.end() && next->starts_with(below);
-    }
-    std::multiset<std::u16string> keys;
-};
 
 // One worker thread, which owns it and frees it when it ends. `record` and `woken`
 // belong to the lists' locks; the rest is the worker's, read by others as atomics.
@@ -131,12 +90,11 @@ struct Worker {
 // The worker of this thread; null on every other thread.
 thread_local Worker* threadWorker = nullptr;
 
-// The four lists and the workers. `lists`, every record's `next`, `workers` and the index
-// of the unfinished records belong to
-// `lifeLock` and the "FileOpWorker" mutex (which exists while a worker does), taken in
-// that order; `stopping` and the decision of a worker to end belong to `lifeLock`: so an
-// Add never meets a worker that has decided to end, and Stop never frees what a live
-// worker holds.
+// The four lists and the workers. `lists`, every record's `next`, `workers` and the order
+// of the unfinished records belong to `lifeLock` and the "FileOpWorker" mutex (which
+// exists while a worker does), taken in that order; `stopping` and the decision of a
+// worker to end belong to `lifeLock`: so an Add never meets a worker that has decided to
+// end, and Stop never frees what a live worker holds.
 struct Queue {
     List lists[4];  // Pending, Active, Successful, Failed
     platform::SyncHandle mutex = platform::noSyncHandle;
@@ -145,11 +103,8 @@ struct Queue {
     std::condition_variable_any ended;
     std::vector<Worker*> workers;
     bool stopping = false;  // Stop asked the workers to end
-    // What the unfinished records (Pending and Active) touch, and how many records other
-    // than removals each run has among them: so that a record added at the tail is
-    // judged without a walk of Pending.
-    TouchedEntries unfinished;
-    std::map<std::uint64_t, int> busyRuns;
+    // The unfinished records (Pending and Active): which of them may start.
+    mirroring::PlanExecutor order;
 
     QueueBindings bindings;  // written under lifeLock, and so read by a waiting worker
 };
@@ -176,43 +131,38 @@ void notifyChanged() {
     if (state().bindings.changed) state().bindings.changed();
 }
 
-// List surgery; the caller holds the mutex.
-void append(List& list, FileOperation* record) {
-    record->next = nullptr;
-    FileOperation** tail = &list.head;
-    while (*tail) tail = &(*tail)->next;
-    *tail = record;
+// List surgery; the caller holds the mutex. `before` null: at the tail.
+void insert(List& list, FileOperation* record, FileOperation* before = nullptr) {
+    FileOperation** link = &list.head;
+    if (!before) link = list.tail ? &list.tail->next : &list.head;
+    while (*link != before) link = &(*link)->next;
+    record->next = before;
+    *link = record;
+    if (!before) list.tail = record;
 }
+void append(List& list, FileOperation* record) { insert(list, record); }
 
 void unlink(List& list, FileOperation* record) {
-    for (FileOperation** link = &list.head; *link; link = &(*link)->next) {
+    FileOperation* previous = nullptr;
+    for (FileOperation** link = &list.head; *link; previous = *link, link = &(*link)->next) {
         if (*link != record) continue;
         *link = record->next;
+        if (list.tail == record) list.tail = previous;
         record->next = nullptr;
         return;
     }
 }
 
-// Under both locks: a record joins the unfinished ones (Pending, then Active), or leaves
-// them.
-void rememberUnfinished(const FileOperation& record) {
-    state().unfinished.add(record);
-    if (record.run != 0 && !isRunRemoval(record)) ++state().busyRuns[record.run];
-}
-void forgetUnfinished(const FileOperation& record) {
-    state().unfinished.remove(record);
-    if (record.run != 0 && !isRunRemoval(record) && --state().busyRuns[record.run] == 0) {
-        state().busyRuns.erase(record.run);
-    }
-}
-
+// A dropped unfinished record ends in the order as a failure, so that its run removes
+// nothing.
 void freeList(List& list) {
     const bool unfinished = &list == &state().lists[0] || &list == &state().lists[1];
     while (FileOperation* record = list.head) {
         list.head = record->next;
-        if (unfinished) forgetUnfinished(*record);
+        if (unfinished) state().order.end(stepId(record), false);
         delete record;
     }
+    list.tail = nullptr;
 }
 
 // Holds the "FileOpWorker" mutex, when there is one, for a scope.
@@ -235,31 +185,15 @@ int simultaneousLimit() {
     return std::clamp(limit, 1, mostWorkers);
 }
 
-// Under both locks: up to `most` records of Pending that may start now, oldest first. A
-// record waits while an earlier unfinished one (running, or before it in Pending) touches
-// one of its entries, and no more start than the limit allows. A run's removal waits
-// until no other record of its run is pending or running; until then it holds back
-// records of other runs that touch its entries, but not those of its own run, which it
-// waits for.
+// Under both locks: up to `most` records of Pending that the order lets start now, oldest
+// first, and no more than the limit allows.
 std::vector<FileOperation*> startableRecords(std::size_t most) {
     Queue& queue = state();
-    TouchedEntries touched;
     int running = 0;
-    for (const FileOperation* record = queue.lists[1].head; record; record = record->next) {
-        touched.add(*record);
-        ++running;
-    }
+    for (const FileOperation* record = queue.lists[1].head; record; record = record->next) ++running;
     most = std::min(most, std::size_t(std::max(0, simultaneousLimit() - running)));
     std::vector<FileOperation*> startable;
-    std::map<std::uint64_t, TouchedEntries> heldRemovals;  // by run
-    for (FileOperation* record = queue.lists[0].head; record && startable.size() < most; record = record->next) {
-        const bool held = isRunRemoval(*record) && queue.busyRuns.contains(record->run);
-        bool waits = held || touched.touch(*record);
-        for (const auto& [run, removals] : heldRemovals)
-            waits = waits || (run != record->run && removals.touch(*record));
-        if (!waits) startable.push_back(record);
-        (held ? heldRemovals[record->run] : touched).add(*record);
-    }
+    for (const mirroring::StepId id : queue.order.startable(most)) startable.push_back(recordOf(id));
     return startable;
 }
 // Under both locks: a worker with an event of its own, set, so that it looks for work at
@@ -303,7 +237,7 @@ void endWorkerLocked(Worker& worker) {
 }
 
 // What `worker` took: a record of Pending that may start, moved to Active and started,
-// with `runFailed` set when it is a run's removal and another record of its run failed.
+// with `runFailed` set when it is a run's removal and a copy of its run failed.
 // Null when none may start and the worker should wait again; with `end` set the worker
 // has ended instead, in the same hold of both locks in which it found nothing to do, so
 // that an Add either comes before (and is taken) or finds no worker (and starts one).
@@ -324,10 +258,7 @@ FileOperation* takeNext(Worker& worker, bool& end, bool& runFailed) {
             record->started = now();
             record->state = stateActive;
             worker.record = record;
-            runFailed = false;
-            for (const FileOperation* other = queue.lists[3].head; other; other = other->next) {
-                runFailed = runFailed || (isRunRemoval(*record) && other->run == record->run && !isRunRemoval(*other));
-            }
+            runFailed = !queue.order.start(stepId(record));
             return record;
         }
         const std::int32_t timeout = worker.idleTimeout.fetch_add(idleStepMs) + idleStepMs;
@@ -520,7 +451,7 @@ void finish(Worker& worker, FileOperation* record, std::uint32_t result, std::u1
     record->why = std::move(why);
     record->finished = now();
     unlink(queue.lists[1], record);
-    forgetUnfinished(*record);
+    queue.order.end(stepId(record), result == stateSucceeded);
     append(result == stateSucceeded ? queue.lists[2] : queue.lists[3], record);
     worker.record = nullptr;
     dispatchLocked();
@@ -649,20 +580,12 @@ int enqueue(std::vector<std::unique_ptr<FileOperation>> records, int list) {
         std::lock_guard life(queue.lifeLock);
         if (!ensureWorkerLocked()) return 0;
         ListLock held(queue.mutex);
-        // A record at the tail waits for every unfinished one that touches its entries.
         std::size_t startable = 0;
         for (std::unique_ptr<FileOperation>& record : records) {
-            if (pending) {
-                const bool waitsForItsRun = isRunRemoval(*record) && queue.busyRuns.contains(record->run);
-                if (!waitsForItsRun && !queue.unfinished.touch(*record)) ++startable;
-                rememberUnfinished(*record);
-            }
+            if (pending && queue.order.add(stepId(record.get()), stepOf(*record))) ++startable;
             append(listOf(pending ? listPending : list), record.release());
         }
-        // The look above takes a record that only a removal of its own run holds back for
-        // one that waits: with nothing running, no end of a record would look again.
-        if (pending && startable == 0 && !queue.lists[1].head) dispatchLocked();
-        else dispatchLocked(startable);
+        dispatchLocked(startable);
     }
     notifyChanged();
     return 1;
@@ -768,8 +691,8 @@ int retryFailed(std::u16string_view destination, std::uint64_t started) {
             retried->finished = 0;
             retried->why.clear();
             retried->retried = true;
-            append(queue.lists[0], retried);
-            rememberUnfinished(*retried);
+            const std::optional<mirroring::StepId> before = queue.order.retry(stepId(retried), stepOf(*retried));
+            insert(queue.lists[0], retried, before ? recordOf(*before) : nullptr);
         }
         dispatchLocked();
     }

@@ -3,7 +3,8 @@
 // simultaneous copies at once, each on a worker (and so a connection) of its own. A
 // record never starts while an earlier unfinished one touches one of its entries (the
 // same path, or one a folder above the other, on the same side), so that a move's delete
-// follows its copy and a folder is made before what goes into it. A worker starts when a
+// follows its copy and a folder is made before what goes into it (the order of
+// mirroring/plan_executor.h, which synchronisation shares). A worker starts when a
 // record needs one and ends after a long idle spell. Each record then stays in
 // Successful or Failed until Clear. The queue knows nothing of FTP: it hands each record
 // to the Remote view's CopyFile and CopyFolder, on the place the record was queued for.
@@ -108,20 +109,23 @@ int queueCopyFileFrom(const PlaceToken& sourcePlace, std::u16string_view source,
 // either way, that replace their target without asking (the user chose them in the
 // preview) and leave the target with the source's time; folders made before what goes
 // into them (one that exists already counts as made); and removals of single files and
-// of empty folders, never following a link. A run's removals wait until every other
-// record of the run has ended, and are carried out only when all of those succeeded;
-// else they fail, saying so (a Retry checks again). Failures of a run's records show no
-// box: the reason stays with the record in Failed. Paths are as for the records above
-// ("file://" and a device path, or a server path). Any thread.
+// of empty folders, never following a link. A run's removal waits until every other
+// record of the run queued before it has ended, and is carried out only when no copy of
+// the run failed; else it fails, saying so. The failure belongs to the run: a Retry of
+// the copy takes it back (the copy goes before the run's waiting removals), while Clear
+// or Delete of the copy's record does not. Failures of a run's records show no box: the
+// reason stays with the record in Failed. Paths are as for the records above ("file://"
+// and a device path, or a server path). Any thread.
 std::uint64_t newRun();
 int queueRunCopy(std::uint64_t run, std::u16string_view source, std::u16string_view destination);
 int queueRunMakeFolder(std::uint64_t run, std::u16string_view path);
 int queueRunRemove(std::uint64_t run, std::u16string_view path, bool folder);
 
 // Moves the Failed record with this destination that started at `started` back to
-// Pending (queued now, pending, no reason, marked retried) and wakes a worker, starting
-// one when none is idle. A move's copy brings its failed delete record along, in order,
-// whichever of the two is named. 0 when Failed holds no such record. UI thread only.
+// Pending (queued now, pending, no reason, marked retried; at the tail, or a run's record
+// before its run's waiting removals) and wakes a worker, starting one when none is idle.
+// A move's copy brings its failed delete record along, in order, whichever of the two is
+// named. 0 when Failed holds no such record. UI thread only.
 int retryFailed(std::u16string_view destination, std::uint64_t started);
 
 // Frees the records of Successful and Failed, whether or not a worker runs; 0 when
