@@ -6,18 +6,16 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <iostream>
 #include <map>
 #include <mutex>
-#include <set>
-#include <thread>
 #include <utility>
 #include <vector>
 
+#include "mirroring/plan_executor.h"
 #include "mirroring/sync_plan.h"
 #include "mirroring/sync_trees.h"
 #include "platform/text.h"
@@ -123,117 +121,6 @@ bool perform(session::ServerSession& server, const mirroring::SyncAction& action
     return false;
 }
 
-// For each action, the earlier ones that must end before it starts: those on the same
-// path, on a folder above it (made before anything goes into it) and below it (removed
-// before the folder).
-std::vector<std::vector<std::size_t>> prerequisites(const std::vector<mirroring::SyncAction>& actions) {
-    std::vector<std::vector<std::size_t>> before(actions.size());
-    std::map<std::string, std::size_t> latest;               // the latest action on each path so far
-    std::map<std::string, std::vector<std::size_t>> inside;  // actions below a path since its latest
-    for (std::size_t index = 0; index < actions.size(); ++index) {
-        const std::string& path = actions[index].path;
-        for (std::size_t slash = path.find('/'); slash != std::string::npos; slash = path.find('/', slash + 1)) {
-            const std::string folder = path.substr(0, slash);
-            if (const auto found = latest.find(folder); found != latest.end()) before[index].push_back(found->second);
-            inside[folder].push_back(index);
-        }
-        if (const auto found = latest.find(path); found != latest.end()) before[index].push_back(found->second);
-        // What was below reaches later actions on this path through this one.
-        std::vector<std::size_t>& below = inside[path];
-        before[index].insert(before[index].end(), below.begin(), below.end());
-        below.clear();
-        latest[path] = index;
-    }
-    return before;
-}
-
-// The plan's actions shared out between connections, each calling work() on a thread of
-// its own: an action starts once its prerequisites have ended, a removal once every
-// other action has too (and only when every copy succeeded); the first in plan order
-// first. Each line is printed as its action ends.
-class Schedule {
-public:
-    Schedule(const std::vector<mirroring::SyncAction>& actions, const RunContext& run)
-        : actions_(actions),
-          run_(run),
-          waiters_(actions.size()),
-          waitingFor_(actions.size()),
-          unfinished_(actions.size()) {
-        const std::vector<std::vector<std::size_t>> before = prerequisites(actions);
-        for (std::size_t index = 0; index < actions.size(); ++index) {
-            for (const std::size_t earlier : before[index]) waiters_[earlier].push_back(index);
-            waitingFor_[index] = before[index].size();
-            if (!isRemoval(actions[index].kind)) ++copiesUnfinished_;
-            if (before[index].empty()) readyFor(index).insert(index);
-        }
-    }
-
-    // Carries out actions over `server` until none is left.
-    void work(session::ServerSession& server) {
-        std::unique_lock lock(mutex_);
-        for (;;) {
-            changed_.wait(lock, [&] {
-                return unfinished_ == 0 || !readyCopies_.empty() || (copiesUnfinished_ == 0 && !readyRemovals_.empty());
-            });
-            if (unfinished_ == 0) return;
-            std::set<std::size_t>& ready = readyCopies_.empty() ? readyRemovals_ : readyCopies_;
-            const std::size_t index = *ready.begin();
-            ready.erase(ready.begin());
-            const mirroring::SyncAction& action = actions_[index];
-            const std::string line = std::string(verb(action.kind, run_.options.reverse)) + " " + action.path;
-            if (isRemoval(action.kind) && copiesFailed_) {
-                std::cerr << "farlink-ftp: not done, since a copy failed: " << line << '\n';
-                ++failures_;
-            } else {
-                lock.unlock();
-                std::string reason;
-                const bool succeeded = perform(server, action, run_, reason);
-                lock.lock();
-                if (succeeded) {
-                    std::cout << line << std::endl;
-                    ++done_;
-                } else {
-                    std::cerr << "farlink-ftp: failed: " << line << ": " << platform::printableText(reason) << '\n';
-                    copiesFailed_ |= !isRemoval(action.kind);
-                    ++failures_;
-                }
-            }
-            end(index);
-        }
-    }
-    // Once every work() has returned.
-    int done() const { return done_; }
-    int failures() const { return failures_; }
-
-private:
-    std::set<std::size_t>& readyFor(std::size_t index) {
-        return isRemoval(actions_[index].kind) ? readyRemovals_ : readyCopies_;
-    }
-    void end(std::size_t index) {
-        --unfinished_;
-        if (!isRemoval(actions_[index].kind)) --copiesUnfinished_;
-        for (const std::size_t waiter : waiters_[index]) {
-            if (--waitingFor_[waiter] == 0) readyFor(waiter).insert(waiter);
-        }
-        changed_.notify_all();
-    }
-
-    const std::vector<mirroring::SyncAction>& actions_;
-    const RunContext run_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    // Below: under mutex_.
-    std::vector<std::vector<std::size_t>> waiters_;  // per action, those waiting for it to end
-    std::vector<std::size_t> waitingFor_;            // per action, how many it still waits for
-    std::set<std::size_t> readyCopies_;              // may start (copies and made folders)
-    std::set<std::size_t> readyRemovals_;            // may start once every copy has ended
-    std::size_t unfinished_;
-    std::size_t copiesUnfinished_ = 0;
-    bool copiesFailed_ = false;
-    int done_ = 0;
-    int failures_ = 0;
-};
-
 }  // namespace
 
 std::string temporaryListingFile() {
@@ -291,14 +178,38 @@ int run(session::ServerSession& lister, int parallel, const OpenServers& openMor
     if (const int more = std::min(parallel, int(work.size())) - 1; more > 0) {
         for (session::ServerSession* server : openMore(more)) servers.push_back(server);
     }
-    Schedule schedule(work, {options, remoteFolder, localFolder, sourceEntries});
-    std::vector<std::thread> helpers;
-    for (std::size_t index = 1; index < servers.size(); ++index)
-        helpers.emplace_back([&schedule, server = servers[index]] { schedule.work(*server); });
-    schedule.work(lister);
-    for (std::thread& helper : helpers) helper.join();
-    const int failures = unread + schedule.failures();
-    std::cout << "done " << schedule.done() << ", failed " << failures << '\n';
+    // The plan's order decides which action may start on a free connection; each line is
+    // printed as its action ends.
+    const RunContext context{options, remoteFolder, localFolder, sourceEntries};
+    std::vector<mirroring::PlanStep> steps;
+    for (const mirroring::SyncAction& action : work) steps.push_back({{action.path}, 1, isRemoval(action.kind)});
+    const auto line = [&](std::size_t step) {
+        return std::string(verb(work[step].kind, options.reverse)) + " " + work[step].path;
+    };
+    std::mutex printing;
+    int done = 0;
+    int failures = unread;
+    mirroring::carryOut(
+        steps, int(servers.size()),
+        [&](std::size_t step, int connection) {
+            std::string reason;
+            const bool succeeded = perform(*servers[std::size_t(connection)], work[step], context, reason);
+            std::lock_guard held(printing);
+            if (succeeded) {
+                std::cout << line(step) << std::endl;
+                ++done;
+            } else {
+                std::cerr << "farlink-ftp: failed: " << line(step) << ": " << platform::printableText(reason) << '\n';
+                ++failures;
+            }
+            return succeeded;
+        },
+        [&](std::size_t step) {
+            std::lock_guard held(printing);
+            std::cerr << "farlink-ftp: not done, since a copy failed: " << line(step) << '\n';
+            ++failures;
+        });
+    std::cout << "done " << done << ", failed " << failures << '\n';
     return failures == 0 ? 0 : 1;
 }
 
