@@ -101,6 +101,9 @@ const char* modeName(ScriptedFiles files) {
     case ScriptedFiles::hostileNames: return "hostile";
     case ScriptedFiles::shortReads: return "short-reads";
     case ScriptedFiles::brokenListing: return "broken-listing";
+    case ScriptedFiles::outOfOrder: return "out-of-order";
+    case ScriptedFiles::failingReads: return "failing-reads";
+    case ScriptedFiles::fullDisk: return "full-disk";
     }
     return "plain";
 }
