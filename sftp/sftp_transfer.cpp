@@ -394,16 +394,20 @@ private:
             return;
         }
         case Ask::data:
-            if (direction_ == Direction::download) return received(pending, job, reply);
-            if (statusOf(reply) != fxOk) return fail(index, job, statusText(statusOf(reply)));
-            pacing_.answered(pending.length, pending.sent, Clock::now());
-            job.moved += pending.length;
-            return reportProgress(index, job);
+            return direction_ == Direction::download ? received(pending, job, reply) : written(pending, job, reply);
         case Ask::close:
             if (statusOf(reply) != fxOk) return fail(index, job, statusText(statusOf(reply)));
             finish(index, job, {});
             return;
         }
+    }
+
+    void written(const Pending& pending, Job& job, const Reply& reply) {
+        const std::uint32_t status = statusOf(reply);
+        if (status != fxOk) return fail(pending.job, job, statusText(status));
+        pacing_.answered(pending.length, pending.sent, Clock::now());
+        job.moved += pending.length;
+        reportProgress(pending.job, job);
     }
 
     void received(const Pending& pending, Job& job, Reply& reply) {

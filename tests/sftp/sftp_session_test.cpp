@@ -489,6 +489,30 @@ TEST(SftpBatch, OneFileFailingLeavesTheOthersWhole) {
     }
 }
 
+// A batch stopped while files were being opened leaves none of them open on the server:
+// a handle that comes for a request given up is closed.
+TEST(SftpBatch, AStopLeavesNoFileOpenOnTheServer) {
+    SshdTest test;
+    ASSERT_STARTED(test.server);
+    ASSERT_OPEN(test);
+    std::filesystem::create_directories(test.files / "there");
+    std::filesystem::create_directories(test.files / "here");
+    std::vector<sftp::FileCopy> files;
+    for (int index = 0; index < 60; ++index) {
+        const std::string name = "/file-" + std::to_string(index);
+        writeFile(test.files / "there" + name, patternBytes(1000));
+        files.push_back({.from = test.files / "there" + name, .to = test.files / "here" + name});
+    }
+    const auto stopHalfway = [](std::size_t index, std::int64_t) { return index < 30; };
+    EXPECT_EQ(sftp::downloadFiles(*test.session, files, stopHalfway)[59].error, "Stopped");
+    // The replies still due arrive with a later request's.
+    EXPECT_EQ(sftp::probe(*test.session), 1) << sftp::lastError(*test.session);
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (test.server.openFilesBelow(test.files / "there") > 0 && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(test.server.openFilesBelow(test.files / "there"), 0);
+}
+
 // --- Password logins and hostile names, against asyncssh ------------------------------
 
 // Opens a session with the asyncssh server's password, HOME a folder of the test.

@@ -174,6 +174,19 @@ void RealSftpServer::thaw() const {
     for (const pid_t process : processTree(pid_)) kill(process, SIGCONT);
 }
 
+int RealSftpServer::openFilesBelow(const std::string& folder) const {
+    int count = 0;
+    for (const pid_t process : processTree(pid_)) {
+        std::error_code error;
+        for (const auto& entry :
+             std::filesystem::directory_iterator("/proc/" + std::to_string(process) + "/fd", error)) {
+            const std::filesystem::path target = std::filesystem::read_symlink(entry.path(), error);
+            if (!error && target.string().starts_with(folder + "/")) ++count;
+        }
+    }
+    return count;
+}
+
 ScriptedSftpServer::ScriptedSftpServer(const std::string& root, ScriptedLogin login, ScriptedFiles files)
     : work_(makeWorkFolder()) {
     if (work_.empty()) {

@@ -45,6 +45,8 @@ public:
     // finds no greeting, and a request no answer.
     void freeze() const;
     void thaw() const;
+    // How many files below `folder` the server and its sessions hold open.
+    int openFilesBelow(const std::string& folder) const;
 
 private:
     std::string work_;  // the config, keys, log and HOME
