@@ -390,18 +390,13 @@ int listExactToFile(FtpSession& session, std::string_view localPath, std::string
         setReply(control, "Local file error\n");
         return false;
     };
+    // The session stays in the folder: every other operation names absolute paths, so
+    // a way back to "/" would cost a round trip per folder for nothing.
     std::vector<std::string> listLines, machineLines;
     const bool listed = list(TransferType::DirectoryList, listLines) && list(TransferType::MachineList, machineLines);
-    if (listed && !writeListing(path, exactFactLines(machineLines, listLines))) {
-        setReply(control, "Local file error\n");
-    } else if (listed) {
-        return changeFolder(session, "/");  // every other operation uses absolute paths
-    }
-    // The way back has a reply of its own, which must not hide why the listing failed.
-    char reason[replySize];
-    std::memcpy(reason, control->reply, replySize);
-    if (control->socket > 0) changeFolder(session, "/");
-    std::memcpy(control->reply, reason, replySize);
+    if (!listed) return 0;
+    if (writeListing(path, exactFactLines(machineLines, listLines))) return 1;
+    setReply(control, "Local file error\n");
     return 0;
 }
 

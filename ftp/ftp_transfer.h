@@ -43,7 +43,7 @@ int transferFile(std::string_view localPath, std::optional<std::string_view> rem
 // "LIST -aL" (with the remote path, if any) into the local file, type 'A'.
 int listToFile(FtpSession& session, std::string_view localPath, std::optional<std::string_view> remotePath);
 // The listing of `folder` into the new local file as exact fact lines, for a
-// synchronisation: in the folder (CWD, then back to "/"), "LIST -aL" and MLSD, each MLSD
+// synchronisation: in the folder (CWD; the session stays there), "LIST -aL" and MLSD, each MLSD
 // line turned by factLineFromMachineLine (machine_listing.h) and kept as it says only
 // where LIST gives the name the same kind; else the name is a link, which nothing acts
 // on. -1 when the server offers no MLSD (nothing but FEAT was sent), so that the caller

@@ -1,17 +1,19 @@
-// What the SFTP engine's sources share: the session record, the watch that bounds each
-// operation's waits, and how a request's failure is recorded.
+// What the SFTP engine's sources share: the session record, the watch that bounds the
+// waits libssh makes itself (connecting, logging in, opening the channel, leaving), and
+// how a failure is recorded.
 #pragma once
 
 #include <libssh/libssh.h>
-#include <libssh/sftp.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
 #include <thread>
+#include <unordered_set>
 
 #include "sftp/sftp_session.h"
 
@@ -21,12 +23,12 @@ using Clock = std::chrono::steady_clock;
 
 enum class Cut { none, stopped, silent };
 
-// libssh 0.10 waits for an SFTP reply in an unbounded poll when the session blocks, and
-// its SFTP requests spin rather than wait when it does not. So each operation runs with
-// this watch beside it: on a stop, or a silence past the limit, it shuts the socket
-// down, which ends libssh's wait at once with an error and leaves the connection dead.
-// The socket is the engine's own (libssh works on a duplicate), so its number is never
-// reused under the watch. Between operations the watch sleeps.
+// libssh waits in an unbounded poll while it connects, logs in and opens a channel. So
+// these steps run with this watch beside them: on a stop, or a silence past the limit,
+// it shuts the socket down, which ends libssh's wait at once with an error and leaves the
+// connection dead. The socket is the engine's own (libssh works on a duplicate), so its
+// number is never reused under the watch. Between them the watch sleeps; the SFTP
+// requests wait in slices of their own (sftp_protocol.h).
 struct Watch {
     std::mutex mutex;
     std::condition_variable wake;
@@ -44,9 +46,26 @@ struct Watch {
     void cutSocket(Cut reason);
 };
 
+// Bytes the channel has yet to take, and bytes read from it that are not yet replies.
+struct Traffic {
+    std::string outbox;
+    std::size_t outboxSent = 0;
+    // Room for the largest reply and for all the data the channel's window lets the
+    // server send meanwhile; the window is what is free here.
+    std::unique_ptr<char[]> inbox;
+    std::size_t inboxStart = 0;
+    std::size_t inboxEnd = 0;
+    std::unordered_set<std::uint32_t> givenUp;
+    std::uint32_t nextId = 1;
+    // The start of the silence: the last byte heard, or the start of the operation.
+    std::chrono::steady_clock::time_point lastHeard;
+};
+
 struct SftpSession {
     ssh_session ssh = nullptr;
-    sftp_session channel = nullptr;
+    ssh_channel channel = nullptr;  // the SFTP subsystem's, once open
+    Traffic traffic;
+    bool posixRename = false;  // the server offers posix-rename@openssh.com
     int socket = -1;
     std::string error;
     std::optional<HostKeyProblem> keyProblem;
@@ -55,13 +74,12 @@ struct SftpSession {
     int untrustedSocket = -1;
     const std::atomic<bool>* stop = nullptr;
     std::chrono::milliseconds silenceLimit{60000};
-    // The connection failed under a request: freed once the request has let go of its
-    // handles (a file handle closes through the channel).
+    // A wait ended the connection: it is freed before the next request.
     bool lost = false;
     Watch watch;
 };
 
-// Keeps the watch on `session`'s socket for the life of one operation.
+// Keeps the watch on `session`'s socket for the life of one step that libssh waits in.
 class Watching {
 public:
     explicit Watching(SftpSession& session) : watch_(session.watch) {
@@ -96,13 +114,15 @@ private:
     Watch& watch_;
 };
 
-// Whether the session can take a request; else the failure is recorded.
+// Whether the session can take a request, the silence counted from now; else the
+// failure is recorded.
 bool ready(SftpSession& session);
-// Records why an SFTP request failed: the server's status, or, when the connection
-// itself failed (cut by the watch, or lost), that reason; the session then counts as
-// closed.
-int fail(SftpSession& session, Watching& watching);
 int failWith(SftpSession& session, std::string reason);
+// Ends the connection after a failed wait (a stop, silence, a broken connection): the
+// reason is recorded and the session counts as closed.
+bool loseConnection(SftpSession& session, std::string reason);
+// The one place the engine reads the stop flag.
 bool stopAsked(const SftpSession& session);
+std::string silenceText(const SftpSession& session);
 
 }  // namespace sftp

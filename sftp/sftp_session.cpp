@@ -15,6 +15,7 @@
 
 #include "sftp/sftp_internal.h"
 #include "sftp/sftp_login.h"
+#include "sftp/sftp_protocol.h"
 
 namespace sftp {
 
@@ -70,30 +71,14 @@ void freeConnection(ssh_session& ssh, int& socket) {
     }
 }
 
-const char* statusText(int status) {
-    switch (status) {
-    case SSH_FX_EOF: return "End of file";
-    case SSH_FX_NO_SUCH_FILE: return "No such file";
-    case SSH_FX_PERMISSION_DENIED: return "Permission denied";
-    case SSH_FX_BAD_MESSAGE: return "Bad message";
-    case SSH_FX_NO_CONNECTION: return "No connection";
-    case SSH_FX_CONNECTION_LOST: return "Connection lost";
-    case SSH_FX_OP_UNSUPPORTED: return "Operation unsupported";
-    case SSH_FX_INVALID_HANDLE: return "Invalid handle";
-    case SSH_FX_NO_SUCH_PATH: return "No such path";
-    case SSH_FX_FILE_ALREADY_EXISTS: return "File already exists";
-    case SSH_FX_WRITE_PROTECT: return "Write protected";
-    case SSH_FX_NO_MEDIA: return "No media";
-    default: return "Failure";
-    }
-}
-
 void closeChannel(SftpSession& session) {
     session.lost = false;
     if (session.channel) {
-        sftp_free(session.channel);
+        ssh_channel_free(session.channel);
         session.channel = nullptr;
     }
+    session.traffic = {};
+    session.posixRename = false;
     {
         // The watch must not cut a socket number that a later open may reuse.
         std::lock_guard lock(session.watch.mutex);
@@ -103,10 +88,9 @@ void closeChannel(SftpSession& session) {
 }
 
 // Why the watch cut the connection; empty when it did not.
-std::string cutReason(Cut cut, std::chrono::milliseconds silenceLimit) {
+std::string cutReason(Cut cut, const SftpSession& session) {
     if (cut == Cut::stopped) return "Stopped";
-    if (cut == Cut::silent)
-        return "The server did not answer for " + std::to_string(silenceLimit.count() / 1000) + " s";
+    if (cut == Cut::silent) return silenceText(session);
     return "";
 }
 
@@ -172,17 +156,8 @@ std::string optionText(ssh_session ssh, ssh_options_e option) {
 
 bool stopAsked(const SftpSession& session) { return session.stop && session.stop->load(); }
 
-// Records why an SFTP request failed: the server's status, or, when the connection
-// itself failed (cut by the watch, or lost), that reason; the session then counts as
-// closed.
-int fail(SftpSession& session, Watching& watching) {
-    session.lost = watching.cut() != Cut::none || !ssh_is_connected(session.ssh) ||
-                   !ssh_channel_is_open(session.channel->channel);
-    session.error = cutReason(watching.cut(), session.silenceLimit);
-    if (session.error.empty() && session.lost) session.error = ssh_get_error(session.ssh);
-    if (session.error.empty() && session.lost) session.error = "Connection lost";
-    if (session.error.empty()) session.error = statusText(sftp_get_error(session.channel));
-    return 0;
+std::string silenceText(const SftpSession& session) {
+    return "The server did not answer for " + std::to_string(session.silenceLimit.count() / 1000) + " s";
 }
 
 int failWith(SftpSession& session, std::string reason) {
@@ -190,13 +165,17 @@ int failWith(SftpSession& session, std::string reason) {
     return 0;
 }
 
-// Whether the session can take a request; else the failure is recorded.
+bool loseConnection(SftpSession& session, std::string reason) {
+    session.error = std::move(reason);
+    session.lost = true;
+    return false;
+}
+
 bool ready(SftpSession& session) {
     session.error.clear();
     if (session.lost) closeChannel(session);
     if (session.channel) {
-        // The status of an earlier request must not explain a later failure.
-        session.channel->errnum = SSH_FX_OK;
+        session.traffic.lastHeard = Clock::now();
         return true;
     }
     session.error = "Not connected";
@@ -273,7 +252,7 @@ int open(SftpSession& session, const OpenOptions& options) {
     Watching watching(session);
     std::string reason;
     auto failOpen = [&](std::string text) {
-        session.error = cutReason(watching.cut(), session.silenceLimit);
+        session.error = cutReason(watching.cut(), session);
         if (session.error.empty()) session.error = std::move(text);
     };
     if (ssh_connect(session.ssh) != SSH_OK) {
@@ -298,9 +277,18 @@ int open(SftpSession& session, const OpenOptions& options) {
         return 0;
     }
     watching.progressed();
-    session.channel = sftp_new(session.ssh);
-    if (!session.channel || sftp_init(session.channel) != SSH_OK) {
+    session.channel = ssh_channel_new(session.ssh);
+    if (!session.channel || ssh_channel_open_session(session.channel) != SSH_OK ||
+        ssh_channel_request_subsystem(session.channel, "sftp") != SSH_OK) {
         failOpen(std::string("The SFTP channel did not open: ") + ssh_get_error(session.ssh));
+        close(session);
+        return 0;
+    }
+    // From here on libssh never waits: the engine's requests wait in slices of their own.
+    ssh_set_blocking(session.ssh, 0);
+    session.traffic.lastHeard = Clock::now();
+    if (!startProtocol(session)) {
+        failOpen(session.error);
         close(session);
         return 0;
     }
@@ -333,96 +321,109 @@ int trustHostKey(SftpSession& session) {
 
 namespace {
 
-// One fact of what `path` names, as stat gives it (through a link, as a copy reads);
-// -1 when it cannot be had.
-std::int64_t statFact(SftpSession& session, std::string_view path,
-                      std::int64_t (*fact)(const sftp_attributes_struct& attributes)) {
-    if (!ready(session)) return -1;
-    Watching watching(session);
-    const std::string name(path);
-    sftp_attributes attributes = sftp_stat(session.channel, name.c_str());
-    if (!attributes) {
-        fail(session, watching);
-        return -1;
-    }
-    const std::int64_t value = fact(*attributes);
-    sftp_attributes_free(attributes);
-    return value;
+// What `path` names, as STAT gives it (through a link, as a copy reads). False with the
+// error set.
+bool statPath(SftpSession& session, std::string_view path, Attributes& attributes) {
+    if (!ready(session)) return false;
+    Request request = newRequest(session, fxpStat);
+    request.text(path);
+    Reply reply;
+    if (!call(session, request, reply)) return false;
+    if (reply.type != fxpAttrs) return failWithReply(session, reply);
+    attributes = reply.fields.attributes();
+    if (reply.fields.broken()) return failWith(session, statusText(fxBadMessage));
+    return true;
+}
+
+// A request answered by a status: 1 for OK, else 0 with the status's reason.
+int statusCall(SftpSession& session, Request& request) {
+    Reply reply;
+    if (!call(session, request, reply)) return 0;
+    return statusOf(reply) == fxOk ? 1 : failWithReply(session, reply);
+}
+
+// A request on one path, answered by a status.
+int pathCall(SftpSession& session, std::uint8_t type, std::string_view path) {
+    if (!ready(session)) return 0;
+    Request request = newRequest(session, type);
+    request.text(path);
+    return statusCall(session, request);
 }
 
 }  // namespace
 
 std::int64_t fileSize(SftpSession& session, std::string_view path) {
-    return statFact(session, path, [](const sftp_attributes_struct& attributes) -> std::int64_t {
-        const bool sized = attributes.type == SSH_FILEXFER_TYPE_REGULAR && (attributes.flags & SSH_FILEXFER_ATTR_SIZE);
-        return sized ? std::int64_t(attributes.size) : -1;
-    });
+    Attributes attributes;
+    if (!statPath(session, path, attributes)) return -1;
+    return attributes.isRegularFile() && (attributes.flags & Attributes::size) ? std::int64_t(attributes.bytes) : -1;
 }
 
 std::int64_t modificationTime(SftpSession& session, std::string_view path) {
-    return statFact(session, path, [](const sftp_attributes_struct& attributes) -> std::int64_t {
-        return attributes.flags & SSH_FILEXFER_ATTR_ACMODTIME ? std::int64_t(attributes.mtime) : -1;
-    });
+    Attributes attributes;
+    if (!statPath(session, path, attributes)) return -1;
+    return attributes.flags & Attributes::times ? std::int64_t(attributes.modificationTime) : -1;
 }
 
 int setModificationTime(SftpSession& session, std::string_view path, std::int64_t time) {
     // Version 3 of the protocol carries times in 32 bits.
     if (time < 0 || time > std::int64_t(UINT32_MAX)) return failWith(session, "The time is out of the server's range");
     if (!ready(session)) return 0;
-    Watching watching(session);
-    const std::string name(path);
-    sftp_attributes_struct attributes{};
-    attributes.flags = SSH_FILEXFER_ATTR_ACMODTIME;
-    attributes.atime = attributes.mtime = std::uint32_t(time);
-    return sftp_setstat(session.channel, name.c_str(), &attributes) == 0 ? 1 : fail(session, watching);
+    Attributes attributes;
+    attributes.flags = Attributes::times;
+    attributes.accessTime = attributes.modificationTime = std::uint32_t(time);
+    Request request = newRequest(session, fxpSetstat);
+    request.text(path).attributes(attributes);
+    return statusCall(session, request);
 }
 
 int isFolder(SftpSession& session, std::string_view path) {
-    if (!ready(session)) return 0;
-    Watching watching(session);
-    const std::string name(path);
-    sftp_attributes attributes = sftp_stat(session.channel, name.c_str());
-    if (!attributes) return fail(session, watching);
-    const bool folder = attributes->type == SSH_FILEXFER_TYPE_DIRECTORY;
-    sftp_attributes_free(attributes);
-    return folder ? 1 : 0;
+    Attributes attributes;
+    return statPath(session, path, attributes) && attributes.isFolder() ? 1 : 0;
 }
 
 int rename(SftpSession& session, std::string_view from, std::string_view to) {
     if (!ready(session)) return 0;
-    Watching watching(session);
-    const std::string source(from), target(to);
-    return sftp_rename(session.channel, source.c_str(), target.c_str()) == 0 ? 1 : fail(session, watching);
+    Request request = newRequest(session, fxpRename);
+    request.text(from).text(to);
+    return statusCall(session, request);
 }
 
-int removeFile(SftpSession& session, std::string_view path) {
+int renameOver(SftpSession& session, std::string_view from, std::string_view to) {
     if (!ready(session)) return 0;
-    Watching watching(session);
-    const std::string name(path);
-    return sftp_unlink(session.channel, name.c_str()) == 0 ? 1 : fail(session, watching);
+    if (!session.posixRename) return failWith(session, statusText(fxOperationUnsupported));
+    Request request = newRequest(session, fxpExtended);
+    request.text("posix-rename@openssh.com").text(from).text(to);
+    return statusCall(session, request);
 }
 
-int removeFolder(SftpSession& session, std::string_view path) {
-    if (!ready(session)) return 0;
-    Watching watching(session);
-    const std::string name(path);
-    return sftp_rmdir(session.channel, name.c_str()) == 0 ? 1 : fail(session, watching);
-}
+int removeFile(SftpSession& session, std::string_view path) { return pathCall(session, fxpRemove, path); }
+
+int removeFolder(SftpSession& session, std::string_view path) { return pathCall(session, fxpRmdir, path); }
 
 int makeFolder(SftpSession& session, std::string_view path) {
     if (!ready(session)) return 0;
-    Watching watching(session);
-    const std::string name(path);
-    return sftp_mkdir(session.channel, name.c_str(), 0755) == 0 ? 1 : fail(session, watching);
+    Attributes attributes;
+    attributes.flags = Attributes::permissions;
+    attributes.mode = 0755;
+    Request request = newRequest(session, fxpMkdir);
+    request.text(path).attributes(attributes);
+    Reply reply;
+    if (!call(session, request, reply)) return 0;
+    if (statusOf(reply) == fxOk) return 1;
+    // Servers of version 3 say only "Failure" when the name is taken: a look tells.
+    if (statusOf(reply) == fxFailure) {
+        Request look = newRequest(session, fxpLstat);
+        look.text(path);
+        Reply found;
+        if (!call(session, look, found)) return 0;
+        if (found.type == fxpAttrs) return failWith(session, statusText(fxFileAlreadyExists));
+    }
+    return failWithReply(session, reply);
 }
 
 int probe(SftpSession& session) {
-    if (!ready(session)) return 0;
-    Watching watching(session);
-    sftp_attributes attributes = sftp_stat(session.channel, ".");
-    if (!attributes) return fail(session, watching);
-    sftp_attributes_free(attributes);
-    return 1;
+    Attributes attributes;
+    return statPath(session, ".", attributes) ? 1 : 0;
 }
 
 }  // namespace sftp

@@ -2,12 +2,16 @@
 // thread at a time, as the FTP engine's session is. It applies ~/.ssh/config to the
 // host name (HostName, Port, User, IdentityFile), checks the server's key against the
 // known_hosts files as OpenSSH does, and logs in with ssh-agent, then the user's key
-// files, then the password (password and keyboard-interactive). Every wait is bounded
-// by the silence limit and hears the stop flag; a wait cut short by either ends the
+// files, then the password (password and keyboard-interactive). It speaks SFTP itself
+// over the channel, keeping requests in flight: a transfer keeps enough reads or writes
+// outstanding to fill the link (the window grows with the rate, up to 8 MiB), and a
+// batch keeps several files open at once. Every wait is bounded by the silence limit and
+// hears the stop flag within a quarter of a second; a wait cut short by either ends the
 // connection ("Stopped", "The server did not answer for N s"), while a stop seen
-// between two replies of a transfer leaves it open. The engine makes the TCP connection
-// itself, so ProxyCommand and ProxyJump are not followed. Results: 1 success, 0 failure
-// with the reason in `lastError` (the SSH or SFTP reason, for example "No such file").
+// between two replies of a transfer leaves it open (the replies still due are dropped as
+// they come). The engine makes the TCP connection itself, so ProxyCommand and ProxyJump
+// are not followed. Results: 1 success, 0 failure with the reason in `lastError` (the
+// SSH or SFTP reason, for example "No such file").
 #pragma once
 
 #include <atomic>
@@ -16,12 +20,11 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace sftp {
 
 inline constexpr int defaultPort = 22;
-// Downloads keep at least this many read requests in flight.
-inline constexpr int readsInFlight = 16;
 
 // The server's key as known_hosts judges it: `revoked` when a "@revoked" line holds it.
 enum class HostKeyCheck { known, unknown, changed, revoked, failed };
@@ -96,6 +99,38 @@ int download(SftpSession& session, std::string_view remotePath, std::string_view
 // (0: created or truncated).
 int upload(SftpSession& session, std::string_view localPath, std::string_view remotePath, std::int64_t offset,
            const Progress& progress);
+
+// One file of a batch.
+struct FileCopy {
+    std::string from = {};  // the remote path of a download, the local path of an upload
+    std::string to = {};
+    // A download: the local file the bytes go into, which replaces `to` once the file is
+    // whole and stays after a failure; empty: `to` itself, as download() writes.
+    std::string partial = {};
+    // Continues from this offset of the remote file: a download appends to its local
+    // file, an upload sends the local file from here into the remote one (0: created or
+    // truncated).
+    std::int64_t offset = 0;
+    // An upload: the remote file's modification time to set once written (seconds since
+    // 1970 UTC, as setModificationTime); -1: none. A server that cannot set it leaves the
+    // copy standing.
+    std::int64_t time = -1;
+};
+struct CopyResult {
+    bool done = false;
+    std::string error;  // why it failed
+};
+// As Progress, for the file at `index` of the batch.
+using BatchProgress = std::function<bool(std::size_t index, std::int64_t transferred)>;
+// Each file as download() or upload(), with up to 16 files open at once
+// on the connection: the next files' requests go out while the earlier ones' replies
+// arrive. A file that fails leaves the others going; a stop, or a wait that ends the
+// connection, fails every file not yet done. A result per file, in the batch's order;
+// lastError is the first failure's reason, empty when every file was copied.
+std::vector<CopyResult> downloadFiles(SftpSession& session, const std::vector<FileCopy>& files,
+                                      const BatchProgress& progress);
+std::vector<CopyResult> uploadFiles(SftpSession& session, const std::vector<FileCopy>& files,
+                                    const BatchProgress& progress);
 // The file's size, -1 when it has none or cannot be read.
 std::int64_t fileSize(SftpSession& session, std::string_view path);
 // The file's modification time in seconds since 1970 UTC (links followed), -1 when it
@@ -105,7 +140,11 @@ std::int64_t modificationTime(SftpSession& session, std::string_view path);
 int setModificationTime(SftpSession& session, std::string_view path, std::int64_t time);
 // 1 when `path` names a folder (links followed).
 int isFolder(SftpSession& session, std::string_view path);
+// Fails where `to` exists (as SFTP's rename is).
 int rename(SftpSession& session, std::string_view from, std::string_view to);
+// Renames replacing what `to` names, in one step, where the server offers OpenSSH's
+// posix-rename; else fails with "Operation unsupported".
+int renameOver(SftpSession& session, std::string_view from, std::string_view to);
 int removeFile(SftpSession& session, std::string_view path);
 int removeFolder(SftpSession& session, std::string_view path);
 int makeFolder(SftpSession& session, std::string_view path);

@@ -1,14 +1,23 @@
+// Listings and transfers over the engine's own SFTP requests (sftp_protocol.h). A
+// transfer keeps reads or writes in flight up to a window that follows the rate, and a
+// batch keeps several files open at once; replies are matched to their files by id, in
+// whatever order they come.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <deque>
-#include <memory>
+#include <limits>
+#include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "platform/text.h"
 #include "sftp/sftp_internal.h"
+#include "sftp/sftp_protocol.h"
 #include "sftp/sftp_session.h"
 
 namespace sftp {
@@ -18,7 +27,15 @@ namespace {
 // Reads of this size keep OpenSSH's server at its best; it answers up to 255 KiB.
 constexpr std::uint32_t readChunk = 64 * 1024;
 // OpenSSH's server drops messages over 256 KiB; a write carries about 40 bytes more.
-constexpr std::size_t writeChunk = 255 * 1024;
+// Large writes cost fewer system calls on either side.
+constexpr std::uint32_t writeChunk = 255 * 1024;
+// The bytes kept in flight: never fewer than this, never more than the largest window.
+constexpr std::int64_t smallestWindow = 1 << 20;
+constexpr std::int64_t largestWindow = 8 << 20;
+constexpr std::size_t filesInFlight = 16;
+constexpr std::int64_t noEnd = std::numeric_limits<std::int64_t>::max();
+
+using Clock = std::chrono::steady_clock;
 
 // Names a listing must not carry: they would stand for another entry, climb out of the
 // folder, or hold bytes a terminal takes as commands.
@@ -32,20 +49,19 @@ bool hostileName(std::string_view name) {
 }
 
 // One fact line of the listing file, or empty for an entry left out.
-std::string factLine(const sftp_attributes_struct& entry) {
-    const std::string_view name = entry.name ? entry.name : "";
+std::string factLine(std::string_view name, const Attributes& entry) {
     if (hostileName(name)) return {};
     std::string line = "+";
-    if (entry.type == SSH_FILEXFER_TYPE_DIRECTORY) {
+    if (entry.isFolder()) {
         line += "/,";
-    } else if (entry.type == SSH_FILEXFER_TYPE_SYMLINK) {
+    } else if (entry.isLink()) {
         // Either may work; a walk that sees "r" never enters it.
         line += "r,/,";
-    } else if (entry.type == SSH_FILEXFER_TYPE_REGULAR) {
+    } else if (entry.isRegularFile()) {
         line += "r,";
-        if (entry.flags & SSH_FILEXFER_ATTR_SIZE) line += "s" + std::to_string(entry.size) + ",";
+        if (entry.flags & Attributes::size) line += "s" + std::to_string(entry.bytes) + ",";
     }
-    if (entry.flags & SSH_FILEXFER_ATTR_ACMODTIME) line += "m" + std::to_string(entry.mtime) + ",";
+    if (entry.flags & Attributes::times) line += "m" + std::to_string(entry.modificationTime) + ",";
     line += "\t";
     line += name;
     line += "\n";  // as the FTP listing file holds its lines
@@ -63,13 +79,21 @@ bool writeAll(int file, const char* bytes, std::size_t size) {
     return true;
 }
 
-struct FileCloser {
-    void operator()(sftp_file file) const { sftp_close(file); }
-};
-using RemoteFile = std::unique_ptr<sftp_file_struct, FileCloser>;
+bool writeAllAt(int file, const char* bytes, std::size_t size, std::int64_t position) {
+    while (size > 0) {
+        const ssize_t written = ::pwrite(file, bytes, size, position);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        bytes += written;
+        size -= std::size_t(written);
+        position += written;
+    }
+    return true;
+}
 
 struct LocalFile {
-    int descriptor;
+    int descriptor = -1;
+    LocalFile() = default;
     explicit LocalFile(int opened) : descriptor(opened) {}
     ~LocalFile() {
         if (descriptor >= 0) ::close(descriptor);
@@ -84,137 +108,524 @@ struct LocalFile {
     }
 };
 
-struct ReadRequest {
-    std::uint32_t id;
-    std::uint32_t length;
+std::string localFailure(const char* verb, const std::string& path) {
+    return std::string(verb) + " " + path + ": " + std::strerror(errno);
+}
+
+// The bytes a transfer keeps in flight: twice what the link carried per shortest round
+// trip, measured over intervals of a few round trips, so that the window grows while the
+// rate grows and settles once the link (or either end) is full.
+class Pacing {
+public:
+    std::int64_t window() const { return window_; }
+
+    void answered(std::int64_t bytes, Clock::time_point sent, Clock::time_point now) {
+        fastest_ = std::min(fastest_, now - sent);
+        intervalBytes_ += bytes;
+        const Clock::duration interval = now - intervalStart_;
+        if (interval < std::max<Clock::duration>(2 * fastest_, std::chrono::milliseconds(20))) return;
+        const double rate = double(intervalBytes_) / std::chrono::duration<double>(interval).count();
+        const auto wanted = std::int64_t(2 * rate * std::chrono::duration<double>(fastest_).count());
+        window_ = std::clamp(std::max(wanted, window_ / 2), smallestWindow, largestWindow);
+        intervalStart_ = now;
+        intervalBytes_ = 0;
+    }
+
+private:
+    std::int64_t window_ = smallestWindow;
+    Clock::duration fastest_ = Clock::duration::max();
+    Clock::time_point intervalStart_ = Clock::now();
+    std::int64_t intervalBytes_ = 0;
 };
 
-// Takes the replies of the reads still in flight, so that none is left for later
-// requests to meet.
-void drain(sftp_file file, std::deque<ReadRequest>& inFlight, std::vector<char>& buffer) {
-    for (const ReadRequest& request : inFlight) {
-        if (sftp_async_read(file, buffer.data(), request.length, request.id) < 0) break;
+enum class Direction { download, upload };
+enum class Phase { waiting, opening, moving, closing, finished };
+enum class Ask { open, size, data, close };
+
+// A reply of a read, kept until the file's size is known.
+struct ReadAnswer {
+    std::int64_t offset;
+    std::int64_t asked;
+    std::int64_t got;  // 0 with `atEnd` for an end of file
+    bool atEnd;
+};
+
+// One file of a batch on its way.
+struct Job {
+    Phase phase = Phase::waiting;
+    std::string handle;
+    LocalFile local;
+    std::int64_t localBase = 0;  // the local position of the remote file's byte 0
+    std::int64_t next = 0;       // the next offset to ask for (download) or to send (upload)
+    std::int64_t moved = 0;      // bytes that arrived, or that the server took
+    int outstanding = 0;         // requests of the file awaiting their replies
+    // Downloads.
+    bool sized = false;                                       // FSTAT answered
+    std::int64_t size = -1;                                   // as FSTAT gave it; -1: none
+    std::int64_t endSeen = noEnd;                             // the lowest offset a read met the end at (size unknown)
+    std::int64_t dataEnd = 0;                                 // the end of the furthest bytes received
+    std::deque<std::pair<std::int64_t, std::int64_t>> holes;  // asked, not received: [from, to)
+    std::vector<ReadAnswer> unsettled;
+    // Uploads.
+    bool sourceEnded = false;
+};
+
+struct Pending {
+    std::size_t job;
+    Ask ask;
+    std::int64_t offset = 0;
+    std::int64_t length = 0;
+    Clock::time_point sent;
+};
+
+// A batch of files one way over the session; run() once.
+class Transfers {
+public:
+    Transfers(SftpSession& session, Direction direction, const std::vector<FileCopy>& files,
+              const BatchProgress& progress)
+        : session_(session),
+          direction_(direction),
+          files_(files),
+          progress_(progress),
+          jobs_(files.size()),
+          results_(files.size()) {}
+
+    std::vector<CopyResult> run() {
+        if (!ready(session_)) {
+            failAll(session_.error);
+            return results_;
+        }
+        for (;;) {
+            startFiles();
+            askMore();
+            if (unfinished_ == 0) break;
+            Reply reply;
+            if (!receive(session_, reply)) {
+                failAll(session_.error);
+                break;
+            }
+            const auto found = pending_.find(reply.id);
+            if (found == pending_.end()) continue;
+            const Pending pending = found->second;
+            pending_.erase(found);
+            Job& job = jobs_[pending.job];
+            --job.outstanding;
+            if (pending.ask == Ask::data) inFlight_ -= pending.length;
+            handle(pending, job, reply);
+            if (stopAsked(session_)) {
+                stopAll();
+                break;
+            }
+        }
+        for (const CopyResult& result : results_) {
+            if (!result.done) {
+                session_.error = result.error;
+                return results_;
+            }
+        }
+        session_.error.clear();
+        return results_;
     }
-    inFlight.clear();
-}
+
+private:
+    // Opens the next files while fewer than filesInFlight are open.
+    void startFiles() {
+        while (open_ < filesInFlight && nextFile_ < files_.size()) {
+            const std::size_t index = nextFile_++;
+            Job& job = jobs_[index];
+            // A download's local file is made once the server has opened the remote one.
+            if (direction_ == Direction::upload && !openLocal(index, job)) continue;
+            std::uint32_t flags = openRead;
+            if (direction_ == Direction::upload) {
+                flags = openWrite | openCreate;
+                if (files_[index].offset == 0) flags |= openTruncate;
+            }
+            Request request = newRequest(session_, fxpOpen);
+            request.text(remotePath(index)).number(flags).attributes({});
+            job.next = job.dataEnd = files_[index].offset;
+            ask(index, job, request, Ask::open);
+            job.phase = Phase::opening;
+            ++open_;
+        }
+    }
+
+    const std::string& remotePath(std::size_t index) const {
+        return direction_ == Direction::download ? files_[index].from : files_[index].to;
+    }
+    const std::string& localPath(std::size_t index) const {
+        const FileCopy& file = files_[index];
+        if (direction_ == Direction::upload) return file.from;
+        return file.partial.empty() ? file.to : file.partial;
+    }
+
+    // Local files are never opened through a link. A continued download goes on after
+    // what its local file holds.
+    bool openLocal(std::size_t index, Job& job) {
+        const std::string& path = localPath(index);
+        if (direction_ == Direction::upload) {
+            job.local.descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            if (job.local.descriptor < 0) return finish(index, job, localFailure("Cannot read", path));
+            return true;
+        }
+        const std::int64_t offset = files_[index].offset;
+        job.local.descriptor = ::open(path.c_str(),
+                                      O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (offset > 0 ? 0 : O_TRUNC), 0644);
+        struct stat held {};
+        if (job.local.descriptor < 0 || fstat(job.local.descriptor, &held) != 0)
+            return finish(index, job, localFailure("Cannot write", path));
+        job.localBase = offset > 0 ? held.st_size - offset : 0;
+        return true;
+    }
+
+    std::uint32_t ask(std::size_t index, Job& job, Request& request, Ask what, std::int64_t offset = 0,
+                      std::int64_t length = 0) {
+        const std::uint32_t id = post(session_, request);
+        pending_[id] = {index, what, offset, length, Clock::now()};
+        ++job.outstanding;
+        if (what == Ask::data) inFlight_ += length;
+        return id;
+    }
+
+    bool windowOpen(std::int64_t length) const { return inFlight_ == 0 || inFlight_ + length <= pacing_.window(); }
+
+    // Fills the window, the earliest files first, and ends the files that are whole.
+    void askMore() {
+        for (std::size_t index = 0; index < nextFile_; ++index) {
+            Job& job = jobs_[index];
+            if (job.phase != Phase::moving) continue;
+            if (direction_ == Direction::download) {
+                askReads(index, job);
+            } else {
+                sendWrites(index, job);
+            }
+        }
+    }
+
+    void askRead(std::size_t index, Job& job, std::int64_t offset, std::int64_t length) {
+        Request request = newRequest(session_, fxpRead);
+        request.text(job.handle).number64(std::uint64_t(offset)).number(std::uint32_t(length));
+        ask(index, job, request, Ask::data, offset, length);
+    }
+
+    // The reads still wanted: what came short first, then what follows. With the size
+    // known they cover it and a byte past it, so that a file that grew shows; without,
+    // they go on until one meets the end.
+    void askReads(std::size_t index, Job& job) {
+        const std::int64_t limit = job.size >= 0 ? job.size + 1 : job.endSeen;
+        while (!job.holes.empty() && job.holes.front().first >= limit) job.holes.pop_front();
+        while (!job.holes.empty() && windowOpen(readChunk)) {
+            auto& [from, to] = job.holes.front();
+            const std::int64_t length = std::min<std::int64_t>(to - from, readChunk);
+            askRead(index, job, from, length);
+            from += length;
+            if (from == to) job.holes.pop_front();
+        }
+        if (!job.sized) return;
+        while (job.next < limit && windowOpen(readChunk)) {
+            const std::int64_t length = std::min<std::int64_t>(limit - job.next, readChunk);
+            askRead(index, job, job.next, length);
+            job.next += length;
+        }
+        if (job.outstanding == 0 && job.holes.empty() && job.next >= limit) completeDownload(index, job);
+    }
+
+    void sendWrites(std::size_t index, Job& job) {
+        std::string& chunk = scratch_;
+        chunk.resize(writeChunk);
+        while (!job.sourceEnded && windowOpen(writeChunk)) {
+            const ssize_t got = pread(job.local.descriptor, chunk.data(), chunk.size(), job.next);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) {
+                fail(index, job, localFailure("Cannot read", files_[index].from));
+                return;
+            }
+            if (got == 0) {
+                job.sourceEnded = true;
+                break;
+            }
+            Request request = newRequest(session_, fxpWrite);
+            request.text(job.handle).number64(std::uint64_t(job.next)).text(std::string_view(chunk.data(), got));
+            ask(index, job, request, Ask::data, job.next, got);
+            job.next += got;
+        }
+        if (job.sourceEnded && job.outstanding == 0) closeUpload(index, job);
+    }
+
+    // Every write was taken: the time, then the close, whose status tells whether the
+    // server kept the bytes.
+    void closeUpload(std::size_t index, Job& job) {
+        if (files_[index].time >= 0 && files_[index].time <= std::int64_t(UINT32_MAX)) {
+            Attributes attributes;
+            attributes.flags = Attributes::times;
+            attributes.accessTime = attributes.modificationTime = std::uint32_t(files_[index].time);
+            // Its reply is not waited for: a time not set leaves the copy standing.
+            Request request = newRequest(session_, fxpFsetstat);
+            request.text(job.handle).attributes(attributes);
+            giveUp(session_, post(session_, request));
+        }
+        Request request = newRequest(session_, fxpClose);
+        request.text(job.handle);
+        ask(index, job, request, Ask::close);
+        job.handle.clear();
+        job.phase = Phase::closing;
+    }
+
+    void handle(const Pending& pending, Job& job, Reply& reply) {
+        const std::size_t index = pending.job;
+        switch (pending.ask) {
+        case Ask::open:
+            if (reply.type != fxpHandle) return fail(index, job, statusText(statusOf(reply)));
+            job.handle = reply.fields.text();
+            job.phase = Phase::moving;
+            if (direction_ == Direction::download) {
+                if (!openLocal(index, job)) return closeRemote(job);
+                // The size is asked with the first read, which for a small file is all.
+                Request request = newRequest(session_, fxpFstat);
+                request.text(job.handle);
+                ask(index, job, request, Ask::size);
+                askRead(index, job, job.next, readChunk);
+                job.next += readChunk;
+            }
+            return;
+        case Ask::size: {
+            if (reply.type != fxpAttrs) return fail(index, job, statusText(statusOf(reply)));
+            const Attributes attributes = reply.fields.attributes();
+            job.sized = true;
+            job.size = attributes.flags & Attributes::size ? std::int64_t(attributes.bytes) : -1;
+            for (const ReadAnswer& answer : std::exchange(job.unsettled, {})) settle(index, job, answer);
+            return;
+        }
+        case Ask::data:
+            return direction_ == Direction::download ? received(pending, job, reply) : written(pending, job, reply);
+        case Ask::close:
+            if (statusOf(reply) != fxOk) return fail(index, job, statusText(statusOf(reply)));
+            finish(index, job, {});
+            return;
+        }
+    }
+
+    void written(const Pending& pending, Job& job, const Reply& reply) {
+        const std::uint32_t status = statusOf(reply);
+        if (status != fxOk) return fail(pending.job, job, statusText(status));
+        pacing_.answered(pending.length, pending.sent, Clock::now());
+        job.moved += pending.length;
+        reportProgress(pending.job, job);
+    }
+
+    void received(const Pending& pending, Job& job, Reply& reply) {
+        const std::size_t index = pending.job;
+        ReadAnswer answer{pending.offset, pending.length, 0, false};
+        if (reply.type == fxpData) {
+            const std::string_view data = reply.fields.text();
+            if (reply.fields.broken() || std::int64_t(data.size()) > pending.length)
+                return fail(index, job, statusText(fxBadMessage));
+            if (!writeAllAt(job.local.descriptor, data.data(), data.size(), job.localBase + pending.offset))
+                return fail(index, job, localFailure("Cannot write", localPath(index)));
+            answer.got = std::int64_t(data.size());
+            job.moved += answer.got;
+            job.dataEnd = std::max(job.dataEnd, pending.offset + answer.got);
+            pacing_.answered(answer.got, pending.sent, Clock::now());
+        } else if (statusOf(reply) == fxEof) {
+            answer.atEnd = true;
+        } else {
+            return fail(index, job, statusText(statusOf(reply)));
+        }
+        if (!job.sized) {
+            job.unsettled.push_back(answer);
+        } else {
+            settle(index, job, answer);
+        }
+        if (job.phase == Phase::moving && answer.got > 0) reportProgress(index, job);
+    }
+
+    // Judges a read's reply by the file's size: bytes short of what the size promised are
+    // asked again; bytes past it, or an end before it, mean the file changed.
+    void settle(std::size_t index, Job& job, const ReadAnswer& answer) {
+        std::int64_t expected = answer.asked;
+        if (job.size >= 0) {
+            expected = std::clamp<std::int64_t>(job.size - answer.offset, 0, answer.asked);
+        } else if (answer.atEnd) {
+            job.endSeen = std::min(job.endSeen, answer.offset);
+            expected = 0;
+        }
+        if (answer.got > expected || (answer.atEnd && expected > 0) || job.dataEnd > job.endSeen)
+            return fail(index, job, changedText(job));
+        if (answer.got < expected && !answer.atEnd)
+            job.holes.emplace_back(answer.offset + answer.got, answer.offset + expected);
+    }
+
+    std::string changedText(const Job& job) const {
+        return "The file changed while it was read: " + std::to_string(job.dataEnd) + " bytes of " +
+               std::to_string(job.size);
+    }
+
+    void completeDownload(std::size_t index, Job& job) {
+        const std::int64_t size = job.size >= 0 ? job.size : job.endSeen;
+        if (job.moved != size - files_[index].offset) return fail(index, job, changedText(job));
+        closeRemote(job);
+        const FileCopy& file = files_[index];
+        if (!job.local.close()) return fail(index, job, localFailure("Cannot write", localPath(index)));
+        if (!file.partial.empty() && ::rename(file.partial.c_str(), file.to.c_str()) != 0)
+            return fail(index, job, localFailure("Cannot replace", file.to));
+        finish(index, job, {});
+    }
+
+    // A download's handle closes without waiting: its reply tells nothing worth a round trip.
+    void closeRemote(Job& job) {
+        if (job.handle.empty()) return;
+        Request request = newRequest(session_, fxpClose);
+        request.text(job.handle);
+        giveUp(session_, post(session_, request));
+        job.handle.clear();
+    }
+
+    void reportProgress(std::size_t index, Job& job) {
+        if (progress_ && !progress_(index, job.moved)) stopping_ = true;
+        if (stopping_) stopAll();
+    }
+
+    // The file fails; its requests still due are given up, its handle closed.
+    void fail(std::size_t index, Job& job, std::string reason) {
+        if (job.phase == Phase::finished) return;
+        for (auto pending = pending_.begin(); pending != pending_.end();) {
+            if (pending->second.job != index) {
+                ++pending;
+                continue;
+            }
+            if (pending->second.ask == Ask::data) inFlight_ -= pending->second.length;
+            giveUp(session_, pending->first);
+            pending = pending_.erase(pending);
+        }
+        job.outstanding = 0;
+        closeRemote(job);
+        finish(index, job, std::move(reason));
+    }
+
+    // Returns false for a failure, so that callers may return it.
+    bool finish(std::size_t index, Job& job, std::string error) {
+        if (job.phase != Phase::waiting) --open_;
+        job.phase = Phase::finished;
+        if (job.local.descriptor >= 0) job.local.close();
+        results_[index].done = error.empty();
+        results_[index].error = std::move(error);
+        --unfinished_;
+        return results_[index].done;
+    }
+
+    // A stop between replies: every file not done fails, the connection stays.
+    void stopAll() {
+        for (std::size_t index = 0; index < jobs_.size(); ++index) fail(index, jobs_[index], "Stopped");
+        nextFile_ = files_.size();
+    }
+
+    // The connection ended under a wait: nothing more is sent.
+    void failAll(const std::string& reason) {
+        pending_.clear();
+        for (std::size_t index = 0; index < jobs_.size(); ++index) {
+            if (jobs_[index].phase != Phase::finished) finish(index, jobs_[index], reason);
+        }
+    }
+
+    SftpSession& session_;
+    const Direction direction_;
+    const std::vector<FileCopy>& files_;
+    const BatchProgress& progress_;
+    std::vector<Job> jobs_;
+    std::vector<CopyResult> results_;
+    std::unordered_map<std::uint32_t, Pending> pending_;
+    Pacing pacing_;
+    std::int64_t inFlight_ = 0;  // bytes of the reads or writes awaiting replies
+    std::string scratch_;        // an upload's next chunk
+    std::size_t nextFile_ = 0;
+    std::size_t open_ = 0;
+    std::size_t unfinished_ = jobs_.size();
+    bool stopping_ = false;
+};
 
 }  // namespace
 
 int listToFile(SftpSession& session, std::string_view folder, std::string_view listingPath) {
     if (!ready(session)) return 0;
-    Watching watching(session);
-    const std::string path(folder);
+    Request opening = newRequest(session, fxpOpendir);
+    opening.text(folder);
+    Reply reply;
+    if (!call(session, opening, reply)) return 0;
+    if (reply.type != fxpHandle) return failWithReply(session, reply);
+    const std::string handle(reply.fields.text());
     const std::string localPath(listingPath);
-    sftp_dir dir = sftp_opendir(session.channel, path.c_str());
-    if (!dir) return fail(session, watching);
     LocalFile listing(::open(localPath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0644));
     bool written = listing.descriptor >= 0;
-    while (written && !stopAsked(session)) {
-        sftp_attributes entry = sftp_readdir(session.channel, dir);
-        if (!entry) break;
-        watching.progressed();
-        const std::string line = factLine(*entry);
-        sftp_attributes_free(entry);
-        written = writeAll(listing.descriptor, line.data(), line.size());
+    bool complete = false;
+    bool answered = true;
+    std::uint32_t status = fxOk;
+    while (written && !complete && !stopAsked(session)) {
+        Request next = newRequest(session, fxpReaddir);
+        next.text(handle);
+        answered = call(session, next, reply);
+        if (!answered) break;
+        if (reply.type != fxpName) {
+            status = statusOf(reply);
+            complete = status == fxEof;
+            if (!complete) break;
+            continue;
+        }
+        for (std::uint32_t count = reply.fields.number(); count > 0 && written; --count) {
+            const std::string_view name = reply.fields.text();
+            reply.fields.text();  // the long name, as ls would show the entry
+            const Attributes attributes = reply.fields.attributes();
+            if (reply.fields.broken()) break;
+            const std::string line = factLine(name, attributes);
+            written = writeAll(listing.descriptor, line.data(), line.size());
+        }
+        if (reply.fields.broken()) {
+            status = fxBadMessage;
+            break;
+        }
     }
-    const bool complete = written && sftp_dir_eof(dir) == 1;
-    const bool closed = sftp_closedir(dir) == SSH_NO_ERROR;
+    if (answered) {
+        Request closing = newRequest(session, fxpClose);
+        closing.text(handle);
+        giveUp(session, post(session, closing));
+    }
     written = listing.close() && written;
-    if (complete && closed && written) return 1;
+    if (complete && written) return 1;
     // A listing cut short must not pass for the whole folder.
     ::unlink(localPath.c_str());
+    if (!answered) return 0;
     if (!written) return failWith(session, "Cannot write the listing file " + localPath);
-    if (stopAsked(session)) return failWith(session, "Stopped");
-    return fail(session, watching);
+    if (!complete && status == fxOk) return failWith(session, "Stopped");
+    return failWith(session, statusText(status));
 }
+
+namespace {
+
+BatchProgress forOneFile(const Progress& progress) {
+    if (!progress) return nullptr;
+    return [&progress](std::size_t, std::int64_t transferred) { return progress(transferred); };
+}
+
+}  // namespace
 
 int download(SftpSession& session, std::string_view remotePath, std::string_view localPath, std::int64_t offset,
              const Progress& progress) {
-    if (!ready(session)) return 0;
-    Watching watching(session);
-    const std::string path(remotePath);
-    const RemoteFile file(sftp_open(session.channel, path.c_str(), O_RDONLY, 0));
-    if (!file) return fail(session, watching);
-    sftp_attributes attributes = sftp_fstat(file.get());
-    if (!attributes) return fail(session, watching);
-    const std::int64_t size = (attributes->flags & SSH_FILEXFER_ATTR_SIZE) ? std::int64_t(attributes->size)
-                                                                           : std::int64_t(-1);
-    sftp_attributes_free(attributes);
-    if (offset > 0 && sftp_seek64(file.get(), std::uint64_t(offset)) != 0) return failWith(session, "Cannot seek");
-
-    const std::string local(localPath);
-    LocalFile target(
-        ::open(local.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (offset > 0 ? O_APPEND : O_TRUNC), 0644));
-    if (target.descriptor < 0) return failWith(session, "Cannot write " + local + ": " + std::strerror(errno));
-
-    std::vector<char> buffer(readChunk);
-    std::deque<ReadRequest> inFlight;
-    std::int64_t position = offset;
-    bool atEnd = false;
-    while (!atEnd) {
-        while (int(inFlight.size()) < readsInFlight) {
-            const int id = sftp_async_read_begin(file.get(), readChunk);
-            if (id < 0) return fail(session, watching);
-            inFlight.push_back({std::uint32_t(id), readChunk});
-        }
-        const ReadRequest request = inFlight.front();
-        inFlight.pop_front();
-        const int got = sftp_async_read(file.get(), buffer.data(), request.length, request.id);
-        if (got < 0) return fail(session, watching);
-        watching.progressed();
-        if (got == 0) {
-            atEnd = true;
-            drain(file.get(), inFlight, buffer);
-            break;
-        }
-        if (!writeAll(target.descriptor, buffer.data(), std::size_t(got))) {
-            return failWith(session, "Cannot write " + local + ": " + std::strerror(errno));
-        }
-        position += got;
-        const bool goOn = !stopAsked(session) && (!progress || progress(position - offset));
-        if (!goOn || std::uint32_t(got) < request.length) {
-            // The reads after a short one asked for the wrong offsets: ask again from here.
-            drain(file.get(), inFlight, buffer);
-            if (!goOn) return failWith(session, "Stopped");
-            if (sftp_seek64(file.get(), std::uint64_t(position)) != 0) return failWith(session, "Cannot seek");
-        }
-    }
-    if (!target.close()) return failWith(session, "Cannot write " + local + ": " + std::strerror(errno));
-    if (size >= 0 && position != size) {
-        return failWith(session, "The file changed while it was read: " + std::to_string(position) + " bytes of " +
-                                     std::to_string(size));
-    }
-    return 1;
+    const std::vector<FileCopy> files{{std::string(remotePath), std::string(localPath), "", offset}};
+    return downloadFiles(session, files, forOneFile(progress)).front().done ? 1 : 0;
 }
 
 int upload(SftpSession& session, std::string_view localPath, std::string_view remotePath, std::int64_t offset,
            const Progress& progress) {
-    if (!ready(session)) return 0;
-    Watching watching(session);
-    const std::string local(localPath);
-    LocalFile source(::open(local.c_str(), O_RDONLY | O_CLOEXEC));
-    if (source.descriptor < 0) return failWith(session, "Cannot read " + local + ": " + std::strerror(errno));
-    const std::string path(remotePath);
-    sftp_file opened = sftp_open(session.channel, path.c_str(), O_WRONLY | O_CREAT | (offset == 0 ? O_TRUNC : 0), 0644);
-    if (!opened) return fail(session, watching);
-    RemoteFile file(opened);
-    if (offset > 0 && sftp_seek64(file.get(), std::uint64_t(offset)) != 0) return failWith(session, "Cannot seek");
+    const std::vector<FileCopy> files{{std::string(localPath), std::string(remotePath), "", offset}};
+    return uploadFiles(session, files, forOneFile(progress)).front().done ? 1 : 0;
+}
 
-    std::vector<char> buffer(writeChunk);
-    std::int64_t position = offset;
-    for (;;) {
-        const ssize_t got = pread(source.descriptor, buffer.data(), buffer.size(), position);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) return failWith(session, "Cannot read " + local + ": " + std::strerror(errno));
-        if (got == 0) break;
-        if (sftp_write(file.get(), buffer.data(), std::size_t(got)) != got) return fail(session, watching);
-        watching.progressed();
-        position += got;
-        if (stopAsked(session) || (progress && !progress(position - offset))) return failWith(session, "Stopped");
-    }
-    // The server reports a write it could not finish when the file closes.
-    if (sftp_close(file.release()) != SSH_NO_ERROR) return fail(session, watching);
-    return 1;
+std::vector<CopyResult> downloadFiles(SftpSession& session, const std::vector<FileCopy>& files,
+                                      const BatchProgress& progress) {
+    return Transfers(session, Direction::download, files, progress).run();
+}
+
+std::vector<CopyResult> uploadFiles(SftpSession& session, const std::vector<FileCopy>& files,
+                                    const BatchProgress& progress) {
+    return Transfers(session, Direction::upload, files, progress).run();
 }
 
 }  // namespace sftp

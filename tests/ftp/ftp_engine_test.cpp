@@ -611,12 +611,11 @@ TEST_F(Engine, ListingsArriveWithLfLineEndsAndAnEmptyOneEmptiesTheFile) {
 
 // An exact listing keeps what MLSD says of a name only where LIST gives it the same
 // kind: a link MLSD shows as its target, a name LIST lacks or gives twice as different
-// kinds, each becomes a link. A failed MLSD keeps its reason past the way back; a server
-// without MLST is not listed at all.
+// kinds, each becomes a link. The session stays in the folder: no CWD back. A failed
+// MLSD keeps its reason; a server without MLST is not listed at all.
 TEST_F(Engine, AnExactListingTakesEachKindOnlyWhereListSaysTheSame) {
     const std::string listing = folder / "tmp.dir";
     const Script into = {expect("CWD /d"), send("250 ok\r\n")};
-    const Script back = {expect("CWD /"), send("250 ok\r\n")};
     start({{expect("FEAT"), send("211-Features:\r\n MLST type*;size*;modify*;\r\n211 End\r\n")},
            into,
            passiveOpening("A", "LIST -aL"),
@@ -629,13 +628,11 @@ TEST_F(Engine, AnExactListingTakesEachKindOnlyWhereListSaysTheSame) {
                      "type=dir; link\r\ntype=file;size=1; twice\r\ntype=file;size=1; kind\r\n"
                      "type=file;size=1; unlisted\r\n"),
             closeData(), send("226 done\r\n")},
-           back,
            into,
            passiveOpening("", "LIST -aL"),
            {closeData(), send("226 done\r\n")},
            passiveOpening("", "MLSD"),
            {closeData(), send("451 cut short\r\n")},
-           back,
            {acceptControl(), send("220 again\r\n"), expect("FEAT"), send("211-Features:\r\n MDTM\r\n211 End\r\n")}});
     EXPECT_EQ(1, listExactToFile(session, listing, "/d")) << reply();
     EXPECT_EQ("+r,s1,m1577836800,\tfile\n+/,\tdir\n+r,/,\tlink\n+r,/,\ttwice\n+r,/,\tkind\n+r,/,\tunlisted\n",

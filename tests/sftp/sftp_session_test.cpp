@@ -383,6 +383,13 @@ TEST(SftpChanges, RenameRemoveAndFoldersChangeTheServerAndSayWhyTheyFail) {
     }
     EXPECT_EQ(treeText(test.files.path()), "folder/\nfolder/b bytes\n");
 
+    // A rename over a file fails; OpenSSH's posix-rename replaces it.
+    writeFile(test.files / "folder/c", "newer");
+    EXPECT_EQ(sftp::rename(session, test.files / "folder/c", test.files / "folder/b"), 0);
+    EXPECT_EQ(sftp::renameOver(session, test.files / "folder/c", test.files / "folder/b"), 1)
+        << sftp::lastError(session);
+    EXPECT_EQ(treeText(test.files.path()), "folder/\nfolder/b newer\n");
+
     EXPECT_EQ(sftp::removeFile(session, test.files / "folder/b"), 1) << sftp::lastError(session);
     EXPECT_EQ(sftp::removeFolder(session, test.files / "folder"), 1) << sftp::lastError(session);
     EXPECT_EQ(treeText(test.files.path()), "");
@@ -441,6 +448,107 @@ TEST(SftpWaits, AServerSilentMidDownloadIsLeftAtTheLimit) {
     EXPECT_FALSE(sftp::isOpen(*test.session));
     EXPECT_EQ(sftp::probe(*test.session), 0);
     EXPECT_EQ(sftp::lastError(*test.session), "Not connected");
+}
+
+// A stop while the window is full and the server answers nothing is heard at once, not
+// at the silence limit, either way.
+TEST(SftpWaits, AStopWithAFullWindowIsHeard) {
+    for (const bool upload : {false, true}) {
+        SCOPED_TRACE(upload ? "upload" : "download");
+        SshdTest test;
+        ASSERT_STARTED(test.server);
+        std::atomic<bool> stop = false;
+        sftp::OpenOptions options = test.options();
+        options.silenceLimitMs = 30000;
+        options.stop = &stop;
+        ASSERT_EQ(test.open(options), 1) << sftp::lastError(*test.session);
+        writeFile(test.files / "source", patternBytes(64 * 1024 * 1024));
+        std::optional<Frozen> frozen;
+        std::optional<Clock::time_point> stopped;
+        std::thread stopper;
+        const auto freezeThenStop = [&](std::int64_t) {
+            if (frozen) return true;
+            frozen.emplace(test.server);
+            stopper = std::thread([&] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                stopped = Clock::now();
+                stop = true;
+            });
+            return true;
+        };
+        const auto transfer = upload ? sftp::upload : sftp::download;
+        EXPECT_EQ(transfer(*test.session, test.files / "source", test.files / "target", 0, freezeThenStop), 0);
+        const auto ended = Clock::now();
+        stopper.join();
+        frozen.reset();
+        EXPECT_EQ(sftp::lastError(*test.session), "Stopped");
+        EXPECT_LT(ended - *stopped, std::chrono::seconds(2));
+    }
+}
+
+// --- Many requests and files in flight -------------------------------------------------
+
+using Results = std::vector<sftp::CopyResult>;
+
+// Files of sizes around the read and write sizes and the window, one missing: it alone
+// fails, the others arrive whole, either way; uploads take the time asked.
+TEST(SftpBatch, OneFileFailingLeavesTheOthersWhole) {
+    SshdTest test;
+    ASSERT_STARTED(test.server);
+    ASSERT_OPEN(test);
+    std::filesystem::create_directories(test.files / "there");
+    std::filesystem::create_directories(test.files / "back");
+    std::vector<sftp::FileCopy> downloads, uploads;
+    std::vector<std::string> contents;
+    for (int index = 0; index < 40; ++index) {
+        const std::string name = "/file-" + std::to_string(index);
+        contents.push_back(patternBytes(std::size_t(index) * 40000 + std::size_t(index % 3)));
+        if (index != 17) writeFile(test.files / "there" + name, contents.back());
+        downloads.push_back({.from = test.files / "there" + name, .to = test.files / "here" + name});
+        uploads.push_back({.from = test.files / "here" + name, .to = test.files / "back" + name, .time = 1700000000});
+    }
+    std::filesystem::create_directories(test.files / "here");
+    for (const bool upload : {false, true}) {
+        SCOPED_TRACE(upload ? "upload" : "download");
+        const Results results = upload ? sftp::uploadFiles(*test.session, uploads, nullptr)
+                                       : sftp::downloadFiles(*test.session, downloads, nullptr);
+        ASSERT_EQ(results.size(), contents.size());
+        for (std::size_t index = 0; index < contents.size(); ++index) {
+            SCOPED_TRACE(index);
+            const std::string& target = (upload ? uploads : downloads)[index].to;
+            EXPECT_EQ(results[index].done, index != 17) << results[index].error;
+            if (index == 17) continue;
+            EXPECT_TRUE(readFile(target) == contents[index]);
+            struct stat info {};
+            EXPECT_TRUE(!upload || (stat(target.c_str(), &info) == 0 && info.st_mtime == 1700000000));
+        }
+        EXPECT_EQ(results[17].error,
+                  upload ? "Cannot read " + uploads[17].from + ": No such file or directory" : "No such file");
+    }
+}
+
+// A batch stopped while files were being opened leaves none of them open on the server:
+// a handle that comes for a request given up is closed.
+TEST(SftpBatch, AStopLeavesNoFileOpenOnTheServer) {
+    SshdTest test;
+    ASSERT_STARTED(test.server);
+    ASSERT_OPEN(test);
+    std::filesystem::create_directories(test.files / "there");
+    std::filesystem::create_directories(test.files / "here");
+    std::vector<sftp::FileCopy> files;
+    for (int index = 0; index < 60; ++index) {
+        const std::string name = "/file-" + std::to_string(index);
+        writeFile(test.files / "there" + name, patternBytes(1000));
+        files.push_back({.from = test.files / "there" + name, .to = test.files / "here" + name});
+    }
+    const auto stopHalfway = [](std::size_t index, std::int64_t) { return index < 30; };
+    EXPECT_EQ(sftp::downloadFiles(*test.session, files, stopHalfway)[59].error, "Stopped");
+    // The replies still due arrive with a later request's.
+    EXPECT_EQ(sftp::probe(*test.session), 1) << sftp::lastError(*test.session);
+    const auto deadline = Clock::now() + std::chrono::seconds(5);
+    while (test.server.openFilesBelow(test.files / "there") > 0 && Clock::now() < deadline)
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    EXPECT_EQ(test.server.openFilesBelow(test.files / "there"), 0);
 }
 
 // --- Password logins and hostile names, against asyncssh ------------------------------
@@ -517,6 +625,54 @@ TEST(SftpBrokenListing, FailsAndLeavesNoFile) {
     EXPECT_EQ(sftp::lastError(*test.session), "Failure");
     EXPECT_FALSE(std::filesystem::exists(test.home / "listing"));
     EXPECT_EQ(sftp::probe(*test.session), 1);
+}
+
+// Replies in another order than their requests put every byte in its place, one big
+// file or many at once, either way.
+TEST(SftpOutOfOrder, RepliesLandInPlace) {
+    ScriptedTest test(ScriptedFiles::outOfOrder);
+    const std::string big = patternBytes(1536 * 1024 + 5);
+    writeFile(test.root / "big", big);
+    std::vector<sftp::FileCopy> files;
+    for (int index = 0; index < 30; ++index) {
+        const std::string name = "small-" + std::to_string(index);
+        writeFile(test.root / name, patternBytes(std::size_t(index) * 9000));
+        files.push_back({.from = "/" + name, .to = test.home / name});
+    }
+    ASSERT_STARTED(test.server);
+    ASSERT_EQ(sftp::open(*test.session, test.options()), 1) << sftp::lastError(*test.session);
+    ASSERT_EQ(sftp::download(*test.session, "/big", test.home / "big", 0, nullptr), 1)
+        << sftp::lastError(*test.session);
+    EXPECT_TRUE(readFile(test.home / "big") == big);
+    ASSERT_EQ(sftp::upload(*test.session, test.home / "big", "/up", 0, nullptr), 1) << sftp::lastError(*test.session);
+    EXPECT_TRUE(readFile(test.root / "up") == big);
+    for (const sftp::CopyResult& result : sftp::downloadFiles(*test.session, files, nullptr))
+        EXPECT_TRUE(result.done) << result.error;
+    for (const sftp::FileCopy& file : files) EXPECT_TRUE(readFile(file.to) == readFile(test.root.path() + file.from));
+}
+
+// A failure in the middle of a window (a read, or a write on a full disk) fails the file
+// and leaves the user's file as it was; the replies still due do not trouble the next
+// request.
+TEST(SftpFailureMidWindow, FailsTheFileAndLeavesTheUsersFile) {
+    for (const bool upload : {false, true}) {
+        SCOPED_TRACE(upload ? "upload" : "download");
+        ScriptedTest test(upload ? ScriptedFiles::fullDisk : ScriptedFiles::failingReads);
+        const std::string bytes = patternBytes(2 * 1024 * 1024);
+        writeFile(test.root / "remote", bytes);
+        writeFile(test.home / "local", upload ? bytes : "the user's own");
+        ASSERT_STARTED(test.server);
+        ASSERT_EQ(sftp::open(*test.session, test.options()), 1) << sftp::lastError(*test.session);
+        const Results results =
+            upload ? sftp::uploadFiles(*test.session, {{.from = test.home / "local", .to = "/remote"}}, nullptr)
+                   : sftp::downloadFiles(
+                         *test.session,
+                         {{.from = "/remote", .to = test.home / "local", .partial = test.home / "partial"}}, nullptr);
+        EXPECT_FALSE(results[0].done);
+        EXPECT_EQ(results[0].error, "Failure");
+        EXPECT_EQ(readFile(test.home / "local"), upload ? bytes : "the user's own");
+        EXPECT_EQ(sftp::probe(*test.session), 1) << sftp::lastError(*test.session);
+    }
 }
 
 // Replies shorter than asked, in the middle of the file: the reads after each are asked

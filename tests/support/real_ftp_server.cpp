@@ -30,6 +30,11 @@ from pyftpdlib.authorizers import DummyAuthorizer
 from pyftpdlib.handlers import FTPHandler, TLS_FTPHandler, TLS_DTPHandler
 from pyftpdlib.servers import FTPServer
 root, user, password, port_file, port, host, certificate, key, fault, command_log = sys.argv[1:11]
+passive_address, passive_first, passive_last = sys.argv[11:14]
+if passive_address:
+    FTPHandler.masquerade_address = passive_address
+if int(passive_first):
+    FTPHandler.passive_ports = range(int(passive_first), int(passive_last) + 1)
 if certificate:
     FTPHandler = TLS_FTPHandler
     FTPHandler.certfile, FTPHandler.keyfile = certificate, key
@@ -194,10 +199,12 @@ void RealFtpServer::startPyftpdlib() {
     user_ = "tester";
     password_ = "secret";
     const bool tls = options_.tls;
-    pid_ = spawnServer({"/usr/bin/python3", "-c", pyftpdlibScript, root_, user_, password_, workFolder_ + "/port",
-                        std::to_string(port_), options_.ipv6 ? "::1" : "127.0.0.1", tls ? certificatePath() : "",
-                        tls ? workFolder_ + "/key.pem" : "", options_.dataFault, options_.commandLog},
-                       workFolder_ + "/server.log");
+    pid_ = spawnServer(
+        {"/usr/bin/python3", "-c", pyftpdlibScript, root_, user_, password_, workFolder_ + "/port",
+         std::to_string(port_), options_.ipv6 ? "::1" : "127.0.0.1", tls ? certificatePath() : "",
+         tls ? workFolder_ + "/key.pem" : "", options_.dataFault, options_.commandLog, options_.passiveAddress,
+         std::to_string(options_.passivePortFirst), std::to_string(options_.passivePortLast)},
+        workFolder_ + "/server.log");
     if (pid_ < 0 || !waitUntilListening())
         error_ = "pyftpdlib did not start (/usr/bin/python3, python3-pyftpdlib): " + serverLog();
 }
@@ -225,7 +232,7 @@ void RealFtpServer::startVsftpd() {
                           "pasv_promiscuous=YES\nport_promiscuous=YES\n"
                           "connect_from_port_20=NO\nsecure_chroot_dir=" +
                           emptyFolder + "\nxferlog_enable=NO\ndirmessage_enable=NO\nuse_localtime=NO\n" +
-                          tlsConfigLines() + commandLogLines());
+                          tlsConfigLines() + commandLogLines() + passiveLines());
     chmod(config.c_str(), 0600);
     pid_ = spawnServer({"/usr/sbin/vsftpd", config}, workFolder_ + "/server.log");
     if (pid_ < 0 || !waitUntilListening()) error_ = "vsftpd did not start (/usr/sbin/vsftpd): " + serverLog();
@@ -236,6 +243,16 @@ std::string RealFtpServer::commandLogLines() const {
     if (!*options_.commandLog) return "";
     return std::string("xferlog_enable=YES\nlog_ftp_protocol=YES\nxferlog_std_format=NO\nvsftpd_log_file=") +
            options_.commandLog + "\n";
+}
+
+std::string RealFtpServer::passiveLines() const {
+    std::string lines;
+    if (*options_.passiveAddress) lines += std::string("pasv_address=") + options_.passiveAddress + "\n";
+    if (options_.passivePortFirst > 0) {
+        lines += "pasv_min_port=" + std::to_string(options_.passivePortFirst) +
+                 "\npasv_max_port=" + std::to_string(options_.passivePortLast) + "\n";
+    }
+    return lines;
 }
 
 // vsftpd listens on one family: listen= for IPv4, listen_ipv6= for IPv6.

@@ -28,6 +28,11 @@ struct RealFtpServerOptions {
     const char* dataFault = "";
     // A file where the server logs every command it receives, for benchmarks to count.
     const char* commandLog = "";
+    // Passive replies name this address and a port of this range (both 0: any port), so
+    // that a delay proxy listening there carries the data connections too.
+    const char* passiveAddress = "";
+    int passivePortFirst = 0;
+    int passivePortLast = 0;
 };
 
 // A real server and how data connections go to it, as parameterised tests run on them.
@@ -102,6 +107,7 @@ private:
     bool makeCertificate();
     std::string tlsConfigLines() const;
     std::string commandLogLines() const;
+    std::string passiveLines() const;
 
     FtpServerKind kind_;
     RealFtpServerOptions options_;

@@ -101,6 +101,9 @@ const char* modeName(ScriptedFiles files) {
     case ScriptedFiles::hostileNames: return "hostile";
     case ScriptedFiles::shortReads: return "short-reads";
     case ScriptedFiles::brokenListing: return "broken-listing";
+    case ScriptedFiles::outOfOrder: return "out-of-order";
+    case ScriptedFiles::failingReads: return "failing-reads";
+    case ScriptedFiles::fullDisk: return "full-disk";
     }
     return "plain";
 }
@@ -169,6 +172,19 @@ void RealSftpServer::freeze() const {
 
 void RealSftpServer::thaw() const {
     for (const pid_t process : processTree(pid_)) kill(process, SIGCONT);
+}
+
+int RealSftpServer::openFilesBelow(const std::string& folder) const {
+    int count = 0;
+    for (const pid_t process : processTree(pid_)) {
+        std::error_code error;
+        for (const auto& entry :
+             std::filesystem::directory_iterator("/proc/" + std::to_string(process) + "/fd", error)) {
+            const std::filesystem::path target = std::filesystem::read_symlink(entry.path(), error);
+            if (!error && target.string().starts_with(folder + "/")) ++count;
+        }
+    }
+    return count;
 }
 
 ScriptedSftpServer::ScriptedSftpServer(const std::string& root, ScriptedLogin login, ScriptedFiles files)

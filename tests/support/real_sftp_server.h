@@ -45,6 +45,8 @@ public:
     // finds no greeting, and a request no answer.
     void freeze() const;
     void thaw() const;
+    // How many files below `folder` the server and its sessions hold open.
+    int openFilesBelow(const std::string& folder) const;
 
 private:
     std::string work_;  // the config, keys, log and HOME
@@ -60,8 +62,11 @@ private:
 enum class ScriptedLogin { password, keyboardInteractive };
 // hostileNames: every listing also holds names a client must leave out; shortReads:
 // each read is answered with at most 1000 bytes, wherever it is in the file;
-// brokenListing: a listing fails after its first 128 names.
-enum class ScriptedFiles { plain, hostileNames, shortReads, brokenListing };
+// brokenListing: a listing fails after its first 128 names; outOfOrder: every other read
+// or write of 64 KiB is answered 20 ms late, after those that follow it; failingReads: a
+// read past the first 256 KiB of a file fails; fullDisk: a write reaching past 256 KiB
+// fails ("Failure"), as on a full disk.
+enum class ScriptedFiles { plain, hostileNames, shortReads, brokenListing, outOfOrder, failingReads, fullDisk };
 
 // asyncssh serving `root` as "/" to user "tester" with password "secret".
 class ScriptedSftpServer {

@@ -3,7 +3,11 @@
 # ("keyboard-interactive") and serves a folder as its root. In the "hostile" mode every
 # listing also holds names a client must never take as entries; in "short-reads" each
 # read is answered with at most 1000 bytes, as SFTP allows anywhere in a file; in
-# "broken-listing" a listing fails after its first 128 names.
+# "broken-listing" a listing fails after its first 128 names; in "out-of-order" requests
+# are served at once and every other read or write of 64 KiB is held back 20 ms, so that
+# replies come in another order than their requests; in "failing-reads" a read past the
+# first 256 KiB of a file fails; in "full-disk" a write that would reach past 256 KiB
+# fails, as on a disk that ran out of space.
 # Arguments: PORT_FILE ROOT USER PASSWORD HOST_KEY AUTH MODE
 import asyncio
 import os
@@ -52,9 +56,40 @@ class Files(asyncssh.SFTPServer):
             names += [asyncssh.SFTPName(name, b"", attributes) for name in HOSTILE_NAMES]
         return names
 
-    def read(self, file_object, offset, size):
+    async def read(self, file_object, offset, size):
+        if mode == "out-of-order":
+            await asyncio.sleep(0.02 if offset // 65536 % 2 == 0 else 0)
+        if mode == "failing-reads" and offset >= LIMIT:
+            raise asyncssh.SFTPFailure("the disk failed")
         return super().read(file_object, offset, min(size, 1000) if mode == "short-reads" else size)
 
+    async def write(self, file_object, offset, data):
+        if mode == "out-of-order":
+            await asyncio.sleep(0.02 if offset // 65536 % 2 == 0 else 0)
+        if mode == "full-disk" and offset + len(data) > LIMIT:
+            raise asyncssh.SFTPFailure("No space left on device")
+        return super().write(file_object, offset, data)
+
+
+LIMIT = 256 * 1024
+
+if mode == "out-of-order":
+    # Each request in a task of its own, so that a reply held back lets later ones pass.
+    from asyncssh.sftp import SFTPServerHandler
+
+    async def serve_at_once(handler):
+        tasks = set()
+        try:
+            while handler._reader:
+                packet = await handler.recv_packet()
+                kind, request = packet.get_byte(), packet.get_uint32()
+                task = asyncio.ensure_future(handler._process_packet(kind, request, packet))
+                tasks.add(task)
+                task.add_done_callback(tasks.discard)
+        except (EOFError, OSError, asyncssh.Error):
+            await handler._cleanup(None)
+
+    SFTPServerHandler.recv_packets = serve_at_once
 
 if mode == "broken-listing":
     # asyncssh sends a listing 128 names at a time; the request for the next ones fails.
