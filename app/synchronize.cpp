@@ -482,8 +482,8 @@ int queueRow(std::uint64_t run, const Row& row) {
 
 // The chosen rows go on the queue as one run, in the plan's order. The first the queue
 // refuses ends it: what would follow may need it.
-void queueChosen(const std::vector<Row>& rows) {
-    const std::uint64_t run = queue::newRun();
+void queueChosen(const std::vector<Row>& rows, std::u16string_view deviceTop) {
+    const std::uint64_t run = queue::newRun(deviceTop);
     std::size_t queued = 0, chosen = 0;
     const Row* refused = nullptr;
     for (const Row& row : rows) {
@@ -547,7 +547,7 @@ void synchronize() {
                              platform::MessageBoxButtons::ok, platform::MessageBoxIcon::information);
         return;
     }
-    if (previewAndChoose(rows, folders, toServer)) queueChosen(rows);
+    if (previewAndChoose(rows, folders, toServer)) queueChosen(rows, folders.device);
 }
 
 }  // namespace app

@@ -30,7 +30,7 @@ std::optional<std::int64_t> parseSize(std::string_view text) {
 }
 
 struct Facts {
-    std::optional<std::string_view> type, size, modify;
+    std::optional<std::string_view> type, size, modify, mode;
 };
 
 // "name=value;" repeated to the end; false for anything else or a fact given twice.
@@ -43,10 +43,11 @@ bool readFacts(std::string_view text, Facts& facts) {
         const auto equals = fact.find('=');
         if (equals == 0 || equals == std::string_view::npos) return false;
         const std::string_view name = fact.substr(0, equals);
-        std::optional<std::string_view>* slot = sameWord(name, "type")     ? &facts.type
-                                                : sameWord(name, "size")   ? &facts.size
-                                                : sameWord(name, "modify") ? &facts.modify
-                                                                           : nullptr;
+        std::optional<std::string_view>* slot = sameWord(name, "type")        ? &facts.type
+                                                : sameWord(name, "size")      ? &facts.size
+                                                : sameWord(name, "modify")    ? &facts.modify
+                                                : sameWord(name, "unix.mode") ? &facts.mode
+                                                                              : nullptr;
         if (!slot) continue;
         if (*slot) return false;
         *slot = fact.substr(equals + 1);
@@ -54,8 +55,9 @@ bool readFacts(std::string_view text, Facts& facts) {
     return true;
 }
 
-// The facts of an entry of type file or dir after the kind's own facts ("r," or "/,");
-// false when a size or time given is not exactly one.
+// The facts of an entry of type file or dir after the kind's own facts ("r," or "/,"),
+// with its permission bits where unix.mode gives them; false when a size or time given
+// is not exactly one.
 bool addSizeAndTime(const Facts& facts, bool file, std::string& line) {
     if (file && facts.size) {
         const auto size = parseSize(*facts.size);
@@ -67,6 +69,10 @@ bool addSizeAndTime(const Facts& facts, bool file, std::string& line) {
         if (time < 0) return false;
         line += "m" + std::to_string(time) + ",";
     }
+    // Permission bits help no decision: one that cannot be read is left out.
+    const bool octal = facts.mode && !facts.mode->empty() && facts.mode->size() <= 6 &&
+                       std::all_of(facts.mode->begin(), facts.mode->end(), [](char c) { return c >= '0' && c <= '7'; });
+    if (octal) line += "up" + std::string(facts.mode->substr(std::max<std::size_t>(facts.mode->size(), 3) - 3)) + ",";
     return true;
 }
 

@@ -19,6 +19,7 @@ struct SyncEntry {
     std::int64_t size = -1;          // files; -1 unknown
     std::int64_t time = -1;          // seconds since 1970 UTC; -1 unknown
     std::int64_t timePrecision = 0;  // seconds either way the time may be off (a listing's minute: 60)
+    int mode = -1;                   // permission bits (& 0777); -1 unknown
 };
 
 enum class SyncActionKind { copy, makeFolder, removeFile, removeFolder, skip };

@@ -75,10 +75,12 @@ SyncTree readServerTree(const ListFolder& list, const std::string& top, const st
             } else if (listed.mayBeFolder && listed.mayBeFile) {
                 tree.skipped.push_back({path, "a link"});
             } else if (listed.mayBeFolder) {
-                tree.entries.push_back({path, true});
+                tree.entries.push_back({.path = path, .folder = true, .mode = listed.mode});
                 folders.push_back(path);
             } else if (listed.mayBeFile) {
-                SyncEntry entry{path, false, listed.sizeKind == ftp::SizeKind::Exact ? listed.size : -1};
+                SyncEntry entry{.path = path,
+                                .size = listed.sizeKind == ftp::SizeKind::Exact ? listed.size : -1,
+                                .mode = listed.mode};
                 takeTime(listed, entry);
                 tree.entries.push_back(entry);
             }
@@ -108,9 +110,9 @@ SyncTree readDeviceTree(const std::string& top) {
             tree.skipped.push_back({path, "no name the other side can use"});
             if (S_ISDIR(info.st_mode)) walk.disable_recursion_pending();
         } else if (S_ISDIR(info.st_mode)) {
-            tree.entries.push_back({path, true});
+            tree.entries.push_back({.path = path, .folder = true, .mode = int(info.st_mode & 0777)});
         } else if (S_ISREG(info.st_mode)) {
-            tree.entries.push_back({path, false, info.st_size, info.st_mtim.tv_sec, 0});
+            tree.entries.push_back({path, false, info.st_size, info.st_mtim.tv_sec, 0, int(info.st_mode & 0777)});
         } else {
             tree.skipped.push_back({path, S_ISLNK(info.st_mode) ? "a link" : "no file or folder"});
         }

@@ -4,6 +4,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -19,6 +21,7 @@
 #include "platform/counted_lock.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/folder_handles.h"
 #include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "platform/window/message_box.h"
@@ -388,14 +391,33 @@ std::uint32_t runDelete(const FileOperation& record, std::u16string& why) {
     return stateFailed;
 }
 
+// A run's action on the device, through folder handles from the run's folder.
+std::uint32_t onDevice(std::u16string_view path,
+                       const std::function<bool(const platform::AnchoredPath&, std::string&)>& act,
+                       std::u16string& why) {
+    const std::string host = platform::toHostPath(viewPathOf(path));
+    std::string reason = "The path has no form on this system.";
+    if (!host.empty() && act(platform::anchoredForThread(host), reason)) return stateSucceeded;
+    why = platform::toUtf16(reason);
+    return stateFailed;
+}
+
 // A run's folder: made, or there already.
 std::uint32_t makeFolder(const FileOperation& record, std::u16string& why) {
     const std::u16string_view path = textOf(record.destination);
-    const explorer::ViewProvider& view = viewOf(path);
-    if (view.CreateFolder(viewPathOf(path))) return stateSucceeded;
+    if (isDevicePath(path)) {
+        return onDevice(
+            path,
+            [](const platform::AnchoredPath& folder, std::string& reason) {
+                return platform::makeFolderAt(folder, -1, reason);
+            },
+            why);
+    }
+    const explorer::ViewProvider& view = explorer::remoteProvider;
+    if (view.CreateFolder(path)) return stateSucceeded;
     why = failureOf(view, u"The folder could not be made.");
     platform::FileAttributeData existing{};
-    if (!view.GetAttributes(viewPathOf(path), 0, existing)) return stateFailed;
+    if (!view.GetAttributes(path, 0, existing)) return stateFailed;
     if (existing.attributes & platform::attributeFolder) {
         why.clear();
         return stateSucceeded;
@@ -405,13 +427,21 @@ std::uint32_t makeFolder(const FileOperation& record, std::u16string& why) {
 }
 
 // A run's removal of one file or one empty folder: a folder's removal never empties it,
-// and neither follows a link (a link is removed as the file it is, and is no folder).
+// and neither follows a link (on the device a link is left, failing the removal; on a
+// server it is removed as the file it is, and is no folder).
 std::uint32_t removeEntry(const FileOperation& record, std::u16string& why) {
     const std::u16string_view path = textOf(record.destination);
-    const explorer::ViewProvider& view = viewOf(path);
-    const int done = record.kind == kindRemoveFolder ? view.RemoveFolder(viewPathOf(path))
-                                                     : view.DeleteFile(viewPathOf(path));
-    if (done) return stateSucceeded;
+    const bool folder = record.kind == kindRemoveFolder;
+    if (isDevicePath(path)) {
+        return onDevice(
+            path,
+            [folder](const platform::AnchoredPath& entry, std::string& reason) {
+                return platform::removeAt(entry, folder, reason);
+            },
+            why);
+    }
+    const explorer::ViewProvider& view = explorer::remoteProvider;
+    if (folder ? view.RemoveFolder(path) : view.DeleteFile(path)) return stateSucceeded;
     why = failureOf(view, u"The entry could not be removed.");
     return stateFailed;
 }
@@ -494,7 +524,9 @@ void workerBody(std::unique_ptr<Worker> owned) {
         // Kind, paths, place and log are not changed while a record lives: read without
         // the lock. The log's delete record waits for its copy (they touch one entry).
         std::u16string why;
+        platform::setThreadDeviceTop(platform::toHostPath(record->deviceTop));
         const std::uint32_t result = run(bindings, *record, runFailed, worker.log, why);
+        platform::setThreadDeviceTop({});
         if (record->log) {
             worker.log.kind = record->kind;
             worker.log.state = result;
@@ -554,6 +586,13 @@ std::unique_ptr<FileOperation> makeRecord(std::uint32_t kind, std::u16string_vie
     copyPath(record->source, source);
     copyPath(record->destination, destination);
     record->queued = now();
+    std::u16string_view device = isDevicePath(source) ? source : destination;
+    if (isDevicePath(device)) {
+        device = viewPathOf(device);
+        while (device.size() > 1 && explorer::isSeparator(device.back())) device.remove_suffix(1);
+        const auto separator = device.find_last_of(u"\\/");
+        record->deviceTop = device.substr(0, separator == std::u16string_view::npos ? 0 : separator + 1);
+    }
     return record;
 }
 
@@ -571,6 +610,7 @@ int enqueue(std::vector<std::unique_ptr<FileOperation>> records, int list) {
         if (worker && worker->record) {
             record->place = worker->record->place;
             record->sourcePlace = worker->record->sourcePlace;
+            record->deviceTop = worker->record->deviceTop;
         } else if (pending && state().bindings.currentPlace) {
             record->place = state().bindings.currentPlace();
         }
@@ -591,10 +631,18 @@ int enqueue(std::vector<std::unique_ptr<FileOperation>> records, int list) {
     return 1;
 }
 
+// The device folders of the runs, by run.
+std::mutex runTopsLock;
+std::map<std::uint64_t, std::u16string> runTops;
+
 int add(std::uint32_t kind, std::u16string_view source, std::u16string_view destination, std::uint64_t run = 0) {
     std::vector<std::unique_ptr<FileOperation>> records;
     records.push_back(makeRecord(kind, source, destination));
-    if (records[0]) records[0]->run = run;
+    if (records[0] && run != 0) {
+        records[0]->run = run;
+        std::lock_guard held(runTopsLock);
+        if (const auto top = runTops.find(run); top != runTops.end()) records[0]->deviceTop = top->second;
+    }
     return enqueue(std::move(records), listPending);
 }
 
@@ -647,9 +695,12 @@ int queueMove(std::u16string_view source, std::u16string_view destination, bool 
 
 int queueDelete(std::u16string_view path) { return add(kindDelete, u"", path); }
 
-std::uint64_t newRun() {
+std::uint64_t newRun(std::u16string_view deviceTop) {
     static std::atomic<std::uint64_t> last{0};
-    return ++last;
+    const std::uint64_t run = ++last;
+    std::lock_guard held(runTopsLock);
+    if (!deviceTop.empty()) runTops[run] = deviceTop;
+    return run;
 }
 
 int queueRunCopy(std::uint64_t run, std::u16string_view source, std::u16string_view destination) {

@@ -54,12 +54,16 @@ struct FileOperation {
     std::uint64_t finished = 0;
     char16_t source[pathCapacity] = {};  // "file://" + a device path, or a server path
     char16_t destination[pathCapacity] = {};
-    PlaceToken place;              // the Remote view's place when it was queued
-    PlaceToken sourcePlace;        // a copy from another place: the place its source is on
-    std::u16string why;            // why a record failed without a box of its own
-    bool retried = false;          // queued again from Failed: a download continues what it left
-    bool moving = false;           // the copy of a move: a delete record of its source follows
-    std::uint64_t run = 0;         // the synchronisation the record belongs to (see newRun); 0: none
+    PlaceToken place;        // the Remote view's place when it was queued
+    PlaceToken sourcePlace;  // a copy from another place: the place its source is on
+    std::u16string why;      // why a record failed without a box of its own
+    bool retried = false;    // queued again from Failed: a download continues what it left
+    bool moving = false;     // the copy of a move: a delete record of its source follows
+    std::uint64_t run = 0;   // the synchronisation the record belongs to (see newRun); 0: none
+    // The device folder its device side is reached from, no link below it followed
+    // (platform/folder_handles.h): a run's folder, else the folder of its device path, or
+    // for a file a folder copy logged, that copy's.
+    std::u16string deviceTop;
     std::shared_ptr<CopyLog> log;  // a move: shared by its copy, which fills it, and its delete
 };
 
@@ -109,14 +113,17 @@ int queueCopyFileFrom(const PlaceToken& sourcePlace, std::u16string_view source,
 // either way, that replace their target without asking (the user chose them in the
 // preview) and leave the target with the source's time; folders made before what goes
 // into them (one that exists already counts as made); and removals of single files and
-// of empty folders, never following a link. A run's removal waits until every other
+// of empty folders, never following a link (one met on the device fails the removal). A
+// run's removal waits until every other
 // record of the run queued before it has ended, and is carried out only when no copy of
 // the run failed; else it fails, saying so. The failure belongs to the run: a Retry of
 // the copy takes it back (the copy goes before the run's waiting removals), while Clear
 // or Delete of the copy's record does not. Failures of a run's records show no box: the
 // reason stays with the record in Failed. Paths are as for the records above ("file://"
-// and a device path, or a server path). Any thread.
-std::uint64_t newRun();
+// and a device path, or a server path). The run's device side is reached from
+// `deviceTop`, the device folder it synchronises: a link put in place below it after the
+// preview fails its action (none: each record's own folder). Any thread.
+std::uint64_t newRun(std::u16string_view deviceTop = {});
 int queueRunCopy(std::uint64_t run, std::u16string_view source, std::u16string_view destination);
 int queueRunMakeFolder(std::uint64_t run, std::u16string_view path);
 int queueRunRemove(std::uint64_t run, std::u16string_view path, bool folder);

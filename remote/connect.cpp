@@ -139,6 +139,7 @@ int connectPlace(FtpPlace& place, session::ServerSession& session, const KeyPass
     login.user = platform::toUtf8(settings.userName);
     login.password = platform::toUtf8(settings.password);
     login.passive = settings.passive != 0;
+    login.uploadThroughTemporary = settings.uploadThroughTemporary != 0;
     login.connectWaitMs = connectWaitMs(settings);
     login.silenceLimitMs = replyWaitMs(settings);
     login.trust = &settingsTrust();

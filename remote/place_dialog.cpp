@@ -157,6 +157,7 @@ int runAdvancedPlaceDialog(PlaceDialogData& data, Window owner) {
         {resources::placePassiveCheck, &PlaceDialogData::passive},
         {resources::placeRememberFolderCheck, &PlaceDialogData::rememberFolder},
         {resources::placeAutoReconnectCheck, &PlaceDialogData::autoReconnect},
+        {resources::placeTemporaryUploadCheck, &PlaceDialogData::uploadThroughTemporary},
     };
     return ui::runDialog(dialog, owner, [&](Window window, MessageId message, WParam wParam, LParam) -> LResult {
         const auto item = [window](int id) { return platform::getDialogItem(window, id); };

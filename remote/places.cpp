@@ -28,6 +28,7 @@ constexpr std::size_t rememberFolderOffset = 2465;
 constexpr std::size_t portOffset = 2468;
 constexpr std::size_t timeoutOffset = 2472;
 constexpr std::size_t autoReconnectOffset = 2476;
+constexpr std::size_t directUploadOffset = 2477;
 
 // The list in selector order; the first empty slot ends it. Guarded by listLock.
 std::array<std::shared_ptr<FtpPlace>, maxPlaces + 1> slots;
@@ -89,6 +90,7 @@ void fillFromDialog(FtpPlace& place, const PlaceDialogData& data) {
     place.passive = data.passive;
     place.timeout = data.timeout;
     place.autoReconnect = data.autoReconnect;
+    place.uploadThroughTemporary = data.uploadThroughTemporary;
 }
 
 // What says which server and account a place reaches.
@@ -152,6 +154,7 @@ PlaceBytes encodePlace(const FtpPlace& place) {
     putWord(bytes, portOffset, place.port);
     putWord(bytes, timeoutOffset, place.timeout);
     bytes[autoReconnectOffset] = place.autoReconnect;
+    bytes[directUploadOffset] = place.uploadThroughTemporary ? 0 : 1;
     return bytes;
 }
 
@@ -168,6 +171,7 @@ void decodePlace(const PlaceBytes& bytes, FtpPlace& place) {
     place.port = getWord(bytes, portOffset);
     place.timeout = getWord(bytes, timeoutOffset);
     place.autoReconnect = bytes[autoReconnectOffset];
+    place.uploadThroughTemporary = bytes[directUploadOffset] == 0 ? 1 : 0;
 }
 
 std::optional<PlaceDialogData> placeDialogData(int index, platform::Window owner) {
@@ -193,6 +197,7 @@ std::optional<PlaceDialogData> placeDialogData(int index, platform::Window owner
         data.passive = place->passive;
         data.timeout = place->timeout;
         data.autoReconnect = place->autoReconnect;
+        data.uploadThroughTemporary = place->uploadThroughTemporary;
         return data;
     }
     setText(data.host, placeholderHost);
@@ -393,7 +398,8 @@ PlaceSettings settingsOf(const FtpPlace& place) {
             place.timeout,
             place.passive,
             place.autoReconnect,
-            place.revision};
+            place.revision,
+            place.uploadThroughTemporary};
 }
 
 void setPlaceError(FtpPlace& place, std::u16string_view tag, std::string_view text) {

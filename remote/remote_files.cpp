@@ -16,6 +16,7 @@
 #include "ftp/ftp_commands.h"
 #include "platform/clock.h"
 #include "platform/errors.h"
+#include "platform/folder_handles.h"
 #include "platform/text.h"
 #include "platform/window/message_box.h"
 #include "remote/connect.h"
@@ -119,38 +120,57 @@ std::int64_t listedFileSize(std::u16string_view remote) {
 
 PlaceSession newSession(const FtpPlace& place) { return session::newServerSession(settingsOf(place).host); }
 
-// Lists a download's partial while one is kept, so that start-up can clear old ones.
-void keepListed(const std::string& partial) {
-    struct stat info {};
-    if (lstat(partial.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-        rememberPartial(partial, platform::toUint64(platform::fileTimeNow()));
-    } else {
-        forgetPartial(partial);
-    }
-}
-
 // After a copy of a synchronisation: the target takes the source's time to the second,
 // so that the next comparison finds the two alike. A server that cannot give or take a
 // time leaves the target its own; the copy stands either way.
-void keepSourceTime(session::ServerSession& session, bool upload, const std::string& local, const std::string& remote) {
+void keepSourceTime(session::ServerSession& session, bool upload, const platform::AnchoredPath& local,
+                    const std::string& remote) {
     struct stat info {};
+    std::string unused;
     if (upload) {
-        if (stat(local.c_str(), &info) == 0 && session.setModificationTime(remote, info.st_mtim.tv_sec) == 1) return;
+        const std::string path = platform::hostPathOf(local);
+        if (lstat(path.c_str(), &info) == 0 && session.setModificationTime(remote, info.st_mtim.tv_sec) == 1) return;
     } else if (const std::int64_t time = session.modificationTime(remote); time >= 0) {
-        const timespec times[2] = {{0, UTIME_OMIT}, {time, 0}};
-        utimensat(AT_FDCWD, local.c_str(), times, AT_SYMLINK_NOFOLLOW);
+        platform::setModificationTimeAt(local, time, unused);
         return;
     }
     session.failureText();  // drops a connection that met silence, as after any failure
 }
 
+// The device side of a download: its partial continued on a retry, else made anew under
+// a random name and listed in the settings before its first byte (and after the download
+// only while it is still there), so that a retry, and the start-up's clean-up, find it.
+session::DownloadTarget downloadTarget(const FtpPlace& place, const std::string& remotePath, const std::string& local,
+                                       std::int64_t size, bool resume) {
+    const std::uint64_t key = partialKeyFor(place, remotePath, local);
+    session::DownloadTarget target{.file = platform::anchoredForThread(local), .expectedSize = size, .resume = resume};
+    const std::string kept = keptPartial(key);
+    const auto slash = kept.rfind('/');
+    if (slash != std::string::npos && local.compare(0, slash + 1, kept, 0, slash + 1) == 0 &&
+        local.find('/', slash + 1) == std::string::npos) {
+        target.partialName = kept.substr(slash + 1);
+    }
+    target.keepPartial = [key](const std::string& partial) {
+        rememberPartial(partial, key, platform::toUint64(platform::fileTimeNow()));
+    };
+    return target;
+}
+
+// Drops the listed partial of a download that left none.
+void forgetGonePartial(const FtpPlace& place, const std::string& remotePath, const std::string& local) {
+    const std::string kept = keptPartial(partialKeyFor(place, remotePath, local));
+    struct stat info {};
+    if (!kept.empty() && (lstat(kept.c_str(), &info) != 0 || !S_ISREG(info.st_mode))) forgetPartial(kept);
+}
+
 // A download or upload. On a thread with a session of its own (the queue's worker) it
 // runs on that session, which stays open for the next one; elsewhere on a session made
-// for it, with the place's session let go, so that browsing goes on. The engine
-// downloads into a partial file beside the target that replaces it only once complete,
-// so a failure never destroys what the device had; the partial stays after a failure,
-// and a retry on the worker continues it. A download given `listedSize` >= 0 (the exact
-// size a listing just gave) does not ask the server for it.
+// for it, with the place's session let go, so that browsing goes on. The device side is
+// reached from the thread's device top (platform/folder_handles.h). A download arrives in
+// a temporary file beside the target that replaces it only once complete, so a failure
+// never destroys what the device had; the partial stays after a failure, and a retry on
+// the worker continues it. A download given `listedSize` >= 0 (the exact size a listing
+// just gave) does not ask the server for it.
 int transfer(SessionUse& use, bool upload, std::u16string_view devicePath, std::u16string_view remote,
              std::int64_t listedSize) {
     FtpPlace& place = *use.place;
@@ -189,18 +209,17 @@ int transfer(SessionUse& use, bool upload, std::u16string_view devicePath, std::
         watch->total.store(size);
         session->watchTransfers(watch);
     }
-    const std::string partial = upload ? std::string()
-                                       : session::partialPathBeside(*local, partialNameFor(place, *remotePath, *local));
-    const bool done = upload ? session->upload(*local, *remotePath)
-                             : session->download(*remotePath, *local, partial, resume, size);
+    const platform::AnchoredPath anchored = platform::anchoredForThread(*local);
+    const bool done = upload ? session->upload(anchored, *remotePath)
+                             : session->download(*remotePath, downloadTarget(place, *remotePath, *local, size, resume));
     const std::string text = done ? std::string() : session->failureText();
-    if (done && watch && watch->keepTimes.load()) keepSourceTime(*session, upload, *local, *remotePath);
+    if (done && watch && watch->keepTimes.load()) keepSourceTime(*session, upload, anchored, *remotePath);
     if (watch) session->watchTransfers(nullptr);
     if (done && !use.threadOwn) session->quit(false);
     // A failed transfer's connection is dropped at once: replies of the aborted transfer
     // may still be on their way.
     if (!done || !use.threadOwn) session.reset();
-    if (!upload) keepListed(partial);
+    if (!upload) forgetGonePartial(place, *remotePath, *local);
     if (done) return 1;
     setError(place, tag, text);
     return failed();
@@ -324,12 +343,14 @@ bool copyTree(std::u16string_view source, std::u16string_view destination, Folde
 bool makeDestination(std::u16string_view destination) {
     if (isDevicePath(destination)) {
         const std::u16string_view folder = devicePart(destination);
-        if (folder.size() + 2 >= platform::maxPath ||
-            (!platform::createFolder(folder) && platform::lastError() != platform::errorAlreadyExists)) {
-            setCurrentError(u"(KVT-CP-1)", "Unable to create the destination folder.");
-            return false;
-        }
-        return true;
+        const std::string host = platform::toHostPath(folder);
+        std::string reason;
+        if (folder.size() + 2 < platform::maxPath && !host.empty() &&
+            platform::makeFolderAt(platform::anchoredForThread(host), -1, reason))
+            return true;
+        setCurrentError(u"(KVT-CP-1)", "Unable to create the destination folder" +
+                                           (reason.empty() ? std::string(".") : ": " + reason + ".\n"));
+        return false;
     }
     if (remoteCreateFolder(destination) || platform::lastError() == platform::errorAlreadyExists) return true;
     setCurrentTag(u"(KVT-CP-2)");
@@ -478,7 +499,7 @@ int remoteCreateFolder(std::u16string_view path) {
     const std::optional<std::string> remotePath = serverPath(*use.place, path, ftp::maxFolderPathLength, tag);
     if (!remotePath) return failed();
     session::ServerSession& session = **use.session;
-    if (session.makeFolder(*remotePath)) return 1;
+    if (session.makeFolder(*remotePath, -1)) return 1;
     setError(*use.place, tag, session.failureText());
     // A name that is taken: New Folder goes on to "New Folder (1)" rather than stop at the
     // first name, and a folder copy goes into it.

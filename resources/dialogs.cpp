@@ -97,7 +97,9 @@ std::vector<DialogItem> advancedPlaceItems(bool touch) {
         numberSpinner(placeTimeoutSpinner, u"Ftp Connection Timeout", timeoutRow, items.back().column, touch));
     items.push_back(control(placePassiveCheck, ControlKind::checkBox, u"Enable Passive Mode", row++, 1));
     items.push_back(control(placeRememberFolderCheck, ControlKind::checkBox, u"Remember Current Folder", row++, 1));
-    items.push_back(control(placeAutoReconnectCheck, ControlKind::checkBox, u"Automatically Reconnect", row, 1));
+    items.push_back(control(placeAutoReconnectCheck, ControlKind::checkBox, u"Automatically Reconnect", row++, 1));
+    items.push_back(
+        control(placeTemporaryUploadCheck, ControlKind::checkBox, u"Upload through a temporary name", row, 1));
     return items;
 }
 

@@ -59,6 +59,7 @@ enum AdvancedPlaceDialogControl : int {
     placeTimeoutEdit = 1008,
     placeTimeoutSpinner = 1009,
     placeRememberFolderCheck = 1010,
+    placeTemporaryUploadCheck = 1011,
     placeStartupFolderEdit = 18701,
 };
 inline constexpr int placeStartupFolderLimit = 259;

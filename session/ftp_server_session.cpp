@@ -157,19 +157,38 @@ public:
 
     int listExactToFile(const std::string& folder, const std::string& listingPath) override {
         const HeardStop heard(*this);
-        const int listed = ftp::listExactToFile(session_, listingPath, folder);
-        return listed < 0 ? listToFile(folder, listingPath) : listed;
+        return ftp::listExactToFile(session_, listingPath, folder);
     }
 
-    int download(const std::string& remotePath, const std::string& localPath, const std::string& partialPath,
-                 bool resume, std::int64_t expectedSize) override {
+    int download(const std::string& remotePath, const DownloadTarget& target) override {
         const HeardStop heard(*this);
-        return ftp::downloadResumable(session_, localPath, remotePath, 'I', partialPath, resume, expectedSize);
+        DownloadFile local(target);
+        std::string reason;
+        std::int64_t offset = 0;
+        const int descriptor = local.open(offset, reason);
+        if (descriptor < 0) return keepFailure(reason);
+        const int moved = ftp::download(session_, descriptor, remotePath, 'I', offset, target.expectedSize);
+        if (!moved) keptFailure_ = failureText();
+        if (local.close(moved == 1, -1, reason)) return 1;
+        return moved ? keepFailure(reason) : 0;
     }
 
-    int upload(const std::string& localPath, const std::string& remotePath) override {
+    int upload(const platform::AnchoredPath& local, const std::string& remotePath) override {
         const HeardStop heard(*this);
-        return ftp::upload(session_, localPath, remotePath, 'I', 0);
+        UploadFile file(local);
+        std::string reason;
+        std::int64_t offset = 0;
+        const int descriptor = file.open(offset, reason);
+        if (descriptor < 0) return keepFailure(reason);
+        if (!login_.uploadThroughTemporary) return ftp::upload(session_, descriptor, remotePath, 'I');
+        const std::string temporary = temporaryNameBeside(remotePath);
+        if (ftp::upload(session_, descriptor, temporary, 'I') && ftp::renamePath(session_, temporary, remotePath))
+            return 1;
+        // The server's file stays as it was; the temporary one goes while the connection
+        // still answers.
+        keptFailure_ = failureText();
+        if (isOpen()) ftp::deleteFile(session_, temporary);
+        return 0;
     }
 
     std::int64_t fileSize(const std::string& path) override {
@@ -187,7 +206,7 @@ public:
         return ftp::setModificationTime(session_, path, time);
     }
 
-    int makeFolder(const std::string& path) override {
+    int makeFolder(const std::string& path, int) override {
         const HeardStop heard(*this);
         return ftp::makeFolder(session_, path);
     }
@@ -264,6 +283,12 @@ private:
     private:
         ftp::FtpConnection* const control_;
     };
+
+    // A failure of our own, kept as a reply line is.
+    int keepFailure(const std::string& reason) {
+        keptFailure_ = reason + "\n";
+        return 0;
+    }
 
     std::string trustedCertificate() const {
         return login_.trust ? login_.trust->trustedCertificate(certificateServer(host_)) : std::string();

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "ftp/ftp_transfer.h"
+#include "platform/own_files.h"
 
 namespace session {
 namespace {
@@ -25,10 +25,10 @@ std::uint32_t millisecondsSince(AnswerClock::time_point then) {
     return std::uint32_t(std::clamp<std::int64_t>(elapsed, 0, UINT32_MAX));
 }
 
-std::string partialPathBeside(std::string_view localPath, std::string_view partialName) {
-    const std::string target = ftp::followLinks(std::string(localPath));
-    const auto slash = target.rfind('/');
-    return (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + std::string(partialName);
+std::string temporaryNameBeside(std::string_view serverPath) {
+    const auto slash = serverPath.rfind('/');
+    return std::string(slash == std::string_view::npos ? std::string_view() : serverPath.substr(0, slash + 1)) +
+           platform::newOwnTemporaryName();
 }
 
 std::unique_ptr<ServerSession> newServerSession(std::u16string_view host) {

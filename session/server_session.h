@@ -14,6 +14,8 @@
 #include <string>
 #include <string_view>
 
+#include "session/local_files.h"
+
 namespace session {
 
 inline constexpr std::u16string_view sftpPrefix = u"sftp://";
@@ -60,7 +62,10 @@ struct ServerLogin {
     std::uint32_t port = 0;
     std::string user;
     std::string password;
-    bool passive = true;                   // FTP data connections
+    bool passive = true;  // FTP data connections
+    // An upload goes to a temporary name in the target's folder and is renamed onto the
+    // target once whole; off for servers that refuse renames or watch their folders.
+    bool uploadThroughTemporary = true;
     std::uint32_t connectWaitMs = 3000;    // connecting and the greeting
     std::uint32_t silenceLimitMs = 60000;  // any later wait without progress
     // The passphrase the user gave for the key file `keyFile`, for this open only.
@@ -124,13 +129,14 @@ public:
     // The same, for a synchronisation: exact sizes and times to the second in UTC where
     // the server can list so (FTP's MLSD; SFTP always), else as listToFile.
     virtual int listExactToFile(const std::string& folder, const std::string& listingPath) = 0;
-    // Downloads into `partialPath` (a file beside the target), which replaces the target
-    // once complete and stays after a failure that left bytes in it; with `resume` a
-    // partial already there is continued. With `expectedSize` >= 0 a file of another
-    // size fails.
-    virtual int download(const std::string& remotePath, const std::string& localPath, const std::string& partialPath,
-                         bool resume, std::int64_t expectedSize) = 0;
-    virtual int upload(const std::string& localPath, const std::string& remotePath) = 0;
+    // Downloads into a temporary file beside the target, which replaces the target only
+    // when whole (session/local_files.h says how). The reason of a failure on the device
+    // is the system's.
+    virtual int download(const std::string& remotePath, const DownloadTarget& target) = 0;
+    // Uploads the file, read through folder handles. Through a temporary name (see
+    // ServerLogin): the server's file is replaced only once the whole file arrived, and
+    // stays as it was after a failure, which removes the temporary file where it can.
+    virtual int upload(const platform::AnchoredPath& local, const std::string& remotePath) = 0;
     // The file's size, -1 when the server gives none.
     virtual std::int64_t fileSize(const std::string& path) = 0;
     // The file's modification time to the second, in seconds since 1970 UTC (FTP's MDTM,
@@ -140,7 +146,9 @@ public:
     // Sets it (FTP's MFMT, else MDTM with a time; SFTP's setstat). 1 set; 0 failed, with
     // the reason in failureText(); -1 when the server has no way to set a time.
     virtual int setModificationTime(const std::string& path, std::int64_t time) = 0;
-    virtual int makeFolder(const std::string& path) = 0;
+    // With `sourceMode`'s permission bits where the protocol can say them (SFTP; & 0777,
+    // the server's umask applying); -1: the server's own.
+    virtual int makeFolder(const std::string& path, int sourceMode) = 0;
     // After a makeFolder that failed: whether the name is taken already, so that a folder
     // copy goes into it and New Folder tries the next name (FTP servers say so with a
     // 550; an SFTP server is asked whether the path is a folder).
@@ -170,10 +178,9 @@ std::unique_ptr<ServerSession> newServerSession(std::u16string_view host);
 std::unique_ptr<ServerSession> newFtpSession();
 std::unique_ptr<ServerSession> newSftpSession();
 
-// Where a download's partial named `partialName` for the local file `localPath` lives:
-// beside the file the target names (links followed), so that the rename over it stays
-// within one folder.
-std::string partialPathBeside(std::string_view localPath, std::string_view partialName);
+// A new temporary name (platform/own_files.h) in the folder of the server file
+// `serverPath`, for an upload to go to until it is whole.
+std::string temporaryNameBeside(std::string_view serverPath);
 
 // Why no copy goes from server to server (within one server too) where one speaks SFTP.
 inline constexpr std::string_view sftpServerToServerRefusal =

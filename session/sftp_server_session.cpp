@@ -1,15 +1,11 @@
 // The SFTP engine behind the server session: the host without its "sftp://", the
 // thread's stop for each operation and the login's waits, the host-key question and the
-// key trusted beyond known_hosts, downloads through a partial file as FTP's, and the
-// transfer watch.
-#include <sys/stat.h>
-#include <unistd.h>
-
+// key trusted beyond known_hosts, the device's side of transfers (local_files.h), uploads
+// through a temporary name, and the transfer watch.
 #include <atomic>
 #include <string>
 #include <utility>
 
-#include "ftp/ftp_transfer.h"
 #include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "session/server_session.h"
@@ -17,11 +13,6 @@
 
 namespace session {
 namespace {
-
-// A partial left by someone else, or with another name as well, is never continued.
-bool isOwnPartial(const struct stat& info) {
-    return S_ISREG(info.st_mode) && info.st_uid == geteuid() && info.st_nlink == 1;
-}
 
 class SftpServerSession final : public ServerSession {
 public:
@@ -94,7 +85,8 @@ public:
             return "Stopped.\n";
         }
         std::string text = sftp::lastError(*session_);
-        if (!text.empty() && text.back() != '\n') text += '\n';
+        if (text.empty()) text = "Failure";  // the status's name, where nothing more was said
+        if (text.back() != '\n') text += '\n';
         return text;
     }
 
@@ -136,42 +128,28 @@ public:
         return listToFile(folder, listingPath);
     }
 
-    int download(const std::string& remotePath, const std::string& localPath, const std::string& partialPath,
-                 bool resume, std::int64_t expectedSize) override {
+    int download(const std::string& remotePath, const DownloadTarget& target) override {
         localFailure_.clear();
-        const std::string target = ftp::followLinks(localPath);
-        struct stat existing {};
-        if (stat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
-            return fail("The target is no regular file.\n");
-        }
-        std::int64_t offset = 0;
-        struct stat partial {};
-        if (lstat(partialPath.c_str(), &partial) == 0) {
-            if (resume && isOwnPartial(partial) && (expectedSize < 0 || partial.st_size < expectedSize)) {
-                offset = partial.st_size;
-            } else if (unlink(partialPath.c_str()) != 0) {
-                return fail("The partial file's name is taken by something that is no file\n");
-            }
-        }
         const HeardStop heard(*session_);
-        if (!sftp::download(*session_, remotePath, partialPath, offset, progress(offset))) {
-            if (stat(partialPath.c_str(), &partial) == 0 && partial.st_size == 0) unlink(partialPath.c_str());
-            return 0;
-        }
-        const bool present = stat(partialPath.c_str(), &partial) == 0;
-        if (expectedSize >= 0 && (!present || partial.st_size != expectedSize)) {
-            unlink(partialPath.c_str());
-            return fail("The file arrived with " + std::to_string(present ? partial.st_size : 0) +
-                        " bytes where the server announced " + std::to_string(expectedSize) + "\n");
-        }
-        lastAnswer_ = AnswerClock::now();
-        if (::rename(partialPath.c_str(), target.c_str()) != 0) return fail("Local file error\n");
-        return 1;
+        DownloadFile local(target);
+        return answered(sftp::download(*session_, remotePath, local, progress(&local)));
     }
 
-    int upload(const std::string& localPath, const std::string& remotePath) override {
+    int upload(const platform::AnchoredPath& local, const std::string& remotePath) override {
+        localFailure_.clear();
         const HeardStop heard(*session_);
-        return answered(sftp::upload(*session_, localPath, remotePath, 0, progress()));
+        UploadFile file(local);
+        if (!login_.uploadThroughTemporary) return answered(sftp::upload(*session_, file, remotePath, progress()));
+        const std::string temporary = temporaryNameBeside(remotePath);
+        if (sftp::upload(*session_, file, temporary, progress()) &&
+            sftp::renameOver(*session_, temporary, remotePath)) {
+            return answered(1);
+        }
+        // The server's file stays as it was; the temporary one goes while the connection
+        // still answers.
+        const std::string reason = failureText();
+        if (isOpen()) sftp::removeFile(*session_, temporary);
+        return fail(reason);
     }
 
     std::int64_t fileSize(const std::string& path) override {
@@ -186,9 +164,9 @@ public:
         const HeardStop heard(*session_);
         return answered(sftp::setModificationTime(*session_, path, time));
     }
-    int makeFolder(const std::string& path) override {
+    int makeFolder(const std::string& path, int sourceMode) override {
         const HeardStop heard(*session_);
-        return sftp::makeFolder(*session_, path);
+        return sftp::makeFolder(*session_, path, sourceMode);
     }
     bool nameTaken(const std::string& path) override {
         const HeardStop heard(*session_);
@@ -245,11 +223,11 @@ private:
 
     // The watch sees the bytes of the file done (those a continued download had too);
     // its stop ends the transfer.
-    sftp::Progress progress(std::int64_t already = 0) {
+    sftp::Progress progress(const DownloadFile* continued = nullptr) {
         TransferWatch* const watch = watch_;
         if (!watch) return nullptr;
-        return [watch, already](std::int64_t transferred) {
-            watch->done.store(already + transferred);
+        return [watch, continued](std::int64_t transferred) {
+            watch->done.store((continued ? continued->offset() : 0) + transferred);
             return !watch->stop.load();
         };
     }

@@ -390,7 +390,12 @@ int rename(SftpSession& session, std::string_view from, std::string_view to) {
 
 int renameOver(SftpSession& session, std::string_view from, std::string_view to) {
     if (!ready(session)) return 0;
-    if (!session.posixRename) return failWith(session, statusText(fxOperationUnsupported));
+    if (!session.posixRename) {
+        // The target goes first, since a server of version 3 refuses to rename onto a
+        // file; a target that stays fails the rename.
+        removeFile(session, to);
+        return rename(session, from, to);
+    }
     Request request = newRequest(session, fxpExtended);
     request.text("posix-rename@openssh.com").text(from).text(to);
     return statusCall(session, request);
@@ -400,11 +405,13 @@ int removeFile(SftpSession& session, std::string_view path) { return pathCall(se
 
 int removeFolder(SftpSession& session, std::string_view path) { return pathCall(session, fxpRmdir, path); }
 
-int makeFolder(SftpSession& session, std::string_view path) {
+int makeFolder(SftpSession& session, std::string_view path, int sourceMode) {
     if (!ready(session)) return 0;
     Attributes attributes;
-    attributes.flags = Attributes::permissions;
-    attributes.mode = 0755;
+    if (sourceMode >= 0) {
+        attributes.flags = Attributes::permissions;
+        attributes.mode = std::uint32_t(sourceMode) & 0777;
+    }
     Request request = newRequest(session, fxpMkdir);
     request.text(path).attributes(attributes);
     Reply reply;

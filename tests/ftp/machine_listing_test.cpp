@@ -11,7 +11,8 @@ namespace {
 using namespace ftp;
 
 // "left out", or what the parser reads from the fact line: "file NAME size S time T",
-// "folder NAME ...", "link NAME" (S and T "-" when there is none; T in UTC).
+// "folder NAME ...", "link NAME" (S and T "-" when there is none; T in UTC), then
+// "mode M" where it gives permission bits.
 std::string readBack(std::string_view machineLine) {
     const std::string line = factLineFromMachineLine(machineLine);
     if (line.empty()) return "left out";
@@ -23,6 +24,9 @@ std::string readBack(std::string_view machineLine) {
     std::string text = (entry.mayBeFolder ? "folder " : entry.mayBeFile ? "file " : "neither ") + name;
     text += " size " + (entry.sizeKind == SizeKind::Exact ? std::to_string(entry.size) : std::string("-"));
     text += " time " + (entry.timeKind == TimeKind::Second ? std::to_string(entry.time - localOffset()) : "-");
+    if (entry.mode >= 0)
+        text += " mode " + std::to_string(entry.mode >> 6) + std::to_string(entry.mode >> 3 & 7) +
+                std::to_string(entry.mode & 7);
     return text;
 }
 
@@ -31,7 +35,7 @@ TEST(MachineListing, GivesExactEntriesAndMarksWhatItCannotReadAsLinks) {
         {"type=file;size=4096;modify=20240102030405.123;perm=r;unique=801g; notes.txt\r\n",
          "file notes.txt size 4096 time 1704164645"},
         {"Type=DIR;Modify=20240102030405;Size=4096;perm=el; photos\n", "folder photos size - time 1704164645"},
-        {"unix.mode=0644;type=file;size=5000000000; big  name \n", "file big  name  size 5000000000 time -"},
+        {"unix.mode=0640;type=file;size=5000000000; big  name \n", "file big  name  size 5000000000 time - mode 640"},
         {"type=file; no size", "file no size size - time -"},
         {"type=file;size=1; x;y=z; \t", "file x;y=z; \t size 1 time -"},
         {"type=file;size=1; ../../etc/passwd", "file ../../etc/passwd size 1 time -"},

@@ -90,13 +90,13 @@ TEST_F(SftpPlace, ARetriedDownloadContinuesItsPartial) {
     EXPECT_EQ(device.read("f.bin"), "the user's own");
     watch.stop.store(false);
     const std::string half(bytes.size() / 2, 'X');
-    writeFile(
-        session::partialPathBeside(device.at("f.bin"),
-                                   remote::partialNameFor(*remote::placeAt(0), served / "f.bin", device.at("f.bin"))),
-        half);
+    const std::uint64_t key = remote::partialKeyFor(*remote::placeAt(0), served / "f.bin", device.at("f.bin"));
+    writeFile(device.at(".farlink-0123456789abcdef.part"), half);
+    remote::rememberPartial(device.at(".farlink-0123456789abcdef.part"), key, 0);
     watch.resume.store(true);
     ASSERT_EQ(remote::remoteCopyFile(remote("f.bin"), u"file://\\f.bin", 0), 1) << placeError(0);
     EXPECT_TRUE(device.read("f.bin") == half + bytes.substr(half.size()));
+    EXPECT_EQ(remote::keptPartial(key), "");
     remote::pinPlaceForThread(nullptr, 0);
     session::setThreadTransferWatch(nullptr);
 }

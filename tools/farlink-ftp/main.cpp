@@ -20,6 +20,7 @@
 // reply (or the reason) on stderr.
 #include "ftp/ftp_url.h"
 #include "ftp/listing_parser.h"
+#include "platform/folder_handles.h"
 #include "platform/host_files.h"
 #include "platform/text.h"
 #include "tools/farlink-ftp/mirror.h"
@@ -93,23 +94,31 @@ int list(const ftp::FtpUrl& url, const Options& options) {
     return finish(*server, result, options);
 }
 
-// The file arrives in a partial beside LOCAL, which replaces LOCAL only when complete:
-// with the size the server announced, when it announces one (without, a download cut
-// short yet ended with 226 cannot be told from a whole one).
+// The file arrives in a temporary file beside LOCAL (the file its links name), which
+// replaces it only when complete: with the size the server announced, when it announces
+// one (without, a download cut short yet ended with 226 cannot be told from a whole one,
+// and the output says so).
 int get(const ftp::FtpUrl& url, const std::string& local, const Options& options) {
     std::string reason;
     const Session server = tool::openSession(url, options, reason);
     if (!server) return fail(reason);
     const std::int64_t size = server->fileSize(url.path);
-    if (size < 0) debugNote("no size for " + url.path + " (" + server->lastMessage() + "): length unchecked");
-    return finish(*server, tool::downloadWhole(*server, url.path, local, size), options);
+    if (size < 0) debugNote("no size for " + url.path + " (" + server->lastMessage() + ")");
+    const session::DownloadTarget target{.file = platform::anchoredInFolder(platform::followLinks(local)),
+                                         .expectedSize = size};
+    const int result = server->download(url.path, target);
+    if (result && size < 0) {
+        std::cerr << "farlink-ftp: the server gave no size for " << platform::printableText(url.path)
+                  << ": the length of what arrived is unchecked\n";
+    }
+    return finish(*server, result, options);
 }
 
 int put(const std::string& local, const ftp::FtpUrl& url, const Options& options) {
     std::string reason;
     const Session server = tool::openSession(url, options, reason);
     if (!server) return fail(reason);
-    return finish(*server, server->upload(local, url.path), options);
+    return finish(*server, server->upload(platform::anchoredInFolder(platform::followLinks(local)), url.path), options);
 }
 
 // The data never passes here, so the whole copy must end within --timeout.
@@ -210,6 +219,9 @@ constexpr const char* usageText =
     "       farlink-ftp parse LISTING [--all]\n"
     "options:\n"
     "  --active           active mode (PORT, EPRT on IPv6) instead of passive\n"
+    "  --no-temp-upload   upload straight into the target, for servers that refuse\n"
+    "                     renames (by default an upload goes to a temporary name in the\n"
+    "                     target's folder, renamed onto the target once whole)\n"
     "  --timeout SECONDS  give up when nothing has been sent or received for SECONDS\n"
     "                     (default 60; for fxp, the whole copy, whose data never passes here)\n"
     "  --trust SHA256     accept the server certificate with this fingerprint (as\n"
@@ -296,6 +308,8 @@ int main(int argc, char** argv) {
         }
         if (option == "--active") {
             options.active = true;
+        } else if (option == "--no-temp-upload") {
+            options.uploadThroughTemporary = false;
         } else if (option == "--timeout" && first + 1 < arguments.size()) {
             const std::string& value = arguments[++first];
             char* end = nullptr;

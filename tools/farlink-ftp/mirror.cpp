@@ -18,6 +18,7 @@
 #include "mirroring/plan_executor.h"
 #include "mirroring/sync_plan.h"
 #include "mirroring/sync_trees.h"
+#include "platform/folder_handles.h"
 #include "platform/text.h"
 #include "tools/farlink-ftp/sessions.h"
 
@@ -50,17 +51,16 @@ mirroring::SyncTree serverTree(session::ServerSession& server, const std::string
 // finds the two alike: a downloaded file the server's (asked when the listing's is not to
 // the second, the listing's when the server gives none), an uploaded one the local
 // file's. A server that cannot set a time leaves the target its own; the copy stands.
-void keepSourceTime(session::ServerSession& server, bool upload, const std::string& local, const std::string& remote,
-                    const mirroring::SyncEntry& source) {
+void keepSourceTime(session::ServerSession& server, bool upload, const platform::AnchoredPath& local,
+                    const std::string& remote, const mirroring::SyncEntry& source) {
     if (upload) {
         if (source.time >= 0) server.setModificationTime(remote, source.time);
         return;
     }
     const std::int64_t exact = source.timePrecision == 0 ? source.time : server.modificationTime(remote);
     const std::int64_t time = exact >= 0 ? exact : source.time;
-    if (time < 0) return;
-    const timespec times[2] = {{0, UTIME_OMIT}, {time, 0}};
-    utimensat(AT_FDCWD, local.c_str(), times, AT_SYMLINK_NOFOLLOW);
+    std::string unused;
+    if (time >= 0) platform::setModificationTimeAt(local, time, unused);
 }
 
 const char* verb(mirroring::SyncActionKind kind, bool reverse) {
@@ -86,38 +86,46 @@ struct RunContext {
     const std::map<std::string, const mirroring::SyncEntry*>& sourceEntries;
 };
 
-// Carries out one action over `server`; false with the reason in `reason`.
+// Carries out one action over `server`; false with the reason in `reason`. Everything
+// done in the local folder goes through folder handles from its top.
 bool perform(session::ServerSession& server, const mirroring::SyncAction& action, const RunContext& run,
              std::string& reason) {
     const Options& options = run.options;
     const std::string remotePath = withSlash(run.remoteFolder) + action.path;
-    const std::string localPath = (fs::path(run.localFolder) / action.path).string();
-    std::error_code error;
+    const platform::AnchoredPath local{run.localFolder, action.path};
+    const auto source = run.sourceEntries.find(action.path);
+    const int sourceMode = source == run.sourceEntries.end() ? -1 : source->second->mode;
     int result = 0;
     switch (action.kind) {
     case mirroring::SyncActionKind::copy: {
-        const mirroring::SyncEntry& source = *run.sourceEntries.at(action.path);
-        result = options.reverse ? server.upload(localPath, remotePath)
-                                 : tool::downloadWhole(server, remotePath, localPath, source.size);
-        if (result) keepSourceTime(server, options.reverse, localPath, remotePath, source);
+        const mirroring::SyncEntry& entry = *source->second;
+        if (!options.reverse && entry.size < 0) {
+            std::cerr << "farlink-ftp: the listing gives no size for " << platform::printableText(action.path)
+                      << ": the length of what arrives is unchecked\n";
+        }
+        result = options.reverse
+                     ? server.upload(local, remotePath)
+                     : server.download(remotePath,
+                                       {.file = local, .expectedSize = entry.size, .sourceMode = entry.mode});
+        if (result) keepSourceTime(server, options.reverse, local, remotePath, entry);
         break;
     }
     case mirroring::SyncActionKind::makeFolder:
-        result = options.reverse ? server.makeFolder(remotePath) : fs::create_directory(localPath, error) ? 1 : 0;
+        if (options.reverse) result = server.makeFolder(remotePath, sourceMode);
+        else if (!platform::makeFolderAt(local, sourceMode, reason)) return false;
+        else result = 1;
         break;
     case mirroring::SyncActionKind::removeFile:
-        result = options.reverse ? server.deleteFile(remotePath) : unlink(localPath.c_str()) == 0;
+    case mirroring::SyncActionKind::removeFolder: {
+        const bool folder = action.kind == mirroring::SyncActionKind::removeFolder;
+        if (!options.reverse) return platform::removeAt(local, folder, reason);
+        result = folder ? server.removeFolder(remotePath) : server.deleteFile(remotePath);
         break;
-    case mirroring::SyncActionKind::removeFolder:
-        result = options.reverse ? server.removeFolder(remotePath) : rmdir(localPath.c_str()) == 0;
-        break;
+    }
     case mirroring::SyncActionKind::skip: break;
     }
     if (result) return true;
-    const bool serverSide = options.reverse || action.kind == mirroring::SyncActionKind::copy;
-    reason = serverSide ? tool::failureOf(server, options.timeoutSeconds)
-             : error    ? error.message()
-                        : std::string(std::strerror(errno));
+    reason = tool::failureOf(server, options.timeoutSeconds);
     return false;
 }
 
@@ -136,7 +144,7 @@ int run(session::ServerSession& lister, int parallel, const OpenServers& openMor
         const std::string& localFolder, const Options& options) {
     // The server folder to mirror into is made when missing (an existing one refuses, as
     // a failure there would: its listing then tells).
-    if (options.reverse && !options.dryRun) lister.makeFolder(remoteFolder);
+    if (options.reverse && !options.dryRun) lister.makeFolder(remoteFolder, -1);
     mirroring::SyncTree remote = serverTree(lister, remoteFolder, options.timeoutSeconds);
     const mirroring::SyncTree local = mirroring::readDeviceTree(localFolder);
     mirroring::confirmListedTimes(

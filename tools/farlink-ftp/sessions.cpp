@@ -1,9 +1,5 @@
 #include "tools/farlink-ftp/sessions.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <cstdlib>
 
 #include "ftp/netrc.h"
@@ -33,6 +29,7 @@ std::unique_ptr<session::ServerSession> openSession(const ftp::FtpUrl& url, cons
         login.password = chosen.password;
     }
     login.passive = !options.active;
+    login.uploadThroughTemporary = options.uploadThroughTemporary;
     login.connectWaitMs = login.silenceLimitMs = std::uint32_t(options.timeoutSeconds) * 1000;
     login.trust = options.trust;
     std::unique_ptr<session::ServerSession> server = url.secureShell ? session::newSftpSession()
@@ -56,21 +53,6 @@ std::string failureOf(session::ServerSession& server, int timeoutSeconds) {
     const std::string text = timedOut(server, timeoutSeconds);
     server.failureText();  // drops the connection, whose late reply must answer nothing
     return text;
-}
-
-int downloadWhole(session::ServerSession& server, const std::string& remote, const std::string& local,
-                  std::int64_t expectedSize) {
-    // A name of its own: downloads over several connections may go into one folder at once.
-    static std::atomic<int> made = 0;
-    const std::string partial = session::partialPathBeside(
-        local, ".farlink-ftp-" + std::to_string(getpid()) + "-" + std::to_string(made++) + ".part");
-    const int result = server.download(remote, local, partial, false, expectedSize);
-    // Only a file of this user's is removed, never what took the name meanwhile.
-    struct stat left {};
-    if (!result && lstat(partial.c_str(), &left) == 0 && S_ISREG(left.st_mode) && left.st_uid == geteuid()) {
-        unlink(partial.c_str());
-    }
-    return result;
 }
 
 }  // namespace tool

@@ -1,6 +1,6 @@
 // How farlink-ftp reaches servers: through the program's own sessions (session/), opened
-// from an address with the command line's login, time-out and --trust; the reason of a
-// failure as the tool prints it; and downloads that leave nothing behind.
+// from an address with the command line's login, time-out, --trust and
+// --no-temp-upload; and the reason of a failure as the tool prints it.
 #pragma once
 
 #include <cstdint>
@@ -29,7 +29,8 @@ private:
 
 struct Options {
     bool active = false;
-    int timeoutSeconds = 60;  // every wait, connecting included
+    bool uploadThroughTemporary = true;  // off with --no-temp-upload
+    int timeoutSeconds = 60;             // every wait, connecting included
     session::TrustDecisions* trust = nullptr;
     std::string netrcText;  // ~/.netrc, or --netrc-file
 };
@@ -46,11 +47,5 @@ std::unique_ptr<session::ServerSession> openSession(const ftp::FtpUrl& url, cons
 // reason; when a wait gave up, "timed out: nothing moved for N s (--timeout)" and the
 // server's last reply.
 std::string failureOf(session::ServerSession& server, int timeoutSeconds);
-
-// Downloads `remote` into `local` through a partial file of its own beside it, which
-// replaces `local` only when whole (with `expectedSize` bytes, when >= 0) and goes
-// after a failure: nothing continues it from here.
-int downloadWhole(session::ServerSession& server, const std::string& remote, const std::string& local,
-                  std::int64_t expectedSize);
 
 }  // namespace tool
