@@ -54,8 +54,7 @@ void setThreadDeviceTop(std::string hostFolder) {
 AnchoredPath anchoredForThread(const std::string& path) {
     const std::string& top = threadTop;
     const std::size_t length = top == "/" ? 0 : top.size();
-    if (!top.empty() && path.size() > length + 1 && path.compare(0, length, top, 0, length) == 0 &&
-        path[length] == '/')
+    if (!top.empty() && path.size() > length + 1 && path.compare(0, length, top, 0, length) == 0 && path[length] == '/')
         return {top, path.substr(length + 1)};
     return anchoredInFolder(path);
 }

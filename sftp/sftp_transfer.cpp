@@ -114,7 +114,8 @@ struct LocalFile {
     }
 };
 
-std::string localFailure(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
+// A local read or write that failed, in the words of the FTP engine's.
+std::string localFailure() { return std::string("Local file error: ") + std::strerror(errno); }
 
 // The bytes a transfer keeps in flight: twice what the link carried per shortest round
 // trip, measured over intervals of a few round trips, so that the window grows while the
@@ -332,7 +333,7 @@ private:
             const ssize_t got = pread(job.local, chunk.data(), chunk.size(), job.next);
             if (got < 0 && errno == EINTR) continue;
             if (got < 0) {
-                fail(index, job, localFailure("cannot read the local file"));
+                fail(index, job, localFailure());
                 return;
             }
             if (got == 0) {
@@ -416,7 +417,7 @@ private:
             if (reply.fields.broken() || std::int64_t(data.size()) > pending.length)
                 return fail(index, job, statusText(fxBadMessage));
             if (!writeAllAt(job.local, data.data(), data.size(), pending.offset))
-                return fail(index, job, localFailure("cannot write the local file"));
+                return fail(index, job, localFailure());
             answer.got = std::int64_t(data.size());
             job.moved += answer.got;
             job.dataEnd = std::max(job.dataEnd, pending.offset + answer.got);
