@@ -118,7 +118,8 @@ bool openEntryFolder(const AnchoredPath& entry, EntryFolder& opened, std::string
 bool makeFolderAt(const AnchoredPath& folder, int sourceMode, std::string& reason) {
     EntryFolder at;
     if (!openEntryFolder(folder, at, reason)) return false;
-    const unsigned bits = creationBits(sourceMode < 0 ? 0777 : unsigned(sourceMode));
+    // Its owner may always go in and make what goes into it, as OpenSSH's sftp gives it.
+    const unsigned bits = creationBits(sourceMode < 0 ? 0777 : unsigned(sourceMode) | 0700);
     if (mkdirat(at.folder.fd, at.name.c_str(), bits) == 0) return true;
     const int error = errno;
     struct stat existing {};

@@ -42,8 +42,8 @@ bool openEntryFolder(const AnchoredPath& entry, EntryFolder& opened, std::string
 // it by `shownAs`.
 bool isLinkNow(int folder, const std::string& name, const std::string& shownAs, std::string& reason);
 
-// Makes the folder with `sourceMode`'s permission bits (see creationBits; -1: 0777 with
-// the umask); one that exists already counts as made.
+// Makes the folder with `sourceMode`'s permission bits and its owner's (see creationBits;
+// -1: 0777 with the umask); one that exists already counts as made.
 bool makeFolderAt(const AnchoredPath& folder, int sourceMode, std::string& reason);
 // Removes a file, or an empty folder.
 bool removeAt(const AnchoredPath& entry, bool folder, std::string& reason);

@@ -88,6 +88,15 @@ std::optional<std::string> hostPath(FtpPlace& place, std::u16string_view deviceP
     return host;
 }
 
+// What a listing gave a file to copy: its exact size and permission bits (-1: none).
+struct Listed {
+    std::int64_t size = -1;
+    int mode = -1;
+};
+
+// New Folder's work, with the permission bits `mode` (-1: the server's own).
+int createServerFolder(std::u16string_view path, int mode);
+
 using PathCommand = int (session::ServerSession::*)(const std::string& path);
 
 // One command on one path over the place's session.
@@ -141,9 +150,12 @@ void keepSourceTime(session::ServerSession& session, bool upload, const platform
 // a random name and listed in the settings before its first byte (and after the download
 // only while it is still there), so that a retry, and the start-up's clean-up, find it.
 session::DownloadTarget downloadTarget(const FtpPlace& place, const std::string& remotePath, const std::string& local,
-                                       std::int64_t size, bool resume) {
+                                       Listed listed, bool resume) {
     const std::uint64_t key = partialKeyFor(place, remotePath, local);
-    session::DownloadTarget target{.file = platform::anchoredForThread(local), .expectedSize = size, .resume = resume};
+    session::DownloadTarget target{.file = platform::anchoredForThread(local),
+                                   .expectedSize = listed.size,
+                                   .sourceMode = listed.mode,
+                                   .resume = resume};
     const std::string kept = keptPartial(key);
     const auto slash = kept.rfind('/');
     if (slash != std::string::npos && local.compare(0, slash + 1, kept, 0, slash + 1) == 0 &&
@@ -169,10 +181,9 @@ void forgetGonePartial(const FtpPlace& place, const std::string& remotePath, con
 // reached from the thread's device top (platform/folder_handles.h). A download arrives in
 // a temporary file beside the target that replaces it only once complete, so a failure
 // never destroys what the device had; the partial stays after a failure, and a retry on
-// the worker continues it. A download given `listedSize` >= 0 (the exact size a listing
-// just gave) does not ask the server for it.
-int transfer(SessionUse& use, bool upload, std::u16string_view devicePath, std::u16string_view remote,
-             std::int64_t listedSize) {
+// the worker continues it. A download given the listed size (the exact size a listing
+// just gave) does not ask the server for it, and takes the listed permission bits.
+int transfer(SessionUse& use, bool upload, std::u16string_view devicePath, std::u16string_view remote, Listed listed) {
     FtpPlace& place = *use.place;
     const std::u16string_view tag = upload ? u"(KVT-CF-1)" : u"(KVT-CF-2)";
     const std::optional<std::string> local = hostPath(place, devicePath, tag);
@@ -198,10 +209,10 @@ int transfer(SessionUse& use, bool upload, std::u16string_view devicePath, std::
     session::TransferWatch* const watch = session::threadTransferWatch();
     // An upload always starts over: servers differ too much in how they continue one.
     const bool resume = watch && watch->resume.load();
-    std::int64_t size = !watch                       ? -1
-                        : upload                     ? deviceFileSize(devicePath)
-                        : !resume && listedSize >= 0 ? listedSize
-                                                     : session->fileSize(*remotePath);
+    std::int64_t size = !watch                        ? -1
+                        : upload                      ? deviceFileSize(devicePath)
+                        : !resume && listed.size >= 0 ? listed.size
+                                                      : session->fileSize(*remotePath);
     // Without SIZE a download cut short would pass for whole: its listing says how long.
     if (watch && !upload && size < 0) size = listedFileSize(remote);
     if (watch) {
@@ -211,7 +222,8 @@ int transfer(SessionUse& use, bool upload, std::u16string_view devicePath, std::
     }
     const platform::AnchoredPath anchored = platform::anchoredForThread(*local);
     const bool done = upload ? session->upload(anchored, *remotePath)
-                             : session->download(*remotePath, downloadTarget(place, *remotePath, *local, size, resume));
+                             : session->download(*remotePath, downloadTarget(place, *remotePath, *local,
+                                                                             {size, listed.mode}, resume));
     const std::string text = done ? std::string() : session->failureText();
     if (done && watch && watch->keepTimes.load()) keepSourceTime(*session, upload, anchored, *remotePath);
     if (watch) session->watchTransfers(nullptr);
@@ -319,6 +331,7 @@ struct TreeEntry {
     std::u16string name;
     std::uint32_t attributes = 0;
     explorer::EntryStamp stamp;
+    std::int32_t mode = -1;
 };
 
 // A name the other side would take for something else: an escaped '\' (a separator on
@@ -334,25 +347,27 @@ bool isHostileName(std::u16string_view name) {
 
 struct FolderCopy {
     bool failIfExists;
+    int mode = -1;  // the source folder's permission bits, for the folder it makes
     bool anyFailed = false;
 };
 
 bool copyTree(std::u16string_view source, std::u16string_view destination, FolderCopy walk);
 
-// Makes the destination folder; a remote one that exists already (550) is used as it is.
-bool makeDestination(std::u16string_view destination) {
+// Makes the destination folder with `mode`'s bits; a remote one that exists already (550)
+// is used as it is.
+bool makeDestination(std::u16string_view destination, int mode) {
     if (isDevicePath(destination)) {
         const std::u16string_view folder = devicePart(destination);
         const std::string host = platform::toHostPath(folder);
         std::string reason;
         if (folder.size() + 2 < platform::maxPath && !host.empty() &&
-            platform::makeFolderAt(platform::anchoredForThread(host), -1, reason))
+            platform::makeFolderAt(platform::anchoredForThread(host), mode, reason))
             return true;
         setCurrentError(u"(KVT-CP-1)", "Unable to create the destination folder" +
                                            (reason.empty() ? std::string(".") : ": " + reason + ".\n"));
         return false;
     }
-    if (remoteCreateFolder(destination) || platform::lastError() == platform::errorAlreadyExists) return true;
+    if (createServerFolder(destination, mode) || platform::lastError() == platform::errorAlreadyExists) return true;
     setCurrentTag(u"(KVT-CP-2)");
     return false;
 }
@@ -377,8 +392,8 @@ bool refusesExistingTarget(std::u16string_view destination, bool failIfExists) {
     return true;
 }
 
-// A copy of one file; `listedSize` as transfer takes it.
-int copyFile(std::u16string_view source, std::u16string_view destination, std::int64_t listedSize) {
+// A copy of one file; `listed` as transfer takes it.
+int copyFile(std::u16string_view source, std::u16string_view destination, Listed listed) {
     SessionUse use = useSession(viewPlaceIndex());
     if (!ensureConnected(use)) return failed();
     const bool fromDevice = isDevicePath(source);
@@ -398,14 +413,14 @@ int copyFile(std::u16string_view source, std::u16string_view destination, std::i
         }
         return copyOnServers(use, sourcePlace, source, destination);
     }
-    if (fromDevice) return transfer(use, true, devicePart(source), destination, -1);
-    return transfer(use, false, devicePart(destination), source, listedSize);
+    if (fromDevice) return transfer(use, true, devicePart(source), destination, {});
+    return transfer(use, false, devicePart(destination), source, listed);
 }
 
-// `listedSize` as transfer takes it.
+// `listed` as transfer takes it.
 void copyTreeFile(const std::u16string& source, const std::u16string& destination, explorer::EntryStamp stamp,
-                  std::int64_t listedSize, FolderCopy& walk) {
-    if (!refusesExistingTarget(destination, walk.failIfExists) && copyFile(source, destination, listedSize)) {
+                  Listed listed, FolderCopy& walk) {
+    if (!refusesExistingTarget(destination, walk.failIfExists) && copyFile(source, destination, listed)) {
         logCopy(fileLogKind, source, destination, true, stamp);
         return;
     }
@@ -415,7 +430,7 @@ void copyTreeFile(const std::u16string& source, const std::u16string& destinatio
             return;
         }
         walk.failIfExists = false;
-        if (copyFile(source, destination, listedSize)) {
+        if (copyFile(source, destination, listed)) {
             logCopy(fileLogKind, source, destination, true, stamp);
             return;
         }
@@ -433,13 +448,14 @@ bool copyTree(std::u16string_view source, std::u16string_view destination, Folde
     const bool fromDevice = isDevicePath(source);
     const char16_t separator = fromDevice ? u'\\' : u'/';
     const char16_t targetSeparator = isDevicePath(destination) ? u'\\' : u'/';
-    if (!makeDestination(destination)) return false;
+    if (!makeDestination(destination, walk.mode)) return false;
 
     const std::u16string folder = std::u16string(fromDevice ? devicePart(source) : source) + separator;
     std::vector<TreeEntry> entries;
     const explorer::ListingResult listing = explorer::listFolder(
         findsOf(fromDevice), folder + u"*", folder, [&](const explorer::FolderEntry& entry) {
-            entries.push_back({std::u16string(entry.name), entry.data.attributes, explorer::stampOf(entry.data)});
+            entries.push_back(
+                {std::u16string(entry.name), entry.data.attributes, explorer::stampOf(entry.data), entry.data.mode});
             return true;
         });
     if (listing.end != explorer::ListingEnd::complete) {
@@ -463,14 +479,14 @@ bool copyTree(std::u16string_view source, std::u16string_view destination, Folde
             walk.anyFailed = true;
         } else if (isFolder && !isLink) {
             // The folder's own outcome: its earlier siblings' failures are not its own.
-            const bool copied = copyTree(from, to, FolderCopy{.failIfExists = walk.failIfExists});
+            const bool copied = copyTree(from, to, FolderCopy{.failIfExists = walk.failIfExists, .mode = entry.mode});
             logCopy(folderLogKind, from, to, copied);
             walk.anyFailed |= !copied;
         } else if (!isFolder || !fromDevice) {
             // A listed size is exact, save a link's (that of the link) and the 0 of a
             // listing that gives none.
             const bool sized = !fromDevice && !isLink && entry.stamp.size > 0;
-            copyTreeFile(from, to, entry.stamp, sized ? std::int64_t(entry.stamp.size) : -1, walk);
+            copyTreeFile(from, to, entry.stamp, {sized ? std::int64_t(entry.stamp.size) : -1, entry.mode}, walk);
         } else {
             // Left out, yet logged as not copied: a move must not delete it with its folder.
             // Logged as a file, so that a Retry never copies the tree the link points at.
@@ -492,14 +508,18 @@ int remoteRemoveFolder(std::u16string_view path) {
     return runOnPath(path, &session::ServerSession::removeFolder, ftp::maxFolderPathLength, u"(KVT-RF-1)");
 }
 
-int remoteCreateFolder(std::u16string_view path) {
+int remoteCreateFolder(std::u16string_view path) { return createServerFolder(path, -1); }
+
+namespace {
+
+int createServerFolder(std::u16string_view path, int mode) {
     constexpr std::u16string_view tag = u"(KVT-CF-1)";
     SessionUse use = useSession(viewPlaceIndex());
     if (!ensureConnected(use)) return failed();
     const std::optional<std::string> remotePath = serverPath(*use.place, path, ftp::maxFolderPathLength, tag);
     if (!remotePath) return failed();
     session::ServerSession& session = **use.session;
-    if (session.makeFolder(*remotePath, -1)) return 1;
+    if (session.makeFolder(*remotePath, mode)) return 1;
     setError(*use.place, tag, session.failureText());
     // A name that is taken: New Folder goes on to "New Folder (1)" rather than stop at the
     // first name, and a folder copy goes into it.
@@ -508,6 +528,8 @@ int remoteCreateFolder(std::u16string_view path) {
     if (taken) platform::setLastError(platform::errorAlreadyExists);
     return 0;
 }
+
+}  // namespace
 
 std::string selfCopyRefusal(std::u16string_view source, std::u16string_view destination, bool folder) {
     const std::u16string from = canonicalServerPath(source);
@@ -524,7 +546,7 @@ std::string selfCopyRefusal(std::u16string_view source, std::u16string_view dest
 }
 
 int remoteCopyFile(std::u16string_view source, std::u16string_view destination, int) {
-    return copyFile(source, destination, -1);
+    return copyFile(source, destination, {});
 }
 
 int remoteMove(std::u16string_view source, std::u16string_view destination) {

@@ -247,6 +247,7 @@ bool fillEntry(const ftp::RemoteEntry& entry, platform::FindData& data) {
     const std::uint64_t size = std::uint64_t(entry.size);
     data.sizeLow = std::uint32_t(size);
     data.sizeHigh = std::uint32_t(size >> 32);
+    data.mode = entry.mode;
     std::copy(wide.begin(), wide.end(), data.name);
     return true;
 }

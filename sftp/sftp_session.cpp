@@ -410,7 +410,7 @@ int makeFolder(SftpSession& session, std::string_view path, int sourceMode) {
     Attributes attributes;
     if (sourceMode >= 0) {
         attributes.flags = Attributes::permissions;
-        attributes.mode = std::uint32_t(sourceMode) & 0777;
+        attributes.mode = (std::uint32_t(sourceMode) & 0777) | 0700;  // its owner may fill it
     }
     Request request = newRequest(session, fxpMkdir);
     request.text(path).attributes(attributes);

@@ -154,8 +154,8 @@ int rename(SftpSession& session, std::string_view from, std::string_view to);
 int renameOver(SftpSession& session, std::string_view from, std::string_view to);
 int removeFile(SftpSession& session, std::string_view path);
 int removeFolder(SftpSession& session, std::string_view path);
-// With `sourceMode`'s permission bits (& 0777, the server's umask applying); -1: the
-// server's own.
+// With `sourceMode`'s permission bits (& 0777) and its owner's, the server's umask
+// applying; -1: the server's own.
 int makeFolder(SftpSession& session, std::string_view path, int sourceMode);
 // The server still answers (a cheap request).
 int probe(SftpSession& session);

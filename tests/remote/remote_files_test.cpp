@@ -179,6 +179,9 @@ TEST_F(RemoteFiles, AFolderFromTheServerCopiesEveryNameableEntry) {
     EXPECT_EQ(server.finish(), "");
     EXPECT_EQ(device.read("dst/sub/c"), "ccc");
     EXPECT_EQ(device.read("dst/a"), "aaa");
+    // With the listing's permission bits ("-rw-r-----"; a folder's owner may fill it).
+    for (const auto& [path, bits] : {std::pair{"dst/a", 0640u}, {"dst/sub", 0740u}})
+        EXPECT_EQ(std::filesystem::status(device.at(path)).permissions(), std::filesystem::perms(bits)) << path;
     std::vector<std::string> left;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(device.at("dst")))
         left.push_back(entry.path().filename().string());

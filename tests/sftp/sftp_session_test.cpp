@@ -95,24 +95,18 @@ private:
 };
 
 // A local end of the engine's own tests: a path, opened to read, or made anew to write.
-class PathEnd final : public sftp::LocalEnd {
-public:
-    PathEnd(std::string path, bool read) : path_(std::move(path)), read_(read) {}
-    ~PathEnd() override {
-        if (file_ >= 0) ::close(file_);
-    }
+struct PathEnd final : sftp::LocalEnd {
+    PathEnd(std::string path, bool read) : path(std::move(path)), read(read) {}
     int open(std::int64_t& offset, std::string& reason) override {
         offset = 0;
-        file_ = ::open(path_.c_str(), read_ ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0644);
-        if (file_ < 0) reason = "cannot open " + path_ + ": " + std::strerror(errno);
-        return file_;
+        file = ::open(path.c_str(), read ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (file < 0) reason = "cannot open " + path + ": " + std::strerror(errno);
+        return file;
     }
-    bool close(bool, int, std::string&) override { return ::close(std::exchange(file_, -1)) == 0; }
-
-private:
-    std::string path_;
-    bool read_;
-    int file_ = -1;
+    bool close(bool, int, std::string&) override { return ::close(file) == 0; }
+    std::string path;
+    bool read;
+    int file = -1;
 };
 
 int downloadPath(sftp::SftpSession& session, const std::string& from, const std::string& to,
