@@ -60,6 +60,10 @@ struct ServerLogin {
     std::uint32_t port = 0;
     std::string user;
     std::string password;
+    // The password goes only to a user named here or, over SFTP, by ~/.ssh/config; else
+    // it is not sent (the login name's account is no one's choice for it). For a
+    // password that names no account itself: farlink-ftp's FARLINK_PASSWORD.
+    bool passwordForNamedUserOnly = false;
     bool passive = true;                   // FTP data connections
     std::uint32_t connectWaitMs = 3000;    // connecting and the greeting
     std::uint32_t silenceLimitMs = 60000;  // any later wait without progress

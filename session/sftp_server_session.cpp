@@ -36,6 +36,7 @@ public:
         options.port = int(login.port);
         options.user = login.user;
         options.password = login.password;
+        options.passwordForNamedUserOnly = login.passwordForNamedUserOnly;
         options.connectTimeoutMs = login.connectWaitMs;
         options.silenceLimitMs = login.silenceLimitMs;
         options.stop = platform::threadStopFlag();

@@ -114,15 +114,19 @@ TEST(FarlinkFtp, GivesUpOnAServerThatStopsTalking) {
     EXPECT_EQ("--timeout takes a number of seconds from 1 to 86400: 0\n", errors);
 }
 
-// A password on the command line shows in ps; a server's words may hold control
-// characters that would command the terminal; without SIZE a download cut short yet
-// ended with 226 would pass for whole.
+// A password on the command line shows in ps, and one that others can read in a netrc
+// file is no secret; a server's words may hold control characters that would command the
+// terminal; without SIZE a download cut short yet ended with 226 would pass for whole.
 TEST(FarlinkFtp, TakesThePasswordFromOutsidePrintsNoControlCharactersAndChecksTheSize) {
     TemporaryFolder local;
     ScopedVariable home("HOME", local.path());
     writeFile(local / "logins", "machine 127.0.0.1 login alice password s3cret\n");
     const std::string netrc = "--netrc-file " + (local / "logins") + " ";
     std::string output, errors;
+    std::filesystem::permissions(local / "logins", std::filesystem::perms(0644));
+    EXPECT_EQ(0, runTool(netrc + "parse /dev/null", local, output, errors));
+    EXPECT_NE(errors.find(local / "logins" + " can be read by others: its passwords are not used"), std::string::npos);
+    std::filesystem::permissions(local / "logins", std::filesystem::perms(0600));
     {
         ScopedVariable password("FARLINK_PASSWORD", "from-env");
         std::vector<ScriptStep> script = {send("220 ready\r\n"), expect("USER bob"), send("331 password\r\n"),
@@ -143,6 +147,7 @@ TEST(FarlinkFtp, TakesThePasswordFromOutsidePrintsNoControlCharactersAndChecksTh
     EXPECT_EQ(1, runTool(netrc + "ls ftp://" + refusing.address() + "/d/", local, output, errors));
     EXPECT_EQ("550 ?[2Jgone\n", errors);
     EXPECT_EQ("", refusing.finish());
+    ScopedVariable password("FARLINK_PASSWORD", "MyWorkSecret");  // no anonymous password
     ScriptedFtpServer cutting({send("220 ready\r\n"), expect("USER anonymous"), send("331 password\r\n"),
                                expect("PASS farlink@"), send("230 in\r\n"), expect("TYPE I"), send("200 ok\r\n"),
                                expect("SIZE /f"), send("213 5000\r\n"), expect("PASV"), replyPassive(), acceptData(),
@@ -214,24 +219,24 @@ TEST(FarlinkFtpSftp, AnUnknownKeyPrintsItsFingerprintAndAChangedOneTheLineToRemo
     EXPECT_EQ(test.run("ls " + test.url("/")), 0) << test.errors;
 }
 
-TEST(FarlinkFtpSftp, TakesThePasswordFromTheEnvironment) {
+// FARLINK_PASSWORD names no account: without a user named, the login name's would get it.
+TEST(FarlinkFtpSftp, TakesThePasswordFromTheEnvironmentForANamedUserOnly) {
     TemporaryFolder root;
     writeFile(root / "f", "payload");
-    ScriptedSftpServer server(root.path(), ScriptedLogin::password);
+    ScriptedSftpServer server(root.path(), ScriptedLogin::passwordAnyUser);
     ASSERT_EQ(server.error(), "");
     TemporaryFolder local;
     ScopedVariable home("HOME", local.path());
     ScopedVariable agent("SSH_AUTH_SOCK", "");
-    const std::string address = "sftp://tester@127.0.0.1:" + std::to_string(server.port()) + "/f";
-    const std::string command = "--trust " + server.hostKeyFingerprint() + " get " + address + " " + (local / "f");
-    std::string output, errors;
-    {
-        ScopedVariable password("FARLINK_PASSWORD", "wrong");
-        EXPECT_EQ(runTool(command, local, output, errors), 1);
-        EXPECT_EQ(errors, "Permission denied (password).\n");
-    }
     ScopedVariable password("FARLINK_PASSWORD", "secret");
-    EXPECT_EQ(runTool(command, local, output, errors), 0) << errors;
+    const auto command = [&](const std::string& user) {
+        return "--trust " + server.hostKeyFingerprint() + " get sftp://" + user +
+               "127.0.0.1:" + std::to_string(server.port()) + "/f " + (local / "f");
+    };
+    std::string output, errors;
+    EXPECT_EQ(runTool(command(""), local, output, errors), 1);
+    EXPECT_EQ(errors, "Permission denied (password).\n");
+    EXPECT_EQ(runTool(command("tester@"), local, output, errors), 0) << errors;
     EXPECT_EQ(readFile(local / "f"), "payload");
 }
 
