@@ -8,6 +8,7 @@
 
 #include "explorer/provider.h"
 #include "platform/connection_manager.h"
+#include "platform/secret.h"
 #include "platform/text.h"
 #include "platform/window/message_box.h"
 #include "platform/window/window.h"
@@ -161,6 +162,8 @@ int connectPlace(FtpPlace& place, session::ServerSession& session, const KeyPass
     return 0;
 }
 
+KeyPassphrase::~KeyPassphrase() { platform::wipe(passphrase); }
+
 void setEditPlaceHook(EditPlaceHook hook) { editPlaceHook.store(hook); }
 
 namespace {
@@ -179,11 +182,9 @@ int connectWithPassphrase(SessionUse& use, const std::string& keyFile) {
                                                                u"Connect - Farlink");
     if (!retakeSession(use) || !answer) return 0;
     if (!*use.session) *use.session = session::newServerSession(settingsOf(place).host);
-    KeyPassphrase given{keyFile, platform::toUtf8(*answer)};
-    std::fill(answer->begin(), answer->end(), u'\0');
-    const int connected = connectPlace(place, **use.session, &given);
-    std::fill(given.passphrase.begin(), given.passphrase.end(), '\0');
-    return connected;
+    const KeyPassphrase given{keyFile, platform::toUtf8(*answer)};
+    platform::wipe(*answer);
+    return connectPlace(place, **use.session, &given);
 }
 
 // After a connection failed on an identity the user has not trusted (a certificate, a

@@ -36,6 +36,8 @@ int bringUpNetwork(FtpPlace& place);
 struct KeyPassphrase {
     std::string keyFile;
     std::string passphrase;
+
+    ~KeyPassphrase();  // wipes the passphrase
 };
 
 // Opens `session` (the place's own or a separate one) to the place and logs in, with the

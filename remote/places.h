@@ -62,6 +62,8 @@ struct FtpPlace {
     platform::CountedMutex sessionLock;
     PlaceSession session;            // under sessionLock
     std::uint32_t sessionEdits = 0;  // `edits` when the session was made; under sessionLock
+
+    ~FtpPlace();  // wipes the password
 };
 
 // What a connection to a place needs of it, copied under its fields lock. Any thread.
@@ -75,6 +77,8 @@ struct PlaceSettings {
     std::uint8_t passive = 0;
     std::uint8_t autoReconnect = 0;
     std::uint32_t revision = 0;
+
+    ~PlaceSettings();  // wipes the password
 };
 PlaceSettings settingsOf(const FtpPlace& place);
 
@@ -106,6 +110,8 @@ struct PlaceDialogData {
     std::uint8_t passive = 0;
     std::uint8_t rememberFolder = 0;
     std::uint8_t autoReconnect = 0;
+
+    ~PlaceDialogData();  // wipes the password
 };
 
 // The data of the place at `index`, or the defaults of a new place when `index` is the

@@ -73,6 +73,8 @@ struct ServerLogin {
     // Whom to trust beyond the trust store and known_hosts; null: nobody. It outlives
     // the session.
     TrustDecisions* trust = nullptr;
+
+    ~ServerLogin();  // wipes the password and the passphrase
 };
 
 enum class OpenFailure { none, connection, login };

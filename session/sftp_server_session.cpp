@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "ftp/ftp_transfer.h"
+#include "platform/secret.h"
 #include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "session/server_session.h"
@@ -29,6 +30,8 @@ public:
 
     int open(const ServerLogin& login, OpenFailure& failure, std::string& reason) override {
         login_ = login;
+        platform::wipe(login_.password);  // never kept
+        platform::wipe(login_.passphrase);
         std::string host = login.host;
         if (isSftpHost(platform::toUtf16(host))) host.erase(0, sftpPrefix.size());
         sftp::OpenOptions options;
@@ -50,9 +53,9 @@ public:
             if (lockedKey_.empty()) lockedKey_ = keyFile;
             return std::nullopt;
         };
-        login_.passphrase.clear();  // never kept
         problem_.reset();
         const int opened = sftp::open(*session_, options);
+        platform::wipe(options.password);
         sftp::setStopFlag(*session_, nullptr);  // the opening thread's flag goes with it
         if (opened) {
             failure = OpenFailure::none;
