@@ -501,8 +501,9 @@ TEST(FarlinkFtpMirror, GoesOnWithoutAConnectionThatCannotBeOpened) {
 }
 
 // A mirror's download is whole or nothing, as get's: a file cut short leaves no partial
-// behind, one longer than its listing said fails, and the server's words print with
-// their control characters as '?'.
+// behind, one longer than its listing said fails, and the server's words and names print
+// with their control characters (DEL and C1 too) as '?', bytes that are no UTF-8 as
+// U+FFFD, each failure on one line.
 TEST(FarlinkFtpMirror, ADownloadIsWholeOrLeavesNothingAndItsReasonPrintsSafely) {
     TemporaryFolder local;
     std::filesystem::create_directory(local / "down");
@@ -511,21 +512,24 @@ TEST(FarlinkFtpMirror, ADownloadIsWholeOrLeavesNothingAndItsReasonPrintsSafely) 
     script.insert(script.end(), {expect("FEAT"), send("211 End\r\n"), expect("CWD /d/"), send("250 ok\r\n"),
                                  expect("TYPE A"), send("200 ok\r\n"), expect("PASV"), replyPassive(), acceptData(),
                                  expect("LIST -aL"), send("150 opening\r\n")});
+    script.insert(
+        script.end(),
+        {sendData("-rw-r--r-- 1 u g 5 Jan 01 2020 a\x7f\r\n-rw-r--r-- 1 u g 1 Jan 01 2020 b\xc2\x9b\xff\r\n"),
+         closeData(), send("226 done\r\n"), expect("CWD /"), send("250 ok\r\n"), expect("TYPE I"), send("200 ok\r\n")});
     script.insert(script.end(),
-                  {sendData("-rw-r--r-- 1 u g 5 Jan 01 2020 a\r\n-rw-r--r-- 1 u g 1 Jan 01 2020 b\r\n"), closeData(),
-                   send("226 done\r\n"), expect("CWD /"), send("250 ok\r\n"), expect("TYPE I"), send("200 ok\r\n")});
-    script.insert(script.end(),
-                  {expect("PASV"), replyPassive(), acceptData(), expect("RETR /d/a"), send("150 opening\r\n"),
+                  {expect("PASV"), replyPassive(), acceptData(), expect("RETR /d/a\x7f"), send("150 opening\r\n"),
                    sendData("abc"), closeData(), send("426 \x1b]0;owned\x07 cut\r\n")});
     script.insert(script.end(),
-                  {expect("PASV"), replyPassive(), acceptData(), expect("RETR /d/b"), send("150 opening\r\n"),
-                   sendData("bbbbbb"), closeData(), send("226 done\r\n"), expect("QUIT")});
+                  {expect("PASV"), replyPassive(), acceptData(), expect("RETR /d/b\xc2\x9b\xff"),
+                   send("150 opening\r\n"), sendData("bbbbbb"), closeData(), send("226 done\r\n"), expect("QUIT")});
     ScriptedFtpServer server(script);
     std::string output, errors;
     EXPECT_EQ(runTool("mirror ftp://" + server.address() + "/d/ " + (local / "down"), local, output, errors), 1);
     EXPECT_EQ(output, "done 0, failed 2\n");
-    EXPECT_NE(errors.find("farlink-ftp: failed: get a: 426 ?]0;owned? cut\n"), std::string::npos) << errors;
-    EXPECT_NE(errors.find("farlink-ftp: failed: get b: The file arrived with 6 bytes where the server announced 1\n"),
+    EXPECT_NE(errors.find("farlink-ftp: failed: get a?: 426 ?]0;owned? cut\nfarlink-ftp: "), std::string::npos)
+        << errors;
+    EXPECT_NE(errors.find("farlink-ftp: failed: get b?\xEF\xBF\xBD: The file arrived with 6 bytes where the server "
+                          "announced 1\n"),
               std::string::npos)
         << errors;
     EXPECT_EQ(treeOf(local / "down"), "");

@@ -247,7 +247,7 @@ std::optional<ftp::FtpUrl> addressArgument(const std::string& text) {
     ftp::FtpUrl url;
     std::string error;
     if (ftp::parseFtpUrl(text, url, error)) return url;
-    std::cerr << text << ": " << error << '\n';
+    std::cerr << platform::printableText(text) << ": " << error << '\n';
     return std::nullopt;
 }
 
