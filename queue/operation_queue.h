@@ -56,7 +56,7 @@ struct FileOperation {
     char16_t destination[pathCapacity] = {};
     PlaceToken place;              // the Remote view's place when it was queued
     PlaceToken sourcePlace;        // a copy from another place: the place its source is on
-    std::u16string why;            // why a record failed without a box of its own
+    std::u16string why;            // why a record failed, for its Properties (and a box, unless of a run)
     bool retried = false;          // queued again from Failed: a download continues what it left
     bool moving = false;           // the copy of a move: a delete record of its source follows
     std::uint64_t run = 0;         // the synchronisation the record belongs to (see newRun); 0: none

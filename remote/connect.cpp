@@ -187,17 +187,32 @@ int connectWithPassphrase(SessionUse& use, const std::string& keyFile) {
     return connectPlace(place, **use.session, &given);
 }
 
+// Says why the server's identity was refused outright, in a box, where the reason wraps
+// whole: the known_hosts line to look at ends a sentence longer than a row. The session
+// is let go for the box (the open failed either way).
+void showRefusal(SessionUse& use) {
+    const std::string reason = placeErrorText(*use.place);
+    releaseSession(use);
+    platform::setWaitCursor(false);
+    platform::messageBox(platform::getForegroundWindow(), platform::toUtf16(platform::printableText(reason)),
+                         u"Connect - Farlink", platform::MessageBoxButtons::ok, platform::MessageBoxIcon::hand);
+}
+
 // After a connection failed on an identity the user has not trusted (a certificate, a
 // host key), or on a locked key: asks the user whether to trust it, or for the key's
-// passphrase, and connects again when they answer. The queue's worker never answers for
-// the user: its copy fails, saying what to do.
+// passphrase, and connects again when they answer; an identity refused outright is
+// said in a box. The queue's worker never answers for the user: its copy fails, saying
+// what to do.
 int connectAsking(SessionUse& use) {
     FtpPlace& place = *use.place;
-    if (const std::string key = (*use.session)->lockedKey(); !key.empty()) {
-        return session::threadTransferWatch() ? 0 : connectWithPassphrase(use, key);
+    if (session::threadTransferWatch()) return 0;
+    if ((*use.session)->identityRefused()) {
+        showRefusal(use);
+        return 0;
     }
+    if (const std::string key = (*use.session)->lockedKey(); !key.empty()) return connectWithPassphrase(use, key);
     const std::u16string question = (*use.session)->trustQuestion(settingsOf(place).name);
-    if (question.empty() || session::threadTransferWatch()) return 0;
+    if (question.empty()) return 0;
     if (!askWithSessionReleased(use, question, platform::MessageBoxIcon::exclamation)) return 0;
     if (!*use.session) {  // an edit dropped it meanwhile: what was presented went with it
         setPlaceError(place, u"(KVT-FC-1)", "The place was changed while the question was open; try again.\n");

@@ -127,6 +127,8 @@ public:
     std::string untrustedIdentity() const override { return presented_.empty() ? "" : "certificate"; }
     std::string presentedFingerprint() const override { return presented_; }
     std::string lockedKey() const override { return {}; }
+    // A certificate that changed is asked about again, never refused outright.
+    bool identityRefused() const override { return false; }
 
     // The fingerprint comes in two lines of 16 bytes, so that it wraps nowhere else on a
     // small screen. A certificate trusted before that is not this one has changed.

@@ -117,6 +117,10 @@ public:
     virtual std::u16string trustQuestion(std::u16string_view placeName) const = 0;
     // Its fingerprint, as TrustDecisions names it; empty when untrustedIdentity() is.
     virtual std::string presentedFingerprint() const = 0;
+    // After an open that refused the server's identity outright (an SSH host key that
+    // changed, or one that known_hosts revokes): true; the reason then says which
+    // known_hosts line to look at.
+    virtual bool identityRefused() const = 0;
     // After an open that failed to log in while a key file with a passphrase was left
     // out for want of it: that key file; else empty.
     virtual std::string lockedKey() const = 0;

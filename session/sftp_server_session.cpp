@@ -116,6 +116,11 @@ public:
         return untrustedIdentity().empty() ? "" : problem_->fingerprint;
     }
 
+    bool identityRefused() const override {
+        return problem_ &&
+               (problem_->check == sftp::HostKeyCheck::changed || problem_->check == sftp::HostKeyCheck::revoked);
+    }
+
     // OpenSSH's own question, with the key's fingerprint in its form.
     std::u16string trustQuestion(std::u16string_view placeName) const override {
         if (!problem_ || problem_->check != sftp::HostKeyCheck::unknown) return {};
