@@ -187,29 +187,13 @@ int connectWithPassphrase(SessionUse& use, const std::string& keyFile) {
     return connectPlace(place, **use.session, &given);
 }
 
-// Says why the server's identity was refused outright, in a box, where the reason wraps
-// whole: the known_hosts line to look at ends a sentence longer than a row. The session
-// is let go for the box (the open failed either way).
-void showRefusal(SessionUse& use) {
-    const std::string reason = placeErrorText(*use.place);
-    releaseSession(use);
-    platform::setWaitCursor(false);
-    platform::messageBox(platform::getForegroundWindow(), platform::toUtf16(platform::printableText(reason)),
-                         u"Connect - Farlink", platform::MessageBoxButtons::ok, platform::MessageBoxIcon::hand);
-}
-
 // After a connection failed on an identity the user has not trusted (a certificate, a
 // host key), or on a locked key: asks the user whether to trust it, or for the key's
-// passphrase, and connects again when they answer; an identity refused outright is
-// said in a box. The queue's worker never answers for the user: its copy fails, saying
-// what to do.
+// passphrase, and connects again when they answer. The queue's worker never answers for
+// the user: its copy fails, saying what to do.
 int connectAsking(SessionUse& use) {
     FtpPlace& place = *use.place;
     if (session::threadTransferWatch()) return 0;
-    if ((*use.session)->identityRefused()) {
-        showRefusal(use);
-        return 0;
-    }
     if (const std::string key = (*use.session)->lockedKey(); !key.empty()) return connectWithPassphrase(use, key);
     const std::u16string question = (*use.session)->trustQuestion(settingsOf(place).name);
     if (question.empty()) return 0;
@@ -247,6 +231,15 @@ int ensureConnected(SessionUse& use) {
     (*use.session)->quit(true);
     if (connectPlace(*use.place, **use.session)) return 1;
     return connectAsking(use);
+}
+
+void showIdentityRefusal(SessionUse& use) {
+    if (session::threadTransferWatch() || !use.session || !*use.session || !(*use.session)->identityRefused()) return;
+    const std::string reason = placeErrorText(*use.place);
+    releaseSession(use);
+    platform::setWaitCursor(false);
+    platform::messageBox(platform::getForegroundWindow(), platform::toUtf16(platform::printableText(reason)),
+                         u"Connect - Farlink", platform::MessageBoxButtons::ok, platform::MessageBoxIcon::hand);
 }
 
 int shutdownRemote() {
