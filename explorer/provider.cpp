@@ -42,6 +42,7 @@ ViewProvider unboundProvider() {
         .LoadOptions = [] {},
         .ShowError = [](std::u16string_view) { return 0; },
         .GetLastErrorText = [] { return std::u16string(); },
+        .DescribeEntry = [](std::u16string_view) { return std::u16string(); },
     };
 }
 

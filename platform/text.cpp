@@ -114,13 +114,21 @@ std::u16string toUtf16(std::string_view text) {
     return out;
 }
 
-std::string printableText(std::string_view text) {
+namespace {
+
+std::string printable(std::string_view text, bool keepLineFeeds) {
     std::u16string wide = toUtf16(text);
     for (char16_t& unit : wide) {
-        if (unit != u'\n' && isControlCharacter(unit)) unit = u'?';
+        if (isControlCharacter(unit) && !(keepLineFeeds && unit == u'\n')) unit = u'?';
     }
     return toUtf8(wide);
 }
+
+}  // namespace
+
+std::string printableText(std::string_view text) { return printable(text, true); }
+
+std::string printableLine(std::string_view text) { return printable(text, false); }
 
 bool isNameEscape(char16_t unit) {
     if (unit < 0xDC01 || unit > 0xDCFF) return false;

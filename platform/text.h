@@ -36,6 +36,8 @@ inline bool isControlCharacter(char32_t c) { return c < 0x20 || (c >= 0x7F && c 
 // names: each control character but the line feed as '?', each byte that is not part
 // of valid UTF-8 as U+FFFD.
 std::string printableText(std::string_view text);
+// The same for what must stay on its line (a name, a path): a line feed as '?' too.
+std::string printableLine(std::string_view text);
 
 // Copies `source` into a buffer of `capacity` units and terminates it. Returns false
 // when the source did not fit; the copy is then cut at a character boundary (never

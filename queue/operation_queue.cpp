@@ -361,8 +361,8 @@ std::uint32_t runCopy(const FileOperation& record, std::u16string_view caption, 
     const int done = record.kind == kindCopyFile ? remote.CopyFile(source, destination, record.run == 0)
                                                  : remote.CopyFolder(source, destination, 1);
     if (done) return stateSucceeded;
-    if (record.run != 0) why = failureOf(remote, u"The file could not be copied.");
-    else showCopyError(caption, {});
+    why = failureOf(remote, u"The file could not be copied.");
+    if (record.run == 0) showCopyError(caption, {});
     return stateFailed;
 }
 

@@ -54,6 +54,7 @@ struct FileOperation {
     std::uint64_t finished = 0;
     char16_t source[pathCapacity] = {};  // "file://" + a device path, or a server path
     char16_t destination[pathCapacity] = {};
+<<<<<<< HEAD
     PlaceToken place;        // the Remote view's place when it was queued
     PlaceToken sourcePlace;  // a copy from another place: the place its source is on
     std::u16string why;      // why a record failed without a box of its own
@@ -64,6 +65,14 @@ struct FileOperation {
     // (platform/folder_handles.h): a run's folder, else the folder of its device path, or
     // for a file a folder copy logged, that copy's.
     std::u16string deviceTop;
+=======
+    PlaceToken place;              // the Remote view's place when it was queued
+    PlaceToken sourcePlace;        // a copy from another place: the place its source is on
+    std::u16string why;            // why a record failed, for its Properties (and a box, unless of a run)
+    bool retried = false;          // queued again from Failed: a download continues what it left
+    bool moving = false;           // the copy of a move: a delete record of its source follows
+    std::uint64_t run = 0;         // the synchronisation the record belongs to (see newRun); 0: none
+>>>>>>> helper-secrets
     std::shared_ptr<CopyLog> log;  // a move: shared by its copy, which fills it, and its delete
 };
 

@@ -8,6 +8,7 @@
 
 #include "explorer/provider.h"
 #include "platform/registry.h"
+#include "platform/secret.h"
 #include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "platform/window/message_box.h"
@@ -226,10 +227,13 @@ int applyPlaceDialogData(int index, const PlaceDialogData& data) {
         place = slots[index];
     }
     std::lock_guard held(place->fieldsLock);
-    const std::u16string before = accountOf(*place);
+    std::u16string before = accountOf(*place);
     fillFromDialog(*place, data);
-    if (accountOf(*place) != before) ++place->revision;
+    std::u16string after = accountOf(*place);
+    if (after != before) ++place->revision;
     ++place->edits;
+    platform::wipe(before);
+    platform::wipe(after);
     return 1;
 }
 
@@ -254,15 +258,16 @@ int loadPlaces() {
                 ++damaged;
                 continue;
             }
-            if (count == maxPlaces) {
+            if (count < maxPlaces) {
+                auto place = std::make_shared<FtpPlace>();
+                decodePlace(bytes, *place);
+                if (!place->rememberFolder) setText(place->currentFolder, textOf(place->startupFolder));
+                setText(place->filterPattern, u"*");
+                slots[count++] = std::move(place);
+            } else {
                 ++beyond;
-                continue;
             }
-            auto place = std::make_shared<FtpPlace>();
-            decodePlace(bytes, *place);
-            if (!place->rememberFolder) setText(place->currentFolder, textOf(place->startupFolder));
-            setText(place->filterPattern, u"*");
-            slots[count++] = std::move(place);
+            platform::wipe(bytes.data(), bytes.size());  // it holds the password
         }
     }
     platform::closeKey(key);
@@ -284,6 +289,7 @@ int savePlaces() {
         }
     }
     const bool written = writePlaceValues(key, records);
+    for (PlaceBytes& record : records) platform::wipe(record.data(), record.size());
     platform::closeKey(key);
     return written ? 1 : 0;
 }
@@ -387,6 +393,12 @@ bool takeSession(SessionUse& use) {
 }
 
 }  // namespace
+
+FtpPlace::~FtpPlace() { platform::wipe(password, sizeof password); }
+
+PlaceSettings::~PlaceSettings() { platform::wipe(password); }
+
+PlaceDialogData::~PlaceDialogData() { platform::wipe(password, sizeof password); }
 
 PlaceSettings settingsOf(const FtpPlace& place) {
     std::lock_guard guard(place.fieldsLock);

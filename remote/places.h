@@ -65,6 +65,8 @@ struct FtpPlace {
     platform::CountedMutex sessionLock;
     PlaceSession session;            // under sessionLock
     std::uint32_t sessionEdits = 0;  // `edits` when the session was made; under sessionLock
+
+    ~FtpPlace();  // wipes the password
 };
 
 // What a connection to a place needs of it, copied under its fields lock. Any thread.
@@ -78,7 +80,12 @@ struct PlaceSettings {
     std::uint8_t passive = 0;
     std::uint8_t autoReconnect = 0;
     std::uint32_t revision = 0;
+<<<<<<< HEAD
     std::uint8_t uploadThroughTemporary = 1;
+=======
+
+    ~PlaceSettings();  // wipes the password
+>>>>>>> helper-secrets
 };
 PlaceSettings settingsOf(const FtpPlace& place);
 
@@ -111,7 +118,12 @@ struct PlaceDialogData {
     std::uint8_t passive = 0;
     std::uint8_t rememberFolder = 0;
     std::uint8_t autoReconnect = 0;
+<<<<<<< HEAD
     std::uint8_t uploadThroughTemporary = 1;
+=======
+
+    ~PlaceDialogData();  // wipes the password
+>>>>>>> helper-secrets
 };
 
 // The data of the place at `index`, or the defaults of a new place when `index` is the

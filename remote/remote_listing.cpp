@@ -380,7 +380,11 @@ platform::FindHandle remoteFindFirst(std::u16string_view pattern, platform::Find
         if (!use.place) return failListing(nullptr, {}, platform::errorGeneric);
         FtpPlace& place = *use.place;
         listing->place = use.place;
-        if (!ensureConnected(use)) return failListing(nullptr, {}, platform::errorGeneric);
+        if (!ensureConnected(use)) {
+            // A listing's failure shows in one row; this one is read whole.
+            showIdentityRefusal(use);
+            return failListing(nullptr, {}, platform::errorGeneric);
+        }
         session::ServerSession& session = **use.session;
 
         const std::u16string folderPath = folderOfPattern(pattern);

@@ -9,6 +9,7 @@
 #include "ftp/ftp_transfer.h"
 #include "ftp/ftp_url.h"
 #include "ftp/server_to_server.h"
+#include "platform/secret.h"
 #include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "session/server_session.h"
@@ -43,6 +44,8 @@ public:
 
     int open(const ServerLogin& login, OpenFailure& failure, std::string& reason) override {
         login_ = login;
+        platform::wipe(login_.password);  // never kept
+        platform::wipe(login_.passphrase);
         host_ = ftp::hostWithPort(login.host, int(login.port));
         presented_.clear();
         const HeardStop heard(*this);
@@ -124,6 +127,8 @@ public:
     std::string untrustedIdentity() const override { return presented_.empty() ? "" : "certificate"; }
     std::string presentedFingerprint() const override { return presented_; }
     std::string lockedKey() const override { return {}; }
+    // A certificate that changed is asked about again, never refused outright.
+    bool identityRefused() const override { return false; }
 
     // The fingerprint comes in two lines of 16 bytes, so that it wraps nowhere else on a
     // small screen. A certificate trusted before that is not this one has changed.

@@ -3,11 +3,18 @@
 #include <algorithm>
 
 #include "platform/own_files.h"
+#include "ftp/ftp_transfer.h"
+#include "platform/secret.h"
 
 namespace session {
 namespace {
 thread_local TransferWatch* watchOfThread = nullptr;
 }  // namespace
+
+ServerLogin::~ServerLogin() {
+    platform::wipe(password);
+    platform::wipe(passphrase);
+}
 
 void setThreadTransferWatch(TransferWatch* watch) { watchOfThread = watch; }
 TransferWatch* threadTransferWatch() { return watchOfThread; }

@@ -62,6 +62,10 @@ struct ServerLogin {
     std::uint32_t port = 0;
     std::string user;
     std::string password;
+    // The password goes only to a user named here or, over SFTP, by ~/.ssh/config; else
+    // it is not sent (the login name's account is no one's choice for it). For a
+    // password that names no account itself: farlink-ftp's FARLINK_PASSWORD.
+    bool passwordForNamedUserOnly = false;
     bool passive = true;  // FTP data connections
     // An upload goes to a temporary name in the target's folder and is renamed onto the
     // target once whole; off for servers that refuse renames or watch their folders.
@@ -74,6 +78,8 @@ struct ServerLogin {
     // Whom to trust beyond the trust store and known_hosts; null: nobody. It outlives
     // the session.
     TrustDecisions* trust = nullptr;
+
+    ~ServerLogin();  // wipes the password and the passphrase
 };
 
 enum class OpenFailure { none, connection, login };
@@ -116,6 +122,10 @@ public:
     virtual std::u16string trustQuestion(std::u16string_view placeName) const = 0;
     // Its fingerprint, as TrustDecisions names it; empty when untrustedIdentity() is.
     virtual std::string presentedFingerprint() const = 0;
+    // After an open that refused the server's identity outright (an SSH host key that
+    // changed, or one that known_hosts revokes): true; the reason then says which
+    // known_hosts line to look at.
+    virtual bool identityRefused() const = 0;
     // After an open that failed to log in while a key file with a passphrase was left
     // out for want of it: that key file; else empty.
     virtual std::string lockedKey() const = 0;

@@ -6,6 +6,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/secret.h"
 #include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "session/server_session.h"
@@ -20,6 +21,8 @@ public:
 
     int open(const ServerLogin& login, OpenFailure& failure, std::string& reason) override {
         login_ = login;
+        platform::wipe(login_.password);  // never kept
+        platform::wipe(login_.passphrase);
         std::string host = login.host;
         if (isSftpHost(platform::toUtf16(host))) host.erase(0, sftpPrefix.size());
         sftp::OpenOptions options;
@@ -27,6 +30,7 @@ public:
         options.port = int(login.port);
         options.user = login.user;
         options.password = login.password;
+        options.passwordForNamedUserOnly = login.passwordForNamedUserOnly;
         options.connectTimeoutMs = login.connectWaitMs;
         options.silenceLimitMs = login.silenceLimitMs;
         options.stop = platform::threadStopFlag();
@@ -40,9 +44,9 @@ public:
             if (lockedKey_.empty()) lockedKey_ = keyFile;
             return std::nullopt;
         };
-        login_.passphrase.clear();  // never kept
         problem_.reset();
         const int opened = sftp::open(*session_, options);
+        platform::wipe(options.password);
         sftp::setStopFlag(*session_, nullptr);  // the opening thread's flag goes with it
         if (opened) {
             failure = OpenFailure::none;
@@ -102,6 +106,11 @@ public:
 
     std::string presentedFingerprint() const override {
         return untrustedIdentity().empty() ? "" : problem_->fingerprint;
+    }
+
+    bool identityRefused() const override {
+        return problem_ &&
+               (problem_->check == sftp::HostKeyCheck::changed || problem_->check == sftp::HostKeyCheck::revoked);
     }
 
     // OpenSSH's own question, with the key's fingerprint in its form.

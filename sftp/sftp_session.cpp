@@ -224,6 +224,8 @@ int open(SftpSession& session, const OpenOptions& options) {
         return 0;
     }
     if (options.port > 0) ssh_options_set(session.ssh, SSH_OPTIONS_PORT, &options.port);
+    // libssh names the user only from here on, after the config, when neither did.
+    const bool userNamed = !options.user.empty() || !optionText(session.ssh, SSH_OPTIONS_USER).empty();
     if (!options.user.empty()) ssh_options_set(session.ssh, SSH_OPTIONS_USER, options.user.c_str());
     // libssh bounds its greeting, key exchange and login waits by its own 10 s; the watch
     // bounds them by the silence limit, so libssh's is put past it.
@@ -271,7 +273,7 @@ int open(SftpSession& session, const OpenOptions& options) {
         return 0;
     }
     watching.progressed();
-    if (!logIn(session.ssh, options, sshFolder, reason)) {
+    if (!logIn(session.ssh, options, options.passwordForNamedUserOnly && !userNamed, sshFolder, reason)) {
         failOpen(reason);
         close(session);
         return 0;

@@ -43,10 +43,15 @@ struct HostKeyProblem {
 using PassphrasePrompt = std::function<std::optional<std::string>(std::string_view keyFile)>;
 
 struct OpenOptions {
-    std::string host;      // a name, an address or a ~/.ssh/config alias
-    int port = 0;          // 0: from ~/.ssh/config, else 22
-    std::string user;      // empty: from ~/.ssh/config, else the login name
-    std::string password;  // empty: no password or keyboard-interactive login
+    std::string host;  // a name, an address or a ~/.ssh/config alias
+    int port = 0;      // 0: from ~/.ssh/config, else 22
+    std::string user;  // empty: from ~/.ssh/config, else the login name
+    // Empty: no password or keyboard-interactive login. The password goes to a password
+    // login, and to keyboard-interactive prompts that ask for a password blind, never to
+    // another question (a one-time code).
+    std::string password;
+    // The password goes only to a user that `user` or ~/.ssh/config names.
+    bool passwordForNamedUserOnly = false;
     std::uint32_t connectTimeoutMs = 3000;
     std::uint32_t silenceLimitMs = 60000;  // any later wait without progress
     const std::atomic<bool>* stop = nullptr;

@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -114,15 +115,19 @@ TEST(FarlinkFtp, GivesUpOnAServerThatStopsTalking) {
     EXPECT_EQ("--timeout takes a number of seconds from 1 to 86400: 0\n", errors);
 }
 
-// A password on the command line shows in ps; a server's words may hold control
-// characters that would command the terminal; without SIZE a download cut short yet
-// ended with 226 would pass for whole.
+// A password on the command line shows in ps, and one that others can read in a netrc
+// file is no secret; a server's words may hold control characters that would command the
+// terminal; without SIZE a download cut short yet ended with 226 would pass for whole.
 TEST(FarlinkFtp, TakesThePasswordFromOutsidePrintsNoControlCharactersAndChecksTheSize) {
     TemporaryFolder local;
     ScopedVariable home("HOME", local.path());
     writeFile(local / "logins", "machine 127.0.0.1 login alice password s3cret\n");
     const std::string netrc = "--netrc-file " + (local / "logins") + " ";
     std::string output, errors;
+    std::filesystem::permissions(local / "logins", std::filesystem::perms(0644));
+    EXPECT_EQ(0, runTool(netrc + "parse /dev/null", local, output, errors));
+    EXPECT_NE(errors.find(local / "logins" + " can be read by others: its passwords are not used"), std::string::npos);
+    std::filesystem::permissions(local / "logins", std::filesystem::perms(0600));
     {
         ScopedVariable password("FARLINK_PASSWORD", "from-env");
         std::vector<ScriptStep> script = {send("220 ready\r\n"), expect("USER bob"), send("331 password\r\n"),
@@ -143,6 +148,7 @@ TEST(FarlinkFtp, TakesThePasswordFromOutsidePrintsNoControlCharactersAndChecksTh
     EXPECT_EQ(1, runTool(netrc + "ls ftp://" + refusing.address() + "/d/", local, output, errors));
     EXPECT_EQ("550 ?[2Jgone\n", errors);
     EXPECT_EQ("", refusing.finish());
+    ScopedVariable password("FARLINK_PASSWORD", "MyWorkSecret");  // no anonymous password
     ScriptedFtpServer cutting({send("220 ready\r\n"), expect("USER anonymous"), send("331 password\r\n"),
                                expect("PASS farlink@"), send("230 in\r\n"), expect("TYPE I"), send("200 ok\r\n"),
                                expect("SIZE /f"), send("213 5000\r\n"), expect("PASV"), replyPassive(), acceptData(),
@@ -214,24 +220,24 @@ TEST(FarlinkFtpSftp, AnUnknownKeyPrintsItsFingerprintAndAChangedOneTheLineToRemo
     EXPECT_EQ(test.run("ls " + test.url("/")), 0) << test.errors;
 }
 
-TEST(FarlinkFtpSftp, TakesThePasswordFromTheEnvironment) {
+// FARLINK_PASSWORD names no account: without a user named, the login name's would get it.
+TEST(FarlinkFtpSftp, TakesThePasswordFromTheEnvironmentForANamedUserOnly) {
     TemporaryFolder root;
     writeFile(root / "f", "payload");
-    ScriptedSftpServer server(root.path(), ScriptedLogin::password);
+    ScriptedSftpServer server(root.path(), ScriptedLogin::passwordAnyUser);
     ASSERT_EQ(server.error(), "");
     TemporaryFolder local;
     ScopedVariable home("HOME", local.path());
     ScopedVariable agent("SSH_AUTH_SOCK", "");
-    const std::string address = "sftp://tester@127.0.0.1:" + std::to_string(server.port()) + "/f";
-    const std::string command = "--trust " + server.hostKeyFingerprint() + " get " + address + " " + (local / "f");
-    std::string output, errors;
-    {
-        ScopedVariable password("FARLINK_PASSWORD", "wrong");
-        EXPECT_EQ(runTool(command, local, output, errors), 1);
-        EXPECT_EQ(errors, "Permission denied (password).\n");
-    }
     ScopedVariable password("FARLINK_PASSWORD", "secret");
-    EXPECT_EQ(runTool(command, local, output, errors), 0) << errors;
+    const auto command = [&](const std::string& user) {
+        return "--trust " + server.hostKeyFingerprint() + " get sftp://" + user +
+               "127.0.0.1:" + std::to_string(server.port()) + "/f " + (local / "f");
+    };
+    std::string output, errors;
+    EXPECT_EQ(runTool(command(""), local, output, errors), 1);
+    EXPECT_EQ(errors, "Permission denied (password).\n");
+    EXPECT_EQ(runTool(command("tester@"), local, output, errors), 0) << errors;
     EXPECT_EQ(readFile(local / "f"), "payload");
 }
 
@@ -564,8 +570,9 @@ TEST(FarlinkFtpMirror, GoesOnWithoutAConnectionThatCannotBeOpened) {
 
 // A mirror's download is whole or nothing, as get's: a file cut short, or shorter or
 // longer than its listing said though the server says 226, fails and leaves no partial
-// behind and the user's file as it was; the server's words print with their control
-// characters as '?'.
+// behind and the user's file as it was; the server's words and names print with their
+// control characters (DEL and C1 too) as '?', bytes that are no UTF-8 as U+FFFD, each
+// failure on one line.
 TEST(FarlinkFtpMirror, ADownloadIsWholeOrLeavesNothingAndItsReasonPrintsSafely) {
     TemporaryFolder local;
     std::filesystem::create_directory(local / "down");
@@ -575,13 +582,14 @@ TEST(FarlinkFtpMirror, ADownloadIsWholeOrLeavesNothingAndItsReasonPrintsSafely) 
     script.insert(script.end(), {expect("FEAT"), send("211 End\r\n"), expect("CWD /d/"), send("250 ok\r\n"),
                                  expect("TYPE A"), send("200 ok\r\n"), expect("PASV"), replyPassive(), acceptData(),
                                  expect("LIST -a"), send("150 opening\r\n")});
-    script.insert(script.end(), {sendData("-rw-r--r-- 1 u g 5 Jan 01 2020 a\r\n-rw-r--r-- 1 u g 1 Jan 01 2020 b\r\n"
-                                          "-rw-r--r-- 1 u g 5 Jan 01 2020 c\r\n"),
-                                 closeData(), send("226 done\r\n"), expect("TYPE I"), send("200 ok\r\n")});
-    const std::pair<const char*, const char*> arrivals[] = {
-        {"abc", "426 \x1b]0;owned\x07 cut\r\n"}, {"bbbbbb", "226 done\r\n"}, {"ccc", "226 done\r\n"}};
-    for (const auto& [bytes, reply] : arrivals) {
-        const std::string name(1, bytes[0]);
+    script.insert(script.end(),
+                  {sendData("-rw-r--r-- 1 u g 5 Jan 01 2020 a\x7f\r\n-rw-r--r-- 1 u g 1 Jan 01 2020 b\xc2\x9b\xff\r\n"
+                            "-rw-r--r-- 1 u g 5 Jan 01 2020 c\r\n"),
+                   closeData(), send("226 done\r\n"), expect("TYPE I"), send("200 ok\r\n")});
+    const std::array<std::array<std::string, 3>, 3> arrivals = {{{"a\x7f", "abc", "426 \x1b]0;owned\x07 cut\r\n"},
+                                                                 {"b\xc2\x9b\xff", "bbbbbb", "226 done\r\n"},
+                                                                 {"c", "ccc", "226 done\r\n"}}};
+    for (const auto& [name, bytes, reply] : arrivals) {
         script.insert(script.end(), {expect("PASV"), replyPassive(), acceptData(), expect("RETR /d/" + name),
                                      send("150 opening\r\n"), sendData(bytes), closeData(), send(reply)});
     }
@@ -590,8 +598,10 @@ TEST(FarlinkFtpMirror, ADownloadIsWholeOrLeavesNothingAndItsReasonPrintsSafely) 
     std::string output, errors;
     EXPECT_EQ(runTool("mirror ftp://" + server.address() + "/d/ " + (local / "down"), local, output, errors), 1);
     EXPECT_EQ(output, "done 0, failed 3\n");
-    EXPECT_NE(errors.find("farlink-ftp: failed: get a: 426 ?]0;owned? cut\n"), std::string::npos) << errors;
-    EXPECT_NE(errors.find("farlink-ftp: failed: get b: The file arrived with 6 bytes where the server announced 1\n"),
+    EXPECT_NE(errors.find("farlink-ftp: failed: get a?: 426 ?]0;owned? cut\nfarlink-ftp: "), std::string::npos)
+        << errors;
+    EXPECT_NE(errors.find("farlink-ftp: failed: get b?\xEF\xBF\xBD: The file arrived with 6 bytes where the server "
+                          "announced 1\n"),
               std::string::npos)
         << errors;
     EXPECT_NE(errors.find("farlink-ftp: failed: get c: The file arrived with 3 bytes where the server announced 5\n"),

@@ -594,12 +594,13 @@ struct ScriptedTest {
 
     explicit ScriptedTest(ScriptedFiles files, ScriptedLogin login = ScriptedLogin::password)
         : server(root.path(), login, files) {}
-    sftp::OpenOptions options(const char* password = "secret") const {
+    sftp::OpenOptions options(const char* password = "secret", const char* user = "tester") const {
         sftp::OpenOptions options;
         options.host = "127.0.0.1";
         options.port = server.port();
-        options.user = "tester";
+        options.user = user;
         options.password = password;
+        options.passwordForNamedUserOnly = true;
         options.trustedFingerprint = server.hostKeyFingerprint();
         return options;
     }
@@ -609,15 +610,20 @@ struct PasswordCase {
     const char* name;
     ScriptedLogin login;
     const char* password;
-    const char* error;  // empty: it opens
+    const char* error;            // empty: it opens
+    const char* user = "tester";  // empty: none named here
+    const char* config = "";      // ~/.ssh/config
 };
 
 class SftpPassword : public testing::TestWithParam<PasswordCase> {};
 
+// The password goes only to a password login or prompt, for a user someone named.
 TEST_P(SftpPassword, LogsInWithTheRightOneOnly) {
     ScriptedTest test(ScriptedFiles::plain, GetParam().login);
     ASSERT_STARTED(test.server);
-    EXPECT_EQ(sftp::open(*test.session, test.options(GetParam().password)), *GetParam().error ? 0 : 1);
+    std::filesystem::create_directory(test.home / ".ssh");
+    writeFile(test.home / ".ssh/config", GetParam().config);
+    EXPECT_EQ(sftp::open(*test.session, test.options(GetParam().password, GetParam().user)), *GetParam().error ? 0 : 1);
     EXPECT_EQ(sftp::lastError(*test.session), GetParam().error);
 }
 
@@ -627,7 +633,13 @@ INSTANTIATE_TEST_SUITE_P(Methods, SftpPassword,
                                                       "Permission denied (password)."},
                                          PasswordCase{"Interactive", ScriptedLogin::keyboardInteractive, "secret", ""},
                                          PasswordCase{"WrongInteractive", ScriptedLogin::keyboardInteractive, "guess",
-                                                      "Permission denied (keyboard-interactive)."}),
+                                                      "Permission denied (keyboard-interactive)."},
+                                         PasswordCase{"OneTimeCode", ScriptedLogin::oneTimeCode, "secret",
+                                                      "Permission denied (keyboard-interactive)."},
+                                         PasswordCase{"NoUserNamed", ScriptedLogin::passwordAnyUser, "secret",
+                                                      "Permission denied (password).", ""},
+                                         PasswordCase{"UserFromTheConfig", ScriptedLogin::password, "secret", "", "",
+                                                      "Host 127.0.0.1\n  User tester\n"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
 TEST(SftpHostileNames, AreLeftOutOfTheListingAndOthersKept) {

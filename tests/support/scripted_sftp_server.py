@@ -1,6 +1,7 @@
-# An SFTP server of asyncssh for the engine's tests: it logs one user in with a
-# password ("password") or through keyboard-interactive prompts
-# ("keyboard-interactive") and serves a folder as its root. In the "hostile" mode every
+# An SFTP server of asyncssh for the engine's tests: it logs one user in with a password
+# ("password"; "password-any-user": any user name) or through keyboard-interactive prompts
+# ("keyboard-interactive"; "one-time-code" asks a code, which the password passes) and
+# serves a folder as its root. In the "hostile" mode every
 # listing also holds names a client must never take as entries; in "short-reads" each
 # read is answered with at most 1000 bytes, as SFTP allows anywhere in a file; in
 # "broken-listing" a listing fails after its first 128 names; in "out-of-order" requests
@@ -30,16 +31,16 @@ class Server(asyncssh.SSHServer):
         return False
 
     def password_auth_supported(self):
-        return auth == "password"
+        return auth.startswith("password")
 
     def validate_password(self, username, given):
-        return username == user and given == password
+        return (username == user or auth == "password-any-user") and given == password
 
     def kbdint_auth_supported(self):
-        return auth == "keyboard-interactive"
+        return auth in ("keyboard-interactive", "one-time-code")
 
     def get_kbdint_challenge(self, username, lang, submethods):
-        return "", "", "", [("Password: ", False)]
+        return "", "", "", [("Verification code: " if auth == "one-time-code" else "Password: ", False)]
 
     def validate_kbdint_response(self, username, responses):
         return username == user and list(responses) == [password]

@@ -9,10 +9,10 @@
 //   farlink-ftp parse LISTING [--all]
 //
 // HOST is a name, an IPv4 address or an IPv6 address in brackets ([::1]). The password
-// comes from the address (USER:PASS@), else FARLINK_PASSWORD, else ~/.netrc (or
-// --netrc-file), else the login is anonymous: a password on the command line shows in
-// ps and in the shell's history. What the server says is printed with its control
-// characters as '?'.
+// comes from the address (USER:PASS@), else FARLINK_PASSWORD for a user named, else
+// ~/.netrc (or --netrc-file) while only its owner can read it; without a user the login
+// is anonymous: a password on the command line shows in ps and in the shell's history.
+// What came from a server or a name is printed with its control characters as '?'.
 // Passive mode (to the control connection's peer address) unless --active; a session
 // gives up when nothing has moved for --timeout seconds (60). An ftpes:// server's
 // certificate must pass the system's trust store, or be the one --trust names. An
@@ -249,10 +249,13 @@ constexpr const char* usageText =
     "a version that is not uploaded is kept in the current folder as\n"
     "\"FILE (edited YYYY-MM-DD HH-MM)\". Exit status 0 once the server has it or nothing\n"
     "changed.\n"
+    "The user: the address's, else the netrc entry's for HOST (machine, login, password;\n"
+    "default), else the login is anonymous (sftp://: ~/.ssh/config's, else the login name).\n"
     "The password: the address's (USER:PASS@, seen by anyone who lists processes), else\n"
-    "FARLINK_PASSWORD, else the netrc entry for HOST (machine, login, password; default),\n"
-    "else the login is anonymous. Exit status 0 on success, 1 on failure\n"
-    "with the server's last reply or the reason on stderr.\n";
+    "FARLINK_PASSWORD for a user so named, else (ftp://) the netrc entry's, unless the\n"
+    "file's group or others can read it.\n"
+    "Exit status 0 on success, 1 on failure with the server's last reply or the reason on\n"
+    "stderr.\n";
 
 int usage() {
     std::cerr << usageText;
@@ -264,7 +267,7 @@ std::optional<ftp::FtpUrl> addressArgument(const std::string& text) {
     ftp::FtpUrl url;
     std::string error;
     if (ftp::parseFtpUrl(text, url, error)) return url;
-    std::cerr << text << ": " << error << '\n';
+    std::cerr << platform::printableText(text) << ": " << error << '\n';
     return std::nullopt;
 }
 
@@ -337,12 +340,15 @@ int main(int argc, char** argv) {
             return usage();
         }
     }
-    if (netrcFile && !platform::readWhole(*netrcFile, options.netrcText)) {
-        std::cerr << "farlink-ftp: cannot read " << *netrcFile << '\n';
+    if (netrcFile && !ftp::readNetrcFile(*netrcFile, options.netrc)) {
+        std::cerr << "farlink-ftp: cannot read " << platform::printableText(*netrcFile) << '\n';
         return 1;
     }
     if (const char* home = std::getenv("HOME"); !netrcFile && home) {
-        platform::readWhole(std::string(home) + "/.netrc", options.netrcText);
+        ftp::readNetrcFile(std::string(home) + "/.netrc", options.netrc);
+    }
+    if (const std::string warning = ftp::netrcWarning(options.netrc); !warning.empty()) {
+        std::cerr << "farlink-ftp: " << platform::printableText(warning) << '\n';
     }
     tool::CommandLineTrust trust(trustedFingerprint);
     options.trust = &trust;

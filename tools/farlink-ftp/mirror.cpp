@@ -32,6 +32,13 @@ std::string withSlash(std::string folder) {
     return folder;
 }
 
+// A reason for the end of a line, from a server or the system: without its line end (the
+// line has its own), and with control characters as '?'.
+std::string printableReason(std::string_view reason) {
+    while (!reason.empty() && (reason.back() == '\n' || reason.back() == '\r')) reason.remove_suffix(1);
+    return platform::printableText(reason);
+}
+
 // The server's tree below `top`; what could not be read is said on stderr.
 mirroring::SyncTree serverTree(session::ServerSession& server, const std::string& top, int timeoutSeconds) {
     const std::string listing = temporaryListingFile();
@@ -152,7 +159,7 @@ int run(session::ServerSession& lister, int parallel, const OpenServers& openMor
         [&](const std::string& path) { return lister.modificationTime(withSlash(remoteFolder) + path); });
     for (const mirroring::SyncTree* tree : {&std::as_const(remote), &local}) {
         for (const std::string& problem : tree->problems)
-            std::cerr << "farlink-ftp: " << platform::printableText(problem) << '\n';
+            std::cerr << "farlink-ftp: " << printableReason(problem) << '\n';
     }
     const mirroring::SyncTree& source = options.reverse ? local : remote;
     const mirroring::SyncTree& target = options.reverse ? remote : local;
@@ -163,14 +170,18 @@ int run(session::ServerSession& lister, int parallel, const OpenServers& openMor
     const int unread = int(!source.complete || !target.complete);
     for (const mirroring::SyncTree* tree : {&source, &target}) {
         for (const mirroring::SkippedEntry& skipped : tree->skipped)
-            std::cout << "skip " << platform::printableText(skipped.path) << ": " << skipped.why << '\n';
+            std::cout << "skip " << platform::printableLine(skipped.path) << ": " << skipped.why << '\n';
     }
+    // An action's line: a name may hold what would command the terminal, or start a line.
+    const auto line = [&](const mirroring::SyncAction& action) {
+        return std::string(verb(action.kind, options.reverse)) + " " + platform::printableLine(action.path);
+    };
     std::vector<mirroring::SyncAction> work;
     for (const mirroring::SyncAction& action : actions) {
         if (action.kind == mirroring::SyncActionKind::skip) {
-            std::cout << verb(action.kind, options.reverse) << " " << action.path << ": " << action.reason << '\n';
+            std::cout << line(action) << ": " << action.reason << '\n';
         } else if (options.dryRun) {
-            std::cout << verb(action.kind, options.reverse) << " " << action.path << '\n';
+            std::cout << line(action) << '\n';
         } else {
             work.push_back(action);
         }
@@ -191,9 +202,6 @@ int run(session::ServerSession& lister, int parallel, const OpenServers& openMor
     const RunContext context{options, remoteFolder, localFolder, sourceEntries};
     std::vector<mirroring::PlanStep> steps;
     for (const mirroring::SyncAction& action : work) steps.push_back({{action.path}, 1, isRemoval(action.kind)});
-    const auto line = [&](std::size_t step) {
-        return std::string(verb(work[step].kind, options.reverse)) + " " + work[step].path;
-    };
     std::mutex printing;
     int done = 0;
     int failures = unread;
@@ -204,17 +212,17 @@ int run(session::ServerSession& lister, int parallel, const OpenServers& openMor
             const bool succeeded = perform(*servers[std::size_t(connection)], work[step], context, reason);
             std::lock_guard held(printing);
             if (succeeded) {
-                std::cout << line(step) << std::endl;
+                std::cout << line(work[step]) << std::endl;
                 ++done;
             } else {
-                std::cerr << "farlink-ftp: failed: " << line(step) << ": " << platform::printableText(reason) << '\n';
+                std::cerr << "farlink-ftp: failed: " << line(work[step]) << ": " << printableReason(reason) << '\n';
                 ++failures;
             }
             return succeeded;
         },
         [&](std::size_t step) {
             std::lock_guard held(printing);
-            std::cerr << "farlink-ftp: not done, since a copy failed: " << line(step) << '\n';
+            std::cerr << "farlink-ftp: not done, since a copy failed: " << line(work[step]) << '\n';
             ++failures;
         });
     std::cout << "done " << done << ", failed " << failures << '\n';

@@ -2,8 +2,6 @@
 
 #include <cstdlib>
 
-#include "ftp/netrc.h"
-
 namespace tool {
 namespace {
 
@@ -21,10 +19,15 @@ std::unique_ptr<session::ServerSession> openSession(const ftp::FtpUrl& url, cons
     login.port = std::uint32_t(url.port);
     if (url.secureShell) {
         login.user = url.user.value_or("");
-        login.password = url.password ? *url.password : environmentPassword ? environmentPassword : "";
+        if (url.password) {
+            login.password = *url.password;
+        } else if (environmentPassword) {
+            login.password = environmentPassword;
+            login.passwordForNamedUserOnly = true;
+        }
     } else {
-        const ftp::Login chosen = ftp::chooseLogin(url.host, url.user, url.password, environmentPassword,
-                                                   options.netrcText, "farlink@");
+        const ftp::Login chosen = ftp::chooseLogin(url.host, url.user, url.password, environmentPassword, options.netrc,
+                                                   "farlink@");
         login.user = chosen.user;
         login.password = chosen.password;
     }

@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "ftp/ftp_url.h"
+#include "ftp/netrc.h"
 #include "session/server_session.h"
 
 namespace tool {
@@ -32,12 +33,13 @@ struct Options {
     bool uploadThroughTemporary = true;  // off with --no-temp-upload
     int timeoutSeconds = 60;             // every wait, connecting included
     session::TrustDecisions* trust = nullptr;
-    std::string netrcText;  // ~/.netrc, or --netrc-file
+    ftp::NetrcFile netrc;  // ~/.netrc, or --netrc-file
 };
 
-// A logged-in session to the server of `url`: FTP's password from the address, else
-// FARLINK_PASSWORD, else the netrc entry, else an anonymous login; SFTP's from the
-// address, else FARLINK_PASSWORD (keys with a passphrase only through ssh-agent). Null
+// A logged-in session to the server of `url`, with the password as ftp::chooseLogin
+// chooses it for FTP (anonymous without a user); over SFTP the address's, else
+// FARLINK_PASSWORD when the address or ~/.ssh/config names the user (keys with a
+// passphrase only through ssh-agent). Null
 // with the reason, as printed, in `reason`: after a certificate or host key that was not
 // trusted, with a line giving the fingerprint --trust takes.
 std::unique_ptr<session::ServerSession> openSession(const ftp::FtpUrl& url, const Options& options,
