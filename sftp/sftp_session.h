@@ -86,8 +86,9 @@ using Progress = std::function<bool(std::int64_t transferred)>;
 // Writes one line per entry of `folder` into the new local file `listingPath`, in the
 // fact form "+FACTS,\tNAME\n": "/" for a folder, "r" for a file ("r" and "/" for a
 // link, neither for other kinds), "s<size>" for a file, "m<seconds since 1970 UTC>".
-// Entries whose name holds a control character, '/', bytes that are not UTF-8, or is
-// "." or ".." are left out. A listing that fails part of the way leaves no file.
+// An entry whose name cannot stand for one entry (platform::unusableName) is written as
+// a skipped line (ftp::skippedFactLine), never left out. A listing that fails part of
+// the way leaves no file.
 int listToFile(SftpSession& session, std::string_view folder, std::string_view listingPath);
 // Downloads `remotePath` into `localPath` with pipelined reads: from `offset` on,
 // appended to the local file when offset > 0, else into the file replacing what it held.
