@@ -32,12 +32,13 @@ demo: deps
 # new warning never stops a newcomer from starting Farlink.
 TEST_FLAGS = -DFARLINK_WERROR=ON $(CMAKE_FLAGS)
 
-# Ends with the size of the tests against the code that ships (scripts/test-ratio).
+# Ends with the size of the tests against the code that ships (scripts/test-ratio), which
+# fails over its ceiling (tests/ratio-ceiling) and lowers the ceiling when the ratio fell.
 test: check-format test-release test-asan test-tsan test-fuzz
-	bash scripts/test-ratio
+	bash scripts/test-ratio --check
 
 test-ratio:
-	bash scripts/test-ratio
+	bash scripts/test-ratio --check
 
 check-format: deps
 	bash scripts/check-format

@@ -37,6 +37,7 @@
 #include "resources/strings.h"
 #include "resources/synchronize_dialogs.h"
 #include "ui/dialog_runner.h"
+#include "ui/wait_screen.h"
 
 namespace app {
 namespace {
@@ -50,7 +51,6 @@ using platform::WParam;
 using namespace resources;
 
 constexpr std::u16string_view caption = u"Synchronize";
-constexpr MessageId readDoneMessage = platform::userMessage(1);
 
 constexpr std::array<std::u16string_view, 2> directions = {u"Device to Server", u"Server to Device"};
 constexpr std::array<std::u16string_view, 2> kinds = {u"Copy new and changed files",
@@ -128,8 +128,7 @@ struct Reading {
     std::string deviceTop;        // host path
     std::string serverTop;        // as the server is sent it
     explorer::ViewProvider view;  // the Remote view as it stood: the place it reads
-    std::atomic<bool> stop{false};
-    // Written by the thread before it posts readDoneMessage.
+    // Written by the thread before its waiting screen ends.
     std::string failure;  // why a top folder could not be read at all
     mirroring::SyncTree device;
     mirroring::SyncTree server;
@@ -139,11 +138,15 @@ struct Reading {
     const mirroring::SyncTree& target() const { return choices.toServer ? server : device; }
 };
 
-// Runs `step` on the session of this thread's place (on the UI's listing thread the
-// place's browsing session, held for this one step only, so that browsing waits for one
-// folder or file at most; on a queue worker its own). False with the reason when the
-// session could not be had or the step failed.
-bool onThreadPlace(const std::function<bool(session::ServerSession&)>& step, std::string& reason) {
+// Runs `step` on the session of this thread's place: on the listing thread the place's
+// browsing session, held for this one step only, so that browsing waits for one folder or
+// file at most; on a queue worker its own. False with the reason when the session could
+// not be had or the step failed.
+bool onPlaceSession(const std::function<bool(session::ServerSession&)>& step, std::string& reason) {
+    if (const std::atomic<bool>* stop = platform::threadStopFlag(); stop && *stop) {
+        reason = "Stopped.";
+        return false;
+    }
     remote::SessionUse use = remote::useSession(remote::viewPlaceIndex());
     if (!use.place) {
         reason = "The Ftp Place is gone.";
@@ -159,15 +162,8 @@ bool onThreadPlace(const std::function<bool(session::ServerSession&)>& step, std
     return false;
 }
 
-bool onPlaceSession(const Reading& reading, const std::function<bool(session::ServerSession&)>& step,
-                    std::string& reason) {
-    if (!reading.stop) return onThreadPlace(step, reason);
-    reason = "Stopped.";
-    return false;
-}
-
-bool listExactly(const std::string& folder, const std::string& listingPath, std::string& reason) {
-    return onThreadPlace(
+bool listServerFolder(const std::string& folder, const std::string& listingPath, std::string& reason) {
+    return onPlaceSession(
         [&](session::ServerSession& session) { return session.listExactToFile(folder, listingPath) != 0; }, reason);
 }
 
@@ -191,7 +187,6 @@ void makePlan(Reading& reading) {
                                       std::int64_t time = -1;
                                       std::string reason;
                                       onPlaceSession(
-                                          reading,
                                           [&](session::ServerSession& session) {
                                               time = session.modificationTime(reading.serverTop + path);
                                               return true;
@@ -218,10 +213,7 @@ void readTrees(Reading& reading) {
     bool top = true;
     reading.server = mirroring::readServerTree(
         [&](const std::string& folder, const std::string& listingPath, std::string& reason) {
-            const bool listed = onPlaceSession(
-                reading,
-                [&](session::ServerSession& session) { return session.listExactToFile(folder, listingPath) != 0; },
-                reason);
+            const bool listed = listServerFolder(folder, listingPath, reason);
             if (!listed && top) reading.failure = "The server folder cannot be read: " + reason;
             top = false;
             return listed;
@@ -234,37 +226,16 @@ void readTrees(Reading& reading) {
 // Runs the reading while a screen waits for it; the reading when it ended, null when the
 // user cancelled (the thread then stops on its own).
 std::shared_ptr<Reading> readWhileWaiting(std::shared_ptr<Reading> reading, const Folders& folders) {
-    const ui::FullScreenDialog dialog{.keypadTemplate = &synchronizeReadingDialog,
-                                      .keybarCaption = caption,
-                                      .helpTopic = stringSynchronizeHelpTopic,
-                                      .bar = &synchronizeReadingBar};
-    const int result = ui::runDialog(
-        dialog, mainWindow.handle, [&](Window window, MessageId message, WParam, LParam) -> LResult {
-            if (message == readDoneMessage) {
-                platform::endDialog(window, commandDone);
-                return 1;
-            }
-            if (message != MessageId::initDialog) return 0;
-            platform::setWindowText(
-                platform::getDialogItem(window, syncReadingText),
-                u"Reading " + folders.device + u" on the device and " + folders.server + u" on the server...");
-            const bool started = explorer::startListingThread([reading, window] {
-                explorer::setThreadView(&reading->view);
-                platform::setThreadStopFlag(&reading->stop);
-                readTrees(*reading);
-                explorer::setThreadView(nullptr);
-                platform::setThreadStopFlag(nullptr);
-                if (!reading->stop) platform::postMessage(window, readDoneMessage);
-            });
-            if (!started) {
-                tell(window, u"The folders cannot be read now: no thread could be started.");
-                platform::endDialog(window, commandCancel);
-            }
-            return 1;
-        });
-    if (result == commandDone) return reading;
-    reading->stop = true;
-    return nullptr;
+    const ui::WaitScreen screen{
+        .caption = caption,
+        .text = u"Reading " + folders.device + u" on the device and " + folders.server + u" on the server...",
+        .helpTopic = stringSynchronizeHelpTopic};
+    const bool ended = ui::runWhileWaiting(mainWindow.handle, screen, [reading] {
+        explorer::setThreadView(&reading->view);
+        readTrees(*reading);
+        explorer::setThreadView(nullptr);
+    });
+    return ended ? reading : nullptr;
 }
 
 // One row of the preview: an action, or an entry that is skipped and never acted on.
@@ -528,7 +499,7 @@ bool serverEntryNow(const std::string& path, mirroring::EntryNow& now, std::stri
         reason = "There is no file for the server's listings.";
         return false;
     }
-    const bool listed = mirroring::serverEntryNow(listExactly, path, listing, now, reason);
+    const bool listed = mirroring::serverEntryNow(listServerFolder, path, listing, now, reason);
     unlink(listing.c_str());
     return listed;
 }

@@ -208,6 +208,8 @@ const char* copyData(LocalFile& file, FtpConnection* data, bool upload, std::int
     char* const buffer = large ? large.get() : small;
     const int capacity = large ? binaryTransferStep : transferStep;
     for (;;) {
+        // Data that keeps flowing never waits, where the stop is heard otherwise.
+        if (stopAsked(*data)) return "stopped during the transfer\n";
         if (upload) {
             const int count = int(std::fread(buffer, 1, std::size_t(capacity), file.stream));
             if (count == 0) return std::ferror(file.stream) ? "Local file error\n" : nullptr;

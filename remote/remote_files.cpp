@@ -463,6 +463,18 @@ bool copyTree(std::u16string_view source, std::u16string_view destination, Folde
 
 void setCopyLogHook(CopyLogHook hook) { copyLogHook.store(hook); }
 
+int onServerFile(std::u16string_view path, std::u16string_view tag, const ServerFileStep& step) {
+    SessionUse use = useSession(viewPlaceIndex());
+    if (!ensureConnected(use)) return failed();
+    FtpPlace& place = *use.place;
+    const std::optional<std::string> remotePath = serverPath(place, path, maxTransferPathLength, tag);
+    if (!remotePath) return failed();
+    const std::string reason = step(**use.session, *remotePath);
+    if (reason.empty()) return 1;
+    setError(place, tag, reason);
+    return failed();
+}
+
 int remoteDeleteFile(std::u16string_view path) {
     return runOnPath(path, &session::ServerSession::deleteFile, ftp::maxFilePathLength, u"(KVT-DF-1)");
 }

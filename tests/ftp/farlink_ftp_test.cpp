@@ -358,6 +358,73 @@ TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
     }
 }
 
+// edit, over FTP and SFTP: a change goes back and an unchanged file sends nothing; a file
+// changed on the server meanwhile is replaced only after a yes, and a no or an upload that
+// fails keeps the user's version in the current folder. No private copy is left.
+TEST(FarlinkFtp, EditSendsBackOnlyAChangeAndNeverLosesIt) {
+    for (const bool secureShell : {false, true}) {
+        SCOPED_TRACE(secureShell ? "sshd" : "pyftpdlib");
+        TemporaryFolder local, ftpRoot;
+        const std::string log = local / "commands.log";
+        std::optional<ToolTest> ssh;
+        std::optional<RealFtpServer> ftp;
+        std::string served, url;
+        if (secureShell) {
+            ssh.emplace();
+            ASSERT_EQ("", ssh->server.error());
+            served = ssh->files / "f.txt";
+            url = "--trust " + ssh->server.hostKeyFingerprint() + " edit " + ssh->url(served);
+        } else {
+            ftp.emplace(FtpServerKind::Pyftpdlib, ftpRoot.path(), RealFtpServerOptions{.commandLog = log.c_str()});
+            ASSERT_EQ("", ftp->error());
+            served = ftp->hostPath("f.txt");
+            url = "edit " + ftp->url(ftp->remotePath("f.txt"));
+        }
+        writeFile(served, "original");
+        // Another client changes the server's file, or puts a folder in its place, while
+        // the user writes a version.
+        writeFile(local / "editor",
+                  "#!/bin/sh\n[ -n \"$THEIRS\" ] && printf %s \"$THEIRS\" > \"$SERVED\"\n"
+                  "[ -n \"$FOLDER\" ] && rm \"$SERVED\" && mkdir \"$SERVED\"\n"
+                  "[ -n \"$MINE\" ] && printf %s \"$MINE\" > \"$1\"\nexit 0\n");
+        std::filesystem::permissions(local / "editor", std::filesystem::perms::owner_all);
+        const struct {
+            const char* variables;
+            const char* answer;
+            int status;
+            const char* onServer;
+            const char* kept;
+        } cases[] = {{"", "", 0, "original", ""},
+                     {"MINE=mine", "", 0, "mine", ""},
+                     {"MINE=mine2 THEIRS=theirs", "n", 1, "theirs", "mine2"},
+                     {"MINE=mine3 THEIRS=theirs2", "y", 0, "mine3", ""},
+                     {"MINE=mine4 FOLDER=1", "y", 1, "", "mine4"}};
+        for (const auto& [variables, answer, status, onServer, kept] : cases) {
+            SCOPED_TRACE(variables);
+            TemporaryFolder here;
+            std::string output, errors;
+            EXPECT_EQ(runCommand("cd " + here.path() + " && echo " + answer +
+                                     " | TMPDIR=. VISUAL= EDITOR=" + (local / "editor") + " SERVED=" + served + " " +
+                                     variables + " " + FARLINK_FTP_PROGRAM + " " + url,
+                                 local.path(), output, errors),
+                      status)
+                << errors;
+            EXPECT_EQ(errors.find("changed on the server while you edited it") != std::string::npos, *answer != 0)
+                << errors;
+            EXPECT_EQ(std::filesystem::is_directory(served) ? "" : readFile(served), onServer);
+            std::string left;  // of what the command left here: the kept version only
+            for (const auto& entry : std::filesystem::directory_iterator(here.path())) {
+                EXPECT_TRUE(entry.path().filename().string().starts_with("f.txt (edited ")) << entry.path();
+                left += readFile(entry.path());
+            }
+            EXPECT_EQ(left, kept);
+            if (!secureShell && !*variables) {
+                EXPECT_EQ(readFile(log).find("STOR"), std::string::npos);
+            }
+        }
+    }
+}
+
 // A server that offers MLSD is listed exactly: a download takes the listed time and
 // asks none (pyftpdlib); vsftpd has no MLSD and is asked after each download.
 TEST(FarlinkFtpMirror, AsksNoTimeAfterADownloadWhereTheListingIsExact) {

@@ -2,6 +2,7 @@
 // an operation hears the stop of the thread that runs it, and that thread's alone.
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <future>
 #include <memory>
 #include <string>
@@ -96,6 +97,29 @@ TEST_P(StopFlags, ACancelIsHeardOnASessionThatAnotherThreadOpened) {
     prober.join();
     EXPECT_TRUE(heard) << "the Cancel was not heard";
     EXPECT_EQ(result.get(), "Stopped.\n");
+}
+
+// A Cancel heard while the data flows (here, from the start): a download whose data never
+// waits still ends at once, its partial file not taking the target's place.
+TEST_P(StopFlags, ACancelEndsADownloadWhoseDataKeepsFlowing) {
+    const std::string bytes = patternBytes(4 << 20);
+    const TemporaryFolder folder;
+    writeFile(folder / "f", bytes);
+    Opened opened(GetParam(), nullptr,
+                  {expect("TYPE I"), send("200 ok\r\n"), expect("PASV"), replyPassive(), acceptData(),
+                   expect("RETR " + (folder / "f")), send("150 opening\r\n"), sendData(bytes), closeData(),
+                   send("226 done\r\n")});
+    std::atomic<bool> cancel = true;
+    std::string result;
+    std::thread([&] {
+        platform::setThreadStopFlag(&cancel);
+        result = opened.server->download(folder / "f", folder / "copy", folder / "copy.part", false, -1)
+                     ? "done"
+                     : opened.server->failureText();
+        platform::setThreadStopFlag(nullptr);
+    }).join();
+    EXPECT_EQ(result, "Stopped.\n");
+    EXPECT_FALSE(std::filesystem::exists(folder / "copy"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Protocols, StopFlags, ::testing::Values(Protocol::ftp, Protocol::sftp),

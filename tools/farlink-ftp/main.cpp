@@ -5,6 +5,7 @@
 //   farlink-ftp [OPTIONS] get ftp://[USER@]HOST[:PORT]/FILE LOCAL
 //   farlink-ftp [OPTIONS] put LOCAL ftp://[USER@]HOST[:PORT]/FILE
 //   farlink-ftp [OPTIONS] fxp ftp://.../SOURCE ftp://.../TARGET
+//   farlink-ftp [OPTIONS] edit ftp://[USER@]HOST[:PORT]/FILE      (the user's editor; tools/farlink-ftp/edit.h)
 //   farlink-ftp parse LISTING [--all]
 //
 // HOST is a name, an IPv4 address or an IPv6 address in brackets ([::1]). The password
@@ -22,6 +23,7 @@
 #include "ftp/listing_parser.h"
 #include "platform/host_files.h"
 #include "platform/text.h"
+#include "tools/farlink-ftp/edit.h"
 #include "tools/farlink-ftp/mirror.h"
 #include "tools/farlink-ftp/sessions.h"
 
@@ -205,6 +207,7 @@ constexpr const char* usageText =
     "       farlink-ftp [OPTIONS] get ftp://.../FILE LOCAL\n"
     "       farlink-ftp [OPTIONS] put LOCAL ftp://.../FILE\n"
     "       farlink-ftp [OPTIONS] fxp ftp://.../SOURCE ftp://.../TARGET\n"
+    "       farlink-ftp [OPTIONS] edit ftp://.../FILE\n"
     "       farlink-ftp [OPTIONS] mirror [--reverse] [--delete] [--dry-run] [--size-only]\n"
     "                   [--parallel N] ftp://.../FOLDER/ LOCALDIR\n"
     "       farlink-ftp parse LISTING [--all]\n"
@@ -221,14 +224,19 @@ constexpr const char* usageText =
     "  --help             this text\n"
     "HOST is a name, an IPv4 address or an IPv6 address in brackets ([::1]).\n"
     "An ftpes:// address (explicit TLS) works in each place of an ftp:// one, and an\n"
-    "sftp:// address (SFTP over SSH, ~/.ssh/config and known_hosts applying) for ls, get, put\n"
-    "and mirror.\n"
+    "sftp:// address (SFTP over SSH, ~/.ssh/config and known_hosts applying) for ls, get, put,\n"
+    "mirror and edit.\n"
     "mirror brings the server folder to LOCALDIR (--reverse: LOCALDIR to the server folder):\n"
     "new files, files of another size and newer files are copied (--size-only: by size\n"
     "alone), --delete removes what the source does not have once every copy succeeded,\n"
     "--dry-run prints the actions (get, put, mkdir, rm, rmdir PATH) and changes nothing,\n"
     "--parallel N (1 to 8) acts over N connections at once.\n"
     "Links are never followed, copied or removed.\n"
+    "edit downloads FILE, runs $VISUAL (else $EDITOR, else editor, else vi) on it, and\n"
+    "uploads it when it changed, asking first when the server's file changed meanwhile;\n"
+    "a version that is not uploaded is kept in the current folder as\n"
+    "\"FILE (edited YYYY-MM-DD HH-MM)\". Exit status 0 once the server has it or nothing\n"
+    "changed.\n"
     "The password: the address's (USER:PASS@, seen by anyone who lists processes), else\n"
     "FARLINK_PASSWORD, else the netrc entry for HOST (machine, login, password; default),\n"
     "else the login is anonymous. Exit status 0 on success, 1 on failure\n"
@@ -341,6 +349,10 @@ int main(int argc, char** argv) {
     if (command == "put" && arguments.size() == 3) {
         const auto file = addressArgument(arguments[2]);
         return file ? put(arguments[1], *file, options) : 1;
+    }
+    if (command == "edit" && arguments.size() == 2) {
+        const auto file = addressArgument(arguments[1]);
+        return file ? tool::edit(*file, options) : 1;
     }
     if (command == "mirror")
         return mirrorCommand(std::vector<std::string>(arguments.begin() + 1, arguments.end()), options);
