@@ -9,6 +9,7 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -137,9 +138,10 @@ struct Reading {
     const mirroring::SyncTree& target() const { return choices.toServer ? server : device; }
 };
 
-// Runs `step` on the place's browsing session, held for this one step only, so that
-// browsing waits for one folder or file at most. False with the reason when the session
-// could not be had or the step failed.
+// Runs `step` on the session of this thread's place: on the listing thread the place's
+// browsing session, held for this one step only, so that browsing waits for one folder or
+// file at most; on a queue worker its own. False with the reason when the session could
+// not be had or the step failed.
 bool onPlaceSession(const std::function<bool(session::ServerSession&)>& step, std::string& reason) {
     if (const std::atomic<bool>* stop = platform::threadStopFlag(); stop && *stop) {
         reason = "Stopped.";
@@ -163,6 +165,16 @@ bool onPlaceSession(const std::function<bool(session::ServerSession&)>& step, st
 bool listServerFolder(const std::string& folder, const std::string& listingPath, std::string& reason) {
     return onPlaceSession(
         [&](session::ServerSession& session) { return session.listExactToFile(folder, listingPath) != 0; }, reason);
+}
+
+// A new file for listings in the instance's cache folder; empty when none could be made.
+std::string newListingFile() {
+    const std::string cache = remote::listingCacheFolder();
+    std::string listing = cache + "/sync-XXXXXX";
+    const int file = cache.empty() ? -1 : mkostemp(listing.data(), O_CLOEXEC);
+    if (file < 0) return {};
+    close(file);
+    return listing;
 }
 
 // The plan from the two trees, on the listing thread. Files whose listed time alone
@@ -193,14 +205,11 @@ void readTrees(Reading& reading) {
         return;
     }
     reading.device = mirroring::readDeviceTree(reading.deviceTop);
-    const std::string cache = remote::listingCacheFolder();
-    std::string listing = cache + "/sync-XXXXXX";
-    const int file = cache.empty() ? -1 : mkostemp(listing.data(), O_CLOEXEC);
-    if (file < 0) {
+    const std::string listing = newListingFile();
+    if (listing.empty()) {
         reading.failure = "There is no file for the server's listings.";
         return;
     }
-    close(file);
     bool top = true;
     reading.server = mirroring::readServerTree(
         [&](const std::string& folder, const std::string& listingPath, std::string& reason) {
@@ -237,6 +246,7 @@ struct Row {
     std::u16string source{};  // a copy's source, as the queue names it
     std::u16string target{};  // where the action takes place, as the queue names it
     bool chosen = false;
+    mirroring::SyncEntry planned{};  // a removal's entry, as the plan saw it
 };
 
 // The names of `path` as device text, each through nameFromHost, so that no name of
@@ -265,17 +275,22 @@ std::u16string_view verb(SyncActionKind kind) {
 
 std::vector<Row> previewRows(const Reading& reading, const Folders& folders) {
     std::vector<Row> rows;
-    // What either tree skipped (a link, a name the other side cannot use) the plan leaves
-    // alone, with all below it: it is shown, and never acted on.
+    // What either tree held (a folder not read whole) or skipped (a link, a name the other
+    // side cannot use) the plan leaves alone, with all below it: it is shown, with its
+    // reason, and never acted on.
     for (const auto& [tree, side] :
          {std::pair{&reading.device, u" (device)"}, std::pair{&reading.server, u" (server)"}}) {
-        for (const mirroring::SkippedEntry& skipped : tree->skipped) {
-            rows.push_back(
-                {.kind = SyncActionKind::skip,
-                 .path = skipped.path,
-                 .text = u"Skip " + utf16(platform::printableText(skipped.path)) + u": " + utf16(skipped.why) + side});
+        for (const auto& [entries, verb] : {std::pair{&tree->held, u"Hold "}, std::pair{&tree->skipped, u"Skip "}}) {
+            for (const mirroring::SkippedEntry& entry : *entries) {
+                rows.push_back(
+                    {.kind = SyncActionKind::skip,
+                     .path = entry.path,
+                     .text = verb + utf16(platform::printableText(entry.path)) + u": " + sentence(entry.why) + side});
+            }
         }
     }
+    std::map<std::string, const mirroring::SyncEntry*> targetEntries;
+    for (const mirroring::SyncEntry& entry : reading.target().entries) targetEntries[entry.path] = &entry;
     const bool toServer = reading.choices.toServer;
     for (const mirroring::SyncAction& action : reading.actions) {
         Row row{.kind = action.kind,
@@ -287,6 +302,9 @@ std::vector<Row> previewRows(const Reading& reading, const Folders& folders) {
         const std::u16string server = folders.server + joinedNames(action.path, u'/');
         row.target = toServer ? server : device;
         if (action.kind == SyncActionKind::copy) row.source = toServer ? device : server;
+        if (const auto planned = targetEntries.find(action.path); planned != targetEntries.end()) {
+            row.planned = *planned->second;
+        }
         // A path cut to fit the queue's record would name another file.
         if (action.kind != SyncActionKind::skip &&
             std::max(row.source.size(), row.target.size()) >= queue::pathCapacity) {
@@ -447,8 +465,8 @@ int queueRow(std::uint64_t run, const Row& row) {
     switch (row.kind) {
     case SyncActionKind::copy: return queue::queueRunCopy(run, row.source, row.target);
     case SyncActionKind::makeFolder: return queue::queueRunMakeFolder(run, row.target);
-    case SyncActionKind::removeFile: return queue::queueRunRemove(run, row.target, false);
-    case SyncActionKind::removeFolder: return queue::queueRunRemove(run, row.target, true);
+    case SyncActionKind::removeFile:
+    case SyncActionKind::removeFolder: return queue::queueRunRemove(run, row.target, row.planned);
     case SyncActionKind::skip: break;
     }
     return 0;
@@ -473,21 +491,18 @@ void queueChosen(const std::vector<Row>& rows, std::u16string_view deviceTop) {
     if (queued) platform::postMessage(mainWindow.handle, MessageId::command, commandQueueView);
 }
 
-// What could not be read, before the preview: a few lines of it, and that nothing is
-// removed then.
-void tellProblems(const Reading& reading) {
-    std::vector<std::string> problems = reading.device.problems;
-    problems.insert(problems.end(), reading.server.problems.begin(), reading.server.problems.end());
-    if (problems.empty()) return;
-    std::u16string text = u"Not every folder could be read:";
-    constexpr std::size_t shown = 3;
-    for (std::size_t i = 0; i < std::min(problems.size(), shown); ++i) text += u"\r" + sentence(problems[i]);
-    if (problems.size() > shown) text += u"\r(" + counted(problems.size() - shown, u"more", u"more") + u")";
-    if (reading.choices.mirror) text += u"\r\rNothing will be deleted.";
-    tell(mainWindow.handle, text);
-}
-
 }  // namespace
+
+bool serverEntryNow(const std::string& path, mirroring::EntryNow& now, std::string& reason) {
+    const std::string listing = newListingFile();
+    if (listing.empty()) {
+        reason = "There is no file for the server's listings.";
+        return false;
+    }
+    const bool listed = mirroring::serverEntryNow(listServerFolder, path, listing, now, reason);
+    unlink(listing.c_str());
+    return listed;
+}
 
 void synchronize() {
     const std::optional<std::u16string> place = explorer::remoteProvider.GetItem(
@@ -514,7 +529,6 @@ void synchronize() {
         tell(mainWindow.handle, sentence(reading->failure));
         return;
     }
-    tellProblems(*reading);
     std::vector<Row> rows = previewRows(*reading, folders);
     if (rows.empty()) {
         platform::messageBox(mainWindow.handle, u"The two folders are alike: there is nothing to do.", caption,

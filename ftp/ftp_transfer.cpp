@@ -11,6 +11,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -33,6 +34,18 @@ struct TransferCommand {
 };
 
 bool isFileTransfer(TransferType type) { return type == TransferType::Download || type == TransferType::Upload; }
+
+// A listing whose final reply says it failed, though with a code of success: vsftpd
+// answers a folder it cannot open with "226 Transfer done (but failed to open
+// directory)." and no lines, which must never pass for an empty folder.
+bool listingFailed(TransferType type, const char* reply) {
+    if (isFileTransfer(type)) return false;
+    for (const char* at = reply; *at; ++at) {
+        if (std::tolower(static_cast<unsigned char>(at[0])) == 'f' && std::strncmp(at + 1, "ailed", 5) == 0)
+            return true;
+    }
+    return false;
+}
 
 std::optional<TransferCommand> commandFor(TransferType type) {
     switch (type) {
@@ -255,6 +268,7 @@ int transferFile(std::string_view localPath, std::optional<std::string_view> rem
         return 0;
     }
     int result = transferOpened(file, remotePath, control, type, typeCharacter, 0);
+    if (result && listingFailed(type, control->reply)) result = 0;
     if (std::fclose(file.stream) != 0 && result) {
         setLocalReply(control, errno);
         result = 0;
@@ -270,13 +284,12 @@ int listToFile(FtpSession& session, std::string_view localPath, std::optional<st
 
 namespace {
 
-// The lines of a listing file, without their line ends; false when it cannot be read.
+// The lines of a listing file, without their LF; false when it cannot be read. The data
+// connection's reading turned each CR LF into LF already: a CR still at a line's end is
+// the name's own ("cr\r\r\n" names "cr\r"), never to be cut off.
 bool readLines(const std::string& path, std::vector<std::string>& lines) {
     std::ifstream file(path, std::ios::binary);
-    for (std::string line; std::getline(file, line);) {
-        if (!line.empty() && line.back() == '\r') line.pop_back();
-        lines.push_back(std::move(line));
-    }
+    for (std::string line; std::getline(file, line);) lines.push_back(std::move(line));
     return !file.bad();
 }
 
@@ -297,6 +310,10 @@ std::string exactFactLines(const std::vector<std::string>& machineLines, const s
     std::string facts;
     for (const std::string& machineLine : machineLines) {
         const std::string line = factLineFromMachineLine(machineLine);
+        if (nameOfSkippedLine(std::string_view(line).substr(0, line.size() - 1))) {
+            facts += line;
+            continue;
+        }
         RemoteEntry entry;
         // The fact line's LF is no part of the name.
         if (line.empty() || !parseListingLine(&entry, line.data(), int(line.size()) - 1)) continue;

@@ -76,12 +76,14 @@ std::int64_t localTime(std::int64_t date, Number hour, Number minute) {
 
 int parseFacts(RemoteEntry* entry, const char* line, int length) {
     int pos = 1;
+    bool skipped = false;
     while (pos < length && line[pos] != '\t') {
         const char* fact = line + pos;
         while (pos < length && line[pos] != ',' && line[pos] != '\t') ++pos;
         const int factLength = int(line + pos - fact);
         if (factLength > 0) {
             switch (fact[0]) {
+            case '!': skipped = true; break;
             case '/': entry->mayBeFolder = 1; break;
             case 'r': entry->mayBeFile = 1; break;
             case 's':
@@ -105,7 +107,8 @@ int parseFacts(RemoteEntry* entry, const char* line, int length) {
         }
         if (pos < length && line[pos] == ',') ++pos;
     }
-    if (pos >= length) return 0;
+    // A skipped line names what nothing may act on (ftp/machine_listing.h): no entry.
+    if (pos >= length || skipped) return 0;
     entry->name = line + pos + 1;
     entry->nameLength = length - pos - 1;
     return 1;

@@ -19,6 +19,7 @@
 
 #include "platform/errors.h"
 #include "platform/host_files.h"
+#include "platform/registry.h"
 #include "platform/text.h"
 
 extern char** environ;
@@ -302,6 +303,19 @@ std::u16string documentsFolder() {
     if (device.empty()) return u"\\";
     if (device.back() != u'\\') device += u'\\';
     return device;
+}
+
+std::string cacheHostFolder() {
+    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache != nullptr && *cache == '/') return cache;
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') return std::string(home) + "/.cache";
+    return {};
+}
+
+std::vector<std::string> ownHostFolders() {
+    const std::string settings = defaultRegistryFile();
+    std::vector<std::string> folders = {settings.substr(0, settings.rfind('/') + 1)};
+    if (const std::string cache = cacheHostFolder(); !cache.empty()) folders.push_back(cache + "/farlink");
+    return folders;
 }
 
 std::string programFile() {

@@ -47,6 +47,13 @@ std::uintptr_t getFileInfo(std::u16string_view path, std::uint32_t attributes, S
 // or $HOME, when inside the device root; the root "\" otherwise).
 std::u16string documentsFolder();
 
+// The user's cache folder: $XDG_CACHE_HOME, else ~/.cache; empty without a home.
+std::string cacheHostFolder();
+// Farlink's own folders on this host, which no synchronisation takes for the user's
+// files: the settings folder (that of defaultRegistryFile) and "farlink" in the cache
+// folder.
+std::vector<std::string> ownHostFolders();
+
 // The host path of this program's own executable.
 std::string programFile();
 

@@ -426,10 +426,31 @@ std::uint32_t makeFolder(const FileOperation& record, std::u16string& why) {
     return stateFailed;
 }
 
+// Whether a run's removal still finds what its plan saw: on the device by lstat, on the
+// server by a listing of its folder; false with the reason when not, or when it cannot
+// be looked at.
+bool stillAsPlanned(const QueueBindings& bindings, const FileOperation& record, std::u16string& why) {
+    const std::u16string_view path = textOf(record.destination);
+    mirroring::EntryNow now;
+    std::string reason;
+    if (isDevicePath(path)) {
+        now = mirroring::deviceEntryNow(platform::toHostPath(viewPathOf(path)));
+    } else if (!bindings.serverEntryNow || !bindings.serverEntryNow(platform::toUtf8(path), now, reason)) {
+        why = u"Kept, since it could not be looked at: " + platform::toUtf16(reason);
+        return false;
+    }
+    reason = record.planned ? mirroring::changedSincePlanned(*record.planned, now) : "was not planned";
+    if (reason.empty()) return true;
+    why = u"Kept: it " + platform::toUtf16(reason) + u".";
+    return false;
+}
+
 // A run's removal of one file or one empty folder: a folder's removal never empties it,
 // and neither follows a link (on the device a link is left, failing the removal; on a
-// server it is removed as the file it is, and is no folder).
-std::uint32_t removeEntry(const FileOperation& record, std::u16string& why) {
+// server it is removed as the file it is, and is no folder). Only what the plan saw is
+// removed.
+std::uint32_t removeEntry(const QueueBindings& bindings, const FileOperation& record, std::u16string& why) {
+    if (!stillAsPlanned(bindings, record, why)) return stateFailed;
     const std::u16string_view path = textOf(record.destination);
     const bool folder = record.kind == kindRemoveFolder;
     if (isDevicePath(path)) {
@@ -466,7 +487,7 @@ std::uint32_t run(const QueueBindings& bindings, const FileOperation& record, bo
     std::uint32_t result = stateFailed;
     if (copy) result = runCopy(record, caption, log, why);
     else if (record.kind == kindMakeFolder) result = makeFolder(record, why);
-    else if (record.run != 0) result = removeEntry(record, why);
+    else if (record.run != 0) result = removeEntry(bindings, record, why);
     else result = runDelete(record, why);
     if (remoteSide && bindings.leavePlace) bindings.leavePlace();
     return result;
@@ -709,8 +730,14 @@ int queueRunCopy(std::uint64_t run, std::u16string_view source, std::u16string_v
 
 int queueRunMakeFolder(std::uint64_t run, std::u16string_view path) { return add(kindMakeFolder, u"", path, run); }
 
-int queueRunRemove(std::uint64_t run, std::u16string_view path, bool folder) {
-    return add(folder ? kindRemoveFolder : kindDelete, u"", path, run);
+int queueRunRemove(std::uint64_t run, std::u16string_view path, const mirroring::SyncEntry& planned) {
+    std::vector<std::unique_ptr<FileOperation>> records;
+    records.push_back(makeRecord(planned.folder ? kindRemoveFolder : kindDelete, u"", path));
+    if (records[0]) {
+        records[0]->run = run;
+        records[0]->planned = planned;
+    }
+    return enqueue(std::move(records), listPending);
 }
 
 int retryFailed(std::u16string_view destination, std::uint64_t started) {

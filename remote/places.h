@@ -80,12 +80,9 @@ struct PlaceSettings {
     std::uint8_t passive = 0;
     std::uint8_t autoReconnect = 0;
     std::uint32_t revision = 0;
-<<<<<<< HEAD
     std::uint8_t uploadThroughTemporary = 1;
-=======
 
     ~PlaceSettings();  // wipes the password
->>>>>>> helper-secrets
 };
 PlaceSettings settingsOf(const FtpPlace& place);
 
@@ -118,12 +115,9 @@ struct PlaceDialogData {
     std::uint8_t passive = 0;
     std::uint8_t rememberFolder = 0;
     std::uint8_t autoReconnect = 0;
-<<<<<<< HEAD
     std::uint8_t uploadThroughTemporary = 1;
-=======
 
     ~PlaceDialogData();  // wipes the password
->>>>>>> helper-secrets
 };
 
 // The data of the place at `index`, or the defaults of a new place when `index` is the

@@ -19,6 +19,7 @@
 #include "ftp/listing_parser.h"
 #include "platform/errors.h"
 #include "platform/registry.h"
+#include "platform/shell.h"
 #include "platform/text.h"
 #include "remote/connect.h"
 #include "remote/places.h"
@@ -68,12 +69,6 @@ bool isOwnFolder(const std::string& path, bool privateOnly) {
 bool makeOwnFolder(const std::string& path, bool privateOnly) {
     if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
     return isOwnFolder(path, privateOnly);
-}
-
-std::string cacheRoot() {
-    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache != nullptr && *cache == '/') return cache;
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') return std::string(home) + "/.cache";
-    return {};
 }
 
 // Removes the folder `name` of `parent` and the files in it, through handles that never
@@ -127,7 +122,7 @@ void removeAbandonedCacheFolders(const std::string& parentPath) {
 
 // Makes this instance's cache folder and locks it. Pre: cache().lock is held.
 std::string makeCacheFolder() {
-    const std::string root = cacheRoot();
+    const std::string root = platform::cacheHostFolder();
     if (root.empty() || !makeOwnFolder(root, false) || !makeOwnFolder(root + "/farlink", true)) return {};
     removeAbandonedCacheFolders(root + "/farlink");
     std::string settings = platform::defaultRegistryFile();

@@ -92,8 +92,9 @@ using Progress = std::function<bool(std::int64_t transferred)>;
 // fact form "+FACTS,\tNAME\n": "/" for a folder, "r" for a file ("r" and "/" for a
 // link, neither for other kinds), "s<size>" for a file, "m<seconds since 1970 UTC>",
 // "up<octal permission bits>".
-// Entries whose name holds a control character, '/', bytes that are not UTF-8, or is
-// "." or ".." are left out. A listing that fails part of the way leaves no file.
+// An entry whose name cannot stand for one entry (platform::unusableName) is written as
+// a skipped line (ftp::skippedFactLine), never left out. A listing that fails part of
+// the way leaves no file.
 int listToFile(SftpSession& session, std::string_view folder, std::string_view listingPath);
 // The device's end of one file of a transfer, owned by the caller (session/local_files.h
 // gives each download and upload of Farlink its own): the engine asks for the local file

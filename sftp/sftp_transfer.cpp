@@ -16,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "ftp/machine_listing.h"
 #include "platform/text.h"
 #include "sftp/sftp_internal.h"
 #include "sftp/sftp_protocol.h"
@@ -38,20 +39,13 @@ constexpr std::int64_t noEnd = std::numeric_limits<std::int64_t>::max();
 
 using Clock = std::chrono::steady_clock;
 
-// Names a listing must not carry: they would stand for another entry, climb out of the
-// folder, or hold bytes a terminal takes as commands.
-bool hostileName(std::string_view name) {
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos) return true;
-    for (const char16_t unit : platform::nameFromHost(name)) {
-        if (platform::isNameEscape(unit) && platform::escapedByte(unit) != '\\') return true;
-        if (platform::isControlCharacter(unit)) return true;
-    }
-    return false;
-}
-
-// One fact line of the listing file, or empty for an entry left out.
+// One fact line of the listing file, or none. A name that cannot stand for one entry (the name
+// rule every side asks) is written as a skipped line: browsing never shows it, and a
+// synchronisation leaves it alone on both sides rather than taking it for absent.
+// "." and ".." are the folder and its parent, no entries: left out.
 std::string factLine(std::string_view name, const Attributes& entry) {
-    if (hostileName(name)) return {};
+    if (name == "." || name == "..") return {};
+    if (!platform::unusableName(name).empty()) return ftp::skippedFactLine(name);
     std::string line = "+";
     if (entry.isFolder()) {
         line += "/,";

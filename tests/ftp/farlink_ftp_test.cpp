@@ -307,7 +307,9 @@ TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
         std::filesystem::create_symlink(outside / "kept", served + "/link");
         // The files were written an hour ago, the same one on both sides.
         const auto hourAgo = std::filesystem::file_time_type::clock::now() - 1h;
-        for (const std::string file : {"a.txt", "sub/b.txt", "sub/same.txt"})
+        // A temporary file a killed run left: never put, and gone once a run has seen it.
+        writeFile(local / "up/.farlink-0123456789abcdef.part", "partial");
+        for (const std::string file : {"a.txt", "sub/b.txt", "sub/same.txt", ".farlink-0123456789abcdef.part"})
             std::filesystem::last_write_time(local / ("up/" + file), hourAgo);
         for (const std::string file : {"sub/b.txt", "sub/same.txt", "extra.txt"})
             std::filesystem::last_write_time(served + "/" + file, hourAgo);
@@ -333,6 +335,7 @@ TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
         EXPECT_EQ(treeOf(served), before);
         EXPECT_EQ(mirror("--reverse --delete " + url + " " + (local / "up")), 0) << errors;
         EXPECT_EQ(treeOf(served), "a.txt new\nlink@\nnew/\nnew/c.txt c\nsub/\nsub/b.txt bbbb\nsub/same.txt same\n");
+        EXPECT_FALSE(std::filesystem::exists(local / "up/.farlink-0123456789abcdef.part"));
         EXPECT_EQ(readFile(outside / "kept"), "kept");
         EXPECT_EQ(mirror("--reverse --delete " + url + " " + (local / "up")), 0) << errors;
         EXPECT_EQ(output, "skip link: a link\ndone 0, failed 0\n");
@@ -519,6 +522,43 @@ TEST(FarlinkFtpMirror, AFileThatCannotBeWrittenFailsAloneOverSeveralConnections)
     EXPECT_EQ(
         runTool("mirror --parallel 9 " + server.url(server.remotePath("tree/")) + " " + up, local, output, errors), 1);
     EXPECT_EQ(errors, "--parallel takes a number of connections from 1 to 8: 9\n");
+}
+
+// A folder either side cannot read whole is held: nothing in it is copied or removed,
+// the run names it with the reason, goes on past it and ends with 1. vsftpd answers a
+// folder it may enter but not read with 226; a local folder of mode 000 is unreadable to
+// a user other than root: run as root, the tool runs as nobody, through setpriv.
+TEST(FarlinkFtpMirror, HoldsAFolderEitherSideCannotReadWhole) {
+    std::string asAnother;
+    if (geteuid() == 0 && access("/usr/bin/setpriv", X_OK) != 0)
+        GTEST_SKIP() << "root, and no setpriv to run as nobody";
+    if (geteuid() == 0) asAnother = "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    TemporaryFolder root, local;
+    RealFtpServer server(FtpServerKind::Vsftpd, root.path());
+    ASSERT_EQ("", server.error());
+    const std::string served = server.hostPath("tree"), down = local / "down";
+    for (const std::string& folder : {served + "/locked", down + "/locked", down + "/unread"})
+        std::filesystem::create_directories(folder);
+    for (const std::string& file :
+         {served + "/new", served + "/locked/f", down + "/locked/f", down + "/unread/f", down + "/gone"})
+        writeFile(file, "x");
+    for (const std::string& folder : {local.path(), down, served})
+        std::filesystem::permissions(folder, std::filesystem::perms::all);
+    std::filesystem::permissions(served + "/locked",
+                                 std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
+    std::filesystem::permissions(down + "/unread", std::filesystem::perms::none);
+    std::string output, errors;
+    EXPECT_EQ(runCommand(asAnother + FARLINK_FTP_PROGRAM + " mirror --delete " +
+                             server.url(server.remotePath("tree/")) + " " + down,
+                         local.path(), output, errors),
+              1);
+    std::filesystem::permissions(down + "/unread", std::filesystem::perms::owner_all);
+    EXPECT_EQ(output, "get new\nrm gone\ndone 2, failed 2\n");
+    EXPECT_EQ(errors,
+              "farlink-ftp: held /pub/tree/locked: cannot be listed: 226 Transfer done (but failed to open "
+              "directory).\nfarlink-ftp: held " +
+                  down + "/unread: cannot be read: Permission denied\n");
+    EXPECT_EQ(treeOf(down), "locked/\nlocked/f x\nnew x\nunread/\nunread/f x\n");
 }
 
 // A further connection that cannot be opened is said, and the mirror goes on over the

@@ -508,8 +508,9 @@ TEST_F(Engine, ListingsArriveWithLfLineEndsAndAnEmptyOneEmptiesTheFile) {
 
 // An exact listing keeps what MLSD says of a name only where LIST gives it the same
 // kind: a link MLSD shows as its target, a name LIST lacks or gives twice as different
-// kinds, each becomes a link. The session stays in the folder: no CWD back. A failed
-// MLSD keeps its reason; a server without MLST is not listed at all.
+// kinds, each becomes a link; a name ending in CR is skipped, never cut. The session stays
+// in the folder: no CWD back. A failed MLSD keeps its reason; a server without MLST is
+// not listed at all.
 TEST_F(Engine, AnExactListingTakesEachKindOnlyWhereListSaysTheSame) {
     const std::string listing = folder / "tmp.dir";
     const Script into = {expect("CWD /d"), send("250 ok\r\n")};
@@ -523,7 +524,7 @@ TEST_F(Engine, AnExactListingTakesEachKindOnlyWhereListSaysTheSame) {
            passiveOpening("", "MLSD"),
            {sendData("type=cdir; /d\r\ntype=file;size=1;modify=20200101000000; file\r\ntype=dir; dir\r\n"
                      "type=dir; link\r\ntype=file;size=1; twice\r\ntype=file;size=1; kind\r\n"
-                     "type=file;size=1; unlisted\r\n"),
+                     "type=file;size=1; unlisted\r\ntype=file;size=1; cr\r\r\n"),
             closeData(), send("226 done\r\n")},
            into,
            passiveOpening("", "LIST -a"),
@@ -535,8 +536,10 @@ TEST_F(Engine, AnExactListingTakesEachKindOnlyWhereListSaysTheSame) {
            passiveOpening("A", "LIST -a"),
            {sendData("lrwxrwxrwx 1 u g 4 Jan 01 2020 link -> /etc\r\n"), closeData(), send("226 done\r\n")}});
     EXPECT_EQ(1, listExactToFile(session, listing, "/d")) << reply();
-    EXPECT_EQ("+r,s1,m1577836800,\tfile\n+/,\tdir\n+r,/,\tlink\n+r,/,\ttwice\n+r,/,\tkind\n+r,/,\tunlisted\n",
-              readFile(listing));
+    EXPECT_EQ(
+        "+r,s1,m1577836800,\tfile\n+/,\tdir\n+r,/,\tlink\n+r,/,\ttwice\n+r,/,\tkind\n+r,/,\tunlisted\n"
+        "+!,\tcr%0D\n",
+        readFile(listing));
     EXPECT_EQ(0, listExactToFile(session, listing, "/d"));
     EXPECT_EQ("451 cut short\n", reply());
     // Without MLSD the LIST lines are the listing: links as the server shows them.

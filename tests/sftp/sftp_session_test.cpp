@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "ftp/listing_parser.h"
+#include "ftp/machine_listing.h"
 #include "sftp/sftp_session.h"
 #include "tests/support/real_sftp_server.h"
 #include "tests/support/scoped_variable.h"
@@ -269,13 +270,18 @@ struct ListedEntry {
     bool operator==(const ListedEntry&) const = default;
 };
 
-// The listing file's lines as the FTP listing parser reads them, by name.
+// The listing file's lines as the FTP listing parser reads them, by name; a skipped
+// line's name (ftp::nameOfSkippedLine) as neither a folder nor a file.
 std::map<std::string, ListedEntry> parsedListing(const std::string& text) {
     std::map<std::string, ListedEntry> entries;
     std::istringstream lines(text);
     std::string line;
     while (std::getline(lines, line)) {
         ftp::RemoteEntry entry;
+        if (const auto skipped = ftp::nameOfSkippedLine(line)) {
+            entries[*skipped] = {};
+            continue;
+        }
         EXPECT_EQ(ftp::parseListingLine(&entry, line.data(), int(line.size())), 1) << line;
         entries[std::string(entry.name, std::size_t(entry.nameLength))] = {
             entry.mayBeFolder != 0, entry.mayBeFile != 0,
@@ -642,18 +648,26 @@ INSTANTIATE_TEST_SUITE_P(Methods, SftpPassword,
                                                       "Host 127.0.0.1\n  User tester\n"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(SftpHostileNames, AreLeftOutOfTheListingAndOthersKept) {
+// Names that cannot stand for one entry are listed as skipped lines, each name whole
+// (a synchronisation then leaves it alone on both sides), never left out; ".." is no entry.
+TEST(SftpHostileNames, AreListedAsSkippedAndOthersKept) {
     ScriptedTest test(ScriptedFiles::hostileNames);
     writeFile(test.root / "normal.txt", "abc");
     std::filesystem::create_directory(test.root / "folder");
     ASSERT_STARTED(test.server);
     ASSERT_EQ(sftp::open(*test.session, test.options()), 1) << sftp::lastError(*test.session);
     ASSERT_EQ(sftp::listToFile(*test.session, "/", test.home / "listing"), 1) << sftp::lastError(*test.session);
-    const std::map<std::string, ListedEntry> expected = {
-        {"normal.txt", {false, true, 3}},
-        {"folder", {true, false, -1}},
-    };
-    EXPECT_EQ(parsedListing(readFile(test.home / "listing")), expected) << readFile(test.home / "listing");
+    const std::string listing = readFile(test.home / "listing");
+    const std::map<std::string, ListedEntry> expected = {{"normal.txt", {false, true, 3}},
+                                                         {"folder", {true, false, -1}},
+                                                         {"a/b", {}},
+                                                         {"x\nfoo", {}},
+                                                         {"bell\x01", {}},
+                                                         {"bad\xff.txt", {}},
+                                                         {"back\\slash", {}},
+                                                         {"del\x7f", {}},
+                                                         {"c1\xc2\x85", {}}};
+    EXPECT_EQ(parsedListing(listing), expected) << listing;
 }
 
 // A listing that fails after its first names fails whole: no file is left that a

@@ -20,7 +20,7 @@ port_file, root, user, password, host_key, auth, mode = sys.argv[1:8]
 
 # A separator, the parent, a line break and a control character in a name, and bytes
 # that are not UTF-8.
-HOSTILE_NAMES = [b"a/b", b"..", b"x\nfoo", b"bell\x01", b"bad\xff.txt"]
+HOSTILE_NAMES = [b"a/b", b"..", b"x\nfoo", b"bell\x01", b"bad\xff.txt", b"back\\slash", b"del\x7f", b"c1\xc2\x85"]
 
 
 class Server(asyncssh.SSHServer):

@@ -1,13 +1,16 @@
 #include "tools/farlink-ftp/mirror.h"
 
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 #include <iostream>
 #include <map>
@@ -19,6 +22,7 @@
 #include "mirroring/sync_plan.h"
 #include "mirroring/sync_trees.h"
 #include "platform/folder_handles.h"
+#include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "tools/farlink-ftp/sessions.h"
 
@@ -39,19 +43,67 @@ std::string printableReason(std::string_view reason) {
     return platform::printableText(reason);
 }
 
-// The server's tree below `top`; what could not be read is said on stderr.
+
+// Set by SIGINT and SIGTERM: every session operation of the run hears it, so that a
+// copy under way fails and its temporary file goes, and nothing more is started.
+std::atomic<bool> stopAsked{false};
+
+extern "C" void askToStop(int) { stopAsked.store(true); }
+
+// The handlers for the run; a second signal ends the program at once.
+void stopOnSignals() {
+    struct sigaction action {};
+    action.sa_handler = askToStop;
+    action.sa_flags = SA_RESETHAND;
+    sigemptyset(&action.sa_mask);
+    for (const int signal : {SIGINT, SIGTERM}) sigaction(signal, &action, nullptr);
+}
+
+mirroring::ListFolder listerOver(session::ServerSession& server, int timeoutSeconds) {
+    return [&server, timeoutSeconds](const std::string& folder, const std::string& listingPath, std::string& reason) {
+        if (server.listExactToFile(folder, listingPath)) return true;
+        reason = tool::failureOf(server, timeoutSeconds);
+        return false;
+    };
+}
+
+// The server's tree below `top`.
 mirroring::SyncTree serverTree(session::ServerSession& server, const std::string& top, int timeoutSeconds) {
     const std::string listing = temporaryListingFile();
-    if (listing.empty()) return {{}, {}, {"cannot make a temporary file for listings"}, false};
-    mirroring::SyncTree tree = mirroring::readServerTree(
-        [&](const std::string& folder, const std::string& listingPath, std::string& reason) {
-            if (server.listExactToFile(folder, listingPath)) return true;
-            reason = tool::failureOf(server, timeoutSeconds);
-            return false;
-        },
-        top, listing);
+    mirroring::SyncTree tree;
+    if (listing.empty()) {
+        tree.held.push_back({"", "cannot make a temporary file for listings"});
+        return tree;
+    }
+    tree = mirroring::readServerTree(listerOver(server, timeoutSeconds), top, listing);
     unlink(listing.c_str());
     return tree;
+}
+
+// Says on stderr which folders were held, each by its path on its side and with the
+// system's or the server's reason; returns how many.
+int sayHeld(const mirroring::SyncTree& tree, const std::string& top, char separator) {
+    for (const mirroring::SkippedEntry& held : tree.held) {
+        const std::string path = held.path.empty()
+                                     ? top
+                                     : top + (top.ends_with(separator) ? "" : std::string(1, separator)) + held.path;
+        std::cerr << "farlink-ftp: held " << platform::printableText(path) << ": " << platform::printableText(held.why)
+                  << '\n';
+    }
+    return int(tree.held.size());
+}
+
+// The temporary files an earlier run left (killed, or its machine stopped): only this
+// user's, and only those older than this run, so that another run's are left alone.
+void removeStaleTemporaries(const std::string& top, const std::vector<std::string>& temporaries, std::time_t runStart) {
+    for (const std::string& temporary : temporaries) {
+        const std::string path = (fs::path(top) / temporary).string();
+        struct stat info {};
+        if (lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_uid == geteuid() &&
+            info.st_mtim.tv_sec < runStart && unlink(path.c_str()) == 0) {
+            std::cerr << "farlink-ftp: removed " << platform::printableText(path) << ", left by an earlier run\n";
+        }
+    }
 }
 
 // After a copy the target takes the source's time to the second, so that the next run
@@ -91,7 +143,33 @@ struct RunContext {
     const std::string& remoteFolder;
     const std::string& localFolder;
     const std::map<std::string, const mirroring::SyncEntry*>& sourceEntries;
+    const std::map<std::string, const mirroring::SyncEntry*>& targetEntries;
 };
+
+// Right before a removal: whether the entry is still what the plan saw (on the device
+// by lstat, on the server by a listing of its folder); false with the reason when not,
+// or when it could not be looked at.
+bool stillAsPlanned(session::ServerSession& server, const mirroring::SyncAction& action, const RunContext& run,
+                    const std::string& remotePath, std::string& reason) {
+    mirroring::EntryNow now;
+    if (!run.options.reverse) {
+        now = mirroring::deviceEntryNow((fs::path(run.localFolder) / action.path).string());
+    } else {
+        const std::string listing = temporaryListingFile();
+        const bool listed = !listing.empty() &&
+                            mirroring::serverEntryNow(listerOver(server, run.options.timeoutSeconds), remotePath,
+                                                      listing, now, reason);
+        unlink(listing.c_str());
+        if (!listed) {
+            reason = "kept, since it could not be looked at: " + (listing.empty() ? "no temporary file" : reason);
+            return false;
+        }
+    }
+    reason = mirroring::changedSincePlanned(*run.targetEntries.at(action.path), now);
+    if (reason.empty()) return true;
+    reason = "kept: it " + reason;
+    return false;
+}
 
 // Carries out one action over `server`; false with the reason in `reason`. Everything
 // done in the local folder goes through folder handles from its top.
@@ -124,6 +202,7 @@ bool perform(session::ServerSession& server, const mirroring::SyncAction& action
         break;
     case mirroring::SyncActionKind::removeFile:
     case mirroring::SyncActionKind::removeFolder: {
+        if (!stillAsPlanned(server, action, run, remotePath, reason)) return false;
         const bool folder = action.kind == mirroring::SyncActionKind::removeFolder;
         if (!options.reverse) return platform::removeAt(local, folder, reason);
         result = folder ? server.removeFolder(remotePath) : server.deleteFile(remotePath);
@@ -149,6 +228,9 @@ std::string temporaryListingFile() {
 
 int run(session::ServerSession& lister, int parallel, const OpenServers& openMore, const std::string& remoteFolder,
         const std::string& localFolder, const Options& options) {
+    const std::time_t runStart = std::time(nullptr);
+    stopOnSignals();
+    platform::setThreadStopFlag(&stopAsked);
     // The server folder to mirror into is made when missing (an existing one refuses, as
     // a failure there would: its listing then tells).
     if (options.reverse && !options.dryRun) lister.makeFolder(remoteFolder, -1);
@@ -161,13 +243,16 @@ int run(session::ServerSession& lister, int parallel, const OpenServers& openMor
         for (const std::string& problem : tree->problems)
             std::cerr << "farlink-ftp: " << printableReason(problem) << '\n';
     }
+
+    if (!options.dryRun) removeStaleTemporaries(localFolder, local.temporaries, runStart);
+    // A held folder is a failure of the run: what is in it was neither copied nor removed.
+    const int held = sayHeld(remote, withSlash(remoteFolder), '/') + sayHeld(local, localFolder, '/');
     const mirroring::SyncTree& source = options.reverse ? local : remote;
     const mirroring::SyncTree& target = options.reverse ? remote : local;
     const std::vector<mirroring::SyncAction> actions = mirroring::planTrees(
         source, target, {.mirror = options.remove, .sizeOnly = options.sizeOnly});
 
     // What is skipped is said, and is no failure: it was never to be acted on.
-    const int unread = int(!source.complete || !target.complete);
     for (const mirroring::SyncTree* tree : {&source, &target}) {
         for (const mirroring::SkippedEntry& skipped : tree->skipped)
             std::cout << "skip " << platform::printableLine(skipped.path) << ": " << skipped.why << '\n';
@@ -187,33 +272,39 @@ int run(session::ServerSession& lister, int parallel, const OpenServers& openMor
         }
     }
     if (options.dryRun) {
-        std::cout << "planned " << actions.size() << ", failed " << unread << '\n';
-        return unread == 0 ? 0 : 1;
+        std::cout << "planned " << actions.size() << ", failed " << held << '\n';
+        return held == 0 ? 0 : 1;
     }
-    std::map<std::string, const mirroring::SyncEntry*> sourceEntries;
+    std::map<std::string, const mirroring::SyncEntry*> sourceEntries, targetEntries;
     for (const mirroring::SyncEntry& entry : source.entries) sourceEntries[entry.path] = &entry;
+    for (const mirroring::SyncEntry& entry : target.entries) targetEntries[entry.path] = &entry;
     // More connections only for actions that can use them: an unchanged tree costs one login.
     std::vector<session::ServerSession*> servers{&lister};
-    if (const int more = std::min(parallel, int(work.size())) - 1; more > 0) {
+    if (const int more = std::min(parallel, int(work.size())) - 1; more > 0 && !stopAsked) {
         for (session::ServerSession* server : openMore(more)) servers.push_back(server);
     }
     // The plan's order decides which action may start on a free connection; each line is
     // printed as its action ends.
-    const RunContext context{options, remoteFolder, localFolder, sourceEntries};
+    const RunContext context{options, remoteFolder, localFolder, sourceEntries, targetEntries};
     std::vector<mirroring::PlanStep> steps;
     for (const mirroring::SyncAction& action : work) steps.push_back({{action.path}, 1, isRemoval(action.kind)});
     std::mutex printing;
     int done = 0;
-    int failures = unread;
+    int failures = held;
+    int notStarted = 0;  // once stopped
     mirroring::carryOut(
         steps, int(servers.size()),
         [&](std::size_t step, int connection) {
+            platform::setThreadStopFlag(&stopAsked);
             std::string reason;
-            const bool succeeded = perform(*servers[std::size_t(connection)], work[step], context, reason);
-            std::lock_guard held(printing);
+            const bool stopped = stopAsked;
+            const bool succeeded = !stopped && perform(*servers[std::size_t(connection)], work[step], context, reason);
+            std::lock_guard guard(printing);
             if (succeeded) {
                 std::cout << line(work[step]) << std::endl;
                 ++done;
+            } else if (stopped) {
+                ++notStarted;
             } else {
                 std::cerr << "farlink-ftp: failed: " << line(work[step]) << ": " << printableReason(reason) << '\n';
                 ++failures;
@@ -221,12 +312,17 @@ int run(session::ServerSession& lister, int parallel, const OpenServers& openMor
             return succeeded;
         },
         [&](std::size_t step) {
-            std::lock_guard held(printing);
+            std::lock_guard guard(printing);
+            if (stopAsked) {
+                ++notStarted;
+                return;
+            }
             std::cerr << "farlink-ftp: not done, since a copy failed: " << line(work[step]) << '\n';
             ++failures;
         });
-    std::cout << "done " << done << ", failed " << failures << '\n';
-    return failures == 0 ? 0 : 1;
+    if (stopAsked) std::cerr << "farlink-ftp: stopped; " << notStarted << " actions not started\n";
+    std::cout << "done " << done << ", failed " << failures + (stopAsked ? notStarted : 0) << '\n';
+    return failures == 0 && !stopAsked ? 0 : 1;
 }
 
 }  // namespace mirror
