@@ -239,11 +239,6 @@ int run(session::ServerSession& lister, int parallel, const OpenServers& openMor
     mirroring::confirmListedTimes(
         remote.entries, local.entries, !options.reverse, {.sizeOnly = options.sizeOnly},
         [&](const std::string& path) { return lister.modificationTime(withSlash(remoteFolder) + path); });
-    for (const mirroring::SyncTree* tree : {&std::as_const(remote), &local}) {
-        for (const std::string& problem : tree->problems)
-            std::cerr << "farlink-ftp: " << printableReason(problem) << '\n';
-    }
-
     if (!options.dryRun) removeStaleTemporaries(localFolder, local.temporaries, runStart);
     // A held folder is a failure of the run: what is in it was neither copied nor removed.
     const int held = sayHeld(remote, withSlash(remoteFolder), '/') + sayHeld(local, localFolder, '/');
