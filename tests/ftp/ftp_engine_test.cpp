@@ -79,15 +79,6 @@ protected:
         return server->finish();
     }
     std::string reply() const { return lastReply(session); }
-    // The names in the test's folder (or a folder in it), sorted.
-    std::vector<std::string> folderNames(const std::string& subfolder = ".") const {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(folder / subfolder)) {
-            names.push_back(entry.path().filename());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
 
     FtpSession session = createSession();
     TemporaryFolder folder;
@@ -437,7 +428,7 @@ TEST_F(Engine, PassiveRefusedAsUnknownFallsBackToEpsvForTheConnection) {
     ASSERT_EQ(1, openControl(session, server->address())) << reply();
     EXPECT_EQ(1, download(session, folder / "c", "/c", 'I', 0)) << reply();
     EXPECT_EQ("RETR /c", readFile(folder / "c"));
-    EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), folderNames());
+    EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), names(folder.path()));
     EXPECT_EQ("", finish());
 }
 
@@ -469,7 +460,7 @@ TEST_F(Engine, FailedDownloadLeavesTheUsersFileAsItWas) {
     EXPECT_EQ(0, download(session, existing, "/dropped", 'I', 0));
     EXPECT_EQ("The connection to the server was lost\n", reply());
     EXPECT_EQ("precious", readFile(existing));
-    EXPECT_EQ(std::vector<std::string>{"existing"}, folderNames());
+    EXPECT_EQ(std::vector<std::string>{"existing"}, names(folder.path()));
     EXPECT_EQ("", finish());
 }
 
@@ -493,15 +484,15 @@ TEST_F(Engine, DownloadWritesWhereAPlainOpenWouldAndNoWhereElse) {
     EXPECT_EQ(1, download(session, folder / "link", "/a", 'I', 0)) << reply();
     EXPECT_TRUE(std::filesystem::is_symlink(folder / "link"));
     EXPECT_EQ("through the link", readFile(folder / "real/file"));
-    EXPECT_EQ(std::vector<std::string>{"file"}, folderNames("real"));
+    EXPECT_EQ(std::vector<std::string>{"file"}, names(folder / "real"));
     // A file its user may not write is refused before the server is asked anything.
     EXPECT_EQ(0, withoutRootRights([&] { return download(session, readOnly, "/never", 'I', 0); }));
     EXPECT_EQ("protected", readFile(readOnly));
     // A writable file in a folder that takes no temporary file is written in place.
     EXPECT_EQ(1, withoutRootRights([&] { return download(session, folder / "locked/file", "/b", 'I', 0); }));
     EXPECT_EQ("in place", readFile(folder / "locked/file"));
-    EXPECT_EQ(std::vector<std::string>{"file"}, folderNames("locked"));
-    EXPECT_EQ((std::vector<std::string>{"link", "locked", "read-only", "real"}), folderNames());
+    EXPECT_EQ(std::vector<std::string>{"file"}, names(folder / "locked"));
+    EXPECT_EQ((std::vector<std::string>{"link", "locked", "read-only", "real"}), names(folder.path()));
     chmod((folder / "locked").c_str(), 0755);  // so that the folder can go
     EXPECT_EQ("", finish());
 }
@@ -540,7 +531,7 @@ TEST_F(Engine, ADownloadCutAt40PercentKeepsItsPartialAndARetryFetchesOnlyTheRest
     EXPECT_EQ(1, downloadResumable(session, target, "/f", 'I', partial, true, 100000)) << reply();
     EXPECT_TRUE(bytes == readFile(target));
     EXPECT_GT(lastCount, 40000);  // the bytes already there count as moved
-    EXPECT_EQ(std::vector<std::string>{"target"}, folderNames());
+    EXPECT_EQ(std::vector<std::string>{"target"}, names(folder.path()));
     EXPECT_EQ("", finish());
 }
 
@@ -591,7 +582,8 @@ TEST_F(Engine, AResumableDownloadStartsOverWhereItCannotContinueAndTrustsNoOddSi
     EXPECT_EQ(0, downloadResumable(session, target, "/symlinked", 'I', partial, true, 5000));
     EXPECT_EQ("The partial file's name is taken by something that is no file\n", reply());
     EXPECT_EQ("kept", readFile(folder / "elsewhere"));
-    EXPECT_EQ((std::vector<std::string>{".farlink-0123456789abcdef.part", "elsewhere", "target"}), folderNames());
+    EXPECT_EQ((std::vector<std::string>{".farlink-0123456789abcdef.part", "elsewhere", "target"}),
+              names(folder.path()));
     EXPECT_EQ("", finish());
 }
 
@@ -672,7 +664,7 @@ TEST_F(Engine, ADataConnectionEndedEarlyFailsTheTransfer) {
     EXPECT_EQ("Transfer incomplete\n", reply());
     EXPECT_EQ(0, download(session, folder / "f", "/f", 'I', 0));
     EXPECT_EQ("Transfer incomplete\n", reply());
-    EXPECT_EQ((std::vector<std::string>{"big", "tmp.dir"}), folderNames());
+    EXPECT_EQ((std::vector<std::string>{"big", "tmp.dir"}), names(folder.path()));
     EXPECT_EQ(0, upload(session, folder / "big", "/big", 'I', 0));
     EXPECT_EQ("426 connection closed\n", reply());
     EXPECT_EQ("", finish());
@@ -725,7 +717,7 @@ TEST_F(Engine, ActiveDownloadTakesOnlyTheServersConnectionAndReportsItsRefusal) 
     EXPECT_EQ("425 cannot open data connection\n", reply());
     EXPECT_EQ(1, sendSimple(session, "NOOP"));
     EXPECT_EQ("200 ok\n", reply());
-    EXPECT_EQ(std::vector<std::string>{"f"}, folderNames());
+    EXPECT_EQ(std::vector<std::string>{"f"}, names(folder.path()));
     EXPECT_EQ("", finish());
 }
 
