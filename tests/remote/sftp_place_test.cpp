@@ -34,11 +34,11 @@ protected:
     // A server path of the served folder.
     std::u16string remote(const std::string& relative) const { return toUtf16(served / relative); }
 
-    RealSftpServer server;
-    ScopedVariable home{"HOME", server.home()};
+    SshClient ssh;
+    const RealSftpServer& server = ssh.server;
+    const TemporaryFolder& served = ssh.files;
     RemoteViewScope scope;
     DeviceRoot device;
-    TemporaryFolder served;
 };
 
 TEST_F(SftpPlace, TreesGoBothWaysAndATreeDeleteLeavesALinksTargetAlone) {

@@ -36,16 +36,11 @@ using Session = std::unique_ptr<sftp::SftpSession, SessionDeleter>;
 
 Session newSession() { return Session(sftp::createSession()); }
 
-// The sshd of a test with HOME pointing at its folder and no agent: only what the test
-// made is used.
-struct SshdTest {
-    RealSftpServer server;
-    ScopedVariable home{"HOME", server.home()};
-    ScopedVariable agent{"SSH_AUTH_SOCK", ""};
-    TemporaryFolder files;  // the server's files, by their paths on this host
+// The sshd of a test and a session to it.
+struct SshdTest : SshClient {
     Session session = newSession();
 
-    explicit SshdTest(RealSftpServerOptions options = {}) : server(std::move(options)) {}
+    using SshClient::SshClient;
 
     sftp::OpenOptions options() const {
         sftp::OpenOptions options;
