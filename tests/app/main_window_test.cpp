@@ -42,12 +42,6 @@ using platform::Key;
 using namespace resources;
 using namespace test_support::conversation;
 
-// Saves a place for the server at "127.0.0.1:PORT", as the place dialog would.
-void savePlace(const std::string& address, const test_support::PlaceLogin& login = {}) {
-    test_support::addPlace(address, login);
-    ASSERT_EQ(remote::savePlaces(), 1);
-}
-
 // The program on the headless screen: a device root of its own with a documents folder,
 // an empty registry, no desktop, and the main window as Farlink starts it.
 class MainWindow : public test_support::FarlinkScreen {
@@ -142,11 +136,8 @@ TEST_F(MainWindow, SortCommandsReorderTheRows) {
 // Delete Current removes the current filter without a question (the one before becomes
 // current) and the current place, from the list and from the settings file.
 TEST_F(MainWindow, DeleteCurrentRemovesTheFilterOrThePlace) {
-    test_support::PlaceLogin login;
-    login.name = u"Loopback";
-    savePlace("127.0.0.1:1", login);  // nothing listens: the view shows its error row
-    start();
-    terminal.pressKey(Key::leftSoft);  // the new filter as offered
+    startWithPlace("127.0.0.1:1", {.name = u"Loopback"});  // nothing listens: the view shows its error row
+    terminal.pressKey(Key::leftSoft);                      // the new filter as offered
     command(commandNewEntry);
     ASSERT_EQ(explorer::deviceProvider.filterIndex, 13u);
     EXPECT_TRUE(test_support::storedValue(local::filtersKeyPath, u"13").exists);
@@ -165,11 +156,9 @@ TEST_F(MainWindow, DeleteCurrentRemovesTheFilterOrThePlace) {
 // A damaged place: the places after it are there, a box says so, and the settings as
 // they were are kept aside.
 TEST_F(MainWindow, AStoredPlaceThatIsDamagedIsLeftOutSayingSo) {
-    for (int i = 0; i < 3; ++i) savePlace("127.0.0.1:1");
-    platform::RegistryKey key = platform::noKey;
-    ASSERT_TRUE(platform::openKey(platform::currentUserKey, remote::placesKeyPath, key));
-    ASSERT_TRUE(platform::setValue(key, u"1", platform::registryBinary, "cut", 3));
-    platform::closeKey(key);
+    for (int i = 0; i < 3; ++i) test_support::addPlace("127.0.0.1:1");
+    ASSERT_EQ(remote::savePlaces(), 1);
+    ASSERT_TRUE(test_support::storeValue(remote::placesKeyPath, u"1", platform::registryBinary, "cut", 3));
     const std::string settings = test_support::readFile(registry.file());
     start();
     EXPECT_NE(boxes.lastBoxScreen().find("1 damaged place is left out"), std::string::npos) << boxes.lastBoxScreen();
@@ -245,8 +234,7 @@ TEST_F(MainWindow, ARemoteLinkToAFolderGoesAsALink) {
     test_support::ScriptedFtpServer server(login() + listing("/", unixLine('l', "ln -> /keep")) + probe() +
                                            ask("RMD /ln", "550 Not a directory.") + probe() +
                                            ask("DELE /ln", "250 ok") + probe() + relisting("/", "") + bye());
-    savePlace(server.address());
-    start();
+    startWithPlace(server.address());
     command(commandRemoteView);
     EXPECT_EQ(rows(), " [D]  ln\n");
     terminal.pressKey(Key::del);
@@ -261,7 +249,8 @@ TEST_F(MainWindow, ARemoteLinkToAFolderGoesAsALink) {
 TEST_F(MainWindow, OpenedOnTheRemoteViewTheFirstEnterOpensTheHighlightedFolder) {
     test_support::ScriptedFtpServer server(login() + listing("/", unixLine('d', "box")) + probe() +
                                            relisting("/box/", unixLine('-', "a.txt")) + bye());
-    savePlace(server.address());
+    test_support::addPlace(server.address());
+    ASSERT_EQ(remote::savePlaces(), 1);
     main = app::createMainWindow();
     platform::postMessage(main, platform::MessageId::command, commandRemoteView);
     play();

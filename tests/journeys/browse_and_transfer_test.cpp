@@ -120,8 +120,7 @@ TEST_P(Everyday, CopyToDeviceAndToRemoteKeepEveryByteOfFilesAndTrees) {
     root.file("localtree/x.bin", everyByte());
     root.file("localtree/inner/y.txt", "y\r\n");
     root.folder("localtree/void");
-    savePlace(serverLogin());
-    start();
+    startWithPlace();
     openRemote();
     open("files");
     focus("report");

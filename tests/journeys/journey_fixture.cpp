@@ -6,7 +6,6 @@
 #include "explorer/icons.h"
 #include "platform/registry.h"
 #include "platform/window/list_view.h"
-#include "remote/connect.h"
 #include "remote/places.h"
 #include "resources/commands.h"
 
@@ -40,14 +39,15 @@ void Journey::start() {
     FarlinkScreen::start();
 }
 
+void Journey::startWithPlace(const test_support::PlaceLogin& login) {
+    savePlace(login);
+    start();
+}
+
 void Journey::quit() {
     platform::destroyWindow(main);
     play();
-    remote::shutdownRemote();
-    explorer::deviceProvider = pristine;
-    explorer::remoteProvider = pristineRemote;
-    explorer::queueProvider = pristineQueue;
-    explorer::currentProvider = &explorer::deviceProvider;
+    endProgram();
     explorer::dropImageList();  // the new list view has a new image list
 }
 

@@ -34,6 +34,9 @@ protected:
     test_support::PlaceLogin serverLogin() const;
     // Starts Farlink and waits for its first listing.
     void start();
+    // Both, with the server's login changed as given.
+    void startWithPlace(const test_support::PlaceLogin& login);
+    void startWithPlace() { startWithPlace(serverLogin()); }
     // Farlink ends (its main window destroyed), and starts again on the settings file as
     // stored then.
     void quit();

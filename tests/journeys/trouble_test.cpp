@@ -29,8 +29,7 @@ protected:
         serve("files/a.txt", "a");
         test_support::PlaceLogin login = serverLogin();
         login.autoReconnect = autoReconnect;
-        savePlace(login);
-        start();
+        startWithPlace(login);
         openRemote();
         open("files");
         server.restart();
@@ -121,8 +120,7 @@ TEST_P(Trouble, OneFailureAmongTwentyCopiesGivesOneBox) {
         serve(name, test_support::patternBytes(1000 + i));
     }
     root.folder("f13.bin");  // the copy of f13 cannot replace a folder
-    savePlace(serverLogin());
-    start();
+    startWithPlace();
     openRemote();
     open("many");
     // Rows are chosen without keys: the box of the failure, which comes while the copies
@@ -154,8 +152,7 @@ TEST_P(Trouble, OneFailureAmongTwentyCopiesGivesOneBox) {
 TEST_P(Trouble, ADownloadThatFailedIsRetriedWithRFromTheFailedList) {
     const std::string bytes = test_support::patternBytes(300000);
     serve("files/big.bin", bytes);
-    savePlace(serverLogin());
-    start();
+    startWithPlace();
     openRemote();
     open("files");
     fs::rename(served("files/big.bin"), served("files/away.bin"));  // listed, yet gone

@@ -16,7 +16,7 @@ namespace test_support {
 
 struct PlaceLogin {
     std::string user = "anonymous";
-    std::string password;
+    std::string password = {};
     std::uint8_t passive = 1;
     std::uint8_t autoReconnect = 1;
     std::uint32_t timeout = 3000;
