@@ -18,10 +18,8 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
-#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -348,20 +346,12 @@ TEST(PassiveAddress, ReadsSixNumbersAfterTheParenthesis) {
     for (const char* reply : refused) EXPECT_FALSE(parsePassiveAddress(reply, address)) << reply;
 }
 
-TEST_F(Engine, MalformedPassiveRepliesConnectNowhere) {
-    const char* replies[] = {"227 Entering Passive Mode 127,0,0,1,4,1\r\n", "227 (127,0,0,1,300,1)\r\n",
-                             "227 (127,0,0,1,4)\r\n"};
-    Script script;
-    for (const char* text : replies) {
-        if (script.empty()) script = {expect("TYPE I"), send("200 ok\r\n")};
-        script.insert(script.end(), {expect("PASV"), send(text)});
-    }
-    start({script});
-    for (const char* text : replies) {
-        EXPECT_EQ(0, download(session, folder / "f", "/f", 'I', 0));
-        EXPECT_EQ(std::string(text, std::strlen(text) - 2) + "\n", reply());
-    }
-    EXPECT_TRUE(folderNames().empty());
+// One case suffices here: which replies are malformed is the table's above.
+TEST_F(Engine, AMalformedPassiveReplyConnectsNowhere) {
+    start({{expect("TYPE I"), send("200 ok\r\n"), expect("PASV"), send("227 (127,0,0,1,300,1)\r\n")}});
+    EXPECT_EQ(0, download(session, folder / "f", "/f", 'I', 0));
+    EXPECT_EQ("227 (127,0,0,1,300,1)\n", reply());
+    EXPECT_TRUE(names(folder.path()).empty());
     EXPECT_EQ("", finish());
 }
 

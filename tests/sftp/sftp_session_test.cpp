@@ -118,7 +118,9 @@ TEST(SftpHostKey, NoConnectionIsLeftAfterTheRelease) {
     }
 }
 
-TEST(SftpHostKey, AFingerprintGivenOpensOnceWithoutStoringTheKey) {
+// A key that known_hosts holds another one for is never accepted, not even with its
+// fingerprint given: the old line is named for the user to remove.
+TEST(SftpHostKey, AFingerprintGivenOpensOnceWithoutStoringTheKeyButNeverOverAChangedOne) {
     SshdTest test;
     ASSERT_STARTED(test.server);
     sftp::OpenOptions options = test.options();
@@ -126,6 +128,15 @@ TEST(SftpHostKey, AFingerprintGivenOpensOnceWithoutStoringTheKey) {
     EXPECT_EQ(sftp::open(*test.session, options), 1) << sftp::lastError(*test.session);
     EXPECT_EQ(readFile(test.server.knownHostsPath()), "<missing>");
 
+    test.server.writeKnownHosts(KnownKey::anotherKey);
+    EXPECT_EQ(sftp::open(*test.session, options), 0);
+    ASSERT_TRUE(sftp::hostKeyProblem(*test.session));
+    EXPECT_EQ(sftp::hostKeyProblem(*test.session)->check, sftp::HostKeyCheck::changed);
+    EXPECT_TRUE(
+        sftp::lastError(*test.session).ends_with("remove the old one at " + test.server.knownHostsPath() + ":2"))
+        << sftp::lastError(*test.session);
+
+    std::filesystem::remove(test.server.knownHostsPath());
     options.trustedFingerprint = "SHA256:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
     EXPECT_EQ(sftp::open(*test.session, options), 0);
     ASSERT_TRUE(sftp::hostKeyProblem(*test.session));
