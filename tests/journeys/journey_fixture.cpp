@@ -13,7 +13,6 @@ namespace journeys {
 
 namespace fs = std::filesystem;
 using platform::Key;
-using test_support::FtpServerKind;
 
 Journey::Journey() : FarlinkScreen(60, 14) {
     // Folders come in listing order, which differs between servers: sorted by name, the

@@ -1,7 +1,8 @@
 // Farlink as a user meets it, from start to end, against a real FTP server on loopback:
 // the program's own main window on a headless screen, keys and menu commands in, screens
-// and the files on both sides out. Each journey runs on pyftpdlib and vsftpd, with
-// passive and active data connections.
+// and the files on both sides out. Each journey runs on pyftpdlib and vsftpd; with
+// passive and active data connections on each only where the journey chooses the mode
+// (the engine's and the queue's tests cover both modes on both servers).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,8 +20,12 @@ namespace journeys {
 
 using test_support::boxCaption;
 using test_support::everySetup;
+using test_support::FtpServerKind;
 using test_support::ServerSetup;
 using test_support::setupParamName;
+
+// Both servers, and both kinds of data connection, in two setups.
+inline constexpr ServerSetup bothServers[] = {{FtpServerKind::Pyftpdlib, true}, {FtpServerKind::Vsftpd, false}};
 
 // Farlink with settings, a device root and a server of the journey's own; the server's
 // writable folder holds what the journey puts there before start(). With TLS the place
