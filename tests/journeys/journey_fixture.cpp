@@ -83,26 +83,4 @@ std::string bytesDiffer(const std::string& expected, const std::string& actual) 
            ", first difference at " + std::to_string(at);
 }
 
-std::string treeDifferences(const std::string& expected, const std::string& actual) {
-    std::string differences;
-    std::error_code error;
-    for (fs::recursive_directory_iterator entry(expected, error), end; !error && entry != end; entry.increment(error)) {
-        const fs::path relative = fs::relative(entry->path(), expected);
-        const fs::path copy = fs::path(actual) / relative;
-        if (entry->is_directory()) {
-            if (!fs::is_directory(copy)) differences += "missing folder " + relative.string() + "\n";
-        } else if (const std::string how = bytesDiffer(test_support::readFile(entry->path()),
-                                                       test_support::readFile(copy));
-                   !how.empty()) {
-            differences += relative.string() + ": " + how + "\n";
-        }
-    }
-    for (fs::recursive_directory_iterator entry(actual, error), end; !error && entry != end; entry.increment(error)) {
-        if (!fs::exists(fs::path(expected) / fs::relative(entry->path(), actual)))
-            differences += "extra: " + fs::relative(entry->path(), actual).string() + "\n";
-    }
-    if (error) differences += "cannot list: " + error.message() + "\n";
-    return differences;
-}
-
 }  // namespace journeys

@@ -23,6 +23,7 @@ using test_support::everySetup;
 using test_support::FtpServerKind;
 using test_support::ServerSetup;
 using test_support::setupParamName;
+using test_support::treeText;
 
 // Both servers, and both kinds of data connection, in two setups.
 inline constexpr ServerSetup bothServers[] = {{FtpServerKind::Pyftpdlib, true}, {FtpServerKind::Vsftpd, false}};
@@ -63,10 +64,8 @@ protected:
     test_support::ScopedVariable cacheVariable{"XDG_CACHE_HOME", cacheHome.path()};
 };
 
-// "" when `actual` holds `expected`, else how it differs (sizes, first different byte).
+// "" when `actual` holds `expected`, else how it differs (sizes, first different byte);
+// for files, and for two trees as test_support::treeText gives them.
 std::string bytesDiffer(const std::string& expected, const std::string& actual);
-// What differs between two host folders, file by file and byte by byte ("" when they
-// hold the same names, folders and bytes).
-std::string treeDifferences(const std::string& expected, const std::string& actual);
 
 }  // namespace journeys
