@@ -88,7 +88,12 @@ private:
 };
 
 #define ASSERT_STARTED(server) ASSERT_EQ((server).error(), "")
-#define ASSERT_OPEN(test) ASSERT_EQ((test).open(), 1) << sftp::lastError(*(test).session)
+// The test's server started and a session opened to it.
+#define ASSERT_OPEN(test)                                                \
+    do {                                                                 \
+        ASSERT_STARTED((test).server);                                   \
+        ASSERT_EQ((test).open(), 1) << sftp::lastError(*(test).session); \
+    } while (false)
 
 // --- Host keys -------------------------------------------------------------------------
 
@@ -264,7 +269,6 @@ std::map<std::string, ListedEntry> parsedListing(const std::string& text) {
 
 TEST(SftpListing, GivesEachEntryItsKindExactSizeAndTime) {
     SshdTest test;
-    ASSERT_STARTED(test.server);
     ASSERT_OPEN(test);
     const std::string folder = test.files / "folder";
     std::filesystem::create_directory(folder);
@@ -289,7 +293,6 @@ TEST(SftpListing, GivesEachEntryItsKindExactSizeAndTime) {
 
 TEST(SftpListing, OfAMissingFolderFailsAndLeavesNoFile) {
     SshdTest test;
-    ASSERT_STARTED(test.server);
     ASSERT_OPEN(test);
     EXPECT_EQ(sftp::listToFile(*test.session, test.files / "missing", test.files / "listing"), 0);
     EXPECT_EQ(sftp::lastError(*test.session), "No such file");
@@ -301,7 +304,6 @@ TEST(SftpListing, OfAMissingFolderFailsAndLeavesNoFile) {
 
 TEST(SftpTransferFailure, NamesTheServersReason) {
     SshdTest test;
-    ASSERT_STARTED(test.server);
     ASSERT_OPEN(test);
     writeFile(test.files / "local", "bytes");
     EXPECT_EQ(sftp::download(*test.session, test.files / "missing", test.files / "copy", 0, nullptr), 0);
@@ -353,7 +355,6 @@ TEST(SftpTransferStop, EndsATransferAndTheConnectionStaysOpen) {
 
 TEST(SftpChanges, RenameRemoveAndFoldersChangeTheServerAndSayWhyTheyFail) {
     SshdTest test;
-    ASSERT_STARTED(test.server);
     ASSERT_OPEN(test);
     sftp::SftpSession& session = *test.session;
     writeFile(test.files / "a", "bytes");
@@ -498,7 +499,6 @@ using Results = std::vector<sftp::CopyResult>;
 // fails, the others arrive whole, either way; uploads take the time asked.
 TEST(SftpBatch, OneFileFailingLeavesTheOthersWhole) {
     SshdTest test;
-    ASSERT_STARTED(test.server);
     ASSERT_OPEN(test);
     std::filesystem::create_directories(test.files / "there");
     std::filesystem::create_directories(test.files / "back");
@@ -535,7 +535,6 @@ TEST(SftpBatch, OneFileFailingLeavesTheOthersWhole) {
 // a handle that comes for a request given up is closed.
 TEST(SftpBatch, AStopLeavesNoFileOpenOnTheServer) {
     SshdTest test;
-    ASSERT_STARTED(test.server);
     ASSERT_OPEN(test);
     std::filesystem::create_directories(test.files / "there");
     std::filesystem::create_directories(test.files / "here");
@@ -568,6 +567,7 @@ struct ScriptedTest {
 
     explicit ScriptedTest(ScriptedFiles files, ScriptedLogin login = ScriptedLogin::password)
         : server(root.path(), login, files) {}
+    int open() { return sftp::open(*session, options()); }
     sftp::OpenOptions options(const char* password = "secret") const {
         sftp::OpenOptions options;
         options.host = "127.0.0.1";
@@ -608,8 +608,7 @@ TEST(SftpHostileNames, AreLeftOutOfTheListingAndOthersKept) {
     ScriptedTest test(ScriptedFiles::hostileNames);
     writeFile(test.root / "normal.txt", "abc");
     std::filesystem::create_directory(test.root / "folder");
-    ASSERT_STARTED(test.server);
-    ASSERT_EQ(sftp::open(*test.session, test.options()), 1) << sftp::lastError(*test.session);
+    ASSERT_OPEN(test);
     ASSERT_EQ(sftp::listToFile(*test.session, "/", test.home / "listing"), 1) << sftp::lastError(*test.session);
     const std::map<std::string, ListedEntry> expected = {
         {"normal.txt", {false, true, 3}},
@@ -623,8 +622,7 @@ TEST(SftpHostileNames, AreLeftOutOfTheListingAndOthersKept) {
 TEST(SftpBrokenListing, FailsAndLeavesNoFile) {
     ScriptedTest test(ScriptedFiles::brokenListing);
     for (int entry = 0; entry < 200; ++entry) writeFile(test.root / ("entry-" + std::to_string(entry)), "");
-    ASSERT_STARTED(test.server);
-    ASSERT_EQ(sftp::open(*test.session, test.options()), 1) << sftp::lastError(*test.session);
+    ASSERT_OPEN(test);
     EXPECT_EQ(sftp::listToFile(*test.session, "/", test.home / "listing"), 0);
     EXPECT_EQ(sftp::lastError(*test.session), "Failure");
     EXPECT_FALSE(std::filesystem::exists(test.home / "listing"));
@@ -643,8 +641,7 @@ TEST(SftpOutOfOrder, RepliesLandInPlace) {
         writeFile(test.root / name, patternBytes(std::size_t(index) * 9000));
         files.push_back({.from = "/" + name, .to = test.home / name});
     }
-    ASSERT_STARTED(test.server);
-    ASSERT_EQ(sftp::open(*test.session, test.options()), 1) << sftp::lastError(*test.session);
+    ASSERT_OPEN(test);
     ASSERT_EQ(sftp::download(*test.session, "/big", test.home / "big", 0, nullptr), 1)
         << sftp::lastError(*test.session);
     EXPECT_TRUE(readFile(test.home / "big") == big);
@@ -665,8 +662,7 @@ TEST(SftpFailureMidWindow, FailsTheFileAndLeavesTheUsersFile) {
         const std::string bytes = patternBytes(2 * 1024 * 1024);
         writeFile(test.root / "remote", bytes);
         writeFile(test.home / "local", upload ? bytes : "the user's own");
-        ASSERT_STARTED(test.server);
-        ASSERT_EQ(sftp::open(*test.session, test.options()), 1) << sftp::lastError(*test.session);
+        ASSERT_OPEN(test);
         const Results results =
             upload ? sftp::uploadFiles(*test.session, {{.from = test.home / "local", .to = "/remote"}}, nullptr)
                    : sftp::downloadFiles(
@@ -685,8 +681,7 @@ TEST(SftpShortReads, DownloadTheWholeFile) {
     ScriptedTest test(ScriptedFiles::shortReads);
     const std::string bytes = patternBytes(100 * 1000 + 17);
     writeFile(test.root / "remote", bytes);
-    ASSERT_STARTED(test.server);
-    ASSERT_EQ(sftp::open(*test.session, test.options()), 1) << sftp::lastError(*test.session);
+    ASSERT_OPEN(test);
     ASSERT_EQ(sftp::download(*test.session, "/remote", test.home / "local", 0, nullptr), 1)
         << sftp::lastError(*test.session);
     EXPECT_TRUE(readFile(test.home / "local") == bytes);
