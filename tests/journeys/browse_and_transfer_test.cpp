@@ -203,11 +203,7 @@ TEST_P(Everyday, CopyAndPasteWithinAServerAndBetweenTwoPlaces) {
     test_support::RealFtpServer other(test_support::FtpServerKind::Pyftpdlib, otherRoot.path());
     ASSERT_EQ(other.error(), "");
     savePlace(serverLogin());
-    savePlace({.user = other.user(), .password = other.password(), .name = u"Other"});
-    // The second place's server: savePlace gives the journey's own, so point it elsewhere.
-    remote::PlaceDialogData data = *remote::placeDialogData(1, {});
-    data.port = std::uint32_t(std::stoul(other.address().substr(other.address().rfind(':') + 1)));
-    ASSERT_EQ(remote::applyPlaceDialogData(1, data), 1);
+    test_support::addPlace(other.address(), {.user = other.user(), .password = other.password(), .name = u"Other"});
     ASSERT_EQ(remote::savePlaces(), 1);
     start();
     openRemote();
