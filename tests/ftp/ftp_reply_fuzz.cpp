@@ -10,11 +10,8 @@
 #include "ftp/ftp_commands.h"
 #include "ftp/ftp_session.h"
 #include "ftp/ftp_transfer.h"
+#include "tests/support/loopback.h"
 
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -30,40 +27,18 @@
 
 namespace {
 
+using test_support::acceptWithin;
+using test_support::closeIfOpen;
+using test_support::readableWithin;
+
 constexpr int serverWaitMs = 2000;
 constexpr int engineWaitMs = 10;      // one wait period of the engine
 constexpr int engineWaitLimit = 200;  // periods without data before the engine gives up
 
-int listenOnLoopback(int& port) {
-    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(socket, 4) != 0 ||
-        getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-        std::abort();
-    }
-    port = ntohs(address.sin_port);
+int listening(int& port) {
+    const int socket = test_support::listenOnLoopback(port);
+    if (socket < 0) std::abort();
     return socket;
-}
-
-bool readable(int socket, int timeoutMs) {
-    pollfd entry{socket, POLLIN, 0};
-    return poll(&entry, 1, timeoutMs) == 1;
-}
-
-int acceptWithin(int listener) {
-    if (!readable(listener, serverWaitMs)) return -1;
-    const int socket = accept4(listener, nullptr, nullptr, SOCK_CLOEXEC);
-    const int on = 1;
-    if (socket >= 0) setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
-    return socket;
-}
-
-void closeIfOpen(int& socket) {
-    if (socket >= 0) close(socket);
-    socket = -1;
 }
 
 // The reply as the server sends it: the first line and, when its fourth byte is '-',
@@ -120,7 +95,7 @@ public:
     }
 
     void run() {
-        control_ = acceptWithin(listener_);
+        control_ = acceptWithin(listener_, serverWaitMs);
         if (control_ < 0 || !reply("220")) return;
         std::string command;
         while (readCommand(command)) {
@@ -174,7 +149,7 @@ private:
     bool replyPassive() {
         closeIfOpen(dataListener_);
         int port = 0;
-        dataListener_ = listenOnLoopback(port);
+        dataListener_ = listening(port);
         std::string before = input_.ConsumeRandomLengthString(300);
         std::string numbers;
         for (int i = 0; i < 4; ++i) numbers += std::to_string(input_.ConsumeIntegralInRange(0, 260)) + ",";
@@ -193,7 +168,7 @@ private:
             std::lock_guard<std::mutex> hold(expected_.lock);
             if (expected_.reply.empty() || expected_.reply[0] != '1' || dataListener_ < 0) return true;
         }
-        int data = acceptWithin(dataListener_);
+        int data = acceptWithin(dataListener_, serverWaitMs);
         closeIfOpen(dataListener_);
         const std::string bytes = input_.ConsumeRandomLengthString(4000);
         {
@@ -213,7 +188,7 @@ private:
                 return true;
             }
             char chunk[1024];
-            const long received = readable(control_, serverWaitMs) ? recv(control_, chunk, sizeof chunk, 0) : -1;
+            const long received = readableWithin(control_, serverWaitMs) ? recv(control_, chunk, sizeof chunk, 0) : -1;
             if (received <= 0) return false;
             pending_.append(chunk, std::size_t(received));
         }
@@ -258,7 +233,7 @@ void checkStep(const ftp::FtpSession& session, Expectation& expected, const Wait
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     static int port = 0;
-    static const int listener = listenOnLoopback(port);
+    static const int listener = listening(port);
     static const std::string folder = [] {
         char pattern[] = "/tmp/farlink-reply-fuzz-XXXXXX";
         if (!mkdtemp(pattern)) std::abort();

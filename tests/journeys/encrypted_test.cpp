@@ -18,7 +18,6 @@ namespace {
 using platform::Key;
 using namespace resources;
 using test_support::boxWords;
-using test_support::FtpServerKind;
 using test_support::patternBytes;
 using test_support::readFile;
 

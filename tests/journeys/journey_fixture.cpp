@@ -6,7 +6,6 @@
 #include "explorer/icons.h"
 #include "platform/registry.h"
 #include "platform/window/list_view.h"
-#include "remote/connect.h"
 #include "remote/places.h"
 #include "resources/commands.h"
 
@@ -14,7 +13,6 @@ namespace journeys {
 
 namespace fs = std::filesystem;
 using platform::Key;
-using test_support::FtpServerKind;
 
 Journey::Journey() : FarlinkScreen(60, 14) {
     // Folders come in listing order, which differs between servers: sorted by name, the
@@ -40,14 +38,15 @@ void Journey::start() {
     FarlinkScreen::start();
 }
 
+void Journey::startWithPlace(const test_support::PlaceLogin& login) {
+    savePlace(login);
+    start();
+}
+
 void Journey::quit() {
     platform::destroyWindow(main);
     play();
-    remote::shutdownRemote();
-    explorer::deviceProvider = pristine;
-    explorer::remoteProvider = pristineRemote;
-    explorer::queueProvider = pristineQueue;
-    explorer::currentProvider = &explorer::deviceProvider;
+    endProgram();
     explorer::dropImageList();  // the new list view has a new image list
 }
 
@@ -82,28 +81,6 @@ std::string bytesDiffer(const std::string& expected, const std::string& actual) 
     while (at < expected.size() && at < actual.size() && expected[at] == actual[at]) ++at;
     return std::to_string(actual.size()) + " bytes, expected " + std::to_string(expected.size()) +
            ", first difference at " + std::to_string(at);
-}
-
-std::string treeDifferences(const std::string& expected, const std::string& actual) {
-    std::string differences;
-    std::error_code error;
-    for (fs::recursive_directory_iterator entry(expected, error), end; !error && entry != end; entry.increment(error)) {
-        const fs::path relative = fs::relative(entry->path(), expected);
-        const fs::path copy = fs::path(actual) / relative;
-        if (entry->is_directory()) {
-            if (!fs::is_directory(copy)) differences += "missing folder " + relative.string() + "\n";
-        } else if (const std::string how = bytesDiffer(test_support::readFile(entry->path()),
-                                                       test_support::readFile(copy));
-                   !how.empty()) {
-            differences += relative.string() + ": " + how + "\n";
-        }
-    }
-    for (fs::recursive_directory_iterator entry(actual, error), end; !error && entry != end; entry.increment(error)) {
-        if (!fs::exists(fs::path(expected) / fs::relative(entry->path(), actual)))
-            differences += "extra: " + fs::relative(entry->path(), actual).string() + "\n";
-    }
-    if (error) differences += "cannot list: " + error.message() + "\n";
-    return differences;
 }
 
 }  // namespace journeys

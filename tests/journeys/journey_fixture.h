@@ -1,7 +1,8 @@
 // Farlink as a user meets it, from start to end, against a real FTP server on loopback:
 // the program's own main window on a headless screen, keys and menu commands in, screens
-// and the files on both sides out. Each journey runs on pyftpdlib and vsftpd, with
-// passive and active data connections.
+// and the files on both sides out. Each journey runs on pyftpdlib and vsftpd; with
+// passive and active data connections on each only where the journey chooses the mode
+// (the engine's and the queue's tests cover both modes on both servers).
 #pragma once
 
 #include <gtest/gtest.h>
@@ -19,8 +20,13 @@ namespace journeys {
 
 using test_support::boxCaption;
 using test_support::everySetup;
+using test_support::FtpServerKind;
 using test_support::ServerSetup;
 using test_support::setupParamName;
+using test_support::treeText;
+
+// Both servers, and both kinds of data connection, in two setups.
+inline constexpr ServerSetup bothServers[] = {{FtpServerKind::Pyftpdlib, true}, {FtpServerKind::Vsftpd, false}};
 
 // Farlink with settings, a device root and a server of the journey's own; the server's
 // writable folder holds what the journey puts there before start(). With TLS the place
@@ -34,6 +40,9 @@ protected:
     test_support::PlaceLogin serverLogin() const;
     // Starts Farlink and waits for its first listing.
     void start();
+    // Both, with the server's login changed as given.
+    void startWithPlace(const test_support::PlaceLogin& login);
+    void startWithPlace() { startWithPlace(serverLogin()); }
     // Farlink ends (its main window destroyed), and starts again on the settings file as
     // stored then.
     void quit();
@@ -55,10 +64,8 @@ protected:
     test_support::ScopedVariable cacheVariable{"XDG_CACHE_HOME", cacheHome.path()};
 };
 
-// "" when `actual` holds `expected`, else how it differs (sizes, first different byte).
+// "" when `actual` holds `expected`, else how it differs (sizes, first different byte);
+// for files, and for two trees as test_support::treeText gives them.
 std::string bytesDiffer(const std::string& expected, const std::string& actual);
-// What differs between two host folders, file by file and byte by byte ("" when they
-// hold the same names, folders and bytes).
-std::string treeDifferences(const std::string& expected, const std::string& actual);
 
 }  // namespace journeys

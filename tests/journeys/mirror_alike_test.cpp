@@ -113,8 +113,8 @@ TEST_P(MirrorAlike, TheToolAndSynchronizePlanAlikeAndLeaveTheServerAlike) {
     }
     EXPECT_NE(preview.find(" Synchronize: 8 of 8 chosen\n"), std::string::npos) << preview;
     EXPECT_NE(planned.find("planned 8, failed 0\n"), std::string::npos) << planned;
-    EXPECT_EQ(treeDifferences(host + "byTool", host + "byProgram"), "");
-    EXPECT_EQ(treeDifferences(site, host + "byTool"), "");
+    EXPECT_EQ(bytesDiffer(treeText(host + "byTool"), treeText(host + "byProgram")), "");
+    EXPECT_EQ(bytesDiffer(treeText(site), treeText(host + "byTool")), "");
     EXPECT_EQ(queue::listRecords(queue::listFailed).size(), 0u);
     EXPECT_EQ(boxes.closedBoxes().size(), 0u) << boxes.lastBoxScreen();
 }

@@ -1,6 +1,7 @@
 // Journeys when things go wrong: the server restarted under a connected place, a refused
-// login, a server that is down and a folder the server refuses, one failure among
-// twenty queued copies, and a failed download tried again from the Failed list.
+// login and a folder the server refuses as the Ftp Error box says them, one failure
+// among twenty queued copies, and a failed download tried again from the Failed list.
+// Why a connection fails, and what it asks, are the Remote view's (tests/remote).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -19,7 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using platform::Key;
 using namespace resources;
-using test_support::FtpServerKind;
 
 class Trouble : public Journey {
 protected:
@@ -29,8 +29,7 @@ protected:
         serve("files/a.txt", "a");
         test_support::PlaceLogin login = serverLogin();
         login.autoReconnect = autoReconnect;
-        savePlace(login);
-        start();
+        startWithPlace(login);
         openRemote();
         open("files");
         server.restart();
@@ -39,14 +38,13 @@ protected:
     }
 };
 
-// The words of the "Ftp Error" box on `screen` after "with 'PLACE'.": the operation with
+// The words of the "Ftp Error" box on `screen` after "with 'Box'.": the operation with
 // its tag, "Description:" and the failure, run together as test_support::boxWords gives them.
-std::string ftpError(const std::string& screen, const std::string& place = "Box") {
+std::string ftpError(const std::string& screen) {
     const std::string words = test_support::boxWords(screen);
-    const std::string about = "Anerrorocuredwith'" + place + "'.";
+    const std::string about = "Anerrorocuredwith'Box'.";
     const std::size_t from = words.find(about);
-    if (boxCaption(screen) != "Ftp Error" || from == std::string::npos)
-        return "no Ftp Error box about " + place + ":\n" + screen;
+    if (boxCaption(screen) != "Ftp Error" || from == std::string::npos) return "no Ftp Error box about Box:\n" + screen;
     return words.substr(from + about.size(), words.find('+', from) - from - about.size());
 }
 
@@ -73,36 +71,22 @@ TEST_P(Trouble, WithoutAutomaticReconnectTheListingAfterAServerRestartAsksFirst)
     EXPECT_EQ(rows(), " [T]  a\n [T]  b\n");
 }
 
-// A login the server refuses and a server that is down, each as the "Ftp Error" box says
-// it; the data connections' mode plays no part, so these run passive only.
-using TroubleOnce = Trouble;
-TEST_P(TroubleOnce, ARefusedLoginAndAServerThatIsDownSaySoInTheFtpErrorBox) {
+TEST_P(Trouble, ARefusedLoginSaysSoInTheFtpErrorBox) {
     const bool vsftpd = GetParam().kind == FtpServerKind::Vsftpd;
     test_support::PlaceLogin refused = serverLogin();
     if (vsftpd) refused.user = "joe";  // anonymous only
     else refused.password = "wrong";
-    savePlace(refused);
-    const std::string nothingListens = "127.0.0.1:" + std::to_string(test_support::freePort());
-    test_support::addPlace(nothingListens, {.password = "", .name = u"Down"});
-    ASSERT_EQ(remote::savePlaces(), 1);
-    start();
+    startWithPlace(refused);
     command(commandRemoteView);
     command(commandNewFolder);
     EXPECT_EQ(ftpError(boxes.lastBoxScreen()),
               vsftpd ? "NewFolderError(KVT-FC-2)Description:530ThisFTPserverisanonymousonly."
                      : "NewFolderError(KVT-FC-2)Description:530Authenticationfailed.");
-    // The place where nothing listens, chosen on the filter line.
-    if (platform::getFocus() != app::mainWindow.filterControl) terminal.pressKey(Key::up);
-    terminal.pressKey(Key::right);
-    play();
-    command(commandNewFolder);
-    EXPECT_EQ(ftpError(boxes.lastBoxScreen(), "Down"), "NewFolderError(KVT-FC-1)Description:unabletoconnecttoserver.");
 }
 
 TEST_P(Trouble, AFolderTheServerRefusesSaysSoInTheFtpErrorBox) {
     serve("gone/a.txt", "a");
-    savePlace(serverLogin());
-    start();
+    startWithPlace();
     openRemote();
     fs::remove_all(served("gone"));  // someone else took it away meanwhile
     focus("gone");
@@ -121,8 +105,7 @@ TEST_P(Trouble, OneFailureAmongTwentyCopiesGivesOneBox) {
         serve(name, test_support::patternBytes(1000 + i));
     }
     root.folder("f13.bin");  // the copy of f13 cannot replace a folder
-    savePlace(serverLogin());
-    start();
+    startWithPlace();
     openRemote();
     open("many");
     // Rows are chosen without keys: the box of the failure, which comes while the copies
@@ -154,8 +137,7 @@ TEST_P(Trouble, OneFailureAmongTwentyCopiesGivesOneBox) {
 TEST_P(Trouble, ADownloadThatFailedIsRetriedWithRFromTheFailedList) {
     const std::string bytes = test_support::patternBytes(300000);
     serve("files/big.bin", bytes);
-    savePlace(serverLogin());
-    start();
+    startWithPlace();
     openRemote();
     open("files");
     fs::rename(served("files/big.bin"), served("files/away.bin"));  // listed, yet gone
@@ -181,11 +163,7 @@ TEST_P(Trouble, ADownloadThatFailedIsRetriedWithRFromTheFailedList) {
     EXPECT_EQ(rows(), "      .. (No Files)\n");  // the Failed list, shown again
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, Trouble, ::testing::ValuesIn(everySetup), setupParamName);
-INSTANTIATE_TEST_SUITE_P(Servers, TroubleOnce,
-                         ::testing::Values(ServerSetup{FtpServerKind::Pyftpdlib, true},
-                                           ServerSetup{FtpServerKind::Vsftpd, true}),
-                         setupParamName);
+INSTANTIATE_TEST_SUITE_P(Servers, Trouble, ::testing::ValuesIn(bothServers), setupParamName);
 
 }  // namespace
 }  // namespace journeys

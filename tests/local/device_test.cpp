@@ -79,10 +79,8 @@ TEST_F(Device, ACurrentFolderAlwaysEndsWithItsSeparator) {
     platform::copyBounded(damaged.folder, std::size(damaged.folder), u"\\home\\me");
     damaged.trackLastFolder = 1;
     damaged.isolatedFileSystem = 1;
-    platform::RegistryKey key = platform::noKey;
-    ASSERT_TRUE(platform::createKey(platform::currentUserKey, local::filtersKeyPath, key));
-    ASSERT_TRUE(platform::setValue(key, u"0", platform::registryBinary, &damaged, sizeof damaged));
-    platform::closeKey(key);
+    ASSERT_TRUE(
+        test_support::storeValue(local::filtersKeyPath, u"0", platform::registryBinary, &damaged, sizeof damaged));
     local::loadFilters();
 
     const auto listed = [] {

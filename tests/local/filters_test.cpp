@@ -68,10 +68,8 @@ protected:
     void TearDown() override { local::freeFilters(); }
 
     void store(int index, const void* data, std::uint32_t size) {
-        platform::RegistryKey key = platform::noKey;
-        ASSERT_TRUE(platform::createKey(platform::currentUserKey, local::filtersKeyPath, key));
-        platform::setValue(key, toUtf16(std::to_string(index)), platform::registryBinary, data, size);
-        platform::closeKey(key);
+        ASSERT_TRUE(test_support::storeValue(local::filtersKeyPath, toUtf16(std::to_string(index)),
+                                             platform::registryBinary, data, size));
     }
     void store(int index, const FilterRecord& filter) { store(index, &filter, sizeof filter); }
 

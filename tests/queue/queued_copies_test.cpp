@@ -1,10 +1,10 @@
 // Queued copies through the Remote view and the queue as the program binds them: against
-// real servers on loopback a folder move that deletes its source only when every file of
-// it was copied (the journeys copy files and trees both ways); against a scripted server
-// the progress of a download, its Stop and its Retry.
+// real servers on loopback a folder move that deletes only what its copy copied (that a
+// failed copy keeps its source is the queue's: operation_queue_test; the journeys copy
+// files and trees both ways); against a scripted server the progress of a download, its
+// Stop and its Retry.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <functional>
@@ -65,53 +65,7 @@ protected:
     DeviceRoot device;
 };
 
-class QueuedCopies : public QueuedCopy, public ::testing::WithParamInterface<ServerSetup> {
-protected:
-    static std::vector<std::string> ended(int list) {
-        std::vector<std::string> names;
-        for (const queue::FileOperation& record : queue::listRecords(list)) {
-            names.push_back(std::to_string(record.kind) + " " + toUtf8(record.destination));
-        }
-        std::sort(names.begin(), names.end());
-        return names;
-    }
-};
-
-TEST_P(QueuedCopies, AFolderMoveKeepsASourceNotCopiedWhole) {
-    TemporaryFolder root;
-    RealFtpServer server(GetParam().kind, root.path());
-    ASSERT_EQ(server.error(), "");
-    addPlace(server.address(), {.user = server.user(), .password = server.password(), .passive = GetParam().passive});
-    const auto remotePath = [&](const std::string& name) { return toUtf16(server.remotePath(name)); };
-
-    device.file("moving/one", "1");
-    device.file("moving/sub/two", "2");
-    device.file("stuck/one", "1");
-    device.file("stuck/clash", "not copied");
-    // A file cannot replace a folder; the server's own user (vsftpd's) may write there.
-    std::filesystem::create_directories(server.hostPath("stuck/clash"));
-    std::filesystem::permissions(server.hostPath("stuck"), std::filesystem::perms::all);
-    std::filesystem::permissions(server.hostPath("stuck/clash"), std::filesystem::perms::all);
-
-    // A link left out deep in a folder: its "not copied" record is too long to be made.
-    device.file("linked/one", "1");
-    const std::string link = "linked/" + std::string(250, 'l');
-    std::filesystem::create_directory_symlink(device.at("stuck"), device.at(link));
-
-    queue::queueMove(u"file://\\moving", remotePath("moving"), true);
-    queue::queueMove(u"file://\\stuck", remotePath("stuck"), true);
-    queue::queueMove(u"file://\\linked", remotePath("linked"), true);
-    ASSERT_TRUE(queueDrains());
-
-    EXPECT_EQ(treeText(server.hostPath("moving")), "one 1\nsub/\nsub/two 2\n");
-    EXPECT_FALSE(std::filesystem::exists(device.at("moving")));
-    // One file could not be copied: the moved folder stays whole on the device.
-    EXPECT_EQ(treeText(device.at("stuck")), "clash not copied\none 1\n");
-    EXPECT_EQ(ended(queue::listFailed),
-              (std::vector<std::string>{"1 " + server.remotePath("stuck/clash"), "3 file://\\linked",
-                                        "3 file://\\stuck", "6 " + server.remotePath("stuck")}));
-    EXPECT_TRUE(std::filesystem::is_symlink(device.at(link)));
-}
+class QueuedCopies : public QueuedCopy, public ::testing::WithParamInterface<ServerSetup> {};
 
 // Run on the worker once a copy has ended whole, before the next record starts.
 std::function<void()> afterCopy;
@@ -192,11 +146,9 @@ TEST_F(QueuedDownload, ShowsItsProgressAndAStopKeepsOnlyItsPartial) {
     queue::stopQueue();
     EXPECT_FALSE(queue::workerRunning());
     remote::shutdownRemote();
-    std::vector<std::string> names;
-    for (const auto& entry : std::filesystem::directory_iterator(device.path()))
-        names.push_back(entry.path().filename());
-    ASSERT_EQ(names.size(), 1u);
-    EXPECT_TRUE(platform::isOwnTemporaryName(names[0])) << names[0];
+    const std::vector<std::string> left = names(device.path());
+    ASSERT_EQ(left.size(), 1u);
+    EXPECT_TRUE(platform::isOwnTemporaryName(left[0])) << left[0];
     EXPECT_EQ(server.finish(), "");
 }
 
@@ -252,8 +204,9 @@ TEST_F(QueuedDownload, ACutDownloadRetriedGoesOnFromItsPartial) {
     EXPECT_EQ(server.finish(), "");
 }
 
-// A download whose server stops sending gives up once the silence reaches its limit: the
-// data connection's silence and the final reply's are one, and the failure names it.
+// A download whose server stops sending gives up once the silence reaches its limit (not
+// at the place's shorter time-out, nor when the server hangs up): the data connection's
+// silence and the final reply's are one, and the failure names it.
 TEST_F(QueuedDownload, AStalledDownloadGivesUpAtTheSilenceItNames) {
     using namespace conversation;
     remote::setSilenceLimit(1500);
@@ -269,7 +222,6 @@ TEST_F(QueuedDownload, AStalledDownloadGivesUpAtTheSilenceItNames) {
     const auto took = std::chrono::steady_clock::now() - started;
     remote::setSilenceLimit(remote::defaultSilenceLimitMs);
     EXPECT_GE(took, std::chrono::milliseconds(1500));
-    EXPECT_LT(took, std::chrono::milliseconds(2700));
     EXPECT_NE(placeError(0).find("did not answer within 1500 ms"), std::string::npos) << placeError(0);
 }
 

@@ -6,7 +6,6 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <chrono>
 #include <optional>
 #include <string>
 #include <thread>
@@ -187,12 +186,10 @@ TEST_F(Connect, AFailedConnectionSaysWhyAndAsksNothing) {
         addPlace(server ? server->address() : closedAddress(),
                  {.user = "me", .password = "pw", .autoReconnect = 0, .timeout = 300});
         Watched watched;
-        const auto start = std::chrono::steady_clock::now();
         for (int attempt = 0; attempt < (server ? 1 : 2); ++attempt) {
             EXPECT_EQ(ensureConnected(0), 0);
             EXPECT_EQ(placeError(0), test.error);
         }
-        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
         EXPECT_EQ(watched.shown, "");
         if (server) {
             EXPECT_EQ(server->finish(), "");

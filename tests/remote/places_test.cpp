@@ -33,11 +33,8 @@ std::vector<std::uint8_t> utf16Field(std::u16string_view text, std::size_t size)
 }
 
 void storeRaw(int index, const std::vector<std::uint8_t>& bytes) {
-    platform::RegistryKey key = platform::noKey;
-    ASSERT_TRUE(platform::createKey(platform::currentUserKey, placesKeyPath, key));
-    ASSERT_TRUE(platform::setValue(key, platform::toUtf16(std::to_string(index)), platform::registryBinary,
-                                   bytes.data(), std::uint32_t(bytes.size())));
-    platform::closeKey(key);
+    ASSERT_TRUE(test_support::storeValue(placesKeyPath, platform::toUtf16(std::to_string(index)),
+                                         platform::registryBinary, bytes.data(), std::uint32_t(bytes.size())));
 }
 
 // A place named `name` with its remembered folder `current`, stored as value `index`.

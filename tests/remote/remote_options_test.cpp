@@ -118,13 +118,9 @@ TEST_F(RemoteOptions, AValueIsReadOnlyInItsOwnSize) {
     for (const Case& test : table) {
         remote::setRemoteDefaults(remoteProvider);
         remoteProvider.filterIndex = 0xFFFFFFFF;  // loading sets it to 0 first
-        platform::RegistryKey key = platform::noKey;
-        ASSERT_TRUE(platform::createKey(platform::currentUserKey, remote::remoteOptionsKeyPath, key));
-        ASSERT_TRUE(platform::setValue(key, test.name, platform::registryDword, test.data.data(),
-                                       std::uint32_t(test.data.size())));
+        ASSERT_TRUE(test_support::storeValue(remote::remoteOptionsKeyPath, test.name, platform::registryDword,
+                                             test.data.data(), std::uint32_t(test.data.size())));
         remote::loadRemoteOptions();
-        platform::deleteValue(key, test.name);
-        platform::closeKey(key);
         EXPECT_NE(options(remoteProvider).find(test.read + " "), std::string::npos)
             << platform::toUtf8(test.name) << " of " << test.data.size() << " bytes";
     }

@@ -1,7 +1,7 @@
 // An SFTP place through the Remote view's operations, against OpenSSH's sshd on
 // loopback: folder trees both ways byte for byte, a rename, a tree delete that leaves a
-// link's target alone, a download that continues its partial, and the host key a copy
-// must never accept on its own.
+// link's target alone, a download that continues its partial, and a host key that a copy
+// must never accept on its own (the key's checks are the engine's: tests/sftp).
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -34,11 +34,11 @@ protected:
     // A server path of the served folder.
     std::u16string remote(const std::string& relative) const { return toUtf16(served / relative); }
 
-    RealSftpServer server;
-    ScopedVariable home{"HOME", server.home()};
+    SshClient ssh;
+    const RealSftpServer& server = ssh.server;
+    const TemporaryFolder& served = ssh.files;
     RemoteViewScope scope;
     DeviceRoot device;
-    TemporaryFolder served;
 };
 
 TEST_F(SftpPlace, TreesGoBothWaysAndATreeDeleteLeavesALinksTargetAlone) {
@@ -101,7 +101,7 @@ TEST_F(SftpPlace, ARetriedDownloadContinuesItsPartial) {
     session::setThreadTransferWatch(nullptr);
 }
 
-// A queued copy never trusts a key for the user (a key that changed: tests/journeys).
+// A queued copy never trusts a key for the user.
 TEST_F(SftpPlace, AnUnknownKeyFailsAQueuedCopy) {
     session::TransferWatch watch;
     session::setThreadTransferWatch(&watch);

@@ -20,7 +20,6 @@
 #include "session/server_session.h"
 #include "tests/support/processes.h"
 #include "tests/support/real_sftp_server.h"
-#include "tests/support/scoped_variable.h"
 #include "tests/support/scripted_ftp_server.h"
 #include "tests/support/temporary_folder.h"
 
@@ -37,12 +36,11 @@ struct Opened {
         session::ServerLogin login;  // a silence limit of 60 s
         if (protocol == Protocol::sftp) {
             sshd.emplace();
-            EXPECT_EQ(sshd->error(), "");
-            sshd->writeKnownHosts(KnownKey::serverKey);
-            home.emplace("HOME", sshd->home());
+            EXPECT_EQ(sshd->server.error(), "");
+            sshd->server.writeKnownHosts(KnownKey::serverKey);
             login.host = "sftp://127.0.0.1";
-            login.port = std::uint32_t(sshd->port());
-            login.user = sshd->user();
+            login.port = std::uint32_t(sshd->server.port());
+            login.user = sshd->server.user();
         } else {
             std::vector<ScriptStep> script = {send("220 ready\r\n"), expect("USER anonymous"), send("331 password\r\n"),
                                               expect("PASS x"), send("230 in\r\n")};
@@ -63,9 +61,7 @@ struct Opened {
     }
 
     std::optional<ScriptedFtpServer> ftp;
-    std::optional<RealSftpServer> sshd;
-    std::optional<ScopedVariable> home;
-    ScopedVariable agent{"SSH_AUTH_SOCK", ""};
+    std::optional<SshClient> sshd;
     std::unique_ptr<session::ServerSession> server;
 };
 
@@ -89,7 +85,7 @@ TEST_P(StopFlags, AConnectingThreadsStopDoesNotStayWithItsSession) {
 // that thread's Cancel ends the wait, long before the silence limit.
 TEST_P(StopFlags, ACancelIsHeardOnASessionThatAnotherThreadOpened) {
     Opened opened(GetParam(), nullptr, {expect("NOOP")});
-    if (opened.sshd) opened.sshd->freeze();
+    if (opened.sshd) opened.sshd->server.freeze();
     std::atomic<bool> cancel = false;
     std::promise<std::string> ended;
     std::thread prober([&] {
@@ -101,7 +97,7 @@ TEST_P(StopFlags, ACancelIsHeardOnASessionThatAnotherThreadOpened) {
     cancel = true;
     std::future<std::string> result = ended.get_future();
     const bool heard = result.wait_for(std::chrono::seconds(10)) == std::future_status::ready;
-    if (opened.sshd) opened.sshd->thaw();
+    if (opened.sshd) opened.sshd->server.thaw();
     prober.join();
     EXPECT_TRUE(heard) << "the Cancel was not heard";
     EXPECT_EQ(result.get(), "Stopped.\n");

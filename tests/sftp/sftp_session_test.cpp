@@ -40,16 +40,11 @@ using Session = std::unique_ptr<sftp::SftpSession, SessionDeleter>;
 
 Session newSession() { return Session(sftp::createSession()); }
 
-// The sshd of a test with HOME pointing at its folder and no agent: only what the test
-// made is used.
-struct SshdTest {
-    RealSftpServer server;
-    ScopedVariable home{"HOME", server.home()};
-    ScopedVariable agent{"SSH_AUTH_SOCK", ""};
-    TemporaryFolder files;  // the server's files, by their paths on this host
+// The sshd of a test and a session to it.
+struct SshdTest : SshClient {
     Session session = newSession();
 
-    explicit SshdTest(RealSftpServerOptions options = {}) : server(std::move(options)) {}
+    using SshClient::SshClient;
 
     sftp::OpenOptions options() const {
         sftp::OpenOptions options;
@@ -67,8 +62,10 @@ struct SshdTest {
     int open() { return open(options()); }
 };
 
-// The server frozen for a scope, and thawed at its end or after a few seconds, so that
-// a wait that never gives up fails its test instead of hanging it.
+// The server frozen for a scope, and thawed at its end or after ten seconds, so that a
+// wait that never gives up fails its test instead of hanging it. The waits under test
+// end within a second; the tests bound them at five, well clear of sanitizers' pace and
+// of the thaw.
 class Frozen {
 public:
     explicit Frozen(const RealSftpServer& server) : server_(server) { server_.freeze(); }
@@ -90,7 +87,7 @@ private:
     bool done_ = false;
     std::thread guard_{[this] {
         std::unique_lock lock(mutex_);
-        ended_.wait_for(lock, std::chrono::seconds(4), [this] { return done_; });
+        ended_.wait_for(lock, std::chrono::seconds(10), [this] { return done_; });
         server_.thaw();
     }};
 };
@@ -122,7 +119,12 @@ int uploadPath(sftp::SftpSession& session, const std::string& from, const std::s
 }
 
 #define ASSERT_STARTED(server) ASSERT_EQ((server).error(), "")
-#define ASSERT_OPEN(test) ASSERT_EQ((test).open(), 1) << sftp::lastError(*(test).session)
+// The test's server started and a session opened to it.
+#define ASSERT_OPEN(test)                                                \
+    do {                                                                 \
+        ASSERT_STARTED((test).server);                                   \
+        ASSERT_EQ((test).open(), 1) << sftp::lastError(*(test).session); \
+    } while (false)
 
 // --- Host keys -------------------------------------------------------------------------
 
@@ -153,7 +155,9 @@ TEST(SftpHostKey, NoConnectionIsLeftAfterTheRelease) {
     }
 }
 
-TEST(SftpHostKey, AFingerprintGivenOpensOnceWithoutStoringTheKey) {
+// A key that known_hosts holds another one for is never accepted, not even with its
+// fingerprint given: the old line is named for the user to remove.
+TEST(SftpHostKey, AFingerprintGivenOpensOnceWithoutStoringTheKeyButNeverOverAChangedOne) {
     SshdTest test;
     ASSERT_STARTED(test.server);
     sftp::OpenOptions options = test.options();
@@ -161,6 +165,15 @@ TEST(SftpHostKey, AFingerprintGivenOpensOnceWithoutStoringTheKey) {
     EXPECT_EQ(sftp::open(*test.session, options), 1) << sftp::lastError(*test.session);
     EXPECT_EQ(readFile(test.server.knownHostsPath()), "<missing>");
 
+    test.server.writeKnownHosts(KnownKey::anotherKey);
+    EXPECT_EQ(sftp::open(*test.session, options), 0);
+    ASSERT_TRUE(sftp::hostKeyProblem(*test.session));
+    EXPECT_EQ(sftp::hostKeyProblem(*test.session)->check, sftp::HostKeyCheck::changed);
+    EXPECT_TRUE(
+        sftp::lastError(*test.session).ends_with("remove the old one at " + test.server.knownHostsPath() + ":2"))
+        << sftp::lastError(*test.session);
+
+    std::filesystem::remove(test.server.knownHostsPath());
     options.trustedFingerprint = "SHA256:AAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAAA";
     EXPECT_EQ(sftp::open(*test.session, options), 0);
     ASSERT_TRUE(sftp::hostKeyProblem(*test.session));
@@ -292,7 +305,6 @@ std::map<std::string, ListedEntry> parsedListing(const std::string& text) {
 
 TEST(SftpListing, GivesEachEntryItsKindExactSizeAndTime) {
     SshdTest test;
-    ASSERT_STARTED(test.server);
     ASSERT_OPEN(test);
     const std::string folder = test.files / "folder";
     std::filesystem::create_directory(folder);
@@ -318,7 +330,6 @@ TEST(SftpListing, GivesEachEntryItsKindExactSizeAndTime) {
 
 TEST(SftpListing, OfAMissingFolderFailsAndLeavesNoFile) {
     SshdTest test;
-    ASSERT_STARTED(test.server);
     ASSERT_OPEN(test);
     EXPECT_EQ(sftp::listToFile(*test.session, test.files / "missing", test.files / "listing"), 0);
     EXPECT_EQ(sftp::lastError(*test.session), "No such file");
@@ -330,7 +341,6 @@ TEST(SftpListing, OfAMissingFolderFailsAndLeavesNoFile) {
 
 TEST(SftpTransferFailure, NamesTheServersReason) {
     SshdTest test;
-    ASSERT_STARTED(test.server);
     ASSERT_OPEN(test);
     writeFile(test.files / "local", "bytes");
     EXPECT_EQ(downloadPath(*test.session, test.files / "missing", test.files / "copy", nullptr), 0);
@@ -378,7 +388,6 @@ TEST(SftpTransferStop, EndsATransferAndTheConnectionStaysOpen) {
 
 TEST(SftpChanges, RenameRemoveAndFoldersChangeTheServerAndSayWhyTheyFail) {
     SshdTest test;
-    ASSERT_STARTED(test.server);
     ASSERT_OPEN(test);
     sftp::SftpSession& session = *test.session;
     writeFile(test.files / "a", "bytes");
@@ -452,8 +461,8 @@ TEST(SftpWaits, ASilentServerIsLeftAtTheLimitOrWhenStopped) {
         stopper.join();
         frozen.reset();
         EXPECT_EQ(sftp::lastError(*test.session), stopping ? "Stopped" : "The server did not answer for 1 s");
-        EXPECT_LT(waited, std::chrono::milliseconds(stopping ? 500 + 400 : 1000 + 400));
         EXPECT_GE(waited, std::chrono::milliseconds(stopping ? 500 : 1000));
+        EXPECT_LT(waited, std::chrono::seconds(5));
     }
 }
 
@@ -473,10 +482,9 @@ TEST(SftpWaits, AServerSilentMidDownloadIsLeftAtTheLimit) {
     };
     const auto started = Clock::now();
     EXPECT_EQ(downloadPath(*test.session, test.files / "remote", test.files / "local", freezeOnce), 0);
-    const auto waited = Clock::now() - started;
+    EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));
     frozen.reset();
     EXPECT_EQ(sftp::lastError(*test.session), "The server did not answer for 1 s");
-    EXPECT_LT(waited, std::chrono::milliseconds(1000 + 600));
     EXPECT_FALSE(sftp::isOpen(*test.session));
     EXPECT_EQ(sftp::probe(*test.session), 0);
     EXPECT_EQ(sftp::lastError(*test.session), "Not connected");
@@ -514,7 +522,7 @@ TEST(SftpWaits, AStopWithAFullWindowIsHeard) {
         stopper.join();
         frozen.reset();
         EXPECT_EQ(sftp::lastError(*test.session), "Stopped");
-        EXPECT_LT(ended - *stopped, std::chrono::seconds(2));
+        EXPECT_LT(ended - *stopped, std::chrono::seconds(5));
     }
 }
 
@@ -526,7 +534,6 @@ using Results = std::vector<sftp::CopyResult>;
 // fails, the others arrive whole, either way; uploads take the time asked.
 TEST(SftpBatch, OneFileFailingLeavesTheOthersWhole) {
     SshdTest test;
-    ASSERT_STARTED(test.server);
     ASSERT_OPEN(test);
     std::filesystem::create_directories(test.files / "there");
     std::filesystem::create_directories(test.files / "back");
@@ -566,7 +573,6 @@ TEST(SftpBatch, OneFileFailingLeavesTheOthersWhole) {
 // a handle that comes for a request given up is closed.
 TEST(SftpBatch, AStopLeavesNoFileOpenOnTheServer) {
     SshdTest test;
-    ASSERT_STARTED(test.server);
     ASSERT_OPEN(test);
     std::filesystem::create_directories(test.files / "there");
     std::filesystem::create_directories(test.files / "here");
@@ -600,6 +606,7 @@ struct ScriptedTest {
 
     explicit ScriptedTest(ScriptedFiles files, ScriptedLogin login = ScriptedLogin::password)
         : server(root.path(), login, files) {}
+    int open() { return sftp::open(*session, options()); }
     sftp::OpenOptions options(const char* password = "secret", const char* user = "tester") const {
         sftp::OpenOptions options;
         options.host = "127.0.0.1";
@@ -654,8 +661,7 @@ TEST(SftpHostileNames, AreListedAsSkippedAndOthersKept) {
     ScriptedTest test(ScriptedFiles::hostileNames);
     writeFile(test.root / "normal.txt", "abc");
     std::filesystem::create_directory(test.root / "folder");
-    ASSERT_STARTED(test.server);
-    ASSERT_EQ(sftp::open(*test.session, test.options()), 1) << sftp::lastError(*test.session);
+    ASSERT_OPEN(test);
     ASSERT_EQ(sftp::listToFile(*test.session, "/", test.home / "listing"), 1) << sftp::lastError(*test.session);
     const std::string listing = readFile(test.home / "listing");
     const std::map<std::string, ListedEntry> expected = {{"normal.txt", {false, true, 3}},
@@ -675,8 +681,7 @@ TEST(SftpHostileNames, AreListedAsSkippedAndOthersKept) {
 TEST(SftpBrokenListing, FailsAndLeavesNoFile) {
     ScriptedTest test(ScriptedFiles::brokenListing);
     for (int entry = 0; entry < 200; ++entry) writeFile(test.root / ("entry-" + std::to_string(entry)), "");
-    ASSERT_STARTED(test.server);
-    ASSERT_EQ(sftp::open(*test.session, test.options()), 1) << sftp::lastError(*test.session);
+    ASSERT_OPEN(test);
     EXPECT_EQ(sftp::listToFile(*test.session, "/", test.home / "listing"), 0);
     EXPECT_EQ(sftp::lastError(*test.session), "Failure");
     EXPECT_FALSE(std::filesystem::exists(test.home / "listing"));
@@ -696,8 +701,7 @@ TEST(SftpOutOfOrder, RepliesLandInPlace) {
         writeFile(test.root / name, patternBytes(std::size_t(index) * 9000));
         files.push_back({"/" + name, &ends.emplace_back(test.home / name, false)});
     }
-    ASSERT_STARTED(test.server);
-    ASSERT_EQ(sftp::open(*test.session, test.options()), 1) << sftp::lastError(*test.session);
+    ASSERT_OPEN(test);
     ASSERT_EQ(downloadPath(*test.session, "/big", test.home / "big", nullptr), 1) << sftp::lastError(*test.session);
     EXPECT_TRUE(readFile(test.home / "big") == big);
     ASSERT_EQ(uploadPath(*test.session, test.home / "big", "/up", nullptr), 1) << sftp::lastError(*test.session);
@@ -717,8 +721,7 @@ TEST(SftpFailureMidWindow, FailsTheFile) {
         const std::string bytes = patternBytes(2 * 1024 * 1024);
         writeFile(test.root / "remote", bytes);
         writeFile(test.home / "local", bytes);
-        ASSERT_STARTED(test.server);
-        ASSERT_EQ(sftp::open(*test.session, test.options()), 1) << sftp::lastError(*test.session);
+        ASSERT_OPEN(test);
         PathEnd local(test.home / (upload ? "local" : "copy"), upload);
         const Results results = upload ? sftp::uploadFiles(*test.session, {{"/remote", &local}}, nullptr)
                                        : sftp::downloadFiles(*test.session, {{"/remote", &local}}, nullptr);
@@ -735,8 +738,7 @@ TEST(SftpShortReads, DownloadTheWholeFile) {
     ScriptedTest test(ScriptedFiles::shortReads);
     const std::string bytes = patternBytes(100 * 1000 + 17);
     writeFile(test.root / "remote", bytes);
-    ASSERT_STARTED(test.server);
-    ASSERT_EQ(sftp::open(*test.session, test.options()), 1) << sftp::lastError(*test.session);
+    ASSERT_OPEN(test);
     ASSERT_EQ(downloadPath(*test.session, "/remote", test.home / "local", nullptr), 1)
         << sftp::lastError(*test.session);
     EXPECT_TRUE(readFile(test.home / "local") == bytes);

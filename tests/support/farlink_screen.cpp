@@ -10,6 +10,7 @@
 #include "platform/window/list_view.h"
 #include "queue/operation_queue.h"
 #include "remote/connect.h"
+#include "remote/places.h"
 #include "remote/remote_listing.h"
 #include "resources/menus.h"
 
@@ -37,8 +38,9 @@ FarlinkScreen::FarlinkScreen(int columns, int rows, const std::string& home)
     remote::removeListingCache();
 }
 
-FarlinkScreen::~FarlinkScreen() {
-    // As the program ends: the listings and the queue's worker end before the places go.
+FarlinkScreen::~FarlinkScreen() { endProgram(); }
+
+void FarlinkScreen::endProgram() {
     EXPECT_TRUE(app::finishListings(std::chrono::seconds(5)));
     remote::shutdownRemote();
     explorer::deviceProvider = pristine;
@@ -48,17 +50,20 @@ FarlinkScreen::~FarlinkScreen() {
 }
 
 void FarlinkScreen::sortByName() {
-    platform::RegistryKey key = platform::noKey;
-    platform::createKey(platform::currentUserKey, u"\\Software\\Tarvik\\Ftp\\2.0", key);
     const std::uint32_t byName = explorer::sortName;
-    platform::setValue(key, u"Sort", platform::registryDword, &byName, 4);
-    platform::closeKey(key);
+    storeValue(u"\\Software\\Tarvik\\Ftp\\2.0", u"Sort", platform::registryDword, &byName, 4);
 }
 
 void FarlinkScreen::start() {
     main = app::createMainWindow();
     ASSERT_TRUE(main);
     ASSERT_TRUE(settle());
+}
+
+void FarlinkScreen::startWithPlace(const std::string& address, const PlaceLogin& login) {
+    addPlace(address, login);
+    ASSERT_EQ(remote::savePlaces(), 1);
+    start();
 }
 
 void FarlinkScreen::play() {
@@ -75,22 +80,22 @@ void FarlinkScreen::capture(std::string& into) {
     terminal.atIdle([this, &into] { into = terminal.screenText(); });
 }
 
-void FarlinkScreen::waitForBox(const std::string& caption) {
-    // Each step waits a tenth of a second for the other thread's call, at most 50 times;
-    // those left once the box is open pass at once.
-    for (int step = 0; step < 50; ++step) {
-        terminal.atIdle([this, caption] {
-            if (boxCaption(terminal.screenText()) != caption) platform::waitForMessage(100);
+void FarlinkScreen::waitForScreen(const std::function<bool(const std::string&)>& shows) {
+    // Each step waits a tenth of a second for the other thread's call, at most 100 times;
+    // those left once the screen shows it pass at once.
+    for (int step = 0; step < 100; ++step) {
+        terminal.atIdle([this, shows] {
+            if (!shows(terminal.screenText())) platform::waitForMessage(100);
         });
     }
 }
 
+void FarlinkScreen::waitForBox(const std::string& caption) {
+    waitForScreen([caption](const std::string& screen) { return boxCaption(screen) == caption; });
+}
+
 void FarlinkScreen::waitForText(const std::string& text) {
-    for (int step = 0; step < 50; ++step) {
-        terminal.atIdle([this, text] {
-            if (terminal.screenText().find(text) == std::string::npos) platform::waitForMessage(100);
-        });
-    }
+    waitForScreen([text](const std::string& screen) { return screen.find(text) != std::string::npos; });
 }
 
 std::string FarlinkScreen::shownBy(std::initializer_list<platform::Key> keys, platform::Key answer) {

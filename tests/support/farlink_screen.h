@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <functional>
 #include <optional>
 #include <set>
 #include <span>
@@ -16,6 +17,7 @@
 #include "platform/window/headless_terminal.h"
 #include "platform/window/terminal.h"
 #include "platform/window/window.h"
+#include "tests/support/place_fixtures.h"
 #include "tests/support/scoped_variable.h"
 #include "tests/support/view_fixtures.h"
 
@@ -60,6 +62,11 @@ protected:
     static void sortByName();
     // Starts Farlink and waits for its first listing.
     void start();
+    // Saves a place for "HOST:PORT" as the place dialog does, then starts Farlink.
+    void startWithPlace(const std::string& address, const PlaceLogin& login = {});
+    // Farlink's end as the program's: the listings and the queue's worker end before the
+    // places go, and the views are bound again as before the start.
+    void endProgram();
     // Plays the keys given so far in the program's own loop (the accelerators apply) and
     // waits until the listings they started are complete.
     void play();
@@ -70,10 +77,11 @@ protected:
     void command(int id);
     // The screen as the keys reach this point (for modal boxes and dialogs).
     void capture(std::string& into);
-    // Lets the keys that follow wait (a bounded while) for the box of that caption, which
-    // another thread asks the UI thread for.
+    // Lets the keys that follow wait (a bounded while) until the screen shows what
+    // another thread's work opens, such as a box it asks the UI thread for.
+    void waitForScreen(const std::function<bool(const std::string&)>& shows);
+    // The box of that caption; a screen that shows `text`.
     void waitForBox(const std::string& caption);
-    // Likewise for a screen that shows `text`, such as one that another thread's work opens.
     void waitForText(const std::string& text);
     // The screen that `keys` lead to (a box, a menu), which `answer` then closes; played.
     std::string shownBy(std::initializer_list<platform::Key> keys, platform::Key answer);

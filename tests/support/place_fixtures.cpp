@@ -44,41 +44,4 @@ RemoteViewScope::~RemoteViewScope() {
     remote::removeListingCache();
 }
 
-namespace conversation {
-
-Script operator+(Script first, const Script& second) {
-    first.insert(first.end(), second.begin(), second.end());
-    return first;
-}
-
-Script operator+(Script first, ScriptStep step) {
-    first.push_back(std::move(step));
-    return first;
-}
-
-Script ask(const std::string& command, const std::string& reply) { return {expect(command), send(reply + "\r\n")}; }
-
-Script login() { return Script{send("220 hello\r\n")} + ask("USER anonymous", "230 in"); }
-Script probe() { return ask("NOOP", "200 ok"); }
-Script bye() { return {expect("QUIT")}; }
-
-Script listing(const std::string& folder, const std::string& lines, ScriptStep ending, const std::string& finalReply) {
-    return {expect("CWD " + folder), send("250 ok\r\n"), expect("TYPE A"), send("200 ok\r\n"),
-            expect("PASV"),          replyPassive(),     acceptData(),     expect("LIST -aL"),
-            send("150 here\r\n"),    sendData(lines),    ending,           send(finalReply),
-            expect("CWD /"),         send("250 ok\r\n")};
-}
-
-Script relisting(const std::string& folder, const std::string& lines) {
-    Script script = listing(folder, lines);
-    script.erase(script.begin() + 2, script.begin() + 4);  // TYPE A and its reply
-    return script;
-}
-
-std::string unixLine(char type, const std::string& name, const std::string& size) {
-    return std::string(1, type) + "rw-r----- 1 me us " + size + " Jan  1  2000 " + name + "\r\n";
-}
-
-}  // namespace conversation
-
 }  // namespace test_support

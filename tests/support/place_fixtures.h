@@ -1,6 +1,6 @@
 // What the Remote view's tests share: a place made as the place dialog makes it, the
-// text of a place's last failure, the pieces of the conversations they script, and the
-// scope in which the view's operations run.
+// text of a place's last failure, and the scope in which the view's operations run (the
+// pieces of the conversations they script are the scripted server's).
 #pragma once
 
 #include <cstdint>
@@ -16,7 +16,7 @@ namespace test_support {
 
 struct PlaceLogin {
     std::string user = "anonymous";
-    std::string password;
+    std::string password = {};
     std::uint8_t passive = 1;
     std::uint8_t autoReconnect = 1;
     std::uint32_t timeout = 3000;
@@ -40,32 +40,5 @@ struct RemoteViewScope {
     ScopedVariable cacheVariable{"XDG_CACHE_HOME", cacheHome.path()};
     TemporaryRegistry registry;
 };
-
-// Pieces of scripted conversations (a namespace of their own, so that the operator does
-// not meet other tests' own).
-namespace conversation {
-
-using Script = std::vector<ScriptStep>;
-Script operator+(Script first, const Script& second);
-Script operator+(Script first, ScriptStep step);
-// A command line the client must send and the server's reply to it ("\r\n" added).
-Script ask(const std::string& command, const std::string& reply);
-// The greeting and an anonymous login.
-Script login();
-// The keep-alive probe before each use of a connected place.
-Script probe();
-// The QUIT of a place dropped at the end of a test.
-Script bye();
-// The listing of `folder` ("CWD", then "LIST -aL" over a passive data connection that
-// ends with `ending`, answered with `finalReply`) and the change back to "/".
-Script listing(const std::string& folder, const std::string& lines, ScriptStep ending = closeData(),
-               const std::string& finalReply = "226 done\r\n");
-// The same on a connection in type A already (no file moved since its last listing),
-// which sends no TYPE.
-Script relisting(const std::string& folder, const std::string& lines);
-// A long-listing line dated 2000-01-01.
-std::string unixLine(char type, const std::string& name, const std::string& size = "5");
-
-}  // namespace conversation
 
 }  // namespace test_support

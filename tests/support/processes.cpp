@@ -2,13 +2,17 @@
 
 #include <fcntl.h>
 #include <grp.h>
+#include <signal.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <thread>
 
+#include "tests/support/loopback.h"
 #include "tests/support/temporary_folder.h"
 
 extern char** environ;
@@ -75,5 +79,72 @@ int withoutRootRights(const std::function<int()>& work) {
     waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
+
+ServerProcess::ServerProcess(const std::string& name) {
+    std::string pattern = "/tmp/farlink-" + name + "-XXXXXX";
+    if (mkdtemp(pattern.data())) work_ = pattern;
+}
+
+ServerProcess::~ServerProcess() {
+    stop();
+    std::error_code ignored;
+    if (!work_.empty()) std::filesystem::remove_all(work_, ignored);
+}
+
+bool ServerProcess::start(const std::vector<std::string>& arguments, const std::function<bool()>& ready) {
+    pid_ = spawnServer(arguments, work_ + "/server.log");
+    for (int tries = 0; pid_ > 0 && tries < 200; ++tries) {
+        int status = 0;
+        if (waitpid(pid_, &status, WNOHANG) == pid_) {
+            pid_ = -1;
+            return false;
+        }
+        if (ready()) return true;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    return false;
+}
+
+bool ServerProcess::startListening(const std::vector<std::string>& arguments, int& port, bool ipv6) {
+    const bool portFile = port == 0;
+    return start(arguments, [&] {
+        if (portFile && port == 0) {
+            const std::string text = readFile(work_ + "/port");
+            if (text != "<missing>") port = std::atoi(text.c_str());
+        }
+        return port != 0 && loopbackAccepts(port, ipv6);
+    });
+}
+
+void ServerProcess::stop() {
+    if (pid_ <= 0) return;
+    const std::vector<pid_t> forked = tree();
+    for (std::size_t index = forked.size(); index-- > 1;) {
+        kill(forked[index], SIGCONT);
+        kill(forked[index], SIGKILL);
+    }
+    kill(pid_, SIGCONT);
+    kill(pid_, SIGTERM);
+    int status = 0;
+    for (int tries = 0; tries < 100 && waitpid(pid_, &status, WNOHANG) == 0; ++tries) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+    if (kill(pid_, 0) == 0) {
+        kill(pid_, SIGKILL);
+        waitpid(pid_, &status, 0);
+    }
+    pid_ = -1;
+}
+
+std::vector<pid_t> ServerProcess::tree() const {
+    std::vector<pid_t> found;
+    if (pid_ > 0) found.push_back(pid_);
+    for (std::size_t next = 0; next < found.size(); ++next) {
+        for (const pid_t child : childrenOf(found[next])) found.push_back(child);
+    }
+    return found;
+}
+
+std::string ServerProcess::log() const { return readFile(work_ + "/server.log"); }
 
 }  // namespace test_support

@@ -1,5 +1,6 @@
 // Child processes for the real-server fixtures: servers started in a group of their
-// own, tools run to their end (a command line too), and the children a server forked for its sessions.
+// own, each with a work folder and a bounded wait until it is ready, tools run to their
+// end (a command line too), and the children a server forked for its sessions.
 #pragma once
 
 #include <sys/types.h>
@@ -26,5 +27,37 @@ int runCommand(const std::string& commandLine, const std::string& folder, std::s
 // the parent's sockets too, so a server that gives up cannot end its wait: an alarm
 // ends the child after 10 s.
 int withoutRootRights(const std::function<int()>& work);
+
+// A server run as a child process for a test: a work folder of its own for its
+// configuration, keys and log, removed at the end; the process from start() until stop()
+// or the end, which stop it and everything it forked, each by its id.
+class ServerProcess {
+public:
+    // The work folder is /tmp/farlink-NAME-XXXXXX; work() is empty when it could not be made.
+    explicit ServerProcess(const std::string& name);
+    ~ServerProcess();
+    ServerProcess(const ServerProcess&) = delete;
+    ServerProcess& operator=(const ServerProcess&) = delete;
+
+    const std::string& work() const { return work_; }
+    // Starts `arguments`, all output going to the log, and waits (ten seconds at most)
+    // until `ready` holds; false when the process could not start, exited or was not
+    // ready in time.
+    bool start(const std::vector<std::string>& arguments, const std::function<bool()>& ready);
+    // start() until the server listens on `port` on loopback; with `port` 0, until the
+    // server has written the one it took to the file "port" of the work folder (which
+    // it renames there once written) and listens there.
+    bool startListening(const std::vector<std::string>& arguments, int& port, bool ipv6 = false);
+    // A process stopped (SIGSTOP) is continued first.
+    void stop();
+    // The process and everything it forked, the process first; empty when it is not running.
+    std::vector<pid_t> tree() const;
+    // What the server wrote to its output.
+    std::string log() const;
+
+private:
+    std::string work_;
+    pid_t pid_ = -1;
+};
 
 }  // namespace test_support

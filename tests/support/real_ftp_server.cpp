@@ -1,24 +1,10 @@
 #include "tests/support/real_ftp_server.h"
 
-#include "tests/support/processes.h"
 #include "tests/support/temporary_folder.h"
 
-#include <arpa/inet.h>
-#include <fcntl.h>
-#include <netinet/in.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <chrono>
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
-#include <thread>
-#include <vector>
 
 namespace test_support {
 
@@ -82,67 +68,19 @@ os.rename(port_file + ".new", port_file)
 server.serve_forever()
 )";
 
-// The loopback address of either family.
-struct LoopbackAddress {
-    sockaddr_storage storage{};
-    socklen_t size;
-
-    LoopbackAddress(int port, bool ipv6) {
-        if (ipv6) {
-            auto* address = reinterpret_cast<sockaddr_in6*>(&storage);
-            address->sin6_family = AF_INET6;
-            address->sin6_addr = in6addr_loopback;
-            address->sin6_port = htons(std::uint16_t(port));
-            size = sizeof *address;
-        } else {
-            auto* address = reinterpret_cast<sockaddr_in*>(&storage);
-            address->sin_family = AF_INET;
-            address->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-            address->sin_port = htons(std::uint16_t(port));
-            size = sizeof *address;
-        }
-    }
-    sockaddr* get() { return reinterpret_cast<sockaddr*>(&storage); }
-    int port() const {
-        if (storage.ss_family == AF_INET6) return ntohs(reinterpret_cast<const sockaddr_in6*>(&storage)->sin6_port);
-        return ntohs(reinterpret_cast<const sockaddr_in*>(&storage)->sin_port);
-    }
-};
-
 }  // namespace
-
-int freePort(bool ipv6) {
-    LoopbackAddress address(0, ipv6);
-    const int socket = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const bool bound = bind(socket, address.get(), address.size) == 0 &&
-                       getsockname(socket, address.get(), &address.size) == 0;
-    close(socket);
-    return bound ? address.port() : 0;
-}
 
 std::string setupName(const ServerSetup& setup) {
     return std::string(setup.kind == FtpServerKind::Pyftpdlib ? "Pyftpdlib" : "Vsftpd") +
            (setup.passive ? "Passive" : "Active") + (setup.tls ? "Tls" : "");
 }
 
-bool loopbackIpv6Available() { return freePort(true) != 0; }
-
-bool loopbackAccepts(int port, bool ipv6) {
-    LoopbackAddress address(port, ipv6);
-    const int socket = ::socket(address.storage.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const bool connected = connect(socket, address.get(), address.size) == 0;
-    close(socket);
-    return connected;
-}
-
 RealFtpServer::RealFtpServer(FtpServerKind kind, const std::string& root, RealFtpServerOptions options)
     : kind_(kind), options_(options), root_(root) {
-    std::string pattern = "/tmp/farlink-ftpd-XXXXXX";
-    if (!mkdtemp(pattern.data())) {
+    if (workFolder_.empty()) {
         error_ = "cannot create the server's work folder";
         return;
     }
-    workFolder_ = pattern;
     if (options_.tls && !makeCertificate()) return;
     hostFolder_ = root + "/";
     if (kind == FtpServerKind::Pyftpdlib) {
@@ -152,30 +90,9 @@ RealFtpServer::RealFtpServer(FtpServerKind kind, const std::string& root, RealFt
     }
 }
 
-RealFtpServer::~RealFtpServer() {
-    stop();
-    if (!workFolder_.empty()) {
-        std::error_code ignored;
-        std::filesystem::remove_all(workFolder_, ignored);
-    }
-}
+RealFtpServer::~RealFtpServer() = default;
 
-void RealFtpServer::stop() {
-    if (pid_ > 0) {
-        // vsftpd serves each connection in a session of its own: they go with the server.
-        for (const pid_t session : childrenOf(pid_)) kill(-session, SIGKILL);
-        kill(-pid_, SIGTERM);
-        int status = 0;
-        for (int tries = 0; tries < 100 && waitpid(pid_, &status, WNOHANG) == 0; ++tries) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(50));
-        }
-        if (kill(pid_, 0) == 0) {
-            kill(-pid_, SIGKILL);
-            waitpid(pid_, &status, 0);
-        }
-        pid_ = -1;
-    }
-}
+void RealFtpServer::stop() { process_.stop(); }
 
 void RealFtpServer::restart() {
     stop();
@@ -183,8 +100,8 @@ void RealFtpServer::restart() {
     if (kind_ == FtpServerKind::Pyftpdlib) {
         startPyftpdlib();
     } else {
-        pid_ = spawnServer({"/usr/sbin/vsftpd", workFolder_ + "/vsftpd.conf"}, workFolder_ + "/server.log");
-        if (pid_ < 0 || !waitUntilListening()) error_ = "vsftpd did not restart: " + serverLog();
+        if (!process_.startListening({"/usr/sbin/vsftpd", workFolder_ + "/vsftpd.conf"}, port_, options_.ipv6))
+            error_ = "vsftpd did not restart: " + process_.log();
     }
 }
 
@@ -192,21 +109,18 @@ std::string RealFtpServer::url(const std::string& path) const {
     return "ftp://" + user_ + ":" + password_ + "@" + address() + path;
 }
 
-std::string RealFtpServer::serverLog() const { return readFile(workFolder_ + "/server.log"); }
-
 // Picks a port of its own the first time, and takes the same one when restarted.
 void RealFtpServer::startPyftpdlib() {
     user_ = "tester";
     password_ = "secret";
     const bool tls = options_.tls;
-    pid_ = spawnServer(
-        {"/usr/bin/python3", "-c", pyftpdlibScript, root_, user_, password_, workFolder_ + "/port",
-         std::to_string(port_), options_.ipv6 ? "::1" : "127.0.0.1", tls ? certificatePath() : "",
-         tls ? workFolder_ + "/key.pem" : "", options_.dataFault, options_.commandLog, options_.passiveAddress,
-         std::to_string(options_.passivePortFirst), std::to_string(options_.passivePortLast)},
-        workFolder_ + "/server.log");
-    if (pid_ < 0 || !waitUntilListening())
-        error_ = "pyftpdlib did not start (/usr/bin/python3, python3-pyftpdlib): " + serverLog();
+    if (!process_.startListening(
+            {"/usr/bin/python3", "-c", pyftpdlibScript, root_, user_, password_, workFolder_ + "/port",
+             std::to_string(port_), options_.ipv6 ? "::1" : "127.0.0.1", tls ? certificatePath() : "",
+             tls ? workFolder_ + "/key.pem" : "", options_.dataFault, options_.commandLog, options_.passiveAddress,
+             std::to_string(options_.passivePortFirst), std::to_string(options_.passivePortLast)},
+            port_, options_.ipv6))
+        error_ = "pyftpdlib did not start (/usr/bin/python3, python3-pyftpdlib): " + process_.log();
 }
 
 void RealFtpServer::startVsftpd() {
@@ -234,8 +148,8 @@ void RealFtpServer::startVsftpd() {
                           emptyFolder + "\nxferlog_enable=NO\ndirmessage_enable=NO\nuse_localtime=NO\n" +
                           tlsConfigLines() + commandLogLines() + passiveLines());
     chmod(config.c_str(), 0600);
-    pid_ = spawnServer({"/usr/sbin/vsftpd", config}, workFolder_ + "/server.log");
-    if (pid_ < 0 || !waitUntilListening()) error_ = "vsftpd did not start (/usr/sbin/vsftpd): " + serverLog();
+    if (!process_.startListening({"/usr/sbin/vsftpd", config}, port_, options_.ipv6))
+        error_ = "vsftpd did not start (/usr/sbin/vsftpd): " + process_.log();
 }
 
 // vsftpd writes "FTP command: ..." lines for each command into the log.
@@ -291,23 +205,6 @@ std::string RealFtpServer::tlsConfigLines() const {
     return "ssl_enable=YES\nrequire_ssl_reuse=YES\nforce_local_logins_ssl=YES\nforce_local_data_ssl=YES\n"
            "allow_anon_ssl=YES\nforce_anon_logins_ssl=YES\nforce_anon_data_ssl=YES\nrsa_cert_file=" +
            certificatePath() + "\nrsa_private_key_file=" + workFolder_ + "/key.pem\n";
-}
-
-bool RealFtpServer::waitUntilListening() {
-    for (int tries = 0; tries < 200; ++tries) {
-        int status = 0;
-        if (waitpid(pid_, &status, WNOHANG) == pid_) {
-            pid_ = -1;
-            return false;
-        }
-        if (port_ == 0) {
-            const std::string port = readFile(workFolder_ + "/port");
-            if (port != "<missing>") port_ = std::stoi(port);
-        }
-        if (port_ != 0 && loopbackAccepts(port_, options_.ipv6)) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
 }
 
 }  // namespace test_support

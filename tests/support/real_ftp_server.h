@@ -10,8 +10,10 @@
 // and every data connection, with a self-signed certificate made at start.
 #pragma once
 
-#include <sys/types.h>
 #include <string>
+
+#include "tests/support/loopback.h"
+#include "tests/support/processes.h"
 
 namespace test_support {
 
@@ -58,14 +60,6 @@ inline constexpr ServerSetup everySetup[] = {
     {FtpServerKind::Vsftpd, false},
 };
 
-// A loopback port that was free a moment ago (nothing listens there), for a server that
-// cannot pick its own or a connection that must be refused; 0 when nothing could be bound.
-int freePort(bool ipv6 = false);
-// Whether something listens on the loopback port.
-bool loopbackAccepts(int port, bool ipv6 = false);
-// Whether this host has ::1 on its loopback interface; tests of IPv6 skip without it.
-bool loopbackIpv6Available();
-
 class RealFtpServer {
 public:
     // Pre: `root` exists and is empty.
@@ -100,10 +94,8 @@ public:
 private:
     void startPyftpdlib();
     void startVsftpd();
-    bool waitUntilListening();
     std::string loopbackHost() const { return options_.ipv6 ? "[::1]" : "127.0.0.1"; }
     std::string vsftpdListenLines() const;
-    std::string serverLog() const;
     bool makeCertificate();
     std::string tlsConfigLines() const;
     std::string commandLogLines() const;
@@ -116,11 +108,11 @@ private:
     std::string error_;
     std::string user_;
     std::string password_;
-    std::string workFolder_;  // the server's config and log
+    ServerProcess process_{"ftpd"};
+    const std::string& workFolder_ = process_.work();  // the server's config, certificate and log
     std::string remoteFolder_ = "/";
     std::string hostFolder_;
     int port_ = 0;
-    pid_t pid_ = -1;
 };
 
 }  // namespace test_support

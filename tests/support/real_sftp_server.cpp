@@ -3,33 +3,16 @@
 #include <pwd.h>
 #include <signal.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
-#include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <sstream>
-#include <thread>
 
-#include "tests/support/processes.h"
-#include "tests/support/real_ftp_server.h"
-#include "tests/support/scoped_variable.h"
-#include "tests/support/temporary_folder.h"
+#include "tests/support/loopback.h"
 
 namespace test_support {
 
 namespace {
-
-std::string makeWorkFolder() {
-    std::string pattern = "/tmp/farlink-sshd-XXXXXX";
-    return mkdtemp(pattern.data()) ? pattern : "";
-}
-
-void removeWorkFolder(const std::string& folder) {
-    std::error_code ignored;
-    if (!folder.empty()) std::filesystem::remove_all(folder, ignored);
-}
 
 bool makeKey(const std::string& path, const std::string& passphrase, const std::string& log) {
     return runToEnd({"/usr/bin/ssh-keygen", "-q", "-t", "ed25519", "-N", passphrase, "-C", "farlink-test", "-f", path},
@@ -44,55 +27,6 @@ std::string fingerprintOf(const std::string& publicKeyPath, const std::string& w
     std::string bits, fingerprint;
     words >> bits >> fingerprint;
     return fingerprint;
-}
-
-// The process and everything it forked, the process first.
-std::vector<pid_t> processTree(pid_t pid) {
-    std::vector<pid_t> tree;
-    if (pid > 0) tree.push_back(pid);
-    for (std::size_t next = 0; next < tree.size(); ++next) {
-        for (const pid_t child : childrenOf(tree[next])) tree.push_back(child);
-    }
-    return tree;
-}
-
-// The process and everything it forked, the forks first, each by its id.
-void stopTree(pid_t& pid) {
-    if (pid <= 0) return;
-    const std::vector<pid_t> tree = processTree(pid);
-    for (std::size_t index = tree.size(); index-- > 1;) {
-        kill(tree[index], SIGCONT);
-        kill(tree[index], SIGKILL);
-    }
-    kill(pid, SIGCONT);
-    kill(pid, SIGTERM);
-    int status = 0;
-    for (int tries = 0; tries < 100 && waitpid(pid, &status, WNOHANG) == 0; ++tries) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
-    if (kill(pid, 0) == 0) {
-        kill(pid, SIGKILL);
-        waitpid(pid, &status, 0);
-    }
-    pid = -1;
-}
-
-// Waits until the server answers on its port, which `portFile` gives when it picks its own.
-bool waitUntilListening(pid_t& pid, int& port, const std::string& portFile = "") {
-    for (int tries = 0; tries < 200; ++tries) {
-        int status = 0;
-        if (waitpid(pid, &status, WNOHANG) == pid) {
-            pid = -1;
-            return false;
-        }
-        if (port == 0 && !portFile.empty()) {
-            const std::string text = readFile(portFile);
-            if (text != "<missing>") port = std::atoi(text.c_str());
-        }
-        if (port != 0 && loopbackAccepts(port)) return true;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return false;
 }
 
 const char* modeName(ScriptedFiles files) {
@@ -113,7 +47,7 @@ constexpr const char* loginNames[] = {"password", "password-any-user", "keyboard
 
 }  // namespace
 
-RealSftpServer::RealSftpServer(RealSftpServerOptions options) : work_(makeWorkFolder()) {
+RealSftpServer::RealSftpServer(RealSftpServerOptions options) {
     if (work_.empty()) {
         error_ = "cannot create the server's work folder";
         return;
@@ -145,19 +79,13 @@ RealSftpServer::RealSftpServer(RealSftpServerOptions options) : work_(makeWorkFo
                               "/authorized_keys\nPermitRootLogin yes\nStrictModes no\nUsePAM no\n"
                               "PasswordAuthentication no\nKbdInteractiveAuthentication no\n"
                               "Subsystem sftp internal-sftp\nLogLevel ERROR\nMaxStartups 100\n");
-        pid_ = spawnServer({FARLINK_SSHD, "-D", "-e", "-f", config}, log);
-        if (pid_ >= 0 && waitUntilListening(pid_, port_)) {
+        if (process_.startListening({FARLINK_SSHD, "-D", "-e", "-f", config}, port_)) {
             error_.clear();
             return;
         }
         error_ = "sshd did not start (" FARLINK_SSHD ", which scripts/install-deps unpacks): " + readFile(log);
         if (error_.find("Address already in use") == std::string::npos) return;
     }
-}
-
-RealSftpServer::~RealSftpServer() {
-    stopTree(pid_);
-    removeWorkFolder(work_);
 }
 
 void RealSftpServer::writeKnownHosts(KnownKey key) const {
@@ -170,16 +98,16 @@ void RealSftpServer::writeKnownHosts(KnownKey key) const {
 }
 
 void RealSftpServer::freeze() const {
-    for (const pid_t process : processTree(pid_)) kill(process, SIGSTOP);
+    for (const pid_t process : process_.tree()) kill(process, SIGSTOP);
 }
 
 void RealSftpServer::thaw() const {
-    for (const pid_t process : processTree(pid_)) kill(process, SIGCONT);
+    for (const pid_t process : process_.tree()) kill(process, SIGCONT);
 }
 
 int RealSftpServer::openFilesBelow(const std::string& folder) const {
     int count = 0;
-    for (const pid_t process : processTree(pid_)) {
+    for (const pid_t process : process_.tree()) {
         std::error_code error;
         for (const auto& entry :
              std::filesystem::directory_iterator("/proc/" + std::to_string(process) + "/fd", error)) {
@@ -190,8 +118,11 @@ int RealSftpServer::openFilesBelow(const std::string& folder) const {
     return count;
 }
 
-ScriptedSftpServer::ScriptedSftpServer(const std::string& root, ScriptedLogin login, ScriptedFiles files)
-    : work_(makeWorkFolder()) {
+std::string SshClient::url(const std::string& path) const {
+    return "sftp://" + server.user() + "@127.0.0.1:" + std::to_string(server.port()) + path;
+}
+
+ScriptedSftpServer::ScriptedSftpServer(const std::string& root, ScriptedLogin login, ScriptedFiles files) {
     if (work_.empty()) {
         error_ = "cannot create the server's work folder";
         return;
@@ -202,40 +133,31 @@ ScriptedSftpServer::ScriptedSftpServer(const std::string& root, ScriptedLogin lo
         return;
     }
     fingerprint_ = fingerprintOf(work_ + "/host_key.pub", work_);
-    pid_ = spawnServer({"/usr/bin/python3", FARLINK_SCRIPTED_SFTP_SERVER, work_ + "/port", root, "tester", "secret",
-                        work_ + "/host_key", loginNames[int(login)], modeName(files)},
-                       log);
-    if (pid_ < 0 || !waitUntilListening(pid_, port_, work_ + "/port")) {
+    if (!process_.startListening(
+            {"/usr/bin/python3", FARLINK_SCRIPTED_SFTP_SERVER, work_ + "/port", root, "tester", "secret",
+             work_ + "/host_key", loginNames[int(login)],
+             modeName(files)},
+            port_)) {
         error_ = "the asyncssh server did not start (python3-asyncssh): " + readFile(log);
     }
 }
 
-ScriptedSftpServer::~ScriptedSftpServer() {
-    stopTree(pid_);
-    removeWorkFolder(work_);
-}
-
-SshAgent::SshAgent(const std::string& keyPath) : work_(makeWorkFolder()) {
+SshAgent::SshAgent(const std::string& keyPath) {
     if (work_.empty()) {
         error_ = "cannot create the agent's work folder";
         return;
     }
     socket_ = work_ + "/agent.socket";
-    const std::string log = work_ + "/agent.log";
-    pid_ = spawnServer({"/usr/bin/ssh-agent", "-D", "-a", socket_}, log);
-    struct stat status {};
-    for (int tries = 0; tries < 200 && stat(socket_.c_str(), &status) != 0; ++tries) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
-    }
+    const auto listening = [this] {
+        struct stat status {};
+        return stat(socket_.c_str(), &status) == 0;
+    };
     const ScopedVariable agent("SSH_AUTH_SOCK", socket_);
-    if (pid_ < 0 || !runToEnd({"/usr/bin/ssh-add", keyPath}, log)) {
-        error_ = "ssh-agent did not take the key (openssh-client): " + readFile(log);
+    if (!process_.start({"/usr/bin/ssh-agent", "-D", "-a", socket_}, listening) ||
+        !runToEnd({"/usr/bin/ssh-add", keyPath}, work_ + "/ssh-add.log")) {
+        error_ = "ssh-agent did not take the key (openssh-client): " + process_.log() +
+                 readFile(work_ + "/ssh-add.log");
     }
-}
-
-SshAgent::~SshAgent() {
-    stopTree(pid_);
-    removeWorkFolder(work_);
 }
 
 }  // namespace test_support

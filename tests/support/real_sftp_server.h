@@ -5,9 +5,11 @@
 // When one cannot start, error() says why, and the caller must fail with that text.
 #pragma once
 
-#include <sys/types.h>
-
 #include <string>
+
+#include "tests/support/processes.h"
+#include "tests/support/scoped_variable.h"
+#include "tests/support/temporary_folder.h"
 
 namespace test_support {
 
@@ -24,7 +26,6 @@ enum class KnownKey { serverKey, anotherKey };
 class RealSftpServer {
 public:
     explicit RealSftpServer(RealSftpServerOptions options = {});
-    ~RealSftpServer();
     RealSftpServer(const RealSftpServer&) = delete;
     RealSftpServer& operator=(const RealSftpServer&) = delete;
 
@@ -49,14 +50,27 @@ public:
     int openFilesBelow(const std::string& folder) const;
 
 private:
-    std::string work_;  // the config, keys, log and HOME
+    ServerProcess process_{"sshd"};
+    const std::string& work_ = process_.work();  // the config, keys, log and HOME
     std::string home_;
     std::string user_;
     std::string clientKey_;
     std::string fingerprint_;
     std::string error_;
     int port_ = 0;
-    pid_t pid_ = -1;
+};
+
+// The client's side of a test against sshd: while it lives, HOME is the server's client
+// HOME and no agent is reachable, so that only the key and known_hosts made there count.
+struct SshClient {
+    explicit SshClient(RealSftpServerOptions options = {}) : server(std::move(options)) {}
+    // "sftp://USER@127.0.0.1:PORT" followed by `path`.
+    std::string url(const std::string& path) const;
+
+    RealSftpServer server;
+    ScopedVariable home{"HOME", server.home()};
+    ScopedVariable agent{"SSH_AUTH_SOCK", ""};
+    TemporaryFolder files;  // the server's files, by their paths on this host
 };
 
 // passwordAnyUser: any user name with the password; oneTimeCode: a keyboard-interactive
@@ -74,7 +88,6 @@ enum class ScriptedFiles { plain, hostileNames, shortReads, brokenListing, outOf
 class ScriptedSftpServer {
 public:
     ScriptedSftpServer(const std::string& root, ScriptedLogin login, ScriptedFiles files = ScriptedFiles::plain);
-    ~ScriptedSftpServer();
     ScriptedSftpServer(const ScriptedSftpServer&) = delete;
     ScriptedSftpServer& operator=(const ScriptedSftpServer&) = delete;
 
@@ -84,18 +97,17 @@ public:
     const std::string& hostKeyFingerprint() const { return fingerprint_; }
 
 private:
-    std::string work_;
+    ServerProcess process_{"sshd"};
+    const std::string& work_ = process_.work();
     std::string fingerprint_;
     std::string error_;
     int port_ = 0;
-    pid_t pid_ = -1;
 };
 
 // ssh-agent on a socket of its own, holding one key; socket() is for SSH_AUTH_SOCK.
 class SshAgent {
 public:
     explicit SshAgent(const std::string& keyPath);
-    ~SshAgent();
     SshAgent(const SshAgent&) = delete;
     SshAgent& operator=(const SshAgent&) = delete;
 
@@ -103,10 +115,10 @@ public:
     const std::string& socket() const { return socket_; }
 
 private:
-    std::string work_;
+    ServerProcess process_{"agent"};
+    const std::string& work_ = process_.work();
     std::string socket_;
     std::string error_;
-    pid_t pid_ = -1;
 };
 
 }  // namespace test_support

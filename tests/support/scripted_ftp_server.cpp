@@ -1,8 +1,9 @@
 #include "tests/support/scripted_ftp_server.h"
 
+#include "tests/support/loopback.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -16,11 +17,6 @@ namespace {
 // of hanging it.
 constexpr int waitLimitMs = 10000;
 
-bool readable(int socket) {
-    pollfd entry{socket, POLLIN, 0};
-    return poll(&entry, 1, waitLimitMs) == 1;
-}
-
 sockaddr_in loopback(const std::string& host, int port) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -29,28 +25,10 @@ sockaddr_in loopback(const std::string& host, int port) {
     return address;
 }
 
-int listenOnLoopback(int& port) {
-    const int socket = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in address = loopback("127.0.0.1", 0);
-    socklen_t size = sizeof address;
-    if (bind(socket, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(socket, 4) != 0 ||
-        getsockname(socket, reinterpret_cast<sockaddr*>(&address), &size) != 0) {
-        close(socket);
-        return -1;
-    }
-    port = ntohs(address.sin_port);
-    return socket;
-}
-
-int acceptFrom(int listener) { return readable(listener) ? accept4(listener, nullptr, nullptr, SOCK_CLOEXEC) : -1; }
+int acceptFrom(int listener) { return acceptWithin(listener, waitLimitMs); }
 
 bool sendAll(int socket, const std::string& bytes) {
     return socket >= 0 && send(socket, bytes.data(), bytes.size(), MSG_NOSIGNAL) == long(bytes.size());
-}
-
-void closeIfOpen(int& socket) {
-    if (socket >= 0) close(socket);
-    socket = -1;
 }
 
 }  // namespace
@@ -92,6 +70,7 @@ void ScriptedFtpServer::run() {
         problem_ = "no client connected";
         return;
     }
+    linesHeard_ = 0;
     for (const ScriptStep& step : script_) {
         if (!runStep(step)) break;
     }
@@ -111,10 +90,11 @@ bool ScriptedFtpServer::readLine(std::string& line) {
             line = pending_.substr(0, end);
             pending_.erase(0, end + 2);
             conversation_ += "C: " + line + "\n";
+            ++linesHeard_;
             return true;
         }
         char chunk[4096];
-        const long received = readable(control_) ? recv(control_, chunk, sizeof chunk, 0) : -1;
+        const long received = readableWithin(control_, waitLimitMs) ? recv(control_, chunk, sizeof chunk, 0) : -1;
         if (received < 0) problem_ = "client neither sent a line nor closed";
         if (received <= 0) {
             if (!pending_.empty() && problem_.empty()) problem_ = "unterminated line: " + pending_;
@@ -202,7 +182,8 @@ bool ScriptedFtpServer::runStep(const ScriptStep& step) {
     case Kind::ReceiveData: {
         char chunk[65536];
         long received;
-        while (data_ >= 0 && readable(data_) && (received = recv(data_, chunk, sizeof chunk, 0)) > 0) {
+        while (data_ >= 0 && readableWithin(data_, waitLimitMs) &&
+               (received = recv(data_, chunk, sizeof chunk, 0)) > 0) {
             uploaded_.append(chunk, std::size_t(received));
         }
         return true;
@@ -217,5 +198,42 @@ bool ScriptedFtpServer::runStep(const ScriptStep& step) {
     }
     return false;
 }
+
+namespace conversation {
+
+Script operator+(Script first, const Script& second) {
+    first.insert(first.end(), second.begin(), second.end());
+    return first;
+}
+
+Script operator+(Script first, ScriptStep step) {
+    first.push_back(std::move(step));
+    return first;
+}
+
+Script ask(const std::string& command, const std::string& reply) { return {expect(command), send(reply + "\r\n")}; }
+
+Script login() { return Script{send("220 hello\r\n")} + ask("USER anonymous", "230 in"); }
+Script probe() { return ask("NOOP", "200 ok"); }
+Script bye() { return {expect("QUIT")}; }
+
+Script listing(const std::string& folder, const std::string& lines, ScriptStep ending, const std::string& finalReply) {
+    return {expect("CWD " + folder), send("250 ok\r\n"), expect("TYPE A"), send("200 ok\r\n"),
+            expect("PASV"),          replyPassive(),     acceptData(),     expect("LIST -aL"),
+            send("150 here\r\n"),    sendData(lines),    ending,           send(finalReply),
+            expect("CWD /"),         send("250 ok\r\n")};
+}
+
+Script relisting(const std::string& folder, const std::string& lines) {
+    Script script = listing(folder, lines);
+    script.erase(script.begin() + 2, script.begin() + 4);  // TYPE A and its reply
+    return script;
+}
+
+std::string unixLine(char type, const std::string& name, const std::string& size) {
+    return std::string(1, type) + "rw-r----- 1 me us " + size + " Jan  1  2000 " + name + "\r\n";
+}
+
+}  // namespace conversation
 
 }  // namespace test_support

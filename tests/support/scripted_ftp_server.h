@@ -2,9 +2,11 @@
 // a script of expected command lines and canned replies (sent exactly as written, so a
 // reply can be split across writes or cut in the middle of a line), serves passive and
 // active data connections, and records the conversation, so that a test checks both
-// the engine's result and the exact dialogue.
+// the engine's result and the exact dialogue. Below it, the pieces that scripts are made
+// of (a login, a listing, a command and its reply).
 #pragma once
 
+#include <atomic>
 #include <string>
 #include <thread>
 #include <utility>
@@ -73,6 +75,9 @@ public:
     std::string finish();
     // After finish(): the bytes that receiveData steps got.
     const std::string& uploaded() const { return uploaded_; }
+    // How many command lines the client has sent so far; -1 until it connected, so that
+    // a test can wait for the client to be waiting at a step. Any thread.
+    int linesHeard() const { return linesHeard_; }
 
 private:
     void run();
@@ -92,7 +97,35 @@ private:
     std::string conversation_;
     std::string problem_;
     std::string uploaded_;
+    std::atomic<int> linesHeard_{-1};
     std::thread thread_;
 };
+
+// Pieces of scripted conversations (a namespace of their own, so that the operator does
+// not meet other tests' own).
+namespace conversation {
+
+using Script = std::vector<ScriptStep>;
+Script operator+(Script first, const Script& second);
+Script operator+(Script first, ScriptStep step);
+// A command line the client must send and the server's reply to it ("\r\n" added).
+Script ask(const std::string& command, const std::string& reply);
+// The greeting and an anonymous login.
+Script login();
+// The keep-alive probe before each use of a connected place.
+Script probe();
+// The QUIT of a place dropped at the end of a test.
+Script bye();
+// The listing of `folder` ("CWD", then "LIST -aL" over a passive data connection that
+// ends with `ending`, answered with `finalReply`) and the change back to "/".
+Script listing(const std::string& folder, const std::string& lines, ScriptStep ending = closeData(),
+               const std::string& finalReply = "226 done\r\n");
+// The same on a connection in type A already (no file moved since its last listing),
+// which sends no TYPE.
+Script relisting(const std::string& folder, const std::string& lines);
+// A long-listing line dated 2000-01-01.
+std::string unixLine(char type, const std::string& name, const std::string& size = "5");
+
+}  // namespace conversation
 
 }  // namespace test_support

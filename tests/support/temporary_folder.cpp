@@ -41,13 +41,22 @@ std::string patternBytes(std::size_t size) {
 std::string treeText(const std::string& root) {
     std::vector<std::string> lines;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
-        const std::string relative = std::filesystem::relative(entry.path(), root).string();
-        lines.push_back(entry.is_directory() ? relative + "/" : relative + " " + readFile(entry.path().string()));
+        const std::string path = entry.path().lexically_relative(root).generic_string();
+        if (entry.is_symlink()) lines.push_back(path + "@");
+        else if (entry.is_directory()) lines.push_back(path + "/");
+        else lines.push_back(path + " " + readFile(entry.path()));
     }
     std::sort(lines.begin(), lines.end());
     std::string text;
     for (const std::string& line : lines) text += line + "\n";
     return text;
+}
+
+std::vector<std::string> names(const std::string& folder) {
+    std::vector<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(folder)) found.push_back(entry.path().filename());
+    std::sort(found.begin(), found.end());
+    return found;
 }
 
 }  // namespace test_support

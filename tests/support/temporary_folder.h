@@ -2,6 +2,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 namespace test_support {
 
@@ -23,8 +24,10 @@ void writeFile(const std::string& path, const std::string& bytes);
 // The file's bytes; "<missing>" when it cannot be read.
 std::string readFile(const std::string& path);
 // A folder's tree, one sorted line per entry: "sub/" for a folder, "name BYTES" for a
-// file, paths relative to `root`; for comparing two trees.
+// file, "name@" for a link (never followed), paths relative to `root`; for comparing two trees.
 std::string treeText(const std::string& root);
+// The names of the entries in `folder` (not below it), sorted.
+std::vector<std::string> names(const std::string& folder);
 // `size` bytes that differ from one position to the next.
 std::string patternBytes(std::size_t size);
 

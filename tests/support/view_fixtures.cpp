@@ -37,17 +37,29 @@ StoredValue storedValue(std::u16string_view keyPath, std::u16string_view name) {
     return value;
 }
 
-bool settle() {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+bool storeValue(std::u16string_view keyPath, std::u16string_view name, std::uint32_t type, const void* data,
+                std::uint32_t size) {
+    platform::RegistryKey key = platform::noKey;
+    if (!platform::createKey(platform::currentUserKey, keyPath, key)) return false;
+    const bool stored = platform::setValue(key, name, type, data, size);
+    platform::closeKey(key);
+    return stored;
+}
+
+bool loopUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
         platform::runUntilIdle();
-        if (explorer::waitForPopulations(std::chrono::milliseconds(0))) {
-            platform::runUntilIdle();
-            return true;
-        }
+        if (condition()) return true;
         platform::waitForMessage(20);
     }
     return false;
+}
+
+bool settle() {
+    if (!loopUntil([] { return explorer::waitForPopulations(std::chrono::milliseconds(0)); })) return false;
+    platform::runUntilIdle();
+    return true;
 }
 
 bool eventually(const std::function<bool()>& condition, std::chrono::milliseconds limit) {

@@ -55,7 +55,14 @@ struct StoredValue {
     std::vector<std::uint8_t> data;  // exactly as long as the stored data
 };
 StoredValue storedValue(std::u16string_view keyPath, std::u16string_view name);
+// Stores a value as given, any type and length, as an older or damaged settings file may
+// hold it, making its key; false when it could not.
+bool storeValue(std::u16string_view keyPath, std::u16string_view name, std::uint32_t type, const void* data,
+                std::uint32_t size);
 
+// Runs the window system's loop, answering other threads' window calls, until
+// `condition` holds; false when it did not within `limit`.
+bool loopUntil(const std::function<bool()>& condition, std::chrono::milliseconds limit = std::chrono::seconds(30));
 // Runs the window system's loop until no population runs and nothing is left to do;
 // false when that takes more than a generous bound.
 bool settle();

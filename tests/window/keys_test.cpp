@@ -7,90 +7,22 @@ namespace windowtest {
 namespace {
 
 constexpr int remoteCommand = 34001;
-constexpr int contextCommand = 32839;
-constexpr int longPressTimer = 112;
 
 const MenuResource viewMenu{18072, u"Device Menu", {{u"Refresh", 32855}}};
 const SoftKeyBarResource deviceBar{501, {remoteCommand, u"Remote"}, {0, u"Menu", &viewMenu}};
 
-// The main window's long press: the left soft key's press starts a timer; if the key is
-// still down when it fires, the press was long: release it and open the context menu,
-// and ignore the soft key's command that the release brings.
+// A list under a soft-key bar; the long press of the left soft key is the main window's
+// (tests/app/main_window_test.cpp).
 class KeysTest : public WindowTest {
 protected:
     void SetUp() override {
         rows = {{u"a", IconId::file}, {u"b", IconId::file}};
         createMainWithList();
         bar = createSoftKeyBar(main, deviceBar);
-        softKeyBarOverrideKey(bar, Key::leftSoft, overrideNotify);
-        hook = [this](Window window, MessageId message, WParam wParam, LParam lParam) -> LResult {
-            if (message == MessageId::hotKey && static_cast<Key>(wParam) == Key::leftSoft && lParam == hotKeyPress)
-                setTimer(window, longPressTimer, 600);
-            if (message == MessageId::timer && wParam == longPressTimer) {
-                killTimer(window, longPressTimer);
-                if (isKeyDown(Key::leftSoft)) {
-                    longPress = true;
-                    releaseKey(Key::leftSoft);
-                    postMessage(window, MessageId::command, makeCommandParam(contextCommand));
-                }
-            }
-            if (message == MessageId::command && commandId(wParam) == remoteCommand && longPress) {
-                longPress = false;
-                events.push_back("long press: command ignored");
-            }
-            return 0;
-        };
     }
 
     Window bar;
-    bool longPress = false;
 };
-
-TEST_F(KeysTest, HoldingTheLeftSoftKeyIsALongPress) {
-    struct Case {
-        const char* input;
-        std::function<void(HeadlessTerminal&)> play;
-        std::vector<std::string> expected;
-    };
-    const std::vector<std::string> longPressEvents = {"hotKey leftSoft press",       "timer 112",
-                                                      "hotKey leftSoft release",     "command 34001",
-                                                      "long press: command ignored", "command 32839"};
-    const Case cases[] = {
-        {"F1 tapped",
-         [](HeadlessTerminal& t) {
-             t.pressKey(Key::leftSoft);
-             t.advanceTime(1000);
-         },
-         {"hotKey leftSoft press", "hotKey leftSoft release", "command 34001", "timer 112"}},
-        {"F1 held 800 ms",
-         [](HeadlessTerminal& t) {
-             t.holdKey(Key::leftSoft, 800);
-             t.advanceTime(1000);
-         },
-         longPressEvents},
-        {"Shift+F1",
-         [](HeadlessTerminal& t) {
-             t.pressKey(Key::leftSoft, keyShift);
-             t.advanceTime(1000);
-         },
-         longPressEvents},
-        {"F1 held 300 ms",
-         [](HeadlessTerminal& t) {
-             t.holdKey(Key::leftSoft, 300, 200);
-             t.advanceTime(1000);
-         },
-         {"hotKey leftSoft press", "hotKey leftSoft release", "command 34001", "timer 112"}},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.input);
-        takeEvents();
-        c.play(terminal);
-        runUntilIdle();
-        EXPECT_EQ(takeEvents(), c.expected);
-        EXPECT_FALSE(isKeyDown(Key::leftSoft));
-        EXPECT_FALSE(longPress);
-    }
-}
 
 TEST_F(KeysTest, AnOverrideDecidesWhoGetsTheKey) {
     struct Case {
