@@ -162,8 +162,10 @@ void walkDevice(int descriptor, const std::string& path, DeviceWalk& walk) {
         } else if (S_ISREG(info.st_mode)) {
             if (platform::isOwnTemporaryName(name)) tree.temporaries.push_back(child);
             else
-                tree.entries.push_back(
-                    {.path = child, .size = info.st_size, .time = info.st_mtim.tv_sec, .mode = int(info.st_mode & 0777)});
+                tree.entries.push_back({.path = child,
+                                        .size = info.st_size,
+                                        .time = info.st_mtim.tv_sec,
+                                        .mode = int(info.st_mode & 0777)});
         } else if (!S_ISDIR(info.st_mode)) {
             tree.skipped.push_back({child, S_ISLNK(info.st_mode) ? "a link" : "no file or folder"});
         } else if (walk.own.contains({info.st_dev, info.st_ino})) {

@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "platform/own_files.h"
 #include "ftp/ftp_transfer.h"
+#include "platform/own_files.h"
 #include "platform/secret.h"
 
 namespace session {

@@ -45,8 +45,9 @@ Script retrieval(const std::string& path, const std::string& bytes) {
 
 // The mirror's listing of `folder`: "LIST -a", links not followed, and no CWD back.
 Script mirrorListing(const std::string& folder, const std::string& lines) {
-    return ask("CWD " + folder, "250 ok") + ask("TYPE A", "200 ok") + Script{expect("PASV"), replyPassive(), acceptData()} +
-           ask("LIST -a", "150 opening") + sendData(lines) + closeData() + send("226 done\r\n");
+    return ask("CWD " + folder, "250 ok") + ask("TYPE A", "200 ok") +
+           Script{expect("PASV"), replyPassive(), acceptData()} + ask("LIST -a", "150 opening") + sendData(lines) +
+           closeData() + send("226 done\r\n");
 }
 
 // A file's time to the second.
@@ -567,15 +568,16 @@ TEST(FarlinkFtpMirror, ADownloadIsWholeOrLeavesNothingAndItsReasonPrintsSafely) 
                     mirrorListing("/d/", unixLine('-', "a") + unixLine('-', "b", "1") + unixLine('-', "c") +
                                              unixLine('-', "d\x7f", "1") + unixLine('-', "e\xc2\x9b\xff", "1")) +
                     ask("TYPE I", "200 ok");
-    const std::array<std::array<std::string, 3>, 3> arrivals = {{{"a", "abc", "426 \x1b]0;owned\x07 cut\r\n"},
-                                                                 {"b", "bbbbbb", "226 done\r\n"},
-                                                                 {"c", "ccc", "226 done\r\n"}}};
-    for (const auto& [name, bytes, reply] : arrivals) script = script + retrieval("/d/" + name, bytes) + closeData() + send(reply);
+    const std::array<std::array<std::string, 3>, 3> arrivals = {
+        {{"a", "abc", "426 \x1b]0;owned\x07 cut\r\n"}, {"b", "bbbbbb", "226 done\r\n"}, {"c", "ccc", "226 done\r\n"}}};
+    for (const auto& [name, bytes, reply] : arrivals)
+        script = script + retrieval("/d/" + name, bytes) + closeData() + send(reply);
     ScriptedFtpServer server(script + bye());
     std::string output, errors;
     EXPECT_EQ(runTool("mirror ftp://" + server.address() + "/d/ " + (local / "down"), local, output, errors), 1);
-    EXPECT_EQ(output, "skip d?: a control character in its name\nskip e?\xEF\xBF\xBD: a control character in its "
-                      "name\ndone 0, failed 3\n");
+    EXPECT_EQ(output,
+              "skip d?: a control character in its name\nskip e?\xEF\xBF\xBD: a control character in its "
+              "name\ndone 0, failed 3\n");
     EXPECT_NE(errors.find("farlink-ftp: failed: get a: 426 ?]0;owned? cut\nfarlink-ftp: "), std::string::npos)
         << errors;
     EXPECT_NE(errors.find("farlink-ftp: failed: get b: The file arrived with 6 bytes where the server announced 1\n"),

@@ -1,8 +1,7 @@
-// A file past 4 GiB through pyftpdlib on loopback: its listed size and properties, a
-// download that goes on from a partial past 4 GiB, and an upload that goes on from
-// there. The files are sparse with marked blocks, one across the 4 GiB line, so that a
-// size or offset kept in 32 bits shows as a wrong size or a marked block in the wrong
-// place; only what lies past the resume point moves.
+// A file past 4 GiB through pyftpdlib on loopback: its listed size and properties, and
+// a download that goes on from a partial past 4 GiB. The files are sparse with marked blocks, one across the 4 GiB
+// line, so that a size or offset kept in 32 bits shows as a wrong size or a marked block in the wrong place; only what
+// lies past the resume point moves.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -12,10 +11,8 @@
 #include <string>
 
 #include "explorer/folder_walk.h"
-#include "ftp/ftp_commands.h"
-#include "ftp/ftp_session.h"
-#include "ftp/ftp_transfer.h"
 #include "local/properties.h"
+#include "platform/own_files.h"
 #include "platform/text.h"
 #include "remote/partial_downloads.h"
 #include "remote/places.h"
@@ -29,7 +26,7 @@ namespace {
 using namespace test_support;
 
 constexpr std::uint64_t fileSize = (std::uint64_t(1) << 32) + 65537;
-// Where the resumed transfers start: past 4 GiB, so that its low 32 bits name another place.
+// Where the resumed download starts: past 4 GiB, so that its low 32 bits name another place.
 constexpr std::uint64_t resumeAt = (std::uint64_t(1) << 32) + 4096;
 constexpr std::size_t blockSize = 4096;
 // Marked blocks: the start, across 4 GiB, the end; the others must read as zeros.
@@ -97,24 +94,14 @@ TEST(LargeFile, PastFourGibibytesTheSizeAndTheOffsetsComeThrough) {
     watch.resume.store(true);
     session::setThreadTransferWatch(&watch);
     remote::pinPlaceForThread(remote::placeAt(0), remote::settingsOf(*remote::placeAt(0)).revision);
-    makeSparseFile(
-        session::partialPathBeside(device.at("big.bin"),
-                                   remote::partialNameFor(*remote::placeAt(0), "/big.bin", device.at("big.bin"))),
-        resumeAt);
+    const std::string partial = device.at(platform::newOwnTemporaryName());
+    makeSparseFile(partial, resumeAt);
+    remote::rememberPartial(partial, remote::partialKeyFor(*remote::placeAt(0), "/big.bin", device.at("big.bin")), 0);
     EXPECT_EQ(remote::remoteCopyFile(u"/big.bin", u"file://\\big.bin", 0), 1) << placeError(0);
     remote::dropThreadSessions();
     remote::pinPlaceForThread(nullptr, 0);
     session::setThreadTransferWatch(nullptr);
     EXPECT_EQ(differences(device.at("big.bin")), whole);
-
-    makeSparseFile(server.hostPath("up.bin"), resumeAt);
-    ftp::FtpSession session = ftp::createSession();
-    ASSERT_EQ(ftp::openControl(session, server.address()), 1) << ftp::lastReply(session);
-    ASSERT_EQ(ftp::logIn(session, server.user(), server.password()), 1) << ftp::lastReply(session);
-    EXPECT_EQ(ftp::upload(session, device.at("big.bin"), "/up.bin", 'I', std::int64_t(resumeAt)), 1)
-        << ftp::lastReply(session);
-    ftp::release(session);
-    EXPECT_EQ(differences(server.hostPath("up.bin")), whole);
 }
 
 }  // namespace

@@ -172,7 +172,7 @@ TEST_P(WholeFiles, ADownloadReplacesItsTargetWholeOrNotAtAll) {
                                      send("150 opening\r\n"), sendData(bytes), closeData(), send("226 done\r\n")});
     }
     Opened opened(GetParam(), nullptr, script);
-    const std::string remote = sftp ? opened.sshd->home() + "/" : "/";
+    const std::string remote = sftp ? opened.sshd->server.home() + "/" : "/";
     for (const auto& [name, bytes] : served)
         if (sftp) writeFile(remote + name, bytes);
     if (sftp) chmod((remote + "w").c_str(), 0640);
@@ -231,7 +231,7 @@ TEST_P(WholeFiles, AnUploadReplacesTheServersFileWholeOrNotAtAll) {
     script.insert(script.end(), {receiveData(), send("226 done\r\n"), expect("RNFR /.farlink-*"), send("350 go on\r\n"),
                                  expect("RNTO /f"), send("250 renamed\r\n"), expect("QUIT")});
     Opened opened(GetParam(), nullptr, script);
-    const std::string served = sftp ? opened.sshd->home() : "";
+    const std::string served = sftp ? opened.sshd->server.home() : "";
     if (sftp) writeFile(served + "/f", "the server's own");
     const TemporaryFolder local;
     const std::string bytes = patternBytes(4 << 20);

@@ -133,11 +133,9 @@ ScriptedSftpServer::ScriptedSftpServer(const std::string& root, ScriptedLogin lo
         return;
     }
     fingerprint_ = fingerprintOf(work_ + "/host_key.pub", work_);
-    if (!process_.startListening(
-            {"/usr/bin/python3", FARLINK_SCRIPTED_SFTP_SERVER, work_ + "/port", root, "tester", "secret",
-             work_ + "/host_key", loginNames[int(login)],
-             modeName(files)},
-            port_)) {
+    if (!process_.startListening({"/usr/bin/python3", FARLINK_SCRIPTED_SFTP_SERVER, work_ + "/port", root, "tester",
+                                  "secret", work_ + "/host_key", loginNames[int(login)], modeName(files)},
+                                 port_)) {
         error_ = "the asyncssh server did not start (python3-asyncssh): " + readFile(log);
     }
 }

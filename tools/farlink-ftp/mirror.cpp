@@ -43,7 +43,6 @@ std::string printableReason(std::string_view reason) {
     return platform::printableText(reason);
 }
 
-
 // Set by SIGINT and SIGTERM: every session operation of the run hears it, so that a
 // copy under way fails and its temporary file goes, and nothing more is started.
 std::atomic<bool> stopAsked{false};
