@@ -277,7 +277,13 @@ void showFocusedProperties() {
         platform::messageBeep(platform::MessageBoxIcon::exclamation);
         return;
     }
-    local::showProperties(ownerRecord(row->path.c_str()));
+    // A server's entry is found through a listing of its folder, off the UI thread.
+    const auto data = std::make_shared<platform::FileAttributeData>();
+    const bool ended = runOnView(view(), u"Properties", u"Looking for '" + row->path + u"'...",
+                                 [path = row->path, data](const ViewProvider& view) {
+                                     if (!view.GetAttributes(path, 0, *data)) *data = {};
+                                 });
+    if (ended) local::showProperties(ownerRecord(row->path.c_str()), data.get());
 }
 
 void switchToDevice() {
