@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "explorer/folder_walk.h"
@@ -129,21 +130,6 @@ void keepListed(const std::string& partial) {
     }
 }
 
-// After a copy of a synchronisation: the target takes the source's time to the second,
-// so that the next comparison finds the two alike. A server that cannot give or take a
-// time leaves the target its own; the copy stands either way.
-void keepSourceTime(session::ServerSession& session, bool upload, const std::string& local, const std::string& remote) {
-    struct stat info {};
-    if (upload) {
-        if (stat(local.c_str(), &info) == 0 && session.setModificationTime(remote, info.st_mtim.tv_sec) == 1) return;
-    } else if (const std::int64_t time = session.modificationTime(remote); time >= 0) {
-        const timespec times[2] = {{0, UTIME_OMIT}, {time, 0}};
-        utimensat(AT_FDCWD, local.c_str(), times, AT_SYMLINK_NOFOLLOW);
-        return;
-    }
-    session.failureText();  // drops a connection that met silence, as after any failure
-}
-
 // A download or upload. On a thread with a session of its own (the queue's worker) it
 // runs on that session, which stays open for the next one; elsewhere on a session made
 // for it, with the place's session let go, so that browsing goes on. The engine
@@ -194,7 +180,6 @@ int transfer(SessionUse& use, bool upload, std::u16string_view devicePath, std::
     const bool done = upload ? session->upload(*local, *remotePath)
                              : session->download(*remotePath, *local, partial, resume, size);
     const std::string text = done ? std::string() : session->failureText();
-    if (done && watch && watch->keepTimes.load()) keepSourceTime(*session, upload, *local, *remotePath);
     if (watch) session->watchTransfers(nullptr);
     if (done && !use.threadOwn) session->quit(false);
     // A failed transfer's connection is dropped at once: replies of the aborted transfer
@@ -506,6 +491,71 @@ int remoteCopyFile(std::u16string_view source, std::u16string_view destination, 
     return copyFile(source, destination, -1);
 }
 
+void remoteCopyFiles(const explorer::NextCopyOrder& next, const explorer::CopyOrderEnded& ended) {
+    std::optional<explorer::FileCopyOrder> first = next();
+    if (!first) return;
+    const bool upload = isDevicePath(first->source);
+    const std::u16string_view tag = upload ? u"(KVT-CF-1)" : u"(KVT-CF-2)";
+    std::size_t orders = 0;
+    const auto takeOrder = [&] { return first ? std::exchange(first, std::nullopt) : next(); };
+    const auto fail = [&] {
+        ended(orders++, false, remoteLastErrorText());
+        failed();
+    };
+    SessionUse use = useSession(viewPlaceIndex());
+    if (!ensureConnected(use)) {
+        fail();
+        return;
+    }
+    FtpPlace& place = *use.place;
+    // The batch numbers its files, of which some orders may not be (a path the server
+    // cannot be given fails at once).
+    std::vector<std::size_t> orderOf;
+    std::vector<std::string> partials;
+    const session::NextTransfer nextFile = [&]() -> std::optional<session::FileTransfer> {
+        for (std::optional<explorer::FileCopyOrder> order; (order = takeOrder());) {
+            const std::u16string_view device = upload ? order->source : order->destination;
+            const std::u16string_view remote = upload ? order->destination : order->source;
+            const std::optional<std::string> local = isDevicePath(device) && isServerPath(remote)
+                                                         ? hostPath(place, devicePart(device), tag)
+                                                         : std::nullopt;
+            const std::optional<std::string> remotePath = local ? serverPath(place, remote, maxTransferPathLength, tag)
+                                                                : std::nullopt;
+            if (!remotePath) {
+                if (!local) setError(place, tag, "The copy does not go the batch's way.\n");
+                fail();
+                continue;
+            }
+            session::FileTransfer file{*remotePath, *local};
+            if (!upload)
+                file.partialPath = session::partialPathBeside(*local, partialNameFor(place, *remotePath, *local));
+            file.resume = order->resume && !upload;
+            file.keepTime = order->keepTimes;
+            orderOf.push_back(orders++);
+            partials.push_back(file.partialPath);
+            return file;
+        }
+        return std::nullopt;
+    };
+    bool anyFailed = false;
+    const session::TransferEnded endFile = [&](std::size_t file, const session::TransferOutcome& outcome) {
+        if (!upload) keepListed(partials[file]);
+        if (outcome.done) return ended(orderOf[file], true, {});
+        anyFailed = true;
+        setError(place, tag, outcome.failure);
+        ended(orderOf[file], false, remoteLastErrorText());
+        failed();
+    };
+    PlaceSession& session = *use.session;
+    session::TransferWatch* const watch = session::threadTransferWatch();
+    session->watchTransfers(watch);
+    if (upload) session->uploadFiles(nextFile, endFile);
+    else session->downloadFiles(nextFile, endFile);
+    session->watchTransfers(nullptr);
+    // As after a single copy: a failed transfer's replies may still be on their way.
+    if (anyFailed) session.reset();
+}
+
 int remoteMove(std::u16string_view source, std::u16string_view destination) {
     constexpr std::u16string_view tag = u"(KVT-MF-1)";
     if (isServerPath(source) && isServerPath(destination)) {
@@ -610,6 +660,7 @@ void bindRemoteFiles(explorer::ViewProvider& view) {
     view.RemoveFolder = remoteRemoveFolder;
     view.CopyFile = remoteCopyFile;
     view.CopyFolder = remoteCopyFolder;
+    view.CopyFiles = remoteCopyFiles;
     view.GetAttributes = remoteGetAttributes;
     view.CreateFolder = remoteCreateFolder;
     view.ShowError = showRemoteError;

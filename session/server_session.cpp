@@ -1,8 +1,13 @@
 #include "session/server_session.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <utility>
 
 #include "ftp/ftp_transfer.h"
+#include "session/batch_watch.h"
 
 namespace session {
 namespace {
@@ -29,6 +34,36 @@ std::string partialPathBeside(std::string_view localPath, std::string_view parti
     const std::string target = ftp::followLinks(std::string(localPath));
     const auto slash = target.rfind('/');
     return (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + std::string(partialName);
+}
+
+BatchWatch::BatchWatch(TransferWatch* watch) : watch_(watch) {
+    if (!watch_) return;
+    watch_->done.store(0);
+    watch_->total.store(0);
+}
+
+bool BatchWatch::moved(std::size_t file, std::int64_t moved, std::int64_t size) {
+    if (!watch_) return true;
+    if (file >= moved_.size()) {
+        moved_.resize(file + 1, 0);
+        sizes_.resize(file + 1, -1);
+    }
+    done_ += moved - std::exchange(moved_[file], moved);
+    total_ += std::max<std::int64_t>(size, 0) - std::max<std::int64_t>(std::exchange(sizes_[file], size), 0);
+    watch_->done.store(done_);
+    watch_->total.store(total_);
+    return !watch_->stop.load();
+}
+
+void setLocalTime(const std::string& path, std::int64_t time) {
+    const timespec times[2] = {{0, UTIME_OMIT}, {time, 0}};
+    utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
+}
+
+std::int64_t uploadTime(const FileTransfer& file) {
+    if (!file.keepTime || file.time >= 0) return file.keepTime ? file.time : -1;
+    struct stat info {};
+    return stat(file.localPath.c_str(), &info) == 0 ? std::int64_t(info.st_mtim.tv_sec) : -1;
 }
 
 std::unique_ptr<ServerSession> newServerSession(std::u16string_view host) {

@@ -12,6 +12,7 @@
 #include "ftp/ftp_transfer.h"
 #include "platform/stop_flag.h"
 #include "platform/text.h"
+#include "session/batch_watch.h"
 #include "session/server_session.h"
 #include "sftp/sftp_session.h"
 
@@ -21,6 +22,52 @@ namespace {
 // A partial left by someone else, or with another name as well, is never continued.
 bool isOwnPartial(const struct stat& info) {
     return S_ISREG(info.st_mode) && info.st_uid == geteuid() && info.st_nlink == 1;
+}
+
+// The local side of one download, shared by download() and downloadFiles(), before the
+// engine's transfer into the partial: the target must be a regular file or absent; a
+// partial there is continued when asked, if it is the user's own and shorter than the
+// file, else removed. Returns the offset to continue from; -1 with the reason in `why`.
+std::int64_t startDownload(const FileTransfer& file, std::string& why) {
+    const std::string target = ftp::followLinks(file.localPath);
+    struct stat existing {};
+    if (stat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
+        why = "The target is no regular file.\n";
+        return -1;
+    }
+    struct stat partial {};
+    if (lstat(file.partialPath.c_str(), &partial) != 0) return 0;
+    if (file.resume && isOwnPartial(partial) && (file.expectedSize < 0 || partial.st_size < file.expectedSize))
+        return partial.st_size;
+    if (unlink(file.partialPath.c_str()) == 0) return 0;
+    why = "The partial file's name is taken by something that is no file\n";
+    return -1;
+}
+
+// And after it: a failed transfer leaves no empty partial; a whole file must have the
+// size expected, takes its time when asked (`serverTime`: the server's, -1 none), and
+// replaces the target. False with the reason in `why`, which stays empty where the
+// engine's own reason tells.
+bool endDownload(const FileTransfer& file, bool received, std::int64_t serverTime, std::string& why) {
+    struct stat partial {};
+    const bool present = stat(file.partialPath.c_str(), &partial) == 0;
+    if (!received) {
+        if (present && partial.st_size == 0) unlink(file.partialPath.c_str());
+        return false;
+    }
+    if (file.expectedSize >= 0 && (!present || partial.st_size != file.expectedSize)) {
+        unlink(file.partialPath.c_str());
+        why = "The file arrived with " + std::to_string(present ? partial.st_size : 0) +
+              " bytes where the server announced " + std::to_string(file.expectedSize) + "\n";
+        return false;
+    }
+    if (file.keepTime) {
+        const std::int64_t time = file.timeExact || serverTime < 0 ? file.time : serverTime;
+        if (time >= 0) setLocalTime(file.partialPath, time);
+    }
+    if (::rename(file.partialPath.c_str(), ftp::followLinks(file.localPath).c_str()) == 0) return true;
+    why = "Local file error\n";
+    return false;
 }
 
 class SftpServerSession final : public ServerSession {
@@ -139,39 +186,72 @@ public:
     int download(const std::string& remotePath, const std::string& localPath, const std::string& partialPath,
                  bool resume, std::int64_t expectedSize) override {
         localFailure_.clear();
-        const std::string target = ftp::followLinks(localPath);
-        struct stat existing {};
-        if (stat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
-            return fail("The target is no regular file.\n");
-        }
-        std::int64_t offset = 0;
-        struct stat partial {};
-        if (lstat(partialPath.c_str(), &partial) == 0) {
-            if (resume && isOwnPartial(partial) && (expectedSize < 0 || partial.st_size < expectedSize)) {
-                offset = partial.st_size;
-            } else if (unlink(partialPath.c_str()) != 0) {
-                return fail("The partial file's name is taken by something that is no file\n");
-            }
-        }
+        const FileTransfer file{remotePath, localPath, partialPath, resume, expectedSize};
+        std::string why;
+        const std::int64_t offset = startDownload(file, why);
+        if (offset < 0) return fail(why);
         const HeardStop heard(*session_);
-        if (!sftp::download(*session_, remotePath, partialPath, offset, progress(offset))) {
-            if (stat(partialPath.c_str(), &partial) == 0 && partial.st_size == 0) unlink(partialPath.c_str());
-            return 0;
-        }
-        const bool present = stat(partialPath.c_str(), &partial) == 0;
-        if (expectedSize >= 0 && (!present || partial.st_size != expectedSize)) {
-            unlink(partialPath.c_str());
-            return fail("The file arrived with " + std::to_string(present ? partial.st_size : 0) +
-                        " bytes where the server announced " + std::to_string(expectedSize) + "\n");
-        }
-        lastAnswer_ = AnswerClock::now();
-        if (::rename(partialPath.c_str(), target.c_str()) != 0) return fail("Local file error\n");
-        return 1;
+        const bool received = sftp::download(*session_, remotePath, partialPath, offset, progress(offset));
+        if (received) lastAnswer_ = AnswerClock::now();
+        if (endDownload(file, received, -1, why)) return 1;
+        return why.empty() ? 0 : fail(why);
     }
 
     int upload(const std::string& localPath, const std::string& remotePath) override {
         const HeardStop heard(*session_);
         return answered(sftp::upload(*session_, localPath, remotePath, 0, progress()));
+    }
+
+    // The engine's batch, each file's local side as download()'s. Files are numbered
+    // here as `next` gave them, by the engine as it took them: a file that fails before
+    // the engine takes it is not the engine's.
+    void downloadFiles(const NextTransfer& next, const TransferEnded& ended) override {
+        localFailure_.clear();
+        const HeardStop heard(*session_);
+        std::vector<FileTransfer> given;
+        std::vector<std::size_t> numberOf;  // by the engine's number
+        BatchWatch watch(watch_);
+        const sftp::NextCopy nextCopy = [&]() -> std::optional<sftp::FileCopy> {
+            for (std::optional<FileTransfer> file; (file = next());) {
+                given.push_back(*file);
+                std::string why;
+                const std::int64_t offset = startDownload(*file, why);
+                if (offset >= 0) {
+                    numberOf.push_back(given.size() - 1);
+                    return sftp::FileCopy{file->remotePath, file->partialPath, "", offset};
+                }
+                ended(given.size() - 1, {false, why, false});
+            }
+            return std::nullopt;
+        };
+        const sftp::BatchProgress onProgress = [&](std::size_t index, std::int64_t moved, std::int64_t size) {
+            return watch.moved(numberOf[index], moved, size);
+        };
+        sftp::downloadStream(*session_, nextCopy, onProgress, [&](std::size_t index, const sftp::CopyResult& result) {
+            const FileTransfer& file = given[numberOf[index]];
+            if (result.done) lastAnswer_ = AnswerClock::now();
+            std::string why;
+            const bool done = endDownload(file, result.done, result.time, why);
+            ended(numberOf[index], outcome(done, why.empty() ? result.error : why));
+        });
+    }
+
+    void uploadFiles(const NextTransfer& next, const TransferEnded& ended) override {
+        localFailure_.clear();
+        const HeardStop heard(*session_);
+        BatchWatch watch(watch_);
+        const sftp::NextCopy nextCopy = [&]() -> std::optional<sftp::FileCopy> {
+            const std::optional<FileTransfer> file = next();
+            if (!file) return std::nullopt;
+            return sftp::FileCopy{file->localPath, file->remotePath, "", 0, uploadTime(*file)};
+        };
+        sftp::uploadStream(
+            *session_, nextCopy,
+            [&](std::size_t index, std::int64_t moved, std::int64_t size) { return watch.moved(index, moved, size); },
+            [&](std::size_t index, const sftp::CopyResult& result) {
+                if (result.done) lastAnswer_ = AnswerClock::now();
+                ended(index, outcome(result.done, result.error));
+            });
     }
 
     std::int64_t fileSize(const std::string& path) override {
@@ -239,6 +319,17 @@ private:
     int fail(std::string text) {
         localFailure_ = std::move(text);
         return 0;
+    }
+
+    // A batch's file: its failure as failureText() would give it, the connection left as
+    // the engine left it.
+    static TransferOutcome outcome(bool done, std::string reason) {
+        if (done) return {true, {}, false};
+        const std::atomic<bool>* stop = platform::threadStopFlag();
+        if (stop && stop->load()) return {false, "Stopped.\n", false};
+        if (!reason.empty() && reason.back() != '\n') reason += '\n';
+        const bool silent = reason.starts_with("The server did not answer");
+        return {false, std::move(reason), silent};
     }
 
     bool authenticationFailed() const { return sftp::lastError(*session_).starts_with("Permission denied"); }
