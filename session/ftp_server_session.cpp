@@ -149,6 +149,8 @@ public:
         return 0;
     }
 
+    // The Remote view's folders may be named relative to "/", so the session goes back
+    // there after listing.
     int listToFile(const std::string& folder, const std::string& listingPath) override {
         const HeardStop heard(*this);
         if (!ftp::changeFolder(session_, folder)) return 0;
@@ -159,10 +161,14 @@ public:
         return listed;
     }
 
+    // A folder named from "/" needs no way back: the session stays in it, as the engine's
+    // exact listing does, saving a round trip per folder.
     int listExactToFile(const std::string& folder, const std::string& listingPath) override {
         const HeardStop heard(*this);
         const int listed = ftp::listExactToFile(session_, listingPath, folder);
-        return listed < 0 ? listToFile(folder, listingPath) : listed;
+        if (listed >= 0) return listed;
+        if (!folder.starts_with('/')) return listToFile(folder, listingPath);
+        return ftp::changeFolder(session_, folder) && ftp::listToFile(session_, listingPath, std::nullopt);
     }
 
     int download(const std::string& remotePath, const std::string& localPath, const std::string& partialPath,

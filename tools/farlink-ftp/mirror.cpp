@@ -31,36 +31,44 @@ std::string withSlash(std::string folder) {
     return folder;
 }
 
-// The server's tree below `top`; what could not be read is said on stderr.
-mirroring::SyncTree serverTree(session::ServerSession& server, const std::string& top, int timeoutSeconds) {
-    const std::string listing = temporaryListingFile();
-    if (listing.empty()) return {{}, {}, {"cannot make a temporary file for listings"}, false};
+// The connections of a run: the first, and up to `parallel` in all once there is work for
+// them (folders of a level to list, actions to carry out); one that cannot be opened is
+// not asked for again.
+struct Connections {
+    std::vector<session::ServerSession*> servers;
+    int parallel;
+    const OpenServers& openMore;
+    int asked = 1;
+
+    // As many as `work` can use, and no more than `parallel`; returns how many there are.
+    int widen(std::size_t work) {
+        const int more = int(std::min<std::size_t>(work, std::size_t(parallel))) - asked;
+        if (more > 0) {
+            asked += more;
+            for (session::ServerSession* server : openMore(more)) servers.push_back(server);
+        }
+        return int(servers.size());
+    }
+};
+
+// The server's tree below `top`, the folders of a level listed over all connections at
+// once, through listing files in a folder of the run's own; what could not be read is
+// said on stderr.
+mirroring::SyncTree serverTree(Connections& connections, const std::string& top, int timeoutSeconds) {
+    const char* temporary = std::getenv("TMPDIR");
+    std::string folder = std::string(temporary && *temporary ? temporary : "/tmp") + "/farlink-ftp-XXXXXX";
+    if (!mkdtemp(folder.data())) return {{}, {}, {"cannot make a temporary folder for listings"}, false};
     mirroring::SyncTree tree = mirroring::readServerTree(
-        [&](const std::string& folder, const std::string& listingPath, std::string& reason) {
-            if (server.listExactToFile(folder, listingPath)) return true;
+        [&](int lister, const std::string& listed, const std::string& listingPath, std::string& reason) {
+            session::ServerSession& server = *connections.servers[std::size_t(lister)];
+            if (server.listExactToFile(listed, listingPath)) return true;
             reason = tool::failureOf(server, timeoutSeconds);
             return false;
         },
-        top, listing);
-    unlink(listing.c_str());
+        top, folder + "/listing", [&](std::size_t folders) { return connections.widen(folders); });
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
     return tree;
-}
-
-// After a copy the target takes the source's time to the second, so that the next run
-// finds the two alike: a downloaded file the server's (asked when the listing's is not to
-// the second, the listing's when the server gives none), an uploaded one the local
-// file's. A server that cannot set a time leaves the target its own; the copy stands.
-void keepSourceTime(session::ServerSession& server, bool upload, const std::string& local, const std::string& remote,
-                    const mirroring::SyncEntry& source) {
-    if (upload) {
-        if (source.time >= 0) server.setModificationTime(remote, source.time);
-        return;
-    }
-    const std::int64_t exact = source.timePrecision == 0 ? source.time : server.modificationTime(remote);
-    const std::int64_t time = exact >= 0 ? exact : source.time;
-    if (time < 0) return;
-    const timespec times[2] = {{0, UTIME_OMIT}, {time, 0}};
-    utimensat(AT_FDCWD, local.c_str(), times, AT_SYMLINK_NOFOLLOW);
 }
 
 const char* verb(mirroring::SyncActionKind kind, bool reverse) {
@@ -86,22 +94,42 @@ struct RunContext {
     const std::map<std::string, const mirroring::SyncEntry*>& sourceEntries;
 };
 
-// Carries out one action over `server`; false with the reason in `reason`.
+std::string remotePathOf(const RunContext& run, const mirroring::SyncAction& action) {
+    return withSlash(run.remoteFolder) + action.path;
+}
+std::string localPathOf(const RunContext& run, const mirroring::SyncAction& action) {
+    return (fs::path(run.localFolder) / action.path).string();
+}
+
+// A copy as one file of a batch. Once whole, the target takes the source's time to the
+// second, so that the next run finds the two alike: a downloaded file the listing's when
+// it is exact, else the server's, else the listing's after all; an uploaded one the
+// local file's. A server that cannot set a time leaves the target its own; the copy
+// stands. A download checks the size the listing gave.
+session::FileTransfer transferOf(const RunContext& run, const mirroring::SyncAction& action) {
+    const mirroring::SyncEntry& source = *run.sourceEntries.at(action.path);
+    session::FileTransfer file{remotePathOf(run, action), localPathOf(run, action)};
+    if (!run.options.reverse) {
+        file.partialPath = tool::partialFor(file.localPath);
+        file.expectedSize = source.size;
+    }
+    file.keepTime = true;
+    file.time = source.time;
+    file.timeExact = source.timePrecision == 0;
+    return file;
+}
+
+// Carries out one action other than a copy over `server`; false with the reason in
+// `reason`.
 bool perform(session::ServerSession& server, const mirroring::SyncAction& action, const RunContext& run,
              std::string& reason) {
     const Options& options = run.options;
-    const std::string remotePath = withSlash(run.remoteFolder) + action.path;
-    const std::string localPath = (fs::path(run.localFolder) / action.path).string();
+    const std::string remotePath = remotePathOf(run, action);
+    const std::string localPath = localPathOf(run, action);
     std::error_code error;
     int result = 0;
     switch (action.kind) {
-    case mirroring::SyncActionKind::copy: {
-        const mirroring::SyncEntry& source = *run.sourceEntries.at(action.path);
-        result = options.reverse ? server.upload(localPath, remotePath)
-                                 : tool::downloadWhole(server, remotePath, localPath, source.size);
-        if (result) keepSourceTime(server, options.reverse, localPath, remotePath, source);
-        break;
-    }
+    case mirroring::SyncActionKind::copy: break;
     case mirroring::SyncActionKind::makeFolder:
         result = options.reverse ? server.makeFolder(remotePath) : fs::create_directory(localPath, error) ? 1 : 0;
         break;
@@ -114,10 +142,9 @@ bool perform(session::ServerSession& server, const mirroring::SyncAction& action
     case mirroring::SyncActionKind::skip: break;
     }
     if (result) return true;
-    const bool serverSide = options.reverse || action.kind == mirroring::SyncActionKind::copy;
-    reason = serverSide ? tool::failureOf(server, options.timeoutSeconds)
-             : error    ? error.message()
-                        : std::string(std::strerror(errno));
+    reason = options.reverse ? tool::failureOf(server, options.timeoutSeconds)
+             : error         ? error.message()
+                             : std::string(std::strerror(errno));
     return false;
 }
 
@@ -137,7 +164,8 @@ int run(session::ServerSession& lister, int parallel, const OpenServers& openMor
     // The server folder to mirror into is made when missing (an existing one refuses, as
     // a failure there would: its listing then tells).
     if (options.reverse && !options.dryRun) lister.makeFolder(remoteFolder);
-    mirroring::SyncTree remote = serverTree(lister, remoteFolder, options.timeoutSeconds);
+    Connections connections{{&lister}, options.dryRun ? 1 : parallel, openMore};
+    mirroring::SyncTree remote = serverTree(connections, remoteFolder, options.timeoutSeconds);
     const mirroring::SyncTree local = mirroring::readDeviceTree(localFolder);
     mirroring::confirmListedTimes(
         remote.entries, local.entries, !options.reverse, {.sizeOnly = options.sizeOnly},
@@ -173,13 +201,12 @@ int run(session::ServerSession& lister, int parallel, const OpenServers& openMor
     }
     std::map<std::string, const mirroring::SyncEntry*> sourceEntries;
     for (const mirroring::SyncEntry& entry : source.entries) sourceEntries[entry.path] = &entry;
-    // More connections only for actions that can use them: an unchanged tree costs one login.
-    std::vector<session::ServerSession*> servers{&lister};
-    if (const int more = std::min(parallel, int(work.size())) - 1; more > 0) {
-        for (session::ServerSession* server : openMore(more)) servers.push_back(server);
-    }
-    // The plan's order decides which action may start on a free connection; each line is
-    // printed as its action ends.
+    // More connections only for actions that can use them: an unchanged tree costs no more
+    // than its listing.
+    const std::vector<session::ServerSession*>& servers = connections.servers;
+    connections.widen(work.size());
+    // The plan's order decides which action may start on a free connection, and which
+    // copies join a batch on it; each line is printed as its action ends.
     const RunContext context{options, remoteFolder, localFolder, sourceEntries};
     std::vector<mirroring::PlanStep> steps;
     for (const mirroring::SyncAction& action : work) steps.push_back({{action.path}, 1, isRemoval(action.kind)});
@@ -189,20 +216,45 @@ int run(session::ServerSession& lister, int parallel, const OpenServers& openMor
     std::mutex printing;
     int done = 0;
     int failures = unread;
+    const auto report = [&](std::size_t step, bool succeeded, const std::string& reason) {
+        std::lock_guard held(printing);
+        if (succeeded) {
+            std::cout << line(step) << std::endl;
+            ++done;
+        } else {
+            std::cerr << "farlink-ftp: failed: " << line(step) << ": " << platform::printableText(reason) << '\n';
+            ++failures;
+        }
+    };
+    const auto isCopy = [&](std::size_t step) { return work[step].kind == mirroring::SyncActionKind::copy; };
     mirroring::carryOut(
-        steps, int(servers.size()),
-        [&](std::size_t step, int connection) {
-            std::string reason;
-            const bool succeeded = perform(*servers[std::size_t(connection)], work[step], context, reason);
-            std::lock_guard held(printing);
-            if (succeeded) {
-                std::cout << line(step) << std::endl;
-                ++done;
-            } else {
-                std::cerr << "farlink-ftp: failed: " << line(step) << ": " << platform::printableText(reason) << '\n';
-                ++failures;
+        steps, int(servers.size()), isCopy,
+        [&](std::size_t first, const mirroring::MoreSteps& more, const mirroring::StepEnded& ended, int connection) {
+            session::ServerSession& server = *servers[std::size_t(connection)];
+            if (!isCopy(first)) {
+                std::string reason;
+                const bool succeeded = perform(server, work[first], context, reason);
+                report(first, succeeded, reason);
+                ended(first, succeeded);
+                return;
             }
-            return succeeded;
+            // The batch's steps and their partial files, by file.
+            std::vector<std::pair<std::size_t, std::string>> given;
+            const session::NextTransfer next = [&]() -> std::optional<session::FileTransfer> {
+                const std::optional<std::size_t> step = given.empty() ? first : more();
+                if (!step) return std::nullopt;
+                session::FileTransfer file = transferOf(context, work[*step]);
+                given.emplace_back(*step, file.partialPath);
+                return file;
+            };
+            const session::TransferEnded end = [&](std::size_t file, const session::TransferOutcome& outcome) {
+                const auto& [step, partial] = given[file];
+                if (!outcome.done && !partial.empty()) tool::dropPartial(partial);
+                report(step, outcome.done, tool::failureOf(outcome, server, options.timeoutSeconds));
+                ended(step, outcome.done);
+            };
+            if (options.reverse) server.uploadFiles(next, end);
+            else server.downloadFiles(next, end);
         },
         [&](std::size_t step) {
             std::lock_guard held(printing);

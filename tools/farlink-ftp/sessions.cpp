@@ -58,18 +58,28 @@ std::string failureOf(session::ServerSession& server, int timeoutSeconds) {
     return text;
 }
 
-int downloadWhole(session::ServerSession& server, const std::string& remote, const std::string& local,
-                  std::int64_t expectedSize) {
-    // A name of its own: downloads over several connections may go into one folder at once.
+std::string failureOf(const session::TransferOutcome& outcome, session::ServerSession& server, int timeoutSeconds) {
+    return outcome.gaveUpWaiting ? timedOut(server, timeoutSeconds) : outcome.failure;
+}
+
+std::string partialFor(const std::string& local) {
     static std::atomic<int> made = 0;
-    const std::string partial = session::partialPathBeside(
+    return session::partialPathBeside(
         local, ".farlink-ftp-" + std::to_string(getpid()) + "-" + std::to_string(made++) + ".part");
-    const int result = server.download(remote, local, partial, false, expectedSize);
+}
+
+void dropPartial(const std::string& partial) {
     // Only a file of this user's is removed, never what took the name meanwhile.
     struct stat left {};
-    if (!result && lstat(partial.c_str(), &left) == 0 && S_ISREG(left.st_mode) && left.st_uid == geteuid()) {
+    if (lstat(partial.c_str(), &left) == 0 && S_ISREG(left.st_mode) && left.st_uid == geteuid())
         unlink(partial.c_str());
-    }
+}
+
+int downloadWhole(session::ServerSession& server, const std::string& remote, const std::string& local,
+                  std::int64_t expectedSize) {
+    const std::string partial = partialFor(local);
+    const int result = server.download(remote, local, partial, false, expectedSize);
+    if (!result) dropPartial(partial);
     return result;
 }
 

@@ -47,10 +47,18 @@ std::unique_ptr<session::ServerSession> openSession(const ftp::FtpUrl& url, cons
 // server's last reply.
 std::string failureOf(session::ServerSession& server, int timeoutSeconds);
 
+// The same for one file of a batch that failed.
+std::string failureOf(const session::TransferOutcome& outcome, session::ServerSession& server, int timeoutSeconds);
+
 // Downloads `remote` into `local` through a partial file of its own beside it, which
 // replaces `local` only when whole (with `expectedSize` bytes, when >= 0) and goes
 // after a failure: nothing continues it from here.
 int downloadWhole(session::ServerSession& server, const std::string& remote, const std::string& local,
                   std::int64_t expectedSize);
+// The partial file of such a download of `local`: a name of its own, since downloads over
+// several connections may go into one folder at once.
+std::string partialFor(const std::string& local);
+// Removes what a failed download left in `partial`, when it is a file of this user's.
+void dropPartial(const std::string& partial);
 
 }  // namespace tool
