@@ -487,7 +487,9 @@ FileOperation* takeJoining(Worker& worker, const PlaceToken& place, bool upload)
     if (queue.stopping) return nullptr;
     for (const mirroring::StepId id : queue.order.startable(std::numeric_limits<std::size_t>::max())) {
         FileOperation* record = recordOf(id);
-        if (!batchable(*record) || record->place != place || isDevicePath(textOf(record->source)) != upload) continue;
+        if (!batchable(*record) || isDevicePath(textOf(record->source)) != upload) continue;
+        if (queue.bindings.samePlace ? !queue.bindings.samePlace(record->place, place) : record->place != place)
+            continue;
         startLocked(worker, record);
         return record;
     }

@@ -49,6 +49,7 @@ struct Fakes {
     std::atomic<bool> copyStarted{false};
     bool fastWaits = true;  // the idle wait returns at once, as a time-out
     std::atomic<int> simultaneous{1};
+    int joined = 0;   // copies that joined a batch after its first
     int running = 0;  // fake server operations running now, and at most
     int mostRunning = 0;
     std::set<std::thread::id> threads;  // that ran them
@@ -103,8 +104,13 @@ protected:
         remote.CopyFile = [](std::u16string_view s, std::u16string_view d, int) { return fakeCopy(s, d, false); };
         remote.CopyFolder = [](std::u16string_view s, std::u16string_view d, int) { return fakeCopy(s, d, true); };
         remote.CopyFiles = [](const explorer::NextCopyOrder& next, const explorer::CopyOrderEnded& ended) {
-            for (std::size_t copy = 0; const std::optional<explorer::FileCopyOrder> order = next(); ++copy)
+            for (std::size_t copy = 0; const std::optional<explorer::FileCopyOrder> order = next(); ++copy) {
+                if (copy > 0) {
+                    std::lock_guard guard(fakes->lock);
+                    ++fakes->joined;
+                }
                 ended(copy, fakeCopy(order->source, order->destination, false, &*order) != 0, u"(fake) it failed");
+            }
         };
         remote.ShowError = [](std::u16string_view caption) {
             note("box " + toUtf8(caption));
@@ -133,6 +139,9 @@ protected:
             if (placeOfThread != "gone") return true;
             reason = u"The place was deleted.";
             return false;
+        };
+        bindings.samePlace = [](const PlaceToken& one, const PlaceToken& other) {
+            return *static_cast<const std::string*>(one.get()) == *static_cast<const std::string*>(other.get());
         };
         bindings.leavePlace = [] { placeOfThread.clear(); };
         bindings.idle = [] {
@@ -518,6 +527,7 @@ TEST_F(OperationQueue, ARunRemovesOnlyOnceAllItsOtherRecordsSucceeded) {
     };
     EXPECT_EQ(why("/a"), "(fake) it failed");
     EXPECT_EQ(why("/b"), "not failed");
+    EXPECT_EQ(seen.joined, 1) << "b joins a's batch";
     const std::string kept = "Kept: another record of the same synchronisation failed.";
     EXPECT_EQ(why("/old"), kept);
     EXPECT_EQ(calls(),
