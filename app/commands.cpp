@@ -8,10 +8,10 @@
 #include "app/filter_control.h"
 #include "app/main_window.h"
 #include "app/put_from_device.h"
-#include "app/recent_documents.h"
 #include "app/rename.h"
 #include "app/synchronize.h"
 #include "app/type_ahead.h"
+#include "app/view_edit.h"
 #include "explorer/folder_walk.h"
 #include "explorer/icons.h"
 #include "explorer/listwindow.h"
@@ -58,6 +58,7 @@ struct FocusedRow {
     std::u16string displayName;
     bool isFolder = false;
     std::uint32_t attributes = 0;  // as the row's listing gave them
+    std::uint64_t size = 0;
     // The parent row ("..", also ".. (No Files)") stands for the folder above, not an entry.
     bool isParent() const { return displayName == u".." || displayName.starts_with(u".. "); }
 };
@@ -70,7 +71,7 @@ std::optional<FocusedRow> focusedRow() {
     if (!row) return std::nullopt;
     return FocusedRow{std::u16string(platform::boundedView(row->path, std::size(row->path))),
                       std::u16string(platform::boundedView(row->displayName, std::size(row->displayName))),
-                      index < explorer::folderRowCount(), row->attributes};
+                      index < explorer::folderRowCount(), row->attributes, row->size};
 }
 
 // The view's context menu at the gesture's point, or at the bottom centre of the window
@@ -112,6 +113,20 @@ void goUp() {
     postCommand(commandRefresh);
 }
 
+// Runs `use` on a file row of the Device or the Remote view; false for any other row (a
+// queue record names no file).
+bool onFileOfView(const FocusedRow& row, void (*use)(const FileRow&)) {
+    const bool onServer = &view() == &explorer::remoteProvider;
+    if (row.isFolder || (!onServer && &view() != &explorer::deviceProvider)) return false;
+    use({row.path, row.size, onServer});
+    return true;
+}
+
+void editFocused() {
+    const std::optional<FocusedRow> row = focusedRow();
+    if (!row || !onFileOfView(*row, editFile)) platform::messageBeep(platform::MessageBoxIcon::exclamation);
+}
+
 void openFocused() {
     if (mainWindow.softKeyLongPress) {
         mainWindow.softKeyLongPress = false;
@@ -120,27 +135,7 @@ void openFocused() {
     const std::optional<FocusedRow> row = focusedRow();
     if (!row) return;
     if (!row->isFolder) {
-        // A row of the server or of the queue names no file of the device: read as a
-        // device path it would open another file, one the user never chose.
-        if (&view() != &explorer::deviceProvider) {
-            if (&view() != &explorer::remoteProvider) {
-                platform::messageBeep(platform::MessageBoxIcon::exclamation);
-                return;
-            }
-            platform::messageBox(mainWindow.handle,
-                                 u"'" + row->path +
-                                     u"' is on the server: Farlink opens files of the device only. Copy it to the "
-                                     u"device (Copy To Device), then open it in the Device view.",
-                                 u"Open", platform::MessageBoxButtons::ok, platform::MessageBoxIcon::exclamation);
-            return;
-        }
-        addRecentDocument(row->path);
-        if (!ui::openOnDesktop(platform::toHostPath(row->path))) {
-            platform::messageBox(mainWindow.handle,
-                                 u"There is no program to open this file with: Farlink opens files with the "
-                                 u"desktop's opener (xdg-open) in a graphical session.",
-                                 u"Open", platform::MessageBoxButtons::ok, platform::MessageBoxIcon::exclamation);
-        }
+        if (!onFileOfView(*row, viewFile)) platform::messageBeep(platform::MessageBoxIcon::exclamation);
         return;
     }
     if (row->isParent()) {
@@ -399,6 +394,7 @@ bool handleCommand(WParam wParam, LParam lParam) {
     case commandRootFolder: goToFolder(u"\\"); return true;
     case commandUpFolder: goUp(); return true;
     case commandOpen: openFocused(); return true;
+    case commandEditFile: editFocused(); return true;
     case commandItemActivated: {
         const std::optional<FocusedRow> row = focusedRow();
         // A file offers its commands in the popup menu, at the bottom centre.

@@ -4,6 +4,7 @@
 #include <atomic>
 #include <string>
 
+#include "app/synchronize.h"
 #include "local/properties.h"
 #include "platform/text.h"
 #include "platform/window/soft_keys.h"
@@ -108,6 +109,7 @@ void bindQueue(platform::Window window) {
     bindings.idle = remote::dropThreadSessions;
     bindings.changed = onQueueChanged;
     bindings.simultaneousCopies = remote::simultaneousCopies;
+    bindings.serverEntryNow = serverEntryNow;
     queue::bindQueue(bindings);
     // The Remote view's folder copies log each file they handled.
     remote::setCopyLogHook([](int kind, std::u16string_view source, std::u16string_view destination,

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <span>
@@ -36,6 +37,7 @@
 #include "resources/strings.h"
 #include "resources/synchronize_dialogs.h"
 #include "ui/dialog_runner.h"
+#include "ui/wait_screen.h"
 
 namespace app {
 namespace {
@@ -49,7 +51,6 @@ using platform::WParam;
 using namespace resources;
 
 constexpr std::u16string_view caption = u"Synchronize";
-constexpr MessageId readDoneMessage = platform::userMessage(1);
 
 constexpr std::array<std::u16string_view, 2> directions = {u"Device to Server", u"Server to Device"};
 constexpr std::array<std::u16string_view, 2> kinds = {u"Copy new and changed files",
@@ -127,8 +128,7 @@ struct Reading {
     std::string deviceTop;        // host path
     std::string serverTop;        // as the server is sent it
     explorer::ViewProvider view;  // the Remote view as it stood: the place it reads
-    std::atomic<bool> stop{false};
-    // Written by the thread before it posts readDoneMessage.
+    // Written by the thread before its waiting screen ends.
     std::string failure;  // why a top folder could not be read at all
     mirroring::SyncTree device;
     mirroring::SyncTree server;
@@ -138,12 +138,12 @@ struct Reading {
     const mirroring::SyncTree& target() const { return choices.toServer ? server : device; }
 };
 
-// Runs `step` on the place's browsing session, held for this one step only, so that
-// browsing waits for one folder or file at most. False with the reason when the session
-// could not be had or the step failed.
-bool onPlaceSession(const Reading& reading, const std::function<bool(session::ServerSession&)>& step,
-                    std::string& reason) {
-    if (reading.stop) {
+// Runs `step` on the session of this thread's place: on the listing thread the place's
+// browsing session, held for this one step only, so that browsing waits for one folder or
+// file at most; on a queue worker its own. False with the reason when the session could
+// not be had or the step failed.
+bool onPlaceSession(const std::function<bool(session::ServerSession&)>& step, std::string& reason) {
+    if (const std::atomic<bool>* stop = platform::threadStopFlag(); stop && *stop) {
         reason = "Stopped.";
         return false;
     }
@@ -162,11 +162,19 @@ bool onPlaceSession(const Reading& reading, const std::function<bool(session::Se
     return false;
 }
 
-bool listServerFolder(const Reading& reading, const std::string& folder, const std::string& listingPath,
-                      std::string& reason) {
+bool listServerFolder(const std::string& folder, const std::string& listingPath, std::string& reason) {
     return onPlaceSession(
-        reading, [&](session::ServerSession& session) { return session.listExactToFile(folder, listingPath) != 0; },
-        reason);
+        [&](session::ServerSession& session) { return session.listExactToFile(folder, listingPath) != 0; }, reason);
+}
+
+// A new file for listings in the instance's cache folder; empty when none could be made.
+std::string newListingFile() {
+    const std::string cache = remote::listingCacheFolder();
+    std::string listing = cache + "/sync-XXXXXX";
+    const int file = cache.empty() ? -1 : mkostemp(listing.data(), O_CLOEXEC);
+    if (file < 0) return {};
+    close(file);
+    return listing;
 }
 
 // The plan from the two trees, on the listing thread. Files whose listed time alone
@@ -179,7 +187,6 @@ void makePlan(Reading& reading) {
                                       std::int64_t time = -1;
                                       std::string reason;
                                       onPlaceSession(
-                                          reading,
                                           [&](session::ServerSession& session) {
                                               time = session.modificationTime(reading.serverTop + path);
                                               return true;
@@ -198,18 +205,15 @@ void readTrees(Reading& reading) {
         return;
     }
     reading.device = mirroring::readDeviceTree(reading.deviceTop);
-    const std::string cache = remote::listingCacheFolder();
-    std::string listing = cache + "/sync-XXXXXX";
-    const int file = cache.empty() ? -1 : mkostemp(listing.data(), O_CLOEXEC);
-    if (file < 0) {
+    const std::string listing = newListingFile();
+    if (listing.empty()) {
         reading.failure = "There is no file for the server's listings.";
         return;
     }
-    close(file);
     bool top = true;
     reading.server = mirroring::readServerTree(
         [&](int, const std::string& folder, const std::string& listingPath, std::string& reason) {
-            const bool listed = listServerFolder(reading, folder, listingPath, reason);
+            const bool listed = listServerFolder(folder, listingPath, reason);
             if (!listed && top) reading.failure = "The server folder cannot be read: " + reason;
             top = false;
             return listed;
@@ -222,37 +226,16 @@ void readTrees(Reading& reading) {
 // Runs the reading while a screen waits for it; the reading when it ended, null when the
 // user cancelled (the thread then stops on its own).
 std::shared_ptr<Reading> readWhileWaiting(std::shared_ptr<Reading> reading, const Folders& folders) {
-    const ui::FullScreenDialog dialog{.keypadTemplate = &synchronizeReadingDialog,
-                                      .keybarCaption = caption,
-                                      .helpTopic = stringSynchronizeHelpTopic,
-                                      .bar = &synchronizeReadingBar};
-    const int result = ui::runDialog(
-        dialog, mainWindow.handle, [&](Window window, MessageId message, WParam, LParam) -> LResult {
-            if (message == readDoneMessage) {
-                platform::endDialog(window, commandDone);
-                return 1;
-            }
-            if (message != MessageId::initDialog) return 0;
-            platform::setWindowText(
-                platform::getDialogItem(window, syncReadingText),
-                u"Reading " + folders.device + u" on the device and " + folders.server + u" on the server...");
-            const bool started = explorer::startListingThread([reading, window] {
-                explorer::setThreadView(&reading->view);
-                platform::setThreadStopFlag(&reading->stop);
-                readTrees(*reading);
-                explorer::setThreadView(nullptr);
-                platform::setThreadStopFlag(nullptr);
-                if (!reading->stop) platform::postMessage(window, readDoneMessage);
-            });
-            if (!started) {
-                tell(window, u"The folders cannot be read now: no thread could be started.");
-                platform::endDialog(window, commandCancel);
-            }
-            return 1;
-        });
-    if (result == commandDone) return reading;
-    reading->stop = true;
-    return nullptr;
+    const ui::WaitScreen screen{
+        .caption = caption,
+        .text = u"Reading " + folders.device + u" on the device and " + folders.server + u" on the server...",
+        .helpTopic = stringSynchronizeHelpTopic};
+    const bool ended = ui::runWhileWaiting(mainWindow.handle, screen, [reading] {
+        explorer::setThreadView(&reading->view);
+        readTrees(*reading);
+        explorer::setThreadView(nullptr);
+    });
+    return ended ? reading : nullptr;
 }
 
 // One row of the preview: an action, or an entry that is skipped and never acted on.
@@ -263,6 +246,7 @@ struct Row {
     std::u16string source{};  // a copy's source, as the queue names it
     std::u16string target{};  // where the action takes place, as the queue names it
     bool chosen = false;
+    mirroring::SyncEntry planned{};  // a removal's entry, as the plan saw it
 };
 
 // The names of `path` as device text, each through nameFromHost, so that no name of
@@ -291,17 +275,22 @@ std::u16string_view verb(SyncActionKind kind) {
 
 std::vector<Row> previewRows(const Reading& reading, const Folders& folders) {
     std::vector<Row> rows;
-    // What either tree skipped (a link, a name the other side cannot use) the plan leaves
-    // alone, with all below it: it is shown, and never acted on.
+    // What either tree held (a folder not read whole) or skipped (a link, a name the other
+    // side cannot use) the plan leaves alone, with all below it: it is shown, with its
+    // reason, and never acted on.
     for (const auto& [tree, side] :
          {std::pair{&reading.device, u" (device)"}, std::pair{&reading.server, u" (server)"}}) {
-        for (const mirroring::SkippedEntry& skipped : tree->skipped) {
-            rows.push_back(
-                {.kind = SyncActionKind::skip,
-                 .path = skipped.path,
-                 .text = u"Skip " + utf16(platform::printableText(skipped.path)) + u": " + utf16(skipped.why) + side});
+        for (const auto& [entries, verb] : {std::pair{&tree->held, u"Hold "}, std::pair{&tree->skipped, u"Skip "}}) {
+            for (const mirroring::SkippedEntry& entry : *entries) {
+                rows.push_back(
+                    {.kind = SyncActionKind::skip,
+                     .path = entry.path,
+                     .text = verb + utf16(platform::printableText(entry.path)) + u": " + sentence(entry.why) + side});
+            }
         }
     }
+    std::map<std::string, const mirroring::SyncEntry*> targetEntries;
+    for (const mirroring::SyncEntry& entry : reading.target().entries) targetEntries[entry.path] = &entry;
     const bool toServer = reading.choices.toServer;
     for (const mirroring::SyncAction& action : reading.actions) {
         Row row{.kind = action.kind,
@@ -313,6 +302,9 @@ std::vector<Row> previewRows(const Reading& reading, const Folders& folders) {
         const std::u16string server = folders.server + joinedNames(action.path, u'/');
         row.target = toServer ? server : device;
         if (action.kind == SyncActionKind::copy) row.source = toServer ? device : server;
+        if (const auto planned = targetEntries.find(action.path); planned != targetEntries.end()) {
+            row.planned = *planned->second;
+        }
         // A path cut to fit the queue's record would name another file.
         if (action.kind != SyncActionKind::skip &&
             std::max(row.source.size(), row.target.size()) >= queue::pathCapacity) {
@@ -473,8 +465,8 @@ int queueRow(std::uint64_t run, const Row& row) {
     switch (row.kind) {
     case SyncActionKind::copy: return queue::queueRunCopy(run, row.source, row.target);
     case SyncActionKind::makeFolder: return queue::queueRunMakeFolder(run, row.target);
-    case SyncActionKind::removeFile: return queue::queueRunRemove(run, row.target, false);
-    case SyncActionKind::removeFolder: return queue::queueRunRemove(run, row.target, true);
+    case SyncActionKind::removeFile:
+    case SyncActionKind::removeFolder: return queue::queueRunRemove(run, row.target, row.planned);
     case SyncActionKind::skip: break;
     }
     return 0;
@@ -482,8 +474,8 @@ int queueRow(std::uint64_t run, const Row& row) {
 
 // The chosen rows go on the queue as one run, in the plan's order. The first the queue
 // refuses ends it: what would follow may need it.
-void queueChosen(const std::vector<Row>& rows) {
-    const std::uint64_t run = queue::newRun();
+void queueChosen(const std::vector<Row>& rows, std::u16string_view deviceTop) {
+    const std::uint64_t run = queue::newRun(deviceTop);
     std::size_t queued = 0, chosen = 0;
     const Row* refused = nullptr;
     for (const Row& row : rows) {
@@ -499,21 +491,18 @@ void queueChosen(const std::vector<Row>& rows) {
     if (queued) platform::postMessage(mainWindow.handle, MessageId::command, commandQueueView);
 }
 
-// What could not be read, before the preview: a few lines of it, and that nothing is
-// removed then.
-void tellProblems(const Reading& reading) {
-    std::vector<std::string> problems = reading.device.problems;
-    problems.insert(problems.end(), reading.server.problems.begin(), reading.server.problems.end());
-    if (problems.empty()) return;
-    std::u16string text = u"Not every folder could be read:";
-    constexpr std::size_t shown = 3;
-    for (std::size_t i = 0; i < std::min(problems.size(), shown); ++i) text += u"\r" + sentence(problems[i]);
-    if (problems.size() > shown) text += u"\r(" + counted(problems.size() - shown, u"more", u"more") + u")";
-    if (reading.choices.mirror) text += u"\r\rNothing will be deleted.";
-    tell(mainWindow.handle, text);
-}
-
 }  // namespace
+
+bool serverEntryNow(const std::string& path, mirroring::EntryNow& now, std::string& reason) {
+    const std::string listing = newListingFile();
+    if (listing.empty()) {
+        reason = "There is no file for the server's listings.";
+        return false;
+    }
+    const bool listed = mirroring::serverEntryNow(listServerFolder, path, listing, now, reason);
+    unlink(listing.c_str());
+    return listed;
+}
 
 void synchronize() {
     const std::optional<std::u16string> place = explorer::remoteProvider.GetItem(
@@ -540,14 +529,13 @@ void synchronize() {
         tell(mainWindow.handle, sentence(reading->failure));
         return;
     }
-    tellProblems(*reading);
     std::vector<Row> rows = previewRows(*reading, folders);
     if (rows.empty()) {
         platform::messageBox(mainWindow.handle, u"The two folders are alike: there is nothing to do.", caption,
                              platform::MessageBoxButtons::ok, platform::MessageBoxIcon::information);
         return;
     }
-    if (previewAndChoose(rows, folders, toServer)) queueChosen(rows);
+    if (previewAndChoose(rows, folders, toServer)) queueChosen(rows, folders.device);
 }
 
 }  // namespace app

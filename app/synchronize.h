@@ -5,9 +5,18 @@
 // actions go on the queue as one run. Nothing changes before the preview's Start.
 #pragma once
 
+#include <string>
+
+#include "mirroring/sync_trees.h"
+
 namespace app {
 
 // Runs the whole of it from the Remote view. UI thread only.
 void synchronize();
+
+// What stands at the server path `path` now, on this thread's place (for the queue's
+// check before a run's removal); false with the reason when its folder could not be
+// listed. Any thread but the UI thread.
+bool serverEntryNow(const std::string& path, mirroring::EntryNow& now, std::string& reason);
 
 }  // namespace app

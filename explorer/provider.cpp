@@ -46,6 +46,7 @@ ViewProvider unboundProvider() {
         .LoadOptions = [] {},
         .ShowError = [](std::u16string_view) { return 0; },
         .GetLastErrorText = [] { return std::u16string(); },
+        .DescribeEntry = [](std::u16string_view) { return std::u16string(); },
     };
 }
 

@@ -89,6 +89,9 @@ struct ViewProvider {
     void (*LoadOptions)();
     int (*ShowError)(std::u16string_view caption);  // the last failure, in a message box
     std::u16string (*GetLastErrorText)();
+    // The Properties screen's text for an entry that is no file of a folder (a record of
+    // the Queue view, with why it failed); empty: the entry's file facts.
+    std::u16string (*DescribeEntry)(std::u16string_view path);
 
     std::uint32_t menuBarId = 0;
     std::uint32_t popupMenuId = 0;

@@ -31,6 +31,8 @@ struct CommandLine {
     char text[256];
     std::size_t length = 0;
 
+    ~CommandLine();  // wipes the line: PASS carries the password
+
     // False (and nothing built) when the line would take 256 characters or more.
     bool set(std::string_view verb, std::optional<std::string_view> argument);
     std::string_view view() const { return {text, length}; }

@@ -51,6 +51,8 @@ bool acceptCommandText(FtpConnection* control, std::string_view text) {
     return false;
 }
 
+CommandLine::~CommandLine() { explicit_bzero(text, length); }
+
 bool CommandLine::set(std::string_view verb, std::optional<std::string_view> argument) {
     const std::size_t needed = verb.size() + (argument ? 1 + argument->size() : 0);
     if (needed >= sizeof text) return false;
@@ -67,7 +69,9 @@ long sendLine(FtpConnection* connection, std::string_view text) {
     if (connection->tls) {
         std::string line(text);
         line += "\r\n";
-        return tlsSend(connection, line.data(), line.size());
+        const long sent = tlsSend(connection, line.data(), line.size());
+        explicit_bzero(line.data(), line.size());  // PASS carries the password
+        return sent;
     }
     iovec parts[2] = {{const_cast<char*>(text.data()), text.size()}, {const_cast<char*>("\r\n"), 2}};
     msghdr message{};

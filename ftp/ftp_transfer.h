@@ -14,13 +14,12 @@
 namespace ftp {
 
 enum class TransferType : std::int32_t {
-    NameList = 1,        // NLST into a new local file
-    DirectoryList = 2,   // "LIST -aL" into a new local file
-    Download = 3,        // RETR; replaces the local file only when the transfer succeeded
-    Upload = 4,          // STOR from the local file
-    DownloadAppend = 5,  // RETR appended to the local file (after REST)
-    UploadResume = 6,    // STOR from the local file's restartOffset (after REST)
-    MachineList = 7,     // MLSD into a new local file
+    NameList = 1,       // NLST into a new local file
+    DirectoryList = 2,  // "LIST -aL" into a new local file
+    Download = 3,       // RETR into the caller's open file
+    Upload = 4,         // STOR from the caller's open file
+    MachineList = 7,    // MLSD into a new local file
+    LinkList = 8,       // "LIST -a" into a new local file: links shown as links, never followed
 };
 
 inline constexpr int transferStep = 1024;
@@ -37,38 +36,27 @@ int readData(char* buffer, int capacity, FtpConnection* data);
 // Returns the bytes written; 0 on an error or a cancel.
 int writeData(const char* buffer, int length, FtpConnection* data);
 
-// The whole transfer: local file, data connection, copy loop, final reply.
+// A listing into a new local file (never written through a link): the data connection,
+// the copy loop and the final reply.
 int transferFile(std::string_view localPath, std::optional<std::string_view> remotePath, FtpConnection* control,
                  TransferType type, char typeCharacter);
 // "LIST -aL" (with the remote path, if any) into the local file, type 'A'.
 int listToFile(FtpSession& session, std::string_view localPath, std::optional<std::string_view> remotePath);
-// The listing of `folder` into the new local file as exact fact lines, for a
-// synchronisation: in the folder (CWD; the session stays there), "LIST -aL" and MLSD, each MLSD
-// line turned by factLineFromMachineLine (machine_listing.h) and kept as it says only
-// where LIST gives the name the same kind; else the name is a link, which nothing acts
-// on. -1 when the server offers no MLSD (nothing but FEAT was sent), so that the caller
-// lists as listToFile does.
+// The listing of `folder` into the new local file for a synchronisation, which acts on
+// what it lists and so never has a link followed: in the folder (CWD; the session stays
+// there), "LIST -a" and, where the server offers it, MLSD. Then each MLSD line is turned
+// by factLineFromMachineLine (machine_listing.h) into an exact fact line, kept as it says
+// only where LIST gives the name the same kind; else the name is a link, which nothing
+// acts on. Without MLSD the LIST lines are the listing.
 int listExactToFile(FtpSession& session, std::string_view localPath, std::string_view folder);
-// With offset 0 the file arrives in a temporary file beside the target (beside the file
-// it names, for a link), renamed over it only on success; a target that is no regular
-// file, or beside which no file can be made, is written in place. With an offset the
-// data is appended to the local file from REST offset on.
-int download(FtpSession& session, std::string_view localPath, std::string_view remotePath, char typeCharacter,
-             std::int64_t offset);
-// A download that keeps what arrived: the data goes into `partialPath` (a regular file
-// beside the file the target names, never opened through a link), which replaces the
-// target once complete and stays after a failure or a stop that left bytes in it. With `resume` a partial
-// already there is continued from its end (REST) when the server accepts that, else
-// started over. With `expectedSize` >= 0 a complete file of another size fails and its
-// partial goes. A target that is no regular file, or beside which no file can be made,
-// is downloaded as `download` does.
-int downloadResumable(FtpSession& session, std::string_view localPath, std::string_view remotePath, char typeCharacter,
-                      std::string_view partialPath, bool resume, std::int64_t expectedSize);
-// The file a plain open of `path` would write: `path` followed through symbolic links
-// (a link's relative target is taken from the link's folder). It need not exist.
-std::string followLinks(std::string path);
-// Sends the local file from `offset` on, announcing the offset with REST when not 0.
-int upload(FtpSession& session, std::string_view localPath, std::string_view remotePath, char typeCharacter,
-           std::int64_t offset);
+// RETR into the caller's open file `descriptor` (which stays the caller's), holding
+// `offset` bytes already: a continuation asks REST for the rest, and starts over (the file
+// emptied) where the server cannot restart. With `expectedSize` >= 0 a continuation that
+// brings more than the rest of the file was sent from the start in spite of REST: it is
+// fetched again from the start. Local failures give the system's reason.
+int download(FtpSession& session, int descriptor, std::string_view remotePath, char typeCharacter, std::int64_t offset,
+             std::int64_t expectedSize);
+// STOR of the caller's open file `descriptor`, from its start.
+int upload(FtpSession& session, int descriptor, std::string_view remotePath, char typeCharacter);
 
 }  // namespace ftp

@@ -1,6 +1,6 @@
 // Listing line parser. The styles it reads, one sample line each:
 //
-//   facts (EPLF):  +i8388621.29609,m824255902,/,\tdev
+//   facts (EPLF):  +i8388621.29609,m824255902,/,up755,\tdev
 //   Unix:          -rw-r--r--   1 owner    group        1234 Mar 15 14:30 notes.txt
 //   VMS:           CORE.DIR;1          1/3          5-JUL-2002 13:28:44  [SYSTEM]  (RWE,RWE,RE,RE)
 //   MS-DOS:        04-27-00  09:09PM       <DIR>          Program Files
@@ -26,6 +26,24 @@ Number readNumber(const char* text, int length) {
     Number value = 0;
     for (int i = 0; i < length; ++i) value = value * 10 + Number(text[i] - '0');
     return value;
+}
+
+// Octal permission bits, any digit outside 0-7 read as nonsense of the same kind.
+std::int32_t readOctalMode(const char* text, int length) {
+    Number value = 0;
+    for (int i = 0; i < length; ++i) value = value * 8 + Number(text[i] - '0');
+    return std::int32_t(value & 0777);
+}
+
+// The permission bits of a Unix listing's "rwxr-x---" after its kind: a bit is set by
+// any letter in its place ('S' and 'T' say set-id without execute).
+std::int32_t unixMode(const char* permissions) {
+    std::int32_t mode = 0;
+    for (int bit = 0; bit < 9; ++bit) {
+        const char c = permissions[bit];
+        if (c != '-' && c != 'S' && c != 'T') mode |= 0400 >> bit;
+    }
+    return mode;
 }
 
 // A position in one line that never passes its end.
@@ -58,12 +76,14 @@ std::int64_t localTime(std::int64_t date, Number hour, Number minute) {
 
 int parseFacts(RemoteEntry* entry, const char* line, int length) {
     int pos = 1;
+    bool skipped = false;
     while (pos < length && line[pos] != '\t') {
         const char* fact = line + pos;
         while (pos < length && line[pos] != ',' && line[pos] != '\t') ++pos;
         const int factLength = int(line + pos - fact);
         if (factLength > 0) {
             switch (fact[0]) {
+            case '!': skipped = true; break;
             case '/': entry->mayBeFolder = 1; break;
             case 'r': entry->mayBeFile = 1; break;
             case 's':
@@ -73,6 +93,9 @@ int parseFacts(RemoteEntry* entry, const char* line, int length) {
             case 'm':
                 entry->timeKind = TimeKind::Second;
                 entry->time = std::int64_t(readNumber(fact + 1, factLength - 1) + Number(localOffset()));
+                break;
+            case 'u':
+                if (factLength > 2 && fact[1] == 'p') entry->mode = readOctalMode(fact + 2, factLength - 2);
                 break;
             case 'i':
                 entry->idKind = 1;
@@ -84,7 +107,8 @@ int parseFacts(RemoteEntry* entry, const char* line, int length) {
         }
         if (pos < length && line[pos] == ',') ++pos;
     }
-    if (pos >= length) return 0;
+    // A skipped line names what nothing may act on (ftp/machine_listing.h): no entry.
+    if (pos >= length || skipped) return 0;
     entry->name = line + pos + 1;
     entry->nameLength = length - pos - 1;
     return 1;
@@ -180,6 +204,7 @@ std::int64_t guessDate(int month, Number day) {
 int parseUnix(RemoteEntry* entry, const char* line, int length) {
     entry->mayBeFolder = line[0] == 'd' || line[0] == 'l';
     entry->mayBeFile = line[0] == '-' || line[0] == 'l';
+    if (length > 10) entry->mode = unixMode(line + 1);
 
     // Fields: permissions, link count, owner, group, size, month, day, year or time, name.
     // Some servers leave out the group or the link count, hence the states.

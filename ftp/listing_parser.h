@@ -1,5 +1,5 @@
 // The listing line parser: turns one line of a server's "LIST -aL" answer into a
-// RemoteEntry (name, folder and file flags, size, modification time). It reads fact
+// RemoteEntry (name, folder and file flags, size, modification time, permission bits). It reads fact
 // lines ('+'), Unix long listings, VMS and MS-DOS listings, allocates nothing and never
 // reads past the given length; the entry's name and id point into the line.
 #pragma once
@@ -20,6 +20,7 @@ struct RemoteEntry {
     std::int64_t size = 0;
     TimeKind timeKind = TimeKind::None;
     std::int64_t time = 0;    // seconds since 1970-01-01 00:00, device local time
+    std::int32_t mode = -1;   // permission bits (& 0777) where the line gives them; -1 unknown
     std::int32_t idKind = 0;  // 1: the server gave a unique identifier
     const char* id = nullptr;
     std::int32_t idLength = 0;

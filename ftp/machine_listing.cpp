@@ -30,7 +30,7 @@ std::optional<std::int64_t> parseSize(std::string_view text) {
 }
 
 struct Facts {
-    std::optional<std::string_view> type, size, modify;
+    std::optional<std::string_view> type, size, modify, mode;
 };
 
 // "name=value;" repeated to the end; false for anything else or a fact given twice.
@@ -43,10 +43,11 @@ bool readFacts(std::string_view text, Facts& facts) {
         const auto equals = fact.find('=');
         if (equals == 0 || equals == std::string_view::npos) return false;
         const std::string_view name = fact.substr(0, equals);
-        std::optional<std::string_view>* slot = sameWord(name, "type")     ? &facts.type
-                                                : sameWord(name, "size")   ? &facts.size
-                                                : sameWord(name, "modify") ? &facts.modify
-                                                                           : nullptr;
+        std::optional<std::string_view>* slot = sameWord(name, "type")        ? &facts.type
+                                                : sameWord(name, "size")      ? &facts.size
+                                                : sameWord(name, "modify")    ? &facts.modify
+                                                : sameWord(name, "unix.mode") ? &facts.mode
+                                                                              : nullptr;
         if (!slot) continue;
         if (*slot) return false;
         *slot = fact.substr(equals + 1);
@@ -54,19 +55,23 @@ bool readFacts(std::string_view text, Facts& facts) {
     return true;
 }
 
-// The facts of an entry of type file or dir after the kind's own facts ("r," or "/,");
-// false when a size or time given is not exactly one.
+// The facts of an entry of type file or dir after the kind's own facts ("r," or "/,"),
+// with its permission bits where unix.mode gives them; false when a size given is not
+// exactly one.
 bool addSizeAndTime(const Facts& facts, bool file, std::string& line) {
     if (file && facts.size) {
         const auto size = parseSize(*facts.size);
         if (!size) return false;
         line += "s" + std::to_string(*size) + ",";
     }
-    if (facts.modify) {
-        const std::int64_t time = parseTimeValue(*facts.modify);
-        if (time < 0) return false;
+    // A time before 1970, or none that can be read, leaves the file to compare by size.
+    if (const std::int64_t time = facts.modify ? parseTimeValue(*facts.modify) : -1; time >= 0) {
         line += "m" + std::to_string(time) + ",";
     }
+    // Permission bits help no decision: one that cannot be read is left out.
+    const bool octal = facts.mode && !facts.mode->empty() && facts.mode->size() <= 6 &&
+                       std::all_of(facts.mode->begin(), facts.mode->end(), [](char c) { return c >= '0' && c <= '7'; });
+    if (octal) line += "up" + std::string(facts.mode->substr(std::max<std::size_t>(facts.mode->size(), 3) - 3)) + ",";
     return true;
 }
 
@@ -79,10 +84,10 @@ std::string factLineFromMachineLine(std::string_view line) {
         line.remove_suffix(1);
     }
     const auto space = line.find(' ');
-    // A line end inside would make a second fact line of what follows it.
-    if (space == std::string_view::npos || space + 1 == line.size() || line.find('\n') != std::string_view::npos)
-        return {};
+    if (space == std::string_view::npos || space + 1 == line.size()) return {};
     const std::string_view name = line.substr(space + 1);
+    // Written as it is, a line end would cut the name short, or make a second line.
+    if (name.find_first_of("\r\n") != std::string_view::npos) return skippedFactLine(name);
     Facts facts;
     std::string kind = "+r,/,";  // a link, until the facts say otherwise
     if (readFacts(line.substr(0, space), facts) && facts.type) {
@@ -94,6 +99,38 @@ std::string factLineFromMachineLine(std::string_view line) {
         }
     }
     return kind + "\t" + std::string(name) + "\n";
+}
+
+std::string skippedFactLine(std::string_view name) {
+    static constexpr char digits[] = "0123456789ABCDEF";
+    std::string line = "+!,\t";
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || byte == '%') {
+            line += {'%', digits[byte >> 4], digits[byte & 15]};
+        } else {
+            line += c;
+        }
+    }
+    return line + "\n";
+}
+
+std::optional<std::string> nameOfSkippedLine(std::string_view line) {
+    if (!line.starts_with("+!,\t")) return std::nullopt;
+    line.remove_prefix(4);
+    const auto value = [](char digit) {
+        return std::isdigit(static_cast<unsigned char>(digit)) ? digit - '0' : digit - 'A' + 10;
+    };
+    std::string name;
+    for (std::size_t at = 0; at < line.size(); ++at) {
+        if (line[at] == '%' && at + 2 < line.size()) {
+            name += static_cast<char>(value(line[at + 1]) * 16 + value(line[at + 2]));
+            at += 2;
+        } else {
+            name += line[at];
+        }
+    }
+    return name;
 }
 
 }  // namespace ftp

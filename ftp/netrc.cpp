@@ -1,8 +1,13 @@
 // netrc entries and the choice of a login.
 #include "ftp/netrc.h"
 
+#include <fcntl.h>
+#include <string.h>
 #include <strings.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <vector>
 
 namespace ftp {
@@ -53,7 +58,58 @@ std::vector<std::string> tokens(std::string_view text) {
     return result;
 }
 
+// Overwrites the whole buffer of `secret`, what lay beyond its end too (ftp/ uses nothing
+// of the host layer, which has the same for the program).
+void wipe(std::string& secret) {
+    secret.resize(secret.capacity());
+    explicit_bzero(secret.data(), secret.size());
+    secret.clear();
+}
+
+// The words of netrc text, wiped when they go: they hold its passwords.
+struct Words {
+    std::vector<std::string> list;
+    ~Words() {
+        for (std::string& word : list) wipe(word);
+    }
+};
+
 }  // namespace
+
+Login::~Login() { wipe(password); }
+
+NetrcFile::~NetrcFile() { wipe(text); }
+
+bool readNetrcFile(const std::string& path, NetrcFile& file) {
+    const int descriptor = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return false;
+    struct stat facts {};
+    bool whole = fstat(descriptor, &facts) == 0;
+    char buffer[4096];
+    while (whole) {
+        const ssize_t count = read(descriptor, buffer, sizeof buffer);
+        if (count == 0) break;
+        if (count < 0 && errno == EINTR) continue;
+        if (count < 0) whole = false;
+        else file.text.append(buffer, std::size_t(count));
+    }
+    explicit_bzero(buffer, sizeof buffer);
+    close(descriptor);
+    file.path = path;
+    file.othersCanRead = (facts.st_mode & (S_IRGRP | S_IROTH)) != 0;
+    return whole;
+}
+
+std::string netrcWarning(const NetrcFile& file) {
+    if (!file.othersCanRead) return {};
+    const Words words{tokens(file.text)};
+    for (std::size_t i = 0; i + 1 < words.list.size(); ++i) {
+        if (words.list[i] == "password") {
+            return file.path + " can be read by others: its passwords are not used (chmod go-rw " + file.path + ")";
+        }
+    }
+    return {};
+}
 
 std::optional<Login> netrcEntry(std::string_view text, std::string_view host, std::optional<std::string_view> user) {
     std::optional<Login> found;
@@ -66,7 +122,8 @@ std::optional<Login> netrcEntry(std::string_view text, std::string_view host, st
         if (applies && !kept && (!user || current.user.empty() || current.user == *user)) kept = current;
         current = Login{};
     };
-    const std::vector<std::string> words = tokens(text);
+    const Words held{tokens(text)};
+    const std::vector<std::string>& words = held.list;
     for (std::size_t i = 0; i < words.size(); ++i) {
         const std::string& word = words[i];
         const bool hasValue = i + 1 < words.size();
@@ -88,16 +145,17 @@ std::optional<Login> netrcEntry(std::string_view text, std::string_view host, st
 }
 
 Login chooseLogin(std::string_view host, const std::optional<std::string>& user,
-                  const std::optional<std::string>& password, const char* environmentPassword,
-                  std::string_view netrcText, std::string_view anonymousPassword) {
-    const std::optional<Login> entry = netrcEntry(netrcText, host, user);
+                  const std::optional<std::string>& password, const char* environmentPassword, const NetrcFile& netrc,
+                  std::string_view anonymousPassword) {
+    const std::optional<Login> entry = netrcEntry(netrc.text, host, user);
     Login login;
-    login.user = user ? *user : entry && !entry->user.empty() ? entry->user : "anonymous";
+    const bool userNamed = user || (entry && !entry->user.empty());
+    login.user = user ? *user : userNamed ? entry->user : "anonymous";
     if (password) {
         login.password = *password;
-    } else if (environmentPassword) {
+    } else if (environmentPassword && userNamed && login.user != "anonymous") {
         login.password = environmentPassword;
-    } else if (entry && !entry->password.empty()) {
+    } else if (entry && !entry->password.empty() && !netrc.othersCanRead) {
         login.password = entry->password;
     } else {
         login.password = login.user == "anonymous" ? anonymousPassword : "";

@@ -133,6 +133,8 @@ std::u16string propertiesText(const explorer::ViewProvider& view, std::u16string
 
 std::u16string propertiesText(const explorer::ViewProvider& view, std::u16string_view path,
                               const platform::FileAttributeData& data, const explorer::FolderCounters* walked) {
+    if (std::u16string described = view.DescribeEntry ? view.DescribeEntry(path) : u""; !described.empty())
+        return described;
     // Asked with the attributes just read, so that a folder is described as a folder.
     platform::ShellFileInfo info{};
     view.GetFileInfo(path, data.attributes, info,

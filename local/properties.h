@@ -23,7 +23,8 @@ std::u16string attributeWords(std::uint32_t attributes);
 
 // The screen's text for a path whose attributes are `data`: the file lines (or, once
 // walked, the folder lines), the three dates and the attribute words, lines separated by
-// "\r". `walked` is null while a folder is still being counted.
+// "\r"; or what the view says of an entry it describes itself (DescribeEntry). `walked`
+// is null while a folder is still being counted.
 std::u16string propertiesText(const explorer::ViewProvider& view, std::u16string_view path,
                               const platform::FileAttributeData& data, const explorer::FolderCounters* walked);
 // The same with the attributes asked of the view (zeros when it cannot tell).

@@ -33,9 +33,11 @@ struct PlanStep {
 // is made before what goes into it and removed after what was in it, and no two steps
 // touch one entry at once. A run's removal also waits for its run's copies before it, and
 // is to fail when a copy of its run failed. That failure belongs to the run: it stays
-// until the copy is retried, however the log of the copy goes. Every wait is for an
-// earlier step or a running one, so the first waiting step always starts in the end.
-// Bookkeeping only: its user holds a lock around it.
+// until the copy is retried, however the log of the copy goes. Once started, a removal
+// removes only what is still as the plan saw it (mirroring::changedSincePlanned, asked
+// right before removing). Every wait is for an earlier step or a running one, so the
+// first waiting step always starts in the end. Bookkeeping only: its user holds a lock
+// around it.
 class PlanExecutor {
 public:
     // The step waits, last in order. True when it may start at once. Walks nothing, so

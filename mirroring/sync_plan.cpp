@@ -20,9 +20,11 @@ const char* copyReason(const SyncEntry& from, const SyncEntry& to, const SyncOpt
     return newer(from, to, options) ? "newer" : nullptr;
 }
 
+// The empty path is the top: everything is at or below it.
 bool isAtOrBelow(const std::string& path, const std::vector<std::string>& folders) {
-    return std::any_of(folders.begin(), folders.end(),
-                       [&](const std::string& folder) { return path == folder || isBelow(path, folder); });
+    return std::any_of(folders.begin(), folders.end(), [&](const std::string& folder) {
+        return folder.empty() || path == folder || isBelow(path, folder);
+    });
 }
 
 }  // namespace
@@ -55,13 +57,19 @@ std::vector<SyncAction> planSync(const std::vector<SyncEntry>& source, const std
             actions.push_back({SyncActionKind::copy, path, "new"});
         } else if (const char* reason = copyReason(*from, *to, options)) {
             actions.push_back({SyncActionKind::copy, path, reason});
+        } else if (!options.sizeOnly && (from->time < 0 || to->time < 0)) {
+            actions.push_back({SyncActionKind::skip, path, "time unknown, compared by size only"});
         }
     }
     if (!options.mirror) return actions;
-    // Removals last, deepest first, so that a folder is empty when its turn comes.
+    // Removals last, deepest first, so that a folder is empty when its turn comes; a
+    // folder that holds what is left alone stays too.
     for (auto entry = targetByPath.rbegin(); entry != targetByPath.rend(); ++entry) {
         const auto& [path, to] = *entry;
-        if (sourceByPath.count(path) || isAtOrBelow(path, skipped)) continue;
+        const auto holds = [&](const std::string& left) { return isBelow(left, path); };
+        if (sourceByPath.count(path) || isAtOrBelow(path, skipped) ||
+            std::any_of(skipped.begin(), skipped.end(), holds))
+            continue;
         actions.push_back(
             {to->folder ? SyncActionKind::removeFolder : SyncActionKind::removeFile, path, "not on the other side"});
     }

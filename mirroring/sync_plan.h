@@ -17,8 +17,9 @@ struct SyncEntry {
     std::string path;
     bool folder = false;
     std::int64_t size = -1;          // files; -1 unknown
-    std::int64_t time = -1;          // seconds since 1970 UTC; -1 unknown
+    std::int64_t time = -1;          // seconds since 1970 UTC; below 0 unknown (none, or before 1970)
     std::int64_t timePrecision = 0;  // seconds either way the time may be off (a listing's minute: 60)
+    int mode = -1;                   // permission bits (& 0777); -1 unknown
 };
 
 enum class SyncActionKind { copy, makeFolder, removeFile, removeFolder, skip };
@@ -33,8 +34,9 @@ struct SyncOptions {
     bool mirror = false;    // also remove what the source does not have
     bool sizeOnly = false;  // a file of the same size is the same file
     // Paths that one side has but could not read as a file or folder (a link, a name the
-    // other side cannot use): nothing is done on them or below them, on either side, so
-    // that no copy goes through a link and nothing is removed for want of it.
+    // other side cannot use), or folders it could not read whole ("": the top): nothing
+    // is done on them or below them, on either side, so that no copy goes through a link
+    // and nothing is removed for want of it.
     std::vector<std::string> held = {};
 };
 
@@ -44,7 +46,9 @@ bool isBelow(std::string_view path, std::string_view folder);
 // The actions, in an order that can be carried out one after the other: folders before
 // what goes into them, every copy before any removal, and a folder's contents removed
 // before the folder. A name that is a folder on one side and a file on the other is
-// skipped, saying so: neither side's entry is replaced by the other's kind.
+// skipped, saying so: neither side's entry is replaced by the other's kind. A file of the
+// same size on both sides whose time is unknown on one (none listed, or before 1970) is
+// compared by its size alone: a skip says so.
 std::vector<SyncAction> planSync(const std::vector<SyncEntry>& source, const std::vector<SyncEntry>& target,
                                  const SyncOptions& options);
 

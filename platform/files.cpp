@@ -96,7 +96,7 @@ bool earlier(const statx_timestamp& first, const statx_timestamp& second) {
 // dangling one itself. `underRoot` says that the entry sits directly in the device root,
 // where a folder on another file system is a storage card. Sets errno on failure.
 bool describe(int folderFd, const char* name, std::string_view displayName, bool underRoot, FileAttributeData& data,
-              std::uint64_t* volumeId = nullptr, std::uint64_t* fileId = nullptr) {
+              std::uint64_t* volumeId = nullptr, std::uint64_t* fileId = nullptr, std::int32_t* bits = nullptr) {
     struct statx facts;
     const unsigned mask = STATX_BASIC_STATS | STATX_BTIME;
     if (statx(folderFd, name, AT_SYMLINK_NOFOLLOW | AT_STATX_SYNC_AS_STAT, mask, &facts) != 0) return false;
@@ -126,6 +126,7 @@ bool describe(int folderFd, const char* name, std::string_view displayName, bool
     data.attributes = attributes;
     if (volumeId != nullptr) *volumeId = makedev(facts.stx_dev_major, facts.stx_dev_minor);
     if (fileId != nullptr) *fileId = facts.stx_ino;
+    if (bits != nullptr) *bits = std::int32_t(mode & 0777);
     const std::uint64_t size = S_ISREG(mode) ? facts.stx_size : 0;
     data.sizeHigh = static_cast<std::uint32_t>(size >> 32);
     data.sizeLow = static_cast<std::uint32_t>(size);
@@ -194,7 +195,8 @@ bool readNextMatch(Search& search, FindData& data) {
         if (!search.everyName && !matchesWildcard(wideName, search.pattern)) continue;
         FileAttributeData facts;
         data = {};
-        if (!describe(dirfd(search.folder), entry->d_name, name, search.inRoot, facts, &data.volumeId, &data.fileId)) {
+        if (!describe(dirfd(search.folder), entry->d_name, name, search.inRoot, facts, &data.volumeId, &data.fileId,
+                      &data.mode)) {
             if (errno == ENOENT) continue;  // removed since the folder was read
             facts = {};
             facts.attributes = entry->d_type == DT_DIR ? attributeFolder : attributeArchive;

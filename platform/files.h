@@ -46,6 +46,9 @@ struct FindData {
     // folder it has been through already; both 0 where a view cannot tell.
     std::uint64_t volumeId = 0;
     std::uint64_t fileId = 0;
+    // Its permission bits (& 0777), so that a copy can give them to what it makes; -1 where
+    // a view cannot tell.
+    std::int32_t mode = -1;
 };
 
 struct FileAttributeData {

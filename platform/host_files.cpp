@@ -13,6 +13,15 @@ Descriptor::~Descriptor() {
     if (fd >= 0) close(fd);
 }
 
+Descriptor& Descriptor::operator=(Descriptor&& other) noexcept {
+    if (this != &other) {
+        if (fd >= 0) close(fd);
+        fd = other.fd;
+        other.fd = -1;
+    }
+    return *this;
+}
+
 bool writeAll(int fd, const char* bytes, std::size_t count) {
     while (count > 0) {
         const ssize_t written = write(fd, bytes, count);

@@ -13,8 +13,8 @@ namespace platform {
 struct Descriptor {
     int fd = -1;
     explicit Descriptor(int descriptor = -1) : fd(descriptor) {}
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
+    Descriptor(Descriptor&& other) noexcept : fd(other.fd) { other.fd = -1; }
+    Descriptor& operator=(Descriptor&& other) noexcept;
     ~Descriptor();
 };
 

@@ -6,16 +6,20 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <climits>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <future>
+#include <initializer_list>
 #include <system_error>
 #include <thread>
 
 #include "platform/errors.h"
 #include "platform/host_files.h"
+#include "platform/registry.h"
 #include "platform/text.h"
 
 extern char** environ;
@@ -179,35 +183,44 @@ std::string documentsHostFolder() {
     return isFolder(folder) ? folder : home;
 }
 
-// Starts `arguments` (the first one the program, looked up on PATH unless it holds a
-// '/') detached from our terminal: standard streams on /dev/null, a session of its
-// own, default signal handling. A thread of ours waits for it, so it never lingers as
-// a zombie and no SIGCHLD handler is needed.
+// Starts `arguments` (the first one the program, looked up on PATH unless it holds a '/')
+// with default signal handling and no signal blocked; `detached` from our terminal, it
+// gets /dev/null as its standard streams and a session of its own. 0, or the error.
+int spawn(const std::vector<std::string>& arguments, bool detached, pid_t& child) {
+    std::vector<char*> argv;
+    for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    if (detached) {
+        posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
+        posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
+    }
+    posix_spawnattr_t attributes;
+    posix_spawnattr_init(&attributes);
+    sigset_t signals;
+    sigfillset(&signals);
+    posix_spawnattr_setsigdefault(&attributes, &signals);
+    sigemptyset(&signals);
+    posix_spawnattr_setsigmask(&attributes, &signals);
+    posix_spawnattr_setflags(&attributes,
+                             (detached ? POSIX_SPAWN_SETSID : 0) | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
+    const int error = posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), environ);
+    posix_spawnattr_destroy(&attributes);
+    posix_spawn_file_actions_destroy(&actions);
+    return error;
+}
+
+// Starts `arguments` detached (see spawn). A thread of ours waits for it, so it never
+// lingers as a zombie and no SIGCHLD handler is needed.
 bool spawnDetached(const std::vector<std::string>& arguments) {
     std::promise<int> outcome;
     std::future<int> started = outcome.get_future();
     try {
         std::thread([arguments, outcome = std::move(outcome)]() mutable {
-            std::vector<char*> argv;
-            for (const auto& argument : arguments) argv.push_back(const_cast<char*>(argument.c_str()));
-            argv.push_back(nullptr);
-            posix_spawn_file_actions_t actions;
-            posix_spawn_file_actions_init(&actions);
-            posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-            posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-            posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-            posix_spawnattr_t attributes;
-            posix_spawnattr_init(&attributes);
-            sigset_t signals;
-            sigfillset(&signals);
-            posix_spawnattr_setsigdefault(&attributes, &signals);
-            sigemptyset(&signals);
-            posix_spawnattr_setsigmask(&attributes, &signals);
-            posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID | POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK);
             pid_t child = 0;
-            const int error = posix_spawnp(&child, argv[0], &actions, &attributes, argv.data(), environ);
-            posix_spawnattr_destroy(&attributes);
-            posix_spawn_file_actions_destroy(&actions);
+            const int error = spawn(arguments, true, child);
             outcome.set_value(error);
             if (error != 0) return;
             int status = 0;
@@ -234,6 +247,29 @@ std::string onPath(const std::string& program) {
         folders.remove_prefix(colon == std::string_view::npos ? folders.size() : colon + 1);
         const std::string candidate = std::string(folder.empty() ? "." : folder) + "/" + program;
         if (access(candidate.c_str(), X_OK) == 0 && !isFolder(candidate)) return candidate;
+    }
+    return {};
+}
+
+// The words of the first variable of `variables` that is set and not blank, else the
+// first of `programs` found on PATH; empty when none is.
+std::vector<std::string> userCommand(std::initializer_list<const char*> variables,
+                                     std::initializer_list<const char*> programs) {
+    for (const char* variable : variables) {
+        const char* value = std::getenv(variable);
+        std::vector<std::string> words;
+        for (std::string_view rest = value ? value : ""; !rest.empty();) {
+            const std::size_t start = rest.find_first_not_of(" \t");
+            if (start == std::string_view::npos) break;
+            rest.remove_prefix(start);
+            const std::size_t end = std::min(rest.find_first_of(" \t"), rest.size());
+            words.emplace_back(rest.substr(0, end));
+            rest.remove_prefix(end);
+        }
+        if (!words.empty()) return words;
+    }
+    for (const char* program : programs) {
+        if (!onPath(program).empty()) return {program};
     }
     return {};
 }
@@ -269,6 +305,19 @@ std::u16string documentsFolder() {
     return device;
 }
 
+std::string cacheHostFolder() {
+    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache != nullptr && *cache == '/') return cache;
+    if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') return std::string(home) + "/.cache";
+    return {};
+}
+
+std::vector<std::string> ownHostFolders() {
+    const std::string settings = defaultRegistryFile();
+    std::vector<std::string> folders = {settings.substr(0, settings.rfind('/') + 1)};
+    if (const std::string cache = cacheHostFolder(); !cache.empty()) folders.push_back(cache + "/farlink");
+    return folders;
+}
+
 std::string programFile() {
     char path[PATH_MAX];
     const ssize_t length = readlink("/proc/self/exe", path, sizeof path);
@@ -289,6 +338,67 @@ bool startProgram(const std::string& program, const std::vector<std::string>& ar
     std::vector<std::string> command{program};
     command.insert(command.end(), arguments.begin(), arguments.end());
     return spawnDetached(command);
+}
+
+std::vector<std::string> pagerCommand() { return userCommand({"PAGER"}, {"less", "more"}); }
+
+std::vector<std::string> editorCommand() { return userCommand({"VISUAL", "EDITOR"}, {"editor", "vi"}); }
+
+int runOnTerminal(const std::vector<std::string>& command) {
+    if (command.empty()) {
+        setLastError(errorFileNotFound);
+        return -1;
+    }
+    struct sigaction ignore {};
+    ignore.sa_handler = SIG_IGN;
+    sigemptyset(&ignore.sa_mask);
+    struct sigaction byDefault = ignore;
+    byDefault.sa_handler = SIG_DFL;
+    struct sigaction interrupt {};
+    struct sigaction quit {};
+    struct sigaction suspend {};
+    sigaction(SIGINT, &ignore, &interrupt);
+    sigaction(SIGQUIT, &ignore, &quit);
+    // A handler of ours would draw our screen over the program's when both go on.
+    sigaction(SIGTSTP, &byDefault, &suspend);
+    pid_t child = 0;
+    const int error = spawn(command, false, child);
+    int status = 0;
+    if (error == 0) {
+        while (waitpid(child, &status, 0) < 0 && errno == EINTR) {}
+    }
+    sigaction(SIGINT, &interrupt, nullptr);
+    sigaction(SIGQUIT, &quit, nullptr);
+    sigaction(SIGTSTP, &suspend, nullptr);
+    if (error != 0) {
+        setLastError(errorFromErrno(error));
+        return -1;
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+FileContent fileContent(const std::string& hostPath) {
+    // Not blocking: a pipe without a writer would hold the caller.
+    const Descriptor file(open(hostPath.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+    struct stat facts {};
+    if (file.fd < 0 || fstat(file.fd, &facts) != 0) {
+        setLastError(errorFromErrno(errno));
+        return FileContent::unreadable;
+    }
+    if (!S_ISREG(facts.st_mode)) return FileContent::notAFile;
+    char start[8192];
+    std::size_t length = 0;
+    while (length < sizeof start) {
+        const ssize_t got = read(file.fd, start + length, sizeof start - length);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            setLastError(errorFromErrno(errno));
+            return FileContent::unreadable;
+        }
+        if (got == 0) break;
+        length += static_cast<std::size_t>(got);
+    }
+    return std::memchr(start, 0, length) ? FileContent::binary : FileContent::text;
 }
 
 bool createShortcut(std::u16string_view shortcutPath, std::u16string_view target) {

@@ -1,6 +1,6 @@
 // Shell: what a file is (type name, icon, display name), the user's special folders,
-// opening a file with the desktop's opener, starting programs without a shell, and
-// shortcuts. Any thread.
+// opening a file with the desktop's opener, starting programs without a shell, running
+// the user's pager or editor on the terminal, and shortcuts. Any thread.
 #pragma once
 
 #include <cstdint>
@@ -47,6 +47,13 @@ std::uintptr_t getFileInfo(std::u16string_view path, std::uint32_t attributes, S
 // or $HOME, when inside the device root; the root "\" otherwise).
 std::u16string documentsFolder();
 
+// The user's cache folder: $XDG_CACHE_HOME, else ~/.cache; empty without a home.
+std::string cacheHostFolder();
+// Farlink's own folders on this host, which no synchronisation takes for the user's
+// files: the settings folder (that of defaultRegistryFile) and "farlink" in the cache
+// folder.
+std::vector<std::string> ownHostFolders();
+
 // The host path of this program's own executable.
 std::string programFile();
 
@@ -58,6 +65,24 @@ bool openWithDesktop(const std::string& hostPathOrUrl);
 // programs get /dev/null as standard streams (the terminal is ours) and a session of
 // their own, and are reaped when they end.
 bool startProgram(const std::string& program, const std::vector<std::string>& arguments);
+
+// The user's pager: $PAGER, else less, else more; and editor: $VISUAL, else $EDITOR, else
+// editor, else vi. A variable holds a program and its options, split at blanks (no shell
+// reads it). Without a variable, the first program found on PATH; empty when none is.
+std::vector<std::string> pagerCommand();
+std::vector<std::string> editorCommand();
+
+// Runs `command` (a program, looked up on PATH unless it holds a '/', and its arguments)
+// on this process's terminal, standard streams and all, and waits for it to end.
+// Meanwhile this process ignores the interrupt and quit keys, which the terminal sends
+// to both, and stops with it on the suspend key. Returns its exit status, 128 + N when
+// signal N ended it, or -1 when it could not be started (the last error says why).
+int runOnTerminal(const std::vector<std::string>& command);
+
+// What a host file holds, to choose what shows it: text when its first 8 KiB hold no NUL
+// byte. `unreadable` leaves the last error set.
+enum class FileContent { text, binary, notAFile, unreadable };
+FileContent fileContent(const std::string& hostPath);
 
 // Writes a shortcut file at `shortcutPath` pointing at `target` (a device path, quoted
 // or not): the text `NN#"target"`, NN the byte length of the UTF-8 text after '#'. An

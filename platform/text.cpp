@@ -114,12 +114,36 @@ std::u16string toUtf16(std::string_view text) {
     return out;
 }
 
-std::string printableText(std::string_view text) {
+namespace {
+
+std::string printable(std::string_view text, bool keepLineFeeds) {
     std::u16string wide = toUtf16(text);
     for (char16_t& unit : wide) {
-        if (unit != u'\n' && isControlCharacter(unit)) unit = u'?';
+        if (isControlCharacter(unit) && !(keepLineFeeds && unit == u'\n')) unit = u'?';
     }
     return toUtf8(wide);
+}
+
+}  // namespace
+
+std::string printableText(std::string_view text) { return printable(text, true); }
+
+std::string printableLine(std::string_view text) { return printable(text, false); }
+
+std::string_view unusableName(std::string_view name) {
+    if (name.empty()) return "no name";
+    if (name == "." || name == "..") return "'.' or '..'";
+    std::string_view reason;
+    for (std::size_t pos = 0, length = 0; pos < name.size(); pos += length) {
+        const char32_t code = decodeUtf8(name, pos, length);
+        // A line end outweighs the rest: it is what would cut a listing's line in two.
+        if (code == '\r' || code == '\n') return "a line end in its name";
+        if (!reason.empty()) continue;
+        if (code == notUtf8) reason = "not UTF-8";
+        else if (isControlCharacter(code)) reason = "a control character in its name";
+        else if (code == '/' || code == '\\') reason = "a '/' or '\\' in its name";
+    }
+    return reason;
 }
 
 bool isNameEscape(char16_t unit) {

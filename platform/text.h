@@ -32,10 +32,20 @@ bool hasByteForm(std::u16string_view text);
 
 // A control character (C0, DEL or C1): a terminal would take it as a command.
 inline bool isControlCharacter(char32_t c) { return c < 0x20 || (c >= 0x7F && c < 0xA0); }
+
+// The one rule for the names a synchronisation acts on, on the device and on servers
+// alike: why `name` cannot stand for one entry on the other side ("a line end in its
+// name", "a control character in its name", "a '/' or '\\' in its name", "not
+// UTF-8", "'.' or '..'"), or empty when it can. The SFTP engine, the listing reader and
+// the device walk all ask it, so that a name left alone on one side is left alone on
+// the other.
+std::string_view unusableName(std::string_view name);
 // Text from outside (a server's reply or listing) for a terminal, as the screen shows
 // names: each control character but the line feed as '?', each byte that is not part
 // of valid UTF-8 as U+FFFD.
 std::string printableText(std::string_view text);
+// The same for what must stay on its line (a name, a path): a line feed as '?' too.
+std::string printableLine(std::string_view text);
 
 // Copies `source` into a buffer of `capacity` units and terminates it. Returns false
 // when the source did not fit; the copy is then cut at a character boundary (never

@@ -4,7 +4,9 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <limits>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -20,6 +22,7 @@
 #include "platform/counted_lock.h"
 #include "platform/errors.h"
 #include "platform/files.h"
+#include "platform/folder_handles.h"
 #include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "platform/window/message_box.h"
@@ -370,8 +373,8 @@ std::uint32_t runCopy(const FileOperation& record, std::u16string_view caption, 
     const int done = record.kind == kindCopyFile ? remote.CopyFile(source, destination, record.run == 0)
                                                  : remote.CopyFolder(source, destination, 1);
     if (done) return stateSucceeded;
-    if (record.run != 0) why = failureOf(remote, u"The file could not be copied.");
-    else showCopyError(caption, {});
+    why = failureOf(remote, u"The file could not be copied.");
+    if (record.run == 0) showCopyError(caption, {});
     return stateFailed;
 }
 
@@ -400,14 +403,33 @@ std::uint32_t runDelete(const FileOperation& record, std::u16string& why) {
     return stateFailed;
 }
 
+// A run's action on the device, through folder handles from the run's folder.
+std::uint32_t onDevice(std::u16string_view path,
+                       const std::function<bool(const platform::AnchoredPath&, std::string&)>& act,
+                       std::u16string& why) {
+    const std::string host = platform::toHostPath(viewPathOf(path));
+    std::string reason = "The path has no form on this system.";
+    if (!host.empty() && act(platform::anchoredForThread(host), reason)) return stateSucceeded;
+    why = platform::toUtf16(reason);
+    return stateFailed;
+}
+
 // A run's folder: made, or there already.
 std::uint32_t makeFolder(const FileOperation& record, std::u16string& why) {
     const std::u16string_view path = textOf(record.destination);
-    const explorer::ViewProvider& view = viewOf(path);
-    if (view.CreateFolder(viewPathOf(path))) return stateSucceeded;
+    if (isDevicePath(path)) {
+        return onDevice(
+            path,
+            [](const platform::AnchoredPath& folder, std::string& reason) {
+                return platform::makeFolderAt(folder, -1, reason);
+            },
+            why);
+    }
+    const explorer::ViewProvider& view = explorer::remoteProvider;
+    if (view.CreateFolder(path)) return stateSucceeded;
     why = failureOf(view, u"The folder could not be made.");
     platform::FileAttributeData existing{};
-    if (!view.GetAttributes(viewPathOf(path), 0, existing)) return stateFailed;
+    if (!view.GetAttributes(path, 0, existing)) return stateFailed;
     if (existing.attributes & platform::attributeFolder) {
         why.clear();
         return stateSucceeded;
@@ -416,14 +438,43 @@ std::uint32_t makeFolder(const FileOperation& record, std::u16string& why) {
     return stateFailed;
 }
 
-// A run's removal of one file or one empty folder: a folder's removal never empties it,
-// and neither follows a link (a link is removed as the file it is, and is no folder).
-std::uint32_t removeEntry(const FileOperation& record, std::u16string& why) {
+// Whether a run's removal still finds what its plan saw: on the device by lstat, on the
+// server by a listing of its folder; false with the reason when not, or when it cannot
+// be looked at.
+bool stillAsPlanned(const QueueBindings& bindings, const FileOperation& record, std::u16string& why) {
     const std::u16string_view path = textOf(record.destination);
-    const explorer::ViewProvider& view = viewOf(path);
-    const int done = record.kind == kindRemoveFolder ? view.RemoveFolder(viewPathOf(path))
-                                                     : view.DeleteFile(viewPathOf(path));
-    if (done) return stateSucceeded;
+    mirroring::EntryNow now;
+    std::string reason;
+    if (isDevicePath(path)) {
+        now = mirroring::deviceEntryNow(platform::toHostPath(viewPathOf(path)));
+    } else if (!bindings.serverEntryNow || !bindings.serverEntryNow(platform::toUtf8(path), now, reason)) {
+        why = u"Kept, since it could not be looked at: " + platform::toUtf16(reason);
+        return false;
+    }
+    reason = record.planned ? mirroring::changedSincePlanned(*record.planned, now) : "was not planned";
+    if (reason.empty()) return true;
+    why = u"Kept: it " + platform::toUtf16(reason) + u".";
+    return false;
+}
+
+// A run's removal of one file or one empty folder: a folder's removal never empties it,
+// and neither follows a link (on the device a link is left, failing the removal; on a
+// server it is removed as the file it is, and is no folder). Only what the plan saw is
+// removed.
+std::uint32_t removeEntry(const QueueBindings& bindings, const FileOperation& record, std::u16string& why) {
+    if (!stillAsPlanned(bindings, record, why)) return stateFailed;
+    const std::u16string_view path = textOf(record.destination);
+    const bool folder = record.kind == kindRemoveFolder;
+    if (isDevicePath(path)) {
+        return onDevice(
+            path,
+            [folder](const platform::AnchoredPath& entry, std::string& reason) {
+                return platform::removeAt(entry, folder, reason);
+            },
+            why);
+    }
+    const explorer::ViewProvider& view = explorer::remoteProvider;
+    if (folder ? view.RemoveFolder(path) : view.DeleteFile(path)) return stateSucceeded;
     why = failureOf(view, u"The entry could not be removed.");
     return stateFailed;
 }
@@ -448,7 +499,7 @@ std::uint32_t run(const QueueBindings& bindings, const FileOperation& record, bo
     std::uint32_t result = stateFailed;
     if (copy) result = runCopy(record, caption, log, why);
     else if (record.kind == kindMakeFolder) result = makeFolder(record, why);
-    else if (record.run != 0) result = removeEntry(record, why);
+    else if (record.run != 0) result = removeEntry(bindings, record, why);
     else result = runDelete(record, why);
     if (remoteSide && bindings.leavePlace) bindings.leavePlace();
     return result;
@@ -478,16 +529,20 @@ bool batchable(const FileOperation& record) {
 }
 
 // A record of Pending that may start now and may join `worker`'s batch, whose records are
-// for `place` and go the way `upload` says: moved to Active and started; null when none.
-// Joining records count as the batch's one connection, whatever the limit.
-FileOperation* takeJoining(Worker& worker, const PlaceToken& place, bool upload) {
+// for `first`'s place and device top and go its way: moved to Active and started; null
+// when none. Joining records count as the batch's one connection, whatever the limit.
+FileOperation* takeJoining(Worker& worker, const FileOperation& first) {
+    const PlaceToken& place = first.place;
+    const bool upload = isDevicePath(textOf(first.source));
     Queue& queue = state();
     std::lock_guard life(queue.lifeLock);
     ListLock held(queue.mutex);
     if (queue.stopping) return nullptr;
     for (const mirroring::StepId id : queue.order.startable(std::numeric_limits<std::size_t>::max())) {
         FileOperation* record = recordOf(id);
-        if (!batchable(*record) || isDevicePath(textOf(record->source)) != upload) continue;
+        if (!batchable(*record) || isDevicePath(textOf(record->source)) != upload ||
+            record->deviceTop != first.deviceTop)
+            continue;
         if (queue.bindings.samePlace ? !queue.bindings.samePlace(record->place, place) : record->place != place)
             continue;
         startLocked(worker, record);
@@ -509,16 +564,16 @@ void setBatching(Worker& worker, bool batching) {
 // CopyFiles): each record ends as its file does.
 void runBatch(Worker& worker, const QueueBindings& bindings, FileOperation* first) {
     const PlaceToken place = first->place;
-    const bool upload = isDevicePath(textOf(first->source));
     std::u16string why;
     if (bindings.enterPlace && !bindings.enterPlace(place, nullptr, why)) {
         finish(worker, first, stateFailed, std::move(why));
         return;
     }
     setBatching(worker, true);
+    platform::setThreadDeviceTop(platform::toHostPath(first->deviceTop));
     std::vector<FileOperation*> given;
     const explorer::NextCopyOrder next = [&]() -> std::optional<explorer::FileCopyOrder> {
-        FileOperation* record = given.empty() ? first : takeJoining(worker, place, upload);
+        FileOperation* record = given.empty() ? first : takeJoining(worker, *first);
         if (!record) return std::nullopt;
         given.push_back(record);
         if (given.size() > 1) notifyChanged();
@@ -529,6 +584,7 @@ void runBatch(Worker& worker, const QueueBindings& bindings, FileOperation* firs
         finish(worker, given[copy], copied ? stateSucceeded : stateFailed, copied ? u"" : reason);
         notifyChanged();
     });
+    platform::setThreadDeviceTop({});
     if (bindings.leavePlace) bindings.leavePlace();
     setBatching(worker, false);
 }
@@ -574,7 +630,9 @@ void workerBody(std::unique_ptr<Worker> owned) {
         // Kind, paths, place and log are not changed while a record lives: read without
         // the lock. The log's delete record waits for its copy (they touch one entry).
         std::u16string why;
+        platform::setThreadDeviceTop(platform::toHostPath(record->deviceTop));
         const std::uint32_t result = run(bindings, *record, runFailed, worker.log, why);
+        platform::setThreadDeviceTop({});
         if (record->log) {
             worker.log.kind = record->kind;
             worker.log.state = result;
@@ -634,6 +692,13 @@ std::unique_ptr<FileOperation> makeRecord(std::uint32_t kind, std::u16string_vie
     copyPath(record->source, source);
     copyPath(record->destination, destination);
     record->queued = now();
+    std::u16string_view device = isDevicePath(source) ? source : destination;
+    if (isDevicePath(device)) {
+        device = viewPathOf(device);
+        while (device.size() > 1 && explorer::isSeparator(device.back())) device.remove_suffix(1);
+        const auto separator = device.find_last_of(u"\\/");
+        record->deviceTop = device.substr(0, separator == std::u16string_view::npos ? 0 : separator + 1);
+    }
     return record;
 }
 
@@ -651,6 +716,7 @@ int enqueue(std::vector<std::unique_ptr<FileOperation>> records, int list) {
         if (worker && !worker->records.empty()) {
             record->place = worker->records.front()->place;
             record->sourcePlace = worker->records.front()->sourcePlace;
+            record->deviceTop = worker->records.front()->deviceTop;
         } else if (pending && state().bindings.currentPlace) {
             record->place = state().bindings.currentPlace();
         }
@@ -671,10 +737,18 @@ int enqueue(std::vector<std::unique_ptr<FileOperation>> records, int list) {
     return 1;
 }
 
+// The device folders of the runs, by run.
+std::mutex runTopsLock;
+std::map<std::uint64_t, std::u16string> runTops;
+
 int add(std::uint32_t kind, std::u16string_view source, std::u16string_view destination, std::uint64_t run = 0) {
     std::vector<std::unique_ptr<FileOperation>> records;
     records.push_back(makeRecord(kind, source, destination));
-    if (records[0]) records[0]->run = run;
+    if (records[0] && run != 0) {
+        records[0]->run = run;
+        std::lock_guard held(runTopsLock);
+        if (const auto top = runTops.find(run); top != runTops.end()) records[0]->deviceTop = top->second;
+    }
     return enqueue(std::move(records), listPending);
 }
 
@@ -727,9 +801,12 @@ int queueMove(std::u16string_view source, std::u16string_view destination, bool 
 
 int queueDelete(std::u16string_view path) { return add(kindDelete, u"", path); }
 
-std::uint64_t newRun() {
+std::uint64_t newRun(std::u16string_view deviceTop) {
     static std::atomic<std::uint64_t> last{0};
-    return ++last;
+    const std::uint64_t run = ++last;
+    std::lock_guard held(runTopsLock);
+    if (!deviceTop.empty()) runTops[run] = deviceTop;
+    return run;
 }
 
 int queueRunCopy(std::uint64_t run, std::u16string_view source, std::u16string_view destination) {
@@ -738,8 +815,14 @@ int queueRunCopy(std::uint64_t run, std::u16string_view source, std::u16string_v
 
 int queueRunMakeFolder(std::uint64_t run, std::u16string_view path) { return add(kindMakeFolder, u"", path, run); }
 
-int queueRunRemove(std::uint64_t run, std::u16string_view path, bool folder) {
-    return add(folder ? kindRemoveFolder : kindDelete, u"", path, run);
+int queueRunRemove(std::uint64_t run, std::u16string_view path, const mirroring::SyncEntry& planned) {
+    std::vector<std::unique_ptr<FileOperation>> records;
+    records.push_back(makeRecord(planned.folder ? kindRemoveFolder : kindDelete, u"", path));
+    if (records[0]) {
+        records[0]->run = run;
+        records[0]->planned = planned;
+    }
+    return enqueue(std::move(records), listPending);
 }
 
 int retryFailed(std::u16string_view destination, std::uint64_t started) {

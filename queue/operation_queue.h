@@ -14,11 +14,13 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "explorer/folder_walk.h"
+#include "mirroring/sync_trees.h"
 #include "platform/sync.h"
 
 namespace queue {
@@ -54,13 +56,20 @@ struct FileOperation {
     std::uint64_t finished = 0;
     char16_t source[pathCapacity] = {};  // "file://" + a device path, or a server path
     char16_t destination[pathCapacity] = {};
-    PlaceToken place;              // the Remote view's place when it was queued
-    PlaceToken sourcePlace;        // a copy from another place: the place its source is on
-    std::u16string why;            // why a record failed without a box of its own
-    bool retried = false;          // queued again from Failed: a download continues what it left
-    bool moving = false;           // the copy of a move: a delete record of its source follows
-    std::uint64_t run = 0;         // the synchronisation the record belongs to (see newRun); 0: none
+    PlaceToken place;        // the Remote view's place when it was queued
+    PlaceToken sourcePlace;  // a copy from another place: the place its source is on
+    std::u16string why;      // why a record failed, for its Properties (and a box, unless of a run)
+    bool retried = false;    // queued again from Failed: a download continues what it left
+    bool moving = false;     // the copy of a move: a delete record of its source follows
+    std::uint64_t run = 0;   // the synchronisation the record belongs to (see newRun); 0: none
+    // The device folder its device side is reached from, no link below it followed
+    // (platform/folder_handles.h): a run's folder, else the folder of its device path, or
+    // for a file a folder copy logged, that copy's.
+    std::u16string deviceTop;
     std::shared_ptr<CopyLog> log;  // a move: shared by its copy, which fills it, and its delete
+    // A run's removal: the entry as the synchronisation's plan saw it (its path below the
+    // synchronised folders), which must still stand there when the removal comes.
+    std::optional<mirroring::SyncEntry> planned;
 };
 
 // What the worker needs besides the records, bound once at start-up (tests bind fakes).
@@ -86,6 +95,10 @@ struct QueueBindings {
     // How many records may run at once (1 to 8), read as each record starts; null: 1.
     // Any thread, under the queue's lock: it must not wait.
     int (*simultaneousCopies)() = nullptr;
+    // Worker, inside enterPlace: what stands at the server path `path` now, from a
+    // listing of its folder (see mirroring::serverEntryNow); false with the reason when
+    // the folder could not be listed. Null: a run's removal on a server is never made.
+    bool (*serverEntryNow)(const std::string& path, mirroring::EntryNow& now, std::string& reason) = nullptr;
 };
 void bindQueue(const QueueBindings& bindings);  // before the first Add
 
@@ -112,17 +125,22 @@ int queueCopyFileFrom(const PlaceToken& sourcePlace, std::u16string_view source,
 // either way, that replace their target without asking (the user chose them in the
 // preview) and leave the target with the source's time; folders made before what goes
 // into them (one that exists already counts as made); and removals of single files and
-// of empty folders, never following a link. A run's removal waits until every other
+// of empty folders, never following a link (one met on the device fails the removal),
+// and only while the entry is as the plan saw it (`planned`; mirroring::changedSincePlanned
+// says what differs, and the removal fails saying so, a Retry too). A run's removal waits
+// until every other
 // record of the run queued before it has ended, and is carried out only when no copy of
 // the run failed; else it fails, saying so. The failure belongs to the run: a Retry of
 // the copy takes it back (the copy goes before the run's waiting removals), while Clear
 // or Delete of the copy's record does not. Failures of a run's records show no box: the
 // reason stays with the record in Failed. Paths are as for the records above ("file://"
-// and a device path, or a server path). Any thread.
-std::uint64_t newRun();
+// and a device path, or a server path). The run's device side is reached from
+// `deviceTop`, the device folder it synchronises: a link put in place below it after the
+// preview fails its action (none: each record's own folder). Any thread.
+std::uint64_t newRun(std::u16string_view deviceTop = {});
 int queueRunCopy(std::uint64_t run, std::u16string_view source, std::u16string_view destination);
 int queueRunMakeFolder(std::uint64_t run, std::u16string_view path);
-int queueRunRemove(std::uint64_t run, std::u16string_view path, bool folder);
+int queueRunRemove(std::uint64_t run, std::u16string_view path, const mirroring::SyncEntry& planned);
 
 // Moves the Failed record with this destination that started at `started` back to
 // Pending (queued now, pending, no reason, marked retried; at the tail, or a run's record

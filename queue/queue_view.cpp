@@ -7,6 +7,7 @@
 #include "explorer/provider.h"
 #include "explorer/url.h"
 #include "platform/errors.h"
+#include "platform/text.h"
 #include "queue/operation_queue.h"
 
 namespace queue {
@@ -58,6 +59,25 @@ int findNext(platform::FindHandle handle, platform::FindData& data) {
 int findClose(platform::FindHandle handle) {
     delete reinterpret_cast<Cursor*>(handle);
     return 1;
+}
+
+// A record's Properties: where it copies from and to, and why it failed, which the screen
+// wraps whole (a refused host key's reason ends with the known_hosts line to remove). Of
+// several records of the row's name, the latest. UI thread only.
+std::u16string describeRecord(std::u16string_view path) {
+    const std::u16string_view name = path.substr(path.find_last_of(u"\\/") + 1);
+    const std::vector<FileOperation> records = listRecords(int(explorer::queueProvider.filterIndex) + 1);
+    const auto record = std::find_if(records.rbegin(), records.rend(),
+                                     [name](const FileOperation& each) { return rowNameOf(each.destination) == name; });
+    if (record == records.rend()) return {};
+    const auto shown = [](const char16_t* path) {
+        std::u16string_view text = platform::boundedView(path, pathCapacity);
+        if (text.starts_with(explorer::phoneScheme)) text.remove_prefix(explorer::phoneScheme.size());
+        return std::u16string(text);
+    };
+    std::u16string text = u"From: " + shown(record->source) + u"\rTo: " + shown(record->destination);
+    if (!record->why.empty()) text += u"\r\r" + record->why;
+    return text;
 }
 
 }  // namespace
@@ -120,6 +140,7 @@ void initQueueView() {
     view.LoadOptions = [] {};
     view.ShowError = [](std::u16string_view) { return 0; };
     view.GetLastErrorText = [] { return std::u16string(); };
+    view.DescribeEntry = describeRecord;
 }
 
 }  // namespace queue

@@ -8,6 +8,7 @@
 
 #include "explorer/provider.h"
 #include "platform/connection_manager.h"
+#include "platform/secret.h"
 #include "platform/text.h"
 #include "platform/window/message_box.h"
 #include "platform/window/window.h"
@@ -139,6 +140,7 @@ int connectPlace(FtpPlace& place, session::ServerSession& session, const KeyPass
     login.user = platform::toUtf8(settings.userName);
     login.password = platform::toUtf8(settings.password);
     login.passive = settings.passive != 0;
+    login.uploadThroughTemporary = settings.uploadThroughTemporary != 0;
     login.connectWaitMs = connectWaitMs(settings);
     login.silenceLimitMs = replyWaitMs(settings);
     login.trust = &settingsTrust();
@@ -161,6 +163,8 @@ int connectPlace(FtpPlace& place, session::ServerSession& session, const KeyPass
     return 0;
 }
 
+KeyPassphrase::~KeyPassphrase() { platform::wipe(passphrase); }
+
 void setEditPlaceHook(EditPlaceHook hook) { editPlaceHook.store(hook); }
 
 namespace {
@@ -179,11 +183,9 @@ int connectWithPassphrase(SessionUse& use, const std::string& keyFile) {
                                                                u"Connect - Farlink");
     if (!retakeSession(use) || !answer) return 0;
     if (!*use.session) *use.session = session::newServerSession(settingsOf(place).host);
-    KeyPassphrase given{keyFile, platform::toUtf8(*answer)};
-    std::fill(answer->begin(), answer->end(), u'\0');
-    const int connected = connectPlace(place, **use.session, &given);
-    std::fill(given.passphrase.begin(), given.passphrase.end(), '\0');
-    return connected;
+    const KeyPassphrase given{keyFile, platform::toUtf8(*answer)};
+    platform::wipe(*answer);
+    return connectPlace(place, **use.session, &given);
 }
 
 // After a connection failed on an identity the user has not trusted (a certificate, a
@@ -192,11 +194,10 @@ int connectWithPassphrase(SessionUse& use, const std::string& keyFile) {
 // the user: its copy fails, saying what to do.
 int connectAsking(SessionUse& use) {
     FtpPlace& place = *use.place;
-    if (const std::string key = (*use.session)->lockedKey(); !key.empty()) {
-        return session::threadTransferWatch() ? 0 : connectWithPassphrase(use, key);
-    }
+    if (session::threadTransferWatch()) return 0;
+    if (const std::string key = (*use.session)->lockedKey(); !key.empty()) return connectWithPassphrase(use, key);
     const std::u16string question = (*use.session)->trustQuestion(settingsOf(place).name);
-    if (question.empty() || session::threadTransferWatch()) return 0;
+    if (question.empty()) return 0;
     if (!askWithSessionReleased(use, question, platform::MessageBoxIcon::exclamation)) return 0;
     if (!*use.session) {  // an edit dropped it meanwhile: what was presented went with it
         setPlaceError(place, u"(KVT-FC-1)", "The place was changed while the question was open; try again.\n");
@@ -231,6 +232,15 @@ int ensureConnected(SessionUse& use) {
     (*use.session)->quit(true);
     if (connectPlace(*use.place, **use.session)) return 1;
     return connectAsking(use);
+}
+
+void showIdentityRefusal(SessionUse& use) {
+    if (session::threadTransferWatch() || !use.session || !*use.session || !(*use.session)->identityRefused()) return;
+    const std::string reason = placeErrorText(*use.place);
+    releaseSession(use);
+    platform::setWaitCursor(false);
+    platform::messageBox(platform::getForegroundWindow(), platform::toUtf16(platform::printableText(reason)),
+                         u"Connect - Farlink", platform::MessageBoxButtons::ok, platform::MessageBoxIcon::hand);
 }
 
 int shutdownRemote() {

@@ -36,6 +36,8 @@ int bringUpNetwork(FtpPlace& place);
 struct KeyPassphrase {
     std::string keyFile;
     std::string passphrase;
+
+    ~KeyPassphrase();  // wipes the passphrase
 };
 
 // Opens `session` (the place's own or a separate one) to the place and logs in, with the
@@ -57,6 +59,12 @@ void setEditPlaceHook(EditPlaceHook hook);
 // the place's error saying so. Questions are asked with the session let go; on return
 // `use` holds it again, unless the result is 0. Any thread.
 int ensureConnected(SessionUse& use);
+
+// After ensureConnected failed on a server identity refused outright (a host key that
+// changed, or one known_hosts revokes): says why in a box, where the reason wraps whole
+// (it ends with the known_hosts line to remove, longer than a row), with the session let
+// go. Nothing on the queue's worker, whose record keeps the reason. Any thread.
+void showIdentityRefusal(SessionUse& use);
 
 // Drops every place (quitting their sessions) and the network connection. Pre: no
 // remote operation runs any more. UI thread only.

@@ -5,26 +5,26 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <cstdio>
 #include <iterator>
 #include <mutex>
 #include <vector>
 
+#include "platform/own_files.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 
 namespace remote {
 namespace {
 
-constexpr std::string_view partialPrefix = ".farlink-";
-constexpr std::string_view partialSuffix = ".part";
-constexpr std::size_t hashDigits = 16;
-// One binary value: for each partial, its time (8 bytes), the length of its path
-// (4 bytes), both little-endian, then the path's bytes.
+// One binary value: for each partial, its time (8 bytes), its download's key (8 bytes),
+// the length of its path (4 bytes), all little-endian, then the path's bytes. Earlier
+// versions kept "Kept", without keys: read, and replaced at the next write.
+constexpr std::u16string_view listValue = u"Partials";
 constexpr std::u16string_view keptValue = u"Kept";
 
 struct KeptPartial {
     std::uint64_t since = 0;
+    std::uint64_t key = 0;  // 0: none (an earlier version's entry)
     std::string path;
 };
 
@@ -50,26 +50,37 @@ void putNumber(std::vector<unsigned char>& bytes, std::uint64_t value, int count
     for (int i = 0; i < count; ++i) bytes.push_back(static_cast<unsigned char>(value >> (8 * i)));
 }
 
-// A list that cannot be read as a whole is read as far as it goes.
+std::vector<unsigned char> valueBytes(platform::RegistryKey key, std::u16string_view name) {
+    std::uint32_t size = 0;
+    std::vector<unsigned char> bytes;
+    if (platform::queryValue(key, name, nullptr, nullptr, &size) && size > 0) {
+        bytes.resize(size);
+        if (!platform::queryValue(key, name, nullptr, bytes.data(), &size)) bytes.clear();
+    }
+    return bytes;
+}
+
+// Appends the entries of one value, read as far as they go.
+void readEntries(const std::vector<unsigned char>& bytes, bool withKeys, std::vector<KeptPartial>& list) {
+    const std::size_t head = withKeys ? 20 : 12;
+    for (std::size_t at = 0; at + head <= bytes.size();) {
+        KeptPartial kept{readNumber(&bytes[at], 8), withKeys ? readNumber(&bytes[at + 8], 8) : 0, {}};
+        const std::size_t length = readNumber(&bytes[at + head - 4], 4);
+        at += head;
+        if (length > bytes.size() - at) break;
+        kept.path.assign(reinterpret_cast<const char*>(&bytes[at]), length);
+        list.push_back(std::move(kept));
+        at += length;
+    }
+}
+
 std::vector<KeptPartial> readList() {
     std::vector<KeptPartial> list;
     platform::RegistryKey key = platform::noKey;
     if (!platform::openKey(platform::currentUserKey, partialsKeyPath, key)) return list;
-    std::uint32_t size = 0;
-    std::vector<unsigned char> bytes;
-    if (platform::queryValue(key, keptValue, nullptr, nullptr, &size) && size > 0) {
-        bytes.resize(size);
-        if (!platform::queryValue(key, keptValue, nullptr, bytes.data(), &size)) bytes.clear();
-    }
+    readEntries(valueBytes(key, listValue), true, list);
+    readEntries(valueBytes(key, keptValue), false, list);
     platform::closeKey(key);
-    for (std::size_t at = 0; at + 12 <= bytes.size();) {
-        const std::uint64_t since = readNumber(&bytes[at], 8);
-        const std::size_t length = readNumber(&bytes[at + 8], 4);
-        at += 12;
-        if (length > bytes.size() - at) break;
-        list.push_back({since, std::string(reinterpret_cast<const char*>(&bytes[at]), length)});
-        at += length;
-    }
     return list;
 }
 
@@ -79,18 +90,22 @@ void writeList(const std::vector<KeptPartial>& list) {
     std::vector<unsigned char> bytes;
     for (const KeptPartial& kept : list) {
         putNumber(bytes, kept.since, 8);
+        putNumber(bytes, kept.key, 8);
         putNumber(bytes, kept.path.size(), 4);
         bytes.insert(bytes.end(), kept.path.begin(), kept.path.end());
     }
-    if (bytes.empty()) platform::deleteValue(key, keptValue);
-    else platform::setValue(key, keptValue, platform::registryBinary, bytes.data(), std::uint32_t(bytes.size()));
+    platform::deleteValue(key, keptValue);
+    if (bytes.empty()) platform::deleteValue(key, listValue);
+    else platform::setValue(key, listValue, platform::registryBinary, bytes.data(), std::uint32_t(bytes.size()));
     platform::closeKey(key);
 }
 
-// Removes the listed entry of `hostPath`; true when there was one.
-bool dropEntry(std::vector<KeptPartial>& list, const std::string& hostPath) {
-    const auto end = std::remove_if(list.begin(), list.end(),
-                                    [&](const KeptPartial& kept) { return kept.path == hostPath; });
+// Removes the listed entries of `hostPath`, or of `key` when it is not 0; true when there
+// were some.
+bool dropEntry(std::vector<KeptPartial>& list, const std::string& hostPath, std::uint64_t key = 0) {
+    const auto end = std::remove_if(list.begin(), list.end(), [&](const KeptPartial& kept) {
+        return kept.path == hostPath || (key != 0 && kept.key == key);
+    });
     const bool found = end != list.end();
     list.erase(end, list.end());
     return found;
@@ -103,7 +118,7 @@ std::string_view fileNameOf(std::string_view path) {
 
 }  // namespace
 
-std::string partialNameFor(const FtpPlace& place, std::string_view remotePath, std::string_view localPath) {
+std::uint64_t partialKeyFor(const FtpPlace& place, std::string_view remotePath, std::string_view localPath) {
     const PlaceSettings settings = settingsOf(place);
     std::uint64_t hash = hashOf(platform::toUtf8(settings.host));
     hash = hashOf("\n" + std::to_string(settings.port) + "\n", hash);
@@ -111,27 +126,22 @@ std::string partialNameFor(const FtpPlace& place, std::string_view remotePath, s
     hash = hashOf("\n", hash);
     hash = hashOf(remotePath, hash);
     hash = hashOf("\n", hash);
-    hash = hashOf(localPath, hash);
-    char digits[hashDigits + 1];
-    std::snprintf(digits, sizeof digits, "%016llx", static_cast<unsigned long long>(hash));
-    return std::string(partialPrefix) + digits + std::string(partialSuffix);
+    return hashOf(localPath, hash) | 1;  // never 0, which marks an entry without a key
 }
 
-bool isPartialName(std::string_view name) {
-    if (name.size() != partialPrefix.size() + hashDigits + partialSuffix.size() || !name.starts_with(partialPrefix) ||
-        !name.ends_with(partialSuffix)) {
-        return false;
+std::string keptPartial(std::uint64_t key) {
+    const std::lock_guard held(listLock);
+    for (const KeptPartial& kept : readList()) {
+        if (kept.key == key) return kept.path;
     }
-    const std::string_view digits = name.substr(partialPrefix.size(), hashDigits);
-    return std::all_of(digits.begin(), digits.end(),
-                       [](char c) { return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f'); });
+    return {};
 }
 
-void rememberPartial(const std::string& hostPath, std::uint64_t now) {
+void rememberPartial(const std::string& hostPath, std::uint64_t key, std::uint64_t now) {
     const std::lock_guard held(listLock);
     std::vector<KeptPartial> list = readList();
-    dropEntry(list, hostPath);
-    list.push_back({now, hostPath});
+    dropEntry(list, hostPath, key);
+    list.push_back({now, key, hostPath});
     writeList(list);
 }
 
@@ -152,7 +162,7 @@ void removeStalePartials(std::uint64_t now) {
             continue;
         }
         // Whatever took the partial's place is not ours to remove.
-        if (!S_ISREG(info.st_mode) || !isPartialName(fileNameOf(entry.path))) continue;
+        if (!S_ISREG(info.st_mode) || !platform::isOwnTemporaryName(fileNameOf(entry.path))) continue;
         const bool stale = now >= entry.since && now - entry.since >= partialLifetime;
         if (stale && unlink(entry.path.c_str()) == 0) continue;
         kept.push_back(entry);

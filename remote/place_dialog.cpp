@@ -3,6 +3,7 @@
 #include <charconv>
 #include <string>
 
+#include "platform/secret.h"
 #include "platform/text.h"
 #include "platform/window/controls.h"
 #include "platform/window/dialog.h"
@@ -133,7 +134,9 @@ int runPlaceDialog(PlaceDialogData& data, Window owner) {
                     setText(data.password, anonymousPassword);
                 } else {
                     setText(data.userName, platform::getWindowText(item(resources::placeUserEdit)));
-                    setText(data.password, platform::getWindowText(item(resources::placePasswordEdit)));
+                    std::u16string password = platform::getWindowText(item(resources::placePasswordEdit));
+                    setText(data.password, password);
+                    platform::wipe(password);
                 }
                 platform::endDialog(window, resources::commandDone);
                 return 1;
@@ -157,6 +160,7 @@ int runAdvancedPlaceDialog(PlaceDialogData& data, Window owner) {
         {resources::placePassiveCheck, &PlaceDialogData::passive},
         {resources::placeRememberFolderCheck, &PlaceDialogData::rememberFolder},
         {resources::placeAutoReconnectCheck, &PlaceDialogData::autoReconnect},
+        {resources::placeTemporaryUploadCheck, &PlaceDialogData::uploadThroughTemporary},
     };
     return ui::runDialog(dialog, owner, [&](Window window, MessageId message, WParam wParam, LParam) -> LResult {
         const auto item = [window](int id) { return platform::getDialogItem(window, id); };

@@ -8,6 +8,7 @@
 
 #include "explorer/provider.h"
 #include "platform/registry.h"
+#include "platform/secret.h"
 #include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "platform/window/message_box.h"
@@ -28,6 +29,7 @@ constexpr std::size_t rememberFolderOffset = 2465;
 constexpr std::size_t portOffset = 2468;
 constexpr std::size_t timeoutOffset = 2472;
 constexpr std::size_t autoReconnectOffset = 2476;
+constexpr std::size_t directUploadOffset = 2477;
 
 // The list in selector order; the first empty slot ends it. Guarded by listLock.
 std::array<std::shared_ptr<FtpPlace>, maxPlaces + 1> slots;
@@ -89,6 +91,7 @@ void fillFromDialog(FtpPlace& place, const PlaceDialogData& data) {
     place.passive = data.passive;
     place.timeout = data.timeout;
     place.autoReconnect = data.autoReconnect;
+    place.uploadThroughTemporary = data.uploadThroughTemporary;
 }
 
 // What says which server and account a place reaches.
@@ -152,6 +155,7 @@ PlaceBytes encodePlace(const FtpPlace& place) {
     putWord(bytes, portOffset, place.port);
     putWord(bytes, timeoutOffset, place.timeout);
     bytes[autoReconnectOffset] = place.autoReconnect;
+    bytes[directUploadOffset] = place.uploadThroughTemporary ? 0 : 1;
     return bytes;
 }
 
@@ -168,6 +172,7 @@ void decodePlace(const PlaceBytes& bytes, FtpPlace& place) {
     place.port = getWord(bytes, portOffset);
     place.timeout = getWord(bytes, timeoutOffset);
     place.autoReconnect = bytes[autoReconnectOffset];
+    place.uploadThroughTemporary = bytes[directUploadOffset] == 0 ? 1 : 0;
 }
 
 std::optional<PlaceDialogData> placeDialogData(int index, platform::Window owner) {
@@ -193,6 +198,7 @@ std::optional<PlaceDialogData> placeDialogData(int index, platform::Window owner
         data.passive = place->passive;
         data.timeout = place->timeout;
         data.autoReconnect = place->autoReconnect;
+        data.uploadThroughTemporary = place->uploadThroughTemporary;
         return data;
     }
     setText(data.host, placeholderHost);
@@ -221,10 +227,13 @@ int applyPlaceDialogData(int index, const PlaceDialogData& data) {
         place = slots[index];
     }
     std::lock_guard held(place->fieldsLock);
-    const std::u16string before = accountOf(*place);
+    std::u16string before = accountOf(*place);
     fillFromDialog(*place, data);
-    if (accountOf(*place) != before) ++place->revision;
+    std::u16string after = accountOf(*place);
+    if (after != before) ++place->revision;
     ++place->edits;
+    platform::wipe(before);
+    platform::wipe(after);
     return 1;
 }
 
@@ -249,15 +258,16 @@ int loadPlaces() {
                 ++damaged;
                 continue;
             }
-            if (count == maxPlaces) {
+            if (count < maxPlaces) {
+                auto place = std::make_shared<FtpPlace>();
+                decodePlace(bytes, *place);
+                if (!place->rememberFolder) setText(place->currentFolder, textOf(place->startupFolder));
+                setText(place->filterPattern, u"*");
+                slots[count++] = std::move(place);
+            } else {
                 ++beyond;
-                continue;
             }
-            auto place = std::make_shared<FtpPlace>();
-            decodePlace(bytes, *place);
-            if (!place->rememberFolder) setText(place->currentFolder, textOf(place->startupFolder));
-            setText(place->filterPattern, u"*");
-            slots[count++] = std::move(place);
+            platform::wipe(bytes.data(), bytes.size());  // it holds the password
         }
     }
     platform::closeKey(key);
@@ -279,6 +289,7 @@ int savePlaces() {
         }
     }
     const bool written = writePlaceValues(key, records);
+    for (PlaceBytes& record : records) platform::wipe(record.data(), record.size());
     platform::closeKey(key);
     return written ? 1 : 0;
 }
@@ -383,6 +394,12 @@ bool takeSession(SessionUse& use) {
 
 }  // namespace
 
+FtpPlace::~FtpPlace() { platform::wipe(password, sizeof password); }
+
+PlaceSettings::~PlaceSettings() { platform::wipe(password); }
+
+PlaceDialogData::~PlaceDialogData() { platform::wipe(password, sizeof password); }
+
 PlaceSettings settingsOf(const FtpPlace& place) {
     std::lock_guard guard(place.fieldsLock);
     return {std::u16string(textOf(place.name)),
@@ -393,7 +410,8 @@ PlaceSettings settingsOf(const FtpPlace& place) {
             place.timeout,
             place.passive,
             place.autoReconnect,
-            place.revision};
+            place.revision,
+            place.uploadThroughTemporary};
 }
 
 void setPlaceError(FtpPlace& place, std::u16string_view tag, std::string_view text) {

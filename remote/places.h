@@ -48,6 +48,9 @@ struct FtpPlace {
     std::uint32_t port = 0;
     std::uint32_t timeout = 0;  // milliseconds to connect
     std::uint8_t autoReconnect = 0;
+    // Uploads go to a temporary name and are renamed onto their target once whole (stored
+    // inverted, in a byte that was padding, so that places stored before keep it on).
+    std::uint8_t uploadThroughTemporary = 1;
 
     // In memory only: a loaded place starts without them.
     mutable platform::CountedMutex fieldsLock;
@@ -62,6 +65,8 @@ struct FtpPlace {
     platform::CountedMutex sessionLock;
     PlaceSession session;            // under sessionLock
     std::uint32_t sessionEdits = 0;  // `edits` when the session was made; under sessionLock
+
+    ~FtpPlace();  // wipes the password
 };
 
 // What a connection to a place needs of it, copied under its fields lock. Any thread.
@@ -75,6 +80,9 @@ struct PlaceSettings {
     std::uint8_t passive = 0;
     std::uint8_t autoReconnect = 0;
     std::uint32_t revision = 0;
+    std::uint8_t uploadThroughTemporary = 1;
+
+    ~PlaceSettings();  // wipes the password
 };
 PlaceSettings settingsOf(const FtpPlace& place);
 
@@ -87,7 +95,8 @@ std::string placeErrorText(const FtpPlace& place);
 using PlaceBytes = std::array<std::uint8_t, placeRecordSize>;
 
 // The stored form, field by field in little-endian order; padding and the three
-// in-memory words (offsets 2480-2491) are zero.
+// in-memory words (offsets 2480-2491) are zero, save the byte at 2477, which is 1 when
+// uploads go straight into their target.
 PlaceBytes encodePlace(const FtpPlace& place);
 // Fills the stored fields of `place` from its stored form. A text that is not
 // terminated inside its field is cut at the field's end.
@@ -106,6 +115,9 @@ struct PlaceDialogData {
     std::uint8_t passive = 0;
     std::uint8_t rememberFolder = 0;
     std::uint8_t autoReconnect = 0;
+    std::uint8_t uploadThroughTemporary = 1;
+
+    ~PlaceDialogData();  // wipes the password
 };
 
 // The data of the place at `index`, or the defaults of a new place when `index` is the

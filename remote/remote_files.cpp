@@ -17,6 +17,7 @@
 #include "ftp/ftp_commands.h"
 #include "platform/clock.h"
 #include "platform/errors.h"
+#include "platform/folder_handles.h"
 #include "platform/text.h"
 #include "platform/window/message_box.h"
 #include "remote/connect.h"
@@ -88,6 +89,15 @@ std::optional<std::string> hostPath(FtpPlace& place, std::u16string_view deviceP
     return host;
 }
 
+// What a listing gave a file to copy: its exact size and permission bits (-1: none).
+struct Listed {
+    std::int64_t size = -1;
+    int mode = -1;
+};
+
+// New Folder's work, with the permission bits `mode` (-1: the server's own).
+int createServerFolder(std::u16string_view path, int mode);
+
 using PathCommand = int (session::ServerSession::*)(const std::string& path);
 
 // One command on one path over the place's session.
@@ -120,25 +130,44 @@ std::int64_t listedFileSize(std::u16string_view remote) {
 
 PlaceSession newSession(const FtpPlace& place) { return session::newServerSession(settingsOf(place).host); }
 
-// Lists a download's partial while one is kept, so that start-up can clear old ones.
-void keepListed(const std::string& partial) {
-    struct stat info {};
-    if (lstat(partial.c_str(), &info) == 0 && S_ISREG(info.st_mode)) {
-        rememberPartial(partial, platform::toUint64(platform::fileTimeNow()));
-    } else {
-        forgetPartial(partial);
+// The device side of a download: its partial continued on a retry, else made anew under
+// a random name and listed in the settings before its first byte (and after the download
+// only while it is still there), so that a retry, and the start-up's clean-up, find it.
+session::DownloadTarget downloadTarget(const FtpPlace& place, const std::string& remotePath, const std::string& local,
+                                       Listed listed, bool resume) {
+    const std::uint64_t key = partialKeyFor(place, remotePath, local);
+    session::DownloadTarget target{.file = platform::anchoredForThread(local),
+                                   .expectedSize = listed.size,
+                                   .sourceMode = listed.mode,
+                                   .resume = resume};
+    const std::string kept = keptPartial(key);
+    const auto slash = kept.rfind('/');
+    if (slash != std::string::npos && local.compare(0, slash + 1, kept, 0, slash + 1) == 0 &&
+        local.find('/', slash + 1) == std::string::npos) {
+        target.partialName = kept.substr(slash + 1);
     }
+    target.keepPartial = [key](const std::string& partial) {
+        rememberPartial(partial, key, platform::toUint64(platform::fileTimeNow()));
+    };
+    return target;
+}
+
+// Drops the listed partial of a download that left none.
+void forgetGonePartial(const FtpPlace& place, const std::string& remotePath, const std::string& local) {
+    const std::string kept = keptPartial(partialKeyFor(place, remotePath, local));
+    struct stat info {};
+    if (!kept.empty() && (lstat(kept.c_str(), &info) != 0 || !S_ISREG(info.st_mode))) forgetPartial(kept);
 }
 
 // A download or upload. On a thread with a session of its own (the queue's worker) it
 // runs on that session, which stays open for the next one; elsewhere on a session made
-// for it, with the place's session let go, so that browsing goes on. The engine
-// downloads into a partial file beside the target that replaces it only once complete,
-// so a failure never destroys what the device had; the partial stays after a failure,
-// and a retry on the worker continues it. A download given `listedSize` >= 0 (the exact
-// size a listing just gave) does not ask the server for it.
-int transfer(SessionUse& use, bool upload, std::u16string_view devicePath, std::u16string_view remote,
-             std::int64_t listedSize) {
+// for it, with the place's session let go, so that browsing goes on. The device side is
+// reached from the thread's device top (platform/folder_handles.h). A download arrives in
+// a temporary file beside the target that replaces it only once complete, so a failure
+// never destroys what the device had; the partial stays after a failure, and a retry on
+// the worker continues it. A download given the listed size (the exact size a listing
+// just gave) does not ask the server for it, and takes the listed permission bits.
+int transfer(SessionUse& use, bool upload, std::u16string_view devicePath, std::u16string_view remote, Listed listed) {
     FtpPlace& place = *use.place;
     const std::u16string_view tag = upload ? u"(KVT-CF-1)" : u"(KVT-CF-2)";
     const std::optional<std::string> local = hostPath(place, devicePath, tag);
@@ -164,10 +193,10 @@ int transfer(SessionUse& use, bool upload, std::u16string_view devicePath, std::
     session::TransferWatch* const watch = session::threadTransferWatch();
     // An upload always starts over: servers differ too much in how they continue one.
     const bool resume = watch && watch->resume.load();
-    std::int64_t size = !watch                       ? -1
-                        : upload                     ? deviceFileSize(devicePath)
-                        : !resume && listedSize >= 0 ? listedSize
-                                                     : session->fileSize(*remotePath);
+    std::int64_t size = !watch                        ? -1
+                        : upload                      ? deviceFileSize(devicePath)
+                        : !resume && listed.size >= 0 ? listed.size
+                                                      : session->fileSize(*remotePath);
     // Without SIZE a download cut short would pass for whole: its listing says how long.
     if (watch && !upload && size < 0) size = listedFileSize(remote);
     if (watch) {
@@ -175,17 +204,17 @@ int transfer(SessionUse& use, bool upload, std::u16string_view devicePath, std::
         watch->total.store(size);
         session->watchTransfers(watch);
     }
-    const std::string partial = upload ? std::string()
-                                       : session::partialPathBeside(*local, partialNameFor(place, *remotePath, *local));
-    const bool done = upload ? session->upload(*local, *remotePath)
-                             : session->download(*remotePath, *local, partial, resume, size);
+    const platform::AnchoredPath anchored = platform::anchoredForThread(*local);
+    const bool done = upload ? session->upload(anchored, *remotePath)
+                             : session->download(*remotePath, downloadTarget(place, *remotePath, *local,
+                                                                             {size, listed.mode}, resume));
     const std::string text = done ? std::string() : session->failureText();
     if (watch) session->watchTransfers(nullptr);
     if (done && !use.threadOwn) session->quit(false);
     // A failed transfer's connection is dropped at once: replies of the aborted transfer
     // may still be on their way.
     if (!done || !use.threadOwn) session.reset();
-    if (!upload) keepListed(partial);
+    if (!upload) forgetGonePartial(place, *remotePath, *local);
     if (done) return 1;
     setError(place, tag, text);
     return failed();
@@ -285,6 +314,7 @@ struct TreeEntry {
     std::u16string name;
     std::uint32_t attributes = 0;
     explorer::EntryStamp stamp;
+    std::int32_t mode = -1;
 };
 
 // A name the other side would take for something else: an escaped '\' (a separator on
@@ -300,23 +330,27 @@ bool isHostileName(std::u16string_view name) {
 
 struct FolderCopy {
     bool failIfExists;
+    int mode = -1;  // the source folder's permission bits, for the folder it makes
     bool anyFailed = false;
 };
 
 bool copyTree(std::u16string_view source, std::u16string_view destination, FolderCopy walk);
 
-// Makes the destination folder; a remote one that exists already (550) is used as it is.
-bool makeDestination(std::u16string_view destination) {
+// Makes the destination folder with `mode`'s bits; a remote one that exists already (550)
+// is used as it is.
+bool makeDestination(std::u16string_view destination, int mode) {
     if (isDevicePath(destination)) {
         const std::u16string_view folder = devicePart(destination);
-        if (folder.size() + 2 >= platform::maxPath ||
-            (!platform::createFolder(folder) && platform::lastError() != platform::errorAlreadyExists)) {
-            setCurrentError(u"(KVT-CP-1)", "Unable to create the destination folder.");
-            return false;
-        }
-        return true;
+        const std::string host = platform::toHostPath(folder);
+        std::string reason;
+        if (folder.size() + 2 < platform::maxPath && !host.empty() &&
+            platform::makeFolderAt(platform::anchoredForThread(host), mode, reason))
+            return true;
+        setCurrentError(u"(KVT-CP-1)", "Unable to create the destination folder" +
+                                           (reason.empty() ? std::string(".") : ": " + reason + ".\n"));
+        return false;
     }
-    if (remoteCreateFolder(destination) || platform::lastError() == platform::errorAlreadyExists) return true;
+    if (createServerFolder(destination, mode) || platform::lastError() == platform::errorAlreadyExists) return true;
     setCurrentTag(u"(KVT-CP-2)");
     return false;
 }
@@ -341,8 +375,8 @@ bool refusesExistingTarget(std::u16string_view destination, bool failIfExists) {
     return true;
 }
 
-// A copy of one file; `listedSize` as transfer takes it.
-int copyFile(std::u16string_view source, std::u16string_view destination, std::int64_t listedSize) {
+// A copy of one file; `listed` as transfer takes it.
+int copyFile(std::u16string_view source, std::u16string_view destination, Listed listed) {
     SessionUse use = useSession(viewPlaceIndex());
     if (!ensureConnected(use)) return failed();
     const bool fromDevice = isDevicePath(source);
@@ -362,14 +396,14 @@ int copyFile(std::u16string_view source, std::u16string_view destination, std::i
         }
         return copyOnServers(use, sourcePlace, source, destination);
     }
-    if (fromDevice) return transfer(use, true, devicePart(source), destination, -1);
-    return transfer(use, false, devicePart(destination), source, listedSize);
+    if (fromDevice) return transfer(use, true, devicePart(source), destination, {});
+    return transfer(use, false, devicePart(destination), source, listed);
 }
 
-// `listedSize` as transfer takes it.
+// `listed` as transfer takes it.
 void copyTreeFile(const std::u16string& source, const std::u16string& destination, explorer::EntryStamp stamp,
-                  std::int64_t listedSize, FolderCopy& walk) {
-    if (!refusesExistingTarget(destination, walk.failIfExists) && copyFile(source, destination, listedSize)) {
+                  Listed listed, FolderCopy& walk) {
+    if (!refusesExistingTarget(destination, walk.failIfExists) && copyFile(source, destination, listed)) {
         logCopy(fileLogKind, source, destination, true, stamp);
         return;
     }
@@ -379,7 +413,7 @@ void copyTreeFile(const std::u16string& source, const std::u16string& destinatio
             return;
         }
         walk.failIfExists = false;
-        if (copyFile(source, destination, listedSize)) {
+        if (copyFile(source, destination, listed)) {
             logCopy(fileLogKind, source, destination, true, stamp);
             return;
         }
@@ -397,13 +431,14 @@ bool copyTree(std::u16string_view source, std::u16string_view destination, Folde
     const bool fromDevice = isDevicePath(source);
     const char16_t separator = fromDevice ? u'\\' : u'/';
     const char16_t targetSeparator = isDevicePath(destination) ? u'\\' : u'/';
-    if (!makeDestination(destination)) return false;
+    if (!makeDestination(destination, walk.mode)) return false;
 
     const std::u16string folder = std::u16string(fromDevice ? devicePart(source) : source) + separator;
     std::vector<TreeEntry> entries;
     const explorer::ListingResult listing = explorer::listFolder(
         findsOf(fromDevice), folder + u"*", folder, [&](const explorer::FolderEntry& entry) {
-            entries.push_back({std::u16string(entry.name), entry.data.attributes, explorer::stampOf(entry.data)});
+            entries.push_back(
+                {std::u16string(entry.name), entry.data.attributes, explorer::stampOf(entry.data), entry.data.mode});
             return true;
         });
     if (listing.end != explorer::ListingEnd::complete) {
@@ -427,14 +462,14 @@ bool copyTree(std::u16string_view source, std::u16string_view destination, Folde
             walk.anyFailed = true;
         } else if (isFolder && !isLink) {
             // The folder's own outcome: its earlier siblings' failures are not its own.
-            const bool copied = copyTree(from, to, FolderCopy{.failIfExists = walk.failIfExists});
+            const bool copied = copyTree(from, to, FolderCopy{.failIfExists = walk.failIfExists, .mode = entry.mode});
             logCopy(folderLogKind, from, to, copied);
             walk.anyFailed |= !copied;
         } else if (!isFolder || !fromDevice) {
             // A listed size is exact, save a link's (that of the link) and the 0 of a
             // listing that gives none.
             const bool sized = !fromDevice && !isLink && entry.stamp.size > 0;
-            copyTreeFile(from, to, entry.stamp, sized ? std::int64_t(entry.stamp.size) : -1, walk);
+            copyTreeFile(from, to, entry.stamp, {sized ? std::int64_t(entry.stamp.size) : -1, entry.mode}, walk);
         } else {
             // Left out, yet logged as not copied: a move must not delete it with its folder.
             // Logged as a file, so that a Retry never copies the tree the link points at.
@@ -448,6 +483,18 @@ bool copyTree(std::u16string_view source, std::u16string_view destination, Folde
 
 void setCopyLogHook(CopyLogHook hook) { copyLogHook.store(hook); }
 
+int onServerFile(std::u16string_view path, std::u16string_view tag, const ServerFileStep& step) {
+    SessionUse use = useSession(viewPlaceIndex());
+    if (!ensureConnected(use)) return failed();
+    FtpPlace& place = *use.place;
+    const std::optional<std::string> remotePath = serverPath(place, path, maxTransferPathLength, tag);
+    if (!remotePath) return failed();
+    const std::string reason = step(**use.session, *remotePath);
+    if (reason.empty()) return 1;
+    setError(place, tag, reason);
+    return failed();
+}
+
 int remoteDeleteFile(std::u16string_view path) {
     return runOnPath(path, &session::ServerSession::deleteFile, ftp::maxFilePathLength, u"(KVT-DF-1)");
 }
@@ -456,14 +503,18 @@ int remoteRemoveFolder(std::u16string_view path) {
     return runOnPath(path, &session::ServerSession::removeFolder, ftp::maxFolderPathLength, u"(KVT-RF-1)");
 }
 
-int remoteCreateFolder(std::u16string_view path) {
+int remoteCreateFolder(std::u16string_view path) { return createServerFolder(path, -1); }
+
+namespace {
+
+int createServerFolder(std::u16string_view path, int mode) {
     constexpr std::u16string_view tag = u"(KVT-CF-1)";
     SessionUse use = useSession(viewPlaceIndex());
     if (!ensureConnected(use)) return failed();
     const std::optional<std::string> remotePath = serverPath(*use.place, path, ftp::maxFolderPathLength, tag);
     if (!remotePath) return failed();
     session::ServerSession& session = **use.session;
-    if (session.makeFolder(*remotePath)) return 1;
+    if (session.makeFolder(*remotePath, mode)) return 1;
     setError(*use.place, tag, session.failureText());
     // A name that is taken: New Folder goes on to "New Folder (1)" rather than stop at the
     // first name, and a folder copy goes into it.
@@ -472,6 +523,8 @@ int remoteCreateFolder(std::u16string_view path) {
     if (taken) platform::setLastError(platform::errorAlreadyExists);
     return 0;
 }
+
+}  // namespace
 
 std::string selfCopyRefusal(std::u16string_view source, std::u16string_view destination, bool folder) {
     const std::u16string from = canonicalServerPath(source);
@@ -488,7 +541,7 @@ std::string selfCopyRefusal(std::u16string_view source, std::u16string_view dest
 }
 
 int remoteCopyFile(std::u16string_view source, std::u16string_view destination, int) {
-    return copyFile(source, destination, -1);
+    return copyFile(source, destination, {});
 }
 
 void remoteCopyFiles(const explorer::NextCopyOrder& next, const explorer::CopyOrderEnded& ended) {
@@ -511,7 +564,7 @@ void remoteCopyFiles(const explorer::NextCopyOrder& next, const explorer::CopyOr
     // The batch numbers its files, of which some orders may not be (a path the server
     // cannot be given fails at once).
     std::vector<std::size_t> orderOf;
-    std::vector<std::string> partials;
+    std::vector<std::pair<std::string, std::string>> paths;  // each file's remote and local path
     const session::NextTransfer nextFile = [&]() -> std::optional<session::FileTransfer> {
         for (std::optional<explorer::FileCopyOrder> order; (order = takeOrder());) {
             const std::u16string_view device = upload ? order->source : order->destination;
@@ -526,20 +579,20 @@ void remoteCopyFiles(const explorer::NextCopyOrder& next, const explorer::CopyOr
                 fail();
                 continue;
             }
-            session::FileTransfer file{*remotePath, *local};
-            if (!upload)
-                file.partialPath = session::partialPathBeside(*local, partialNameFor(place, *remotePath, *local));
-            file.resume = order->resume && !upload;
-            file.keepTime = order->keepTimes;
+            // Each file's device side as a single copy's: an upload read from the thread's
+            // device top, a download's target with its partial kept for a retry.
+            session::FileTransfer file{.remotePath = *remotePath, .keepTime = order->keepTimes};
+            if (upload) file.local = platform::anchoredForThread(*local);
+            else file.target = downloadTarget(place, *remotePath, *local, {}, order->resume);
             orderOf.push_back(orders++);
-            partials.push_back(file.partialPath);
+            paths.emplace_back(*remotePath, *local);
             return file;
         }
         return std::nullopt;
     };
     bool anyFailed = false;
     const session::TransferEnded endFile = [&](std::size_t file, const session::TransferOutcome& outcome) {
-        if (!upload) keepListed(partials[file]);
+        if (!upload) forgetGonePartial(place, paths[file].first, paths[file].second);
         if (outcome.done) return ended(orderOf[file], true, {});
         anyFailed = true;
         setError(place, tag, outcome.failure);

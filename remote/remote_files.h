@@ -4,12 +4,14 @@
 // the "Ftp Error" box with the place's error tag and text.
 #pragma once
 
+#include <functional>
 #include <string>
 #include <string_view>
 
 #include "explorer/folder_walk.h"
 #include "explorer/provider.h"
 #include "platform/files.h"
+#include "session/server_session.h"
 
 namespace remote {
 
@@ -49,6 +51,14 @@ std::string selfCopyRefusal(std::u16string_view source, std::u16string_view dest
 // The entry `path` names, as its folder lists it (the root is a folder); a path its
 // folder does not list fails with "(KVT-FAE-1)".
 int remoteGetAttributes(std::u16string_view path, int informationLevel, platform::FileAttributeData& data);
+
+// Runs `step` on the current place's session, connected first, with the server's form of
+// `path`: for a command that makes several requests of one file (a file viewed or edited
+// through a private copy). `step` returns "" when it succeeded, else the reason, which
+// becomes the place's error under `tag` (the result is then 0). Any thread but the UI
+// thread: the step waits on the network.
+using ServerFileStep = std::function<std::string(session::ServerSession& session, const std::string& serverPath)>;
+int onServerFile(std::u16string_view path, std::u16string_view tag, const ServerFileStep& step);
 
 // The "Ftp Error" box for the current place (else place 0) under `caption`; -1 without
 // a box when there is no place. Any thread: the UI thread shows it.

@@ -19,6 +19,7 @@
 #include "ftp/listing_parser.h"
 #include "platform/errors.h"
 #include "platform/registry.h"
+#include "platform/shell.h"
 #include "platform/text.h"
 #include "remote/connect.h"
 #include "remote/places.h"
@@ -68,12 +69,6 @@ bool isOwnFolder(const std::string& path, bool privateOnly) {
 bool makeOwnFolder(const std::string& path, bool privateOnly) {
     if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) return false;
     return isOwnFolder(path, privateOnly);
-}
-
-std::string cacheRoot() {
-    if (const char* cache = std::getenv("XDG_CACHE_HOME"); cache != nullptr && *cache == '/') return cache;
-    if (const char* home = std::getenv("HOME"); home != nullptr && *home == '/') return std::string(home) + "/.cache";
-    return {};
 }
 
 // Removes the folder `name` of `parent` and the files in it, through handles that never
@@ -127,7 +122,7 @@ void removeAbandonedCacheFolders(const std::string& parentPath) {
 
 // Makes this instance's cache folder and locks it. Pre: cache().lock is held.
 std::string makeCacheFolder() {
-    const std::string root = cacheRoot();
+    const std::string root = platform::cacheHostFolder();
     if (root.empty() || !makeOwnFolder(root, false) || !makeOwnFolder(root + "/farlink", true)) return {};
     removeAbandonedCacheFolders(root + "/farlink");
     std::string settings = platform::defaultRegistryFile();
@@ -247,6 +242,7 @@ bool fillEntry(const ftp::RemoteEntry& entry, platform::FindData& data) {
     const std::uint64_t size = std::uint64_t(entry.size);
     data.sizeLow = std::uint32_t(size);
     data.sizeHigh = std::uint32_t(size >> 32);
+    data.mode = entry.mode;
     std::copy(wide.begin(), wide.end(), data.name);
     return true;
 }
@@ -379,7 +375,11 @@ platform::FindHandle remoteFindFirst(std::u16string_view pattern, platform::Find
         if (!use.place) return failListing(nullptr, {}, platform::errorGeneric);
         FtpPlace& place = *use.place;
         listing->place = use.place;
-        if (!ensureConnected(use)) return failListing(nullptr, {}, platform::errorGeneric);
+        if (!ensureConnected(use)) {
+            // A listing's failure shows in one row; this one is read whole.
+            showIdentityRefusal(use);
+            return failListing(nullptr, {}, platform::errorGeneric);
+        }
         session::ServerSession& session = **use.session;
 
         const std::u16string folderPath = folderOfPattern(pattern);

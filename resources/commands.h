@@ -49,6 +49,7 @@ enum Command : int {
     commandAdvanced = 32882,     // "Advanced" in the menu of the place dialog
     commandRetry = 32883,        // the Queue view's Failed list: queue the record again
     commandSynchronize = 32884,  // the Remote view's folder and the Device view's made alike
+    commandEditFile = 32885,     // the focused file in the user's editor
     commandRemoteView = 34001,
     commandQueueView = 34002,
     commandAbout = 40002,

@@ -1,5 +1,7 @@
 #include "resources/dialogs.h"
 
+#include "resources/commands.h"
+
 namespace resources {
 
 using platform::ControlKind;
@@ -97,7 +99,9 @@ std::vector<DialogItem> advancedPlaceItems(bool touch) {
         numberSpinner(placeTimeoutSpinner, u"Ftp Connection Timeout", timeoutRow, items.back().column, touch));
     items.push_back(control(placePassiveCheck, ControlKind::checkBox, u"Enable Passive Mode", row++, 1));
     items.push_back(control(placeRememberFolderCheck, ControlKind::checkBox, u"Remember Current Folder", row++, 1));
-    items.push_back(control(placeAutoReconnectCheck, ControlKind::checkBox, u"Automatically Reconnect", row, 1));
+    items.push_back(control(placeAutoReconnectCheck, ControlKind::checkBox, u"Automatically Reconnect", row++, 1));
+    items.push_back(
+        control(placeTemporaryUploadCheck, ControlKind::checkBox, u"Upload through a temporary name", row, 1));
     return items;
 }
 
@@ -163,5 +167,12 @@ const DialogTemplate placeDialogTouch{138, u"Ftp Connection", placeItems(true)};
 const DialogTemplate advancedPlaceDialogKeypad{141, u"Ftp Connection", advancedPlaceItems(false)};
 const DialogTemplate advancedPlaceDialogTouch{140, u"Ftp Connection", advancedPlaceItems(true)};
 const DialogTemplate propertiesDialog{132, u"File Properties", {}};
+
+const DialogTemplate waitingDialog{6010, u"Farlink", {[] {
+                                       DialogItem text = control(waitingText, ControlKind::staticText, u"", 1, 1);
+                                       text.height = 4;
+                                       return text;
+                                   }()}};
+const platform::SoftKeyBarResource waitingBar{6010, {}, {commandCancel, u"Cancel", nullptr}};
 
 }  // namespace resources

@@ -1,10 +1,11 @@
 // Dialog templates: "File Filter", "Ftp Options", the two "Ftp Connection" dialogs of a
-// place and "File Properties". Where layouts differ there is one for keypad phones (a
-// label above each field, spinner lists) and a compact one for touch screens (label and
-// field side by side, drop-down lists).
+// place, "File Properties" and the screen that waits for a command's work. Where layouts differ there is one for keypad
+// phones (a label above each field, spinner lists) and a compact one for touch screens (label and field side by side,
+// drop-down lists).
 #pragma once
 
 #include "platform/window/dialog.h"
+#include "platform/window/soft_keys.h"
 
 namespace resources {
 
@@ -59,6 +60,7 @@ enum AdvancedPlaceDialogControl : int {
     placeTimeoutEdit = 1008,
     placeTimeoutSpinner = 1009,
     placeRememberFolderCheck = 1010,
+    placeTemporaryUploadCheck = 1011,
     placeStartupFolderEdit = 18701,
 };
 inline constexpr int placeStartupFolderLimit = 259;
@@ -70,5 +72,11 @@ extern const platform::DialogTemplate advancedPlaceDialogTouch;
 
 // "File Properties" (132): no controls; the dialog paints its text.
 extern const platform::DialogTemplate propertiesDialog;
+
+// The screen that waits while a command's work runs (6010): what is being done, under the
+// command's name as its title; Cancel on the right soft key.
+inline constexpr int waitingText = 6011;
+extern const platform::DialogTemplate waitingDialog;
+extern const platform::SoftKeyBarResource waitingBar;
 
 }  // namespace resources

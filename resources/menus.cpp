@@ -34,7 +34,8 @@ MenuItem viewMenu() {
 const MenuResource deviceMenu{
     commandDeviceView,
     u"Device Menu",
-    {item(u"Open", commandOpen), item(u"Properties", commandProperties), separator(),
+    {item(u"Open", commandOpen), item(u"Edit File", commandEditFile), item(u"Properties", commandProperties),
+     separator(),
      subMenu(u"Edit", {item(u"Cut", commandCut), item(u"Copy", commandCopy), item(u"Paste", commandPaste),
                        item(u"Paste Shortcut", commandPasteShortcut), separator(), item(u"Rename", commandRename),
                        item(u"Delete", commandDelete), item(u"New Folder", commandNewFolder)}),
@@ -50,7 +51,8 @@ const MenuResource deviceMenu{
 const MenuResource remoteMenu{
     commandRemoteView,
     u"Remote Menu",
-    {item(u"Open", commandOpen), item(u"Properties", commandProperties), separator(),
+    {item(u"Open", commandOpen), item(u"Edit File", commandEditFile), item(u"Properties", commandProperties),
+     separator(),
      subMenu(u"Edit",
              {item(u"Cut", commandCut), item(u"Copy", commandCopy), item(u"Paste", commandPaste), separator(),
               item(u"Rename", commandRename), item(u"Delete", commandDelete), item(u"New Folder", commandNewFolder)}),
@@ -109,12 +111,13 @@ std::span<const platform::Accelerator> mainAccelerators() {
     using platform::Key;
     using platform::keyControl;
     using platform::keyFor;
-    static const std::array<platform::Accelerator, 5> table = {{
+    static const std::array<platform::Accelerator, 6> table = {{
         {keyFor('X'), keyControl, commandCut},
         {keyFor('C'), keyControl, commandCopy},
         {keyFor('V'), keyControl, commandPaste},
         {Key::del, 0, commandDelete},
         {keyFor('A'), keyControl, commandAbout},
+        {Key::edit, 0, commandEditFile},
     }};
     return table;
 }

@@ -7,7 +7,7 @@ namespace resources {
 
 std::optional<std::u16string_view> loadString(int id) {
     // The help topics are the anchors of the sections of farlink.htm.
-    static constexpr std::array<std::pair<int, std::u16string_view>, 13> table = {{
+    static constexpr std::array<std::pair<int, std::u16string_view>, 14> table = {{
         {stringTitle, u"Farlink"},
         {stringWindowClass, u"FARLINK"},
         {stringMainHelpTopic, u"main"},
@@ -17,6 +17,7 @@ std::optional<std::u16string_view> loadString(int id) {
         {stringFilterHelpTopic, u"filters"},
         {stringAdvancedPlaceHelpTopic, u"advanced-place"},
         {stringSynchronizeHelpTopic, u"synchronize"},
+        {stringViewEditHelpTopic, u"view-edit"},
         {stringHelp, u"Help"},
         {stringUpFolder, u"Up Folder"},
         {stringExpand, u"Expand"},

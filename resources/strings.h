@@ -17,6 +17,7 @@ enum StringId : int {
     stringFilterHelpTopic = 137,
     stringAdvancedPlaceHelpTopic = 141,
     stringSynchronizeHelpTopic = 6000,
+    stringViewEditHelpTopic = 6100,
     stringHelp = 18905,
     stringUpFolder = 18906,  // the left soft key of the "Select" picker, by the focused row
     stringExpand = 18907,

@@ -58,10 +58,6 @@ DialogItem listItem() {
 
 const platform::DialogTemplate synchronizeDialog{6000, u"Synchronize", choiceItems()};
 
-const platform::DialogTemplate synchronizeReadingDialog{
-    6010, u"Synchronize", {item(syncReadingText, ControlKind::staticText, 1, 4)}};
-const platform::SoftKeyBarResource synchronizeReadingBar{6010, {}, {commandCancel, u"Cancel", nullptr}};
-
 // The list's height is stretched to the screen when the preview starts.
 const platform::DialogTemplate synchronizePreviewDialog{
     6020, u"Synchronize", {item(syncPreviewHeader, ControlKind::staticText, 0), listItem()}};

@@ -1,6 +1,6 @@
-// The screens of "Synchronize...": the dialog of its choices, the screen that waits
-// while the two folders are read, and the preview of the actions; their templates and
-// soft-key bars.
+// The screens of "Synchronize...": the dialog of its choices and the preview of the
+// actions; their templates and soft-key bars. (The two folders are read behind the
+// waiting screen of resources/dialogs.h.)
 #pragma once
 
 #include "platform/window/dialog.h"
@@ -18,11 +18,6 @@ enum SynchronizeDialogControl : int {
     syncCompareList = 6005,
 };
 extern const platform::DialogTemplate synchronizeDialog;
-
-// The screen shown while the folders are read; Cancel on the right soft key.
-inline constexpr int syncReadingText = 6010;
-extern const platform::DialogTemplate synchronizeReadingDialog;
-extern const platform::SoftKeyBarResource synchronizeReadingBar;
 
 // The preview: the two folders above the list of actions, one row each; "Start" on the
 // left soft key (command 1), Cancel on the right.

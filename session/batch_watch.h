@@ -25,9 +25,9 @@ private:
     std::int64_t done_ = 0, total_ = 0;
 };
 
-// Gives the local file `path` the modification time `time` (seconds since 1970 UTC), never
-// through a link.
-void setLocalTime(const std::string& path, std::int64_t time);
+// A whole download's target takes its time when the file asks: `serverTime` is the
+// server's (-1: none).
+void keepDownloadTime(const FileTransfer& file, std::int64_t serverTime);
 
 // The time an upload's target takes: the file's own `time`, else the local file's; -1 when
 // none is to be taken.

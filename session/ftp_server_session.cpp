@@ -12,6 +12,7 @@
 #include "ftp/ftp_transfer.h"
 #include "ftp/ftp_url.h"
 #include "ftp/server_to_server.h"
+#include "platform/secret.h"
 #include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "session/batch_watch.h"
@@ -47,6 +48,8 @@ public:
 
     int open(const ServerLogin& login, OpenFailure& failure, std::string& reason) override {
         login_ = login;
+        platform::wipe(login_.password);  // never kept
+        platform::wipe(login_.passphrase);
         host_ = ftp::hostWithPort(login.host, int(login.port));
         presented_.clear();
         const HeardStop heard(*this);
@@ -128,6 +131,8 @@ public:
     std::string untrustedIdentity() const override { return presented_.empty() ? "" : "certificate"; }
     std::string presentedFingerprint() const override { return presented_; }
     std::string lockedKey() const override { return {}; }
+    // A certificate that changed is asked about again, never refused outright.
+    bool identityRefused() const override { return false; }
 
     // The fingerprint comes in two lines of 16 bytes, so that it wraps nowhere else on a
     // small screen. A certificate trusted before that is not this one has changed.
@@ -161,40 +166,54 @@ public:
         return listed;
     }
 
-    // A folder named from "/" needs no way back: the session stays in it, as the engine's
-    // exact listing does, saving a round trip per folder.
     int listExactToFile(const std::string& folder, const std::string& listingPath) override {
         const HeardStop heard(*this);
-        const int listed = ftp::listExactToFile(session_, listingPath, folder);
-        if (listed >= 0) return listed;
-        if (!folder.starts_with('/')) return listToFile(folder, listingPath);
-        return ftp::changeFolder(session_, folder) && ftp::listToFile(session_, listingPath, std::nullopt);
+        return ftp::listExactToFile(session_, listingPath, folder);
     }
 
-    int download(const std::string& remotePath, const std::string& localPath, const std::string& partialPath,
-                 bool resume, std::int64_t expectedSize) override {
+    int download(const std::string& remotePath, const DownloadTarget& target) override {
         const HeardStop heard(*this);
-        return ftp::downloadResumable(session_, localPath, remotePath, 'I', partialPath, resume, expectedSize);
+        DownloadFile local(target);
+        std::string reason;
+        std::int64_t offset = 0;
+        const int descriptor = local.open(offset, reason);
+        if (descriptor < 0) return keepFailure(reason);
+        const int moved = ftp::download(session_, descriptor, remotePath, 'I', offset, target.expectedSize);
+        if (!moved) keptFailure_ = failureText();
+        if (local.close(moved == 1, -1, reason)) return 1;
+        return moved ? keepFailure(reason) : 0;
     }
 
-    int upload(const std::string& localPath, const std::string& remotePath) override {
+    int upload(const platform::AnchoredPath& local, const std::string& remotePath) override {
         const HeardStop heard(*this);
-        return ftp::upload(session_, localPath, remotePath, 'I', 0);
+        UploadFile file(local);
+        std::string reason;
+        std::int64_t offset = 0;
+        const int descriptor = file.open(offset, reason);
+        if (descriptor < 0) return keepFailure(reason);
+        if (!login_.uploadThroughTemporary) return ftp::upload(session_, descriptor, remotePath, 'I');
+        const std::string temporary = temporaryNameBeside(remotePath);
+        if (ftp::upload(session_, descriptor, temporary, 'I') && ftp::renamePath(session_, temporary, remotePath))
+            return 1;
+        // The server's file stays as it was; the temporary one goes while the connection
+        // still answers.
+        keptFailure_ = failureText();
+        if (isOpen()) ftp::deleteFile(session_, temporary);
+        return 0;
     }
 
     // One file after the other on the connection; a download asks the size it checks
     // (SIZE) where none is given, and the time it takes (MDTM) where none is exact.
     void downloadFiles(const NextTransfer& next, const TransferEnded& ended) override {
         eachFile(next, ended, [&](const FileTransfer& file) {
-            batchSize_ = file.expectedSize >= 0 ? file.expectedSize : fileSize(file.remotePath);
-            if (!download(file.remotePath, file.localPath, file.partialPath, file.resume, batchSize_)) return false;
+            DownloadTarget target = file.target;
+            if (target.expectedSize < 0) target.expectedSize = fileSize(file.remotePath);
+            batchSize_ = target.expectedSize;
+            if (!download(file.remotePath, target)) return false;
             if (!file.keepTime) return true;
-            std::int64_t time = file.timeExact ? file.time : modificationTime(file.remotePath);
-            if (time < 0) {
-                if (gaveUp_) failureText();  // drops the connection, whose late reply must answer nothing
-                time = file.time;
-            }
-            if (time >= 0) setLocalTime(file.localPath, time);
+            const std::int64_t time = file.timeExact ? -1 : modificationTime(file.remotePath);
+            if (time < 0 && gaveUp_) failureText();  // drops the connection, whose late reply must answer nothing
+            keepDownloadTime(file, time);
             return true;
         });
     }
@@ -202,8 +221,9 @@ public:
     void uploadFiles(const NextTransfer& next, const TransferEnded& ended) override {
         eachFile(next, ended, [&](const FileTransfer& file) {
             struct stat source {};
-            batchSize_ = stat(file.localPath.c_str(), &source) == 0 ? std::int64_t(source.st_size) : -1;
-            if (!upload(file.localPath, file.remotePath)) return false;
+            batchSize_ = lstat(platform::hostPathOf(file.local).c_str(), &source) == 0 ? std::int64_t(source.st_size)
+                                                                                       : -1;
+            if (!upload(file.local, file.remotePath)) return false;
             const std::int64_t time = uploadTime(file);
             if (time >= 0 && setModificationTime(file.remotePath, time) == 0 && gaveUp_) failureText();
             return true;
@@ -225,7 +245,7 @@ public:
         return ftp::setModificationTime(session_, path, time);
     }
 
-    int makeFolder(const std::string& path) override {
+    int makeFolder(const std::string& path, int) override {
         const HeardStop heard(*this);
         return ftp::makeFolder(session_, path);
     }
@@ -323,6 +343,12 @@ private:
             if (!isOpen()) break;
         }
         batch_ = nullptr;
+    }
+
+    // A failure of our own, kept as a reply line is.
+    int keepFailure(const std::string& reason) {
+        keptFailure_ = reason + "\n";
+        return 0;
     }
 
     std::string trustedCertificate() const {

@@ -1,18 +1,24 @@
 #include "session/server_session.h"
 
-#include <fcntl.h>
 #include <sys/stat.h>
 
 #include <algorithm>
 #include <utility>
 
 #include "ftp/ftp_transfer.h"
+#include "platform/own_files.h"
+#include "platform/secret.h"
 #include "session/batch_watch.h"
 
 namespace session {
 namespace {
 thread_local TransferWatch* watchOfThread = nullptr;
 }  // namespace
+
+ServerLogin::~ServerLogin() {
+    platform::wipe(password);
+    platform::wipe(passphrase);
+}
 
 void setThreadTransferWatch(TransferWatch* watch) { watchOfThread = watch; }
 TransferWatch* threadTransferWatch() { return watchOfThread; }
@@ -30,10 +36,10 @@ std::uint32_t millisecondsSince(AnswerClock::time_point then) {
     return std::uint32_t(std::clamp<std::int64_t>(elapsed, 0, UINT32_MAX));
 }
 
-std::string partialPathBeside(std::string_view localPath, std::string_view partialName) {
-    const std::string target = ftp::followLinks(std::string(localPath));
-    const auto slash = target.rfind('/');
-    return (slash == std::string::npos ? std::string() : target.substr(0, slash + 1)) + std::string(partialName);
+std::string temporaryNameBeside(std::string_view serverPath) {
+    const auto slash = serverPath.rfind('/');
+    return std::string(slash == std::string_view::npos ? std::string_view() : serverPath.substr(0, slash + 1)) +
+           platform::newOwnTemporaryName();
 }
 
 BatchWatch::BatchWatch(TransferWatch* watch) : watch_(watch) {
@@ -55,15 +61,17 @@ bool BatchWatch::moved(std::size_t file, std::int64_t moved, std::int64_t size) 
     return !watch_->stop.load();
 }
 
-void setLocalTime(const std::string& path, std::int64_t time) {
-    const timespec times[2] = {{0, UTIME_OMIT}, {time, 0}};
-    utimensat(AT_FDCWD, path.c_str(), times, AT_SYMLINK_NOFOLLOW);
-}
-
 std::int64_t uploadTime(const FileTransfer& file) {
     if (!file.keepTime || file.time >= 0) return file.keepTime ? file.time : -1;
     struct stat info {};
-    return stat(file.localPath.c_str(), &info) == 0 ? std::int64_t(info.st_mtim.tv_sec) : -1;
+    return lstat(platform::hostPathOf(file.local).c_str(), &info) == 0 ? std::int64_t(info.st_mtim.tv_sec) : -1;
+}
+
+void keepDownloadTime(const FileTransfer& file, std::int64_t serverTime) {
+    if (!file.keepTime) return;
+    const std::int64_t time = file.timeExact || serverTime < 0 ? file.time : serverTime;
+    std::string unused;
+    if (time >= 0) platform::setModificationTimeAt(file.target.file, time, unused);
 }
 
 std::unique_ptr<ServerSession> newServerSession(std::u16string_view host) {

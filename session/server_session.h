@@ -16,6 +16,8 @@
 #include <string>
 #include <string_view>
 
+#include "session/local_files.h"
+
 namespace session {
 
 inline constexpr std::u16string_view sftpPrefix = u"sftp://";
@@ -60,7 +62,14 @@ struct ServerLogin {
     std::uint32_t port = 0;
     std::string user;
     std::string password;
-    bool passive = true;                   // FTP data connections
+    // The password goes only to a user named here or, over SFTP, by ~/.ssh/config; else
+    // it is not sent (the login name's account is no one's choice for it). For a
+    // password that names no account itself: farlink-ftp's FARLINK_PASSWORD.
+    bool passwordForNamedUserOnly = false;
+    bool passive = true;  // FTP data connections
+    // An upload goes to a temporary name in the target's folder and is renamed onto the
+    // target once whole; off for servers that refuse renames or watch their folders.
+    bool uploadThroughTemporary = true;
     std::uint32_t connectWaitMs = 3000;    // connecting and the greeting
     std::uint32_t silenceLimitMs = 60000;  // any later wait without progress
     // The passphrase the user gave for the key file `keyFile`, for this open only.
@@ -69,6 +78,8 @@ struct ServerLogin {
     // Whom to trust beyond the trust store and known_hosts; null: nobody. It outlives
     // the session.
     TrustDecisions* trust = nullptr;
+
+    ~ServerLogin();  // wipes the password and the passphrase
 };
 
 enum class OpenFailure { none, connection, login };
@@ -76,13 +87,11 @@ enum class OpenFailure { none, connection, login };
 // One file of a batch (downloadFiles, uploadFiles).
 struct FileTransfer {
     std::string remotePath;
-    std::string localPath;
-    // A download's partial file and its continuation, as download() takes them.
-    std::string partialPath = {};
-    bool resume = false;
-    // A download of another size fails; -1: the size the server gives is checked (SFTP's
-    // as it opens the file, FTP's SIZE, asked first).
-    std::int64_t expectedSize = -1;
+    // A download's device side, as download() takes it: a target of unknown size
+    // (expectedSize -1) is checked against the size the server gives (SFTP's as it opens
+    // the file, FTP's SIZE, asked first).
+    DownloadTarget target = {};
+    platform::AnchoredPath local = {};  // an upload's file
     // Once whole, the target takes the source's modification time, so that the next
     // comparison finds the two alike: a download's is `time` when `timeExact`, else the
     // server's (SFTP's as it opened the file, FTP's MDTM), else `time` after all; an
@@ -140,6 +149,10 @@ public:
     virtual std::u16string trustQuestion(std::u16string_view placeName) const = 0;
     // Its fingerprint, as TrustDecisions names it; empty when untrustedIdentity() is.
     virtual std::string presentedFingerprint() const = 0;
+    // After an open that refused the server's identity outright (an SSH host key that
+    // changed, or one that known_hosts revokes): true; the reason then says which
+    // known_hosts line to look at.
+    virtual bool identityRefused() const = 0;
     // After an open that failed to log in while a key file with a passphrase was left
     // out for want of it: that key file; else empty.
     virtual std::string lockedKey() const = 0;
@@ -153,13 +166,14 @@ public:
     // The same, for a synchronisation: exact sizes and times to the second in UTC where
     // the server can list so (FTP's MLSD; SFTP always), else as listToFile.
     virtual int listExactToFile(const std::string& folder, const std::string& listingPath) = 0;
-    // Downloads into `partialPath` (a file beside the target), which replaces the target
-    // once complete and stays after a failure that left bytes in it; with `resume` a
-    // partial already there is continued. With `expectedSize` >= 0 a file of another
-    // size fails.
-    virtual int download(const std::string& remotePath, const std::string& localPath, const std::string& partialPath,
-                         bool resume, std::int64_t expectedSize) = 0;
-    virtual int upload(const std::string& localPath, const std::string& remotePath) = 0;
+    // Downloads into a temporary file beside the target, which replaces the target only
+    // when whole (session/local_files.h says how). The reason of a failure on the device
+    // is the system's.
+    virtual int download(const std::string& remotePath, const DownloadTarget& target) = 0;
+    // Uploads the file, read through folder handles. Through a temporary name (see
+    // ServerLogin): the server's file is replaced only once the whole file arrived, and
+    // stays as it was after a failure, which removes the temporary file where it can.
+    virtual int upload(const platform::AnchoredPath& local, const std::string& remotePath) = 0;
     // Many files one way, each as download() or upload() would copy it: `next` is asked
     // for files as the session can take them (over SFTP up to 16 are in flight at once,
     // and `next` is asked again as replies come while it gives none; FTP copies one after
@@ -178,7 +192,9 @@ public:
     // Sets it (FTP's MFMT, else MDTM with a time; SFTP's setstat). 1 set; 0 failed, with
     // the reason in failureText(); -1 when the server has no way to set a time.
     virtual int setModificationTime(const std::string& path, std::int64_t time) = 0;
-    virtual int makeFolder(const std::string& path) = 0;
+    // With `sourceMode`'s permission bits where the protocol can say them (SFTP; & 0777,
+    // the server's umask applying); -1: the server's own.
+    virtual int makeFolder(const std::string& path, int sourceMode) = 0;
     // After a makeFolder that failed: whether the name is taken already, so that a folder
     // copy goes into it and New Folder tries the next name (FTP servers say so with a
     // 550; an SFTP server is asked whether the path is a folder).
@@ -208,10 +224,9 @@ std::unique_ptr<ServerSession> newServerSession(std::u16string_view host);
 std::unique_ptr<ServerSession> newFtpSession();
 std::unique_ptr<ServerSession> newSftpSession();
 
-// Where a download's partial named `partialName` for the local file `localPath` lives:
-// beside the file the target names (links followed), so that the rename over it stays
-// within one folder.
-std::string partialPathBeside(std::string_view localPath, std::string_view partialName);
+// A new temporary name (platform/own_files.h) in the folder of the server file
+// `serverPath`, for an upload to go to until it is whole.
+std::string temporaryNameBeside(std::string_view serverPath);
 
 // Why no copy goes from server to server (within one server too) where one speaks SFTP.
 inline constexpr std::string_view sftpServerToServerRefusal =

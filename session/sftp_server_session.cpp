@@ -1,15 +1,14 @@
 // The SFTP engine behind the server session: the host without its "sftp://", the
 // thread's stop for each operation and the login's waits, the host-key question and the
-// key trusted beyond known_hosts, downloads through a partial file as FTP's, and the
-// transfer watch.
-#include <sys/stat.h>
-#include <unistd.h>
-
+// key trusted beyond known_hosts, the device's side of transfers (local_files.h), uploads
+// through a temporary name, and the transfer watch.
 #include <atomic>
+#include <deque>
 #include <string>
 #include <utility>
+#include <vector>
 
-#include "ftp/ftp_transfer.h"
+#include "platform/secret.h"
 #include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "session/batch_watch.h"
@@ -19,63 +18,14 @@
 namespace session {
 namespace {
 
-// A partial left by someone else, or with another name as well, is never continued.
-bool isOwnPartial(const struct stat& info) {
-    return S_ISREG(info.st_mode) && info.st_uid == geteuid() && info.st_nlink == 1;
-}
-
-// The local side of one download, shared by download() and downloadFiles(), before the
-// engine's transfer into the partial: the target must be a regular file or absent; a
-// partial there is continued when asked, if it is the user's own and shorter than the
-// file, else removed. Returns the offset to continue from; -1 with the reason in `why`.
-std::int64_t startDownload(const FileTransfer& file, std::string& why) {
-    const std::string target = ftp::followLinks(file.localPath);
-    struct stat existing {};
-    if (stat(target.c_str(), &existing) == 0 && !S_ISREG(existing.st_mode)) {
-        why = "The target is no regular file.\n";
-        return -1;
-    }
-    struct stat partial {};
-    if (lstat(file.partialPath.c_str(), &partial) != 0) return 0;
-    if (file.resume && isOwnPartial(partial) && (file.expectedSize < 0 || partial.st_size < file.expectedSize))
-        return partial.st_size;
-    if (unlink(file.partialPath.c_str()) == 0) return 0;
-    why = "The partial file's name is taken by something that is no file\n";
-    return -1;
-}
-
-// And after it: a failed transfer leaves no empty partial; a whole file must have the
-// size expected, takes its time when asked (`serverTime`: the server's, -1 none), and
-// replaces the target. False with the reason in `why`, which stays empty where the
-// engine's own reason tells.
-bool endDownload(const FileTransfer& file, bool received, std::int64_t serverTime, std::string& why) {
-    struct stat partial {};
-    const bool present = stat(file.partialPath.c_str(), &partial) == 0;
-    if (!received) {
-        if (present && partial.st_size == 0) unlink(file.partialPath.c_str());
-        return false;
-    }
-    if (file.expectedSize >= 0 && (!present || partial.st_size != file.expectedSize)) {
-        unlink(file.partialPath.c_str());
-        why = "The file arrived with " + std::to_string(present ? partial.st_size : 0) +
-              " bytes where the server announced " + std::to_string(file.expectedSize) + "\n";
-        return false;
-    }
-    if (file.keepTime) {
-        const std::int64_t time = file.timeExact || serverTime < 0 ? file.time : serverTime;
-        if (time >= 0) setLocalTime(file.partialPath, time);
-    }
-    if (::rename(file.partialPath.c_str(), ftp::followLinks(file.localPath).c_str()) == 0) return true;
-    why = "Local file error\n";
-    return false;
-}
-
 class SftpServerSession final : public ServerSession {
 public:
     ~SftpServerSession() override { sftp::release(session_); }
 
     int open(const ServerLogin& login, OpenFailure& failure, std::string& reason) override {
         login_ = login;
+        platform::wipe(login_.password);  // never kept
+        platform::wipe(login_.passphrase);
         std::string host = login.host;
         if (isSftpHost(platform::toUtf16(host))) host.erase(0, sftpPrefix.size());
         sftp::OpenOptions options;
@@ -83,6 +33,7 @@ public:
         options.port = int(login.port);
         options.user = login.user;
         options.password = login.password;
+        options.passwordForNamedUserOnly = login.passwordForNamedUserOnly;
         options.connectTimeoutMs = login.connectWaitMs;
         options.silenceLimitMs = login.silenceLimitMs;
         options.stop = platform::threadStopFlag();
@@ -96,9 +47,9 @@ public:
             if (lockedKey_.empty()) lockedKey_ = keyFile;
             return std::nullopt;
         };
-        login_.passphrase.clear();  // never kept
         problem_.reset();
         const int opened = sftp::open(*session_, options);
+        platform::wipe(options.password);
         sftp::setStopFlag(*session_, nullptr);  // the opening thread's flag goes with it
         if (opened) {
             failure = OpenFailure::none;
@@ -141,7 +92,8 @@ public:
             return "Stopped.\n";
         }
         std::string text = sftp::lastError(*session_);
-        if (!text.empty() && text.back() != '\n') text += '\n';
+        if (text.empty()) text = "Failure";  // the status's name, where nothing more was said
+        if (text.back() != '\n') text += '\n';
         return text;
     }
 
@@ -157,6 +109,11 @@ public:
 
     std::string presentedFingerprint() const override {
         return untrustedIdentity().empty() ? "" : problem_->fingerprint;
+    }
+
+    bool identityRefused() const override {
+        return problem_ &&
+               (problem_->check == sftp::HostKeyCheck::changed || problem_->check == sftp::HostKeyCheck::revoked);
     }
 
     // OpenSSH's own question, with the key's fingerprint in its form.
@@ -183,75 +140,97 @@ public:
         return listToFile(folder, listingPath);
     }
 
-    int download(const std::string& remotePath, const std::string& localPath, const std::string& partialPath,
-                 bool resume, std::int64_t expectedSize) override {
+    int download(const std::string& remotePath, const DownloadTarget& target) override {
         localFailure_.clear();
-        const FileTransfer file{remotePath, localPath, partialPath, resume, expectedSize};
-        std::string why;
-        const std::int64_t offset = startDownload(file, why);
-        if (offset < 0) return fail(why);
         const HeardStop heard(*session_);
-        const bool received = sftp::download(*session_, remotePath, partialPath, offset, progress(offset));
-        if (received) lastAnswer_ = AnswerClock::now();
-        if (endDownload(file, received, -1, why)) return 1;
-        return why.empty() ? 0 : fail(why);
+        DownloadFile local(target);
+        return answered(sftp::download(*session_, remotePath, local, progress(&local)));
     }
 
-    int upload(const std::string& localPath, const std::string& remotePath) override {
+    int upload(const platform::AnchoredPath& local, const std::string& remotePath) override {
+        localFailure_.clear();
         const HeardStop heard(*session_);
-        return answered(sftp::upload(*session_, localPath, remotePath, 0, progress()));
+        UploadFile file(local);
+        if (!login_.uploadThroughTemporary) return answered(sftp::upload(*session_, file, remotePath, progress()));
+        const std::string temporary = temporaryNameBeside(remotePath);
+        if (sftp::upload(*session_, file, temporary, progress()) &&
+            sftp::renameOver(*session_, temporary, remotePath)) {
+            return answered(1);
+        }
+        // The server's file stays as it was; the temporary one goes while the connection
+        // still answers.
+        const std::string reason = failureText();
+        if (isOpen()) sftp::removeFile(*session_, temporary);
+        return fail(reason);
     }
 
-    // The engine's batch, each file's local side as download()'s. Files are numbered
-    // here as `next` gave them, by the engine as it took them: a file that fails before
-    // the engine takes it is not the engine's.
+    // The engine's batch, each file's device side a DownloadFile or UploadFile of its own
+    // as download()'s and upload()'s, alive until the file ends.
     void downloadFiles(const NextTransfer& next, const TransferEnded& ended) override {
         localFailure_.clear();
         const HeardStop heard(*session_);
-        std::vector<FileTransfer> given;
-        std::vector<std::size_t> numberOf;  // by the engine's number
+        std::deque<FileTransfer> given;
+        std::deque<DownloadFile> locals;
         BatchWatch watch(watch_);
         const sftp::NextCopy nextCopy = [&]() -> std::optional<sftp::FileCopy> {
-            for (std::optional<FileTransfer> file; (file = next());) {
-                given.push_back(*file);
-                std::string why;
-                const std::int64_t offset = startDownload(*file, why);
-                if (offset >= 0) {
-                    numberOf.push_back(given.size() - 1);
-                    return sftp::FileCopy{file->remotePath, file->partialPath, "", offset};
-                }
-                ended(given.size() - 1, {false, why, false});
-            }
-            return std::nullopt;
+            std::optional<FileTransfer> file = next();
+            if (!file) return std::nullopt;
+            given.push_back(std::move(*file));
+            locals.emplace_back(given.back().target);
+            return sftp::FileCopy{given.back().remotePath, &locals.back()};
         };
         const sftp::BatchProgress onProgress = [&](std::size_t index, std::int64_t moved, std::int64_t size) {
-            return watch.moved(numberOf[index], moved, size);
+            return watch.moved(index, locals[index].offset() + moved, size);
         };
         sftp::downloadStream(*session_, nextCopy, onProgress, [&](std::size_t index, const sftp::CopyResult& result) {
-            const FileTransfer& file = given[numberOf[index]];
-            if (result.done) lastAnswer_ = AnswerClock::now();
-            std::string why;
-            const bool done = endDownload(file, result.done, result.time, why);
-            ended(numberOf[index], outcome(done, why.empty() ? result.error : why));
+            if (result.done) {
+                lastAnswer_ = AnswerClock::now();
+                keepDownloadTime(given[index], result.time);
+            }
+            ended(index, outcome(result.done, result.error));
         });
     }
 
+    // Through temporary names as upload(): each whole file is renamed onto its target once
+    // the batch's requests are answered, since a rename's reply must not meet theirs.
     void uploadFiles(const NextTransfer& next, const TransferEnded& ended) override {
         localFailure_.clear();
         const HeardStop heard(*session_);
         BatchWatch watch(watch_);
+        std::deque<UploadFile> locals;
+        std::vector<std::pair<std::string, std::string>> names;  // temporary, target
+        std::vector<sftp::CopyResult> results;
         const sftp::NextCopy nextCopy = [&]() -> std::optional<sftp::FileCopy> {
             const std::optional<FileTransfer> file = next();
             if (!file) return std::nullopt;
-            return sftp::FileCopy{file->localPath, file->remotePath, "", 0, uploadTime(*file)};
+            locals.emplace_back(file->local);
+            const std::string to = login_.uploadThroughTemporary ? temporaryNameBeside(file->remotePath)
+                                                                 : file->remotePath;
+            names.emplace_back(to, file->remotePath);
+            return sftp::FileCopy{to, &locals.back(), uploadTime(*file)};
         };
         sftp::uploadStream(
             *session_, nextCopy,
             [&](std::size_t index, std::int64_t moved, std::int64_t size) { return watch.moved(index, moved, size); },
             [&](std::size_t index, const sftp::CopyResult& result) {
-                if (result.done) lastAnswer_ = AnswerClock::now();
-                ended(index, outcome(result.done, result.error));
+                if (!login_.uploadThroughTemporary) return ended(index, outcome(result.done, result.error));
+                if (results.size() <= index) results.resize(index + 1);
+                results[index] = result;
             });
+        if (!login_.uploadThroughTemporary) return;
+        for (std::size_t index = 0; index < results.size(); ++index) {
+            const auto& [temporary, target] = names[index];
+            if (results[index].done && sftp::renameOver(*session_, temporary, target)) {
+                lastAnswer_ = AnswerClock::now();
+                ended(index, outcome(true, {}));
+                continue;
+            }
+            const std::string reason = results[index].done ? failureText() : results[index].error;
+            // The server's file stays as it was; the temporary one goes while the
+            // connection still answers.
+            if (isOpen()) sftp::removeFile(*session_, temporary);
+            ended(index, outcome(false, reason));
+        }
     }
 
     std::int64_t fileSize(const std::string& path) override {
@@ -266,9 +245,9 @@ public:
         const HeardStop heard(*session_);
         return answered(sftp::setModificationTime(*session_, path, time));
     }
-    int makeFolder(const std::string& path) override {
+    int makeFolder(const std::string& path, int sourceMode) override {
         const HeardStop heard(*session_);
-        return sftp::makeFolder(*session_, path);
+        return sftp::makeFolder(*session_, path, sourceMode);
     }
     bool nameTaken(const std::string& path) override {
         const HeardStop heard(*session_);
@@ -336,11 +315,11 @@ private:
 
     // The watch sees the bytes of the file done (those a continued download had too);
     // its stop ends the transfer.
-    sftp::Progress progress(std::int64_t already = 0) {
+    sftp::Progress progress(const DownloadFile* continued = nullptr) {
         TransferWatch* const watch = watch_;
         if (!watch) return nullptr;
-        return [watch, already](std::int64_t transferred) {
-            watch->done.store(already + transferred);
+        return [watch, continued](std::int64_t transferred) {
+            watch->done.store((continued ? continued->offset() : 0) + transferred);
             return !watch->stop.load();
         };
     }

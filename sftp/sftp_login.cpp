@@ -197,14 +197,27 @@ int logInWithKeyFiles(ssh_session ssh, const OpenOptions& options, const std::st
     return SSH_AUTH_DENIED;
 }
 
-// Answers each prompt with the password. A server that keeps asking is refused after a
-// few rounds, as the password cannot be right for all of them.
+// Whether keyboard-interactive prompt `index` asks for the password: typed blind, and
+// saying so ("Password:", "(me@host) Password:"). A one-time code or any other question
+// never gets it.
+bool asksForPassword(ssh_session ssh, unsigned index) {
+    char echo = 1;
+    const char* prompt = ssh_userauth_kbdint_getprompt(ssh, index, &echo);
+    return prompt && !echo && strcasestr(prompt, "password");
+}
+
+// Answers each round whose prompts all ask for the password with it; a round that asks
+// anything else ends the login. A server that keeps asking is refused after a few
+// rounds, as the password cannot be right for all of them.
 int logInInteractively(ssh_session ssh, const std::string& password) {
     int result = ssh_userauth_kbdint(ssh, nullptr, nullptr);
     for (int round = 0; result == SSH_AUTH_INFO && round < 4; ++round) {
-        const int prompts = ssh_userauth_kbdint_getnprompts(ssh);
-        for (int prompt = 0; prompt < prompts; ++prompt) {
-            if (ssh_userauth_kbdint_setanswer(ssh, unsigned(prompt), password.c_str()) < 0) return SSH_AUTH_ERROR;
+        const unsigned prompts = unsigned(ssh_userauth_kbdint_getnprompts(ssh));
+        for (unsigned prompt = 0; prompt < prompts; ++prompt) {
+            if (!asksForPassword(ssh, prompt)) return SSH_AUTH_DENIED;
+        }
+        for (unsigned prompt = 0; prompt < prompts; ++prompt) {
+            if (ssh_userauth_kbdint_setanswer(ssh, prompt, password.c_str()) < 0) return SSH_AUTH_ERROR;
         }
         result = ssh_userauth_kbdint(ssh, nullptr, nullptr);
     }
@@ -258,7 +271,8 @@ bool checkHostKey(ssh_session ssh, const OpenOptions& options, std::string& erro
     return false;
 }
 
-bool logIn(ssh_session ssh, const OpenOptions& options, const std::string& sshFolder, std::string& error) {
+bool logIn(ssh_session ssh, const OpenOptions& options, bool withoutPassword, const std::string& sshFolder,
+           std::string& error) {
     int result = ssh_userauth_none(ssh, nullptr);
     const int methods = ssh_userauth_list(ssh, nullptr);
     const char* agent = std::getenv("SSH_AUTH_SOCK");
@@ -266,7 +280,7 @@ bool logIn(ssh_session ssh, const OpenOptions& options, const std::string& sshFo
         if (agent && *agent) result = ssh_userauth_agent(ssh, nullptr);
         if (result == SSH_AUTH_DENIED) result = logInWithKeyFiles(ssh, options, sshFolder);
     }
-    if (result == SSH_AUTH_DENIED && !options.password.empty()) {
+    if (result == SSH_AUTH_DENIED && !options.password.empty() && !withoutPassword) {
         if (methods & SSH_AUTH_METHOD_PASSWORD) result = ssh_userauth_password(ssh, nullptr, options.password.c_str());
         if (result == SSH_AUTH_DENIED && (methods & SSH_AUTH_METHOD_INTERACTIVE)) {
             result = logInInteractively(ssh, options.password);

@@ -16,8 +16,10 @@ namespace sftp {
 bool checkHostKey(ssh_session ssh, const OpenOptions& options, std::string& error,
                   std::optional<HostKeyProblem>& problem);
 
-// Logs in with ssh-agent, the key files of `sshFolder`, then the password. False with
-// `error` set as OpenSSH words it ("Permission denied (publickey,password).").
-bool logIn(ssh_session ssh, const OpenOptions& options, const std::string& sshFolder, std::string& error);
+// Logs in with ssh-agent, the key files of `sshFolder`, then the password unless
+// `withoutPassword`. False with `error` set as OpenSSH words it ("Permission denied
+// (publickey,password).").
+bool logIn(ssh_session ssh, const OpenOptions& options, bool withoutPassword, const std::string& sshFolder,
+           std::string& error);
 
 }  // namespace sftp

@@ -232,7 +232,15 @@ std::uint32_t statusOf(const Reply& reply) {
     return fields.broken() ? fxBadMessage : status;
 }
 
-int failWithReply(SftpSession& session, const Reply& reply) { return failWith(session, statusText(statusOf(reply))); }
+std::string statusReason(const Reply& reply) {
+    const std::uint32_t status = statusOf(reply);
+    Fields fields = reply.fields;
+    fields.number();
+    const std::string_view message = status == fxBadMessage ? std::string_view() : fields.text();
+    return message.empty() || fields.broken() ? statusText(status) : std::string(message);
+}
+
+int failWithReply(SftpSession& session, const Reply& reply) { return failWith(session, statusReason(reply)); }
 
 const char* statusText(std::uint32_t status) {
     switch (status) {

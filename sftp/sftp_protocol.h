@@ -142,8 +142,10 @@ bool call(SftpSession& session, Request& request, Reply& reply);
 
 // The status of a STATUS reply; fxBadMessage for a reply of another type, or broken.
 std::uint32_t statusOf(const Reply& reply);
-// Records a failed request's reason: the status's text (as libssh named the codes), or
-// "Bad message" for an unexpected reply. Returns 0.
+// A failed request's reason: the server's message, else the status's name (as libssh
+// named the codes), or "Bad message" for an unexpected reply.
+std::string statusReason(const Reply& reply);
+// Records statusReason as the last error. Returns 0.
 int failWithReply(SftpSession& session, const Reply& reply);
 const char* statusText(std::uint32_t status);
 

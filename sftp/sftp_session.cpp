@@ -224,6 +224,8 @@ int open(SftpSession& session, const OpenOptions& options) {
         return 0;
     }
     if (options.port > 0) ssh_options_set(session.ssh, SSH_OPTIONS_PORT, &options.port);
+    // libssh names the user only from here on, after the config, when neither did.
+    const bool userNamed = !options.user.empty() || !optionText(session.ssh, SSH_OPTIONS_USER).empty();
     if (!options.user.empty()) ssh_options_set(session.ssh, SSH_OPTIONS_USER, options.user.c_str());
     // libssh bounds its greeting, key exchange and login waits by its own 10 s; the watch
     // bounds them by the silence limit, so libssh's is put past it.
@@ -271,7 +273,7 @@ int open(SftpSession& session, const OpenOptions& options) {
         return 0;
     }
     watching.progressed();
-    if (!logIn(session.ssh, options, sshFolder, reason)) {
+    if (!logIn(session.ssh, options, options.passwordForNamedUserOnly && !userNamed, sshFolder, reason)) {
         failOpen(reason);
         close(session);
         return 0;
@@ -390,7 +392,12 @@ int rename(SftpSession& session, std::string_view from, std::string_view to) {
 
 int renameOver(SftpSession& session, std::string_view from, std::string_view to) {
     if (!ready(session)) return 0;
-    if (!session.posixRename) return failWith(session, statusText(fxOperationUnsupported));
+    if (!session.posixRename) {
+        // The target goes first, since a server of version 3 refuses to rename onto a
+        // file; a target that stays fails the rename.
+        removeFile(session, to);
+        return rename(session, from, to);
+    }
     Request request = newRequest(session, fxpExtended);
     request.text("posix-rename@openssh.com").text(from).text(to);
     return statusCall(session, request);
@@ -400,11 +407,13 @@ int removeFile(SftpSession& session, std::string_view path) { return pathCall(se
 
 int removeFolder(SftpSession& session, std::string_view path) { return pathCall(session, fxpRmdir, path); }
 
-int makeFolder(SftpSession& session, std::string_view path) {
+int makeFolder(SftpSession& session, std::string_view path, int sourceMode) {
     if (!ready(session)) return 0;
     Attributes attributes;
-    attributes.flags = Attributes::permissions;
-    attributes.mode = 0755;
+    if (sourceMode >= 0) {
+        attributes.flags = Attributes::permissions;
+        attributes.mode = (std::uint32_t(sourceMode) & 0777) | 0700;  // its owner may fill it
+    }
     Request request = newRequest(session, fxpMkdir);
     request.text(path).attributes(attributes);
     Reply reply;

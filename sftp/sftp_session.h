@@ -43,10 +43,15 @@ struct HostKeyProblem {
 using PassphrasePrompt = std::function<std::optional<std::string>(std::string_view keyFile)>;
 
 struct OpenOptions {
-    std::string host;      // a name, an address or a ~/.ssh/config alias
-    int port = 0;          // 0: from ~/.ssh/config, else 22
-    std::string user;      // empty: from ~/.ssh/config, else the login name
-    std::string password;  // empty: no password or keyboard-interactive login
+    std::string host;  // a name, an address or a ~/.ssh/config alias
+    int port = 0;      // 0: from ~/.ssh/config, else 22
+    std::string user;  // empty: from ~/.ssh/config, else the login name
+    // Empty: no password or keyboard-interactive login. The password goes to a password
+    // login, and to keyboard-interactive prompts that ask for a password blind, never to
+    // another question (a one-time code).
+    std::string password;
+    // The password goes only to a user that `user` or ~/.ssh/config names.
+    bool passwordForNamedUserOnly = false;
     std::uint32_t connectTimeoutMs = 3000;
     std::uint32_t silenceLimitMs = 60000;  // any later wait without progress
     const std::atomic<bool>* stop = nullptr;
@@ -79,38 +84,46 @@ std::optional<HostKeyProblem> hostKeyProblem(const SftpSession& session);
 // until the next open or the release.
 int trustHostKey(SftpSession& session);
 
-// Called as a transfer moves, with the bytes this call has moved (the offset not
-// counted); returning false stops it.
+// Called as a transfer moves, with the bytes this call has moved (those a continued
+// download's local file held not counted); returning false stops it.
 using Progress = std::function<bool(std::int64_t transferred)>;
 
 // Writes one line per entry of `folder` into the new local file `listingPath`, in the
 // fact form "+FACTS,\tNAME\n": "/" for a folder, "r" for a file ("r" and "/" for a
-// link, neither for other kinds), "s<size>" for a file, "m<seconds since 1970 UTC>".
-// Entries whose name holds a control character, '/', bytes that are not UTF-8, or is
-// "." or ".." are left out. A listing that fails part of the way leaves no file.
+// link, neither for other kinds), "s<size>" for a file, "m<seconds since 1970 UTC>",
+// "up<octal permission bits>".
+// An entry whose name cannot stand for one entry (platform::unusableName) is written as
+// a skipped line (ftp::skippedFactLine), never left out. A listing that fails part of
+// the way leaves no file.
 int listToFile(SftpSession& session, std::string_view folder, std::string_view listingPath);
-// Downloads `remotePath` into `localPath` with pipelined reads: from `offset` on,
-// appended to the local file when offset > 0, else into the file replacing what it held.
-// Fails when the bytes read end elsewhere than the size the file had when opened. Local
-// files (this one and a listing's) are never opened through a link.
-int download(SftpSession& session, std::string_view remotePath, std::string_view localPath, std::int64_t offset,
-             const Progress& progress);
-// Uploads the local file from `offset` on, into the remote file at the same offset
-// (0: created or truncated).
-int upload(SftpSession& session, std::string_view localPath, std::string_view remotePath, std::int64_t offset,
-           const Progress& progress);
+// The device's end of one file of a transfer, owned by the caller (session/local_files.h
+// gives each download and upload of Farlink its own): the engine asks for the local file
+// when it needs it (a download's once the server has opened the remote file, so that a
+// file the server refuses makes nothing on the device) and says how the transfer ended.
+class LocalEnd {
+public:
+    virtual ~LocalEnd() = default;
+    // The descriptor that a download is written into (at the remote file's offsets) or an
+    // upload read from; it stays the end's own. A download continues from `offset`, the
+    // bytes the local file holds already. -1 with `reason` fails the file.
+    virtual int open(std::int64_t& offset, std::string& reason) = 0;
+    // Once after an open: `whole` when every byte arrived (a download, whose server file
+    // had the permission bits `sourceMode`, -1 when the server gave none) or was taken.
+    // False with `reason` fails a whole file.
+    virtual bool close(bool whole, int sourceMode, std::string& reason) = 0;
+};
+
+// Downloads `remotePath` into `local` with pipelined reads, from the offset its open
+// gives. Fails when the bytes read end elsewhere than the size the file had when opened.
+int download(SftpSession& session, std::string_view remotePath, LocalEnd& local, const Progress& progress);
+// Uploads the local file from its start into the remote file, created with the local
+// file's permission bits (the server's umask applying) or truncated.
+int upload(SftpSession& session, LocalEnd& local, std::string_view remotePath, const Progress& progress);
 
 // One file of a batch.
 struct FileCopy {
-    std::string from = {};  // the remote path of a download, the local path of an upload
-    std::string to = {};
-    // A download: the local file the bytes go into, which replaces `to` once the file is
-    // whole and stays after a failure; empty: `to` itself, as download() writes.
-    std::string partial = {};
-    // Continues from this offset of the remote file: a download appends to its local
-    // file, an upload sends the local file from here into the remote one (0: created or
-    // truncated).
-    std::int64_t offset = 0;
+    std::string remote = {};
+    LocalEnd* local = nullptr;
     // An upload: the remote file's modification time to set once written (seconds since
     // 1970 UTC, as setModificationTime); -1: none. A server that cannot set it leaves the
     // copy standing.
@@ -157,12 +170,14 @@ int setModificationTime(SftpSession& session, std::string_view path, std::int64_
 int isFolder(SftpSession& session, std::string_view path);
 // Fails where `to` exists (as SFTP's rename is).
 int rename(SftpSession& session, std::string_view from, std::string_view to);
-// Renames replacing what `to` names, in one step, where the server offers OpenSSH's
-// posix-rename; else fails with "Operation unsupported".
+// Renames replacing the file `to` names: in one step where the server offers OpenSSH's
+// posix-rename, else by removing that file first.
 int renameOver(SftpSession& session, std::string_view from, std::string_view to);
 int removeFile(SftpSession& session, std::string_view path);
 int removeFolder(SftpSession& session, std::string_view path);
-int makeFolder(SftpSession& session, std::string_view path);
+// With `sourceMode`'s permission bits (& 0777) and its owner's, the server's umask
+// applying; -1: the server's own.
+int makeFolder(SftpSession& session, std::string_view path, int sourceMode);
 // The server still answers (a cheap request).
 int probe(SftpSession& session);
 

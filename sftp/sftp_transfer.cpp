@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <deque>
 #include <limits>
@@ -15,6 +16,7 @@
 #include <utility>
 #include <vector>
 
+#include "ftp/machine_listing.h"
 #include "platform/text.h"
 #include "sftp/sftp_internal.h"
 #include "sftp/sftp_protocol.h"
@@ -37,20 +39,13 @@ constexpr std::int64_t noEnd = std::numeric_limits<std::int64_t>::max();
 
 using Clock = std::chrono::steady_clock;
 
-// Names a listing must not carry: they would stand for another entry, climb out of the
-// folder, or hold bytes a terminal takes as commands.
-bool hostileName(std::string_view name) {
-    if (name.empty() || name == "." || name == ".." || name.find('/') != std::string_view::npos) return true;
-    for (const char16_t unit : platform::nameFromHost(name)) {
-        if (platform::isNameEscape(unit) && platform::escapedByte(unit) != '\\') return true;
-        if (platform::isControlCharacter(unit)) return true;
-    }
-    return false;
-}
-
-// One fact line of the listing file, or empty for an entry left out.
+// One fact line of the listing file, or none. A name that cannot stand for one entry (the name
+// rule every side asks) is written as a skipped line: browsing never shows it, and a
+// synchronisation leaves it alone on both sides rather than taking it for absent.
+// "." and ".." are the folder and its parent, no entries: left out.
 std::string factLine(std::string_view name, const Attributes& entry) {
-    if (hostileName(name)) return {};
+    if (name == "." || name == "..") return {};
+    if (!platform::unusableName(name).empty()) return ftp::skippedFactLine(name);
     std::string line = "+";
     if (entry.isFolder()) {
         line += "/,";
@@ -62,6 +57,11 @@ std::string factLine(std::string_view name, const Attributes& entry) {
         if (entry.flags & Attributes::size) line += "s" + std::to_string(entry.bytes) + ",";
     }
     if (entry.flags & Attributes::times) line += "m" + std::to_string(entry.modificationTime) + ",";
+    if (entry.flags & Attributes::permissions) {
+        char mode[8];
+        std::snprintf(mode, sizeof mode, "up%03o,", entry.mode & 0777);
+        line += mode;
+    }
     line += "\t";
     line += name;
     line += "\n";  // as the FTP listing file holds its lines
@@ -108,9 +108,8 @@ struct LocalFile {
     }
 };
 
-std::string localFailure(const char* verb, const std::string& path) {
-    return std::string(verb) + " " + path + ": " + std::strerror(errno);
-}
+// A local read or write that failed, in the words of the FTP engine's.
+std::string localFailure() { return std::string("Local file error: ") + std::strerror(errno); }
 
 // The bytes a transfer keeps in flight: twice what the link carried per shortest round
 // trip, measured over intervals of a few round trips, so that the window grows while the
@@ -154,15 +153,16 @@ struct ReadAnswer {
 struct Job {
     Phase phase = Phase::waiting;
     std::string handle;
-    LocalFile local;
-    std::int64_t localBase = 0;  // the local position of the remote file's byte 0
-    std::int64_t next = 0;       // the next offset to ask for (download) or to send (upload)
-    std::int64_t moved = 0;      // bytes that arrived, or that the server took
-    int outstanding = 0;         // requests of the file awaiting their replies
+    int local = -1;           // the local end's descriptor, while it is open
+    std::int64_t offset = 0;  // where the transfer starts: the bytes a continued download had
+    std::int64_t next = 0;    // the next offset to ask for (download) or to send (upload)
+    std::int64_t moved = 0;   // bytes that arrived, or that the server took
+    int outstanding = 0;      // requests of the file awaiting their replies
     // Downloads.
     bool sized = false;            // FSTAT answered
     std::int64_t size = -1;        // as FSTAT gave it (an upload's: the local file's); -1: none
     std::int64_t time = -1;        // the modification time FSTAT gave; -1: none
+    int mode = -1;                 // its permission bits, as FSTAT gave them
     std::int64_t endSeen = noEnd;  // the lowest offset a read met the end at (size unknown)
     std::int64_t dataEnd = 0;      // the end of the furthest bytes received
     std::deque<std::pair<std::int64_t, std::int64_t>> holes;  // asked, not received: [from, to)
@@ -238,49 +238,38 @@ private:
             Job& job = jobs_[index];
             // A download's local file is made once the server has opened the remote one.
             if (direction_ == Direction::upload && !openLocal(index, job)) continue;
+            Attributes created;
             std::uint32_t flags = openRead;
             if (direction_ == Direction::upload) {
-                flags = openWrite | openCreate;
-                if (files_[index].offset == 0) flags |= openTruncate;
+                flags = openWrite | openCreate | openTruncate;
+                struct stat source {};
+                if (fstat(job.local, &source) == 0) {
+                    job.size = source.st_size;
+                    created.flags = Attributes::permissions;
+                    created.mode = source.st_mode & 0777;
+                }
             }
             Request request = newRequest(session_, fxpOpen);
-            request.text(remotePath(index)).number(flags).attributes({});
-            job.next = job.dataEnd = files_[index].offset;
+            request.text(files_[index].remote).number(flags).attributes(created);
             ask(index, job, request, Ask::open);
             job.phase = Phase::opening;
             ++open_;
         }
     }
 
-    const std::string& remotePath(std::size_t index) const {
-        return direction_ == Direction::download ? files_[index].from : files_[index].to;
-    }
-    const std::string& localPath(std::size_t index) const {
-        const FileCopy& file = files_[index];
-        if (direction_ == Direction::upload) return file.from;
-        return file.partial.empty() ? file.to : file.partial;
+    bool openLocal(std::size_t index, Job& job) {
+        std::string reason;
+        job.local = files_[index].local->open(job.offset, reason);
+        if (job.local < 0) return finish(index, job, std::move(reason));
+        job.next = job.dataEnd = job.offset;
+        return true;
     }
 
-    // Local files are never opened through a link. A continued download goes on after
-    // what its local file holds.
-    bool openLocal(std::size_t index, Job& job) {
-        const std::string& path = localPath(index);
-        if (direction_ == Direction::upload) {
-            job.local.descriptor = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-            struct stat source {};
-            if (job.local.descriptor < 0 || fstat(job.local.descriptor, &source) != 0)
-                return finish(index, job, localFailure("Cannot read", path));
-            job.size = source.st_size;
-            return true;
-        }
-        const std::int64_t offset = files_[index].offset;
-        job.local.descriptor = ::open(path.c_str(),
-                                      O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (offset > 0 ? 0 : O_TRUNC), 0644);
-        struct stat held {};
-        if (job.local.descriptor < 0 || fstat(job.local.descriptor, &held) != 0)
-            return finish(index, job, localFailure("Cannot write", path));
-        job.localBase = offset > 0 ? held.st_size - offset : 0;
-        return true;
+    // Ends the local side once; false with the reason when it fails a whole file.
+    bool closeLocal(std::size_t index, Job& job, bool whole, std::string& reason) {
+        if (job.local < 0) return true;
+        job.local = -1;
+        return files_[index].local->close(whole, job.mode, reason);
     }
 
     std::uint32_t ask(std::size_t index, Job& job, Request& request, Ask what, std::int64_t offset = 0,
@@ -339,10 +328,10 @@ private:
         std::string& chunk = scratch_;
         chunk.resize(writeChunk);
         while (!job.sourceEnded && windowOpen(writeChunk)) {
-            const ssize_t got = pread(job.local.descriptor, chunk.data(), chunk.size(), job.next);
+            const ssize_t got = pread(job.local, chunk.data(), chunk.size(), job.next);
             if (got < 0 && errno == EINTR) continue;
             if (got < 0) {
-                fail(index, job, localFailure("Cannot read", files_[index].from));
+                fail(index, job, localFailure());
                 return;
             }
             if (got == 0) {
@@ -380,7 +369,7 @@ private:
         const std::size_t index = pending.job;
         switch (pending.ask) {
         case Ask::open:
-            if (reply.type != fxpHandle) return fail(index, job, statusText(statusOf(reply)));
+            if (reply.type != fxpHandle) return fail(index, job, statusReason(reply));
             job.handle = reply.fields.text();
             job.phase = Phase::moving;
             if (direction_ == Direction::download) {
@@ -394,26 +383,26 @@ private:
             }
             return;
         case Ask::size: {
-            if (reply.type != fxpAttrs) return fail(index, job, statusText(statusOf(reply)));
+            if (reply.type != fxpAttrs) return fail(index, job, statusReason(reply));
             const Attributes attributes = reply.fields.attributes();
             job.sized = true;
             job.size = attributes.flags & Attributes::size ? std::int64_t(attributes.bytes) : -1;
             job.time = attributes.flags & Attributes::times ? std::int64_t(attributes.modificationTime) : -1;
+            job.mode = attributes.flags & Attributes::permissions ? int(attributes.mode & 0777) : -1;
             for (const ReadAnswer& answer : std::exchange(job.unsettled, {})) settle(index, job, answer);
             return;
         }
         case Ask::data:
             return direction_ == Direction::download ? received(pending, job, reply) : written(pending, job, reply);
         case Ask::close:
-            if (statusOf(reply) != fxOk) return fail(index, job, statusText(statusOf(reply)));
+            if (statusOf(reply) != fxOk) return fail(index, job, statusReason(reply));
             finish(index, job, {});
             return;
         }
     }
 
     void written(const Pending& pending, Job& job, const Reply& reply) {
-        const std::uint32_t status = statusOf(reply);
-        if (status != fxOk) return fail(pending.job, job, statusText(status));
+        if (statusOf(reply) != fxOk) return fail(pending.job, job, statusReason(reply));
         pacing_.answered(pending.length, pending.sent, Clock::now());
         job.moved += pending.length;
         reportProgress(pending.job, job);
@@ -426,8 +415,8 @@ private:
             const std::string_view data = reply.fields.text();
             if (reply.fields.broken() || std::int64_t(data.size()) > pending.length)
                 return fail(index, job, statusText(fxBadMessage));
-            if (!writeAllAt(job.local.descriptor, data.data(), data.size(), job.localBase + pending.offset))
-                return fail(index, job, localFailure("Cannot write", localPath(index)));
+            if (!writeAllAt(job.local, data.data(), data.size(), pending.offset))
+                return fail(index, job, localFailure());
             answer.got = std::int64_t(data.size());
             job.moved += answer.got;
             job.dataEnd = std::max(job.dataEnd, pending.offset + answer.got);
@@ -435,7 +424,7 @@ private:
         } else if (statusOf(reply) == fxEof) {
             answer.atEnd = true;
         } else {
-            return fail(index, job, statusText(statusOf(reply)));
+            return fail(index, job, statusReason(reply));
         }
         if (!job.sized) {
             job.unsettled.push_back(answer);
@@ -468,13 +457,10 @@ private:
 
     void completeDownload(std::size_t index, Job& job) {
         const std::int64_t size = job.size >= 0 ? job.size : job.endSeen;
-        if (job.moved != size - files_[index].offset) return fail(index, job, changedText(job));
+        if (job.moved != size - job.offset) return fail(index, job, changedText(job));
         closeRemote(job);
-        const FileCopy& file = files_[index];
-        if (!job.local.close()) return fail(index, job, localFailure("Cannot write", localPath(index)));
-        if (!file.partial.empty() && ::rename(file.partial.c_str(), file.to.c_str()) != 0)
-            return fail(index, job, localFailure("Cannot replace", file.to));
-        finish(index, job, {});
+        std::string reason;
+        finish(index, job, closeLocal(index, job, true, reason) ? std::string() : std::move(reason));
     }
 
     // A download's handle closes without waiting: its reply tells nothing worth a round trip.
@@ -512,7 +498,10 @@ private:
     bool finish(std::size_t index, Job& job, std::string error) {
         if (job.phase != Phase::waiting) --open_;
         job.phase = Phase::finished;
-        if (job.local.descriptor >= 0) job.local.close();
+        std::string unused;
+        // An upload's end is whole once the server's close said so; anything that ends
+        // here otherwise failed.
+        if (!closeLocal(index, job, error.empty(), unused) && error.empty()) error = unused;
         if (!error.empty() && firstError_.empty()) firstError_ = error;
         const CopyResult result{error.empty(), std::move(error), job.time};
         --unfinished_;
@@ -633,15 +622,13 @@ std::vector<CopyResult> runBatch(SftpSession& session, Direction direction, cons
 
 }  // namespace
 
-int download(SftpSession& session, std::string_view remotePath, std::string_view localPath, std::int64_t offset,
-             const Progress& progress) {
-    const std::vector<FileCopy> files{{std::string(remotePath), std::string(localPath), "", offset}};
+int download(SftpSession& session, std::string_view remotePath, LocalEnd& local, const Progress& progress) {
+    const std::vector<FileCopy> files{{std::string(remotePath), &local}};
     return downloadFiles(session, files, forOneFile(progress)).front().done ? 1 : 0;
 }
 
-int upload(SftpSession& session, std::string_view localPath, std::string_view remotePath, std::int64_t offset,
-           const Progress& progress) {
-    const std::vector<FileCopy> files{{std::string(localPath), std::string(remotePath), "", offset}};
+int upload(SftpSession& session, LocalEnd& local, std::string_view remotePath, const Progress& progress) {
+    const std::vector<FileCopy> files{{std::string(remotePath), &local}};
     return uploadFiles(session, files, forOneFile(progress)).front().done ? 1 : 0;
 }
 

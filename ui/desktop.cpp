@@ -11,13 +11,13 @@ namespace {
 
 DesktopOpener desktopOpener = platform::openWithDesktop;
 
+}  // namespace
+
 bool graphicalSession() {
     const char* x11 = std::getenv("DISPLAY");
     const char* wayland = std::getenv("WAYLAND_DISPLAY");
     return (x11 && *x11) || (wayland && *wayland);
 }
-
-}  // namespace
 
 bool openOnDesktop(const std::string& hostPathOrUrl) { return graphicalSession() && desktopOpener(hostPathOrUrl); }
 

@@ -10,6 +10,9 @@
 
 namespace ui {
 
+// Whether a graphical session exists (DISPLAY or WAYLAND_DISPLAY set).
+bool graphicalSession();
+
 // True when the opener was started for a host path or URL.
 bool openOnDesktop(const std::string& hostPathOrUrl);
 

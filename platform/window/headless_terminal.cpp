@@ -85,6 +85,8 @@ void HeadlessTerminal::write(int row, int column, std::span<const Cell> cells) {
 
 void HeadlessTerminal::setCursor(int, int, bool) {}
 
+void HeadlessTerminal::suspend() { cells_.assign(cells_.size(), Cell{U'~'}); }
+
 std::optional<InputEvent> HeadlessTerminal::readInput(int timeoutMs) {
     if (script_.empty()) return InputEvent{InputEvent::Kind::endOfInput};
     Step step = std::move(script_.front());

@@ -59,6 +59,9 @@ public:
     void wake() override {}  // the script never waits: nothing to wake
     void bell() override { ++bells_; }
     bool unicode() override { return unicode_; }
+    // The other program leaves nothing of the screen that a test could take for it.
+    void suspend() override;
+    void resume() override {}
 
 private:
     struct TimeStep {

@@ -28,6 +28,7 @@ enum class Key : std::uint16_t {
     tab,
     context,  // Shift+F10 or the Menu key: the context gesture
     help,     // F3
+    edit,     // F4: Edit File on a file's row
     other,    // a printable character without a key of its own (its character follows)
 };
 

@@ -8,6 +8,7 @@
 #include <fcntl.h>
 #include <langinfo.h>
 #include <poll.h>
+#include <sys/ioctl.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -159,6 +160,22 @@ public:
 
     void bell() override { beep(); }
     bool unicode() override { return unicode_; }
+
+    void suspend() override {
+        putCapability("rmkx");
+        endwin();
+    }
+
+    void resume() override {
+        // A resize meanwhile reached only the other program: ncurses learns it here.
+        winsize size{};
+        if (ioctl(STDOUT_FILENO, TIOCGWINSZ, &size) == 0 && size.ws_row > 0 && size.ws_col > 0 &&
+            (size.ws_row != LINES || size.ws_col != COLS)) {
+            resizeterm(size.ws_row, size.ws_col);
+        }
+        putCapability("smkx");
+        clearok(curscr, TRUE);
+    }
 
 private:
     std::pair<attr_t, short> look(CellStyle style) const {

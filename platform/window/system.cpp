@@ -697,6 +697,14 @@ bool waitForMessage(int timeoutMs) {
 
 bool isUiThread() { return detail::onUiThread(); }
 
+void lendTerminal(const std::function<void()>& use) {
+    State& s = *state();
+    s.terminal.suspend();
+    use();
+    s.terminal.resume();
+    handleResize(s);  // the terminal may have changed its size meanwhile
+}
+
 void setWaitCursor(bool busy) {
     onUiVoid([&] {
         state()->busy = busy;

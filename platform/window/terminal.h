@@ -98,6 +98,11 @@ public:
     virtual void bell() = 0;
     // Whether the terminal shows Unicode symbols (a UTF-8 locale).
     virtual bool unicode() = 0;
+    // Gives the terminal to another program for a while: its modes and screen as they
+    // were before the window system took it. resume() takes it back, at the size it has
+    // now, and the next flush draws every cell again (the other program left its own).
+    virtual void suspend() = 0;
+    virtual void resume() = 0;
 };
 
 // Starts the window system on the calling thread, which becomes the UI thread, drawing

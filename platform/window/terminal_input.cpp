@@ -57,8 +57,9 @@ Key numberedKey(int number) {
     case 11: return Key::leftSoft;
     case 12: return Key::rightSoft;
     case 13: return Key::help;
+    case 14: return Key::edit;
     case 29: return Key::context;  // the Menu key
-    default: return Key::none;     // Insert, F4 and up
+    default: return Key::none;     // Insert, F5 and up
     }
 }
 
@@ -73,6 +74,7 @@ Key letterKey(char32_t letter) {
     case 'P': return Key::leftSoft;
     case 'Q': return Key::rightSoft;
     case 'R': return Key::help;
+    case 'S': return Key::edit;
     default: return Key::none;
     }
 }
@@ -92,7 +94,7 @@ DecodedInput controlSequence(std::u32string_view input, bool complete) {
     const bool csi = input[1] == '[';
     if (csi && input.size() > 2 && input[2] == '[') {  // the Linux console's F1-F5
         if (input.size() == 3) return complete ? dropped(3) : DecodedInput{};
-        constexpr Key linuxKeys[] = {Key::leftSoft, Key::rightSoft, Key::help};
+        constexpr Key linuxKeys[] = {Key::leftSoft, Key::rightSoft, Key::help, Key::edit};
         const char32_t index = input[3] - U'A';
         return modifiedKey(4, index < std::size(linuxKeys) ? linuxKeys[index] : Key::none, 1);
     }

@@ -252,6 +252,11 @@ void runUntilIdle();
 // nothing came within `timeoutMs`. For tests that wait for a worker. UI thread only.
 bool waitForMessage(int timeoutMs);
 
+// Lends the terminal to `use`, which runs another program in it: the screen is put away,
+// and once `use` returns it is drawn again, at the size the terminal has then. Calls and
+// messages from other threads wait meanwhile, and timers fire late. UI thread only.
+void lendTerminal(const std::function<void()>& use);
+
 // Shows or hides the busy sign at the right of the title line, for long operations.
 // Any thread.
 void setWaitCursor(bool busy);

@@ -77,6 +77,7 @@ TEST_F(RemoteMenu, EachEntrySendsTheCommandOfItsText) {
     };
     const std::vector<Entry> table = {
         {{u"Open"}, commandOpen},
+        {{u"Edit File"}, commandEditFile},
         {{u"Properties"}, commandProperties},
         {{u"Edit", u"Cut"}, commandCut},
         {{u"Edit", u"Copy"}, commandCopy},

@@ -6,6 +6,7 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <string>
 
 #include "explorer/provider.h"
@@ -16,6 +17,7 @@
 #include "tests/support/farlink_screen.h"
 #include "tests/support/place_fixtures.h"
 #include "tests/support/real_ftp_server.h"
+#include "tests/support/scoped_variable.h"
 #include "tests/support/temporary_folder.h"
 
 namespace {
@@ -56,9 +58,14 @@ protected:
     test_support::RealFtpServer server{FtpServerKind::Pyftpdlib, served.path()};
 };
 
-// A file of the server shows its properties, and Open never opens the device file of its path.
-TEST_F(RemoteView, PropertiesOfAFileAndOpenRefused) {
+// A file of the server shows its properties; Open shows its bytes in the pager (never the
+// device file of its path) through a private copy that goes when the pager ends, and the
+// screen comes back as it was.
+TEST_F(RemoteView, PropertiesOfAFileAndOpenInThePager) {
     root.file("box/a b.txt", "the device's own");
+    root.file("pager", "#!/bin/sh\necho \"$1\" > \"$0.seen\"; cat \"$1\" >> \"$0.seen\"\n");
+    std::filesystem::permissions(root.at("pager"), std::filesystem::perms::owner_all);
+    const test_support::ScopedVariable pager("PAGER", root.at("pager"));
     startInBox();
     // Noon UTC, 2001-02-03: the same local date within 11 hours of UTC.
     const auto noon = std::filesystem::file_time_type::clock::from_sys(
@@ -70,8 +77,57 @@ TEST_F(RemoteView, PropertiesOfAFileAndOpenRefused) {
     // The folder's listing describes the file: its size and time.
     for (const char* line : {"Filename: a b.txt\n", "File Size: 4 B\n", "Modified: 02/03/2001\n"})
         EXPECT_NE(shown.find(line), std::string::npos) << shown;
-    shown = shownByCommand(commandOpen, Key::leftSoft);
-    EXPECT_NE(shown.find("is on the server"), std::string::npos) << shown;
+    const std::string before = terminal.screenText();
+    waitForText("- Farlink");  // the download's waiting screen goes
+    command(commandOpen);
+    const std::string seen = root.read("pager.seen");
+    EXPECT_TRUE(seen.ends_with("/a b.txt\ntext")) << seen;
+    EXPECT_FALSE(std::filesystem::exists(seen.substr(0, seen.find('\n'))));
+    EXPECT_EQ(terminal.screenText(), before);
+}
+
+// Edit File: an unchanged copy sends nothing, a changed one goes back, and when the
+// server's file changed meanwhile No keeps the user's version in the documents folder.
+TEST_F(RemoteView, EditFileSendsOnlyAChangeTheServerDidNotOvertake) {
+    const std::string file = served.path() + "/box/a b.txt";
+    root.file("editor", "#!/bin/sh\n[ -n \"$THEIRS\" ] && printf theirs > \"" + file +
+                            "\"\n[ -n \"$MINE\" ] && printf %s \"$MINE\" > \"$1\"\nexit 0\n");
+    std::filesystem::permissions(root.at("editor"), std::filesystem::perms::owner_all);
+    const test_support::ScopedVariable visual("VISUAL", root.at("editor"));
+    startInBox();
+    const auto longAgo = std::filesystem::file_time_type::clock::now() - std::chrono::hours(48);
+    std::filesystem::last_write_time(file, longAgo);
+    terminal.pressKeys({Key::down, Key::down});
+    play();
+    std::optional<test_support::ScopedVariable> mine;
+    for (const char* version : {"", "mine"}) {
+        mine.emplace("MINE", version);
+        waitForText("- Farlink");
+        command(commandEditFile);
+        // The unchanged copy was not sent: the server's file keeps its time.
+        EXPECT_EQ(std::filesystem::last_write_time(file) == longAgo, !*version);
+    }
+    EXPECT_EQ(test_support::readFile(file), "mine");
+
+    const test_support::ScopedVariable theirs("THEIRS", "1");
+    mine.emplace("MINE", "mine2");
+    std::string question, kept;
+    waitForBox("Edit File");
+    capture(question);
+    terminal.pressKey(Key::rightSoft);  // No
+    waitForBox("Edit File");
+    capture(kept);
+    terminal.pressKey(Key::leftSoft);
+    command(commandEditFile);
+    EXPECT_NE(test_support::boxWords(question).find("'ab.txt'changedontheserverwhileyoueditedit."), std::string::npos)
+        << question;
+    EXPECT_EQ(test_support::readFile(file), "theirs");
+    EXPECT_NE(test_support::boxWords(kept).find("iskeptin\\ab.txt(edited"), std::string::npos) << kept;
+    for (const auto& entry : std::filesystem::directory_iterator(root.path())) {
+        if (entry.path().filename().string().starts_with("a b.txt (edited ")) {
+            EXPECT_EQ(test_support::readFile(entry.path()), "mine2");
+        }
+    }
 }
 
 TEST_F(RemoteView, RenameMovesOnlyWithAFullPathAndAReplaceAsksWhenTheOptionSaysSo) {

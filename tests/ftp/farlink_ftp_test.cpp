@@ -14,6 +14,7 @@
 
 #include <gtest/gtest.h>
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -114,15 +115,19 @@ TEST(FarlinkFtp, GivesUpOnAServerThatStopsTalking) {
     EXPECT_EQ("--timeout takes a number of seconds from 1 to 86400: 0\n", errors);
 }
 
-// A password on the command line shows in ps; a server's words may hold control
-// characters that would command the terminal; without SIZE a download cut short yet
-// ended with 226 would pass for whole.
+// A password on the command line shows in ps, and one that others can read in a netrc
+// file is no secret; a server's words may hold control characters that would command the
+// terminal; without SIZE a download cut short yet ended with 226 would pass for whole.
 TEST(FarlinkFtp, TakesThePasswordFromOutsidePrintsNoControlCharactersAndChecksTheSize) {
     TemporaryFolder local;
     ScopedVariable home("HOME", local.path());
     writeFile(local / "logins", "machine 127.0.0.1 login alice password s3cret\n");
     const std::string netrc = "--netrc-file " + (local / "logins") + " ";
     std::string output, errors;
+    std::filesystem::permissions(local / "logins", std::filesystem::perms(0644));
+    EXPECT_EQ(0, runTool(netrc + "parse /dev/null", local, output, errors));
+    EXPECT_NE(errors.find(local / "logins" + " can be read by others: its passwords are not used"), std::string::npos);
+    std::filesystem::permissions(local / "logins", std::filesystem::perms(0600));
     {
         ScopedVariable password("FARLINK_PASSWORD", "from-env");
         std::vector<ScriptStep> script = {send("220 ready\r\n"), expect("USER bob"), send("331 password\r\n"),
@@ -143,6 +148,7 @@ TEST(FarlinkFtp, TakesThePasswordFromOutsidePrintsNoControlCharactersAndChecksTh
     EXPECT_EQ(1, runTool(netrc + "ls ftp://" + refusing.address() + "/d/", local, output, errors));
     EXPECT_EQ("550 ?[2Jgone\n", errors);
     EXPECT_EQ("", refusing.finish());
+    ScopedVariable password("FARLINK_PASSWORD", "MyWorkSecret");  // no anonymous password
     ScriptedFtpServer cutting({send("220 ready\r\n"), expect("USER anonymous"), send("331 password\r\n"),
                                expect("PASS farlink@"), send("230 in\r\n"), expect("TYPE I"), send("200 ok\r\n"),
                                expect("SIZE /f"), send("213 5000\r\n"), expect("PASV"), replyPassive(), acceptData(),
@@ -214,24 +220,24 @@ TEST(FarlinkFtpSftp, AnUnknownKeyPrintsItsFingerprintAndAChangedOneTheLineToRemo
     EXPECT_EQ(test.run("ls " + test.url("/")), 0) << test.errors;
 }
 
-TEST(FarlinkFtpSftp, TakesThePasswordFromTheEnvironment) {
+// FARLINK_PASSWORD names no account: without a user named, the login name's would get it.
+TEST(FarlinkFtpSftp, TakesThePasswordFromTheEnvironmentForANamedUserOnly) {
     TemporaryFolder root;
     writeFile(root / "f", "payload");
-    ScriptedSftpServer server(root.path(), ScriptedLogin::password);
+    ScriptedSftpServer server(root.path(), ScriptedLogin::passwordAnyUser);
     ASSERT_EQ(server.error(), "");
     TemporaryFolder local;
     ScopedVariable home("HOME", local.path());
     ScopedVariable agent("SSH_AUTH_SOCK", "");
-    const std::string address = "sftp://tester@127.0.0.1:" + std::to_string(server.port()) + "/f";
-    const std::string command = "--trust " + server.hostKeyFingerprint() + " get " + address + " " + (local / "f");
-    std::string output, errors;
-    {
-        ScopedVariable password("FARLINK_PASSWORD", "wrong");
-        EXPECT_EQ(runTool(command, local, output, errors), 1);
-        EXPECT_EQ(errors, "Permission denied (password).\n");
-    }
     ScopedVariable password("FARLINK_PASSWORD", "secret");
-    EXPECT_EQ(runTool(command, local, output, errors), 0) << errors;
+    const auto command = [&](const std::string& user) {
+        return "--trust " + server.hostKeyFingerprint() + " get sftp://" + user +
+               "127.0.0.1:" + std::to_string(server.port()) + "/f " + (local / "f");
+    };
+    std::string output, errors;
+    EXPECT_EQ(runTool(command(""), local, output, errors), 1);
+    EXPECT_EQ(errors, "Permission denied (password).\n");
+    EXPECT_EQ(runTool(command("tester@"), local, output, errors), 0) << errors;
     EXPECT_EQ(readFile(local / "f"), "payload");
 }
 
@@ -301,7 +307,9 @@ TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
         std::filesystem::create_symlink(outside / "kept", served + "/link");
         // The files were written an hour ago, the same one on both sides.
         const auto hourAgo = std::filesystem::file_time_type::clock::now() - 1h;
-        for (const std::string file : {"a.txt", "sub/b.txt", "sub/same.txt"})
+        // A temporary file a killed run left: never put, and gone once a run has seen it.
+        writeFile(local / "up/.farlink-0123456789abcdef.part", "partial");
+        for (const std::string file : {"a.txt", "sub/b.txt", "sub/same.txt", ".farlink-0123456789abcdef.part"})
             std::filesystem::last_write_time(local / ("up/" + file), hourAgo);
         for (const std::string file : {"sub/b.txt", "sub/same.txt", "extra.txt"})
             std::filesystem::last_write_time(served + "/" + file, hourAgo);
@@ -327,6 +335,7 @@ TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
         EXPECT_EQ(treeOf(served), before);
         EXPECT_EQ(mirror("--reverse --delete " + url + " " + (local / "up")), 0) << errors;
         EXPECT_EQ(treeOf(served), "a.txt new\nlink@\nnew/\nnew/c.txt c\nsub/\nsub/b.txt bbbb\nsub/same.txt same\n");
+        EXPECT_FALSE(std::filesystem::exists(local / "up/.farlink-0123456789abcdef.part"));
         EXPECT_EQ(readFile(outside / "kept"), "kept");
         EXPECT_EQ(mirror("--reverse --delete " + url + " " + (local / "up")), 0) << errors;
         EXPECT_EQ(output, "skip link: a link\ndone 0, failed 0\n");
@@ -352,6 +361,73 @@ TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
         // The copies took the server's times: back up, nothing is newer.
         EXPECT_EQ(mirror("--reverse " + url + " " + (local / "down")), 0) << errors;
         EXPECT_EQ(output, "skip link: a link\ndone 0, failed 0\n");
+    }
+}
+
+// edit, over FTP and SFTP: a change goes back and an unchanged file sends nothing; a file
+// changed on the server meanwhile is replaced only after a yes, and a no or an upload that
+// fails keeps the user's version in the current folder. No private copy is left.
+TEST(FarlinkFtp, EditSendsBackOnlyAChangeAndNeverLosesIt) {
+    for (const bool secureShell : {false, true}) {
+        SCOPED_TRACE(secureShell ? "sshd" : "pyftpdlib");
+        TemporaryFolder local, ftpRoot;
+        const std::string log = local / "commands.log";
+        std::optional<ToolTest> ssh;
+        std::optional<RealFtpServer> ftp;
+        std::string served, url;
+        if (secureShell) {
+            ssh.emplace();
+            ASSERT_EQ("", ssh->server.error());
+            served = ssh->files / "f.txt";
+            url = "--trust " + ssh->server.hostKeyFingerprint() + " edit " + ssh->url(served);
+        } else {
+            ftp.emplace(FtpServerKind::Pyftpdlib, ftpRoot.path(), RealFtpServerOptions{.commandLog = log.c_str()});
+            ASSERT_EQ("", ftp->error());
+            served = ftp->hostPath("f.txt");
+            url = "edit " + ftp->url(ftp->remotePath("f.txt"));
+        }
+        writeFile(served, "original");
+        // Another client changes the server's file, or puts a folder in its place, while
+        // the user writes a version.
+        writeFile(local / "editor",
+                  "#!/bin/sh\n[ -n \"$THEIRS\" ] && printf %s \"$THEIRS\" > \"$SERVED\"\n"
+                  "[ -n \"$FOLDER\" ] && rm \"$SERVED\" && mkdir \"$SERVED\"\n"
+                  "[ -n \"$MINE\" ] && printf %s \"$MINE\" > \"$1\"\nexit 0\n");
+        std::filesystem::permissions(local / "editor", std::filesystem::perms::owner_all);
+        const struct {
+            const char* variables;
+            const char* answer;
+            int status;
+            const char* onServer;
+            const char* kept;
+        } cases[] = {{"", "", 0, "original", ""},
+                     {"MINE=mine", "", 0, "mine", ""},
+                     {"MINE=mine2 THEIRS=theirs", "n", 1, "theirs", "mine2"},
+                     {"MINE=mine3 THEIRS=theirs2", "y", 0, "mine3", ""},
+                     {"MINE=mine4 FOLDER=1", "y", 1, "", "mine4"}};
+        for (const auto& [variables, answer, status, onServer, kept] : cases) {
+            SCOPED_TRACE(variables);
+            TemporaryFolder here;
+            std::string output, errors;
+            EXPECT_EQ(runCommand("cd " + here.path() + " && echo " + answer +
+                                     " | TMPDIR=. VISUAL= EDITOR=" + (local / "editor") + " SERVED=" + served + " " +
+                                     variables + " " + FARLINK_FTP_PROGRAM + " " + url,
+                                 local.path(), output, errors),
+                      status)
+                << errors;
+            EXPECT_EQ(errors.find("changed on the server while you edited it") != std::string::npos, *answer != 0)
+                << errors;
+            EXPECT_EQ(std::filesystem::is_directory(served) ? "" : readFile(served), onServer);
+            std::string left;  // of what the command left here: the kept version only
+            for (const auto& entry : std::filesystem::directory_iterator(here.path())) {
+                EXPECT_TRUE(entry.path().filename().string().starts_with("f.txt (edited ")) << entry.path();
+                left += readFile(entry.path());
+            }
+            EXPECT_EQ(left, kept);
+            if (!secureShell && !*variables) {
+                EXPECT_EQ(readFile(log).find("STOR"), std::string::npos);
+            }
+        }
     }
 }
 
@@ -434,7 +510,9 @@ TEST(FarlinkFtpMirror, AFileThatCannotBeWrittenFailsAloneOverSeveralConnections)
         }
     }
     std::string output, errors;
-    EXPECT_EQ(runTool("mirror --reverse --delete --parallel 4 " + server.url(server.remotePath("tree/")) + " " + up,
+    // Through a temporary name the upload would replace the file that only its owner may write.
+    EXPECT_EQ(runTool("--no-temp-upload mirror --reverse --delete --parallel 4 " +
+                          server.url(server.remotePath("tree/")) + " " + up,
                       local, output, errors),
               1);
     EXPECT_TRUE(output.ends_with("done 15, failed 2\n")) << output;
@@ -444,6 +522,43 @@ TEST(FarlinkFtpMirror, AFileThatCannotBeWrittenFailsAloneOverSeveralConnections)
     EXPECT_EQ(
         runTool("mirror --parallel 9 " + server.url(server.remotePath("tree/")) + " " + up, local, output, errors), 1);
     EXPECT_EQ(errors, "--parallel takes a number of connections from 1 to 8: 9\n");
+}
+
+// A folder either side cannot read whole is held: nothing in it is copied or removed,
+// the run names it with the reason, goes on past it and ends with 1. vsftpd answers a
+// folder it may enter but not read with 226; a local folder of mode 000 is unreadable to
+// a user other than root: run as root, the tool runs as nobody, through setpriv.
+TEST(FarlinkFtpMirror, HoldsAFolderEitherSideCannotReadWhole) {
+    std::string asAnother;
+    if (geteuid() == 0 && access("/usr/bin/setpriv", X_OK) != 0)
+        GTEST_SKIP() << "root, and no setpriv to run as nobody";
+    if (geteuid() == 0) asAnother = "/usr/bin/setpriv --reuid=65534 --regid=65534 --clear-groups ";
+    TemporaryFolder root, local;
+    RealFtpServer server(FtpServerKind::Vsftpd, root.path());
+    ASSERT_EQ("", server.error());
+    const std::string served = server.hostPath("tree"), down = local / "down";
+    for (const std::string& folder : {served + "/locked", down + "/locked", down + "/unread"})
+        std::filesystem::create_directories(folder);
+    for (const std::string& file :
+         {served + "/new", served + "/locked/f", down + "/locked/f", down + "/unread/f", down + "/gone"})
+        writeFile(file, "x");
+    for (const std::string& folder : {local.path(), down, served})
+        std::filesystem::permissions(folder, std::filesystem::perms::all);
+    std::filesystem::permissions(served + "/locked",
+                                 std::filesystem::perms::owner_all | std::filesystem::perms::others_exec);
+    std::filesystem::permissions(down + "/unread", std::filesystem::perms::none);
+    std::string output, errors;
+    EXPECT_EQ(runCommand(asAnother + FARLINK_FTP_PROGRAM + " mirror --delete " +
+                             server.url(server.remotePath("tree/")) + " " + down,
+                         local.path(), output, errors),
+              1);
+    std::filesystem::permissions(down + "/unread", std::filesystem::perms::owner_all);
+    EXPECT_EQ(output, "get new\nrm gone\ndone 2, failed 2\n");
+    EXPECT_EQ(errors,
+              "farlink-ftp: held /pub/tree/locked: cannot be listed: 226 Transfer done (but failed to open "
+              "directory).\nfarlink-ftp: held " +
+                  down + "/unread: cannot be read: Permission denied\n");
+    EXPECT_EQ(treeOf(down), "locked/\nlocked/f x\nnew x\nunread/\nunread/f x\n");
 }
 
 // A further connection that cannot be opened is said, and the mirror goes on over the
@@ -466,7 +581,7 @@ TEST(FarlinkFtpMirror, GoesOnWithoutAConnectionThatCannotBeOpened) {
                                       expect("PASV"),
                                       replyPassive(),
                                       acceptData(),
-                                      expect("LIST -aL"),
+                                      expect("LIST -a"),
                                       send("150 opening\r\n"),
                                       sendData("-rw-r--r-- 1 u g 1 Jan 01 2020 a\r\n"
                                                "-rw-r--r-- 1 u g 1 Jan 01 2020 b\r\n"),
@@ -526,34 +641,46 @@ TEST(FarlinkFtpMirror, OverSftpOneFileOfManyInFlightFailsAlone) {
     }
 }
 
-// A mirror's download is whole or nothing, as get's: a file cut short leaves no partial
-// behind, one longer than its listing said fails, and the server's words print with
-// their control characters as '?'.
+// A mirror's download is whole or nothing, as get's: a file cut short, or shorter or
+// longer than its listing said though the server says 226, fails and leaves no partial
+// behind and the user's file as it was; the server's words and names print with their
+// control characters (DEL and C1 too) as '?', bytes that are no UTF-8 as U+FFFD, each
+// failure on one line.
 TEST(FarlinkFtpMirror, ADownloadIsWholeOrLeavesNothingAndItsReasonPrintsSafely) {
     TemporaryFolder local;
     std::filesystem::create_directory(local / "down");
+    writeFile(local / "down/b", "precious");
     std::vector<ScriptStep> script = {send("220 ready\r\n"), expect("USER anonymous"), send("331 password\r\n"),
                                       expect("PASS farlink@"), send("230 in\r\n")};
     script.insert(script.end(), {expect("FEAT"), send("211 End\r\n"), expect("CWD /d/"), send("250 ok\r\n"),
                                  expect("TYPE A"), send("200 ok\r\n"), expect("PASV"), replyPassive(), acceptData(),
-                                 expect("LIST -aL"), send("150 opening\r\n")});
-    script.insert(script.end(), {sendData("-rw-r--r-- 1 u g 5 Jan 01 2020 a\r\n-rw-r--r-- 1 u g 1 Jan 01 2020 b\r\n"),
+                                 expect("LIST -a"), send("150 opening\r\n")});
+    script.insert(script.end(), {sendData("-rw-r--r-- 1 u g 5 Jan 01 2020 a\r\n-rw-r--r-- 1 u g 1 Jan 01 2020 b\r\n"
+                                          "-rw-r--r-- 1 u g 5 Jan 01 2020 c\r\n-rw-r--r-- 1 u g 1 Jan 01 2020 d\x7f\r\n"
+                                          "-rw-r--r-- 1 u g 1 Jan 01 2020 e\xc2\x9b\xff\r\n"),
                                  closeData(), send("226 done\r\n"), expect("TYPE I"), send("200 ok\r\n")});
-    script.insert(script.end(),
-                  {expect("PASV"), replyPassive(), acceptData(), expect("RETR /d/a"), send("150 opening\r\n"),
-                   sendData("abc"), closeData(), send("426 \x1b]0;owned\x07 cut\r\n")});
-    script.insert(script.end(),
-                  {expect("PASV"), replyPassive(), acceptData(), expect("RETR /d/b"), send("150 opening\r\n"),
-                   sendData("bbbbbb"), closeData(), send("226 done\r\n"), expect("QUIT")});
+    const std::array<std::array<std::string, 3>, 3> arrivals = {
+        {{"a", "abc", "426 \x1b]0;owned\x07 cut\r\n"}, {"b", "bbbbbb", "226 done\r\n"}, {"c", "ccc", "226 done\r\n"}}};
+    for (const auto& [name, bytes, reply] : arrivals) {
+        script.insert(script.end(), {expect("PASV"), replyPassive(), acceptData(), expect("RETR /d/" + name),
+                                     send("150 opening\r\n"), sendData(bytes), closeData(), send(reply)});
+    }
+    script.push_back(expect("QUIT"));
     ScriptedFtpServer server(script);
     std::string output, errors;
     EXPECT_EQ(runTool("mirror ftp://" + server.address() + "/d/ " + (local / "down"), local, output, errors), 1);
-    EXPECT_EQ(output, "done 0, failed 2\n");
-    EXPECT_NE(errors.find("farlink-ftp: failed: get a: 426 ?]0;owned? cut\n"), std::string::npos) << errors;
+    EXPECT_EQ(output,
+              "skip d?: a control character in its name\nskip e?\xEF\xBF\xBD: a control character in its "
+              "name\ndone 0, failed 3\n");
+    EXPECT_NE(errors.find("farlink-ftp: failed: get a: 426 ?]0;owned? cut\nfarlink-ftp: "), std::string::npos)
+        << errors;
     EXPECT_NE(errors.find("farlink-ftp: failed: get b: The file arrived with 6 bytes where the server announced 1\n"),
               std::string::npos)
         << errors;
-    EXPECT_EQ(treeOf(local / "down"), "");
+    EXPECT_NE(errors.find("farlink-ftp: failed: get c: The file arrived with 3 bytes where the server announced 5\n"),
+              std::string::npos)
+        << errors;
+    EXPECT_EQ(treeOf(local / "down"), "b precious\n");
     EXPECT_EQ("", server.finish());
 }
 

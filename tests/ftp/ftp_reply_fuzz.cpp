@@ -284,7 +284,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         checkStep(session, expected, budget);
         ftp::listToFile(session, folder + "/listing", std::nullopt);
         checkStep(session, expected, budget);
-        const int downloaded = ftp::download(session, folder + "/file", "/file", 'I', 0);
+        const int downloaded = test_support::download(session, folder + "/file", "/file", 'I', 0);
         checkStep(session, expected, budget);
         if (downloaded) {
             std::lock_guard<std::mutex> hold(expected.lock);

@@ -100,25 +100,35 @@ TEST(FtpUrl, JoinsAHostAndAPortForOpenControl) {
     for (const auto& [host, joined] : cases) EXPECT_EQ(joined, ftp::hostWithPort(host, 21)) << host;
 }
 
-// The address first, then FARLINK_PASSWORD, then netrc, then anonymous.
+// The address first, then FARLINK_PASSWORD for a user someone named, then netrc while
+// only its owner can read it, then anonymous.
 TEST(ChooseLogin, TakesTheAddressThenTheEnvironmentThenNetrc) {
-    const char* netrc =
+    const std::string netrc =
         "# a comment\nmachine h login alice password \"two words\"\nmachine h login bob password b0b\n"
         "macdef init\n  machine hidden login mallory password m\n\n"
-        "machine q login \"c\\\"d\" password p\ndefault login guest password g\n";
-    const char* const cases[][5] = {
-        // host, user, password (null: the address gives none), FARLINK_PASSWORD, "user/password"
-        {"H", nullptr, nullptr, nullptr, "alice/two words"}, {"h", "bob", nullptr, nullptr, "bob/b0b"},
-        {"h", "carol", nullptr, nullptr, "carol/"},          {"h", nullptr, nullptr, "env", "alice/env"},
-        {"h", "bob", "typed", "env", "bob/typed"},           {"hidden", nullptr, nullptr, nullptr, "guest/g"},
-        {"q", nullptr, nullptr, nullptr, "c\"d/p"},
+        "machine q login \"c\\\"d\" password p\nmachine a login anonymous password me@\n"
+        "default login guest password g\n";
+    const char* const cases[][6] = {
+        // host, user, password (null: the address gives none), FARLINK_PASSWORD, netrc ("open":
+        // others can read it; null: none), "user/password"
+        {"H", nullptr, nullptr, nullptr, "", "alice/two words"},
+        {"h", "bob", nullptr, nullptr, "", "bob/b0b"},
+        {"h", "carol", nullptr, nullptr, "", "carol/"},
+        {"h", nullptr, nullptr, "env", "", "alice/env"},
+        {"h", "bob", "typed", "env", "", "bob/typed"},
+        {"hidden", nullptr, nullptr, nullptr, "", "guest/g"},
+        {"q", nullptr, nullptr, nullptr, "", "c\"d/p"},
+        {"a", nullptr, nullptr, "env", "", "anonymous/me@"},
+        {"h", nullptr, nullptr, "env", nullptr, "anonymous/farlink@"},
+        {"h", nullptr, nullptr, nullptr, "open", "alice/"},
+        {"h", nullptr, nullptr, "env", "open", "alice/env"},
     };
     for (const auto& c : cases) {
-        const ftp::Login login = ftp::chooseLogin(c[0], given(c[1]), given(c[2]), c[3], netrc, "farlink@");
-        EXPECT_EQ(c[4], login.user + "/" + login.password) << c[0] << " " << (c[1] ? c[1] : "-");
+        const ftp::NetrcFile file{.path = "", .text = c[4] ? netrc : "", .othersCanRead = c[4] && *c[4]};
+        const ftp::Login login = ftp::chooseLogin(c[0], given(c[1]), given(c[2]), c[3], file, "farlink@");
+        EXPECT_EQ(c[5], login.user + "/" + login.password)
+            << c[0] << " " << (c[1] ? c[1] : "-") << " " << (c[3] ? c[3] : "-") << " " << (c[4] ? c[4] : "-");
     }
-    const ftp::Login anonymous = ftp::chooseLogin("h", {}, {}, nullptr, "", "farlink@");
-    EXPECT_EQ("anonymous/farlink@", anonymous.user + "/" + anonymous.password);
 }
 
 }  // namespace

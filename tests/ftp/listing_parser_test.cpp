@@ -256,6 +256,7 @@ TEST_P(RealListing, MatchesTheFileSystem) {
         EXPECT_EQ(int(S_ISREG(status.st_mode) || link), entry.mayBeFile);
         EXPECT_EQ(SizeKind::Exact, entry.sizeKind);
         EXPECT_EQ(std::int64_t(status.st_size), entry.size);
+        EXPECT_EQ(int(status.st_mode & 0777), entry.mode);
         // Both servers write UTC times: to the minute when recent, to the day when old.
         const std::int64_t precision = entry.timeKind == TimeKind::Day ? day : 60;
         EXPECT_EQ(name == "old.txt" ? TimeKind::Day : TimeKind::Minute, entry.timeKind);

@@ -112,6 +112,31 @@ TEST_F(SftpJourney, ASynchronisationDownAndBackFindsTheFoldersAlike) {
     EXPECT_TRUE(queue::listRecords(queue::listPending).empty());
 }
 
+// A key that changed is refused, and the known_hosts line to remove, which ends a
+// sentence longer than a row, is read whole: in a box while browsing, and in the
+// Properties of a queued copy's failed record.
+TEST_F(SftpJourney, AChangedKeyIsRefusedNamingItsLineInABoxAndInTheFailedRecord) {
+    ASSERT_EQ(server.error(), "");
+    server.writeKnownHosts(KnownKey::anotherKey);
+    fs::copy_file(server.knownHostsPath(), sshFolder + "/known_hosts", fs::copy_options::overwrite_existing);
+    start();
+    const std::string line = boxWords(sshFolder + "/known_hosts:2");
+    std::string refusal;
+    platform::sendMessage(main, platform::MessageId::command, commandRemoteView);
+    waitForBox("Connect - Farlink");
+    capture(refusal);
+    terminal.pressKey(Key::leftSoft);  // OK
+    play();
+    EXPECT_NE(boxWords(refusal).find(line), std::string::npos) << refusal;
+    queue::queueCopyFile(platform::toUtf16(served / "f"), u"file://\\home\\me\\f");
+    drainQueue();
+    command(commandQueueView);
+    terminal.pressKeys({Key::up, Key::right, Key::right, Key::right, Key::down});  // the Failed list's record
+    play();
+    const std::string properties = shownByCommand(commandProperties, Key::leftSoft);
+    EXPECT_NE(boxWords(properties).find(line), std::string::npos) << properties;
+}
+
 class LockedKeyJourney : public SftpJourney {
 protected:
     LockedKeyJourney() : SftpJourney({.clientPassphrase = "open sesame"}) {}

@@ -5,15 +5,19 @@
 
 #include <filesystem>
 #include <fstream>
+#include <numeric>
 #include <string>
 #include <vector>
 
+#include "ftp/machine_listing.h"
 #include "mirroring/sync_trees.h"
+#include "tests/support/scoped_variable.h"
 #include "tests/support/temporary_folder.h"
 
 namespace {
 
 using namespace mirroring;
+using test_support::ScopedVariable;
 using test_support::TemporaryFolder;
 
 SyncEntry folder(const std::string& path) { return {path, true}; }
@@ -64,19 +68,56 @@ TEST(SyncPlan, DoesNothingOnOrBelowAHeldName) {
     EXPECT_EQ(planned(source, target, {.mirror = true, .held = {"link", "linked", "dir"}}), "copy ok (new)\n");
 }
 
-// A device link is skipped under its own name, however far up it points, and holds that
-// name: a file of that name on the server is never copied through it.
-TEST(SyncTrees, ADeviceLinkHoldsItsOwnName) {
+// What a tree leaves alone, a line each, sorted: "skip PATH: why", "hold PATH: why".
+std::string leftAlone(const SyncTree& tree) {
+    std::vector<std::string> lines;
+    for (const SkippedEntry& skipped : tree.skipped)
+        lines.push_back("skip " + skipped.path + ": " + skipped.why + "\n");
+    for (const SkippedEntry& held : tree.held) lines.push_back("hold " + held.path + ": " + held.why + "\n");
+    std::sort(lines.begin(), lines.end());
+    return std::accumulate(lines.begin(), lines.end(), std::string());
+}
+
+// A table of listing lines and a device folder with the same names: what cannot stand
+// for one entry, a link, a name listed as two kinds and a folder not read whole are left
+// alone on both sides, with what holds them; Farlink's own files never count; a time
+// before 1970 is unknown; a walk ends 64 levels down.
+TEST(SyncTrees, LeaveAloneOnBothSidesWhatEitherCannotReadWhole) {
     TemporaryFolder top;
-    std::filesystem::create_directories(top / "docs");
-    std::ofstream(top / "outside.txt") << "mine";
-    std::filesystem::create_symlink("../outside.txt", top / "docs/linked.txt");
-    const SyncTree device = readDeviceTree(top / "docs");
-    ASSERT_EQ(device.skipped.size(), 1u);
-    EXPECT_EQ(device.skipped[0].path, "linked.txt");
-    SyncTree server;
-    server.entries = {file("linked.txt", 5, 1)};
-    EXPECT_TRUE(planTrees(server, device, {.mirror = true}).empty());
+    const std::string listed = ftp::skippedFactLine("caf\xe9.txt") + ftp::skippedFactLine("cr\r") +
+                               "+r,s3,m1700000000,\tok\n+r,/,\tlinked\n+/,\tlocked\n"
+                               "-rw-r--r-- 1 u g 5 Jan 01  1960 old\n+r,s1,\t.farlink-0123456789abcdef.part\n"
+                               "drwxr-xr-x 1 u g 0 Jan 01  2020 twice\n-rw-r--r-- 1 u g 1 Jan 01  2020 twice\n"
+                               "-rw-r--r-- 1 u g 1 Jan 01  2020 lf\r\n";
+    const ListFolderBy list = [&](int, const std::string& folder, const std::string& file, std::string& reason) {
+        reason = "226 Transfer done (but failed to open directory).\r\n";
+        std::ofstream(file) << (folder == "/s/" ? listed : "+/,\td\n");  // elsewhere folders without end
+        return folder != "/s/locked";
+    };
+    const SyncTree server = readServerTree(list, "/s/", top / "listing");
+    EXPECT_EQ(leftAlone(server),
+              "hold locked: cannot be listed: 226 Transfer done (but failed to open directory).\n"
+              "skip caf\xe9.txt: not UTF-8\nskip cr\r: a line end in its name\nskip lf\r: a line end in its name\n"
+              "skip linked: a link\nskip twice: listed twice as different kinds\n");
+    for (const char* name :
+         {"caf\xe9.txt", "old", "gone", "twice", "locked/f", "cache/farlink/x", ".farlink-0123456789abcdef.part"}) {
+        std::filesystem::create_directories(std::filesystem::path(top / "d").append(name).parent_path());
+        test_support::writeFile(top / ("d/" + std::string(name)), "12345");
+    }
+    std::filesystem::create_symlink("old", top / "d/linked");
+    const ScopedVariable cache("XDG_CACHE_HOME", top / "d/cache");
+    const SyncTree device = readDeviceTree(top / "d");
+    EXPECT_EQ(leftAlone(device),
+              "skip cache/farlink: Farlink's own folder\nskip caf\xe9.txt: not UTF-8\nskip linked: a link\n");
+    EXPECT_EQ(device.temporaries, std::vector<std::string>{".farlink-0123456789abcdef.part"});
+    std::string text;
+    for (const SyncAction& action : planTrees(server, device, {.mirror = true}))
+        text += action.path + " (" + action.reason + ")\n";
+    EXPECT_EQ(text, "ok (new)\nold (time unknown, compared by size only)\ngone (not on the other side)\n");
+
+    const SyncTree endless = readServerTree(list, "/e/", top / "listing");
+    EXPECT_EQ(endless.entries.size(), std::size_t(deepestLevel));
+    EXPECT_EQ(leftAlone(endless), "hold " + endless.entries.back().path + ": more than 64 levels deep\n");
 }
 
 // A server listing its files in its own zone, 2 hours ahead: only the files whose listed

@@ -157,6 +157,11 @@ protected:
         };
         bindings.now = [] { return std::uint64_t(1000); };
         bindings.simultaneousCopies = [] { return fakes->simultaneous.load(); };
+        // The server's entries stand as planned: the folders are named d and e.
+        bindings.serverEntryNow = [](const std::string& path, mirroring::EntryNow& now, std::string&) {
+            now.entry = mirroring::SyncEntry{path, path.ends_with("/d") || path.ends_with("/e")};
+            return true;
+        };
         bindQueue(bindings);
         bound = bindings;
     }
@@ -517,7 +522,7 @@ TEST_F(OperationQueue, ARunRemovesOnlyOnceAllItsOtherRecordsSucceeded) {
     ASSERT_EQ(queueRunCopy(run, u"file://\\b", u"/b"), 1);
     seen.currentPlace = "B";
     ASSERT_EQ(queueRunCopy(run, u"file://\\c", u"/c"), 1);
-    ASSERT_EQ(queueRunRemove(run, u"/old", false), 1);
+    ASSERT_EQ(queueRunRemove(run, u"/old", {"old"}), 1);
     ASSERT_TRUE(queueDrains());
     const auto why = [](const std::string& destination) {
         for (const FileOperation& record : listRecords(listFailed)) {
@@ -536,14 +541,15 @@ TEST_F(OperationQueue, ARunRemovesOnlyOnceAllItsOtherRecordsSucceeded) {
 }
 
 // On the device a run's folder that exists counts as made and a file in the way does
-// not; a removal takes one file or one empty folder and never what a link points to; a
-// run's copy replaces its target unasked and keeps the source's time, the next record not.
+// not; a removal takes one file or one empty folder that is still as planned, and never
+// a link; a run's copy replaces its target unasked and keeps the source's time, the next
+// record not.
 TEST_F(OperationQueue, ARunMakesFoldersAndRemovesSingleEntriesOnTheDevice) {
     test_support::DeviceRoot device;
     test_support::TemporaryRegistry registry;
     local::setUpDeviceView();
     seen.fastWaits = false;
-    for (const char* file : {"have/one", "afile", "full/inner", "target/inner", "kept.txt", "old.txt"}) {
+    for (const char* file : {"have/one", "afile", "full/inner", "target/inner", "kept.txt", "old.txt", "changed"}) {
         device.file(file, "1");
     }
     device.folder("empty");
@@ -554,25 +560,30 @@ TEST_F(OperationQueue, ARunMakesFoldersAndRemovesSingleEntriesOnTheDevice) {
         ASSERT_EQ(queueRunMakeFolder(newRun(), folder), 1);
     }
     for (const char16_t* folder : {u"file://\\full", u"file://\\link", u"file://\\empty"}) {
-        ASSERT_EQ(queueRunRemove(newRun(), folder, true), 1);
+        ASSERT_EQ(queueRunRemove(newRun(), folder, {"", true}), 1);
     }
-    for (const char16_t* file : {u"file://\\flink", u"file://\\old.txt"})
-        ASSERT_EQ(queueRunRemove(newRun(), file, false), 1);
+    for (const auto& [file, size] :
+         {std::pair{u"file://\\flink", 1}, {u"file://\\old.txt", 1}, {u"file://\\changed", 5}})
+        ASSERT_EQ(queueRunRemove(newRun(), file, {"", false, size}), 1);
     ASSERT_EQ(queueRunCopy(newRun(), u"/one", u"file://\\have\\one"), 1);
     ASSERT_TRUE(queueDrains());
     ASSERT_EQ(queueCopyFile(u"/two", u"file://\\two"), 1);
     ASSERT_TRUE(queueDrains());
 
     EXPECT_EQ(destinations(listFailed),
-              (std::vector<std::string>{"file://\\afile 7/4", "file://\\full 8/4", "file://\\link 8/4"}));
+              (std::vector<std::string>{"file://\\afile 7/4", "file://\\full 8/4", "file://\\link 8/4",
+                                        "file://\\flink 3/4", "file://\\changed 3/4"}));
     EXPECT_EQ(toUtf8(listRecords(listFailed).at(0).why), "A file of that name is in the way.");
+    EXPECT_EQ(toUtf8(listRecords(listFailed).at(2).why), "Kept: it is a link now.");
+    EXPECT_EQ(toUtf8(listRecords(listFailed).at(4).why), "Kept: it changed since it was planned: 1 bytes, not 5.");
     const auto there = [&](const char* path) {
         return std::filesystem::exists(std::filesystem::symlink_status(device.at(path)));
     };
-    for (const char* kept : {"afile", "full/inner", "link", "target/inner", "kept.txt", "new", "have/one"}) {
+    for (const char* kept :
+         {"afile", "full/inner", "link", "target/inner", "kept.txt", "new", "have/one", "flink", "changed"}) {
         EXPECT_TRUE(there(kept)) << kept;
     }
-    for (const char* gone : {"flink", "old.txt", "empty"}) EXPECT_FALSE(there(gone)) << gone;
+    for (const char* gone : {"old.txt", "empty"}) EXPECT_FALSE(there(gone)) << gone;
     EXPECT_TRUE(std::filesystem::is_symlink(device.at("link")));
     EXPECT_EQ(calls(),
               (std::vector<std::string>{"copy /one>file://\\have\\one@A keeping times", "copy /two>file://\\two@A"}));
@@ -595,7 +606,7 @@ TEST_F(OperationQueue, ARetriedRunCopyBehindAnotherRecordDrains) {
     const std::uint64_t run = newRun();
     ASSERT_EQ(queueRunCopy(run, u"file://\\big", u"/big"), 1);
     ASSERT_EQ(queueRunCopy(run, u"file://\\p\\x", u"/p/x"), 1);
-    ASSERT_EQ(queueRunRemove(run, u"/p/old", false), 1);
+    ASSERT_EQ(queueRunRemove(run, u"/p/old", {"p/old"}), 1);
     ASSERT_TRUE(test_support::eventually([] { return listRecords(listFailed).size() == 1; }));
     ASSERT_EQ(queueCopyFolder(u"/p", u"file://\\q"), 1);
     ASSERT_EQ(retryFailed(u"/p/x", listRecords(listFailed).at(0).started), 1);
@@ -649,7 +660,7 @@ TEST_F(OperationQueue, TheOrdersRulesHoldInRandomRounds) {
             const bool folder = step.path == "d" || step.path == "e";
             const std::uint64_t run = runs[step.run];
             if (step.run == 0) ASSERT_EQ(folder ? queueCopyFolder(source, target) : queueCopyFile(source, target), 1);
-            else if (step.removal) ASSERT_EQ(queueRunRemove(run, target, folder), 1);
+            else if (step.removal) ASSERT_EQ(queueRunRemove(run, target, {step.path, folder}), 1);
             else ASSERT_EQ(folder ? queueRunMakeFolder(run, target) : queueRunCopy(run, source, target), 1);
             const std::vector<FileOperation> failed = listRecords(listFailed);
             const unsigned action = random() % 16;

@@ -15,6 +15,7 @@
 #include "app/queue_progress.h"
 #include "explorer/provider.h"
 #include "local/device.h"
+#include "platform/own_files.h"
 #include "platform/text.h"
 #include "queue/operation_queue.h"
 #include "queue/queue_view.h"
@@ -195,7 +196,7 @@ TEST_F(QueuedDownload, ShowsItsProgressAndAStopKeepsOnlyItsPartial) {
     for (const auto& entry : std::filesystem::directory_iterator(device.path()))
         names.push_back(entry.path().filename());
     ASSERT_EQ(names.size(), 1u);
-    EXPECT_TRUE(remote::isPartialName(names[0])) << names[0];
+    EXPECT_TRUE(platform::isOwnTemporaryName(names[0])) << names[0];
     EXPECT_EQ(server.finish(), "");
 }
 

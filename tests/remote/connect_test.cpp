@@ -211,8 +211,7 @@ TEST_F(Connect, APassivePlaceTakesDataFromThePeerAddress) {
     {
         SessionUse use = remote::useSession(0);
         ASSERT_EQ(remote::ensureConnected(use), 1) << placeError(0);
-        EXPECT_EQ((*use.session)->download("/f", folder / "f", folder / "part", false, -1), 1)
-            << (*use.session)->failureText();
+        EXPECT_EQ((*use.session)->download("/f", {.file = {folder.path(), "f"}}), 1) << (*use.session)->failureText();
     }
     EXPECT_EQ(readFile(folder / "f"), "abc");
     remote::shutdownRemote();

@@ -1,5 +1,5 @@
-// Partial downloads: their names, and the start-up clean-up of the ones kept too long,
-// on the real file system with the registry of the test.
+// Partial downloads: their names and keys, and the start-up clean-up of the ones kept too
+// long, on the real file system with the registry of the test.
 #include "remote/partial_downloads.h"
 
 #include <gtest/gtest.h>
@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/own_files.h"
 #include "tests/support/temporary_folder.h"
 #include "tests/support/view_fixtures.h"
 
@@ -27,27 +28,29 @@ struct Download {
     std::string localPath = "/home/me/a.bin";
 };
 
-std::string nameOf(const Download& download) {
+std::uint64_t keyOf(const Download& download) {
     FtpPlace place;
     std::copy(download.host.begin(), download.host.end(), place.host);
     std::copy(download.user.begin(), download.user.end(), place.userName);
     place.port = download.port;
-    return partialNameFor(place, download.remotePath, download.localPath);
+    return partialKeyFor(place, download.remotePath, download.localPath);
 }
 
-TEST(PartialDownloads, ANameIsTheSameForTheSameDownloadAndDiffersForAnyOther) {
-    const std::string name = nameOf({});
-    EXPECT_TRUE(isPartialName(name)) << name;
-    EXPECT_EQ(nameOf({}), name);
+TEST(PartialDownloads, AKeyIsTheSameForTheSameDownloadAndANameNeverTheSame) {
+    const std::uint64_t key = keyOf({});
+    EXPECT_EQ(keyOf({}), key);
+    const std::string name = platform::newOwnTemporaryName();
+    EXPECT_TRUE(platform::isOwnTemporaryName(name)) << name;
+    EXPECT_NE(platform::newOwnTemporaryName(), name);
     const Download others[] = {{.host = u"other.example.org"},
                                {.user = u"you"},
                                {.port = 2121},
                                {.remotePath = "/pub/b.bin"},
                                {.localPath = "/home/me/b.bin"}};
-    for (const Download& other : others) EXPECT_NE(nameOf(other), name) << other.remotePath << " " << other.port;
+    for (const Download& other : others) EXPECT_NE(keyOf(other), key) << other.remotePath << " " << other.port;
     for (const char* notPartial : {".farlink-0123456789ABCDEF.part", ".farlink-01234567.part",
                                    ".farlink-0123456789abcdef.partx", "farlink-0123456789abcdef.part"}) {
-        EXPECT_FALSE(isPartialName(notPartial)) << notPartial;
+        EXPECT_FALSE(platform::isOwnTemporaryName(notPartial)) << notPartial;
     }
 }
 
@@ -67,13 +70,15 @@ TEST(PartialDownloads, StartUpRemovesOnlyOldListedPartialFiles) {
     writeFile(at("mine"), "the user's");
     std::filesystem::create_symlink(at("mine"), linked);
     writeFile(renamed, "the user's");
-    rememberPartial(old, now - 8 * day);
-    rememberPartial(recent, now - day);
-    rememberPartial(linked, now - 8 * day);
-    rememberPartial(renamed, now - 8 * day);
-    rememberPartial(gone, now - 8 * day);
-    rememberPartial(at(".farlink-0000000000000005.part"), now - 8 * day);
+    rememberPartial(old, 1, now - 8 * day);
+    rememberPartial(recent, 2, now - day);
+    rememberPartial(linked, 3, now - 8 * day);
+    rememberPartial(renamed, 4, now - 8 * day);
+    rememberPartial(gone, 5, now - 8 * day);
+    rememberPartial(at(".farlink-0000000000000005.part"), 6, now - 8 * day);
     forgetPartial(at(".farlink-0000000000000005.part"));
+    EXPECT_EQ(keptPartial(2), recent);
+    EXPECT_EQ(keptPartial(6), "");
     writeFile(at(".farlink-0000000000000005.part"), "completed since");
 
     removeStalePartials(now);

@@ -75,6 +75,7 @@ TEST_F(Places, TheStoredFormFollowsTheTable) {
     place.port = 2121;
     place.timeout = 0x01020304;
     place.autoReconnect = 1;
+    place.uploadThroughTemporary = 0;
     place.errorTag = u"(KVT-FC-1)";  // in memory only
     place.session = session::newFtpSession();
 
@@ -97,7 +98,8 @@ TEST_F(Places, TheStoredFormFollowsTheTable) {
         {"port", 2468, {0x49, 0x08, 0, 0}},
         {"timeout", 2472, {4, 3, 2, 1}},
         {"autoReconnect", 2476, {1}},
-        {"padding", 2477, {0, 0, 0}},
+        {"uploadThroughTemporary, inverted (0 in a place stored before: on)", 2477, {1}},
+        {"padding", 2478, {0, 0}},
         {"session, errorTag, errorText", 2480, std::vector<std::uint8_t>(12, 0)},
     };
     const PlaceBytes bytes = remote::encodePlace(place);

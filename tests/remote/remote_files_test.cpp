@@ -180,6 +180,9 @@ TEST_F(RemoteFiles, AFolderFromTheServerCopiesEveryNameableEntry) {
     EXPECT_EQ(server.finish(), "");
     EXPECT_EQ(device.read("dst/sub/c"), "ccc");
     EXPECT_EQ(device.read("dst/a"), "aaa");
+    // With the listing's permission bits ("-rw-r-----"; a folder's owner may fill it).
+    for (const auto& [path, bits] : {std::pair{"dst/a", 0640u}, {"dst/sub", 0740u}})
+        EXPECT_EQ(std::filesystem::status(device.at(path)).permissions(), std::filesystem::perms(bits)) << path;
     std::vector<std::string> left;
     for (const auto& entry : std::filesystem::recursive_directory_iterator(device.at("dst")))
         left.push_back(entry.path().filename().string());
@@ -196,12 +199,14 @@ TEST_F(RemoteFiles, AFolderFromTheServerCopiesEveryNameableEntry) {
                        }));
 }
 
-// A folder that exists on the server (MKD 550) is copied into.
+// A folder that exists on the server (MKD 550) is copied into; a file goes to a temporary
+// name there and is renamed onto its own once whole.
 TEST_F(RemoteFiles, AFolderCopyGoesIntoAnExistingServerFolder) {
     device.file("src/one", "1");
     ScriptedFtpServer server(login() + ask("MKD /dst", "550 exists") + probe() + acceptControl() + login() + probe() +
                              ask("TYPE I", "200 ok") + expect("PASV") + replyPassive() + acceptData() +
-                             ask("STOR /dst/one", "150 go") + receiveData() + send("226 done\r\n") +
+                             ask("STOR /dst/.farlink-*", "150 go") + receiveData() + send("226 done\r\n") +
+                             ask("RNFR /dst/.farlink-*", "350 go on") + ask("RNTO /dst/one", "250 renamed") +
                              ask("QUIT", "221 bye") + useControl(0) + expect("QUIT"));
     addPlace(server.address());
     EXPECT_EQ(remote::remoteCopyFolder(u"file://\\src", u"/dst", 1), 1) << lastError();

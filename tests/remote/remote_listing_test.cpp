@@ -328,8 +328,7 @@ TEST_P(RealServerListing, EveryListedNameFetchesItsOwnFile) {
 
     remote::SessionUse use = remote::useSession(0);
     for (const std::string& name : listed) {
-        ASSERT_EQ(
-            (*use.session)->download(server.remotePath("names/" + name), local / "copy", local / "part", false, -1), 1)
+        ASSERT_EQ((*use.session)->download(server.remotePath("names/" + name), {.file = {local.path(), "copy"}}), 1)
             << name << ": " << (*use.session)->failureText();
         EXPECT_EQ(readFile(local / "copy"), "content of " + name);
     }

@@ -1,6 +1,7 @@
 // The SFTP engine against OpenSSH's sshd, with keys and a HOME made for each test:
 // host keys, logins, listings, transfers, file changes, and waits that give up; and
 // against asyncssh for password logins and names a listing must leave out.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/time.h>
@@ -9,6 +10,8 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <cstring>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <map>
@@ -19,6 +22,7 @@
 #include <vector>
 
 #include "ftp/listing_parser.h"
+#include "ftp/machine_listing.h"
 #include "sftp/sftp_session.h"
 #include "tests/support/real_sftp_server.h"
 #include "tests/support/scoped_variable.h"
@@ -90,6 +94,32 @@ private:
         server_.thaw();
     }};
 };
+
+// A local end of the engine's own tests: a path, opened to read, or made anew to write.
+struct PathEnd final : sftp::LocalEnd {
+    PathEnd(std::string path, bool read) : path(std::move(path)), read(read) {}
+    int open(std::int64_t& offset, std::string& reason) override {
+        offset = 0;
+        file = ::open(path.c_str(), read ? O_RDONLY : O_WRONLY | O_CREAT | O_TRUNC, 0644);
+        if (file < 0) reason = "cannot open " + path + ": " + std::strerror(errno);
+        return file;
+    }
+    bool close(bool, int, std::string&) override { return ::close(file) == 0; }
+    std::string path;
+    bool read;
+    int file = -1;
+};
+
+int downloadPath(sftp::SftpSession& session, const std::string& from, const std::string& to,
+                 const sftp::Progress& progress) {
+    PathEnd local(to, false);
+    return sftp::download(session, from, local, progress);
+}
+int uploadPath(sftp::SftpSession& session, const std::string& from, const std::string& to,
+               const sftp::Progress& progress) {
+    PathEnd local(from, true);
+    return sftp::upload(session, local, to, progress);
+}
 
 #define ASSERT_STARTED(server) ASSERT_EQ((server).error(), "")
 #define ASSERT_OPEN(test) ASSERT_EQ((test).open(), 1) << sftp::lastError(*(test).session)
@@ -240,13 +270,18 @@ struct ListedEntry {
     bool operator==(const ListedEntry&) const = default;
 };
 
-// The listing file's lines as the FTP listing parser reads them, by name.
+// The listing file's lines as the FTP listing parser reads them, by name; a skipped
+// line's name (ftp::nameOfSkippedLine) as neither a folder nor a file.
 std::map<std::string, ListedEntry> parsedListing(const std::string& text) {
     std::map<std::string, ListedEntry> entries;
     std::istringstream lines(text);
     std::string line;
     while (std::getline(lines, line)) {
         ftp::RemoteEntry entry;
+        if (const auto skipped = ftp::nameOfSkippedLine(line)) {
+            entries[*skipped] = {};
+            continue;
+        }
         EXPECT_EQ(ftp::parseListingLine(&entry, line.data(), int(line.size())), 1) << line;
         entries[std::string(entry.name, std::size_t(entry.nameLength))] = {
             entry.mayBeFolder != 0, entry.mayBeFile != 0,
@@ -269,6 +304,7 @@ TEST(SftpListing, GivesEachEntryItsKindExactSizeAndTime) {
     std::filesystem::resize_file((writeFile(folder + "/huge", ""), folder + "/huge"), 5LL << 30);
     const timeval times[2] = {{1700000000, 0}, {1700000000, 0}};
     utimes((folder + "/small").c_str(), times);
+    chmod((folder + "/small").c_str(), 0640);
 
     ASSERT_EQ(sftp::listToFile(*test.session, folder, test.files / "listing"), 1) << sftp::lastError(*test.session);
     const std::string listing = readFile(test.files / "listing");
@@ -277,7 +313,7 @@ TEST(SftpListing, GivesEachEntryItsKindExactSizeAndTime) {
         {"link", {true, true, -1}},  {"huge", {false, true, 5LL << 30}},
     };
     EXPECT_EQ(parsedListing(listing), expected) << listing;
-    EXPECT_NE(listing.find("+r,s5,m1700000000,\tsmall\n"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("+r,s5,m1700000000,up640,\tsmall\n"), std::string::npos) << listing;
 }
 
 TEST(SftpListing, OfAMissingFolderFailsAndLeavesNoFile) {
@@ -297,16 +333,12 @@ TEST(SftpTransferFailure, NamesTheServersReason) {
     ASSERT_STARTED(test.server);
     ASSERT_OPEN(test);
     writeFile(test.files / "local", "bytes");
-    EXPECT_EQ(sftp::download(*test.session, test.files / "missing", test.files / "copy", 0, nullptr), 0);
+    EXPECT_EQ(downloadPath(*test.session, test.files / "missing", test.files / "copy", nullptr), 0);
     EXPECT_EQ(sftp::lastError(*test.session), "No such file");
-    EXPECT_EQ(sftp::upload(*test.session, test.files / "local", test.files / "missing/file", 0, nullptr), 0);
+    EXPECT_EQ(uploadPath(*test.session, test.files / "local", test.files / "missing/file", nullptr), 0);
     EXPECT_EQ(sftp::lastError(*test.session), "No such file");
-    EXPECT_EQ(sftp::download(*test.session, test.files.path(), test.files / "copy", 0, nullptr), 0);
+    EXPECT_EQ(downloadPath(*test.session, test.files.path(), test.files / "copy", nullptr), 0);
     EXPECT_EQ(sftp::lastError(*test.session), "Failure");
-    // A link planted where the file goes is never written through.
-    std::filesystem::create_symlink(test.files / "local", test.files / "planted");
-    EXPECT_EQ(sftp::download(*test.session, test.files / "local", test.files / "planted", 0, nullptr), 0);
-    EXPECT_EQ(readFile(test.files / "local"), "bytes");
     EXPECT_EQ(sftp::probe(*test.session), 1);
 }
 
@@ -331,8 +363,8 @@ TEST(SftpTransferStop, EndsATransferAndTheConnectionStaysOpen) {
                 stop = byFlag;
                 return byFlag;
             };
-            const auto transfer = upload ? sftp::upload : sftp::download;
-            EXPECT_EQ(transfer(*test.session, test.files / "source", test.files / "target", 0, progress), 0);
+            const auto transfer = upload ? uploadPath : downloadPath;
+            EXPECT_EQ(transfer(*test.session, test.files / "source", test.files / "target", progress), 0);
             EXPECT_EQ(sftp::lastError(*test.session), "Stopped");
             EXPECT_EQ(calls, 1);
             EXPECT_LT(std::filesystem::file_size(test.files / "target"), bytes.size());
@@ -359,7 +391,7 @@ TEST(SftpChanges, RenameRemoveAndFoldersChangeTheServerAndSayWhyTheyFail) {
 
     EXPECT_EQ(sftp::rename(session, test.files / "a", test.files / "b"), 1) << sftp::lastError(session);
     EXPECT_EQ(treeText(test.files.path()), "b bytes\n");
-    EXPECT_EQ(sftp::makeFolder(session, test.files / "folder"), 1) << sftp::lastError(session);
+    EXPECT_EQ(sftp::makeFolder(session, test.files / "folder", -1), 1) << sftp::lastError(session);
     EXPECT_EQ(sftp::rename(session, test.files / "b", test.files / "folder/b"), 1) << sftp::lastError(session);
     EXPECT_EQ(treeText(test.files.path()), "folder/\nfolder/b bytes\n");
 
@@ -371,7 +403,7 @@ TEST(SftpChanges, RenameRemoveAndFoldersChangeTheServerAndSayWhyTheyFail) {
     const Failing failures[] = {
         {"rmdir of a folder with a file", [&] { return sftp::removeFolder(session, test.files / "folder"); },
          "Failure"},
-        {"mkdir of an existing folder", [&] { return sftp::makeFolder(session, test.files / "folder"); },
+        {"mkdir of an existing folder", [&] { return sftp::makeFolder(session, test.files / "folder", -1); },
          "File already exists"},
         {"rename of a missing file", [&] { return sftp::rename(session, test.files / "nothing", test.files / "c"); },
          "No such file"},
@@ -440,7 +472,7 @@ TEST(SftpWaits, AServerSilentMidDownloadIsLeftAtTheLimit) {
         return true;
     };
     const auto started = Clock::now();
-    EXPECT_EQ(sftp::download(*test.session, test.files / "remote", test.files / "local", 0, freezeOnce), 0);
+    EXPECT_EQ(downloadPath(*test.session, test.files / "remote", test.files / "local", freezeOnce), 0);
     const auto waited = Clock::now() - started;
     frozen.reset();
     EXPECT_EQ(sftp::lastError(*test.session), "The server did not answer for 1 s");
@@ -476,8 +508,8 @@ TEST(SftpWaits, AStopWithAFullWindowIsHeard) {
             });
             return true;
         };
-        const auto transfer = upload ? sftp::upload : sftp::download;
-        EXPECT_EQ(transfer(*test.session, test.files / "source", test.files / "target", 0, freezeThenStop), 0);
+        const auto transfer = upload ? uploadPath : downloadPath;
+        EXPECT_EQ(transfer(*test.session, test.files / "source", test.files / "target", freezeThenStop), 0);
         const auto ended = Clock::now();
         stopper.join();
         frozen.reset();
@@ -500,12 +532,14 @@ TEST(SftpBatch, OneFileFailingLeavesTheOthersWhole) {
     std::filesystem::create_directories(test.files / "back");
     std::vector<sftp::FileCopy> downloads, uploads;
     std::vector<std::string> contents;
+    std::deque<PathEnd> ends;
     for (int index = 0; index < 40; ++index) {
         const std::string name = "/file-" + std::to_string(index);
         contents.push_back(patternBytes(std::size_t(index) * 40000 + std::size_t(index % 3)));
         if (index != 17) writeFile(test.files / "there" + name, contents.back());
-        downloads.push_back({.from = test.files / "there" + name, .to = test.files / "here" + name});
-        uploads.push_back({.from = test.files / "here" + name, .to = test.files / "back" + name, .time = 1700000000});
+        downloads.push_back({test.files / "there" + name, &ends.emplace_back(test.files / "here" + name, false)});
+        uploads.push_back(
+            {test.files / "back" + name, &ends.emplace_back(test.files / "here" + name, true), 1700000000});
     }
     std::filesystem::create_directories(test.files / "here");
     for (const bool upload : {false, true}) {
@@ -515,7 +549,8 @@ TEST(SftpBatch, OneFileFailingLeavesTheOthersWhole) {
         ASSERT_EQ(results.size(), contents.size());
         for (std::size_t index = 0; index < contents.size(); ++index) {
             SCOPED_TRACE(index);
-            const std::string& target = (upload ? uploads : downloads)[index].to;
+            const std::string target = upload ? uploads[index].remote
+                                              : test.files / "here/file-" + std::to_string(index);
             EXPECT_EQ(results[index].done, index != 17) << results[index].error;
             if (index == 17) continue;
             EXPECT_TRUE(readFile(target) == contents[index]);
@@ -523,7 +558,7 @@ TEST(SftpBatch, OneFileFailingLeavesTheOthersWhole) {
             EXPECT_TRUE(!upload || (stat(target.c_str(), &info) == 0 && info.st_mtime == 1700000000));
         }
         EXPECT_EQ(results[17].error,
-                  upload ? "Cannot read " + uploads[17].from + ": No such file or directory" : "No such file");
+                  upload ? "cannot open " + test.files / "here/file-17: No such file or directory" : "No such file");
     }
 }
 
@@ -536,10 +571,11 @@ TEST(SftpBatch, AStopLeavesNoFileOpenOnTheServer) {
     std::filesystem::create_directories(test.files / "there");
     std::filesystem::create_directories(test.files / "here");
     std::vector<sftp::FileCopy> files;
+    std::deque<PathEnd> ends;
     for (int index = 0; index < 60; ++index) {
         const std::string name = "/file-" + std::to_string(index);
         writeFile(test.files / "there" + name, patternBytes(1000));
-        files.push_back({.from = test.files / "there" + name, .to = test.files / "here" + name});
+        files.push_back({test.files / "there" + name, &ends.emplace_back(test.files / "here" + name, false)});
     }
     const auto stopHalfway = [](std::size_t index, std::int64_t, std::int64_t) { return index < 30; };
     EXPECT_EQ(sftp::downloadFiles(*test.session, files, stopHalfway)[59].error, "Stopped");
@@ -564,12 +600,13 @@ struct ScriptedTest {
 
     explicit ScriptedTest(ScriptedFiles files, ScriptedLogin login = ScriptedLogin::password)
         : server(root.path(), login, files) {}
-    sftp::OpenOptions options(const char* password = "secret") const {
+    sftp::OpenOptions options(const char* password = "secret", const char* user = "tester") const {
         sftp::OpenOptions options;
         options.host = "127.0.0.1";
         options.port = server.port();
-        options.user = "tester";
+        options.user = user;
         options.password = password;
+        options.passwordForNamedUserOnly = true;
         options.trustedFingerprint = server.hostKeyFingerprint();
         return options;
     }
@@ -579,15 +616,20 @@ struct PasswordCase {
     const char* name;
     ScriptedLogin login;
     const char* password;
-    const char* error;  // empty: it opens
+    const char* error;            // empty: it opens
+    const char* user = "tester";  // empty: none named here
+    const char* config = "";      // ~/.ssh/config
 };
 
 class SftpPassword : public testing::TestWithParam<PasswordCase> {};
 
+// The password goes only to a password login or prompt, for a user someone named.
 TEST_P(SftpPassword, LogsInWithTheRightOneOnly) {
     ScriptedTest test(ScriptedFiles::plain, GetParam().login);
     ASSERT_STARTED(test.server);
-    EXPECT_EQ(sftp::open(*test.session, test.options(GetParam().password)), *GetParam().error ? 0 : 1);
+    std::filesystem::create_directory(test.home / ".ssh");
+    writeFile(test.home / ".ssh/config", GetParam().config);
+    EXPECT_EQ(sftp::open(*test.session, test.options(GetParam().password, GetParam().user)), *GetParam().error ? 0 : 1);
     EXPECT_EQ(sftp::lastError(*test.session), GetParam().error);
 }
 
@@ -597,21 +639,35 @@ INSTANTIATE_TEST_SUITE_P(Methods, SftpPassword,
                                                       "Permission denied (password)."},
                                          PasswordCase{"Interactive", ScriptedLogin::keyboardInteractive, "secret", ""},
                                          PasswordCase{"WrongInteractive", ScriptedLogin::keyboardInteractive, "guess",
-                                                      "Permission denied (keyboard-interactive)."}),
+                                                      "Permission denied (keyboard-interactive)."},
+                                         PasswordCase{"OneTimeCode", ScriptedLogin::oneTimeCode, "secret",
+                                                      "Permission denied (keyboard-interactive)."},
+                                         PasswordCase{"NoUserNamed", ScriptedLogin::passwordAnyUser, "secret",
+                                                      "Permission denied (password).", ""},
+                                         PasswordCase{"UserFromTheConfig", ScriptedLogin::password, "secret", "", "",
+                                                      "Host 127.0.0.1\n  User tester\n"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(SftpHostileNames, AreLeftOutOfTheListingAndOthersKept) {
+// Names that cannot stand for one entry are listed as skipped lines, each name whole
+// (a synchronisation then leaves it alone on both sides), never left out; ".." is no entry.
+TEST(SftpHostileNames, AreListedAsSkippedAndOthersKept) {
     ScriptedTest test(ScriptedFiles::hostileNames);
     writeFile(test.root / "normal.txt", "abc");
     std::filesystem::create_directory(test.root / "folder");
     ASSERT_STARTED(test.server);
     ASSERT_EQ(sftp::open(*test.session, test.options()), 1) << sftp::lastError(*test.session);
     ASSERT_EQ(sftp::listToFile(*test.session, "/", test.home / "listing"), 1) << sftp::lastError(*test.session);
-    const std::map<std::string, ListedEntry> expected = {
-        {"normal.txt", {false, true, 3}},
-        {"folder", {true, false, -1}},
-    };
-    EXPECT_EQ(parsedListing(readFile(test.home / "listing")), expected) << readFile(test.home / "listing");
+    const std::string listing = readFile(test.home / "listing");
+    const std::map<std::string, ListedEntry> expected = {{"normal.txt", {false, true, 3}},
+                                                         {"folder", {true, false, -1}},
+                                                         {"a/b", {}},
+                                                         {"x\nfoo", {}},
+                                                         {"bell\x01", {}},
+                                                         {"bad\xff.txt", {}},
+                                                         {"back\\slash", {}},
+                                                         {"del\x7f", {}},
+                                                         {"c1\xc2\x85", {}}};
+    EXPECT_EQ(parsedListing(listing), expected) << listing;
 }
 
 // A listing that fails after its first names fails whole: no file is left that a
@@ -634,43 +690,41 @@ TEST(SftpOutOfOrder, RepliesLandInPlace) {
     const std::string big = patternBytes(1536 * 1024 + 5);
     writeFile(test.root / "big", big);
     std::vector<sftp::FileCopy> files;
+    std::deque<PathEnd> ends;
     for (int index = 0; index < 30; ++index) {
         const std::string name = "small-" + std::to_string(index);
         writeFile(test.root / name, patternBytes(std::size_t(index) * 9000));
-        files.push_back({.from = "/" + name, .to = test.home / name});
+        files.push_back({"/" + name, &ends.emplace_back(test.home / name, false)});
     }
     ASSERT_STARTED(test.server);
     ASSERT_EQ(sftp::open(*test.session, test.options()), 1) << sftp::lastError(*test.session);
-    ASSERT_EQ(sftp::download(*test.session, "/big", test.home / "big", 0, nullptr), 1)
-        << sftp::lastError(*test.session);
+    ASSERT_EQ(downloadPath(*test.session, "/big", test.home / "big", nullptr), 1) << sftp::lastError(*test.session);
     EXPECT_TRUE(readFile(test.home / "big") == big);
-    ASSERT_EQ(sftp::upload(*test.session, test.home / "big", "/up", 0, nullptr), 1) << sftp::lastError(*test.session);
+    ASSERT_EQ(uploadPath(*test.session, test.home / "big", "/up", nullptr), 1) << sftp::lastError(*test.session);
     EXPECT_TRUE(readFile(test.root / "up") == big);
     for (const sftp::CopyResult& result : sftp::downloadFiles(*test.session, files, nullptr))
         EXPECT_TRUE(result.done) << result.error;
-    for (const sftp::FileCopy& file : files) EXPECT_TRUE(readFile(file.to) == readFile(test.root.path() + file.from));
+    for (const sftp::FileCopy& file : files)
+        EXPECT_TRUE(readFile(test.home.path() + file.remote) == readFile(test.root.path() + file.remote));
 }
 
-// A failure in the middle of a window (a read, or a write on a full disk) fails the file
-// and leaves the user's file as it was; the replies still due do not trouble the next
-// request.
-TEST(SftpFailureMidWindow, FailsTheFileAndLeavesTheUsersFile) {
+// A failure in the middle of a window (a read, or a write on a full disk) fails the file;
+// the replies still due do not trouble the next request.
+TEST(SftpFailureMidWindow, FailsTheFile) {
     for (const bool upload : {false, true}) {
         SCOPED_TRACE(upload ? "upload" : "download");
         ScriptedTest test(upload ? ScriptedFiles::fullDisk : ScriptedFiles::failingReads);
         const std::string bytes = patternBytes(2 * 1024 * 1024);
         writeFile(test.root / "remote", bytes);
-        writeFile(test.home / "local", upload ? bytes : "the user's own");
+        writeFile(test.home / "local", bytes);
         ASSERT_STARTED(test.server);
         ASSERT_EQ(sftp::open(*test.session, test.options()), 1) << sftp::lastError(*test.session);
-        const Results results =
-            upload ? sftp::uploadFiles(*test.session, {{.from = test.home / "local", .to = "/remote"}}, nullptr)
-                   : sftp::downloadFiles(
-                         *test.session,
-                         {{.from = "/remote", .to = test.home / "local", .partial = test.home / "partial"}}, nullptr);
+        PathEnd local(test.home / (upload ? "local" : "copy"), upload);
+        const Results results = upload ? sftp::uploadFiles(*test.session, {{"/remote", &local}}, nullptr)
+                                       : sftp::downloadFiles(*test.session, {{"/remote", &local}}, nullptr);
         EXPECT_FALSE(results[0].done);
-        EXPECT_EQ(results[0].error, "Failure");
-        EXPECT_EQ(readFile(test.home / "local"), upload ? bytes : "the user's own");
+        // The server's own words, not the status's name ("Failure").
+        EXPECT_EQ(results[0].error, upload ? "No space left on device" : "the disk failed");
         EXPECT_EQ(sftp::probe(*test.session), 1) << sftp::lastError(*test.session);
     }
 }
@@ -683,7 +737,7 @@ TEST(SftpShortReads, DownloadTheWholeFile) {
     writeFile(test.root / "remote", bytes);
     ASSERT_STARTED(test.server);
     ASSERT_EQ(sftp::open(*test.session, test.options()), 1) << sftp::lastError(*test.session);
-    ASSERT_EQ(sftp::download(*test.session, "/remote", test.home / "local", 0, nullptr), 1)
+    ASSERT_EQ(downloadPath(*test.session, "/remote", test.home / "local", nullptr), 1)
         << sftp::lastError(*test.session);
     EXPECT_TRUE(readFile(test.home / "local") == bytes);
 }

@@ -41,6 +41,8 @@ public:
     void wake() override { screen_.wake(); }
     void bell() override { screen_.bell(); }
     bool unicode() override { return screen_.unicode(); }
+    void suspend() override { screen_.suspend(); }
+    void resume() override { screen_.resume(); }
 
 private:
     platform::HeadlessTerminal& screen_;

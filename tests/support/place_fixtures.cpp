@@ -76,7 +76,7 @@ Script relisting(const std::string& folder, const std::string& lines) {
 }
 
 std::string unixLine(char type, const std::string& name, const std::string& size) {
-    return std::string(1, type) + "rw-r--r-- 1 me us " + size + " Jan  1  2000 " + name + "\r\n";
+    return std::string(1, type) + "rw-r----- 1 me us " + size + " Jan  1  2000 " + name + "\r\n";
 }
 
 }  // namespace conversation

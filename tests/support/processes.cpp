@@ -1,8 +1,10 @@
 #include "tests/support/processes.h"
 
 #include <fcntl.h>
+#include <grp.h>
 #include <spawn.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -58,6 +60,19 @@ int runCommand(const std::string& commandLine, const std::string& folder, std::s
     const int status = std::system((commandLine + " >" + outputFile + " 2>" + errorFile).c_str());
     output = readFile(outputFile);
     errors = readFile(errorFile);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int withoutRootRights(const std::function<int()>& work) {
+    if (geteuid() != 0) return work();
+    const pid_t child = fork();
+    if (child == 0) {
+        alarm(10);
+        const bool dropped = setgroups(0, nullptr) == 0 && setgid(65534) == 0 && setuid(65534) == 0;
+        _exit(dropped ? work() : 99);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
     return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 

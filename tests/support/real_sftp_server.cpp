@@ -108,6 +108,9 @@ const char* modeName(ScriptedFiles files) {
     return "plain";
 }
 
+// As ScriptedLogin orders them.
+constexpr const char* loginNames[] = {"password", "password-any-user", "keyboard-interactive", "one-time-code"};
+
 }  // namespace
 
 RealSftpServer::RealSftpServer(RealSftpServerOptions options) : work_(makeWorkFolder()) {
@@ -199,10 +202,9 @@ ScriptedSftpServer::ScriptedSftpServer(const std::string& root, ScriptedLogin lo
         return;
     }
     fingerprint_ = fingerprintOf(work_ + "/host_key.pub", work_);
-    pid_ = spawnServer(
-        {"/usr/bin/python3", FARLINK_SCRIPTED_SFTP_SERVER, work_ + "/port", root, "tester", "secret",
-         work_ + "/host_key", login == ScriptedLogin::password ? "password" : "keyboard-interactive", modeName(files)},
-        log);
+    pid_ = spawnServer({"/usr/bin/python3", FARLINK_SCRIPTED_SFTP_SERVER, work_ + "/port", root, "tester", "secret",
+                        work_ + "/host_key", loginNames[int(login)], modeName(files)},
+                       log);
     if (pid_ < 0 || !waitUntilListening(pid_, port_, work_ + "/port")) {
         error_ = "the asyncssh server did not start (python3-asyncssh): " + readFile(log);
     }

@@ -59,7 +59,9 @@ private:
     pid_t pid_ = -1;
 };
 
-enum class ScriptedLogin { password, keyboardInteractive };
+// passwordAnyUser: any user name with the password; oneTimeCode: a keyboard-interactive
+// prompt for a code, which the password passes.
+enum class ScriptedLogin { password, passwordAnyUser, keyboardInteractive, oneTimeCode };
 // hostileNames: every listing also holds names a client must leave out; shortReads:
 // each read is answered with at most 1000 bytes, wherever it is in the file;
 // brokenListing: a listing fails after its first 128 names; outOfOrder: every other read

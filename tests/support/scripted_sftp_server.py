@@ -1,6 +1,7 @@
-# An SFTP server of asyncssh for the engine's tests: it logs one user in with a
-# password ("password") or through keyboard-interactive prompts
-# ("keyboard-interactive") and serves a folder as its root. In the "hostile" mode every
+# An SFTP server of asyncssh for the engine's tests: it logs one user in with a password
+# ("password"; "password-any-user": any user name) or through keyboard-interactive prompts
+# ("keyboard-interactive"; "one-time-code" asks a code, which the password passes) and
+# serves a folder as its root. In the "hostile" mode every
 # listing also holds names a client must never take as entries; in "short-reads" each
 # read is answered with at most 1000 bytes, as SFTP allows anywhere in a file; in
 # "broken-listing" a listing fails after its first 128 names; in "out-of-order" requests
@@ -19,7 +20,7 @@ port_file, root, user, password, host_key, auth, mode = sys.argv[1:8]
 
 # A separator, the parent, a line break and a control character in a name, and bytes
 # that are not UTF-8.
-HOSTILE_NAMES = [b"a/b", b"..", b"x\nfoo", b"bell\x01", b"bad\xff.txt"]
+HOSTILE_NAMES = [b"a/b", b"..", b"x\nfoo", b"bell\x01", b"bad\xff.txt", b"back\\slash", b"del\x7f", b"c1\xc2\x85"]
 
 
 class Server(asyncssh.SSHServer):
@@ -30,16 +31,16 @@ class Server(asyncssh.SSHServer):
         return False
 
     def password_auth_supported(self):
-        return auth == "password"
+        return auth.startswith("password")
 
     def validate_password(self, username, given):
-        return username == user and given == password
+        return (username == user or auth == "password-any-user") and given == password
 
     def kbdint_auth_supported(self):
-        return auth == "keyboard-interactive"
+        return auth in ("keyboard-interactive", "one-time-code")
 
     def get_kbdint_challenge(self, username, lang, submethods):
-        return "", "", "", [("Password: ", False)]
+        return "", "", "", [("Verification code: " if auth == "one-time-code" else "Password: ", False)]
 
     def validate_kbdint_response(self, username, responses):
         return username == user and list(responses) == [password]

@@ -12,7 +12,7 @@ using namespace platform;
 
 std::string describe(const InputEvent& event) {
     const char* names[] = {"F1",   "F2",   "Back", "Enter", "Left", "Right", "Up",   "Down", "PgUp",
-                           "PgDn", "Home", "End",  "BkSp",  "Del",  "Tab",   "Menu", "F3"};
+                           "PgDn", "Home", "End",  "BkSp",  "Del",  "Tab",   "Menu", "F3",   "F4"};
     const auto index = static_cast<std::size_t>(event.key) - static_cast<std::size_t>(Key::leftSoft);
     const char32_t character = event.character ? event.character : static_cast<char32_t>(event.key);
     return std::string(event.modifiers & keyShift ? "Shift+" : "") + (event.modifiers & keyControl ? "Ctrl+" : "") +
@@ -38,6 +38,7 @@ TEST(TerminalInput, BytesFromTerminalsAreReadAsKeys) {
         {"\x1b[1~\x1b[4~\x1bOH\x1bOF\x1b[H\x1b[7~", "Home End Home End Home Home"},  // tmux, xterm, rxvt
         {"\x1b[3~\x1b[5~\x1b[6~\x1bOA\x1b[A\x1bOp\x1bOk\x1bOM", "Del PgUp PgDn Up Up 0 + Enter"},
         {"\x1bOP\x1b[12~\x1b[[C\x1b[1;2P\x1bO2P\x1b[21;2~\x1b[29~", "F1 F2 F3 Shift+F1 Shift+F1 Menu Menu"},
+        {"\x1bOS\x1b[14~\x1b[[D", "F4 F4 F4"},  // xterm, rxvt, the Linux console
         {"\x1b[1;5H\x1b[7^\x1b[5;5~", "Ctrl+Home Ctrl+Home Ctrl+PgUp"},
         {"\x1b[2~\x1b[15~\x1b[21~\x1b[[E\x1bOE", ""},  // Insert, F5, F10, F5, keypad 5
         {"\x1bx\x1b\x1b[A\x1b[1;3H\x1b[3;9~", ""},     // Alt+x, Alt+Up, Alt+Home, Meta+Delete

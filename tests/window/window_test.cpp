@@ -69,6 +69,10 @@ TEST_F(WindowCoreTest, TheTitleLineShowsTheTextAndTheWaitSign) {
     runUntilIdle();
     EXPECT_EQ(terminal.rowText(0), " \\home\\me\\ - Farlink             [wait]");
     EXPECT_EQ(terminal.styleAt(0, 39), CellStyle::title);
+    // A program lent the terminal leaves a screen of its own: every cell is drawn again.
+    lendTerminal([] {});
+    runUntilIdle();
+    EXPECT_EQ(terminal.rowText(0), " \\home\\me\\ - Farlink             [wait]");
     setWaitCursor(false);
     setWindowText(window, u"Device - Farlink");
     runUntilIdle();

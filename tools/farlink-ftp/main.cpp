@@ -5,13 +5,14 @@
 //   farlink-ftp [OPTIONS] get ftp://[USER@]HOST[:PORT]/FILE LOCAL
 //   farlink-ftp [OPTIONS] put LOCAL ftp://[USER@]HOST[:PORT]/FILE
 //   farlink-ftp [OPTIONS] fxp ftp://.../SOURCE ftp://.../TARGET
+//   farlink-ftp [OPTIONS] edit ftp://[USER@]HOST[:PORT]/FILE      (the user's editor; tools/farlink-ftp/edit.h)
 //   farlink-ftp parse LISTING [--all]
 //
 // HOST is a name, an IPv4 address or an IPv6 address in brackets ([::1]). The password
-// comes from the address (USER:PASS@), else FARLINK_PASSWORD, else ~/.netrc (or
-// --netrc-file), else the login is anonymous: a password on the command line shows in
-// ps and in the shell's history. What the server says is printed with its control
-// characters as '?'.
+// comes from the address (USER:PASS@), else FARLINK_PASSWORD for a user named, else
+// ~/.netrc (or --netrc-file) while only its owner can read it; without a user the login
+// is anonymous: a password on the command line shows in ps and in the shell's history.
+// What came from a server or a name is printed with its control characters as '?'.
 // Passive mode (to the control connection's peer address) unless --active; a session
 // gives up when nothing has moved for --timeout seconds (60). An ftpes:// server's
 // certificate must pass the system's trust store, or be the one --trust names. An
@@ -20,8 +21,10 @@
 // reply (or the reason) on stderr.
 #include "ftp/ftp_url.h"
 #include "ftp/listing_parser.h"
+#include "platform/folder_handles.h"
 #include "platform/host_files.h"
 #include "platform/text.h"
+#include "tools/farlink-ftp/edit.h"
 #include "tools/farlink-ftp/mirror.h"
 #include "tools/farlink-ftp/sessions.h"
 
@@ -93,23 +96,31 @@ int list(const ftp::FtpUrl& url, const Options& options) {
     return finish(*server, result, options);
 }
 
-// The file arrives in a partial beside LOCAL, which replaces LOCAL only when complete:
-// with the size the server announced, when it announces one (without, a download cut
-// short yet ended with 226 cannot be told from a whole one).
+// The file arrives in a temporary file beside LOCAL (the file its links name), which
+// replaces it only when complete: with the size the server announced, when it announces
+// one (without, a download cut short yet ended with 226 cannot be told from a whole one,
+// and the output says so).
 int get(const ftp::FtpUrl& url, const std::string& local, const Options& options) {
     std::string reason;
     const Session server = tool::openSession(url, options, reason);
     if (!server) return fail(reason);
     const std::int64_t size = server->fileSize(url.path);
-    if (size < 0) debugNote("no size for " + url.path + " (" + server->lastMessage() + "): length unchecked");
-    return finish(*server, tool::downloadWhole(*server, url.path, local, size), options);
+    if (size < 0) debugNote("no size for " + url.path + " (" + server->lastMessage() + ")");
+    const session::DownloadTarget target{.file = platform::anchoredInFolder(platform::followLinks(local)),
+                                         .expectedSize = size};
+    const int result = server->download(url.path, target);
+    if (result && size < 0) {
+        std::cerr << "farlink-ftp: the server gave no size for " << platform::printableText(url.path)
+                  << ": the length of what arrived is unchecked\n";
+    }
+    return finish(*server, result, options);
 }
 
 int put(const std::string& local, const ftp::FtpUrl& url, const Options& options) {
     std::string reason;
     const Session server = tool::openSession(url, options, reason);
     if (!server) return fail(reason);
-    return finish(*server, server->upload(local, url.path), options);
+    return finish(*server, server->upload(platform::anchoredInFolder(platform::followLinks(local)), url.path), options);
 }
 
 // The data never passes here, so the whole copy must end within --timeout.
@@ -205,11 +216,15 @@ constexpr const char* usageText =
     "       farlink-ftp [OPTIONS] get ftp://.../FILE LOCAL\n"
     "       farlink-ftp [OPTIONS] put LOCAL ftp://.../FILE\n"
     "       farlink-ftp [OPTIONS] fxp ftp://.../SOURCE ftp://.../TARGET\n"
+    "       farlink-ftp [OPTIONS] edit ftp://.../FILE\n"
     "       farlink-ftp [OPTIONS] mirror [--reverse] [--delete] [--dry-run] [--size-only]\n"
     "                   [--parallel N] ftp://.../FOLDER/ LOCALDIR\n"
     "       farlink-ftp parse LISTING [--all]\n"
     "options:\n"
     "  --active           active mode (PORT, EPRT on IPv6) instead of passive\n"
+    "  --no-temp-upload   upload straight into the target, for servers that refuse\n"
+    "                     renames (by default an upload goes to a temporary name in the\n"
+    "                     target's folder, renamed onto the target once whole)\n"
     "  --timeout SECONDS  give up when nothing has been sent or received for SECONDS\n"
     "                     (default 60; for fxp, the whole copy, whose data never passes here)\n"
     "  --trust SHA256     accept the server certificate with this fingerprint (as\n"
@@ -221,18 +236,26 @@ constexpr const char* usageText =
     "  --help             this text\n"
     "HOST is a name, an IPv4 address or an IPv6 address in brackets ([::1]).\n"
     "An ftpes:// address (explicit TLS) works in each place of an ftp:// one, and an\n"
-    "sftp:// address (SFTP over SSH, ~/.ssh/config and known_hosts applying) for ls, get, put\n"
-    "and mirror.\n"
+    "sftp:// address (SFTP over SSH, ~/.ssh/config and known_hosts applying) for ls, get, put,\n"
+    "mirror and edit.\n"
     "mirror brings the server folder to LOCALDIR (--reverse: LOCALDIR to the server folder):\n"
     "new files, files of another size and newer files are copied (--size-only: by size\n"
     "alone), --delete removes what the source does not have once every copy succeeded,\n"
     "--dry-run prints the actions (get, put, mkdir, rm, rmdir PATH) and changes nothing,\n"
     "--parallel N (1 to 8) acts over N connections at once.\n"
     "Links are never followed, copied or removed.\n"
+    "edit downloads FILE, runs $VISUAL (else $EDITOR, else editor, else vi) on it, and\n"
+    "uploads it when it changed, asking first when the server's file changed meanwhile;\n"
+    "a version that is not uploaded is kept in the current folder as\n"
+    "\"FILE (edited YYYY-MM-DD HH-MM)\". Exit status 0 once the server has it or nothing\n"
+    "changed.\n"
+    "The user: the address's, else the netrc entry's for HOST (machine, login, password;\n"
+    "default), else the login is anonymous (sftp://: ~/.ssh/config's, else the login name).\n"
     "The password: the address's (USER:PASS@, seen by anyone who lists processes), else\n"
-    "FARLINK_PASSWORD, else the netrc entry for HOST (machine, login, password; default),\n"
-    "else the login is anonymous. Exit status 0 on success, 1 on failure\n"
-    "with the server's last reply or the reason on stderr.\n";
+    "FARLINK_PASSWORD for a user so named, else (ftp://) the netrc entry's, unless the\n"
+    "file's group or others can read it.\n"
+    "Exit status 0 on success, 1 on failure with the server's last reply or the reason on\n"
+    "stderr.\n";
 
 int usage() {
     std::cerr << usageText;
@@ -244,7 +267,7 @@ std::optional<ftp::FtpUrl> addressArgument(const std::string& text) {
     ftp::FtpUrl url;
     std::string error;
     if (ftp::parseFtpUrl(text, url, error)) return url;
-    std::cerr << text << ": " << error << '\n';
+    std::cerr << platform::printableText(text) << ": " << error << '\n';
     return std::nullopt;
 }
 
@@ -296,6 +319,8 @@ int main(int argc, char** argv) {
         }
         if (option == "--active") {
             options.active = true;
+        } else if (option == "--no-temp-upload") {
+            options.uploadThroughTemporary = false;
         } else if (option == "--timeout" && first + 1 < arguments.size()) {
             const std::string& value = arguments[++first];
             char* end = nullptr;
@@ -315,12 +340,15 @@ int main(int argc, char** argv) {
             return usage();
         }
     }
-    if (netrcFile && !platform::readWhole(*netrcFile, options.netrcText)) {
-        std::cerr << "farlink-ftp: cannot read " << *netrcFile << '\n';
+    if (netrcFile && !ftp::readNetrcFile(*netrcFile, options.netrc)) {
+        std::cerr << "farlink-ftp: cannot read " << platform::printableText(*netrcFile) << '\n';
         return 1;
     }
     if (const char* home = std::getenv("HOME"); !netrcFile && home) {
-        platform::readWhole(std::string(home) + "/.netrc", options.netrcText);
+        ftp::readNetrcFile(std::string(home) + "/.netrc", options.netrc);
+    }
+    if (const std::string warning = ftp::netrcWarning(options.netrc); !warning.empty()) {
+        std::cerr << "farlink-ftp: " << platform::printableText(warning) << '\n';
     }
     tool::CommandLineTrust trust(trustedFingerprint);
     options.trust = &trust;
@@ -341,6 +369,10 @@ int main(int argc, char** argv) {
     if (command == "put" && arguments.size() == 3) {
         const auto file = addressArgument(arguments[2]);
         return file ? put(arguments[1], *file, options) : 1;
+    }
+    if (command == "edit" && arguments.size() == 2) {
+        const auto file = addressArgument(arguments[1]);
+        return file ? tool::edit(*file, options) : 1;
     }
     if (command == "mirror")
         return mirrorCommand(std::vector<std::string>(arguments.begin() + 1, arguments.end()), options);

@@ -1,12 +1,6 @@
 #include "tools/farlink-ftp/sessions.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <atomic>
 #include <cstdlib>
-
-#include "ftp/netrc.h"
 
 namespace tool {
 namespace {
@@ -25,14 +19,20 @@ std::unique_ptr<session::ServerSession> openSession(const ftp::FtpUrl& url, cons
     login.port = std::uint32_t(url.port);
     if (url.secureShell) {
         login.user = url.user.value_or("");
-        login.password = url.password ? *url.password : environmentPassword ? environmentPassword : "";
+        if (url.password) {
+            login.password = *url.password;
+        } else if (environmentPassword) {
+            login.password = environmentPassword;
+            login.passwordForNamedUserOnly = true;
+        }
     } else {
-        const ftp::Login chosen = ftp::chooseLogin(url.host, url.user, url.password, environmentPassword,
-                                                   options.netrcText, "farlink@");
+        const ftp::Login chosen = ftp::chooseLogin(url.host, url.user, url.password, environmentPassword, options.netrc,
+                                                   "farlink@");
         login.user = chosen.user;
         login.password = chosen.password;
     }
     login.passive = !options.active;
+    login.uploadThroughTemporary = options.uploadThroughTemporary;
     login.connectWaitMs = login.silenceLimitMs = std::uint32_t(options.timeoutSeconds) * 1000;
     login.trust = options.trust;
     std::unique_ptr<session::ServerSession> server = url.secureShell ? session::newSftpSession()
@@ -60,27 +60,6 @@ std::string failureOf(session::ServerSession& server, int timeoutSeconds) {
 
 std::string failureOf(const session::TransferOutcome& outcome, session::ServerSession& server, int timeoutSeconds) {
     return outcome.gaveUpWaiting ? timedOut(server, timeoutSeconds) : outcome.failure;
-}
-
-std::string partialFor(const std::string& local) {
-    static std::atomic<int> made = 0;
-    return session::partialPathBeside(
-        local, ".farlink-ftp-" + std::to_string(getpid()) + "-" + std::to_string(made++) + ".part");
-}
-
-void dropPartial(const std::string& partial) {
-    // Only a file of this user's is removed, never what took the name meanwhile.
-    struct stat left {};
-    if (lstat(partial.c_str(), &left) == 0 && S_ISREG(left.st_mode) && left.st_uid == geteuid())
-        unlink(partial.c_str());
-}
-
-int downloadWhole(session::ServerSession& server, const std::string& remote, const std::string& local,
-                  std::int64_t expectedSize) {
-    const std::string partial = partialFor(local);
-    const int result = server.download(remote, local, partial, false, expectedSize);
-    if (!result) dropPartial(partial);
-    return result;
 }
 
 }  // namespace tool

@@ -1,6 +1,6 @@
 // How farlink-ftp reaches servers: through the program's own sessions (session/), opened
-// from an address with the command line's login, time-out and --trust; the reason of a
-// failure as the tool prints it; and downloads that leave nothing behind.
+// from an address with the command line's login, time-out, --trust and
+// --no-temp-upload; and the reason of a failure as the tool prints it.
 #pragma once
 
 #include <cstdint>
@@ -10,6 +10,7 @@
 #include <utility>
 
 #include "ftp/ftp_url.h"
+#include "ftp/netrc.h"
 #include "session/server_session.h"
 
 namespace tool {
@@ -29,14 +30,16 @@ private:
 
 struct Options {
     bool active = false;
-    int timeoutSeconds = 60;  // every wait, connecting included
+    bool uploadThroughTemporary = true;  // off with --no-temp-upload
+    int timeoutSeconds = 60;             // every wait, connecting included
     session::TrustDecisions* trust = nullptr;
-    std::string netrcText;  // ~/.netrc, or --netrc-file
+    ftp::NetrcFile netrc;  // ~/.netrc, or --netrc-file
 };
 
-// A logged-in session to the server of `url`: FTP's password from the address, else
-// FARLINK_PASSWORD, else the netrc entry, else an anonymous login; SFTP's from the
-// address, else FARLINK_PASSWORD (keys with a passphrase only through ssh-agent). Null
+// A logged-in session to the server of `url`, with the password as ftp::chooseLogin
+// chooses it for FTP (anonymous without a user); over SFTP the address's, else
+// FARLINK_PASSWORD when the address or ~/.ssh/config names the user (keys with a
+// passphrase only through ssh-agent). Null
 // with the reason, as printed, in `reason`: after a certificate or host key that was not
 // trusted, with a line giving the fingerprint --trust takes.
 std::unique_ptr<session::ServerSession> openSession(const ftp::FtpUrl& url, const Options& options,
@@ -49,16 +52,5 @@ std::string failureOf(session::ServerSession& server, int timeoutSeconds);
 
 // The same for one file of a batch that failed.
 std::string failureOf(const session::TransferOutcome& outcome, session::ServerSession& server, int timeoutSeconds);
-
-// Downloads `remote` into `local` through a partial file of its own beside it, which
-// replaces `local` only when whole (with `expectedSize` bytes, when >= 0) and goes
-// after a failure: nothing continues it from here.
-int downloadWhole(session::ServerSession& server, const std::string& remote, const std::string& local,
-                  std::int64_t expectedSize);
-// The partial file of such a download of `local`: a name of its own, since downloads over
-// several connections may go into one folder at once.
-std::string partialFor(const std::string& local);
-// Removes what a failed download left in `partial`, when it is a file of this user's.
-void dropPartial(const std::string& partial);
 
 }  // namespace tool

@@ -13,7 +13,6 @@
 #include "app/instance_lock.h"
 #include "ftp/ftp_tls.h"
 #include "ftp/netrc.h"
-#include "platform/host_files.h"
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "remote/places.h"
@@ -33,7 +32,8 @@ void printUsage(std::FILE* out) {
         "The password: PASSWORD (seen by anyone who lists processes), else FARLINK_PASSWORD,\n"
         "else the entry for HOST in ~/.netrc or FILE (machine, login, password; default),\n"
         "which also gives the user when USER is missing; else the login is anonymous (for SFTP:\n"
-        "the user ~/.ssh/config or the system names, with keys and the agent).\n"
+        "the user ~/.ssh/config or the system names, with keys and the agent), and\n"
+        "FARLINK_PASSWORD is not taken. A netrc file that others can read gives no password.\n"
         "The settings file is Farlink's: $FARLINK_HOME/registry.reg, else under $XDG_CONFIG_HOME\n"
         "or ~/.config/farlink. Exits with 1 when the place cannot be added.\n",
         out);
@@ -78,7 +78,7 @@ void loadPlaces() {
         std::fprintf(stderr, "farlink-place: %s\n", platform::toUtf8(notice).c_str());
 }
 
-int addPlace(const std::vector<std::string>& arguments, const std::string& netrcText) {
+int addPlace(const std::vector<std::string>& arguments, const ftp::NetrcFile& netrc) {
     const std::string& name = arguments[0];
     std::string host = arguments[1];
     const bool sftp = session::isSftpHost(platform::toUtf16(host));
@@ -103,7 +103,7 @@ int addPlace(const std::vector<std::string>& arguments, const std::string& netrc
     const auto given = [&](std::size_t index) {
         return index < arguments.size() ? std::optional<std::string>(arguments[index]) : std::nullopt;
     };
-    ftp::Login login = ftp::chooseLogin(netrcHost(host), given(2), given(3), std::getenv("FARLINK_PASSWORD"), netrcText,
+    ftp::Login login = ftp::chooseLogin(netrcHost(host), given(2), given(3), std::getenv("FARLINK_PASSWORD"), netrc,
                                         platform::toUtf8(remote::anonymousPassword));
     // SFTP has no anonymous login: the server gets the user ~/.ssh/config or the system names.
     if (sftp && login.user == platform::toUtf8(remote::anonymousUser)) login = {};
@@ -145,13 +145,16 @@ int main(int argc, char** argv) {
         printUsage(command == "--help" ? stdout : stderr);
         return command == "--help" ? 0 : 2;
     }
-    std::string netrcText;
-    if (netrcFile && !platform::readWhole(*netrcFile, netrcText)) {
+    ftp::NetrcFile netrc;
+    if (netrcFile && !ftp::readNetrcFile(*netrcFile, netrc)) {
         std::fprintf(stderr, "farlink-place: cannot read %s\n", netrcFile->c_str());
         return 1;
     }
     if (const char* home = std::getenv("HOME"); !netrcFile && home) {
-        platform::readWhole(std::string(home) + "/.netrc", netrcText);
+        ftp::readNetrcFile(std::string(home) + "/.netrc", netrc);
+    }
+    if (const std::string warning = ftp::netrcWarning(netrc); !warning.empty()) {
+        std::fprintf(stderr, "farlink-place: %s\n", warning.c_str());
     }
     const std::string registryFile = platform::defaultRegistryFile();
     int lock = -1;
@@ -160,5 +163,5 @@ int main(int argc, char** argv) {
         return 1;
     }
     platform::useRegistryFile(registryFile);
-    return adding ? addPlace({arguments.begin() + 1, arguments.end()}, netrcText) : listPlaces();
+    return adding ? addPlace({arguments.begin() + 1, arguments.end()}, netrc) : listPlaces();
 }
