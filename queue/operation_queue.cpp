@@ -528,21 +528,28 @@ bool batchable(const FileOperation& record) {
            isDevicePath(textOf(record.source)) != isDevicePath(textOf(record.destination));
 }
 
-// A record of Pending that may start now and may join `worker`'s batch, whose records are
-// for `first`'s place and device top and go its way: moved to Active and started; null
-// when none. Joining records count as the batch's one connection, whatever the limit.
-FileOperation* takeJoining(Worker& worker, const FileOperation& first) {
-    const PlaceToken& place = first.place;
-    const bool upload = isDevicePath(textOf(first.source));
+// What the records of a batch share, copied from its first record, which may end (and be
+// cleared) while the batch goes on.
+struct BatchKind {
+    PlaceToken place;
+    bool upload = false;
+    std::u16string deviceTop;
+};
+
+// A record of Pending that may start now and may join `worker`'s batch of `kind`: moved
+// to Active and started; null when none. Joining records count as the batch's one
+// connection, whatever the limit.
+FileOperation* takeJoining(Worker& worker, const BatchKind& kind) {
     Queue& queue = state();
     std::lock_guard life(queue.lifeLock);
     ListLock held(queue.mutex);
     if (queue.stopping) return nullptr;
     for (const mirroring::StepId id : queue.order.startable(std::numeric_limits<std::size_t>::max())) {
         FileOperation* record = recordOf(id);
-        if (!batchable(*record) || isDevicePath(textOf(record->source)) != upload ||
-            record->deviceTop != first.deviceTop)
+        if (!batchable(*record) || isDevicePath(textOf(record->source)) != kind.upload ||
+            record->deviceTop != kind.deviceTop)
             continue;
+        const PlaceToken& place = kind.place;
         if (queue.bindings.samePlace ? !queue.bindings.samePlace(record->place, place) : record->place != place)
             continue;
         startLocked(worker, record);
@@ -563,17 +570,17 @@ void setBatching(Worker& worker, bool batching) {
 // ready while it goes, as one batch on the worker's connection (the Remote view's
 // CopyFiles): each record ends as its file does.
 void runBatch(Worker& worker, const QueueBindings& bindings, FileOperation* first) {
-    const PlaceToken place = first->place;
+    const BatchKind kind{first->place, isDevicePath(textOf(first->source)), first->deviceTop};
     std::u16string why;
-    if (bindings.enterPlace && !bindings.enterPlace(place, nullptr, why)) {
+    if (bindings.enterPlace && !bindings.enterPlace(kind.place, nullptr, why)) {
         finish(worker, first, stateFailed, std::move(why));
         return;
     }
     setBatching(worker, true);
-    platform::setThreadDeviceTop(platform::toHostPath(first->deviceTop));
+    platform::setThreadDeviceTop(platform::toHostPath(kind.deviceTop));
     std::vector<FileOperation*> given;
     const explorer::NextCopyOrder next = [&]() -> std::optional<explorer::FileCopyOrder> {
-        FileOperation* record = given.empty() ? first : takeJoining(worker, *first);
+        FileOperation* record = given.empty() ? first : takeJoining(worker, kind);
         if (!record) return std::nullopt;
         given.push_back(record);
         if (given.size() > 1) notifyChanged();
