@@ -246,7 +246,7 @@ struct Row {
     std::u16string source{};  // a copy's source, as the queue names it
     std::u16string target{};  // where the action takes place, as the queue names it
     bool chosen = false;
-    mirroring::SyncEntry planned{};  // a removal's entry, as the plan saw it
+    mirroring::SyncEntry planned{};  // a removal's entry, or a copy's source, as the plan saw it
 };
 
 // The names of `path` as device text, each through nameFromHost, so that no name of
@@ -289,8 +289,9 @@ std::vector<Row> previewRows(const Reading& reading, const Folders& folders) {
             }
         }
     }
-    std::map<std::string, const mirroring::SyncEntry*> targetEntries;
+    std::map<std::string, const mirroring::SyncEntry*> targetEntries, sourceEntries;
     for (const mirroring::SyncEntry& entry : reading.target().entries) targetEntries[entry.path] = &entry;
+    for (const mirroring::SyncEntry& entry : reading.source().entries) sourceEntries[entry.path] = &entry;
     const bool toServer = reading.choices.toServer;
     for (const mirroring::SyncAction& action : reading.actions) {
         Row row{.kind = action.kind,
@@ -302,9 +303,8 @@ std::vector<Row> previewRows(const Reading& reading, const Folders& folders) {
         const std::u16string server = folders.server + joinedNames(action.path, u'/');
         row.target = toServer ? server : device;
         if (action.kind == SyncActionKind::copy) row.source = toServer ? device : server;
-        if (const auto planned = targetEntries.find(action.path); planned != targetEntries.end()) {
-            row.planned = *planned->second;
-        }
+        const auto& planned = action.kind == SyncActionKind::copy ? sourceEntries : targetEntries;
+        if (const auto entry = planned.find(action.path); entry != planned.end()) row.planned = *entry->second;
         // A path cut to fit the queue's record would name another file.
         if (action.kind != SyncActionKind::skip &&
             std::max(row.source.size(), row.target.size()) >= queue::pathCapacity) {
@@ -463,7 +463,7 @@ bool previewAndChoose(std::vector<Row>& rows, const Folders& folders, bool toSer
 
 int queueRow(std::uint64_t run, const Row& row) {
     switch (row.kind) {
-    case SyncActionKind::copy: return queue::queueRunCopy(run, row.source, row.target);
+    case SyncActionKind::copy: return queue::queueRunCopy(run, row.source, row.target, row.planned);
     case SyncActionKind::makeFolder: return queue::queueRunMakeFolder(run, row.target);
     case SyncActionKind::removeFile:
     case SyncActionKind::removeFolder: return queue::queueRunRemove(run, row.target, row.planned);

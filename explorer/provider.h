@@ -48,6 +48,8 @@ struct FileCopyOrder {
     std::u16string destination;
     bool resume = false;     // a retry: a download continues what its last try left
     bool keepTimes = false;  // once whole, the target takes the source's modification time
+    std::int64_t size = -1;  // the source's size as a listing gave it; -1 unknown
+    int mode = -1;           // the source's permission bits as a listing gave them; -1 unknown
 };
 // The next copy of a batch, or none when no more is ready now.
 using NextCopyOrder = std::function<std::optional<FileCopyOrder>()>;

@@ -584,8 +584,11 @@ void runBatch(Worker& worker, const QueueBindings& bindings, FileOperation* firs
         if (!record) return std::nullopt;
         given.push_back(record);
         if (given.size() > 1) notifyChanged();
-        return explorer::FileCopyOrder{std::u16string(textOf(record->source)),
-                                       std::u16string(textOf(record->destination)), record->retried, true};
+        // A retry asks the server anew: the partial it continues is of the file as it is now.
+        const bool planned = record->planned && !record->retried;
+        return explorer::FileCopyOrder{
+            std::u16string(textOf(record->source)), std::u16string(textOf(record->destination)), record->retried, true,
+            planned ? record->planned->size : -1,   planned ? record->planned->mode : -1};
     };
     explorer::remoteProvider.CopyFiles(next, [&](std::size_t copy, bool copied, const std::u16string& reason) {
         finish(worker, given[copy], copied ? stateSucceeded : stateFailed, copied ? u"" : reason);
@@ -748,11 +751,13 @@ int enqueue(std::vector<std::unique_ptr<FileOperation>> records, int list) {
 std::mutex runTopsLock;
 std::map<std::uint64_t, std::u16string> runTops;
 
-int add(std::uint32_t kind, std::u16string_view source, std::u16string_view destination, std::uint64_t run = 0) {
+int add(std::uint32_t kind, std::u16string_view source, std::u16string_view destination, std::uint64_t run = 0,
+        std::optional<mirroring::SyncEntry> planned = std::nullopt) {
     std::vector<std::unique_ptr<FileOperation>> records;
     records.push_back(makeRecord(kind, source, destination));
     if (records[0] && run != 0) {
         records[0]->run = run;
+        records[0]->planned = std::move(planned);
         std::lock_guard held(runTopsLock);
         if (const auto top = runTops.find(run); top != runTops.end()) records[0]->deviceTop = top->second;
     }
@@ -816,20 +821,15 @@ std::uint64_t newRun(std::u16string_view deviceTop) {
     return run;
 }
 
-int queueRunCopy(std::uint64_t run, std::u16string_view source, std::u16string_view destination) {
-    return add(kindCopyFile, source, destination, run);
+int queueRunCopy(std::uint64_t run, std::u16string_view source, std::u16string_view destination,
+                 const mirroring::SyncEntry& planned) {
+    return add(kindCopyFile, source, destination, run, planned);
 }
 
 int queueRunMakeFolder(std::uint64_t run, std::u16string_view path) { return add(kindMakeFolder, u"", path, run); }
 
 int queueRunRemove(std::uint64_t run, std::u16string_view path, const mirroring::SyncEntry& planned) {
-    std::vector<std::unique_ptr<FileOperation>> records;
-    records.push_back(makeRecord(planned.folder ? kindRemoveFolder : kindDelete, u"", path));
-    if (records[0]) {
-        records[0]->run = run;
-        records[0]->planned = planned;
-    }
-    return enqueue(std::move(records), listPending);
+    return add(planned.folder ? kindRemoveFolder : kindDelete, u"", path, run, planned);
 }
 
 int retryFailed(std::u16string_view destination, std::uint64_t started) {

@@ -68,7 +68,8 @@ struct FileOperation {
     std::u16string deviceTop;
     std::shared_ptr<CopyLog> log;  // a move: shared by its copy, which fills it, and its delete
     // A run's removal: the entry as the synchronisation's plan saw it (its path below the
-    // synchronised folders), which must still stand there when the removal comes.
+    // synchronised folders), which must still stand there when the removal comes; a run's
+    // copy: its source as the plan saw it.
     std::optional<mirroring::SyncEntry> planned;
 };
 
@@ -138,7 +139,10 @@ int queueCopyFileFrom(const PlaceToken& sourcePlace, std::u16string_view source,
 // `deviceTop`, the device folder it synchronises: a link put in place below it after the
 // preview fails its action (none: each record's own folder). Any thread.
 std::uint64_t newRun(std::u16string_view deviceTop = {});
-int queueRunCopy(std::uint64_t run, std::u16string_view source, std::u16string_view destination);
+// A run's copy carries its source as the plan saw it: a download whose size the server
+// will not tell is checked against the planned one.
+int queueRunCopy(std::uint64_t run, std::u16string_view source, std::u16string_view destination,
+                 const mirroring::SyncEntry& planned = {});
 int queueRunMakeFolder(std::uint64_t run, std::u16string_view path);
 int queueRunRemove(std::uint64_t run, std::u16string_view path, const mirroring::SyncEntry& planned);
 

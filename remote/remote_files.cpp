@@ -583,7 +583,7 @@ void remoteCopyFiles(const explorer::NextCopyOrder& next, const explorer::CopyOr
             // device top, a download's target with its partial kept for a retry.
             session::FileTransfer file{.remotePath = *remotePath, .keepTime = order->keepTimes};
             if (upload) file.local = platform::anchoredForThread(*local);
-            else file.target = downloadTarget(place, *remotePath, *local, {}, order->resume);
+            else file.target = downloadTarget(place, *remotePath, *local, {order->size, order->mode}, order->resume);
             orderOf.push_back(orders++);
             paths.emplace_back(*remotePath, *local);
             return file;

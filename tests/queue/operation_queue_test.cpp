@@ -89,7 +89,8 @@ int fakeCopy(std::u16string_view source, std::u16string_view destination, bool f
     const bool resume = order ? order->resume : session::threadTransferWatch()->resume.load();
     const std::string call = std::string(folder ? "folder " : "copy ") + toUtf8(source) + ">" + toUtf8(destination) +
                              "@" + placeOfThread + (resume ? " resumed" : "") +
-                             (order && order->keepTimes ? " keeping times" : "");
+                             (order && order->keepTimes ? " keeping times" : "") +
+                             (order && order->size >= 0 ? " of " + std::to_string(order->size) : "");
     const bool succeeds = serverOperation(call, destination);
     if (folder && fakes->logFailedFile) addOperation(kindCopyFile, u"in/one", u"out/one", listFailed);
     return succeeds && fakes->copiesSucceed && !session::threadTransferWatch()->stop ? 1 : 0;
@@ -519,7 +520,7 @@ TEST_F(OperationQueue, ARunRemovesOnlyOnceAllItsOtherRecordsSucceeded) {
     const std::uint64_t run = newRun();
     // Queued as a synchronisation queues them: the removals last.
     ASSERT_EQ(queueRunCopy(run, u"file://\\a", u"/a"), 1);
-    ASSERT_EQ(queueRunCopy(run, u"file://\\b", u"/b"), 1);
+    ASSERT_EQ(queueRunCopy(run, u"file://\\b", u"/b", {.path = "b", .size = 7}), 1);  // its size as planned
     seen.currentPlace = "B";
     ASSERT_EQ(queueRunCopy(run, u"file://\\c", u"/c"), 1);
     ASSERT_EQ(queueRunRemove(run, u"/old", {"old"}), 1);
@@ -536,7 +537,7 @@ TEST_F(OperationQueue, ARunRemovesOnlyOnceAllItsOtherRecordsSucceeded) {
     const std::string kept = "Kept: another record of the same synchronisation failed.";
     EXPECT_EQ(why("/old"), kept);
     EXPECT_EQ(calls(),
-              (std::vector<std::string>{"copy file://\\a>/a@A keeping times", "copy file://\\b>/b@A keeping times",
+              (std::vector<std::string>{"copy file://\\a>/a@A keeping times", "copy file://\\b>/b@A keeping times of 7",
                                         "copy file://\\c>/c@B keeping times"}));
 }
 
