@@ -1,6 +1,4 @@
-// Cut, Copy and Paste as a user meets them: within the Device view, between the Device
-// view and a real server in both directions, Put From Device through the picker, what a
-// pasted text that is no usable path gets, and Send via with and without a mail program.
+// Cut, Copy, Paste, Put From Device and Send via as a user meets them, the server a real one.
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,8 +1,5 @@
-// The everyday journeys: a new user's first place made through the dialogs and a folder
-// tree browsed down and back; files and trees copied and moved each way; a new folder and
-// a tree deleted on the server. What goes wrong on the way is the lower layers' (a move
-// whose copy failed: tests/queue; a tree delete past a link: tests/explorer; a paste
-// onto itself: tests/remote); a journey keeps the box that says so.
+// The everyday journeys. What goes wrong on the way is the lower layers' (tests/queue,
+// tests/explorer, tests/remote); a journey keeps the box that says so.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -1,7 +1,5 @@
 // The journey to an encrypted server (ftpes://) whose self-signed certificate no trust
-// store vouches for: the fingerprint question once, files both ways, no question on the
-// next run; a changed certificate fails a queued copy (the worker never answers for the
-// user) and asks again, saying that it changed.
+// store vouches for.
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,7 +1,4 @@
-// The journey to an SFTP server (OpenSSH's sshd on loopback) that the user's known_hosts
-// does not know yet: the host-key question with OpenSSH's fingerprint, Yes adding the
-// key as ssh would, a folder down and a file up through the queue, and on the next run
-// no question at all.
+// The journey to an SFTP server (sshd on loopback) that the user's known_hosts does not know yet.
 #include <gtest/gtest.h>
 
 #include <chrono>

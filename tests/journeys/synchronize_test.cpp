@@ -1,6 +1,4 @@
-// A device folder kept in step with a server: synchronized up once, two files changed,
-// and synchronized again, when exactly those two are offered and copied. (That its
-// copies keep their sources' times is the Remote view's: tests/remote.)
+// A device folder kept in step with a server (the copies' times: tests/remote).
 #include <gtest/gtest.h>
 
 #include <chrono>

@@ -1,7 +1,4 @@
-// Journeys when things go wrong: the server restarted under a connected place, a refused
-// login and a folder the server refuses as the Ftp Error box says them, one failure
-// among twenty queued copies, and a failed download tried again from the Failed list.
-// Why a connection fails, and what it asks, are the Remote view's (tests/remote).
+// Journeys when things go wrong (why a connection fails, and what it asks: tests/remote).
 #include <gtest/gtest.h>
 
 #include <filesystem>

@@ -1,7 +1,5 @@
-// The Remote view's listing: what find first / next / close make of a server's listing
-// (scripted server: each conversation checked whole), the cache files they leave, the
-// current folder and the selector's names, and names that must come back to real
-// servers as the same bytes.
+// The Remote view's listing: find first / next / close, their cache files, the current
+// folder, and names that go back to real servers as the same bytes.
 #include "remote/remote_listing.h"
 
 #include <fcntl.h>

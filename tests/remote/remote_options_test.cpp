@@ -1,6 +1,4 @@
-// The views' options in the registry: the Remote view's defaults, both views' values in
-// their sizes, and each value read only in its size; the queue's simultaneous copies,
-// read only within their bounds and chosen in the "Ftp Options" dialog.
+// The views' options and the queue's simultaneous copies in the registry.
 #include "remote/remote_options.h"
 
 #include "local/explorer_options.h"

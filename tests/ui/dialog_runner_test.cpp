@@ -1,6 +1,5 @@
-// The dialog runner: Help from the menu and from the help key, and a dialog whose soft-key
-// bar cannot be made. Filling, Back and the templates are tried through the dialogs that
-// use the runner, in the Device view's and the program's tests.
+// The dialog runner: Help, and a dialog whose soft-key bar cannot be made (the rest
+// through the dialogs that use it).
 #include "ui/dialog_runner.h"
 
 #include <gtest/gtest.h>
