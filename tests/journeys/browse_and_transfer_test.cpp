@@ -143,27 +143,6 @@ TEST_P(Everyday, CopyToDeviceAndToRemoteKeepEveryByteOfFilesAndTrees) {
     EXPECT_EQ(boxes.ftpErrorBoxes(), 0) << boxes.lastBoxScreen();
 }
 
-TEST_P(Everyday, AMovedFileLeavesItsSideOnceItsCopyExists) {
-    serve("files/down.bin", patternBytes(50000));
-    root.file("up.bin", patternBytes(40000));
-    startWithPlace();
-    openRemote();
-    open("files");
-    focus("down");
-    command(commandMoveTo);
-    drainQueue();
-    EXPECT_EQ(bytesDiffer(patternBytes(50000), root.read("down.bin")), "");
-    EXPECT_FALSE(fs::exists(served("files/down.bin")));
-
-    command(commandDeviceView);
-    focus("up");
-    command(commandMoveTo);
-    drainQueue();
-    EXPECT_EQ(bytesDiffer(patternBytes(40000), readFile(served("files/up.bin"))), "");
-    EXPECT_FALSE(fs::exists(root.at("up.bin")));
-    EXPECT_EQ(boxes.ftpErrorBoxes(), 0) << boxes.lastBoxScreen();
-}
-
 TEST_P(Everyday, NewFoldersAndATreeDeletedAfterTheQuestion) {
     serve("doomed/a.txt", "a");
     serve("doomed/sub/b.txt", "b");

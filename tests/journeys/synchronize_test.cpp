@@ -43,10 +43,7 @@ TEST_P(Synchronize, UpToTheServerThenOnlyTheTwoChangedFiles) {
     command(commandRemoteView);
     terminal.pressKey(Key::leftSoft);  // Done
     waitForText(" Synchronize: ");
-    std::string preview;
-    capture(preview);
-    terminal.pressKey(Key::leftSoft);  // Start
-    command(commandSynchronize);
+    const std::string preview = shownByCommand(commandSynchronize, Key::leftSoft);  // Start
     drainQueue();
     EXPECT_EQ(preview,
               " Synchronize: 2 of 2 chosen\n"

@@ -56,9 +56,7 @@ TEST_P(Trouble, WithAutomaticReconnectTheListingAfterAServerRestartAsksNothing) 
 TEST_P(Trouble, WithoutAutomaticReconnectTheListingAfterAServerRestartAsksFirst) {
     restartUnderTheListing(0);
     for (const Key answer : {Key::rightSoft, Key::leftSoft}) {  // No, then Yes
-        platform::sendMessage(main, platform::MessageId::command, commandRefresh);
-        waitForBox("Connect - Farlink");
-        const std::string question = shownBy({}, answer);
+        const std::string question = askedByCommand(commandRefresh, answer);
         EXPECT_NE(test_support::boxWords(question).find(
                       "TheconnectiontoBoxhasbeendisconnectedwouldyouliketore-connect?127.0.0.1"),
                   std::string::npos)
