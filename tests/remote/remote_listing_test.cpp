@@ -254,7 +254,6 @@ TEST_F(RemoteListing, IconsAndTypesComeFromTheNameAndAttributesAlone) {
         {u"/pub/docs", 0x20000000, platform::IconId::folder, u"docs"},  // a folder row asks with the marker alone
         {u"/pub/notes.txt", 0, platform::IconId::text, u"notes"},
         {u"/tmp", 0, platform::IconId::file, u"tmp"},  // a folder on this machine, a file on the server
-        {u"/.profile", 0, platform::IconId::file, u".profile"},
     };
     for (const Case& c : cases) {
         platform::ShellFileInfo info;
