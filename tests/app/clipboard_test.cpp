@@ -243,14 +243,8 @@ TEST_P(ClipboardBetweenViews, CopyToAndMoveToFromTheDeviceTakeTheRowsPathAndName
     EXPECT_EQ(root.read("00/notes 10:30.txt"), "not this");
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, ClipboardBetweenViews,
-                         ::testing::Values(FtpServerKind::Pyftpdlib, FtpServerKind::Vsftpd),
-                         test_support::kindParamName);
-
-class PutFromDevice : public ClipboardBetweenViews {};
-
 // "notes." keeps its dot: a name is taken whole, not split and joined again.
-TEST_P(PutFromDevice, ThroughThePickerUploadsTheChosenFile) {
+TEST_P(ClipboardBetweenViews, PutFromDeviceThroughThePickerUploadsTheChosenFile) {
     root.file("box/a.txt", "not this");
     root.file("box/notes.", "these notes");
     startOnServer();
@@ -263,7 +257,8 @@ TEST_P(PutFromDevice, ThroughThePickerUploadsTheChosenFile) {
     EXPECT_FALSE(fs::exists(server.hostPath("a.txt")));
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, PutFromDevice, ::testing::Values(FtpServerKind::Pyftpdlib),
+INSTANTIATE_TEST_SUITE_P(Servers, ClipboardBetweenViews,
+                         ::testing::Values(FtpServerKind::Pyftpdlib, FtpServerKind::Vsftpd),
                          test_support::kindParamName);
 
 }  // namespace
