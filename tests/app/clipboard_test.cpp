@@ -1,6 +1,4 @@
-// Cut, Copy and Paste as a user meets them: within the Device view, between the Device
-// view and a real server in both directions, Put From Device through the picker, what a
-// pasted text that is no usable path gets, and Send via with and without a mail program.
+// Cut, Copy, Paste, Put From Device and Send via as a user meets them, the server a real one.
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -189,7 +187,9 @@ protected:
     test_support::RealFtpServer server{GetParam(), served.path()};
 };
 
-TEST_P(ClipboardBetweenViews, CopyInTheDeviceViewAndPasteInTheRemoteViewUploads) {
+// A copy from the Device view pasted in the Remote view uploads; a cut from the Remote
+// view pasted in the Device view downloads, then removes its source.
+TEST_P(ClipboardBetweenViews, PasteUploadsACopyAndDownloadsACutThenRemovesItsSource) {
     root.file("box/up.txt", test_support::patternBytes(70000));
     startOnServer();
     command(commandDeviceView);
@@ -199,24 +199,17 @@ TEST_P(ClipboardBetweenViews, CopyInTheDeviceViewAndPasteInTheRemoteViewUploads)
     command(commandRemoteView);
     command(commandPaste);
     drainQueue();
-
     EXPECT_EQ(test_support::readFile(server.hostPath("up.txt")), test_support::patternBytes(70000));
     EXPECT_EQ(root.read("box/up.txt"), test_support::patternBytes(70000));
     EXPECT_EQ(clipboardText(), u"\\box\\up.txt");
-}
 
-TEST_P(ClipboardBetweenViews, CutInTheRemoteViewAndPasteInTheDeviceViewDownloadsThenRemovesTheSource) {
-    root.folder("box");
-    startOnServer();
     test_support::writeFile(server.hostPath("down.txt"), "download me");
     command(commandRefresh);
     focus("down");
     command(commandCut);
     command(commandDeviceView);
-    goTo(explorer::deviceProvider, u"\\box\\");
     command(commandPaste);
     drainQueue();
-
     EXPECT_EQ(root.read("box/down.txt"), "download me");
     EXPECT_FALSE(fs::exists(server.hostPath("down.txt")));
     EXPECT_EQ(clipboardText(), std::nullopt);
@@ -245,14 +238,8 @@ TEST_P(ClipboardBetweenViews, CopyToAndMoveToFromTheDeviceTakeTheRowsPathAndName
     EXPECT_EQ(root.read("00/notes 10:30.txt"), "not this");
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, ClipboardBetweenViews,
-                         ::testing::Values(FtpServerKind::Pyftpdlib, FtpServerKind::Vsftpd),
-                         test_support::kindParamName);
-
-class PutFromDevice : public ClipboardBetweenViews {};
-
 // "notes." keeps its dot: a name is taken whole, not split and joined again.
-TEST_P(PutFromDevice, ThroughThePickerUploadsTheChosenFile) {
+TEST_P(ClipboardBetweenViews, PutFromDeviceThroughThePickerUploadsTheChosenFile) {
     root.file("box/a.txt", "not this");
     root.file("box/notes.", "these notes");
     startOnServer();
@@ -265,7 +252,8 @@ TEST_P(PutFromDevice, ThroughThePickerUploadsTheChosenFile) {
     EXPECT_FALSE(fs::exists(server.hostPath("a.txt")));
 }
 
-INSTANTIATE_TEST_SUITE_P(Servers, PutFromDevice, ::testing::Values(FtpServerKind::Pyftpdlib),
+INSTANTIATE_TEST_SUITE_P(Servers, ClipboardBetweenViews,
+                         ::testing::Values(FtpServerKind::Pyftpdlib, FtpServerKind::Vsftpd),
                          test_support::kindParamName);
 
 }  // namespace

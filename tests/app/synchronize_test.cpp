@@ -1,6 +1,4 @@
-// Synchronize... from the Remote view against pyftpdlib on loopback: the choices, the
-// preview with rows left out, the question before removals, and what reaches the queue
-// and the two folders.
+// Synchronize... from the Remote view against pyftpdlib on loopback.
 #include <gtest/gtest.h>
 
 #include <deque>

@@ -1,6 +1,5 @@
-// Folder walks over real folders through the Device view, wrapped in a view that makes
-// chosen operations fail the way a read-only folder or a dropped connection does, and
-// over a server-like listing whose names are not all names.
+// Folder walks over real folders, through a view that fails chosen operations as a
+// read-only folder or a dropped connection does.
 #include "explorer/folder_walk.h"
 
 #include <fcntl.h>

@@ -1,6 +1,4 @@
-// The engine against real servers on loopback: pyftpdlib in both modes, and vsftpd as
-// a second implementation of active mode and server-to-server; both again on [::1],
-// where data connections take EPSV and EPRT.
+// The engine against pyftpdlib and vsftpd on loopback, on [::1] too (EPSV and EPRT).
 #include "ftp/ftp_commands.h"
 #include "ftp/ftp_session.h"
 #include "ftp/ftp_transfer.h"

@@ -1,12 +1,8 @@
-// libFuzzer target for what a server says: a server thread on loopback answers every
-// command with a reply made from the input (long lines, multi-line replies, any
-// bytes; PASV text around the server's own port), written in pieces cut where the
-// input says, with listing and file data from the input, while the engine greets,
-// logs in, changes folder, lists, downloads and quits. After each step the engine's
-// reply must be the last line of the reply the server sent (its first 255 bytes when
-// longer) and no byte may be left in the line buffer: every command reads exactly its
-// own reply. Every wait on either side is short and bounded, and an engine wait that
-// gives up while the server is still talking is a finding.
+// libFuzzer target for what a server says: a loopback server answers each command of a
+// whole session with replies and data made from the input, sent in pieces. After each
+// step the engine must keep exactly the last line of the server's reply (cut at 255
+// bytes) and nothing beyond it; an engine wait that gives up while the server is still
+// talking is a finding.
 #include "ftp/ftp_commands.h"
 #include "ftp/ftp_session.h"
 #include "ftp/ftp_transfer.h"

@@ -1,7 +1,5 @@
-// Explicit FTPS against pyftpdlib's TLS handler and vsftpd (which also requires data
-// connections to resume the control connection's TLS session): the certificate
-// decisions, byte-exact transfers in both modes (over IPv6 too), and a server that
-// refuses AUTH TLS.
+// Explicit FTPS against pyftpdlib and vsftpd (which wants data connections to resume the
+// control connection's TLS session).
 #include "ftp/ftp_tls.h"
 #include "ftp/ftp_commands.h"
 #include "ftp/ftp_session.h"

@@ -1,6 +1,4 @@
-// The listing parser: tables of lines with the entries they must give, the year guess
-// against today's date, real listings of pyftpdlib and vsftpd compared with the file
-// system, and random and cut-off lines that must never be read past their end.
+// The listing parser: tables of lines, the year guess, real servers' listings.
 #include "ftp/listing_parser.h"
 #include "ftp/ftp_commands.h"
 #include "ftp/ftp_session.h"

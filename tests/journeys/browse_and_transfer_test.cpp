@@ -1,8 +1,5 @@
-// The everyday journeys: a new user's first place made through the dialogs and a folder
-// tree browsed down and back; files and trees copied and moved each way; a new folder and
-// a tree deleted on the server. What goes wrong on the way is the lower layers' (a move
-// whose copy failed: tests/queue; a tree delete past a link: tests/explorer; a paste
-// onto itself: tests/remote); a journey keeps the box that says so.
+// The everyday journeys. What goes wrong on the way is the lower layers' (tests/queue,
+// tests/explorer, tests/remote); a journey keeps the box that says so.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -143,27 +140,6 @@ TEST_P(Everyday, CopyToDeviceAndToRemoteKeepEveryByteOfFilesAndTrees) {
     EXPECT_EQ(bytesDiffer(patternBytes(100000), readFile(served("files/local.bin"))), "");
     EXPECT_EQ(bytesDiffer(treeText(root.at("localtree")), treeText(served("files/localtree"))), "");
     EXPECT_EQ(queue::listRecords(queue::listFailed).size(), 0u);
-    EXPECT_EQ(boxes.ftpErrorBoxes(), 0) << boxes.lastBoxScreen();
-}
-
-TEST_P(Everyday, AMovedFileLeavesItsSideOnceItsCopyExists) {
-    serve("files/down.bin", patternBytes(50000));
-    root.file("up.bin", patternBytes(40000));
-    startWithPlace();
-    openRemote();
-    open("files");
-    focus("down");
-    command(commandMoveTo);
-    drainQueue();
-    EXPECT_EQ(bytesDiffer(patternBytes(50000), root.read("down.bin")), "");
-    EXPECT_FALSE(fs::exists(served("files/down.bin")));
-
-    command(commandDeviceView);
-    focus("up");
-    command(commandMoveTo);
-    drainQueue();
-    EXPECT_EQ(bytesDiffer(patternBytes(40000), readFile(served("files/up.bin"))), "");
-    EXPECT_FALSE(fs::exists(root.at("up.bin")));
     EXPECT_EQ(boxes.ftpErrorBoxes(), 0) << boxes.lastBoxScreen();
 }
 

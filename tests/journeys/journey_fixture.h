@@ -1,8 +1,6 @@
-// Farlink as a user meets it, from start to end, against a real FTP server on loopback:
-// the program's own main window on a headless screen, keys and menu commands in, screens
-// and the files on both sides out. Each journey runs on pyftpdlib and vsftpd; with
-// passive and active data connections on each only where the journey chooses the mode
-// (the engine's and the queue's tests cover both modes on both servers).
+// Farlink as a user meets it against a real FTP server on loopback, on pyftpdlib and
+// vsftpd; both data connection modes only where the journey chooses the mode (the engine's
+// and the queue's tests cover both on both servers).
 #pragma once
 
 #include <gtest/gtest.h>

@@ -1,6 +1,5 @@
-// One tree, carried up two ways: by farlink-ftp mirror --reverse --delete and by the
-// program's Synchronize (Device to Server, Mirror), over FTP (pyftpdlib) and SFTP
-// (sshd). Both plan the same actions in the same order and leave the server alike.
+// One tree carried up by farlink-ftp mirror --reverse --delete and by Synchronize's
+// Mirror: both plan alike and leave the server alike.
 #include <gtest/gtest.h>
 
 #include <chrono>

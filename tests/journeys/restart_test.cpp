@@ -1,7 +1,4 @@
-// Farlink ends and starts again: what the user set and confirmed in Settings (the sort,
-// the filter and place chosen), a filter of their own and the places are there again;
-// with a settings file damaged meanwhile Farlink starts with its defaults (the file is
-// kept aside: tests/platform/registry_test.cpp).
+// Farlink ends and starts again (a damaged file kept aside: tests/platform/registry_test.cpp).
 #include <gtest/gtest.h>
 
 #include <string>

@@ -1,7 +1,4 @@
-// The journey to an SFTP server (OpenSSH's sshd on loopback) that the user's known_hosts
-// does not know yet: the host-key question with OpenSSH's fingerprint, Yes adding the
-// key as ssh would, a folder down and a file up through the queue, and on the next run
-// no question at all.
+// The journey to an SFTP server (sshd on loopback) that the user's known_hosts does not know yet.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -52,12 +49,7 @@ TEST_F(SftpJourney, TheKeyIsTrustedOnceAndFilesGoBothWays) {
     root.file("home/me/up.txt", "up");
     start();
 
-    std::string question;
-    platform::sendMessage(main, platform::MessageId::command, commandRemoteView);
-    waitForBox("Connect - Farlink");
-    capture(question);
-    terminal.pressKey(Key::leftSoft);  // Yes
-    play();
+    const std::string question = askedByCommand(commandRemoteView, Key::leftSoft);  // Yes
     EXPECT_NE(boxWords(question).find(server.hostKeyFingerprint()), std::string::npos) << question;
     EXPECT_NE(readFile(sshFolder + "/known_hosts").find("[127.0.0.1]:" + std::to_string(server.port())),
               std::string::npos);
@@ -87,10 +79,7 @@ TEST_F(SftpJourney, ASynchronisationDownAndBackFindsTheFoldersAlike) {
     fs::create_directories(root.at("home/me/copy"));
     start();
     open("copy");
-    platform::sendMessage(main, platform::MessageId::command, commandRemoteView);
-    waitForBox("Connect - Farlink");
-    terminal.pressKey(Key::leftSoft);  // Yes
-    play();
+    askedByCommand(commandRemoteView, Key::leftSoft);  // Yes
 
     terminal.pressKey(Key::right);     // Server to Device
     terminal.pressKey(Key::leftSoft);  // Done
@@ -104,10 +93,7 @@ TEST_F(SftpJourney, ASynchronisationDownAndBackFindsTheFoldersAlike) {
     command(commandRemoteView);
     terminal.pressKey(Key::leftSoft);  // Done: Device to Server
     waitForBox("Synchronize");
-    std::string alike;
-    capture(alike);
-    terminal.pressKey(Key::leftSoft);  // OK
-    command(commandSynchronize);
+    const std::string alike = shownByCommand(commandSynchronize, Key::leftSoft);  // OK
     EXPECT_NE(boxWords(alike).find("Thetwofoldersarealike"), std::string::npos) << alike;
     EXPECT_TRUE(queue::listRecords(queue::listPending).empty());
 }
@@ -121,12 +107,7 @@ TEST_F(SftpJourney, AChangedKeyIsRefusedNamingItsLineInABoxAndInTheFailedRecord)
     fs::copy_file(server.knownHostsPath(), sshFolder + "/known_hosts", fs::copy_options::overwrite_existing);
     start();
     const std::string line = boxWords(sshFolder + "/known_hosts:2");
-    std::string refusal;
-    platform::sendMessage(main, platform::MessageId::command, commandRemoteView);
-    waitForBox("Connect - Farlink");
-    capture(refusal);
-    terminal.pressKey(Key::leftSoft);  // OK
-    play();
+    const std::string refusal = askedByCommand(commandRemoteView, Key::leftSoft);  // OK
     EXPECT_NE(boxWords(refusal).find(line), std::string::npos) << refusal;
     queue::queueCopyFile(platform::toUtf16(served / "f"), u"file://\\home\\me\\f");
     drainQueue();
@@ -151,13 +132,10 @@ TEST_F(LockedKeyJourney, AsksForTheKeysPassphraseAndKeepsItNowhere) {
     writeFile(served / "listed", "x");
     start();
 
-    std::string typed;
     platform::sendMessage(main, platform::MessageId::command, commandRemoteView);
     waitForBox("Connect - Farlink");
     terminal.typeText(u"open sesame");
-    capture(typed);
-    terminal.pressKey(Key::leftSoft);  // OK
-    play();
+    const std::string typed = shownBy({}, Key::leftSoft);  // OK
     EXPECT_NE(boxWords(typed).find("id_ed25519"), std::string::npos) << typed;
     EXPECT_EQ(typed.find("open"), std::string::npos) << typed;
     EXPECT_NE(rows().find("listed"), std::string::npos) << terminal.screenText();

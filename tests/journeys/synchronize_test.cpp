@@ -1,6 +1,4 @@
-// A device folder kept in step with a server: synchronized up once, two files changed,
-// and synchronized again, when exactly those two are offered and copied. (That its
-// copies keep their sources' times is the Remote view's: tests/remote.)
+// A device folder kept in step with a server (the copies' times: tests/remote).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -45,10 +43,7 @@ TEST_P(Synchronize, UpToTheServerThenOnlyTheTwoChangedFiles) {
     command(commandRemoteView);
     terminal.pressKey(Key::leftSoft);  // Done
     waitForText(" Synchronize: ");
-    std::string preview;
-    capture(preview);
-    terminal.pressKey(Key::leftSoft);  // Start
-    command(commandSynchronize);
+    const std::string preview = shownByCommand(commandSynchronize, Key::leftSoft);  // Start
     drainQueue();
     EXPECT_EQ(preview,
               " Synchronize: 2 of 2 chosen\n"

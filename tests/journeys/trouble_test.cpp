@@ -1,7 +1,4 @@
-// Journeys when things go wrong: the server restarted under a connected place, a refused
-// login and a folder the server refuses as the Ftp Error box says them, one failure
-// among twenty queued copies, and a failed download tried again from the Failed list.
-// Why a connection fails, and what it asks, are the Remote view's (tests/remote).
+// Journeys when things go wrong (why a connection fails, and what it asks: tests/remote).
 #include <gtest/gtest.h>
 
 #include <filesystem>
@@ -59,9 +56,7 @@ TEST_P(Trouble, WithAutomaticReconnectTheListingAfterAServerRestartAsksNothing) 
 TEST_P(Trouble, WithoutAutomaticReconnectTheListingAfterAServerRestartAsksFirst) {
     restartUnderTheListing(0);
     for (const Key answer : {Key::rightSoft, Key::leftSoft}) {  // No, then Yes
-        platform::sendMessage(main, platform::MessageId::command, commandRefresh);
-        waitForBox("Connect - Farlink");
-        const std::string question = shownBy({}, answer);
+        const std::string question = askedByCommand(commandRefresh, answer);
         EXPECT_NE(test_support::boxWords(question).find(
                       "TheconnectiontoBoxhasbeendisconnectedwouldyouliketore-connect?127.0.0.1"),
                   std::string::npos)

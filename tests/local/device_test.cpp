@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <tuple>
 
 #include "explorer/provider.h"
 #include "local/filters.h"
@@ -133,21 +134,15 @@ protected:
     int result = 0;
 };
 
-// The host reports an existing target as "file exists" (80): that asks too.
-TEST_F(FolderCopy, YesOnceOverwritesEveryLaterFileWithoutAsking) {
-    EXPECT_EQ(copyAnswering({Key::leftSoft, Key::leftSoft}), 1);
-    EXPECT_EQ(result, 1);
-    EXPECT_EQ(root.read("dst/one.txt"), "new one");
-    EXPECT_EQ(root.read("dst/two.txt"), "new two");
-    EXPECT_EQ(root.read("dst/deep/er/three.txt"), "new three");  // into sub-folders it made
-}
-
-TEST_F(FolderCopy, NoLeavesTheFileAndAsksAgainAtTheNext) {
-    EXPECT_EQ(copyAnswering({Key::rightSoft, Key::rightSoft}), 2);
-    EXPECT_EQ(result, 1);
-    EXPECT_EQ(root.read("dst/one.txt"), "old one");
-    EXPECT_EQ(root.read("dst/two.txt"), "old two");
-    EXPECT_EQ(root.read("dst/deep/er/three.txt"), "new three");
+// No keeps the file and asks again at the next; Yes overwrites every later file without
+// asking. The host reports an existing target as "file exists" (80): that asks too.
+TEST_F(FolderCopy, NoAsksAgainAtTheNextAndYesOnceOverwritesEveryLaterFile) {
+    for (const auto& [answer, boxes, kept] : {std::tuple{Key::rightSoft, 2, "old"}, {Key::leftSoft, 1, "new"}}) {
+        EXPECT_EQ(copyAnswering({answer, answer}), boxes);
+        EXPECT_EQ(result, 1);
+        EXPECT_EQ(root.read("dst/one.txt") + root.read("dst/two.txt"), std::string(kept) + " one" + kept + " two");
+        EXPECT_EQ(root.read("dst/deep/er/three.txt"), "new three");  // into sub-folders it made
+    }
 }
 
 // Links to "." and ".." would copy until the disk is full: a link to a folder is left

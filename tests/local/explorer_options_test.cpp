@@ -1,6 +1,5 @@
-// The Device view's "Explorer Options" dialog on touch screens (the place dialog's tests
-// drive the keypad form both views share; the Remote view's options tests store and load
-// both views' values).
+// The Device view's "Explorer Options" dialog on touch screens (the keypad form and the
+// stored values: tests/remote).
 #include "local/explorer_options.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,4 @@
-// Filters: the load rule over stored and built-in filters, the save with its deletion of
-// stale values in one write, stored records that lack their terminators or separators,
-// and the "File Filter" dialog's refusals (the program's tests add a filter through it).
+// Filters: loading, saving, damaged records, and the "File Filter" dialog's refusals.
 #include "local/filters.h"
 
 #include <sys/inotify.h>

@@ -1,6 +1,4 @@
-// Connecting places: the Connection Manager's calls on an injected clock, login and its
-// failures against the scripted server, lost connections and edits against real servers,
-// and one place used from two threads.
+// Connecting places: the Connection Manager on an injected clock, logins, edits, threads.
 #include "remote/connect.h"
 
 #include <gtest/gtest.h>

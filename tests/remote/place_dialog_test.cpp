@@ -1,7 +1,4 @@
-// The "Ftp Connection" dialogs and "Ftp Options" as the user meets them: their screens on
-// keypad phones and touch screens, a new place confirmed as offered, the name that
-// follows the host, "Anonymous", the number spinners, a missing soft-key bar, and the
-// options written on Done.
+// The "Ftp Connection" dialogs and "Ftp Options" as the user meets them.
 #include "remote/place_dialog.h"
 
 #include <gtest/gtest.h>

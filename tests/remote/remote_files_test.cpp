@@ -1,7 +1,5 @@
-// The Remote view's file operations: the exact conversations of the edge cases with a
-// scripted server (copies on connections of their own, the copy within the server over
-// two, the folder copy's listing and names) and the error box. Whole copies, moves and
-// deletes against real servers are the journeys' (tests/journeys).
+// The Remote view's file operations: edge cases' exact conversations with a scripted
+// server (whole copies against real servers: tests/journeys).
 #include "remote/remote_files.h"
 
 #include <fcntl.h>

@@ -1,7 +1,5 @@
-// The Remote view's listing: what find first / next / close make of a server's listing
-// (scripted server: each conversation checked whole), the cache files they leave, the
-// current folder and the selector's names, and names that must come back to real
-// servers as the same bytes.
+// The Remote view's listing: find first / next / close, their cache files, the current
+// folder, and names that go back to real servers as the same bytes.
 #include "remote/remote_listing.h"
 
 #include <fcntl.h>
@@ -256,7 +254,6 @@ TEST_F(RemoteListing, IconsAndTypesComeFromTheNameAndAttributesAlone) {
         {u"/pub/docs", 0x20000000, platform::IconId::folder, u"docs"},  // a folder row asks with the marker alone
         {u"/pub/notes.txt", 0, platform::IconId::text, u"notes"},
         {u"/tmp", 0, platform::IconId::file, u"tmp"},  // a folder on this machine, a file on the server
-        {u"/.profile", 0, platform::IconId::file, u".profile"},
     };
     for (const Case& c : cases) {
         platform::ShellFileInfo info;

@@ -1,7 +1,5 @@
-// An SFTP place through the Remote view's operations, against OpenSSH's sshd on
-// loopback: folder trees both ways byte for byte, a rename, a tree delete that leaves a
-// link's target alone, a download that continues its partial, and a host key that a copy
-// must never accept on its own (the key's checks are the engine's: tests/sftp).
+// An SFTP place through the Remote view's operations against sshd on loopback (the host
+// key's checks: tests/sftp).
 #include <gtest/gtest.h>
 #include <unistd.h>
 

@@ -115,6 +115,12 @@ std::string FarlinkScreen::shownByCommand(int id, platform::Key answer) {
     return shown;
 }
 
+std::string FarlinkScreen::askedByCommand(int id, platform::Key answer) {
+    platform::sendMessage(main, platform::MessageId::command, id);
+    waitForBox("Connect - Farlink");
+    return shownBy({}, answer);
+}
+
 void FarlinkScreen::setRenameText(std::u16string text) {
     terminal.atIdle(
         [text] { platform::setWindowText(platform::listViewGetEditControl(app::mainWindow.listView), text); });

@@ -87,6 +87,8 @@ protected:
     std::string shownBy(std::initializer_list<platform::Key> keys, platform::Key answer);
     // The screen of the box that command `id` opens, which `answer` closes.
     std::string shownByCommand(int id, platform::Key answer);
+    // The same for the "Connect - Farlink" box that command `id` leads to from another thread.
+    std::string askedByCommand(int id, platform::Key answer);
     // Replaces the text of the open rename as the keys reach this point, as the user would
     // by erasing and typing.
     void setRenameText(std::u16string text);

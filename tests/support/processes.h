@@ -21,11 +21,9 @@ bool runToEnd(const std::vector<std::string>& arguments, const std::string& logP
 // Runs `commandLine` through the shell, its standard output and error going through
 // files in `folder`; returns its exit status (-1 when it did not exit), with what it wrote.
 int runCommand(const std::string& commandLine, const std::string& folder, std::string& output, std::string& errors);
-// Runs `work` without root's right to write any file: as nobody (65534) in a child
-// process when the tests run as root, else in this one. Returns work's result (0-255),
-// -1 when the child did not exit, 99 when it could not become nobody. The child holds
-// the parent's sockets too, so a server that gives up cannot end its wait: an alarm
-// ends the child after 10 s.
+// Runs `work` as nobody in a child when the tests run as root, else here; returns work's
+// result (0-255), -1 when the child did not exit (an alarm ends it after 10 s: it holds the
+// parent's sockets, so a server cannot end its wait), 99 when it could not become nobody.
 int withoutRootRights(const std::function<int()>& work);
 
 // A server run as a child process for a test: a work folder of its own for its

@@ -1,13 +1,7 @@
-// Real FTP servers on loopback for integration tests and benchmarks: pyftpdlib (the
-// module of Debian's /usr/bin/python3) with a user, and vsftpd with anonymous access,
-// each serving a root folder the caller gives. vsftpd refuses an anonymous root that
-// its user can write, so files go into a writable subfolder there: tests name files
-// with remotePath() and hostPath(), which hold for both servers. The server runs as a child process
-// group from construction until destruction, which stops it by its id; stop() and
-// restart() take it down and bring it back on the same port, as a server restarted under
-// a connected client. When it cannot start, error() says why, and the caller must fail
-// with that text. With the TLS option it requires explicit TLS (AUTH TLS) on the control
-// and every data connection, with a self-signed certificate made at start.
+// Real FTP servers on loopback for integration tests and benchmarks: pyftpdlib with a user
+// and vsftpd with anonymous access, serving a root folder the caller gives. vsftpd refuses
+// an anonymous root its user can write, so files go into a writable subfolder: name them
+// with remotePath() and hostPath(). When a server cannot start, error() says why.
 #pragma once
 
 #include <string>

@@ -1,8 +1,6 @@
-// SSH servers on loopback for the SFTP engine's tests: OpenSSH's sshd with a host key,
-// a client key and a HOME made for the test, asyncssh's scripted server (password and
-// keyboard-interactive logins, hostile names), and an ssh-agent holding a key. Each runs
-// from construction until destruction, which stops it and its children by their ids.
-// When one cannot start, error() says why, and the caller must fail with that text.
+// SSH servers on loopback for the SFTP tests: sshd with keys and a HOME made for the test,
+// asyncssh's scripted server, and an ssh-agent holding a key. When one cannot start,
+// error() says why.
 #pragma once
 
 #include <string>

@@ -138,18 +138,14 @@ bool ScriptedFtpServer::runStep(const ScriptStep& step) {
         conversation_ += "-- parked control connection " + step.text + " --\n";
         return true;
     }
-    case Kind::ReplyPassive: {
-        int port = 0;
-        dataListener_ = listenOnLoopback(port);
-        const std::string reply = "227 Entering Passive Mode (" + step.text + "," + std::to_string(port / 256) + "," +
-                                  std::to_string(port % 256) + ").\r\n";
-        conversation_ += "S: " + reply;
-        return sendAll(control_, reply);
-    }
+    case Kind::ReplyPassive:
     case Kind::ReplyExtendedPassive: {
         int port = 0;
         dataListener_ = listenOnLoopback(port);
-        const std::string reply = "229 Entering Extended Passive Mode (|||" + std::to_string(port) + "|)\r\n";
+        const std::string reply = step.kind == Kind::ReplyExtendedPassive
+                                      ? "229 Entering Extended Passive Mode (|||" + std::to_string(port) + "|)\r\n"
+                                      : "227 Entering Passive Mode (" + step.text + "," + std::to_string(port / 256) +
+                                            "," + std::to_string(port % 256) + ").\r\n";
         conversation_ += "S: " + reply;
         return sendAll(control_, reply);
     }

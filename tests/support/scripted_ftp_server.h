@@ -1,9 +1,6 @@
-// A scripted FTP server on 127.0.0.1 for protocol tests. It serves one client: plays
-// a script of expected command lines and canned replies (sent exactly as written, so a
-// reply can be split across writes or cut in the middle of a line), serves passive and
-// active data connections, and records the conversation, so that a test checks both
-// the engine's result and the exact dialogue. Below it, the pieces that scripts are made
-// of (a login, a listing, a command and its reply).
+// A scripted FTP server on 127.0.0.1 for protocol tests: it plays one client a script of
+// expected command lines and replies sent exactly as written (so a reply can be cut
+// anywhere), and checks the whole conversation. Below it, the pieces scripts are made of.
 #pragma once
 
 #include <atomic>

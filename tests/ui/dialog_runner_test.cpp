@@ -1,6 +1,5 @@
-// The dialog runner: Help from the menu and from the help key, and a dialog whose soft-key
-// bar cannot be made. Filling, Back and the templates are tried through the dialogs that
-// use the runner, in the Device view's and the program's tests.
+// The dialog runner: Help, and a dialog whose soft-key bar cannot be made (the rest
+// through the dialogs that use it).
 #include "ui/dialog_runner.h"
 
 #include <gtest/gtest.h>
@@ -20,7 +19,11 @@ using platform::Key;
 const platform::MenuResource advancedMenu{900, u"Menu", {{u"Advanced", 901}}};
 const platform::SoftKeyBarResource advancedBar{900, {1, u"Done", nullptr}, {0, u"Menu", &advancedMenu}};
 
-bool refusingOpener(const std::string&) { return false; }
+bool openerCalled = false;
+bool refusingOpener(const std::string&) {
+    openerCalled = true;
+    return false;
+}
 
 class DialogRunner : public ::testing::Test {
 protected:
@@ -67,10 +70,11 @@ TEST_F(DialogRunner, TheHelpItemOnKeypadsAndTheHelpKeyOpenTheDialogsTopic) {
     EXPECT_EQ(run(dialog), 1);
     EXPECT_NE(menu.find("| Advanced |\n"), std::string::npos) << menu;
     EXPECT_NE(menu.find("| Help     |\n"), std::string::npos) << menu;
-    const std::string topic = " Help\n Filters\n";
+    const std::string topic = " Help\n Filters\n\n A filter shows only the files";
     EXPECT_TRUE(fromMenu.starts_with(topic)) << fromMenu;
     EXPECT_TRUE(fromKey.starts_with(topic)) << fromKey;
     EXPECT_EQ(helpSeen, 0) << "the runner answers the help key itself";
+    EXPECT_FALSE(openerCalled) << "no desktop, no opener";
 
     ui::setPlatformType(ui::pocketPCPlatform);  // touch screens have help of their own
     screen.terminal.pressKey(Key::rightSoft);

@@ -1,15 +1,12 @@
-// Help: the help file beside the program holds every topic the program opens, and in a
-// terminal without a desktop the topic's text is shown full-screen.
+// Help: the help file beside the program holds every topic the program opens (shown
+// full-screen in a terminal: tests/ui/dialog_runner_test.cpp).
 #include "ui/help.h"
 
 #include <gtest/gtest.h>
 
 #include "platform/text.h"
 #include "resources/strings.h"
-#include "tests/support/scoped_variable.h"
 #include "tests/support/temporary_folder.h"
-#include "tests/support/view_fixtures.h"
-#include "ui/desktop.h"
 
 namespace {
 
@@ -44,25 +41,6 @@ TEST(Help, TopicTextKeepsParagraphsAndListItemsAndDecodesEntities) {
         "<h2 id=\"b\">Second</h2><p>Other</p>";
     EXPECT_EQ(toUtf8(ui::helpTopicText(html, "a")), "First\r\rOne & two lines.\r\r- x < y\r- z");
     EXPECT_EQ(toUtf8(ui::helpTopicText(html, "b")), "Second\r\rOther");
-}
-
-bool openerCalled = false;
-bool refusingOpener(const std::string&) {
-    openerCalled = true;
-    return false;
-}
-
-TEST(Help, InATerminalTheTopicIsShownFullScreen) {
-    test_support::ScopedVariable noDesktop("DISPLAY", "");
-    test_support::ScopedVariable noWayland("WAYLAND_DISPLAY", "");
-    ui::setDesktopOpener(refusingOpener);
-    test_support::HeadlessScreen screen(70, 8);
-    std::string shown;
-    screen.terminal.atIdle([&] { shown = screen.terminal.screenText(); });
-    screen.terminal.pressKey(platform::Key::leftSoft);
-    ui::openHelp(screen.main, resources::stringFilterHelpTopic);
-    EXPECT_FALSE(openerCalled) << "no desktop, no opener";
-    EXPECT_TRUE(shown.starts_with(" Help\n Filters\n\n A filter shows only the files")) << shown;
 }
 
 }  // namespace
