@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -17,6 +18,7 @@
 #include <vector>
 
 #include "explorer/folder_walk.h"
+#include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "platform/window/message_box.h"
 #include "remote/connect.h"
@@ -237,6 +239,36 @@ TEST_F(RemoteFiles, AQueuedFolderCopySendsTwoCommandsPerListedFile) {
     session::setThreadTransferWatch(nullptr);
     EXPECT_EQ(server.finish(), "");
     EXPECT_EQ(device.read("dst/b"), "bb");
+}
+
+// The queue's Stop (or Exit, then Yes) comes as the first file ends: the folder copy
+// goes no further, though the server answers at once, and asks nothing.
+std::atomic<bool> stopAsked;
+TEST_F(RemoteFiles, AStoppedFolderUploadSendsNoFurtherStor) {
+    for (const char* name : {"a", "b", "c"}) device.file(std::string("src/") + name, "1");
+    ScriptedFtpServer server(login() + ask("MKD /dst", "257 made") + ask("TYPE I", "200 ok") + expect("PASV") +
+                             replyPassive() + acceptData() + ask("STOR /dst/.farlink-*", "150 go") + receiveData() +
+                             send("226 done\r\n") + ask("RNFR /dst/.farlink-*", "350 go on") +
+                             ask("RNTO /dst/*", "250 renamed") + expect("QUIT"));
+    addPlace(server.address());
+    session::TransferWatch watch;
+    session::setThreadTransferWatch(&watch);
+    stopAsked = false;
+    platform::setThreadStopFlag(&stopAsked);
+    remote::setCopyLogHook([](int kind, std::u16string_view source, std::u16string_view destination,
+                              remote::CopyLogList list, explorer::EntryStamp stamp) {
+        recordCopy(kind, source, destination, list, stamp);
+        stopAsked = true;
+    });
+    remote::pinPlaceForThread(remote::placeAt(0), remote::settingsOf(*remote::placeAt(0)).revision);
+    EXPECT_EQ(remote::remoteCopyFolder(u"file://\\src", u"/dst", 0), 0);
+    EXPECT_EQ(lastError(), "(KVT-CP-4) Stopped.");
+    platform::setThreadStopFlag(nullptr);
+    remote::dropThreadSessions();
+    remote::pinPlaceForThread(nullptr, 0);
+    session::setThreadTransferWatch(nullptr);
+    EXPECT_EQ(server.finish(), "");
+    EXPECT_EQ(copyLog.size(), 1u);
 }
 
 std::int64_t modifiedAt(const std::string& path) {
