@@ -1,5 +1,6 @@
 #include "platform/registry.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -288,6 +289,24 @@ bool keepAside(const std::string& path, std::string& keptAs) {
     return keepAsBroken(path, keptAs, [&path](const std::string& name) { return renameWithoutReplacing(path, name); });
 }
 
+// A save cut short by a kill leaves its temporary file ("<file>.tmp-XXXXXX"), which holds
+// the settings, passwords included. Only this user's regular files of that name go:
+// never through a link, never another's.
+void removeTornSaves(const std::string& path) {
+    DIR* folder = opendir(folderOf(path).c_str());
+    if (!folder) return;
+    const std::string prefix = path.substr(path.find_last_of('/') + 1) + ".tmp-";
+    while (const dirent* entry = readdir(folder)) {
+        struct stat facts {};
+        if (std::string_view(entry->d_name).starts_with(prefix) &&
+            fstatat(dirfd(folder), entry->d_name, &facts, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(facts.st_mode) &&
+            facts.st_uid == geteuid()) {
+            unlinkat(dirfd(folder), entry->d_name, 0);
+        }
+    }
+    closedir(folder);
+}
+
 void load(Store& store, const std::string& path) {
     store.keys.clear();
     store.handles.clear();
@@ -402,6 +421,7 @@ std::string defaultRegistryFile() {
 void useRegistryFile(const std::string& path) {
     Store& instance = store();
     std::lock_guard guard(instance.lock);
+    removeTornSaves(path);
     load(instance, path);
 }
 

@@ -36,7 +36,9 @@ bool createPrivateFolders(const std::string& folder);
 std::string defaultRegistryFile();
 // Loads the store from `path` (created on the first change). A file that cannot be
 // parsed is reported on stderr and renamed aside (".broken-<time>"), and the store
-// starts empty. Replaces whatever was loaded before; open keys become invalid.
+// starts empty. Replaces whatever was loaded before; open keys become invalid. Called at
+// start, where no save can be under way (Farlink holds its instance lock): it removes
+// the temporary files that saves cut short left beside `path`.
 void useRegistryFile(const std::string& path);
 
 // Writes the store as it stands to "<file>.broken-<time>[-n]" beside its file, mode

@@ -240,7 +240,12 @@ TEST_F(Registry, KillingTheWriterMidBatchLeavesTheOldListOrTheNewOneWhole) {
     close(progress[0]);
     ASSERT_TRUE(WIFSIGNALED(status));
 
+    // What the kill may leave (the settings, passwords included) goes at the next start;
+    // a folder of that name is no save's.
+    writeFile(file + ".tmp-Ab12cD", "a torn save");
+    std::filesystem::create_directory(file + ".tmp-folder");
     const std::vector<std::string> list = storedList(reopen(u"List"));
+    EXPECT_EQ(test_support::names(folder), (std::vector<std::string>{"registry.reg", "registry.reg.tmp-folder"}));
     const std::vector<std::string> longList(5, oldText);
     const std::vector<std::string> shortList(3, newText);
     EXPECT_TRUE(list == longList || list == shortList) << list.size() << " values";
