@@ -3,7 +3,7 @@
 // Key and value names compare case-insensitively; leading and trailing '\' in a key
 // path are ignored. Every change (or batch of changes) is written to disk at once,
 // atomically, mode 0600.
-// Any thread: calls are serialised inside. Failures set the last error
+// Any thread. Changes take turns; a read never waits for a change's write to disk. Failures set the last error
 // (platform/errors.h): errorFileNotFound for a missing key or value, errorMoreData
 // for a buffer too small.
 #pragma once

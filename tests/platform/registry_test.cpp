@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -20,6 +22,7 @@
 namespace {
 
 using namespace platform;
+using namespace std::chrono_literals;
 using test_support::patternBytes;
 using test_support::readFile;
 using test_support::TemporaryFolder;
@@ -251,8 +254,20 @@ TEST_F(Registry, KillingTheWriterMidBatchLeavesTheOldListOrTheNewOneWhole) {
     EXPECT_TRUE(list == longList || list == shortList) << list.size() << " values";
 }
 
+// Holds the writer where a file size limit stops it, half way through its write, until
+// the test lets it go.
+std::atomic<bool> writerHeld = false;
+int letWriterGo = -1;
+extern "C" void holdWriter(int) {
+    const int saved = errno;
+    char go;
+    if (!writerHeld.exchange(true)) (void)!read(letWriterGo, &go, 1);
+    errno = saved;
+}
+
 // A write that cannot begin, and one cut short half way (as a full disk does): either
-// leaves the old file whole and the store as it was.
+// leaves the old file whole and the store as it was. While the second is held half way,
+// a reader is answered: no lock is held across a write to disk.
 TEST_F(Registry, AFailedBatchChangesNeitherTheFileNorTheStore) {
     RegistryKey key = noKey;
     ASSERT_TRUE(createKey(currentUserKey, u"List", key));
@@ -265,15 +280,26 @@ TEST_F(Registry, AFailedBatchChangesNeitherTheFileNorTheStore) {
     std::filesystem::remove(folder);
     std::filesystem::rename(folder + ".away", folder);
     // A file size limit below the new file's size.
-    signal(SIGXFSZ, SIG_IGN);
+    int release[2];
+    ASSERT_EQ(pipe(release), 0);
+    letWriterGo = release[0];
+    signal(SIGXFSZ, holdWriter);
     rlimit limit;
     getrlimit(RLIMIT_FSIZE, &limit);
     const rlimit lowered{before.size() + 512, limit.rlim_max};
     setrlimit(RLIMIT_FSIZE, &lowered);
-    const bool applied = applyBatch(key, listBatch(patternBytes(4096), false));
+    std::future<bool> applied = std::async(std::launch::async,
+                                           [&] { return applyBatch(key, listBatch(patternBytes(4096), false)); });
+    for (int waited = 0; !writerHeld && waited < 10000; ++waited) std::this_thread::sleep_for(1ms);
+    std::future<std::vector<std::string>> read = std::async(std::launch::async, [&] { return storedList(key); });
+    EXPECT_TRUE(read.wait_for(10s) == std::future_status::ready) << "a reader waited for a write to disk";
+    EXPECT_EQ(write(release[1], "x", 1), 1);
+    EXPECT_FALSE(applied.get());
     setrlimit(RLIMIT_FSIZE, &limit);
     signal(SIGXFSZ, SIG_DFL);
-    EXPECT_FALSE(applied);
+    close(release[0]);
+    close(release[1]);
+    EXPECT_EQ(read.get(), std::vector<std::string>(5, patternBytes(1024)));
     EXPECT_EQ(storedList(key), std::vector<std::string>(5, patternBytes(1024)));
     EXPECT_EQ(readFile(file), before);
 }
