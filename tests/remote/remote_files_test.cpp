@@ -239,9 +239,14 @@ TEST_F(RemoteFiles, AQueuedFolderCopySendsTwoCommandsPerListedFile) {
     watch.resume.store(true);
     EXPECT_EQ(remote::remoteCopyFolder(u"/src", u"file://\\dst", 0), 1) << lastError();
     platform::setThreadStopFlag(&stopAsked);
-    remote::setCopyLogHook([](int, std::u16string_view, std::u16string_view, remote::CopyLogList,
-                              explorer::EntryStamp) { stopAsked = true; });
+    copyLog.clear();
+    remote::setCopyLogHook([](int kind, std::u16string_view source, std::u16string_view destination,
+                              remote::CopyLogList list, explorer::EntryStamp stamp) {
+        recordCopy(kind, source, destination, list, stamp);
+        stopAsked = true;
+    });
     EXPECT_EQ(remote::remoteCopyFolder(u"file://\\dst", u"/up", 0), 0);
+    EXPECT_EQ(copyLog.size(), 1u);  // the later entries not even tried
     platform::setThreadStopFlag(nullptr);
     remote::dropThreadSessions();
     remote::pinPlaceForThread(nullptr, 0);
