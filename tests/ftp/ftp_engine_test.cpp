@@ -256,8 +256,8 @@ TEST_F(Engine, ALongReplyLineKeepsItsFirstPieceAndDropsTheRest) {
 }
 
 // A server that streams a reply without end, in lines or in one line, or that falls
-// silent, holds the engine no longer than its bounds, or than a stop of the caller; a
-// caller stopped already sends nothing, though the server would answer at once.
+// silent, holds the engine no longer than its bounds, or than a stop of the caller, who
+// once stopped sends nothing.
 TEST_F(Engine, AnEndlessReplyOrAStopEndsTheWait) {
     std::string manyLines;
     for (int i = 0; i <= maxReplyLines; ++i) manyLines += "211-feature\r\n";

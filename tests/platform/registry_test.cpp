@@ -243,8 +243,7 @@ TEST_F(Registry, KillingTheWriterMidBatchLeavesTheOldListOrTheNewOneWhole) {
     close(progress[0]);
     ASSERT_TRUE(WIFSIGNALED(status));
 
-    // What the kill may leave (the settings, passwords included) goes at the next start;
-    // a folder of that name is no save's.
+    // What the kill may leave (passwords included) goes at the next start; a folder is no save.
     writeFile(file + ".tmp-Ab12cD", "a torn save");
     std::filesystem::create_directory(file + ".tmp-folder");
     const std::vector<std::string> list = storedList(reopen(u"List"));
@@ -254,8 +253,7 @@ TEST_F(Registry, KillingTheWriterMidBatchLeavesTheOldListOrTheNewOneWhole) {
     EXPECT_TRUE(list == longList || list == shortList) << list.size() << " values";
 }
 
-// Holds the writer where a file size limit stops it, half way through its write, until
-// the test lets it go (1: held, 2: let go).
+// Holds the writer where a file size limit stops its write, until let go (1: held, 2: go).
 std::atomic<int> writer = 0;
 extern "C" void holdWriter(int) {
     if (int free = 0; writer.compare_exchange_strong(free, 1)) {
@@ -283,10 +281,10 @@ TEST_F(Registry, AFailedBatchChangesNeitherTheFileNorTheStore) {
     getrlimit(RLIMIT_FSIZE, &limit);
     const rlimit lowered{before.size() + 512, limit.rlim_max};
     setrlimit(RLIMIT_FSIZE, &lowered);
-    std::future<bool> applied = std::async(std::launch::async,
-                                           [&] { return applyBatch(key, listBatch(patternBytes(4096), false)); });
+    auto applied = std::async(std::launch::async,
+                              [&] { return applyBatch(key, listBatch(patternBytes(4096), false)); });
     for (int waited = 0; writer == 0 && waited < 10000; ++waited) std::this_thread::sleep_for(1ms);
-    std::future<std::vector<std::string>> read = std::async(std::launch::async, [&] { return storedList(key); });
+    auto read = std::async(std::launch::async, [&] { return storedList(key); });
     EXPECT_TRUE(read.wait_for(10s) == std::future_status::ready) << "a reader waited for a write to disk";
     writer = 2;
     EXPECT_FALSE(applied.get());
