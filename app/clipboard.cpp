@@ -5,6 +5,7 @@
 #include <string>
 
 #include "app/main_window.h"
+#include "app/server_command.h"
 #include "explorer/population.h"
 #include "explorer/provider.h"
 #include "explorer/rows.h"
@@ -107,8 +108,14 @@ std::u16string queueForm(std::u16string_view path) {
 
 // After a paste that the current view carried out itself: the new row comes up selected.
 void showPasted(const ViewProvider& here, std::u16string_view destination) {
-    platform::FileAttributeData data{};
-    if (!here.GetAttributes(destination, 0, data)) {
+    const auto listed = std::make_shared<bool>(false);
+    if (!runOnView(here, u"Paste", u"Looking for '" + shown(destination) + u"'...",
+                   [destination = std::u16string(destination), listed](const ViewProvider& view) {
+                       platform::FileAttributeData data{};
+                       *listed = view.GetAttributes(destination, 0, data) != 0;
+                   }))
+        return;
+    if (!*listed) {
         beep();
         return;
     }
@@ -122,7 +129,13 @@ void paste(const std::u16string& source, const std::u16string& destination, bool
     ViewProvider& here = *explorer::currentProvider;
     const bool sameSide = isDevicePath(source) == (&here == &explorer::deviceProvider);
     if (sameSide && cutFlag) {
-        if (!here.Move(source, destination)) {
+        const auto moved = std::make_shared<bool>(false);
+        if (!runOnView(here, u"Paste", u"Moving '" + shown(source) + u"'...",
+                       [source, destination, moved](const ViewProvider& view) {
+                           *moved = view.Move(source, destination) != 0;
+                       }))
+            return;
+        if (!*moved) {
             here.ShowError(u"Move File Error");
             return;
         }
@@ -214,11 +227,21 @@ void pasteFromClipboard() {
         return;
     }
     const ViewProvider& sourceView = isDevicePath(*source) ? explorer::deviceProvider : explorer::remoteProvider;
-    platform::FileAttributeData data{};
-    if (!sourceView.GetAttributes(*source, 0, data)) {
+    struct Found {
+        bool listed = false;
+        platform::FileAttributeData data{};
+    };
+    const auto found = std::make_shared<Found>();
+    if (!runOnView(sourceView, u"Paste", u"Looking for '" + shown(*source) + u"'...",
+                   [path = *source, found](const ViewProvider& view) {
+                       found->listed = view.GetAttributes(path, 0, found->data) != 0;
+                   }))
+        return;
+    if (!found->listed) {
         sourceView.ShowError(u"Paste Error");
         return;
     }
+    const platform::FileAttributeData& data = found->data;
     const bool folder = (data.attributes & platform::attributeFolder) != 0;
     // A link moved between the device and the server would leave its target behind.
     const bool crossing = isDevicePath(*source) != (&here == &explorer::deviceProvider);

@@ -1,5 +1,6 @@
 #include "app/commands.h"
 
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -9,6 +10,7 @@
 #include "app/main_window.h"
 #include "app/put_from_device.h"
 #include "app/rename.h"
+#include "app/server_command.h"
 #include "app/synchronize.h"
 #include "app/type_ahead.h"
 #include "app/view_edit.h"
@@ -145,6 +147,12 @@ void openFocused() {
     goToFolder(row->path + u"\\");
 }
 
+// What a Delete found: written by the thread that ran it, read once it ended.
+struct DeleteOutcome {
+    bool deleted = false;
+    bool askAboutTree = false;
+};
+
 void deleteFocused() {
     const std::optional<FocusedRow> row = focusedRow();
     if (!row || row->isParent()) {
@@ -152,23 +160,25 @@ void deleteFocused() {
         return;
     }
     if (!confirmDelete(view(), row->path, row->isFolder)) return;
-    if (!row->isFolder) {
-        if (view().DeleteFile(row->path)) refresh();
-        else view().ShowError(u"Delete Error");
-        return;
-    }
-    if (view().RemoveFolder(row->path)) {
-        refresh();
-        return;
-    }
-    // A link to a folder is removed as a file and never emptied. Any other refusal asks
-    // about the whole tree: a server's refusal of a folder that is not empty carries no
-    // code of its own.
-    if (!(row->attributes & platform::attributeLink)) {
-        postCommand(commandDeleteTree);
-        return;
-    }
-    if (view().DeleteFile(row->path)) refresh();
+    const auto outcome = std::make_shared<DeleteOutcome>();
+    const bool ended = runOnView(view(), u"Delete", u"Deleting '" + row->path + u"'...",
+                                 [entry = *row, outcome](const ViewProvider& view) {
+                                     if (!entry.isFolder) {
+                                         outcome->deleted = view.DeleteFile(entry.path) != 0;
+                                     } else if (view.RemoveFolder(entry.path)) {
+                                         outcome->deleted = true;
+                                     } else if (!(entry.attributes & platform::attributeLink)) {
+                                         // A link to a folder is removed as a file and never emptied. Any other
+                                         // refusal asks about the whole tree: a server's refusal of a folder that
+                                         // is not empty carries no code of its own.
+                                         outcome->askAboutTree = true;
+                                     } else {
+                                         outcome->deleted = view.DeleteFile(entry.path) != 0;
+                                     }
+                                 });
+    if (!ended) return;
+    if (outcome->askAboutTree) postCommand(commandDeleteTree);
+    else if (outcome->deleted) refresh();
     else view().ShowError(u"Delete Error");
 }
 
@@ -182,30 +192,52 @@ void deleteFocusedTree() {
                              platform::MessageBoxIcon::question) != platform::MessageBoxResult::yes) {
         return;
     }
-    if (explorer::deleteTree(view(), row->path, row->attributes)) refresh();
+    const auto deleted = std::make_shared<bool>(false);
+    const bool ended = runOnView(view(), u"Delete", u"Deleting '" + row->path + u"' and all it holds...",
+                                 [path = row->path, attributes = row->attributes, deleted](const ViewProvider& view) {
+                                     *deleted = explorer::deleteTree(view, path, attributes);
+                                 });
+    if (!ended) return;
+    if (*deleted) refresh();
     else view().ShowError(u"Delete Error");
 }
 
+// What New Folder made: written by the thread that ran it, read once it ended.
+struct NewFolderOutcome {
+    std::u16string name;  // the last name tried
+    bool created = false;
+    std::uint32_t error = 0;  // the last error of a failure
+};
+
 bool newFolder() {
     const std::u16string folder = view().GetCurrentFolder();
-    std::u16string name = folder + u"New Folder";
-    bool created = false;
-    for (int n = 1; name.size() < platform::maxPath; ++n) {
-        if (view().CreateFolder(name)) {
-            created = true;
-            break;
-        }
-        const std::uint32_t code = platform::lastError();
-        if (n > 31 || (code != platform::errorAlreadyExists && code != platform::errorFileExists)) break;
-        name = folder + u"New Folder (" + platform::toUtf16(std::to_string(n)) + u")";
-    }
-    if (!created) {
-        if (name.size() >= platform::maxPath) platform::setLastError(platform::errorFilenameTooLong);
+    const auto outcome = std::make_shared<NewFolderOutcome>();
+    const bool ended = runOnView(
+        view(), u"New Folder", u"Making a new folder in " + folder + u"...",
+        [folder, outcome](const ViewProvider& view) {
+            std::u16string name = folder + u"New Folder";
+            for (int n = 1; name.size() < platform::maxPath; ++n) {
+                if (view.CreateFolder(name)) {
+                    outcome->created = true;
+                    break;
+                }
+                const std::uint32_t code = platform::lastError();
+                if (n > 31 || (code != platform::errorAlreadyExists && code != platform::errorFileExists)) break;
+                name = folder + u"New Folder (" + platform::toUtf16(std::to_string(n)) + u")";
+            }
+            if (!outcome->created && name.size() >= platform::maxPath)
+                platform::setLastError(platform::errorFilenameTooLong);
+            outcome->name = name;
+            outcome->error = platform::lastError();
+        });
+    if (!ended) return false;
+    if (!outcome->created) {
+        platform::setLastError(outcome->error);
         view().ShowError(u"New Folder Error");
         return false;
     }
     // The new folder comes up selected once the listing has it, to be named at once.
-    explorer::RefreshThenRename(name);
+    explorer::RefreshThenRename(outcome->name);
     return true;
 }
 
@@ -245,7 +277,13 @@ void showFocusedProperties() {
         platform::messageBeep(platform::MessageBoxIcon::exclamation);
         return;
     }
-    local::showProperties(ownerRecord(row->path.c_str()));
+    // A server's entry is found through a listing of its folder, off the UI thread.
+    const auto data = std::make_shared<platform::FileAttributeData>();
+    const bool ended = runOnView(view(), u"Properties", u"Looking for '" + row->path + u"'...",
+                                 [path = row->path, data](const ViewProvider& view) {
+                                     if (!view.GetAttributes(path, 0, *data)) *data = {};
+                                 });
+    if (ended) local::showProperties(ownerRecord(row->path.c_str()), data.get());
 }
 
 void switchToDevice() {
@@ -320,7 +358,7 @@ void queueFocusedRow(bool move) {
         return;
     }
     const ViewProvider& destinationView = fromDevice ? explorer::remoteProvider : explorer::deviceProvider;
-    if (!confirmReplace(view(), destinationView, destinationPath)) return;
+    if (!confirmReplace(view(), destinationView, destinationPath, move ? u"Move To" : u"Copy To")) return;
     const int queued = move            ? queue::queueMove(source, destination, row->isFolder)
                        : row->isFolder ? queue::queueCopyFolder(source, destination)
                                        : queue::queueCopyFile(source, destination);

@@ -1,8 +1,10 @@
 #include "app/confirm.h"
 
+#include <memory>
 #include <string>
 
 #include "app/main_window.h"
+#include "app/server_command.h"
 #include "platform/window/message_box.h"
 
 namespace app {
@@ -24,11 +26,17 @@ bool confirmDelete(const explorer::ViewProvider& view, std::u16string_view path,
     return askYesNo(u"Are you sure you want to delete " + what + std::u16string(path) + u"'?", u"Confirm Delete");
 }
 
-bool confirmReplace(const explorer::ViewProvider& view, const explorer::ViewProvider& holder,
-                    std::u16string_view path) {
+bool confirmReplace(const explorer::ViewProvider& view, const explorer::ViewProvider& holder, std::u16string_view path,
+                    std::u16string_view caption) {
     if (view.confirm != confirmAnyOverwriteAndDelete && view.confirm != confirmOverwrite) return true;
-    platform::FileAttributeData existing{};
-    if (!holder.GetAttributes(path, 0, existing)) return true;
+    const auto exists = std::make_shared<bool>(false);
+    const bool ended = runOnView(holder, caption, u"Looking for '" + std::u16string(path) + u"'...",
+                                 [path = std::u16string(path), exists](const explorer::ViewProvider& holder) {
+                                     platform::FileAttributeData existing{};
+                                     *exists = holder.GetAttributes(path, 0, existing) != 0;
+                                 });
+    if (!ended) return false;
+    if (!*exists) return true;
     return askYesNo(u"'" + std::u16string(path) + u"' already exists. Do you want to replace it?", u"Confirm Replace");
 }
 

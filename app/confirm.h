@@ -26,7 +26,9 @@ enum ConfirmChoice : std::uint32_t {
 bool confirmDelete(const explorer::ViewProvider& view, std::u16string_view path, bool folder);
 // True when writing `path` of `holder` may go ahead: the option of `view` (where the user
 // acts) does not ask about replaces, nothing is there yet (the holder's GetAttributes
-// fails), or the user answered Yes.
-bool confirmReplace(const explorer::ViewProvider& view, const explorer::ViewProvider& holder, std::u16string_view path);
+// fails), or the user answered Yes. The look on the server runs behind the wait screen
+// of the command `caption` names (app/server_command.h); false when the user cancelled it.
+bool confirmReplace(const explorer::ViewProvider& view, const explorer::ViewProvider& holder, std::u16string_view path,
+                    std::u16string_view caption);
 
 }  // namespace app

@@ -105,6 +105,7 @@ void bindQueue(platform::Window window) {
     bindings.currentPlace = remote::currentPlaceToken;
     bindings.enterPlace = remote::enterPlaceToken;
     bindings.leavePlace = remote::leavePlaceToken;
+    bindings.samePlace = remote::samePlaceToken;
     bindings.idle = remote::dropThreadSessions;
     bindings.changed = onQueueChanged;
     bindings.simultaneousCopies = remote::simultaneousCopies;

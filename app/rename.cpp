@@ -1,9 +1,11 @@
 #include "app/rename.h"
 
+#include <memory>
 #include <utility>
 
 #include "app/confirm.h"
 #include "app/main_window.h"
+#include "app/server_command.h"
 #include "explorer/population.h"
 #include "explorer/provider.h"
 #include "explorer/rows.h"
@@ -67,8 +69,14 @@ void onEndLabelEdit(const platform::ListViewLabelEdit& end) {
         return;
     }
     if (target.path == source) return;
-    if (!confirmReplace(view(), view(), target.path)) return;
-    if (!view().Move(source, target.path)) {
+    if (!confirmReplace(view(), view(), target.path, u"Rename")) return;
+    const auto moved = std::make_shared<bool>(false);
+    if (!runOnView(view(), u"Rename", u"Renaming '" + source + u"'...",
+                   [source, path = target.path, moved](const explorer::ViewProvider& view) {
+                       *moved = view.Move(source, path) != 0;
+                   }))
+        return;
+    if (!*moved) {
         view().ShowError(u"Rename Error");
         return;
     }

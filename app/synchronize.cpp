@@ -212,7 +212,7 @@ void readTrees(Reading& reading) {
     }
     bool top = true;
     reading.server = mirroring::readServerTree(
-        [&](const std::string& folder, const std::string& listingPath, std::string& reason) {
+        [&](int, const std::string& folder, const std::string& listingPath, std::string& reason) {
             const bool listed = listServerFolder(folder, listingPath, reason);
             if (!listed && top) reading.failure = "The server folder cannot be read: " + reason;
             top = false;

@@ -19,6 +19,10 @@ ViewProvider unboundProvider() {
         .RemoveFolder = [](std::u16string_view) { return unsupported(); },
         .CopyFile = [](std::u16string_view, std::u16string_view, int) { return unsupported(); },
         .CopyFolder = [](std::u16string_view, std::u16string_view, int) { return unsupported(); },
+        .CopyFiles =
+            [](const NextCopyOrder& next, const CopyOrderEnded& ended) {
+                for (std::size_t copy = 0; next(); ++copy) ended(copy, false, {});
+            },
         .GetAttributes = [](std::u16string_view, int, platform::FileAttributeData&) { return unsupported(); },
         .CreateFolder = [](std::u16string_view) { return unsupported(); },
         .FindFirst =

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -41,16 +42,33 @@ inline constexpr std::uint32_t infoFromObject = 0x20000000;
 // Passed on unchanged with the second icon lookup of a row: the icon of a selected row.
 inline constexpr std::uint32_t shellSelectedIcon = 0x40000;
 
+// One file of a batch of copies (CopyFiles).
+struct FileCopyOrder {
+    std::u16string source;  // "file://" and a device path, or a server path
+    std::u16string destination;
+    bool resume = false;     // a retry: a download continues what its last try left
+    bool keepTimes = false;  // once whole, the target takes the source's modification time
+};
+// The next copy of a batch, or none when no more is ready now.
+using NextCopyOrder = std::function<std::optional<FileCopyOrder>()>;
+// A copy of a batch ended: copies are numbered in the order NextCopyOrder gave them; `why`
+// is a failure's reason as GetLastErrorText gives it.
+using CopyOrderEnded = std::function<void(std::size_t copy, bool copied, const std::u16string& why)>;
+
 // Operations return non-zero for success and leave the reason of a failure where
 // GetLastErrorText and ShowError find it. Find operations and GetFileInfo may run on
 // the population thread; everything else runs on the UI thread, except that the queue
-// worker runs CopyFile, CopyFolder and ShowError of the view it copies with.
+// worker runs CopyFile, CopyFolder, CopyFiles and ShowError of the view it copies with.
 struct ViewProvider {
     int (*Move)(std::u16string_view source, std::u16string_view destination);
     int (*DeleteFile)(std::u16string_view path);
     int (*RemoveFolder)(std::u16string_view path);  // the folder must be empty
     int (*CopyFile)(std::u16string_view source, std::u16string_view destination, int failIfExists);
     int (*CopyFolder)(std::u16string_view source, std::u16string_view destination, int failIfExists);
+    // Copies of single files, all between the device and the server one way, several at
+    // once on one connection, each replacing its target without asking; `next` is asked
+    // for copies until it gives none with none under way, or the connection is lost.
+    void (*CopyFiles)(const NextCopyOrder& next, const CopyOrderEnded& ended);
     int (*GetAttributes)(std::u16string_view path, int informationLevel, platform::FileAttributeData& data);
     int (*CreateFolder)(std::u16string_view path);
     // The invalid handle when nothing can be enumerated; FindClose after every other.

@@ -164,14 +164,15 @@ std::u16string propertiesText(const explorer::ViewProvider& view, std::u16string
     return text + attributeWords(data.attributes);
 }
 
-bool showProperties(const explorer::OwnerRecord& owner) {
+bool showProperties(const explorer::OwnerRecord& owner, const platform::FileAttributeData* known) {
     PropertiesState state;
     state.path = owner.path ? std::u16string(platform::boundedView(owner.path, platform::maxPath)) : u"";
     state.view = *explorer::currentProvider;
     // Without its bar the screen ends at once and says nothing.
     const ui::FullScreenDialog dialog{.keypadTemplate = &resources::propertiesDialog,
                                       .helpTopic = resources::stringPropertiesHelpTopic};
-    if (!state.view.GetAttributes(state.path, 0, state.data)) state.data = {};
+    if (known) state.data = *known;
+    else if (!state.view.GetAttributes(state.path, 0, state.data)) state.data = {};
     const int result = ui::runDialog(dialog, owner.ownerWindow,
                                      [&state](Window window, platform::MessageId message, platform::WParam,
                                               platform::LParam lParam) -> platform::LResult {

@@ -34,7 +34,8 @@ std::u16string propertiesText(const explorer::ViewProvider& view, std::u16string
 // Shows the screen for owner.path over the current view; true when closed with "Done".
 // A folder is counted on a listing thread while "Determining Folder Size" shows; closing
 // the screen tells the count to stop and never waits for it (it may be blocked in the
-// view), so the count holds only what it owns. UI thread only.
-bool showProperties(const explorer::OwnerRecord& owner);
+// view), so the count holds only what it owns. `known`: the entry's attributes as the view
+// gave them (a server's are asked off the UI thread); null asks the view here. UI thread only.
+bool showProperties(const explorer::OwnerRecord& owner, const platform::FileAttributeData* known = nullptr);
 
 }  // namespace local

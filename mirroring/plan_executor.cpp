@@ -138,27 +138,45 @@ std::optional<StepId> PlanExecutor::retry(StepId id, PlanStep step) {
     return *before;
 }
 
-void carryOut(const std::vector<PlanStep>& steps, int threads,
-              const std::function<bool(std::size_t step, int thread)>& perform,
-              const std::function<void(std::size_t step)>& kept) {
+void carryOut(const std::vector<PlanStep>& steps, int threads, const std::function<bool(std::size_t step)>& joins,
+              const Turn& perform, const std::function<void(std::size_t step)>& kept) {
     PlanExecutor order;
     for (std::size_t step = 0; step < steps.size(); ++step) order.add(step, steps[step]);
     std::mutex lock;  // over `order` and `unfinished`
     std::condition_variable changed;
     std::size_t unfinished = steps.size();
+    const StepEnded ended = [&](std::size_t step, bool succeeded) {
+        std::lock_guard held(lock);
+        order.end(step, succeeded);
+        --unfinished;
+        changed.notify_all();
+    };
+    const auto joinable = [&](std::size_t step) { return !steps[step].removal && joins && joins(step); };
     const auto work = [&](int thread) {
         std::unique_lock held(lock);
         for (std::vector<StepId> next;;) {
             changed.wait(held, [&] { return unfinished == 0 || !(next = order.startable(1)).empty(); });
             if (unfinished == 0) return;
-            const bool mayAct = order.start(next[0]);
+            const std::size_t first = next[0];
+            const bool mayAct = order.start(first);
             held.unlock();
-            const bool succeeded = mayAct && perform(next[0], thread);
-            if (!mayAct) kept(next[0]);
+            const MoreSteps more = [&]() -> std::optional<std::size_t> {
+                if (!joinable(first)) return std::nullopt;
+                std::lock_guard again(lock);
+                for (const StepId step : order.startable(steps.size())) {
+                    if (!joinable(step)) continue;
+                    order.start(step);
+                    return step;
+                }
+                return std::nullopt;
+            };
+            if (mayAct) {
+                perform(first, more, ended, thread);
+            } else {
+                kept(first);
+                ended(first, false);
+            }
             held.lock();
-            order.end(next[0], succeeded);
-            --unfinished;
-            changed.notify_all();
         }
     };
     std::vector<std::thread> helpers;

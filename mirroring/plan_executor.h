@@ -88,13 +88,21 @@ private:
     std::map<std::uint64_t, Run> runs;
 };
 
+// A thread's turn: the step it took first (`first`), and when that step is one that may
+// take others along, further such steps that may start now, each started as `more` gives
+// it (none when none is ready now; asked again later it may give one). Each step the
+// turn took ends through `ended`, the first too, from the turn's thread.
+using MoreSteps = std::function<std::optional<std::size_t>()>;
+using StepEnded = std::function<void(std::size_t step, bool succeeded)>;
+using Turn = std::function<void(std::size_t first, const MoreSteps& more, const StepEnded& ended, int thread)>;
+
 // Carries out `steps` on `threads` threads at once (the caller's among them), each step as
 // soon as the order lets it, the first in order first; returns once all have ended.
-// `perform(step, thread)` carries out the step of that index on the thread of that number
-// (0: the caller's) and returns whether it succeeded. A removal of a run with a failed
-// copy is not carried out: it fails, and goes to `kept(step)` instead.
-void carryOut(const std::vector<PlanStep>& steps, int threads,
-              const std::function<bool(std::size_t step, int thread)>& perform,
-              const std::function<void(std::size_t step)>& kept);
+// `perform` carries out a turn on the thread of that number (0: the caller's); the steps
+// `joins` says may go together (never removals) join a turn that began with one of them.
+// A removal of a run with a failed copy is not carried out: it fails, and goes to
+// `kept(step)` instead.
+void carryOut(const std::vector<PlanStep>& steps, int threads, const std::function<bool(std::size_t step)>& joins,
+              const Turn& perform, const std::function<void(std::size_t step)>& kept);
 
 }  // namespace mirroring

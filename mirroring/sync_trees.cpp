@@ -6,12 +6,16 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <fstream>
+#include <iterator>
 #include <map>
 #include <set>
+#include <thread>
 #include <utility>
 
 #include "ftp/listing_parser.h"
@@ -196,24 +200,69 @@ std::vector<SyncAction> planTrees(const SyncTree& source, const SyncTree& target
     return planSync(source.entries, target.entries, options);
 }
 
-SyncTree readServerTree(const ListFolder& list, const std::string& top, const std::string& listingPath) {
+namespace {
+
+// One folder of the server's tree, and the folders it holds.
+struct FolderRead {
+    SyncTree part;
+    std::vector<std::string> below;
+};
+
+FolderRead readServerFolder(const ListFolderBy& list, int lister, const std::string& top, const std::string& folder,
+                            const std::string& listingPath) {
+    FolderRead read;
+    std::string reason;
+    if (!list(lister, withSlash(top) + folder, listingPath, reason)) {
+        read.part.held.push_back({folder, "cannot be listed: " + oneLine(reason)});
+    } else if (!readListedFolder(listingPath, folder, read.part, read.below)) {
+        read.part.held.push_back({folder, "its listing could not be read"});
+    }
+    return read;
+}
+
+}  // namespace
+
+SyncTree readServerTree(const ListFolderBy& list, const std::string& top, const std::string& listingPath,
+                        const ListerCount& listers) {
     SyncTree tree;
     std::set<std::string> listed;
-    std::vector<std::string> folders = {""};
-    while (!folders.empty()) {
-        const std::string folder = folders.back();
-        folders.pop_back();
-        std::string reason;
-        if (levelOf(folder) >= deepestLevel) {
-            tree.held.push_back({folder, tooDeep});
-        } else if (!listed.insert(folder).second) {
-            tree.held.push_back({folder, "listed already"});
-        } else if (!list(withSlash(top) + folder, listingPath, reason)) {
-            tree.held.push_back({folder, "cannot be listed: " + oneLine(reason)});
-        } else if (!readListedFolder(listingPath, folder, tree, folders)) {
-            tree.held.push_back({folder, "its listing could not be read"});
+    const auto pathOf = [&](int lister) {
+        return lister == 0 ? listingPath : listingPath + "-" + std::to_string(lister);
+    };
+    int mostListers = 1;
+    for (std::vector<std::string> level = {""}; !level.empty();) {
+        // A folder too deep, or met again, is held rather than listed.
+        std::erase_if(level, [&](const std::string& folder) {
+            if (levelOf(folder) >= deepestLevel) tree.held.push_back({folder, tooDeep});
+            else if (!listed.insert(folder).second) tree.held.push_back({folder, "listed already"});
+            else return false;
+            return true;
+        });
+        if (level.empty()) break;
+        // Each lister takes the level's next folder until none is left; the parts join in
+        // the level's order, so that the tree does not depend on who was quicker.
+        std::vector<FolderRead> reads(level.size());
+        std::atomic<std::size_t> next = 0;
+        const auto listLevel = [&](int lister) {
+            for (std::size_t index; (index = next++) < level.size();)
+                reads[index] = readServerFolder(list, lister, top, level[index], pathOf(lister));
+        };
+        const int count = std::clamp(listers ? listers(level.size()) : 1, 1, int(level.size()));
+        mostListers = std::max(mostListers, count);
+        std::vector<std::thread> helpers;
+        for (int lister = 1; lister < count; ++lister) helpers.emplace_back(listLevel, lister);
+        listLevel(0);
+        for (std::thread& helper : helpers) helper.join();
+        level.clear();
+        for (FolderRead& read : reads) {
+            SyncTree& part = read.part;
+            std::move(part.entries.begin(), part.entries.end(), std::back_inserter(tree.entries));
+            std::move(part.skipped.begin(), part.skipped.end(), std::back_inserter(tree.skipped));
+            std::move(part.held.begin(), part.held.end(), std::back_inserter(tree.held));
+            std::move(read.below.begin(), read.below.end(), std::back_inserter(level));
         }
     }
+    for (int lister = 1; lister < mostListers; ++lister) std::remove(pathOf(lister).c_str());
     return tree;
 }
 

@@ -40,10 +40,20 @@ inline constexpr int deepestLevel = 64;
 // Writes the listing of the server folder `folder` into the file `listingPath`; false
 // with the reason in `reason`.
 using ListFolder = std::function<bool(const std::string& folder, const std::string& listingPath, std::string& reason)>;
+// The same, as the lister numbered `lister` (0 to the number of listers - 1).
+using ListFolderBy =
+    std::function<bool(int lister, const std::string& folder, const std::string& listingPath, std::string& reason)>;
+// How many listers list a level of the tree that holds `folders` folders, at once (asked
+// before each level, so that a caller opens connections only once a level has work for
+// them). Null: one.
+using ListerCount = std::function<int(std::size_t folders)>;
 
-// The server's tree below `top` ('/' between names), listed folder by folder through the
-// temporary file `listingPath`.
-SyncTree readServerTree(const ListFolder& list, const std::string& top, const std::string& listingPath);
+// The server's tree below `top` ('/' between names), listed level by level: the folders
+// of a level are shared among the listers, each lister on a thread of its own (lister 0
+// on the caller's) with a temporary file of its own: `listingPath` for lister 0,
+// `listingPath` + "-" + its number for the others (removed at the end).
+SyncTree readServerTree(const ListFolderBy& list, const std::string& top, const std::string& listingPath,
+                        const ListerCount& listers = nullptr);
 // The device's tree below `top`; Farlink's settings and cache folders are skipped.
 SyncTree readDeviceTree(const std::string& top);
 

@@ -5,6 +5,7 @@
 #include <chrono>
 #include <condition_variable>
 #include <functional>
+#include <limits>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -79,14 +80,15 @@ mirroring::PlanStep stepOf(const FileOperation& record) {
     return step;
 }
 
-// One worker thread, which owns it and frees it when it ends. `record` and `woken`
-// belong to the lists' locks; the rest is the worker's, read by others as atomics.
+// One worker thread, which owns it and frees it when it ends. `records`, `batching` and
+// `woken` belong to the lists' locks; the rest is the worker's, read by others as atomics.
 struct Worker {
     platform::SyncHandle event = platform::noSyncHandle;  // wakes this worker alone
     std::atomic<std::int32_t> idleTimeout{firstIdleTimeoutMs};
-    FileOperation* record = nullptr;  // the record it runs
-    bool woken = false;               // its event was set for a record it has yet to take
-    session::TransferWatch watch;     // the running record's transfer
+    std::vector<FileOperation*> records;  // the records it runs: one, or those of a batch not ended
+    bool batching = false;                // it runs a batch, which may take more records
+    bool woken = false;                   // its event was set for a record it has yet to take
+    session::TransferWatch watch;         // the running record's transfer, or the batch's
     std::atomic<std::uint32_t> activeSince{0};
     CopyLog log;  // what the running copy logged; the worker's thread only
 };
@@ -188,12 +190,15 @@ int simultaneousLimit() {
     return std::clamp(limit, 1, mostWorkers);
 }
 
+bool busy(const Worker& worker) { return !worker.records.empty() || worker.batching; }
+
 // Under both locks: up to `most` records of Pending that the order lets start now, oldest
-// first, and no more than the limit allows.
+// first, and no more than the limit allows: it counts connections, so a batch on one
+// counts once.
 std::vector<FileOperation*> startableRecords(std::size_t most) {
     Queue& queue = state();
-    int running = 0;
-    for (const FileOperation* record = queue.lists[1].head; record; record = record->next) ++running;
+    const int running = int(
+        std::count_if(queue.workers.begin(), queue.workers.end(), [](const Worker* worker) { return busy(*worker); }));
     most = std::min(most, std::size_t(std::max(0, simultaneousLimit() - running)));
     std::vector<FileOperation*> startable;
     for (const mirroring::StepId id : queue.order.startable(most)) startable.push_back(recordOf(id));
@@ -211,7 +216,7 @@ void dispatchLocked(std::size_t wanted) {
     if (queue.stopping) return;
     for (Worker* worker : queue.workers) {
         if (wanted == 0) break;
-        if (worker->record || worker->woken) continue;
+        if (busy(*worker) || worker->woken) continue;
         worker->woken = true;
         platform::setEvent(worker->event);
         --wanted;
@@ -222,7 +227,7 @@ void dispatchLocked(std::size_t wanted) {
 void dispatchLocked() {
     std::size_t wanted = startableRecords(mostWorkers).size();
     for (const Worker* worker : state().workers) {
-        if (wanted > 0 && !worker->record && worker->woken) --wanted;
+        if (wanted > 0 && !busy(*worker) && worker->woken) --wanted;
     }
     dispatchLocked(wanted);
 }
@@ -237,6 +242,20 @@ void endWorkerLocked(Worker& worker) {
     platform::closeHandle(queue.mutex);
     queue.mutex = platform::noSyncHandle;
     queue.ended.notify_all();
+}
+
+// Under both locks: `record` of Pending goes to Active, started, as one of `worker`'s;
+// false when it is a run's removal and a copy of its run failed.
+bool startLocked(Worker& worker, FileOperation* record) {
+    Queue& queue = state();
+    unlink(queue.lists[0], record);
+    append(queue.lists[1], record);
+    // The record's fields are copied out by the Queue view under the mutex: they
+    // change under it too.
+    record->started = now();
+    record->state = stateActive;
+    worker.records.push_back(record);
+    return queue.order.start(stepId(record));
 }
 
 // What `worker` took: a record of Pending that may start, moved to Active and started,
@@ -254,14 +273,7 @@ FileOperation* takeNext(Worker& worker, bool& end, bool& runFailed) {
         if (!next.empty()) {
             FileOperation* record = next[0];
             worker.idleTimeout.store(firstIdleTimeoutMs);
-            unlink(queue.lists[0], record);
-            append(queue.lists[1], record);
-            // The record's fields are copied out by the Queue view under the mutex: they
-            // change under it too.
-            record->started = now();
-            record->state = stateActive;
-            worker.record = record;
-            runFailed = !queue.order.start(stepId(record));
+            runFailed = !startLocked(worker, record);
             return record;
         }
         const std::int32_t timeout = worker.idleTimeout.fetch_add(idleStepMs) + idleStepMs;
@@ -493,7 +505,8 @@ std::uint32_t run(const QueueBindings& bindings, const FileOperation& record, bo
     return result;
 }
 
-// The record leaves Active for its log list, and the worker is free for the next.
+// The record leaves Active for its log list; a worker with nothing left to run is free for
+// the next.
 void finish(Worker& worker, FileOperation* record, std::uint32_t result, std::u16string why) {
     Queue& queue = state();
     std::lock_guard life(queue.lifeLock);
@@ -504,8 +517,83 @@ void finish(Worker& worker, FileOperation* record, std::uint32_t result, std::u1
     unlink(queue.lists[1], record);
     queue.order.end(stepId(record), result == stateSucceeded);
     append(result == stateSucceeded ? queue.lists[2] : queue.lists[3], record);
-    worker.record = nullptr;
+    std::erase(worker.records, record);
     dispatchLocked();
+}
+
+// Whether a record may go in a batch: a run's copy of a file between the device and a
+// server (chosen in the preview, it replaces its target without asking).
+bool batchable(const FileOperation& record) {
+    return record.kind == kindCopyFile && record.run != 0 && !record.sourcePlace && !record.moving &&
+           isDevicePath(textOf(record.source)) != isDevicePath(textOf(record.destination));
+}
+
+// What the records of a batch share, copied from its first record, which may end (and be
+// cleared) while the batch goes on.
+struct BatchKind {
+    PlaceToken place;
+    bool upload = false;
+    std::u16string deviceTop;
+};
+
+// A record of Pending that may start now and may join `worker`'s batch of `kind`: moved
+// to Active and started; null when none. Joining records count as the batch's one
+// connection, whatever the limit.
+FileOperation* takeJoining(Worker& worker, const BatchKind& kind) {
+    Queue& queue = state();
+    std::lock_guard life(queue.lifeLock);
+    ListLock held(queue.mutex);
+    if (queue.stopping) return nullptr;
+    for (const mirroring::StepId id : queue.order.startable(std::numeric_limits<std::size_t>::max())) {
+        FileOperation* record = recordOf(id);
+        if (!batchable(*record) || isDevicePath(textOf(record->source)) != kind.upload ||
+            record->deviceTop != kind.deviceTop)
+            continue;
+        const PlaceToken& place = kind.place;
+        if (queue.bindings.samePlace ? !queue.bindings.samePlace(record->place, place) : record->place != place)
+            continue;
+        startLocked(worker, record);
+        return record;
+    }
+    return nullptr;
+}
+
+void setBatching(Worker& worker, bool batching) {
+    Queue& queue = state();
+    std::lock_guard life(queue.lifeLock);
+    ListLock held(queue.mutex);
+    worker.batching = batching;
+    if (!batching) dispatchLocked();
+}
+
+// A run's copy, and the run copies for the same place and the same way that become
+// ready while it goes, as one batch on the worker's connection (the Remote view's
+// CopyFiles): each record ends as its file does.
+void runBatch(Worker& worker, const QueueBindings& bindings, FileOperation* first) {
+    const BatchKind kind{first->place, isDevicePath(textOf(first->source)), first->deviceTop};
+    std::u16string why;
+    if (bindings.enterPlace && !bindings.enterPlace(kind.place, nullptr, why)) {
+        finish(worker, first, stateFailed, std::move(why));
+        return;
+    }
+    setBatching(worker, true);
+    platform::setThreadDeviceTop(platform::toHostPath(kind.deviceTop));
+    std::vector<FileOperation*> given;
+    const explorer::NextCopyOrder next = [&]() -> std::optional<explorer::FileCopyOrder> {
+        FileOperation* record = given.empty() ? first : takeJoining(worker, kind);
+        if (!record) return std::nullopt;
+        given.push_back(record);
+        if (given.size() > 1) notifyChanged();
+        return explorer::FileCopyOrder{std::u16string(textOf(record->source)),
+                                       std::u16string(textOf(record->destination)), record->retried, true};
+    };
+    explorer::remoteProvider.CopyFiles(next, [&](std::size_t copy, bool copied, const std::u16string& reason) {
+        finish(worker, given[copy], copied ? stateSucceeded : stateFailed, copied ? u"" : reason);
+        notifyChanged();
+    });
+    platform::setThreadDeviceTop({});
+    if (bindings.leavePlace) bindings.leavePlace();
+    setBatching(worker, false);
 }
 
 QueueBindings boundNow() {
@@ -537,11 +625,15 @@ void workerBody(std::unique_ptr<Worker> owned) {
         if (!record) continue;
         worker.log = {};
         worker.watch.resume.store(record->retried);
-        worker.watch.keepTimes.store(record->run != 0 && record->kind == kindCopyFile);
         worker.watch.done.store(0);
         worker.watch.total.store(-1);
         worker.activeSince.store(platform::tickCount());
         notifyChanged();
+        if (batchable(*record) && !runFailed) {
+            runBatch(worker, bindings, record);
+            notifyChanged();
+            continue;
+        }
         // Kind, paths, place and log are not changed while a record lives: read without
         // the lock. The log's delete record waits for its copy (they touch one entry).
         std::u16string why;
@@ -628,10 +720,10 @@ int enqueue(std::vector<std::unique_ptr<FileOperation>> records, int list) {
     // logs is for that copy's places, so that it can be retried by itself.
     Worker* const worker = threadWorker;
     for (const std::unique_ptr<FileOperation>& record : records) {
-        if (worker && worker->record) {
-            record->place = worker->record->place;
-            record->sourcePlace = worker->record->sourcePlace;
-            record->deviceTop = worker->record->deviceTop;
+        if (worker && !worker->records.empty()) {
+            record->place = worker->records.front()->place;
+            record->sourcePlace = worker->records.front()->sourcePlace;
+            record->deviceTop = worker->records.front()->deviceTop;
         } else if (pending && state().bindings.currentPlace) {
             record->place = state().bindings.currentPlace();
         }
@@ -864,19 +956,25 @@ QueueProgress queueProgress() {
     ListLock held(queue.mutex);
     for (const FileOperation* record = queue.lists[0].head; record; record = record->next) ++progress.pending;
     const std::uint32_t tick = platform::tickCount();
-    // Active keeps the running records in the order they started.
+    // Active keeps the running records in the order they started; a batch's bytes are its
+    // worker's, counted once.
+    std::vector<const Worker*> counted;
     for (const FileOperation* record = queue.lists[1].head; record; record = record->next) {
-        const auto worker = std::find_if(queue.workers.begin(), queue.workers.end(),
-                                         [record](const Worker* w) { return w->record == record; });
+        const auto worker = std::find_if(queue.workers.begin(), queue.workers.end(), [record](const Worker* w) {
+            return std::find(w->records.begin(), w->records.end(), record) != w->records.end();
+        });
         if (worker == queue.workers.end()) continue;
+        ++progress.running;
+        if (std::find(counted.begin(), counted.end(), *worker) != counted.end()) continue;
         const std::int64_t total = (*worker)->watch.total.load();
-        if (progress.running++ == 0) {
+        if (counted.empty()) {
             progress.destination = textOf(record->destination);
             progress.elapsedMs = tick - (*worker)->activeSince.load();
             progress.total = total;
         } else {
             progress.total = progress.total < 0 || total < 0 ? -1 : progress.total + total;
         }
+        counted.push_back(*worker);
         progress.done += (*worker)->watch.done.load();
     }
     progress.active = progress.running > 0;

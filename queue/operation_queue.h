@@ -81,6 +81,9 @@ struct QueueBindings {
     // false with the reason when one was deleted or changed since.
     bool (*enterPlace)(const PlaceToken& place, const PlaceToken& sourcePlace, std::u16string& reason) = nullptr;
     void (*leavePlace)() = nullptr;
+    // Whether two records' places are one, so that their copies may share a connection;
+    // null: only the same token. Any thread, under the queue's lock: it must not wait.
+    bool (*samePlace)(const PlaceToken& one, const PlaceToken& other) = nullptr;
     // Worker, when nothing waits: lets go of the connections it kept between records, so
     // that none lingers idle, nor outlives the worker's end (which a quit waits for).
     void (*idle)() = nullptr;

@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "explorer/folder_walk.h"
@@ -130,23 +131,6 @@ std::int64_t listedFileSize(std::u16string_view remote) {
 
 PlaceSession newSession(const FtpPlace& place) { return session::newServerSession(settingsOf(place).host); }
 
-// After a copy of a synchronisation: the target takes the source's time to the second,
-// so that the next comparison finds the two alike. A server that cannot give or take a
-// time leaves the target its own; the copy stands either way.
-void keepSourceTime(session::ServerSession& session, bool upload, const platform::AnchoredPath& local,
-                    const std::string& remote) {
-    struct stat info {};
-    std::string unused;
-    if (upload) {
-        const std::string path = platform::hostPathOf(local);
-        if (lstat(path.c_str(), &info) == 0 && session.setModificationTime(remote, info.st_mtim.tv_sec) == 1) return;
-    } else if (const std::int64_t time = session.modificationTime(remote); time >= 0) {
-        platform::setModificationTimeAt(local, time, unused);
-        return;
-    }
-    session.failureText();  // drops a connection that met silence, as after any failure
-}
-
 // The device side of a download: its partial continued on a retry, else made anew under
 // a random name and listed in the settings before its first byte (and after the download
 // only while it is still there), so that a retry, and the start-up's clean-up, find it.
@@ -226,7 +210,6 @@ int transfer(SessionUse& use, bool upload, std::u16string_view devicePath, std::
                              : session->download(*remotePath, downloadTarget(place, *remotePath, *local,
                                                                              {size, listed.mode}, resume));
     const std::string text = done ? std::string() : session->failureText();
-    if (done && watch && watch->keepTimes.load()) keepSourceTime(*session, upload, anchored, *remotePath);
     if (watch) session->watchTransfers(nullptr);
     if (done && !use.threadOwn) session->quit(false);
     // A failed transfer's connection is dropped at once: replies of the aborted transfer
@@ -566,6 +549,71 @@ int remoteCopyFile(std::u16string_view source, std::u16string_view destination, 
     return copyFile(source, destination, {});
 }
 
+void remoteCopyFiles(const explorer::NextCopyOrder& next, const explorer::CopyOrderEnded& ended) {
+    std::optional<explorer::FileCopyOrder> first = next();
+    if (!first) return;
+    const bool upload = isDevicePath(first->source);
+    const std::u16string_view tag = upload ? u"(KVT-CF-1)" : u"(KVT-CF-2)";
+    std::size_t orders = 0;
+    const auto takeOrder = [&] { return first ? std::exchange(first, std::nullopt) : next(); };
+    const auto fail = [&] {
+        ended(orders++, false, remoteLastErrorText());
+        failed();
+    };
+    SessionUse use = useSession(viewPlaceIndex());
+    if (!ensureConnected(use)) {
+        fail();
+        return;
+    }
+    FtpPlace& place = *use.place;
+    // The batch numbers its files, of which some orders may not be (a path the server
+    // cannot be given fails at once).
+    std::vector<std::size_t> orderOf;
+    std::vector<std::pair<std::string, std::string>> paths;  // each file's remote and local path
+    const session::NextTransfer nextFile = [&]() -> std::optional<session::FileTransfer> {
+        for (std::optional<explorer::FileCopyOrder> order; (order = takeOrder());) {
+            const std::u16string_view device = upload ? order->source : order->destination;
+            const std::u16string_view remote = upload ? order->destination : order->source;
+            const std::optional<std::string> local = isDevicePath(device) && isServerPath(remote)
+                                                         ? hostPath(place, devicePart(device), tag)
+                                                         : std::nullopt;
+            const std::optional<std::string> remotePath = local ? serverPath(place, remote, maxTransferPathLength, tag)
+                                                                : std::nullopt;
+            if (!remotePath) {
+                if (!local) setError(place, tag, "The copy does not go the batch's way.\n");
+                fail();
+                continue;
+            }
+            // Each file's device side as a single copy's: an upload read from the thread's
+            // device top, a download's target with its partial kept for a retry.
+            session::FileTransfer file{.remotePath = *remotePath, .keepTime = order->keepTimes};
+            if (upload) file.local = platform::anchoredForThread(*local);
+            else file.target = downloadTarget(place, *remotePath, *local, {}, order->resume);
+            orderOf.push_back(orders++);
+            paths.emplace_back(*remotePath, *local);
+            return file;
+        }
+        return std::nullopt;
+    };
+    bool anyFailed = false;
+    const session::TransferEnded endFile = [&](std::size_t file, const session::TransferOutcome& outcome) {
+        if (!upload) forgetGonePartial(place, paths[file].first, paths[file].second);
+        if (outcome.done) return ended(orderOf[file], true, {});
+        anyFailed = true;
+        setError(place, tag, outcome.failure);
+        ended(orderOf[file], false, remoteLastErrorText());
+        failed();
+    };
+    PlaceSession& session = *use.session;
+    session::TransferWatch* const watch = session::threadTransferWatch();
+    session->watchTransfers(watch);
+    if (upload) session->uploadFiles(nextFile, endFile);
+    else session->downloadFiles(nextFile, endFile);
+    session->watchTransfers(nullptr);
+    // As after a single copy: a failed transfer's replies may still be on their way.
+    if (anyFailed) session.reset();
+}
+
 int remoteMove(std::u16string_view source, std::u16string_view destination) {
     constexpr std::u16string_view tag = u"(KVT-MF-1)";
     if (isServerPath(source) && isServerPath(destination)) {
@@ -670,6 +718,7 @@ void bindRemoteFiles(explorer::ViewProvider& view) {
     view.RemoveFolder = remoteRemoveFolder;
     view.CopyFile = remoteCopyFile;
     view.CopyFolder = remoteCopyFolder;
+    view.CopyFiles = remoteCopyFiles;
     view.GetAttributes = remoteGetAttributes;
     view.CreateFolder = remoteCreateFolder;
     view.ShowError = showRemoteError;

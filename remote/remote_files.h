@@ -35,6 +35,11 @@ int remoteRemoveFolder(std::u16string_view path);
 int remoteCreateFolder(std::u16string_view path);
 // An existing target is replaced: `failIfExists` has no effect here.
 int remoteCopyFile(std::u16string_view source, std::u16string_view destination, int failIfExists);
+// Copies single files between the server and the device, all one way (that of the
+// first), several at once on one session (the queue worker's own), each replacing its
+// target: see ViewProvider::CopyFiles. A download continues its partial when its order
+// says so. A session that met a failure is dropped after the batch.
+void remoteCopyFiles(const explorer::NextCopyOrder& next, const explorer::CopyOrderEnded& ended);
 // Copies a folder tree between the server and the device, either way. Every entry is
 // tried; 0 when one of them failed or could not be named safely on the other side.
 int remoteCopyFolder(std::u16string_view source, std::u16string_view destination, int failIfExists);

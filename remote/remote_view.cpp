@@ -69,6 +69,13 @@ void leavePlaceToken() {
     pinSourcePlaceForThread(nullptr);
 }
 
+bool samePlaceToken(const std::shared_ptr<const void>& one, const std::shared_ptr<const void>& other) {
+    if (!one || !other) return one == other;
+    const auto& a = *static_cast<const PlaceTicket*>(one.get());
+    const auto& b = *static_cast<const PlaceTicket*>(other.get());
+    return a.revision == b.revision && !a.place.owner_before(b.place) && !b.place.owner_before(a.place);
+}
+
 bool isCurrentPlaceToken(const std::shared_ptr<const void>& token) {
     if (!token) return false;
     const auto& ticket = *static_cast<const PlaceTicket*>(token.get());

@@ -29,5 +29,8 @@ bool enterPlaceToken(const std::shared_ptr<const void>& token, const std::shared
 void leavePlaceToken();
 // True when the token's place is the one selected now, unchanged since. UI thread only.
 bool isCurrentPlaceToken(const std::shared_ptr<const void>& token);
+// True when two tokens name one place as it was at one edit (each record's token is one
+// of its own). Any thread; it waits for nothing.
+bool samePlaceToken(const std::shared_ptr<const void>& one, const std::shared_ptr<const void>& other);
 
 }  // namespace remote

@@ -1,6 +1,9 @@
 // The FTP engine behind the server session: its waits, its give-up rule and transfer
 // watch, the certificates trusted beyond the trust store, and server-to-server copies.
+#include <sys/stat.h>
+
 #include <algorithm>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -12,6 +15,7 @@
 #include "platform/secret.h"
 #include "platform/stop_flag.h"
 #include "platform/text.h"
+#include "session/batch_watch.h"
 #include "session/server_session.h"
 
 namespace session {
@@ -149,6 +153,8 @@ public:
         return 0;
     }
 
+    // The Remote view's folders may be named relative to "/", so the session goes back
+    // there after listing.
     int listToFile(const std::string& folder, const std::string& listingPath) override {
         const HeardStop heard(*this);
         if (!ftp::changeFolder(session_, folder)) return 0;
@@ -193,6 +199,34 @@ public:
         keptFailure_ = failureText();
         if (isOpen()) ftp::deleteFile(session_, temporary);
         return 0;
+    }
+
+    // One file after the other on the connection; a download asks the size it checks
+    // (SIZE) where none is given, and the time it takes (MDTM) where none is exact.
+    void downloadFiles(const NextTransfer& next, const TransferEnded& ended) override {
+        eachFile(next, ended, [&](const FileTransfer& file) {
+            DownloadTarget target = file.target;
+            if (target.expectedSize < 0) target.expectedSize = fileSize(file.remotePath);
+            batchSize_ = target.expectedSize;
+            if (!download(file.remotePath, target)) return false;
+            if (!file.keepTime) return true;
+            const std::int64_t time = file.timeExact ? -1 : modificationTime(file.remotePath);
+            if (time < 0 && gaveUp_) failureText();  // drops the connection, whose late reply must answer nothing
+            keepDownloadTime(file, time);
+            return true;
+        });
+    }
+
+    void uploadFiles(const NextTransfer& next, const TransferEnded& ended) override {
+        eachFile(next, ended, [&](const FileTransfer& file) {
+            struct stat source {};
+            batchSize_ = lstat(platform::hostPathOf(file.local).c_str(), &source) == 0 ? std::int64_t(source.st_size)
+                                                                                       : -1;
+            if (!upload(file.local, file.remotePath)) return false;
+            const std::int64_t time = uploadTime(file);
+            if (time >= 0 && setModificationTime(file.remotePath, time) == 0 && gaveUp_) failureText();
+            return true;
+        });
     }
 
     std::int64_t fileSize(const std::string& path) override {
@@ -288,6 +322,28 @@ private:
         ftp::FtpConnection* const control_;
     };
 
+    // A batch: each file `next` gives, copied by `copy`, until none is given or the
+    // connection is gone; the watch counts the batch's bytes.
+    void eachFile(const NextTransfer& next, const TransferEnded& ended,
+                  const std::function<bool(const FileTransfer&)>& copy) {
+        BatchWatch watch(watch_);
+        batch_ = watch_ ? &watch : nullptr;
+        for (std::size_t number = 0;; ++number) {
+            const std::optional<FileTransfer> file = next();
+            if (!file) break;
+            batchFile_ = number;
+            batchSize_ = -1;
+            if (copy(*file)) {
+                ended(number, {true, {}, false});
+            } else {
+                const bool silent = gaveUpWaiting();
+                ended(number, {false, failureText(), silent});
+            }
+            if (!isOpen()) break;
+        }
+        batch_ = nullptr;
+    }
+
     // A failure of our own, kept as a reply line is.
     int keepFailure(const std::string& reason) {
         keptFailure_ = reason + "\n";
@@ -320,8 +376,9 @@ private:
 
     static int onWatchedProgress(std::int64_t transferred, void* context, std::int32_t, std::int32_t) {
         auto& self = *static_cast<FtpServerSession*>(context);
-        self.watch_->done.store(transferred);
         self.silentMs_ = 0;
+        if (self.batch_) return self.batch_->moved(self.batchFile_, transferred, self.batchSize_) ? 1 : 0;
+        self.watch_->done.store(transferred);
         return self.watch_->stop.load() ? 0 : 1;
     }
 
@@ -346,6 +403,9 @@ private:
     std::string keptFailure_;  // the reason of a failure that a later command would hide
     std::uint32_t waitMs_ = 0;
     TransferWatch* watch_ = nullptr;
+    BatchWatch* batch_ = nullptr;  // while a watched batch runs, its count of the watch
+    std::size_t batchFile_ = 0;    // the file of the batch under way,
+    std::int64_t batchSize_ = -1;  // and its size (-1: unknown)
     std::uint32_t silentMs_ = 0;
     std::uint32_t watchedSilenceMs_ = 0;
     AnswerClock::time_point lastAnswer_;

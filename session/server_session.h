@@ -10,7 +10,9 @@
 #include <atomic>
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -23,15 +25,13 @@ inline constexpr std::uint32_t ftpDefaultPort = 21;
 inline constexpr std::uint32_t sftpDefaultPort = 22;
 
 // What a long transfer reports while it runs, and how it is asked to stop. Any thread.
+// A batch counts the bytes of all its files, and the sizes of those whose size is known.
 struct TransferWatch {
     std::atomic<std::int64_t> done{0};    // bytes moved by the current transfer
     std::atomic<std::int64_t> total{-1};  // its size; -1 when unknown
     std::atomic<bool> stop{false};
     // The copy is a retry: a download continues the partial file a failed try left.
     std::atomic<bool> resume{false};
-    // The copy is part of a synchronisation: once whole, the target takes the source's
-    // modification time, so that the next comparison finds the two alike.
-    std::atomic<bool> keepTimes{false};
 };
 // The watch of the calling thread's copies: the queue's worker names its own, and the
 // Remote view's copy operations on that thread report to it. Null: none. Any thread.
@@ -83,6 +83,33 @@ struct ServerLogin {
 };
 
 enum class OpenFailure { none, connection, login };
+
+// One file of a batch (downloadFiles, uploadFiles).
+struct FileTransfer {
+    std::string remotePath;
+    // A download's device side, as download() takes it: a target of unknown size
+    // (expectedSize -1) is checked against the size the server gives (SFTP's as it opens
+    // the file, FTP's SIZE, asked first).
+    DownloadTarget target = {};
+    platform::AnchoredPath local = {};  // an upload's file
+    // Once whole, the target takes the source's modification time, so that the next
+    // comparison finds the two alike: a download's is `time` when `timeExact`, else the
+    // server's (SFTP's as it opened the file, FTP's MDTM), else `time` after all; an
+    // upload's is `time`, else the local file's. Seconds since 1970 UTC; -1: unknown. A
+    // time that cannot be set leaves the copy standing.
+    bool keepTime = false;
+    std::int64_t time = -1;
+    bool timeExact = false;
+};
+struct TransferOutcome {
+    bool done = false;
+    std::string failure;         // as failureText() gives it
+    bool gaveUpWaiting = false;  // as gaveUpWaiting() tells it
+};
+// The next file of a batch, or none when no more is ready now.
+using NextTransfer = std::function<std::optional<FileTransfer>()>;
+// A file of a batch ended; files are numbered in the order NextTransfer gave them.
+using TransferEnded = std::function<void(std::size_t file, const TransferOutcome& outcome)>;
 
 class ServerSession {
 public:
@@ -147,6 +174,15 @@ public:
     // ServerLogin): the server's file is replaced only once the whole file arrived, and
     // stays as it was after a failure, which removes the temporary file where it can.
     virtual int upload(const platform::AnchoredPath& local, const std::string& remotePath) = 0;
+    // Many files one way, each as download() or upload() would copy it: `next` is asked
+    // for files as the session can take them (over SFTP up to 16 are in flight at once,
+    // and `next` is asked again as replies come while it gives none; FTP copies one after
+    // the other), and `ended` hears each file's outcome as it ends: one failure fails
+    // that file alone. Returns once `next` gives none with no file under way, or once the
+    // connection is lost (a stop, silence): every file given has ended then, and no more
+    // is asked for. A session that cannot copy is asked for one file, which fails.
+    virtual void downloadFiles(const NextTransfer& next, const TransferEnded& ended) = 0;
+    virtual void uploadFiles(const NextTransfer& next, const TransferEnded& ended) = 0;
     // The file's size, -1 when the server gives none.
     virtual std::int64_t fileSize(const std::string& path) = 0;
     // The file's modification time to the second, in seconds since 1970 UTC (FTP's MDTM,

@@ -3,12 +3,15 @@
 // key trusted beyond known_hosts, the device's side of transfers (local_files.h), uploads
 // through a temporary name, and the transfer watch.
 #include <atomic>
+#include <deque>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "platform/secret.h"
 #include "platform/stop_flag.h"
 #include "platform/text.h"
+#include "session/batch_watch.h"
 #include "session/server_session.h"
 #include "sftp/sftp_session.h"
 
@@ -160,6 +163,75 @@ public:
         return fail(reason);
     }
 
+    // The engine's batch, each file's device side a DownloadFile or UploadFile of its own
+    // as download()'s and upload()'s, alive until the file ends.
+    void downloadFiles(const NextTransfer& next, const TransferEnded& ended) override {
+        localFailure_.clear();
+        const HeardStop heard(*session_);
+        std::deque<FileTransfer> given;
+        std::deque<DownloadFile> locals;
+        BatchWatch watch(watch_);
+        const sftp::NextCopy nextCopy = [&]() -> std::optional<sftp::FileCopy> {
+            std::optional<FileTransfer> file = next();
+            if (!file) return std::nullopt;
+            given.push_back(std::move(*file));
+            locals.emplace_back(given.back().target);
+            return sftp::FileCopy{given.back().remotePath, &locals.back()};
+        };
+        const sftp::BatchProgress onProgress = [&](std::size_t index, std::int64_t moved, std::int64_t size) {
+            return watch.moved(index, locals[index].offset() + moved, size);
+        };
+        sftp::downloadStream(*session_, nextCopy, onProgress, [&](std::size_t index, const sftp::CopyResult& result) {
+            if (result.done) {
+                lastAnswer_ = AnswerClock::now();
+                keepDownloadTime(given[index], result.time);
+            }
+            ended(index, outcome(result.done, result.error));
+        });
+    }
+
+    // Through temporary names as upload(): each whole file is renamed onto its target once
+    // the batch's requests are answered, since a rename's reply must not meet theirs.
+    void uploadFiles(const NextTransfer& next, const TransferEnded& ended) override {
+        localFailure_.clear();
+        const HeardStop heard(*session_);
+        BatchWatch watch(watch_);
+        std::deque<UploadFile> locals;
+        std::vector<std::pair<std::string, std::string>> names;  // temporary, target
+        std::vector<sftp::CopyResult> results;
+        const sftp::NextCopy nextCopy = [&]() -> std::optional<sftp::FileCopy> {
+            const std::optional<FileTransfer> file = next();
+            if (!file) return std::nullopt;
+            locals.emplace_back(file->local);
+            const std::string to = login_.uploadThroughTemporary ? temporaryNameBeside(file->remotePath)
+                                                                 : file->remotePath;
+            names.emplace_back(to, file->remotePath);
+            return sftp::FileCopy{to, &locals.back(), uploadTime(*file)};
+        };
+        sftp::uploadStream(
+            *session_, nextCopy,
+            [&](std::size_t index, std::int64_t moved, std::int64_t size) { return watch.moved(index, moved, size); },
+            [&](std::size_t index, const sftp::CopyResult& result) {
+                if (!login_.uploadThroughTemporary) return ended(index, outcome(result.done, result.error));
+                if (results.size() <= index) results.resize(index + 1);
+                results[index] = result;
+            });
+        if (!login_.uploadThroughTemporary) return;
+        for (std::size_t index = 0; index < results.size(); ++index) {
+            const auto& [temporary, target] = names[index];
+            if (results[index].done && sftp::renameOver(*session_, temporary, target)) {
+                lastAnswer_ = AnswerClock::now();
+                ended(index, outcome(true, {}));
+                continue;
+            }
+            const std::string reason = results[index].done ? failureText() : results[index].error;
+            // The server's file stays as it was; the temporary one goes while the
+            // connection still answers.
+            if (isOpen()) sftp::removeFile(*session_, temporary);
+            ended(index, outcome(false, reason));
+        }
+    }
+
     std::int64_t fileSize(const std::string& path) override {
         const HeardStop heard(*session_);
         return sftp::fileSize(*session_, path);
@@ -225,6 +297,17 @@ private:
     int fail(std::string text) {
         localFailure_ = std::move(text);
         return 0;
+    }
+
+    // A batch's file: its failure as failureText() would give it, the connection left as
+    // the engine left it.
+    static TransferOutcome outcome(bool done, std::string reason) {
+        if (done) return {true, {}, false};
+        const std::atomic<bool>* stop = platform::threadStopFlag();
+        if (stop && stop->load()) return {false, "Stopped.\n", false};
+        if (!reason.empty() && reason.back() != '\n') reason += '\n';
+        const bool silent = reason.starts_with("The server did not answer");
+        return {false, std::move(reason), silent};
     }
 
     bool authenticationFailed() const { return sftp::lastError(*session_).starts_with("Permission denied"); }

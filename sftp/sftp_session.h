@@ -132,9 +132,13 @@ struct FileCopy {
 struct CopyResult {
     bool done = false;
     std::string error;  // why it failed
+    // A download's: the remote file's modification time as the server gave it when the
+    // file was opened (seconds since 1970 UTC); -1 when it gave none.
+    std::int64_t time = -1;
 };
-// As Progress, for the file at `index` of the batch.
-using BatchProgress = std::function<bool(std::size_t index, std::int64_t transferred)>;
+// As Progress, for the file at `index` of the batch; `size` is the file's size once
+// known (a download's as the server gives it when the file is opened), else -1.
+using BatchProgress = std::function<bool(std::size_t index, std::int64_t transferred, std::int64_t size)>;
 // Each file as download() or upload(), with up to 16 files open at once
 // on the connection: the next files' requests go out while the earlier ones' replies
 // arrive. A file that fails leaves the others going; a stop, or a wait that ends the
@@ -144,6 +148,17 @@ std::vector<CopyResult> downloadFiles(SftpSession& session, const std::vector<Fi
                                       const BatchProgress& progress);
 std::vector<CopyResult> uploadFiles(SftpSession& session, const std::vector<FileCopy>& files,
                                     const BatchProgress& progress);
+// The same for a batch that is fed as it goes, so that files ready later join the
+// requests in flight: `next` is asked for another file whenever fewer than 16 are open
+// (again after each reply while it gives none), and `ended` hears each file's result as
+// it ends, the file numbered in the order `next` gave it. The batch ends once `next`
+// gives none with no file open, or after a stop or a wait that ended the connection
+// (every file given then ended; no more is asked for). A session that cannot take a
+// request is asked for one file, which fails.
+using NextCopy = std::function<std::optional<FileCopy>()>;
+using CopyEnded = std::function<void(std::size_t index, const CopyResult& result)>;
+void downloadStream(SftpSession& session, const NextCopy& next, const BatchProgress& progress, const CopyEnded& ended);
+void uploadStream(SftpSession& session, const NextCopy& next, const BatchProgress& progress, const CopyEnded& ended);
 // The file's size, -1 when it has none or cannot be read.
 std::int64_t fileSize(SftpSession& session, std::string_view path);
 // The file's modification time in seconds since 1970 UTC (links followed), -1 when it

@@ -159,11 +159,12 @@ struct Job {
     std::int64_t moved = 0;   // bytes that arrived, or that the server took
     int outstanding = 0;      // requests of the file awaiting their replies
     // Downloads.
-    bool sized = false;                                       // FSTAT answered
-    std::int64_t size = -1;                                   // as FSTAT gave it; -1: none
-    int mode = -1;                                            // its permission bits, as FSTAT gave them
-    std::int64_t endSeen = noEnd;                             // the lowest offset a read met the end at (size unknown)
-    std::int64_t dataEnd = 0;                                 // the end of the furthest bytes received
+    bool sized = false;            // FSTAT answered
+    std::int64_t size = -1;        // as FSTAT gave it (an upload's: the local file's); -1: none
+    std::int64_t time = -1;        // the modification time FSTAT gave; -1: none
+    int mode = -1;                 // its permission bits, as FSTAT gave them
+    std::int64_t endSeen = noEnd;  // the lowest offset a read met the end at (size unknown)
+    std::int64_t dataEnd = 0;      // the end of the furthest bytes received
     std::deque<std::pair<std::int64_t, std::int64_t>> holes;  // asked, not received: [from, to)
     std::vector<ReadAnswer> unsettled;
     // Uploads.
@@ -178,22 +179,22 @@ struct Pending {
     Clock::time_point sent;
 };
 
-// A batch of files one way over the session; run() once.
+// A batch of files one way over the session, fed as it goes; run() once.
 class Transfers {
 public:
-    Transfers(SftpSession& session, Direction direction, const std::vector<FileCopy>& files,
-              const BatchProgress& progress)
-        : session_(session),
-          direction_(direction),
-          files_(files),
-          progress_(progress),
-          jobs_(files.size()),
-          results_(files.size()) {}
+    Transfers(SftpSession& session, Direction direction, const NextCopy& next, const BatchProgress& progress,
+              const CopyEnded& ended)
+        : session_(session), direction_(direction), next_(next), progress_(progress), ended_(ended) {}
 
-    std::vector<CopyResult> run() {
+    void run() {
         if (!ready(session_)) {
-            failAll(session_.error);
-            return results_;
+            const std::string reason = session_.error;
+            if (std::optional<FileCopy> file = next_()) {
+                take(std::move(*file));
+                finish(0, jobs_[0], reason);
+            }
+            session_.error = reason;
+            return;
         }
         for (;;) {
             startFiles();
@@ -217,21 +218,23 @@ public:
                 break;
             }
         }
-        for (const CopyResult& result : results_) {
-            if (!result.done) {
-                session_.error = result.error;
-                return results_;
-            }
-        }
-        session_.error.clear();
-        return results_;
+        session_.error = firstError_;
     }
 
 private:
+    void take(FileCopy file) {
+        files_.push_back(std::move(file));
+        jobs_.emplace_back();
+        ++unfinished_;
+    }
+
     // Opens the next files while fewer than filesInFlight are open.
     void startFiles() {
-        while (open_ < filesInFlight && nextFile_ < files_.size()) {
-            const std::size_t index = nextFile_++;
+        while (open_ < filesInFlight && !ending_) {
+            std::optional<FileCopy> file = next_();
+            if (!file) return;
+            take(std::move(*file));
+            const std::size_t index = files_.size() - 1;
             Job& job = jobs_[index];
             // A download's local file is made once the server has opened the remote one.
             if (direction_ == Direction::upload && !openLocal(index, job)) continue;
@@ -241,6 +244,7 @@ private:
                 flags = openWrite | openCreate | openTruncate;
                 struct stat source {};
                 if (fstat(job.local, &source) == 0) {
+                    job.size = source.st_size;
                     created.flags = Attributes::permissions;
                     created.mode = source.st_mode & 0777;
                 }
@@ -281,7 +285,7 @@ private:
 
     // Fills the window, the earliest files first, and ends the files that are whole.
     void askMore() {
-        for (std::size_t index = 0; index < nextFile_; ++index) {
+        for (std::size_t index = 0; index < jobs_.size(); ++index) {
             Job& job = jobs_[index];
             if (job.phase != Phase::moving) continue;
             if (direction_ == Direction::download) {
@@ -383,6 +387,7 @@ private:
             const Attributes attributes = reply.fields.attributes();
             job.sized = true;
             job.size = attributes.flags & Attributes::size ? std::int64_t(attributes.bytes) : -1;
+            job.time = attributes.flags & Attributes::times ? std::int64_t(attributes.modificationTime) : -1;
             job.mode = attributes.flags & Attributes::permissions ? int(attributes.mode & 0777) : -1;
             for (const ReadAnswer& answer : std::exchange(job.unsettled, {})) settle(index, job, answer);
             return;
@@ -468,7 +473,7 @@ private:
     }
 
     void reportProgress(std::size_t index, Job& job) {
-        if (progress_ && !progress_(index, job.moved)) stopping_ = true;
+        if (progress_ && !progress_(index, job.moved, job.size)) stopping_ = true;
         if (stopping_) stopAll();
     }
 
@@ -497,20 +502,22 @@ private:
         // An upload's end is whole once the server's close said so; anything that ends
         // here otherwise failed.
         if (!closeLocal(index, job, error.empty(), unused) && error.empty()) error = unused;
-        results_[index].done = error.empty();
-        results_[index].error = std::move(error);
+        if (!error.empty() && firstError_.empty()) firstError_ = error;
+        const CopyResult result{error.empty(), std::move(error), job.time};
         --unfinished_;
-        return results_[index].done;
+        if (ended_) ended_(index, result);
+        return result.done;
     }
 
     // A stop between replies: every file not done fails, the connection stays.
     void stopAll() {
+        ending_ = true;
         for (std::size_t index = 0; index < jobs_.size(); ++index) fail(index, jobs_[index], "Stopped");
-        nextFile_ = files_.size();
     }
 
     // The connection ended under a wait: nothing more is sent.
     void failAll(const std::string& reason) {
+        ending_ = true;
         pending_.clear();
         for (std::size_t index = 0; index < jobs_.size(); ++index) {
             if (jobs_[index].phase != Phase::finished) finish(index, jobs_[index], reason);
@@ -519,17 +526,19 @@ private:
 
     SftpSession& session_;
     const Direction direction_;
-    const std::vector<FileCopy>& files_;
+    const NextCopy& next_;
     const BatchProgress& progress_;
-    std::vector<Job> jobs_;
-    std::vector<CopyResult> results_;
+    const CopyEnded& ended_;
+    std::deque<FileCopy> files_;  // as `next_` gave them; deques keep references to them
+    std::deque<Job> jobs_;
+    std::string firstError_;
     std::unordered_map<std::uint32_t, Pending> pending_;
     Pacing pacing_;
     std::int64_t inFlight_ = 0;  // bytes of the reads or writes awaiting replies
     std::string scratch_;        // an upload's next chunk
-    std::size_t nextFile_ = 0;
     std::size_t open_ = 0;
-    std::size_t unfinished_ = jobs_.size();
+    std::size_t unfinished_ = 0;
+    bool ending_ = false;  // no more files are asked for
     bool stopping_ = false;
 };
 
@@ -592,7 +601,23 @@ namespace {
 
 BatchProgress forOneFile(const Progress& progress) {
     if (!progress) return nullptr;
-    return [&progress](std::size_t, std::int64_t transferred) { return progress(transferred); };
+    return [&progress](std::size_t, std::int64_t transferred, std::int64_t) { return progress(transferred); };
+}
+
+// A batch of the files given, with a result for each; those never asked for (the
+// session could not take requests) fail with its reason.
+std::vector<CopyResult> runBatch(SftpSession& session, Direction direction, const std::vector<FileCopy>& files,
+                                 const BatchProgress& progress) {
+    std::vector<CopyResult> results(files.size());
+    std::size_t given = 0;
+    const NextCopy next = [&]() -> std::optional<FileCopy> {
+        if (given == files.size()) return std::nullopt;
+        return files[given++];
+    };
+    const CopyEnded ended = [&](std::size_t index, const CopyResult& result) { results[index] = result; };
+    Transfers(session, direction, next, progress, ended).run();
+    for (std::size_t index = given; index < files.size(); ++index) results[index].error = session.error;
+    return results;
 }
 
 }  // namespace
@@ -609,12 +634,20 @@ int upload(SftpSession& session, LocalEnd& local, std::string_view remotePath, c
 
 std::vector<CopyResult> downloadFiles(SftpSession& session, const std::vector<FileCopy>& files,
                                       const BatchProgress& progress) {
-    return Transfers(session, Direction::download, files, progress).run();
+    return runBatch(session, Direction::download, files, progress);
 }
 
 std::vector<CopyResult> uploadFiles(SftpSession& session, const std::vector<FileCopy>& files,
                                     const BatchProgress& progress) {
-    return Transfers(session, Direction::upload, files, progress).run();
+    return runBatch(session, Direction::upload, files, progress);
+}
+
+void downloadStream(SftpSession& session, const NextCopy& next, const BatchProgress& progress, const CopyEnded& ended) {
+    Transfers(session, Direction::download, next, progress, ended).run();
+}
+
+void uploadStream(SftpSession& session, const NextCopy& next, const BatchProgress& progress, const CopyEnded& ended) {
+    Transfers(session, Direction::upload, next, progress, ended).run();
 }
 
 }  // namespace sftp

@@ -1,7 +1,10 @@
 #include "ui/wait_screen.h"
 
 #include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
 
 #include "explorer/population.h"
 #include "platform/stop_flag.h"
@@ -13,41 +16,74 @@
 
 namespace ui {
 namespace {
+
 constexpr platform::MessageId workDoneMessage = platform::userMessage(1);
+// Work that ends within this shows no screen: a quick command does not flash one, and
+// the keys typed meanwhile reach what comes after it.
+constexpr auto screenDelay = std::chrono::milliseconds(250);
+
+// What the command and its thread share: the thread may outlive the command.
+struct Waiting {
+    std::atomic<bool> stop{false};
+    std::mutex lock;
+    std::condition_variable ended;
+    bool done = false;        // under lock
+    platform::Window screen;  // under lock: the screen, once it shows
+};
+
 }  // namespace
 
 bool runWhileWaiting(platform::Window owner, const WaitScreen& screen, std::function<void()> work) {
-    const auto stop = std::make_shared<std::atomic<bool>>(false);
+    const auto waiting = std::make_shared<Waiting>();
+    const bool started = explorer::startListingThread([waiting, work = std::move(work)] {
+        platform::setThreadStopFlag(&waiting->stop);
+        work();
+        platform::setThreadStopFlag(nullptr);
+        platform::Window shown;
+        {
+            std::lock_guard guard(waiting->lock);
+            waiting->done = true;
+            shown = waiting->screen;
+        }
+        waiting->ended.notify_all();
+        if (shown && !waiting->stop) platform::postMessage(shown, workDoneMessage);
+    });
+    if (!started) {
+        platform::messageBox(owner, u"This cannot be done now: no thread could be started.", screen.caption,
+                             platform::MessageBoxButtons::ok, platform::MessageBoxIcon::exclamation);
+        return false;
+    }
+    {
+        // A box the work asks for meanwhile waits at most this long for the UI thread.
+        std::unique_lock guard(waiting->lock);
+        if (waiting->ended.wait_for(guard, screenDelay, [&] { return waiting->done; })) return true;
+    }
     const FullScreenDialog dialog{.keypadTemplate = &resources::waitingDialog,
                                   .keybarCaption = screen.caption,
                                   .helpTopic = screen.helpTopic,
                                   .bar = &resources::waitingBar};
-    const int result = runDialog(
-        dialog, owner,
-        [&](platform::Window window, platform::MessageId message, platform::WParam,
-            platform::LParam) -> platform::LResult {
-            if (message == workDoneMessage) {
-                platform::endDialog(window, resources::commandDone);
-                return 1;
-            }
-            if (message != platform::MessageId::initDialog) return 0;
-            platform::setWindowText(window, screen.caption);
-            platform::setWindowText(platform::getDialogItem(window, resources::waitingText), screen.text);
-            const bool started = explorer::startListingThread([stop, work = std::move(work), window] {
-                platform::setThreadStopFlag(stop.get());
-                work();
-                platform::setThreadStopFlag(nullptr);
-                if (!*stop) platform::postMessage(window, workDoneMessage);
-            });
-            if (!started) {
-                platform::messageBox(window, u"This cannot be done now: no thread could be started.", screen.caption,
-                                     platform::MessageBoxButtons::ok, platform::MessageBoxIcon::exclamation);
-                platform::endDialog(window, resources::commandCancel);
-            }
-            return 1;
-        });
+    const int result = runDialog(dialog, owner,
+                                 [&](platform::Window window, platform::MessageId message, platform::WParam,
+                                     platform::LParam) -> platform::LResult {
+                                     if (message == workDoneMessage) {
+                                         platform::endDialog(window, resources::commandDone);
+                                         return 1;
+                                     }
+                                     if (message != platform::MessageId::initDialog) return 0;
+                                     platform::setWindowText(window, screen.caption);
+                                     platform::setWindowText(platform::getDialogItem(window, resources::waitingText),
+                                                             screen.text);
+                                     bool done = false;
+                                     {
+                                         std::lock_guard guard(waiting->lock);
+                                         done = waiting->done;
+                                         if (!done) waiting->screen = window;
+                                     }
+                                     if (done) platform::endDialog(window, resources::commandDone);
+                                     return 1;
+                                 });
     if (result == resources::commandDone) return true;
-    *stop = true;
+    waiting->stop = true;
     return false;
 }
 

@@ -71,6 +71,29 @@ TEST_F(SilentServer, AListingThatWaitsHoldsUpNoKeyAndACommandOnItsConnectionSays
     quit();
 }
 
+// Delete on a server that never answers DELE: the screen names the command while the keys
+// go on, Cancel gives control back, and the place lists again on a new connection while
+// the old one still hangs.
+TEST_F(SilentServer, ADeleteThatWaitsIsCancelledAndThePlaceListsAnew) {
+    ScriptedFtpServer server(login() + listing("/", unixLine('-', "a.txt")) + probe() + expect("DELE /a.txt") +
+                             acceptControl() + login() + listing("/", unixLine('-', "b.txt")) + bye());
+    startWithPlace(server.address(), {.timeout = 60000});
+    command(resources::commandRemoteView);
+    explorer::remoteProvider.confirm = 0;
+    focus("a");
+    std::string waiting;
+    waitForText("Deleting");
+    capture(waiting);
+    terminal.pressKey(Key::rightSoft);  // Cancel
+    command(resources::commandDelete);
+    EXPECT_NE(waiting.find("Deleting '/a.txt'..."), std::string::npos) << waiting;
+    command(resources::commandRefresh);
+    EXPECT_NE(rows().find("b"), std::string::npos) << rows();
+    quit();
+    remote::shutdownRemote();
+    EXPECT_EQ(server.finish(), "");
+}
+
 // The server falls silent under a place that asks before it re-connects: while the
 // probe waits the keys go on, once it gives up the question comes, and Yes lists again
 // on a new connection (the silent one is never asked again).

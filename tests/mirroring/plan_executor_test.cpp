@@ -1,5 +1,6 @@
 // A plan carried out by several threads, as farlink-ftp mirror carries out its plan: the
-// order's rules hold at every step in random rounds (tests/support/plan_rules.h).
+// order's rules hold at every step in random rounds (tests/support/plan_rules.h), copies
+// joining a thread's turn as they become ready.
 #include "mirroring/plan_executor.h"
 
 #include <gtest/gtest.h>
@@ -8,6 +9,7 @@
 #include <mutex>
 #include <random>
 #include <thread>
+#include <utility>
 #include <vector>
 
 #include "tests/support/plan_rules.h"
@@ -36,20 +38,33 @@ TEST(CarryOut, TheOrdersRulesHoldInRandomRounds) {
                 if (!ended[index]) now.push_back(states[index]);
             return now;
         };
+        // A turn takes up to three steps at once (copies take others along), then carries
+        // them out one by one.
+        const auto start = [&](std::size_t index) {
+            std::lock_guard held(lock);
+            states[index].running = true;
+            states[index].started = ++clock;
+        };
+        const auto carry = [&](std::size_t index) {
+            std::unique_lock held(lock);
+            const std::vector<UnfinishedStep> now = unfinished();
+            const auto pause = std::chrono::microseconds(random() % 100);
+            held.unlock();
+            const bool succeeds = book.carryOut(states[index], now);
+            std::this_thread::sleep_for(pause);
+            held.lock();
+            ended[index] = ++clock;
+            return succeeds;
+        };
         mirroring::carryOut(
-            steps, 4,
-            [&](std::size_t index, int) {
-                std::unique_lock held(lock);
-                states[index].running = true;
-                states[index].started = ++clock;
-                const std::vector<UnfinishedStep> now = unfinished();
-                const auto pause = std::chrono::microseconds(random() % 100);
-                held.unlock();
-                const bool succeeds = book.carryOut(states[index], now);
-                std::this_thread::sleep_for(pause);
-                held.lock();
-                ended[index] = ++clock;
-                return succeeds;
+            steps, 4, [&](std::size_t index) { return !round[index].removal; },
+            [&](std::size_t first, const mirroring::MoreSteps& more, const mirroring::StepEnded& end, int) {
+                for (std::vector<std::size_t> turn{first}; !turn.empty();) {
+                    for (std::optional<std::size_t> step; turn.size() < 3 && (step = more());) turn.push_back(*step);
+                    for (const std::size_t index : turn) start(index);
+                    for (const std::size_t index : std::exchange(turn, {})) end(index, carry(index));
+                    if (const std::optional<std::size_t> step = more()) turn.push_back(*step);
+                }
             },
             [&](std::size_t index) {
                 std::lock_guard held(lock);

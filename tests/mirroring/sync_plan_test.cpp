@@ -89,7 +89,7 @@ TEST(SyncTrees, LeaveAloneOnBothSidesWhatEitherCannotReadWhole) {
                                "-rw-r--r-- 1 u g 5 Jan 01  1960 old\n+r,s1,\t.farlink-0123456789abcdef.part\n"
                                "drwxr-xr-x 1 u g 0 Jan 01  2020 twice\n-rw-r--r-- 1 u g 1 Jan 01  2020 twice\n"
                                "-rw-r--r-- 1 u g 1 Jan 01  2020 lf\r\n";
-    const ListFolder list = [&](const std::string& folder, const std::string& file, std::string& reason) {
+    const ListFolderBy list = [&](int, const std::string& folder, const std::string& file, std::string& reason) {
         reason = "226 Transfer done (but failed to open directory).\r\n";
         std::ofstream(file) << (folder == "/s/" ? listed : "+/,\td\n");  // elsewhere folders without end
         return folder != "/s/locked";

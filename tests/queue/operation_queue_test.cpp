@@ -49,6 +49,7 @@ struct Fakes {
     std::atomic<bool> copyStarted{false};
     bool fastWaits = true;  // the idle wait returns at once, as a time-out
     std::atomic<int> simultaneous{1};
+    int joined = 0;   // copies that joined a batch after its first
     int running = 0;  // fake server operations running now, and at most
     int mostRunning = 0;
     std::set<std::thread::id> threads;  // that ran them
@@ -82,11 +83,13 @@ bool serverOperation(const std::string& call, std::u16string_view target) {
     return succeeds;
 }
 
-int fakeCopy(std::u16string_view source, std::u16string_view destination, bool folder) {
-    const session::TransferWatch& watch = *session::threadTransferWatch();
+// A copy of a batch names its own resume and times; others take the watch's.
+int fakeCopy(std::u16string_view source, std::u16string_view destination, bool folder,
+             const explorer::FileCopyOrder* order = nullptr) {
+    const bool resume = order ? order->resume : session::threadTransferWatch()->resume.load();
     const std::string call = std::string(folder ? "folder " : "copy ") + toUtf8(source) + ">" + toUtf8(destination) +
-                             "@" + placeOfThread + (watch.resume ? " resumed" : "") +
-                             (watch.keepTimes ? " keeping times" : "");
+                             "@" + placeOfThread + (resume ? " resumed" : "") +
+                             (order && order->keepTimes ? " keeping times" : "");
     const bool succeeds = serverOperation(call, destination);
     if (folder && fakes->logFailedFile) addOperation(kindCopyFile, u"in/one", u"out/one", listFailed);
     return succeeds && fakes->copiesSucceed && !session::threadTransferWatch()->stop ? 1 : 0;
@@ -100,6 +103,15 @@ protected:
         explorer::ViewProvider& remote = explorer::remoteProvider;
         remote.CopyFile = [](std::u16string_view s, std::u16string_view d, int) { return fakeCopy(s, d, false); };
         remote.CopyFolder = [](std::u16string_view s, std::u16string_view d, int) { return fakeCopy(s, d, true); };
+        remote.CopyFiles = [](const explorer::NextCopyOrder& next, const explorer::CopyOrderEnded& ended) {
+            for (std::size_t copy = 0; const std::optional<explorer::FileCopyOrder> order = next(); ++copy) {
+                if (copy > 0) {
+                    std::lock_guard guard(fakes->lock);
+                    ++fakes->joined;
+                }
+                ended(copy, fakeCopy(order->source, order->destination, false, &*order) != 0, u"(fake) it failed");
+            }
+        };
         remote.ShowError = [](std::u16string_view caption) {
             note("box " + toUtf8(caption));
             return 1;
@@ -127,6 +139,9 @@ protected:
             if (placeOfThread != "gone") return true;
             reason = u"The place was deleted.";
             return false;
+        };
+        bindings.samePlace = [](const PlaceToken& one, const PlaceToken& other) {
+            return *static_cast<const std::string*>(one.get()) == *static_cast<const std::string*>(other.get());
         };
         bindings.leavePlace = [] { placeOfThread.clear(); };
         bindings.idle = [] {
@@ -495,15 +510,18 @@ TEST_F(OperationQueue, ARecordWaitsWhileAnEarlierOneTouchesItsEntries) {
 }
 
 // A run's removals go only when every other record of the run succeeded; else each fails
-// saying so (Retry: TheOrdersRulesHoldInRandomRounds). A run's failures show no box.
+// saying so (Retry: TheOrdersRulesHoldInRandomRounds). A run's failures show no box. Its
+// copies for one place go as one batch, each record ending as its copy does; another
+// place's copy goes on its own.
 TEST_F(OperationQueue, ARunRemovesOnlyOnceAllItsOtherRecordsSucceeded) {
     seen.fastWaits = false;
-    seen.simultaneous = 4;
-    seen.copiesSucceed = false;
+    seen.decide = [](std::u16string_view target) { return target != u"/a"; };
     const std::uint64_t run = newRun();
     // Queued as a synchronisation queues them: the removals last.
     ASSERT_EQ(queueRunCopy(run, u"file://\\a", u"/a"), 1);
     ASSERT_EQ(queueRunCopy(run, u"file://\\b", u"/b"), 1);
+    seen.currentPlace = "B";
+    ASSERT_EQ(queueRunCopy(run, u"file://\\c", u"/c"), 1);
     ASSERT_EQ(queueRunRemove(run, u"/old", {"old"}), 1);
     ASSERT_TRUE(queueDrains());
     const auto why = [](const std::string& destination) {
@@ -513,9 +531,13 @@ TEST_F(OperationQueue, ARunRemovesOnlyOnceAllItsOtherRecordsSucceeded) {
         return std::string("not failed");
     };
     EXPECT_EQ(why("/a"), "(fake) it failed");
+    EXPECT_EQ(why("/b"), "not failed");
+    EXPECT_EQ(seen.joined, 1) << "b joins a's batch";
     const std::string kept = "Kept: another record of the same synchronisation failed.";
     EXPECT_EQ(why("/old"), kept);
-    for (const std::string& call : calls()) EXPECT_EQ(call.find("box"), std::string::npos) << call;
+    EXPECT_EQ(calls(),
+              (std::vector<std::string>{"copy file://\\a>/a@A keeping times", "copy file://\\b>/b@A keeping times",
+                                        "copy file://\\c>/c@B keeping times"}));
 }
 
 // On the device a run's folder that exists counts as made and a file in the way does

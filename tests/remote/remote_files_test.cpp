@@ -15,6 +15,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "explorer/folder_walk.h"
@@ -271,18 +272,22 @@ TEST_F(RemoteFiles, ASynchronisationsCopiesTakeTheirSourcesTimes) {
     device.file("up.txt", "up");
     const timespec times[2] = {{old, 0}, {old, 0}};
     ASSERT_EQ(utimensat(AT_FDCWD, device.at("up.txt").c_str(), times, 0), 0);
-    session::TransferWatch watch;
-    watch.keepTimes.store(true);
-    session::setThreadTransferWatch(&watch);
+    // One copy as a batch of one; the reason of a failure, empty on success.
+    const auto copy = [](const std::u16string& source, const std::u16string& destination, bool keepTimes) {
+        std::optional<explorer::FileCopyOrder> order = explorer::FileCopyOrder{source, destination, false, keepTimes};
+        std::u16string why = u"not copied";
+        remote::remoteCopyFiles(
+            [&] { return std::exchange(order, std::nullopt); },
+            [&](std::size_t, bool copied, const std::u16string& reason) { why = copied ? u"" : reason; });
+        return toUtf8(why);
+    };
     const std::u16string served = toUtf16(server.remotePath("up.txt"));
-    ASSERT_EQ(remote::remoteCopyFile(u"file://\\up.txt", served, 0), 1) << lastError();
+    ASSERT_EQ(copy(u"file://\\up.txt", served, true), "");
     EXPECT_EQ(modifiedAt(server.hostPath("up.txt")), old);
-    ASSERT_EQ(remote::remoteCopyFile(served, u"file://\\down.txt", 0), 1) << lastError();
+    ASSERT_EQ(copy(served, u"file://\\down.txt", true), "");
     EXPECT_EQ(modifiedAt(device.at("down.txt")), old);
-    watch.keepTimes.store(false);
-    ASSERT_EQ(remote::remoteCopyFile(served, u"file://\\plain.txt", 0), 1) << lastError();
+    ASSERT_EQ(copy(served, u"file://\\plain.txt", false), "");
     EXPECT_GT(modifiedAt(device.at("plain.txt")), old);
-    session::setThreadTransferWatch(nullptr);
 }
 
 TEST_F(RemoteFiles, TheErrorBoxNamesThePlaceTheCaptionAndTheFailure) {

@@ -583,7 +583,7 @@ TEST(SftpBatch, AStopLeavesNoFileOpenOnTheServer) {
         writeFile(test.files / "there" + name, patternBytes(1000));
         files.push_back({test.files / "there" + name, &ends.emplace_back(test.files / "here" + name, false)});
     }
-    const auto stopHalfway = [](std::size_t index, std::int64_t) { return index < 30; };
+    const auto stopHalfway = [](std::size_t index, std::int64_t, std::int64_t) { return index < 30; };
     EXPECT_EQ(sftp::downloadFiles(*test.session, files, stopHalfway)[59].error, "Stopped");
     // The replies still due arrive with a later request's.
     EXPECT_EQ(sftp::probe(*test.session), 1) << sftp::lastError(*test.session);

@@ -66,19 +66,6 @@ mirroring::ListFolder listerOver(session::ServerSession& server, int timeoutSeco
     };
 }
 
-// The server's tree below `top`.
-mirroring::SyncTree serverTree(session::ServerSession& server, const std::string& top, int timeoutSeconds) {
-    const std::string listing = temporaryListingFile();
-    mirroring::SyncTree tree;
-    if (listing.empty()) {
-        tree.held.push_back({"", "cannot make a temporary file for listings"});
-        return tree;
-    }
-    tree = mirroring::readServerTree(listerOver(server, timeoutSeconds), top, listing);
-    unlink(listing.c_str());
-    return tree;
-}
-
 // Says on stderr which folders were held, each by its path on its side and with the
 // system's or the server's reason; returns how many.
 int sayHeld(const mirroring::SyncTree& tree, const std::string& top, char separator) {
@@ -105,20 +92,45 @@ void removeStaleTemporaries(const std::string& top, const std::vector<std::strin
     }
 }
 
-// After a copy the target takes the source's time to the second, so that the next run
-// finds the two alike: a downloaded file the server's (asked when the listing's is not to
-// the second, the listing's when the server gives none), an uploaded one the local
-// file's. A server that cannot set a time leaves the target its own; the copy stands.
-void keepSourceTime(session::ServerSession& server, bool upload, const platform::AnchoredPath& local,
-                    const std::string& remote, const mirroring::SyncEntry& source) {
-    if (upload) {
-        if (source.time >= 0) server.setModificationTime(remote, source.time);
-        return;
+// The connections of a run: the first, and up to `parallel` in all once there is work for
+// them (folders of a level to list, actions to carry out); one that cannot be opened is
+// not asked for again.
+struct Connections {
+    std::vector<session::ServerSession*> servers;
+    int parallel;
+    const OpenServers& openMore;
+    int asked = 1;
+
+    // As many as `work` can use, and no more than `parallel`; returns how many there are.
+    int widen(std::size_t work) {
+        const int more = int(std::min<std::size_t>(work, std::size_t(parallel))) - asked;
+        if (more > 0) {
+            asked += more;
+            for (session::ServerSession* server : openMore(more)) servers.push_back(server);
+        }
+        return int(servers.size());
     }
-    const std::int64_t exact = source.timePrecision == 0 ? source.time : server.modificationTime(remote);
-    const std::int64_t time = exact >= 0 ? exact : source.time;
-    std::string unused;
-    if (time >= 0) platform::setModificationTimeAt(local, time, unused);
+};
+
+// The server's tree below `top`, the folders of a level listed over all connections at
+// once, through listing files in a folder of the run's own.
+mirroring::SyncTree serverTree(Connections& connections, const std::string& top, int timeoutSeconds) {
+    const char* temporary = std::getenv("TMPDIR");
+    std::string folder = std::string(temporary && *temporary ? temporary : "/tmp") + "/farlink-ftp-XXXXXX";
+    mirroring::SyncTree tree;
+    if (!mkdtemp(folder.data())) {
+        tree.held.push_back({"", "cannot make a temporary folder for listings"});
+        return tree;
+    }
+    tree = mirroring::readServerTree(
+        [&](int lister, const std::string& listed, const std::string& listingPath, std::string& reason) {
+            platform::setThreadStopFlag(&stopAsked);  // a lister may run on a thread of its own
+            return listerOver(*connections.servers[std::size_t(lister)], timeoutSeconds)(listed, listingPath, reason);
+        },
+        top, folder + "/listing", [&](std::size_t folders) { return connections.widen(folders); });
+    std::error_code ignored;
+    fs::remove_all(folder, ignored);
+    return tree;
 }
 
 const char* verb(mirroring::SyncActionKind kind, bool reverse) {
@@ -145,6 +157,30 @@ struct RunContext {
     const std::map<std::string, const mirroring::SyncEntry*>& targetEntries;
 };
 
+// A copy as one file of a batch. Once whole, the target takes the source's time to the
+// second, so that the next run finds the two alike: a downloaded file the listing's when
+// it is exact, else the server's, else the listing's after all; an uploaded one the
+// local file's. A server that cannot set a time leaves the target its own; the copy
+// stands. A download checks the size the listing gave and takes its permission bits.
+session::FileTransfer transferOf(const RunContext& run, const mirroring::SyncAction& action) {
+    const mirroring::SyncEntry& source = *run.sourceEntries.at(action.path);
+    session::FileTransfer file{.remotePath = withSlash(run.remoteFolder) + action.path,
+                               .keepTime = true,
+                               .time = source.time,
+                               .timeExact = source.timePrecision == 0};
+    const platform::AnchoredPath local{run.localFolder, action.path};
+    if (run.options.reverse) {
+        file.local = local;
+        return file;
+    }
+    if (source.size < 0) {
+        std::cerr << "farlink-ftp: the listing gives no size for " << platform::printableText(action.path)
+                  << ": the length of what arrives is unchecked\n";
+    }
+    file.target = {.file = local, .expectedSize = source.size, .sourceMode = source.mode};
+    return file;
+}
+
 // Right before a removal: whether the entry is still what the plan saw (on the device
 // by lstat, on the server by a listing of its folder); false with the reason when not,
 // or when it could not be looked at.
@@ -170,8 +206,8 @@ bool stillAsPlanned(session::ServerSession& server, const mirroring::SyncAction&
     return false;
 }
 
-// Carries out one action over `server`; false with the reason in `reason`. Everything
-// done in the local folder goes through folder handles from its top.
+// Carries out one action other than a copy over `server`; false with the reason in
+// `reason`. Everything done in the local folder goes through folder handles from its top.
 bool perform(session::ServerSession& server, const mirroring::SyncAction& action, const RunContext& run,
              std::string& reason) {
     const Options& options = run.options;
@@ -181,19 +217,7 @@ bool perform(session::ServerSession& server, const mirroring::SyncAction& action
     const int sourceMode = source == run.sourceEntries.end() ? -1 : source->second->mode;
     int result = 0;
     switch (action.kind) {
-    case mirroring::SyncActionKind::copy: {
-        const mirroring::SyncEntry& entry = *source->second;
-        if (!options.reverse && entry.size < 0) {
-            std::cerr << "farlink-ftp: the listing gives no size for " << platform::printableText(action.path)
-                      << ": the length of what arrives is unchecked\n";
-        }
-        result = options.reverse
-                     ? server.upload(local, remotePath)
-                     : server.download(remotePath,
-                                       {.file = local, .expectedSize = entry.size, .sourceMode = entry.mode});
-        if (result) keepSourceTime(server, options.reverse, local, remotePath, entry);
-        break;
-    }
+    case mirroring::SyncActionKind::copy: break;
     case mirroring::SyncActionKind::makeFolder:
         if (options.reverse) result = server.makeFolder(remotePath, sourceMode);
         else if (!platform::makeFolderAt(local, sourceMode, reason)) return false;
@@ -233,7 +257,8 @@ int run(session::ServerSession& lister, int parallel, const OpenServers& openMor
     // The server folder to mirror into is made when missing (an existing one refuses, as
     // a failure there would: its listing then tells).
     if (options.reverse && !options.dryRun) lister.makeFolder(remoteFolder, -1);
-    mirroring::SyncTree remote = serverTree(lister, remoteFolder, options.timeoutSeconds);
+    Connections connections{{&lister}, options.dryRun ? 1 : parallel, openMore};
+    mirroring::SyncTree remote = serverTree(connections, remoteFolder, options.timeoutSeconds);
     const mirroring::SyncTree local = mirroring::readDeviceTree(localFolder);
     mirroring::confirmListedTimes(
         remote.entries, local.entries, !options.reverse, {.sizeOnly = options.sizeOnly},
@@ -272,13 +297,12 @@ int run(session::ServerSession& lister, int parallel, const OpenServers& openMor
     std::map<std::string, const mirroring::SyncEntry*> sourceEntries, targetEntries;
     for (const mirroring::SyncEntry& entry : source.entries) sourceEntries[entry.path] = &entry;
     for (const mirroring::SyncEntry& entry : target.entries) targetEntries[entry.path] = &entry;
-    // More connections only for actions that can use them: an unchanged tree costs one login.
-    std::vector<session::ServerSession*> servers{&lister};
-    if (const int more = std::min(parallel, int(work.size())) - 1; more > 0 && !stopAsked) {
-        for (session::ServerSession* server : openMore(more)) servers.push_back(server);
-    }
-    // The plan's order decides which action may start on a free connection; each line is
-    // printed as its action ends.
+    // More connections only for actions that can use them: an unchanged tree costs no more
+    // than its listing.
+    const std::vector<session::ServerSession*>& servers = connections.servers;
+    if (!stopAsked) connections.widen(work.size());
+    // The plan's order decides which action may start on a free connection, and which
+    // copies join a batch on it; each line is printed as its action ends.
     const RunContext context{options, remoteFolder, localFolder, sourceEntries, targetEntries};
     std::vector<mirroring::PlanStep> steps;
     for (const mirroring::SyncAction& action : work) steps.push_back({{action.path}, 1, isRemoval(action.kind)});
@@ -286,24 +310,49 @@ int run(session::ServerSession& lister, int parallel, const OpenServers& openMor
     int done = 0;
     int failures = held;
     int notStarted = 0;  // once stopped
+    const auto report = [&](std::size_t step, bool succeeded, const std::string& reason) {
+        std::lock_guard guard(printing);
+        if (succeeded) {
+            std::cout << line(work[step]) << std::endl;
+            ++done;
+        } else {
+            std::cerr << "farlink-ftp: failed: " << line(work[step]) << ": " << printableReason(reason) << '\n';
+            ++failures;
+        }
+    };
+    const auto isCopy = [&](std::size_t step) { return work[step].kind == mirroring::SyncActionKind::copy; };
     mirroring::carryOut(
-        steps, int(servers.size()),
-        [&](std::size_t step, int connection) {
+        steps, int(servers.size()), isCopy,
+        [&](std::size_t first, const mirroring::MoreSteps& more, const mirroring::StepEnded& ended, int connection) {
             platform::setThreadStopFlag(&stopAsked);
-            std::string reason;
-            const bool stopped = stopAsked;
-            const bool succeeded = !stopped && perform(*servers[std::size_t(connection)], work[step], context, reason);
-            std::lock_guard guard(printing);
-            if (succeeded) {
-                std::cout << line(work[step]) << std::endl;
-                ++done;
-            } else if (stopped) {
+            session::ServerSession& server = *servers[std::size_t(connection)];
+            if (stopAsked) {
+                std::lock_guard guard(printing);
                 ++notStarted;
-            } else {
-                std::cerr << "farlink-ftp: failed: " << line(work[step]) << ": " << printableReason(reason) << '\n';
-                ++failures;
+                ended(first, false);
+                return;
             }
-            return succeeded;
+            if (!isCopy(first)) {
+                std::string reason;
+                const bool succeeded = perform(server, work[first], context, reason);
+                report(first, succeeded, reason);
+                ended(first, succeeded);
+                return;
+            }
+            // The batch's steps, by file; once stopped no more join it.
+            std::vector<std::size_t> given;
+            const session::NextTransfer next = [&]() -> std::optional<session::FileTransfer> {
+                const std::optional<std::size_t> step = given.empty() ? first : stopAsked ? std::nullopt : more();
+                if (!step) return std::nullopt;
+                given.push_back(*step);
+                return transferOf(context, work[*step]);
+            };
+            const session::TransferEnded end = [&](std::size_t file, const session::TransferOutcome& outcome) {
+                report(given[file], outcome.done, tool::failureOf(outcome, server, options.timeoutSeconds));
+                ended(given[file], outcome.done);
+            };
+            if (options.reverse) server.uploadFiles(next, end);
+            else server.downloadFiles(next, end);
         },
         [&](std::size_t step) {
             std::lock_guard guard(printing);

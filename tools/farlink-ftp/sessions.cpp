@@ -58,4 +58,8 @@ std::string failureOf(session::ServerSession& server, int timeoutSeconds) {
     return text;
 }
 
+std::string failureOf(const session::TransferOutcome& outcome, session::ServerSession& server, int timeoutSeconds) {
+    return outcome.gaveUpWaiting ? timedOut(server, timeoutSeconds) : outcome.failure;
+}
+
 }  // namespace tool

@@ -50,4 +50,7 @@ std::unique_ptr<session::ServerSession> openSession(const ftp::FtpUrl& url, cons
 // server's last reply.
 std::string failureOf(session::ServerSession& server, int timeoutSeconds);
 
+// The same for one file of a batch that failed.
+std::string failureOf(const session::TransferOutcome& outcome, session::ServerSession& server, int timeoutSeconds);
+
 }  // namespace tool
