@@ -143,7 +143,7 @@ struct Reading {
 // file at most; on a queue worker its own. False with the reason when the session could
 // not be had or the step failed.
 bool onPlaceSession(const std::function<bool(session::ServerSession&)>& step, std::string& reason) {
-    if (const std::atomic<bool>* stop = platform::threadStopFlag(); stop && *stop) {
+    if (platform::threadStopped()) {
         reason = "Stopped.";
         return false;
     }

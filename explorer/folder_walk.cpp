@@ -6,6 +6,7 @@
 #include "explorer/url.h"
 #include "platform/clock.h"
 #include "platform/errors.h"
+#include "platform/stop_flag.h"
 #include "platform/text.h"
 
 namespace explorer {
@@ -24,7 +25,10 @@ bool deleteTreeWalk(const ViewProvider& view, std::u16string_view folder, Visite
     const std::u16string prefix = std::u16string(folder) + u"\\";
     bool deleted = true;
     const ListingResult listing = listFolder(view, prefix + u"*", prefix, [&](const FolderEntry& entry) {
-        if (!entry.isRealFolder()) {
+        if (platform::threadStopped()) {
+            platform::setLastError(platform::errorCancelled);
+            deleted = false;
+        } else if (!entry.isRealFolder()) {
             deleted = view.DeleteFile(entry.path) != 0;
         } else if (firstVisit(visited, entry.data)) {
             deleted = deleteTreeWalk(view, entry.path, visited);
@@ -66,6 +70,10 @@ bool deleteCopiedWalk(const ViewProvider& view, const std::u16string& folder, ch
     const int keptBefore = kept.count;
     if (listing.leftOut > 0) keep(kept, prefix, listing.leftOut);
     for (const Listed& entry : entries) {
+        if (platform::threadStopped()) {
+            platform::setLastError(platform::errorCancelled);
+            return false;
+        }
         if (entry.realFolder) {
             if (!copied.folders.contains(entry.path)) keep(kept, entry.path);
             else if (!deleteCopiedWalk(view, entry.path, separator, copied, kept)) return false;

@@ -66,6 +66,12 @@ bool CommandLine::set(std::string_view verb, std::optional<std::string_view> arg
 }
 
 long sendLine(FtpConnection* connection, std::string_view text) {
+    // A server that answers at once never lets a wait time out, where the stop is heard
+    // otherwise: a stopped caller sends nothing more but its QUIT.
+    if (stopAsked(*connection) && text != "QUIT") {
+        setReply(connection, "stopped before sending the next command\n");
+        return -1;
+    }
     if (connection->tls) {
         std::string line(text);
         line += "\r\n";

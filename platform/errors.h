@@ -25,6 +25,7 @@ enum ErrorCode : std::uint32_t {
     errorDirectoryNotEmpty = 145,
     errorAlreadyExists = 183,
     errorFilenameTooLong = 206,
+    errorCancelled = 1223,  // the thread was asked to stop
     errorMoreData = 234,
     errorNotOwner = 288,  // a mutex released by a thread that does not own it
     errorGeneric = 1359,  // an internal error with no closer code

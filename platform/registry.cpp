@@ -1,5 +1,6 @@
 #include "platform/registry.h"
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/stat.h>
@@ -11,6 +12,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <optional>
@@ -52,12 +54,15 @@ struct Key {
 // Names compare case-insensitively in ASCII, which every name of this program is.
 std::u16string folded(std::u16string_view text) { return lowerAscii(text); }
 
+using Keys = std::map<std::u16string, Key>;  // by folded path
+
 struct Store {
-    std::mutex lock;
+    std::mutex lock;     // over the fields below; never held across a write to disk
+    std::mutex writing;  // a writer's turn, taken before `lock`: one change at a time reaches the file
     bool loaded = false;
     bool writable = true;  // false when the file exists but could not be read or kept aside
     std::string file;
-    std::map<std::u16string, Key> keys;  // by folded path
+    Keys keys;
     std::map<RegistryKey, std::u16string> handles;
     RegistryKey nextHandle = currentUserKey + 1;
 };
@@ -98,14 +103,14 @@ std::u16string childPath(const std::u16string& parent, std::u16string_view segme
 }
 
 // Adds the key at `path` and every missing key above it; true when any was added.
-bool addKey(Store& store, std::u16string_view path) {
+bool addKey(Keys& keys, std::u16string_view path) {
     std::vector<std::u16string_view> segments;
     splitKeyPath(path, segments);
-    bool added = store.keys.try_emplace(u"", Key{}).second;
+    bool added = keys.try_emplace(u"", Key{}).second;
     std::u16string current;
     for (const auto segment : segments) {
         current = childPath(current, segment);
-        added |= store.keys.try_emplace(folded(current), Key{current, {}}).second;
+        added |= keys.try_emplace(folded(current), Key{current, {}}).second;
     }
     return added;
 }
@@ -128,10 +133,10 @@ std::string escapedName(const std::u16string& name) {
     return result + '"';
 }
 
-std::string serialize(const Store& store) {
+std::string serialize(const Keys& keys) {
     static constexpr char digits[] = "0123456789abcdef";
     std::string text = "REGEDIT4\n";
-    for (const auto& [foldedPath, key] : store.keys) {
+    for (const auto& [foldedPath, key] : keys) {
         if (key.path.empty() && key.values.empty()) continue;
         text += "\n[HKEY_CURRENT_USER";
         if (!key.path.empty()) {
@@ -249,7 +254,7 @@ std::size_t parse(std::string_view text, Store& store) {
             if (!splitKeyPath(path, segments)) return lineNumber;
             std::u16string joined;
             for (const auto segment : segments) joined = childPath(joined, segment);
-            addKey(store, joined);
+            addKey(store.keys, joined);
             key = &store.keys[folded(joined)];
         } else {
             std::optional<Value> value = parseValue(line);
@@ -286,6 +291,24 @@ bool keepAsBroken(const std::string& path, std::string& keptAs, Keep keep) {
 // Moves a file that could not be parsed aside.
 bool keepAside(const std::string& path, std::string& keptAs) {
     return keepAsBroken(path, keptAs, [&path](const std::string& name) { return renameWithoutReplacing(path, name); });
+}
+
+// A save cut short by a kill leaves its temporary file ("<file>.tmp-XXXXXX"), which holds
+// the settings, passwords included. Only this user's regular files of that name go:
+// never through a link, never another's.
+void removeTornSaves(const std::string& path) {
+    DIR* folder = opendir(folderOf(path).c_str());
+    if (!folder) return;
+    const std::string prefix = path.substr(path.find_last_of('/') + 1) + ".tmp-";
+    while (const dirent* entry = readdir(folder)) {
+        struct stat facts {};
+        if (std::string_view(entry->d_name).starts_with(prefix) &&
+            fstatat(dirfd(folder), entry->d_name, &facts, AT_SYMLINK_NOFOLLOW) == 0 && S_ISREG(facts.st_mode) &&
+            facts.st_uid == geteuid()) {
+            unlinkat(dirfd(folder), entry->d_name, 0);
+        }
+    }
+    closedir(folder);
 }
 
 void load(Store& store, const std::string& path) {
@@ -325,19 +348,17 @@ Store& loadedStore() {
     return instance;
 }
 
-// Writes the whole store: a temporary file beside the store's, flushed, then renamed
+// Writes `text` as the store's file: a temporary file beside it, flushed, then renamed
 // over it, so a crash at any point leaves either the old file or the new one.
-bool save(Store& store) {
-    if (!store.writable) return fail(errorAccessDenied);
-    const std::string folder = folderOf(store.file);
+bool writeStoreFile(const std::string& file, const std::string& text) {
+    const std::string folder = folderOf(file);
     if (!createPrivateFolders(folder)) return fail(errorFromErrno(errno));
-    std::string temporary = store.file + ".tmp-XXXXXX";
+    std::string temporary = file + ".tmp-XXXXXX";
     const int fd = mkostemp(temporary.data(), O_CLOEXEC);
     if (fd < 0) return fail(errorFromErrno(errno));
-    const std::string text = serialize(store);
     bool ok = fchmod(fd, 0600) == 0 && writeAll(fd, text.data(), text.size()) && fsync(fd) == 0;
     ok = close(fd) == 0 && ok;
-    ok = ok && rename(temporary.c_str(), store.file.c_str()) == 0;
+    ok = ok && rename(temporary.c_str(), file.c_str()) == 0;
     if (!ok) {
         const int error = errno;
         unlink(temporary.c_str());
@@ -347,34 +368,60 @@ bool save(Store& store) {
     return true;
 }
 
-Key* keyOf(Store& store, RegistryKey handle) {
-    if (handle == currentUserKey) return &store.keys.try_emplace(u"", Key{}).first->second;
+// The key a handle names, in `keys` (the store's, or a copy of them).
+Key* keyIn(Keys& keys, const Store& store, RegistryKey handle) {
+    if (handle == currentUserKey) return &keys.try_emplace(u"", Key{}).first->second;
     const auto found = store.handles.find(handle);
     if (found == store.handles.end()) return nullptr;
-    const auto key = store.keys.find(found->second);
-    return key == store.keys.end() ? nullptr : &key->second;
+    const auto key = keys.find(found->second);
+    return key == keys.end() ? nullptr : &key->second;
+}
+
+// Makes a change that reaches the file. `change` works on a copy of the keys, under the
+// store's lock (false: refused, the last error set); the copy is written with that lock
+// let go, so that no reader waits on the disk (the UI thread reads settings while a
+// worker saves), and becomes the store once the file holds it. Writers take turns, so no
+// other change comes in between; on failure neither the file nor the store has changed.
+bool changeAndSave(const std::function<bool(const Store&, Keys&)>& change) {
+    Store& instance = store();
+    std::lock_guard turn(instance.writing);
+    std::unique_lock guard(instance.lock);
+    loadedStore();
+    Keys keys = instance.keys;
+    if (!change(instance, keys)) return false;
+    if (!instance.writable) return fail(errorAccessDenied);
+    const std::string file = instance.file;
+    guard.unlock();
+    if (!writeStoreFile(file, serialize(keys))) return false;
+    guard.lock();
+    instance.keys = std::move(keys);
+    return true;
 }
 
 bool openOrCreate(RegistryKey parent, std::u16string_view subKey, RegistryKey& key, bool create) {
-    Store& store = loadedStore();
-    const Key* parentKey = keyOf(store, parent);
-    if (parentKey == nullptr) return fail(errorInvalidHandle);
-    std::vector<std::u16string_view> segments;
-    if (!splitKeyPath(subKey, segments)) return fail(errorInvalidParameter);
-    std::u16string path = parentKey->path;
-    for (const auto segment : segments) path = childPath(path, segment);
-    const std::u16string foldedPath = folded(path);
-    if (!store.keys.contains(foldedPath)) {
-        if (!create) return fail(errorFileNotFound);
-        const auto before = store.keys;
-        addKey(store, path);
-        if (!save(store)) {
-            store.keys = before;
-            return false;
-        }
+    std::u16string path;  // spelt as the caller spells it
+    bool missing = false;
+    {
+        std::lock_guard guard(store().lock);
+        Store& instance = loadedStore();
+        const Key* parentKey = keyIn(instance.keys, instance, parent);
+        if (parentKey == nullptr) return fail(errorInvalidHandle);
+        std::vector<std::u16string_view> segments;
+        if (!splitKeyPath(subKey, segments)) return fail(errorInvalidParameter);
+        path = parentKey->path;
+        for (const auto segment : segments) path = childPath(path, segment);
+        missing = !instance.keys.contains(folded(path));
     }
-    key = store.nextHandle++;
-    store.handles.emplace(key, foldedPath);
+    if (missing && !create) return fail(errorFileNotFound);
+    if (missing && !changeAndSave([&path](const Store&, Keys& keys) {
+            addKey(keys, path);
+            return true;
+        })) {
+        return false;
+    }
+    std::lock_guard guard(store().lock);
+    key = store().nextHandle++;
+    store().handles.emplace(key, folded(path));
     return true;
 }
 
@@ -401,15 +448,22 @@ std::string defaultRegistryFile() {
 
 void useRegistryFile(const std::string& path) {
     Store& instance = store();
+    std::lock_guard turn(instance.writing);
     std::lock_guard guard(instance.lock);
+    removeTornSaves(path);
     load(instance, path);
 }
 
 bool keepRegistryCopy(std::string& keptAs) {
-    std::lock_guard guard(store().lock);
-    Store& instance = loadedStore();
-    const std::string text = serialize(instance);
-    return keepAsBroken(instance.file, keptAs, [&text](const std::string& name) {
+    std::string text;
+    std::string file;
+    {
+        std::lock_guard guard(store().lock);
+        Store& instance = loadedStore();
+        text = serialize(instance.keys);
+        file = instance.file;
+    }
+    return keepAsBroken(file, keptAs, [&text](const std::string& name) {
         const int fd = open(name.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd < 0) return false;
         bool ok = writeAll(fd, text.data(), text.size()) && fsync(fd) == 0;
@@ -424,12 +478,10 @@ bool keepRegistryCopy(std::string& keptAs) {
 }
 
 bool createKey(RegistryKey parent, std::u16string_view subKey, RegistryKey& key) {
-    std::lock_guard guard(store().lock);
     return openOrCreate(parent, subKey, key, true);
 }
 
 bool openKey(RegistryKey parent, std::u16string_view subKey, RegistryKey& key) {
-    std::lock_guard guard(store().lock);
     return openOrCreate(parent, subKey, key, false);
 }
 
@@ -440,7 +492,8 @@ void closeKey(RegistryKey key) {
 
 bool queryValue(RegistryKey key, std::u16string_view name, std::uint32_t* type, void* data, std::uint32_t* size) {
     std::lock_guard guard(store().lock);
-    Key* found = keyOf(loadedStore(), key);
+    Store& instance = loadedStore();
+    Key* found = keyIn(instance.keys, instance, key);
     if (found == nullptr) return fail(errorInvalidHandle);
     if (data != nullptr && size == nullptr) return fail(errorInvalidParameter);
     const Value* value = findValue(*found, name);
@@ -457,39 +510,31 @@ bool queryValue(RegistryKey key, std::u16string_view name, std::uint32_t* type, 
 }
 
 bool setValue(RegistryKey key, std::u16string_view name, std::uint32_t type, const void* data, std::uint32_t size) {
-    std::lock_guard guard(store().lock);
-    Store& instance = loadedStore();
-    Key* found = keyOf(instance, key);
-    if (found == nullptr) return fail(errorInvalidHandle);
-    if ((data == nullptr && size > 0) || !isValidName(name)) return fail(errorInvalidParameter);
-    const auto bytes = static_cast<const unsigned char*>(data);
-    Value updated{std::u16string(name), type, std::vector<unsigned char>(bytes, bytes + size)};
-    Value* existing = findValue(*found, name);
-    if (existing != nullptr) {
-        updated.name = existing->name;
-        std::swap(*existing, updated);
-        if (save(instance)) return true;
-        std::swap(*existing, updated);
-        return false;
-    }
-    found->values.push_back(std::move(updated));
-    if (save(instance)) return true;
-    found->values.pop_back();
-    return false;
+    return changeAndSave([&](const Store& instance, Keys& keys) {
+        Key* found = keyIn(keys, instance, key);
+        if (found == nullptr) return fail(errorInvalidHandle);
+        if ((data == nullptr && size > 0) || !isValidName(name)) return fail(errorInvalidParameter);
+        const auto bytes = static_cast<const unsigned char*>(data);
+        std::vector<unsigned char> stored(bytes, bytes + size);
+        if (Value* existing = findValue(*found, name)) {
+            existing->type = type;
+            existing->data = std::move(stored);
+        } else {
+            found->values.push_back({std::u16string(name), type, std::move(stored)});
+        }
+        return true;
+    });
 }
 
 bool deleteValue(RegistryKey key, std::u16string_view name) {
-    std::lock_guard guard(store().lock);
-    Store& instance = loadedStore();
-    Key* found = keyOf(instance, key);
-    if (found == nullptr) return fail(errorInvalidHandle);
-    const Value* value = findValue(*found, name);
-    if (value == nullptr) return fail(errorFileNotFound);
-    const auto before = found->values;
-    found->values.erase(found->values.begin() + (value - found->values.data()));
-    if (save(instance)) return true;
-    found->values = before;
-    return false;
+    return changeAndSave([&](const Store& instance, Keys& keys) {
+        Key* found = keyIn(keys, instance, key);
+        if (found == nullptr) return fail(errorInvalidHandle);
+        const Value* value = findValue(*found, name);
+        if (value == nullptr) return fail(errorFileNotFound);
+        found->values.erase(found->values.begin() + (value - found->values.data()));
+        return true;
+    });
 }
 
 void batchSetValue(RegistryBatch& batch, std::u16string_view name, std::uint32_t type, const void* data,
@@ -503,28 +548,25 @@ void batchDeleteValue(RegistryBatch& batch, std::u16string_view name) {
 }
 
 bool applyBatch(RegistryKey key, const RegistryBatch& batch) {
-    std::lock_guard guard(store().lock);
-    Store& instance = loadedStore();
-    Key* found = keyOf(instance, key);
-    if (found == nullptr) return fail(errorInvalidHandle);
-    for (const RegistryBatch::Step& step : batch.steps) {
-        if (!isValidName(step.name)) return fail(errorInvalidParameter);
-    }
-    std::vector<Value> before = found->values;
-    for (const RegistryBatch::Step& step : batch.steps) {
-        Value* existing = findValue(*found, step.name);
-        if (step.remove) {
-            if (existing != nullptr) found->values.erase(found->values.begin() + (existing - found->values.data()));
-        } else if (existing != nullptr) {
-            existing->type = step.type;
-            existing->data = step.data;
-        } else {
-            found->values.push_back({step.name, step.type, step.data});
+    return changeAndSave([&](const Store& instance, Keys& keys) {
+        Key* found = keyIn(keys, instance, key);
+        if (found == nullptr) return fail(errorInvalidHandle);
+        for (const RegistryBatch::Step& step : batch.steps) {
+            if (!isValidName(step.name)) return fail(errorInvalidParameter);
         }
-    }
-    if (save(instance)) return true;
-    found->values = std::move(before);
-    return false;
+        for (const RegistryBatch::Step& step : batch.steps) {
+            Value* existing = findValue(*found, step.name);
+            if (step.remove) {
+                if (existing != nullptr) found->values.erase(found->values.begin() + (existing - found->values.data()));
+            } else if (existing != nullptr) {
+                existing->type = step.type;
+                existing->data = step.data;
+            } else {
+                found->values.push_back({step.name, step.type, step.data});
+            }
+        }
+        return true;
+    });
 }
 
 bool createPrivateFolders(const std::string& folder) {

@@ -3,7 +3,7 @@
 // Key and value names compare case-insensitively; leading and trailing '\' in a key
 // path are ignored. Every change (or batch of changes) is written to disk at once,
 // atomically, mode 0600.
-// Any thread: calls are serialised inside. Failures set the last error
+// Any thread. Changes take turns; a read never waits for a change's write to disk. Failures set the last error
 // (platform/errors.h): errorFileNotFound for a missing key or value, errorMoreData
 // for a buffer too small.
 #pragma once
@@ -36,7 +36,9 @@ bool createPrivateFolders(const std::string& folder);
 std::string defaultRegistryFile();
 // Loads the store from `path` (created on the first change). A file that cannot be
 // parsed is reported on stderr and renamed aside (".broken-<time>"), and the store
-// starts empty. Replaces whatever was loaded before; open keys become invalid.
+// starts empty. Replaces whatever was loaded before; open keys become invalid. Called at
+// start, where no save can be under way (Farlink holds its instance lock): it removes
+// the temporary files that saves cut short left beside `path`.
 void useRegistryFile(const std::string& path);
 
 // Writes the store as it stands to "<file>.broken-<time>[-n]" beside its file, mode

@@ -7,5 +7,6 @@ thread_local const std::atomic<bool>* stopOfThread = nullptr;
 
 void setThreadStopFlag(const std::atomic<bool>* flag) { stopOfThread = flag; }
 const std::atomic<bool>* threadStopFlag() { return stopOfThread; }
+bool threadStopped() { return stopOfThread && stopOfThread->load(); }
 
 }  // namespace platform

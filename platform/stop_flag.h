@@ -15,5 +15,8 @@ inline constexpr std::uint32_t stopCheckMs = 250;
 // Names the flag of the calling thread; null: none. The flag must outlive its naming.
 void setThreadStopFlag(const std::atomic<bool>* flag);
 const std::atomic<bool>* threadStopFlag();
+// Whether the calling thread was asked to stop: work that goes step by step asks it
+// before each step, and a stopped thread asks the user no question.
+bool threadStopped();
 
 }  // namespace platform

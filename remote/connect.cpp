@@ -9,6 +9,7 @@
 #include "explorer/provider.h"
 #include "platform/connection_manager.h"
 #include "platform/secret.h"
+#include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "platform/window/message_box.h"
 #include "platform/window/window.h"
@@ -60,8 +61,12 @@ bool answers(SessionUse& use, bool& lost) {
 // Asks a question with the session let go: the UI thread, which shows the box, may be
 // waiting for it, and the wait cursor is a call to the UI thread as well. False when
 // the answer is not Yes, or the session could not be had again (the place's error then
-// says why).
+// says why). A thread asked to stop asks nothing.
 bool askWithSessionReleased(SessionUse& use, std::u16string_view text, platform::MessageBoxIcon icon) {
+    if (platform::threadStopped()) {
+        setPlaceError(*use.place, u"(KVT-FC-1)", "Stopped.\n");
+        return false;
+    }
     releaseSession(use);
     platform::setWaitCursor(false);
     const platform::MessageBoxResult answer = platform::messageBox(
@@ -194,7 +199,7 @@ int connectWithPassphrase(SessionUse& use, const std::string& keyFile) {
 // the user: its copy fails, saying what to do.
 int connectAsking(SessionUse& use) {
     FtpPlace& place = *use.place;
-    if (session::threadTransferWatch()) return 0;
+    if (session::threadTransferWatch() || platform::threadStopped()) return 0;
     if (const std::string key = (*use.session)->lockedKey(); !key.empty()) return connectWithPassphrase(use, key);
     const std::u16string question = (*use.session)->trustQuestion(settingsOf(place).name);
     if (question.empty()) return 0;

@@ -356,10 +356,9 @@ std::uint32_t editsOf(const FtpPlace& place) {
 bool lockSession(FtpPlace& place, SessionLock& lock) {
     lock = SessionLock(place.sessionLock, std::defer_lock);
     if (platform::isUiThread()) return lock.try_lock_for(std::chrono::milliseconds(uiSessionWaitMs));
-    const std::atomic<bool>* stop = platform::threadStopFlag();
     for (std::uint32_t waited = 0; waited < sessionWaitMs; waited += platform::stopCheckMs) {
         if (lock.try_lock_for(std::chrono::milliseconds(platform::stopCheckMs))) return true;
-        if (stop && stop->load()) return false;
+        if (platform::threadStopped()) return false;
     }
     return false;
 }

@@ -18,6 +18,7 @@
 #include "platform/clock.h"
 #include "platform/errors.h"
 #include "platform/folder_handles.h"
+#include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "platform/window/message_box.h"
 #include "remote/connect.h"
@@ -407,7 +408,7 @@ void copyTreeFile(const std::u16string& source, const std::u16string& destinatio
         logCopy(fileLogKind, source, destination, true, stamp);
         return;
     }
-    if (platform::lastError() == platform::errorAccessDenied) {
+    if (platform::lastError() == platform::errorAccessDenied && !platform::threadStopped()) {
         if (!askReplaceFile()) {
             logCopy(fileLogKind, source, destination, false);
             return;
@@ -451,6 +452,10 @@ bool copyTree(std::u16string_view source, std::u16string_view destination, Folde
         walk.anyFailed = true;
     }
     for (const TreeEntry& entry : entries) {
+        if (platform::threadStopped()) {
+            setCurrentError(u"(KVT-CP-4)", "Stopped.\n");
+            return false;
+        }
         const std::u16string from = std::u16string(source) + separator + entry.name;
         const std::u16string to = std::u16string(destination) + targetSeparator + entry.name;
         const bool isFolder = entry.attributes & platform::attributeFolder;

@@ -102,8 +102,7 @@ public:
 
     std::string failureText() override {
         if (!keptFailure_.empty()) return std::exchange(keptFailure_, {});
-        const std::atomic<bool>* stop = platform::threadStopFlag();
-        const bool stopped = stop && stop->load();
+        const bool stopped = platform::threadStopped();
         const bool gaveUp = gaveUp_;
         const std::uint32_t watchedSilence = std::exchange(watchedSilenceMs_, 0);
         std::string text;

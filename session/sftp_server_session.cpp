@@ -86,8 +86,7 @@ public:
     // The engine closes a connection whose wait gave up, and says so.
     std::string failureText() override {
         if (!localFailure_.empty()) return std::exchange(localFailure_, {});
-        const std::atomic<bool>* stop = platform::threadStopFlag();
-        if (stop && stop->load()) {
+        if (platform::threadStopped()) {
             sftp::close(*session_);
             return "Stopped.\n";
         }

@@ -251,31 +251,33 @@ TEST_F(Engine, ALongReplyLineKeepsItsFirstPieceAndDropsTheRest) {
 }
 
 // A server that streams a reply without end, in lines or in one line, or that falls
-// silent, holds the engine no longer than its bounds, or than a stop of the caller.
+// silent, holds the engine no longer than its bounds, or than a stop of the caller, who
+// once stopped sends nothing.
 TEST_F(Engine, AnEndlessReplyOrAStopEndsTheWait) {
     std::string manyLines;
     for (int i = 0; i <= maxReplyLines; ++i) manyLines += "211-feature\r\n";
     const struct Case {
         const char* what;
         std::string reply;
-        bool stop;
+        int stopAfterMs;  // -1: never
         const char* text;
     } cases[] = {
-        {"more lines than a reply has", manyLines + "211 end\r\n", false, "The server's reply went on beyond"},
-        {"one line without end", "211-" + std::string(maxReplyBytes + 4096, 'x'), false,
+        {"more lines than a reply has", manyLines + "211 end\r\n", -1, "The server's reply went on beyond"},
+        {"one line without end", "211-" + std::string(maxReplyBytes + 4096, 'x'), -1,
          "The server's reply line went on beyond"},
-        {"silence, then a stop", "211-a first line\r\n", true, "timed out waiting for the server's reply"},
+        {"silence, then a stop", "211-a first line\r\n", 300, "timed out waiting for the server's reply"},
+        {"a stop before the command", "211 end\r\n", 0, "stopped before sending the next command"},
     };
     for (const Case& test : cases) {
         SCOPED_TRACE(test.what);
         start({{expect("FEAT"), send(test.reply)}});
-        std::atomic<bool> stop{false};
+        std::atomic<bool> stop{test.stopAfterMs == 0};
         session.control->stop = &stop;
         session.control->idleCallback = [](void*) { return 1; };  // silence alone never gives up
         session.control->idleSeconds = 60;
         std::thread stopper([&] {
-            if (!test.stop) return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(300));
+            if (test.stopAfterMs <= 0) return;
+            std::this_thread::sleep_for(std::chrono::milliseconds(test.stopAfterMs));
             stop = true;
         });
         EXPECT_EQ(0, sendCommand("FEAT", '2', session.control));

@@ -8,8 +8,10 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -20,6 +22,7 @@
 namespace {
 
 using namespace platform;
+using namespace std::chrono_literals;
 using test_support::patternBytes;
 using test_support::readFile;
 using test_support::TemporaryFolder;
@@ -240,14 +243,27 @@ TEST_F(Registry, KillingTheWriterMidBatchLeavesTheOldListOrTheNewOneWhole) {
     close(progress[0]);
     ASSERT_TRUE(WIFSIGNALED(status));
 
+    // What the kill may leave (passwords included) goes at the next start; a folder is no save.
+    writeFile(file + ".tmp-Ab12cD", "a torn save");
+    std::filesystem::create_directory(file + ".tmp-folder");
     const std::vector<std::string> list = storedList(reopen(u"List"));
+    EXPECT_EQ(test_support::names(folder), (std::vector<std::string>{"registry.reg", "registry.reg.tmp-folder"}));
     const std::vector<std::string> longList(5, oldText);
     const std::vector<std::string> shortList(3, newText);
     EXPECT_TRUE(list == longList || list == shortList) << list.size() << " values";
 }
 
+// Holds the writer where a file size limit stops its write, until let go (1: held, 2: go).
+std::atomic<int> writer = 0;
+extern "C" void holdWriter(int) {
+    if (int free = 0; writer.compare_exchange_strong(free, 1)) {
+        while (writer == 1) {}
+    }
+}
+
 // A write that cannot begin, and one cut short half way (as a full disk does): either
-// leaves the old file whole and the store as it was.
+// leaves the old file whole and the store as it was. While the second is held half way,
+// a reader is answered: no lock is held across a write to disk.
 TEST_F(Registry, AFailedBatchChangesNeitherTheFileNorTheStore) {
     RegistryKey key = noKey;
     ASSERT_TRUE(createKey(currentUserKey, u"List", key));
@@ -260,15 +276,20 @@ TEST_F(Registry, AFailedBatchChangesNeitherTheFileNorTheStore) {
     std::filesystem::remove(folder);
     std::filesystem::rename(folder + ".away", folder);
     // A file size limit below the new file's size.
-    signal(SIGXFSZ, SIG_IGN);
+    signal(SIGXFSZ, holdWriter);
     rlimit limit;
     getrlimit(RLIMIT_FSIZE, &limit);
     const rlimit lowered{before.size() + 512, limit.rlim_max};
     setrlimit(RLIMIT_FSIZE, &lowered);
-    const bool applied = applyBatch(key, listBatch(patternBytes(4096), false));
+    auto applied = std::async(std::launch::async,
+                              [&] { return applyBatch(key, listBatch(patternBytes(4096), false)); });
+    for (int waited = 0; writer == 0 && waited < 10000; ++waited) std::this_thread::sleep_for(1ms);
+    auto read = std::async(std::launch::async, [&] { return storedList(key); });
+    EXPECT_TRUE(read.wait_for(10s) == std::future_status::ready) << "a reader waited for a write to disk";
+    writer = 2;
+    EXPECT_FALSE(applied.get());
     setrlimit(RLIMIT_FSIZE, &limit);
     signal(SIGXFSZ, SIG_DFL);
-    EXPECT_FALSE(applied);
     EXPECT_EQ(storedList(key), std::vector<std::string>(5, patternBytes(1024)));
     EXPECT_EQ(readFile(file), before);
 }

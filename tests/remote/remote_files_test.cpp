@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
 #include <filesystem>
 #include <functional>
@@ -16,6 +17,7 @@
 #include <vector>
 
 #include "explorer/folder_walk.h"
+#include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "platform/window/message_box.h"
 #include "remote/connect.h"
@@ -209,20 +211,24 @@ TEST_F(RemoteFiles, AFolderCopyGoesIntoAnExistingServerFolder) {
 // A folder copy on a connection of the worker's own, as the queue runs it: after the
 // listing, a file costs PASV and RETR alone; SIZE is asked only where the listing gives
 // no size to trust (a link's is the link's, 0 may be none) or for a retry, and no probe
-// is sent between commands moments apart.
+// is sent between commands moments apart. A Stop (or Exit, then Yes) as the first file of
+// a folder upload ends: no further command, though the server answers at once.
+std::atomic<bool> stopAsked;
 TEST_F(RemoteFiles, AQueuedFolderCopySendsTwoCommandsPerListedFile) {
     const auto retrieve = [](const std::string& path, const std::string& bytes) {
         return Script{expect("PASV"),       replyPassive(),  acceptData(), expect("RETR " + path),
                       send("150 here\r\n"), sendData(bytes), closeData(),  send("226 done\r\n")};
     };
-    ScriptedFtpServer server(login() +
-                             listing("/src/", unixLine('-', "a", "3") + unixLine('-', "b", "2") +
-                                                  unixLine('-', "empty", "0") + unixLine('l', "ln -> a", "1")) +
-                             ask("TYPE I", "200 ok") + retrieve("/src/a", "aaa") + retrieve("/src/b", "bb") +
-                             ask("SIZE /src/empty", "213 0") + retrieve("/src/empty", "") +
-                             ask("SIZE /src/ln", "213 3") + retrieve("/src/ln", "aaa") +
-                             listing("/src/", unixLine('-', "a", "3")) + ask("TYPE I", "200 ok") +
-                             ask("SIZE /src/a", "213 3") + retrieve("/src/a", "aaa") + bye());
+    ScriptedFtpServer server(
+        login() +
+        listing("/src/", unixLine('-', "a", "3") + unixLine('-', "b", "2") + unixLine('-', "empty", "0") +
+                             unixLine('l', "ln -> a", "1")) +
+        ask("TYPE I", "200 ok") + retrieve("/src/a", "aaa") + retrieve("/src/b", "bb") +
+        ask("SIZE /src/empty", "213 0") + retrieve("/src/empty", "") + ask("SIZE /src/ln", "213 3") +
+        retrieve("/src/ln", "aaa") + listing("/src/", unixLine('-', "a", "3")) + ask("TYPE I", "200 ok") +
+        ask("SIZE /src/a", "213 3") + retrieve("/src/a", "aaa") + ask("MKD /up", "257 made") + expect("PASV") +
+        replyPassive() + acceptData() + ask("STOR /up/.farlink-*", "150 go") + receiveData() + send("226 done\r\n") +
+        ask("RNFR /up/.farlink-*", "350 go on") + ask("RNTO /up/*", "250 renamed") + bye());
     addPlace(server.address());
     session::TransferWatch watch;
     session::setThreadTransferWatch(&watch);
@@ -231,6 +237,16 @@ TEST_F(RemoteFiles, AQueuedFolderCopySendsTwoCommandsPerListedFile) {
     // A retry asks the size anew: a partial it continues must be of the file as it is now.
     watch.resume.store(true);
     EXPECT_EQ(remote::remoteCopyFolder(u"/src", u"file://\\dst", 0), 1) << lastError();
+    platform::setThreadStopFlag(&stopAsked);
+    copyLog.clear();
+    remote::setCopyLogHook([](int kind, std::u16string_view source, std::u16string_view destination,
+                              remote::CopyLogList list, explorer::EntryStamp stamp) {
+        recordCopy(kind, source, destination, list, stamp);
+        stopAsked = true;
+    });
+    EXPECT_EQ(remote::remoteCopyFolder(u"file://\\dst", u"/up", 0), 0);
+    EXPECT_EQ(copyLog.size(), 1u);  // the later entries not even tried
+    platform::setThreadStopFlag(nullptr);
     remote::dropThreadSessions();
     remote::pinPlaceForThread(nullptr, 0);
     session::setThreadTransferWatch(nullptr);
