@@ -8,6 +8,7 @@
 #include <chrono>
 #include <filesystem>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <utility>
 #include <vector>
@@ -68,10 +69,23 @@ protected:
 class QueuedCopies : public QueuedCopy, public ::testing::WithParamInterface<ServerSetup> {};
 
 // Run on the worker once a copy has ended whole, before the next record starts.
+// The queue tells of changes from the worker and from the thread that queues, so the hook
+// is taken under a lock, and only once the copy it waits for is the last that succeeded.
+std::mutex afterCopyLock;
 std::function<void()> afterCopy;
+std::u16string afterCopyOf;
 void runAfterCopy() {
     const std::vector<queue::FileOperation> done = queue::listRecords(queue::listSuccessful);
-    if (afterCopy && !done.empty() && done.back().state == queue::stateSucceeded) std::exchange(afterCopy, nullptr)();
+    std::lock_guard held(afterCopyLock);
+    if (afterCopy && !done.empty() && done.back().state == queue::stateSucceeded &&
+        done.back().destination == afterCopyOf) {
+        std::exchange(afterCopy, nullptr)();
+    }
+}
+void setAfterCopy(std::u16string destination, std::function<void()> hook) {
+    std::lock_guard held(afterCopyLock);
+    afterCopyOf = std::move(destination);
+    afterCopy = std::move(hook);
 }
 
 // A file that arrives in a moved folder between its copy and its delete, on either side,
@@ -93,9 +107,9 @@ TEST_P(QueuedCopies, AFolderMoveDeletesOnlyWhatItsCopyCopied) {
         for (const char* folder : {"", "/sub"}) std::filesystem::permissions(at(name + folder), perms::all);
         writeFile(at(name + "/one"), "1");
         writeFile(at(name + "/sub/two"), "2");
-        afterCopy = [&] { writeFile(at(name + "/sub/late"), "late"); };
         const std::u16string onDevice = u"file://\\" + toUtf16(name);
         const std::u16string onServer = toUtf16(server.remotePath(name));
+        setAfterCopy(fromDevice ? onServer : onDevice, [&] { writeFile(at(name + "/sub/late"), "late"); });
         queue::queueMove(fromDevice ? onDevice : onServer, fromDevice ? onServer : onDevice, true);
         ASSERT_TRUE(queueDrains());
         EXPECT_EQ(treeText(fromDevice ? server.hostPath(name) : device.at(name)), "one 1\nsub/\nsub/two 2\n");
@@ -108,7 +122,8 @@ TEST_P(QueuedCopies, AFolderMoveDeletesOnlyWhatItsCopyCopied) {
         // A moved file changed after its copy stays too.
         writeFile(at(name + ".txt"), "1");
         std::filesystem::permissions(at(name + ".txt"), perms::all);
-        afterCopy = [&] { writeFile(at(name + ".txt"), "changed"); };
+        setAfterCopy(fromDevice ? onServer + u".txt" : onDevice + u".txt",
+                     [&] { writeFile(at(name + ".txt"), "changed"); });
         queue::queueMove(fromDevice ? onDevice + u".txt" : onServer + u".txt",
                          fromDevice ? onServer + u".txt" : onDevice + u".txt", false);
         ASSERT_TRUE(queueDrains());
