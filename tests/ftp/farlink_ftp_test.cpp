@@ -174,9 +174,15 @@ struct ToolTest : SshClient {
     int run(const std::string& arguments) { return runTool(arguments, files, output, errors); }
 };
 
+// The key's checks are the engine's (tests/sftp): the tool says how to trust an unknown one.
 TEST(FarlinkFtpSftp, PutsGetsAndListsWithTheTrustedKey) {
     ToolTest test;
     ASSERT_EQ(test.server.error(), "");
+    EXPECT_EQ(test.run("ls " + test.url("/")), 1);
+    EXPECT_NE(test.errors.find("its fingerprint is " + test.server.hostKeyFingerprint() + " (--trust accepts it)"),
+              std::string::npos)
+        << test.errors;
+    EXPECT_EQ(readFile(test.server.knownHostsPath()), "<missing>");
     const std::string bytes = patternBytes(3 * 1024 * 1024 + 5);
     writeFile(test.files / "in", bytes);
     std::filesystem::create_directory(test.files / "remote");
@@ -196,17 +202,6 @@ TEST(FarlinkFtpSftp, PutsGetsAndListsWithTheTrustedKey) {
     EXPECT_EQ(test.errors, "No such file\n");
     // Nothing is left of the download that failed, not even its partial file.
     EXPECT_EQ(names(test.files.path()), (std::vector<std::string>{"back", "err", "in", "out", "remote"}));
-}
-
-// The key's checks are the engine's (tests/sftp): the tool says how to trust it.
-TEST(FarlinkFtpSftp, AnUnknownKeyPrintsItsFingerprintForTrust) {
-    ToolTest test;
-    ASSERT_EQ(test.server.error(), "");
-    EXPECT_EQ(test.run("ls " + test.url("/")), 1);
-    EXPECT_NE(test.errors.find("its fingerprint is " + test.server.hostKeyFingerprint() + " (--trust accepts it)"),
-              std::string::npos)
-        << test.errors;
-    EXPECT_EQ(readFile(test.server.knownHostsPath()), "<missing>");
 }
 
 // FARLINK_PASSWORD names no account: without a user named, the login name's would get it.
