@@ -328,21 +328,17 @@ TEST(SftpListing, GivesEachEntryItsKindExactSizeAndTime) {
     EXPECT_NE(listing.find("+r,s5,m1700000000,up640,\tsmall\n"), std::string::npos) << listing;
 }
 
-TEST(SftpListing, OfAMissingFolderFailsAndLeavesNoFile) {
-    SshdTest test;
-    ASSERT_OPEN(test);
-    EXPECT_EQ(sftp::listToFile(*test.session, test.files / "missing", test.files / "listing"), 0);
-    EXPECT_EQ(sftp::lastError(*test.session), "No such file");
-    EXPECT_FALSE(std::filesystem::exists(test.files / "listing"));
-    EXPECT_EQ(sftp::probe(*test.session), 1);
-}
-
 // --- Transfers -----------------------------------------------------------------------
 
-TEST(SftpTransferFailure, NamesTheServersReason) {
+// A listing or transfer that fails names the server's reason, leaves no listing file, and
+// keeps the connection.
+TEST(SftpFailure, NamesTheServersReasonAndKeepsTheConnection) {
     SshdTest test;
     ASSERT_OPEN(test);
     writeFile(test.files / "local", "bytes");
+    EXPECT_EQ(sftp::listToFile(*test.session, test.files / "missing", test.files / "listing"), 0);
+    EXPECT_EQ(sftp::lastError(*test.session), "No such file");
+    EXPECT_FALSE(std::filesystem::exists(test.files / "listing"));
     EXPECT_EQ(downloadPath(*test.session, test.files / "missing", test.files / "copy", nullptr), 0);
     EXPECT_EQ(sftp::lastError(*test.session), "No such file");
     EXPECT_EQ(uploadPath(*test.session, test.files / "local", test.files / "missing/file", nullptr), 0);
@@ -712,22 +708,31 @@ TEST(SftpOutOfOrder, RepliesLandInPlace) {
         EXPECT_TRUE(readFile(test.home.path() + file.remote) == readFile(test.root.path() + file.remote));
 }
 
-// A failure in the middle of a window (a read, or a write on a full disk) fails the file;
-// the replies still due do not trouble the next request.
-TEST(SftpFailureMidWindow, FailsTheFile) {
+// A failure in the middle of a window (a read, or a write on a full disk) fails that file
+// alone: the files of its batch still in flight arrive whole, and the replies still due do
+// not trouble the next request.
+TEST(SftpFailureMidWindow, FailsTheFileAlone) {
     for (const bool upload : {false, true}) {
         SCOPED_TRACE(upload ? "upload" : "download");
         ScriptedTest test(upload ? ScriptedFiles::fullDisk : ScriptedFiles::failingReads);
-        const std::string bytes = patternBytes(2 * 1024 * 1024);
-        writeFile(test.root / "remote", bytes);
-        writeFile(test.home / "local", bytes);
+        std::vector<sftp::FileCopy> files;
+        std::deque<PathEnd> ends;
+        for (const std::string name : {"big", "a", "b", "c", "d"}) {
+            const std::string bytes = patternBytes(name == "big" ? 2 << 20 : 100000);
+            writeFile((upload ? test.home : test.root) / name, bytes);
+            files.push_back({"/" + name, &ends.emplace_back(test.home / name, upload)});
+        }
         ASSERT_OPEN(test);
-        PathEnd local(test.home / (upload ? "local" : "copy"), upload);
-        const Results results = upload ? sftp::uploadFiles(*test.session, {{"/remote", &local}}, nullptr)
-                                       : sftp::downloadFiles(*test.session, {{"/remote", &local}}, nullptr);
+        const Results results = upload ? sftp::uploadFiles(*test.session, files, nullptr)
+                                       : sftp::downloadFiles(*test.session, files, nullptr);
         EXPECT_FALSE(results[0].done);
         // The server's own words, not the status's name ("Failure").
         EXPECT_EQ(results[0].error, upload ? "No space left on device" : "the disk failed");
+        for (std::size_t index = 1; index < files.size(); ++index) {
+            EXPECT_TRUE(results[index].done) << results[index].error;
+            EXPECT_TRUE(readFile(test.root.path() + files[index].remote) ==
+                        readFile(test.home.path() + files[index].remote));
+        }
         EXPECT_EQ(sftp::probe(*test.session), 1) << sftp::lastError(*test.session);
     }
 }
