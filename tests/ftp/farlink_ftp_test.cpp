@@ -174,9 +174,15 @@ struct ToolTest : SshClient {
     int run(const std::string& arguments) { return runTool(arguments, files, output, errors); }
 };
 
+// The key's checks are the engine's (tests/sftp): the tool says how to trust an unknown one.
 TEST(FarlinkFtpSftp, PutsGetsAndListsWithTheTrustedKey) {
     ToolTest test;
     ASSERT_EQ(test.server.error(), "");
+    EXPECT_EQ(test.run("ls " + test.url("/")), 1);
+    EXPECT_NE(test.errors.find("its fingerprint is " + test.server.hostKeyFingerprint() + " (--trust accepts it)"),
+              std::string::npos)
+        << test.errors;
+    EXPECT_EQ(readFile(test.server.knownHostsPath()), "<missing>");
     const std::string bytes = patternBytes(3 * 1024 * 1024 + 5);
     writeFile(test.files / "in", bytes);
     std::filesystem::create_directory(test.files / "remote");
@@ -196,17 +202,6 @@ TEST(FarlinkFtpSftp, PutsGetsAndListsWithTheTrustedKey) {
     EXPECT_EQ(test.errors, "No such file\n");
     // Nothing is left of the download that failed, not even its partial file.
     EXPECT_EQ(names(test.files.path()), (std::vector<std::string>{"back", "err", "in", "out", "remote"}));
-}
-
-// The key's checks are the engine's (tests/sftp): the tool says how to trust it.
-TEST(FarlinkFtpSftp, AnUnknownKeyPrintsItsFingerprintForTrust) {
-    ToolTest test;
-    ASSERT_EQ(test.server.error(), "");
-    EXPECT_EQ(test.run("ls " + test.url("/")), 1);
-    EXPECT_NE(test.errors.find("its fingerprint is " + test.server.hostKeyFingerprint() + " (--trust accepts it)"),
-              std::string::npos)
-        << test.errors;
-    EXPECT_EQ(readFile(test.server.knownHostsPath()), "<missing>");
 }
 
 // FARLINK_PASSWORD names no account: without a user named, the login name's would get it.
@@ -553,39 +548,6 @@ TEST(FarlinkFtpMirror, GoesOnWithoutAConnectionThatCannotBeOpened) {
         << errors;
     EXPECT_EQ(treeText(local / "down"), "a a\nb b\n");
     EXPECT_EQ("", server.finish());
-}
-
-// Over SFTP a mirror's copies go together on one connection, each with its own outcome:
-// the file the server fails (a read, or a write, past 256 KiB) fails alone, leaving no
-// partial file, and the others arrive whole, either way.
-TEST(FarlinkFtpMirror, OverSftpOneFileOfManyInFlightFailsAlone) {
-    for (const bool reverse : {false, true}) {
-        SCOPED_TRACE(reverse ? "up" : "down");
-        TemporaryFolder root, local;
-        const std::string from = reverse ? local / "tree" : root / "tree";
-        std::filesystem::create_directories(from + "/sub");
-        std::filesystem::create_directories(reverse ? root / "tree" : local / "tree");
-        for (const std::string name : {"a", "b", "sub/c", "sub/d", "sub/e"})
-            writeFile(from + "/" + name, name + patternBytes(5000));
-        writeFile(from + "/sub/big", patternBytes(300 << 10));
-        ScriptedSftpServer server(root.path(), ScriptedLogin::password,
-                                  reverse ? ScriptedFiles::fullDisk : ScriptedFiles::failingReads);
-        ASSERT_EQ(server.error(), "");
-        ScopedVariable home("HOME", local.path()), agent("SSH_AUTH_SOCK", ""), password("FARLINK_PASSWORD", "secret");
-        std::string output, errors;
-        EXPECT_EQ(runTool("--trust " + server.hostKeyFingerprint() + " mirror " + (reverse ? "--reverse " : "") +
-                              "sftp://tester@127.0.0.1:" + std::to_string(server.port()) + "/tree/ " + (local / "tree"),
-                          local, output, errors),
-                  1);
-        EXPECT_TRUE(output.ends_with("done 6, failed 1\n")) << output;
-        EXPECT_NE(errors.find(std::string("failed: ") + (reverse ? "put" : "get") + " sub/big: "), std::string::npos)
-            << errors;
-        const std::string to = reverse ? root / "tree" : local / "tree";
-        for (const std::string name : {"a", "b", "sub/c", "sub/d", "sub/e"})
-            EXPECT_EQ(readFile(to + "/" + name), name + patternBytes(5000)) << name;
-        const auto entries = std::distance(std::filesystem::directory_iterator(to + "/sub"), {});
-        EXPECT_TRUE(reverse || entries == 3) << "only c, d and e";
-    }
 }
 
 // A mirror's download is whole or nothing, as get's: a file cut short, or shorter or

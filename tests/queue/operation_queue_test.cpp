@@ -590,37 +590,6 @@ TEST_F(OperationQueue, ARunMakesFoldersAndRemovesSingleEntriesOnTheDevice) {
               (std::vector<std::string>{"copy /one>file://\\have\\one@A keeping times", "copy /two>file://\\two@A"}));
 }
 
-// A run's copy fails while another runs, so its removal waits; a copy of their folder
-// queued then waits behind that removal. The retried copy goes before the removal (not
-// after the folder's copy, which would wait for it while the removal waits for it).
-TEST_F(OperationQueue, ARetriedRunCopyBehindAnotherRecordDrains) {
-    std::atomic<bool> holdBig{true};
-    int triesOfX = 0;
-    seen.fastWaits = false;
-    seen.simultaneous = 4;
-    seen.decide = [&](std::u16string_view target) {
-        while (target == u"/big" && holdBig && !session::threadTransferWatch()->stop) {
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return target != u"/p/x" || triesOfX++ > 0;
-    };
-    const std::uint64_t run = newRun();
-    ASSERT_EQ(queueRunCopy(run, u"file://\\big", u"/big"), 1);
-    ASSERT_EQ(queueRunCopy(run, u"file://\\p\\x", u"/p/x"), 1);
-    ASSERT_EQ(queueRunRemove(run, u"/p/old", {"p/old"}), 1);
-    ASSERT_TRUE(test_support::eventually([] { return listRecords(listFailed).size() == 1; }));
-    ASSERT_EQ(queueCopyFolder(u"/p", u"file://\\q"), 1);
-    ASSERT_EQ(retryFailed(u"/p/x", listRecords(listFailed).at(0).started), 1);
-    holdBig = false;
-    ASSERT_TRUE(queueDrains());
-    EXPECT_EQ(listRecords(listSuccessful).size(), 4u);
-    const std::vector<std::string> order = calls();
-    const auto at = [&](const std::string& call) {
-        return std::find(order.begin(), order.end(), call) - order.begin();
-    };
-    EXPECT_LT(at("copy file://\\p\\x>/p/x@A resumed keeping times"), at("delete /p/old@A"));
-}
-
 // The order's rules (tests/support/plan_rules.h) hold whenever a record is carried out, in
 // random rounds with Retry, Delete and Clear between the adds; each round drains, and
 // Retry of what failed leaves only the removals of runs whose failed copy it did not retry.

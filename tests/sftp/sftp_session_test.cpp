@@ -328,21 +328,17 @@ TEST(SftpListing, GivesEachEntryItsKindExactSizeAndTime) {
     EXPECT_NE(listing.find("+r,s5,m1700000000,up640,\tsmall\n"), std::string::npos) << listing;
 }
 
-TEST(SftpListing, OfAMissingFolderFailsAndLeavesNoFile) {
-    SshdTest test;
-    ASSERT_OPEN(test);
-    EXPECT_EQ(sftp::listToFile(*test.session, test.files / "missing", test.files / "listing"), 0);
-    EXPECT_EQ(sftp::lastError(*test.session), "No such file");
-    EXPECT_FALSE(std::filesystem::exists(test.files / "listing"));
-    EXPECT_EQ(sftp::probe(*test.session), 1);
-}
-
 // --- Transfers -----------------------------------------------------------------------
 
-TEST(SftpTransferFailure, NamesTheServersReason) {
+// A listing or transfer that fails names the server's reason, leaves no listing file, and
+// keeps the connection.
+TEST(SftpFailure, NamesTheServersReasonAndKeepsTheConnection) {
     SshdTest test;
     ASSERT_OPEN(test);
     writeFile(test.files / "local", "bytes");
+    EXPECT_EQ(sftp::listToFile(*test.session, test.files / "missing", test.files / "listing"), 0);
+    EXPECT_EQ(sftp::lastError(*test.session), "No such file");
+    EXPECT_FALSE(std::filesystem::exists(test.files / "listing"));
     EXPECT_EQ(downloadPath(*test.session, test.files / "missing", test.files / "copy", nullptr), 0);
     EXPECT_EQ(sftp::lastError(*test.session), "No such file");
     EXPECT_EQ(uploadPath(*test.session, test.files / "local", test.files / "missing/file", nullptr), 0);
@@ -466,63 +462,49 @@ TEST(SftpWaits, ASilentServerIsLeftAtTheLimitOrWhenStopped) {
     }
 }
 
-// A server that stops answering in the middle of a download: the wait gives up at the
-// limit and the session is closed, its next request refused.
-TEST(SftpWaits, AServerSilentMidDownloadIsLeftAtTheLimit) {
-    SshdTest test;
-    ASSERT_STARTED(test.server);
-    sftp::OpenOptions options = test.options();
-    options.silenceLimitMs = 1000;
-    ASSERT_EQ(test.open(options), 1) << sftp::lastError(*test.session);
-    writeFile(test.files / "remote", patternBytes(32 * 1024 * 1024));
-    std::optional<Frozen> frozen;
-    const auto freezeOnce = [&](std::int64_t) {
-        if (!frozen) frozen.emplace(test.server);
-        return true;
-    };
-    const auto started = Clock::now();
-    EXPECT_EQ(downloadPath(*test.session, test.files / "remote", test.files / "local", freezeOnce), 0);
-    EXPECT_LT(Clock::now() - started, std::chrono::seconds(5));
-    frozen.reset();
-    EXPECT_EQ(sftp::lastError(*test.session), "The server did not answer for 1 s");
-    EXPECT_FALSE(sftp::isOpen(*test.session));
-    EXPECT_EQ(sftp::probe(*test.session), 0);
-    EXPECT_EQ(sftp::lastError(*test.session), "Not connected");
-}
-
-// A stop while the window is full and the server answers nothing is heard at once, not
-// at the silence limit, either way.
-TEST(SftpWaits, AStopWithAFullWindowIsHeard) {
+// A server that stops answering in the middle of a transfer, its window full: the wait
+// gives up at the silence limit, closing the session, or at a stop, heard at once, not at
+// the limit; either way.
+TEST(SftpWaits, AServerSilentMidTransferIsLeftAtTheLimitOrWhenStopped) {
     for (const bool upload : {false, true}) {
-        SCOPED_TRACE(upload ? "upload" : "download");
-        SshdTest test;
-        ASSERT_STARTED(test.server);
-        std::atomic<bool> stop = false;
-        sftp::OpenOptions options = test.options();
-        options.silenceLimitMs = 30000;
-        options.stop = &stop;
-        ASSERT_EQ(test.open(options), 1) << sftp::lastError(*test.session);
-        writeFile(test.files / "source", patternBytes(64 * 1024 * 1024));
-        std::optional<Frozen> frozen;
-        std::optional<Clock::time_point> stopped;
-        std::thread stopper;
-        const auto freezeThenStop = [&](std::int64_t) {
-            if (frozen) return true;
-            frozen.emplace(test.server);
-            stopper = std::thread([&] {
-                std::this_thread::sleep_for(std::chrono::milliseconds(300));
-                stopped = Clock::now();
-                stop = true;
-            });
-            return true;
-        };
-        const auto transfer = upload ? uploadPath : downloadPath;
-        EXPECT_EQ(transfer(*test.session, test.files / "source", test.files / "target", freezeThenStop), 0);
-        const auto ended = Clock::now();
-        stopper.join();
-        frozen.reset();
-        EXPECT_EQ(sftp::lastError(*test.session), "Stopped");
-        EXPECT_LT(ended - *stopped, std::chrono::seconds(5));
+        for (const bool stopping : {false, true}) {
+            SCOPED_TRACE(std::string(upload ? "upload, " : "download, ") + (stopping ? "stopped" : "silence limit"));
+            SshdTest test;
+            ASSERT_STARTED(test.server);
+            std::atomic<bool> stop = false;
+            sftp::OpenOptions options = test.options();
+            options.silenceLimitMs = stopping ? 30000 : 1000;
+            options.stop = &stop;
+            ASSERT_EQ(test.open(options), 1) << sftp::lastError(*test.session);
+            writeFile(test.files / "source", patternBytes(64 * 1024 * 1024));
+            std::optional<Frozen> frozen;
+            std::optional<Clock::time_point> stopped;
+            std::thread stopper;
+            const auto freezeThenStop = [&](std::int64_t) {
+                if (frozen) return true;
+                frozen.emplace(test.server);
+                if (stopping) {
+                    stopper = std::thread([&] {
+                        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+                        stopped = Clock::now();
+                        stop = true;
+                    });
+                }
+                return true;
+            };
+            const auto started = Clock::now();
+            const auto transfer = upload ? uploadPath : downloadPath;
+            EXPECT_EQ(transfer(*test.session, test.files / "source", test.files / "target", freezeThenStop), 0);
+            const auto ended = Clock::now();
+            if (stopper.joinable()) stopper.join();
+            frozen.reset();
+            EXPECT_EQ(sftp::lastError(*test.session), stopping ? "Stopped" : "The server did not answer for 1 s");
+            EXPECT_LT(ended - stopped.value_or(started), std::chrono::seconds(5));
+            if (stopping) continue;
+            EXPECT_FALSE(sftp::isOpen(*test.session));
+            EXPECT_EQ(sftp::probe(*test.session), 0);
+            EXPECT_EQ(sftp::lastError(*test.session), "Not connected");
+        }
     }
 }
 
@@ -712,22 +694,31 @@ TEST(SftpOutOfOrder, RepliesLandInPlace) {
         EXPECT_TRUE(readFile(test.home.path() + file.remote) == readFile(test.root.path() + file.remote));
 }
 
-// A failure in the middle of a window (a read, or a write on a full disk) fails the file;
-// the replies still due do not trouble the next request.
-TEST(SftpFailureMidWindow, FailsTheFile) {
+// A failure in the middle of a window (a read, or a write on a full disk) fails that file
+// alone: the files of its batch still in flight arrive whole, and the replies still due do
+// not trouble the next request.
+TEST(SftpFailureMidWindow, FailsTheFileAlone) {
     for (const bool upload : {false, true}) {
         SCOPED_TRACE(upload ? "upload" : "download");
         ScriptedTest test(upload ? ScriptedFiles::fullDisk : ScriptedFiles::failingReads);
-        const std::string bytes = patternBytes(2 * 1024 * 1024);
-        writeFile(test.root / "remote", bytes);
-        writeFile(test.home / "local", bytes);
+        std::vector<sftp::FileCopy> files;
+        std::deque<PathEnd> ends;
+        for (const std::string name : {"big", "a", "b", "c", "d"}) {
+            const std::string bytes = patternBytes(name == "big" ? 2 << 20 : 100000);
+            writeFile((upload ? test.home : test.root) / name, bytes);
+            files.push_back({"/" + name, &ends.emplace_back(test.home / name, upload)});
+        }
         ASSERT_OPEN(test);
-        PathEnd local(test.home / (upload ? "local" : "copy"), upload);
-        const Results results = upload ? sftp::uploadFiles(*test.session, {{"/remote", &local}}, nullptr)
-                                       : sftp::downloadFiles(*test.session, {{"/remote", &local}}, nullptr);
+        const Results results = upload ? sftp::uploadFiles(*test.session, files, nullptr)
+                                       : sftp::downloadFiles(*test.session, files, nullptr);
         EXPECT_FALSE(results[0].done);
         // The server's own words, not the status's name ("Failure").
         EXPECT_EQ(results[0].error, upload ? "No space left on device" : "the disk failed");
+        for (std::size_t index = 1; index < files.size(); ++index) {
+            EXPECT_TRUE(results[index].done) << results[index].error;
+            EXPECT_TRUE(readFile(test.root.path() + files[index].remote) ==
+                        readFile(test.home.path() + files[index].remote));
+        }
         EXPECT_EQ(sftp::probe(*test.session), 1) << sftp::lastError(*test.session);
     }
 }
