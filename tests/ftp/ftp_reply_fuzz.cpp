@@ -6,6 +6,7 @@
 #include "ftp/ftp_commands.h"
 #include "ftp/ftp_session.h"
 #include "ftp/ftp_transfer.h"
+#include "tests/support/engine_files.h"
 #include "tests/support/loopback.h"
 
 #include <sys/socket.h>
