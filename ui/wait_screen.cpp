@@ -19,8 +19,9 @@ namespace {
 
 constexpr platform::MessageId workDoneMessage = platform::userMessage(1);
 // Work that ends within this shows no screen: a quick command does not flash one, and
-// the keys typed meanwhile reach what comes after it.
-constexpr auto screenDelay = std::chrono::milliseconds(250);
+// the keys typed meanwhile reach what comes after it. Short enough that a key waits no
+// longer than a person notices.
+constexpr auto screenDelay = std::chrono::milliseconds(80);
 
 // What the command and its thread share: the thread may outlive the command.
 struct Waiting {

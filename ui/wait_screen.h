@@ -19,8 +19,8 @@ struct WaitScreen {
 };
 
 // Runs `work` on a listing thread (explorer/population.h) while the screen shows over
-// `owner`; work that ends within a quarter of a second shows none (the keys wait
-// meanwhile). Cancel sets the thread's stop flag (platform/stop_flag.h), which `work` hears.
+// `owner`; work that ends within 80 ms shows none (the keys wait meanwhile). Cancel sets
+// the thread's stop flag (platform/stop_flag.h), which `work` hears.
 // True once `work` has ended; false when the user cancelled first, or when no thread could
 // be started (a box then said so). After a Cancel the thread ends on its own, later:
 // `work` must own (share) what it uses. UI thread only.
