@@ -232,6 +232,22 @@ TEST_F(OperationQueue, AnIdleWorkerWaitsLongerEachTimeAndEndsOnItsThirtiethEmpty
     EXPECT_TRUE(listRecords(listSuccessful).empty());
 }
 
+// A worker that idles out while a record it cannot start is pending (a move's delete
+// waits for its held copy) lets its connections go before it ends.
+TEST_F(OperationQueue, AWorkerLetsItsConnectionsGoBeforeItEndsWhileOthersWait) {
+    seen.simultaneous = 2;
+    seen.holdCopies = true;
+    ASSERT_EQ(queueMove(u"/remote.txt", u"file://\\remote.txt", false), 1);
+    seen.currentPlace = "gone";
+    ASSERT_EQ(queueCopyFile(u"/g", u"file://\\g"), 1);  // a second worker fails it, and idles out
+    EXPECT_TRUE(test_support::eventually([] {
+        std::lock_guard guard(fakes->lock);
+        return fakes->idles > 0;
+    }));
+    seen.holdCopies = false;
+    EXPECT_TRUE(queueDrains());
+}
+
 TEST_F(OperationQueue, EachRecordRunsOnThePlaceItWasQueuedForAndEndsInItsList) {
     seen.fastWaits = false;
     seen.holdCopies = true;  // both are queued before the first runs
