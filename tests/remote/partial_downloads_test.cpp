@@ -94,13 +94,9 @@ TEST(PartialDownloads, StartUpRemovesOnlyListedPartialFiles) {
     EXPECT_TRUE(std::filesystem::exists(at(".farlink-0000000000000005.part")));
 
     // Paths no longer listed stay at the next start, whatever they hold now.
-    std::filesystem::remove(linked);
-    writeFile(linked, "a partial again");
     writeFile(gone, "a partial again");
     removeLeftPartials();
-    EXPECT_TRUE(std::filesystem::exists(linked));
     EXPECT_TRUE(std::filesystem::exists(gone));
-    EXPECT_TRUE(std::filesystem::exists(renamed));
 }
 
 }  // namespace
