@@ -121,8 +121,8 @@ int main(int argc, char** argv) {
     case app::InstanceLockResult::acquired: break;
     }
     platform::useRegistryFile(registryFile);
-    // Downloads that failed more than a week ago will not be retried any more.
-    remote::removeStalePartials(platform::toUint64(platform::fileTimeNow()));
+    // The records that a Retry could continue a partial for went with the last run.
+    remote::removeLeftPartials();
 
     std::unique_ptr<platform::TerminalBackend> terminal = platform::openNcursesTerminal();
     if (!terminal) {

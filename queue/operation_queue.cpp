@@ -262,8 +262,9 @@ bool startLocked(Worker& worker, FileOperation* record) {
 // with `runFailed` set when it is a run's removal and a copy of its run failed.
 // Null when none may start and the worker should wait again; with `end` set the worker
 // has ended instead, in the same hold of both locks in which it found nothing to do, so
-// that an Add either comes before (and is taken) or finds no worker (and starts one).
-FileOperation* takeNext(Worker& worker, bool& end, bool& runFailed) {
+// that an Add either comes before (and is taken) or finds no worker (and starts one). It
+// ends only with `sessionsClosed`: its connections go before it does.
+FileOperation* takeNext(Worker& worker, bool sessionsClosed, bool& end, bool& runFailed) {
     Queue& queue = state();
     std::lock_guard life(queue.lifeLock);
     {
@@ -277,7 +278,7 @@ FileOperation* takeNext(Worker& worker, bool& end, bool& runFailed) {
             return record;
         }
         const std::int32_t timeout = worker.idleTimeout.fetch_add(idleStepMs) + idleStepMs;
-        end = timeout > lastIdleTimeoutMs;
+        end = timeout > lastIdleTimeoutMs && sessionsClosed;
     }
     if (end) endWorkerLocked(worker);
     return nullptr;
@@ -616,16 +617,25 @@ void workerBody(std::unique_ptr<Worker> owned) {
     threadWorker = &worker;
     session::setThreadTransferWatch(&worker.watch);
     platform::setThreadStopFlag(&worker.watch.stop);
+    // Whether the connections the thread kept were let go since its last record.
+    bool sessionsClosed = true;
     for (;;) {
         // The program binds anew when its window is made again, while the worker may wait.
         const QueueBindings bindings = boundNow();
-        bindings.waitForWork(worker.event, static_cast<std::uint32_t>(worker.idleTimeout.load()));
-        if (bindings.idle && nothingPending()) bindings.idle();
+        // A worker that may end now lets its connections go first, while it lives and the
+        // quit still waits for it, even while records it cannot start are pending.
+        const bool mayEnd = worker.idleTimeout.load() > lastIdleTimeoutMs;
+        if (!mayEnd) bindings.waitForWork(worker.event, static_cast<std::uint32_t>(worker.idleTimeout.load()));
+        if (mayEnd || nothingPending()) {
+            if (bindings.idle) bindings.idle();
+            sessionsClosed = true;
+        }
         bool end = false;
         bool runFailed = false;
-        FileOperation* record = takeNext(worker, end, runFailed);
+        FileOperation* record = takeNext(worker, sessionsClosed, end, runFailed);
         if (end) break;
         if (!record) continue;
+        sessionsClosed = false;
         worker.log = {};
         worker.watch.resume.store(record->retried);
         worker.watch.done.store(0);

@@ -1,5 +1,6 @@
 #include "remote/partial_downloads.h"
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 #include <mutex>
 #include <vector>
 
+#include "platform/folder_handles.h"
 #include "platform/own_files.h"
 #include "platform/registry.h"
 #include "platform/text.h"
@@ -111,11 +113,6 @@ bool dropEntry(std::vector<KeptPartial>& list, const std::string& hostPath, std:
     return found;
 }
 
-std::string_view fileNameOf(std::string_view path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string_view::npos ? path : path.substr(slash + 1);
-}
-
 }  // namespace
 
 std::uint64_t partialKeyFor(const FtpPlace& place, std::string_view remotePath, std::string_view localPath) {
@@ -151,7 +148,7 @@ void forgetPartial(const std::string& hostPath) {
     if (dropEntry(list, hostPath)) writeList(list);
 }
 
-void removeStalePartials(std::uint64_t now) {
+void removeLeftPartials() {
     const std::lock_guard held(listLock);
     const std::vector<KeptPartial> list = readList();
     std::vector<KeptPartial> kept;
@@ -161,11 +158,16 @@ void removeStalePartials(std::uint64_t now) {
             if (errno != ENOENT && errno != ENOTDIR) kept.push_back(entry);  // perhaps back later
             continue;
         }
-        // Whatever took the partial's place is not ours to remove.
-        if (!S_ISREG(info.st_mode) || !platform::isOwnTemporaryName(fileNameOf(entry.path))) continue;
-        const bool stale = now >= entry.since && now - entry.since >= partialLifetime;
-        if (stale && unlink(entry.path.c_str()) == 0) continue;
-        kept.push_back(entry);
+        // Reached one name at a time, never through a link: whatever took the partial's
+        // place, or a link put on its way, is not ours to remove.
+        platform::EntryFolder at;
+        std::string reason;
+        if (!entry.path.starts_with('/') || !platform::openEntryFolder({"/", entry.path.substr(1)}, at, reason) ||
+            !platform::isOwnTemporaryName(at.name) ||
+            fstatat(at.folder.fd, at.name.c_str(), &info, AT_SYMLINK_NOFOLLOW) != 0 || !S_ISREG(info.st_mode) ||
+            info.st_uid != geteuid() || info.st_nlink != 1)
+            continue;
+        if (unlinkat(at.folder.fd, at.name.c_str(), 0) != 0) kept.push_back(entry);
     }
     if (kept.size() != list.size()) writeList(kept);
 }

@@ -2,8 +2,8 @@
 // kept after a failure or a stop so that a retry continues it. Its name is random
 // (platform/own_files.h), so that nobody can make it first; so each partial is listed in
 // the settings before its first byte arrives, with its download's key, by which a retry
-// finds it, and the time it was made, so that start-up can remove the ones left for a
-// week, wherever they are (after a crash too).
+// finds it, so that start-up can remove what a run left, wherever it is (after a crash
+// too): only a Retry continues a partial, and no record outlives its run.
 #pragma once
 
 #include <cstdint>
@@ -15,8 +15,6 @@
 namespace remote {
 
 inline constexpr std::u16string_view partialsKeyPath = u"\\Software\\Tarvik\\Ftp\\2.0\\Partials";
-// File-time units (100 ns) in seven days.
-inline constexpr std::uint64_t partialLifetime = 7ull * 24 * 3600 * 10'000'000;
 
 // A download's key: the same for the same account on the same server, the same server
 // file and the same target, so that a retry finds what the failed try left without the
@@ -30,10 +28,10 @@ std::string keptPartial(std::uint64_t key);
 void rememberPartial(const std::string& hostPath, std::uint64_t key, std::uint64_t now);
 void forgetPartial(const std::string& hostPath);
 
-// Removes the listed partials kept before `now` - partialLifetime, and drops the entries
-// of files that are gone. Only a regular file with a partial's name (own_files.h) is ever
-// removed; an entry whose path now names anything else is dropped and the thing left
-// alone.
-void removeStalePartials(std::uint64_t now);
+// At start, before any record exists: removes the listed partials, and drops the entries
+// of files that are gone. Only this user's regular file with a partial's name
+// (own_files.h) and no other name, reached without a link, is ever removed; an entry
+// whose path now names anything else is dropped and the thing left alone.
+void removeLeftPartials();
 
 }  // namespace remote

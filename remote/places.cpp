@@ -334,6 +334,15 @@ struct ThreadPin {
 };
 thread_local ThreadPin pin;
 
+// The last failure this thread gave a place (see threadPlaceError).
+struct ThreadError {
+    std::weak_ptr<const FtpPlace> place;  // weak: a place made later at its address is another
+    PlaceError error;
+};
+thread_local ThreadError threadError;
+
+bool isThreadErrorOf(const FtpPlace& place) { return threadError.place.lock().get() == &place; }
+
 int indexOfLocked(const FtpPlace* place) {
     for (int index = 0; index < maxPlaces && slots[index]; ++index) {
         if (slots[index].get() == place) return index;
@@ -414,6 +423,7 @@ PlaceSettings settingsOf(const FtpPlace& place) {
 }
 
 void setPlaceError(FtpPlace& place, std::u16string_view tag, std::string_view text) {
+    threadError = {place.weak_from_this(), {std::u16string(tag), std::string(text)}};
     std::lock_guard guard(place.fieldsLock);
     place.errorTag = tag;
     place.errorText = text;
@@ -422,7 +432,12 @@ void setPlaceError(FtpPlace& place, std::u16string_view tag, std::string_view te
 void setPlaceErrorTag(FtpPlace& place, std::u16string_view tag) {
     std::lock_guard guard(place.fieldsLock);
     place.errorTag = tag;
+    // The text stays this thread's own (its connection's), else the place's.
+    if (!isThreadErrorOf(place)) threadError = {place.weak_from_this(), {{}, place.errorText}};
+    threadError.error.tag = tag;
 }
+
+PlaceError threadPlaceError(const FtpPlace& place) { return isThreadErrorOf(place) ? threadError.error : PlaceError{}; }
 
 std::u16string placeErrorTag(const FtpPlace& place) {
     std::lock_guard guard(place.fieldsLock);

@@ -34,8 +34,9 @@ using PlaceSession = std::unique_ptr<session::ServerSession>;
 // fields, the error and the counters sit under `fieldsLock`, held only to copy or write a
 // few fields (the stored fields are written on the UI thread only, which may read them
 // without it); the browsing session sits under `sessionLock`, held for each use of it,
-// network waits included, and never waited for long by the UI thread.
-struct FtpPlace {
+// network waits included, and never waited for long by the UI thread. A thread's last
+// failure (threadPlaceError) names its place weakly.
+struct FtpPlace : std::enable_shared_from_this<FtpPlace> {
     char16_t name[260] = {};
     char16_t filterPattern[64] = {};  // always "*"
     char16_t host[260] = {};
@@ -91,6 +92,14 @@ void setPlaceError(FtpPlace& place, std::u16string_view tag, std::string_view te
 void setPlaceErrorTag(FtpPlace& place, std::u16string_view tag);
 std::u16string placeErrorTag(const FtpPlace& place);
 std::string placeErrorText(const FtpPlace& place);
+// The last failure that the calling thread gave the place, tag and text, as the record of
+// a worker reads it: two workers failing on one place each keep their own reason. Empty
+// when this thread gave the place none.
+struct PlaceError {
+    std::u16string tag;
+    std::string text;
+};
+PlaceError threadPlaceError(const FtpPlace& place);
 
 using PlaceBytes = std::array<std::uint8_t, placeRecordSize>;
 

@@ -705,9 +705,9 @@ int showRemoteError(std::u16string_view caption) {
 
 std::u16string remoteLastErrorText() {
     const std::shared_ptr<FtpPlace> place = threadPlace(viewPlaceIndex(), true);
-    const std::u16string tag = place ? placeErrorTag(*place) : std::u16string();
-    if (tag.empty()) return {};
-    std::u16string text = tag + u" " + describedText(placeErrorText(*place));
+    const PlaceError error = place ? threadPlaceError(*place) : PlaceError{};
+    if (error.tag.empty()) return {};
+    std::u16string text = error.tag + u" " + describedText(error.text);
     text.resize(std::min(text.size(), maxMessageLength));
     return text;
 }

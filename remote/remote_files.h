@@ -63,7 +63,8 @@ int onServerFile(std::u16string_view path, std::u16string_view tag, const Server
 // The "Ftp Error" box for the current place (else place 0) under `caption`; -1 without
 // a box when there is no place. Any thread: the UI thread shows it.
 int showRemoteError(std::u16string_view caption);
-// "TAG TEXT" of the current place (else place 0); empty when it has no error. Any thread.
+// "TAG TEXT" of the last failure this thread gave the current place (else place 0);
+// empty when it gave none. Any thread.
 std::u16string remoteLastErrorText();
 
 // Binds the operations above into the Remote view's provider.

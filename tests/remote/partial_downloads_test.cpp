@@ -1,5 +1,5 @@
-// Partial downloads: their names and keys, and the start-up clean-up of the ones kept too
-// long, on the real file system with the registry of the test.
+// Partial downloads: their names and keys, and the start-up clean-up of the ones a run
+// left, on the real file system with the registry of the test.
 #include "remote/partial_downloads.h"
 
 #include <gtest/gtest.h>
@@ -17,8 +17,7 @@ using namespace remote;
 using test_support::readFile;
 using test_support::writeFile;
 
-constexpr std::uint64_t day = partialLifetime / 7;
-constexpr std::uint64_t now = 1000 * day;
+constexpr std::uint64_t now = 1000;
 
 struct Download {
     std::u16string host = u"files.example.org";
@@ -54,50 +53,50 @@ TEST(PartialDownloads, AKeyIsTheSameForTheSameDownloadAndANameNeverTheSame) {
     }
 }
 
-// Only a regular file with a partial's name is ever removed, and only once a week old;
-// what took a listed path's place is left alone and no longer listed.
-TEST(PartialDownloads, StartUpRemovesOnlyOldListedPartialFiles) {
+// At start every listed partial goes (no record that a Retry could continue it for
+// outlives its run), but only a regular file with a partial's name and no other, reached
+// without a link; what took a listed path's place is left alone and no longer listed.
+TEST(PartialDownloads, StartUpRemovesOnlyListedPartialFiles) {
     test_support::TemporaryRegistry registry;
     test_support::TemporaryFolder folder;
     const auto at = [&](const std::string& name) { return std::string(folder / name); };
-    const std::string old = at(".farlink-0000000000000001.part");
-    const std::string recent = at(".farlink-0000000000000002.part");
+    const std::string left = at(".farlink-0000000000000001.part");
     const std::string linked = at(".farlink-0000000000000003.part");
     const std::string renamed = at("notes.txt");
     const std::string gone = at(".farlink-0000000000000004.part");
-    writeFile(old, "old");
-    writeFile(recent, "recent");
+    const std::string viaLink = at("via/.farlink-0000000000000007.part");
+    const std::string twoNames = at(".farlink-0000000000000008.part");
+    writeFile(left, "left");
     writeFile(at("mine"), "the user's");
     std::filesystem::create_symlink(at("mine"), linked);
+    std::filesystem::create_hard_link(at("mine"), twoNames);
     writeFile(renamed, "the user's");
-    rememberPartial(old, 1, now - 8 * day);
-    rememberPartial(recent, 2, now - day);
-    rememberPartial(linked, 3, now - 8 * day);
-    rememberPartial(renamed, 4, now - 8 * day);
-    rememberPartial(gone, 5, now - 8 * day);
-    rememberPartial(at(".farlink-0000000000000005.part"), 6, now - 8 * day);
+    std::filesystem::create_directory(at("real"));
+    writeFile(at("real/.farlink-0000000000000007.part"), "the user's");
+    std::filesystem::create_directory_symlink(at("real"), at("via"));
+    int key = 0;
+    for (const std::string& path : {left, linked, renamed, gone, viaLink, twoNames}) {
+        rememberPartial(path, ++key, now);
+    }
+    rememberPartial(at(".farlink-0000000000000005.part"), 9, now);
     forgetPartial(at(".farlink-0000000000000005.part"));
-    EXPECT_EQ(keptPartial(2), recent);
-    EXPECT_EQ(keptPartial(6), "");
+    EXPECT_EQ(keptPartial(1), left);
+    EXPECT_EQ(keptPartial(9), "");
     writeFile(at(".farlink-0000000000000005.part"), "completed since");
 
-    removeStalePartials(now);
-    EXPECT_FALSE(std::filesystem::exists(old));
-    EXPECT_EQ(readFile(recent), "recent");
+    removeLeftPartials();
+    EXPECT_FALSE(std::filesystem::exists(left));
     EXPECT_TRUE(std::filesystem::is_symlink(linked));
     EXPECT_EQ(readFile(at("mine")), "the user's");
+    EXPECT_TRUE(std::filesystem::exists(twoNames));
     EXPECT_EQ(readFile(renamed), "the user's");
+    EXPECT_EQ(readFile(at("real/.farlink-0000000000000007.part")), "the user's");
     EXPECT_TRUE(std::filesystem::exists(at(".farlink-0000000000000005.part")));
 
-    // A week later the recent one goes too; paths no longer listed stay, whatever they hold now.
-    std::filesystem::remove(linked);
-    writeFile(linked, "a partial again");
+    // Paths no longer listed stay at the next start, whatever they hold now.
     writeFile(gone, "a partial again");
-    removeStalePartials(now + 7 * day);
-    EXPECT_FALSE(std::filesystem::exists(recent));
-    EXPECT_TRUE(std::filesystem::exists(linked));
+    removeLeftPartials();
     EXPECT_TRUE(std::filesystem::exists(gone));
-    EXPECT_TRUE(std::filesystem::exists(renamed));
 }
 
 }  // namespace

@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/registry.h"
 #include "platform/text.h"
 #include "remote/connect.h"
+#include "remote/remote_files.h"
 #include "session/server_session.h"
 #include "tests/support/place_fixtures.h"
 #include "tests/support/view_fixtures.h"
@@ -232,6 +234,16 @@ TEST_F(Places, ATicketIsRedeemedOnlyWhileThePlaceNamesTheSameAccount) {
     std::u16string reason;
     EXPECT_EQ(remote::redeemPlaceTicket(ticket, reason), nullptr);
     EXPECT_EQ(toUtf8(reason), "The Ftp Place this was queued for has been deleted.");
+}
+
+// Two workers failing on one place: each record reads its own thread's reason, while the
+// Remote view's box shows the place's latest.
+TEST_F(Places, EachThreadReadsTheReasonOfItsOwnFailure) {
+    test_support::addPlace("ftp.example.com:21");
+    remote::setPlaceError(*remote::placeAt(0), u"(KVT-CF-2)", "550 first.\n");
+    std::thread([] { remote::setPlaceError(*remote::placeAt(0), u"(KVT-CF-1)", "553 second.\n"); }).join();
+    EXPECT_EQ(toUtf8(remote::remoteLastErrorText()), "(KVT-CF-2) 550 first.");
+    EXPECT_EQ(remote::placeErrorText(*remote::placeAt(0)), "553 second.\n");
 }
 
 }  // namespace
