@@ -550,10 +550,8 @@ TEST(FarlinkFtpMirror, GoesOnWithoutAConnectionThatCannotBeOpened) {
     EXPECT_EQ("", server.finish());
 }
 
-// A mirror's download is whole or nothing, as get's: a file cut short, or shorter or
-// longer than its listing said though the server says 226, fails and leaves no partial
-// behind and the user's file as it was; the server's words and names print with their
-// control characters (DEL and C1 too) as '?', bytes that are no UTF-8 as U+FFFD, each
+// A mirror's download is whole or nothing, as get's (cut short, or of another size than
+// listed though the server says 226); names and the server's words print escaped, each
 // failure on one line.
 TEST(FarlinkFtpMirror, ADownloadIsWholeOrLeavesNothingAndItsReasonPrintsSafely) {
     TemporaryFolder local;

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/errors.h"
+#include "platform/folder_handles.h"
 #include "platform/text.h"
 #include "tests/platform/helpers.h"
 
@@ -274,7 +275,7 @@ TEST_F(Files, FailuresGiveThePlatformCodeAndChangeNothing) {
     EXPECT_TRUE(leftovers().empty());
 }
 
-TEST_F(Files, CopyKeepsContentAndTimeAndWritesThroughALink) {
+TEST_F(Files, CopyWritesThroughALinkWhichARemovalThroughFolderHandlesLeaves) {
     writeFile(scratch / "source.txt", "fresh content");
     const timespec old[2] = {{1000000000, 0}, {1000000000, 0}};
     utimensat(AT_FDCWD, (scratch / "source.txt").c_str(), old, 0);
@@ -293,6 +294,9 @@ TEST_F(Files, CopyKeepsContentAndTimeAndWritesThroughALink) {
     ASSERT_EQ(lstat((scratch / "alias").c_str(), &facts), 0);
     EXPECT_TRUE(S_ISLNK(facts.st_mode)) << "the link stays a link";
     EXPECT_TRUE(leftovers().empty());
+    std::string reason;
+    EXPECT_FALSE(removeAt({scratch.path(), "alias"}, false, reason));
+    EXPECT_EQ(reason, "alias is a link now");
 }
 
 TEST_F(Files, CopyThatFailsWhileReadingLeavesTheOldTarget) {

@@ -68,9 +68,8 @@ protected:
 
 class QueuedCopies : public QueuedCopy, public ::testing::WithParamInterface<ServerSetup> {};
 
-// Run on the worker once a copy has ended whole, before the next record starts.
-// The queue tells of changes from the worker and from the thread that queues, so the hook
-// is taken under a lock, and only once the copy it waits for is the last that succeeded.
+// Run once the copy it waits for has ended whole, before the next record starts; under a
+// lock, since the worker and the queueing thread both tell of changes.
 std::mutex afterCopyLock;
 std::function<void()> afterCopy;
 std::u16string afterCopyOf;
