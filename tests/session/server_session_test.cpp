@@ -102,25 +102,28 @@ TEST_P(StopFlags, ACancelIsHeardOnASessionThatAnotherThreadOpened) {
     EXPECT_EQ(result.get(), "Stopped.\n");
 }
 
-// A Cancel heard while the data flows (here, from the start): a download whose data never
-// waits still ends at once, its partial file not taking the target's place.
+// A Cancel heard while the data flows: a download whose data never waits still ends.
 TEST_P(StopFlags, ACancelEndsADownloadWhoseDataKeepsFlowing) {
-    const std::string bytes = patternBytes(4 << 20);
+    const std::string bytes = patternBytes(64 << 20);
     const TemporaryFolder folder;
     writeFile(folder / "f", bytes);
     Opened opened(GetParam(), nullptr,
                   {expect("TYPE I"), send("200 ok\r\n"), expect("PASV"), replyPassive(), acceptData(),
                    expect("RETR " + (folder / "f")), send("150 opening\r\n"), sendData(bytes), closeData(),
                    send("226 done\r\n")});
-    std::atomic<bool> cancel = true;
+    std::atomic<bool> cancel = false, ended = false;
+    session::TransferWatch watch;
+    opened.server->watchTransfers(&watch);
     std::string result;
-    std::thread([&] {
+    std::thread downloading([&] {
         platform::setThreadStopFlag(&cancel);
-        result = opened.server->download(folder / "f", {.file = {folder.path(), "copy"}})
-                     ? "done"
-                     : opened.server->failureText();
-        platform::setThreadStopFlag(nullptr);
-    }).join();
+        const bool done = opened.server->download(folder / "f", {.file = {folder.path(), "copy"}});
+        result = done ? "done" : opened.server->failureText();
+        ended = true;
+    });
+    while (watch.done == 0 && !ended) std::this_thread::yield();
+    cancel = true;
+    downloading.join();
     EXPECT_EQ(result, "Stopped.\n");
     EXPECT_FALSE(std::filesystem::exists(folder / "copy"));
 }
