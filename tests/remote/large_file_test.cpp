@@ -1,7 +1,5 @@
-// A file past 4 GiB through pyftpdlib on loopback: its listed size and properties, and
-// a download that goes on from a partial past 4 GiB. The files are sparse with marked blocks, one across the 4 GiB
-// line, so that a size or offset kept in 32 bits shows as a wrong size or a marked block in the wrong place; only what
-// lies past the resume point moves.
+// A file past 4 GiB through pyftpdlib: its listed size and properties, and a download that
+// goes on from a partial past 4 GiB (REST). Sparse files with marked blocks, one across 4 GiB.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -72,12 +70,12 @@ std::string differences(const std::string& path) {
 TEST(LargeFile, PastFourGibibytesTheSizeAndTheOffsetsComeThrough) {
     RemoteViewScope scope;
     DeviceRoot device;
-    TemporaryFolder served;
-    RealFtpServer server(FtpServerKind::Pyftpdlib, served.path());
+    TemporaryFolder served, logs;
+    const std::string commands = logs / "commands";
+    RealFtpServer server(FtpServerKind::Pyftpdlib, served.path(), {.commandLog = commands.c_str()});
     ASSERT_EQ(server.error(), "");
     addPlace(server.address(), {.user = server.user(), .password = server.password()});
     makeSparseFile(server.hostPath("big.bin"));
-    const std::string whole = std::to_string(fileSize);
 
     std::uint64_t listed = 0;
     explorer::listFolder(explorer::remoteProvider, u"/*", u"/", [&](const explorer::FolderEntry& entry) {
@@ -101,7 +99,9 @@ TEST(LargeFile, PastFourGibibytesTheSizeAndTheOffsetsComeThrough) {
     remote::dropThreadSessions();
     remote::pinPlaceForThread(nullptr, 0);
     session::setThreadTransferWatch(nullptr);
-    EXPECT_EQ(differences(device.at("big.bin")), whole);
+    EXPECT_EQ(differences(device.at("big.bin")), std::to_string(fileSize));
+    const std::string log = readFile(commands);  // one RETR: no fetch again from the start
+    EXPECT_EQ(log.find("<- RETR"), log.rfind("<- RETR")) << log;
 }
 
 }  // namespace
