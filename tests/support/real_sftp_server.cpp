@@ -29,19 +29,9 @@ std::string fingerprintOf(const std::string& publicKeyPath, const std::string& w
     return fingerprint;
 }
 
-const char* modeName(ScriptedFiles files) {
-    switch (files) {
-    case ScriptedFiles::plain: return "plain";
-    case ScriptedFiles::hostileNames: return "hostile";
-    case ScriptedFiles::shortReads: return "short-reads";
-    case ScriptedFiles::brokenListing: return "broken-listing";
-    case ScriptedFiles::outOfOrder: return "out-of-order";
-    case ScriptedFiles::failingReads: return "failing-reads";
-    case ScriptedFiles::fullDisk: return "full-disk";
-    }
-    return "plain";
-}
-
+// As ScriptedFiles orders them.
+constexpr const char* modeNames[] = {"plain",        "hostile",       "short-reads", "broken-listing",
+                                     "out-of-order", "failing-reads", "full-disk"};
 // As ScriptedLogin orders them.
 constexpr const char* loginNames[] = {"password", "password-any-user", "keyboard-interactive", "one-time-code"};
 
@@ -134,7 +124,7 @@ ScriptedSftpServer::ScriptedSftpServer(const std::string& root, ScriptedLogin lo
     }
     fingerprint_ = fingerprintOf(work_ + "/host_key.pub", work_);
     if (!process_.startListening({"/usr/bin/python3", FARLINK_SCRIPTED_SFTP_SERVER, work_ + "/port", root, "tester",
-                                  "secret", work_ + "/host_key", loginNames[int(login)], modeName(files)},
+                                  "secret", work_ + "/host_key", loginNames[int(login)], modeNames[int(files)]},
                                  port_)) {
         error_ = "the asyncssh server did not start (python3-asyncssh): " + readFile(log);
     }

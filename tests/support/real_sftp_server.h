@@ -24,8 +24,6 @@ enum class KnownKey { serverKey, anotherKey };
 class RealSftpServer {
 public:
     explicit RealSftpServer(RealSftpServerOptions options = {});
-    RealSftpServer(const RealSftpServer&) = delete;
-    RealSftpServer& operator=(const RealSftpServer&) = delete;
 
     const std::string& error() const { return error_; }
     int port() const { return port_; }
@@ -86,8 +84,6 @@ enum class ScriptedFiles { plain, hostileNames, shortReads, brokenListing, outOf
 class ScriptedSftpServer {
 public:
     ScriptedSftpServer(const std::string& root, ScriptedLogin login, ScriptedFiles files = ScriptedFiles::plain);
-    ScriptedSftpServer(const ScriptedSftpServer&) = delete;
-    ScriptedSftpServer& operator=(const ScriptedSftpServer&) = delete;
 
     const std::string& error() const { return error_; }
     int port() const { return port_; }
@@ -106,8 +102,6 @@ private:
 class SshAgent {
 public:
     explicit SshAgent(const std::string& keyPath);
-    SshAgent(const SshAgent&) = delete;
-    SshAgent& operator=(const SshAgent&) = delete;
 
     const std::string& error() const { return error_; }
     const std::string& socket() const { return socket_; }

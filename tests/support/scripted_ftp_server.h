@@ -61,8 +61,6 @@ class ScriptedFtpServer {
 public:
     explicit ScriptedFtpServer(std::vector<ScriptStep> script);
     ~ScriptedFtpServer();
-    ScriptedFtpServer(const ScriptedFtpServer&) = delete;
-    ScriptedFtpServer& operator=(const ScriptedFtpServer&) = delete;
 
     // "127.0.0.1:PORT", as openControl takes it.
     std::string address() const;
