@@ -328,24 +328,6 @@ TEST(SftpListing, GivesEachEntryItsKindExactSizeAndTime) {
 
 // --- Transfers -----------------------------------------------------------------------
 
-// A listing or transfer that fails names the server's reason, leaves no listing file, and
-// keeps the connection.
-TEST(SftpFailure, NamesTheServersReasonAndKeepsTheConnection) {
-    SshdTest test;
-    ASSERT_OPEN(test);
-    writeFile(test.files / "local", "bytes");
-    EXPECT_EQ(sftp::listToFile(*test.session, test.files / "missing", test.files / "listing"), 0);
-    EXPECT_EQ(sftp::lastError(*test.session), "No such file");
-    EXPECT_FALSE(std::filesystem::exists(test.files / "listing"));
-    EXPECT_EQ(downloadPath(*test.session, test.files / "missing", test.files / "copy", nullptr), 0);
-    EXPECT_EQ(sftp::lastError(*test.session), "No such file");
-    EXPECT_EQ(uploadPath(*test.session, test.files / "local", test.files / "missing/file", nullptr), 0);
-    EXPECT_EQ(sftp::lastError(*test.session), "No such file");
-    EXPECT_EQ(downloadPath(*test.session, test.files.path(), test.files / "copy", nullptr), 0);
-    EXPECT_EQ(sftp::lastError(*test.session), "Failure");
-    EXPECT_EQ(sftp::probe(*test.session), 1);
-}
-
 // A stop asked from the progress callback, either way, ends a transfer at once and
 // leaves the connection usable.
 TEST(SftpTransferStop, EndsATransferAndTheConnectionStaysOpen) {
@@ -380,6 +362,8 @@ TEST(SftpTransferStop, EndsATransferAndTheConnectionStaysOpen) {
 
 // --- Changes to files and folders -----------------------------------------------------
 
+// Each change, listing or transfer that fails names the server's reason, leaves nothing
+// behind (no listing file) and keeps the connection.
 TEST(SftpChanges, RenameRemoveAndFoldersChangeTheServerAndSayWhyTheyFail) {
     SshdTest test;
     ASSERT_OPEN(test);
@@ -411,6 +395,16 @@ TEST(SftpChanges, RenameRemoveAndFoldersChangeTheServerAndSayWhyTheyFail) {
         {"rename of a missing file", [&] { return sftp::rename(session, test.files / "nothing", test.files / "c"); },
          "No such file"},
         {"remove of a missing file", [&] { return sftp::removeFile(session, test.files / "nothing"); }, "No such file"},
+        {"listing of a missing folder",
+         [&] { return sftp::listToFile(session, test.files / "missing", test.files / "listing"); }, "No such file"},
+        {"download of a missing file",
+         [&] { return downloadPath(session, test.files / "missing", test.server.home() + "/copy", nullptr); },
+         "No such file"},
+        {"upload into a missing folder",
+         [&] { return uploadPath(session, test.files / "folder/b", test.files / "missing/file", nullptr); },
+         "No such file"},
+        {"download of a folder",
+         [&] { return downloadPath(session, test.files.path(), test.server.home() + "/copy", nullptr); }, "Failure"},
     };
     for (const Failing& failing : failures) {
         EXPECT_EQ(failing.call(), 0) << failing.what;
@@ -650,28 +644,32 @@ TEST(SftpBrokenListing, FailsAndLeavesNoFile) {
     EXPECT_EQ(sftp::probe(*test.session), 1);
 }
 
-// Replies in another order than their requests put every byte in its place, one big
-// file or many at once, either way.
-TEST(SftpOutOfOrder, RepliesLandInPlace) {
-    ScriptedTest test(ScriptedFiles::outOfOrder);
-    const std::string big = patternBytes(1536 * 1024 + 5);
-    writeFile(test.root / "big", big);
-    std::vector<sftp::FileCopy> files;
-    std::deque<PathEnd> ends;
-    for (int index = 0; index < 30; ++index) {
-        const std::string name = "small-" + std::to_string(index);
-        writeFile(test.root / name, patternBytes(std::size_t(index) * 9000));
-        files.push_back({"/" + name, &ends.emplace_back(test.home / name, false)});
+// Replies in another order than their requests, or shorter than asked (the reads after
+// each are asked again from where it ended, so that no gap and no overlap reach the local
+// file), put every byte in its place, one big file or many at once, either way.
+TEST(SftpScriptedReplies, LandInPlaceOutOfOrderOrShort) {
+    for (const ScriptedFiles mode : {ScriptedFiles::outOfOrder, ScriptedFiles::shortReads}) {
+        SCOPED_TRACE(int(mode));
+        ScriptedTest test(mode);
+        const std::string big = patternBytes(1536 * 1024 + 5);
+        writeFile(test.root / "big", big);
+        std::vector<sftp::FileCopy> files;
+        std::deque<PathEnd> ends;
+        for (int index = 0; index < 30; ++index) {
+            const std::string name = "small-" + std::to_string(index);
+            writeFile(test.root / name, patternBytes(std::size_t(index) * 9000));
+            files.push_back({"/" + name, &ends.emplace_back(test.home / name, false)});
+        }
+        ASSERT_OPEN(test);
+        ASSERT_EQ(downloadPath(*test.session, "/big", test.home / "big", nullptr), 1) << sftp::lastError(*test.session);
+        EXPECT_TRUE(readFile(test.home / "big") == big);
+        ASSERT_EQ(uploadPath(*test.session, test.home / "big", "/up", nullptr), 1) << sftp::lastError(*test.session);
+        EXPECT_TRUE(readFile(test.root / "up") == big);
+        for (const sftp::CopyResult& result : sftp::downloadFiles(*test.session, files, nullptr))
+            EXPECT_TRUE(result.done) << result.error;
+        for (const sftp::FileCopy& file : files)
+            EXPECT_TRUE(readFile(test.home.path() + file.remote) == readFile(test.root.path() + file.remote));
     }
-    ASSERT_OPEN(test);
-    ASSERT_EQ(downloadPath(*test.session, "/big", test.home / "big", nullptr), 1) << sftp::lastError(*test.session);
-    EXPECT_TRUE(readFile(test.home / "big") == big);
-    ASSERT_EQ(uploadPath(*test.session, test.home / "big", "/up", nullptr), 1) << sftp::lastError(*test.session);
-    EXPECT_TRUE(readFile(test.root / "up") == big);
-    for (const sftp::CopyResult& result : sftp::downloadFiles(*test.session, files, nullptr))
-        EXPECT_TRUE(result.done) << result.error;
-    for (const sftp::FileCopy& file : files)
-        EXPECT_TRUE(readFile(test.home.path() + file.remote) == readFile(test.root.path() + file.remote));
 }
 
 // A failure in the middle of a window (a read, or a write on a full disk) fails that file
@@ -701,18 +699,6 @@ TEST(SftpFailureMidWindow, FailsTheFileAlone) {
         }
         EXPECT_EQ(sftp::probe(*test.session), 1) << sftp::lastError(*test.session);
     }
-}
-
-// Replies shorter than asked, in the middle of the file: the reads after each are asked
-// again from where it ended, so that no gap and no overlap reach the local file.
-TEST(SftpShortReads, DownloadTheWholeFile) {
-    ScriptedTest test(ScriptedFiles::shortReads);
-    const std::string bytes = patternBytes(100 * 1000 + 17);
-    writeFile(test.root / "remote", bytes);
-    ASSERT_OPEN(test);
-    ASSERT_EQ(downloadPath(*test.session, "/remote", test.home / "local", nullptr), 1)
-        << sftp::lastError(*test.session);
-    EXPECT_TRUE(readFile(test.home / "local") == bytes);
 }
 
 }  // namespace
