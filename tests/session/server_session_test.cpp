@@ -24,6 +24,7 @@
 namespace {
 
 using namespace test_support;
+using test_support::conversation::operator+;
 
 enum class Protocol { ftp, sftp };
 
@@ -40,13 +41,9 @@ struct Opened {
             login.port = std::uint32_t(sshd->server.port());
             login.user = sshd->server.user();
         } else {
-            std::vector<ScriptStep> script = {send("220 ready\r\n"), expect("USER anonymous"), send("331 password\r\n"),
-                                              expect("PASS x"), send("230 in\r\n")};
-            script.insert(script.end(), afterLogin.begin(), afterLogin.end());
-            ftp.emplace(script);
+            ftp.emplace(conversation::login() + afterLogin);
             login.host = ftp->address();
             login.user = "anonymous";
-            login.password = "x";
         }
         server = protocol == Protocol::sftp ? session::newSftpSession() : session::newFtpSession();
         std::thread([&] {
