@@ -56,8 +56,7 @@ auto secondsOf(const std::string& path) {
 }
 
 TEST(FarlinkFtp, DecodesAddressesAndReportsTheServersReply) {
-    TemporaryFolder root;
-    TemporaryFolder local;
+    TemporaryFolder root, local;
     RealFtpServer server(FtpServerKind::Pyftpdlib, root.path());
     ASSERT_EQ("", server.error());
     std::filesystem::create_directory(root / "sub folder");
@@ -80,24 +79,9 @@ TEST(FarlinkFtp, DecodesAddressesAndReportsTheServersReply) {
     EXPECT_EQ("530", errors.substr(0, 3)) << errors;
 }
 
-TEST(FarlinkFtp, ListsFromAServerOnAnIpv6Address) {
-    if (!loopbackIpv6Available()) GTEST_SKIP() << "this host has no IPv6 loopback address (::1 on lo)";
-    TemporaryFolder root;
-    TemporaryFolder local;
-    RealFtpServer server(FtpServerKind::Pyftpdlib, root.path(), {.ipv6 = true});
-    ASSERT_EQ("", server.error());
-    writeFile(root / "over six", "x");
-    std::string output, errors;
-    for (const char* mode : {"", "--active "}) {
-        EXPECT_EQ(0, runTool(mode + ("ls " + server.url("/")), local, output, errors)) << mode << errors;
-        EXPECT_NE(std::string::npos, output.find(" over six\n")) << mode << output;
-    }
-}
-
 // The certificate's checks are the engine's (ftp_tls_test): the tool says how to trust it.
 TEST(FarlinkFtp, AcceptsAnFtpesCertificateTheTrustStoreCannotVerifyOnlyWhenTrusted) {
-    TemporaryFolder root;
-    TemporaryFolder local;
+    TemporaryFolder root, local;
     RealFtpServer server(FtpServerKind::Pyftpdlib, root.path(), {.tls = true});
     ASSERT_EQ("", server.error());
     writeFile(server.hostPath("f"), "payload");
@@ -240,8 +224,7 @@ TEST(FarlinkFtpMirror, MovesOnlyWhatDiffersBothWaysAndASecondRunNothing) {
     for (const auto& [kind, parallel] : cases) {
         SCOPED_TRACE(std::to_string(int(kind)) + " --parallel " + parallel);
         const bool secureShell = kind == Server::sshd;
-        TemporaryFolder local;
-        TemporaryFolder outside;
+        TemporaryFolder local, outside;
         std::optional<SshClient> ssh;
         std::optional<TemporaryFolder> ftpRoot;
         std::optional<RealFtpServer> ftpServer;
@@ -450,8 +433,7 @@ TEST(FarlinkFtpMirror, AsksNoTimeAfterADownloadWhereTheListingIsExact) {
 // nothing is removed on the strength of a run that failed. vsftpd's anonymous sessions
 // run as a user of their own, who cannot write a file that only its owner may.
 TEST(FarlinkFtpMirror, AFileThatCannotBeWrittenFailsAloneOverSeveralConnections) {
-    TemporaryFolder root;
-    TemporaryFolder local;
+    TemporaryFolder root, local;
     RealFtpServer server(FtpServerKind::Vsftpd, root.path());
     ASSERT_EQ("", server.error());
     const std::string served = server.hostPath("tree");
@@ -588,8 +570,7 @@ TEST(FarlinkFtpMirror, ADownloadIsWholeOrLeavesNothingAndItsReasonPrintsSafely) 
 // TLS before 1.2 is broken; a system configuration that still allows it must not let a
 // server talk the client down to it.
 TEST(FarlinkFtp, RefusesAServerThatSpeaksNothingNewerThanTls11) {
-    TemporaryFolder root;
-    TemporaryFolder local;
+    TemporaryFolder root, local;
     RealFtpServer server(FtpServerKind::Pyftpdlib, root.path(), {.tls = true, .dataFault = "tls-1.1"});
     ASSERT_EQ("", server.error());
     writeFile(local / "openssl.cnf",
