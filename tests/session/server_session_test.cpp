@@ -24,7 +24,7 @@
 namespace {
 
 using namespace test_support;
-using test_support::conversation::operator+;
+using namespace test_support::conversation;
 
 enum class Protocol { ftp, sftp };
 
@@ -66,10 +66,7 @@ class StopFlags : public ::testing::TestWithParam<Protocol> {};
 // after must not stop the next browse, whose thread never heard of it.
 TEST_P(StopFlags, AConnectingThreadsStopDoesNotStayWithItsSession) {
     auto flag = std::make_unique<std::atomic<bool>>(false);
-    Opened opened(GetParam(), flag.get(),
-                  {expect("CWD /"), send("250 ok\r\n"), expect("TYPE A"), send("200 ok\r\n"), expect("PASV"),
-                   replyPassive(), acceptData(), expect("LIST -aL"), send("150 opening\r\n"), closeData(),
-                   send("226 done\r\n"), expect("CWD /"), send("250 ok\r\n")});
+    Opened opened(GetParam(), flag.get(), listing("/", ""));
     flag->store(true);
     flag.reset();
     const TemporaryFolder folder;
@@ -189,15 +186,12 @@ TEST_P(WholeFiles, ADownloadReplacesItsTargetWholeOrNotAtAll) {
 // first (FTP: STOR of it, then RNFR and RNTO) and keeps the local file's bits (SFTP).
 TEST_P(WholeFiles, AnUploadReplacesTheServersFileWholeOrNotAtAll) {
     const bool sftp = GetParam() == Protocol::sftp;
-    const std::vector<ScriptStep> opening = {expect("PASV"), replyPassive(), acceptData(), expect("STOR /.farlink-*"),
-                                             send("150 go\r\n")};
-    std::vector<ScriptStep> script = {expect("TYPE I"), send("200 ok\r\n")};
-    script.insert(script.end(), opening.begin(), opening.end());
-    script.insert(script.end(), {closeData(), send("426 cut\r\n"), expect("DELE /.farlink-*"), send("250 gone\r\n")});
-    script.insert(script.end(), opening.begin(), opening.end());
-    script.insert(script.end(), {receiveData(), send("226 done\r\n"), expect("RNFR /.farlink-*"), send("350 go on\r\n"),
-                                 expect("RNTO /f"), send("250 renamed\r\n"), expect("QUIT")});
-    Opened opened(GetParam(), nullptr, script);
+    const Script opening = {expect("PASV"), replyPassive(), acceptData(), expect("STOR /.farlink-*"),
+                            send("150 go\r\n")};
+    Opened opened(GetParam(), nullptr,
+                  ask("TYPE I", "200 ok") + opening + closeData() + send("426 cut\r\n") +
+                      ask("DELE /.farlink-*", "250 gone") + opening + receiveData() + send("226 done\r\n") +
+                      ask("RNFR /.farlink-*", "350 go on") + ask("RNTO /f", "250 renamed") + bye());
     const std::string served = sftp ? opened.sshd->server.home() : "";
     if (sftp) writeFile(served + "/f", "the server's own");
     const TemporaryFolder local;
