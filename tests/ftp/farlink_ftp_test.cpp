@@ -13,10 +13,8 @@
 #include <unistd.h>
 
 #include <gtest/gtest.h>
-#include <algorithm>
 #include <array>
 #include <chrono>
-#include <cstdlib>
 #include <filesystem>
 #include <optional>
 #include <sstream>

@@ -13,14 +13,11 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <gtest/gtest.h>
 #include <atomic>
 #include <chrono>
-#include <filesystem>
-#include <functional>
 #include <optional>
 #include <thread>
 
