@@ -1,16 +1,22 @@
-// The engine against pyftpdlib and vsftpd on loopback, on [::1] too (EPSV and EPRT).
+// The engine against pyftpdlib and vsftpd on loopback, on [::1] too (EPSV and EPRT), and
+// the listing parser against their listings.
 #include "ftp/ftp_commands.h"
 #include "ftp/ftp_session.h"
 #include "ftp/ftp_transfer.h"
+#include "ftp/listing_parser.h"
 #include "ftp/server_to_server.h"
 #include "tests/support/engine_files.h"
 #include "tests/support/real_ftp_server.h"
 #include "tests/support/temporary_folder.h"
 
 #include <sys/stat.h>
+#include <sys/time.h>
 
 #include <gtest/gtest.h>
+#include <ctime>
 #include <filesystem>
+#include <map>
+#include <sstream>
 
 namespace {
 
@@ -108,6 +114,57 @@ TEST_P(RealServer, CopiesServerToServerBetweenTwoSessions) {
     }
     quit(target, 0);
     release(target);
+}
+
+// The listing parser reads each server's own lines as the file system has them: kind,
+// exact size, permission bits, and a UTC time to the minute when recent, to the day when old.
+TEST_P(RealServer, ListingLinesMatchTheFileSystem) {
+    constexpr std::int64_t day = 86400;
+    const std::time_t now = std::time(nullptr);
+    const std::string folder = server.hostPath("tree");
+    std::filesystem::create_directory(folder);
+    writeFile(folder + "/plain.txt", std::string(1234, 'p'));
+    writeFile(folder + "/with  two spaces.txt", "s");
+    const std::string unicode = "ünicøde 日.txt";
+    writeFile(folder + "/" + unicode, std::string(70000, 'u'));
+    writeFile(folder + "/old.txt", "old");
+    std::filesystem::create_directory(folder + "/sub folder");
+    std::filesystem::create_symlink("plain.txt", folder + "/link");
+    for (const auto& [name, age] : {std::pair{"/plain.txt", 2 * day}, std::pair{"/old.txt", 800 * day}}) {
+        const timeval times[2] = {{now - age, 0}, {now - age, 0}};
+        lutimes((folder + name).c_str(), times);
+    }
+    ASSERT_EQ(1, changeFolder(session, server.remotePath("tree"))) << reply();
+    ASSERT_EQ(1, listToFile(session, local / "tmp.dir", std::nullopt)) << reply();
+
+    std::map<std::string, int> seen;
+    std::istringstream listing(readFile(local / "tmp.dir"));
+    std::string line;
+    while (std::getline(listing, line)) {
+        line += '\n';
+        RemoteEntry entry;
+        if (!parseListingLine(&entry, line.data(), int(line.size()))) continue;
+        std::string name(entry.name, std::size_t(entry.nameLength));
+        if (!name.empty() && name.back() == '\n') name.pop_back();
+        if (name == "." || name == "..") continue;
+        ++seen[name];
+        SCOPED_TRACE(line);
+        struct stat status {};
+        ASSERT_EQ(0, lstat((folder + "/" + name).c_str(), &status)) << name;
+        const bool link = S_ISLNK(status.st_mode);
+        EXPECT_EQ(int(S_ISDIR(status.st_mode) || link), entry.mayBeFolder);
+        EXPECT_EQ(int(S_ISREG(status.st_mode) || link), entry.mayBeFile);
+        EXPECT_EQ(SizeKind::Exact, entry.sizeKind);
+        EXPECT_EQ(std::int64_t(status.st_size), entry.size);
+        EXPECT_EQ(int(status.st_mode & 0777), entry.mode);
+        // Both servers write UTC times: to the minute when recent, to the day when old.
+        const std::int64_t precision = entry.timeKind == TimeKind::Day ? day : 60;
+        EXPECT_EQ(name == "old.txt" ? TimeKind::Day : TimeKind::Minute, entry.timeKind);
+        EXPECT_EQ(status.st_mtime - status.st_mtime % precision, entry.time - localOffset());
+    }
+    const std::map<std::string, int> once = {{"plain.txt", 1}, {"with  two spaces.txt", 1}, {unicode, 1},
+                                             {"old.txt", 1},   {"sub folder", 1},           {"link", 1}};
+    EXPECT_EQ(once, seen);
 }
 
 // A file's time to the second, set (pyftpdlib by MFMT, vsftpd by MDTM's set form) and

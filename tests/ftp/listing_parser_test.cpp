@@ -1,19 +1,10 @@
-// The listing parser: tables of lines, the year guess, real servers' listings.
+// The listing parser: tables of lines, the year guess, lines cut off and random lines
+// (real servers' listings: ftp_real_server_test).
 #include "ftp/listing_parser.h"
-#include "ftp/ftp_commands.h"
-#include "ftp/ftp_session.h"
-#include "ftp/ftp_transfer.h"
-#include "tests/support/real_ftp_server.h"
-#include "tests/support/temporary_folder.h"
-
-#include <sys/stat.h>
-#include <sys/time.h>
 
 #include <gtest/gtest.h>
 #include <cstring>
 #include <ctime>
-#include <filesystem>
-#include <map>
 #include <memory>
 #include <random>
 #include <sstream>
@@ -21,7 +12,6 @@
 namespace {
 
 using namespace ftp;
-using namespace test_support;
 
 constexpr std::int64_t day = 86400;
 
@@ -195,74 +185,5 @@ TEST(ListingParser, NeverReadsPastTheLine) {
         }
     }
 }
-
-// --- real listings ---
-
-class RealListing : public ::testing::TestWithParam<FtpServerKind> {};
-
-void setModificationTime(const std::string& path, std::time_t when) {
-    const timeval times[2] = {{when, 0}, {when, 0}};
-    lutimes(path.c_str(), times);
-}
-
-TEST_P(RealListing, MatchesTheFileSystem) {
-    TemporaryFolder root, local;
-    RealFtpServer server(GetParam(), root.path());
-    ASSERT_EQ("", server.error());
-
-    const std::time_t now = std::time(nullptr);
-    const std::string folder = server.hostPath("tree");
-    std::filesystem::create_directory(folder);
-    writeFile(folder + "/plain.txt", std::string(1234, 'p'));
-    writeFile(folder + "/with  two spaces.txt", "s");
-    const std::string unicode = "ünicøde 日.txt";
-    writeFile(folder + "/" + unicode, std::string(70000, 'u'));
-    writeFile(folder + "/old.txt", "old");
-    std::filesystem::create_directory(folder + "/sub folder");
-    std::filesystem::create_symlink("plain.txt", folder + "/link");
-    setModificationTime(folder + "/plain.txt", now - 2 * day);
-    setModificationTime(folder + "/old.txt", now - 800 * day);
-
-    FtpSession session = createSession();
-    ASSERT_EQ(1, openControl(session, server.address())) << lastReply(session);
-    ASSERT_EQ(1, logIn(session, server.user(), server.password())) << lastReply(session);
-    session.control->usePeerAddress = 1;
-    ASSERT_EQ(1, changeFolder(session, server.remotePath("tree"))) << lastReply(session);
-    ASSERT_EQ(1, listToFile(session, local / "tmp.dir", std::nullopt)) << lastReply(session);
-    quit(session, 0);
-    release(session);
-
-    std::map<std::string, int> seen;
-    std::istringstream listing(readFile(local / "tmp.dir"));
-    std::string line;
-    while (std::getline(listing, line)) {
-        line += '\n';
-        RemoteEntry entry;
-        if (!parseListingLine(&entry, line.data(), int(line.size()))) continue;
-        std::string name(entry.name, std::size_t(entry.nameLength));
-        if (!name.empty() && name.back() == '\n') name.pop_back();
-        if (name == "." || name == "..") continue;
-        ++seen[name];
-        SCOPED_TRACE(line);
-        struct stat status {};
-        ASSERT_EQ(0, lstat((folder + "/" + name).c_str(), &status)) << name;
-        const bool link = S_ISLNK(status.st_mode);
-        EXPECT_EQ(int(S_ISDIR(status.st_mode) || link), entry.mayBeFolder);
-        EXPECT_EQ(int(S_ISREG(status.st_mode) || link), entry.mayBeFile);
-        EXPECT_EQ(SizeKind::Exact, entry.sizeKind);
-        EXPECT_EQ(std::int64_t(status.st_size), entry.size);
-        EXPECT_EQ(int(status.st_mode & 0777), entry.mode);
-        // Both servers write UTC times: to the minute when recent, to the day when old.
-        const std::int64_t precision = entry.timeKind == TimeKind::Day ? day : 60;
-        EXPECT_EQ(name == "old.txt" ? TimeKind::Day : TimeKind::Minute, entry.timeKind);
-        EXPECT_EQ(status.st_mtime - status.st_mtime % precision, entry.time - localOffset());
-    }
-    const std::map<std::string, int> once = {{"plain.txt", 1}, {"with  two spaces.txt", 1}, {unicode, 1},
-                                             {"old.txt", 1},   {"sub folder", 1},           {"link", 1}};
-    EXPECT_EQ(once, seen);
-}
-
-INSTANTIATE_TEST_SUITE_P(Servers, RealListing, ::testing::Values(FtpServerKind::Pyftpdlib, FtpServerKind::Vsftpd),
-                         kindParamName);
 
 }  // namespace
