@@ -497,7 +497,7 @@ TEST_F(Engine, AnExactListingTakesEachKindOnlyWhereListSaysTheSame) {
            into,
            passiveOpening("A", "LIST -a"),
            {sendData("lrwxrwxrwx 1 u g 4 Jan 01 2020 link -> /etc\r\n"), closeData(), send("226 done\r\n")}});
-    EXPECT_EQ(1, listExactToFile(session, listing, "/d")) << reply();
+    ASSERT_EQ(1, listExactToFile(session, listing, "/d")) << reply();
     EXPECT_EQ(
         "+r,s1,m1577836800,\tfile\n+/,\tdir\n+r,/,\tlink\n+r,/,\ttwice\n+r,/,\tkind\n+r,/,\tunlisted\n"
         "+!,\tcr%0D\n",
