@@ -142,6 +142,7 @@ int main(int argc, char** argv) {
         // Listings and the queue's worker call the windows: they end, or are made unable
         // to, before the windows go.
         listingsEnded = app::finishListings(std::chrono::seconds(5));
+        if (!listingsEnded) scope.keepStateAfterEnd();
         // The places and their connections go once nothing lists them any more; a listing
         // still blocked may hold one, and the program then leaves without waiting for it.
         if (listingsEnded) {

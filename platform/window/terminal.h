@@ -114,6 +114,14 @@ public:
     ~WindowSystemScope();
     WindowSystemScope(const WindowSystemScope&) = delete;
     WindowSystemScope& operator=(const WindowSystemScope&) = delete;
+
+    // For a program that leaves while another thread may still be calling in: the end
+    // answers calls as usual, but keeps the state such a thread may be on its way to for
+    // the rest of the program's life instead of freeing it.
+    void keepStateAfterEnd() { keepState_ = true; }
+
+private:
+    bool keepState_ = false;
 };
 
 }  // namespace platform

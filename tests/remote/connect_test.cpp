@@ -12,6 +12,7 @@
 #include "ftp/ftp_commands.h"
 #include "ftp/ftp_transfer.h"
 #include "platform/connection_manager.h"
+#include "platform/stop_flag.h"
 #include "platform/text.h"
 #include "remote/places.h"
 #include "tests/support/place_fixtures.h"
@@ -232,6 +233,22 @@ TEST_F(Connect, AThreadPinnedToAPlaceThatNowNamesAnotherServerConnectsNowhere) {
     })
         .join();
     EXPECT_EQ(first.finish(), "");
+}
+
+// A stopped thread opens no connection at all, not even one it would leave at once.
+TEST_F(Connect, AStoppedThreadConnectsNowhere) {
+    int port = 0;
+    int listener = listenOnLoopback(port);
+    addPlace("127.0.0.1:" + std::to_string(port));
+    std::atomic<bool> stop{true};
+    platform::setThreadStopFlag(&stop);
+    EXPECT_EQ(ensureConnected(0), 0);
+    platform::setThreadStopFlag(nullptr);
+    EXPECT_EQ(placeError(0), "(KVT-FC-1) Stopped.\n");
+    int connection = acceptWithin(listener, 0);
+    EXPECT_LT(connection, 0);
+    closeIfOpen(connection);
+    closeIfOpen(listener);
 }
 
 TEST_F(Connect, EditingTheConnectedPlaceConnectsAnewWithTheNewSettings) {

@@ -137,6 +137,22 @@ TEST(ThreadsShutdown, CallsStillWaitingAreAnsweredWhenTheWindowSystemStops) {
     EXPECT_FALSE(postMessage(window, userMessage(1)));
 }
 
+// A program that leaves while a thread still calls in keeps the state that thread may be
+// reaching: under ASan a call that reached a freed state fails.
+TEST(ThreadsShutdown, AStateKeptAfterTheEndOutlivesTheCallsOnTheirWay) {
+    std::atomic<bool> done{false};
+    std::thread caller([&] {
+        while (!done) postMessage(Window{1}, userMessage(1));
+    });
+    for (int round = 0; round < 3000; ++round) {
+        HeadlessTerminal terminal(20, 6);
+        WindowSystemScope scope(terminal, terminal.clock());
+        scope.keepStateAfterEnd();
+    }
+    done = true;
+    caller.join();
+}
+
 // A thread that waits for the UI thread while it holds a lock that the UI thread may
 // want deadlocks: debug builds stop at the first such call, naming it.
 TEST(ThreadsLockCheck, AWindowCallMadeUnderACountedLockAbortsNamingTheCall) {
