@@ -41,9 +41,6 @@ protected:
         EXPECT_TRUE(app::finishListings(std::chrono::seconds(5)));
         main = {};
     }
-
-    TemporaryFolder cacheHome;
-    ScopedVariable cacheVariable{"XDG_CACHE_HOME", cacheHome.path()};
 };
 
 TEST_F(SilentServer, AListingThatWaitsHoldsUpNoKeyAndACommandOnItsConnectionSaysItIsBusy) {

@@ -32,8 +32,6 @@ protected:
     MirrorAlike() : FarlinkScreen(60, 14, "/home/me") {}
 
     ScopedVariable agent{"SSH_AUTH_SOCK", ""};
-    TemporaryFolder cacheHome;
-    ScopedVariable cacheVariable{"XDG_CACHE_HOME", cacheHome.path()};
 };
 
 TEST_P(MirrorAlike, TheToolAndSynchronizePlanAlikeAndLeaveTheServerAlike) {

@@ -1,9 +1,5 @@
-// The operation queue: the worker's life on an injected wait (the idle time-outs, its end
-// and a fresh worker), the records and lists with fake copies, the place each record
-// keeps, moves that delete their source only after a whole copy, Clear, Stop during a
-// copy, and Adds racing the worker's end; several records at once and the order that
-// keeps what touches one entry; the records of a synchronisation, and the order's rules in
-// random rounds (these also run under ThreadSanitizer).
+// The operation queue with fake copies and an injected wait: the worker's life, the records
+// and their order, several at once (these also run under ThreadSanitizer).
 #include "queue/operation_queue.h"
 
 #include <gtest/gtest.h>
@@ -51,7 +47,6 @@ struct Fakes {
     int joined = 0;   // copies that joined a batch after its first
     int running = 0;  // fake server operations running now, and at most
     int mostRunning = 0;
-    std::set<std::thread::id> threads;  // that ran them
     // When set, gives the outcome of each server operation on its target, as it starts.
     std::function<bool(std::u16string_view target)> decide;
 };
@@ -70,7 +65,6 @@ bool serverOperation(const std::string& call, std::u16string_view target) {
         std::lock_guard guard(fakes->lock);
         fakes->calls.push_back(call);
         fakes->mostRunning = std::max(fakes->mostRunning, ++fakes->running);
-        fakes->threads.insert(std::this_thread::get_id());
     }
     const bool succeeds = !fakes->decide || fakes->decide(target);
     while (fakes->holdCopies && !session::threadTransferWatch()->stop) {
@@ -161,7 +155,6 @@ protected:
         bindQueue(bindings);
         bound = bindings;
     }
-    QueueBindings boundQueue() const { return bound; }
     void TearDown() override {
         stopQueue();
         bindQueue({});
@@ -353,7 +346,7 @@ TEST_F(OperationQueue, AnAddRacingTheWorkersEndIsNeverLost) {
     static std::mutex addersLock;
     static std::vector<std::thread> adders;
     added = 0;
-    QueueBindings bindings = boundQueue();
+    QueueBindings bindings = bound;
     bindings.changed = [] { std::this_thread::sleep_for(std::chrono::microseconds(100)); };
     bindings.waitForWork = [](platform::SyncHandle event, std::uint32_t milliseconds) {
         // The wake-up after which an idle worker ends.
@@ -377,7 +370,7 @@ TEST_F(OperationQueue, AnAddRacingTheWorkersEndIsNeverLost) {
     std::lock_guard guard(addersLock);
     for (std::thread& adder : adders) adder.join();
     adders.clear();
-    bindQueue(boundQueue());
+    bindQueue(bound);
 }
 
 TEST_F(OperationQueue, TheQueueViewListsARecordsDestinationAndTimes) {
@@ -584,7 +577,7 @@ TEST_F(OperationQueue, ARunMakesFoldersAndRemovesSingleEntriesOnTheDevice) {
 // Retry of what failed leaves only the removals of runs whose failed copy it did not retry.
 TEST_F(OperationQueue, TheOrdersRulesHoldInRandomRounds) {
     static std::atomic<std::uint64_t> clock{0};
-    QueueBindings bindings = boundQueue();
+    QueueBindings bindings = bound;
     bindings.now = [] { return ++clock; };
     bindQueue(bindings);
     seen.fastWaits = false;

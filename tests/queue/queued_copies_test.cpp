@@ -1,8 +1,5 @@
-// Queued copies through the Remote view and the queue as the program binds them: against
-// real servers on loopback a folder move that deletes only what its copy copied (that a
-// failed copy keeps its source is the queue's: operation_queue_test; the journeys copy
-// files and trees both ways); against a scripted server the progress of a download, its
-// Stop and its Retry.
+// Queued copies through the Remote view and the queue as the program binds them, against
+// real servers and a scripted one (a failed copy keeps its source: operation_queue_test).
 #include <gtest/gtest.h>
 
 #include <chrono>
