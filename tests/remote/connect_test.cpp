@@ -214,25 +214,36 @@ TEST_F(Connect, APassivePlaceTakesDataFromThePeerAddress) {
     EXPECT_EQ(server.finish(), "");
 }
 
-// A copy runs on the place it was queued for: once that place names another server, its
-// thread connects nowhere, even between two files of one copy, and says why.
-TEST_F(Connect, AThreadPinnedToAPlaceThatNowNamesAnotherServerConnectsNowhere) {
-    ScriptedFtpServer first(login() + bye());
-    addPlace(first.address());
-    std::thread([] {  // a worker: its session of its own goes with it
+// Editing the connected place connects anew with the new settings. A copy runs on the
+// place it was queued for: once that place names another server, its thread connects
+// nowhere, even between two files of one copy, and says why.
+TEST_F(Connect, AnEditedPlaceConnectsAnewButNotForACopyQueuedBefore) {
+    const auto login = [](const std::string& greeting) {
+        return Script{send(greeting)} + ask("USER me", "331 password please") + ask("PASS pw", "230 in");
+    };
+    // The UI thread's connection, then the copy's own.
+    ScriptedFtpServer first(login("220 first\r\n") + acceptControl() + login("220 first\r\n") + expect("QUIT") +
+                            useControl(0) + expect("QUIT"));
+    ScriptedFtpServer second(login("220 second\r\n") + expect("QUIT"));
+    addPlace(first.address(), {.user = "me", .password = "pw"});
+    ASSERT_EQ(ensureConnected(0), 1) << placeError(0);
+    std::thread([&] {  // a worker: its session of its own goes with it
         const std::shared_ptr<remote::FtpPlace> place = remote::placeAt(0);
         remote::pinPlaceForThread(place, remote::settingsOf(*place).revision);
         ASSERT_EQ(ensureConnected(0), 1) << placeError(0);
         remote::PlaceDialogData data = *remote::placeDialogData(0, {});
-        const std::string elsewhere = closedAddress();
-        data.port = std::uint32_t(std::stoul(elsewhere.substr(elsewhere.rfind(':') + 1)));
+        data.port = std::uint32_t(std::stoul(second.address().substr(second.address().rfind(':') + 1)));
         ASSERT_EQ(remote::applyPlaceDialogData(0, data), 1);
         EXPECT_EQ(ensureConnected(0), 0);
         EXPECT_EQ(placeError(0), "(KVT-FC-1) The Ftp Place this was queued for now names another server or user.\n");
         remote::pinPlaceForThread(nullptr, 0);
     })
         .join();
-    EXPECT_EQ(first.finish(), "");
+    ASSERT_EQ(ensureConnected(0), 1) << placeError(0);
+    EXPECT_EQ(first.finish(), "");  // both told QUIT
+    EXPECT_EQ(remote::placeAt(0)->session->lastMessage(), "230 in\n");
+    remote::shutdownRemote();
+    EXPECT_EQ(second.finish(), "");
 }
 
 // A stopped thread opens no connection at all, not even one it would leave at once.
@@ -249,26 +260,6 @@ TEST_F(Connect, AStoppedThreadConnectsNowhere) {
     EXPECT_LT(connection, 0);
     closeIfOpen(connection);
     closeIfOpen(listener);
-}
-
-TEST_F(Connect, EditingTheConnectedPlaceConnectsAnewWithTheNewSettings) {
-    const auto login = [](const std::string& greeting) {
-        return Script{send(greeting)} + ask("USER me", "331 password please") + ask("PASS pw", "230 in") +
-               expect("QUIT");
-    };
-    ScriptedFtpServer first(login("220 first\r\n"));
-    ScriptedFtpServer second(login("220 second\r\n"));
-    addPlace(first.address(), {.user = "me", .password = "pw"});
-    ASSERT_EQ(ensureConnected(0), 1) << placeError(0);
-
-    remote::PlaceDialogData data = *remote::placeDialogData(0, {});
-    data.port = std::uint32_t(std::stoul(second.address().substr(second.address().rfind(':') + 1)));
-    ASSERT_EQ(remote::applyPlaceDialogData(0, data), 1);
-    ASSERT_EQ(ensureConnected(0), 1) << placeError(0);
-    EXPECT_EQ(first.finish(), "");  // told QUIT
-    EXPECT_EQ(remote::placeAt(0)->session->lastMessage(), "230 in\n");
-    remote::shutdownRemote();
-    EXPECT_EQ(second.finish(), "");
 }
 
 // Without the place's session lock the two threads' commands and replies would cross on the one
