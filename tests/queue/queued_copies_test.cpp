@@ -109,7 +109,6 @@ TEST_P(QueuedCopies, AFolderMoveDeletesOnlyWhatItsCopyCopied) {
         queue::queueMove(fromDevice ? onDevice : onServer, fromDevice ? onServer : onDevice, true);
         ASSERT_TRUE(queueDrains());
         EXPECT_EQ(treeText(fromDevice ? server.hostPath(name) : device.at(name)), "one 1\nsub/\nsub/two 2\n");
-        ASSERT_TRUE(std::filesystem::exists(at(name)));
         EXPECT_EQ(treeText(at(name)), "sub/\nsub/late late\n");
         EXPECT_NE(toUtf8(queue::listRecords(queue::listFailed).at(0).why).find("late', which its copy did not"),
                   std::string::npos);
@@ -155,7 +154,6 @@ TEST_F(QueuedDownload, ShowsItsProgressAndAStopKeepsOnlyItsPartial) {
     EXPECT_EQ(toUtf8(progress.destination), "file://\\big");
 
     queue::stopQueue();
-    EXPECT_FALSE(queue::workerRunning());
     remote::shutdownRemote();
     const std::vector<std::string> left = names(device.path());
     ASSERT_EQ(left.size(), 1u);

@@ -73,15 +73,6 @@ int ensureConnected(int index) {
 // A loopback port where nothing listens.
 std::string closedAddress() { return "127.0.0.1:" + std::to_string(freePort()); }
 
-// The screen whenever the loop is idle: any question asked shows in it.
-struct Watched {
-    HeadlessScreen screen{70, 12};
-    std::string shown;
-    Watched() {
-        screen.terminal.atIdle([this] { shown = screen.terminal.screenText(); });
-    }
-};
-
 class Connect : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -184,12 +175,14 @@ TEST_F(Connect, AFailedConnectionSaysWhyAndAsksNothing) {
         if (test.script) server.emplace(*test.script);
         addPlace(server ? server->address() : closedAddress(),
                  {.user = "me", .password = "pw", .autoReconnect = 0, .timeout = 300});
-        Watched watched;
+        HeadlessScreen screen{70, 12};  // a question asked would show on it
+        std::string shown;
+        screen.terminal.atIdle([&] { shown = screen.terminal.screenText(); });
         for (int attempt = 0; attempt < (server ? 1 : 2); ++attempt) {
             EXPECT_EQ(ensureConnected(0), 0);
             EXPECT_EQ(placeError(0), test.error);
         }
-        EXPECT_EQ(watched.shown, "");
+        EXPECT_EQ(shown, "");
         if (server) {
             EXPECT_EQ(server->finish(), "");
         }
@@ -313,15 +306,16 @@ TEST_F(Connect, WithoutPlacesTheUserIsOfferedANewOne) {
     for (const Case& test : table) {
         SCOPED_TRACE(test.index);
         remote::shutdownRemote();
-        Watched watched;
-        watched.screen.terminal.pressKey(test.answer);
+        HeadlessScreen screen{70, 12};
+        std::string shown;
+        screen.terminal.atIdle([&] { shown = screen.terminal.screenText(); });
+        screen.terminal.pressKey(test.answer);
         hookCalls = 0;
         hookResult = test.hookResult;
         EXPECT_EQ(ensureConnected(test.index), 0);
-        EXPECT_EQ(
-            watched.shown.find("No Ftp Places exist, would you like to add a new Ftp Place?") != std::string::npos,
-            test.asked)
-            << watched.shown;
+        EXPECT_EQ(shown.find("No Ftp Places exist, would you like to add a new Ftp Place?") != std::string::npos,
+                  test.asked)
+            << shown;
         EXPECT_EQ(hookCalls, test.asked && test.answer == Key::leftSoft ? 1 : 0);
         EXPECT_EQ(storedValue(remote::placesKeyPath, u"0").exists, test.saved);
     }
