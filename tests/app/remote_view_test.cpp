@@ -136,7 +136,6 @@ TEST_F(RemoteView, RenameMovesOnlyWithAFullPathAndAReplaceAsksWhenTheOptionSaysS
     terminal.pressKey(Key::leftSoft);  // Rename
     command(commandRename);
     EXPECT_NE(open.find(" [T]   /box/a b.txt\n"), std::string::npos) << open;
-    EXPECT_TRUE(open.ends_with(" Rename                                             Discard")) << open;
     EXPECT_TRUE(std::filesystem::exists(served.path() + "/box/c d.txt"));
     EXPECT_FALSE(std::filesystem::exists(served.path() + "/box/a b.txt"));
     EXPECT_EQ(terminal.rowText(4), " [T]  c d");
@@ -153,8 +152,6 @@ TEST_F(RemoteView, RenameMovesOnlyWithAFullPathAndAReplaceAsksWhenTheOptionSaysS
     terminal.pressKey(Key::leftSoft);
     const std::string box = shownByCommand(commandRename, Key::leftSoft);  // OK
     EXPECT_NE(box.find("Rename Error"), std::string::npos) << box;
-    EXPECT_TRUE(std::filesystem::exists(served.path() + "/box/-dash.txt"));
-    EXPECT_FALSE(std::filesystem::exists(served.path() + "/box/sub/x.txt"));
 
     // With "Overwrite" in the Confirm option, renaming onto an existing name asks first.
     explorer::remoteProvider.confirm = 3;

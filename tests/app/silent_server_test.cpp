@@ -1,8 +1,5 @@
-// The program with a server that stops answering: the keys, the menu and the commands go
-// on while a listing or a copy waits for it, a command that needs the busy connection
-// says so within its bound, and Exit asks, then leaves within its bound, writing nothing.
-// The server's silence outlasts every bound by far: a wait that ignored its bound would
-// still be waiting when the test looks, and fail it.
+// The program with a server that stops answering, whose silence outlasts every bound by
+// far: a wait that ignored its bound would still be waiting when the test looks, and fail it.
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -41,9 +38,6 @@ protected:
         EXPECT_TRUE(app::finishListings(std::chrono::seconds(5)));
         main = {};
     }
-
-    TemporaryFolder cacheHome;
-    ScopedVariable cacheVariable{"XDG_CACHE_HOME", cacheHome.path()};
 };
 
 TEST_F(SilentServer, AListingThatWaitsHoldsUpNoKeyAndACommandOnItsConnectionSaysItIsBusy) {

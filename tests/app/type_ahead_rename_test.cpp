@@ -135,7 +135,6 @@ TEST_F(TypeAheadAndRename, AFullPathMovesTheEntryAndDiscardOrTheParentRowChangeN
     command(commandRename);
     EXPECT_FALSE(platform::listViewGetEditControl(app::mainWindow.listView)) << "the parent row keeps its name";
     EXPECT_EQ(terminal.bellCount(), bells + 1);
-    EXPECT_EQ(terminal.rowText(15), " Remote                                                Menu");
 }
 
 TEST_F(TypeAheadAndRename, ATextIsRefusedWhenItWouldNameAnotherEntry) {
@@ -171,12 +170,8 @@ TEST_F(TypeAheadAndRename, BackErasesTheRenameThenTheTypeAheadThenGoesUp) {
     EXPECT_EQ(terminal.rowText(0), " \\home\\me\\ - Farlink");
     command(commandRenameDiscard);
 
-    terminal.typeText(u"ab");
-    terminal.pressKey(Key::back);
-    play();
-    EXPECT_EQ(label(), " < All Files (A)                                          >");
     terminal.typeText(u"2");
-    terminal.pressKey(Key::back);  // a keypad group goes at once
+    terminal.pressKey(Key::back);  // the type-ahead goes before the folder (how: the backspace's test)
     play();
     EXPECT_EQ(label(), " < All Files                                              >");
     EXPECT_EQ(terminal.rowText(0), " \\home\\me\\ - Farlink");

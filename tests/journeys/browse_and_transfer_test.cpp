@@ -5,10 +5,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <memory>
-#include <numeric>
-#include <sstream>
 #include <string>
-#include <vector>
 
 #include "platform/text.h"
 #include "platform/window/keys.h"
@@ -23,7 +20,6 @@ namespace {
 namespace fs = std::filesystem;
 using platform::Key;
 using namespace resources;
-using test_support::boxWords;
 using test_support::patternBytes;
 using test_support::readFile;
 
@@ -37,14 +33,6 @@ std::string everyByte() {
     return bytes;
 }
 
-std::string sortedLines(const std::string& text) {
-    std::vector<std::string> lines;
-    std::istringstream stream(text);
-    for (std::string line; std::getline(stream, line);) lines.push_back(line + "\n");
-    std::sort(lines.begin(), lines.end());
-    return std::accumulate(lines.begin(), lines.end(), std::string());
-}
-
 // The place dialog chooses the kind of data connection: on every setup.
 using FirstPlace = Journey;
 using Everyday = Journey;
@@ -53,11 +41,9 @@ TEST_P(FirstPlace, ANewUsersFirstPlaceThroughTheDialogsThenThreeLevelsDownAndBac
     serve("one/two/three/leaf.txt", "leaf");
     const bool vsftpd = GetParam().kind == FtpServerKind::Vsftpd;
     start();
-    std::string question;
     terminal.pressKey(Key::leftSoft);  // Remote
     terminal.advanceTime(550);
-    capture(question);
-    terminal.pressKey(Key::leftSoft);  // Yes: the new place's dialog, in the host field
+    terminal.pressKey(Key::leftSoft);  // Yes to the offer of a place: its dialog, in the host field
     terminal.pressKey(Key::end);
     for (int i = 0; i < 15; ++i) terminal.pressKey(Key::back);  // "ftp.example.com"
     terminal.typeText(u"127.0.0.1");
@@ -81,8 +67,6 @@ TEST_P(FirstPlace, ANewUsersFirstPlaceThroughTheDialogsThenThreeLevelsDownAndBac
     if (!GetParam().passive) terminal.pressKey(Key::action);
     terminal.pressKeys({Key::leftSoft, Key::leftSoft});  // Done, Done
     play();
-    EXPECT_NE(question.find("| (?) No Ftp Places exist, would you like to add a new   |"), std::string::npos)
-        << question;
     const std::shared_ptr<remote::FtpPlace> place = remote::placeAt(0);
     ASSERT_NE(place, nullptr);
     EXPECT_EQ(std::to_string(place->port) + " passive " + std::to_string(place->passive),
@@ -139,8 +123,7 @@ TEST_P(Everyday, CopyToDeviceAndToRemoteKeepEveryByteOfFilesAndTrees) {
     drainQueue();
     EXPECT_EQ(bytesDiffer(patternBytes(100000), readFile(served("files/local.bin"))), "");
     EXPECT_EQ(bytesDiffer(treeText(root.at("localtree")), treeText(served("files/localtree"))), "");
-    EXPECT_EQ(queue::listRecords(queue::listFailed).size(), 0u);
-    EXPECT_EQ(boxes.ftpErrorBoxes(), 0) << boxes.lastBoxScreen();
+    EXPECT_EQ(boxes.ftpErrorBoxes(), 0) << boxes.lastBoxScreen();  // a failed copy shows one
 }
 
 TEST_P(Everyday, NewFoldersAndATreeDeletedAfterTheQuestion) {
@@ -166,7 +149,10 @@ TEST_P(Everyday, NewFoldersAndATreeDeletedAfterTheQuestion) {
     EXPECT_NE(question.find("The folder '" + folder + "' is not empty"), std::string::npos) << question;
     EXPECT_FALSE(fs::exists(served("doomed")));
     // Folders keep the server's listing order.
-    EXPECT_EQ(sortedLines(rows()), " [D]  New Folder\n [D]  New Folder (1)\n [D]  keep\n");
+    const std::string shown = rows();
+    for (const char* row : {" [D]  New Folder\n", " [D]  New Folder (1)\n", " [D]  keep\n"})
+        EXPECT_NE(shown.find(row), std::string::npos) << shown;
+    EXPECT_EQ(std::count(shown.begin(), shown.end(), '\n'), 3) << shown;
     EXPECT_EQ(boxes.ftpErrorBoxes(), 0) << boxes.lastBoxScreen();
 }
 
@@ -186,9 +172,8 @@ TEST_P(Everyday, CopyAndPasteWithinAServerAndBetweenTwoPlaces) {
     open("within");
     focus("original");
     command(commandCopy);
-    command(commandPaste);
+    command(commandPaste);  // onto itself: refused (why: tests/remote/remote_files_test.cpp)
     EXPECT_EQ(boxCaption(boxes.lastBoxScreen()), "Paste Error");
-    EXPECT_NE(boxWords(boxes.lastBoxScreen()).find("wouldbecopiedontoitself"), std::string::npos);
     open("dest");
     command(commandPaste);
     drainQueue();

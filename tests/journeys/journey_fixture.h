@@ -58,8 +58,6 @@ protected:
     test_support::TemporaryFolder serverRoot;
     test_support::RealFtpServer server{GetParam().kind, serverRoot.path(), {.tls = GetParam().tls}};
     test_support::ScopedVariable timeZone{"TZ", "UTC"};
-    test_support::TemporaryFolder cacheHome;
-    test_support::ScopedVariable cacheVariable{"XDG_CACHE_HOME", cacheHome.path()};
 };
 
 // "" when `actual` holds `expected`, else how it differs (sizes, first different byte);

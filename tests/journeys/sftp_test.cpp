@@ -43,9 +43,7 @@ protected:
 
 TEST_F(SftpJourney, TheKeyIsTrustedOnceAndFilesGoBothWays) {
     ASSERT_EQ(server.error(), "");
-    fs::create_directories(served / "tree/sub");
-    writeFile(served / "tree/a.bin", patternBytes(300000));
-    writeFile(served / "tree/sub/b.txt", "b");
+    writeFile(served / "a.bin", patternBytes(300000));  // trees: tests/remote/sftp_place_test.cpp
     root.file("home/me/up.txt", "up");
     start();
 
@@ -54,17 +52,15 @@ TEST_F(SftpJourney, TheKeyIsTrustedOnceAndFilesGoBothWays) {
     EXPECT_NE(readFile(sshFolder + "/known_hosts").find("[127.0.0.1]:" + std::to_string(server.port())),
               std::string::npos);
 
-    focus("tree");
+    focus("a");
     command(commandCopyTo);
     command(commandDeviceView);
     focus("up");
     command(commandCopyTo);
     drainQueue();
-    EXPECT_TRUE(root.read("home/me/tree/a.bin") == patternBytes(300000));
-    EXPECT_EQ(root.read("home/me/tree/sub/b.txt"), "b");
+    EXPECT_TRUE(root.read("home/me/a.bin") == patternBytes(300000));
     EXPECT_EQ(readFile(served / "up.txt"), "up");
-    EXPECT_EQ(queue::listRecords(queue::listFailed).size(), 0u);
-    EXPECT_TRUE(boxes.closedBoxes().empty()) << boxes.lastBoxScreen();
+    EXPECT_TRUE(boxes.closedBoxes().empty()) << boxes.lastBoxScreen();  // a failed copy shows one
 }
 
 // Down from the server and back up: the downloads took the server's times, so the way

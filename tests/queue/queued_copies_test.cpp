@@ -1,8 +1,5 @@
-// Queued copies through the Remote view and the queue as the program binds them: against
-// real servers on loopback a folder move that deletes only what its copy copied (that a
-// failed copy keeps its source is the queue's: operation_queue_test; the journeys copy
-// files and trees both ways); against a scripted server the progress of a download, its
-// Stop and its Retry.
+// Queued copies through the Remote view and the queue as the program binds them, against
+// real servers and a scripted one (a failed copy keeps its source: operation_queue_test).
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -112,7 +109,6 @@ TEST_P(QueuedCopies, AFolderMoveDeletesOnlyWhatItsCopyCopied) {
         queue::queueMove(fromDevice ? onDevice : onServer, fromDevice ? onServer : onDevice, true);
         ASSERT_TRUE(queueDrains());
         EXPECT_EQ(treeText(fromDevice ? server.hostPath(name) : device.at(name)), "one 1\nsub/\nsub/two 2\n");
-        ASSERT_TRUE(std::filesystem::exists(at(name)));
         EXPECT_EQ(treeText(at(name)), "sub/\nsub/late late\n");
         EXPECT_NE(toUtf8(queue::listRecords(queue::listFailed).at(0).why).find("late', which its copy did not"),
                   std::string::npos);
@@ -158,7 +154,6 @@ TEST_F(QueuedDownload, ShowsItsProgressAndAStopKeepsOnlyItsPartial) {
     EXPECT_EQ(toUtf8(progress.destination), "file://\\big");
 
     queue::stopQueue();
-    EXPECT_FALSE(queue::workerRunning());
     remote::shutdownRemote();
     const std::vector<std::string> left = names(device.path());
     ASSERT_EQ(left.size(), 1u);

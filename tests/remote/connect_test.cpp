@@ -73,15 +73,6 @@ int ensureConnected(int index) {
 // A loopback port where nothing listens.
 std::string closedAddress() { return "127.0.0.1:" + std::to_string(freePort()); }
 
-// The screen whenever the loop is idle: any question asked shows in it.
-struct Watched {
-    HeadlessScreen screen{70, 12};
-    std::string shown;
-    Watched() {
-        screen.terminal.atIdle([this] { shown = screen.terminal.screenText(); });
-    }
-};
-
 class Connect : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -184,12 +175,14 @@ TEST_F(Connect, AFailedConnectionSaysWhyAndAsksNothing) {
         if (test.script) server.emplace(*test.script);
         addPlace(server ? server->address() : closedAddress(),
                  {.user = "me", .password = "pw", .autoReconnect = 0, .timeout = 300});
-        Watched watched;
+        HeadlessScreen screen{70, 12};  // a question asked would show on it
+        std::string shown;
+        screen.terminal.atIdle([&] { shown = screen.terminal.screenText(); });
         for (int attempt = 0; attempt < (server ? 1 : 2); ++attempt) {
             EXPECT_EQ(ensureConnected(0), 0);
             EXPECT_EQ(placeError(0), test.error);
         }
-        EXPECT_EQ(watched.shown, "");
+        EXPECT_EQ(shown, "");
         if (server) {
             EXPECT_EQ(server->finish(), "");
         }
@@ -214,25 +207,36 @@ TEST_F(Connect, APassivePlaceTakesDataFromThePeerAddress) {
     EXPECT_EQ(server.finish(), "");
 }
 
-// A copy runs on the place it was queued for: once that place names another server, its
-// thread connects nowhere, even between two files of one copy, and says why.
-TEST_F(Connect, AThreadPinnedToAPlaceThatNowNamesAnotherServerConnectsNowhere) {
-    ScriptedFtpServer first(login() + bye());
-    addPlace(first.address());
-    std::thread([] {  // a worker: its session of its own goes with it
+// Editing the connected place connects anew with the new settings. A copy runs on the
+// place it was queued for: once that place names another server, its thread connects
+// nowhere, even between two files of one copy, and says why.
+TEST_F(Connect, AnEditedPlaceConnectsAnewButNotForACopyQueuedBefore) {
+    const auto login = [](const std::string& greeting) {
+        return Script{send(greeting)} + ask("USER me", "331 password please") + ask("PASS pw", "230 in");
+    };
+    // The UI thread's connection, then the copy's own.
+    ScriptedFtpServer first(login("220 first\r\n") + acceptControl() + login("220 first\r\n") + expect("QUIT") +
+                            useControl(0) + expect("QUIT"));
+    ScriptedFtpServer second(login("220 second\r\n") + expect("QUIT"));
+    addPlace(first.address(), {.user = "me", .password = "pw"});
+    ASSERT_EQ(ensureConnected(0), 1) << placeError(0);
+    std::thread([&] {  // a worker: its session of its own goes with it
         const std::shared_ptr<remote::FtpPlace> place = remote::placeAt(0);
         remote::pinPlaceForThread(place, remote::settingsOf(*place).revision);
         ASSERT_EQ(ensureConnected(0), 1) << placeError(0);
         remote::PlaceDialogData data = *remote::placeDialogData(0, {});
-        const std::string elsewhere = closedAddress();
-        data.port = std::uint32_t(std::stoul(elsewhere.substr(elsewhere.rfind(':') + 1)));
+        data.port = std::uint32_t(std::stoul(second.address().substr(second.address().rfind(':') + 1)));
         ASSERT_EQ(remote::applyPlaceDialogData(0, data), 1);
         EXPECT_EQ(ensureConnected(0), 0);
         EXPECT_EQ(placeError(0), "(KVT-FC-1) The Ftp Place this was queued for now names another server or user.\n");
         remote::pinPlaceForThread(nullptr, 0);
     })
         .join();
-    EXPECT_EQ(first.finish(), "");
+    ASSERT_EQ(ensureConnected(0), 1) << placeError(0);
+    EXPECT_EQ(first.finish(), "");  // both told QUIT
+    EXPECT_EQ(remote::placeAt(0)->session->lastMessage(), "230 in\n");
+    remote::shutdownRemote();
+    EXPECT_EQ(second.finish(), "");
 }
 
 // A stopped thread opens no connection at all, not even one it would leave at once.
@@ -249,26 +253,6 @@ TEST_F(Connect, AStoppedThreadConnectsNowhere) {
     EXPECT_LT(connection, 0);
     closeIfOpen(connection);
     closeIfOpen(listener);
-}
-
-TEST_F(Connect, EditingTheConnectedPlaceConnectsAnewWithTheNewSettings) {
-    const auto login = [](const std::string& greeting) {
-        return Script{send(greeting)} + ask("USER me", "331 password please") + ask("PASS pw", "230 in") +
-               expect("QUIT");
-    };
-    ScriptedFtpServer first(login("220 first\r\n"));
-    ScriptedFtpServer second(login("220 second\r\n"));
-    addPlace(first.address(), {.user = "me", .password = "pw"});
-    ASSERT_EQ(ensureConnected(0), 1) << placeError(0);
-
-    remote::PlaceDialogData data = *remote::placeDialogData(0, {});
-    data.port = std::uint32_t(std::stoul(second.address().substr(second.address().rfind(':') + 1)));
-    ASSERT_EQ(remote::applyPlaceDialogData(0, data), 1);
-    ASSERT_EQ(ensureConnected(0), 1) << placeError(0);
-    EXPECT_EQ(first.finish(), "");  // told QUIT
-    EXPECT_EQ(remote::placeAt(0)->session->lastMessage(), "230 in\n");
-    remote::shutdownRemote();
-    EXPECT_EQ(second.finish(), "");
 }
 
 // Without the place's session lock the two threads' commands and replies would cross on the one
@@ -322,15 +306,16 @@ TEST_F(Connect, WithoutPlacesTheUserIsOfferedANewOne) {
     for (const Case& test : table) {
         SCOPED_TRACE(test.index);
         remote::shutdownRemote();
-        Watched watched;
-        watched.screen.terminal.pressKey(test.answer);
+        HeadlessScreen screen{70, 12};
+        std::string shown;
+        screen.terminal.atIdle([&] { shown = screen.terminal.screenText(); });
+        screen.terminal.pressKey(test.answer);
         hookCalls = 0;
         hookResult = test.hookResult;
         EXPECT_EQ(ensureConnected(test.index), 0);
-        EXPECT_EQ(
-            watched.shown.find("No Ftp Places exist, would you like to add a new Ftp Place?") != std::string::npos,
-            test.asked)
-            << watched.shown;
+        EXPECT_EQ(shown.find("No Ftp Places exist, would you like to add a new Ftp Place?") != std::string::npos,
+                  test.asked)
+            << shown;
         EXPECT_EQ(hookCalls, test.asked && test.answer == Key::leftSoft ? 1 : 0);
         EXPECT_EQ(storedValue(remote::placesKeyPath, u"0").exists, test.saved);
     }

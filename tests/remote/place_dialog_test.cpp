@@ -208,10 +208,10 @@ TEST_F(PlaceDialog, FtpOptionsAreWrittenOnDoneOnly) {
     explorer::ViewProvider view;
     remote::setRemoteDefaults(view);
     // File Types: 14 steps back from "Standard Files" wraps to "Hidden, System, ROM";
-    // In Title: three steps on to "Path, Filter, and Count".
+    // In Title: three steps on to "Path, Filter, and Count"; the fifth list: 3 simultaneous copies.
     screen.terminal.pressKeys({Key::left, Key::left});
     screen.terminal.pressKeys({Key::down, Key::right, Key::right, Key::right});
-    screen.terminal.pressKey(Key::leftSoft);
+    screen.terminal.pressKeys({Key::down, Key::down, Key::down, Key::right, Key::right, Key::leftSoft});
     ASSERT_EQ(remote::editRemoteOptions(view, {screen.main}), 1);
     const auto storedWord = [](std::u16string_view name) {
         const test_support::StoredValue value = test_support::storedValue(remote::remoteOptionsKeyPath, name);
@@ -219,6 +219,8 @@ TEST_F(PlaceDialog, FtpOptionsAreWrittenOnDoneOnly) {
     };
     EXPECT_EQ(storedWord(u"Show Files"), 14);
     EXPECT_EQ(storedWord(u"Title Info"), 3);
+    EXPECT_EQ(storedWord(u"SimultaneousCopies"), 3);
+    EXPECT_EQ(remote::simultaneousCopies(), 3);
 
     screen.terminal.pressKeys({Key::right, Key::rightSoft});  // a change, then Cancel
     EXPECT_EQ(remote::editRemoteOptions(view, {screen.main}), 0);

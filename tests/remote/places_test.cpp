@@ -136,7 +136,7 @@ TEST_F(Places, SavingThreeOverFiveLeavesThree) {
 
 // A value of another size, or one beyond 31 places, is left out while the places after it
 // load, and the notice says so; a place that does not remember its folder starts in its
-// startup folder.
+// startup folder. The full list refuses a 32nd.
 TEST_F(Places, AValueOfAnotherSizeOrBeyond31IsLeftOutAndThePlacesAfterItLoad) {
     for (const auto& [size, notice] : {std::pair<std::size_t, const char*>{2491, "1 damaged place is left out"},
                                        {4, "1 damaged place is left out"},
@@ -150,6 +150,14 @@ TEST_F(Places, AValueOfAnotherSizeOrBeyond31IsLeftOutAndThePlacesAfterItLoad) {
     }
     EXPECT_EQ(toUtf8(platform::boundedView(remote::placeAt(0)->currentFolder, 260)), "/start");
     EXPECT_EQ(toUtf8(platform::boundedView(remote::placeAt(3)->currentFolder, 260)), "/deep/down");
+    test_support::HeadlessScreen screen{70, 12};
+    std::string shown;
+    screen.terminal.atIdle([&] { shown = screen.terminal.screenText(); });
+    screen.terminal.pressKey(platform::Key::leftSoft);
+    EXPECT_FALSE(remote::placeDialogData(31, screen.main));
+    EXPECT_NE(shown.find("The list of Ftp Places is full"), std::string::npos) << shown;
+    EXPECT_EQ(remote::applyPlaceDialogData(31, *remote::placeDialogData(0, screen.main)), 0);
+    EXPECT_EQ(remote::placeCount(), 31);
 }
 
 // A damaged value: texts that fill their fields without a terminator, and pointer words.
@@ -173,26 +181,14 @@ TEST_F(Places, AStoredPlaceIsReadOnlyInsideItsFields) {
     EXPECT_TRUE(place->errorText.empty());
 }
 
-// Dialog data goes to a place or right after the last one, and a full list refuses a 32nd.
-TEST_F(Places, ANewPlaceGoesRightAfterTheLastOneUpTo31) {
+// Dialog data goes to a place or right after the last one.
+TEST_F(Places, ANewPlaceGoesRightAfterTheLastOne) {
     const std::optional<remote::PlaceDialogData> data = remote::placeDialogData(0, {});
     ASSERT_TRUE(data);
     EXPECT_EQ(remote::applyPlaceDialogData(1, *data), 0);  // no gap in the list
     ASSERT_EQ(remote::applyPlaceDialogData(0, *data), 1);
     EXPECT_EQ(remote::placeAt(0)->timeout, 3000u);
     EXPECT_EQ(remote::placeCount(), 1);
-
-    for (int i = 0; i < 32; ++i) storePlace(i, u"p");
-    remote::loadPlaces();
-    ASSERT_EQ(remote::placeCount(), 31);
-    test_support::HeadlessScreen screen{70, 12};
-    std::string shown;
-    screen.terminal.atIdle([&] { shown = screen.terminal.screenText(); });
-    screen.terminal.pressKey(platform::Key::leftSoft);
-    EXPECT_FALSE(remote::placeDialogData(31, screen.main));
-    EXPECT_NE(shown.find("The list of Ftp Places is full"), std::string::npos) << shown;
-    EXPECT_EQ(remote::applyPlaceDialogData(31, *remote::placeDialogData(0, screen.main)), 0);
-    EXPECT_EQ(remote::placeCount(), 31);
 }
 
 // What is queued keeps a ticket for its place: a place edited since to another server,

@@ -192,27 +192,12 @@ TEST_F(RemoteFiles, AFolderFromTheServerCopiesEveryNameableEntry) {
                        }));
 }
 
-// A folder that exists on the server (MKD 550) is copied into; a file goes to a temporary
-// name there and is renamed onto its own once whole.
-TEST_F(RemoteFiles, AFolderCopyGoesIntoAnExistingServerFolder) {
-    device.file("src/one", "1");
-    ScriptedFtpServer server(login() + ask("MKD /dst", "550 exists") + probe() + acceptControl() + login() + probe() +
-                             ask("TYPE I", "200 ok") + expect("PASV") + replyPassive() + acceptData() +
-                             ask("STOR /dst/.farlink-*", "150 go") + receiveData() + send("226 done\r\n") +
-                             ask("RNFR /dst/.farlink-*", "350 go on") + ask("RNTO /dst/one", "250 renamed") +
-                             ask("QUIT", "221 bye") + useControl(0) + expect("QUIT"));
-    addPlace(server.address());
-    EXPECT_EQ(remote::remoteCopyFolder(u"file://\\src", u"/dst", 1), 1) << lastError();
-    remote::removePlace(0);
-    EXPECT_EQ(server.finish(), "");
-    EXPECT_EQ(server.uploaded(), "1");
-}
-
 // A folder copy on a connection of the worker's own, as the queue runs it: after the
 // listing, a file costs PASV and RETR alone; SIZE is asked only where the listing gives
 // no size to trust (a link's is the link's, 0 may be none) or for a retry, and no probe
-// is sent between commands moments apart. A Stop (or Exit, then Yes) as the first file of
-// a folder upload ends: no further command, though the server answers at once.
+// is sent between commands moments apart. A folder upload goes into a server folder that
+// exists (MKD 550), each file through a temporary name renamed once whole; a Stop (or Exit,
+// then Yes) as its first file ends: no further command, though the server answers at once.
 std::atomic<bool> stopAsked;
 TEST_F(RemoteFiles, AQueuedFolderCopySendsTwoCommandsPerListedFile) {
     const auto retrieve = [](const std::string& path, const std::string& bytes) {
@@ -226,7 +211,7 @@ TEST_F(RemoteFiles, AQueuedFolderCopySendsTwoCommandsPerListedFile) {
         ask("TYPE I", "200 ok") + retrieve("/src/a", "aaa") + retrieve("/src/b", "bb") +
         ask("SIZE /src/empty", "213 0") + retrieve("/src/empty", "") + ask("SIZE /src/ln", "213 3") +
         retrieve("/src/ln", "aaa") + listing("/src/", unixLine('-', "a", "3")) + ask("TYPE I", "200 ok") +
-        ask("SIZE /src/a", "213 3") + retrieve("/src/a", "aaa") + ask("MKD /up", "257 made") + expect("PASV") +
+        ask("SIZE /src/a", "213 3") + retrieve("/src/a", "aaa") + ask("MKD /up", "550 exists") + expect("PASV") +
         replyPassive() + acceptData() + ask("STOR /up/.farlink-*", "150 go") + receiveData() + send("226 done\r\n") +
         ask("RNFR /up/.farlink-*", "350 go on") + ask("RNTO /up/*", "250 renamed") + bye());
     addPlace(server.address());

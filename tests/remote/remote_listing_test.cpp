@@ -280,8 +280,6 @@ TEST_F(RemoteListing, TheCurrentFolderIsStoredWithSlashesAndRememberedAtOnce) {
     explorer::remoteProvider.filterIndex = 5;  // past the last place: back to the first
     EXPECT_EQ(remote::remoteCurrentFolder(), u"/pub/incoming/");
     EXPECT_EQ(explorer::remoteProvider.filterIndex, 0u);
-    EXPECT_EQ(remote::placePattern(0), u"*");
-    EXPECT_EQ(remote::placeName(0), u"My ftp.example.com Connection");
     EXPECT_EQ(remote::placeName(1), std::nullopt);
     EXPECT_EQ(remote::placePattern(1), std::nullopt);
 }

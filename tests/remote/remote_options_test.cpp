@@ -149,16 +149,4 @@ TEST_F(RemoteOptions, SimultaneousCopiesAreReadOnlyWithinOneToEight) {
               (std::vector<std::uint8_t>{1, 0, 0, 0}));
 }
 
-// The dialog's fifth list chooses the number, written on Done.
-TEST_F(RemoteOptions, TheDialogChoosesTheSimultaneousCopies) {
-    test_support::HeadlessScreen screen{60, 24};
-    remote::loadRemoteOptions();
-    for (int step = 0; step < 4; ++step) screen.terminal.pressKey(platform::Key::down);
-    screen.terminal.pressKeys({platform::Key::right, platform::Key::right, platform::Key::leftSoft});
-    ASSERT_EQ(remote::editRemoteOptions(remoteProvider, {screen.main}), 1);
-    EXPECT_EQ(remote::simultaneousCopies(), 3);
-    EXPECT_EQ(test_support::storedValue(remote::remoteOptionsKeyPath, u"SimultaneousCopies").data,
-              (std::vector<std::uint8_t>{3, 0, 0, 0}));
-}
-
 }  // namespace

@@ -104,6 +104,8 @@ protected:
     ScopedVariable homeVariable;
     ScopedVariable noDesktop{"DISPLAY", ""};
     ScopedVariable noWayland{"WAYLAND_DISPLAY", ""};
+    TemporaryFolder cacheHome;  // for the listing cache
+    ScopedVariable cacheVariable{"XDG_CACHE_HOME", cacheHome.path()};
     const int screenRows;
     platform::HeadlessTerminal terminal;
     BoxWatchingTerminal boxes{terminal};
