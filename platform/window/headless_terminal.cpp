@@ -88,6 +88,16 @@ void HeadlessTerminal::setCursor(int, int, bool) {}
 void HeadlessTerminal::suspend() { cells_.assign(cells_.size(), Cell{U'~'}); }
 
 std::optional<InputEvent> HeadlessTerminal::readInput(int timeoutMs) {
+    if (busy_ && busy_()) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!busySince_) busySince_ = now;
+        if (now - *busySince_ < std::chrono::minutes(1)) {
+            waitForMessage(20);
+            return std::nullopt;
+        }
+    } else {
+        busySince_.reset();
+    }
     if (script_.empty()) return InputEvent{InputEvent::Kind::endOfInput};
     Step step = std::move(script_.front());
     script_.pop_front();

@@ -11,9 +11,11 @@
 //   EXPECT_EQ(terminal.screenText(), R"(...)");
 #pragma once
 
+#include <chrono>
 #include <deque>
 #include <functional>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <variant>
@@ -42,6 +44,9 @@ public:
     void atIdle(std::function<void()> action);
     void resize(int columns, int rows);
     bool scriptDone() const;
+    // While `busy` says so the script holds its next step, its end too, for a bounded
+    // while (a minute), as a user who waits for a wait screen to go; null holds nothing.
+    void holdWhile(std::function<bool()> busy) { busy_ = std::move(busy); }
 
     // The screen as text: rows joined with '\n', trailing blanks of each row removed.
     std::string screenText() const;
@@ -76,6 +81,8 @@ private:
     bool unicode_;
     std::vector<Cell> cells_;
     std::deque<Step> script_;
+    std::function<bool()> busy_;
+    std::optional<std::chrono::steady_clock::time_point> busySince_;
     ManualClock clock_;
     int bells_ = 0;
 };

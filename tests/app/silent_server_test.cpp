@@ -75,8 +75,10 @@ TEST_F(SilentServer, ADeleteThatWaitsIsCancelledAndThePlaceListsAnew) {
     command(resources::commandRemoteView);
     explorer::remoteProvider.confirm = 0;
     focus("a");
+    terminal.holdWhile(nullptr);  // the keys go to the wait screen
+    const int heard = server.linesHeard();
     std::string waiting;
-    waitForText("Deleting");
+    waitForScreen([&](const std::string&) { return server.linesHeard() == heard + 2; });  // NOOP, DELE
     capture(waiting);
     terminal.pressKey(Key::rightSoft);  // Cancel
     command(resources::commandDelete);

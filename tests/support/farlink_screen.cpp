@@ -12,6 +12,7 @@
 #include "remote/connect.h"
 #include "remote/places.h"
 #include "remote/remote_listing.h"
+#include "resources/dialogs.h"
 #include "resources/menus.h"
 
 namespace test_support {
@@ -36,6 +37,11 @@ FarlinkScreen::FarlinkScreen(int columns, int rows, const std::string& home)
     // cache folder once made: each test has a window system and a root of its own.
     explorer::dropImageList();
     remote::removeListingCache();
+    // The keys scripted for after a server command wait until its wait screen goes, as a
+    // user's do: under load a command may outlast the screen's delay.
+    terminal.holdWhile([] {
+        return static_cast<bool>(platform::getDialogItem(platform::getForegroundWindow(), resources::waitingText));
+    });
 }
 
 FarlinkScreen::~FarlinkScreen() { endProgram(); }
